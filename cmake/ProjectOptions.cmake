@@ -1,0 +1,23 @@
+# Interface targets that every project target links: warnings and options.
+add_library(pagewick_warnings INTERFACE)
+target_compile_options(pagewick_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+  -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wimplicit-fallthrough)
+
+add_library(pagewick_options INTERFACE)
+target_include_directories(pagewick_options INTERFACE ${PROJECT_SOURCE_DIR})
+if(PAGEWICK_BACKEND STREQUAL "win32")
+  target_compile_definitions(pagewick_options INTERFACE PAGEWICK_WIN32=1)
+  # Run under Wine without copying the compiler's runtime DLLs.
+  target_link_options(pagewick_options INTERFACE -static-libgcc -static-libstdc++ -static)
+else()
+  target_compile_definitions(pagewick_options INTERFACE PAGEWICK_HOST=1)
+  find_package(Threads REQUIRED)
+  target_link_libraries(pagewick_options INTERFACE Threads::Threads)
+endif()
+
+option(PAGEWICK_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(PAGEWICK_SANITIZE)
+  target_compile_options(pagewick_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(pagewick_options INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,46 @@
+#pragma once
+// Win32 error codes the program looks at, and the result type of platform calls
+// that can fail. Values are the Win32 ones so both backends report the same.
+#include <cstdint>
+
+namespace pw::platform {
+
+using ErrorCode = std::uint32_t;
+
+namespace error {
+inline constexpr ErrorCode kSuccess = 0;
+inline constexpr ErrorCode kFileNotFound = 2;
+inline constexpr ErrorCode kPathNotFound = 3;
+inline constexpr ErrorCode kAccessDenied = 5;
+inline constexpr ErrorCode kInvalidHandle = 6;
+inline constexpr ErrorCode kNotEnoughMemory = 8;
+inline constexpr ErrorCode kInvalidDrive = 15;
+inline constexpr ErrorCode kNoMoreFiles = 18;
+inline constexpr ErrorCode kNotReady = 21;
+inline constexpr ErrorCode kGenFailure = 31;
+inline constexpr ErrorCode kSharingViolation = 32;
+inline constexpr ErrorCode kHandleEof = 38;
+inline constexpr ErrorCode kFileExists = 80;
+inline constexpr ErrorCode kInvalidParameter = 87;
+inline constexpr ErrorCode kInsufficientBuffer = 122;
+inline constexpr ErrorCode kSemTimeout = 121;
+inline constexpr ErrorCode kInvalidName = 123;
+inline constexpr ErrorCode kDirNotEmpty = 145;
+inline constexpr ErrorCode kAlreadyExists = 183;
+inline constexpr ErrorCode kMoreData = 234;
+inline constexpr ErrorCode kDiskFull = 112;
+inline constexpr ErrorCode kDeviceNotConnected = 1167;
+}  // namespace error
+
+// Outcome of a platform call: the success flag and, on failure, the thread's
+// last error taken right after the call.
+struct [[nodiscard]] Outcome {
+  bool ok = false;
+  ErrorCode error = error::kSuccess;
+
+  static Outcome Success() { return {true, error::kSuccess}; }
+  static Outcome Failure(ErrorCode code) { return {false, code}; }
+  explicit operator bool() const { return ok; }
+};
+
+}  // namespace pw::platform

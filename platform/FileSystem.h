@@ -1,0 +1,123 @@
+#pragma once
+// Files and directories with Windows semantics (kernel32's *A calls): names are
+// case-insensitive and case-preserving, '\' and '/' both separate, share modes
+// are enforced, directories are created one level at a time.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/Errors.h"
+#include "platform/Handle.h"
+
+namespace pw::platform {
+
+namespace access {
+inline constexpr std::uint32_t kGenericRead = 0x80000000u;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
+}  // namespace access
+
+namespace share {
+inline constexpr std::uint32_t kNone = 0;
+inline constexpr std::uint32_t kRead = 0x1;
+inline constexpr std::uint32_t kWrite = 0x2;
+inline constexpr std::uint32_t kDelete = 0x4;
+}  // namespace share
+
+enum class Disposition : std::uint32_t {
+  CreateNew = 1,
+  CreateAlways = 2,
+  OpenExisting = 3,
+  OpenAlways = 4,
+  TruncateExisting = 5,
+};
+
+namespace attribute {
+inline constexpr std::uint32_t kReadOnly = 0x1;
+inline constexpr std::uint32_t kHidden = 0x2;
+inline constexpr std::uint32_t kSystem = 0x4;
+inline constexpr std::uint32_t kDirectory = 0x10;
+inline constexpr std::uint32_t kArchive = 0x20;
+inline constexpr std::uint32_t kNormal = 0x80;
+}  // namespace attribute
+
+struct FileHandleTraits {
+  static RawHandle Invalid() noexcept;
+  static void Close(RawHandle handle) noexcept;
+};
+using FileHandle = ScopedHandle<FileHandleTraits>;
+
+struct OpenResult {
+  FileHandle file;
+  // The thread's last error after the call: the failure's code, or on success
+  // the code the call leaves behind (183 when CREATE_ALWAYS replaced a file).
+  ErrorCode error = error::kSuccess;
+};
+
+// CreateFileA with no security attributes, FILE_ATTRIBUTE_NORMAL, no template.
+OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                      Disposition disposition);
+
+struct IoResult {
+  bool ok = false;
+  std::uint32_t bytes = 0;
+  ErrorCode error = error::kSuccess;
+};
+
+// Writes the bytes at the given file position (SetFilePointerEx + WriteFile).
+IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<const std::byte> data);
+// Reads up to data.size() bytes from the given file position.
+IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data);
+std::optional<std::uint64_t> GetFileSize(const FileHandle& file);
+
+Outcome DeleteFile(const std::string& path);
+// One level: the parent must exist (else 3); an existing entry gives 183.
+Outcome CreateDirectory(const std::string& path);
+Outcome RemoveDirectory(const std::string& path);
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING: replaces the target in one step.
+Outcome ReplaceFileWith(const std::string& source, const std::string& target);
+
+// GetFileAttributesA: nullopt when the entry does not exist or cannot be reached.
+std::optional<std::uint32_t> GetFileAttributes(const std::string& path);
+Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes);
+bool FileExists(const std::string& path);       // an entry that is not a directory
+bool DirectoryExists(const std::string& path);  // an entry that is a directory
+
+struct FindEntry {
+  std::string name;  // as stored, case preserved
+  std::uint32_t attributes = 0;
+  std::uint64_t size = 0;
+};
+
+struct FindResult {
+  std::vector<FindEntry> entries;  // in the platform's order, "." and ".." left out
+  ErrorCode error = error::kSuccess;  // 2 or 3 when nothing could be listed, 0 otherwise
+};
+
+// FindFirstFileA/FindNextFileA over a pattern such as "C:\Scans\Photo1\img*.*",
+// with the platform's wildcard rules (`*.*` matches names without a dot).
+FindResult FindFiles(const std::string& pattern);
+
+struct DiskFreeSpace {
+  std::uint64_t freeBytesAvailableToCaller = 0;
+  std::uint64_t totalBytes = 0;
+  std::uint64_t totalFreeBytes = 0;
+};
+
+struct DiskFreeSpaceResult {
+  std::optional<DiskFreeSpace> space;
+  ErrorCode error = error::kSuccess;
+};
+
+// GetDiskFreeSpaceExA: any directory on the volume; UNC paths end with '\'.
+DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory);
+
+Outcome SetCurrentDirectory(const std::string& path);
+std::string GetCurrentDirectory();
+
+// The file's security descriptor (DACL part) as bytes, for comparing states.
+std::optional<std::vector<std::byte>> GetFileDaclBytes(const std::string& path);
+
+}  // namespace pw::platform

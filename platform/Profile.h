@@ -1,0 +1,45 @@
+#pragma once
+// Private-profile (INI) files through GetPrivateProfileStringA and
+// WritePrivateProfileStringA, with Windows' parsing and writing rules.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Errors.h"
+
+namespace pw::platform {
+
+// The buffer the program reads texts with: at most 2047 characters come back.
+inline constexpr std::size_t kProfileBufferSize = 2048;
+
+struct ProfileText {
+  std::string text;  // at most bufferSize - 1 characters
+  ErrorCode error = error::kSuccess;  // 2 for a missing file, 234 when cut (Windows)
+};
+
+// Section and key match case-insensitively; a missing file, section or key
+// gives the default (trailing blanks removed, cut to the buffer).
+ProfileText ReadProfileString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                              const std::string& path, std::size_t bufferSize = kProfileBufferSize);
+
+// Writes key=value in the section, creating the file or section when missing
+// and leaving every other line as it was. nullopt as value deletes the key.
+Outcome WriteProfileString(std::string_view section, std::string_view key, std::optional<std::string_view> value,
+                           const std::string& path);
+
+// The program's own integer rule: text longer than two characters that starts
+// with "0x" or "0X" is hexadecimal, other text decimal; text that is not wholly
+// a number in the 32-bit range, or no text, gives the default.
+std::int32_t ParseProfileInteger(std::string_view text, std::int32_t defaultValue);
+
+// Reads a text with the buffer of 2048 and applies ParseProfileInteger.
+std::int32_t ReadProfileInteger(std::string_view section, std::string_view key, std::int32_t defaultValue,
+                                const std::string& path);
+
+// Writes the value as decimal text.
+Outcome WriteProfileInteger(std::string_view section, std::string_view key, std::int32_t value,
+                            const std::string& path);
+
+}  // namespace pw::platform

@@ -1,0 +1,47 @@
+#pragma once
+// Version record, Windows directory, module path and the shell's special folders.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/Handle.h"
+
+namespace pw::platform {
+
+// OSVERSIONINFOA: the size field must be 148 before the call.
+struct OsVersionInfo {
+  std::uint32_t size = 0;
+  std::uint32_t majorVersion = 0;
+  std::uint32_t minorVersion = 0;
+  std::uint32_t buildNumber = 0;
+  std::uint32_t platformId = 0;
+  std::array<char, 128> csdVersion{};
+};
+
+inline constexpr std::uint32_t kOsVersionInfoSize = 148;
+inline constexpr std::uint32_t kPlatformWin32s = 0;
+inline constexpr std::uint32_t kPlatformWindows = 1;  // the older family (95, 98, Me)
+inline constexpr std::uint32_t kPlatformNt = 2;
+
+// GetVersionExA: fails (false) unless info.size is 148.
+bool GetVersionEx(OsVersionInfo& info);
+
+// GetWindowsDirectoryA with a buffer of the given size: nullopt when the call
+// fails or the directory does not fit.
+std::optional<std::string> GetWindowsDirectory(std::size_t bufferSize);
+
+// GetModuleFileNameA(NULL): the running executable's full path.
+std::string GetModuleFileName();
+
+namespace csidl {
+inline constexpr int kDrives = 17;
+inline constexpr int kCommonDocuments = 46;
+inline constexpr int kCommonPictures = 54;
+}  // namespace csidl
+
+// SHGetSpecialFolderPathA: nullopt when the folder is not known (or, without
+// create, does not exist).
+std::optional<std::string> GetSpecialFolderPath(WindowHandle owner, int csidl, bool create);
+
+}  // namespace pw::platform

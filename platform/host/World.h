@@ -1,0 +1,148 @@
+#pragma once
+// The simulated Windows world of the host backend: drive letters mapped to
+// folders, devices on removable drives, version and special folders, and the
+// handle table behind the platform's handles. A test builds one in a few lines;
+// while a World object lives it is the world every platform call works in.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Errors.h"
+#include "platform/Handle.h"
+#include "platform/StorageDevice.h"
+#include "platform/SystemInfo.h"
+
+namespace pw::host {
+
+// Something that answers a volume's I/O controls: the scanner simulator. It
+// receives the input bytes exactly as the program built them and writes its
+// reply into the output bytes.
+class Device {
+ public:
+  virtual ~Device() = default;
+  virtual platform::IoControlResult IoControl(std::uint32_t controlCode, std::span<const std::byte> input,
+                                              std::span<std::byte> output) = 0;
+};
+
+struct Drive {
+  char letter = 'C';
+  std::filesystem::path folder;
+  platform::DriveType type = platform::DriveType::Fixed;
+  std::optional<std::uint64_t> freeBytes;             // overrides the host file system's figure
+  std::optional<platform::ErrorCode> freeSpaceError;  // makes the free-space query fail
+  std::shared_ptr<Device> device;
+};
+
+// An object behind a RawHandle of the host backend (an open file, a volume).
+class HandleObject {
+ public:
+  virtual ~HandleObject() = default;
+};
+
+// A Windows path resolved onto the host file system, component by component.
+struct ResolvedPath {
+  platform::ErrorCode error = platform::error::kSuccess;  // 3 (no such drive or parent), 123 (bad name)
+  std::filesystem::path hostPath;  // existing components with their stored case, the rest as given
+  std::string windowsPath;         // absolute, '\' separated, trailing dots and spaces dropped
+  bool exists = false;             // the whole path names an existing entry
+  bool parentExists = false;       // every component but the last exists and is a directory
+  bool isRoot = false;             // the path is a drive root
+};
+
+class World {
+ public:
+  struct Options {
+    // Folder that holds the world's drives; empty: a fresh temporary folder,
+    // removed again with the world.
+    std::filesystem::path root;
+  };
+
+  World();
+  explicit World(Options options);
+  ~World();
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  // The world in force. Exactly one world exists at a time.
+  static World& Current();
+  static World* CurrentOrNull();
+
+  const std::filesystem::path& Root() const { return root_; }
+
+  // Drives. C: (fixed, the world's drive_c) and Z: (fixed, the host's "/", so
+  // the running executable has a Windows path as under Wine) exist from the start.
+  void MapDrive(char letter, std::filesystem::path folder, platform::DriveType type);
+  void UnmapDrive(char letter);
+  // Maps a new folder of the world (root/drive_<letter>) and returns it.
+  std::filesystem::path AddDrive(char letter, platform::DriveType type);
+  std::optional<Drive> FindDrive(char letter) const;
+  std::vector<Drive> Drives() const;
+  void SetDriveFreeBytes(char letter, std::optional<std::uint64_t> freeBytes);
+  void SetDriveFreeSpaceError(char letter, std::optional<platform::ErrorCode> error);
+  void AttachDevice(char letter, std::shared_ptr<Device> device);
+  void DetachDevice(char letter);
+
+  // System information.
+  platform::OsVersionInfo Version() const;
+  void SetVersion(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor, std::uint32_t build,
+                  std::string_view servicePack = {});
+  std::optional<std::string> WindowsDirectory() const;
+  void SetWindowsDirectory(std::optional<std::string> path);
+  std::string ModuleFileName() const;
+  void SetModuleFileName(std::string path);
+  std::optional<std::string> SpecialFolder(int csidl) const;
+  void SetSpecialFolder(int csidl, std::optional<std::string> path);
+
+  // Paths. Relative paths start from the current directory.
+  ResolvedPath Resolve(std::string_view windowsPath) const;
+  // The host path of a Windows path; throws std::invalid_argument off the drives.
+  std::filesystem::path HostPath(std::string_view windowsPath) const;
+  // The Windows path of a host path below one of the drives (Z: as the last resort).
+  std::optional<std::string> WindowsPathOf(const std::filesystem::path& hostPath) const;
+  std::string CurrentDirectory() const;
+  void SetCurrentDirectoryText(std::string path);
+
+  // Attributes the host file system lacks (read-only, hidden, system), by host path.
+  std::uint32_t ExtraAttributes(const std::filesystem::path& hostPath) const;
+  void SetExtraAttributes(const std::filesystem::path& hostPath, std::uint32_t attributes);
+
+  // Handles of the platform layer.
+  platform::RawHandle AddHandle(std::unique_ptr<HandleObject> object);
+  HandleObject* FindHandle(platform::RawHandle handle) const;
+  bool CloseHandle(platform::RawHandle handle);
+  void ForEachHandle(const std::function<void(HandleObject&)>& visit) const;
+
+  // Test conveniences working on Windows paths.
+  void WriteFile(std::string_view windowsPath, std::string_view bytes) const;
+  std::string ReadFile(std::string_view windowsPath) const;
+  void MakeDirectories(std::string_view windowsPath) const;
+
+  std::recursive_mutex& Mutex() const { return mutex_; }
+
+ private:
+  std::filesystem::path root_;
+  bool ownsRoot_ = false;
+  mutable std::recursive_mutex mutex_;
+  std::map<char, Drive> drives_;
+  platform::OsVersionInfo version_{};
+  std::optional<std::string> windowsDirectory_;
+  std::string moduleFileName_;
+  std::map<int, std::optional<std::string>> specialFolders_;
+  std::string currentDirectory_;
+  std::map<std::filesystem::path, std::uint32_t> extraAttributes_;
+  std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
+  std::uintptr_t nextHandle_ = 0x100;
+};
+
+// Case-insensitive comparison of ANSI names as Windows volumes do it.
+bool NamesEqual(std::string_view a, std::string_view b);
+
+}  // namespace pw::host
