@@ -437,6 +437,27 @@ void World::ForEachHandle(const std::function<void(HandleObject&)>& visit) const
   for (const auto& [id, object] : handles_) visit(*object);
 }
 
+void World::PostToThread(std::thread::id thread, QueuedMessage message) {
+  std::scoped_lock lock(mutex_);
+  queues_[thread].push_back(message);
+}
+
+std::optional<QueuedMessage> World::TakeMessage(std::thread::id thread) {
+  std::scoped_lock lock(mutex_);
+  auto it = queues_.find(thread);
+  if (it == queues_.end() || it->second.empty()) return std::nullopt;
+  QueuedMessage message = it->second.front();
+  it->second.pop_front();
+  return message;
+}
+
+std::vector<QueuedMessage> World::PeekQueue(std::thread::id thread) const {
+  std::scoped_lock lock(mutex_);
+  auto it = queues_.find(thread);
+  if (it == queues_.end()) return {};
+  return {it->second.begin(), it->second.end()};
+}
+
 void World::WriteFile(std::string_view windowsPath, std::string_view bytes) const {
   fs::path host = HostPath(windowsPath);
   fs::create_directories(host.parent_path());

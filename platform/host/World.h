@@ -13,6 +13,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <deque>
+#include <thread>
 #include <vector>
 
 #include "platform/Errors.h"
@@ -45,6 +47,14 @@ struct Drive {
 class HandleObject {
  public:
   virtual ~HandleObject() = default;
+};
+
+// A message waiting in a thread's queue.
+struct QueuedMessage {
+  platform::WindowHandle window = nullptr;
+  std::uint32_t message = 0;
+  std::uintptr_t wParam = 0;
+  std::intptr_t lParam = 0;
 };
 
 // A Windows path resolved onto the host file system, component by component.
@@ -120,6 +130,11 @@ class World {
   bool CloseHandle(platform::RawHandle handle);
   void ForEachHandle(const std::function<void(HandleObject&)>& visit) const;
 
+  // Per-thread message queues.
+  void PostToThread(std::thread::id thread, QueuedMessage message);
+  std::optional<QueuedMessage> TakeMessage(std::thread::id thread);
+  std::vector<QueuedMessage> PeekQueue(std::thread::id thread) const;
+
   // Test conveniences working on Windows paths.
   void WriteFile(std::string_view windowsPath, std::string_view bytes) const;
   std::string ReadFile(std::string_view windowsPath) const;
@@ -140,6 +155,7 @@ class World {
   std::map<std::filesystem::path, std::uint32_t> extraAttributes_;
   std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
   std::uintptr_t nextHandle_ = 0x100;
+  std::map<std::thread::id, std::deque<QueuedMessage>> queues_;
 };
 
 // Case-insensitive comparison of ANSI names as Windows volumes do it.
