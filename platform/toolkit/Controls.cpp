@@ -1,0 +1,69 @@
+#include "platform/toolkit/Controls.h"
+
+namespace pw::toolkit {
+
+void Label::SetCaption(std::string caption) {
+  if (caption_ == caption) return;
+  caption_ = std::move(caption);
+  Notify(Property::Caption);
+}
+
+void Button::SetCaption(std::string caption) {
+  if (caption_ == caption) return;
+  caption_ = std::move(caption);
+  Notify(Property::Caption);
+}
+
+void Edit::SetText(std::string text) {
+  if (text_ == text) return;
+  text_ = std::move(text);
+  Notify(Property::Text);
+  Fire(OnChange);
+}
+
+void ComboBox::AddItem(std::string item) {
+  items_.push_back(std::move(item));
+  Notify(Property::Items);
+}
+
+void ComboBox::ClearItems() {
+  items_.clear();
+  itemIndex_ = -1;
+  text_.clear();
+  Notify(Property::Items);
+}
+
+void ComboBox::SetItemIndex(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= items_.size()) {
+    index = -1;
+  }
+  itemIndex_ = index;
+  text_ = index >= 0 ? items_[static_cast<std::size_t>(index)] : std::string();
+  Notify(Property::ItemIndex);
+}
+
+void ComboBox::UserSelect(int index) {
+  SetItemIndex(index);
+  Fire(OnChange);
+}
+
+void ComboBox::UserEditText(std::string text) {
+  itemIndex_ = -1;
+  text_ = std::move(text);
+  Notify(Property::Text);
+  Fire(OnChange);
+}
+
+void CheckBox::SetChecked(bool checked) {
+  if (checked_ == checked) return;
+  checked_ = checked;
+  Notify(Property::Checked);
+  Fire(OnClick);
+}
+
+void Image::SetPicture(std::shared_ptr<const Bitmap> picture) {
+  picture_ = std::move(picture);
+  Notify(Property::Picture);
+}
+
+}  // namespace pw::toolkit

@@ -1,0 +1,128 @@
+#pragma once
+// Labels, buttons, the single-line edit, the combo box, the check box and pictures.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/toolkit/Component.h"
+
+namespace pw::toolkit {
+
+class Label : public Control {
+ public:
+  using Control::Control;
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(std::string caption);
+  bool Transparent() const { return transparent_; }
+  void SetTransparent(bool transparent) { transparent_ = transparent; }
+  bool WordWrap() const { return wordWrap_; }
+  void SetWordWrap(bool wordWrap) { wordWrap_ = wordWrap; }
+
+  Event OnClick;
+  // The user clicked the label.
+  void Click() const { Fire(OnClick); }
+
+ private:
+  std::string caption_;
+  bool transparent_ = false;
+  bool wordWrap_ = false;
+};
+
+class Button : public Control {
+ public:
+  using Control::Control;
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(std::string caption);
+
+  Event OnClick;
+  // The user pressed the button; a disabled button does not click.
+  void Click() const {
+    if (Enabled()) Fire(OnClick);
+  }
+
+ private:
+  std::string caption_;
+};
+
+// Single-line edit. Every change of its text runs OnChange, whoever makes it;
+// setting the text it already holds changes nothing.
+class Edit : public Control {
+ public:
+  using Control::Control;
+  const std::string& Text() const { return text_; }
+  void SetText(std::string text);
+  bool ReadOnly() const { return readOnly_; }
+  void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
+
+  Event OnChange;
+
+ private:
+  std::string text_;
+  bool readOnly_ = false;
+};
+
+// Drop-down combo box with an edit part. Selecting an item from code does not
+// run OnChange; a selection or typing by the user does.
+class ComboBox : public Control {
+ public:
+  using Control::Control;
+  const std::vector<std::string>& Items() const { return items_; }
+  void AddItem(std::string item);
+  void ClearItems();
+  // -1 when nothing is selected.
+  int ItemIndex() const { return itemIndex_; }
+  // From code: an index outside the items leaves nothing selected.
+  void SetItemIndex(int index);
+  const std::string& Text() const { return text_; }
+
+  Event OnChange;
+  // The user picked an item from the list.
+  void UserSelect(int index);
+  // The user typed into the edit part: the selection is lost.
+  void UserEditText(std::string text);
+
+ private:
+  std::vector<std::string> items_;
+  int itemIndex_ = -1;
+  std::string text_;
+};
+
+// Check box. Every change of the tick runs OnClick, by the user or the program.
+class CheckBox : public Control {
+ public:
+  using Control::Control;
+  bool Checked() const { return checked_; }
+  void SetChecked(bool checked);
+
+  Event OnClick;
+  // The user clicked the box: the tick flips (a disabled box ignores it).
+  void UserClick() {
+    if (Enabled()) SetChecked(!checked_);
+  }
+
+ private:
+  bool checked_ = false;
+};
+
+// A decoded picture: rows top-down, 3 bytes per pixel in B, G, R order.
+struct Bitmap {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;
+};
+
+class Image : public Control {
+ public:
+  using Control::Control;
+  const std::shared_ptr<const Bitmap>& Picture() const { return picture_; }
+  void SetPicture(std::shared_ptr<const Bitmap> picture);
+  bool Stretch() const { return stretch_; }
+  void SetStretch(bool stretch) { stretch_ = stretch; }
+
+ private:
+  std::shared_ptr<const Bitmap> picture_;
+  bool stretch_ = false;
+};
+
+}  // namespace pw::toolkit

@@ -1,0 +1,54 @@
+#include "platform/toolkit/FileListBox.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/FileSystem.h"
+
+namespace pw::toolkit {
+namespace {
+
+bool LessIgnoringCase(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && !LessIgnoringCase(a, b) && !LessIgnoringCase(b, a);
+}
+
+}  // namespace
+
+void FileListBox::SetMask(std::string mask) {
+  mask_ = std::move(mask);
+  Notify(Property::Mask);
+  if (!directory_.empty()) Update();
+}
+
+void FileListBox::SetDirectory(const std::string& directory) {
+  if (!directory_.empty() && EqualIgnoringCase(directory, directory_)) return;
+  if (!platform::SetCurrentDirectory(directory).ok) {
+    throw DirectoryError("Cannot open the folder " + directory);
+  }
+  directory_ = platform::GetCurrentDirectory();
+  Notify(Property::Directory);
+  Update();
+}
+
+void FileListBox::Update() {
+  items_.clear();
+  if (directory_.empty()) return;
+  std::string pattern = directory_;
+  if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+  pattern += mask_.empty() ? std::string("*.*") : mask_;
+  constexpr std::uint32_t kLeftOut =
+      platform::attribute::kDirectory | platform::attribute::kHidden | platform::attribute::kSystem;
+  for (const platform::FindEntry& entry : platform::FindFiles(pattern).entries) {
+    if ((entry.attributes & kLeftOut) == 0) items_.push_back(entry.name);
+  }
+  std::stable_sort(items_.begin(), items_.end(), LessIgnoringCase);
+  Notify(Property::Items);
+}
+
+}  // namespace pw::toolkit

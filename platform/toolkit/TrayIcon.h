@@ -1,0 +1,37 @@
+#pragma once
+// The tray icon component: an icon in the notification area with a popup menu.
+// The native side (adding, removing, re-adding after "TaskbarCreated", the
+// mouse rules) belongs to the backend peer.
+#include <memory>
+
+#include "platform/toolkit/Component.h"
+#include "platform/toolkit/Controls.h"
+#include "platform/toolkit/Menu.h"
+
+namespace pw::toolkit {
+
+class TrayIcon : public Component {
+ public:
+  TrayIcon(std::string name, PopupMenu& popupMenu) : Component(std::move(name)), popupMenu_(popupMenu) {}
+
+  PopupMenu& Popup() const { return popupMenu_; }
+  const std::shared_ptr<const Bitmap>& Icon() const { return icon_; }
+  void SetIcon(std::shared_ptr<const Bitmap> icon) {
+    icon_ = std::move(icon);
+    Notify(Property::Picture);
+  }
+
+  Event OnClick;
+  // Left button pressed and released on the icon.
+  void Click() const { Fire(OnClick); }
+  // Double click: runs the default menu item, if one is marked.
+  void DoubleClick() const {
+    if (MenuItem* item = popupMenu_.DefaultItem()) item->Click();
+  }
+
+ private:
+  PopupMenu& popupMenu_;
+  std::shared_ptr<const Bitmap> icon_;
+};
+
+}  // namespace pw::toolkit

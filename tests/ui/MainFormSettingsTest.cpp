@@ -1,0 +1,157 @@
+// Apply, the save-location change and bad settings files.
+#include <string>
+
+#include "platform/FileSystem.h"
+#include "platform/Profile.h"
+#include "tests/ui/MainFormFixture.h"
+
+namespace pw::ui::test {
+namespace {
+
+using scanner::ScannerRequestKind;
+
+TEST_F(MainFormTest, ApplyInComputerModeStartsTheFastPollAndWritesInOrder) {
+  TMainForm& f = CreateForm();
+  f.FolderCounter = 4;
+  f.AutoRCheckBx.SetChecked(true);
+  f.ApplyBtnClick();
+
+  EXPECT_EQ(link.polls, (std::vector{ScannerRequestKind::RequestComputerMode}));
+  EXPECT_EQ(f.SaveMode, SaveModeComputer);
+  EXPECT_TRUE(f.Timer1.Enabled());
+  EXPECT_EQ(f.Timer1.Interval(), 2000u);
+  EXPECT_FALSE(f.ApplyBtn.Enabled());
+  EXPECT_EQ(Settings(),
+            "[Setting]\r\n"
+            "C:\\Users\\Public\\Pictures=4\r\n"
+            "Mode=1\r\n"
+            "Path=C:\\Users\\Public\\Pictures\r\n"
+            "FolderPhoto=0\r\n"
+            "AutoRoate=1\r\n");
+}
+
+TEST_F(MainFormTest, ApplyInCardModeStartsTheSlowPoll) {
+  TMainForm& f = CreateForm();
+  f.SaveComboBx.UserSelect(0);
+  f.ApplyBtnClick();
+  EXPECT_EQ(link.polls, (std::vector{ScannerRequestKind::RequestCardMode}));
+  EXPECT_EQ(f.SaveMode, SaveModeCard);
+  EXPECT_TRUE(f.Timer1.Enabled());
+  EXPECT_EQ(f.Timer1.Interval(), 6000u);
+  EXPECT_EQ(platform::ReadProfileString("Setting", "Mode", "", kSettingsPath).text, "0");
+  EXPECT_EQ(platform::ReadProfileString("Setting", "AutoRoate", "", kSettingsPath).text, "0");
+}
+
+TEST_F(MainFormTest, ApplyAfterTypingIntoTheComboWritesMinusOne) {
+  TMainForm& f = CreateForm();
+  f.SaveComboBx.UserEditText("something");
+  f.ApplyBtnClick();
+  EXPECT_EQ(link.polls, (std::vector{ScannerRequestKind::RequestComputerMode}));
+  EXPECT_EQ(f.SaveMode, SaveModeComputer);
+  EXPECT_EQ(platform::ReadProfileString("Setting", "Mode", "", kSettingsPath).text, "-1");
+}
+
+TEST_F(MainFormTest, RefusedWriteInApplyRaisesAfterTheTimerChangeAndKeepsApplyEnabled) {
+  TMainForm& f = CreateForm();
+  f.SaveComboBx.UserSelect(0);
+  auto holder = platform::CreateFile(kSettingsPath, platform::access::kGenericRead, platform::share::kRead,
+                                     platform::Disposition::OpenExisting);
+  ASSERT_TRUE(holder.file.valid());
+
+  try {
+    f.ApplyBtnClick();
+    FAIL() << "the refused write must raise";
+  } catch (const SettingsWriteError& error) {
+    EXPECT_EQ(std::string(error.what()), std::string("Unable to write to ") + kSettingsPath);
+  }
+  EXPECT_TRUE(f.Timer1.Enabled());
+  EXPECT_EQ(f.Timer1.Interval(), 6000u);
+  EXPECT_EQ(f.SaveMode, SaveModeCard);
+  EXPECT_TRUE(f.ApplyBtn.Enabled());
+  holder.file.reset();
+  EXPECT_EQ(platform::ReadProfileString("Setting", "Mode", "none", kSettingsPath).text, "none");
+}
+
+TEST_F(MainFormTest, ChangingTheSaveLocationStoresAndReadsBackTheCounter) {
+  world.WriteFile(kSettingsPath, "[Setting]\r\nC:\\Old=7\r\n");
+  TMainForm& f = CreateForm();
+  f.FolderCounter = 3;
+  f.PathEdit.SetText("C:\\Old");
+  EXPECT_EQ(f.FolderCounter, 3);
+  EXPECT_EQ(platform::ReadProfileString("Setting", "C:\\Old", "", kSettingsPath).text, "3");
+
+  // Setting the same text again is no change.
+  f.FolderCounter = 9;
+  f.PathEdit.SetText("C:\\Old");
+  EXPECT_EQ(platform::ReadProfileString("Setting", "C:\\Old", "", kSettingsPath).text, "3");
+}
+
+TEST_F(MainFormTest, SaveLocationKeysMatchIgnoringCase) {
+  world.WriteFile(kSettingsPath, "[setting]\r\nPATH=C:\\Scans\r\nc:\\scans=12\r\n");
+  TMainForm& f = CreateForm();
+  EXPECT_EQ(f.PathEdit.Text(), "C:\\Scans");
+  EXPECT_EQ(Settings(), "[setting]\r\nPATH=C:\\Scans\r\nc:\\scans=0\r\n")
+      << "the existing key line is rewritten in place";
+}
+
+TEST_F(MainFormTest, RemovingTheSettingsFileStartsTheNextWindowFromDefaults) {
+  world.WriteFile(kSettingsPath, "[Setting]\r\nMode=0\r\nFile=x\r\n");
+  EXPECT_EQ(CreateForm().FilePrefix, "x");
+  ASSERT_TRUE(platform::DeleteFile(kSettingsPath).ok);
+  TMainForm& f = CreateForm();
+  EXPECT_EQ(f.FilePrefix, "img");
+  EXPECT_EQ(f.SaveComboBx.ItemIndex(), 1);
+}
+
+// Files no program of ours wrote: the start-up sequence gets the Windows
+// reading of them or the defaults, and never crashes.
+TEST_F(MainFormTest, GarbageSettingsFilesGiveDefaultsOrTheWindowsReading) {
+  struct Case {
+    const char* what;
+    std::string content;
+    std::string path;
+    std::string filePrefix;
+    int itemIndex;
+  };
+  const std::string longLine(100000, 'x');
+  std::string binary;
+  for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 37 + 11) % 256));
+  const std::string pictures = "C:\\Users\\Public\\Pictures";
+  const Case cases[] = {
+      {"empty file", "", pictures, "img", 1},
+      {"binary bytes", binary, pictures, "img", 1},
+      {"no section line", "Mode=0\r\nFile=abc\r\n", pictures, "img", 1},
+      // A UTF-8 byte-order mark belongs to the first line, so the section on it is not found.
+      {"utf-8 bom", "\xEF\xBB\xBF[Setting]\r\nFile=abc\r\n", pictures, "img", 1},
+      {"utf-8 bom, second section readable", "\xEF\xBB\xBF[Other]\r\n[Setting]\r\nFile=abc\r\n", pictures, "abc", 1},
+      {"duplicate keys: first wins", "[Setting]\r\nFile=one\r\nFile=two\r\nMode=0\r\nMode=1\r\n", pictures, "one", 0},
+      {"value with '=' inside", "[Setting]\r\nPath=C:\\a=b\r\nFile=p=q\r\n", "C:\\a=b", "p=q", 1},
+      {"line of 100000 characters", "[Setting]\r\n" + longLine + "\r\nFile=abc\r\n", pictures, "abc", 1},
+      {"long value is cut to 2047", "[Setting]\r\nFile=" + longLine + "\r\n", pictures, std::string(2047, 'x'), 1},
+      {"quoted and padded values", "[Setting]\r\n  File =  \"q\"  \r\nMode='0'\r\n", pictures, "q", 0},
+      {"cr-only lines", "[Setting]\rFile=cr\rMode=0\r", pictures, "cr", 0},
+      {"non-numeric mode", "[Setting]\r\nMode=zero\r\n", pictures, "img", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    world.WriteFile(kSettingsPath, c.content);
+    TMainForm& f = CreateForm();
+    EXPECT_EQ(f.PathEdit.Text(), c.path);
+    EXPECT_EQ(f.FilePrefix, c.filePrefix);
+    EXPECT_EQ(f.SaveComboBx.ItemIndex(), c.itemIndex);
+  }
+}
+
+TEST_F(MainFormTest, WritesLeaveUnrelatedLinesOfAGarbageFileAlone) {
+  const std::string before = "junk line\r\n; comment\r\n[Other]\r\nMode=9\r\n[Setting]\r\nFile=abc\r\nstray\r\n";
+  world.WriteFile(kSettingsPath, before);
+  TMainForm& f = CreateForm();
+  f.ApplyBtnClick();
+  const std::string after = Settings();
+  EXPECT_EQ(after.rfind(before.substr(0, before.find("stray")), 0), 0u) << after;
+  EXPECT_NE(after.find("stray\r\n"), std::string::npos);
+  EXPECT_EQ(platform::ReadProfileString("Other", "Mode", "", kSettingsPath).text, "9");
+}
+
+}  // namespace
+}  // namespace pw::ui::test

@@ -1,0 +1,195 @@
+// The window toolkit's event rules, and peers seeing every property change.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/host/World.h"
+#include "platform/toolkit/Controls.h"
+#include "platform/toolkit/FileListBox.h"
+#include "platform/toolkit/Menu.h"
+#include "platform/toolkit/Timer.h"
+#include "platform/toolkit/TrayIcon.h"
+
+namespace pw::toolkit {
+namespace {
+
+class RecordingPeer : public Peer {
+ public:
+  void PropertyChanged(const Component& component, Property property) override {
+    changes.emplace_back(component.Name(), property);
+  }
+  std::vector<std::pair<std::string, Property>> changes;
+};
+
+TEST(ToolkitEdit, EveryTextChangeRunsOnChangeButTheSameTextDoesNot) {
+  Edit edit("PathEdit", {});
+  int changes = 0;
+  edit.OnChange = [&] { ++changes; };
+  edit.SetText("C:\\a");
+  edit.SetText("C:\\a");
+  edit.SetText("C:\\A");
+  edit.SetText("");
+  EXPECT_EQ(changes, 3);
+}
+
+TEST(ToolkitComboBox, SelectingFromCodeRunsNoEventButTheUsersChoiceDoes) {
+  ComboBox combo("SaveComboBx", {});
+  combo.AddItem("card");
+  combo.AddItem("computer");
+  int changes = 0;
+  combo.OnChange = [&] { ++changes; };
+
+  combo.SetItemIndex(1);
+  EXPECT_EQ(changes, 0);
+  EXPECT_EQ(combo.ItemIndex(), 1);
+  EXPECT_EQ(combo.Text(), "computer");
+
+  combo.UserSelect(0);
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(combo.ItemIndex(), 0);
+
+  combo.UserEditText("typed");
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(combo.ItemIndex(), -1) << "typing into the edit part loses the selection";
+  EXPECT_EQ(combo.Text(), "typed");
+}
+
+TEST(ToolkitComboBox, IndexOutsideTheItemsSelectsNothing) {
+  ComboBox combo("SaveComboBx", {});
+  combo.AddItem("a");
+  combo.AddItem("b");
+  for (int index : {5, 2, -7, -1}) {
+    combo.SetItemIndex(1);
+    combo.SetItemIndex(index);
+    EXPECT_EQ(combo.ItemIndex(), -1) << index;
+    EXPECT_EQ(combo.Text(), "") << index;
+  }
+}
+
+TEST(ToolkitCheckBox, EveryChangeOfTheTickRunsOnClick) {
+  CheckBox box("AutoRCheckBx", {});
+  int clicks = 0;
+  box.OnClick = [&] { ++clicks; };
+  box.SetChecked(false);
+  EXPECT_EQ(clicks, 0) << "no change, no event";
+  box.SetChecked(true);
+  box.UserClick();
+  EXPECT_EQ(clicks, 2);
+  EXPECT_FALSE(box.Checked());
+  box.SetEnabled(false);
+  box.UserClick();
+  EXPECT_EQ(clicks, 2) << "a disabled box ignores the user";
+  box.SetChecked(true);
+  EXPECT_EQ(clicks, 3) << "the program may still change it";
+}
+
+TEST(ToolkitButton, DisabledButtonDoesNotClick) {
+  Button button("ApplyBtn", {});
+  int clicks = 0;
+  button.OnClick = [&] { ++clicks; };
+  button.Click();
+  button.SetEnabled(false);
+  button.Click();
+  EXPECT_EQ(clicks, 1);
+}
+
+TEST(ToolkitTimer, DisabledTimerDoesNotFire) {
+  Timer timer("Timer1", 2000, false);
+  int ticks = 0;
+  timer.OnTimer = [&] { ++ticks; };
+  timer.Tick();
+  timer.SetEnabled(true);
+  timer.Tick();
+  EXPECT_EQ(ticks, 1);
+}
+
+TEST(ToolkitTrayIcon, DoubleClickRunsOnlyADefaultItem) {
+  PopupMenu menu("MainPopupMenu");
+  MenuItem setting("SettingItem");
+  MenuItem exit("ExitItem");
+  menu.Add(setting);
+  menu.Add(exit);
+  TrayIcon icon("CoolTrayIcon1", menu);
+  int settingClicks = 0;
+  setting.OnClick = [&] { ++settingClicks; };
+  icon.DoubleClick();
+  EXPECT_EQ(settingClicks, 0);
+  setting.SetDefault(true);
+  icon.DoubleClick();
+  EXPECT_EQ(settingClicks, 1);
+}
+
+TEST(ToolkitPeer, SeesEveryPropertyChangeOnce) {
+  RecordingPeer peer;
+  Label label("SaveLbl", {});
+  ComboBox combo("SaveComboBx", {});
+  Timer timer("Timer1", 2000, false);
+  label.AttachPeer(&peer);
+  combo.AttachPeer(&peer);
+  timer.AttachPeer(&peer);
+  label.SetCaption("Save type");
+  label.SetCaption("Save type");
+  label.SetVisible(false);
+  combo.AddItem("a");
+  combo.SetItemIndex(0);
+  timer.SetInterval(6000);
+  timer.SetEnabled(true);
+  EXPECT_EQ(peer.changes, (std::vector<std::pair<std::string, Property>>{
+                              {"SaveLbl", Property::Caption},
+                              {"SaveLbl", Property::Visible},
+                              {"SaveComboBx", Property::Items},
+                              {"SaveComboBx", Property::ItemIndex},
+                              {"Timer1", Property::Interval},
+                              {"Timer1", Property::TimerEnabled},
+                          }));
+}
+
+class FileListBoxTest : public ::testing::Test {
+ protected:
+  host::World world;
+};
+
+TEST_F(FileListBoxTest, ListsMatchingFilesSortedIgnoringCaseWithoutFoldersHiddenOrSystem) {
+  world.WriteFile("C:\\Scans\\img0002.jpg", "x");
+  world.WriteFile("C:\\Scans\\IMG0001.JPG", "x");
+  world.WriteFile("C:\\Scans\\img0003", "x");
+  world.WriteFile("C:\\Scans\\other.jpg", "x");
+  world.WriteFile("C:\\Scans\\img0004.jpg", "x");
+  world.WriteFile("C:\\Scans\\img0005.jpg", "x");
+  world.MakeDirectories("C:\\Scans\\img0009.jpg");
+  ASSERT_TRUE(platform::SetFileAttributes("C:\\Scans\\img0004.jpg", platform::attribute::kHidden).ok);
+  ASSERT_TRUE(platform::SetFileAttributes("C:\\Scans\\img0005.jpg", platform::attribute::kSystem).ok);
+
+  FileListBox list("PagewickFileListBx", {});
+  list.SetMask("img*.*");
+  list.SetDirectory("C:\\scans");
+  EXPECT_EQ(list.Items(), (std::vector<std::string>{"IMG0001.JPG", "img0002.jpg", "img0003"}));
+  EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\Scans") << "the list enters the folder";
+}
+
+TEST_F(FileListBoxTest, PointingAtTheSameFolderReadsNothingElsewhereThenBackReadsAfresh) {
+  world.WriteFile("C:\\Scans\\img0001.jpg", "x");
+  FileListBox list("PagewickFileListBx", {});
+  list.SetMask("img*.*");
+  list.SetDirectory("C:\\Scans");
+  world.WriteFile("C:\\Scans\\img0002.jpg", "x");
+  list.SetDirectory("C:\\SCANS");
+  EXPECT_EQ(list.Items().size(), 1u);
+  list.SetDirectory("C:\\");
+  list.SetDirectory("C:\\Scans");
+  EXPECT_EQ(list.Items().size(), 2u);
+}
+
+TEST_F(FileListBoxTest, MissingFolderRaisesAndKeepsTheOldListing) {
+  world.WriteFile("C:\\Scans\\img0001.jpg", "x");
+  FileListBox list("PagewickFileListBx", {});
+  list.SetMask("img*.*");
+  list.SetDirectory("C:\\Scans");
+  EXPECT_THROW(list.SetDirectory("C:\\Missing"), DirectoryError);
+  EXPECT_EQ(list.Directory(), "C:\\Scans");
+  EXPECT_EQ(list.Items().size(), 1u);
+}
+
+}  // namespace
+}  // namespace pw::toolkit

@@ -1,0 +1,19 @@
+#pragma once
+// The main window's way into the drive walk and the scanner poll, which live in
+// scanner/. Without a link the window polls nothing.
+#include "scanner/ScannerRequestKind.h"
+
+namespace pw::ui {
+
+class TMainForm;
+
+class ScannerLink {
+ public:
+  virtual ~ScannerLink() = default;
+  // Walks the drives and attaches a scanner that is found.
+  virtual void ScanDrives(TMainForm& form) = 0;
+  // Runs one exchange of the given kind with the attached scanner.
+  virtual void PollScanner(TMainForm& form, scanner::ScannerRequestKind kind) = 0;
+};
+
+}  // namespace pw::ui
