@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the host build and runs the demo in a fresh host world.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh host
+cmake --preset host >/dev/null
+cmake --build --preset host --target pagewick-demo
+exec build/host/tools/pagewick-demo "$@"

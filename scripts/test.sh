@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the host build natively, the win32 build under
+# Wine (with Xvfb for windows). Pass --asan to add the sanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh all
+
+jobs=$(nproc)
+cmake --preset host >/dev/null
+cmake --build --preset host -j "$jobs"
+ctest --preset host -j "$jobs"
+
+if [ "${1:-}" = "--asan" ]; then
+  cmake --preset host-asan >/dev/null
+  cmake --build --preset host-asan -j "$jobs"
+  ctest --preset host-asan -j "$jobs"
+fi
+
+# A Wine prefix without the Mono and Gecko installers' prompts.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w || true
+fi
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j "$jobs"
+file build/win32/tools/pagewick.exe
+xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset win32
