@@ -6,6 +6,8 @@
 #include "platform/Messages.h"
 #include "platform/PathText.h"
 #include "platform/Profile.h"
+#include "storage/DestinationNaming.h"
+#include "storage/FreeSpaceGuard.h"
 #include "ui/ScannerLink.h"
 
 namespace pw::ui {
@@ -222,6 +224,18 @@ std::string TMainForm::LoadText(std::int32_t id) const {
   const std::string table = platform::ExtractFilePath(platform::GetModuleFileName()) + kTextTableFileName;
   return platform::ReadProfileString(kTextTableSection, std::to_string(id), "", table).text;
 }
+
+std::string TMainForm::NextImagePath() {
+  storage::NamingState state{PathEdit,        PagewickFileListBx, FilePrefix,    FolderPrefix,
+                             SystemDriveRoot, DefaultSavePath,    FolderCounter, ActiveSavePath};
+  return storage::NextImagePath(state);
+}
+
+bool TMainForm::EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const {
+  return storage::EnoughFreeSpace(path, bytesNeeded);
+}
+
+std::string TMainForm::FallbackImagePath() const { return storage::FallbackImagePath(SettingsFilePath); }
 
 void TMainForm::PollScanner(scanner::ScannerRequestKind kind) {
   if (scannerLink_ != nullptr) scannerLink_->PollScanner(*this, kind);

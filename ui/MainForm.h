@@ -117,6 +117,14 @@ class TMainForm {
   // the empty text. Reads the file anew on every call.
   std::string LoadText(std::int32_t id) const;
 
+  // The file for the next pulled image (or DefaultSavePath when no image
+  // folder can be made below the save location).
+  std::string NextImagePath();
+  // Whether the drive of the path has room for the needed bytes.
+  bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const;
+  // The scratch file beside the settings file.
+  std::string FallbackImagePath() const;
+
   // Runs one exchange with the attached scanner (through the scanner link).
   void PollScanner(scanner::ScannerRequestKind kind);
 

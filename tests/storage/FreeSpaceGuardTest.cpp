@@ -1,0 +1,55 @@
+// The free-space guard and the scratch file's name.
+#include <gtest/gtest.h>
+
+#include "platform/host/World.h"
+#include "storage/FreeSpaceGuard.h"
+
+namespace pw::storage {
+namespace {
+
+class FreeSpaceGuardTest : public ::testing::Test {
+ protected:
+  FreeSpaceGuardTest() { world.AddDrive('D', platform::DriveType::Fixed); }
+  host::World world;
+};
+
+TEST_F(FreeSpaceGuardTest, NeedsTwiceTheSizeInWholeKiB) {
+  struct Case {
+    std::uint64_t freeBytes;
+    std::int32_t needed;
+    bool enough;
+  };
+  const Case cases[] = {
+      {3999744, kPullBytesNeeded, true},   // 3906 KiB = 2 x 1953 KiB
+      {3999743, kPullBytesNeeded, false},  // 3905 KiB
+      {0, kPullBytesNeeded, false},
+      {3ull << 40, kPullBytesNeeded, true},  // more than 2 TiB
+      {0, 1000, true},                       // under 1 KiB needed: nothing to guard
+      {0, 1023, true},
+      {2047, 1024, false},  // 1 KiB free in whole KiB, 1 KiB needed
+      {2048, 1024, true},
+      {0, -5000, true},  // a negative size needs no room
+  };
+  for (const Case& c : cases) {
+    world.SetDriveFreeBytes('D', c.freeBytes);
+    EXPECT_EQ(EnoughFreeSpace("D:\\Scans\\Photo1\\img0001.jpg", c.needed), c.enough)
+        << c.freeBytes << " free, " << c.needed << " needed";
+  }
+}
+
+TEST_F(FreeSpaceGuardTest, UnreadableFreeSpaceLetsThePullWriteItsImage) {
+  world.SetDriveFreeSpaceError('D', platform::error::kNotReady);
+  EXPECT_TRUE(EnoughFreeSpace("D:\\Scans\\img0001.jpg", kPullBytesNeeded));
+  EXPECT_TRUE(EnoughFreeSpace("Q:\\Scans\\img0001.jpg", kPullBytesNeeded)) << "no such drive";
+  EXPECT_TRUE(EnoughFreeSpace("\\\\server\\share\\img0001.jpg", kPullBytesNeeded)) << "network path";
+}
+
+TEST_F(FreeSpaceGuardTest, ScratchFileLiesBesideTheSettingsFile) {
+  EXPECT_EQ(FallbackImagePath("D:\\Conf\\app.info"), "D:\\Conf\\tmp.jpg");
+  EXPECT_EQ(FallbackImagePath("C:\\Users\\Public\\Documents\\pagewick.info"),
+            "C:\\Users\\Public\\Documents\\tmp.jpg");
+  EXPECT_EQ(FallbackImagePath("C:app.info"), "C:tmp.jpg") << "a drive colon ends the folder part too";
+}
+
+}  // namespace
+}  // namespace pw::storage
