@@ -1,0 +1,229 @@
+#include "platform/host/DeviceSocket.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <system_error>
+#include <utility>
+
+namespace pw::host {
+namespace fs = std::filesystem;
+namespace error = platform::error;
+
+namespace device_socket {
+namespace {
+
+void PutWord(std::byte* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::byte>((value >> (8 * i)) & 0xFFu);
+}
+
+std::uint32_t GetWord(const std::byte* at) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | std::to_integer<std::uint32_t>(at[i]);
+  return value;
+}
+
+}  // namespace
+
+void EncodeRequest(const RequestHeader& header, std::byte (&out)[kHeaderSize]) {
+  PutWord(out, kRequestMagic);
+  PutWord(out + 4, header.controlCode);
+  PutWord(out + 8, header.inputSize);
+  PutWord(out + 12, header.outputSize);
+}
+
+bool DecodeRequest(const std::byte (&in)[kHeaderSize], RequestHeader& header) {
+  if (GetWord(in) != kRequestMagic) return false;
+  header.controlCode = GetWord(in + 4);
+  header.inputSize = GetWord(in + 8);
+  header.outputSize = GetWord(in + 12);
+  return header.inputSize <= kMaxPayload && header.outputSize <= kMaxPayload;
+}
+
+void EncodeReply(const ReplyHeader& header, std::byte (&out)[kHeaderSize]) {
+  PutWord(out, kReplyMagic);
+  PutWord(out + 4, header.ok ? 1u : 0u);
+  PutWord(out + 8, header.error);
+  PutWord(out + 12, header.bytesReturned);
+}
+
+bool DecodeReply(const std::byte (&in)[kHeaderSize], ReplyHeader& header) {
+  if (GetWord(in) != kReplyMagic) return false;
+  const std::uint32_t ok = GetWord(in + 4);
+  if (ok > 1) return false;
+  header.ok = ok == 1;
+  header.error = GetWord(in + 8);
+  header.bytesReturned = GetWord(in + 12);
+  return header.bytesReturned <= kMaxPayload;
+}
+
+bool SendAll(int fd, std::span<const std::byte> first, std::span<const std::byte> second) {
+  while (!first.empty() || !second.empty()) {
+    std::array<iovec, 2> parts{};
+    int count = 0;
+    if (!first.empty()) parts[count++] = {const_cast<std::byte*>(first.data()), first.size()};
+    if (!second.empty()) parts[count++] = {const_cast<std::byte*>(second.data()), second.size()};
+    msghdr message{};
+    message.msg_iov = parts.data();
+    message.msg_iovlen = static_cast<std::size_t>(count);
+    const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    auto done = static_cast<std::size_t>(sent);
+    const std::size_t fromFirst = std::min(done, first.size());
+    first = first.subspan(fromFirst);
+    second = second.subspan(done - fromFirst);
+  }
+  return true;
+}
+
+bool ReceiveAll(int fd, std::span<std::byte> data) {
+  while (!data.empty()) {
+    const ssize_t got = ::recv(fd, data.data(), data.size(), 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    data = data.subspan(static_cast<std::size_t>(got));
+  }
+  return true;
+}
+
+fs::path SocketPathFor(const fs::path& worldRoot, char letter) {
+  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  return worldRoot / "devices" / (std::string(1, upper) + ".sock");
+}
+
+}  // namespace device_socket
+
+SocketDevice::SocketDevice(fs::path socketPath, dev_t fileDevice, ino_t fileInode, bool broughtDrive)
+    : socketPath_(std::move(socketPath)), fileDevice_(fileDevice), fileInode_(fileInode), broughtDrive_(broughtDrive) {}
+
+SocketDevice::~SocketDevice() { DisconnectLocked(); }
+
+bool SocketDevice::ConnectLocked() {
+  if (fd_ >= 0) return true;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string path = socketPath_.string();
+  if (path.size() >= sizeof(address.sun_path)) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  timeval timeout{};
+  timeout.tv_sec = device_socket::kReplyTimeoutSeconds;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+void SocketDevice::DisconnectLocked() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+platform::IoControlResult SocketDevice::IoControl(std::uint32_t controlCode, std::span<const std::byte> input,
+                                                  std::span<std::byte> output) {
+  using device_socket::kHeaderSize;
+  std::scoped_lock lock(mutex_);
+  if (input.size() > device_socket::kMaxPayload || output.size() > device_socket::kMaxPayload) {
+    return {false, 0, error::kInvalidParameter};
+  }
+  if (!ConnectLocked()) return {false, 0, error::kDeviceNotConnected};
+
+  std::byte frame[kHeaderSize];
+  device_socket::EncodeRequest({controlCode, static_cast<std::uint32_t>(input.size()),
+                                static_cast<std::uint32_t>(output.size())},
+                               frame);
+  if (!device_socket::SendAll(fd_, frame, input)) {
+    DisconnectLocked();
+    return {false, 0, error::kDeviceNotConnected};
+  }
+
+  device_socket::ReplyHeader reply;
+  std::byte replyFrame[kHeaderSize];
+  if (!device_socket::ReceiveAll(fd_, replyFrame)) {
+    const bool timedOut = errno == EAGAIN || errno == EWOULDBLOCK;
+    DisconnectLocked();
+    return {false, 0, timedOut ? error::kSemTimeout : error::kDeviceNotConnected};
+  }
+  if (!device_socket::DecodeReply(replyFrame, reply) || reply.bytesReturned > output.size()) {
+    DisconnectLocked();
+    return {false, 0, error::kGenFailure};
+  }
+  if (!device_socket::ReceiveAll(fd_, output.first(reply.bytesReturned))) {
+    DisconnectLocked();
+    return {false, 0, error::kDeviceNotConnected};
+  }
+  return {reply.ok, reply.bytesReturned, reply.ok ? error::kSuccess : reply.error};
+}
+
+ServedDeviceChanges RefreshServedDevices(World& world) {
+  ServedDeviceChanges changes;
+  const fs::path folder = world.Root() / "devices";
+
+  // Sockets present now, by drive letter, with the file they are.
+  struct SocketFile {
+    fs::path path;
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
+  std::map<char, SocketFile> sockets;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != 6 || name.substr(1) != ".sock" || !std::isalpha(static_cast<unsigned char>(name[0]))) continue;
+    struct stat info {};
+    if (::stat(it->path().c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    sockets[letter] = {it->path(), info.st_dev, info.st_ino};
+  }
+
+  std::scoped_lock lock(world.Mutex());
+  for (const Drive& drive : world.Drives()) {
+    auto* served = dynamic_cast<SocketDevice*>(drive.device.get());
+    if (served == nullptr) continue;
+    auto socket = sockets.find(drive.letter);
+    if (socket != sockets.end() && served->IsFile(socket->second.device, socket->second.inode)) {
+      sockets.erase(socket);  // still the same device
+      continue;
+    }
+    if (served->BroughtDrive()) {
+      world.UnmapDrive(drive.letter);
+    } else {
+      world.DetachDevice(drive.letter);
+    }
+    changes.removed.push_back(drive.letter);
+  }
+
+  for (const auto& [letter, file] : sockets) {
+    const std::optional<Drive> drive = world.FindDrive(letter);
+    bool brought = false;
+    if (!drive) {
+      world.AddDrive(letter, platform::DriveType::Removable);
+      brought = true;
+    } else if (drive->type != platform::DriveType::Removable || drive->device) {
+      continue;  // the letter is taken by something else
+    }
+    world.AttachDevice(letter, std::make_shared<SocketDevice>(file.path, file.device, file.inode, brought));
+    changes.arrived.push_back(letter);
+  }
+  return changes;
+}
+
+}  // namespace pw::host

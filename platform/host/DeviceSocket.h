@@ -1,0 +1,111 @@
+#pragma once
+// A device of the host world served by another process over a Unix socket
+// (the scanner simulator's executable), and the framing both ends speak.
+//
+// A served device is plugged in while the socket <world root>/devices/<X>.sock
+// exists; RefreshServedDevices turns it into removable drive X: carrying a
+// SocketDevice, and removing the socket unplugs it again.
+//
+// Frames, every field a little-endian 32-bit word:
+//   request: magic "PWDQ", control code, input size, output size, then the input bytes
+//   reply:   magic "PWDR", ok (0/1), error code, bytes returned, then that many output bytes
+// The output bytes of a reply land at the start of the caller's output buffer;
+// bytes past them are left as they were, as the I/O manager of Windows does for
+// buffered I/O controls.
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <span>
+#include <string>
+
+#include "platform/host/World.h"
+
+namespace pw::host {
+
+namespace device_socket {
+inline constexpr std::uint32_t kRequestMagic = 0x51445750u;  // "PWDQ" in file order
+inline constexpr std::uint32_t kReplyMagic = 0x52445750u;    // "PWDR"
+inline constexpr std::size_t kHeaderSize = 16;
+// Largest input or output a frame may carry; a frame above it is a protocol error.
+inline constexpr std::uint32_t kMaxPayload = 4u << 20;
+// How long the caller waits for a reply before it reports the request as timed out.
+inline constexpr int kReplyTimeoutSeconds = 10;
+
+struct RequestHeader {
+  std::uint32_t controlCode = 0;
+  std::uint32_t inputSize = 0;
+  std::uint32_t outputSize = 0;
+};
+
+struct ReplyHeader {
+  bool ok = false;
+  std::uint32_t error = 0;
+  std::uint32_t bytesReturned = 0;
+};
+
+void EncodeRequest(const RequestHeader& header, std::byte (&out)[kHeaderSize]);
+bool DecodeRequest(const std::byte (&in)[kHeaderSize], RequestHeader& header);
+void EncodeReply(const ReplyHeader& header, std::byte (&out)[kHeaderSize]);
+bool DecodeReply(const std::byte (&in)[kHeaderSize], ReplyHeader& header);
+
+// Whole-buffer transfers that retry on EINTR and never raise SIGPIPE. The
+// two-part send writes a header and its payload with one system call where it can.
+bool SendAll(int fd, std::span<const std::byte> first, std::span<const std::byte> second = {});
+bool ReceiveAll(int fd, std::span<std::byte> data);
+
+// <world root>/devices/<letter>.sock, the letter in upper case.
+std::filesystem::path SocketPathFor(const std::filesystem::path& worldRoot, char letter);
+}  // namespace device_socket
+
+// The host side of a served device: forwards each I/O control over the socket.
+// A connection that cannot be made or breaks reports ERROR_DEVICE_NOT_CONNECTED
+// (the device is gone); a reply that does not come within kReplyTimeoutSeconds
+// reports ERROR_SEM_TIMEOUT and drops the connection, so that a late reply can
+// never be taken for the answer to a later request.
+class SocketDevice final : public Device {
+ public:
+  // broughtDrive: the drive letter existed only because of this device and
+  // goes away with it.
+  SocketDevice(std::filesystem::path socketPath, dev_t fileDevice, ino_t fileInode, bool broughtDrive);
+  ~SocketDevice() override;
+  SocketDevice(const SocketDevice&) = delete;
+  SocketDevice& operator=(const SocketDevice&) = delete;
+
+  platform::IoControlResult IoControl(std::uint32_t controlCode, std::span<const std::byte> input,
+                                      std::span<std::byte> output) override;
+
+  const std::filesystem::path& SocketPath() const { return socketPath_; }
+  bool BroughtDrive() const { return broughtDrive_; }
+  // The socket file this device was made for (a new socket at the same path is a new device).
+  bool IsFile(dev_t fileDevice, ino_t fileInode) const { return fileDevice == fileDevice_ && fileInode == fileInode_; }
+
+ private:
+  bool ConnectLocked();
+  void DisconnectLocked();
+
+  const std::filesystem::path socketPath_;
+  const dev_t fileDevice_;
+  const ino_t fileInode_;
+  const bool broughtDrive_;
+  std::mutex mutex_;
+  int fd_ = -1;
+};
+
+struct ServedDeviceChanges {
+  std::string arrived;  // drive letters whose served device was plugged in
+  std::string removed;  // drive letters whose served device was unplugged
+};
+
+// Brings the world's drives in line with the sockets in <world root>/devices:
+// a new socket X.sock attaches a SocketDevice to drive X: (mapping a removable
+// drive when there is none; an existing removable drive without a device gets
+// it; any other drive is left alone), and a socket that is gone or was
+// replaced detaches its device and removes the drive it brought. Handles
+// opened on an unplugged device fail from then on. The storage-device calls
+// run this before they look at the drives.
+ServedDeviceChanges RefreshServedDevices(World& world);
+
+}  // namespace pw::host
