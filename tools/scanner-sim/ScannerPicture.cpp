@@ -1,0 +1,178 @@
+#include "tools/scanner-sim/ScannerPicture.h"
+
+// libjpeg's header needs <cstdio> before it.
+#include <cstdio>
+#include <jpeglib.h>
+
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace pw::sim {
+namespace {
+
+struct ErrorManager {
+  jpeg_error_mgr base{};
+  std::jmp_buf jump{};
+};
+
+[[noreturn]] void OnJpegError(j_common_ptr info) {
+  auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+  std::longjmp(manager->jump, 1);
+}
+
+// The pixels: a diagonal colour ramp with a dark bar along the top edge and a
+// block in the top-left corner, so that a turned picture is easy to tell.
+std::vector<unsigned char> DrawPixels(const PictureSpec& spec) {
+  const auto width = static_cast<std::size_t>(spec.width);
+  const auto height = static_cast<std::size_t>(spec.height);
+  std::vector<unsigned char> pixels(width * height * 3);
+  const unsigned tint = spec.seed * 37u;
+  for (std::size_t y = 0; y < height; ++y) {
+    for (std::size_t x = 0; x < width; ++x) {
+      unsigned char* p = &pixels[(y * width + x) * 3];
+      const bool bar = y < height / 8;
+      const bool corner = x < width / 4 && y < height / 3;
+      if (bar || corner) {
+        p[0] = 20;
+        p[1] = 20;
+        p[2] = 60;
+      } else {
+        p[0] = static_cast<unsigned char>((x * 255 / width + tint) & 0xFFu);
+        p[1] = static_cast<unsigned char>((y * 255 / height) & 0xFFu);
+        p[2] = static_cast<unsigned char>(((x + y) * 127 / (width + height) + 64) & 0xFFu);
+      }
+    }
+  }
+  return pixels;
+}
+
+std::vector<unsigned char> Encode(const PictureSpec& spec) {
+  const std::vector<unsigned char> pixels = DrawPixels(spec);
+  jpeg_compress_struct info{};
+  ErrorManager errors;
+  info.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = OnJpegError;
+  unsigned char* memory = nullptr;
+  unsigned long size = 0;
+  // No C++ object with a destructor lives between setjmp and a longjmp to it.
+  if (setjmp(errors.jump) != 0) {
+    jpeg_destroy_compress(&info);
+    std::free(memory);
+    throw std::runtime_error("libjpeg could not encode the picture");
+  }
+  jpeg_create_compress(&info);
+  jpeg_mem_dest(&info, &memory, &size);
+  info.image_width = static_cast<JDIMENSION>(spec.width);
+  info.image_height = static_cast<JDIMENSION>(spec.height);
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, spec.quality, TRUE);
+  // An EXIF file carries APP1 where a JFIF file carries APP0.
+  info.write_JFIF_header = spec.exif ? FALSE : TRUE;
+  jpeg_start_compress(&info, TRUE);
+  const auto stride = static_cast<std::size_t>(spec.width) * 3;
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = const_cast<unsigned char*>(&pixels[info.next_scanline * stride]);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  std::vector<unsigned char> result(memory, memory + size);
+  std::free(memory);
+  return result;
+}
+
+class Writer {
+ public:
+  explicit Writer(std::vector<std::byte>& out) : out_(out) {}
+  void Byte(unsigned value) { out_.push_back(static_cast<std::byte>(value & 0xFFu)); }
+  void Half(unsigned value) {
+    Byte(value);
+    Byte(value >> 8);
+  }
+  void Word(std::uint32_t value) {
+    Half(value & 0xFFFFu);
+    Half(value >> 16);
+  }
+  void Entry(unsigned tag, unsigned type, std::uint32_t count, std::uint32_t value) {
+    Half(tag);
+    Half(type);
+    Word(count);
+    Word(value);
+  }
+
+ private:
+  std::vector<std::byte>& out_;
+};
+
+// SOI and the APP1 EXIF block, 146 bytes in all.
+std::vector<std::byte> ExifHead(const PictureSpec& spec) {
+  constexpr unsigned kShort = 3, kRational = 5, kAscii = 2;
+  constexpr std::uint32_t kTiffStart = 12;  // TIFF offsets count from here
+  constexpr std::uint32_t kXResolutionAt = 110, kYResolutionAt = 118, kDateTimeAt = 126;
+
+  std::vector<std::byte> out;
+  Writer w(out);
+  w.Byte(0xFF);
+  w.Byte(0xD8);  // SOI
+  w.Byte(0xFF);
+  w.Byte(0xE1);  // APP1
+  const std::size_t lengthAt = out.size();
+  w.Byte(0);
+  w.Byte(0);  // length, filled in below
+  for (char c : std::string("Exif")) w.Byte(static_cast<unsigned char>(c));
+  w.Byte(0);
+  w.Byte(0);
+  w.Byte('I');
+  w.Byte('I');
+  w.Half(42);
+  w.Word(8);  // IFD0 right after the TIFF header, at byte 20
+  w.Half(7);  // entries, in tag order
+  w.Entry(0x0112, kShort, 1, spec.orientation);  // Orientation: value at bytes 30-31
+  w.Entry(0x011A, kRational, 1, kXResolutionAt - kTiffStart);
+  w.Entry(0x011B, kRational, 1, kYResolutionAt - kTiffStart);
+  w.Entry(0x0128, kShort, 1, 2);  // inches
+  w.Half(0x0131);                 // Software: four bytes, held in the entry itself
+  w.Half(kAscii);
+  w.Word(4);
+  for (char c : std::string("PWS")) w.Byte(static_cast<unsigned char>(c));
+  w.Byte(0);
+  w.Entry(0x0132, kAscii, 20, kDateTimeAt - kTiffStart);
+  w.Entry(0x0213, kShort, 1, 1);  // YCbCrPositioning: centred
+  w.Word(0);                      // no next IFD
+  w.Word(200);
+  w.Word(1);  // XResolution 200/1 at byte 110
+  w.Word(200);
+  w.Word(1);  // YResolution 200/1 at byte 118
+  std::string dateTime = spec.dateTime.substr(0, 19);
+  dateTime.resize(19, ' ');
+  for (char c : dateTime) w.Byte(static_cast<unsigned char>(c));
+  w.Byte(0);  // bytes 126-145
+  const std::size_t appLength = out.size() - lengthAt;
+  out[lengthAt] = static_cast<std::byte>(appLength >> 8);
+  out[lengthAt + 1] = static_cast<std::byte>(appLength & 0xFFu);
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::byte> MakeScannerPicture(const PictureSpec& spec) {
+  if (spec.width <= 0 || spec.height <= 0 || spec.width > 8192 || spec.height > 8192) {
+    throw std::runtime_error("picture size out of range");
+  }
+  const std::vector<unsigned char> jpeg = Encode(spec);
+  std::vector<std::byte> out;
+  if (spec.exif) {
+    out = ExifHead(spec);
+    // libjpeg's stream without its own SOI follows the EXIF block.
+    for (std::size_t i = 2; i < jpeg.size(); ++i) out.push_back(static_cast<std::byte>(jpeg[i]));
+  } else {
+    for (unsigned char c : jpeg) out.push_back(static_cast<std::byte>(c));
+  }
+  return out;
+}
+
+}  // namespace pw::sim

@@ -1,0 +1,54 @@
+#pragma once
+// Serves one device over a Unix socket in the framing of
+// platform/host/DeviceSocket.h, on a thread of its own. While the socket file
+// exists the device is plugged in; Unplug() removes the file and drops every
+// connection, so the world's next look at its drives finds the device gone.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/host/World.h"
+
+namespace pw::sim {
+
+class SimulatorServer {
+ public:
+  // Binds and listens at socketPath (its folder is created; a stale socket
+  // file is replaced) and starts serving. Throws std::system_error.
+  SimulatorServer(std::shared_ptr<host::Device> device, std::filesystem::path socketPath);
+  ~SimulatorServer();
+  SimulatorServer(const SimulatorServer&) = delete;
+  SimulatorServer& operator=(const SimulatorServer&) = delete;
+
+  const std::filesystem::path& SocketPath() const { return socketPath_; }
+
+  // Any thread, also from inside the device's own IoControl: the socket file
+  // goes at once, the connections after the reply being sent.
+  void Unplug();
+  bool Plugged() const { return !unplugged_.load(); }
+  // Requests served so far.
+  std::uint64_t Served() const { return served_.load(); }
+
+ private:
+  void Serve();
+  bool ServeOne(int fd);
+
+  std::shared_ptr<host::Device> device_;
+  std::filesystem::path socketPath_;
+  int listenFd_ = -1;
+  int wakeFd_ = -1;  // eventfd that ends the poll
+  std::atomic<bool> unplugged_{false};
+  std::atomic<bool> stopping_{false};
+  std::atomic<std::uint64_t> served_{0};
+  // Serving thread only.
+  std::vector<std::byte> input_;
+  std::vector<std::byte> output_;
+  std::size_t dirty_ = 0;  // output bytes the last device call may have written
+  std::thread thread_;
+};
+
+}  // namespace pw::sim
