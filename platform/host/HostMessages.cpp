@@ -1,18 +1,48 @@
 #include "platform/Messages.h"
 
+#include <chrono>
 #include <thread>
 
+#include "platform/host/Desktop.h"
 #include "platform/host/World.h"
 
 namespace pw::platform {
 
 namespace {
-constexpr std::uint32_t kWmQuit = 0x0012;
+host::Desktop& Desk() { return host::World::Current().Desktop(); }
+}  // namespace
+
+ThreadId GetCurrentThreadId() { return Desk().CurrentThreadId(); }
+
+void EnsureMessageQueue() { Desk().EnsureQueue(); }
+
+Outcome PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  return Desk().Post(window, message, wParam, lParam);
 }
 
-void PostQuitMessage(int exitCode) {
-  host::World::Current().PostToThread(std::this_thread::get_id(),
-                                      {nullptr, kWmQuit, static_cast<std::uintptr_t>(exitCode), 0});
+Outcome PostThreadMessage(ThreadId thread, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  return Desk().PostToThread(thread, message, wParam, lParam);
 }
+
+void PostQuitMessage(int exitCode) { Desk().PostQuit(exitCode); }
+
+std::optional<Message> PeekMessage() { return Desk().Take(); }
+
+bool GetMessage(Message& message) {
+  message = Desk().Wait();
+  return message.message != wm::kQuit || message.window != nullptr;
+}
+
+std::intptr_t DispatchMessage(const Message& message) { return Desk().Dispatch(message); }
+
+TimerId SetTimer(WindowHandle window, TimerId id, std::uint32_t intervalMs) {
+  return Desk().SetTimer(window, id, intervalMs);
+}
+
+bool KillTimer(WindowHandle window, TimerId id) { return Desk().KillTimer(window, id); }
+
+void Sleep(std::uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+std::uint32_t GetTickCount() { return static_cast<std::uint32_t>(Desk().Now()); }
 
 }  // namespace pw::platform

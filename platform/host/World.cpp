@@ -91,7 +91,7 @@ bool NamesEqual(std::string_view a, std::string_view b) {
 
 World::World() : World(Options{}) {}
 
-World::World(Options options) {
+World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this)) {
   if (options.root.empty()) {
     root_ = MakeTemporaryRoot();
     ownsRoot_ = true;
@@ -121,6 +121,7 @@ World::World(Options options) {
 }
 
 World::~World() {
+  desktop_.reset();
   handles_.clear();
   g_current.store(nullptr);
   if (ownsRoot_) {
@@ -186,17 +187,29 @@ void World::SetDriveFreeSpaceError(char letter, std::optional<ErrorCode> code) {
   it->second.freeSpaceError = code;
 }
 
+// Plugging and unplugging a device is announced to every top-level window, as
+// the system broadcasts WM_DEVICECHANGE.
 void World::AttachDevice(char letter, std::shared_ptr<Device> device) {
-  std::scoped_lock lock(mutex_);
-  auto it = drives_.find(UpperLetter(letter));
-  if (it == drives_.end()) throw std::invalid_argument("no such drive");
-  it->second.device = std::move(device);
+  {
+    std::scoped_lock lock(mutex_);
+    auto it = drives_.find(UpperLetter(letter));
+    if (it == drives_.end()) throw std::invalid_argument("no such drive");
+    it->second.device = std::move(device);
+  }
+  desktop_->BroadcastDeviceChange(platform::kDbtDeviceArrival);
 }
 
 void World::DetachDevice(char letter) {
-  std::scoped_lock lock(mutex_);
-  auto it = drives_.find(UpperLetter(letter));
-  if (it != drives_.end()) it->second.device.reset();
+  bool detached = false;
+  {
+    std::scoped_lock lock(mutex_);
+    auto it = drives_.find(UpperLetter(letter));
+    if (it != drives_.end() && it->second.device) {
+      it->second.device.reset();
+      detached = true;
+    }
+  }
+  if (detached) desktop_->BroadcastDeviceChange(platform::kDbtDeviceRemoveComplete);
 }
 
 platform::OsVersionInfo World::Version() const {
@@ -438,24 +451,21 @@ void World::ForEachHandle(const std::function<void(HandleObject&)>& visit) const
 }
 
 void World::PostToThread(std::thread::id thread, QueuedMessage message) {
-  std::scoped_lock lock(mutex_);
-  queues_[thread].push_back(message);
+  desktop_->PostToThread(thread, {message.window, message.message, message.wParam, message.lParam});
 }
 
 std::optional<QueuedMessage> World::TakeMessage(std::thread::id thread) {
-  std::scoped_lock lock(mutex_);
-  auto it = queues_.find(thread);
-  if (it == queues_.end() || it->second.empty()) return std::nullopt;
-  QueuedMessage message = it->second.front();
-  it->second.pop_front();
-  return message;
+  std::optional<platform::Message> message = desktop_->TakeFrom(thread);
+  if (!message) return std::nullopt;
+  return QueuedMessage{message->window, message->message, message->wParam, message->lParam};
 }
 
 std::vector<QueuedMessage> World::PeekQueue(std::thread::id thread) const {
-  std::scoped_lock lock(mutex_);
-  auto it = queues_.find(thread);
-  if (it == queues_.end()) return {};
-  return {it->second.begin(), it->second.end()};
+  std::vector<QueuedMessage> result;
+  for (const platform::Message& message : desktop_->Pending(thread)) {
+    result.push_back({message.window, message.message, message.wParam, message.lParam});
+  }
+  return result;
 }
 
 void World::WriteFile(std::string_view windowsPath, std::string_view bytes) const {

@@ -21,6 +21,7 @@
 #include "platform/Handle.h"
 #include "platform/StorageDevice.h"
 #include "platform/SystemInfo.h"
+#include "platform/host/Desktop.h"
 
 namespace pw::host {
 
@@ -130,7 +131,10 @@ class World {
   bool CloseHandle(platform::RawHandle handle);
   void ForEachHandle(const std::function<void(HandleObject&)>& visit) const;
 
-  // Per-thread message queues.
+  // Windows, message queues, timers, dialogs and the shell's notification area.
+  host::Desktop& Desktop() const { return *desktop_; }
+
+  // Per-thread message queues (the desktop's, kept here for existing callers).
   void PostToThread(std::thread::id thread, QueuedMessage message);
   std::optional<QueuedMessage> TakeMessage(std::thread::id thread);
   std::vector<QueuedMessage> PeekQueue(std::thread::id thread) const;
@@ -155,7 +159,7 @@ class World {
   std::map<std::filesystem::path, std::uint32_t> extraAttributes_;
   std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
   std::uintptr_t nextHandle_ = 0x100;
-  std::map<std::thread::id, std::deque<QueuedMessage>> queues_;
+  std::unique_ptr<host::Desktop> desktop_;
 };
 
 // Case-insensitive comparison of ANSI names as Windows volumes do it.

@@ -1,0 +1,330 @@
+#pragma once
+// The windowing side of the host world: per-thread message queues, windows
+// with their procedures, timers on a clock that tests advance, activation,
+// the shell's notification area, and the modal dialogs, which are recorded
+// and answered by a desktop driver (a test callback, or the world's default).
+// The World owns one Desktop; a new World starts with an empty desktop.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/Messages.h"
+#include "platform/Windows.h"
+
+namespace pw::platform {
+class PopupMenu;
+}
+
+namespace pw::host {
+
+class World;
+class Desktop;
+struct BrowseRequest;
+
+struct MessageBoxRecord {
+  platform::WindowHandle owner = nullptr;
+  std::string text;
+  std::string caption;
+  std::uint32_t style = 0;
+  std::uint16_t language = 0;
+  int result = 0;  // filled when the box closes
+};
+
+struct BrowseRecord {
+  platform::WindowHandle owner = nullptr;
+  std::string title;
+  std::uint32_t flags = 0;
+  bool rootIsDrives = false;                 // the root was the computer's drives folder
+  bool initializedSent = false;              // the callback got BFFM_INITIALIZED
+  std::optional<std::string> selectionSent;  // the path of a BFFM_SETSELECTIONA
+};
+
+struct MenuRecord {
+  platform::WindowHandle owner = nullptr;
+  platform::Point at;
+  std::vector<std::pair<std::uint32_t, std::string>> items;
+  std::uint32_t defaultItem = 0;
+  std::uint32_t chosen = 0;
+};
+
+struct ShellExecuteRecord {
+  platform::WindowHandle owner = nullptr;
+  std::string verb;
+  std::string file;
+  std::string parameters;
+  std::string directory;
+  int show = 0;
+  std::intptr_t result = 0;
+};
+
+struct TrayIconRecord {
+  platform::WindowHandle window = nullptr;
+  std::uint32_t id = 0;
+  std::uint32_t callbackMessage = 0;
+  platform::RawHandle icon = nullptr;
+  std::string tip;
+};
+
+struct TrayIconCall {
+  std::uint32_t action = 0;  // platform::nim
+  platform::WindowHandle window = nullptr;
+  std::uint32_t id = 0;
+  bool ok = false;
+};
+
+// The loop of an open modal dialog as its driver sees it. The driver runs on
+// the dialog's thread, inside the dialog, like a user who acts while the box
+// is on screen.
+class ModalLoop {
+ public:
+  ModalLoop(Desktop& desktop, platform::WindowHandle dialog) : desktop_(desktop), dialog_(dialog) {}
+
+  // Dispatches the thread's waiting messages as the dialog's loop does: window
+  // messages (and due timers) reach their windows, thread messages are lost,
+  // WM_QUIT closes the dialog. False once the dialog has been closed so.
+  bool Pump();
+  // Advances the world's clock, then pumps, so timers tick inside the dialog.
+  bool AdvanceTime(std::uint32_t milliseconds);
+  [[nodiscard]] bool closedByQuit() const { return closedByQuit_; }
+  [[nodiscard]] platform::WindowHandle dialog() const { return dialog_; }
+
+ private:
+  Desktop& desktop_;
+  platform::WindowHandle dialog_;
+  bool closedByQuit_ = false;
+};
+
+// What the user does in the folder browser.
+struct BrowseAnswer {
+  enum class Kind { Cancel, Path, NoPath };
+  Kind kind = Kind::Cancel;
+  std::string path;
+
+  static BrowseAnswer Cancel() { return {}; }
+  static BrowseAnswer Choose(std::string path) { return {Kind::Path, std::move(path)}; }
+  // An item without a file-system path, such as the computer node itself.
+  static BrowseAnswer ChooseWithoutPath() { return {Kind::NoPath, {}}; }
+};
+
+using MessageBoxDriver = std::function<int(const MessageBoxRecord&, ModalLoop&)>;
+using BrowseDriver = std::function<BrowseAnswer(const BrowseRecord&, ModalLoop&)>;
+using MenuDriver = std::function<std::uint32_t(const MenuRecord&, ModalLoop&)>;
+
+enum class MouseButton { Left, Right };
+
+class Desktop {
+ public:
+  explicit Desktop(World& world);
+  ~Desktop();
+  Desktop(const Desktop&) = delete;
+  Desktop& operator=(const Desktop&) = delete;
+
+  // --- Clock. Manual by default: time moves only by AdvanceTime. In real-time
+  // mode (the demo) it also follows the steady clock.
+  std::uint64_t Now() const;
+  void AdvanceTime(std::uint32_t milliseconds);
+  void SetRealTime(bool on);
+
+  // --- Desktop driver. The defaults: message boxes press their default
+  // button, the browser is cancelled, menus are dismissed.
+  void SetMessageBoxDriver(MessageBoxDriver driver);
+  void SetBrowseDriver(BrowseDriver driver);
+  void SetMenuDriver(MenuDriver driver);
+
+  // --- What happened.
+  std::vector<MessageBoxRecord> MessageBoxes() const;
+  std::vector<BrowseRecord> Browses() const;
+  std::vector<MenuRecord> Menus() const;
+  std::vector<ShellExecuteRecord> ShellExecutes() const;
+  std::vector<TrayIconRecord> TrayIcons() const;
+  std::vector<TrayIconCall> TrayIconCalls() const;
+  std::size_t LostThreadMessages() const;  // taken and dropped by modal loops
+  std::size_t LiveItemIdLists() const;     // allocated and not yet freed
+  std::size_t LiveIcons() const;
+
+  // --- The desktop's windows.
+  // Top-level windows, topmost first.
+  std::vector<platform::WindowHandle> TopLevelWindows() const;
+  // A window of no process of ours, such as an explorer window.
+  platform::WindowHandle OpenForeignWindow(std::string className, std::string title);
+  void CloseForeignWindow(platform::WindowHandle window);
+  void SetCursorPos(platform::Point at);
+
+  // --- The shell's side.
+  // Posts the icon's callback message for a click (button down, then up), as
+  // the notification area does. False when no such icon is shown.
+  bool ClickTrayIcon(std::uint32_t id, MouseButton button);
+  bool DoubleClickTrayIcon(std::uint32_t id);
+  // The taskbar restarts: every icon is gone and "TaskbarCreated" is
+  // broadcast to the top-level windows.
+  void RestartTaskbar();
+  // WM_DEVICECHANGE (DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE) to every
+  // top-level window, posted as the system broadcasts it.
+  void BroadcastDeviceChange(std::uintptr_t event);
+
+  // --- Backend surface, used by the host platform layer.
+  platform::ThreadId CurrentThreadId();
+  void EnsureQueue();
+  platform::Outcome Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                         std::intptr_t lParam);
+  platform::Outcome PostToThread(platform::ThreadId thread, std::uint32_t message, std::uintptr_t wParam,
+                                 std::intptr_t lParam);
+  void PostQuit(int exitCode);
+  std::optional<platform::Message> Take();
+  std::optional<platform::Message> TakeFrom(std::thread::id thread);
+  void PostToThread(std::thread::id thread, platform::Message message);
+  platform::Message Wait();
+  std::vector<platform::Message> Pending(std::thread::id thread) const;
+  std::intptr_t Dispatch(const platform::Message& message);
+  std::intptr_t Send(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                     std::intptr_t lParam);
+  platform::TimerId SetTimer(platform::WindowHandle window, platform::TimerId id, std::uint32_t intervalMs);
+  bool KillTimer(platform::WindowHandle window, platform::TimerId id);
+
+  platform::Outcome RegisterClass(std::string_view className);
+  platform::WindowHandle CreateWindow(const platform::WindowSpec& spec, platform::Window* object,
+                                      platform::WindowHandler* handler, platform::ErrorCode& error);
+  platform::Outcome Destroy(platform::WindowHandle window);
+  // Cuts the window from its object and procedure (the object is going away
+  // while the window cannot be destroyed, e.g. from a foreign thread).
+  void DetachObject(platform::WindowHandle window);
+  bool IsWindow(platform::WindowHandle window) const;
+  bool IsVisible(platform::WindowHandle window) const;
+  bool Show(platform::WindowHandle window, platform::ShowCommand command);
+  bool SetForeground(platform::WindowHandle window);
+  platform::WindowHandle Foreground() const;
+  void Raise(platform::WindowHandle window);
+  platform::WindowHandle Find(std::optional<std::string_view> className, std::optional<std::string_view> title) const;
+  platform::Outcome SetText(platform::WindowHandle window, std::string_view text);
+  std::string Text(platform::WindowHandle window) const;
+  std::optional<platform::Rect> Bounds(platform::WindowHandle window) const;
+  std::optional<platform::Size> ClientSize(platform::WindowHandle window) const;
+  platform::ThreadId WindowThread(platform::WindowHandle window) const;
+  void Broadcast(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+  std::uint32_t RegisterMessage(std::string_view name);
+  platform::Point CursorPos() const;
+
+  int RunMessageBox(platform::WindowHandle owner, std::string_view text, std::string_view caption,
+                    std::uint32_t style, std::uint16_t language);
+  platform::RawHandle NewItemIdList(std::optional<std::string> path, bool drivesFolder);
+  void FreeItemIdList(platform::RawHandle list);
+  std::optional<std::string> ItemIdListPath(platform::RawHandle list) const;
+  bool ItemIdListIsDrives(platform::RawHandle list) const;
+  platform::RawHandle RunBrowser(const BrowseRequest& request);
+  std::intptr_t RunShellExecute(ShellExecuteRecord record);
+  std::uint32_t RunMenu(const platform::PopupMenu& menu, platform::Point at, platform::WindowHandle owner);
+  bool NotifyIcon(std::uint32_t action, const TrayIconRecord& data, std::uint32_t flags);
+  platform::RawHandle NewIcon(int width, int height, int colours);
+  void FreeIcon(platform::RawHandle icon);
+
+  // Client area of a captioned window on this desktop: a 4-pixel frame and a
+  // 26-pixel caption.
+  static constexpr int kFrame = 4;
+  static constexpr int kCaption = 26;
+
+ private:
+  struct ThreadState {
+    platform::ThreadId id = 0;
+    bool hasQueue = false;
+    std::deque<platform::Message> posted;
+    std::optional<int> quitCode;
+  };
+  struct WindowRecord {
+    std::string className;
+    std::string title;
+    std::uint32_t style = 0;
+    platform::Rect bounds;
+    std::thread::id thread;
+    bool foreign = false;
+    bool visible = false;
+    bool dialog = false;
+    bool destroying = false;
+    std::optional<std::size_t> browseIndex;  // the browse record of a folder-browser dialog
+    platform::WindowHandler* handler = nullptr;
+    platform::Window* object = nullptr;
+    std::uint64_t z = 0;
+  };
+  struct Timer {
+    platform::WindowHandle window = nullptr;
+    platform::TimerId id = 0;
+    std::uint32_t interval = 0;
+    std::uint64_t due = 0;
+    std::thread::id thread;
+  };
+  struct ItemIdListObject {
+    std::optional<std::string> path;
+    bool drivesFolder = false;
+  };
+
+  friend class ModalLoop;
+  using Lock = std::unique_lock<std::mutex>;
+
+  ThreadState& ThreadLocked(std::thread::id thread);
+  std::uint64_t NowLocked() const;
+  WindowRecord* FindLocked(platform::WindowHandle window);
+  const WindowRecord* FindLocked(platform::WindowHandle window) const;
+  platform::WindowHandle NewHandleLocked();
+  std::optional<platform::Message> TakeLocked(std::thread::id thread);
+  void PostLocked(const WindowRecord& record, platform::Message message);
+  // Runs the window procedure on the owning thread, or posts the message when
+  // the window belongs to another thread (the simulated cross-thread send).
+  std::intptr_t Deliver(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                        std::intptr_t lParam);
+  std::intptr_t DefaultProcessing(platform::WindowHandle window, std::uint32_t message);
+  platform::WindowHandle OpenDialogWindow(std::string_view title, std::optional<std::size_t> browseIndex);
+  void Activate(platform::WindowHandle window);
+  void Deactivate(platform::WindowHandle window);
+
+  World& world_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::map<std::thread::id, ThreadState> threads_;
+  platform::ThreadId nextThreadId_ = 0x20;
+  std::map<std::uintptr_t, WindowRecord> windows_;
+  std::uintptr_t nextWindow_ = 0x10010;
+  std::uint64_t nextZ_ = 1;
+  platform::WindowHandle foreground_ = nullptr;
+  std::vector<std::string> classes_;
+  std::map<std::string, std::uint32_t> registeredMessages_;  // by lower-case name
+  std::uint32_t nextRegisteredMessage_ = 0xC0F0;
+  std::vector<Timer> timers_;
+  std::uint64_t manualNow_ = 0;
+  bool realTime_ = false;
+  std::chrono::steady_clock::time_point realBase_ = std::chrono::steady_clock::now();
+  platform::Point cursor_{800, 580};
+
+  MessageBoxDriver messageBoxDriver_;
+  BrowseDriver browseDriver_;
+  MenuDriver menuDriver_;
+  std::vector<MessageBoxRecord> messageBoxes_;
+  std::vector<BrowseRecord> browses_;
+  std::vector<MenuRecord> menus_;
+  std::vector<ShellExecuteRecord> shellExecutes_;
+  std::map<std::pair<platform::WindowHandle, std::uint32_t>, TrayIconRecord> trayIcons_;
+  std::vector<TrayIconCall> trayIconCalls_;
+  std::size_t lostThreadMessages_ = 0;
+  std::map<std::uintptr_t, ItemIdListObject> itemIdLists_;
+  std::uintptr_t nextItemIdList_ = 0x5000;
+  std::map<std::uintptr_t, platform::Size> icons_;
+  std::uintptr_t nextIcon_ = 0x7000;
+};
+
+// A folder-browser request as the host shell receives it.
+struct BrowseRequest {
+  platform::WindowHandle owner = nullptr;
+  platform::RawHandle root = nullptr;
+  std::string title;
+  std::uint32_t flags = 0;
+  std::function<void(platform::WindowHandle dialog, std::uint32_t notification, std::intptr_t param)> callback;
+};
+
+}  // namespace pw::host

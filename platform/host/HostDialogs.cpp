@@ -1,0 +1,13 @@
+#include "platform/Dialogs.h"
+
+#include "platform/host/Desktop.h"
+#include "platform/host/World.h"
+
+namespace pw::platform {
+
+int MessageBoxEx(WindowHandle owner, std::string_view text, std::string_view caption, std::uint32_t style,
+                 std::uint16_t languageId) {
+  return host::World::Current().Desktop().RunMessageBox(owner, text, caption, style, languageId);
+}
+
+}  // namespace pw::platform

@@ -1,0 +1,63 @@
+#include "platform/Shell.h"
+
+#include "platform/ErrorSink.h"
+#include "platform/SystemInfo.h"
+#include "platform/host/Desktop.h"
+#include "platform/host/World.h"
+
+namespace pw::platform {
+
+namespace {
+host::Desktop& Desk() { return host::World::Current().Desktop(); }
+}  // namespace
+
+void ItemIdListTraits::Close(RawHandle list) noexcept {
+  if (host::World* world = host::World::CurrentOrNull()) world->Desktop().FreeItemIdList(list);
+}
+
+ItemIdList GetSpecialFolderLocation(WindowHandle owner, int csidl) {
+  (void)owner;
+  if (csidl == csidl::kDrives) return ItemIdList(Desk().NewItemIdList(std::nullopt, true));
+  std::optional<std::string> path = host::World::Current().SpecialFolder(csidl);
+  if (!path) return {};
+  return ItemIdList(Desk().NewItemIdList(*path, false));
+}
+
+std::optional<std::string> GetPathFromIdList(const ItemIdList& list) {
+  if (!list) return std::nullopt;
+  return Desk().ItemIdListPath(list.get());
+}
+
+ItemIdList BrowseForFolder(const BrowseInfo& info) {
+  host::BrowseRequest request;
+  request.owner = info.owner;
+  request.root = info.root != nullptr ? info.root->get() : nullptr;
+  request.title = info.title;
+  request.flags = info.flags;
+  if (info.callback != nullptr) {
+    BrowseCallback callback = info.callback;
+    std::intptr_t data = info.data;
+    request.callback = [callback, data](WindowHandle dialog, std::uint32_t notification, std::intptr_t param) {
+      try {
+        callback(dialog, notification, param, data);
+      } catch (...) {
+        ReportCurrentException();
+      }
+    };
+  }
+  return ItemIdList(Desk().RunBrowser(request));
+}
+
+std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb, std::string_view file,
+                           std::string_view parameters, std::string_view directory, int showCommand) {
+  host::ShellExecuteRecord record{owner,
+                                  std::string(verb),
+                                  std::string(file),
+                                  std::string(parameters),
+                                  std::string(directory),
+                                  showCommand,
+                                  0};
+  return Desk().RunShellExecute(std::move(record));
+}
+
+}  // namespace pw::platform

@@ -1,0 +1,99 @@
+#include <stdexcept>
+#include <string>
+
+#include "platform/Windows.h"
+#include "platform/host/Desktop.h"
+#include "platform/host/HostWindowBackend.h"
+#include "platform/host/World.h"
+
+namespace pw::platform {
+
+namespace {
+host::Desktop& Desk() { return host::World::Current().Desktop(); }
+}  // namespace
+
+class WindowBackend {
+ public:
+  static void Forget(Window& window) noexcept { window.handle_ = nullptr; }
+};
+
+Window::Window(const WindowSpec& spec, WindowHandler& handler) : handler_(&handler) {
+  ErrorCode error = error::kSuccess;
+  handle_ = Desk().CreateWindow(spec, this, handler_, error);
+  if (handle_ == nullptr) throw std::runtime_error("CreateWindowExA failed with error " + std::to_string(error));
+  if (Desk().Send(handle_, wm::kCreate, 0, 0) == -1) {
+    Destroy();
+    throw std::runtime_error("CreateWindowExA failed: the window refused WM_CREATE");
+  }
+}
+
+Window::~Window() { Destroy(); }
+
+void Window::Destroy() noexcept {
+  if (handle_ == nullptr) return;
+  WindowHandle handle = handle_;
+  host::World* world = host::World::CurrentOrNull();
+  if (world == nullptr) {
+    handle_ = nullptr;
+  } else if (!world->Desktop().Destroy(handle)) {
+    world->Desktop().DetachObject(handle);
+    handle_ = nullptr;
+  }
+}
+
+Outcome RegisterWindowClass(std::string_view className) { return Desk().RegisterClass(className); }
+
+Size OuterSizeForClient(std::uint32_t windowStyle, std::uint32_t exStyle, Size client) {
+  (void)exStyle;
+  if ((windowStyle & style::kCaption) != style::kCaption) return client;
+  return {client.width + 2 * host::Desktop::kFrame, client.height + 2 * host::Desktop::kFrame + host::Desktop::kCaption};
+}
+
+Outcome DestroyWindow(WindowHandle window) { return Desk().Destroy(window); }
+bool IsWindow(WindowHandle window) { return window != nullptr && Desk().IsWindow(window); }
+bool IsWindowVisible(WindowHandle window) { return Desk().IsVisible(window); }
+bool ShowWindow(WindowHandle window, ShowCommand command) { return Desk().Show(window, command); }
+
+void ShowAndBringToFront(WindowHandle window) {
+  Desk().Show(window, ShowCommand::Show);
+  Desk().SetForeground(window);
+}
+
+Outcome UpdateWindow(WindowHandle window) {
+  // Nothing is painted in the simulated world; the call succeeds for a live window.
+  return Desk().IsWindow(window) ? Outcome::Success() : Outcome::Failure(kErrorInvalidWindowHandle);
+}
+
+bool SetForegroundWindow(WindowHandle window) { return Desk().SetForeground(window); }
+WindowHandle GetForegroundWindow() { return Desk().Foreground(); }
+
+WindowHandle FindWindow(std::optional<std::string_view> className, std::optional<std::string_view> title) {
+  return Desk().Find(className, title);
+}
+
+Outcome SetWindowText(WindowHandle window, std::string_view text) { return Desk().SetText(window, text); }
+std::string GetWindowText(WindowHandle window) { return Desk().Text(window); }
+std::optional<Rect> GetWindowRect(WindowHandle window) { return Desk().Bounds(window); }
+std::optional<Size> GetClientSize(WindowHandle window) { return Desk().ClientSize(window); }
+ThreadId GetWindowThreadId(WindowHandle window) { return Desk().WindowThread(window); }
+
+std::intptr_t SendMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  return Desk().Send(window, message, wParam, lParam);
+}
+
+Outcome PostBroadcast(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  Desk().Broadcast(message, wParam, lParam);
+  return Outcome::Success();
+}
+
+std::uint32_t RegisterWindowMessage(std::string_view name) { return Desk().RegisterMessage(name); }
+
+Point GetCursorPos() { return Desk().CursorPos(); }
+
+}  // namespace pw::platform
+
+namespace pw::host {
+
+void ForgetWindowHandle(platform::Window& window) noexcept { platform::WindowBackend::Forget(window); }
+
+}  // namespace pw::host

@@ -1,0 +1,69 @@
+#include "platform/TrayIcon.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/IcoFile.h"
+#include "platform/win32/Win32Ui.h"
+
+namespace pw::platform {
+
+void IconTraits::Close(RawHandle icon) noexcept { ::DestroyIcon(static_cast<HICON>(icon)); }
+
+IconHandle CreateIconFromIco(std::span<const std::byte> ico, int size) {
+  std::optional<IcoImage> image = FindIcoImage(ico, size);
+  if (!image) return {};
+  // CreateIconFromResourceEx wants a writable pointer but does not write.
+  auto* bits = reinterpret_cast<PBYTE>(const_cast<std::byte*>(image->data.data()));
+  HICON icon = ::CreateIconFromResourceEx(bits, static_cast<DWORD>(image->data.size()), TRUE, 0x00030000,
+                                          image->width, image->height, LR_DEFAULTCOLOR);
+  return IconHandle(icon);
+}
+
+PopupMenu::PopupMenu() : menu_(::CreatePopupMenu()) {}
+
+PopupMenu::~PopupMenu() {
+  if (menu_ != nullptr) ::DestroyMenu(static_cast<HMENU>(menu_));
+}
+
+void PopupMenu::Append(std::uint32_t commandId, std::string_view text) {
+  std::string value(text);
+  ::AppendMenuA(static_cast<HMENU>(menu_), MF_STRING, commandId, value.c_str());
+  items_.push_back({commandId, std::move(value)});
+}
+
+void PopupMenu::Clear() {
+  HMENU menu = static_cast<HMENU>(menu_);
+  while (::GetMenuItemCount(menu) > 0) ::DeleteMenu(menu, 0, MF_BYPOSITION);
+  items_.clear();
+  defaultItem_ = 0;
+}
+
+void PopupMenu::SetDefaultItem(std::uint32_t commandId) {
+  ::SetMenuDefaultItem(static_cast<HMENU>(menu_), commandId == 0 ? static_cast<UINT>(-1) : commandId, FALSE);
+  defaultItem_ = commandId;
+}
+
+std::uint32_t TrackPopupMenu(const PopupMenu& menu, Point at, WindowHandle owner) {
+  BOOL command = ::TrackPopupMenu(static_cast<HMENU>(menu.handle()), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0,
+                                  static_cast<HWND>(owner), nullptr);
+  return command > 0 ? static_cast<std::uint32_t>(command) : 0;
+}
+
+bool ShellNotifyIcon(std::uint32_t action, const NotifyIconData& data) {
+  NOTIFYICONDATAA nid{};
+  // The first layout of the record, which every shell accepts.
+  nid.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  nid.hWnd = static_cast<HWND>(data.window);
+  nid.uID = data.id;
+  nid.uFlags = data.flags;
+  nid.uCallbackMessage = data.callbackMessage;
+  nid.hIcon = static_cast<HICON>(data.icon);
+  std::size_t tipLength = std::min(data.tip.size(), std::size_t{63});
+  std::memcpy(nid.szTip, data.tip.data(), tipLength);
+  nid.szTip[tipLength] = '\0';
+  return ::Shell_NotifyIconA(action, &nid) != FALSE;
+}
+
+}  // namespace pw::platform

@@ -1,0 +1,177 @@
+#include "platform/Windows.h"
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/ErrorSink.h"
+#include "platform/win32/Win32Ui.h"
+
+namespace pw::platform {
+
+class WindowBackend {
+ public:
+  // The one window procedure of every window the platform creates. The
+  // object comes from GWLP_USERDATA, set from the creation parameter at
+  // WM_NCCREATE; it is cut loose at WM_NCDESTROY. No exception leaves here.
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+      auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+      auto* window = static_cast<Window*>(create->lpCreateParams);
+      ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
+      if (window != nullptr) window->handle_ = hwnd;
+    }
+    auto* window = reinterpret_cast<Window*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (message == WM_NCDESTROY) {
+      ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+      if (window != nullptr) window->handle_ = nullptr;
+      window = nullptr;
+    }
+    if (window != nullptr && window->handler_ != nullptr) {
+      try {
+        std::optional<std::intptr_t> result = window->handler_->HandleMessage(hwnd, message, wParam, lParam);
+        if (result) return *result;
+      } catch (...) {
+        ReportCurrentException();
+        return 0;
+      }
+    }
+    return ::DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+
+  static void Detach(Window& window) noexcept {
+    if (window.handle_ != nullptr) ::SetWindowLongPtrA(static_cast<HWND>(window.handle_), GWLP_USERDATA, 0);
+    window.handle_ = nullptr;
+  }
+};
+
+Outcome RegisterWindowClass(std::string_view className) {
+  std::string name(className);
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = &WindowBackend::Procedure;
+  wc.hInstance = ::GetModuleHandleA(nullptr);
+  wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  wc.lpszClassName = name.c_str();
+  if (::RegisterClassA(&wc) != 0) return Outcome::Success();
+  DWORD error = ::GetLastError();
+  if (error == ERROR_CLASS_ALREADY_EXISTS) return Outcome::Success();
+  return Outcome::Failure(error);
+}
+
+Size OuterSizeForClient(std::uint32_t windowStyle, std::uint32_t exStyle, Size client) {
+  RECT rect{0, 0, client.width, client.height};
+  ::AdjustWindowRectEx(&rect, windowStyle, FALSE, exStyle);
+  return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+Window::Window(const WindowSpec& spec, WindowHandler& handler) : handler_(&handler) {
+  HWND hwnd = ::CreateWindowExA(spec.exStyle, spec.className.c_str(), spec.title.c_str(),
+                                spec.style & ~style::kVisible, spec.bounds.left, spec.bounds.top,
+                                spec.bounds.Width(), spec.bounds.Height(), nullptr, nullptr,
+                                ::GetModuleHandleA(nullptr), this);
+  if (hwnd == nullptr) {
+    DWORD error = ::GetLastError();
+    handle_ = nullptr;
+    throw std::runtime_error("CreateWindowExA failed with error " + std::to_string(error));
+  }
+  handle_ = hwnd;
+}
+
+Window::~Window() { Destroy(); }
+
+void Window::Destroy() noexcept {
+  if (handle_ == nullptr) return;
+  // DestroyWindow fails on another thread; the window then must not call back
+  // into this object any more.
+  if (!::DestroyWindow(static_cast<HWND>(handle_))) WindowBackend::Detach(*this);
+  handle_ = nullptr;
+}
+
+Outcome DestroyWindow(WindowHandle window) {
+  if (::DestroyWindow(static_cast<HWND>(window))) return Outcome::Success();
+  return Outcome::Failure(::GetLastError());
+}
+
+bool IsWindow(WindowHandle window) { return window != nullptr && ::IsWindow(static_cast<HWND>(window)) != FALSE; }
+
+bool IsWindowVisible(WindowHandle window) { return ::IsWindowVisible(static_cast<HWND>(window)) != FALSE; }
+
+bool ShowWindow(WindowHandle window, ShowCommand command) {
+  return ::ShowWindow(static_cast<HWND>(window), static_cast<int>(command)) != FALSE;
+}
+
+void ShowAndBringToFront(WindowHandle window) {
+  HWND hwnd = static_cast<HWND>(window);
+  ::ShowWindow(hwnd, SW_SHOW);
+  ::BringWindowToTop(hwnd);
+  ::SetForegroundWindow(hwnd);
+}
+
+Outcome UpdateWindow(WindowHandle window) {
+  if (::UpdateWindow(static_cast<HWND>(window))) return Outcome::Success();
+  return Outcome::Failure(::GetLastError());
+}
+
+bool SetForegroundWindow(WindowHandle window) { return ::SetForegroundWindow(static_cast<HWND>(window)) != FALSE; }
+
+WindowHandle GetForegroundWindow() { return ::GetForegroundWindow(); }
+
+WindowHandle FindWindow(std::optional<std::string_view> className, std::optional<std::string_view> title) {
+  std::string classText(className.value_or(""));
+  std::string titleText(title.value_or(""));
+  return ::FindWindowA(className ? classText.c_str() : nullptr, title ? titleText.c_str() : nullptr);
+}
+
+Outcome SetWindowText(WindowHandle window, std::string_view text) {
+  std::string value(text);
+  if (::SetWindowTextA(static_cast<HWND>(window), value.c_str())) return Outcome::Success();
+  return Outcome::Failure(::GetLastError());
+}
+
+std::string GetWindowText(WindowHandle window) {
+  HWND hwnd = static_cast<HWND>(window);
+  int length = ::GetWindowTextLengthA(hwnd);
+  if (length <= 0) return {};
+  std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
+  int copied = ::GetWindowTextA(hwnd, buffer.data(), static_cast<int>(buffer.size()));
+  return std::string(buffer.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
+}
+
+std::optional<Rect> GetWindowRect(WindowHandle window) {
+  RECT rect;
+  if (!::GetWindowRect(static_cast<HWND>(window), &rect)) return std::nullopt;
+  return Rect{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+std::optional<Size> GetClientSize(WindowHandle window) {
+  RECT rect;
+  if (!::GetClientRect(static_cast<HWND>(window), &rect)) return std::nullopt;
+  return Size{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+ThreadId GetWindowThreadId(WindowHandle window) {
+  return ::GetWindowThreadProcessId(static_cast<HWND>(window), nullptr);
+}
+
+std::intptr_t SendMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  return ::SendMessageA(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+Outcome PostBroadcast(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (::PostMessageA(HWND_BROADCAST, message, wParam, lParam)) return Outcome::Success();
+  return Outcome::Failure(::GetLastError());
+}
+
+std::uint32_t RegisterWindowMessage(std::string_view name) {
+  std::string text(name);
+  return ::RegisterWindowMessageA(text.c_str());
+}
+
+Point GetCursorPos() {
+  POINT point{};
+  ::GetCursorPos(&point);
+  return {point.x, point.y};
+}
+
+}  // namespace pw::platform
