@@ -20,6 +20,10 @@ namespace {
 
 std::atomic<World*> g_current{nullptr};
 
+// Handle ids are never reused, not even by a later world, so that a handle
+// left over from an earlier world cannot close an object of the current one.
+std::atomic<std::uintptr_t> g_nextHandle{0x100};
+
 char UpperLetter(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
 bool IsDriveLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
@@ -421,8 +425,8 @@ void World::SetExtraAttributes(const fs::path& hostPath, std::uint32_t attribute
 
 platform::RawHandle World::AddHandle(std::unique_ptr<HandleObject> object) {
   std::scoped_lock lock(mutex_);
-  std::uintptr_t id = nextHandle_;
-  nextHandle_ += 4;  // like kernel handles: multiples of four, never 0 or -1
+  // Like kernel handles: multiples of four, never 0 or -1.
+  std::uintptr_t id = g_nextHandle.fetch_add(4);
   handles_[id] = std::move(object);
   return reinterpret_cast<platform::RawHandle>(id);
 }

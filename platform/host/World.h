@@ -158,7 +158,6 @@ class World {
   std::string currentDirectory_;
   std::map<std::filesystem::path, std::uint32_t> extraAttributes_;
   std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
-  std::uintptr_t nextHandle_ = 0x100;
   std::unique_ptr<host::Desktop> desktop_;
 };
 

@@ -12,6 +12,8 @@
 #undef WINVER
 #define WINVER 0x0601
 #include <windows.h>
+// The shell's special folders (SHGetSpecialFolderPathA).
+#include <shlobj.h>
 
 // Names of the portable layer that <windows.h> turns into macros.
 #undef CreateFile

@@ -1,0 +1,503 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <mutex>
+
+#include "platform/FileSystem.h"
+#include "platform/host/HostFiles.h"
+#include "platform/host/Wildcard.h"
+#include "platform/host/World.h"
+
+namespace pw::platform {
+namespace fs = std::filesystem;
+using host::OpenFile;
+using host::ResolvedPath;
+using host::World;
+
+namespace {
+
+constexpr std::uint32_t kStoredAttributes =
+    attribute::kReadOnly | attribute::kHidden | attribute::kSystem | attribute::kArchive;
+constexpr std::uint32_t kWriteAccess = access::kGenericWrite | host::access_bit::kWriteData |
+                                       host::access_bit::kAppendData | host::access_bit::kGenericAll;
+constexpr std::uint32_t kReadAccess =
+    access::kGenericRead | host::access_bit::kReadData | host::access_bit::kGenericAll;
+constexpr std::uint32_t kShareAll = share::kRead | share::kWrite | share::kDelete;
+
+bool IsDirectory(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_directory(path, ec);
+}
+
+// A missing entry: 2 when its folder exists, 3 when the folder does not.
+ErrorCode MissingEntryError(const ResolvedPath& resolved) {
+  return resolved.parentExists ? error::kFileNotFound : error::kPathNotFound;
+}
+
+// Attributes as GetFileAttributesA reports them. Files without a record are
+// ARCHIVE, as a freshly written file is on Windows; a record of NORMAL alone
+// means that every attribute was cleared.
+std::uint32_t AttributesOf(const World& world, const fs::path& hostPath, bool directory) {
+  const std::uint32_t stored = world.ExtraAttributes(hostPath);
+  if (directory) return attribute::kDirectory | (stored & kStoredAttributes);
+  if (stored == 0) return attribute::kArchive;
+  const std::uint32_t attributes = stored & kStoredAttributes;
+  return attributes == 0 ? attribute::kNormal : attributes;
+}
+
+bool HasReadOnly(const World& world, const fs::path& hostPath) {
+  return (world.ExtraAttributes(hostPath) & attribute::kReadOnly) != 0;
+}
+
+OpenResult OpenFailure(ErrorCode code) {
+  OpenResult result;
+  result.error = code;
+  return result;
+}
+
+OpenFile* FindOpenFile(const World& world, const FileHandle& file) {
+  if (!file.valid()) return nullptr;
+  return dynamic_cast<OpenFile*>(world.FindHandle(file.get()));
+}
+
+char DriveLetterOf(const ResolvedPath& resolved) {
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(resolved.windowsPath.front())));
+}
+
+std::string UpperName(std::string_view name) {
+  std::string result(name);
+  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return result;
+}
+
+// A stable descriptor for a path: self-relative, DACL present, one ACE for
+// SYSTEM and one for a user whose SID is derived from the path.
+std::vector<std::byte> DescriptorFor(std::string_view windowsPath, bool directory) {
+  std::uint32_t hash = 2166136261u;  // FNV-1a over the case-folded path
+  for (char c : windowsPath) {
+    hash ^= static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
+    hash *= 16777619u;
+  }
+  std::vector<std::byte> bytes;
+  auto put8 = [&](std::uint32_t v) { bytes.push_back(static_cast<std::byte>(v & 0xFF)); };
+  auto put16 = [&](std::uint32_t v) {
+    put8(v);
+    put8(v >> 8);
+  };
+  auto put32 = [&](std::uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
+  auto putSid = [&](std::uint32_t authority, std::initializer_list<std::uint32_t> subs) {
+    put8(1);
+    put8(static_cast<std::uint32_t>(subs.size()));
+    for (int i = 0; i < 5; ++i) put8(0);
+    put8(authority);
+    for (std::uint32_t sub : subs) put32(sub);
+  };
+  const std::uint32_t aceFlags = directory ? 0x3u : 0u;  // object and container inherit
+  const std::uint32_t systemAceSize = 8 + 12;
+  const std::uint32_t userAceSize = 8 + 8 + 4 * 5;
+  const std::uint32_t aclSize = 8 + systemAceSize + userAceSize;
+  // SECURITY_DESCRIPTOR_RELATIVE
+  put8(1);
+  put8(0);
+  put16(0x8004);  // SE_SELF_RELATIVE | SE_DACL_PRESENT
+  put32(0);
+  put32(0);
+  put32(0);
+  put32(20);
+  // ACL
+  put8(2);
+  put8(0);
+  put16(aclSize);
+  put16(2);
+  put16(0);
+  // ACCESS_ALLOWED_ACE for SYSTEM, full control
+  put8(0);
+  put8(aceFlags);
+  put16(systemAceSize);
+  put32(0x001F01FF);
+  putSid(5, {18});
+  // ACCESS_ALLOWED_ACE for the owner derived from the path, read and execute
+  put8(0);
+  put8(aceFlags);
+  put16(userAceSize);
+  put32(0x001200A9);
+  putSid(5, {21, hash, hash ^ 0x5A5A5A5Au, hash >> 7, 1000});
+  return bytes;
+}
+
+}  // namespace
+
+RawHandle FileHandleTraits::Invalid() noexcept { return reinterpret_cast<RawHandle>(~std::uintptr_t{0}); }
+
+void FileHandleTraits::Close(RawHandle handle) noexcept {
+  if (World* world = World::CurrentOrNull()) world->CloseHandle(handle);
+}
+
+OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                      Disposition disposition) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  const auto how = static_cast<std::uint32_t>(disposition);
+  if (how < 1 || how > 5) return OpenFailure(error::kInvalidParameter);
+  const ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess) return OpenFailure(resolved.error);
+  const bool wantsWrite = (desiredAccess & kWriteAccess) != 0;
+  const bool wantsRead = (desiredAccess & kReadAccess) != 0;
+  // TRUNCATE_EXISTING needs write access.
+  if (disposition == Disposition::TruncateExisting && !wantsWrite) return OpenFailure(error::kInvalidParameter);
+
+  if (resolved.exists && IsDirectory(resolved.hostPath)) {
+    return OpenFailure(disposition == Disposition::CreateNew ? error::kFileExists : error::kAccessDenied);
+  }
+  if (!resolved.exists && !resolved.parentExists) return OpenFailure(error::kPathNotFound);
+
+  bool truncate = false;
+  if (resolved.exists) {
+    if (disposition == Disposition::CreateNew) return OpenFailure(error::kFileExists);
+    truncate = disposition == Disposition::CreateAlways || disposition == Disposition::TruncateExisting;
+    const std::uint32_t attributes = AttributesOf(world, resolved.hostPath, false);
+    if ((attributes & attribute::kReadOnly) != 0 && (wantsWrite || truncate)) {
+      return OpenFailure(error::kAccessDenied);
+    }
+    // CREATE_ALWAYS with FILE_ATTRIBUTE_NORMAL refuses to replace a hidden or system file.
+    if (disposition == Disposition::CreateAlways && (attributes & (attribute::kHidden | attribute::kSystem)) != 0) {
+      return OpenFailure(error::kAccessDenied);
+    }
+    if (host::SharingConflict(world, resolved.hostPath, desiredAccess, shareMode)) {
+      return OpenFailure(error::kSharingViolation);
+    }
+  } else if (disposition == Disposition::OpenExisting || disposition == Disposition::TruncateExisting) {
+    return OpenFailure(error::kFileNotFound);
+  }
+
+  int flags = O_CLOEXEC;
+  if (truncate || (wantsRead && wantsWrite)) {
+    flags |= O_RDWR;
+  } else if (wantsWrite) {
+    flags |= O_WRONLY;
+  } else {
+    flags |= O_RDONLY;
+  }
+  if (truncate) flags |= O_TRUNC;
+  if (!resolved.exists) flags |= O_CREAT | O_EXCL;
+  const int fd = ::open(resolved.hostPath.c_str(), flags, 0666);
+  if (fd < 0) {
+    const int code = errno;
+    return OpenFailure(code == EEXIST ? error::kFileExists : host::ErrorFromErrno(code));
+  }
+  // A created or replaced file starts with the attributes the call asked for.
+  if (!resolved.exists || disposition == Disposition::CreateAlways) world.SetExtraAttributes(resolved.hostPath, 0);
+
+  OpenResult result;
+  result.file = FileHandle(world.AddHandle(std::make_unique<OpenFile>(fd, resolved.hostPath, desiredAccess, shareMode)));
+  const bool reportsExisting =
+      resolved.exists && (disposition == Disposition::CreateAlways || disposition == Disposition::OpenAlways);
+  result.error = reportsExisting ? error::kAlreadyExists : error::kSuccess;
+  return result;
+}
+
+IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<const std::byte> data) {
+  World* world = World::CurrentOrNull();
+  if (world == nullptr) return {false, 0, error::kInvalidHandle};
+  std::scoped_lock lock(world->Mutex());
+  OpenFile* open = FindOpenFile(*world, file);
+  if (open == nullptr) return {false, 0, error::kInvalidHandle};
+  if (!open->CanWrite()) return {false, 0, error::kAccessDenied};
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - data.size()) {
+    return {false, 0, error::kInvalidParameter};
+  }
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t wrote = ::pwrite(open->Descriptor(), data.data() + done, data.size() - done,
+                                   static_cast<off_t>(offset + done));
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      return {false, static_cast<std::uint32_t>(done), host::ErrorFromErrno(errno)};
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  return {true, static_cast<std::uint32_t>(done), error::kSuccess};
+}
+
+IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data) {
+  World* world = World::CurrentOrNull();
+  if (world == nullptr) return {false, 0, error::kInvalidHandle};
+  std::scoped_lock lock(world->Mutex());
+  OpenFile* open = FindOpenFile(*world, file);
+  if (open == nullptr) return {false, 0, error::kInvalidHandle};
+  if (!open->CanRead()) return {false, 0, error::kAccessDenied};
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return {false, 0, error::kInvalidParameter};
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t got =
+        ::pread(open->Descriptor(), data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return {false, static_cast<std::uint32_t>(done), host::ErrorFromErrno(errno)};
+    }
+    if (got == 0) break;  // end of file: a short read that succeeds
+    done += static_cast<std::size_t>(got);
+  }
+  return {true, static_cast<std::uint32_t>(done), error::kSuccess};
+}
+
+std::optional<std::uint64_t> GetFileSize(const FileHandle& file) {
+  World* world = World::CurrentOrNull();
+  if (world == nullptr) return std::nullopt;
+  std::scoped_lock lock(world->Mutex());
+  OpenFile* open = FindOpenFile(*world, file);
+  if (open == nullptr) return std::nullopt;
+  struct stat info {};
+  if (::fstat(open->Descriptor(), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+Outcome DeleteFile(const std::string& path) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  const ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
+  if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
+  if (IsDirectory(resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
+  if (HasReadOnly(world, resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
+  // DeleteFileA opens the file for DELETE, sharing everything: any open
+  // without FILE_SHARE_DELETE refuses it.
+  if (host::SharingConflict(world, resolved.hostPath, host::access_bit::kDelete, kShareAll)) {
+    return Outcome::Failure(error::kSharingViolation);
+  }
+  if (::unlink(resolved.hostPath.c_str()) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  world.SetExtraAttributes(resolved.hostPath, 0);
+  return Outcome::Success();
+}
+
+Outcome CreateDirectory(const std::string& path) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  const ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
+  if (resolved.isRoot) return Outcome::Failure(error::kAccessDenied);
+  if (resolved.exists) return Outcome::Failure(error::kAlreadyExists);
+  if (!resolved.parentExists) return Outcome::Failure(error::kPathNotFound);
+  if (::mkdir(resolved.hostPath.c_str(), 0777) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  world.SetExtraAttributes(resolved.hostPath, 0);
+  return Outcome::Success();
+}
+
+Outcome RemoveDirectory(const std::string& path) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  const ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
+  if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
+  if (!IsDirectory(resolved.hostPath)) return Outcome::Failure(error::kDirectory);
+  if (resolved.isRoot || HasReadOnly(world, resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
+  if (::rmdir(resolved.hostPath.c_str()) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  world.SetExtraAttributes(resolved.hostPath, 0);
+  return Outcome::Success();
+}
+
+Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  const ResolvedPath from = world.Resolve(source);
+  if (from.error != error::kSuccess) return Outcome::Failure(from.error);
+  if (!from.exists) return Outcome::Failure(MissingEntryError(from));
+  const ResolvedPath to = world.Resolve(target);
+  if (to.error != error::kSuccess) return Outcome::Failure(to.error);
+  if (!to.exists && !to.parentExists) return Outcome::Failure(error::kPathNotFound);
+  // Without MOVEFILE_COPY_ALLOWED a move stays on its volume.
+  if (DriveLetterOf(from) != DriveLetterOf(to)) return Outcome::Failure(error::kNotSameDevice);
+  if (from.isRoot || to.isRoot) return Outcome::Failure(error::kAccessDenied);
+  const bool sourceIsDirectory = IsDirectory(from.hostPath);
+  const bool sameEntry = to.exists && host::OpenFileKey(from.hostPath) == host::OpenFileKey(to.hostPath);
+  if (to.exists && !sameEntry) {
+    if (sourceIsDirectory || IsDirectory(to.hostPath)) return Outcome::Failure(error::kAccessDenied);
+    if (HasReadOnly(world, to.hostPath)) return Outcome::Failure(error::kAccessDenied);
+    if (host::SharingConflict(world, to.hostPath, host::access_bit::kDelete, kShareAll)) {
+      return Outcome::Failure(error::kAccessDenied);
+    }
+  }
+  if (sourceIsDirectory ? host::AnyOpenFile(world, from.hostPath)
+                        : host::SharingConflict(world, from.hostPath, host::access_bit::kDelete, kShareAll)) {
+    return Outcome::Failure(sourceIsDirectory ? error::kAccessDenied : error::kSharingViolation);
+  }
+  const std::uint32_t attributes = world.ExtraAttributes(from.hostPath);
+  if (::rename(from.hostPath.c_str(), to.hostPath.c_str()) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  world.SetExtraAttributes(from.hostPath, 0);
+  world.SetExtraAttributes(to.hostPath, attributes);
+  return Outcome::Success();
+}
+
+std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  const ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess || !resolved.exists) return std::nullopt;
+  return AttributesOf(world, resolved.hostPath, IsDirectory(resolved.hostPath));
+}
+
+Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  const ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
+  if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
+  const std::uint32_t kept = attributes & kStoredAttributes;
+  if (IsDirectory(resolved.hostPath)) {
+    world.SetExtraAttributes(resolved.hostPath, kept);
+  } else {
+    world.SetExtraAttributes(resolved.hostPath, kept == 0 ? attribute::kNormal : kept);
+  }
+  return Outcome::Success();
+}
+
+bool FileExists(const std::string& path) {
+  auto attributes = GetFileAttributes(path);
+  return attributes && (*attributes & attribute::kDirectory) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+  auto attributes = GetFileAttributes(path);
+  return attributes && (*attributes & attribute::kDirectory) != 0;
+}
+
+FindResult FindFiles(const std::string& pattern) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  FindResult result;
+  const std::size_t separator = pattern.find_last_of("\\/");
+  std::string folder;
+  std::string namePattern;
+  if (separator != std::string::npos) {
+    folder = pattern.substr(0, separator + 1);
+    namePattern = pattern.substr(separator + 1);
+  } else if (pattern.size() >= 2 && pattern[1] == ':') {
+    folder = pattern.substr(0, 2);
+    namePattern = pattern.substr(2);
+  } else {
+    folder = ".";
+    namePattern = pattern;
+  }
+  const ResolvedPath resolved = world.Resolve(folder);
+  if (resolved.error != error::kSuccess) {
+    result.error = resolved.error;
+    return result;
+  }
+  if (!resolved.exists || !IsDirectory(resolved.hostPath)) {
+    result.error = error::kPathNotFound;
+    return result;
+  }
+  if (namePattern.empty()) {
+    result.error = error::kFileNotFound;
+    return result;
+  }
+  std::error_code ec;
+  for (fs::directory_iterator it(resolved.hostPath, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!host::WildcardMatch(namePattern, name)) continue;
+    std::error_code statError;
+    const bool directory = it->is_directory(statError);
+    FindEntry entry;
+    entry.name = name;
+    entry.attributes = AttributesOf(world, it->path(), directory);
+    if (!directory) {
+      const auto size = it->file_size(statError);
+      entry.size = statError ? 0 : size;
+    }
+    result.entries.push_back(std::move(entry));
+  }
+  if (ec) {
+    result.entries.clear();
+    result.error = host::ErrorFromErrno(ec.value());
+    return result;
+  }
+  // NTFS lists a folder in the order of its upper-cased names.
+  std::sort(result.entries.begin(), result.entries.end(),
+            [](const FindEntry& a, const FindEntry& b) { return UpperName(a.name) < UpperName(b.name); });
+  if (result.entries.empty()) result.error = error::kFileNotFound;
+  return result;
+}
+
+DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  DiskFreeSpaceResult result;
+  const std::string path = directory.empty() ? world.CurrentDirectory() : directory;
+  if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
+    result.error = error::kPathNotFound;  // the world has no network shares
+    return result;
+  }
+  const ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess) {
+    result.error = resolved.error;
+    return result;
+  }
+  const std::optional<host::Drive> drive = world.FindDrive(DriveLetterOf(resolved));
+  if (!drive) {
+    result.error = error::kPathNotFound;
+    return result;
+  }
+  if (drive->freeSpaceError) {
+    result.error = *drive->freeSpaceError;
+    return result;
+  }
+  if (!resolved.exists) {
+    result.error = error::kPathNotFound;
+    return result;
+  }
+  if (!IsDirectory(resolved.hostPath)) {
+    result.error = error::kDirectory;
+    return result;
+  }
+  struct statvfs figures {};
+  if (::statvfs(resolved.hostPath.c_str(), &figures) != 0) {
+    result.error = host::ErrorFromErrno(errno);
+    return result;
+  }
+  const std::uint64_t unit = figures.f_frsize != 0 ? figures.f_frsize : figures.f_bsize;
+  DiskFreeSpace space;
+  space.totalBytes = static_cast<std::uint64_t>(figures.f_blocks) * unit;
+  space.totalFreeBytes = static_cast<std::uint64_t>(figures.f_bfree) * unit;
+  space.freeBytesAvailableToCaller = static_cast<std::uint64_t>(figures.f_bavail) * unit;
+  if (drive->freeBytes) {
+    space.freeBytesAvailableToCaller = *drive->freeBytes;
+    space.totalFreeBytes = *drive->freeBytes;
+    space.totalBytes = std::max(space.totalBytes, *drive->freeBytes);
+  }
+  result.space = space;
+  return result;
+}
+
+Outcome SetCurrentDirectory(const std::string& path) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  const ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
+  if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
+  if (!IsDirectory(resolved.hostPath)) return Outcome::Failure(error::kDirectory);
+  world.SetCurrentDirectoryText(resolved.windowsPath);
+  return Outcome::Success();
+}
+
+std::string GetCurrentDirectory() { return World::Current().CurrentDirectory(); }
+
+std::optional<std::vector<std::byte>> GetFileDaclBytes(const std::string& path) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  const ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess || !resolved.exists) return std::nullopt;
+  return DescriptorFor(resolved.windowsPath, IsDirectory(resolved.hostPath));
+}
+
+}  // namespace pw::platform

@@ -1,0 +1,61 @@
+#pragma once
+// Open files of the host backend and the share-mode rules Windows applies
+// between them (Linux has none, so the world keeps the record).
+#include <cstdint>
+#include <filesystem>
+
+#include "platform/Errors.h"
+#include "platform/host/World.h"
+
+namespace pw::host {
+
+// Access bits beyond GENERIC_READ/GENERIC_WRITE that the share check knows.
+namespace access_bit {
+inline constexpr std::uint32_t kReadData = 0x0001;
+inline constexpr std::uint32_t kWriteData = 0x0002;
+inline constexpr std::uint32_t kAppendData = 0x0004;
+inline constexpr std::uint32_t kDelete = 0x00010000;
+inline constexpr std::uint32_t kGenericAll = 0x10000000;
+}  // namespace access_bit
+
+// An open file: a POSIX descriptor plus the access and share mode it was opened with.
+class OpenFile final : public HandleObject {
+ public:
+  OpenFile(int descriptor, std::filesystem::path hostPath, std::uint32_t access, std::uint32_t shareMode);
+  ~OpenFile() override;
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+
+  int Descriptor() const { return descriptor_; }
+  const std::filesystem::path& HostPath() const { return hostPath_; }
+  bool CanRead() const;
+  bool CanWrite() const;
+  std::uint32_t Access() const { return access_; }
+  std::uint32_t ShareMode() const { return shareMode_; }
+
+ private:
+  int descriptor_;
+  std::filesystem::path hostPath_;
+  std::uint32_t access_;
+  std::uint32_t shareMode_;
+};
+
+// The form of a host path under which open files are recorded.
+std::filesystem::path OpenFileKey(const std::filesystem::path& hostPath);
+
+// True when opening hostPath with this access and share mode collides with a
+// file the world already has open (ERROR_SHARING_VIOLATION on Windows).
+// Hold the world's lock across this check and the AddHandle that follows.
+bool SharingConflict(const World& world, const std::filesystem::path& hostPath, std::uint32_t access,
+                     std::uint32_t shareMode);
+
+// True when any file below (or at) hostPath is open.
+bool AnyOpenFile(const World& world, const std::filesystem::path& hostPath);
+
+// The Win32 error code that matches a POSIX errno value.
+platform::ErrorCode ErrorFromErrno(int error);
+
+// Reads a whole file of the host file system; false when it cannot be read.
+bool ReadWholeFile(const std::filesystem::path& hostPath, std::string& content, platform::ErrorCode& error);
+
+}  // namespace pw::host

@@ -1,0 +1,26 @@
+#pragma once
+// The private-profile (INI) rules of Windows over a file's bytes, shared by the
+// host backend's GetPrivateProfileStringA/WritePrivateProfileStringA and the
+// fuzz target. A file that starts with a UTF-16LE byte-order mark is Unicode;
+// anything else is ANSI (a UTF-8 mark is not recognised and belongs to line 1).
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pw::host {
+
+// The value of the key as GetPrivateProfileStringA finds it, before it is cut
+// to a buffer: blanks trimmed, one pair of outer quotes removed. nullopt when
+// the section or key is missing. Section and key as the caller passed them
+// (leading and trailing spaces are ignored).
+std::optional<std::string> FindProfileValue(std::string_view fileBytes, std::string_view section,
+                                            std::string_view key);
+
+// The file's bytes after WritePrivateProfileStringA(section, key, value):
+// a new section at the end, a new key after the section's last key, a changed
+// value in place, nullopt value deleting the key; every other byte stays.
+// nullopt result: the file does not change (deleting what is not there).
+std::optional<std::string> UpdateProfileBytes(std::string_view fileBytes, std::string_view section,
+                                              std::string_view key, std::optional<std::string_view> value);
+
+}  // namespace pw::host

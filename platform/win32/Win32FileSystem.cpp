@@ -1,0 +1,178 @@
+#include <limits>
+
+#include "platform/FileSystem.h"
+#include "platform/win32/WinApi.h"
+
+namespace pw::platform {
+namespace {
+
+struct FindHandleTraits {
+  static RawHandle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(RawHandle handle) noexcept {
+    const DWORD lastError = ::GetLastError();
+    ::FindClose(handle);
+    ::SetLastError(lastError);
+  }
+};
+using FindHandle = ScopedHandle<FindHandleTraits>;
+
+Outcome FromBool(BOOL ok) {
+  if (ok) return Outcome::Success();
+  return Outcome::Failure(::GetLastError());
+}
+
+bool SeekTo(HANDLE file, std::uint64_t offset) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  return ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) != FALSE;
+}
+
+}  // namespace
+
+RawHandle FileHandleTraits::Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+
+void FileHandleTraits::Close(RawHandle handle) noexcept {
+  const DWORD lastError = ::GetLastError();
+  ::CloseHandle(handle);
+  ::SetLastError(lastError);
+}
+
+OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                      Disposition disposition) {
+  // CreateFileA leaves ERROR_ALREADY_EXISTS behind when CREATE_ALWAYS or
+  // OPEN_ALWAYS met an existing file; start from zero to see it.
+  ::SetLastError(ERROR_SUCCESS);
+  HANDLE file = ::CreateFileA(path.c_str(), desiredAccess, shareMode, nullptr, static_cast<DWORD>(disposition),
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD lastError = ::GetLastError();
+  OpenResult result;
+  result.file = FileHandle(file);
+  result.error = lastError;
+  return result;
+}
+
+IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<const std::byte> data) {
+  if (data.size() > std::numeric_limits<DWORD>::max()) return {false, 0, ERROR_INVALID_PARAMETER};
+  if (!SeekTo(file.get(), offset)) return {false, 0, ::GetLastError()};
+  DWORD written = 0;
+  if (!::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
+    return {false, written, ::GetLastError()};
+  }
+  return {true, written, ERROR_SUCCESS};
+}
+
+IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data) {
+  if (data.size() > std::numeric_limits<DWORD>::max()) return {false, 0, ERROR_INVALID_PARAMETER};
+  if (!SeekTo(file.get(), offset)) return {false, 0, ::GetLastError()};
+  DWORD got = 0;
+  if (!::ReadFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &got, nullptr)) {
+    return {false, got, ::GetLastError()};
+  }
+  return {true, got, ERROR_SUCCESS};
+}
+
+std::optional<std::uint64_t> GetFileSize(const FileHandle& file) {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file.get(), &size)) return std::nullopt;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+Outcome DeleteFile(const std::string& path) { return FromBool(::DeleteFileA(path.c_str())); }
+
+Outcome CreateDirectory(const std::string& path) { return FromBool(::CreateDirectoryA(path.c_str(), nullptr)); }
+
+Outcome RemoveDirectory(const std::string& path) { return FromBool(::RemoveDirectoryA(path.c_str())); }
+
+Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
+  return FromBool(::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
+}
+
+std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return attributes;
+}
+
+Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+  return FromBool(::SetFileAttributesA(path.c_str(), attributes));
+}
+
+bool FileExists(const std::string& path) {
+  auto attributes = GetFileAttributes(path);
+  return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+  auto attributes = GetFileAttributes(path);
+  return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+FindResult FindFiles(const std::string& pattern) {
+  FindResult result;
+  WIN32_FIND_DATAA data{};
+  FindHandle find(::FindFirstFileA(pattern.c_str(), &data));
+  if (!find) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  do {
+    const std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    FindEntry entry;
+    entry.name = name;
+    entry.attributes = data.dwFileAttributes;
+    entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    result.entries.push_back(std::move(entry));
+  } while (::FindNextFileA(find.get(), &data));
+  const DWORD lastError = ::GetLastError();
+  if (lastError != ERROR_NO_MORE_FILES) {
+    result.entries.clear();
+    result.error = lastError;
+    return result;
+  }
+  // A listing that held only "." and ".." found nothing.
+  if (result.entries.empty()) result.error = ERROR_FILE_NOT_FOUND;
+  return result;
+}
+
+DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
+  DiskFreeSpaceResult result;
+  ULARGE_INTEGER available;
+  ULARGE_INTEGER total;
+  ULARGE_INTEGER totalFree;
+  if (!::GetDiskFreeSpaceExA(directory.empty() ? nullptr : directory.c_str(), &available, &total, &totalFree)) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  result.space = DiskFreeSpace{available.QuadPart, total.QuadPart, totalFree.QuadPart};
+  return result;
+}
+
+Outcome SetCurrentDirectory(const std::string& path) { return FromBool(::SetCurrentDirectoryA(path.c_str())); }
+
+std::string GetCurrentDirectory() {
+  std::string buffer(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0) return {};
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return buffer;
+    }
+    buffer.resize(length);  // length is the size needed, with the terminating zero
+  }
+}
+
+std::optional<std::vector<std::byte>> GetFileDaclBytes(const std::string& path) {
+  DWORD needed = 0;
+  ::GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  if (needed == 0) return std::nullopt;
+  std::vector<std::byte> descriptor(needed);
+  if (!::GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed)) {
+    return std::nullopt;
+  }
+  descriptor.resize(needed);
+  return descriptor;
+}
+
+}  // namespace pw::platform

@@ -1,0 +1,299 @@
+// Private-profile reading and writing as Windows does it; the same cases run
+// against the host world and, in the win32 build, against kernel32 under Wine.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Profile.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace pw::platform {
+namespace {
+
+using test::KnownWineDifference;
+
+// Where Wine differs: what it does instead, and why that is a known difference.
+struct WineBehaviour {
+  const char* difference;
+  std::string text;
+};
+
+struct ReadCase {
+  const char* name;
+  std::string content;
+  std::string section;
+  std::string key;
+  std::string defaultValue;
+  std::size_t bufferSize;
+  std::string expected;
+  std::optional<ErrorCode> expectedError;  // checked only where Windows sets one
+  std::optional<WineBehaviour> wine;
+};
+
+std::string Utf16Le(std::string_view ascii) {
+  std::string bytes("\xFF\xFE", 2);
+  for (char c : ascii) {
+    bytes.push_back(c);
+    bytes.push_back('\0');
+  }
+  return bytes;
+}
+
+const std::vector<ReadCase>& ReadCases() {
+  static const std::vector<ReadCase> cases = {
+      {"plain", "[App]\r\nkey=value\r\n", "App", "key", "dflt", 2048, "value", std::nullopt, std::nullopt},
+      {"names ignore case, value keeps it", "[SeTTing]\r\nMoDe=AbC\r\n", "setting", "MODE", "", 2048, "AbC",
+       std::nullopt, std::nullopt},
+      {"blanks around key and value in the file", "[App]\r\n \t key \t= \t value \v\r\n", "App", "key", "", 2048,
+       "value", std::nullopt, std::nullopt},
+      {"blanks before and inside the brackets", "  [ \tApp\t ]\r\nkey=v\r\n", "App", "key", "", 2048, "v",
+       std::nullopt, std::nullopt},
+      {"spaces around the arguments", "[App]\r\nkey=v\r\n", "  App  ", " key ", "", 2048, "v", std::nullopt,
+       std::nullopt},
+      // Only spaces are trimmed from the arguments: a tab is part of the name.
+      {"tab in the section argument", "[App]\r\nkey=v\r\n", "\tApp", "key", "dflt", 2048, "dflt", std::nullopt,
+       WineBehaviour{"Wine trims tabs from the section argument", "v"}},
+      {"double quotes", "[App]\r\nkey=\"quoted value\"\r\n", "App", "key", "", 2048, "quoted value", std::nullopt,
+       std::nullopt},
+      {"single quotes", "[App]\r\nkey='single'\r\n", "App", "key", "", 2048, "single", std::nullopt, std::nullopt},
+      {"mismatched quotes stay", "[App]\r\nkey=\"mismatch'\r\n", "App", "key", "", 2048, "\"mismatch'",
+       std::nullopt, std::nullopt},
+      {"blanks inside quotes stay", "[App]\r\nkey=\" spaced \"\r\n", "App", "key", "", 2048, " spaced ",
+       std::nullopt, std::nullopt},
+      {"only the outermost quotes go", "[App]\r\nkey=\"\"inner\"\"\r\n", "App", "key", "", 2048, "\"inner\"",
+       std::nullopt, std::nullopt},
+      {"first copy of a key wins", "[App]\r\nk=1\r\nk=2\r\n", "App", "k", "", 2048, "1", std::nullopt,
+       std::nullopt},
+      {"first copy of a section wins", "[App]\r\na=1\r\n[Other]\r\nx=0\r\n[app]\r\nb=3\r\n", "App", "b", "dflt",
+       2048, "dflt", std::nullopt, std::nullopt},
+      {"semicolon line is a comment", "[App]\r\n;k=v\r\n", "App", ";k", "dflt", 2048, "dflt", std::nullopt,
+       WineBehaviour{"Wine keeps comment lines as keys", "v"}},
+      {"no inline comments", "[App]\r\nk=x ;c\r\n", "App", "k", "", 2048, "x ;c", std::nullopt, std::nullopt},
+      {"hash is not a comment", "[App]\r\n#k=v\r\n", "App", "#k", "dflt", 2048, "v", std::nullopt, std::nullopt},
+      {"lines before the first section are unreachable", "k=v\r\n[App]\r\nx=1\r\n", "", "k", "dflt", 2048, "dflt",
+       std::nullopt, WineBehaviour{"Wine returns lines before the first section for section \"\"", "v"}},
+      {"a section with an empty name", "[]\r\nk=v\r\n", "", "k", "dflt", 2048, "v", std::nullopt, std::nullopt},
+      {"missing closing bracket", "[App\r\nk=v\r\n", "App", "k", "dflt", 2048, "v", std::nullopt,
+       WineBehaviour{"Wine rejects a section line without ']'", "dflt"}},
+      {"section name ends at the first bracket", "[A]B]\r\nk=v\r\n", "A", "k", "dflt", 2048, "v", std::nullopt,
+       WineBehaviour{"Wine ends the section name at the last ']'", "dflt"}},
+      {"value may hold '='", "[App]\r\nk=a=b\r\n", "App", "k", "", 2048, "a=b", std::nullopt, std::nullopt},
+      {"CR-only line ends", "[App]\rk=v\rk2=w\r", "App", "k2", "", 2048, "w", std::nullopt, std::nullopt},
+      {"LF-only line ends", "[App]\nk=v\nk2=w\n", "App", "k2", "", 2048, "w", std::nullopt, std::nullopt},
+      {"empty value", "[App]\r\nk=\r\n", "App", "k", "dflt", 2048, "", std::nullopt, std::nullopt},
+      {"value cut to the buffer", "[App]\r\nk=abcdef\r\n", "App", "k", "", 4, "abc", error::kMoreData,
+       WineBehaviour{"Wine does not set ERROR_MORE_DATA when it cuts a value", "abc"}},
+      {"buffer of one", "[App]\r\nk=abcdef\r\n", "App", "k", "", 1, "", std::nullopt, std::nullopt},
+      {"value that just fits", "[App]\r\nk=abc\r\n", "App", "k", "", 4, "abc", error::kSuccess, std::nullopt},
+      {"default loses trailing spaces only", "[App]\r\n", "App", "k", " lead\tx  ", 2048, " lead\tx",
+       std::nullopt, std::nullopt},
+      {"default keeps a trailing tab", "[App]\r\n", "App", "k", "tab\t", 2048, "tab\t", std::nullopt,
+       std::nullopt},
+      {"default cut to the buffer", "[App]\r\n", "App", "k", "abcdef", 4, "abc", std::nullopt, std::nullopt},
+      {"missing section gives the default", "[App]\r\nk=v\r\n", "Other", "k", "dflt", 2048, "dflt", std::nullopt,
+       std::nullopt},
+      {"UTF-16LE file", Utf16Le("[App]\r\nk=wide\r\n"), "App", "k", "", 2048, "wide", std::nullopt, std::nullopt},
+      // The UTF-8 mark is read as ANSI text in front of '[' on line 1.
+      {"UTF-8 mark hides the first section", "\xEF\xBB\xBF[App]\r\nk=v\r\n[B]\r\nk=w\r\n", "App", "k", "dflt",
+       2048, "dflt", std::nullopt, WineBehaviour{"Wine recognises a UTF-8 byte-order mark", "v"}},
+      {"UTF-8 mark leaves later sections", "\xEF\xBB\xBF[App]\r\nk=v\r\n[B]\r\nk=w\r\n", "B", "k", "dflt", 2048,
+       "w", std::nullopt, std::nullopt},
+  };
+  return cases;
+}
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  test::ScratchFolder scratch_;
+};
+
+TEST_F(ProfileTest, ReadsFollowTheWindowsRules) {
+  for (const ReadCase& row : ReadCases()) {
+    SCOPED_TRACE(row.name);
+    scratch_.WriteFile("read.ini", row.content);
+    const ProfileText result =
+        ReadProfileString(row.section, row.key, row.defaultValue, scratch_ / "read.ini", row.bufferSize);
+    std::optional<ErrorCode> expectedError = row.expectedError;
+    std::string expected = row.expected;
+    if (row.wine && KnownWineDifference(std::string(row.name) + ": " + row.wine->difference)) {
+      expected = row.wine->text;
+      expectedError.reset();
+    }
+    EXPECT_EQ(result.text, expected);
+    if (expectedError) {
+      EXPECT_EQ(result.error, *expectedError);
+    }
+  }
+}
+
+TEST_F(ProfileTest, MissingFileGivesTheDefaultAndFileNotFound) {
+  const ProfileText result = ReadProfileString("App", "k", "fallback  ", scratch_ / "absent.ini");
+  EXPECT_EQ(result.text, "fallback");
+  EXPECT_EQ(result.error, error::kFileNotFound);
+}
+
+TEST_F(ProfileTest, LongValuesComeBackCutToTheProgramsBuffer) {
+  const std::string longValue(100000, 'x');
+  scratch_.WriteFile("long.ini", "[App]\r\nbefore=1\r\nk=" + longValue + "\r\nafter=2\r\n");
+  const ProfileText result = ReadProfileString("App", "k", "", scratch_ / "long.ini");
+  EXPECT_EQ(result.text, std::string(kProfileBufferSize - 1, 'x'));
+  EXPECT_EQ(ReadProfileString("App", "after", "", scratch_ / "long.ini").text, "2");
+  EXPECT_EQ(ReadProfileString("App", "before", "", scratch_ / "long.ini").text, "1");
+}
+
+struct WriteStep {
+  std::string section;
+  std::string key;
+  std::optional<std::string> value;
+};
+
+struct WriteCase {
+  const char* name;
+  std::optional<std::string> initial;  // nullopt: no file yet
+  std::vector<WriteStep> steps;
+  std::string expected;
+  std::optional<WineBehaviour> wine;  // Wine's file content where it differs
+};
+
+const std::vector<WriteCase>& WriteCases() {
+  static const std::vector<WriteCase> cases = {
+      {"new file", std::nullopt, {{"App", "key", "value"}}, "[App]\r\nkey=value\r\n", std::nullopt},
+      {"new section at the end without a blank line", "[A]\r\nx=1\r\n", {{"B", "y", "2"}},
+       "[A]\r\nx=1\r\n[B]\r\ny=2\r\n", std::nullopt},
+      {"new key after the section's last key", "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n", {{"A", "z", "3"}},
+       "[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n", std::nullopt},
+      {"new keys in the order written", "[A]\r\nb=v\r\na=v\r\n", {{"A", "z", ""}, {"A", "b", ""}, {"A", "y", ""}},
+       "[A]\r\nb=\r\na=v\r\nz=\r\ny=\r\n", std::nullopt},
+      {"changed value keeps line, casing and comments", "; top\r\n[Setting]\r\nMode=1\r\n; note\r\nPath=C:\\x\r\n",
+       {{"setting", "MODE", "0"}}, "; top\r\n[Setting]\r\nMode=0\r\n; note\r\nPath=C:\\x\r\n",
+       WineBehaviour{"Wine drops comment lines when it rewrites the file",
+                     "[Setting]\r\nMode=0\r\nPath=C:\\x\r\n"}},
+      {"other lines keep their layout", "[A]\r\nk = v\r\n\r\n[B]\r\nx=1\r\n", {{"B", "x", "2"}},
+       "[A]\r\nk = v\r\n\r\n[B]\r\nx=2\r\n",
+       WineBehaviour{"Wine rewrites the file: 'k = v' becomes 'k=v'", "[A]\r\nk=v\r\n\r\n[B]\r\nx=2\r\n"}},
+      {"null value deletes the key", "[A]\r\nx=1\r\ny=2\r\n", {{"A", "x", std::nullopt}}, "[A]\r\ny=2\r\n",
+       std::nullopt},
+      {"deleting a missing key changes nothing", "[A]\r\nx=1\r\n", {{"A", "nope", std::nullopt}}, "[A]\r\nx=1\r\n",
+       std::nullopt},
+      {"last line without a line end", "[A]\r\nx=1", {{"A", "y", "2"}}, "[A]\r\nx=1\r\ny=2\r\n", std::nullopt},
+      {"spaces around section and key are dropped", std::nullopt, {{"  A  ", " k ", " v "}}, "[A]\r\nk= v \r\n",
+       std::nullopt},
+  };
+  return cases;
+}
+
+TEST_F(ProfileTest, WritesFollowTheWindowsRules) {
+  for (const WriteCase& row : WriteCases()) {
+    SCOPED_TRACE(row.name);
+    const std::string path = scratch_ / "write.ini";
+    (void)DeleteFile(path);
+    if (row.initial) scratch_.WriteFile("write.ini", *row.initial);
+    for (const WriteStep& step : row.steps) {
+      const std::optional<std::string_view> value =
+          step.value ? std::optional<std::string_view>(*step.value) : std::nullopt;
+      const Outcome written = WriteProfileString(step.section, step.key, value, path);
+      EXPECT_TRUE(written.ok) << "error " << written.error;
+    }
+    std::string expected = row.expected;
+    if (row.wine && KnownWineDifference(std::string(row.name) + ": " + row.wine->difference)) {
+      expected = row.wine->text;
+    }
+    EXPECT_EQ(scratch_.ReadFile("write.ini"), expected);
+  }
+}
+
+TEST_F(ProfileTest, ValuesAreWrittenVerbatimAndReadBack) {
+  const std::string path = scratch_ / "verbatim.ini";
+  for (const std::string value : {"a=b;c", "C:\\Users\\Public\\Pictures", "#x", "'q'x", "0x1F"}) {
+    SCOPED_TRACE(value);
+    ASSERT_TRUE(WriteProfileString("Setting", "k", value, path).ok);
+    EXPECT_EQ(ReadProfileString("Setting", "k", "", path).text, value);
+  }
+  EXPECT_EQ(scratch_.ReadFile("verbatim.ini"), "[Setting]\r\nk=0x1F\r\n");
+}
+
+TEST_F(ProfileTest, WriteNeedsAnExistingDirectory) {
+  const Outcome written = WriteProfileString("A", "k", "v", scratch_ / "missing\\sub.ini");
+  EXPECT_FALSE(written.ok);
+  EXPECT_EQ(written.error, error::kPathNotFound);
+  EXPECT_FALSE(DirectoryExists(scratch_ / "missing"));
+}
+
+TEST_F(ProfileTest, WriteFailsWhileTheFileIsOpenWithoutShareWrite) {
+  const std::string path = scratch_ / "locked.ini";
+  scratch_.WriteFile("locked.ini", "[A]\r\nk=1\r\n");
+  {
+    OpenResult holder = CreateFile(path, access::kGenericRead, share::kRead, Disposition::OpenExisting);
+    ASSERT_TRUE(holder.file.valid());
+    const Outcome written = WriteProfileString("A", "k", "2", path);
+    EXPECT_FALSE(written.ok);
+    EXPECT_EQ(written.error, error::kSharingViolation);
+  }
+  {
+    OpenResult holder =
+        CreateFile(path, access::kGenericRead, share::kRead | share::kWrite, Disposition::OpenExisting);
+    ASSERT_TRUE(holder.file.valid());
+    EXPECT_TRUE(WriteProfileString("A", "k", "3", path).ok);
+  }
+  EXPECT_EQ(ReadProfileString("A", "k", "", path).text, "3");
+}
+
+struct IntegerCase {
+  const char* text;
+  std::int32_t expected;
+};
+
+TEST(ProfileIntegerTest, ParsesDecimalAndPrefixedHexadecimal) {
+  constexpr std::int32_t kDefault = 77;
+  const IntegerCase cases[] = {
+      {"42", 42},
+      {"0", 0},
+      {"-1", -1},
+      {"+7", 7},
+      {"2147483647", 2147483647},
+      {"-2147483648", INT32_MIN},
+      {"0x1F", 31},
+      {"0X1f", 31},
+      {"0x10", 16},
+      {"0x7FFFFFFF", 2147483647},
+      {"0x80000000", INT32_MIN},   // the 32-bit pattern taken as signed
+      {"0xFFFFFFFF", -1},
+      {"0x00000000FF", 255},       // leading zeros do not overflow
+      {"", kDefault},
+      {"0x", kDefault},            // two characters only: not hexadecimal, and not decimal either
+      {"0x100000000", kDefault},   // more than 32 bits
+      {"0x1G", kDefault},
+      {"2147483648", kDefault},
+      {"-2147483649", kDefault},
+      {"12a", kDefault},
+      {" 5", kDefault},
+      {"5 ", kDefault},
+      {"-", kDefault},
+      {"-0x5", kDefault},
+      {"$FF", kDefault},
+      {"1e3", kDefault},
+      {"99999999999999999999", kDefault},
+  };
+  for (const IntegerCase& row : cases) {
+    EXPECT_EQ(ParseProfileInteger(row.text, kDefault), row.expected) << "text \"" << row.text << "\"";
+  }
+}
+
+TEST_F(ProfileTest, IntegersRoundTripThroughTheFile) {
+  const std::string path = scratch_ / "numbers.ini";
+  ASSERT_TRUE(WriteProfileInteger("Setting", "Mode", -5, path).ok);
+  ASSERT_TRUE(WriteProfileString("Setting", "AutoRoate", "0x10", path).ok);
+  ASSERT_TRUE(WriteProfileString("Setting", "Junk", "12abc", path).ok);
+  EXPECT_EQ(scratch_.ReadFile("numbers.ini"), "[Setting]\r\nMode=-5\r\nAutoRoate=0x10\r\nJunk=12abc\r\n");
+  EXPECT_EQ(ReadProfileInteger("Setting", "Mode", 1, path), -5);
+  EXPECT_EQ(ReadProfileInteger("Setting", "AutoRoate", 0, path), 16);
+  EXPECT_EQ(ReadProfileInteger("Setting", "Junk", 3, path), 3);
+  EXPECT_EQ(ReadProfileInteger("Setting", "Missing", 1, path), 1);
+  EXPECT_EQ(ReadProfileInteger("Setting", "Mode", 1, scratch_ / "absent.ini"), 1);
+}
+
+}  // namespace
+}  // namespace pw::platform

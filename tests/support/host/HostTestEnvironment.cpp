@@ -1,0 +1,36 @@
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
+#include "platform/FileSystem.h"
+#include "platform/host/World.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace pw::test {
+
+struct ScratchFolder::Backend {
+  std::unique_ptr<host::World> ownWorld;  // only when no world existed
+};
+
+ScratchFolder::ScratchFolder() : backend_(std::make_unique<Backend>()) {
+  if (host::World::CurrentOrNull() == nullptr) backend_->ownWorld = std::make_unique<host::World>();
+  static std::atomic<unsigned> counter{0};
+  const std::string base = "C:\\scratch";
+  (void)platform::CreateDirectory(base);
+  for (;;) {
+    path_ = base + "\\test" + std::to_string(++counter);
+    const platform::Outcome created = platform::CreateDirectory(path_);
+    if (created) break;
+    if (created.error != platform::error::kAlreadyExists) {
+      throw std::runtime_error("cannot create the scratch folder " + path_);
+    }
+  }
+}
+
+ScratchFolder::~ScratchFolder() {
+  if (host::World::CurrentOrNull() != nullptr) RemoveTree(path_);
+}
+
+bool IsRunningUnderWine() { return false; }
+
+}  // namespace pw::test
