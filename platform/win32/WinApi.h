@@ -29,3 +29,4 @@
 #undef GetDriveType
 #undef GetVersionEx
 #undef GetDiskFreeSpaceEx
+#undef WriteProfileString
