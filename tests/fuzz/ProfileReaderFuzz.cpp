@@ -1,0 +1,68 @@
+// libFuzzer target for the host profile reader and writer: the input is the
+// settings file's content. Reads must never crash and a write must touch only
+// the key it names.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Profile.h"
+#include "platform/host/ProfileParser.h"
+#include "platform/host/World.h"
+
+namespace {
+
+using namespace pw;
+
+constexpr const char* kPath = "C:\\fuzz\\settings.info";
+
+host::World& FuzzWorld() {
+  static std::unique_ptr<host::World> world = [] {
+    auto created = std::make_unique<host::World>();
+    created->MakeDirectories("C:\\fuzz");
+    return created;
+  }();
+  return *world;
+}
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  host::World& world = FuzzWorld();
+  const std::string content(reinterpret_cast<const char*>(data), size);
+  world.WriteFile(kPath, content);
+
+  // The sections and keys the program reads, and a few odd ones.
+  const std::string_view sections[] = {"Setting", "String", "", "A", " setting ", "\tSetting"};
+  const std::string_view keys[] = {"Mode", "Path", "File", "Folder", "AutoRoate", "10005", "", ";k", "#k", "k"};
+  const std::size_t buffers[] = {0, 1, 2, 16, platform::kProfileBufferSize, 200000};
+  for (std::string_view section : sections) {
+    for (std::string_view key : keys) {
+      const std::size_t buffer = buffers[(section.size() + key.size()) % std::size(buffers)];
+      const platform::ProfileText text = platform::ReadProfileString(section, key, "default  ", kPath, buffer);
+      Check(text.text.size() < buffer || (buffer == 0 && text.text.empty()));
+      (void)platform::ReadProfileInteger(section, key, 1, kPath);
+    }
+  }
+
+  // A write changes only its own key: every other key reads as before.
+  const std::optional<std::string> before = host::FindProfileValue(content, "Setting", "Path");
+  const std::optional<std::string> otherBefore = host::FindProfileValue(content, "String", "10005");
+  Check(platform::WriteProfileString("Setting", "Mode", "7", kPath).ok);
+  Check(platform::ReadProfileString("Setting", "Mode", "", kPath).text == "7");
+  const std::string written = world.ReadFile(kPath);
+  Check(host::FindProfileValue(written, "Setting", "Path") == before);
+  Check(host::FindProfileValue(written, "String", "10005") == otherBefore);
+
+  // Deleting the key again leaves the rest as it was.
+  Check(platform::WriteProfileString("Setting", "Mode", std::nullopt, kPath).ok);
+  Check(host::FindProfileValue(world.ReadFile(kPath), "String", "10005") == otherBefore);
+  return 0;
+}
