@@ -1,0 +1,16 @@
+# Writes a C++ source that holds the given files as byte arrays.
+#   cmake -DOUTPUT=<file.cpp> -DINPUTS="<name>=<path>;..." -P EmbedFiles.cmake
+set(content "// Generated from the window design's picture files; do not edit.\n#include <cstddef>\n\nnamespace pw::resources::data {\n")
+foreach(entry IN LISTS INPUTS)
+  string(REPLACE "=" ";" parts "${entry}")
+  list(GET parts 0 name)
+  list(GET parts 1 path)
+  file(READ "${path}" hex HEX)
+  string(LENGTH "${hex}" length)
+  math(EXPR size "${length} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "std::byte{0x\\1}," bytes "${hex}")
+  string(APPEND content "extern const std::byte ${name}[${size}];\nconst std::byte ${name}[${size}] = {${bytes}};\nextern const std::size_t ${name}Size;\nconst std::size_t ${name}Size = ${size};\n")
+endforeach()
+string(APPEND content "}  // namespace pw::resources::data\n")
+file(WRITE "${OUTPUT}.tmp" "${content}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)

@@ -1,0 +1,128 @@
+#include "resources/Pictures.h"
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace pw::resources {
+
+namespace data {
+extern const std::byte kBackgroundJpeg[];
+extern const std::size_t kBackgroundJpegSize;
+extern const std::byte kComputerBmp[];
+extern const std::size_t kComputerBmpSize;
+extern const std::byte kMemoryCardBmp[];
+extern const std::size_t kMemoryCardBmpSize;
+extern const std::byte kTrayIconIco[];
+extern const std::size_t kTrayIconIcoSize;
+}  // namespace data
+
+std::span<const std::byte> BackgroundJpeg() { return {data::kBackgroundJpeg, data::kBackgroundJpegSize}; }
+std::span<const std::byte> ComputerBmp() { return {data::kComputerBmp, data::kComputerBmpSize}; }
+std::span<const std::byte> MemoryCardBmp() { return {data::kMemoryCardBmp, data::kMemoryCardBmpSize}; }
+std::span<const std::byte> TrayIconIco() { return {data::kTrayIconIco, data::kTrayIconIcoSize}; }
+
+namespace {
+
+// libjpeg reports fatal errors through error_exit, which must not return.
+struct JpegError {
+  jpeg_error_mgr manager;
+  std::jmp_buf jump;
+};
+
+void OnJpegError(j_common_ptr info) {
+  auto* error = reinterpret_cast<JpegError*>(info->err);
+  std::longjmp(error->jump, 1);
+}
+
+void IgnoreJpegMessage(j_common_ptr) {}
+
+constexpr int kMaxSide = 8192;
+
+// Decodes into bitmap; false on any error. No object with a destructor lives
+// in this frame across the jump.
+bool DecodeJpegInto(std::span<const std::byte> jpeg, toolkit::Bitmap& bitmap) {
+  jpeg_decompress_struct info{};
+  JpegError error{};
+  info.err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = &OnJpegError;
+  error.manager.output_message = &IgnoreJpegMessage;
+  if (setjmp(error.jump) != 0) {
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(jpeg.data()), static_cast<unsigned long>(jpeg.size()));
+  if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) {
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  info.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&info);
+  if (info.output_width == 0 || info.output_height == 0 || info.output_width > kMaxSide ||
+      info.output_height > kMaxSide || info.output_components != 3) {
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  bitmap.width = static_cast<int>(info.output_width);
+  bitmap.height = static_cast<int>(info.output_height);
+  bitmap.pixels.resize(static_cast<std::size_t>(bitmap.width) * bitmap.height * 3);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW row = reinterpret_cast<JSAMPROW>(bitmap.pixels.data()) +
+                   static_cast<std::size_t>(info.output_scanline) * bitmap.width * 3;
+    jpeg_read_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  // The toolkit's bitmaps are B, G, R.
+  for (std::size_t i = 0; i + 2 < bitmap.pixels.size(); i += 3) std::swap(bitmap.pixels[i], bitmap.pixels[i + 2]);
+  return true;
+}
+
+std::uint32_t Read16(std::span<const std::byte> bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at]) | (static_cast<std::uint32_t>(bytes[at + 1]) << 8);
+}
+
+std::uint32_t Read32(std::span<const std::byte> bytes, std::size_t at) {
+  return Read16(bytes, at) | (Read16(bytes, at + 2) << 16);
+}
+
+}  // namespace
+
+std::shared_ptr<const toolkit::Bitmap> DecodeJpeg(std::span<const std::byte> jpeg) {
+  auto bitmap = std::make_shared<toolkit::Bitmap>();
+  if (jpeg.empty() || !DecodeJpegInto(jpeg, *bitmap)) return nullptr;
+  return bitmap;
+}
+
+std::shared_ptr<const toolkit::Bitmap> DecodeBmp(std::span<const std::byte> bmp) {
+  constexpr std::size_t kHeaders = 14 + 40;
+  if (bmp.size() < kHeaders || bmp[0] != std::byte{'B'} || bmp[1] != std::byte{'M'}) return nullptr;
+  std::uint32_t offset = Read32(bmp, 10);
+  auto width = static_cast<std::int32_t>(Read32(bmp, 18));
+  auto height = static_cast<std::int32_t>(Read32(bmp, 22));
+  if (Read32(bmp, 14) < 40 || Read16(bmp, 28) != 24 || Read32(bmp, 30) != 0) return nullptr;
+  bool bottomUp = height > 0;
+  if (height == std::numeric_limits<std::int32_t>::min()) return nullptr;
+  height = bottomUp ? height : -height;
+  if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return nullptr;
+  std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+  if (offset > bmp.size() || bmp.size() - offset < stride * static_cast<std::size_t>(height)) return nullptr;
+  auto bitmap = std::make_shared<toolkit::Bitmap>();
+  bitmap->width = width;
+  bitmap->height = height;
+  bitmap->pixels.resize(static_cast<std::size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    std::size_t source = offset + stride * static_cast<std::size_t>(bottomUp ? height - 1 - y : y);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * 3; ++i) {
+      bitmap->pixels[static_cast<std::size_t>(y) * width * 3 + i] = static_cast<std::uint8_t>(bmp[source + i]);
+    }
+  }
+  return bitmap;
+}
+
+}  // namespace pw::resources
