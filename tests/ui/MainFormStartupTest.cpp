@@ -12,14 +12,12 @@ namespace {
 constexpr std::uint32_t kWmQuit = 0x0012;
 
 TEST_F(MainFormTest, FirstStartWithoutSettingsFileUsesDefaults) {
-  world.SetSpecialFolder(platform::csidl::kCommonPictures, "C:\\Users\\Public\\Scans");
   TMainForm& f = CreateForm();
 
   EXPECT_EQ(f.SaveComboBx.ItemIndex(), 1);
   EXPECT_EQ(f.SaveMode, SaveModeComputer);
-  EXPECT_EQ(f.DefaultSavePath, "C:\\Users\\Public\\Scans");
-  EXPECT_EQ(f.PathEdit.Text(), "C:\\Users\\Public\\Scans");
-  EXPECT_TRUE(Exists("C:\\Users\\Public\\Scans")) << "the default save location is created";
+  EXPECT_EQ(f.DefaultSavePath, "C:\\Users\\Public\\Pictures");
+  EXPECT_EQ(f.PathEdit.Text(), "C:\\Users\\Public\\Pictures");
   EXPECT_EQ(f.FilePrefix, "img");
   EXPECT_EQ(f.FolderPrefix, "Photo");
   EXPECT_EQ(f.FolderCounter, 0) << "the save-location key was stored with 0 while the path was loaded";
@@ -29,7 +27,7 @@ TEST_F(MainFormTest, FirstStartWithoutSettingsFileUsesDefaults) {
   EXPECT_EQ(f.PagewickFileListBx.Mask(), "img*.*");
   EXPECT_FALSE(f.Timer1.Enabled()) << "the poll timer starts with the first Apply";
   EXPECT_EQ(f.Timer1.Interval(), 2000u);
-  EXPECT_EQ(Settings(), "[Setting]\r\nC:\\Users\\Public\\Scans=0\r\n");
+  EXPECT_EQ(Settings(), "[Setting]\r\nC:\\Users\\Public\\Pictures=0\r\n");
   EXPECT_TRUE(link.polls.empty());
 }
 
