@@ -84,11 +84,11 @@ void SimulatorServer::Serve() {
       break;
     }
     if (fds[0].revents != 0) break;
+    std::vector<int> keep;
     if ((fds[1].revents & POLLIN) != 0) {
       const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client >= 0) clients.push_back(client);
+      if (client >= 0) keep.push_back(client);
     }
-    std::vector<int> keep;
     for (std::size_t i = 2; i < fds.size(); ++i) {
       const bool ready = fds[i].revents != 0;
       if (!ready || (!unplugged_.load() && ServeOne(fds[i].fd))) {

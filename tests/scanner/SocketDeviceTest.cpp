@@ -1,0 +1,211 @@
+// A scanner served over a Unix socket: the framing round trip, plugging and
+// unplugging through <world root>/devices, and the pagewick-scanner-sim executable.
+#include "platform/host/DeviceSocket.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "scanner/StorageDescriptor.h"
+#include "tests/scanner/ScannerFixture.h"
+#include "tools/scanner-sim/SimulatorServer.h"
+
+namespace pw::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace error = platform::error;
+constexpr std::uint32_t kDriveE = 1u << ('E' - 'A');
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 10s) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (std::chrono::steady_clock::now() < end) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return condition();
+}
+
+TEST(DeviceSocketFraming, HeadersRoundTripAndRejectBadFrames) {
+  namespace ds = host::device_socket;
+  std::byte frame[ds::kHeaderSize];
+  ds::EncodeRequest({platform::kIoctlScsiPassThrough, 44, 524368}, frame);
+  ds::RequestHeader request;
+  ASSERT_TRUE(ds::DecodeRequest(frame, request));
+  EXPECT_EQ(request.controlCode, platform::kIoctlScsiPassThrough);
+  EXPECT_EQ(request.inputSize, 44u);
+  EXPECT_EQ(request.outputSize, 524368u);
+  ds::ReplyHeader reply;
+  EXPECT_FALSE(ds::DecodeReply(frame, reply)) << "a request is not a reply";
+  ds::EncodeRequest({1, ds::kMaxPayload + 1, 0}, frame);
+  EXPECT_FALSE(ds::DecodeRequest(frame, request)) << "oversized input";
+  ds::EncodeReply({false, error::kSemTimeout, 80}, frame);
+  ASSERT_TRUE(ds::DecodeReply(frame, reply));
+  EXPECT_FALSE(reply.ok);
+  EXPECT_EQ(reply.error, error::kSemTimeout);
+  EXPECT_EQ(reply.bytesReturned, 80u);
+}
+
+class ServedScanner : public ::testing::Test {
+ protected:
+  std::unique_ptr<sim::SimulatorServer> Serve(char letter, std::shared_ptr<sim::ScannerSimulator> device) {
+    return std::make_unique<sim::SimulatorServer>(device, host::device_socket::SocketPathFor(world.Root(), letter));
+  }
+
+  host::World world;
+  std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();
+};
+
+TEST_F(ServedScanner, APluggedSocketBecomesARemovableDrive) {
+  EXPECT_EQ(platform::GetLogicalDrives() & kDriveE, 0u);
+  auto server = Serve('E', simulator);
+  EXPECT_NE(platform::GetLogicalDrives() & kDriveE, 0u);
+  EXPECT_EQ(platform::GetDriveType("E:\\"), platform::DriveType::Removable);
+
+  platform::DeviceHandle device = OpenVolume();
+  scanner::StorageDescriptorBuffer descriptor;
+  ASSERT_TRUE(scanner::QueryStorageDescriptor(device, descriptor));
+  EXPECT_EQ(scanner::ProductText(descriptor), "SCAN");
+  EXPECT_EQ(scanner::RevisionText(descriptor), "1000");
+}
+
+TEST_F(ServedScanner, RequestsArriveWithTheSameBytesAsInProcess) {
+  auto server = Serve('E', simulator);
+  platform::DeviceHandle device = OpenVolume();
+  ASSERT_TRUE(scanner::RunScannerRequest(device, scanner::ScannerRequestKind::RequestComputerMode));
+  scanner::PassThroughBuffer buffer;
+  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::LengthQueryCommand, 0x00012345).ok);
+
+  // The same requests to an in-process twin on another drive.
+  auto twin = std::make_shared<sim::ScannerSimulator>();
+  world.AddDrive('F', platform::DriveType::Removable);
+  world.AttachDevice('F', twin);
+  platform::DeviceHandle local = OpenVolume("\\\\?\\F:");
+  ASSERT_TRUE(scanner::RunScannerRequest(local, scanner::ScannerRequestKind::RequestComputerMode));
+  ASSERT_TRUE(scanner::SendScannerCommand(local, buffer, scanner::ScannerCommand::LengthQueryCommand, 0x00012345).ok);
+
+  const auto served = simulator->Requests();
+  const auto inProcess = twin->Requests();
+  ASSERT_EQ(served.size(), inProcess.size());
+  for (std::size_t i = 0; i < served.size(); ++i) {
+    EXPECT_EQ(served[i].controlCode, inProcess[i].controlCode);
+    EXPECT_EQ(served[i].input, inProcess[i].input) << "request " << i;
+    EXPECT_EQ(served[i].outputSize, inProcess[i].outputSize);
+  }
+}
+
+TEST_F(ServedScanner, AWholeImageCrossesTheSocket) {
+  simulator->SetMode(sim::ScannerSimulator::Mode::Computer);
+  simulator->SetChunkPolicy(sim::ChunkPolicy::Random(3, 1, 524288));
+  const std::vector<std::byte> image = MakeImage(3'000'000, 9);
+  simulator->QueueImage(image);
+  auto server = Serve('E', simulator);
+  platform::DeviceHandle device = OpenVolume();
+  EXPECT_EQ(PullOverChannel(device), image);
+}
+
+TEST_F(ServedScanner, ErrorsComeBackAsTheDeviceGaveThem) {
+  simulator->AddFault({sim::RequestKind::Inquiry, 0, 1, error::kSemTimeout});
+  auto server = Serve('E', simulator);
+  platform::DeviceHandle device = OpenVolume();
+  scanner::PassThroughBuffer buffer;
+  const platform::Outcome outcome = scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest);
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.error, error::kSemTimeout);
+  EXPECT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).ok);
+}
+
+TEST_F(ServedScanner, UnpluggingRemovesTheDriveAndFailsOpenHandles) {
+  auto server = Serve('E', simulator);
+  platform::DeviceHandle device = OpenVolume();
+  scanner::PassThroughBuffer buffer;
+  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).ok);
+
+  server->Unplug();
+  EXPECT_TRUE(WaitFor([&] {
+    return scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).error ==
+           error::kDeviceNotConnected;
+  }));
+  EXPECT_EQ(platform::GetLogicalDrives() & kDriveE, 0u);
+  EXPECT_EQ(platform::OpenDevice("\\\\?\\E:", kReadWrite, kShareReadWrite).error, error::kFileNotFound);
+
+  // Plugged in again under the same letter: a new drive, the old handle stays dead.
+  server = Serve('E', simulator);
+  EXPECT_NE(platform::GetLogicalDrives() & kDriveE, 0u);
+  EXPECT_EQ(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).error,
+            error::kDeviceNotConnected);
+  platform::DeviceHandle fresh = OpenVolume();
+  EXPECT_TRUE(scanner::SendScannerCommand(fresh, buffer, scanner::ScannerCommand::InquiryRequest).ok);
+}
+
+TEST_F(ServedScanner, AnUnplugFaultMidTransferEndsThePull) {
+  simulator->SetMode(sim::ScannerSimulator::Mode::Computer);
+  simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(10000));
+  simulator->QueueImage(MakeImage(100000, 4));
+  simulator->PlanUnplug({sim::RequestKind::ChunkRead, 2});
+  auto server = Serve('E', simulator);
+  simulator->SetUnplugHandler([raw = server.get()] { raw->Unplug(); });
+  platform::DeviceHandle device = OpenVolume();
+  EXPECT_EQ(PullOverChannel(device), std::nullopt);
+  EXPECT_EQ(simulator->RequestsOf(sim::RequestKind::ChunkRead).size(), 2u);
+  EXPECT_TRUE(WaitFor([] { return (platform::GetLogicalDrives() & kDriveE) == 0; }));
+}
+
+TEST_F(ServedScanner, ASocketOnAnExistingRemovableDriveOnlyAttaches) {
+  world.AddDrive('E', platform::DriveType::Removable);
+  world.AddDrive('F', platform::DriveType::Fixed);
+  auto server = Serve('E', simulator);
+  auto other = Serve('F', std::make_shared<sim::ScannerSimulator>());
+  const host::ServedDeviceChanges changes = host::RefreshServedDevices(world);
+  EXPECT_EQ(changes.arrived, "E") << "a fixed drive's letter is taken";
+  server->Unplug();
+  EXPECT_EQ(host::RefreshServedDevices(world).removed, "E");
+  ASSERT_TRUE(world.FindDrive('E').has_value()) << "the drive was there before the device";
+  EXPECT_FALSE(world.FindDrive('E')->device);
+}
+
+#ifdef PAGEWICK_SCANNER_SIM
+TEST_F(ServedScanner, TheExecutableServesADriveUntilItStops) {
+  const std::string root = world.Root().string();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(PAGEWICK_SCANNER_SIM, PAGEWICK_SCANNER_SIM, "--root", root.c_str(), "--drive", "g", "--mode", "computer",
+            "--image-size", "200000", "--chunk", "fixed:30000", "--product", "scan", nullptr);
+    ::_exit(127);
+  }
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid <= 0) return;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reaper{child};
+
+  constexpr std::uint32_t kDriveG = 1u << ('G' - 'A');
+  ASSERT_TRUE(WaitFor([] { return (platform::GetLogicalDrives() & kDriveG) != 0; }));
+  {
+    platform::DeviceHandle device = OpenVolume("\\\\?\\G:");
+    scanner::StorageDescriptorBuffer descriptor;
+    ASSERT_TRUE(scanner::QueryStorageDescriptor(device, descriptor));
+    EXPECT_EQ(scanner::ProductText(descriptor), "scan");
+    const auto image = PullOverChannel(device);
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->size(), 200000u);
+  }
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  reaper.pid = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(platform::GetLogicalDrives() & kDriveG, 0u) << "stopping the simulator unplugs the drive";
+}
+#endif
+
+}  // namespace
+}  // namespace pw::test
