@@ -39,18 +39,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string content(reinterpret_cast<const char*>(data), size);
   world.WriteFile(kPath, content);
 
-  // The sections and keys the program reads, and a few odd ones.
+  // The sections and keys the program reads, and a few odd ones: every pair
+  // through the parser, a few through the platform call with small and large
+  // buffers.
   const std::string_view sections[] = {"Setting", "String", "", "A", " setting ", "\tSetting"};
   const std::string_view keys[] = {"Mode", "Path", "File", "Folder", "AutoRoate", "10005", "", ";k", "#k", "k"};
-  const std::size_t buffers[] = {0, 1, 2, 16, platform::kProfileBufferSize, 200000};
   for (std::string_view section : sections) {
-    for (std::string_view key : keys) {
-      const std::size_t buffer = buffers[(section.size() + key.size()) % std::size(buffers)];
-      const platform::ProfileText text = platform::ReadProfileString(section, key, "default  ", kPath, buffer);
-      Check(text.text.size() < buffer || (buffer == 0 && text.text.empty()));
-      (void)platform::ReadProfileInteger(section, key, 1, kPath);
-    }
+    for (std::string_view key : keys) (void)host::FindProfileValue(content, section, key);
   }
+  const std::size_t buffers[] = {0, 1, 2, 16, platform::kProfileBufferSize, 200000};
+  for (std::size_t i = 0; i < std::size(buffers); ++i) {
+    const std::string_view section = sections[i % std::size(sections)];
+    const std::string_view key = keys[(i * 3) % std::size(keys)];
+    const platform::ProfileText text = platform::ReadProfileString(section, key, "default  ", kPath, buffers[i]);
+    Check(text.text.size() < buffers[i] || (buffers[i] == 0 && text.text.empty()));
+    const std::optional<std::string> direct = host::FindProfileValue(content, section, key);
+    if (direct && buffers[i] > direct->size()) Check(text.text == *direct);
+  }
+  (void)platform::ReadProfileInteger("Setting", "AutoRoate", 0, kPath);
 
   // A write changes only its own key: every other key reads as before.
   const std::optional<std::string> before = host::FindProfileValue(content, "Setting", "Path");

@@ -159,7 +159,8 @@ TEST(WildcardTest, MatchesLikeTheFileSystem) {
 
 TEST(ProfileParserTest, AwkwardBytesNeverDisturbOtherKeys) {
   std::string content = "[A]\r\nbefore=1\r\n";
-  content += std::string("bin\0ary=\xFF\xFE\x00x", 14);
+  static constexpr char kBinary[] = "bin\0ary=\xFF\xFE\x00x";
+  content += std::string(kBinary, sizeof kBinary - 1);
   content += "\r\n\x01\x02[garbage\r\n[A]\r\ndup=2\r\n[B]\r\nafter=3\r\n";
   EXPECT_EQ(host::FindProfileValue(content, "A", "before"), "1");
   EXPECT_EQ(host::FindProfileValue(content, "B", "after"), "3");
