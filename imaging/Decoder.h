@@ -1,0 +1,42 @@
+// A libjpeg decompressor over bytes in memory, with its errors trapped. Each
+// call reports success as a bool; after a failure the object may only be
+// destroyed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/ImageData.h"
+#include "imaging/JpegTrap.h"
+
+namespace pw::imaging {
+
+class Decoder {
+ public:
+  Decoder();
+  ~Decoder();
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  // Reads the header, keeping the APP1 to APP15 markers but APP14 (libjpeg
+  // writes its own Adobe marker).
+  bool ReadHeader(const std::uint8_t* data, std::size_t size);
+  // Reads every scan's DCT coefficients into memory.
+  bool ReadCoefficients();
+  // Decodes the picture in the colour space given, which must have that many
+  // components, into out: rows of width * components bytes, top row first.
+  bool ReadPixels(J_COLOR_SPACE space, int components, std::uint8_t* out);
+
+  const jpeg_decompress_struct& Info() const { return info_; }
+  // One row of a component's blocks, after ReadCoefficients.
+  JBLOCKROW BlockRow(int component, JDIMENSION row) const { return rows_[component][row]; }
+
+ private:
+  JpegTrap trap_;
+  jpeg_decompress_struct info_{};
+  jpeg_progress_mgr progress_{};
+  bool created_ = false;
+  JBLOCKROW* rows_[kMaxComponents] = {};
+};
+
+}  // namespace pw::imaging

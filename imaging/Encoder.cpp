@@ -1,0 +1,205 @@
+#include "imaging/Encoder.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <jerror.h>
+
+namespace pw::imaging {
+namespace {
+
+static_assert(sizeof(JCOEF) == sizeof(std::int16_t));
+static_assert(sizeof(JBLOCK) == kBlockSize * sizeof(std::int16_t));
+
+constexpr std::size_t kFirstBufferSize = std::size_t{1} << 16;
+
+Encoder& EncoderOf(j_compress_ptr info) { return *static_cast<Encoder*>(info->client_data); }
+
+[[noreturn]] void OutOfMemory(j_compress_ptr info) {
+  info->err->msg_code = JERR_OUT_OF_MEMORY;
+  info->err->error_exit(reinterpret_cast<j_common_ptr>(info));
+  std::abort();  // error_exit never returns; this only tells the compiler
+}
+
+JDIMENSION RoundUp(std::uint32_t value, std::uint32_t multiple) {
+  return (value + multiple - 1) / multiple * multiple;
+}
+
+}  // namespace
+
+Encoder::Encoder() { info_.err = ArmJpegTrap(trap_); }
+
+Encoder::~Encoder() {
+  if (created_) jpeg_destroy_compress(&info_);
+  std::free(buffer_);
+}
+
+bool Encoder::Grow(std::size_t atLeast) {
+  if (atLeast <= capacity_) return true;
+  void* grown = std::realloc(buffer_, atLeast);
+  if (grown == nullptr) return false;
+  buffer_ = static_cast<std::uint8_t*>(grown);
+  capacity_ = atLeast;
+  return true;
+}
+
+void Encoder::InitDestination(j_compress_ptr info) {
+  Encoder& self = EncoderOf(info);
+  self.used_ = 0;
+  if (!self.Grow(kFirstBufferSize)) OutOfMemory(info);
+  info->dest->next_output_byte = self.buffer_;
+  info->dest->free_in_buffer = self.capacity_;
+}
+
+boolean Encoder::EmptyOutputBuffer(j_compress_ptr info) {
+  // Called when the whole buffer is full.
+  Encoder& self = EncoderOf(info);
+  self.used_ = self.capacity_;
+  if (!self.Grow(self.capacity_ * 2)) OutOfMemory(info);
+  info->dest->next_output_byte = self.buffer_ + self.used_;
+  info->dest->free_in_buffer = self.capacity_ - self.used_;
+  return TRUE;
+}
+
+void Encoder::TermDestination(j_compress_ptr info) {
+  Encoder& self = EncoderOf(info);
+  self.used_ = self.capacity_ - info->dest->free_in_buffer;
+}
+
+// Called inside the setjmp scope of the public writers.
+void Encoder::Create() {
+  created_ = true;
+  jpeg_CreateCompress(&info_, JPEG_LIB_VERSION, sizeof info_);
+  info_.client_data = this;
+  destination_.init_destination = InitDestination;
+  destination_.empty_output_buffer = EmptyOutputBuffer;
+  destination_.term_destination = TermDestination;
+  info_.dest = &destination_;
+}
+
+void Encoder::SetMetadata(const ImageData& image) {
+  // A JFIF header when the file had one, or when there is no EXIF block to
+  // come first; libjpeg writes it only for greyscale and YCbCr data.
+  info_.write_JFIF_header = info_.write_JFIF_header && (image.hasJfif || !image.hasExif) ? TRUE : FALSE;
+  if (image.hasJfif) {
+    info_.density_unit = image.densityUnit;
+    info_.X_density = image.xDensity;
+    info_.Y_density = image.yDensity;
+  }
+}
+
+void Encoder::WriteMarkers(const ImageData& image, const std::vector<std::string>& comments) {
+  const std::uint8_t* at = image.markers;
+  const std::uint8_t* end = image.markers + image.markersSize;
+  while (at != nullptr && end - at >= 3) {
+    const int code = at[0];
+    const auto length = static_cast<unsigned>((at[1] << 8) | at[2]);
+    at += 3;
+    if (static_cast<std::size_t>(end - at) < length) break;
+    jpeg_write_marker(&info_, code, at, length);
+    at += length;
+  }
+  for (const std::string& text : comments) {
+    jpeg_write_marker(&info_, JPEG_COM, reinterpret_cast<const JOCTET*>(text.data()),
+                      static_cast<unsigned>(text.size()));
+  }
+}
+
+bool Encoder::WriteCoefficients(const ImageData& image, const std::vector<std::string>& comments) {
+  if (setjmp(trap_.jump)) return false;
+  if (image.components < 1 || image.components > kMaxComponents) return false;
+  Create();
+  auto* common = reinterpret_cast<j_common_ptr>(&info_);
+  info_.image_width = image.width;
+  info_.image_height = image.height;
+  info_.input_components = static_cast<int>(image.components);
+  info_.in_color_space = static_cast<J_COLOR_SPACE>(image.jpegColorSpace);
+  jpeg_set_defaults(&info_);
+  jpeg_set_colorspace(&info_, static_cast<J_COLOR_SPACE>(image.jpegColorSpace));
+  if (info_.num_components != static_cast<int>(image.components)) return false;
+
+  // Every component keeps its own table; identical tables share a slot.
+  const std::uint16_t* slotTables[NUM_QUANT_TBLS] = {};
+  int slotsUsed = 0;
+  for (int c = 0; c < info_.num_components; ++c) {
+    const CoefficientPlane& plane = image.planes[c];
+    int slot = 0;
+    while (slot < slotsUsed && std::memcmp(slotTables[slot], plane.quantTable, sizeof plane.quantTable) != 0) ++slot;
+    if (slot == slotsUsed) {
+      if (slotsUsed == NUM_QUANT_TBLS) return false;
+      if (info_.quant_tbl_ptrs[slot] == nullptr) info_.quant_tbl_ptrs[slot] = jpeg_alloc_quant_table(common);
+      std::memcpy(info_.quant_tbl_ptrs[slot]->quantval, plane.quantTable, sizeof plane.quantTable);
+      info_.quant_tbl_ptrs[slot]->sent_table = FALSE;
+      slotTables[slot] = plane.quantTable;
+      ++slotsUsed;
+    }
+    jpeg_component_info& component = info_.comp_info[c];
+    component.component_id = static_cast<int>(plane.componentId);
+    component.h_samp_factor = static_cast<int>(plane.hSamp);
+    component.v_samp_factor = static_cast<int>(plane.vSamp);
+    component.quant_tbl_no = slot;
+  }
+  info_.arith_code = image.arithmetic ? TRUE : FALSE;
+  info_.optimize_coding = image.arithmetic ? FALSE : TRUE;
+  if (image.progressive) jpeg_simple_progression(&info_);
+  SetMetadata(image);
+
+  // libjpeg reads whole MCUs, so each array covers its MCU padding too; the
+  // encoder itself fills the padding blocks beyond the picture.
+  jvirt_barray_ptr arrays[kMaxComponents] = {};
+  for (int c = 0; c < info_.num_components; ++c) {
+    const CoefficientPlane& plane = image.planes[c];
+    arrays[c] = info_.mem->request_virt_barray(common, JPOOL_IMAGE, TRUE, RoundUp(plane.widthInBlocks, plane.hSamp),
+                                               RoundUp(plane.heightInBlocks, plane.vSamp),
+                                               static_cast<JDIMENSION>(plane.vSamp));
+  }
+  jpeg_write_coefficients(&info_, arrays);
+  for (int c = 0; c < info_.num_components; ++c) {
+    const CoefficientPlane& plane = image.planes[c];
+    if (info_.comp_info[c].width_in_blocks != plane.widthInBlocks ||
+        info_.comp_info[c].height_in_blocks != plane.heightInBlocks) {
+      return false;
+    }
+  }
+  WriteMarkers(image, comments);
+  for (int c = 0; c < info_.num_components; ++c) {
+    const CoefficientPlane& plane = image.planes[c];
+    const std::size_t rowBytes = std::size_t{plane.widthInBlocks} * sizeof(JBLOCK);
+    const std::int16_t* source = plane.blocks;
+    for (JDIMENSION row = 0; row < plane.heightInBlocks; ++row) {
+      JBLOCKARRAY rows = info_.mem->access_virt_barray(common, arrays[c], row, 1, TRUE);
+      std::memcpy(rows[0], source, rowBytes);
+      source += std::size_t{plane.widthInBlocks} * kBlockSize;
+    }
+  }
+  jpeg_finish_compress(&info_);
+  return true;
+}
+
+bool Encoder::WritePixels(const ImageData& image, int quality, const std::vector<std::string>& comments) {
+  if (setjmp(trap_.jump)) return false;
+  if (image.components < 1 || image.components > kMaxComponents || image.pixels == nullptr) return false;
+  Create();
+  info_.image_width = image.width;
+  info_.image_height = image.height;
+  info_.input_components = static_cast<int>(image.components);
+  info_.in_color_space = static_cast<J_COLOR_SPACE>(image.pixelColorSpace);
+  jpeg_set_defaults(&info_);
+  // The file's own colour model where the pixels allow it.
+  if (image.pixelColorSpace == JCS_RGB && image.jpegColorSpace == JCS_RGB) jpeg_set_colorspace(&info_, JCS_RGB);
+  if (image.pixelColorSpace == JCS_CMYK && image.jpegColorSpace == JCS_YCCK) jpeg_set_colorspace(&info_, JCS_YCCK);
+  jpeg_set_quality(&info_, quality, TRUE);
+  info_.optimize_coding = TRUE;
+  SetMetadata(image);
+  jpeg_start_compress(&info_, TRUE);
+  WriteMarkers(image, comments);
+  const std::size_t stride = std::size_t{image.width} * image.components;
+  while (info_.next_scanline < info_.image_height) {
+    JSAMPROW row = image.pixels + stride * info_.next_scanline;
+    jpeg_write_scanlines(&info_, &row, 1);
+  }
+  jpeg_finish_compress(&info_);
+  return true;
+}
+
+}  // namespace pw::imaging
