@@ -90,6 +90,10 @@ void TrayIcon::OnCallback(std::uintptr_t id, std::intptr_t mouseMessage) {
       break;
     case wm::kLButtonDblClk: {
       leftDown_ = false;
+      if (events_.onDoubleClick) {
+        events_.onDoubleClick();
+        break;
+      }
       std::uint32_t item = menu_.DefaultItem();
       if (item != 0 && events_.onCommand) events_.onCommand(item);
       break;

@@ -102,6 +102,8 @@ class TrayIcon {
     std::function<void(std::uint32_t commandId)> onCommand;
     // Called before the menu opens so the owner can fill it.
     std::function<void(PopupMenu&)> onPrepareMenu;
+    // Replaces the default-item rule of a double click when set.
+    std::function<void()> onDoubleClick;
   };
 
   TrayIcon(RawHandle icon, Events events, std::string tip = {});

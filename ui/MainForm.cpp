@@ -1,12 +1,18 @@
 #include "ui/MainForm.h"
 
+#include <algorithm>
 #include <exception>
 
+#include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
+#include "platform/Shell.h"
+#include "platform/Windows.h"
 #include "platform/PathText.h"
 #include "platform/Profile.h"
 #include "storage/DestinationNaming.h"
+#include "resources/MainFormLayout.h"
+#include "resources/Pictures.h"
 #include "storage/FreeSpaceGuard.h"
 #include "ui/ScannerLink.h"
 
@@ -22,26 +28,26 @@ SettingsWriteError::SettingsWriteError(const std::string& settingsFilePath)
     : std::runtime_error("Unable to write to " + settingsFilePath) {}
 
 TMainForm::TMainForm(ProcessState& process, ScannerLink* scannerLink)
-    : backImage("backImage", {0, 0, 520, 362}),
-      PathLbl("PathLbl", {112, 104, 145, 13}),
-      SaveLbl("SaveLbl", {112, 48, 145, 25}),
-      PCImage("PCImage", {8, 151, 121, 177}),
-      SDImage("SDImage", {8, 143, 129, 177}),
-      DesImage("DesImage", {128, 152, 137, 193}),
-      CheckLbl("CheckLbl", {280, 150, 233, 33}),
-      CancelBtn("CancelBtn", {413, 311, 100, 25}),
-      ApplyBtn("ApplyBtn", {296, 311, 107, 25}),
-      PagewickFileListBx("PagewickFileListBx", {335, 200, 129, 49}),
-      BrowseBtn("BrowseBtn", {431, 95, 89, 25}),
-      PathEdit("PathEdit", {256, 96, 176, 21}),
-      SaveComboBx("SaveComboBx", {255, 48, 177, 24}),
-      AutoRCheckBx("AutoRCheckBx", {256, 150, 17, 17}),
+    : backImage("backImage", resources::layout::kBackImage.bounds),
+      PathLbl("PathLbl", resources::layout::kPathLbl.bounds),
+      SaveLbl("SaveLbl", resources::layout::kSaveLbl.bounds),
+      PCImage("PCImage", resources::layout::kPCImage.bounds),
+      SDImage("SDImage", resources::layout::kSDImage.bounds),
+      DesImage("DesImage", resources::layout::kDesImage.bounds),
+      CheckLbl("CheckLbl", resources::layout::kCheckLbl.bounds),
+      CancelBtn("CancelBtn", resources::layout::kCancelBtn.bounds),
+      ApplyBtn("ApplyBtn", resources::layout::kApplyBtn.bounds),
+      PagewickFileListBx("PagewickFileListBx", resources::layout::kPagewickFileListBx.bounds),
+      BrowseBtn("BrowseBtn", resources::layout::kBrowseBtn.bounds),
+      PathEdit("PathEdit", resources::layout::kPathEdit.bounds),
+      SaveComboBx("SaveComboBx", resources::layout::kSaveComboBx.bounds),
+      AutoRCheckBx("AutoRCheckBx", resources::layout::kAutoRCheckBx.bounds),
       MainPopupMenu("MainPopupMenu"),
       SettingItem("SettingItem"),
       ExitItem("ExitItem"),
       HideItem("HideItem"),
       CoolTrayIcon1("CoolTrayIcon1", MainPopupMenu),
-      Timer1("Timer1", kComputerModePollMs, false),
+      Timer1("Timer1", resources::layout::kTimerInterval, false),
       process_(process),
       scannerLink_(scannerLink) {
   // Design properties; the captions are placeholders until FormCreate reads the text table.
@@ -84,10 +90,175 @@ TMainForm::TMainForm(ProcessState& process, ScannerLink* scannerLink)
   SaveComboBx.OnChange = [this] { SaveComboBxChange(); };
   AutoRCheckBx.OnClick = [this] { AutoRCheckBxClick(); };
   CheckLbl.OnClick = [this] { CheckLblClick(); };
+  CancelBtn.OnClick = [this] { CancelBtnClick(); };
+  BrowseBtn.OnClick = [this] { BrowseBtnClick(); };
+  CoolTrayIcon1.OnClick = [this] { CoolTrayIcon1Click(); };
+  SettingItem.OnClick = [this] { SettingItemClick(); };
+  ExitItem.OnClick = [this] { ExitItemClick(); };
+
+  BuildWindow();
 }
 
 TMainForm::~TMainForm() {
+  window_.reset();
   if (process_.MainForm == this) process_.MainForm = nullptr;
+}
+
+void TMainForm::BuildWindow() {
+  namespace layout = resources::layout;
+  // The pictures are decoded as the window is built.
+  backImage.SetPicture(resources::DecodeJpeg(resources::BackgroundJpeg()));
+  PCImage.SetPicture(resources::DecodeBmp(resources::ComputerBmp()));
+  SDImage.SetPicture(resources::DecodeBmp(resources::MemoryCardBmp()));
+
+  toolkit::FormSpec spec;
+  spec.className = layout::kWindowClass;
+  spec.title = layout::kWindowTitle;
+  spec.position = {layout::kLeft, layout::kTop};
+  spec.client = {layout::kClientWidth, layout::kClientHeight};
+  spec.style = platform::style::kCaption | platform::style::kSysMenu;
+  spec.fontName = layout::kFontName;
+  spec.fontHeight = layout::kFontHeight;
+  window_ = std::make_unique<toolkit::FormWindow>(spec);
+
+  toolkit::ControlOptions background;
+  background.background = true;
+  toolkit::ControlOptions highlight;
+  highlight.highlightText = true;
+  toolkit::ControlOptions combo;
+  combo.fontHeight = layout::kComboFontHeight;
+  combo.itemHeight = layout::kComboItemHeight;
+  window_->AddControl(backImage, background);
+  window_->AddControl(PathLbl);
+  window_->AddControl(SaveLbl);
+  window_->AddControl(PCImage);
+  window_->AddControl(SDImage);
+  window_->AddControl(DesImage);
+  window_->AddControl(CheckLbl, highlight);
+  window_->AddControl(CancelBtn);
+  window_->AddControl(ApplyBtn);
+  window_->AddControl(PagewickFileListBx);
+  window_->AddControl(BrowseBtn);
+  window_->AddControl(PathEdit);
+  window_->AddControl(SaveComboBx, combo);
+  window_->AddControl(AutoRCheckBx, highlight);
+  window_->AddTimer(Timer1);
+  window_->AddTrayIcon(CoolTrayIcon1, resources::TrayIconIco());
+
+  window_->OnShow = [this] { FormShow(); };
+  window_->OnActivate = [this] { FormActivate(); };
+  window_->OnClose = [this] { FormClose(); };
+  window_->OnMessage = [this](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    return WindowMessage(message, wParam, lParam);
+  };
+  windowHandle_ = window_->Handle();
+}
+
+std::optional<std::intptr_t> TMainForm::WindowMessage(std::uint32_t message, std::uintptr_t, std::intptr_t) {
+  // The device-change and quit-request messages join here with the drive poll.
+  if (message == kReleaseMessage) {
+    // Last thing this handling does: the window and perhaps this object go.
+    window_.reset();
+    windowHandle_ = nullptr;
+    if (process_.MainForm == this) process_.MainForm = nullptr;
+    if (OnRelease) {
+      auto release = std::move(OnRelease);
+      release(*this);
+    }
+    return 0;
+  }
+  return std::nullopt;
+}
+
+void TMainForm::Show() {
+  if (windowHandle_ != nullptr) platform::ShowAndBringToFront(windowHandle_);
+}
+
+void TMainForm::Hide() {
+  if (windowHandle_ != nullptr) (void)platform::ShowWindow(windowHandle_, platform::ShowCommand::Hide);
+}
+
+void TMainForm::Release() {
+  if (windowHandle_ != nullptr) (void)platform::PostMessage(windowHandle_, kReleaseMessage, 0, 0);
+}
+
+void TMainForm::FormShow() { (void)platform::SetForegroundWindow(windowHandle_); }
+
+void TMainForm::FormActivate() {
+  // The drive walk runs through the scanner link (the drive poll's side).
+  if (scannerLink_ != nullptr) scannerLink_->ScanDrives(*this);
+  ApplyBtnClick();
+  ApplyBtn.SetEnabled(true);
+}
+
+void TMainForm::FormClose() {
+  // The framework neither frees nor hides the window; it hides itself.
+  try {
+    Hide();
+  } catch (const std::exception&) {
+    // A failure while hiding is of no consequence to the caller.
+  }
+}
+
+void TMainForm::CancelBtnClick() { Hide(); }
+
+void TMainForm::CoolTrayIcon1Click() { Show(); }
+
+void TMainForm::SettingItemClick() { Show(); }
+
+void TMainForm::ExitItemClick() {
+  PollScanner(scanner::ScannerRequestKind::RequestCardMode);
+  FormClose();
+  Release();
+}
+
+void TMainForm::BrowseBtnClick() { BrowseForSaveFolder(windowHandle_); }
+
+void TMainForm::BrowseForSaveFolder(platform::WindowHandle owner) {
+  try {
+    // A folder whose path is too long brings a box and the browser again,
+    // until a short enough folder is chosen or the browser is cancelled.
+    for (;;) {
+      platform::ItemIdList root = platform::GetSpecialFolderLocation(owner, platform::csidl::kDrives);
+      platform::BrowseInfo info;
+      info.owner = owner;
+      info.root = root ? &root : nullptr;
+      info.title = LoadText(text::kBrowseInstruction);
+      info.flags = 0;
+      info.callback = &TMainForm::BrowseCallback;
+      info.data = reinterpret_cast<std::intptr_t>(&process_);
+      platform::ItemIdList chosen = platform::BrowseForFolder(info);
+      if (!chosen) return;
+      std::optional<std::string> path = platform::GetPathFromIdList(chosen);
+      if (!path) return;
+      if (path->size() <= kMaxSavePathLength) {
+        PathEdit.SetText(*path);
+        ApplyBtn.SetEnabled(true);
+        return;
+      }
+      platform::WindowHandle mainWindow = process_.MainForm != nullptr ? process_.MainForm->Handle() : nullptr;
+      (void)platform::MessageBoxEx(mainWindow, LoadText(text::kPathTooLongMessage), LoadText(text::kMessageCaption),
+                                   platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal,
+                                   0);
+      owner = mainWindow;
+    }
+  } catch (const std::exception&) {
+    // Failures of the shell calls leave the page unchanged.
+  }
+}
+
+int TMainForm::BrowseCallback(platform::WindowHandle dialog, std::uint32_t notification, std::intptr_t,
+                              std::intptr_t data) {
+  char buffer[200] = {};
+  const auto* process = reinterpret_cast<const ProcessState*>(data);
+  if (process != nullptr && process->MainForm != nullptr) {
+    const std::string& path = process->MainForm->PathEdit.Text();
+    path.copy(buffer, std::min(path.size(), sizeof buffer - 1));
+  }
+  if (notification == platform::kBffmInitialized) {
+    (void)platform::SendMessage(dialog, platform::kBffmSetSelectionA, 1, reinterpret_cast<std::intptr_t>(buffer));
+  }
+  return 0;
 }
 
 void TMainForm::FormCreate() {

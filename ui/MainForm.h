@@ -4,12 +4,16 @@
 // the settings file) and its handlers. Every handler runs on the thread that
 // owns the window.
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "platform/SystemInfo.h"
 #include "platform/toolkit/Controls.h"
 #include "platform/toolkit/FileListBox.h"
+#include "platform/toolkit/FormWindow.h"
 #include "platform/toolkit/Menu.h"
 #include "platform/toolkit/Timer.h"
 #include "platform/toolkit/TrayIcon.h"
@@ -53,11 +57,17 @@ inline constexpr const char* kTextTableFileName = "rc.info";
 inline constexpr const char* kTextTableSection = "String";
 inline constexpr std::uint32_t kCardModePollMs = 6000;
 inline constexpr std::uint32_t kComputerModePollMs = 2000;
+// The longest save location the folder browser accepts.
+inline constexpr std::size_t kMaxSavePathLength = 128;
+// Posted to the window by Release: the window object goes once the handling
+// that asked for it has returned.
+inline constexpr std::uint32_t kReleaseMessage = 0x0400 + 2001;
 
 class TMainForm {
  public:
-  // Builds the window object with its controls from the design; FormCreate
-  // fills it. The scanner link may be null (nothing is polled).
+  // Builds the window object with its controls from the design, and its
+  // native window (hidden) with the tray icon; FormCreate fills it. The
+  // scanner link may be null (nothing is polled).
   TMainForm(ProcessState& process, ScannerLink* scannerLink);
   ~TMainForm();
   TMainForm(const TMainForm&) = delete;
@@ -100,6 +110,8 @@ class TMainForm {
   // The native window, once a backend has built one (owner of shell dialogs).
   platform::WindowHandle Handle() const { return windowHandle_; }
   void AttachWindowHandle(platform::WindowHandle handle) { windowHandle_ = handle; }
+  // The tray icon is in the notification area.
+  bool TrayIconShown() const { return window_ && window_->TrayIconShown(); }
   ScannerLink* Scanner() const { return scannerLink_; }
 
   // The start-up sequence; runs once per creation of the window object.
@@ -112,6 +124,37 @@ class TMainForm {
   void SaveComboBxChange();
   void AutoRCheckBxClick();
   void CheckLblClick();
+  // The window became visible: brings it to the foreground.
+  void FormShow();
+  // The window became the active window: scans the drives and applies the page.
+  void FormActivate();
+  // The window is asked to close (close box, Exit): it only hides.
+  void FormClose();
+  void CancelBtnClick();
+  void CoolTrayIcon1Click();
+  void SettingItemClick();
+  // Returns an attached scanner to card mode, closes the window and releases
+  // the window object (see Release).
+  void ExitItemClick();
+  void BrowseBtnClick();
+
+  // Makes the window visible and brings it to the front.
+  void Show();
+  // Makes the window invisible without destroying it.
+  void Hide();
+  // Asks for the window object to go once the current message handling has
+  // returned: the native window (with tray icon and timer) is destroyed, the
+  // process-wide reference cleared, and OnRelease, when set, runs (the owner
+  // deletes the object there).
+  void Release();
+  std::function<void(TMainForm&)> OnRelease;
+
+  // Lets the user choose the save location; its effect is on PathEdit and ApplyBtn.
+  void BrowseForSaveFolder(platform::WindowHandle owner);
+  // The folder browser's callback: opens the browser on the current save
+  // location. data is the ProcessState whose MainForm names the window.
+  static int BrowseCallback(platform::WindowHandle dialog, std::uint32_t notification, std::intptr_t param,
+                            std::intptr_t data);
 
   // The text with the given id from the text table beside the executable, or
   // the empty text. Reads the file anew on every call.
@@ -131,10 +174,15 @@ class TMainForm {
  private:
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
+  void BuildWindow();
+  // Messages of the window that no control or form event took.
+  std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
   ProcessState& process_;
   ScannerLink* scannerLink_;
   platform::WindowHandle windowHandle_ = nullptr;
+  // Last member: goes first, while the controls it is tied to still exist.
+  std::unique_ptr<toolkit::FormWindow> window_;
 };
 
 }  // namespace pw::ui

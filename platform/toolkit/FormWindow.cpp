@@ -1,0 +1,147 @@
+#include "platform/toolkit/FormWindow.h"
+
+#include <stdexcept>
+
+#include "platform/Messages.h"
+
+namespace pw::toolkit {
+
+// Runs a model timer on a native timer of the form window.
+class FormWindow::TimerPeer final : public Peer {
+ public:
+  TimerPeer(Timer& timer, platform::WindowHandle window, platform::TimerId id)
+      : timer_(timer), window_(window), id_(id) {
+    timer_.AttachPeer(this);
+    Apply();
+  }
+  ~TimerPeer() override {
+    timer_.AttachPeer(nullptr);
+    (void)platform::KillTimer(window_, id_);
+  }
+  TimerPeer(const TimerPeer&) = delete;
+  TimerPeer& operator=(const TimerPeer&) = delete;
+
+  void PropertyChanged(const Component&, Property property) override {
+    if (property == Property::Interval || property == Property::TimerEnabled) Apply();
+  }
+  [[nodiscard]] platform::TimerId id() const { return id_; }
+  void Tick() const { timer_.Tick(); }
+
+ private:
+  // Setting the timer again restarts its period, as a changed interval does.
+  void Apply() {
+    if (timer_.Enabled() && timer_.Interval() > 0) {
+      (void)platform::SetTimer(window_, id_, timer_.Interval());
+    } else {
+      (void)platform::KillTimer(window_, id_);
+    }
+  }
+
+  Timer& timer_;
+  platform::WindowHandle window_;
+  platform::TimerId id_;
+};
+
+// The model's tray icon on the platform's: clicks go to the model, the menu
+// is built from the visible items each time it opens.
+class FormWindow::TrayPeer final : public Peer {
+ public:
+  TrayPeer(TrayIcon& model, std::span<const std::byte> ico)
+      : model_(model), icon_(platform::CreateIconFromIco(ico, 32)), tray_(icon_.get(), Events()) {
+    model_.AttachPeer(this);
+  }
+  ~TrayPeer() override { model_.AttachPeer(nullptr); }
+  TrayPeer(const TrayPeer&) = delete;
+  TrayPeer& operator=(const TrayPeer&) = delete;
+
+  void PropertyChanged(const Component&, Property) override {}
+  [[nodiscard]] bool shown() const { return tray_.added(); }
+
+ private:
+  platform::TrayIcon::Events Events() {
+    platform::TrayIcon::Events events;
+    TrayIcon* model = &model_;
+    events.onClick = [model] { model->Click(); };
+    events.onDoubleClick = [model] { model->DoubleClick(); };
+    events.onPrepareMenu = [model](platform::PopupMenu& menu) {
+      menu.Clear();
+      const auto& items = model->Popup().Items();
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i]->Visible()) menu.Append(static_cast<std::uint32_t>(i + 1), items[i]->Caption());
+      }
+    };
+    events.onCommand = [model](std::uint32_t command) {
+      const auto& items = model->Popup().Items();
+      if (command >= 1 && command <= items.size()) items[command - 1]->Click();
+    };
+    return events;
+  }
+
+  TrayIcon& model_;
+  platform::IconHandle icon_;
+  platform::TrayIcon tray_;
+};
+
+FormWindow::FormWindow(const FormSpec& spec) {
+  platform::Outcome registered = platform::RegisterWindowClass(spec.className);
+  if (!registered) throw std::runtime_error("RegisterClassA failed with error " + std::to_string(registered.error));
+  platform::Size outer = platform::OuterSizeForClient(spec.style, 0, spec.client);
+  platform::WindowSpec window;
+  window.className = spec.className;
+  window.title = spec.title;
+  window.style = spec.style;
+  window.bounds = {spec.position.x, spec.position.y, spec.position.x + outer.width, spec.position.y + outer.height};
+  window_ = std::make_unique<platform::Window>(window, static_cast<platform::WindowHandler&>(*this));
+  controls_ = CreateNativeControls(window_->handle(), spec);
+}
+
+FormWindow::~FormWindow() {
+  tray_.reset();
+  timers_.clear();
+  controls_.reset();
+  window_.reset();
+}
+
+void FormWindow::AddControl(Control& control, const ControlOptions& options) { controls_->Add(control, options); }
+
+void FormWindow::AddTimer(Timer& timer) {
+  timers_.push_back(std::make_unique<TimerPeer>(timer, Handle(), timers_.size() + 1));
+}
+
+void FormWindow::AddTrayIcon(TrayIcon& trayIcon, std::span<const std::byte> ico) {
+  tray_ = std::make_unique<TrayPeer>(trayIcon, ico);
+}
+
+bool FormWindow::TrayIconShown() const { return tray_ && tray_->shown(); }
+
+std::optional<std::intptr_t> FormWindow::HandleMessage(platform::WindowHandle, std::uint32_t message,
+                                                       std::uintptr_t wParam, std::intptr_t lParam) {
+  switch (message) {
+    case platform::wm::kShowWindow:
+      if (wParam != 0 && OnShow) OnShow();
+      return std::nullopt;
+    case platform::wm::kActivate:
+      if ((wParam & 0xFFFF) != platform::kWaInactive && OnActivate) OnActivate();
+      return std::nullopt;
+    case platform::wm::kClose:
+      if (OnClose) OnClose();
+      return 0;
+    case platform::wm::kTimer:
+      for (const auto& timer : timers_) {
+        if (timer->id() == wParam) {
+          timer->Tick();
+          return 0;
+        }
+      }
+      return std::nullopt;
+    default:
+      break;
+  }
+  if (controls_) {
+    if (std::optional<std::intptr_t> result = controls_->HandleMessage(message, wParam, lParam)) return result;
+  }
+  if (OnMessage) return OnMessage(message, wParam, lParam);
+  return std::nullopt;
+}
+
+}  // namespace pw::toolkit

@@ -1,0 +1,92 @@
+#pragma once
+// The native side of a form: a top-level window with the form's identity, and
+// peers that tie the toolkit's model components to native controls, timers and
+// the tray icon. On Win32 every control is a real child window; on the host
+// the model components are the controls' whole state. Owning thread only.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/TrayIcon.h"
+#include "platform/Windows.h"
+#include "platform/toolkit/Component.h"
+#include "platform/toolkit/Timer.h"
+#include "platform/toolkit/TrayIcon.h"
+
+namespace pw::toolkit {
+
+struct FormSpec {
+  std::string className;
+  std::string title;
+  platform::Point position;      // of the outer frame on the screen
+  platform::Size client;         // the outer size follows from the frame's style
+  std::uint32_t style = platform::style::kCaption | platform::style::kSysMenu;
+  std::string fontName;
+  int fontHeight = 0;
+};
+
+// How a control looks beyond its model properties.
+struct ControlOptions {
+  bool background = false;     // a picture that is the form's background, stretched over the client area
+  bool highlightText = false;  // text in the highlight-text colour
+  int fontHeight = 0;          // 0: the form's font
+  int itemHeight = 0;          // list items of a combo box
+};
+
+// The backend's child controls of one form window.
+class NativeControls {
+ public:
+  virtual ~NativeControls() = default;
+  virtual void Add(Control& control, const ControlOptions& options) = 0;
+  // A message of the form window that belongs to its controls (commands,
+  // colours, drawing, erasing the background); nullopt when it is not theirs.
+  virtual std::optional<std::intptr_t> HandleMessage(std::uint32_t message, std::uintptr_t wParam,
+                                                     std::intptr_t lParam) = 0;
+};
+
+std::unique_ptr<NativeControls> CreateNativeControls(platform::WindowHandle form, const FormSpec& spec);
+
+class FormWindow final : private platform::WindowHandler {
+ public:
+  // Registers the class and creates the window, hidden. Throws when it cannot.
+  explicit FormWindow(const FormSpec& spec);
+  ~FormWindow() override;
+  FormWindow(const FormWindow&) = delete;
+  FormWindow& operator=(const FormWindow&) = delete;
+
+  [[nodiscard]] platform::WindowHandle Handle() const { return window_ ? window_->handle() : nullptr; }
+
+  void AddControl(Control& control, const ControlOptions& options = {});
+  void AddTimer(Timer& timer);
+  // The tray icon with the icon file's 32-pixel image; added now, removed with the form.
+  void AddTrayIcon(TrayIcon& trayIcon, std::span<const std::byte> ico);
+  [[nodiscard]] bool TrayIconShown() const;
+
+  // The window became visible (WM_SHOWWINDOW), became the active window
+  // (WM_ACTIVATE), was asked to close (WM_CLOSE: the handler decides; the
+  // window is not destroyed by it).
+  Event OnShow;
+  Event OnActivate;
+  Event OnClose;
+  // Any other message; nullopt for the default processing.
+  std::function<std::optional<std::intptr_t>(std::uint32_t, std::uintptr_t, std::intptr_t)> OnMessage;
+
+ private:
+  class TimerPeer;
+  class TrayPeer;
+
+  std::optional<std::intptr_t> HandleMessage(platform::WindowHandle window, std::uint32_t message,
+                                             std::uintptr_t wParam, std::intptr_t lParam) override;
+
+  std::unique_ptr<platform::Window> window_;
+  std::unique_ptr<NativeControls> controls_;
+  std::vector<std::unique_ptr<TimerPeer>> timers_;
+  std::unique_ptr<TrayPeer> tray_;
+};
+
+}  // namespace pw::toolkit

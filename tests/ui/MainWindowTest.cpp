@@ -1,0 +1,256 @@
+// The main window on the host desktop: identity, showing and hiding, the
+// save-type rules, the folder browser, the tray icon and its menu.
+#include <string>
+
+#include "platform/Dialogs.h"
+#include "platform/ErrorSink.h"
+#include "platform/Messages.h"
+#include "platform/Windows.h"
+#include "tests/ui/MainFormFixture.h"
+
+namespace pw::ui::test {
+namespace {
+
+using host::BrowseAnswer;
+using host::ModalLoop;
+using scanner::ScannerRequestKind;
+
+class MainWindowTest : public MainFormTest {
+ protected:
+  void Pump() {
+    while (std::optional<platform::Message> message = platform::PeekMessage()) platform::DispatchMessage(*message);
+  }
+  platform::WindowHandle Found() const { return platform::FindWindow("TMainForm", "Pagewick"); }
+  host::Desktop& Desk() { return world.Desktop(); }
+  // Chooses the menu item with this caption when the tray menu opens.
+  void ChooseFromTrayMenu(const std::string& caption) {
+    Desk().SetMenuDriver([caption](const host::MenuRecord& menu, ModalLoop&) -> std::uint32_t {
+      for (const auto& [id, text] : menu.items) {
+        if (text == caption) return id;
+      }
+      return 0;
+    });
+    ASSERT_TRUE(Desk().ClickTrayIcon(1, host::MouseButton::Right));
+    Pump();
+  }
+};
+
+TEST_F(MainWindowTest, IsAHiddenTMainFormTitledPagewickWithTheDesignedFrame) {
+  TMainForm& main = CreateForm();
+  ASSERT_NE(main.Handle(), nullptr);
+  EXPECT_EQ(Found(), main.Handle());
+  EXPECT_FALSE(platform::IsWindowVisible(main.Handle()));
+  EXPECT_EQ(platform::GetClientSize(main.Handle()), (platform::Size{520, 362}));
+  std::optional<platform::Rect> frame = platform::GetWindowRect(main.Handle());
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->left, 268);
+  EXPECT_EQ(frame->top, 226);
+  EXPECT_EQ(frame->Width(), 528);
+  EXPECT_EQ(frame->Height(), 396);
+  EXPECT_TRUE(main.TrayIconShown());
+  EXPECT_FALSE(main.Timer1.Enabled()) << "the poll timer starts with the first activation";
+  ASSERT_TRUE(main.backImage.Picture());
+  EXPECT_EQ(main.backImage.Picture()->width, 535);
+}
+
+TEST_F(MainWindowTest, ShowingActivatesScansAppliesAndStartsThePollTimer) {
+  TMainForm& main = CreateForm();
+  main.Show();
+  EXPECT_TRUE(platform::IsWindowVisible(main.Handle()));
+  EXPECT_EQ(platform::GetForegroundWindow(), main.Handle());
+  EXPECT_EQ(link.scans, 1);
+  EXPECT_EQ(link.polls, (std::vector<ScannerRequestKind>{ScannerRequestKind::RequestComputerMode}));
+  EXPECT_TRUE(main.Timer1.Enabled());
+  EXPECT_EQ(main.Timer1.Interval(), kComputerModePollMs);
+  EXPECT_TRUE(main.ApplyBtn.Enabled()) << "activation enables Apply after applying";
+}
+
+TEST_F(MainWindowTest, CancelHidesAndKeepsChangesThatTheNextActivationApplies) {
+  TMainForm& main = CreateForm();
+  main.Show();
+  main.SaveComboBx.UserSelect(0);
+  main.CancelBtn.Click();
+  EXPECT_FALSE(platform::IsWindowVisible(main.Handle()));
+  EXPECT_EQ(main.SaveComboBx.ItemIndex(), 0) << "nothing on the page is reverted";
+  EXPECT_NE(Settings().find("Mode=1"), std::string::npos) << "nor stored";
+
+  main.CoolTrayIcon1Click();
+  EXPECT_NE(Settings().find("Mode=0"), std::string::npos);
+  EXPECT_EQ(link.polls.back(), ScannerRequestKind::RequestCardMode);
+  EXPECT_EQ(main.Timer1.Interval(), kCardModePollMs);
+}
+
+TEST_F(MainWindowTest, SaveTypeSwitchingFollowsTheEnablingRules) {
+  world.WriteFile(kSettingsPath, "[Setting]\r\nAutoRoate=1\r\n");
+  TMainForm& main = CreateForm();
+  main.ApplyBtnClick();
+  ASSERT_FALSE(main.ApplyBtn.Enabled());
+  ASSERT_TRUE(main.AutoRCheckBx.Checked());
+
+  main.SaveComboBx.UserSelect(0);
+  EXPECT_EQ(main.DesImage.Picture(), main.SDImage.Picture());
+  EXPECT_TRUE(main.DesImage.Visible());
+  EXPECT_FALSE(main.PathEdit.Enabled());
+  EXPECT_FALSE(main.BrowseBtn.Enabled());
+  EXPECT_FALSE(main.CheckLbl.Enabled());
+  EXPECT_FALSE(main.AutoRCheckBx.Enabled());
+  EXPECT_FALSE(main.AutoRCheckBx.Checked()) << "item 0 unticks auto-rotate";
+  EXPECT_TRUE(main.ApplyBtn.Enabled());
+
+  main.ApplyBtnClick();
+  main.SaveComboBx.UserSelect(1);
+  EXPECT_EQ(main.DesImage.Picture(), main.PCImage.Picture());
+  EXPECT_TRUE(main.PathEdit.Enabled());
+  EXPECT_TRUE(main.BrowseBtn.Enabled());
+  EXPECT_TRUE(main.CheckLbl.Enabled());
+  EXPECT_TRUE(main.AutoRCheckBx.Enabled());
+  EXPECT_FALSE(main.AutoRCheckBx.Checked()) << "item 1 afterwards leaves it unticked";
+  EXPECT_TRUE(main.ApplyBtn.Enabled());
+
+  main.ApplyBtnClick();
+  main.SaveComboBx.UserEditText("typed");  // nothing selected: the computer picture
+  EXPECT_EQ(main.SaveComboBx.ItemIndex(), -1);
+  EXPECT_EQ(main.DesImage.Picture(), main.PCImage.Picture());
+  EXPECT_TRUE(main.ApplyBtn.Enabled());
+}
+
+TEST_F(MainWindowTest, CloseBoxOnlyHidesAndTheTrayIconStays) {
+  TMainForm& main = CreateForm();
+  main.Show();
+  ASSERT_TRUE(platform::PostMessage(main.Handle(), platform::wm::kClose, 0, 0).ok);
+  Pump();
+  EXPECT_TRUE(platform::IsWindow(main.Handle()));
+  EXPECT_FALSE(platform::IsWindowVisible(main.Handle()));
+  EXPECT_TRUE(main.TrayIconShown());
+  EXPECT_EQ(Desk().TrayIcons().size(), 1u);
+}
+
+TEST_F(MainWindowTest, TrayClickAndSettingsItemShowTheWindow) {
+  TMainForm& main = CreateForm();
+  ASSERT_TRUE(Desk().ClickTrayIcon(1, host::MouseButton::Left));
+  Pump();
+  EXPECT_TRUE(platform::IsWindowVisible(main.Handle()));
+  main.Hide();
+
+  ChooseFromTrayMenu("Settings");
+  EXPECT_TRUE(platform::IsWindowVisible(main.Handle()));
+  auto menus = Desk().Menus();
+  ASSERT_EQ(menus.size(), 1u);
+  ASSERT_EQ(menus[0].items.size(), 2u) << "the Hide item is never shown";
+  EXPECT_EQ(menus[0].items[0].second, "Settings");
+  EXPECT_EQ(menus[0].items[1].second, "Exit");
+}
+
+TEST_F(MainWindowTest, ExitReturnsTheScannerToCardModeAndTheWindowGoesAfterItsHandling) {
+  TMainForm& main = CreateForm();
+  main.Show();
+  platform::WindowHandle handle = main.Handle();
+  bool released = false;
+  main.OnRelease = [&](TMainForm& releasedForm) {
+    released = true;
+    EXPECT_EQ(&releasedForm, form.get());
+  };
+  link.polls.clear();
+  ChooseFromTrayMenu("Exit");
+  EXPECT_EQ(link.polls, (std::vector<ScannerRequestKind>{ScannerRequestKind::RequestCardMode}));
+  EXPECT_TRUE(released);
+  EXPECT_EQ(process.MainForm, nullptr);
+  EXPECT_FALSE(platform::IsWindow(handle));
+  EXPECT_TRUE(Desk().TrayIcons().empty()) << "the tray icon went with the window";
+  EXPECT_EQ(Found(), nullptr);
+  // No polling any more: the timer went with the window.
+  Desk().AdvanceTime(10000);
+  Pump();
+  EXPECT_EQ(link.polls.size(), 1u);
+}
+
+TEST_F(MainWindowTest, TrayIconComesBackWhenTheTaskbarIsCreatedAgain) {
+  TMainForm& main = CreateForm();
+  Desk().RestartTaskbar();
+  EXPECT_TRUE(Desk().TrayIcons().empty());
+  Pump();
+  ASSERT_EQ(Desk().TrayIcons().size(), 1u);
+  EXPECT_TRUE(main.TrayIconShown());
+}
+
+TEST_F(MainWindowTest, BrowserOpensOnTheSaveLocationAndAcceptsAShortEnoughFolder) {
+  TMainForm& main = CreateForm();
+  const std::string before = main.PathEdit.Text();
+  main.ApplyBtnClick();
+  const std::string chosen = "C:\\Scans";
+  Desk().SetBrowseDriver([&](const host::BrowseRecord& record, ModalLoop&) {
+    EXPECT_EQ(record.selectionSent, before);
+    EXPECT_TRUE(record.rootIsDrives);
+    EXPECT_EQ(record.title, main.LoadText(text::kBrowseInstruction));
+    EXPECT_EQ(record.owner, main.Handle());
+    return BrowseAnswer::Choose(chosen);
+  });
+  main.BrowseBtn.Click();
+  EXPECT_EQ(main.PathEdit.Text(), chosen);
+  EXPECT_TRUE(main.ApplyBtn.Enabled());
+  EXPECT_NE(Settings().find(chosen + "="), std::string::npos) << "the counter key is written at once";
+  EXPECT_EQ(Desk().LiveItemIdLists(), 0u);
+}
+
+TEST_F(MainWindowTest, CancelledBrowserOrAChoiceWithoutPathChangesNothing) {
+  TMainForm& main = CreateForm();
+  main.ApplyBtnClick();
+  const std::string before = main.PathEdit.Text();
+  for (BrowseAnswer answer : {BrowseAnswer::Cancel(), BrowseAnswer::ChooseWithoutPath()}) {
+    Desk().SetBrowseDriver([answer](const host::BrowseRecord&, ModalLoop&) { return answer; });
+    main.BrowseBtn.Click();
+    EXPECT_EQ(main.PathEdit.Text(), before);
+    EXPECT_FALSE(main.ApplyBtn.Enabled());
+  }
+  EXPECT_TRUE(Desk().MessageBoxes().empty());
+  EXPECT_EQ(Desk().LiveItemIdLists(), 0u);
+}
+
+TEST_F(MainWindowTest, FolderPathOf128IsAcceptedAnd129BringsTheBoxAndTheBrowserAgain) {
+  TMainForm& main = CreateForm();
+  main.Show();  // Apply starts the poll timer
+  int ticks = 0;
+  main.Timer1.OnTimer = [&] { ++ticks; };
+  const std::string exact = "C:\\" + std::string(125, 'a');
+  const std::string tooLong = "C:\\" + std::string(126, 'b');
+  ASSERT_EQ(exact.size(), 128u);
+  ASSERT_EQ(tooLong.size(), 129u);
+  std::vector<std::string> answers{tooLong, exact};
+  std::size_t next = 0;
+  Desk().SetBrowseDriver([&](const host::BrowseRecord&, ModalLoop&) { return BrowseAnswer::Choose(answers.at(next++)); });
+  Desk().SetMessageBoxDriver([&](const host::MessageBoxRecord&, ModalLoop& loop) {
+    // The poll timer goes on ticking while the box is open.
+    for (int i = 0; i < 3; ++i) loop.AdvanceTime(kComputerModePollMs);
+    return platform::dialog_result::kOk;
+  });
+  main.BrowseBtn.Click();
+  EXPECT_EQ(next, 2u) << "the browser opened again after the box";
+  EXPECT_EQ(main.PathEdit.Text(), exact);
+  EXPECT_EQ(ticks, 3);
+  auto boxes = Desk().MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, main.LoadText(text::kPathTooLongMessage));
+  EXPECT_EQ(boxes[0].caption, main.LoadText(text::kMessageCaption));
+  EXPECT_EQ(boxes[0].style, 0x1040u);
+  EXPECT_EQ(boxes[0].owner, main.Handle());
+  auto browses = Desk().Browses();
+  ASSERT_EQ(browses.size(), 2u);
+  EXPECT_EQ(browses[1].owner, main.Handle());
+  EXPECT_EQ(Desk().LiveItemIdLists(), 0u);
+}
+
+TEST_F(MainWindowTest, FailureInAHandlerReachesTheErrorSinkNotTheLoop) {
+  std::vector<std::string> reported;
+  platform::ErrorSink previous = platform::SetErrorSink([&](std::string_view what) { reported.emplace_back(what); });
+  TMainForm& main = CreateForm();
+  main.SettingsFilePath = "C:\\No Such Folder\\pagewick.info";  // writes are refused
+  ASSERT_TRUE(Desk().ClickTrayIcon(1, host::MouseButton::Left));
+  EXPECT_NO_THROW(Pump());
+  platform::SetErrorSink(std::move(previous));
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_EQ(reported[0], "Unable to write to C:\\No Such Folder\\pagewick.info");
+  EXPECT_TRUE(platform::IsWindowVisible(main.Handle()));
+}
+
+}  // namespace
+}  // namespace pw::ui::test
