@@ -1,0 +1,212 @@
+// The main window under Wine: a real TMainForm window with real controls,
+// the tray icon, timer ticks inside a message box, and a screenshot of the
+// shown settings page (main-window.bmp beside this test's executable).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/Dialogs.h"
+#include "platform/Messages.h"
+#include "platform/PathText.h"
+#include "platform/SystemInfo.h"
+#include "platform/TrayIcon.h"
+#include "platform/Windows.h"
+#include "platform/win32/Win32Ui.h"
+#include "ui/MainForm.h"
+#include "ui/ProcessState.h"
+
+namespace pw::ui {
+namespace {
+
+void Pump() {
+  while (std::optional<platform::Message> message = platform::PeekMessage()) platform::DispatchMessage(*message);
+}
+
+// Pumps for a while so that the window and its controls have painted.
+void PumpFor(std::chrono::milliseconds period) {
+  auto end = std::chrono::steady_clock::now() + period;
+  while (std::chrono::steady_clock::now() < end) {
+    Pump();
+    platform::Sleep(10);
+  }
+}
+
+std::string ChildText(HWND child) {
+  char text[256] = {};
+  ::GetWindowTextA(child, text, static_cast<int>(sizeof text));
+  return text;
+}
+
+// The screen under the window, as a 24-bit BMP file.
+bool SaveScreenshot(HWND window, const std::string& path) {
+  RECT rect;
+  if (!::GetWindowRect(window, &rect)) return false;
+  int width = rect.right - rect.left;
+  int height = rect.bottom - rect.top;
+  HDC screen = ::GetDC(nullptr);
+  HDC memory = ::CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file stores it
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  BOOL copied = ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  ::GdiFlush();
+  std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+  std::size_t imageSize = stride * height;
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  file.bfSize = static_cast<DWORD>(file.bfOffBits + imageSize);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(&file), sizeof file);
+  out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+  out.write(static_cast<const char*>(bits), static_cast<std::streamsize>(imageSize));
+  ::SelectObject(memory, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  return copied && static_cast<bool>(out);
+}
+
+class MainWindowWineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::EnsureMessageQueue();
+    form_ = std::make_unique<TMainForm>(process_, nullptr);
+    process_.MainForm = form_.get();
+    form_->FormCreate();
+  }
+  void TearDown() override { form_.reset(); }
+
+  HWND Main() const { return static_cast<HWND>(form_->Handle()); }
+
+  ProcessState process_;
+  std::unique_ptr<TMainForm> form_;
+};
+
+TEST_F(MainWindowWineTest, WindowIsFoundByClassAndTitleAndStartsHidden) {
+  ASSERT_NE(Main(), nullptr);
+  EXPECT_EQ(::FindWindowA("TMainForm", "Pagewick"), Main());
+  EXPECT_FALSE(::IsWindowVisible(Main()));
+  RECT client;
+  ASSERT_TRUE(::GetClientRect(Main(), &client));
+  EXPECT_EQ(client.right, 520);
+  EXPECT_EQ(client.bottom, 362);
+  LONG style = ::GetWindowLongA(Main(), GWL_STYLE);
+  EXPECT_EQ(style & WS_SYSMENU, WS_SYSMENU);
+  EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
+}
+
+TEST_F(MainWindowWineTest, ControlsExistWithCaptionsFromTheTextTable) {
+  struct Row {
+    const char* windowClass;
+    std::int32_t textId;
+  };
+  const Row rows[] = {{"Static", text::kSaveLabel},     {"Static", text::kPathLabel},
+                      {"Button", text::kBrowseButton},  {"Button", text::kApplyButton},
+                      {"Button", text::kCancelButton},  {"Static", text::kCheckLabel}};
+  for (const Row& row : rows) {
+    std::string caption = form_->LoadText(row.textId);
+    ASSERT_FALSE(caption.empty()) << "rc.info beside the test executable, text " << row.textId;
+    EXPECT_NE(::FindWindowExA(Main(), nullptr, row.windowClass, caption.c_str()), nullptr) << caption;
+  }
+  HWND combo = ::FindWindowExA(Main(), nullptr, "ComboBox", nullptr);
+  ASSERT_NE(combo, nullptr);
+  ASSERT_EQ(::SendMessageA(combo, CB_GETCOUNT, 0, 0), 2);
+  char item[128] = {};
+  ::SendMessageA(combo, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(item));
+  EXPECT_EQ(std::string(item), form_->LoadText(text::kSaveModeCardItem));
+  HWND edit = ::FindWindowExA(Main(), nullptr, "Edit", nullptr);
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(ChildText(edit), form_->PathEdit.Text());
+  EXPECT_NE(::GetWindowLongA(edit, GWL_STYLE) & ES_READONLY, 0);
+  HWND list = ::FindWindowExA(Main(), nullptr, "ListBox", nullptr);
+  ASSERT_NE(list, nullptr);
+  EXPECT_FALSE(::IsWindowVisible(list));
+}
+
+TEST_F(MainWindowWineTest, TrayIconIsAddedWithTheWindowAndGoesWithIt) {
+  EXPECT_TRUE(form_->TrayIconShown());
+  HWND owner = ::FindWindowA("PagewickTrayIconOwner", nullptr);
+  ASSERT_NE(owner, nullptr);
+  platform::NotifyIconData data;
+  data.window = owner;
+  data.id = 1;
+  data.flags = platform::nif::kTip;
+  data.tip = "Pagewick";
+  EXPECT_TRUE(platform::ShellNotifyIcon(platform::nim::kModify, data)) << "the shell knows the icon";
+  form_.reset();
+  EXPECT_FALSE(::IsWindow(owner));
+  EXPECT_FALSE(platform::ShellNotifyIcon(platform::nim::kModify, data)) << "the icon was removed";
+}
+
+TEST_F(MainWindowWineTest, CloseBoxOnlyHides) {
+  form_->Show();
+  PumpFor(std::chrono::milliseconds(100));
+  ASSERT_TRUE(::IsWindowVisible(Main()));
+  ::PostMessageA(Main(), WM_CLOSE, 0, 0);
+  PumpFor(std::chrono::milliseconds(100));
+  EXPECT_TRUE(::IsWindow(Main()));
+  EXPECT_FALSE(::IsWindowVisible(Main()));
+  EXPECT_TRUE(form_->TrayIconShown());
+}
+
+TEST_F(MainWindowWineTest, ShownSettingsPageIsSavedAsAScreenshot) {
+  form_->Show();
+  ::UpdateWindow(Main());
+  PumpFor(std::chrono::milliseconds(500));
+  ASSERT_TRUE(::IsWindowVisible(Main()));
+  EXPECT_TRUE(form_->Timer1.Enabled()) << "activation applied the page";
+  std::string path = platform::ExtractFilePath(platform::GetModuleFileName()) + "main-window.bmp";
+  ASSERT_TRUE(SaveScreenshot(Main(), path));
+  std::cout << "screenshot: " << path << "\n";
+}
+
+// Ticks of a window's timer keep coming while a message box is open; a thread
+// message posted meanwhile is taken by the box's loop and lost.
+class TickCounter final : public platform::WindowHandler {
+ public:
+  int ticks = 0;
+  std::optional<std::intptr_t> HandleMessage(platform::WindowHandle window, std::uint32_t message, std::uintptr_t,
+                                             std::intptr_t) override {
+    if (message != platform::wm::kTimer) return std::nullopt;
+    if (++ticks == 1) (void)platform::PostThreadMessage(platform::GetCurrentThreadId(), WM_USER + 50, 0, 0);
+    if (ticks == 3) {
+      HWND box = ::FindWindowA(nullptr, "Pagewick tick probe");
+      if (box != nullptr) ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+      (void)platform::KillTimer(window, 1);
+    }
+    return 0;
+  }
+};
+
+TEST(ModalLoopWineTest, TimerTicksContinueInsideAMessageBox) {
+  platform::EnsureMessageQueue();
+  ASSERT_TRUE(platform::RegisterWindowClass("PagewickTickProbe").ok);
+  TickCounter counter;
+  platform::WindowSpec spec;
+  spec.className = "PagewickTickProbe";
+  spec.style = platform::style::kPopup;
+  platform::Window window(spec, counter);
+  ASSERT_NE(platform::SetTimer(window.handle(), 1, 50), 0u);
+  int result = platform::MessageBoxEx(nullptr, "Ticks go on", "Pagewick tick probe", platform::mb::kOk, 0);
+  EXPECT_EQ(result, platform::dialog_result::kOk);
+  EXPECT_EQ(counter.ticks, 3);
+  bool survived = false;
+  while (std::optional<platform::Message> message = platform::PeekMessage()) {
+    survived |= message->message == WM_USER + 50 && message->window == nullptr;
+  }
+  EXPECT_FALSE(survived) << "the thread message was taken by the box's loop";
+}
+
+}  // namespace
+}  // namespace pw::ui
