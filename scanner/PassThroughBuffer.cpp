@@ -37,6 +37,14 @@ void PassThroughBuffer::PutWord32(std::size_t offset, std::uint32_t value) noexc
   for (std::size_t i = 0; i < 4; ++i) PutByte(offset + i, static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu));
 }
 
+void PassThroughBuffer::PutBytes(std::size_t offset, std::span<const std::byte> bytes) noexcept {
+  if (offset >= kSize) return;
+  const std::size_t count = std::min(bytes.size(), kSize - offset);
+  if (count == 0) return;
+  std::memcpy(bytes_.get() + offset, bytes.data(), count);
+  Touch(offset + count);
+}
+
 std::span<std::byte> PassThroughBuffer::OutputSpan(std::size_t size) noexcept {
   size = std::min(size, kSize);
   Touch(size);

@@ -40,6 +40,8 @@ class PassThroughBuffer {
   void PutByte(std::size_t offset, std::uint8_t value) noexcept;
   void PutWord16(std::size_t offset, std::uint16_t value) noexcept;
   void PutWord32(std::size_t offset, std::uint32_t value) noexcept;
+  // Copies bytes in at offset (cut at the buffer's end).
+  void PutBytes(std::size_t offset, std::span<const std::byte> bytes) noexcept;
 
   // The first size bytes, for the driver to write its reply into.
   std::span<std::byte> OutputSpan(std::size_t size) noexcept;

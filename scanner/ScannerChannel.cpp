@@ -49,16 +49,23 @@ platform::Outcome SendScannerCommand(const platform::DeviceHandle& device, PassT
   }
   const CommandLayout layout = LayoutOf(command, argument);
 
-  buffer.PutWord16(pt::kLengthAt, pt::kLength);
-  buffer.PutByte(pt::kTargetIdAt, pt::kTargetId);
-  buffer.PutByte(pt::kCdbLengthAt, pt::kCdbLength);
-  buffer.PutByte(pt::kSenseInfoLengthAt, layout.senseInfoLength);
-  buffer.PutByte(pt::kDataInAt, pt::kDataIn);
-  buffer.PutWord32(pt::kDataTransferLengthAt, layout.dataTransferLength);
-  buffer.PutWord32(pt::kTimeOutValueAt, pt::kTimeOutSeconds);
-  buffer.PutWord32(pt::kDataBufferOffsetAt, pt::kDataBufferOffset);
-  buffer.PutWord32(pt::kSenseInfoOffsetAt, pt::kSenseInfoOffset);
-  for (std::size_t i = 0; i < layout.cdb.size(); ++i) buffer.PutByte(pt::kCdbAt + i, layout.cdb[i]);
+  // The header is put together field by field, little-endian, then copied in
+  // at once.
+  std::array<std::byte, pt::kInputSize> header{};
+  auto put = [&header](std::size_t at, std::uint32_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) header[at + i] = static_cast<std::byte>((value >> (8 * i)) & 0xFFu);
+  };
+  put(pt::kLengthAt, pt::kLength, 2);
+  put(pt::kTargetIdAt, pt::kTargetId, 1);
+  put(pt::kCdbLengthAt, pt::kCdbLength, 1);
+  put(pt::kSenseInfoLengthAt, layout.senseInfoLength, 1);
+  put(pt::kDataInAt, pt::kDataIn, 1);
+  put(pt::kDataTransferLengthAt, layout.dataTransferLength, 4);
+  put(pt::kTimeOutValueAt, pt::kTimeOutSeconds, 4);
+  put(pt::kDataBufferOffsetAt, pt::kDataBufferOffset, 4);
+  put(pt::kSenseInfoOffsetAt, pt::kSenseInfoOffset, 4);
+  for (std::size_t i = 0; i < layout.cdb.size(); ++i) put(pt::kCdbAt + i, layout.cdb[i], 1);
+  buffer.PutBytes(0, header);
 
   const std::uint32_t outputSize = layout.OutputSize();
   const std::span<std::byte> io = buffer.OutputSpan(outputSize);
@@ -77,26 +84,24 @@ LengthReply ReadLengthReply(const PassThroughBuffer& buffer) {
   return reply;
 }
 
-bool RunScannerRequest(const platform::DeviceHandle& device, ScannerRequestKind kind, ImagePuller* puller) {
-  bool inquiryOk = false;
-  {
-    PassThroughBuffer buffer;
-    inquiryOk = SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok;
-    if (!inquiryOk) return false;
-    switch (kind) {
-      case ScannerRequestKind::RequestCardMode:
-        return SendScannerCommand(device, buffer, ScannerCommand::CardModeCommand).ok;
-      case ScannerRequestKind::RequestComputerMode:
-        return SendScannerCommand(device, buffer, ScannerCommand::ComputerModeCommand).ok;
-      case ScannerRequestKind::RequestPull:
-        break;
-      default:
-        return inquiryOk;  // an unknown kind: nothing after the INQUIRY
-    }
+bool RunScannerRequest(const platform::DeviceHandle& device, ScannerRequestKind kind, PassThroughBuffer& buffer,
+                       ImagePuller* puller) {
+  if (!SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok) return false;
+  switch (kind) {
+    case ScannerRequestKind::RequestCardMode:
+      return SendScannerCommand(device, buffer, ScannerCommand::CardModeCommand).ok;
+    case ScannerRequestKind::RequestComputerMode:
+      return SendScannerCommand(device, buffer, ScannerCommand::ComputerModeCommand).ok;
+    case ScannerRequestKind::RequestPull:
+      // The pull sends its own requests; without one, nothing more goes out.
+      return puller != nullptr && puller->PullImage(device);
   }
-  // The pull owns its requests (and its buffer); without one, nothing more goes out.
-  if (puller == nullptr) return false;
-  return puller->PullImage(device);
+  return true;  // an unknown kind: nothing after the INQUIRY
+}
+
+bool RunScannerRequest(const platform::DeviceHandle& device, ScannerRequestKind kind, ImagePuller* puller) {
+  PassThroughBuffer buffer;
+  return RunScannerRequest(device, kind, buffer, puller);
 }
 
 }  // namespace pw::scanner

@@ -97,5 +97,10 @@ class ImagePuller {
 // other kind sends nothing after the INQUIRY. Returns the success flag of the
 // last request sent, or the pull's result.
 bool RunScannerRequest(const platform::DeviceHandle& device, ScannerRequestKind kind, ImagePuller* puller = nullptr);
+// The same with the caller's buffer for the INQUIRY and the mode command, for
+// a caller that keeps one buffer across exchanges (a fresh one costs a
+// half-megabyte allocation). A pull brings its own.
+bool RunScannerRequest(const platform::DeviceHandle& device, ScannerRequestKind kind, PassThroughBuffer& buffer,
+                       ImagePuller* puller = nullptr);
 
 }  // namespace pw::scanner

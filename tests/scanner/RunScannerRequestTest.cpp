@@ -93,6 +93,22 @@ TEST_F(ScannerFixture, AnUnknownKindSendsNothingAfterTheInquiry) {
   EXPECT_EQ(simulator->CurrentMode(), Mode::Unset);
 }
 
+TEST_F(ScannerFixture, AKeptBufferIsZeroedBeforeEveryRequestOfTheExchange) {
+  simulator->SetMode(Mode::Computer);
+  simulator->QueueImage(MakeImage(100000, 8));
+  platform::DeviceHandle device = OpenVolume();
+  scanner::PassThroughBuffer buffer;
+  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::LengthQueryCommand, 0).ok);
+  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::ChunkReadCommand, 65536).ok);
+  simulator->ClearRequests();
+  EXPECT_TRUE(scanner::RunScannerRequest(device, ScannerRequestKind::RequestCardMode, buffer));
+  const auto records = simulator->Requests();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_TRUE(records[0].outputWasZero);
+  EXPECT_TRUE(records[1].outputWasZero);
+  EXPECT_EQ(simulator->CurrentMode(), Mode::Card);
+}
+
 TEST_F(ScannerFixture, ModeCommandsGoOutWithDataInAndOutputLength80) {
   platform::DeviceHandle device = OpenVolume();
   ASSERT_TRUE(scanner::RunScannerRequest(device, ScannerRequestKind::RequestCardMode));

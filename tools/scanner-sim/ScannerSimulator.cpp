@@ -296,7 +296,7 @@ IoControlResult ScannerSimulator::IoControl(std::uint32_t controlCode, std::span
     } else if (controlCode == platform::kIoctlScsiPassThrough && input.size() >= kHeaderSize) {
       kind = KindOfOperation(std::to_integer<std::uint8_t>(input[28]));
     }
-    const std::uint32_t kindIndex = kindCounts_[kind]++;
+    const std::uint32_t kindIndex = kindCounts_[static_cast<std::size_t>(kind)]++;
 
     RecordedRequest* record = nullptr;
     if (options_.recordRequests) {
@@ -328,7 +328,7 @@ IoControlResult ScannerSimulator::IoControl(std::uint32_t controlCode, std::span
       } else {
         result = {false, 0, 1};  // ERROR_INVALID_FUNCTION: a control code the device does not know
       }
-      const std::uint32_t answered = ++kindAnswered_[kind];
+      const std::uint32_t answered = ++kindAnswered_[static_cast<std::size_t>(kind)];
       if (unplugPlan_ && unplugPlan_->kind == kind && answered >= unplugPlan_->after) {
         unplugPlan_.reset();
         unplugged_ = true;
@@ -485,7 +485,7 @@ IoControlResult ScannerSimulator::PassThrough(RequestKind kind, std::span<const 
           pendingOffset_ = offset;
         }
       }
-      const std::uint32_t query = kindCounts_[RequestKind::LengthQuery] - 1;
+      const std::uint32_t query = kindCounts_[static_cast<std::size_t>(RequestKind::LengthQuery)] - 1;
       if (auto it = lengthOverrides_.find(query); it != lengthOverrides_.end()) answer = it->second;
       PutBigEndian(output, header.dataBufferOffset, answer);
       moved = 4;

@@ -24,6 +24,7 @@
 //
 // Thread rule: any thread; every method takes the simulator's lock, and the
 // unplug handler runs outside it.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -230,8 +231,9 @@ class ScannerSimulator final : public host::Device {
   std::function<void()> unplugHandler_;
 
   std::uint32_t requestCount_ = 0;
-  std::map<RequestKind, std::uint32_t> kindCounts_;   // requests received, per kind
-  std::map<RequestKind, std::uint32_t> kindAnswered_;  // requests answered without an injected failure
+  static constexpr std::size_t kKinds = static_cast<std::size_t>(RequestKind::Any) + 1;
+  std::array<std::uint32_t, kKinds> kindCounts_{};    // requests received, per kind
+  std::array<std::uint32_t, kKinds> kindAnswered_{};  // requests answered without an injected failure
   std::vector<RecordedRequest> records_;
 };
 

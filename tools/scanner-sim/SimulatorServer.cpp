@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
-#include <vector>
 
 #include "platform/host/DeviceSocket.h"
 
@@ -52,14 +51,19 @@ SimulatorServer::SimulatorServer(std::shared_ptr<host::Device> device, fs::path 
     errno = saved;
     ThrowErrno("bind/listen");
   }
-  thread_ = std::thread([this] { Serve(); });
+  acceptor_ = std::thread([this] { Accept(); });
 }
 
 SimulatorServer::~SimulatorServer() {
-  stopping_ = true;
   Unplug();
-  if (thread_.joinable()) thread_.join();
-  if (listenFd_ >= 0) ::close(listenFd_);
+  if (acceptor_.joinable()) acceptor_.join();
+  std::vector<std::thread> threads;
+  {
+    std::scoped_lock lock(connectionsMutex_);
+    threads = std::move(connectionThreads_);
+  }
+  for (std::thread& thread : threads) thread.join();
+  ::close(listenFd_);
   ::close(wakeFd_);
 }
 
@@ -69,61 +73,60 @@ void SimulatorServer::Unplug() {
   fs::remove(socketPath_, ignored);
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+  // Ends every connection's wait for its next request; a reply being sent
+  // right now still goes out.
+  std::scoped_lock lock(connectionsMutex_);
+  for (int fd : connections_) ::shutdown(fd, SHUT_RD);
 }
 
-void SimulatorServer::Serve() {
-  std::vector<int> clients;
-  std::vector<pollfd> fds;
+void SimulatorServer::Accept() {
+  std::array<pollfd, 2> fds{};
   while (!unplugged_.load()) {
-    fds.clear();
-    fds.push_back({wakeFd_, POLLIN, 0});
-    fds.push_back({listenFd_, POLLIN, 0});
-    for (int fd : clients) fds.push_back({fd, POLLIN, 0});
+    fds[0] = {wakeFd_, POLLIN, 0};
+    fds[1] = {listenFd_, POLLIN, 0};
     if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (fds[0].revents != 0) break;
-    std::vector<int> keep;
-    if ((fds[1].revents & POLLIN) != 0) {
-      const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client >= 0) keep.push_back(client);
+    if ((fds[1].revents & POLLIN) == 0) continue;
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    std::scoped_lock lock(connectionsMutex_);
+    if (unplugged_.load()) {
+      ::close(fd);
+      break;
     }
-    for (std::size_t i = 2; i < fds.size(); ++i) {
-      const bool ready = fds[i].revents != 0;
-      if (!ready || (!unplugged_.load() && ServeOne(fds[i].fd))) {
-        keep.push_back(fds[i].fd);
-      } else {
-        ::close(fds[i].fd);
-      }
-    }
-    clients = std::move(keep);
+    connections_.push_back(fd);
+    connectionThreads_.emplace_back([this, fd] { ServeConnection(fd); });
   }
-  // Unplugged: every connection goes, so the host side sees the device gone.
-  for (int fd : clients) ::close(fd);
-  ::close(listenFd_);
-  listenFd_ = -1;
 }
 
-bool SimulatorServer::ServeOne(int fd) {
+void SimulatorServer::ServeConnection(int fd) {
+  std::vector<std::byte> input;
+  std::vector<std::byte> output;
+  std::size_t dirty = 0;  // output bytes the last device call may have written
   std::byte frame[ds::kHeaderSize];
   ds::RequestHeader request;
-  if (!ds::ReceiveAll(fd, frame) || !ds::DecodeRequest(frame, request)) return false;
-  input_.resize(request.inputSize);
-  if (!ds::ReceiveAll(fd, input_)) return false;
-  // The device gets a zeroed output span, as the program's own buffer is.
-  if (output_.size() < request.outputSize) output_.resize(request.outputSize);
-  std::fill_n(output_.begin(), std::min(dirty_, output_.size()), std::byte{0});
-  dirty_ = request.outputSize;
+  while (!unplugged_.load() && ds::ReceiveAll(fd, frame) && ds::DecodeRequest(frame, request)) {
+    input.resize(request.inputSize);
+    if (!ds::ReceiveAll(fd, input)) break;
+    // The device gets a zeroed output span, as the program's own buffer is.
+    if (output.size() < request.outputSize) output.resize(request.outputSize);
+    std::fill_n(output.begin(), std::min(dirty, output.size()), std::byte{0});
+    dirty = request.outputSize;
 
-  const platform::IoControlResult result =
-      device_->IoControl(request.controlCode, input_, std::span<std::byte>(output_.data(), request.outputSize));
-  const std::uint32_t returned = std::min(result.bytesReturned, request.outputSize);
-  ds::ReplyHeader reply{result.ok, result.ok ? 0u : result.error, returned};
-  ds::EncodeReply(reply, frame);
-  const bool sent = ds::SendAll(fd, frame, std::span<const std::byte>(output_.data(), returned));
-  served_.fetch_add(1);
-  return sent;
+    const platform::IoControlResult result =
+        device_->IoControl(request.controlCode, input, std::span<std::byte>(output.data(), request.outputSize));
+    const std::uint32_t returned = std::min(result.bytesReturned, request.outputSize);
+    ds::EncodeReply({result.ok, result.ok ? 0u : result.error, returned}, frame);
+    const bool sent = ds::SendAll(fd, frame, std::span<const std::byte>(output.data(), returned));
+    served_.fetch_add(1);
+    if (!sent) break;
+  }
+  std::scoped_lock lock(connectionsMutex_);
+  connections_.erase(std::remove(connections_.begin(), connections_.end(), fd), connections_.end());
+  ::close(fd);
 }
 
 }  // namespace pw::sim

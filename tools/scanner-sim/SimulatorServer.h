@@ -1,13 +1,16 @@
 #pragma once
 // Serves one device over a Unix socket in the framing of
-// platform/host/DeviceSocket.h, on a thread of its own. While the socket file
-// exists the device is plugged in; Unplug() removes the file and drops every
-// connection, so the world's next look at its drives finds the device gone.
+// platform/host/DeviceSocket.h: one thread accepts, one thread per connection
+// answers its requests in turn. While the socket file exists the device is
+// plugged in; Unplug() removes the file and drops every connection (after the
+// reply in progress), so the world's next look at its drives finds it gone.
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -34,21 +37,19 @@ class SimulatorServer {
   std::uint64_t Served() const { return served_.load(); }
 
  private:
-  void Serve();
-  bool ServeOne(int fd);
+  void Accept();
+  void ServeConnection(int fd);
 
   std::shared_ptr<host::Device> device_;
   std::filesystem::path socketPath_;
   int listenFd_ = -1;
   int wakeFd_ = -1;  // eventfd that ends the poll
   std::atomic<bool> unplugged_{false};
-  std::atomic<bool> stopping_{false};
   std::atomic<std::uint64_t> served_{0};
-  // Serving thread only.
-  std::vector<std::byte> input_;
-  std::vector<std::byte> output_;
-  std::size_t dirty_ = 0;  // output bytes the last device call may have written
-  std::thread thread_;
+  std::thread acceptor_;
+  std::mutex connectionsMutex_;
+  std::vector<int> connections_;  // open connection sockets
+  std::vector<std::thread> connectionThreads_;
 };
 
 }  // namespace pw::sim
