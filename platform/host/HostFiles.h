@@ -3,6 +3,7 @@
 // between them (Linux has none, so the world keeps the record).
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 #include "platform/Errors.h"
 #include "platform/host/World.h"
