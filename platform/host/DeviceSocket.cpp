@@ -15,6 +15,7 @@
 #include <system_error>
 #include <utility>
 
+
 namespace pw::host {
 namespace fs = std::filesystem;
 namespace error = platform::error;
@@ -194,7 +195,11 @@ ServedDeviceChanges RefreshServedDevices(World& world) {
     sockets[letter] = {it->path(), info.st_dev, info.st_ino};
   }
 
-  std::scoped_lock lock(world.Mutex());
+  // One refresh at a time, so that two callers never both plug in the same
+  // socket. The world's own lock is not held across Attach/Detach, which
+  // broadcast WM_DEVICECHANGE to the desktop.
+  static std::mutex serial;
+  std::scoped_lock lock(serial);
   for (const Drive& drive : world.Drives()) {
     auto* served = dynamic_cast<SocketDevice*>(drive.device.get());
     if (served == nullptr) continue;
@@ -203,11 +208,8 @@ ServedDeviceChanges RefreshServedDevices(World& world) {
       sockets.erase(socket);  // still the same device
       continue;
     }
-    if (served->BroughtDrive()) {
-      world.UnmapDrive(drive.letter);
-    } else {
-      world.DetachDevice(drive.letter);
-    }
+    world.DetachDevice(drive.letter);
+    if (served->BroughtDrive()) world.UnmapDrive(drive.letter);
     changes.removed.push_back(drive.letter);
   }
 
@@ -224,6 +226,28 @@ ServedDeviceChanges RefreshServedDevices(World& world) {
     changes.arrived.push_back(letter);
   }
   return changes;
+}
+
+ServedDeviceWatcher::ServedDeviceWatcher(World& world, std::chrono::milliseconds interval)
+    : world_(world), interval_(interval) {
+  thread_ = std::thread([this] {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      lock.unlock();
+      RefreshServedDevices(world_);
+      lock.lock();
+      wake_.wait_for(lock, interval_, [this] { return stopping_; });
+    }
+  });
+}
+
+ServedDeviceWatcher::~ServedDeviceWatcher() {
+  {
+    std::scoped_lock lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
 }
 
 }  // namespace pw::host

@@ -14,12 +14,15 @@
 // buffered I/O controls.
 #include <sys/types.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 
 #include "platform/host/World.h"
 
@@ -104,8 +107,28 @@ struct ServedDeviceChanges {
 // drive when there is none; an existing removable drive without a device gets
 // it; any other drive is left alone), and a socket that is gone or was
 // replaced detaches its device and removes the drive it brought. Handles
-// opened on an unplugged device fail from then on. The storage-device calls
-// run this before they look at the drives.
+// opened on an unplugged device fail from then on. Attaching and detaching
+// broadcast WM_DEVICECHANGE (World::AttachDevice, DetachDevice). The
+// storage-device calls run this before they look at the drives; a
+// ServedDeviceWatcher runs it on a timer, as the system notices a plugged
+// device without being asked.
 ServedDeviceChanges RefreshServedDevices(World& world);
+
+// Runs RefreshServedDevices every interval on a thread of its own while it lives.
+class ServedDeviceWatcher {
+ public:
+  explicit ServedDeviceWatcher(World& world, std::chrono::milliseconds interval = std::chrono::milliseconds(100));
+  ~ServedDeviceWatcher();
+  ServedDeviceWatcher(const ServedDeviceWatcher&) = delete;
+  ServedDeviceWatcher& operator=(const ServedDeviceWatcher&) = delete;
+
+ private:
+  World& world_;
+  const std::chrono::milliseconds interval_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
 
 }  // namespace pw::host

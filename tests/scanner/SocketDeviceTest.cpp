@@ -10,6 +10,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/Messages.h"
+#include "platform/Windows.h"
 #include "scanner/StorageDescriptor.h"
 #include "tests/scanner/ScannerFixture.h"
 #include "tools/scanner-sim/SimulatorServer.h"
@@ -166,6 +168,43 @@ TEST_F(ServedScanner, ASocketOnAnExistingRemovableDriveOnlyAttaches) {
   EXPECT_EQ(host::RefreshServedDevices(world).removed, "E");
   ASSERT_TRUE(world.FindDrive('E').has_value()) << "the drive was there before the device";
   EXPECT_FALSE(world.FindDrive('E')->device);
+}
+
+class DeviceChangeRecorder final : public platform::WindowHandler {
+ public:
+  std::optional<std::intptr_t> HandleMessage(platform::WindowHandle, std::uint32_t message, std::uintptr_t wParam,
+                                             std::intptr_t) override {
+    if (message == platform::wm::kDeviceChange) events.push_back(wParam);
+    return std::nullopt;
+  }
+  std::vector<std::uintptr_t> events;
+};
+
+TEST_F(ServedScanner, TheWatcherBroadcastsPlugAndUnplugToTopLevelWindows) {
+  platform::EnsureMessageQueue();
+  ASSERT_TRUE(platform::RegisterWindowClass("DeviceChangeRecorder").ok);
+  DeviceChangeRecorder recorder;
+  platform::WindowSpec spec;
+  spec.className = "DeviceChangeRecorder";
+  spec.title = "recorder";
+  platform::Window window(spec, recorder);
+  host::ServedDeviceWatcher watcher(world, 5ms);
+  auto pumpUntil = [&](std::size_t count) {
+    return WaitFor([&] {
+      while (std::optional<platform::Message> message = platform::PeekMessage()) platform::DispatchMessage(*message);
+      return recorder.events.size() >= count;
+    });
+  };
+
+  auto server = Serve('E', simulator);
+  ASSERT_TRUE(pumpUntil(1));
+  EXPECT_EQ(recorder.events[0], platform::kDbtDeviceArrival);
+  EXPECT_EQ(world.FindDrive('E')->type, platform::DriveType::Removable);
+  server->Unplug();
+  ASSERT_TRUE(pumpUntil(2));
+  EXPECT_EQ(recorder.events[1], platform::kDbtDeviceRemoveComplete);
+  EXPECT_FALSE(world.FindDrive('E').has_value());
+  EXPECT_EQ(recorder.events.size(), 2u) << "one broadcast per plug and per unplug";
 }
 
 #ifdef PAGEWICK_SCANNER_SIM
