@@ -21,7 +21,8 @@ class Decoder {
   // Reads the header, keeping the APP1 to APP15 markers but APP14 (libjpeg
   // writes its own Adobe marker).
   bool ReadHeader(const std::uint8_t* data, std::size_t size);
-  // Reads every scan's DCT coefficients into memory.
+  // Reads every scan's DCT coefficients into memory. After this the input
+  // bytes are no longer needed: the file has been read to its end.
   bool ReadCoefficients();
   // Decodes the picture in the colour space given, which must have that many
   // components, into out: rows of width * components bytes, top row first.

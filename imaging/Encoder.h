@@ -35,7 +35,7 @@ class Encoder {
   static void TermDestination(j_compress_ptr info);
 
  private:
-  void Create();
+  void Create(std::size_t expectedBytes);
   void SetMetadata(const ImageData& image);
   void WriteMarkers(const ImageData& image, const std::vector<std::string>& comments);
   bool Grow(std::size_t atLeast);
@@ -47,6 +47,7 @@ class Encoder {
   std::uint8_t* buffer_ = nullptr;  // malloc'd, grown by the destination
   std::size_t capacity_ = 0;
   std::size_t used_ = 0;
+  std::size_t expectedBytes_ = 0;
 };
 
 }  // namespace pw::imaging

@@ -16,18 +16,25 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 std::optional<std::vector<std::uint8_t>> ReadFileBytes(const char* fileName, std::size_t limit) {
   FilePtr file(std::fopen(fileName, "rb"));
   if (!file) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
-  constexpr std::size_t kChunk = 1 << 20;
+  // The size the file claims is only a first guess (a directory or a device
+  // has none); reading goes on to the real end.
+  std::size_t guess = 0;
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+    const long end = std::ftell(file.get());
+    if (end > 0) guess = static_cast<std::size_t>(end);
+  }
+  if (std::fseek(file.get(), 0, SEEK_SET) != 0 || guess > limit) return std::nullopt;
+  std::vector<std::uint8_t> bytes(guess + 1);
+  std::size_t used = 0;
   for (;;) {
-    const std::size_t used = bytes.size();
-    if (used > limit) return std::nullopt;
-    bytes.resize(used + kChunk);
-    const std::size_t got = std::fread(bytes.data() + used, 1, kChunk, file.get());
-    bytes.resize(used + got);
-    if (got < kChunk) break;
+    used += std::fread(bytes.data() + used, 1, bytes.size() - used, file.get());
+    if (used < bytes.size()) break;
+    if (bytes.size() > limit) return std::nullopt;
+    bytes.resize(bytes.size() * 2);
   }
   // A read error (a directory, a device gone) is not the end of the file.
-  if (std::ferror(file.get()) || bytes.size() > limit) return std::nullopt;
+  if (std::ferror(file.get()) || used > limit) return std::nullopt;
+  bytes.resize(used);
   return bytes;
 }
 

@@ -13,17 +13,23 @@ namespace pw::imaging {
 inline constexpr int kMaxComponents = 4;
 inline constexpr int kBlockSize = 64;
 
-// One component's quantised DCT blocks, upright, row after row; only the
-// blocks that cover the picture (no MCU padding).
+// One component of the upright picture, for the coefficient storage: its
+// geometry and quantisation table after the turn, and the part of the file's
+// block grid it is made of (whole iMCUs along a mirrored axis).
 struct CoefficientPlane {
   std::uint32_t componentId = 0;
   std::uint32_t hSamp = 1;
   std::uint32_t vSamp = 1;
-  std::uint32_t widthInBlocks = 0;
+  std::uint32_t widthInBlocks = 0;   // upright
   std::uint32_t heightInBlocks = 0;
+  std::uint32_t sourceWidthInBlocks = 0;  // as stored in the file
+  std::uint32_t sourceHeightInBlocks = 0;
   std::uint16_t quantTable[kBlockSize] = {};  // natural order, upright
-  std::int16_t* blocks = nullptr;              // widthInBlocks * heightInBlocks * 64
 };
+
+// The module that decoded a file keeps it open behind the record (its DCT
+// coefficients) and says how to release it.
+using ReleaseCodec = void (*)(void* codec);
 
 struct ImageData {
   std::uint32_t storage = PWIMG_STORAGE_NONE;
@@ -36,8 +42,18 @@ struct ImageData {
   bool progressive = false;
   bool arithmetic = false;
 
+  // Coefficient storage: the stored file's blocks and the turn that makes
+  // them upright, applied as they are written out.
   CoefficientPlane planes[kMaxComponents];
-  std::uint8_t* pixels = nullptr;  // width * height * components, top row first
+  bool transpose = false;
+  bool mirrorX = false;
+  bool mirrorY = false;
+  void* codec = nullptr;
+  ReleaseCodec releaseCodec = nullptr;
+  std::uint32_t fileBytes = 0;  // size of the loaded file, a hint for the output
+
+  // Pixel storage: width * height * components samples, top row first.
+  std::uint8_t* pixels = nullptr;
 
   // JFIF header of the loaded file, if it had one.
   bool hasJfif = false;

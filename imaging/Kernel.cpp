@@ -32,7 +32,7 @@ pw::imaging::ImageData* PwKrnCreateImage() {
 
 void PwKrnReleaseImage(pw::imaging::ImageData* image) {
   if (image == nullptr) return;
-  for (auto& plane : image->planes) PwKrnRelease(plane.blocks);
+  if (image->codec != nullptr && image->releaseCodec != nullptr) image->releaseCodec(image->codec);
   PwKrnRelease(image->pixels);
   PwKrnRelease(image->markers);
   image->~ImageData();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "imaging/ImageData.h"
 #include "imaging/Kernel.h"
 #include "imaging/Orientation.h"
+#include "imaging/Turn.h"
 #include "imaging/pwimaging.h"
 
 namespace pw::imaging {
@@ -99,76 +101,46 @@ Geometry PlanGeometry(const jpeg_decompress_struct& info, const Turn& turn) {
   return geometry;
 }
 
-// For each coefficient of a turned block (natural order): where it comes from
-// in the source block, and whether it changes sign. Transposing swaps the
-// horizontal and vertical frequencies; mirroring an axis negates the odd
-// frequencies along it.
-struct CoefficientMap {
-  std::array<std::uint8_t, kBlockSize> source{};
-  std::array<bool, kBlockSize> negate{};
-};
-
-CoefficientMap MapCoefficients(const Turn& turn) {
-  CoefficientMap map;
-  for (int row = 0; row < 8; ++row) {
-    for (int col = 0; col < 8; ++col) {
-      const int sourceRow = turn.transpose ? col : row;
-      const int sourceCol = turn.transpose ? row : col;
-      const bool oddAcross = turn.mirrorX && sourceCol % 2 == 1;
-      const bool oddDown = turn.mirrorY && sourceRow % 2 == 1;
-      map.source[static_cast<std::size_t>(row * 8 + col)] = static_cast<std::uint8_t>(sourceRow * 8 + sourceCol);
-      map.negate[static_cast<std::size_t>(row * 8 + col)] = oddAcross != oddDown;
-    }
+struct DecoderDeleter {
+  void operator()(Decoder* decoder) const {
+    decoder->~Decoder();
+    PwKrnRelease(decoder);
   }
-  return map;
+};
+using DecoderPtr = std::unique_ptr<Decoder, DecoderDeleter>;
+
+DecoderPtr MakeDecoder() {
+  void* block = PwKrnAllocate(sizeof(Decoder));
+  if (block == nullptr) return nullptr;
+  return DecoderPtr(new (block) Decoder());
 }
 
-bool TurnCoefficients(const Decoder& decoder, const Turn& turn, const Geometry& geometry, ImageData& image) {
+void ReleaseDecoder(void* codec) { DecoderDeleter{}(static_cast<Decoder*>(codec)); }
+
+// The upright picture's geometry for coefficient storage; the blocks stay in
+// the decoder and are turned as the save writes them.
+bool PlanCoefficients(const Decoder& decoder, const Turn& turn, const Geometry& geometry, ImageData& image) {
   const jpeg_decompress_struct& info = decoder.Info();
   const bool single = info.num_components == 1;
-  const CoefficientMap map = MapCoefficients(turn);
   for (int c = 0; c < info.num_components; ++c) {
     const jpeg_component_info& component = info.comp_info[c];
     if (component.quant_table == nullptr) return false;
     const auto hSamp = static_cast<std::uint32_t>(single ? 1 : component.h_samp_factor);
     const auto vSamp = static_cast<std::uint32_t>(single ? 1 : component.v_samp_factor);
-    // Source blocks in use: whole iMCUs along a mirrored axis, all otherwise.
-    const std::uint32_t sourceWidth =
-        turn.mirrorX ? geometry.keptWidth / geometry.iMcuWidth * hSamp : component.width_in_blocks;
-    const std::uint32_t sourceHeight =
-        turn.mirrorY ? geometry.keptHeight / geometry.iMcuHeight * vSamp : component.height_in_blocks;
-
     CoefficientPlane& plane = image.planes[c];
+    // Whole iMCUs along a mirrored axis, every block otherwise.
+    plane.sourceWidthInBlocks =
+        turn.mirrorX ? geometry.keptWidth / geometry.iMcuWidth * hSamp : component.width_in_blocks;
+    plane.sourceHeightInBlocks =
+        turn.mirrorY ? geometry.keptHeight / geometry.iMcuHeight * vSamp : component.height_in_blocks;
     plane.componentId = static_cast<std::uint32_t>(component.component_id);
     plane.hSamp = turn.transpose ? vSamp : hSamp;
     plane.vSamp = turn.transpose ? hSamp : vSamp;
-    plane.widthInBlocks = turn.transpose ? sourceHeight : sourceWidth;
-    plane.heightInBlocks = turn.transpose ? sourceWidth : sourceHeight;
-    for (int k = 0; k < kBlockSize; ++k) {
-      const auto index = static_cast<std::size_t>(k);
-      plane.quantTable[index] = component.quant_table->quantval[map.source[index]];
-    }
-
-    const std::size_t bytes =
-        BytesFor(std::uint64_t{plane.widthInBlocks} * plane.heightInBlocks * kBlockSize, sizeof(std::int16_t));
-    if (bytes == 0) return false;
-    plane.blocks = static_cast<std::int16_t*>(PwKrnAllocate(bytes));
-    if (plane.blocks == nullptr) return false;
-
-    std::int16_t* out = plane.blocks;
-    for (std::uint32_t y = 0; y < plane.heightInBlocks; ++y) {
-      for (std::uint32_t x = 0; x < plane.widthInBlocks; ++x) {
-        const std::uint32_t u = turn.transpose ? y : x;
-        const std::uint32_t v = turn.transpose ? x : y;
-        const std::uint32_t sourceX = turn.mirrorX ? sourceWidth - 1 - u : u;
-        const std::uint32_t sourceY = turn.mirrorY ? sourceHeight - 1 - v : v;
-        const JCOEF* block = decoder.BlockRow(c, sourceY)[sourceX];
-        for (std::size_t k = 0; k < kBlockSize; ++k) {
-          const JCOEF value = block[map.source[k]];
-          out[k] = static_cast<std::int16_t>(map.negate[k] ? -value : value);
-        }
-        out += kBlockSize;
-      }
+    plane.widthInBlocks = turn.transpose ? plane.sourceHeightInBlocks : plane.sourceWidthInBlocks;
+    plane.heightInBlocks = turn.transpose ? plane.sourceWidthInBlocks : plane.sourceHeightInBlocks;
+    for (std::size_t k = 0; k < kBlockSize; ++k) {
+      const std::size_t source = turn.transpose ? (k % 8) * 8 + k / 8 : k;
+      plane.quantTable[k] = component.quant_table->quantval[source];
     }
   }
   image.storage = PWIMG_STORAGE_COEFFICIENTS;
@@ -178,26 +150,13 @@ bool TurnCoefficients(const Decoder& decoder, const Turn& turn, const Geometry& 
   image.jpegColorSpace = info.jpeg_color_space;
   image.progressive = info.progressive_mode != 0;
   image.arithmetic = info.arith_code != 0;
+  image.transpose = turn.transpose;
+  image.mirrorX = turn.mirrorX;
+  image.mirrorY = turn.mirrorY;
   return true;
 }
 
-void TurnPixelData(const std::uint8_t* source, std::uint32_t width, std::uint32_t height, std::uint32_t channels,
-                   const Turn& turn, std::uint8_t* out) {
-  const std::uint32_t outWidth = turn.transpose ? height : width;
-  const std::uint32_t outHeight = turn.transpose ? width : height;
-  for (std::uint32_t y = 0; y < outHeight; ++y) {
-    for (std::uint32_t x = 0; x < outWidth; ++x) {
-      const std::uint32_t u = turn.transpose ? y : x;
-      const std::uint32_t v = turn.transpose ? x : y;
-      const std::size_t sourceX = turn.mirrorX ? width - 1 - u : u;
-      const std::size_t sourceY = turn.mirrorY ? height - 1 - v : v;
-      std::memcpy(out, source + (sourceY * width + sourceX) * channels, channels);
-      out += channels;
-    }
-  }
-}
-
-bool TurnPixels(Decoder& decoder, const Turn& turn, std::int32_t bitsPerPixel, ImageData& image) {
+bool DecodePixels(Decoder& decoder, const Turn& turn, std::int32_t bitsPerPixel, ImageData& image) {
   const jpeg_decompress_struct& info = decoder.Info();
   const J_COLOR_SPACE stored = info.jpeg_color_space;
   J_COLOR_SPACE space = JCS_UNKNOWN;
@@ -227,7 +186,7 @@ bool TurnPixels(Decoder& decoder, const Turn& turn, std::int32_t bitsPerPixel, I
   } else {
     std::vector<std::uint8_t> filePixels(bytes);
     if (!decoder.ReadPixels(space, channels, filePixels.data())) return false;
-    TurnPixelData(filePixels.data(), width, height, static_cast<std::uint32_t>(channels), turn, out);
+    TurnPixels(filePixels.data(), width, height, static_cast<std::uint32_t>(channels), turn, out);
   }
   image.storage = PWIMG_STORAGE_PIXELS;
   image.width = turn.transpose ? height : width;
@@ -241,9 +200,9 @@ bool TurnPixels(Decoder& decoder, const Turn& turn, std::int32_t bitsPerPixel, I
 bool Load(const char* fileName, void* record, std::int32_t bitsPerPixel, std::int32_t flags) {
   const auto bytes = ReadFileBytes(fileName, kMaxFileBytes);
   if (!bytes) return false;
-  Decoder decoder;
-  if (!decoder.ReadHeader(bytes->data(), bytes->size())) return false;
-  const jpeg_decompress_struct& info = decoder.Info();
+  DecoderPtr decoder = MakeDecoder();
+  if (!decoder || !decoder->ReadHeader(bytes->data(), bytes->size())) return false;
+  const jpeg_decompress_struct& info = decoder->Info();
   if (info.num_components < 1 || info.num_components > kMaxComponents) return false;
   if (std::uint64_t{info.image_width} * info.image_height > PWIMG_MAX_PIXELS) return false;
 
@@ -258,9 +217,10 @@ bool Load(const char* fileName, void* record, std::int32_t bitsPerPixel, std::in
   // Coefficients unless pixels were asked for, or dropping the partial edge
   // would leave nothing of a picture smaller than one iMCU.
   const bool coefficients = bitsPerPixel == 0 && geometry.keptWidth > 0 && geometry.keptHeight > 0;
-  const bool loaded = coefficients ? decoder.ReadCoefficients() && TurnCoefficients(decoder, turn, geometry, *image)
-                                   : TurnPixels(decoder, turn, bitsPerPixel, *image);
+  const bool loaded = coefficients ? decoder->ReadCoefficients() && PlanCoefficients(*decoder, turn, geometry, *image)
+                                   : DecodePixels(*decoder, turn, bitsPerPixel, *image);
   if (!loaded) return false;
+  image->fileBytes = static_cast<std::uint32_t>(bytes->size());
 
   if (!turn.IsIdentity()) {
     if (exif) MarkExifUpright(exif->data, image->width, image->height);
@@ -287,6 +247,11 @@ bool Load(const char* fileName, void* record, std::int32_t bitsPerPixel, std::in
   fields.fileHeight = info.image_height;
   fields.flags = static_cast<std::uint8_t>(PWIMG_HOLDS_DATA |
                                            (coefficients && geometry.trimmed ? PWIMG_RECORD_TRIMMED : 0u));
+  if (coefficients) {
+    // The decoder has read the whole file; it keeps the blocks for the save.
+    image->codec = decoder.release();
+    image->releaseCodec = ReleaseDecoder;
+  }
   fields.image = reinterpret_cast<std::uintptr_t>(image.release());
   WriteRecord(record, fields);
   return true;

@@ -1,0 +1,54 @@
+// The imaging modules as the shipped program uses them: pwimgfil.dll and
+// pwimgkrn.dll, linked at start, turning a scanner picture upright.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "storage/AutoRotate.h"
+#include "tests/imaging/JpegSamples.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace pw::storage {
+namespace {
+
+const std::string kDate = "2024:05:17 10:20:30";
+
+TEST(ImagingModules, AutoRotateResavesAScannerPictureUprightWithBothComments) {
+  test::ScratchFolder folder;
+  const test::Bytes file = test::ScannerJpeg(test::CellPattern(64, 48, 3), 8, kDate);
+  folder.WriteFile("img0001.jpg", std::string(file.begin(), file.end()));
+
+  AutoRotateImage(folder / "img0001.jpg");
+
+  const std::string text = folder.ReadFile("img0001.jpg");
+  const test::Bytes saved(text.begin(), text.end());
+  const test::Picture decoded = test::DecodeJpeg(saved);
+  ASSERT_EQ(decoded.width, 64u);
+  ASSERT_EQ(decoded.height, 48u);
+  for (std::uint32_t cy = 0; cy < 3; ++cy) {
+    for (std::uint32_t cx = 0; cx < 4; ++cx) {
+      const auto want = test::CellColour(cx, cy, 3);
+      const std::uint8_t* got = decoded.At(cx * test::kCell + 8, cy * test::kCell + 8);
+      for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(got[c], want[c], 10) << cx << "," << cy;
+    }
+  }
+  EXPECT_EQ(test::ReadComments(saved), (std::vector<std::string>{" Pagewick Ver 019", kDate}));
+  EXPECT_EQ(saved[kProbeOffset], 1);
+  EXPECT_TRUE(folder.ReadFile("img0001.jpg" ".autorotate.tmp").empty()) << "no scratch file left";
+}
+
+TEST(ImagingModules, AFailedLoadLeavesARecordWithNothingToFree) {
+  test::ScratchFolder folder;
+  folder.WriteFile("broken.jpg", std::string(100, '\x08'));
+  BitmapRecord record;
+  record.fill(std::byte{0xFF});
+  EXPECT_EQ(LinkedImagingLibrary().LoadFile(folder / "broken.jpg", record, kBitmapRecordSize, 0, 1, nullptr, nullptr),
+            0);
+  EXPECT_FALSE(HoldsData(record));
+  const std::string original = folder.ReadFile("broken.jpg");
+  AutoRotateImage(folder / "broken.jpg");
+  EXPECT_EQ(folder.ReadFile("broken.jpg"), original);
+}
+
+}  // namespace
+}  // namespace pw::storage
