@@ -38,6 +38,9 @@ class FakeImaging final : public ImagingLibrary {
   std::optional<std::string> saveWrites = "re-saved image";
   // Whether the step had closed the file when the load came.
   std::optional<bool> fileFreeAtLoad;
+  // A file that another program opens, unshared, while the save runs.
+  std::string openDuringSave;
+  platform::FileHandle heldOpen;
   std::vector<Call> calls;
 
   int LoadFile(const std::string& fileName, BitmapRecord& record, std::uint32_t recordSize, std::int32_t bitsPerPixel,
@@ -60,6 +63,12 @@ class FakeImaging final : public ImagingLibrary {
   int SaveFile(const std::string& fileName, BitmapRecord&, std::int32_t format, std::int32_t bitsPerPixel,
                std::int32_t quality, void* saveOptions) override {
     calls.push_back({"save", fileName, {format, bitsPerPixel, quality}, saveOptions == nullptr, {}});
+    if (!openDuringSave.empty()) {
+      heldOpen = platform::CreateFile(openDuringSave, platform::access::kGenericRead, platform::share::kNone,
+                                      platform::Disposition::OpenExisting)
+                     .file;
+      EXPECT_TRUE(heldOpen.valid());
+    }
     if (saveWrites) {
       auto created = platform::CreateFile(fileName, platform::access::kGenericWrite, platform::share::kNone,
                                           platform::Disposition::CreateAlways);
@@ -242,6 +251,17 @@ TEST_F(AutoRotateTest, AFailedSaveKeepsTheOldImage) {
   }
 }
 
+TEST_F(AutoRotateTest, AnImageThatCannotBeReplacedStaysAsItWas) {
+  // Another program opens the image while the new one is being saved.
+  imaging.openDuringSave = path;
+  const std::string original = HeaderFile(4096, 8, kDateWithZero);
+  Place(original);
+  AutoRotateImage(path, imaging);
+  imaging.heldOpen.reset();
+  EXPECT_EQ(Content(), original);
+  EXPECT_FALSE(ScratchLeft());
+}
+
 TEST_F(AutoRotateTest, AFileThatCannotBeOpenedRaisesTheSystemError) {
   try {
     AutoRotateImage(folder / "missing.jpg", imaging);
@@ -262,6 +282,15 @@ TEST_F(AutoRotateTest, AFileThatCannotBeOpenedRaisesTheSystemError) {
     EXPECT_EQ(error.Error(), platform::error::kSharingViolation) << "opened with no sharing, and in use";
   }
   held.file.reset();
+
+  ASSERT_TRUE(platform::SetFileAttributes(path, platform::attribute::kReadOnly));
+  try {
+    AutoRotateImage(path, imaging);
+    FAIL() << "no error raised";
+  } catch (const AutoRotateError& error) {
+    EXPECT_EQ(error.Error(), platform::error::kAccessDenied) << "read-only: no write access";
+  }
+  ASSERT_TRUE(platform::SetFileAttributes(path, platform::attribute::kNormal));
   EXPECT_TRUE(imaging.calls.empty());
   EXPECT_EQ(Content(), original);
 }
