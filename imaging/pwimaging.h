@@ -48,11 +48,13 @@
  *   had no JFIF header), then the comments.
  *   format:       98 (PWIMG_FORMAT_JPEG_EXIF) JPEG keeping EXIF; the only one.
  *   bitsPerPixel: 0 or 24: the record is written with its own components
- *                 (24-bit colour stays colour, 8-bit grey stays grey); no
- *                 conversion, so coefficient records are written unchanged.
+ *                 (24-bit colour stays colour, 8-bit grey stays grey, CMYK
+ *                 stays CMYK); no conversion, so coefficient records are
+ *                 written without decoding. Other values fail.
  *   quality:      1 to 100, the IJG quality factor used when the record holds
  *                 pixels and the picture is encoded anew. Coefficient records
- *                 keep their quantisation tables and are not re-encoded.
+ *                 keep their quantisation tables and coefficients (turned as
+ *                 the load planned), written with the standard Huffman tables.
  *   reserved:     must be null.
  *   On failure no partial file is left behind under fileName.
  *

@@ -231,29 +231,7 @@ TEST_F(ImagingTurnTest, CmykPicturesCannotBecomeTwentyFourBit) {
   // libjpeg has no CMYK to RGB conversion; keeping samples (0) still works.
   Picture cmyk = BlankPicture(32, 32, 4);
   std::fill(cmyk.samples.begin(), cmyk.samples.end(), std::uint8_t{128});
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof info);
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = 32;
-    info.image_height = 32;
-    info.input_components = 4;
-    info.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&info);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < 32) {
-      JSAMPROW row = cmyk.At(0, info.next_scanline);
-      jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-  }
-  const std::string source = Write("cmyk.jpg", Bytes(buffer, buffer + size));
-  std::free(buffer);
+  const std::string source = Write("cmyk.jpg", EncodeJpeg(cmyk));
 
   RawRecord record{};
   EXPECT_EQ(PwImgLoadFile(source.c_str(), record.data(), PWIMG_RECORD_SIZE, 24, 1, nullptr, nullptr), 0);

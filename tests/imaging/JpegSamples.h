@@ -272,7 +272,7 @@ inline bool EncodeInto(const Picture& picture, const EncodeOptions& options, con
   info.image_width = picture.width;
   info.image_height = picture.height;
   info.input_components = picture.channels;
-  info.in_color_space = picture.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  info.in_color_space = picture.channels == 1 ? JCS_GRAYSCALE : picture.channels == 4 ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, options.quality, TRUE);
   if (picture.channels == 3) {
