@@ -10,6 +10,7 @@
 #include "platform/Windows.h"
 #include "platform/PathText.h"
 #include "platform/Profile.h"
+#include "storage/AutoRotate.h"
 #include "storage/DestinationNaming.h"
 #include "resources/MainFormLayout.h"
 #include "resources/Pictures.h"
@@ -407,6 +408,8 @@ bool TMainForm::EnoughFreeSpace(const std::string& path, std::int32_t bytesNeede
 }
 
 std::string TMainForm::FallbackImagePath() const { return storage::FallbackImagePath(SettingsFilePath); }
+
+void TMainForm::AutoRotateImage(const std::string& path) { storage::AutoRotateImage(path); }
 
 void TMainForm::PollScanner(scanner::ScannerRequestKind kind) {
   if (scannerLink_ != nullptr) scannerLink_->PollScanner(*this, kind);

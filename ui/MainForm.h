@@ -167,6 +167,9 @@ class TMainForm {
   bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const;
   // The scratch file beside the settings file.
   std::string FallbackImagePath() const;
+  // Re-saves a pulled image upright through the imaging component when its
+  // EXIF orientation asks for it; throws when the file cannot be opened.
+  void AutoRotateImage(const std::string& path);
 
   // Runs one exchange with the attached scanner (through the scanner link).
   void PollScanner(scanner::ScannerRequestKind kind);
