@@ -10,10 +10,12 @@
 #include "platform/Windows.h"
 #include "platform/PathText.h"
 #include "platform/Profile.h"
+#include "platform/ScopeExit.h"
 #include "storage/AutoRotate.h"
 #include "storage/DestinationNaming.h"
 #include "resources/MainFormLayout.h"
 #include "resources/Pictures.h"
+#include "scanner/DrivePoll.h"
 #include "storage/FreeSpaceGuard.h"
 #include "ui/ScannerLink.h"
 
@@ -50,7 +52,8 @@ TMainForm::TMainForm(ProcessState& process, ScannerLink* scannerLink)
       CoolTrayIcon1("CoolTrayIcon1", MainPopupMenu),
       Timer1("Timer1", resources::layout::kTimerInterval, false),
       process_(process),
-      scannerLink_(scannerLink) {
+      ownScannerLink_(scannerLink != nullptr ? nullptr : std::make_unique<scanner::DrivePoll>()),
+      scannerLink_(scannerLink != nullptr ? scannerLink : ownScannerLink_.get()) {
   // Design properties; the captions are placeholders until FormCreate reads the text table.
   backImage.SetStretch(true);
   PathLbl.SetTransparent(true);
@@ -96,6 +99,7 @@ TMainForm::TMainForm(ProcessState& process, ScannerLink* scannerLink)
   CoolTrayIcon1.OnClick = [this] { CoolTrayIcon1Click(); };
   SettingItem.OnClick = [this] { SettingItemClick(); };
   ExitItem.OnClick = [this] { ExitItemClick(); };
+  Timer1.OnTimer = [this] { Timer1Timer(); };
 
   BuildWindow();
 }
@@ -155,9 +159,19 @@ void TMainForm::BuildWindow() {
   windowHandle_ = window_->Handle();
 }
 
-std::optional<std::intptr_t> TMainForm::WindowMessage(std::uint32_t message, std::uintptr_t, std::intptr_t) {
-  // The device-change and quit-request messages join here with the drive poll.
+std::optional<std::intptr_t> TMainForm::WindowMessage(std::uint32_t message, std::uintptr_t wParam,
+                                                      std::intptr_t lParam) {
+  if (message == platform::wm::kDeviceChange || message == QuitRequestMessage) {
+    HandleDeviceMessage(TMessage{message, wParam, lParam});
+    return 0;
+  }
   if (message == kReleaseMessage) {
+    if (scannerCalls_ > 0) {
+      // A modal loop inside a poll took the message: the poll still uses the
+      // object, and asks again once it has returned.
+      releaseDeferred_ = true;
+      return 0;
+    }
     // Last thing this handling does: the window and perhaps this object go.
     window_.reset();
     windowHandle_ = nullptr;
@@ -186,8 +200,7 @@ void TMainForm::Release() {
 void TMainForm::FormShow() { (void)platform::SetForegroundWindow(windowHandle_); }
 
 void TMainForm::FormActivate() {
-  // The drive walk runs through the scanner link (the drive poll's side).
-  if (scannerLink_ != nullptr) scannerLink_->ScanDrives(*this);
+  ScanDrives();
   ApplyBtnClick();
   ApplyBtn.SetEnabled(true);
 }
@@ -411,8 +424,42 @@ std::string TMainForm::FallbackImagePath() const { return storage::FallbackImage
 
 void TMainForm::AutoRotateImage(const std::string& path) { storage::AutoRotateImage(path); }
 
+void TMainForm::ScanDrives() {
+  ++scannerCalls_;
+  ScopeExit done([this] { EndScannerCall(); });
+  scannerLink_->ScanDrives(*this);
+}
+
 void TMainForm::PollScanner(scanner::ScannerRequestKind kind) {
-  if (scannerLink_ != nullptr) scannerLink_->PollScanner(*this, kind);
+  ++scannerCalls_;
+  ScopeExit done([this] { EndScannerCall(); });
+  scannerLink_->PollScanner(*this, kind);
+}
+
+void TMainForm::EndScannerCall() {
+  if (--scannerCalls_ == 0 && releaseDeferred_) {
+    releaseDeferred_ = false;
+    Release();
+  }
+}
+
+void TMainForm::Timer1Timer() {
+  PollScanner(SaveMode != SaveModeCard ? scanner::ScannerRequestKind::RequestPull
+                                       : scanner::ScannerRequestKind::RequestCardMode);
+}
+
+void TMainForm::HandleDeviceMessage(const TMessage& message) {
+  if (message.LParam == 0 && message.Msg != platform::wm::kDeviceChange) {
+    // The settings go first; the next window starts from the defaults.
+    (void)platform::DeleteFile(SettingsFilePath);
+    ExitItemClick();
+  }
+  // The rescan waits for the next poll; a later event overwrites an earlier one.
+  if (message.WParam == platform::kDbtDeviceArrival) {
+    process_.PendingDeviceEvent = 1;
+  } else if (message.WParam == platform::kDbtDeviceRemoveComplete) {
+    process_.PendingDeviceEvent = 2;
+  }
 }
 
 void TMainForm::WriteSetting(const std::string& key, const std::string& value) {

@@ -62,13 +62,23 @@ inline constexpr std::size_t kMaxSavePathLength = 128;
 // Posted to the window by Release: the window object goes once the handling
 // that asked for it has returned.
 inline constexpr std::uint32_t kReleaseMessage = 0x0400 + 2001;
+// Another program asks the window to exit (LParam 0: after deleting the
+// settings file); WParam as for WM_DEVICECHANGE.
+inline constexpr std::uint32_t QuitRequestMessage = 0x0400 + 2000;
+
+// A window message as HandleDeviceMessage receives it.
+struct TMessage {
+  std::uint32_t Msg = 0;
+  std::uintptr_t WParam = 0;
+  std::intptr_t LParam = 0;
+};
 
 class TMainForm {
  public:
   // Builds the window object with its controls from the design, and its
-  // native window (hidden) with the tray icon; FormCreate fills it. The
-  // scanner link may be null (nothing is polled).
-  TMainForm(ProcessState& process, ScannerLink* scannerLink);
+  // native window (hidden) with the tray icon; FormCreate fills it. Without a
+  // scanner link the window uses its own drive poll (scanner::DrivePoll).
+  explicit TMainForm(ProcessState& process, ScannerLink* scannerLink = nullptr);
   ~TMainForm();
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
@@ -171,18 +181,33 @@ class TMainForm {
   // EXIF orientation asks for it; throws when the file cannot be opened.
   void AutoRotateImage(const std::string& path);
 
+  // Walks the drives and attaches the scanner (through the scanner link).
+  void ScanDrives();
   // Runs one exchange with the attached scanner (through the scanner link).
   void PollScanner(scanner::ScannerRequestKind kind);
+  // The poll timer's tick: a pull in save type computer, else the card-mode command.
+  void Timer1Timer();
+  // WM_DEVICECHANGE and QuitRequestMessage: a device broadcast leaves a rescan
+  // for the next poll; a quit request with LParam 0 deletes the settings file
+  // and exits.
+  void HandleDeviceMessage(const TMessage& message);
 
  private:
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
   void BuildWindow();
+  void EndScannerCall();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
   ProcessState& process_;
+  std::unique_ptr<ScannerLink> ownScannerLink_;
   ScannerLink* scannerLink_;
+  // Scans and polls running on the window's thread, nested ones counted: a
+  // release asked for meanwhile (Exit chosen inside a pull's message box)
+  // waits until the outermost has returned, since they still use the object.
+  int scannerCalls_ = 0;
+  bool releaseDeferred_ = false;
   platform::WindowHandle windowHandle_ = nullptr;
   // Last member: goes first, while the controls it is tied to still exist.
   std::unique_ptr<toolkit::FormWindow> window_;

@@ -1,6 +1,7 @@
 #pragma once
 // The main window's way into the drive walk and the scanner poll, which live in
-// scanner/. Without a link the window polls nothing.
+// scanner/ (scanner::DrivePoll). A window given no link uses that one; tests
+// may give it their own.
 #include "scanner/ScannerRequestKind.h"
 
 namespace pw::ui {

@@ -1,0 +1,126 @@
+#include "scanner/DrivePoll.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+
+#include "platform/FileSystem.h"
+#include "platform/StorageDevice.h"
+#include "scanner/ImagePull.h"
+#include "scanner/PassThroughBuffer.h"
+#include "scanner/ScannerChannel.h"
+#include "scanner/StorageDescriptor.h"
+#include "ui/MainForm.h"
+#include "ui/ProcessState.h"
+
+namespace pw::scanner {
+namespace {
+
+// Pass-through needs a handle opened for reading and writing; the drive stays
+// open to others, since a nested scan (from an activation of the window during
+// the recognition) opens it again.
+platform::DeviceOpenResult OpenVolume(const std::string& devicePath) {
+  return platform::OpenDevice(devicePath, platform::access::kGenericRead | platform::access::kGenericWrite,
+                              platform::share::kRead | platform::share::kWrite);
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The stored device path: up to its zero, and never past the buffer (the
+// start-up sequence fills it with '0' characters and no zero).
+std::string StoredDevicePath(const ui::ProcessState& process) {
+  const auto& path = process.ScannerDevicePath;
+  const auto end = std::find(path.begin(), path.end(), '\0');
+  return std::string(path.begin(), end);
+}
+
+void StoreDevicePath(ui::ProcessState& process, const std::string& devicePath) {
+  const std::size_t count = std::min(devicePath.size(), process.ScannerDevicePath.size() - 1);
+  std::memcpy(process.ScannerDevicePath.data(), devicePath.data(), count);
+  process.ScannerDevicePath[count] = '\0';
+}
+
+}  // namespace
+
+bool IsScannerIdentity(std::string_view product, std::string_view revision) {
+  const std::string_view expected = kScannerProduct;
+  if (product.size() != expected.size()) return false;
+  for (std::size_t i = 0; i < product.size(); ++i) {
+    if (AsciiUpper(product[i]) != expected[i]) return false;
+  }
+  return revision == kScannerRevision;
+}
+
+std::string VolumePath(char letter) { return std::string("\\\\?\\") + letter + ":"; }
+
+void DrivePoll::ScanDrives(ui::TMainForm& form) {
+  ui::ProcessState& process = form.Process();
+  try {
+    ScannerRequestKind kind = ScannerRequestKind::RequestCardMode;
+    const std::uint32_t drives = platform::GetLogicalDrives();
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+      if ((drives & (1u << (letter - 'A'))) == 0) continue;
+      const std::string root = std::string(1, letter) + ":\\";
+      if (platform::GetDriveType(root) != platform::DriveType::Removable) continue;
+      // The floppy drive is never opened, and nothing is once a scanner is attached.
+      if (root == "A:\\" || process.ScannerAttached != 0) continue;
+
+      const std::string devicePath = VolumePath(letter);
+      platform::DeviceOpenResult opened = OpenVolume(devicePath);
+      if (!opened.device) continue;
+      StorageDescriptorBuffer descriptor;
+      const bool described = QueryStorageDescriptor(opened.device, descriptor);
+
+      // The selection on the page counts, applied or not, for every drive opened.
+      const int index = form.SaveComboBx.ItemIndex();
+      if (index != -1) {
+        kind = static_cast<ScannerRequestKind>(index);
+        form.SaveMode = static_cast<std::uint32_t>(index);
+      }
+
+      if (described && IsScannerIdentity(ProductText(descriptor), RevisionText(descriptor))) {
+        (void)RunScannerRequest(opened.device, kind);
+        form.Show();
+        form.ApplyBtn.SetEnabled(true);
+        process.ScannerAttached = 1;
+        StoreDevicePath(process, devicePath);
+      }
+    }
+  } catch (const std::exception&) {
+    // The scan ends here; the letters after this one wait for the next scan.
+  }
+}
+
+void DrivePoll::PollScanner(ui::TMainForm& form, ScannerRequestKind kind) {
+  ui::ProcessState& process = form.Process();
+  platform::DeviceHandle device;
+  try {
+    if (process.PendingDeviceEvent == 1 || process.PendingDeviceEvent == 2) {
+      ScanDrives(form);
+      process.PendingDeviceEvent = 0;
+    }
+    if (process.ScannerAttached == 0) return;
+
+    platform::DeviceOpenResult opened = OpenVolume(StoredDevicePath(process));
+    if (!opened.device) {
+      // The scanner is taken to be gone; a later scan may attach it again.
+      process.ScannerAttached = 0;
+      return;
+    }
+    device = std::move(opened.device);
+    const std::string scratchFile = form.FallbackImagePath();
+    {
+      PassThroughBuffer buffer;
+      ImagePull pull(form, buffer);
+      (void)RunScannerRequest(device, kind, buffer, &pull);
+    }
+    // A pull that found no room drained its image into the scratch file.
+    if (platform::FileExists(scratchFile)) (void)platform::DeleteFile(scratchFile);
+  } catch (const std::exception&) {
+    process.ScannerAttached = 0;
+    device.reset();
+  }
+}
+
+}  // namespace pw::scanner

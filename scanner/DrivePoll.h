@@ -1,0 +1,39 @@
+#pragma once
+// The drive walk and the poll: finds the scanner among the removable drives
+// by its storage descriptor, tells it the save type, and on every poll opens
+// the remembered drive for one exchange (in save type computer, a pull).
+// This is the main window's scanner link in the program; tests may give the
+// window another one.
+#include <string>
+#include <string_view>
+
+#include "scanner/ScannerRequestKind.h"
+#include "ui/ScannerLink.h"
+
+namespace pw::scanner {
+
+inline constexpr const char* kScannerProduct = "SCAN";  // compared after ASCII upper-casing
+inline constexpr const char* kScannerRevision = "1000";
+
+// Whether a drive with these descriptor texts is the scanner: the product,
+// its ASCII letters upper-cased, is exactly "SCAN" and the revision exactly
+// "1000" (no trimming; the vendor is not consulted).
+bool IsScannerIdentity(std::string_view product, std::string_view revision);
+
+// "\\?\E:" for the letter E.
+std::string VolumePath(char letter);
+
+// Service thread only: every call runs on the thread that owns the window and
+// opens its own handles, which live for one scan step or one poll.
+class DrivePoll final : public ui::ScannerLink {
+ public:
+  // Walks the drives B: to Z: while no scanner is attached; an exception ends
+  // the walk silently.
+  void ScanDrives(ui::TMainForm& form) override;
+  // Rescans after a device broadcast, then runs one exchange of the kind with
+  // the attached scanner and removes the scratch file of a pull that found no
+  // room. An open that fails, or an exception, detaches the scanner.
+  void PollScanner(ui::TMainForm& form, ScannerRequestKind kind) override;
+};
+
+}  // namespace pw::scanner

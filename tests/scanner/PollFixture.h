@@ -1,0 +1,162 @@
+#pragma once
+// The program's main window in a host world, with its own drive poll and the
+// scanner simulator behind removable drive E:. The window's thread is the
+// test's thread: the test advances the world's clock and pumps the messages,
+// as the service thread's loop does.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Messages.h"
+#include "platform/StorageDevice.h"
+#include "platform/host/World.h"
+#include "tools/scanner-sim/ScannerSimulator.h"
+#include "ui/MainForm.h"
+#include "ui/ProcessState.h"
+
+namespace pw::sim {
+// Request kinds by name in test failures.
+inline void PrintTo(RequestKind kind, std::ostream* out) { *out << RequestKindName(kind); }
+}  // namespace pw::sim
+
+namespace pw::test {
+
+inline constexpr const char* kProgramFolder = "C:\\Program Files\\Pagewick";
+inline constexpr const char* kModulePath = "C:\\Program Files\\Pagewick\\pagewick.exe";
+inline constexpr const char* kSettingsPath = "C:\\Users\\Public\\Documents\\pagewick.info";
+inline constexpr const char* kScratchPath = "C:\\Users\\Public\\Documents\\tmp.jpg";
+inline constexpr const char* kPictures = "C:\\Users\\Public\\Pictures";
+inline constexpr const char* kFirstImage = "C:\\Users\\Public\\Pictures\\Photo1\\img0001.jpg";
+
+inline std::string ShippedTextTable() {
+  std::ifstream in(std::filesystem::path(PAGEWICK_SOURCE_DIR) / "resources" / "rc.info", std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+inline std::string Text(std::span<const std::byte> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+inline std::vector<std::byte> PatternImage(std::size_t size, std::uint32_t seed) {
+  std::vector<std::byte> bytes(size);
+  std::uint32_t state = seed * 2654435761u + 7;
+  for (std::byte& b : bytes) {
+    state = state * 1664525u + 1013904223u;
+    b = static_cast<std::byte>(state >> 24);
+  }
+  return bytes;
+}
+
+// Stands between the volume and the simulator: the test may act just before
+// a request reaches the device (advance the clock as a slow device would,
+// change the world in the middle of a transfer).
+class HookedDevice final : public host::Device {
+ public:
+  explicit HookedDevice(std::shared_ptr<host::Device> inner) : inner_(std::move(inner)) {}
+
+  // The SCSI operation code of a pass-through request (0x52 length query,
+  // 0x53 chunk read ...), 0 for the storage query.
+  std::function<void(std::uint8_t operation)> before;
+
+  platform::IoControlResult IoControl(std::uint32_t controlCode, std::span<const std::byte> input,
+                                      std::span<std::byte> output) override {
+    std::uint8_t operation = 0;
+    if (controlCode == platform::kIoctlScsiPassThrough && input.size() > 28) {
+      operation = std::to_integer<std::uint8_t>(input[28]);
+    }
+    if (before) before(operation);
+    return inner_->IoControl(controlCode, input, output);
+  }
+
+ private:
+  std::shared_ptr<host::Device> inner_;
+};
+
+inline constexpr std::uint8_t kLengthQueryOperation = 0x52;
+inline constexpr std::uint8_t kChunkReadOperation = 0x53;
+
+class PollFixture : public ::testing::Test {
+ protected:
+  PollFixture() {
+    world.MakeDirectories(kProgramFolder);
+    world.WriteFile(std::string(kProgramFolder) + "\\rc.info", ShippedTextTable());
+    world.SetModuleFileName(kModulePath);
+    world.AddDrive('E', platform::DriveType::Removable);
+  }
+  ~PollFixture() override { form.reset(); }
+
+  // Plugs the simulated scanner into drive E: (the world broadcasts the arrival).
+  void Plug() { world.AttachDevice('E', device); }
+  // Unplugs it as Windows does: the removal is broadcast and the volume is gone.
+  void Unplug() {
+    world.DetachDevice('E');
+    world.UnmapDrive('E');
+  }
+
+  // Creates the main window with its own drive poll and runs its start-up sequence.
+  ui::TMainForm& CreateForm() {
+    form = std::make_unique<ui::TMainForm>(process);
+    process.MainForm = form.get();
+    form->OnRelease = [this](ui::TMainForm&) { ++releases; };
+    form->FormCreate();
+    return *form;
+  }
+  // As the service starts: the window is created, shown (its activation scans
+  // the drives and applies the page, which starts the poll timer) and hidden.
+  ui::TMainForm& StartLikeTheService() {
+    CreateForm();
+    form->Show();
+    form->Hide();
+    Pump();
+    return *form;
+  }
+
+  void Pump() {
+    while (std::optional<platform::Message> message = platform::PeekMessage()) platform::DispatchMessage(*message);
+  }
+  // Lets time pass on the world's clock and handles what became due.
+  void Advance(std::uint32_t milliseconds) {
+    world.Desktop().AdvanceTime(milliseconds);
+    Pump();
+  }
+
+  bool Exists(const std::string& windowsPath) const { return platform::FileExists(windowsPath); }
+  std::string Read(const std::string& windowsPath) const { return world.ReadFile(windowsPath); }
+
+  std::vector<sim::RequestKind> Kinds() const {
+    std::vector<sim::RequestKind> kinds;
+    for (const sim::RecordedRequest& r : simulator->Requests()) kinds.push_back(r.kind);
+    return kinds;
+  }
+  // The offsets of the recorded length queries, in order.
+  std::vector<std::uint32_t> QueriedOffsets() const {
+    std::vector<std::uint32_t> offsets;
+    for (const sim::RecordedRequest& r : simulator->RequestsOf(sim::RequestKind::LengthQuery)) {
+      offsets.push_back((std::uint32_t{r.cdb[1]} << 24) | (std::uint32_t{r.cdb[2]} << 16) |
+                        (std::uint32_t{r.cdb[3]} << 8) | r.cdb[4]);
+    }
+    return offsets;
+  }
+
+  host::World world;
+  std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();
+  std::shared_ptr<HookedDevice> device = std::make_shared<HookedDevice>(simulator);
+  ui::ProcessState process;
+  std::unique_ptr<ui::TMainForm> form;
+  int releases = 0;
+};
+
+}  // namespace pw::test
