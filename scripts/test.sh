@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the host build natively, the win32 build under
-# Wine (with Xvfb for windows). Pass --asan to add the sanitizer build.
+# Wine (with Xvfb for windows), and the host tests again under AddressSanitizer
+# and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh all
@@ -10,11 +11,9 @@ cmake --preset host >/dev/null
 cmake --build --preset host -j "$jobs"
 ctest --preset host -j "$jobs"
 
-if [ "${1:-}" = "--asan" ]; then
-  cmake --preset host-asan >/dev/null
-  cmake --build --preset host-asan -j "$jobs"
-  ctest --preset host-asan -j "$jobs"
-fi
+cmake --preset host-asan >/dev/null
+cmake --build --preset host-asan -j "$jobs"
+ctest --preset host-asan -j "$jobs"
 
 # A Wine prefix without the Mono and Gecko installers' prompts.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
