@@ -30,7 +30,8 @@ std::optional<Message> PeekMessage() { return Desk().Take(); }
 
 bool GetMessage(Message& message) {
   message = Desk().Wait();
-  return message.message != wm::kQuit || message.window != nullptr;
+  // WM_QUIT ends the loop also when it was posted to a window.
+  return message.message != wm::kQuit;
 }
 
 std::intptr_t DispatchMessage(const Message& message) { return Desk().Dispatch(message); }

@@ -1,5 +1,7 @@
 #include "platform/host/World.h"
 
+#include "platform/host/ServiceManager.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -117,6 +119,7 @@ World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this))
   MakeDirectories("C:\\Windows");
   MakeDirectories("C:\\Users\\Public\\Documents");
   MakeDirectories("C:\\Users\\Public\\Pictures");
+  services_ = std::make_unique<ServiceManager>(*this);
 
   World* expected = nullptr;
   if (!g_current.compare_exchange_strong(expected, this)) {
@@ -125,6 +128,7 @@ World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this))
 }
 
 World::~World() {
+  services_.reset();
   desktop_.reset();
   handles_.clear();
   g_current.store(nullptr);

@@ -25,6 +25,8 @@
 
 namespace pw::host {
 
+class ServiceManager;
+
 // Something that answers a volume's I/O controls: the scanner simulator. It
 // receives the input bytes exactly as the program built them and writes its
 // reply into the output bytes.
@@ -134,6 +136,9 @@ class World {
   // Windows, message queues, timers, dialogs and the shell's notification area.
   host::Desktop& Desktop() const { return *desktop_; }
 
+  // The service control manager; its database is in the world's folder.
+  ServiceManager& Services() const { return *services_; }
+
   // Per-thread message queues (the desktop's, kept here for existing callers).
   void PostToThread(std::thread::id thread, QueuedMessage message);
   std::optional<QueuedMessage> TakeMessage(std::thread::id thread);
@@ -159,6 +164,7 @@ class World {
   std::map<std::filesystem::path, std::uint32_t> extraAttributes_;
   std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
   std::unique_ptr<host::Desktop> desktop_;
+  std::unique_ptr<ServiceManager> services_;
 };
 
 // Case-insensitive comparison of ANSI names as Windows volumes do it.

@@ -1,0 +1,33 @@
+#pragma once
+// Thread handles for suspending and resuming a thread (SuspendThread,
+// ResumeThread). Each thread has a suspend count; it runs while the count is 0.
+// Resuming a thread that is not suspended does nothing and returns 0.
+#include <cstdint>
+
+#include "platform/Handle.h"
+
+namespace pw::platform {
+
+struct ThreadHandleTraits {
+  static RawHandle Invalid() noexcept { return nullptr; }
+  static void Close(RawHandle handle) noexcept;
+};
+using ThreadHandle = ScopedHandle<ThreadHandleTraits>;
+
+// What SuspendThread and ResumeThread return when they fail ((DWORD)-1).
+inline constexpr std::uint32_t kSuspendFailed = 0xFFFFFFFFu;
+
+// A handle of the calling thread that other threads can use to resume it
+// (DuplicateHandle of GetCurrentThread). Invalid when it cannot be made.
+ThreadHandle OpenCurrentThread();
+
+// SuspendThread: the previous suspend count. The host backend suspends only
+// the calling thread (a thread that suspends itself, which is all the program
+// does); for another thread it fails.
+std::uint32_t SuspendThread(const ThreadHandle& thread);
+
+// ResumeThread: the previous suspend count; the thread runs again when it
+// drops to 0. Any thread.
+std::uint32_t ResumeThread(const ThreadHandle& thread);
+
+}  // namespace pw::platform

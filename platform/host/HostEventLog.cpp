@@ -1,0 +1,108 @@
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+
+#include "platform/EventLog.h"
+#include "platform/host/EventLogStore.h"
+#include "platform/host/RecordText.h"
+#include "platform/host/World.h"
+
+namespace pw::host {
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path LogFolder(const World& world) { return world.Root() / "eventlog"; }
+fs::path LogPath(const World& world) { return LogFolder(world) / "Application.log"; }
+fs::path LockPath(const World& world) { return LogFolder(world) / "lock"; }
+
+}  // namespace
+
+// One line per entry: type, category, event id, data flag, source, strings.
+std::vector<EventLogEntry> EventLogEntries(const World& world) {
+  FileLock lock(LockPath(world));
+  std::vector<EventLogEntry> entries;
+  for (const std::string& line : ReadLines(LogPath(world))) {
+    std::istringstream in(line);
+    unsigned type = 0;
+    unsigned category = 0;
+    unsigned long eventId = 0;
+    int hasData = 0;
+    std::string source;
+    std::string strings;
+    in >> type >> category >> eventId >> hasData >> source;
+    if (!in) continue;
+    in >> strings;  // absent when there are no strings
+    EventLogEntry entry;
+    entry.type = static_cast<std::uint16_t>(type);
+    entry.category = static_cast<std::uint16_t>(category);
+    entry.eventId = static_cast<std::uint32_t>(eventId);
+    entry.hasData = hasData != 0;
+    entry.source = DecodeField(source);
+    entry.strings = strings == "-" ? std::vector<std::string>{} : DecodeList(strings);
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+void ClearEventLog(const World& world) {
+  FileLock lock(LockPath(world));
+  std::error_code ec;
+  fs::remove(LogPath(world), ec);
+}
+
+bool AppendEventLogEntry(const World& world, const EventLogEntry& entry) {
+  std::ostringstream line;
+  line << entry.type << ' ' << entry.category << ' ' << entry.eventId << ' ' << (entry.hasData ? 1 : 0) << ' '
+       << EncodeField(entry.source) << ' ' << (entry.strings.empty() ? std::string("-") : EncodeList(entry.strings));
+  FileLock lock(LockPath(world));
+  return AppendLine(LogPath(world), line.str());
+}
+
+}  // namespace pw::host
+
+namespace pw::platform {
+namespace {
+
+class EventSourceObject final : public host::HandleObject {
+ public:
+  explicit EventSourceObject(std::string sourceName) : source(std::move(sourceName)) {}
+  std::string source;
+};
+
+}  // namespace
+
+void EventSourceHandleTraits::Close(RawHandle handle) noexcept {
+  if (host::World* world = host::World::CurrentOrNull()) world->CloseHandle(handle);
+}
+
+EventSourceResult RegisterEventSource(const std::optional<std::string>& server, std::string_view source) {
+  EventSourceResult result;
+  if (server && !server->empty()) {
+    result.error = 1722;  // RPC_S_SERVER_UNAVAILABLE: the world is one machine
+    return result;
+  }
+  if (source.empty()) {
+    result.error = error::kInvalidParameter;
+    return result;
+  }
+  result.handle = EventSourceHandle(host::World::Current().AddHandle(std::make_unique<EventSourceObject>(std::string(source))));
+  return result;
+}
+
+Outcome ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
+                    std::span<const std::string> strings) {
+  host::World& world = host::World::Current();
+  auto* object = source.valid() ? dynamic_cast<EventSourceObject*>(world.FindHandle(source.get())) : nullptr;
+  if (object == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  host::EventLogEntry entry;
+  entry.source = object->source;
+  entry.type = type;
+  entry.category = category;
+  entry.eventId = eventId;
+  entry.strings.assign(strings.begin(), strings.end());
+  if (!host::AppendEventLogEntry(world, entry)) return Outcome::Failure(error::kDiskFull);
+  return Outcome::Success();
+}
+
+}  // namespace pw::platform

@@ -1,0 +1,183 @@
+#include <memory>
+
+#include "platform/ServiceControl.h"
+#include "platform/host/ServiceManager.h"
+#include "platform/host/World.h"
+
+namespace pw::platform {
+namespace {
+
+// What a service handle of the host world stands for.
+class ManagerObject final : public host::HandleObject {
+ public:
+  explicit ManagerObject(std::uint32_t rights) : access(rights) {}
+  std::uint32_t access;
+};
+
+class ServiceObject final : public host::HandleObject {
+ public:
+  ServiceObject(std::string serviceName, std::uint32_t rights) : name(std::move(serviceName)), access(rights) {}
+  std::string name;
+  std::uint32_t access;
+};
+
+host::ServiceManager& Manager() { return host::World::Current().Services(); }
+
+template <typename T>
+T* Object(const ServiceHandle& handle) {
+  host::World* world = host::World::CurrentOrNull();
+  if (world == nullptr || !handle.valid()) return nullptr;
+  return dynamic_cast<T*>(world->FindHandle(handle.get()));
+}
+
+ServiceHandle NewHandle(std::unique_ptr<host::HandleObject> object) {
+  return ServiceHandle(host::World::Current().AddHandle(std::move(object)));
+}
+
+// The access right that ControlService needs for a code.
+std::uint32_t ControlRight(std::uint32_t control) {
+  switch (control) {
+    case service_control::kStop: return service_access::kStop;
+    case service_control::kPause:
+    case service_control::kContinue: return service_access::kPauseContinue;
+    case service_control::kInterrogate: return service_access::kInterrogate;
+    default: return service_access::kUserDefinedControl;
+  }
+}
+
+}  // namespace
+
+void ServiceHandleTraits::Close(RawHandle handle) noexcept {
+  if (host::World* world = host::World::CurrentOrNull()) world->CloseHandle(handle);
+}
+
+ServiceHandleResult OpenSCManager(const std::optional<std::string>& machine, const std::optional<std::string>& database,
+                                  std::uint32_t access) {
+  ServiceHandleResult result;
+  // The world is one machine with the active database only.
+  if (machine && !machine->empty()) {
+    result.error = 1722;  // RPC_S_SERVER_UNAVAILABLE
+    return result;
+  }
+  if (database && !database->empty() && !host::NamesEqual(*database, "ServicesActive")) {
+    result.error = 1065;  // ERROR_DATABASE_DOES_NOT_EXIST
+    return result;
+  }
+  constexpr std::uint32_t kUserRights = manager_access::kConnect | manager_access::kEnumerateService | 0x10 | 0x20000;
+  if (!Manager().Administrator() && (access & ~kUserRights) != 0) {
+    result.error = error::kAccessDenied;
+    return result;
+  }
+  result.handle = NewHandle(std::make_unique<ManagerObject>(access));
+  return result;
+}
+
+CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDefinition& definition) {
+  CreateServiceResult result;
+  ManagerObject* object = Object<ManagerObject>(manager);
+  if (object == nullptr) {
+    result.error = error::kInvalidHandle;
+    return result;
+  }
+  if ((object->access & manager_access::kCreateService) == 0) {
+    result.error = error::kAccessDenied;
+    return result;
+  }
+  std::uint32_t tag = 0;
+  result.error = Manager().Create(definition, tag);
+  if (result.error != error::kSuccess) return result;
+  result.tagId = tag;
+  result.handle = NewHandle(std::make_unique<ServiceObject>(definition.name, definition.access));
+  return result;
+}
+
+ServiceHandleResult OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access) {
+  ServiceHandleResult result;
+  if (Object<ManagerObject>(manager) == nullptr) {
+    result.error = error::kInvalidHandle;
+    return result;
+  }
+  if (name.empty()) {
+    result.error = error::kInvalidName;
+    return result;
+  }
+  std::optional<host::ServiceRecord> record = Manager().Find(name);
+  if (!record) {
+    result.error = error::kServiceDoesNotExist;
+    return result;
+  }
+  result.handle = NewHandle(std::make_unique<ServiceObject>(record->name, access));
+  return result;
+}
+
+Outcome DeleteService(const ServiceHandle& service) {
+  ServiceObject* object = Object<ServiceObject>(service);
+  if (object == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  if ((object->access & service_access::kDelete) == 0) return Outcome::Failure(error::kAccessDenied);
+  const ErrorCode code = Manager().MarkForDelete(object->name);
+  return code == error::kSuccess ? Outcome::Success() : Outcome::Failure(code);
+}
+
+Outcome StartService(const ServiceHandle& service, const std::vector<std::string>& arguments) {
+  ServiceObject* object = Object<ServiceObject>(service);
+  if (object == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  if ((object->access & service_access::kStart) == 0) return Outcome::Failure(error::kAccessDenied);
+  const ErrorCode code = Manager().Start(object->name, arguments);
+  return code == error::kSuccess ? Outcome::Success() : Outcome::Failure(code);
+}
+
+ServiceStatusResult ControlService(const ServiceHandle& service, std::uint32_t control) {
+  ServiceStatusResult result;
+  ServiceObject* object = Object<ServiceObject>(service);
+  if (object == nullptr) {
+    result.error = error::kInvalidHandle;
+    return result;
+  }
+  if ((object->access & ControlRight(control)) == 0) {
+    result.error = error::kAccessDenied;
+    return result;
+  }
+  return Manager().Control(object->name, control);
+}
+
+ServiceStatusResult QueryServiceStatus(const ServiceHandle& service) {
+  ServiceStatusResult result;
+  ServiceObject* object = Object<ServiceObject>(service);
+  if (object == nullptr) {
+    result.error = error::kInvalidHandle;
+    return result;
+  }
+  if ((object->access & service_access::kQueryStatus) == 0) {
+    result.error = error::kAccessDenied;
+    return result;
+  }
+  return Manager().QueryStatus(object->name);
+}
+
+ServiceConfigResult QueryServiceConfig(const ServiceHandle& service) {
+  ServiceConfigResult result;
+  ServiceObject* object = Object<ServiceObject>(service);
+  if (object == nullptr) {
+    result.error = error::kInvalidHandle;
+    return result;
+  }
+  if ((object->access & service_access::kQueryConfig) == 0) {
+    result.error = error::kAccessDenied;
+    return result;
+  }
+  return Manager().QueryConfig(object->name);
+}
+
+Outcome StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table) {
+  return Manager().RunDispatcher(table);
+}
+
+RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceControlHandler handler) {
+  return Manager().RegisterHandler(name, std::move(handler));
+}
+
+Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+  return Manager().SetStatus(handle, status);
+}
+
+}  // namespace pw::platform

@@ -1,0 +1,152 @@
+#pragma once
+// The service control manager of the host world. Its database lives in the
+// world's folder (<root>/scm), so every process of the world sees the same
+// registrations and states: a test, the pagewick-sc tool, and service
+// processes that the manager launched.
+//
+// Starting a service launches its process: by default the registered binary
+// as a host process with PAGEWICK_WORLD naming the world and
+// PAGEWICK_SERVICE_LAUNCH naming the launch; a test may set a launcher that
+// runs the program in a thread of its own process instead (AdoptLaunch). The
+// dispatcher of the launched process recognises the launch; a process that
+// was not launched so fails StartServiceCtrlDispatcher with 1063, as on
+// Windows. Control requests travel to the dispatcher over a local socket and
+// reach the registered control handler on the dispatcher thread.
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ServiceControl.h"
+
+namespace pw::host {
+
+class World;
+
+// One registration as the database holds it, with the service's state.
+struct ServiceRecord {
+  std::string name;
+  std::string displayName;
+  std::uint32_t type = 0;
+  std::uint32_t startType = 0;
+  std::uint32_t errorControl = 0;
+  std::string binaryPath;
+  std::optional<std::string> loadOrderGroup;
+  bool tagRequested = false;
+  std::uint32_t tagId = 0;
+  std::optional<std::vector<std::string>> dependencies;
+  std::optional<std::string> account;
+  std::optional<std::string> password;
+
+  platform::ServiceStatus status;
+  bool deletePending = false;
+  std::string launchId;                     // the launch in progress or running
+  std::vector<std::string> launchArguments;  // StartService's arguments
+  bool connected = false;                    // a dispatcher runs the service
+  long processId = 0;
+  std::string controlAddress;                // the dispatcher's control socket
+};
+
+struct LaunchRequest {
+  std::string serviceName;
+  std::string binaryPath;  // as registered (a Windows command line)
+  std::string launchId;
+  std::filesystem::path worldRoot;
+};
+
+struct LaunchResult {
+  platform::ErrorCode error = platform::error::kSuccess;
+  pid_t processId = 0;  // a host process to watch; 0 for an in-process launch
+};
+
+using Launcher = std::function<LaunchResult(const LaunchRequest&)>;
+
+class ServiceManager {
+ public:
+  explicit ServiceManager(World& world);
+  ~ServiceManager();
+  ServiceManager(const ServiceManager&) = delete;
+  ServiceManager& operator=(const ServiceManager&) = delete;
+
+  // --- What tests and the tool look at.
+  std::optional<ServiceRecord> Find(std::string_view name) const;
+  std::vector<ServiceRecord> Services() const;
+  // Every status the service reported with SetServiceStatus, oldest first.
+  std::vector<platform::ServiceStatus> StatusReports(std::string_view name) const;
+  void ClearStatusReports(std::string_view name);
+
+  // --- The world's settings.
+  // Whether the caller holds administrator rights: without them the manager
+  // opens only for SC_MANAGER_CONNECT and enumeration (else 5). Kept in the
+  // world's folder, true by default.
+  void SetAdministrator(bool administrator);
+  bool Administrator() const;
+  void SetLauncher(Launcher launcher);
+  // The default launcher: the binary as a host process.
+  static LaunchResult SpawnProcess(const LaunchRequest& request);
+  void SetStartTimeout(std::chrono::milliseconds timeout);
+  void SetControlTimeout(std::chrono::milliseconds timeout);
+  // Makes SetServiceStatus fail with the code (nullopt: succeed again).
+  void SetStatusReportFailure(std::optional<platform::ErrorCode> error);
+
+  // Marks this process as the one launched for launchId: the in-process
+  // launcher's first act. Forgets the earlier in-process launch.
+  void AdoptLaunch(const std::string& launchId);
+
+  // A control code delivered to the service's handler as the system sends it,
+  // without ControlService's checks of code and state (how
+  // SERVICE_CONTROL_SHUTDOWN reaches a service).
+  platform::ServiceStatusResult SendControl(std::string_view name, std::uint32_t control);
+  // The system shuts down: SERVICE_CONTROL_SHUTDOWN to every running service
+  // that accepts it. Returns how many were told.
+  int SystemShutdown();
+
+  // --- The backend of the platform calls (HostServiceControl.cpp).
+  platform::ErrorCode Create(const platform::ServiceDefinition& definition, std::uint32_t& tagId);
+  bool Exists(std::string_view name) const;
+  platform::ErrorCode MarkForDelete(std::string_view name);
+  platform::ErrorCode Start(std::string_view name, const std::vector<std::string>& arguments);
+  platform::ServiceStatusResult Control(std::string_view name, std::uint32_t control);
+  platform::ServiceStatusResult QueryStatus(std::string_view name) const;
+  platform::ServiceConfigResult QueryConfig(std::string_view name) const;
+
+  platform::Outcome RunDispatcher(const std::vector<platform::ServiceTableEntry>& table);
+  platform::RegisterHandlerResult RegisterHandler(std::string_view name, platform::ServiceControlHandler handler);
+  platform::Outcome SetStatus(platform::ServiceStatusHandle handle, const platform::ServiceStatus& status);
+
+ private:
+  struct RunningService;
+  struct ProcessSide;
+
+  std::filesystem::path Folder() const;
+  std::filesystem::path LockPath() const;
+  std::filesystem::path RecordPath(std::string_view name) const;
+  std::filesystem::path ReportsPath(std::string_view name) const;
+  std::optional<ServiceRecord> Load(std::string_view name) const;
+  bool Save(const ServiceRecord& record) const;
+  void Remove(std::string_view name) const;
+  platform::ServiceStatusResult Deliver(const ServiceRecord& record, std::uint32_t control);
+  void ServeControl(int connection);
+  void ReapChildren();
+
+  World& world_;
+  mutable std::mutex mutex_;
+  Launcher launcher_;
+  std::chrono::milliseconds startTimeout_{30000};
+  std::chrono::milliseconds controlTimeout_{30000};
+  std::optional<platform::ErrorCode> statusFailure_;
+  std::vector<pid_t> children_;
+  std::unique_ptr<ProcessSide> process_;
+};
+
+}  // namespace pw::host

@@ -1,0 +1,271 @@
+#include <array>
+#include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/ErrorSink.h"
+#include "platform/ServiceControl.h"
+#include "platform/win32/WinApi.h"
+
+#undef CreateService
+#undef OpenService
+#undef StartService
+#undef OpenSCManager
+#undef QueryServiceConfig
+#undef StartServiceCtrlDispatcher
+#undef RegisterServiceCtrlHandler
+
+namespace pw::platform {
+namespace {
+
+SC_HANDLE Sc(RawHandle handle) { return static_cast<SC_HANDLE>(handle); }
+SC_HANDLE Sc(const ServiceHandle& handle) { return static_cast<SC_HANDLE>(handle.get()); }
+
+const char* OrNull(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
+
+ServiceStatus FromNative(const SERVICE_STATUS& native) {
+  return {native.dwServiceType,  native.dwCurrentState,  native.dwControlsAccepted, native.dwWin32ExitCode,
+          native.dwServiceSpecificExitCode, native.dwCheckPoint, native.dwWaitHint};
+}
+
+// The service mains of the running dispatcher, found by the name that the
+// control manager passes first.
+std::mutex g_tableMutex;
+std::vector<ServiceTableEntry> g_table;
+
+void WINAPI ServiceMainTrampoline(DWORD argc, LPSTR* argv) {
+  std::vector<std::string> arguments;
+  for (DWORD i = 0; i < argc; ++i) arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  ServiceMainFunction main;
+  {
+    std::scoped_lock lock(g_tableMutex);
+    for (const ServiceTableEntry& entry : g_table) {
+      if (!arguments.empty() && ::lstrcmpiA(entry.name.c_str(), arguments[0].c_str()) == 0) main = entry.main;
+    }
+  }
+  if (!main) return;
+  try {
+    main(arguments);
+  } catch (...) {
+    ReportCurrentException();
+  }
+}
+
+// RegisterServiceCtrlHandlerA's handler gets no context: one trampoline per
+// slot, a slot per registered service.
+constexpr std::size_t kHandlerSlots = 8;
+std::array<ServiceControlHandler, kHandlerSlots> g_handlers;
+std::array<std::string, kHandlerSlots> g_handlerNames;
+
+template <std::size_t Slot>
+void WINAPI HandlerTrampoline(DWORD control) {
+  ServiceControlHandler handler;
+  {
+    std::scoped_lock lock(g_tableMutex);
+    handler = g_handlers[Slot];
+  }
+  if (!handler) return;
+  try {
+    handler(control);
+  } catch (...) {
+    ReportCurrentException();
+  }
+}
+
+template <std::size_t... Slots>
+constexpr std::array<LPHANDLER_FUNCTION, kHandlerSlots> MakeTrampolines(std::index_sequence<Slots...>) {
+  return {&HandlerTrampoline<Slots>...};
+}
+constexpr std::array<LPHANDLER_FUNCTION, kHandlerSlots> kTrampolines =
+    MakeTrampolines(std::make_index_sequence<kHandlerSlots>{});
+
+}  // namespace
+
+void ServiceHandleTraits::Close(RawHandle handle) noexcept {
+  const DWORD error = ::GetLastError();
+  ::CloseServiceHandle(Sc(handle));
+  ::SetLastError(error);
+}
+
+ServiceHandleResult OpenSCManager(const std::optional<std::string>& machine, const std::optional<std::string>& database,
+                                  std::uint32_t access) {
+  ServiceHandleResult result;
+  SC_HANDLE handle = ::OpenSCManagerA(OrNull(machine), OrNull(database), access);
+  if (handle == nullptr) {
+    result.error = ::GetLastError();
+  } else {
+    result.handle = ServiceHandle(handle);
+  }
+  return result;
+}
+
+CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDefinition& definition) {
+  std::string dependencies;
+  if (definition.dependencies) {
+    for (const std::string& name : *definition.dependencies) {
+      dependencies += name;
+      dependencies += '\0';
+    }
+    dependencies += '\0';  // the list ends with an empty name
+  }
+  CreateServiceResult result;
+  DWORD tag = 0;
+  SC_HANDLE handle = ::CreateServiceA(
+      Sc(manager), definition.name.c_str(), OrNull(definition.displayName), definition.access, definition.type,
+      definition.startType, definition.errorControl, definition.binaryPath.c_str(), OrNull(definition.loadOrderGroup),
+      definition.requestTag ? &tag : nullptr, definition.dependencies ? dependencies.c_str() : nullptr,
+      OrNull(definition.account), OrNull(definition.password));
+  if (handle == nullptr) {
+    result.error = ::GetLastError();
+  } else {
+    result.handle = ServiceHandle(handle);
+    result.tagId = tag;
+  }
+  return result;
+}
+
+ServiceHandleResult OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access) {
+  ServiceHandleResult result;
+  std::string text(name);
+  SC_HANDLE handle = ::OpenServiceA(Sc(manager), text.c_str(), access);
+  if (handle == nullptr) {
+    result.error = ::GetLastError();
+  } else {
+    result.handle = ServiceHandle(handle);
+  }
+  return result;
+}
+
+Outcome DeleteService(const ServiceHandle& service) {
+  if (::DeleteService(Sc(service))) return Outcome::Success();
+  return Outcome::Failure(::GetLastError());
+}
+
+Outcome StartService(const ServiceHandle& service, const std::vector<std::string>& arguments) {
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+  if (::StartServiceA(Sc(service), static_cast<DWORD>(pointers.size()), pointers.empty() ? nullptr : pointers.data())) {
+    return Outcome::Success();
+  }
+  return Outcome::Failure(::GetLastError());
+}
+
+ServiceStatusResult ControlService(const ServiceHandle& service, std::uint32_t control) {
+  ServiceStatusResult result;
+  SERVICE_STATUS native{};
+  result.ok = ::ControlService(Sc(service), control, &native) != FALSE;
+  if (!result.ok) result.error = ::GetLastError();
+  result.status = FromNative(native);
+  return result;
+}
+
+ServiceStatusResult QueryServiceStatus(const ServiceHandle& service) {
+  ServiceStatusResult result;
+  SERVICE_STATUS native{};
+  result.ok = ::QueryServiceStatus(Sc(service), &native) != FALSE;
+  if (!result.ok) result.error = ::GetLastError();
+  result.status = FromNative(native);
+  return result;
+}
+
+ServiceConfigResult QueryServiceConfig(const ServiceHandle& service) {
+  ServiceConfigResult result;
+  DWORD needed = 0;
+  ::QueryServiceConfigA(Sc(service), nullptr, 0, &needed);
+  DWORD error = ::GetLastError();
+  if (error != ERROR_INSUFFICIENT_BUFFER) {
+    result.error = error;
+    return result;
+  }
+  std::vector<std::byte> buffer(needed);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  if (!::QueryServiceConfigA(Sc(service), config, needed, &needed)) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  auto text = [](const char* value) { return value != nullptr ? std::string(value) : std::string(); };
+  result.ok = true;
+  result.config.type = config->dwServiceType;
+  result.config.startType = config->dwStartType;
+  result.config.errorControl = config->dwErrorControl;
+  result.config.binaryPath = text(config->lpBinaryPathName);
+  result.config.loadOrderGroup = text(config->lpLoadOrderGroup);
+  result.config.tagId = config->dwTagId;
+  for (const char* name = config->lpDependencies; name != nullptr && *name != '\0'; name += std::strlen(name) + 1) {
+    result.config.dependencies.emplace_back(name);
+  }
+  result.config.serviceStartName = text(config->lpServiceStartName);
+  result.config.displayName = text(config->lpDisplayName);
+  return result;
+}
+
+Outcome StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table) {
+  std::vector<std::string> names;
+  names.reserve(table.size());
+  for (const ServiceTableEntry& entry : table) names.push_back(entry.name);
+  std::vector<SERVICE_TABLE_ENTRYA> native;
+  for (std::string& name : names) native.push_back({name.data(), &ServiceMainTrampoline});
+  native.push_back({nullptr, nullptr});
+  bool ownsTable = false;
+  {
+    std::scoped_lock lock(g_tableMutex);
+    // A second call while one runs fails in the control manager (1056); the
+    // table of the running one stays.
+    if (g_table.empty()) {
+      g_table = table;
+      ownsTable = true;
+    }
+  }
+  const BOOL ok = ::StartServiceCtrlDispatcherA(native.data());
+  const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+  if (ownsTable) {
+    std::scoped_lock lock(g_tableMutex);
+    g_table.clear();
+  }
+  if (ok) return Outcome::Success();
+  return Outcome::Failure(error);
+}
+
+RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceControlHandler handler) {
+  RegisterHandlerResult result;
+  std::string text(name);
+  std::size_t slot = kHandlerSlots;
+  {
+    std::scoped_lock lock(g_tableMutex);
+    for (std::size_t i = 0; i < kHandlerSlots && slot == kHandlerSlots; ++i) {
+      if (!g_handlers[i] || ::lstrcmpiA(g_handlerNames[i].c_str(), text.c_str()) == 0) slot = i;
+    }
+    if (slot == kHandlerSlots) {
+      result.error = ERROR_NOT_ENOUGH_MEMORY;
+      return result;
+    }
+    g_handlers[slot] = std::move(handler);
+    g_handlerNames[slot] = text;
+  }
+  SERVICE_STATUS_HANDLE handle = ::RegisterServiceCtrlHandlerA(text.c_str(), kTrampolines[slot]);
+  if (handle == nullptr) {
+    result.error = ::GetLastError();
+    std::scoped_lock lock(g_tableMutex);
+    g_handlers[slot] = nullptr;
+    g_handlerNames[slot].clear();
+    return result;
+  }
+  result.handle = handle;
+  return result;
+}
+
+Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+  SERVICE_STATUS native{};
+  native.dwServiceType = status.serviceType;
+  native.dwCurrentState = status.currentState;
+  native.dwControlsAccepted = status.controlsAccepted;
+  native.dwWin32ExitCode = status.win32ExitCode;
+  native.dwServiceSpecificExitCode = status.serviceSpecificExitCode;
+  native.dwCheckPoint = status.checkPoint;
+  native.dwWaitHint = status.waitHint;
+  if (::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &native)) return Outcome::Success();
+  return Outcome::Failure(::GetLastError());
+}
+
+}  // namespace pw::platform
