@@ -1,0 +1,122 @@
+// One image pull end to end against writing the same bytes to a file.
+//
+//   Pull/<chunk>         PullImage of a 5 MB image from the in-process scanner
+//                        simulator in chunks of <chunk> bytes, through the main
+//                        window's naming and free-space guard into a file of the
+//                        host world (auto-rotate off, the folder window already open)
+//   DirectWrite/<chunk>  the same 5 MB written to a file of the host world in
+//                        writes of <chunk> bytes at their offsets
+// Compare the MB/s (10^6 bytes per second) of each Pull line with its DirectWrite line.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <span>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/StorageDevice.h"
+#include "platform/host/World.h"
+#include "scanner/ImagePull.h"
+#include "scanner/PassThroughBuffer.h"
+#include "tools/scanner-sim/ScannerSimulator.h"
+#include "ui/MainForm.h"
+#include "ui/ProcessState.h"
+
+namespace {
+
+using namespace pw;
+
+constexpr std::size_t kImageSize = 5'000'000;
+constexpr const char* kProgramFolder = "C:\\Program Files\\Pagewick";
+
+std::vector<std::byte> Image() {
+  std::vector<std::byte> bytes(kImageSize);
+  std::uint32_t state = 12345;
+  for (std::byte& b : bytes) {
+    state = state * 1664525u + 1013904223u;
+    b = static_cast<std::byte>(state >> 24);
+  }
+  return bytes;
+}
+
+void Report(benchmark::State& state) {
+  const double bytes = static_cast<double>(state.iterations()) * kImageSize;
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+  state.counters["MB/s"] = benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsRate);
+}
+
+void Pull(benchmark::State& state) {
+  const auto chunk = static_cast<std::uint32_t>(state.range(0));
+  host::World world;
+  world.MakeDirectories(kProgramFolder);
+  std::ifstream table(std::filesystem::path(PAGEWICK_SOURCE_DIR) / "resources" / "rc.info", std::ios::binary);
+  std::ostringstream text;
+  text << table.rdbuf();
+  world.WriteFile(std::string(kProgramFolder) + "\\rc.info", text.str());
+  world.SetModuleFileName(std::string(kProgramFolder) + "\\pagewick.exe");
+  world.AddDrive('E', platform::DriveType::Removable);
+  // No recording and no zero check: the benchmark measures the pull, not the test aids.
+  auto simulator = std::make_shared<sim::ScannerSimulator>(sim::SimulatorOptions{false, false});
+  simulator->SetMode(sim::ScannerSimulator::Mode::Computer);
+  simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(chunk));
+  world.AttachDevice('E', simulator);
+
+  ui::ProcessState process;
+  ui::TMainForm form(process);
+  process.MainForm = &form;
+  form.FormCreate();
+  // The folder window of the first image stays open, as the user leaves it.
+  world.Desktop().OpenForeignWindow("CabinetWClass", "Photo1");
+
+  const std::vector<std::byte> image = Image();
+  const std::string destination = form.PathEdit.Text() + "\\Photo1\\img0001.jpg";
+  platform::DeviceHandle volume =
+      std::move(platform::OpenDevice("\\\\?\\E:", platform::access::kGenericRead | platform::access::kGenericWrite,
+                                     platform::share::kRead | platform::share::kWrite)
+                    .device);
+  for (auto _ : state) {
+    state.PauseTiming();
+    simulator->QueueImage(image);
+    (void)platform::DeleteFile(destination);  // every pull names img0001.jpg
+    state.ResumeTiming();
+    scanner::PassThroughBuffer buffer;
+    scanner::ImagePull pull(form, buffer);
+    if (!pull.PullImage(volume)) state.SkipWithError("the pull failed");
+  }
+  const std::optional<std::uint32_t> attributes = platform::GetFileAttributes(destination);
+  if (!attributes || world.ReadFile(destination).size() != kImageSize) state.SkipWithError("the file is not whole");
+  Report(state);
+}
+
+void DirectWrite(benchmark::State& state) {
+  const auto chunk = static_cast<std::size_t>(state.range(0));
+  host::World world;
+  world.MakeDirectories("C:\\Bench");
+  const std::vector<std::byte> image = Image();
+  const std::string path = "C:\\Bench\\img0001.jpg";
+  for (auto _ : state) {
+    platform::OpenResult created =
+        platform::CreateFile(path, platform::access::kGenericRead | platform::access::kGenericWrite,
+                             platform::share::kNone, platform::Disposition::CreateAlways);
+    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
+      const std::size_t length = std::min(chunk, image.size() - offset);
+      if (!platform::WriteFileAt(created.file, offset, std::span(image).subspan(offset, length)).ok) {
+        state.SkipWithError("the write failed");
+      }
+    }
+  }
+  Report(state);
+}
+
+BENCHMARK(Pull)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(DirectWrite)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

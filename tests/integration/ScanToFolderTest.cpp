@@ -1,0 +1,220 @@
+// From plug-in to folder window: the main window started as the service starts
+// it, the scanner simulator plugged into the world, the world's clock moving
+// so that the poll timer ticks; what lands on disk and what the user sees.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Dialogs.h"
+#include "platform/Windows.h"
+#include "platform/host/DeviceSocket.h"
+#include "tests/imaging/JpegSamples.h"
+#include "tests/scanner/PollFixture.h"
+#include "tools/scanner-sim/ScannerPicture.h"
+
+namespace pw::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kSecondImage = "C:\\Users\\Public\\Pictures\\Photo1\\img0002.jpg";
+constexpr const char* kDate = "2024:05:17 10:20:30";
+
+Bytes AsBytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+bool Dark(const Picture& picture, std::uint32_t x, std::uint32_t y) {
+  const std::uint8_t* p = picture.At(x, y);
+  return p[0] < 60 && p[1] < 60 && p[2] < 100;
+}
+
+class ScanToFolderTest : public PollFixture {
+ protected:
+  void WithAutoRotate() { world.WriteFile(kSettingsPath, "[Setting]\r\nAutoRoate=1\r\n"); }
+  void QueuePicture(std::uint16_t orientation, std::uint32_t seed) {
+    sim::PictureSpec spec;
+    spec.orientation = orientation;
+    spec.seed = seed;
+    simulator->QueueImage(sim::MakeScannerPicture(spec));
+  }
+  // Ticks until the condition holds; a bug fails instead of hanging.
+  bool TickUntil(const std::function<bool()>& condition, int ticks = 20) {
+    for (int i = 0; i < ticks && !condition(); ++i) Advance(ui::kComputerModePollMs);
+    return condition();
+  }
+};
+
+TEST_F(ScanToFolderTest, APictureTakenSidewaysArrivesUprightWithBothComments) {
+  WithAutoRotate();
+  StartLikeTheService();
+  ASSERT_TRUE(form->AutoRCheckBx.Checked());
+  QueuePicture(8, 1);
+  Plug();
+
+  Advance(ui::kComputerModePollMs);  // the tick: scan, attach, pull
+  EXPECT_EQ(process.ScannerAttached, 1u);
+  EXPECT_TRUE(platform::IsWindowVisible(form->Handle())) << "a newly found scanner shows the window";
+  ASSERT_TRUE(Exists(kFirstImage));
+
+  const Bytes saved = AsBytes(Read(kFirstImage));
+  const Picture upright = DecodeJpeg(saved);
+  // Stored 160 x 120 with a dark bar along its top edge and a dark block in
+  // its top-left corner; turned upright the bar is the left edge and the
+  // block the bottom-left corner.
+  ASSERT_EQ(upright.width, 120u);
+  ASSERT_EQ(upright.height, 160u);
+  EXPECT_TRUE(Dark(upright, 5, 80));
+  EXPECT_TRUE(Dark(upright, 30, 150));
+  EXPECT_FALSE(Dark(upright, 100, 80));
+  EXPECT_FALSE(Dark(upright, 30, 10));
+  EXPECT_EQ(ReadComments(saved), (std::vector<std::string>{" Pagewick Ver 019", kDate}));
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+
+  const auto explores = world.Desktop().ShellExecutes();
+  ASSERT_EQ(explores.size(), 1u);
+  EXPECT_EQ(explores[0].file, "C:\\Users\\Public\\Pictures\\Photo1\\");
+  EXPECT_NE(platform::FindWindow("CabinetWClass", "Photo1"), nullptr);
+}
+
+TEST_F(ScanToFolderTest, AnUprightPictureIsStoredAsTheScannerSentIt) {
+  WithAutoRotate();
+  sim::PictureSpec spec;
+  spec.orientation = 1;
+  const std::vector<std::byte> picture = sim::MakeScannerPicture(spec);
+  simulator->QueueImage(picture);
+  Plug();
+  StartLikeTheService();  // the activation's scan attaches; the first tick pulls
+  Advance(ui::kComputerModePollMs);
+  EXPECT_EQ(Read(kFirstImage), Text(picture));
+}
+
+TEST_F(ScanToFolderTest, TwoImagesInOneFolderOpenTheExplorerOnce) {
+  Plug();
+  StartLikeTheService();
+  QueuePicture(1, 2);
+  QueuePicture(1, 3);
+  ASSERT_TRUE(TickUntil([&] { return Exists(kSecondImage); }));
+  EXPECT_TRUE(Exists(kFirstImage));
+  EXPECT_EQ(world.Desktop().ShellExecutes().size(), 1u);
+
+  // Once the user has closed the window, the next image opens the folder again.
+  world.Desktop().CloseForeignWindow(platform::FindWindow("CabinetWClass", "Photo1"));
+  QueuePicture(1, 4);
+  ASSERT_TRUE(TickUntil([&] { return Exists("C:\\Users\\Public\\Pictures\\Photo1\\img0003.jpg"); }));
+  EXPECT_EQ(world.Desktop().ShellExecutes().size(), 2u);
+}
+
+TEST_F(ScanToFolderTest, WithTheDiskFullTheUserIsToldAndTheScratchFileGoes) {
+  world.SetDriveFreeBytes('C', 2 * 1024 * 1024);
+  Plug();
+  StartLikeTheService();
+  QueuePicture(8, 5);
+  std::vector<std::string> seen;
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
+    seen.push_back(box.text);
+    seen.push_back(Exists(kScratchPath) ? "scratch file present" : "no scratch file");
+    return platform::dialog_result::kOk;
+  });
+  ASSERT_TRUE(TickUntil([&] { return !seen.empty(); }));
+  EXPECT_EQ(seen, (std::vector<std::string>{form->LoadText(ui::text::kDiskFullMessage), "scratch file present"}));
+  EXPECT_FALSE(Exists(kScratchPath));
+  EXPECT_FALSE(Exists(kFirstImage));
+  EXPECT_TRUE(world.Desktop().ShellExecutes().empty());
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+}
+
+TEST_F(ScanToFolderTest, UnpluggingInTheMiddleOfATransferKeepsThePartAndDetachesAtTheNextTick) {
+  Plug();
+  StartLikeTheService();
+  simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(4096));
+  const std::vector<std::byte> image = PatternImage(40000, 6);
+  simulator->QueueImage(image);
+  simulator->PlanUnplug({sim::RequestKind::ChunkRead, 3});
+  simulator->SetUnplugHandler([this] { Unplug(); });
+
+  Advance(ui::kComputerModePollMs);
+  EXPECT_EQ(Read(kFirstImage), Text(image).substr(0, 3 * 4096));
+  EXPECT_EQ(world.Desktop().ShellExecutes().size(), 1u) << "the partial file's folder is opened";
+  EXPECT_EQ(process.ScannerAttached, 1u);
+
+  Advance(ui::kComputerModePollMs);
+  EXPECT_EQ(process.ScannerAttached, 0u);
+  EXPECT_EQ(process.PendingDeviceEvent, 0);
+
+  // Another scanner on the same letter: attached at the tick after its arrival.
+  auto next = std::make_shared<sim::ScannerSimulator>();
+  next->QueueImage(image);
+  world.AddDrive('E', platform::DriveType::Removable);
+  world.AttachDevice('E', next);
+  ASSERT_TRUE(TickUntil([&] { return Exists(kSecondImage); }));
+  EXPECT_EQ(Read(kSecondImage), Text(image));
+}
+
+#ifdef PAGEWICK_SCANNER_SIM
+// The simulator as its own process, plugged in through its socket, noticed by
+// the world's device watcher; the program talks to it over the socket.
+TEST_F(ScanToFolderTest, TheServedSimulatorIsNoticedPulledFromAndUnplugged) {
+  WithAutoRotate();
+  StartLikeTheService();
+  host::ServedDeviceWatcher watcher(world, 10ms);
+  const std::string root = world.Root().string();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(PAGEWICK_SCANNER_SIM, PAGEWICK_SCANNER_SIM, "--root", root.c_str(), "--drive", "F", "--picture",
+            "8,2024:05:17 10:20:30", "--plain-picture", "--chunk", "fixed:3000", "--exit-when-drained", nullptr);
+    ::_exit(127);
+  }
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid <= 0) return;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reaper{child};
+
+  // Real time passes for the other process; the world's clock for the timer.
+  auto tickUntil = [&](const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!condition() && std::chrono::steady_clock::now() < deadline) {
+      Advance(ui::kComputerModePollMs);
+      std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+  };
+  ASSERT_TRUE(tickUntil([&] { return Exists(kSecondImage); }));
+  EXPECT_EQ(std::string(process.ScannerDevicePath.data()), "\\\\?\\F:");
+
+  const Bytes first = AsBytes(Read(kFirstImage));
+  const Picture upright = DecodeJpeg(first);
+  EXPECT_EQ(upright.width, 120u);
+  EXPECT_EQ(upright.height, 160u);
+  EXPECT_EQ(ReadComments(first), (std::vector<std::string>{" Pagewick Ver 019", kDate}));
+  const Picture plain = DecodeJpeg(AsBytes(Read(kSecondImage)));
+  EXPECT_EQ(plain.width, 160u) << "a picture without EXIF is left as it came";
+  EXPECT_EQ(world.Desktop().ShellExecutes().size(), 1u);
+
+  // Drained, the simulator unplugs and exits; the next ticks detach.
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  pid_t done = 0;
+  while ((done = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(done, child);
+  reaper.pid = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(tickUntil([&] { return process.ScannerAttached == 0; }));
+  EXPECT_FALSE(world.FindDrive('F').has_value());
+}
+#endif
+
+}  // namespace
+}  // namespace pw::test

@@ -1,0 +1,480 @@
+// The image pull against the scanner simulator: the waiting check, the
+// transfer with its repetitions, the file, the fallback and its message box,
+// the explorer window, and the ways a pull ends early.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/Dialogs.h"
+#include "platform/Shell.h"
+#include "platform/Windows.h"
+#include "scanner/ImagePull.h"
+#include "tests/scanner/PollFixture.h"
+#include "tests/scanner/ScannerFixture.h"
+
+namespace pw::test {
+namespace {
+
+using sim::RequestKind;
+namespace error = platform::error;
+
+constexpr std::uint32_t kChunk = 65536;
+
+class ImagePullTest : public PollFixture {
+ protected:
+  // A visible main window with the scanner attached and the timer running.
+  void SetUp() override {
+    Plug();
+    CreateForm();
+    form->Show();
+    ASSERT_EQ(process.ScannerAttached, 1u);
+    simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(kChunk));
+    simulator->ClearRequests();
+  }
+
+  // One pull on its own, as RunScannerRequest runs it after the INQUIRY.
+  bool PullOnce() {
+    scanner::PassThroughBuffer buffer;
+    scanner::ImagePull pull(*form, buffer);
+    platform::DeviceHandle volume = OpenVolume();
+    return pull.PullImage(volume);
+  }
+  // One tick of the poll timer.
+  void Tick() { Advance(ui::kComputerModePollMs); }
+
+  std::vector<std::uint32_t> ChunkLengths() const {
+    std::vector<std::uint32_t> lengths;
+    for (const sim::RecordedRequest& r : simulator->RequestsOf(RequestKind::ChunkRead)) {
+      lengths.push_back(r.outputSize - 80);
+    }
+    return lengths;
+  }
+  std::vector<host::ShellExecuteRecord> Explores() const { return world.Desktop().ShellExecutes(); }
+  std::vector<host::MessageBoxRecord> Boxes() const { return world.Desktop().MessageBoxes(); }
+  std::string Image(const std::vector<std::byte>& bytes) const { return Text(bytes); }
+};
+
+TEST_F(ImagePullTest, NothingWaitingOrAFailedFirstQueryTakesNoNameAndChangesNothing) {
+  struct Row {
+    const char* what;
+    std::optional<platform::ErrorCode> firstQueryError;
+    bool imageWaits;
+  };
+  const Row rows[] = {{"nothing waits", std::nullopt, false},
+                      {"first query times out", error::kSemTimeout, true},
+                      {"first query fails", error::kGenFailure, true}};
+  for (const Row& row : rows) {
+    simulator->ClearFaults();
+    simulator->ClearRequests();
+    if (row.imageWaits && simulator->QueuedImages() == 0) simulator->QueueImage(PatternImage(1000, 1));
+    if (row.firstQueryError) simulator->AddFault({RequestKind::LengthQuery, 0, sim::kForever, *row.firstQueryError});
+    ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+    const std::int32_t counter = form->FolderCounter;
+
+    EXPECT_FALSE(PullOnce()) << row.what;
+    EXPECT_EQ(Kinds(), (std::vector{RequestKind::LengthQuery})) << row.what;
+    EXPECT_FALSE(platform::DirectoryExists(std::string(kPictures) + "\\Photo1")) << row.what << ": no name was taken";
+    EXPECT_EQ(form->FolderCounter, counter) << row.what;
+    EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\Users") << row.what;
+    EXPECT_TRUE(Explores().empty()) << row.what;
+  }
+}
+
+TEST_F(ImagePullTest, ATickPullsTheWholeImageWithTheExactRequests) {
+  const std::vector<std::byte> image = PatternImage(3 * kChunk + 1234, 2);
+  simulator->QueueImage(image);
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+  Tick();
+
+  EXPECT_EQ(Read(kFirstImage), Image(image));
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+  EXPECT_EQ(form->FolderCounter, 1);
+  EXPECT_EQ(form->ActiveSavePath, kPictures);
+  EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\") << "back to SystemDriveRoot";
+
+  const std::vector<sim::RecordedRequest> requests = simulator->Requests();
+  std::vector<std::array<std::uint8_t, 6>> cdbs;
+  std::vector<std::uint32_t> outputSizes;
+  for (const sim::RecordedRequest& r : requests) {
+    cdbs.push_back({r.cdb[0], r.cdb[1], r.cdb[2], r.cdb[3], r.cdb[4], r.cdb[5]});
+    outputSizes.push_back(r.outputSize);
+    EXPECT_TRUE(r.outputWasZero) << "request " << r.index << ": the buffer is zeroed before each request";
+    EXPECT_EQ(r.inputSize, 44u);
+  }
+  using Cdb = std::array<std::uint8_t, 6>;
+  EXPECT_EQ(cdbs, (std::vector<Cdb>{{0x12, 0, 0, 0, 0x50, 0},
+                                     {0x52, 0, 0, 0, 0, 0},
+                                     {0x53, 0, 0, 0, 0, 0},
+                                     {0x52, 0, 0x01, 0x00, 0x00, 0},
+                                     {0x53, 0, 0, 0, 0, 0},
+                                     {0x52, 0, 0x02, 0x00, 0x00, 0},
+                                     {0x53, 0, 0, 0, 0, 0},
+                                     {0x52, 0, 0x03, 0x00, 0x00, 0},
+                                     {0x53, 0, 0, 0, 0, 0},
+                                     {0x52, 0, 0x03, 0x04, 0xD2, 0}}));
+  EXPECT_EQ(outputSizes, (std::vector<std::uint32_t>{160, 84, 65616, 84, 65616, 84, 65616, 84, 1234 + 80, 84}));
+
+  const auto explores = Explores();
+  ASSERT_EQ(explores.size(), 1u);
+  EXPECT_EQ(explores[0].verb, "explore");
+  EXPECT_EQ(explores[0].file, std::string(kPictures) + "\\Photo1\\");
+  EXPECT_EQ(explores[0].parameters, "");
+  EXPECT_EQ(explores[0].directory, "");
+  EXPECT_EQ(explores[0].show, platform::kSwShow);
+  EXPECT_EQ(explores[0].owner, form->Handle());
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ImagePullTest, APullThatEndsWithTheMarkerSucceedsAndOneThatFailsDoesNot) {
+  simulator->QueueImage(PatternImage(1000, 3));
+  EXPECT_TRUE(PullOnce());
+  simulator->QueueImage(PatternImage(3 * kChunk, 4));
+  simulator->AddFault({RequestKind::ChunkRead, 2, 1, error::kDeviceNotConnected});
+  EXPECT_FALSE(PullOnce());
+}
+
+TEST_F(ImagePullTest, ATimedOutChunkReadThatSucceedsOnItsThirdRepetitionIsWrittenOnce) {
+  const std::vector<std::byte> image = PatternImage(3 * kChunk, 5);
+  simulator->QueueImage(image);
+  // The second chunk: the first attempt and two repetitions time out.
+  simulator->AddFault({RequestKind::ChunkRead, 1, 3, error::kSemTimeout});
+  EXPECT_TRUE(PullOnce());
+  EXPECT_EQ(Read(kFirstImage), Image(image));
+  EXPECT_EQ(ChunkLengths().size(), 3u + 3u);
+  EXPECT_EQ(QueriedOffsets(), (std::vector<std::uint32_t>{0, kChunk, 2 * kChunk, 3 * kChunk}));
+}
+
+TEST_F(ImagePullTest, AChunkReadThatTimesOutSixTimesIsWrittenAsZerosAndAskedForAgain) {
+  const std::vector<std::byte> image = PatternImage(3 * kChunk, 6);
+  simulator->QueueImage(image);
+  simulator->AddFault({RequestKind::ChunkRead, 1, 6, error::kSemTimeout});
+  EXPECT_TRUE(PullOnce());
+  // The same offset is asked again, and its chunk overwrites the zeros.
+  EXPECT_EQ(QueriedOffsets(), (std::vector<std::uint32_t>{0, kChunk, kChunk, 2 * kChunk, 3 * kChunk}));
+  EXPECT_EQ(ChunkLengths().size(), 3u + 6u);
+  EXPECT_EQ(Read(kFirstImage), Image(image));
+}
+
+TEST_F(ImagePullTest, ZerosStandInForAChunkThatNeverCame) {
+  const std::vector<std::byte> image = PatternImage(3 * kChunk, 7);
+  simulator->QueueImage(image);
+  simulator->AddFault({RequestKind::ChunkRead, 1, 6, error::kSemTimeout});
+  // The length query after the six attempts: the scanner is gone.
+  simulator->AddFault({RequestKind::LengthQuery, 2, sim::kForever, error::kDeviceNotConnected});
+  EXPECT_FALSE(PullOnce());
+  const std::string expected = Image(image).substr(0, kChunk) + std::string(kChunk, '\0');
+  EXPECT_EQ(Read(kFirstImage), expected);
+  EXPECT_EQ(Explores().size(), 1u) << "the partial file's folder is opened too";
+  EXPECT_EQ(simulator->QueuedImages(), 1u) << "the scanner keeps an image it never finished";
+}
+
+// A length query that fails with another error ends the transfer; the
+// finishing steps still run, auto-rotate among them. It is seen running here
+// because it cannot open the file (read-only): its exception then skips the
+// folder window, and the current directory is still reset.
+TEST_F(ImagePullTest, AFailedLengthQueryKeepsThePartialFileAndRunsTheFinishingSteps) {
+  const std::vector<std::byte> image = PatternImage(3 * kChunk, 8);
+  simulator->QueueImage(image);  // unfinished, it stays queued for the second round
+  for (bool autoRotate : {false, true}) {
+    if (platform::WindowHandle explorer = platform::FindWindow(std::nullopt, "Photo1")) {
+      world.Desktop().CloseForeignWindow(explorer);
+    }
+    const std::string destination = std::string(kPictures) + "\\Photo1\\img000" + (autoRotate ? "2" : "1") + ".jpg";
+    form->AutoRCheckBx.SetChecked(autoRotate);
+    simulator->ClearFaults();
+    int lengthQueries = 0;
+    device->before = [&](std::uint8_t operation) {
+      if (operation != kLengthQueryOperation || ++lengthQueries != 2) return;
+      // The query after the first chunk: the scanner is gone, and the file
+      // can no longer be opened for writing.
+      simulator->AddFault({RequestKind::Any, 0, sim::kForever, error::kDeviceNotConnected});
+      EXPECT_TRUE(platform::SetFileAttributes(destination, platform::attribute::kReadOnly).ok);
+    };
+    ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+    const std::size_t explored = Explores().size();
+
+    EXPECT_FALSE(PullOnce());
+    device->before = nullptr;
+    EXPECT_EQ(Read(destination), Image(image).substr(0, kChunk)) << "auto-rotate " << autoRotate;
+    EXPECT_EQ(Explores().size(), explored + (autoRotate ? 0 : 1)) << "auto-rotate " << autoRotate;
+    EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\") << "auto-rotate " << autoRotate;
+    EXPECT_TRUE(Boxes().empty());
+    ASSERT_TRUE(platform::SetFileAttributes(destination, platform::attribute::kNormal).ok);
+  }
+}
+
+TEST_F(ImagePullTest, AFirstAnswerOfTheMarkerStartsAPullThatEndsWithAnEmptyFile) {
+  simulator->QueueImage({});
+  EXPECT_TRUE(PullOnce());
+  EXPECT_TRUE(Exists(kFirstImage));
+  EXPECT_EQ(Read(kFirstImage), "");
+  EXPECT_TRUE(ChunkLengths().empty());
+  EXPECT_EQ(QueriedOffsets(), (std::vector<std::uint32_t>{0, 0}));
+  EXPECT_EQ(Explores().size(), 1u);
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+}
+
+TEST_F(ImagePullTest, ANegativeFirstAnswerStartsAPullWithoutAChunkRead) {
+  const std::vector<std::byte> image = PatternImage(1000, 10);
+  simulator->QueueImage(image);
+  simulator->AddLengthOverride({0, 0x80000000u});
+  EXPECT_TRUE(PullOnce());
+  EXPECT_EQ(QueriedOffsets(), (std::vector<std::uint32_t>{0, 0, 1000}));
+  EXPECT_EQ(Read(kFirstImage), Image(image));
+}
+
+TEST_F(ImagePullTest, ASaveLocationThatCannotBeMadeSendsTheImageBelowTheDefaultLocation) {
+  form->PathEdit.SetText("Q:\\Scans");  // no drive Q:
+  const std::vector<std::byte> image = PatternImage(5000, 11);
+  simulator->QueueImage(image);
+  EXPECT_TRUE(PullOnce());
+  EXPECT_EQ(form->PathEdit.Text(), kPictures);
+  EXPECT_EQ(form->ActiveSavePath, kPictures);
+  EXPECT_EQ(Read(kFirstImage), Image(image));
+  ASSERT_EQ(Explores().size(), 1u);
+  EXPECT_EQ(Explores()[0].file, std::string(kPictures) + "\\Photo1\\");
+}
+
+TEST_F(ImagePullTest, WithoutRoomTheImageIsDrainedIntoTheScratchFileAndTheUserIsTold) {
+  world.SetDriveFreeBytes('C', 3999743);  // one byte short of twice 2000000 in whole KiB
+  world.WriteFile(kScratchPath, std::string(300000, 'x'));  // an old scratch file is replaced whole
+  const std::vector<std::byte> image = PatternImage(2 * kChunk + 17, 12);
+  simulator->QueueImage(image);
+  std::optional<std::string> scratchDuringBox;
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop&) {
+    scratchDuringBox = Read(kScratchPath);
+    return platform::dialog_result::kOk;
+  });
+  Tick();
+
+  ASSERT_TRUE(scratchDuringBox.has_value());
+  EXPECT_EQ(*scratchDuringBox, Image(image));
+  EXPECT_FALSE(Exists(kScratchPath)) << "the poll deletes the scratch file once the box is closed";
+  EXPECT_FALSE(Exists(kFirstImage));
+  EXPECT_TRUE(Explores().empty());
+  const auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, form->LoadText(ui::text::kDiskFullMessage));
+  EXPECT_EQ(boxes[0].caption, "Pagewick Message");
+  EXPECT_EQ(boxes[0].style, 0x1040u);
+  EXPECT_EQ(boxes[0].language, 0);
+  EXPECT_EQ(boxes[0].owner, form->Handle());
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+}
+
+TEST_F(ImagePullTest, NoSecondBoxWhileAWindowWithTheCaptionIsOpen) {
+  world.SetDriveFreeBytes('C', 1000);
+  const platform::WindowHandle earlier = world.Desktop().OpenForeignWindow("#32770", "Pagewick Message");
+  simulator->QueueImage(PatternImage(1000, 13));
+  Tick();
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_FALSE(Exists(kScratchPath));
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+  world.Desktop().CloseForeignWindow(earlier);
+}
+
+TEST_F(ImagePullTest, ATickInsideTheBoxDeletesTheScratchFileAndANestedFallbackShowsNoSecondBox) {
+  world.SetDriveFreeBytes('C', 1000);
+  simulator->QueueImage(PatternImage(1000, 14));
+  simulator->QueueImage(PatternImage(2000, 15));
+  std::vector<bool> scratchSeen;
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop& loop) {
+    scratchSeen.push_back(Exists(kScratchPath));
+    // The next tick, inside the box: a nested poll pulls the second image
+    // into the scratch file and then deletes it.
+    loop.AdvanceTime(ui::kComputerModePollMs);
+    scratchSeen.push_back(Exists(kScratchPath));
+    return platform::dialog_result::kOk;
+  });
+  Tick();
+  EXPECT_EQ(scratchSeen, (std::vector<bool>{true, false}));
+  EXPECT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+  EXPECT_FALSE(Exists(kScratchPath));
+}
+
+TEST_F(ImagePullTest, AScratchFileThatCannotBeCreatedLeavesTheImageOnTheScanner) {
+  world.SetDriveFreeBytes('C', 1000);
+  world.WriteFile(kScratchPath, "in use");
+  platform::OpenResult held = platform::CreateFile(kScratchPath, platform::access::kGenericRead,
+                                                   platform::share::kNone, platform::Disposition::OpenExisting);
+  ASSERT_TRUE(held.file.valid());
+  simulator->QueueImage(PatternImage(1000, 16));
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+  EXPECT_FALSE(PullOnce());
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(simulator->QueuedImages(), 1u);
+  EXPECT_TRUE(ChunkLengths().empty()) << "nothing more is sent";
+  EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\");
+}
+
+TEST_F(ImagePullTest, TheFolderIsOpenedOnlyWhenNoWindowShowsIt) {
+  struct Row {
+    const char* title;  // of an explorer window already open, or nullptr
+    std::size_t explores;
+  };
+  const Row rows[] = {{nullptr, 1},
+                      {"Photo1", 0},
+                      {"C:\\Users\\Public\\Pictures\\Photo1", 0},
+                      {"Photo2", 1},
+                      {"C:\\Users\\Public\\Pictures", 1}};
+  for (const Row& row : rows) {
+    for (platform::WindowHandle w : world.Desktop().TopLevelWindows()) {
+      if (w != form->Handle()) world.Desktop().CloseForeignWindow(w);
+    }
+    const platform::WindowHandle open =
+        row.title != nullptr ? world.Desktop().OpenForeignWindow("CabinetWClass", row.title) : nullptr;
+    const std::size_t before = Explores().size();
+    simulator->QueueImage(PatternImage(100, 17));
+    EXPECT_TRUE(PullOnce());
+    EXPECT_EQ(Explores().size() - before, row.explores) << (row.title ? row.title : "(none)");
+    if (open != nullptr) world.Desktop().CloseForeignWindow(open);
+  }
+}
+
+TEST_F(ImagePullTest, TwoImagesInTheSameFolderOpenItOnce) {
+  simulator->QueueImage(PatternImage(100, 18));
+  Tick();
+  simulator->QueueImage(PatternImage(200, 19));
+  Tick();
+  EXPECT_TRUE(Exists(std::string(kPictures) + "\\Photo1\\img0002.jpg"));
+  EXPECT_EQ(Explores().size(), 1u) << "the window opened for the first image shows the folder";
+}
+
+TEST_F(ImagePullTest, AtADriveRootTheFullPathTitleFollowsTheRootRule) {
+  world.AddDrive('D', platform::DriveType::Fixed);
+  form->PathEdit.SetText("D:\\");
+  world.Desktop().OpenForeignWindow("CabinetWClass", "D:\\Photo1");
+  simulator->QueueImage(PatternImage(100, 20));
+  EXPECT_TRUE(PullOnce());
+  EXPECT_TRUE(Exists("D:\\Photo1\\img0001.jpg"));
+  EXPECT_TRUE(Explores().empty()) << "D:\\Photo1 is the window's title, not D:\\\\Photo1";
+}
+
+TEST_F(ImagePullTest, ALengthTheDataAreaCannotHoldEndsThePullAsAFailedRequest) {
+  const std::vector<std::byte> image = PatternImage(3 * kChunk, 21);
+  simulator->QueueImage(image);
+  simulator->AddLengthOverride({1, 524289});  // the answer after the first chunk
+  EXPECT_FALSE(PullOnce());
+  EXPECT_EQ(ChunkLengths(), (std::vector<std::uint32_t>{kChunk})) << "no read of 524289 bytes";
+  EXPECT_EQ(Read(kFirstImage), Image(image).substr(0, kChunk));
+  EXPECT_EQ(Explores().size(), 1u);
+  EXPECT_EQ(simulator->QueuedImages(), 1u);
+}
+
+TEST_F(ImagePullTest, TheLargestChunkFillsTheWholeDataArea) {
+  const std::vector<std::byte> image = PatternImage(524288 + 5, 22);
+  simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(524288));
+  simulator->QueueImage(image);
+  EXPECT_TRUE(PullOnce());
+  EXPECT_EQ(ChunkLengths(), (std::vector<std::uint32_t>{524288, 5}));
+  EXPECT_EQ(Read(kFirstImage), Image(image));
+}
+
+TEST_F(ImagePullTest, AScannerThatAnswersNothingInsideAnImageEndsThePullAfterTheQueryBound) {
+  auto quiet = std::make_shared<sim::ScannerSimulator>(sim::SimulatorOptions{false, false});
+  quiet->SetMode(sim::ScannerSimulator::Mode::Computer);
+  quiet->SetChunkPolicy(sim::ChunkPolicy::Script({1000, 0}));  // one chunk, then "nothing yet" for ever
+  const std::vector<std::byte> image = PatternImage(5000, 23);
+  quiet->QueueImage(image);
+  world.AttachDevice('E', quiet);
+  EXPECT_FALSE(PullOnce());
+  // The first query, the one after the chunk, and the bound's worth of zeros.
+  EXPECT_EQ(quiet->RequestCount(), 1u + 1u + scanner::kStallLimitQueries);
+  EXPECT_EQ(Read(kFirstImage), Image(image).substr(0, 1000));
+  EXPECT_EQ(quiet->QueuedImages(), 1u) << "asked for again from its start at the next poll";
+}
+
+TEST_F(ImagePullTest, AScannerThatStopsDeliveringEndsThePullOnceTheImageHasNotGrownForTheStallLimit) {
+  struct Row {
+    const char* what;
+    sim::FaultRule fault;
+    std::uint8_t slowOperation;  // takes 2 s, as a request that times out does
+    std::size_t chunkReads;
+    std::size_t lengthQueries;
+  };
+  const Row rows[] = {
+      // The first chunk arrives; then each query times out after 2 s: the
+      // fifth reaches 10 s.
+      {"length queries time out", {RequestKind::LengthQuery, 1, sim::kForever, error::kSemTimeout},
+       kLengthQueryOperation, 1, 6},
+      // The second chunk: six attempts of 2 s each, 12 s without growth by
+      // the query after them.
+      {"chunk reads time out", {RequestKind::ChunkRead, 1, sim::kForever, error::kSemTimeout},
+       kChunkReadOperation, 1 + 6, 3},
+  };
+  // The clock moves with the requests here: no tick of the poll timer may join in.
+  form->Timer1.SetEnabled(false);
+  for (const Row& row : rows) {
+    auto slow = std::make_shared<sim::ScannerSimulator>();
+    slow->SetMode(sim::ScannerSimulator::Mode::Computer);
+    slow->SetChunkPolicy(sim::ChunkPolicy::Fixed(1000));
+    slow->QueueImage(PatternImage(5000, 24));
+    slow->AddFault(row.fault);
+    auto hooked = std::make_shared<HookedDevice>(slow);
+    hooked->before = [&](std::uint8_t operation) {
+      if (operation == row.slowOperation) world.Desktop().AdvanceTime(2000);
+    };
+    world.AttachDevice('E', hooked);
+    EXPECT_FALSE(PullOnce()) << row.what;
+    EXPECT_EQ(slow->RequestsOf(RequestKind::ChunkRead).size(), row.chunkReads) << row.what;
+    EXPECT_EQ(slow->RequestsOf(RequestKind::LengthQuery).size(), row.lengthQueries) << row.what;
+    EXPECT_EQ(slow->QueuedImages(), 1u) << row.what;
+  }
+}
+
+TEST_F(ImagePullTest, AtTheNamingCapTheImageStaysOnTheScanner) {
+  const std::filesystem::path pictures = world.HostPath(kPictures);
+  for (int n = 1; n <= 9999; ++n) std::filesystem::create_directory(pictures / ("Photo" + std::to_string(n)));
+  world.WriteFile(std::string(kPictures) + "\\Photo9999\\img9999.jpg", "the last image");
+  simulator->QueueImage(PatternImage(1000, 25));
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+
+  Tick();
+  EXPECT_EQ(Read(std::string(kPictures) + "\\Photo9999\\img9999.jpg"), "the last image");
+  EXPECT_FALSE(platform::DirectoryExists(std::string(kPictures) + "\\Photo10000"));
+  EXPECT_EQ(simulator->QueuedImages(), 1u);
+  EXPECT_TRUE(ChunkLengths().empty());
+  EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\");
+  EXPECT_TRUE(Explores().empty());
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(process.ScannerAttached, 1u) << "failures inside the exchange never detach";
+
+  simulator->ClearRequests();
+  Tick();
+  EXPECT_EQ(QueriedOffsets(), (std::vector<std::uint32_t>{0})) << "the next tick asks from offset 0 again";
+}
+
+TEST_F(ImagePullTest, ExitChosenInsideTheBoxReleasesTheWindowOnlyAfterThePoll) {
+  // The service's owner deletes the window object when it is released.
+  form->OnRelease = [this](ui::TMainForm&) {
+    ++releases;
+    form.reset();
+    process.MainForm = nullptr;
+  };
+  world.SetDriveFreeBytes('C', 1000);
+  simulator->QueueImage(PatternImage(1000, 26));
+  world.Desktop().SetMenuDriver([](const host::MenuRecord& menu, host::ModalLoop&) -> std::uint32_t {
+    for (const auto& [id, text] : menu.items) {
+      if (text == "Exit") return id;
+    }
+    return 0;
+  });
+  int releasesInsideBox = -1;
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop& loop) {
+    EXPECT_TRUE(world.Desktop().ClickTrayIcon(1, host::MouseButton::Right));
+    loop.Pump();
+    loop.Pump();
+    releasesInsideBox = releases;
+    return platform::dialog_result::kOk;
+  });
+  Tick();
+  EXPECT_EQ(releasesInsideBox, 0);
+  EXPECT_EQ(releases, 1);
+  EXPECT_EQ(form, nullptr);
+  EXPECT_FALSE(Exists(kScratchPath)) << "the poll finished its work before the window went";
+  EXPECT_EQ(simulator->CurrentMode(), sim::ScannerSimulator::Mode::Card) << "Exit's own poll";
+}
+
+}  // namespace
+}  // namespace pw::test
