@@ -1,13 +1,15 @@
-// Process entry of pagewick.exe. Until the service host exists, a start runs
-// the main window's start-up sequence once, as every start of the program
-// does, and ends.
-#include "ui/MainForm.h"
-#include "ui/ProcessState.h"
+// Process entry of pagewick.exe: every start, whatever its command line,
+// creates the service object (which leaves the show-window marker), then
+// installs, uninstalls or runs the service.
+#include <string>
+#include <vector>
 
-int main() {
-  pw::ui::ProcessState process;
-  pw::ui::TMainForm form(process, nullptr);
-  process.MainForm = &form;
-  form.FormCreate();
-  return 0;
+#include "platform/Process.h"
+#include "service/Entry.h"
+
+int main(int argc, char** argv) {
+  pw::platform::ProcessPlatform platform;
+  const std::vector<std::string> commandLine(argv, argv + argc);
+  // Main windows poll the scanner through their own drive poll.
+  return pw::service::ProcessEntry(commandLine, nullptr);
 }

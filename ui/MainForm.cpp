@@ -472,4 +472,17 @@ void TMainForm::WriteSettingInteger(const std::string& key, std::int32_t value) 
   WriteSetting(key, std::to_string(value));
 }
 
+void TMainForm::WriteShowWindowMarker() {
+  try {
+    if (platform::FileExists(kShowWindowMarkerPath)) (void)platform::DeleteFile(kShowWindowMarkerPath);
+    // Opened without sharing and closed at once; nothing is written.
+    platform::OpenResult created =
+        platform::CreateFile(kShowWindowMarkerPath, platform::access::kGenericRead | platform::access::kGenericWrite,
+                             platform::share::kNone, platform::Disposition::CreateAlways);
+    created.file.reset();
+  } catch (const std::exception&) {
+    // The marker is a best-effort notice.
+  }
+}
+
 }  // namespace pw::ui

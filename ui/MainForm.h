@@ -62,6 +62,9 @@ inline constexpr std::size_t kMaxSavePathLength = 128;
 // Posted to the window by Release: the window object goes once the handling
 // that asked for it has returned.
 inline constexpr std::uint32_t kReleaseMessage = 0x0400 + 2001;
+// The show-window marker: its existence asks the running service to show its
+// main window. Fixed on drive C: whatever the system drive is.
+inline constexpr const char* kShowWindowMarkerPath = "c:\\run.info";
 // Another program asks the window to exit (LParam 0: after deleting the
 // settings file); WParam as for WM_DEVICECHANGE.
 inline constexpr std::uint32_t QuitRequestMessage = 0x0400 + 2000;
@@ -158,6 +161,10 @@ class TMainForm {
   // deletes the object there).
   void Release();
   std::function<void(TMainForm&)> OnRelease;
+
+  // Replaces the show-window marker with a new empty file. Failures are
+  // swallowed: nothing is reported and nothing else changes.
+  void WriteShowWindowMarker();
 
   // Lets the user choose the save location; its effect is on PathEdit and ApplyBtn.
   void BrowseForSaveFolder(platform::WindowHandle owner);

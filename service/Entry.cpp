@@ -1,0 +1,65 @@
+#include "service/Entry.h"
+
+#include <cxxabi.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+#include <vector>
+
+#include "platform/Dialogs.h"
+#include "platform/PathText.h"
+#include "platform/SystemInfo.h"
+#include "service/OsError.h"
+#include "service/Service.h"
+#include "service/ServiceApplication.h"
+
+namespace pw::service {
+namespace {
+
+// The exception's class name without its namespaces.
+std::string ClassName(const std::type_info& type) {
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status),
+                                                   std::free);
+  std::string name = status == 0 && demangled ? demangled.get() : type.name();
+  const std::size_t colons = name.rfind("::");
+  if (colons != std::string::npos) name = name.substr(colons + 2);
+  return name;
+}
+
+}  // namespace
+
+std::string ApplicationErrorText(const std::exception* exception) {
+  const std::string className = exception != nullptr ? ClassName(typeid(*exception)) : "Exception";
+  std::string message = exception != nullptr ? exception->what() : "Unknown exception";
+  const void* address = nullptr;
+  if (const auto* osError = dynamic_cast<const OsError*>(exception)) address = osError->Address();
+  char addressText[2 * sizeof(void*) + 1] = {};
+  std::snprintf(addressText, sizeof addressText, "%0*" PRIXPTR, static_cast<int>(2 * sizeof(void*)),
+                reinterpret_cast<std::uintptr_t>(address));
+  const std::string module = platform::ExtractFileName(platform::GetModuleFileName());
+  const char* period = !message.empty() && message.back() == '.' ? "" : ".";
+  return "Exception " + className + " in module " + module + " at " + addressText + ".\n" + message + period;
+}
+
+int ProcessEntry(std::span<const std::string> commandLine, ui::ScannerLink* scannerLink) {
+  auto showError = [](const std::exception* exception) {
+    (void)platform::MessageBoxEx(nullptr, ApplicationErrorText(exception), kApplicationErrorCaption,
+                                 platform::mb::kOk | platform::mb::kIconError | platform::mb::kTaskModal, 0);
+  };
+  try {
+    TServiceApplication application(scannerLink);
+    application.CreateService1();
+    application.Run(commandLine.empty() ? commandLine : commandLine.subspan(1));
+  } catch (const std::exception& exception) {
+    showError(&exception);
+  } catch (...) {
+    showError(nullptr);
+  }
+  return 0;
+}
+
+}  // namespace pw::service

@@ -1,0 +1,20 @@
+#include "service/EventLogger.h"
+
+#include <array>
+
+namespace pw::service {
+
+TEventLogger::TEventLogger(std::string sourceName) : sourceName_(std::move(sourceName)) {}
+
+void TEventLogger::LogMessage(const std::string& message) {
+  std::scoped_lock lock(mutex_);
+  if (!source_) {
+    platform::EventSourceResult opened = platform::RegisterEventSource(std::nullopt, sourceName_);
+    if (!opened.handle) return;
+    source_ = std::move(opened.handle);
+  }
+  const std::array<std::string, 1> strings{message};
+  (void)platform::ReportEvent(source_, platform::event_type::kError, 0, 0, strings);
+}
+
+}  // namespace pw::service

@@ -1,0 +1,126 @@
+#include "service/Service.h"
+
+#include <exception>
+
+#include "platform/FileSystem.h"
+#include "platform/Messages.h"
+#include "platform/Windows.h"
+#include "resources/MainFormLayout.h"
+#include "service/ServiceApplication.h"
+#include "ui/MainForm.h"
+
+namespace pw::service {
+
+TService1::TService1(TServiceApplication& owner) : owner_(owner) {
+  Name = "Service1";
+  DisplayName = "Pagewick";
+  ServiceType = TServiceType::stWin32;
+  Interactive = true;
+  StartType = TStartType::stAuto;
+  ErrorSeverity = TErrorSeverity::esNormal;
+  // An interactive service runs as LocalSystem: no account, no password.
+  ServiceStartName.clear();
+  Password.clear();
+  LoadGroup.clear();
+  TagID = 0;
+  Dependencies.clear();
+  WaitHint = 5000;
+  AllowStop = true;
+  AllowPause = true;
+
+  OnCreate = [this](TService& sender) { ServiceCreate(sender); };
+  OnStart = [this](TService& sender, bool& started) { ServiceStart(sender, started); };
+  OnExecute = [this](TService& sender) { ServiceExecute(sender); };
+  OnStop = [this](TService& sender, bool& stopped) { ServiceStop(sender, stopped); };
+  OnShutdown = [this](TService& sender) { ServiceShutdown(sender); };
+  OnPause = [this](TService& sender, bool& paused) { ServicePause(sender, paused); };
+  OnContinue = [this](TService& sender, bool& continued) { ServiceContinue(sender, continued); };
+}
+
+void TService1::ServiceCreate(TService&) {
+  ui::TMainForm* form = nullptr;
+  try {
+    form = &owner_.CreateMainForm();
+  } catch (const std::exception&) {
+    return;  // no window, no marker
+  }
+  form->WriteShowWindowMarker();
+  try {
+    owner_.DestroyMainForm();
+  } catch (const std::exception&) {
+    // The process goes on without the transient window either way.
+  }
+}
+
+void TService1::ServiceStart(TService&, bool&) {
+  try {
+    // A marker from before (this process's own ServiceCreate wrote one a
+    // moment ago) must not make the service's own start show the window.
+    if (platform::FileExists(ui::kShowWindowMarkerPath)) (void)platform::DeleteFile(ui::kShowWindowMarkerPath);
+    ui::TMainForm& form = owner_.CreateMainForm();
+    // Showing activates the window, which scans the drives and applies the
+    // settings (starting the poll timer); hiding leaves the tray icon.
+    form.Show();
+    form.Hide();
+  } catch (const std::exception&) {
+    // The service runs without a main window; the next marker creates one.
+  }
+}
+
+void TService1::ShowMainWindow() {
+  ui::TMainForm* form = owner_.Process().MainForm;
+  // Only the window the service holds is ever acted on: a window of the same
+  // class and caption while the service holds none (the transient window of
+  // another start running its ServiceCreate) counts as not found.
+  const bool found = platform::FindWindow(resources::layout::kWindowClass, resources::layout::kWindowTitle) != nullptr && form != nullptr;
+  if (found) {
+    form->Show();
+    if (form->Handle() != nullptr) (void)platform::UpdateWindow(form->Handle());
+    return;
+  }
+  ui::TMainForm& created = owner_.CreateMainForm();
+  created.Show();
+  if (created.Handle() != nullptr) (void)platform::UpdateWindow(created.Handle());
+  created.Hide();
+}
+
+void TService1::ServiceExecute(TService& sender) {
+  try {
+    while (sender.ServiceThread() != nullptr && !sender.ServiceThread()->Terminated()) {
+      platform::Sleep(kExecutePassMs);
+      // A directory of the marker's name is no marker.
+      if (platform::FileExists(ui::kShowWindowMarkerPath)) {
+        ShowMainWindow();
+        // A delete that fails (the writer holds the file this moment) leaves
+        // the marker for the next pass.
+        (void)platform::DeleteFile(ui::kShowWindowMarkerPath);
+      }
+      sender.ProcessRequests();
+    }
+  } catch (const std::exception&) {
+    // A failure ends the loop; the service then stops.
+  }
+}
+
+void TService1::ServiceStop(TService&, bool& stopped) {
+  stopped = true;
+  try {
+    owner_.DestroyMainForm();
+  } catch (const std::exception&) {
+    // The service stops all the same.
+  }
+}
+
+void TService1::ServiceShutdown(TService&) {
+  try {
+    owner_.DestroyMainForm();
+  } catch (const std::exception&) {
+    // The system goes down all the same.
+  }
+}
+
+void TService1::ServicePause(TService&, bool& paused) { paused = true; }
+
+void TService1::ServiceContinue(TService&, bool& continued) { continued = true; }
+
+}  // namespace pw::service

@@ -1,0 +1,267 @@
+#include "service/ServiceApplication.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "platform/Dialogs.h"
+#include "platform/ErrorSink.h"
+#include "platform/Messages.h"
+#include "platform/PathText.h"
+#include "platform/ScopeExit.h"
+#include "platform/SystemInfo.h"
+#include "service/OsError.h"
+#include "service/SameText.h"
+#include "service/Service.h"
+#include "service/Switches.h"
+#include "ui/MainForm.h"
+
+namespace pw::service {
+namespace {
+
+constexpr const char* kAppWindowClass = "PagewickServiceApplication";
+// WM_ENDSESSION: a user's logon is ending.
+constexpr std::uint32_t kEndSession = 0x0016;
+
+void ShowDialog(const std::string& text, const char* caption, std::uint32_t icon) {
+  (void)platform::MessageBoxEx(nullptr, text, caption, platform::mb::kOk | icon, 0);
+}
+
+std::string ExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown exception";
+  }
+}
+
+}  // namespace
+
+// --- TServiceStartThread
+
+TServiceStartThread::TServiceStartThread(std::vector<platform::ServiceTableEntry> table, std::function<void()> lastAct)
+    : thread_([this, table = std::move(table), lastAct = std::move(lastAct)] {
+        platform::ErrorCode outcome = platform::error::kSuccess;
+        try {
+          const platform::Outcome dispatched = platform::StartServiceCtrlDispatcher(table);
+          if (!dispatched) outcome = dispatched.error;
+        } catch (...) {
+          platform::ReportCurrentException();
+          outcome = platform::error::kGenFailure;
+        }
+        returnValue_.store(outcome);
+        finished_.store(true);
+        if (lastAct) lastAct();
+      }) {}
+
+TServiceStartThread::~TServiceStartThread() {
+  if (thread_.joinable()) thread_.join();
+}
+
+// --- The application's hidden window
+
+// Consumes WM_ENDSESSION so that the end of a user's logon never ends the
+// application's loop; everything else gets the default processing.
+class TServiceApplication::AppWindow final : public platform::WindowHandler {
+ public:
+  std::optional<std::intptr_t> HandleMessage(platform::WindowHandle, std::uint32_t message, std::uintptr_t,
+                                             std::intptr_t) override {
+    if (message == kEndSession) return 0;
+    return std::nullopt;
+  }
+};
+
+// --- TServiceApplication
+
+TServiceApplication::TServiceApplication(ui::ScannerLink* scannerLink)
+    : scannerLink_(scannerLink),
+      eventLogger_(platform::ExtractFileName(platform::GetModuleFileName())),
+      windowHandler_(std::make_unique<AppWindow>()) {
+  const platform::Outcome registered = platform::RegisterWindowClass(kAppWindowClass);
+  if (!registered) throw OsError(registered.error);
+  platform::WindowSpec spec;
+  spec.className = kAppWindowClass;
+  spec.title = platform::ExtractFileName(platform::GetModuleFileName());
+  spec.style = platform::style::kPopup;
+  window_ = std::make_unique<platform::Window>(spec, *windowHandler_);
+}
+
+TServiceApplication::~TServiceApplication() {
+  std::vector<OwnedForm> forms;
+  {
+    std::scoped_lock lock(formsMutex_);
+    forms.swap(forms_);
+  }
+  process_.MainForm = nullptr;
+  forms.clear();
+  service_.reset();
+  window_.reset();
+}
+
+TService1& TServiceApplication::CreateService1() {
+  service_ = std::make_unique<TService1>(*this);
+  service_->OnServiceThreadEnd = [this] { DestroyMainFormsOfThisThread(); };
+  service_->DoCreate();
+  return *service_;
+}
+
+void TServiceApplication::Run(std::span<const std::string> arguments) {
+  const CommandLine line = ParseCommandLine(arguments);
+  switch (line.mode) {
+    case RunMode::Install: Install(line.silent); break;
+    case RunMode::Uninstall: Uninstall(line.silent); break;
+    case RunMode::Service: RunAsService(); break;
+  }
+}
+
+std::string TServiceApplication::ServicePath() const {
+  std::string path = platform::GetModuleFileName();
+  // The control manager takes an unquoted path with a blank for a program
+  // name followed by arguments and tries "C:\Program" first: quoted, the
+  // path names only this executable.
+  if (path.find(' ') != std::string::npos) path = "\"" + path + "\"";
+  return path;
+}
+
+void TServiceApplication::Install(bool silent) {
+  platform::ServiceHandleResult manager =
+      platform::OpenSCManager(std::nullopt, std::nullopt, platform::manager_access::kAllAccess);
+  if (!manager.handle) throw OsError(manager.error);
+  bool succeeded = true;
+  if (TService1* service = service_.get()) {
+    try {
+      if (service->BeforeInstall) service->BeforeInstall(*service);
+      platform::ServiceDefinition definition;
+      definition.name = service->Name;
+      definition.displayName = service->DisplayName.empty() ? service->Name : service->DisplayName;
+      definition.access = platform::service_access::kAllAccess;
+      definition.type = service->NTServiceType();
+      definition.startType = service->NTStartType();
+      definition.errorControl = service->NTErrorSeverity();
+      definition.binaryPath = ServicePath();
+      definition.loadOrderGroup = service->LoadGroup;
+      definition.requestTag = service->TagID != 0;
+      definition.dependencies = service->Dependencies;
+      if (!service->ServiceStartName.empty()) definition.account = service->ServiceStartName;
+      definition.password = service->Password;
+      platform::CreateServiceResult created = platform::CreateService(manager.handle, definition);
+      if (!created.handle) throw OsError(created.error);
+      created.handle.reset();
+      if (service->AfterInstall) service->AfterInstall(*service);
+    } catch (...) {
+      succeeded = false;
+      ShowDialog("Service \"" + service->DisplayName + "\" failed to install with error: \"" + ExceptionText() + "\"",
+                 kErrorCaption, platform::mb::kIconError);
+    }
+  }
+  manager.handle.reset();
+  if (succeeded && !silent) ShowDialog(kInstalledText, kInformationCaption, platform::mb::kIconInformation);
+}
+
+void TServiceApplication::Uninstall(bool silent) {
+  platform::ServiceHandleResult manager =
+      platform::OpenSCManager(std::nullopt, std::nullopt, platform::manager_access::kAllAccess);
+  if (!manager.handle) throw OsError(manager.error);
+  bool succeeded = true;
+  if (TService1* service = service_.get()) {
+    try {
+      if (service->BeforeUninstall) service->BeforeUninstall(*service);
+      platform::ServiceHandleResult opened =
+          platform::OpenService(manager.handle, service->Name, platform::service_access::kAllAccess);
+      if (!opened.handle) throw OsError(opened.error);
+      const platform::Outcome deleted = platform::DeleteService(opened.handle);
+      if (!deleted) throw OsError(deleted.error);
+      opened.handle.reset();
+      if (service->AfterUninstall) service->AfterUninstall(*service);
+    } catch (...) {
+      succeeded = false;
+      ShowDialog("Service \"" + service->DisplayName + "\" failed to uninstall with error: \"" + ExceptionText() +
+                     "\"",
+                 kErrorCaption, platform::mb::kIconError);
+    }
+  }
+  manager.handle.reset();
+  if (succeeded && !silent) ShowDialog(kUninstalledText, kInformationCaption, platform::mb::kIconInformation);
+}
+
+void TServiceApplication::RunAsService() {
+  // Exceptions that escape a window procedure go to the application's log.
+  platform::ErrorSink previous =
+      platform::SetErrorSink([this](std::string_view what) { eventLogger_.LogMessage(std::string(what)); });
+  ScopeExit restore([&previous] { platform::SetErrorSink(std::move(previous)); });
+
+  std::vector<platform::ServiceTableEntry> table;
+  if (service_) {
+    table.push_back({service_->Name, [this](const std::vector<std::string>& arguments) { ServiceMain(arguments); }});
+  }
+  const platform::WindowHandle window = Handle();
+  TServiceStartThread startThread(std::move(table), [window] {
+    (void)platform::PostMessage(window, platform::wm::kQuit, 0, 0);
+  });
+  platform::Message message;
+  while (platform::GetMessage(message)) (void)platform::DispatchMessage(message);
+  if (startThread.Finished() && startThread.ReturnValue() != platform::error::kSuccess) {
+    eventLogger_.LogMessage(SystemMessage(startThread.ReturnValue()));
+  }
+  // Leaving the scope waits for the dispatcher thread, and with it for a
+  // service that still runs.
+}
+
+void TServiceApplication::ServiceMain(const std::vector<std::string>& arguments) {
+  if (arguments.empty() || !service_ || !SameText(service_->Name, arguments.front())) return;
+  service_->Main(arguments);
+}
+
+ui::TMainForm& TServiceApplication::CreateMainForm() {
+  auto form = std::make_unique<ui::TMainForm>(process_, scannerLink_);
+  ui::TMainForm& created = *form;
+  {
+    std::scoped_lock lock(formsMutex_);
+    forms_.push_back({std::move(form), std::this_thread::get_id()});
+  }
+  process_.MainForm = &created;
+  // The tray menu's Exit releases the window: its owner deletes the object.
+  created.OnRelease = [this](ui::TMainForm& released) { TakeForm(&released).reset(); };
+  created.FormCreate();
+  return created;
+}
+
+std::unique_ptr<ui::TMainForm> TServiceApplication::TakeForm(const ui::TMainForm* form) {
+  std::scoped_lock lock(formsMutex_);
+  auto it = std::find_if(forms_.begin(), forms_.end(), [form](const OwnedForm& owned) { return owned.form.get() == form; });
+  if (it == forms_.end()) return nullptr;
+  std::unique_ptr<ui::TMainForm> taken = std::move(it->form);
+  forms_.erase(it);
+  return taken;
+}
+
+void TServiceApplication::DestroyMainForm() {
+  ui::TMainForm* form = process_.MainForm;
+  if (form == nullptr) return;
+  process_.MainForm = nullptr;
+  TakeForm(form).reset();
+}
+
+void TServiceApplication::DestroyMainFormsOfThisThread() {
+  std::vector<OwnedForm> ending;
+  {
+    std::scoped_lock lock(formsMutex_);
+    auto mine = std::stable_partition(forms_.begin(), forms_.end(), [](const OwnedForm& owned) {
+      return owned.thread != std::this_thread::get_id();
+    });
+    std::move(mine, forms_.end(), std::back_inserter(ending));
+    forms_.erase(mine, forms_.end());
+  }
+  for (const OwnedForm& owned : ending) {
+    if (process_.MainForm == owned.form.get()) process_.MainForm = nullptr;
+  }
+  ending.clear();
+}
+
+std::size_t TServiceApplication::MainFormCount() const {
+  std::scoped_lock lock(formsMutex_);
+  return forms_.size();
+}
+
+}  // namespace pw::service

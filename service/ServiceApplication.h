@@ -1,0 +1,117 @@
+#pragma once
+// TServiceApplication: the service host, one per process. It owns the service
+// object and every main window the service creates, decides from the command
+// line whether the process installs, uninstalls or runs the service, and
+// holds the application event logger (source: the executable's file name).
+// TServiceStartThread: the dispatcher thread of a service run.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ServiceControl.h"
+#include "platform/Windows.h"
+#include "service/EventLogger.h"
+#include "ui/ProcessState.h"
+
+namespace pw::ui {
+class TMainForm;
+class ScannerLink;
+}  // namespace pw::ui
+
+namespace pw::service {
+
+class TService1;
+
+// Calls StartServiceCtrlDispatcherA with the table on a thread of its own and
+// keeps the call's outcome; its last act, whatever the outcome, is lastAct.
+class TServiceStartThread {
+ public:
+  TServiceStartThread(std::vector<platform::ServiceTableEntry> table, std::function<void()> lastAct);
+  ~TServiceStartThread();  // waits for the thread to end
+  TServiceStartThread(const TServiceStartThread&) = delete;
+  TServiceStartThread& operator=(const TServiceStartThread&) = delete;
+
+  bool Finished() const noexcept { return finished_.load(); }
+  // 0, or the error code of the failed dispatcher call; meaningful once Finished.
+  platform::ErrorCode ReturnValue() const noexcept { return returnValue_.load(); }
+
+ private:
+  std::atomic<bool> finished_{false};
+  std::atomic<platform::ErrorCode> returnValue_{0};
+  std::thread thread_;
+};
+
+class TServiceApplication {
+ public:
+  // Initialises the application object: its hidden window, on the calling
+  // (main) thread. Main windows get the scanner link (may be null).
+  explicit TServiceApplication(ui::ScannerLink* scannerLink);
+  // Destroys what is still alive: main windows, the service object, the window.
+  ~TServiceApplication();
+  TServiceApplication(const TServiceApplication&) = delete;
+  TServiceApplication& operator=(const TServiceApplication&) = delete;
+
+  // Creates the service object from its stored definition, which runs its
+  // creation handler (ServiceCreate). Main thread.
+  TService1& CreateService1();
+  TService1* Service() const { return service_.get(); }
+
+  // Installs, uninstalls or runs the service as the arguments (those after
+  // the program's name) say. Throws OsError when the control manager cannot
+  // be opened for an install or uninstall. Main thread.
+  void Run(std::span<const std::string> arguments);
+
+  ui::ProcessState& Process() { return process_; }
+  TEventLogger& EventLogger() { return eventLogger_; }
+  platform::WindowHandle Handle() const { return window_ ? window_->handle() : nullptr; }
+
+  // --- Main windows, all owned here.
+  // Builds a main window on the calling thread, sets MainForm to it and runs
+  // its start-up sequence. Throws when the window cannot be built.
+  ui::TMainForm& CreateMainForm();
+  // Destroys the window that MainForm names and clears the reference. The
+  // calling thread is the one that created it.
+  void DestroyMainForm();
+  // Destroys every main window the calling thread created: a thread's windows
+  // end with the thread.
+  void DestroyMainFormsOfThisThread();
+  std::size_t MainFormCount() const;
+
+ private:
+  class AppWindow;
+  struct OwnedForm {
+    std::unique_ptr<ui::TMainForm> form;
+    std::thread::id thread;
+  };
+
+  void Install(bool silent);
+  void Uninstall(bool silent);
+  void RunAsService();
+  // The service main entry of the dispatcher's table.
+  void ServiceMain(const std::vector<std::string>& arguments);
+  std::string ServicePath() const;
+  std::unique_ptr<ui::TMainForm> TakeForm(const ui::TMainForm* form);
+
+  ui::ScannerLink* scannerLink_;
+  ui::ProcessState process_;
+  TEventLogger eventLogger_;
+  std::unique_ptr<AppWindow> windowHandler_;
+  std::unique_ptr<platform::Window> window_;
+  mutable std::mutex formsMutex_;
+  std::vector<OwnedForm> forms_;
+  std::unique_ptr<TService1> service_;
+};
+
+// Message-dialog texts of the install and uninstall runs.
+inline constexpr const char* kInstalledText = "Service installed successfully";
+inline constexpr const char* kUninstalledText = "Service uninstalled successfully";
+inline constexpr const char* kInformationCaption = "Information";
+inline constexpr const char* kErrorCaption = "Error";
+
+}  // namespace pw::service

@@ -1,0 +1,374 @@
+#include "service/ServiceRuntime.h"
+
+#include <exception>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/ErrorSink.h"
+#include "platform/ScopeExit.h"
+#include "service/OsError.h"
+
+namespace pw::service {
+namespace {
+
+namespace control = platform::service_control;
+namespace accept = platform::service_accept;
+
+constexpr const char* kControlWindowClass = "PagewickServiceControl";
+// How long the control handler keeps trying to resume a thread that is about
+// to suspend itself.
+constexpr int kResumeAttempts = 2000;
+
+// The message of the exception being handled.
+std::string CurrentExceptionMessage() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown exception";
+  }
+}
+
+// The word of an entry "Service failed on %s: %s" for codes 1 to 5.
+const char* ActionWord(std::uint32_t code) {
+  switch (code) {
+    case control::kStop: return "stop";
+    case control::kPause: return "pause";
+    case control::kContinue: return "continue";
+    case control::kInterrogate: return "interrogate";
+    case control::kShutdown: return "shutdown";
+    default: return nullptr;
+  }
+}
+
+bool IsPending(ServiceState status) {
+  return status == ServiceState::StartPending || status == ServiceState::StopPending ||
+         status == ServiceState::ContinuePending || status == ServiceState::PausePending;
+}
+
+}  // namespace
+
+// --- TServiceThread
+
+class TServiceThread::Runner {
+ public:
+  std::thread thread;
+};
+
+TServiceThread::TServiceThread(TService& service) : service_(&service), runner_(std::make_unique<Runner>()) {}
+
+TServiceThread::~TServiceThread() { WaitFor(); }
+
+void TServiceThread::Start() {
+  if (runner_->thread.joinable()) return;
+  runner_->thread = std::thread([this] { service_->RunServiceThread(*this); });
+}
+
+void TServiceThread::WaitFor() {
+  if (runner_->thread.joinable() && runner_->thread.get_id() != std::this_thread::get_id()) runner_->thread.join();
+}
+
+// --- The hidden window that takes control requests on the service thread
+
+class TService::ControlWindow final : public platform::WindowHandler {
+ public:
+  explicit ControlWindow(TService& service) : service_(service) {
+    const platform::Outcome registered = platform::RegisterWindowClass(kControlWindowClass);
+    if (!registered) throw OsError(registered.error);
+    platform::WindowSpec spec;
+    spec.className = kControlWindowClass;
+    spec.title = "Service1 control";
+    spec.style = platform::style::kPopup;
+    window_ = std::make_unique<platform::Window>(spec, *this);
+  }
+
+  platform::WindowHandle Handle() const { return window_->handle(); }
+
+  // Reached only through a loop other than ProcessRequests (a modal loop):
+  // the request is kept for the next ProcessRequests.
+  std::optional<std::intptr_t> HandleMessage(platform::WindowHandle, std::uint32_t message, std::uintptr_t wParam,
+                                             std::intptr_t) override {
+    if (message != kControlMessage) return std::nullopt;
+    service_.deferredControls_.push_back(static_cast<std::uint32_t>(wParam));
+    return 0;
+  }
+
+ private:
+  TService& service_;
+  std::unique_ptr<platform::Window> window_;
+};
+
+// --- TService
+
+TService::TService() = default;
+
+TService::~TService() {
+  // A service thread still running here belongs to a process that is ending;
+  // it is waited for so that it never outlives the object.
+  thread_.reset();
+}
+
+std::uint32_t TService::NTServiceType() const {
+  std::uint32_t type = 0;
+  switch (ServiceType) {
+    case TServiceType::stWin32: type = platform::service_type::kOwnProcess; break;
+    case TServiceType::stDevice: type = 0x1; break;      // SERVICE_KERNEL_DRIVER
+    case TServiceType::stFileSystem: type = 0x2; break;  // SERVICE_FILE_SYSTEM_DRIVER
+  }
+  if (Interactive && ServiceType == TServiceType::stWin32) type |= platform::service_type::kInteractiveProcess;
+  return type;
+}
+
+std::uint32_t TService::NTStartType() const { return static_cast<std::uint32_t>(StartType); }
+
+std::uint32_t TService::NTErrorSeverity() const { return static_cast<std::uint32_t>(ErrorSeverity); }
+
+void TService::DoCreate() {
+  if (OnCreate) OnCreate(*this);
+}
+
+void TService::LogMessage(const std::string& message) {
+  TEventLogger* logger = nullptr;
+  {
+    std::scoped_lock lock(loggerMutex_);
+    if (!eventLogger_) eventLogger_ = std::make_unique<TEventLogger>(Name);
+    logger = eventLogger_.get();
+  }
+  logger->LogMessage(message);
+}
+
+void TService::Main(const std::vector<std::string>& arguments) {
+  params_.insert(params_.end(), arguments.begin(), arguments.end());
+  platform::RegisterHandlerResult registered =
+      platform::RegisterServiceCtrlHandler(Name, [this](std::uint32_t code) { Controller(code); });
+  if (registered.handle == nullptr) {
+    LogMessage(SystemMessage(registered.error));
+    return;
+  }
+  statusHandle_ = registered.handle;
+  try {
+    SetStatus(ServiceState::StartPending);
+    thread_ = std::make_unique<TServiceThread>(*this);
+    thread_->Start();
+    thread_->WaitFor();
+  } catch (...) {
+    LogMessage("Service failed on execute: " + CurrentExceptionMessage());
+  }
+  // The thread has ended: its object goes.
+  thread_.reset();
+  SetStatus(ServiceState::Stopped);
+}
+
+void TService::Controller(std::uint32_t code) {
+  // Counted before it is posted, so that a thread about to pause itself sees
+  // that a request is on its way.
+  pendingControls_.fetch_add(1);
+  bool posted = false;
+  if (platform::WindowHandle window = controlWindowHandle_.load()) {
+    posted = platform::PostMessage(window, kControlMessage, code, 0).ok;
+  }
+  if (!posted) {
+    if (platform::ThreadId thread = serviceThreadId_.load()) {
+      posted = platform::PostThreadMessage(thread, kControlMessage, code, 0).ok;
+    }
+  }
+  if (!posted) {
+    pendingControls_.fetch_sub(1);
+    return;
+  }
+  // A paused service thread takes the request once it runs again. Between
+  // announcing that it suspends and suspending, the thread is not suspended
+  // yet: resuming is retried until it has really been resumed.
+  for (int attempt = 0; attempt < kResumeAttempts && suspended_.load(); ++attempt) {
+    std::uint32_t previous = platform::kSuspendFailed;
+    {
+      std::scoped_lock lock(threadHandleMutex_);
+      if (!serviceThreadHandle_) break;
+      previous = platform::ResumeThread(serviceThreadHandle_);
+    }
+    if (previous != platform::kSuspendFailed && previous > 0) break;
+    platform::Sleep(1);
+  }
+}
+
+void TService::SuspendWhilePaused() {
+  const platform::ThreadHandle* handle = nullptr;
+  {
+    std::scoped_lock lock(threadHandleMutex_);
+    if (serviceThreadHandle_) handle = &serviceThreadHandle_;
+  }
+  if (handle == nullptr) return;
+  // Frozen until a request arrives; one that only asks (interrogate, a code
+  // of the service's own) is answered and the thread freezes again.
+  while (status_ == ServiceState::Paused && pendingControls_.load() == 0) {
+    suspended_.store(true);
+    if (pendingControls_.load() == 0) (void)platform::SuspendThread(*handle);
+    suspended_.store(false);
+  }
+}
+
+void TService::RunServiceThread(TServiceThread& thread) {
+  platform::EnsureMessageQueue();
+  {
+    std::scoped_lock lock(threadHandleMutex_);
+    serviceThreadHandle_ = platform::OpenCurrentThread();
+  }
+  serviceThreadId_.store(platform::GetCurrentThreadId());
+  try {
+    controlWindow_ = std::make_unique<ControlWindow>(*this);
+    controlWindowHandle_.store(controlWindow_->Handle());
+  } catch (...) {
+    // Without the window, requests come as thread messages (lost only while
+    // a modal loop runs).
+    controlWindow_.reset();
+  }
+  ScopeExit cleanup([this] {
+    if (OnServiceThreadEnd) {
+      try {
+        OnServiceThreadEnd();
+      } catch (...) {
+        platform::ReportCurrentException();
+      }
+    }
+    controlWindowHandle_.store(nullptr);
+    controlWindow_.reset();
+    deferredControls_.clear();
+    serviceThreadId_.store(0);
+    pendingControls_.store(0);
+    std::scoped_lock lock(threadHandleMutex_);
+    serviceThreadHandle_.reset();
+  });
+
+  try {
+    SetStatus(ServiceState::StartPending);
+    bool started = true;
+    if (OnStart) OnStart(*this, started);
+    if (!started) return;
+  } catch (...) {
+    LogMessage("Service failed on start: " + CurrentExceptionMessage());
+    return;
+  }
+  try {
+    SetStatus(ServiceState::Running);
+    if (OnExecute) {
+      OnExecute(*this);
+    } else {
+      // Without an execute handler the thread only serves requests.
+      while (!thread.Terminated()) {
+        ProcessRequests();
+        if (!thread.Terminated()) platform::Sleep(100);
+      }
+    }
+    ProcessRequests();
+  } catch (...) {
+    LogMessage("Service failed on execute: " + CurrentExceptionMessage());
+  }
+}
+
+void TService::ProcessRequests() {
+  for (;;) {
+    if (!deferredControls_.empty()) {
+      const std::uint32_t code = deferredControls_.front();
+      deferredControls_.pop_front();
+      DoControl(code);
+      SuspendWhilePaused();
+      continue;
+    }
+    std::optional<platform::Message> message = platform::PeekMessage();
+    if (!message) return;
+    const platform::WindowHandle controlWindow = controlWindowHandle_.load();
+    if (message->message == kControlMessage && (message->window == nullptr || message->window == controlWindow)) {
+      DoControl(static_cast<std::uint32_t>(message->wParam));
+      SuspendWhilePaused();
+      continue;
+    }
+    (void)platform::DispatchMessage(*message);
+  }
+}
+
+void TService::DoControl(std::uint32_t code) {
+  pendingControls_.fetch_sub(1);
+  const ServiceState before = status_;
+  TServiceThread* thread = thread_.get();
+  bool reply = true;
+  try {
+    switch (code) {
+      case control::kStop: {
+        SetStatus(ServiceState::StopPending);
+        bool stopped = true;
+        if (OnStop) OnStop(*this, stopped);
+        if (stopped && thread != nullptr) thread->Terminate();
+        reply = stopped;
+        break;
+      }
+      case control::kPause: {
+        SetStatus(ServiceState::PausePending);
+        bool paused = true;
+        if (OnPause) OnPause(*this, paused);
+        // ProcessRequests suspends the thread once the request is done.
+        if (paused) SetStatus(ServiceState::Paused);
+        reply = paused;
+        break;
+      }
+      case control::kContinue: {
+        // The control handler has resumed the thread already.
+        SetStatus(ServiceState::ContinuePending);
+        bool continued = true;
+        if (OnContinue) OnContinue(*this, continued);
+        if (continued) SetStatus(ServiceState::Running);
+        reply = continued;
+        break;
+      }
+      case control::kInterrogate:
+        ReportStatus();
+        break;
+      case control::kShutdown: {
+        SetStatus(ServiceState::StopPending);
+        ScopeExit terminate([thread] {
+          if (thread != nullptr) thread->Terminate();
+        });
+        if (OnShutdown) OnShutdown(*this);
+        break;
+      }
+      default:
+        // The service defines no codes of its own.
+        break;
+    }
+    if (!reply) SetStatus(before);
+  } catch (...) {
+    const std::string message = CurrentExceptionMessage();
+    if (code != control::kShutdown) SetStatus(before);
+    if (const char* word = ActionWord(code)) {
+      LogMessage(std::string("Service failed on ") + word + ": " + message);
+    } else {
+      LogMessage("Service failed in custom message(" + std::to_string(code) + "): " + message);
+    }
+  }
+}
+
+void TService::SetStatus(ServiceState status) {
+  status_ = status;
+  ReportStatus();
+}
+
+void TService::ReportStatus() {
+  platform::ServiceStatus report;
+  report.serviceType = NTServiceType();
+  report.currentState = static_cast<std::uint32_t>(status_);
+  if (status_ != ServiceState::StartPending) {
+    if (AllowStop) report.controlsAccepted |= accept::kStop | accept::kShutdown;
+    if (AllowPause) report.controlsAccepted |= accept::kPauseContinue;
+  }
+  // A pending status reported again right after itself counts on.
+  checkPoint_ = IsPending(status_) && lastReported_ == status_ ? checkPoint_ + 1 : 0;
+  lastReported_ = status_;
+  report.checkPoint = checkPoint_;
+  report.win32ExitCode = ErrCode != 0 ? platform::error::kServiceSpecificError : Win32ErrCode;
+  report.serviceSpecificExitCode = ErrCode;
+  report.waitHint = WaitHint;
+  const platform::Outcome reported = platform::SetServiceStatus(statusHandle_, report);
+  if (!reported) LogMessage(SystemMessage(reported.error));
+}
+
+}  // namespace pw::service

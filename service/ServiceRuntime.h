@@ -1,0 +1,188 @@
+#pragma once
+// The service runtime: TService, the service object with its stored
+// definition, status and handlers, and TServiceThread, the thread on which the
+// service's handlers and control requests run.
+//
+// Threads: the control manager calls Main on a thread of its own and
+// Controller on the dispatcher thread; everything else runs on the service
+// thread that Main starts, which also handles the messages of every window it
+// creates.
+//
+// Control requests travel from Controller to the service thread as message
+// WM_USER + 1 with the control code. They are posted to a hidden window that
+// the service thread owns rather than to the thread itself: a modal loop on
+// the service thread (a message box, the folder browser) drops thread
+// messages but dispatches window messages, so a request that arrives while a
+// box is open reaches that window's procedure, which keeps it for the next
+// ProcessRequests instead of losing it. It is not acted on inside the modal
+// loop: a stop there would destroy the main window under the open box.
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Messages.h"
+#include "platform/ServiceControl.h"
+#include "platform/Threads.h"
+#include "platform/Windows.h"
+#include "service/EventLogger.h"
+
+namespace pw::service {
+
+// The service's status; the values are the control manager's dwCurrentState.
+enum class ServiceState : std::uint32_t {
+  Stopped = 1,
+  StartPending = 2,
+  StopPending = 3,
+  Running = 4,
+  ContinuePending = 5,
+  PausePending = 6,
+  Paused = 7,
+};
+
+// The control message: posted with the control code as wParam.
+inline constexpr std::uint32_t kControlMessage = platform::wm::kUser + 1;
+
+enum class TServiceType { stWin32, stDevice, stFileSystem };
+enum class TStartType { stBoot, stSystem, stAuto, stManual, stDisabled };
+enum class TErrorSeverity { esIgnore, esNormal, esSevere, esCritical };
+
+class TService;
+
+// The service thread. Created and started by TService::Main at each start of
+// the service; its object goes when the thread has ended.
+class TServiceThread {
+ public:
+  explicit TServiceThread(TService& service);
+  ~TServiceThread();  // waits for the thread
+  // Starts the thread; Start once.
+  void Start();
+  TServiceThread(const TServiceThread&) = delete;
+  TServiceThread& operator=(const TServiceThread&) = delete;
+
+  // Set by the stop and shutdown actions; the execute loop tests it. Any thread.
+  bool Terminated() const noexcept { return terminated_.load(); }
+  void Terminate() noexcept { terminated_.store(true); }
+
+  // Blocks until the thread has ended. Any thread but the service thread.
+  void WaitFor();
+
+ private:
+  class Runner;
+  TService* service_ = nullptr;
+  std::atomic<bool> terminated_{false};
+  std::unique_ptr<Runner> runner_;
+};
+
+class TService {
+ public:
+  TService();
+  virtual ~TService();
+  TService(const TService&) = delete;
+  TService& operator=(const TService&) = delete;
+
+  // --- The stored definition: what the control manager receives at install.
+  std::string Name;
+  std::string DisplayName;
+  TServiceType ServiceType = TServiceType::stWin32;
+  bool Interactive = false;
+  TStartType StartType = TStartType::stAuto;
+  TErrorSeverity ErrorSeverity = TErrorSeverity::esNormal;
+  std::string ServiceStartName;
+  std::string Password;
+  std::string LoadGroup;
+  std::uint32_t TagID = 0;
+  std::vector<std::string> Dependencies;
+  std::uint32_t WaitHint = 5000;
+  bool AllowStop = true;
+  bool AllowPause = true;
+  // A service-specific exit code (none is ever set) and a Win32 exit code.
+  std::uint32_t ErrCode = 0;
+  std::uint32_t Win32ErrCode = 0;
+
+  // dwServiceType: 0x10 for an own-process service, 0x100 added when interactive.
+  std::uint32_t NTServiceType() const;
+  std::uint32_t NTStartType() const;
+  std::uint32_t NTErrorSeverity() const;
+
+  // --- Handlers. Each gets the service; the flag, preset to true, says whether
+  // the request succeeds.
+  using Handler = std::function<void(TService& sender)>;
+  using FlagHandler = std::function<void(TService& sender, bool& flag)>;
+  Handler OnCreate;
+  FlagHandler OnStart;
+  Handler OnExecute;
+  FlagHandler OnStop;
+  FlagHandler OnPause;
+  FlagHandler OnContinue;
+  Handler OnShutdown;
+  Handler BeforeInstall;
+  Handler AfterInstall;
+  Handler BeforeUninstall;
+  Handler AfterUninstall;
+  // Runs on the service thread as it ends, after the last request.
+  std::function<void()> OnServiceThreadEnd;
+
+  // Runs OnCreate: the object has been created. Creating thread.
+  void DoCreate();
+
+  // --- State.
+  ServiceState Status() const noexcept { return status_; }
+  // The start arguments received by Main, the service's name first.
+  const std::vector<std::string>& Params() const noexcept { return params_; }
+  // The current service thread, or nullptr outside a run.
+  TServiceThread* ServiceThread() const noexcept { return thread_.get(); }
+  // The service's event logger (source Name), created at its first entry.
+  void LogMessage(const std::string& message);
+
+  // --- The runtime.
+  // The service main entry. Control manager's thread.
+  void Main(const std::vector<std::string>& arguments);
+  // The control handler: posts the control code to the service thread and
+  // resumes the thread when it is paused. Dispatcher thread.
+  void Controller(std::uint32_t code);
+  // Takes every waiting message of the service thread without waiting: acts
+  // on control requests, dispatches everything else. Service thread only.
+  void ProcessRequests();
+
+ private:
+  friend class TServiceThread;
+  class ControlWindow;
+
+  // The service thread's body. Service thread only.
+  void RunServiceThread(TServiceThread& thread);
+  void DoControl(std::uint32_t code);
+  void SetStatus(ServiceState status);
+  void ReportStatus();
+  // While the status is paused and no request waits, the thread suspends
+  // itself. Service thread only.
+  void SuspendWhilePaused();
+
+  std::vector<std::string> params_;
+  ServiceState status_ = ServiceState::Stopped;
+  std::optional<ServiceState> lastReported_;
+  std::uint32_t checkPoint_ = 0;
+  platform::ServiceStatusHandle statusHandle_ = nullptr;
+  std::unique_ptr<TServiceThread> thread_;
+  std::unique_ptr<TEventLogger> eventLogger_;
+  std::mutex loggerMutex_;
+
+  // Shared with the dispatcher thread.
+  std::atomic<platform::WindowHandle> controlWindowHandle_{nullptr};
+  std::atomic<platform::ThreadId> serviceThreadId_{0};
+  std::atomic<bool> suspended_{false};
+  std::atomic<int> pendingControls_{0};  // posted and not yet acted on
+  std::mutex threadHandleMutex_;
+  platform::ThreadHandle serviceThreadHandle_;
+
+  // Service thread only.
+  std::deque<std::uint32_t> deferredControls_;
+  std::unique_ptr<ControlWindow> controlWindow_;
+};
+
+}  // namespace pw::service

@@ -1,0 +1,26 @@
+#include "service/Switches.h"
+
+#include "service/SameText.h"
+
+namespace pw::service {
+
+bool FindSwitch(std::span<const std::string> arguments, std::string_view name) {
+  for (const std::string& argument : arguments) {
+    if (argument.size() < 2 || (argument[0] != '-' && argument[0] != '/')) continue;
+    if (SameText(std::string_view(argument).substr(1), name)) return true;
+  }
+  return false;
+}
+
+CommandLine ParseCommandLine(std::span<const std::string> arguments) {
+  CommandLine line;
+  if (FindSwitch(arguments, "INSTALL")) {
+    line.mode = RunMode::Install;
+  } else if (FindSwitch(arguments, "UNINSTALL")) {
+    line.mode = RunMode::Uninstall;
+  }
+  line.silent = FindSwitch(arguments, "SILENT");
+  return line;
+}
+
+}  // namespace pw::service
