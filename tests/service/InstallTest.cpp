@@ -1,0 +1,220 @@
+// The process entry's install and uninstall runs: switches, the values the
+// control manager receives, the dialogs, and ServiceCreate in every mode.
+#include <regex>
+
+#include "platform/Dialogs.h"
+#include "platform/SystemInfo.h"
+#include "platform/TrayIcon.h"
+#include "service/Switches.h"
+#include "tests/service/ServiceFixture.h"
+
+namespace pw::service::test {
+namespace {
+
+using InstallTest = ServiceHostTest;
+
+// Whether the arguments install, uninstall or run the service, and silently.
+TEST(SwitchesTest, ArgumentsAreSwitchesOnlyAsAWholeWithAPrefix) {
+  struct Row {
+    std::vector<std::string> arguments;
+    RunMode mode;
+    bool silent;
+  };
+  const Row rows[] = {
+      {{"/install"}, RunMode::Install, false},
+      {{"-install"}, RunMode::Install, false},
+      {{"/INSTALL"}, RunMode::Install, false},
+      {{"-InStAlL", "-SILENT"}, RunMode::Install, true},
+      {{"install"}, RunMode::Service, false},     // no prefix
+      {{"/install:x"}, RunMode::Service, false},  // the rest must be the name as a whole
+      {{"--install"}, RunMode::Service, false},   // "-install" after the prefix
+      {{"/"}, RunMode::Service, false},
+      {{"/uninstall"}, RunMode::Uninstall, false},
+      {{"/uninstall", "/install"}, RunMode::Install, false},  // INSTALL wins, order aside
+      {{"/install", "/uninstall"}, RunMode::Install, false},
+      {{"/silent"}, RunMode::Service, true},  // alone it changes nothing
+      {{"/Silent", "/UnInstall"}, RunMode::Uninstall, true},
+      {{}, RunMode::Service, false},
+  };
+  for (const Row& row : rows) {
+    const CommandLine line = ParseCommandLine(row.arguments);
+    std::string shown;
+    for (const std::string& argument : row.arguments) shown += argument + " ";
+    EXPECT_EQ(line.mode, row.mode) << shown;
+    EXPECT_EQ(line.silent, row.silent) << shown;
+  }
+}
+
+TEST_F(InstallTest, InstallRegistersEveryValueOfTheDefinition) {
+  world.SetModuleFileName("C:\\Pagewick\\pagewick.exe");
+  EXPECT_EQ(RunProgram({"/install"}), 0);
+  std::optional<host::ServiceRecord> record = world.Services().Find("Service1");
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->name, "Service1");
+  EXPECT_EQ(record->displayName, "Pagewick");
+  EXPECT_EQ(record->type, 0x110u) << "own process, interactive";
+  EXPECT_EQ(record->startType, 2u) << "automatic start";
+  EXPECT_EQ(record->errorControl, 1u);
+  EXPECT_EQ(record->binaryPath, "C:\\Pagewick\\pagewick.exe") << "the module path, no arguments";
+  EXPECT_EQ(record->loadOrderGroup, std::optional<std::string>("")) << "an empty group string";
+  EXPECT_FALSE(record->tagRequested);
+  EXPECT_EQ(record->dependencies, std::optional<std::vector<std::string>>(std::vector<std::string>{}))
+      << "an empty dependency list";
+  EXPECT_FALSE(record->account.has_value()) << "no account name: LocalSystem";
+  EXPECT_EQ(record->password, std::optional<std::string>("")) << "an empty password string";
+  EXPECT_EQ(record->status.currentState, pf::service_state::kStopped) << "installing does not start the service";
+
+  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Information");
+  EXPECT_EQ(boxes[0].text, "Service installed successfully");
+  EXPECT_EQ(boxes[0].style, pf::mb::kOk | pf::mb::kIconInformation);
+}
+
+// An unquoted path with a blank would let the control manager run
+// "C:\Program.exe" first: the registered path is quoted.
+TEST_F(InstallTest, PathWithABlankIsRegisteredQuoted) {
+  EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
+  std::optional<host::ServiceRecord> record = world.Services().Find("Service1");
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->binaryPath, "\"C:\\Program Files\\Pagewick\\pagewick.exe\"");
+  EXPECT_TRUE(world.Desktop().MessageBoxes().empty()) << "SILENT: no success message";
+}
+
+TEST_F(InstallTest, SecondInstallShowsTheErrorDialogWith1073) {
+  Install();
+  for (const char* silent : {"", "/silent"}) {
+    const std::size_t before = world.Desktop().MessageBoxes().size();
+    std::vector<std::string> arguments{"/install"};
+    if (*silent != '\0') arguments.emplace_back(silent);
+    EXPECT_EQ(RunProgram(arguments), 0);
+    const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+    ASSERT_EQ(boxes.size(), before + 1) << "one dialog, no success message; " << silent;
+    EXPECT_EQ(boxes.back().caption, "Error");
+    EXPECT_EQ(boxes.back().style, pf::mb::kOk | pf::mb::kIconError);
+    EXPECT_EQ(boxes.back().text,
+              "Service \"Pagewick\" failed to install with error: \"Win32 Error.  Code: 1073.\n"
+              "The specified service already exists.\"");
+  }
+}
+
+TEST_F(InstallTest, UninstallRemovesTheRegistration) {
+  Install();
+  EXPECT_EQ(RunProgram({"/uninstall"}), 0);
+  EXPECT_FALSE(world.Services().Find("Service1").has_value());
+  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Information");
+  EXPECT_EQ(boxes[0].text, "Service uninstalled successfully");
+}
+
+TEST_F(InstallTest, UninstallOfAMissingServiceShowsTheErrorDialogWith1060) {
+  EXPECT_EQ(RunProgram({"-UNINSTALL", "-silent"}), 0);
+  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Error");
+  EXPECT_EQ(boxes[0].style, pf::mb::kOk | pf::mb::kIconError);
+  EXPECT_EQ(boxes[0].text,
+            "Service \"Pagewick\" failed to uninstall with error: \"Win32 Error.  Code: 1060.\n"
+            "The specified service does not exist as an installed service.\"");
+}
+
+TEST_F(InstallTest, ControlManagerThatCannotBeOpenedEndsInTheApplicationErrorBox) {
+  world.Services().SetAdministrator(false);
+  for (const char* mode : {"/install", "/uninstall"}) {
+    const std::size_t before = world.Desktop().MessageBoxes().size();
+    EXPECT_EQ(RunProgram({mode, "/silent"}), 0) << "the process ends with exit code 0";
+    const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+    ASSERT_EQ(boxes.size(), before + 1) << mode;
+    EXPECT_EQ(boxes.back().caption, "Application Error");
+    EXPECT_EQ(boxes.back().style, pf::mb::kOk | pf::mb::kIconError | pf::mb::kTaskModal);
+    // The message ends in a period already: none is added.
+    EXPECT_TRUE(std::regex_match(boxes.back().text,
+                                 std::regex("Exception OsError in module pagewick\\.exe at [0-9A-F]+\\.\n"
+                                            "Win32 Error\\.  Code: 5\\.\nAccess is denied\\.")))
+        << boxes.back().text;
+  }
+  EXPECT_FALSE(world.Services().Find("Service1").has_value());
+}
+
+TEST(ApplicationErrorTextTest, PeriodIsAddedOnlyWhenTheMessageLacksOne) {
+  host::World world;
+  world.SetModuleFileName("C:\\Apps\\pagewick.exe");
+  const std::runtime_error plain("the settings are gone");
+  EXPECT_TRUE(std::regex_match(ApplicationErrorText(&plain),
+                               std::regex("Exception runtime_error in module pagewick\\.exe at 0+\\.\n"
+                                          "the settings are gone\\.")))
+      << ApplicationErrorText(&plain);
+  const std::logic_error ending("done.");
+  EXPECT_TRUE(std::regex_match(ApplicationErrorText(&ending), std::regex("Exception logic_error .*\ndone\\.")))
+      << ApplicationErrorText(&ending);
+  EXPECT_TRUE(std::regex_match(ApplicationErrorText(nullptr), std::regex("Exception Exception .*\nUnknown exception\\.")));
+}
+
+// Every start creates the service object once, before the command line is
+// looked at: its transient window comes and goes (one tray icon added and
+// removed) and the marker is left, whatever the run does afterwards.
+TEST_F(InstallTest, EveryStartRunsServiceCreateOnceBeforeTheSwitches) {
+  world.Services().SetAdministrator(false);  // even a run that fails at once
+  const std::vector<std::vector<std::string>> runs = {{"/install"}, {"/uninstall"}, {}, {"install"}};
+  for (const std::vector<std::string>& run : runs) {
+    (void)pf::DeleteFile(kMarker);
+    const std::size_t callsBefore = world.Desktop().TrayIconCalls().size();
+    EXPECT_EQ(RunProgram(run), 0);
+    EXPECT_TRUE(MarkerExists()) << (run.empty() ? "no switch" : run[0]);
+    const std::vector<host::TrayIconCall> calls = world.Desktop().TrayIconCalls();
+    ASSERT_EQ(calls.size(), callsBefore + 2) << "one window: its icon added and removed";
+    EXPECT_EQ(calls[callsBefore].action, pf::nim::kAdd);
+    EXPECT_EQ(calls[callsBefore + 1].action, pf::nim::kDelete);
+    EXPECT_EQ(MainWindow(), nullptr) << "the transient window is gone";
+  }
+}
+
+TEST_F(InstallTest, MarkerIsReplacedByAnEmptyFile) {
+  world.WriteFile(kMarker, "left over");
+  EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
+  ASSERT_TRUE(MarkerExists());
+  EXPECT_EQ(world.ReadFile(kMarker), "");
+}
+
+TEST_F(InstallTest, MarkerThatCannotBeWrittenChangesNothingElse) {
+  world.MakeDirectories(kMarker);  // a directory of the marker's name
+  EXPECT_EQ(RunProgram({"/install"}), 0);
+  EXPECT_TRUE(pf::DirectoryExists(kMarker));
+  EXPECT_TRUE(world.Services().Find("Service1").has_value());
+  ASSERT_EQ(world.Desktop().MessageBoxes().size(), 1u);
+  EXPECT_EQ(world.Desktop().MessageBoxes()[0].text, "Service installed successfully");
+}
+
+// On Windows 2000 the transient window's start-up posts a quit message: the
+// run's dialog closes as soon as it opens, and the install is done all the same.
+TEST_F(InstallTest, QuitMessageOfWindows2000ClosesTheDialogAtOnce) {
+  world.SetVersion(pf::kPlatformNt, 5, 0, 2195);
+  EXPECT_EQ(RunProgram({"/install"}), 0);
+  EXPECT_TRUE(world.Services().Find("Service1").has_value());
+  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Service installed successfully");
+  EXPECT_EQ(boxes[0].result, pf::dialog_result::kNone) << "closed by the quit message, not by the user";
+}
+
+// Started from the desktop, the program is no service: it ends with an
+// application event-log entry.
+TEST_F(InstallTest, StartWithoutTheControlManagerEndsWithAnEventLogEntry) {
+  for (const std::vector<std::string>& run :
+       std::vector<std::vector<std::string>>{{}, {"/silent"}, {"install"}, {"/install:x"}, {"--install"}}) {
+    host::ClearEventLog(world);
+    EXPECT_EQ(RunProgram(run), 0);
+    const std::vector<host::EventLogEntry> entries = EventLog();
+    ASSERT_EQ(entries.size(), 1u) << (run.empty() ? "no switch" : run[0]);
+    EXPECT_EQ(entries[0].source, "pagewick.exe");
+    EXPECT_EQ(entries[0].type, pf::event_type::kError);
+    EXPECT_EQ(entries[0].strings,
+              std::vector<std::string>{"The service process could not connect to the service controller."});
+  }
+  EXPECT_FALSE(world.Services().Find("Service1").has_value());
+  EXPECT_TRUE(world.Desktop().MessageBoxes().empty());
+}
+
+}  // namespace
+}  // namespace pw::service::test

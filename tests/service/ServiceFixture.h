@@ -1,0 +1,198 @@
+#pragma once
+// A host world with pagewick.exe installed under C:\Program Files\Pagewick,
+// whose control manager launches the service in this process: each launch
+// runs the program's entry on a thread of its own, as the process the
+// manager started. Tests drive the service through the manager and watch it
+// through the world: status reports, the event log, the desktop's windows
+// and tray icons, the marker file.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/EventLog.h"
+#include "platform/FileSystem.h"
+#include "platform/ServiceControl.h"
+#include "platform/Windows.h"
+#include "platform/host/EventLogStore.h"
+#include "platform/host/ServiceManager.h"
+#include "platform/host/World.h"
+#include "service/Entry.h"
+#include "ui/MainForm.h"
+#include "ui/ScannerLink.h"
+
+namespace pw::service::test {
+
+using namespace std::chrono_literals;
+namespace pf = platform;
+
+inline constexpr const char* kProgramFolder = "C:\\Program Files\\Pagewick";
+inline constexpr const char* kModulePath = "C:\\Program Files\\Pagewick\\pagewick.exe";
+inline constexpr const char* kSettingsPath = "C:\\Users\\Public\\Documents\\pagewick.info";
+inline constexpr const char* kMarker = "c:\\run.info";
+inline constexpr auto kDeadline = 10s;
+
+// Counts the window's drive walks and polls; called on the service thread.
+class CountingScannerLink : public ui::ScannerLink {
+ public:
+  void ScanDrives(ui::TMainForm&) override { ++scans; }
+  void PollScanner(ui::TMainForm&, scanner::ScannerRequestKind) override { ++polls; }
+  std::atomic<int> scans{0};
+  std::atomic<int> polls{0};
+};
+
+inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kDeadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+// One run of the program's entry on a thread of its own: one process.
+class ProgramRun {
+ public:
+  ProgramRun(std::vector<std::string> commandLine, ui::ScannerLink* link)
+      : thread_([this, commandLine = std::move(commandLine), link] {
+          exitCode_ = ProcessEntry(commandLine, link);
+          finished_ = true;
+        }) {}
+  ~ProgramRun() {
+    if (!WaitFinished(30s)) {
+      // A process that never ends would leave its thread on a dead world.
+      std::fprintf(stderr, "a program run did not end; giving up\n");
+      std::abort();
+    }
+    thread_.join();
+  }
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+
+  bool Finished() const { return finished_.load(); }
+  bool WaitFinished(std::chrono::milliseconds deadline = kDeadline) const {
+    return WaitUntil([this] { return Finished(); }, deadline);
+  }
+  int ExitCode() const { return exitCode_.load(); }
+
+ private:
+  std::atomic<bool> finished_{false};
+  std::atomic<int> exitCode_{-1};
+  std::thread thread_;
+};
+
+inline std::string SourceFile(const char* relative) {
+  std::ifstream in(std::filesystem::path(PAGEWICK_SOURCE_DIR) / relative, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+class ServiceHostTest : public ::testing::Test {
+ protected:
+  ServiceHostTest() {
+    world.MakeDirectories(kProgramFolder);
+    world.WriteFile(std::string(kProgramFolder) + "\\rc.info", SourceFile("resources/rc.info"));
+    world.SetModuleFileName(kModulePath);
+    world.Services().SetStartTimeout(kDeadline);
+    world.Services().SetControlTimeout(kDeadline);
+    world.Services().SetLauncher([this](const host::LaunchRequest& request) {
+      world.Services().AdoptLaunch(request.launchId);
+      launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, &link));
+      return host::LaunchResult{};
+    });
+  }
+
+  ~ServiceHostTest() override {
+    // A service still running is stopped so that its process ends.
+    if (std::optional<host::ServiceRecord> record = world.Services().Find("Service1");
+        record && record->connected) {
+      (void)world.Services().SendControl("Service1", pf::service_control::kStop);
+    }
+    launched.clear();
+  }
+
+  // A run of the program on this thread (install, uninstall, a desktop start).
+  int RunProgram(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), kModulePath);
+    return ProcessEntry(arguments, &link);
+  }
+
+  void Install() {
+    ASSERT_EQ(RunProgram({"/install", "/silent"}), 0);
+    ASSERT_TRUE(world.Services().Find("Service1").has_value()) << "the service is not installed";
+  }
+
+  pf::ServiceHandle OpenService1() {
+    pf::ServiceHandleResult manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
+    EXPECT_TRUE(manager.handle.valid());
+    pf::ServiceHandleResult opened = pf::OpenService(manager.handle, "Service1", pf::service_access::kAllAccess);
+    EXPECT_TRUE(opened.handle.valid()) << "error " << opened.error;
+    return std::move(opened.handle);
+  }
+
+  // Installs and starts the service and waits until it reports RUNNING.
+  void StartService() {
+    if (!world.Services().Find("Service1")) Install();
+    service1 = OpenService1();
+    const pf::Outcome started = pf::StartService(service1, {});
+    ASSERT_TRUE(started.ok) << "error " << started.error;
+    ASSERT_TRUE(WaitForState(pf::service_state::kRunning));
+  }
+
+  std::uint32_t State() { return pf::QueryServiceStatus(service1).status.currentState; }
+
+  bool WaitForState(std::uint32_t state, std::chrono::milliseconds deadline = kDeadline) {
+    return WaitUntil([&] { return State() == state; }, deadline);
+  }
+
+  pf::ServiceStatusResult Control(std::uint32_t code) { return pf::ControlService(service1, code); }
+
+  // Stops the service and waits until its process has ended.
+  void StopService() {
+    ASSERT_TRUE(Control(pf::service_control::kStop).ok);
+    ASSERT_TRUE(WaitForState(pf::service_state::kStopped));
+    ASSERT_TRUE(ServiceProcess().WaitFinished());
+  }
+
+  ProgramRun& ServiceProcess() { return *launched.back(); }
+
+  std::vector<pf::ServiceStatus> Reports() { return world.Services().StatusReports("Service1"); }
+  std::vector<std::uint32_t> ReportedStates() {
+    std::vector<std::uint32_t> states;
+    for (const pf::ServiceStatus& status : Reports()) states.push_back(status.currentState);
+    return states;
+  }
+  std::vector<host::EventLogEntry> EventLog() { return host::EventLogEntries(world); }
+
+  pf::WindowHandle MainWindow() { return pf::FindWindow("TMainForm", "Pagewick"); }
+  bool MainWindowVisible() {
+    pf::WindowHandle window = MainWindow();
+    return window != nullptr && pf::IsWindowVisible(window);
+  }
+  std::size_t TrayIconCount() { return world.Desktop().TrayIcons().size(); }
+
+  bool MarkerExists() { return pf::FileExists(kMarker); }
+  // What a second start of the executable leaves behind.
+  void WriteMarker() { world.WriteFile(kMarker, ""); }
+
+  // A service pass is about 100 ms: this covers a few.
+  static void LetPassesRun() { std::this_thread::sleep_for(400ms); }
+
+  host::World world;
+  CountingScannerLink link;
+  pf::ServiceHandle service1;
+  std::vector<std::unique_ptr<ProgramRun>> launched;
+};
+
+}  // namespace pw::service::test

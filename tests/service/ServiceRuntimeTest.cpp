@@ -1,0 +1,211 @@
+// The service runtime with handlers that fail or refuse: status restoration,
+// the event-log texts, and the start and execute paths.
+#include <stdexcept>
+
+#include "platform/Messages.h"
+#include "service/ServiceRuntime.h"
+#include "tests/service/ServiceFixture.h"
+
+namespace pw::service::test {
+namespace {
+
+namespace state = pf::service_state;
+namespace control = pf::service_control;
+
+// A service "Probe" of this process: the control manager launches it by
+// running a dispatcher on a thread, as the process's entry would.
+class ServiceRuntimeTest : public ::testing::Test {
+ protected:
+  ServiceRuntimeTest() {
+    probe.Name = "Probe";
+    probe.DisplayName = "Probe service";
+    probe.Interactive = true;
+    world.Services().SetStartTimeout(kDeadline);
+    world.Services().SetLauncher([this](const host::LaunchRequest& request) {
+      world.Services().AdoptLaunch(request.launchId);
+      dispatcher = std::thread([this] {
+        dispatched = pf::StartServiceCtrlDispatcher(
+            {{probe.Name, [this](const std::vector<std::string>& arguments) { probe.Main(arguments); }}});
+        dispatcherDone = true;
+      });
+      return host::LaunchResult{};
+    });
+    pf::ServiceHandleResult manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
+    pf::ServiceDefinition definition;
+    definition.name = probe.Name;
+    definition.access = pf::service_access::kAllAccess;
+    definition.type = probe.NTServiceType();
+    definition.startType = pf::start_type::kDemand;
+    definition.errorControl = pf::error_control::kNormal;
+    definition.binaryPath = "C:\\probe.exe";
+    handle = pf::CreateService(manager.handle, definition).handle;
+  }
+
+  ~ServiceRuntimeTest() override {
+    if (dispatcher.joinable()) {
+      if (!WaitUntil([this] { return dispatcherDone.load(); })) {
+        (void)world.Services().SendControl(probe.Name, control::kShutdown);
+        if (!WaitUntil([this] { return dispatcherDone.load(); })) std::abort();
+      }
+      dispatcher.join();
+    }
+  }
+
+  void Start(const std::vector<std::string>& arguments = {}) {
+    ASSERT_TRUE(handle.valid());
+    const pf::Outcome started = pf::StartService(handle, arguments);
+    ASSERT_TRUE(started.ok) << "error " << started.error;
+  }
+
+  std::uint32_t State() { return pf::QueryServiceStatus(handle).status.currentState; }
+  bool WaitForState(std::uint32_t wanted) {
+    return WaitUntil([&] { return State() == wanted; });
+  }
+  std::vector<std::uint32_t> ReportedStates() {
+    std::vector<std::uint32_t> states;
+    for (const pf::ServiceStatus& status : world.Services().StatusReports(probe.Name)) {
+      states.push_back(status.currentState);
+    }
+    return states;
+  }
+  std::vector<std::string> LogTexts() {
+    std::vector<std::string> texts;
+    for (const host::EventLogEntry& entry : host::EventLogEntries(world)) {
+      EXPECT_EQ(entry.source, "Probe");
+      EXPECT_EQ(entry.type, pf::event_type::kError);
+      EXPECT_EQ(entry.strings.size(), 1u);
+      if (!entry.strings.empty()) texts.push_back(entry.strings[0]);
+    }
+    return texts;
+  }
+  bool DispatcherReturned() {
+    return WaitUntil([this] { return dispatcherDone.load(); });
+  }
+
+  host::World world;
+  TService probe;
+  pf::ServiceHandle handle;
+  std::thread dispatcher;
+  std::atomic<bool> dispatcherDone{false};
+  pf::Outcome dispatched;
+};
+
+// The failing handler's status is put back and reported; the entry names the action.
+TEST_F(ServiceRuntimeTest, FailingHandlersRestoreTheStatusAndAreLogged) {
+  struct Row {
+    std::uint32_t code;
+    const char* entry;
+    std::vector<std::uint32_t> reported;
+  };
+  probe.OnStop = [](TService&, bool&) { throw std::runtime_error("stop went wrong"); };
+  probe.OnPause = [](TService&, bool&) { throw std::runtime_error("pause went wrong"); };
+  Start();
+  ASSERT_TRUE(WaitForState(state::kRunning));
+  const Row rows[] = {
+      {control::kStop, "Service failed on stop: stop went wrong", {state::kStopPending, state::kRunning}},
+      {control::kPause, "Service failed on pause: pause went wrong", {state::kPausePending, state::kRunning}},
+  };
+  for (const Row& row : rows) {
+    world.Services().ClearStatusReports(probe.Name);
+    host::ClearEventLog(world);
+    ASSERT_TRUE(pf::ControlService(handle, row.code).ok);
+    ASSERT_TRUE(WaitUntil([&] { return ReportedStates().size() == row.reported.size(); })) << row.entry;
+    ASSERT_TRUE(WaitUntil([&] { return !host::EventLogEntries(world).empty(); })) << row.entry;
+    EXPECT_EQ(ReportedStates(), row.reported) << row.entry;
+    EXPECT_EQ(LogTexts(), std::vector<std::string>{row.entry});
+    EXPECT_EQ(State(), state::kRunning);
+  }
+  ASSERT_TRUE(world.Services().SendControl(probe.Name, control::kShutdown).ok);
+  EXPECT_TRUE(DispatcherReturned());
+}
+
+TEST_F(ServiceRuntimeTest, RefusedRequestsPutTheStatusBack) {
+  probe.OnStop = [](TService&, bool& stopped) { stopped = false; };
+  probe.OnPause = [](TService&, bool& paused) { paused = false; };
+  Start();
+  ASSERT_TRUE(WaitForState(state::kRunning));
+  for (std::uint32_t code : {control::kPause, control::kStop}) {
+    world.Services().ClearStatusReports(probe.Name);
+    ASSERT_TRUE(pf::ControlService(handle, code).ok);
+    ASSERT_TRUE(WaitUntil([&] { return ReportedStates().size() == 2; })) << code;
+    EXPECT_EQ(ReportedStates().back(), state::kRunning) << code;
+  }
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(State(), state::kRunning) << "a refused stop leaves the service running";
+  EXPECT_FALSE(dispatcherDone.load());
+  EXPECT_TRUE(LogTexts().empty());
+  ASSERT_TRUE(world.Services().SendControl(probe.Name, control::kShutdown).ok);
+  EXPECT_TRUE(DispatcherReturned());
+}
+
+// A shutdown ends the service also when its handler fails; the status is not put back.
+TEST_F(ServiceRuntimeTest, FailingShutdownStillStopsTheService) {
+  probe.OnShutdown = [](TService&) { throw std::runtime_error("no time left"); };
+  Start();
+  ASSERT_TRUE(WaitForState(state::kRunning));
+  world.Services().ClearStatusReports(probe.Name);
+  ASSERT_TRUE(world.Services().SendControl(probe.Name, control::kShutdown).ok);
+  ASSERT_TRUE(DispatcherReturned());
+  EXPECT_TRUE(dispatched.ok);
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kStopPending, state::kStopped}));
+  EXPECT_EQ(LogTexts(), std::vector<std::string>{"Service failed on shutdown: no time left"});
+}
+
+TEST_F(ServiceRuntimeTest, StartThatIsRefusedStopsWithoutRunning) {
+  probe.OnStart = [](TService&, bool& started) { started = false; };
+  bool executed = false;
+  probe.OnExecute = [&](TService&) { executed = true; };
+  Start();
+  ASSERT_TRUE(DispatcherReturned());
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kStartPending, state::kStartPending, state::kStopped}));
+  EXPECT_FALSE(executed);
+  EXPECT_TRUE(LogTexts().empty());
+}
+
+TEST_F(ServiceRuntimeTest, FailureInStartEndsTheServiceWithItsEntry) {
+  probe.OnStart = [](TService&, bool&) { throw std::runtime_error("no window"); };
+  Start();
+  ASSERT_TRUE(DispatcherReturned());
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kStartPending, state::kStartPending, state::kStopped}));
+  EXPECT_EQ(LogTexts(), std::vector<std::string>{"Service failed on start: no window"});
+}
+
+TEST_F(ServiceRuntimeTest, FailureInExecuteEndsTheServiceWithItsEntry) {
+  probe.OnExecute = [](TService&) { throw std::runtime_error("loop broke"); };
+  Start();
+  ASSERT_TRUE(DispatcherReturned());
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kStartPending, state::kStartPending,
+                                                          state::kRunning, state::kStopped}));
+  EXPECT_EQ(LogTexts(), std::vector<std::string>{"Service failed on execute: loop broke"});
+}
+
+// Without an execute handler the thread serves requests until it is stopped.
+TEST_F(ServiceRuntimeTest, StartArgumentsFollowTheNameAndTheDefaultLoopServesRequests) {
+  Start({"-fast", "x"});
+  ASSERT_TRUE(WaitForState(state::kRunning));
+  EXPECT_EQ(probe.Params(), (std::vector<std::string>{"Probe", "-fast", "x"}));
+  ASSERT_TRUE(pf::ControlService(handle, control::kStop).ok);
+  ASSERT_TRUE(DispatcherReturned());
+  EXPECT_EQ(State(), state::kStopped);
+}
+
+// The handler registers only for a service the control manager started in
+// this process: without a start the main entry logs the refusal and returns.
+TEST(ServiceMainTest, RefusedHandlerRegistrationIsLoggedAndNothingStarts) {
+  host::World world;
+  TService probe;
+  probe.Name = "Probe";
+  bool started = false;
+  probe.OnStart = [&](TService&, bool&) { started = true; };
+  probe.Main({"Probe"});
+  EXPECT_FALSE(started);
+  const std::vector<host::EventLogEntry> entries = host::EventLogEntries(world);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].source, "Probe");
+  EXPECT_EQ(entries[0].strings,
+            std::vector<std::string>{"The specified service does not exist as an installed service."});
+  EXPECT_EQ(probe.Status(), ServiceState::Stopped);
+}
+
+}  // namespace
+}  // namespace pw::service::test
