@@ -3,9 +3,6 @@
 #include "platform/EventLog.h"
 #include "platform/win32/WinApi.h"
 
-#undef RegisterEventSource
-#undef ReportEvent
-
 namespace pw::platform {
 
 void EventSourceHandleTraits::Close(RawHandle handle) noexcept {

@@ -8,14 +8,6 @@
 #include "platform/ServiceControl.h"
 #include "platform/win32/WinApi.h"
 
-#undef CreateService
-#undef OpenService
-#undef StartService
-#undef OpenSCManager
-#undef QueryServiceConfig
-#undef StartServiceCtrlDispatcher
-#undef RegisterServiceCtrlHandler
-
 namespace pw::platform {
 namespace {
 

@@ -30,3 +30,12 @@
 #undef GetVersionEx
 #undef GetDiskFreeSpaceEx
 #undef WriteProfileString
+#undef OpenSCManager
+#undef CreateService
+#undef OpenService
+#undef StartService
+#undef QueryServiceConfig
+#undef StartServiceCtrlDispatcher
+#undef RegisterServiceCtrlHandler
+#undef RegisterEventSource
+#undef ReportEvent
