@@ -465,8 +465,6 @@ ErrorCode ServiceManager::Create(const platform::ServiceDefinition& definition, 
   return error::kSuccess;
 }
 
-bool ServiceManager::Exists(std::string_view name) const { return Find(name).has_value(); }
-
 ErrorCode ServiceManager::MarkForDelete(std::string_view name) {
   FileLock lock(LockPath());
   std::optional<ServiceRecord> record = Load(name);

@@ -113,7 +113,6 @@ class ServiceManager {
 
   // --- The backend of the platform calls (HostServiceControl.cpp).
   platform::ErrorCode Create(const platform::ServiceDefinition& definition, std::uint32_t& tagId);
-  bool Exists(std::string_view name) const;
   platform::ErrorCode MarkForDelete(std::string_view name);
   platform::ErrorCode Start(std::string_view name, const std::vector<std::string>& arguments);
   platform::ServiceStatusResult Control(std::string_view name, std::uint32_t control);
