@@ -34,11 +34,11 @@ class TrayIcon::Handler final : public WindowHandler {
 TrayIcon::TrayIcon(RawHandle icon, Events events, std::string tip)
     : icon_(icon), events_(std::move(events)), tip_(std::move(tip)), handler_(std::make_unique<Handler>(*this)) {
   (void)RegisterWindowClass(kOwnerClass);
-  WindowSpec spec;
-  spec.className = kOwnerClass;
-  spec.style = style::kPopup;
-  spec.exStyle = style::kExToolWindow;
-  window_ = std::make_unique<Window>(spec, *handler_);
+  WindowParams details;
+  details.className = kOwnerClass;
+  details.style = style::kPopup;
+  details.exStyle = style::kExToolWindow;
+  window_ = std::make_unique<Window>(details, *handler_);
   taskbarCreated_ = RegisterWindowMessage("TaskbarCreated");
   Add();
 }

@@ -72,7 +72,7 @@ class WindowHandler {
 // button-face background. Registering a class name again succeeds.
 Outcome RegisterWindowClass(std::string_view className);
 
-struct WindowSpec {
+struct WindowParams {
   std::string className;  // registered with RegisterWindowClass
   std::string title;
   std::uint32_t style = style::kOverlapped;
@@ -93,7 +93,7 @@ class WindowBackend;
 class Window {
  public:
   // Throws std::runtime_error naming CreateWindowExA and the error code.
-  Window(const WindowSpec& spec, WindowHandler& handler);
+  Window(const WindowParams& details, WindowHandler& handler);
   ~Window();
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;

@@ -80,11 +80,11 @@ TServiceApplication::TServiceApplication(ui::ScannerLink* scannerLink)
       windowHandler_(std::make_unique<AppWindow>()) {
   const platform::Outcome registered = platform::RegisterWindowClass(kAppWindowClass);
   if (!registered) throw OsError(registered.error);
-  platform::WindowSpec spec;
-  spec.className = kAppWindowClass;
-  spec.title = platform::ExtractFileName(platform::GetModuleFileName());
-  spec.style = platform::style::kPopup;
-  window_ = std::make_unique<platform::Window>(spec, *windowHandler_);
+  platform::WindowParams details;
+  details.className = kAppWindowClass;
+  details.title = platform::ExtractFileName(platform::GetModuleFileName());
+  details.style = platform::style::kPopup;
+  window_ = std::make_unique<platform::Window>(details, *windowHandler_);
 }
 
 TServiceApplication::~TServiceApplication() {

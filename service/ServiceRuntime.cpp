@@ -76,11 +76,11 @@ class TService::ControlWindow final : public platform::WindowHandler {
   explicit ControlWindow(TService& service) : service_(service) {
     const platform::Outcome registered = platform::RegisterWindowClass(kControlWindowClass);
     if (!registered) throw OsError(registered.error);
-    platform::WindowSpec spec;
-    spec.className = kControlWindowClass;
-    spec.title = "Service1 control";
-    spec.style = platform::style::kPopup;
-    window_ = std::make_unique<platform::Window>(spec, *this);
+    platform::WindowParams details;
+    details.className = kControlWindowClass;
+    details.title = "Service1 control";
+    details.style = platform::style::kPopup;
+    window_ = std::make_unique<platform::Window>(details, *this);
   }
 
   platform::WindowHandle Handle() const { return window_->handle(); }

@@ -116,15 +116,15 @@ void TMainForm::BuildWindow() {
   PCImage.SetPicture(resources::DecodeBmp(resources::ComputerBmp()));
   SDImage.SetPicture(resources::DecodeBmp(resources::MemoryCardBmp()));
 
-  toolkit::FormSpec spec;
-  spec.className = layout::kWindowClass;
-  spec.title = layout::kWindowTitle;
-  spec.position = {layout::kLeft, layout::kTop};
-  spec.client = {layout::kClientWidth, layout::kClientHeight};
-  spec.style = platform::style::kCaption | platform::style::kSysMenu;
-  spec.fontName = layout::kFontName;
-  spec.fontHeight = layout::kFontHeight;
-  window_ = std::make_unique<toolkit::FormWindow>(spec);
+  toolkit::FormParams details;
+  details.className = layout::kWindowClass;
+  details.title = layout::kWindowTitle;
+  details.position = {layout::kLeft, layout::kTop};
+  details.client = {layout::kClientWidth, layout::kClientHeight};
+  details.style = platform::style::kCaption | platform::style::kSysMenu;
+  details.fontName = layout::kFontName;
+  details.fontHeight = layout::kFontHeight;
+  window_ = std::make_unique<toolkit::FormWindow>(details);
 
   toolkit::ControlOptions background;
   background.background = true;

@@ -430,21 +430,21 @@ Outcome Desktop::RegisterClass(std::string_view className) {
   return Outcome::Success();
 }
 
-WindowHandle Desktop::CreateWindow(const platform::WindowSpec& spec, platform::Window* object,
+WindowHandle Desktop::CreateWindow(const platform::WindowParams& details, platform::Window* object,
                                    platform::WindowHandler* handler, platform::ErrorCode& error) {
   std::scoped_lock lock(mutex_);
   bool known = std::any_of(classes_.begin(), classes_.end(),
-                           [&](const std::string& name) { return NamesEqual(name, spec.className); });
+                           [&](const std::string& name) { return NamesEqual(name, details.className); });
   if (!known) {
     error = kErrorCannotFindWindowClass;
     return nullptr;
   }
   WindowHandle handle = NewHandleLocked();
   WindowRecord record;
-  record.className = spec.className;
-  record.title = spec.title;
-  record.style = spec.style & ~platform::style::kVisible;
-  record.bounds = spec.bounds;
+  record.className = details.className;
+  record.title = details.title;
+  record.style = details.style & ~platform::style::kVisible;
+  record.bounds = details.bounds;
   record.thread = std::this_thread::get_id();
   record.handler = handler;
   record.object = object;

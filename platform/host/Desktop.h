@@ -191,7 +191,7 @@ class Desktop {
   bool KillTimer(platform::WindowHandle window, platform::TimerId id);
 
   platform::Outcome RegisterClass(std::string_view className);
-  platform::WindowHandle CreateWindow(const platform::WindowSpec& spec, platform::Window* object,
+  platform::WindowHandle CreateWindow(const platform::WindowParams& details, platform::Window* object,
                                       platform::WindowHandler* handler, platform::ErrorCode& error);
   platform::Outcome Destroy(platform::WindowHandle window);
   // Cuts the window from its object and procedure (the object is going away

@@ -16,7 +16,7 @@ class HostControls final : public NativeControls {
 
 }  // namespace
 
-std::unique_ptr<NativeControls> CreateNativeControls(platform::WindowHandle, const FormSpec&) {
+std::unique_ptr<NativeControls> CreateNativeControls(platform::WindowHandle, const FormParams&) {
   return std::make_unique<HostControls>();
 }
 

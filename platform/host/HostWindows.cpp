@@ -17,9 +17,9 @@ class WindowBackend {
   static void Forget(Window& window) noexcept { window.handle_ = nullptr; }
 };
 
-Window::Window(const WindowSpec& spec, WindowHandler& handler) : handler_(&handler) {
+Window::Window(const WindowParams& details, WindowHandler& handler) : handler_(&handler) {
   ErrorCode error = error::kSuccess;
-  handle_ = Desk().CreateWindow(spec, this, handler_, error);
+  handle_ = Desk().CreateWindow(details, this, handler_, error);
   if (handle_ == nullptr) throw std::runtime_error("CreateWindowExA failed with error " + std::to_string(error));
   if (Desk().Send(handle_, wm::kCreate, 0, 0) == -1) {
     Destroy();

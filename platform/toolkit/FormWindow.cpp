@@ -82,17 +82,17 @@ class FormWindow::TrayPeer final : public Peer {
   platform::TrayIcon tray_;
 };
 
-FormWindow::FormWindow(const FormSpec& spec) {
-  platform::Outcome registered = platform::RegisterWindowClass(spec.className);
+FormWindow::FormWindow(const FormParams& details) {
+  platform::Outcome registered = platform::RegisterWindowClass(details.className);
   if (!registered) throw std::runtime_error("RegisterClassA failed with error " + std::to_string(registered.error));
-  platform::Size outer = platform::OuterSizeForClient(spec.style, 0, spec.client);
-  platform::WindowSpec window;
-  window.className = spec.className;
-  window.title = spec.title;
-  window.style = spec.style;
-  window.bounds = {spec.position.x, spec.position.y, spec.position.x + outer.width, spec.position.y + outer.height};
+  platform::Size outer = platform::OuterSizeForClient(details.style, 0, details.client);
+  platform::WindowParams window;
+  window.className = details.className;
+  window.title = details.title;
+  window.style = details.style;
+  window.bounds = {details.position.x, details.position.y, details.position.x + outer.width, details.position.y + outer.height};
   window_ = std::make_unique<platform::Window>(window, static_cast<platform::WindowHandler&>(*this));
-  controls_ = CreateNativeControls(window_->handle(), spec);
+  controls_ = CreateNativeControls(window_->handle(), details);
 }
 
 FormWindow::~FormWindow() {

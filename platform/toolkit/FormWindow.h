@@ -20,7 +20,7 @@
 
 namespace pw::toolkit {
 
-struct FormSpec {
+struct FormParams {
   std::string className;
   std::string title;
   platform::Point position;      // of the outer frame on the screen
@@ -49,12 +49,12 @@ class NativeControls {
                                                      std::intptr_t lParam) = 0;
 };
 
-std::unique_ptr<NativeControls> CreateNativeControls(platform::WindowHandle form, const FormSpec& spec);
+std::unique_ptr<NativeControls> CreateNativeControls(platform::WindowHandle form, const FormParams& details);
 
 class FormWindow final : private platform::WindowHandler {
  public:
   // Registers the class and creates the window, hidden. Throws when it cannot.
-  explicit FormWindow(const FormSpec& spec);
+  explicit FormWindow(const FormParams& details);
   ~FormWindow() override;
   FormWindow(const FormWindow&) = delete;
   FormWindow& operator=(const FormWindow&) = delete;

@@ -90,8 +90,8 @@ class ChildPeer final : public Peer {
 
 class Win32Controls final : public NativeControls {
  public:
-  Win32Controls(HWND form, const FormSpec& spec) : form_(form), font_(MakeFont(spec.fontName, spec.fontHeight)) {
-    fontName_ = spec.fontName;
+  Win32Controls(HWND form, const FormParams& details) : form_(form), font_(MakeFont(details.fontName, details.fontHeight)) {
+    fontName_ = details.fontName;
     ::SendMessageA(form_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
   }
 
@@ -364,8 +364,8 @@ void ChildPeer::SyncAll() {
 
 }  // namespace
 
-std::unique_ptr<NativeControls> CreateNativeControls(platform::WindowHandle form, const FormSpec& spec) {
-  return std::make_unique<Win32Controls>(static_cast<HWND>(form), spec);
+std::unique_ptr<NativeControls> CreateNativeControls(platform::WindowHandle form, const FormParams& details) {
+  return std::make_unique<Win32Controls>(static_cast<HWND>(form), details);
 }
 
 }  // namespace pw::toolkit

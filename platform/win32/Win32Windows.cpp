@@ -65,10 +65,10 @@ Size OuterSizeForClient(std::uint32_t windowStyle, std::uint32_t exStyle, Size c
   return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
-Window::Window(const WindowSpec& spec, WindowHandler& handler) : handler_(&handler) {
-  HWND hwnd = ::CreateWindowExA(spec.exStyle, spec.className.c_str(), spec.title.c_str(),
-                                spec.style & ~style::kVisible, spec.bounds.left, spec.bounds.top,
-                                spec.bounds.Width(), spec.bounds.Height(), nullptr, nullptr,
+Window::Window(const WindowParams& details, WindowHandler& handler) : handler_(&handler) {
+  HWND hwnd = ::CreateWindowExA(details.exStyle, details.className.c_str(), details.title.c_str(),
+                                details.style & ~style::kVisible, details.bounds.left, details.bounds.top,
+                                details.bounds.Width(), details.bounds.Height(), nullptr, nullptr,
                                 ::GetModuleHandleA(nullptr), this);
   if (hwnd == nullptr) {
     DWORD error = ::GetLastError();

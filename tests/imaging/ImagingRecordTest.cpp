@@ -18,7 +18,7 @@ const std::string kDate = "2024:05:17 10:20:30";
 TEST_F(ImagingRecordTest, SavedFileKeepsItsExifWithTheOrientationReset) {
   for (const bool bigEndian : {false, true}) {
     SCOPED_TRACE(bigEndian ? "Motorola order" : "Intel order");
-    ExifSpec exif;
+    ExifLayout exif;
     exif.bigEndian = bigEndian;
     exif.orientation = 6;
     exif.software = "Scanner 2.1";
@@ -41,7 +41,7 @@ TEST_F(ImagingRecordTest, SavedFileKeepsItsExifWithTheOrientationReset) {
 }
 
 TEST_F(ImagingRecordTest, JfifHeaderStaysWhereTheFileHadOne) {
-  ExifSpec exif;
+  ExifLayout exif;
   exif.orientation = 8;
   EncodeOptions options;
   options.exif = exif;

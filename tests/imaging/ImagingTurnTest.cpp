@@ -140,7 +140,7 @@ TEST_F(ImagingTurnTest, EveryOrientationMatchesJpegtranTrimmingPartialEdges) {
     for (int orientation = 2; orientation <= 8; ++orientation) {
       SCOPED_TRACE(std::string(variant.sampling.name) + (variant.progressive ? " progressive" : "") +
                    ", orientation " + std::to_string(orientation));
-      ExifSpec exif;
+      ExifLayout exif;
       exif.orientation = static_cast<std::uint16_t>(orientation);
       options.exif = exif;
       const Bytes file = EncodeJpeg(stored, options);
@@ -203,7 +203,7 @@ TEST_F(ImagingTurnTest, PicturesSmallerThanOneBlockRowTurnThroughPixels) {
 
 TEST_F(ImagingTurnTest, TwentyFourBitLoadDecodesAndSaveEncodesAtTheQualityGiven) {
   const Picture grey = GreyPicture(GradientPicture(64, 48), 0);
-  ExifSpec exif;
+  ExifLayout exif;
   exif.orientation = 3;
   EncodeOptions options;
   options.exif = exif;

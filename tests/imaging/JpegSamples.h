@@ -123,7 +123,7 @@ inline Picture StoredForOrientation(const Picture& upright, int orientation) {
 
 // ---------------------------------------------------------------- EXIF blocks
 
-struct ExifSpec {
+struct ExifLayout {
   bool bigEndian = false;
   std::optional<std::uint16_t> orientation = 1;
   std::string dateTime = "2024:05:17 10:20:30";  // 19 characters; the zero makes 20
@@ -188,24 +188,24 @@ inline std::vector<std::size_t> WriteIfd(Bytes& tiff, const std::vector<TiffEntr
 // no pixel dimensions, IFD0 is the scanner's: Orientation, XResolution,
 // YResolution, ResolutionUnit, Software (4 bytes), DateTime, YCbCrPositioning,
 // then the two rationals and the date-time text.
-inline Bytes BuildExif(const ExifSpec& spec) {
+inline Bytes BuildExif(const ExifLayout& details) {
   using detail::Put;
   using detail::TiffEntry;
-  const bool be = spec.bigEndian;
+  const bool be = details.bigEndian;
   auto shortValue = [be](std::uint32_t v) { Bytes b; Put(b, v, 2, be); return b; };
   auto longValue = [be](std::uint32_t v) { Bytes b; Put(b, v, 4, be); return b; };
   auto rational = [be](std::uint32_t n, std::uint32_t d) { Bytes b; Put(b, n, 4, be); Put(b, d, 4, be); return b; };
   auto ascii = [](const std::string& text) { Bytes b(text.begin(), text.end()); b.push_back(0); return b; };
 
   std::vector<TiffEntry> ifd0;
-  if (spec.orientation) ifd0.push_back({0x0112, 3, 1, shortValue(*spec.orientation)});
+  if (details.orientation) ifd0.push_back({0x0112, 3, 1, shortValue(*details.orientation)});
   ifd0.push_back({0x011A, 5, 1, rational(200, 1)});
   ifd0.push_back({0x011B, 5, 1, rational(200, 1)});
   ifd0.push_back({0x0128, 3, 1, shortValue(2)});
-  ifd0.push_back({0x0131, 2, static_cast<std::uint32_t>(spec.software.size() + 1), ascii(spec.software)});
-  ifd0.push_back({0x0132, 2, static_cast<std::uint32_t>(spec.dateTime.size() + 1), ascii(spec.dateTime)});
+  ifd0.push_back({0x0131, 2, static_cast<std::uint32_t>(details.software.size() + 1), ascii(details.software)});
+  ifd0.push_back({0x0132, 2, static_cast<std::uint32_t>(details.dateTime.size() + 1), ascii(details.dateTime)});
   ifd0.push_back({0x0213, 3, 1, shortValue(1)});
-  if (spec.pixelDimensions) ifd0.push_back({0x8769, 4, 1, longValue(0)});
+  if (details.pixelDimensions) ifd0.push_back({0x8769, 4, 1, longValue(0)});
 
   Bytes tiff;
   tiff.push_back(be ? 'M' : 'I');
@@ -213,11 +213,11 @@ inline Bytes BuildExif(const ExifSpec& spec) {
   Put(tiff, 42, 2, be);
   Put(tiff, 8, 4, be);
   const auto offsets = detail::WriteIfd(tiff, ifd0, be);
-  if (spec.pixelDimensions) {
+  if (details.pixelDimensions) {
     detail::PutAt(tiff, offsets.back() + 8, static_cast<std::uint32_t>(tiff.size()), 4, be);
     detail::WriteIfd(tiff,
-                     {{0xA002, 4, 1, longValue(spec.pixelDimensions->first)},
-                      {0xA003, 3, 1, shortValue(spec.pixelDimensions->second)}},
+                     {{0xA002, 4, 1, longValue(details.pixelDimensions->first)},
+                      {0xA003, 3, 1, shortValue(details.pixelDimensions->second)}},
                      be);
   }
   Bytes app1 = {'E', 'x', 'i', 'f', 0, 0};
@@ -251,7 +251,7 @@ struct EncodeOptions {
   int lumaV = 2;
   bool progressive = false;
   bool jfif = false;
-  std::optional<ExifSpec> exif;
+  std::optional<ExifLayout> exif;
   std::vector<std::string> comments;
 };
 
@@ -338,7 +338,7 @@ inline Bytes EncodeJpeg(const Picture& picture, const EncodeOptions& options = {
 // A JPEG in the scanner's layout showing `upright` when turned by orientation.
 inline Bytes ScannerJpeg(const Picture& upright, int orientation, const std::string& dateTime = "2024:05:17 10:20:30",
                          EncodeOptions options = {}) {
-  ExifSpec exif;
+  ExifLayout exif;
   exif.orientation = static_cast<std::uint16_t>(orientation);
   exif.dateTime = dateTime;
   options.exif = exif;

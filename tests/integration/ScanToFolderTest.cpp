@@ -38,10 +38,10 @@ class ScanToFolderTest : public PollFixture {
  protected:
   void WithAutoRotate() { world.WriteFile(kSettingsPath, "[Setting]\r\nAutoRoate=1\r\n"); }
   void QueuePicture(std::uint16_t orientation, std::uint32_t seed) {
-    sim::PictureSpec spec;
-    spec.orientation = orientation;
-    spec.seed = seed;
-    simulator->QueueImage(sim::MakeScannerPicture(spec));
+    sim::PictureRecipe details;
+    details.orientation = orientation;
+    details.seed = seed;
+    simulator->QueueImage(sim::MakeScannerPicture(details));
   }
   // Ticks until the condition holds; a bug fails instead of hanging.
   bool TickUntil(const std::function<bool()>& condition, int ticks = 20) {
@@ -84,9 +84,9 @@ TEST_F(ScanToFolderTest, APictureTakenSidewaysArrivesUprightWithBothComments) {
 
 TEST_F(ScanToFolderTest, AnUprightPictureIsStoredAsTheScannerSentIt) {
   WithAutoRotate();
-  sim::PictureSpec spec;
-  spec.orientation = 1;
-  const std::vector<std::byte> picture = sim::MakeScannerPicture(spec);
+  sim::PictureRecipe details;
+  details.orientation = 1;
+  const std::vector<std::byte> picture = sim::MakeScannerPicture(details);
   simulator->QueueImage(picture);
   Plug();
   StartLikeTheService();  // the activation's scan attaches; the first tick pulls

@@ -68,12 +68,12 @@ class DesktopTest : public ::testing::Test {
   std::unique_ptr<platform::Window> MakeWindow(RecordingHandler& handler, const std::string& title,
                                                std::uint32_t windowStyle = platform::style::kCaption |
                                                                            platform::style::kSysMenu) {
-    platform::WindowSpec spec;
-    spec.className = kClass;
-    spec.title = title;
-    spec.style = windowStyle;
-    spec.bounds = {100, 100, 400, 300};
-    return std::make_unique<platform::Window>(spec, handler);
+    platform::WindowParams details;
+    details.className = kClass;
+    details.title = title;
+    details.style = windowStyle;
+    details.bounds = {100, 100, 400, 300};
+    return std::make_unique<platform::Window>(details, handler);
   }
 
   // Takes and dispatches every waiting message; returns the ones taken.

@@ -253,11 +253,11 @@ class QuitTest : public ::testing::Test, public WindowHandler {
   }
   std::unique_ptr<Window> MakeWindow() {
     EXPECT_TRUE(RegisterWindowClass("PagewickQuitProbe").ok);
-    WindowSpec spec;
-    spec.className = "PagewickQuitProbe";
-    spec.title = "quit probe";
-    spec.style = style::kPopup;
-    return std::make_unique<Window>(spec, *this);
+    WindowParams details;
+    details.className = "PagewickQuitProbe";
+    details.title = "quit probe";
+    details.style = style::kPopup;
+    return std::make_unique<Window>(details, *this);
   }
 };
 

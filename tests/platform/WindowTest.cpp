@@ -83,12 +83,12 @@ TEST_F(WindowTest, ClientAreaHasTheRequestedSize) {
   RecordingHandler handler;
   const std::uint32_t windowStyle = platform::style::kCaption | platform::style::kSysMenu;
   platform::Size outer = platform::OuterSizeForClient(windowStyle, 0, {520, 362});
-  platform::WindowSpec spec;
-  spec.className = kClass;
-  spec.title = "Pagewick Size Probe";
-  spec.style = windowStyle;
-  spec.bounds = {268, 226, 268 + outer.width, 226 + outer.height};
-  platform::Window window(spec, handler);
+  platform::WindowParams details;
+  details.className = kClass;
+  details.title = "Pagewick Size Probe";
+  details.style = windowStyle;
+  details.bounds = {268, 226, 268 + outer.width, 226 + outer.height};
+  platform::Window window(details, handler);
   EXPECT_EQ(platform::GetClientSize(window.handle()), (platform::Size{520, 362}));
   std::optional<platform::Rect> bounds = platform::GetWindowRect(window.handle());
   ASSERT_TRUE(bounds);

@@ -203,10 +203,10 @@ TEST_F(ScannerFixture, InquiryDataCarriesTheIdentity) {
 
 TEST(ScannerPicture, CarriesOrientationAndDateTimeAtTheProbedBytes) {
   for (int orientation : {1, 3, 6, 8}) {
-    sim::PictureSpec spec;
-    spec.orientation = static_cast<std::uint16_t>(orientation);
-    spec.dateTime = "2023:12:24 18:30:05";
-    const std::vector<std::byte> picture = sim::MakeScannerPicture(spec);
+    sim::PictureRecipe details;
+    details.orientation = static_cast<std::uint16_t>(orientation);
+    details.dateTime = "2023:12:24 18:30:05";
+    const std::vector<std::byte> picture = sim::MakeScannerPicture(details);
     ASSERT_GT(picture.size(), 400u);
     const auto at = [&](std::size_t i) { return std::to_integer<int>(picture[i]); };
     EXPECT_EQ(at(0), 0xFF);
@@ -231,9 +231,9 @@ TEST(ScannerPicture, CarriesOrientationAndDateTimeAtTheProbedBytes) {
 }
 
 TEST(ScannerPicture, APlainPictureHasNoExifBlock) {
-  sim::PictureSpec spec;
-  spec.exif = false;
-  const std::vector<std::byte> picture = sim::MakeScannerPicture(spec);
+  sim::PictureRecipe details;
+  details.exif = false;
+  const std::vector<std::byte> picture = sim::MakeScannerPicture(details);
   ASSERT_GT(picture.size(), 100u);
   EXPECT_EQ(std::to_integer<int>(picture[3]), 0xE0) << "JFIF APP0";
   EXPECT_THROW(sim::MakeScannerPicture({0, 10}), std::runtime_error);

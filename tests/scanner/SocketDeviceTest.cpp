@@ -184,10 +184,10 @@ TEST_F(ServedScanner, TheWatcherBroadcastsPlugAndUnplugToTopLevelWindows) {
   platform::EnsureMessageQueue();
   ASSERT_TRUE(platform::RegisterWindowClass("DeviceChangeRecorder").ok);
   DeviceChangeRecorder recorder;
-  platform::WindowSpec spec;
-  spec.className = "DeviceChangeRecorder";
-  spec.title = "recorder";
-  platform::Window window(spec, recorder);
+  platform::WindowParams details;
+  details.className = "DeviceChangeRecorder";
+  details.title = "recorder";
+  platform::Window window(details, recorder);
   host::ServedDeviceWatcher watcher(world, 5ms);
   auto pumpUntil = [&](std::size_t count) {
     return WaitFor([&] {

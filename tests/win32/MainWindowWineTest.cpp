@@ -193,10 +193,10 @@ TEST(ModalLoopWineTest, TimerTicksContinueInsideAMessageBox) {
   platform::EnsureMessageQueue();
   ASSERT_TRUE(platform::RegisterWindowClass("PagewickTickProbe").ok);
   TickCounter counter;
-  platform::WindowSpec spec;
-  spec.className = "PagewickTickProbe";
-  spec.style = platform::style::kPopup;
-  platform::Window window(spec, counter);
+  platform::WindowParams details;
+  details.className = "PagewickTickProbe";
+  details.style = platform::style::kPopup;
+  platform::Window window(details, counter);
   ASSERT_NE(platform::SetTimer(window.handle(), 1, 50), 0u);
   int result = platform::MessageBoxEx(nullptr, "Ticks go on", "Pagewick tick probe", platform::mb::kOk, 0);
   EXPECT_EQ(result, platform::dialog_result::kOk);

@@ -134,16 +134,16 @@ int main(int argc, char** argv) {
       } else if (option == "--image-size") {
         simulator->QueueGeneratedImage(Number(value(), "--image-size"), static_cast<std::uint32_t>(i));
       } else if (option == "--picture" || option == "--plain-picture") {
-        pw::sim::PictureSpec spec;
-        spec.seed = static_cast<std::uint32_t>(i);
+        pw::sim::PictureRecipe details;
+        details.seed = static_cast<std::uint32_t>(i);
         if (option == "--plain-picture") {
-          spec.exif = false;
+          details.exif = false;
         } else {
           const std::vector<std::string> parts = Split(value(), ',');
-          spec.orientation = static_cast<std::uint16_t>(Number32(parts[0], "--picture"));
-          if (parts.size() > 1) spec.dateTime = parts[1];
+          details.orientation = static_cast<std::uint16_t>(Number32(parts[0], "--picture"));
+          if (parts.size() > 1) details.dateTime = parts[1];
         }
-        simulator->QueueImage(pw::sim::MakeScannerPicture(spec));
+        simulator->QueueImage(pw::sim::MakeScannerPicture(details));
       } else if (option == "--chunk") {
         const std::vector<std::string> parts = Split(value(), ':');
         if (parts[0] == "fixed" && parts.size() == 2) {

@@ -24,11 +24,11 @@ struct ErrorManager {
 
 // The pixels: a diagonal colour ramp with a dark bar along the top edge and a
 // block in the top-left corner, so that a turned picture is easy to tell.
-std::vector<unsigned char> DrawPixels(const PictureSpec& spec) {
-  const auto width = static_cast<std::size_t>(spec.width);
-  const auto height = static_cast<std::size_t>(spec.height);
+std::vector<unsigned char> DrawPixels(const PictureRecipe& details) {
+  const auto width = static_cast<std::size_t>(details.width);
+  const auto height = static_cast<std::size_t>(details.height);
   std::vector<unsigned char> pixels(width * height * 3);
-  const unsigned tint = spec.seed * 37u;
+  const unsigned tint = details.seed * 37u;
   for (std::size_t y = 0; y < height; ++y) {
     for (std::size_t x = 0; x < width; ++x) {
       unsigned char* p = &pixels[(y * width + x) * 3];
@@ -48,8 +48,8 @@ std::vector<unsigned char> DrawPixels(const PictureSpec& spec) {
   return pixels;
 }
 
-std::vector<unsigned char> Encode(const PictureSpec& spec) {
-  const std::vector<unsigned char> pixels = DrawPixels(spec);
+std::vector<unsigned char> Encode(const PictureRecipe& details) {
+  const std::vector<unsigned char> pixels = DrawPixels(details);
   jpeg_compress_struct info{};
   ErrorManager errors;
   info.err = jpeg_std_error(&errors.base);
@@ -64,16 +64,16 @@ std::vector<unsigned char> Encode(const PictureSpec& spec) {
   }
   jpeg_create_compress(&info);
   jpeg_mem_dest(&info, &memory, &size);
-  info.image_width = static_cast<JDIMENSION>(spec.width);
-  info.image_height = static_cast<JDIMENSION>(spec.height);
+  info.image_width = static_cast<JDIMENSION>(details.width);
+  info.image_height = static_cast<JDIMENSION>(details.height);
   info.input_components = 3;
   info.in_color_space = JCS_RGB;
   jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, spec.quality, TRUE);
+  jpeg_set_quality(&info, details.quality, TRUE);
   // An EXIF file carries APP1 where a JFIF file carries APP0.
-  info.write_JFIF_header = spec.exif ? FALSE : TRUE;
+  info.write_JFIF_header = details.exif ? FALSE : TRUE;
   jpeg_start_compress(&info, TRUE);
-  const auto stride = static_cast<std::size_t>(spec.width) * 3;
+  const auto stride = static_cast<std::size_t>(details.width) * 3;
   while (info.next_scanline < info.image_height) {
     JSAMPROW row = const_cast<unsigned char*>(&pixels[info.next_scanline * stride]);
     jpeg_write_scanlines(&info, &row, 1);
@@ -109,7 +109,7 @@ class Writer {
 };
 
 // SOI and the APP1 EXIF block, 146 bytes in all.
-std::vector<std::byte> ExifHead(const PictureSpec& spec) {
+std::vector<std::byte> ExifHead(const PictureRecipe& details) {
   constexpr unsigned kShort = 3, kRational = 5, kAscii = 2;
   constexpr std::uint32_t kTiffStart = 12;  // TIFF offsets count from here
   constexpr std::uint32_t kXResolutionAt = 110, kYResolutionAt = 118, kDateTimeAt = 126;
@@ -131,7 +131,7 @@ std::vector<std::byte> ExifHead(const PictureSpec& spec) {
   w.Half(42);
   w.Word(8);  // IFD0 right after the TIFF header, at byte 20
   w.Half(7);  // entries, in tag order
-  w.Entry(0x0112, kShort, 1, spec.orientation);  // Orientation: value at bytes 30-31
+  w.Entry(0x0112, kShort, 1, details.orientation);  // Orientation: value at bytes 30-31
   w.Entry(0x011A, kRational, 1, kXResolutionAt - kTiffStart);
   w.Entry(0x011B, kRational, 1, kYResolutionAt - kTiffStart);
   w.Entry(0x0128, kShort, 1, 2);  // inches
@@ -147,7 +147,7 @@ std::vector<std::byte> ExifHead(const PictureSpec& spec) {
   w.Word(1);  // XResolution 200/1 at byte 110
   w.Word(200);
   w.Word(1);  // YResolution 200/1 at byte 118
-  std::string dateTime = spec.dateTime.substr(0, 19);
+  std::string dateTime = details.dateTime.substr(0, 19);
   dateTime.resize(19, ' ');
   for (char c : dateTime) w.Byte(static_cast<unsigned char>(c));
   w.Byte(0);  // bytes 126-145
@@ -159,14 +159,14 @@ std::vector<std::byte> ExifHead(const PictureSpec& spec) {
 
 }  // namespace
 
-std::vector<std::byte> MakeScannerPicture(const PictureSpec& spec) {
-  if (spec.width <= 0 || spec.height <= 0 || spec.width > 8192 || spec.height > 8192) {
+std::vector<std::byte> MakeScannerPicture(const PictureRecipe& details) {
+  if (details.width <= 0 || details.height <= 0 || details.width > 8192 || details.height > 8192) {
     throw std::runtime_error("picture size out of range");
   }
-  const std::vector<unsigned char> jpeg = Encode(spec);
+  const std::vector<unsigned char> jpeg = Encode(details);
   std::vector<std::byte> out;
-  if (spec.exif) {
-    out = ExifHead(spec);
+  if (details.exif) {
+    out = ExifHead(details);
     // libjpeg's stream without its own SOI follows the EXIF block.
     for (std::size_t i = 2; i < jpeg.size(); ++i) out.push_back(static_cast<std::byte>(jpeg[i]));
   } else {

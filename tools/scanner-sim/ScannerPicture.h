@@ -12,7 +12,7 @@
 
 namespace pw::sim {
 
-struct PictureSpec {
+struct PictureRecipe {
   int width = 160;
   int height = 120;
   bool exif = true;
@@ -27,6 +27,6 @@ inline constexpr std::size_t kDateTimeFirstByte = 126;
 inline constexpr std::size_t kDateTimeSize = 20;
 
 // Throws std::runtime_error when libjpeg fails or the size is not positive.
-std::vector<std::byte> MakeScannerPicture(const PictureSpec& spec);
+std::vector<std::byte> MakeScannerPicture(const PictureRecipe& details);
 
 }  // namespace pw::sim
