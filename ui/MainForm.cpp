@@ -166,7 +166,7 @@ std::optional<std::intptr_t> TMainForm::WindowMessage(std::uint32_t message, std
     return 0;
   }
   if (message == kReleaseMessage) {
-    if (scannerCalls_ > 0) {
+    if (activeCalls_ > 0) {
       // A modal loop inside a poll took the message: the poll still uses the
       // object, and asks again once it has returned.
       releaseDeferred_ = true;
@@ -229,6 +229,8 @@ void TMainForm::ExitItemClick() {
 void TMainForm::BrowseBtnClick() { BrowseForSaveFolder(windowHandle_); }
 
 void TMainForm::BrowseForSaveFolder(platform::WindowHandle owner) {
+  ++activeCalls_;
+  ScopeExit done([this] { EndActiveCall(); });
   try {
     // A folder whose path is too long brings a box and the browser again,
     // until a short enough folder is chosen or the browser is cancelled.
@@ -425,19 +427,19 @@ std::string TMainForm::FallbackImagePath() const { return storage::FallbackImage
 void TMainForm::AutoRotateImage(const std::string& path) { storage::AutoRotateImage(path); }
 
 void TMainForm::ScanDrives() {
-  ++scannerCalls_;
-  ScopeExit done([this] { EndScannerCall(); });
+  ++activeCalls_;
+  ScopeExit done([this] { EndActiveCall(); });
   scannerLink_->ScanDrives(*this);
 }
 
 void TMainForm::PollScanner(scanner::ScannerRequestKind kind) {
-  ++scannerCalls_;
-  ScopeExit done([this] { EndScannerCall(); });
+  ++activeCalls_;
+  ScopeExit done([this] { EndActiveCall(); });
   scannerLink_->PollScanner(*this, kind);
 }
 
-void TMainForm::EndScannerCall() {
-  if (--scannerCalls_ == 0 && releaseDeferred_) {
+void TMainForm::EndActiveCall() {
+  if (--activeCalls_ == 0 && releaseDeferred_) {
     releaseDeferred_ = false;
     Release();
   }

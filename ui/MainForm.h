@@ -203,17 +203,19 @@ class TMainForm {
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
   void BuildWindow();
-  void EndScannerCall();
+  void EndActiveCall();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
   ProcessState& process_;
   std::unique_ptr<ScannerLink> ownScannerLink_;
   ScannerLink* scannerLink_;
-  // Scans and polls running on the window's thread, nested ones counted: a
-  // release asked for meanwhile (Exit chosen inside a pull's message box)
-  // waits until the outermost has returned, since they still use the object.
-  int scannerCalls_ = 0;
+  // Scans, polls and folder browsers running on the window's thread, nested
+  // ones counted: their modal loops dispatch the window's messages, so a
+  // release asked for meanwhile (Exit chosen inside a pull's message box or
+  // while the browser is open) waits until the outermost has returned, since
+  // they still use the object.
+  int activeCalls_ = 0;
   bool releaseDeferred_ = false;
   platform::WindowHandle windowHandle_ = nullptr;
   // Last member: goes first, while the controls it is tied to still exist.

@@ -5,6 +5,7 @@
 #include "platform/Dialogs.h"
 #include "platform/ErrorSink.h"
 #include "platform/Messages.h"
+#include "platform/Profile.h"
 #include "platform/Windows.h"
 #include "tests/ui/MainFormFixture.h"
 
@@ -162,6 +163,40 @@ TEST_F(MainWindowTest, ExitReturnsTheScannerToCardModeAndTheWindowGoesAfterItsHa
   Desk().AdvanceTime(10000);
   Pump();
   EXPECT_EQ(link.polls.size(), 1u);
+}
+
+TEST_F(MainWindowTest, ExitChosenWhileTheFolderBrowserIsOpenReleasesTheWindowAfterTheBrowser) {
+  TMainForm& main = CreateForm();
+  main.Show();
+  int releases = 0;
+  // The service deletes the window object when it is released.
+  main.OnRelease = [&](TMainForm&) {
+    ++releases;
+    form.reset();
+    process.MainForm = nullptr;
+  };
+  Desk().SetMenuDriver([](const host::MenuRecord& menu, ModalLoop&) -> std::uint32_t {
+    for (const auto& [id, text] : menu.items) {
+      if (text == "Exit") return id;
+    }
+    return 0;
+  });
+  int releasesInsideBrowser = -1;
+  Desk().SetBrowseDriver([&](const host::BrowseRecord&, ModalLoop& loop) {
+    EXPECT_TRUE(Desk().ClickTrayIcon(1, host::MouseButton::Right));
+    loop.Pump();
+    loop.Pump();
+    releasesInsideBrowser = releases;
+    return host::BrowseAnswer::Choose("C:\\Scans");
+  });
+  world.MakeDirectories("C:\\Scans");
+  main.BrowseBtn.Click();
+  EXPECT_EQ(releasesInsideBrowser, 0) << "the browser still uses the window object";
+  Pump();
+  EXPECT_EQ(releases, 1);
+  EXPECT_EQ(form, nullptr);
+  EXPECT_EQ(platform::ReadProfileString("Setting", "C:\\Scans", "", kSettingsPath).text, "0")
+      << "the chosen folder was taken before the window went";
 }
 
 TEST_F(MainWindowTest, TrayIconComesBackWhenTheTaskbarIsCreatedAgain) {
