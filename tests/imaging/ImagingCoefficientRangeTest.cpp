@@ -1,0 +1,103 @@
+// Files whose DCT coefficients lie outside what an 8-bit JPEG can hold: a
+// corrupt scan decodes to such values, and writing them with the standard
+// Huffman tables gave a saved file that no longer decoded.
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+
+#include "tests/imaging/ImagingFixture.h"
+
+namespace pw::test {
+namespace {
+
+using ImagingCoefficientRangeTest = ImagingFixture;
+
+// A 16 x 16 grey picture, arithmetic-coded (which has no limit on magnitude),
+// all blocks zero but coefficient `index` of the last block set to value.
+// Only trivially destructible locals: libjpeg may jump back into it.
+bool EncodeGreyWithCoefficient(int index, int value, unsigned char** buffer, unsigned long* size) {
+  detail::ErrorTrap trap;
+  jpeg_compress_struct info{};
+  info.err = detail::Arm(trap);
+  if (setjmp(trap.jump)) {
+    jpeg_destroy_compress(&info);
+    return false;
+  }
+  jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof info);
+  jpeg_mem_dest(&info, buffer, size);
+  info.image_width = 16;
+  info.image_height = 16;
+  info.input_components = 1;
+  info.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 100, TRUE);  // all quantisers 1
+  info.arith_code = TRUE;
+  jvirt_barray_ptr arrays[1];
+  auto* common = reinterpret_cast<j_common_ptr>(&info);
+  arrays[0] = info.mem->request_virt_barray(common, JPOOL_IMAGE, TRUE, 2, 2, 1);
+  jpeg_write_coefficients(&info, arrays);
+  for (JDIMENSION row = 0; row < 2; ++row) {
+    JBLOCKROW blocks = info.mem->access_virt_barray(common, arrays[0], row, 1, TRUE)[0];
+    if (row == 1) blocks[1][index] = static_cast<JCOEF>(value);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  return true;
+}
+
+Bytes GreyWithCoefficient(int index, int value) {
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  const bool encoded = EncodeGreyWithCoefficient(index, value, &buffer, &size);
+  Bytes file = encoded ? Bytes(buffer, buffer + size) : Bytes{};
+  std::free(buffer);
+  if (!encoded) throw std::runtime_error("cannot encode sample");
+  return file;
+}
+
+TEST_F(ImagingCoefficientRangeTest, CoefficientsBeyondEightBitsFailTheLosslessLoad) {
+  struct Case {
+    const char* name;
+    int index;
+    int value;
+  };
+  const Case cases[] = {
+      {"dc-high", 0, 1024}, {"dc-low", 0, -1025}, {"dc-far", 0, 20000},
+      {"ac-high", 1, 1024}, {"ac-low", 63, -1024}, {"ac-far", 9, -30000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Write(std::string(c.name) + ".jpg", GreyWithCoefficient(c.index, c.value));
+    for (std::int32_t flags : {0, 1}) {
+      RawRecord record;
+      record.fill(0xFF);
+      EXPECT_EQ(PwImgLoadFile(path.c_str(), record.data(), PWIMG_RECORD_SIZE, 0, flags, nullptr, nullptr), 0);
+      EXPECT_FALSE(HoldsData(record));
+    }
+  }
+  EXPECT_EQ(LeakedBlocks(), 0);
+}
+
+TEST_F(ImagingCoefficientRangeTest, ExtremeValidCoefficientsSaveToAFileThatDecodesAgain) {
+  // The largest values an 8-bit file can hold, with the standard Huffman
+  // tables the save writes: each saved file must read back unchanged.
+  struct Case {
+    const char* name;
+    int index;
+    int value;
+  };
+  const Case cases[] = {{"dc-high", 0, 1023}, {"dc-low", 0, -1024}, {"ac-high", 1, 1023}, {"ac-low", 63, -1023}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes saved = Resave(GreyWithCoefficient(c.index, c.value), 0);
+    const JpegCoefficients read = ReadJpegCoefficients(saved);
+    ASSERT_EQ(read.components.size(), 1u);
+    const std::vector<int>& blocks = read.components[0].dequantized;
+    ASSERT_EQ(blocks.size(), 4u * 64u);
+    EXPECT_EQ(blocks[3 * 64 + static_cast<std::size_t>(c.index)], c.value);
+  }
+  EXPECT_EQ(LeakedBlocks(), 0);
+}
+
+}  // namespace
+}  // namespace pw::test
