@@ -17,26 +17,6 @@ void LimitScans(j_common_ptr common) {
   }
 }
 
-// The quantised coefficients an 8-bit JPEG can hold: DC values in 11 bits
-// (so the difference of any two fits the DC code's 11 magnitude bits, in
-// whatever order a turn puts the blocks) and AC values in 10 bits. A corrupt
-// file may decode to more; libjpeg would write such blocks as garbage.
-constexpr int kMinDc = -1024;
-constexpr int kMaxDc = 1023;
-constexpr int kMaxAc = 1023;
-
-bool BlocksInRange(const JBLOCKROW* rows, JDIMENSION height, JDIMENSION width) {
-  for (JDIMENSION r = 0; r < height; ++r) {
-    for (JDIMENSION b = 0; b < width; ++b) {
-      const JCOEF* block = rows[r][b];
-      bool inRange = block[0] >= kMinDc && block[0] <= kMaxDc;
-      for (int k = 1; k < DCTSIZE2; ++k) inRange &= block[k] >= -kMaxAc && block[k] <= kMaxAc;
-      if (!inRange) return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 Decoder::Decoder() {
@@ -76,7 +56,6 @@ bool Decoder::ReadCoefficients() {
     for (JDIMENSION r = 0; r < rows; ++r) {
       rows_[c][r] = info_.mem->access_virt_barray(common, arrays[c], r, 1, FALSE)[0];
     }
-    if (!BlocksInRange(rows_[c], rows, info_.comp_info[c].width_in_blocks)) return false;
   }
   return trap_.corruptData == 0;
 }

@@ -192,7 +192,7 @@ bool Encoder::WriteCoefficients(const ImageData& image, const std::vector<std::s
         std::memset(bytes, 0, rowBytes);
       }
     }
-    TurnBlocks(source, c, turn, plane.sourceWidthInBlocks, plane.sourceHeightInBlocks, rows);
+    if (!TurnBlocks(source, c, turn, plane.sourceWidthInBlocks, plane.sourceHeightInBlocks, rows)) return false;
   }
   jpeg_finish_compress(&info_);
   return true;

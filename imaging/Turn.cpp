@@ -44,9 +44,33 @@ struct BlockTurn {
   }
 };
 
+// The quantised coefficients an 8-bit JPEG can hold: DC values in 11 bits
+// (so the difference of any two fits the DC code's 11 magnitude bits, in
+// whatever order the turn puts the blocks) and AC values in 10 bits. A corrupt
+// scan may decode to more, which libjpeg's Huffman coder would write as
+// undecodable data.
+constexpr int kMinDc = -1024;
+constexpr int kMaxDc = 1023;
+constexpr int kMaxAc = 1023;
+
+bool BlockFits(const JCOEF* block) {
+  // The extremes first, which vectorises; the exact rule only near the bounds.
+  int lowest = 0;
+  int highest = 0;
+  for (std::size_t k = 0; k < kBlockSize; ++k) {
+    lowest = std::min<int>(lowest, block[k]);
+    highest = std::max<int>(highest, block[k]);
+  }
+  if (lowest >= -kMaxAc && highest <= kMaxAc) return true;
+  bool fits = block[0] >= kMinDc && block[0] <= kMaxDc;
+  for (std::size_t k = 1; k < kBlockSize; ++k) fits = fits && block[k] >= -kMaxAc && block[k] <= kMaxAc;
+  return fits;
+}
+
 template <bool Transpose, bool MirrorX, bool MirrorY>
-void TurnBlocksAs(const Decoder& decoder, int component, std::uint32_t sourceWidth, std::uint32_t sourceHeight,
+bool TurnBlocksAs(const Decoder& decoder, int component, std::uint32_t sourceWidth, std::uint32_t sourceHeight,
                   JBLOCKROW* out) {
+  bool fits = true;
   for (std::uint32_t tileY = 0; tileY < sourceHeight; tileY += kTile) {
     for (std::uint32_t tileX = 0; tileX < sourceWidth; tileX += kTile) {
       const std::uint32_t endY = std::min(tileY + kTile, sourceHeight);
@@ -56,11 +80,13 @@ void TurnBlocksAs(const Decoder& decoder, int component, std::uint32_t sourceWid
         const std::uint32_t v = MirrorY ? sourceHeight - 1 - sourceY : sourceY;
         for (std::uint32_t sourceX = tileX; sourceX < endX; ++sourceX) {
           const std::uint32_t u = MirrorX ? sourceWidth - 1 - sourceX : sourceX;
+          fits &= BlockFits(row[sourceX]);
           BlockTurn<Transpose, MirrorX, MirrorY>::Apply(row[sourceX], out[Transpose ? u : v][Transpose ? v : u]);
         }
       }
     }
   }
+  return fits;
 }
 
 template <std::size_t Channels>
@@ -86,7 +112,7 @@ void TurnPixelsAs(const std::uint8_t* source, std::uint32_t width, std::uint32_t
 
 }  // namespace
 
-void TurnBlocks(const Decoder& decoder, int component, const Turn& turn, std::uint32_t sourceWidth,
+bool TurnBlocks(const Decoder& decoder, int component, const Turn& turn, std::uint32_t sourceWidth,
                 std::uint32_t sourceHeight, JBLOCKROW* out) {
   const int kind = (turn.transpose ? 4 : 0) | (turn.mirrorX ? 2 : 0) | (turn.mirrorY ? 1 : 0);
   switch (kind) {

@@ -11,7 +11,9 @@ namespace pw::imaging {
 // Writes one component of the decoder's blocks, turned, into out: rows of
 // blocks of the upright grid. sourceWidth x sourceHeight blocks of the stored
 // grid are used (fewer than it has where a partial edge iMCU is dropped).
-void TurnBlocks(const Decoder& decoder, int component, const Turn& turn, std::uint32_t sourceWidth,
+// False when a block holds coefficients outside the 8-bit JPEG range (a
+// corrupt scan), which cannot be written.
+bool TurnBlocks(const Decoder& decoder, int component, const Turn& turn, std::uint32_t sourceWidth,
                 std::uint32_t sourceHeight, JBLOCKROW* out);
 
 // Turns width x height pixels of channels samples each (1, 3 or 4) into out.

@@ -56,6 +56,8 @@
  *                 keep their quantisation tables and coefficients (turned as
  *                 the load planned), written with the standard Huffman tables.
  *   reserved:     must be null.
+ *   Fails (0) for a coefficient record whose blocks hold values outside the
+ *   8-bit JPEG range (a corrupt scan); loading it as 24-bit pixels still works.
  *   On failure no partial file is left behind under fileName.
  *
  * PwImgFreeRecord(record)

@@ -55,7 +55,7 @@ Bytes GreyWithCoefficient(int index, int value) {
   return file;
 }
 
-TEST_F(ImagingCoefficientRangeTest, CoefficientsBeyondEightBitsFailTheLosslessLoad) {
+TEST_F(ImagingCoefficientRangeTest, CoefficientsBeyondEightBitsAreNotSavedLosslessly) {
   struct Case {
     const char* name;
     int index;
@@ -65,15 +65,25 @@ TEST_F(ImagingCoefficientRangeTest, CoefficientsBeyondEightBitsFailTheLosslessLo
       {"dc-high", 0, 1024}, {"dc-low", 0, -1025}, {"dc-far", 0, 20000},
       {"ac-high", 1, 1024}, {"ac-low", 63, -1024}, {"ac-far", 9, -30000},
   };
+  const std::string target = PathOf("saved.jpg");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = Write(std::string(c.name) + ".jpg", GreyWithCoefficient(c.index, c.value));
     for (std::int32_t flags : {0, 1}) {
-      RawRecord record;
-      record.fill(0xFF);
-      EXPECT_EQ(PwImgLoadFile(path.c_str(), record.data(), PWIMG_RECORD_SIZE, 0, flags, nullptr, nullptr), 0);
-      EXPECT_FALSE(HoldsData(record));
+      RawRecord record{};
+      ASSERT_EQ(PwImgLoadFile(path.c_str(), record.data(), PWIMG_RECORD_SIZE, 0, flags, nullptr, nullptr), 1);
+      EXPECT_EQ(PwImgSaveFile(target.c_str(), record.data(), PWIMG_FORMAT_JPEG_EXIF, 24, 50, nullptr), 0);
+      EXPECT_FALSE(std::filesystem::exists(target));
+      EXPECT_TRUE(HoldsData(record));
+      PwImgFreeRecord(record.data());
     }
+    // Decoded to pixels the picture is clamped as any decoder does, and saves.
+    RawRecord pixels{};
+    ASSERT_EQ(PwImgLoadFile(path.c_str(), pixels.data(), PWIMG_RECORD_SIZE, 24, 1, nullptr, nullptr), 1);
+    EXPECT_EQ(PwImgSaveFile(target.c_str(), pixels.data(), PWIMG_FORMAT_JPEG_EXIF, 24, 50, nullptr), 1);
+    EXPECT_NO_THROW(DecodeJpeg(ReadFileBytes(target)));
+    PwImgFreeRecord(pixels.data());
+    std::filesystem::remove(target);
   }
   EXPECT_EQ(LeakedBlocks(), 0);
 }
