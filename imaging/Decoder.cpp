@@ -2,6 +2,8 @@
 
 #include <jerror.h>
 
+#include "imaging/LargePages.h"
+
 namespace pw::imaging {
 namespace {
 
@@ -28,11 +30,41 @@ Decoder::~Decoder() {
   if (created_) jpeg_destroy_decompress(&info_);
 }
 
+jvirt_barray_ptr Decoder::RequestBlocks(j_common_ptr info, int pool, boolean preZero, JDIMENSION blocksPerRow,
+                                         JDIMENSION rows, JDIMENSION maxAccess) {
+  auto& self = *static_cast<Decoder*>(info->client_data);
+  const jvirt_barray_ptr array = self.requestBlocks_(info, pool, preZero, blocksPerRow, rows, maxAccess);
+  if (self.blockArrayCount_ < kMaxComponents) {
+    self.blockArrays_[self.blockArrayCount_++] = {array, std::size_t{blocksPerRow} * rows * sizeof(JBLOCK)};
+  }
+  return array;
+}
+
+void Decoder::RealizeArrays(j_common_ptr info) {
+  auto& self = *static_cast<Decoder*>(info->client_data);
+  self.realizeArrays_(info);
+  // Each array sits in memory whole, in one block (libjpeg here has no
+  // backing store and splits only arrays over 1 GB, beyond any picture we
+  // load). Taking its first row for writing is what the decoder does first
+  // anyway.
+  for (int i = 0; i < self.blockArrayCount_; ++i) {
+    const BlockArray& blocks = self.blockArrays_[i];
+    JBLOCKROW first = info->mem->access_virt_barray(info, blocks.array, 0, 1, TRUE)[0];
+    AdviseLargePages(first, blocks.bytes);
+  }
+  self.blockArrayCount_ = 0;
+}
+
 bool Decoder::ReadHeader(const std::uint8_t* data, std::size_t size) {
   if (setjmp(trap_.jump)) return false;
   // Destroying is safe even if creating fails part-way: it starts from zero.
   created_ = true;
   jpeg_CreateDecompress(&info_, JPEG_LIB_VERSION, sizeof info_);
+  info_.client_data = this;
+  requestBlocks_ = info_.mem->request_virt_barray;
+  realizeArrays_ = info_.mem->realize_virt_arrays;
+  info_.mem->request_virt_barray = RequestBlocks;
+  info_.mem->realize_virt_arrays = RealizeArrays;
   info_.progress = &progress_;
   jpeg_mem_src(&info_, data, static_cast<unsigned long>(size));
   for (int app = 1; app <= 15; ++app) {

@@ -33,8 +33,23 @@ class Decoder {
   JBLOCKROW BlockRow(int component, JDIMENSION row) const { return rows_[component][row]; }
 
  private:
+  static jvirt_barray_ptr RequestBlocks(j_common_ptr info, int pool, boolean preZero, JDIMENSION blocksPerRow,
+                                        JDIMENSION rows, JDIMENSION maxAccess);
+  static void RealizeArrays(j_common_ptr info);
+
+  struct BlockArray {
+    jvirt_barray_ptr array = nullptr;
+    std::size_t bytes = 0;
+  };
+
   JpegTrap trap_;
   jpeg_decompress_struct info_{};
+  // libjpeg's own memory methods, wrapped to advise large pages on the
+  // coefficient arrays before they are first written.
+  decltype(jpeg_memory_mgr::request_virt_barray) requestBlocks_ = nullptr;
+  decltype(jpeg_memory_mgr::realize_virt_arrays) realizeArrays_ = nullptr;
+  BlockArray blockArrays_[kMaxComponents] = {};
+  int blockArrayCount_ = 0;
   jpeg_progress_mgr progress_{};
   bool created_ = false;
   JBLOCKROW* rows_[kMaxComponents] = {};

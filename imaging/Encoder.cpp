@@ -7,11 +7,8 @@
 
 #include <jerror.h>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "imaging/Decoder.h"
+#include "imaging/LargePages.h"
 #include "imaging/Turn.h"
 
 namespace pw::imaging {
@@ -28,23 +25,6 @@ Encoder& EncoderOf(j_compress_ptr info) { return *static_cast<Encoder*>(info->cl
   info->err->msg_code = JERR_OUT_OF_MEMORY;
   info->err->error_exit(reinterpret_cast<j_common_ptr>(info));
   std::abort();  // error_exit never returns; this only tells the compiler
-}
-
-// A picture's coefficient array is one fresh allocation of many megabytes,
-// written once from start to end; in 4 KB pages the first touches cost about
-// as much as the turn itself. Large pages, where the system offers them on
-// request, take a fault per 2 MB instead.
-void AdviseLargePages(void* begin, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kPage = 4096;
-  const auto first = reinterpret_cast<std::uintptr_t>(begin);
-  const std::uintptr_t start = (first + kPage - 1) & ~(kPage - 1);
-  const std::uintptr_t end = (first + bytes) & ~(kPage - 1);
-  if (end > start) (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-  (void)begin;
-  (void)bytes;
-#endif
 }
 
 JDIMENSION RoundUp(std::uint32_t value, std::uint32_t multiple) {
