@@ -46,6 +46,7 @@ bool Encoder::Grow(std::size_t atLeast) {
   if (grown == nullptr) return false;
   buffer_ = static_cast<std::uint8_t*>(grown);
   capacity_ = atLeast;
+  AdviseLargePages(buffer_, capacity_);
   return true;
 }
 
