@@ -16,6 +16,9 @@ std::string SystemMessage(platform::ErrorCode code);
 // failed" when the system reported no error code.
 std::string OsErrorText(platform::ErrorCode code);
 
+// The message of the exception being handled; call it inside a catch block.
+std::string CurrentExceptionMessage();
+
 class OsError : public std::runtime_error {
  public:
   explicit OsError(platform::ErrorCode code);

@@ -26,16 +26,6 @@ void ShowDialog(const std::string& text, const char* caption, std::uint32_t icon
   (void)platform::MessageBoxEx(nullptr, text, caption, platform::mb::kOk | icon, 0);
 }
 
-std::string ExceptionText() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception";
-  }
-}
-
 }  // namespace
 
 // --- TServiceStartThread
@@ -151,7 +141,7 @@ void TServiceApplication::Install(bool silent) {
       if (service->AfterInstall) service->AfterInstall(*service);
     } catch (...) {
       succeeded = false;
-      ShowDialog("Service \"" + service->DisplayName + "\" failed to install with error: \"" + ExceptionText() + "\"",
+      ShowDialog("Service \"" + service->DisplayName + "\" failed to install with error: \"" + CurrentExceptionMessage() + "\"",
                  kErrorCaption, platform::mb::kIconError);
     }
   }
@@ -176,7 +166,7 @@ void TServiceApplication::Uninstall(bool silent) {
       if (service->AfterUninstall) service->AfterUninstall(*service);
     } catch (...) {
       succeeded = false;
-      ShowDialog("Service \"" + service->DisplayName + "\" failed to uninstall with error: \"" + ExceptionText() +
+      ShowDialog("Service \"" + service->DisplayName + "\" failed to uninstall with error: \"" + CurrentExceptionMessage() +
                      "\"",
                  kErrorCaption, platform::mb::kIconError);
     }

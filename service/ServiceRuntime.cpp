@@ -19,17 +19,6 @@ constexpr const char* kControlWindowClass = "PagewickServiceControl";
 // to suspend itself.
 constexpr int kResumeAttempts = 2000;
 
-// The message of the exception being handled.
-std::string CurrentExceptionMessage() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception";
-  }
-}
-
 // The word of an entry "Service failed on %s: %s" for codes 1 to 5.
 const char* ActionWord(std::uint32_t code) {
   switch (code) {
