@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "tests/imaging/ImagingFixture.h"
+#include "tests/imaging/PictureChecks.h"
 
 namespace pw::test {
 namespace {
@@ -17,22 +18,6 @@ double MeanDifference(const Picture& a, const Picture& b) {
   double sum = 0;
   for (std::size_t i = 0; i < a.samples.size(); ++i) sum += std::abs(int{a.samples[i]} - int{b.samples[i]});
   return sum / static_cast<double>(a.samples.size());
-}
-
-// Every cell's centre shows the cell's own colour.
-void ExpectCellsUpright(const Picture& picture, std::uint32_t width, std::uint32_t height, int channels) {
-  ASSERT_EQ(picture.width, width);
-  ASSERT_EQ(picture.height, height);
-  ASSERT_EQ(picture.channels, channels);
-  for (std::uint32_t cy = 0; cy < height / kCell; ++cy) {
-    for (std::uint32_t cx = 0; cx < width / kCell; ++cx) {
-      const auto want = CellColour(cx, cy, channels);
-      const std::uint8_t* got = picture.At(cx * kCell + kCell / 2, cy * kCell + kCell / 2);
-      for (int c = 0; c < channels; ++c) {
-        ASSERT_NEAR(got[c], want[static_cast<std::size_t>(c)], 10) << "cell " << cx << "," << cy << " channel " << c;
-      }
-    }
-  }
 }
 
 void ExpectSameCoefficients(const JpegCoefficients& ours, const JpegCoefficients& reference) {

@@ -6,6 +6,7 @@
 
 #include "storage/AutoRotate.h"
 #include "tests/imaging/JpegSamples.h"
+#include "tests/imaging/PictureChecks.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace pw::storage {
@@ -23,15 +24,7 @@ TEST(ImagingModules, AutoRotateResavesAScannerPictureUprightWithBothComments) {
   const std::string text = folder.ReadFile("img0001.jpg");
   const test::Bytes saved(text.begin(), text.end());
   const test::Picture decoded = test::DecodeJpeg(saved);
-  ASSERT_EQ(decoded.width, 64u);
-  ASSERT_EQ(decoded.height, 48u);
-  for (std::uint32_t cy = 0; cy < 3; ++cy) {
-    for (std::uint32_t cx = 0; cx < 4; ++cx) {
-      const auto want = test::CellColour(cx, cy, 3);
-      const std::uint8_t* got = decoded.At(cx * test::kCell + 8, cy * test::kCell + 8);
-      for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(got[c], want[c], 10) << cx << "," << cy;
-    }
-  }
+  test::ExpectCellsUpright(decoded, 64, 48, 3);
   EXPECT_EQ(test::ReadComments(saved), (std::vector<std::string>{" Pagewick Ver 019", kDate}));
   EXPECT_EQ(saved[kProbeOffset], 1);
   EXPECT_TRUE(folder.ReadFile("img0001.jpg" ".autorotate.tmp").empty()) << "no scratch file left";
