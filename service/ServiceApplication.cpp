@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "platform/Dialogs.h"
 #include "platform/ErrorSink.h"
@@ -24,6 +25,15 @@ constexpr std::uint32_t kEndSession = 0x0016;
 
 void ShowDialog(const std::string& text, const char* caption, std::uint32_t icon) {
   (void)platform::MessageBoxEx(nullptr, text, caption, platform::mb::kOk | icon, 0);
+}
+
+// The local control manager with full access; a failure ends the install or
+// uninstall run through the process entry's error box.
+platform::ServiceHandle OpenLocalManager() {
+  platform::ServiceHandleResult manager =
+      platform::OpenSCManager(std::nullopt, std::nullopt, platform::manager_access::kAllAccess);
+  if (!manager.handle) throw OsError(manager.error);
+  return std::move(manager.handle);
 }
 
 }  // namespace
@@ -115,9 +125,7 @@ std::string TServiceApplication::ServicePath() const {
 }
 
 void TServiceApplication::Install(bool silent) {
-  platform::ServiceHandleResult manager =
-      platform::OpenSCManager(std::nullopt, std::nullopt, platform::manager_access::kAllAccess);
-  if (!manager.handle) throw OsError(manager.error);
+  platform::ServiceHandle manager = OpenLocalManager();
   bool succeeded = true;
   if (TService1* service = service_.get()) {
     try {
@@ -135,30 +143,29 @@ void TServiceApplication::Install(bool silent) {
       definition.dependencies = service->Dependencies;
       if (!service->ServiceStartName.empty()) definition.account = service->ServiceStartName;
       definition.password = service->Password;
-      platform::CreateServiceResult created = platform::CreateService(manager.handle, definition);
+      platform::CreateServiceResult created = platform::CreateService(manager, definition);
       if (!created.handle) throw OsError(created.error);
       created.handle.reset();
       if (service->AfterInstall) service->AfterInstall(*service);
     } catch (...) {
       succeeded = false;
-      ShowDialog("Service \"" + service->DisplayName + "\" failed to install with error: \"" + CurrentExceptionMessage() + "\"",
+      ShowDialog("Service \"" + service->DisplayName + "\" failed to install with error: \"" +
+                     CurrentExceptionMessage() + "\"",
                  kErrorCaption, platform::mb::kIconError);
     }
   }
-  manager.handle.reset();
+  manager.reset();
   if (succeeded && !silent) ShowDialog(kInstalledText, kInformationCaption, platform::mb::kIconInformation);
 }
 
 void TServiceApplication::Uninstall(bool silent) {
-  platform::ServiceHandleResult manager =
-      platform::OpenSCManager(std::nullopt, std::nullopt, platform::manager_access::kAllAccess);
-  if (!manager.handle) throw OsError(manager.error);
+  platform::ServiceHandle manager = OpenLocalManager();
   bool succeeded = true;
   if (TService1* service = service_.get()) {
     try {
       if (service->BeforeUninstall) service->BeforeUninstall(*service);
       platform::ServiceHandleResult opened =
-          platform::OpenService(manager.handle, service->Name, platform::service_access::kAllAccess);
+          platform::OpenService(manager, service->Name, platform::service_access::kAllAccess);
       if (!opened.handle) throw OsError(opened.error);
       const platform::Outcome deleted = platform::DeleteService(opened.handle);
       if (!deleted) throw OsError(deleted.error);
@@ -166,12 +173,12 @@ void TServiceApplication::Uninstall(bool silent) {
       if (service->AfterUninstall) service->AfterUninstall(*service);
     } catch (...) {
       succeeded = false;
-      ShowDialog("Service \"" + service->DisplayName + "\" failed to uninstall with error: \"" + CurrentExceptionMessage() +
-                     "\"",
+      ShowDialog("Service \"" + service->DisplayName + "\" failed to uninstall with error: \"" +
+                     CurrentExceptionMessage() + "\"",
                  kErrorCaption, platform::mb::kIconError);
     }
   }
-  manager.handle.reset();
+  manager.reset();
   if (succeeded && !silent) ShowDialog(kUninstalledText, kInformationCaption, platform::mb::kIconInformation);
 }
 
