@@ -17,6 +17,7 @@
 #include "platform/host/DeviceSocket.h"
 #include "tests/imaging/JpegSamples.h"
 #include "tests/scanner/PollFixture.h"
+#include "tests/scanner/SimulatorProcess.h"
 #include "tools/scanner-sim/ScannerPicture.h"
 
 namespace pw::test {
@@ -164,21 +165,9 @@ TEST_F(ScanToFolderTest, TheServedSimulatorIsNoticedPulledFromAndUnplugged) {
   StartLikeTheService();
   host::ServedDeviceWatcher watcher(world, 10ms);
   const std::string root = world.Root().string();
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::execl(PAGEWICK_SCANNER_SIM, PAGEWICK_SCANNER_SIM, "--root", root.c_str(), "--drive", "F", "--picture",
-            "8,2024:05:17 10:20:30", "--plain-picture", "--chunk", "fixed:3000", "--exit-when-drained", nullptr);
-    ::_exit(127);
-  }
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      if (pid <= 0) return;
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
-  } reaper{child};
+  SimulatorProcess simulatorProcess({"--root", root, "--drive", "F", "--picture", "8,2024:05:17 10:20:30",
+                                     "--plain-picture", "--chunk", "fixed:3000", "--exit-when-drained"});
+  ASSERT_TRUE(simulatorProcess.Started());
 
   // Real time passes for the other process; the world's clock for the timer.
   auto tickUntil = [&](const std::function<bool()>& condition) {
@@ -202,15 +191,9 @@ TEST_F(ScanToFolderTest, TheServedSimulatorIsNoticedPulledFromAndUnplugged) {
   EXPECT_EQ(world.Desktop().ShellExecutes().size(), 1u);
 
   // Drained, the simulator unplugs and exits; the next ticks detach.
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  pid_t done = 0;
-  while ((done = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(10ms);
-  }
-  ASSERT_EQ(done, child);
-  reaper.pid = -1;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::optional<int> status = simulatorProcess.WaitForExit(10s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
   EXPECT_TRUE(tickUntil([&] { return process.ScannerAttached == 0; }));
   EXPECT_FALSE(world.FindDrive('F').has_value());
 }

@@ -14,6 +14,7 @@
 #include "platform/Windows.h"
 #include "scanner/StorageDescriptor.h"
 #include "tests/scanner/ScannerFixture.h"
+#include "tests/scanner/SimulatorProcess.h"
 #include "tools/scanner-sim/SimulatorServer.h"
 
 namespace pw::test {
@@ -210,21 +211,9 @@ TEST_F(ServedScanner, TheWatcherBroadcastsPlugAndUnplugToTopLevelWindows) {
 #ifdef PAGEWICK_SCANNER_SIM
 TEST_F(ServedScanner, TheExecutableServesADriveUntilItStops) {
   const std::string root = world.Root().string();
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::execl(PAGEWICK_SCANNER_SIM, PAGEWICK_SCANNER_SIM, "--root", root.c_str(), "--drive", "g", "--mode", "computer",
-            "--image-size", "200000", "--chunk", "fixed:30000", "--product", "scan", nullptr);
-    ::_exit(127);
-  }
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      if (pid <= 0) return;
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
-  } reaper{child};
+  SimulatorProcess simulatorProcess({"--root", root, "--drive", "g", "--mode", "computer", "--image-size",
+                                     "200000", "--chunk", "fixed:30000", "--product", "scan"});
+  ASSERT_TRUE(simulatorProcess.Started());
 
   constexpr std::uint32_t kDriveG = 1u << ('G' - 'A');
   ASSERT_TRUE(WaitFor([] { return (platform::GetLogicalDrives() & kDriveG) != 0; }));
@@ -237,11 +226,10 @@ TEST_F(ServedScanner, TheExecutableServesADriveUntilItStops) {
     ASSERT_TRUE(image.has_value());
     EXPECT_EQ(image->size(), 200000u);
   }
-  ::kill(child, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  reaper.pid = -1;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  simulatorProcess.Signal(SIGTERM);
+  const std::optional<int> status = simulatorProcess.WaitForExit(std::chrono::seconds(10));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
   EXPECT_EQ(platform::GetLogicalDrives() & kDriveG, 0u) << "stopping the simulator unplugs the drive";
 }
 #endif
