@@ -78,6 +78,9 @@ Outcome CreateDirectory(const std::string& path);
 Outcome RemoveDirectory(const std::string& path);
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING: replaces the target in one step.
 Outcome ReplaceFileWith(const std::string& source, const std::string& target);
+// MoveFileExA without flags: renames within the volume and never replaces an
+// existing entry (183 when the target exists, file or directory).
+Outcome MoveFileNoReplace(const std::string& source, const std::string& target);
 
 // GetFileAttributesA: nullopt when the entry does not exist or cannot be reached.
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path);

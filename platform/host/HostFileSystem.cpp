@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -307,7 +308,11 @@ Outcome RemoveDirectory(const std::string& path) {
   return Outcome::Success();
 }
 
-Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
+namespace {
+
+// MoveFileExA on the world: with replace, an existing file target is replaced
+// in one step; without, any existing target fails the move with 183.
+Outcome MoveEntry(const std::string& source, const std::string& target, bool replace) {
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath from = world.Resolve(source);
@@ -322,6 +327,7 @@ Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
   const bool sourceIsDirectory = IsDirectory(from.hostPath);
   const bool sameEntry = to.exists && host::OpenFileKey(from.hostPath) == host::OpenFileKey(to.hostPath);
   if (to.exists && !sameEntry) {
+    if (!replace) return Outcome::Failure(error::kAlreadyExists);
     if (sourceIsDirectory || IsDirectory(to.hostPath)) return Outcome::Failure(error::kAccessDenied);
     if (HasReadOnly(world, to.hostPath)) return Outcome::Failure(error::kAccessDenied);
     if (host::SharingConflict(world, to.hostPath, host::access_bit::kDelete, kShareAll)) {
@@ -333,10 +339,25 @@ Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
     return Outcome::Failure(sourceIsDirectory ? error::kAccessDenied : error::kSharingViolation);
   }
   const std::uint32_t attributes = world.ExtraAttributes(from.hostPath);
-  if (::rename(from.hostPath.c_str(), to.hostPath.c_str()) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  // Without replace the host rename must not replace either: another process
+  // of the world may create the target between the check and the move.
+  const int moved = replace ? ::rename(from.hostPath.c_str(), to.hostPath.c_str())
+                            : ::renameat2(AT_FDCWD, from.hostPath.c_str(), AT_FDCWD, to.hostPath.c_str(),
+                                          sameEntry ? 0u : RENAME_NOREPLACE);
+  if (moved != 0) return Outcome::Failure(errno == EEXIST ? error::kAlreadyExists : host::ErrorFromErrno(errno));
   world.SetExtraAttributes(from.hostPath, 0);
   world.SetExtraAttributes(to.hostPath, attributes);
   return Outcome::Success();
+}
+
+}  // namespace
+
+Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
+  return MoveEntry(source, target, true);
+}
+
+Outcome MoveFileNoReplace(const std::string& source, const std::string& target) {
+  return MoveEntry(source, target, false);
 }
 
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {

@@ -87,6 +87,10 @@ Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
   return FromBool(::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
 }
 
+Outcome MoveFileNoReplace(const std::string& source, const std::string& target) {
+  return FromBool(::MoveFileExA(source.c_str(), target.c_str(), 0));
+}
+
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;

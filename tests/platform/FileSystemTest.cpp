@@ -271,6 +271,25 @@ TEST_F(FileSystemTest, ReplaceFileWithReplacesTheTarget) {
   EXPECT_EQ(missing.error, error::kFileNotFound);
 }
 
+TEST_F(FileSystemTest, MoveFileNoReplaceRenamesButNeverReplaces) {
+  scratch_.WriteFile("moving.tmp", "new");
+  scratch_.WriteFile("taken.jpg", "old");
+  ASSERT_TRUE(CreateDirectory(scratch_ / "folder.jpg").ok);
+
+  const Outcome ontoFile = MoveFileNoReplace(scratch_ / "moving.tmp", scratch_ / "TAKEN.JPG");
+  EXPECT_FALSE(ontoFile.ok);
+  EXPECT_EQ(ontoFile.error, error::kAlreadyExists);
+  EXPECT_EQ(scratch_.ReadFile("taken.jpg"), "old");
+  const Outcome ontoFolder = MoveFileNoReplace(scratch_ / "moving.tmp", scratch_ / "folder.jpg");
+  EXPECT_FALSE(ontoFolder.ok);
+  EXPECT_EQ(ontoFolder.error, error::kAlreadyExists);
+  EXPECT_TRUE(DirectoryExists(scratch_ / "folder.jpg"));
+
+  ASSERT_TRUE(MoveFileNoReplace(scratch_ / "moving.tmp", scratch_ / "free.jpg").ok);
+  EXPECT_FALSE(FileExists(scratch_ / "moving.tmp"));
+  EXPECT_EQ(scratch_.ReadFile("free.jpg"), "new");
+}
+
 TEST_F(FileSystemTest, RemoveDirectoryNeedsAnEmptyFolder) {
   ASSERT_TRUE(CreateDirectory(scratch_ / "full").ok);
   scratch_.WriteFile("full\\a.txt", "x");
