@@ -89,9 +89,10 @@ std::string NextImagePath(NamingState& state) {
   state.fileList.SetDirectory(folder);
   std::int32_t number = LastFileNumber(state.fileList.Items(), state.filePrefix.size()) + 1;
 
-  // A hidden or system file is not listed but still holds its name: never
-  // hand out the name of an existing file.
-  while (number <= kMaxFileNumber && platform::FileExists(folder + "\\" + ImageFileName(state.filePrefix, number))) {
+  // A hidden or system file, or a folder, is not listed but still holds its
+  // name: never hand out the name of an existing entry.
+  while (number <= kMaxFileNumber &&
+         platform::GetFileAttributes(folder + "\\" + ImageFileName(state.filePrefix, number)).has_value()) {
     ++number;
   }
 

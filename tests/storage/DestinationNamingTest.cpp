@@ -125,6 +125,13 @@ TEST_F(DestinationNamingTest, HiddenImageIsNeverHandedOut) {
   EXPECT_EQ(Next("D:\\Scans"), "D:\\Scans\\Photo1\\img0003.jpg");
 }
 
+TEST_F(DestinationNamingTest, AFolderNamedLikeTheNextImageIsSteppedOver) {
+  AddImages("D:\\Scans\\Photo1", 1, 2);
+  world.MakeDirectories("D:\\Scans\\Photo1\\img0003.jpg");
+  world.MakeDirectories("D:\\Scans\\Photo1\\img0004.jpg");
+  EXPECT_EQ(Next("D:\\Scans"), "D:\\Scans\\Photo1\\img0005.jpg");
+}
+
 TEST_F(DestinationNamingTest, PrefixesComeFromTheSettings) {
   form->FilePrefix = "scan";
   form->FolderPrefix = "Album";

@@ -1,0 +1,60 @@
+#pragma once
+// Where a pull writes while an image arrives, and what becomes of those bytes.
+//
+// A pull writes into a transfer file: a fresh file in the image folder whose
+// name no picture viewer opens and no naming call counts ("~" and seven hex
+// digits, no extension, never longer than an image name). Only when the
+// scanner's end marker has arrived does the transfer take its image name, and
+// then only if nothing of that name exists. An interrupted transfer keeps its
+// bytes under the image's partial name (FilePrefix + number + ".partial"), at
+// most one per image: the scanner still holds the picture and sends it again
+// from its start, so a later attempt that holds an earlier one's bytes
+// replaces it, and a shorter one is dropped.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+
+namespace pw::storage {
+
+inline constexpr const char* kPartialImageExtension = ".partial";
+
+struct TransferFile {
+  std::string path;
+  platform::FileHandle file;  // opened for reading and writing, shared with nobody
+};
+
+struct TransferFileResult {
+  std::optional<TransferFile> transfer;
+  platform::ErrorCode error = platform::error::kSuccess;  // why none could be made
+};
+
+// Creates a new, empty transfer file in the folder (CREATE_NEW: an existing
+// entry is never opened). seed varies the name; a taken name is stepped over.
+TransferFileResult CreateTransferFile(const std::string& folder, std::uint32_t seed);
+
+// "C:\Scans\Photo1\img0001.partial" for "C:\Scans\Photo1\img0001.jpg".
+std::string PartialImagePath(const std::string& imagePath);
+
+// Gives a complete transfer its image name. Fails with 183 when an entry of
+// that name exists (it is left as it is) and the transfer keeps its name.
+platform::Outcome PromoteTransfer(const std::string& transferPath, const std::string& imagePath);
+
+// Keeps the bytes of an interrupted transfer for the image: under the image's
+// partial name when that is free, or replacing a partial there whose bytes the
+// transfer begins with; an empty transfer, or one whose bytes the partial
+// already begins with, is deleted. Anything else stays under its transfer
+// name. Returns where the bytes are kept, or nothing when they were dropped.
+std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, const std::string& imagePath);
+
+// After an image arrived whole: deletes its partial when the image begins
+// with the partial's bytes (an earlier, interrupted delivery of it).
+void DropSupersededPartial(const std::string& imagePath);
+
+// Whether the file at shorterPath holds a prefix of the bytes of longerPath
+// (equal files count). False when either cannot be read.
+bool FileStartsWith(const std::string& longerPath, const std::string& shorterPath);
+
+}  // namespace pw::storage

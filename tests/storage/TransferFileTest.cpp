@@ -1,0 +1,163 @@
+// The transfer file of a pull and what becomes of an interrupted transfer's
+// bytes: they never take an image name, never destroy bytes they do not hold,
+// and leave at most one partial per image.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "platform/FileSystem.h"
+#include "platform/host/World.h"
+#include "storage/TransferFile.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace pw::storage {
+namespace {
+
+class TransferFileTest : public ::testing::Test {
+ protected:
+  host::World world;
+  test::ScratchFolder folder;
+
+  std::string Transfer(std::string_view bytes, std::uint32_t seed = 1) {
+    TransferFileResult made = CreateTransferFile(folder.Path(), seed);
+    EXPECT_TRUE(made.transfer.has_value()) << made.error;
+    if (!made.transfer) return {};
+    const std::string path = made.transfer->path;
+    made.transfer->file.reset();
+    const std::string name = path.substr(folder.Path().size() + 1);
+    folder.WriteFile(name, bytes);
+    return path;
+  }
+};
+
+TEST_F(TransferFileTest, TransferNamesAreFreshShortAndNeverImageNames) {
+  std::set<std::string> names;
+  for (std::uint32_t i = 0; i < 20; ++i) {
+    TransferFileResult made = CreateTransferFile(folder.Path(), 7);  // same seed: every call must step on
+    ASSERT_TRUE(made.transfer.has_value()) << made.error;
+    const std::string name = made.transfer->path.substr(folder.Path().size() + 1);
+    EXPECT_EQ(name.size(), 8u) << "no longer than the shortest image name (\"0001.jpg\")";
+    EXPECT_EQ(name.front(), '~');
+    EXPECT_EQ(name.find('.'), std::string::npos) << "no extension a viewer would open";
+    EXPECT_TRUE(names.insert(name).second) << "a taken name was handed out again: " << name;
+  }
+}
+
+TEST_F(TransferFileTest, TransferSkipsAFolderOfTheSameNameAndReportsAMissingFolder) {
+  TransferFileResult first = CreateTransferFile(folder.Path(), 3);
+  ASSERT_TRUE(first.transfer.has_value());
+  const std::string taken = first.transfer->path;
+  first.transfer->file.reset();
+  ASSERT_TRUE(platform::DeleteFile(taken));
+  ASSERT_TRUE(platform::CreateDirectory(taken));
+
+  TransferFileResult second = CreateTransferFile(folder.Path(), 3);
+  ASSERT_TRUE(second.transfer.has_value());
+  EXPECT_NE(second.transfer->path, taken);
+  EXPECT_TRUE(platform::DirectoryExists(taken));
+
+  const TransferFileResult missing = CreateTransferFile(folder / "no such folder", 3);
+  EXPECT_FALSE(missing.transfer.has_value());
+  EXPECT_EQ(missing.error, platform::error::kPathNotFound);
+}
+
+TEST_F(TransferFileTest, PartialNameReplacesTheImageExtension) {
+  EXPECT_EQ(PartialImagePath("C:\\Scans\\Photo1\\img0001.jpg"), "C:\\Scans\\Photo1\\img0001.partial");
+  EXPECT_EQ(PartialImagePath("E:\\Photo.1\\0001.jpg"), "E:\\Photo.1\\0001.partial") << "a dot in the folder";
+  EXPECT_EQ(PartialImagePath("E:\\Photo1\\img"), "E:\\Photo1\\img.partial");
+}
+
+TEST_F(TransferFileTest, PromotionNeverReplacesAnExistingImageOrFolder) {
+  const std::string transfer = Transfer("whole picture");
+  folder.WriteFile("img0001.jpg", "user's picture");
+  const platform::Outcome refused = PromoteTransfer(transfer, folder / "img0001.jpg");
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.error, platform::error::kAlreadyExists);
+  EXPECT_EQ(folder.ReadFile("img0001.jpg"), "user's picture");
+  EXPECT_TRUE(platform::FileExists(transfer));
+
+  ASSERT_TRUE(platform::CreateDirectory(folder / "img0002.jpg"));
+  EXPECT_FALSE(PromoteTransfer(transfer, folder / "img0002.jpg").ok);
+  EXPECT_TRUE(platform::DirectoryExists(folder / "img0002.jpg"));
+
+  ASSERT_TRUE(PromoteTransfer(transfer, folder / "img0003.jpg").ok);
+  EXPECT_EQ(folder.ReadFile("img0003.jpg"), "whole picture");
+  EXPECT_FALSE(platform::FileExists(transfer));
+}
+
+TEST_F(TransferFileTest, InterruptedTransfersKeepTheLongestDeliveryOnce) {
+  const std::string image = folder / "img0001.jpg";
+  const std::string partial = folder / "img0001.partial";
+
+  // Nothing arrived: nothing is kept.
+  EXPECT_EQ(KeepPartialTransfer(Transfer(""), image), std::nullopt);
+
+  // The first interruption takes the partial name.
+  EXPECT_EQ(KeepPartialTransfer(Transfer("ABCD", 11), image), partial);
+  EXPECT_EQ(folder.ReadFile("img0001.partial"), "ABCD");
+
+  // A later attempt that got further replaces it; one that got less goes.
+  EXPECT_EQ(KeepPartialTransfer(Transfer("ABCDEFG", 12), image), partial);
+  EXPECT_EQ(folder.ReadFile("img0001.partial"), "ABCDEFG");
+  EXPECT_EQ(KeepPartialTransfer(Transfer("AB", 13), image), partial);
+  EXPECT_EQ(folder.ReadFile("img0001.partial"), "ABCDEFG");
+
+  // Bytes the partial does not hold are never thrown away: they stay under
+  // their transfer name.
+  const std::string other = Transfer("XYZ", 14);
+  EXPECT_EQ(KeepPartialTransfer(other, image), other);
+  EXPECT_EQ(folder.ReadFile("img0001.partial"), "ABCDEFG");
+  EXPECT_TRUE(platform::FileExists(other));
+
+  // Nothing under an image name at any point.
+  EXPECT_FALSE(platform::FileExists(image));
+  std::size_t transfers = 0;
+  for (const platform::FindEntry& entry : platform::FindFiles(folder / "*.*").entries) {
+    if (entry.name.front() == '~') ++transfers;
+  }
+  EXPECT_EQ(transfers, 1u) << "only the transfer whose bytes differ is left";
+}
+
+TEST_F(TransferFileTest, APartialThatCannotBeReplacedKeepsBothCopies) {
+  const std::string image = folder / "img0001.jpg";
+  folder.WriteFile("img0001.partial", "AB");
+  ASSERT_TRUE(platform::SetFileAttributes(folder / "img0001.partial", platform::attribute::kReadOnly));
+  const std::string transfer = Transfer("ABCDEF");
+  EXPECT_EQ(KeepPartialTransfer(transfer, image), transfer);
+  EXPECT_EQ(folder.ReadFile("img0001.partial"), "AB");
+  EXPECT_EQ(folder.ReadFile(transfer.substr(folder.Path().size() + 1)), "ABCDEF");
+}
+
+TEST_F(TransferFileTest, AWholeImageDropsOnlyAPartialItBeginsWith) {
+  folder.WriteFile("img0001.jpg", "ABCDEFGH");
+  folder.WriteFile("img0001.partial", "ABCD");
+  DropSupersededPartial(folder / "img0001.jpg");
+  EXPECT_FALSE(platform::FileExists(folder / "img0001.partial"));
+
+  folder.WriteFile("img0002.jpg", "ABCDEFGH");
+  folder.WriteFile("img0002.partial", "ABXD");
+  DropSupersededPartial(folder / "img0002.jpg");
+  EXPECT_EQ(folder.ReadFile("img0002.partial"), "ABXD") << "another picture's bytes stay";
+
+  folder.WriteFile("img0003.jpg", "AB");
+  folder.WriteFile("img0003.partial", "ABCD");
+  DropSupersededPartial(folder / "img0003.jpg");
+  EXPECT_EQ(folder.ReadFile("img0003.partial"), "ABCD") << "a longer partial holds more than the image";
+}
+
+TEST_F(TransferFileTest, PrefixComparisonCrossesChunkBoundaries) {
+  std::string big(200 * 1024, 'p');
+  folder.WriteFile("long", big);
+  folder.WriteFile("short", big.substr(0, 150 * 1024));
+  EXPECT_TRUE(FileStartsWith(folder / "long", folder / "short"));
+  EXPECT_FALSE(FileStartsWith(folder / "short", folder / "long"));
+  std::string changed = big.substr(0, 150 * 1024);
+  changed[140 * 1024] = 'q';
+  folder.WriteFile("short", changed);
+  EXPECT_FALSE(FileStartsWith(folder / "long", folder / "short")) << "a difference in the third chunk";
+  EXPECT_FALSE(FileStartsWith(folder / "long", folder / "missing"));
+}
+
+}  // namespace
+}  // namespace pw::storage
