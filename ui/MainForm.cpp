@@ -1,7 +1,9 @@
 #include "ui/MainForm.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
+#include <string_view>
 
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
@@ -24,6 +26,34 @@ namespace {
 
 constexpr std::size_t kWindowsDirectoryBufferSize = 200;
 constexpr char kScannerDevicePathFill = '0';
+
+// The key a profile reader finds for a line written with this key: it ends at
+// the first '=' and the blanks around it are dropped.
+std::string_view KeyAsRead(std::string_view key) {
+  key = key.substr(0, key.find('='));
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v'; };
+  while (!key.empty() && blank(key.front())) key.remove_prefix(1);
+  while (!key.empty() && blank(key.back())) key.remove_suffix(1);
+  return key;
+}
+
+bool SameKey(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// The unread "Folder" + prefix entry may be written only when it reads back as
+// itself on one line and as none of the keys the program reads: an empty or
+// blank prefix would otherwise overwrite "Folder" itself, and a prefix with '='
+// would add a line under another key at every Apply.
+bool MayWriteUnreadKey(std::string_view key, std::string_view saveLocationKey) {
+  if (key.find_first_of("\r\n") != std::string_view::npos || KeyAsRead(key) != key) return false;
+  for (std::string_view read : {"Mode", "Path", "File", "Folder", "AutoRoate"}) {
+    if (SameKey(key, read)) return false;
+  }
+  return !SameKey(key, KeyAsRead(saveLocationKey));
+}
 
 }  // namespace
 
@@ -372,7 +402,8 @@ void TMainForm::ApplyBtnClick() {
   WriteSettingInteger("Mode", index);
   WriteSetting("Path", PathEdit.Text());
   // Kept for files written by earlier versions; nothing reads it.
-  WriteSetting("Folder" + FolderPrefix, "0");
+  const std::string unreadKey = "Folder" + FolderPrefix;
+  if (MayWriteUnreadKey(unreadKey, PathEdit.Text())) WriteSetting(unreadKey, "0");
   WriteSettingInteger(PathEdit.Text(), FolderCounter);
   WriteSettingInteger("AutoRoate", AutoRCheckBx.Checked() ? 1 : 0);
 
