@@ -55,6 +55,52 @@ TEST(ToolkitComboBox, SelectingFromCodeRunsNoEventButTheUsersChoiceDoes) {
   EXPECT_EQ(combo.Text(), "typed");
 }
 
+// A native combo whose edit part the user types into: the model reports the
+// text back to the peer neither while typing nor on a pick from the list, or
+// the native text would be rewritten under the user's caret.
+TEST(ToolkitComboBox, TheUsersTypingAndPicksAreNotWrittenBackToThePeer) {
+  class NativeCombo : public Peer {
+   public:
+    void PropertyChanged(const Component& component, Property property) override {
+      const auto& combo = static_cast<const ComboBox&>(component);
+      writes.push_back(property);
+      shown = combo.Text();
+      caret = 0;  // as WM_SETTEXT leaves an edit control
+    }
+    // The user types one character at the caret.
+    void Type(ComboBox& combo, char c) {
+      shown.insert(caret++, 1, c);
+      combo.UserEditText(shown);
+    }
+    std::vector<Property> writes;
+    std::string shown;
+    std::size_t caret = 0;
+  };
+  ComboBox combo("SaveComboBx", {});
+  NativeCombo native;
+  combo.AttachPeer(&native);
+  combo.AddItem("card");
+  combo.AddItem("computer");
+  combo.SetItemIndex(1);
+  native.writes.clear();
+  int changes = 0;
+  combo.OnChange = [&] { ++changes; };
+
+  native.shown.clear();
+  native.caret = 0;
+  for (char c : std::string("abc")) native.Type(combo, c);
+  EXPECT_EQ(native.shown, "abc");
+  EXPECT_EQ(combo.Text(), "abc");
+  EXPECT_EQ(changes, 3);
+  combo.UserSelect(0);
+  EXPECT_EQ(changes, 4);
+  EXPECT_TRUE(native.writes.empty()) << native.writes.size() << " writes to the native control";
+
+  combo.SetItemIndex(1);
+  EXPECT_EQ(native.writes, std::vector<Property>{Property::ItemIndex}) << "a change from code still reaches it";
+  EXPECT_EQ(native.shown, "computer");
+}
+
 TEST(ToolkitComboBox, IndexOutsideTheItemsSelectsNothing) {
   ComboBox combo("SaveComboBx", {});
   combo.AddItem("a");
