@@ -227,6 +227,51 @@ TEST_F(FileListBoxTest, PointingAtTheSameFolderReadsNothingElsewhereThenBackRead
   EXPECT_EQ(list.Items().size(), 2u);
 }
 
+// A peer reads the list's names whenever it is told of a change; whatever it
+// is told, the names it then reads belong to the folder and mask of that moment.
+TEST_F(FileListBoxTest, APeerToldOfANewFolderOrMaskReadsThatFoldersNames) {
+  struct Shown {
+    Property property;
+    std::string directory;
+    std::string mask;
+    std::vector<std::string> names;
+  };
+  class ShowingPeer : public Peer {
+   public:
+    void PropertyChanged(const Component& component, Property property) override {
+      const auto& list = static_cast<const FileListBox&>(component);
+      log.push_back({property, list.Directory(), list.Mask(), list.Items()});
+    }
+    std::vector<Shown> log;
+  };
+  world.WriteFile("C:\\A\\img0001.jpg", "x");
+  world.WriteFile("C:\\B\\img0003.jpg", "x");
+  world.WriteFile("C:\\B\\IMG0002.jpg", "x");
+  world.WriteFile("C:\\B\\pd0001.jpg", "x");
+  FileListBox list("PagewickFileListBx", {});
+  ShowingPeer peer;
+  list.AttachPeer(&peer);
+  list.SetMask("img*.*");
+  list.SetDirectory("C:\\A");
+  list.SetDirectory("C:\\B");
+  list.SetMask("pd*.*");
+
+  const std::vector<std::string> inB{"IMG0002.jpg", "img0003.jpg"};
+  for (const Shown& shown : peer.log) {
+    SCOPED_TRACE(shown.directory + "\\" + shown.mask);
+    std::vector<std::string> expected{"pd0001.jpg"};
+    if (shown.directory.empty()) expected.clear();  // a mask before any folder lists nothing
+    if (shown.directory == "C:\\A") expected = {"img0001.jpg"};
+    if (shown.directory == "C:\\B" && shown.mask == "img*.*") expected = inB;
+    EXPECT_EQ(shown.names, expected);
+  }
+  ASSERT_FALSE(peer.log.empty());
+  EXPECT_EQ(peer.log.back().names, std::vector<std::string>{"pd0001.jpg"});
+  bool toldOfB = false;
+  for (const Shown& shown : peer.log) toldOfB |= shown.property == Property::Directory && shown.directory == "C:\\B";
+  EXPECT_TRUE(toldOfB);
+}
+
 TEST_F(FileListBoxTest, MissingFolderRaisesAndKeepsTheOldListing) {
   world.WriteFile("C:\\Scans\\img0001.jpg", "x");
   FileListBox list("PagewickFileListBx", {});
