@@ -46,12 +46,40 @@ TEST_F(MainWindowTest, IsAHiddenTMainFormTitledPagewickWithTheDesignedFrame) {
   ASSERT_TRUE(frame);
   EXPECT_EQ(frame->left, 268);
   EXPECT_EQ(frame->top, 226);
-  EXPECT_EQ(frame->Width(), 528);
-  EXPECT_EQ(frame->Height(), 396);
   EXPECT_TRUE(main.TrayIconShown());
   EXPECT_FALSE(main.Timer1.Enabled()) << "the poll timer starts with the first activation";
   ASSERT_TRUE(main.backImage.Picture());
   EXPECT_EQ(main.backImage.Picture()->width, 535);
+}
+
+// The controls sit in client coordinates, so the client area keeps the
+// design's 520 x 362 and the frame around it is the system's: the design's
+// outer 528 x 396 comes out only where the metrics give a 4-pixel frame and a
+// 26-pixel caption.
+TEST_F(MainWindowTest, ClientAreaHoldsTheDesignAndTheFrameFollowsTheSystemsMetrics) {
+  struct Case {
+    const char* name;
+    host::Desktop::FrameMetrics metrics;
+    platform::Size outer;
+  };
+  const Case cases[] = {
+      {"this desktop's own", {}, {526, 387}},
+      {"Wine and classic Windows", {3, 3, 19}, {526, 387}},
+      {"the design's", {4, 4, 26}, {528, 396}},
+      {"a wider frame", {8, 8, 31}, {536, 409}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Desk().SetFrameMetrics(c.metrics);
+    TMainForm& main = CreateForm();
+    EXPECT_EQ(platform::GetClientSize(main.Handle()), (platform::Size{520, 362}));
+    std::optional<platform::Rect> frame = platform::GetWindowRect(main.Handle());
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->left, 268);
+    EXPECT_EQ(frame->top, 226);
+    EXPECT_EQ((platform::Size{frame->Width(), frame->Height()}), c.outer);
+    form.reset();
+  }
 }
 
 TEST_F(MainWindowTest, ShowingActivatesScansAppliesAndStartsThePollTimer) {
