@@ -94,6 +94,21 @@ TEST_F(ImagingRecordTest, ExifComesRightAfterTheStartAndTheAdobeMarkerAfterTheKe
   }
 }
 
+TEST_F(ImagingRecordTest, ExifMovesAheadOfOtherKeptMarkers) {
+  Bytes file = ScannerJpeg(CellPattern(64, 48, 3), 6);
+  const Bytes app2{0xFF, 0xE2, 0x00, 0x06, 'p', 'r', 'o', 'f'};
+  file.insert(file.begin() + 2, app2.begin(), app2.end());  // right after SOI, ahead of the EXIF block
+  ASSERT_EQ(ReadMarkers(file).front().code, 0xE2);
+  std::vector<JpegMarker> apps;
+  for (const JpegMarker& marker : ReadMarkers(Resave(file))) {
+    if (marker.code >= 0xE0 && marker.code <= 0xEF) apps.push_back(marker);
+  }
+  ASSERT_EQ(apps.size(), 2u);
+  EXPECT_EQ(apps[0].code, 0xE1);
+  EXPECT_EQ(apps[1].code, 0xE2);
+  EXPECT_EQ(apps[1].data, (Bytes{'p', 'r', 'o', 'f'}));
+}
+
 TEST_F(ImagingRecordTest, ScannerLayoutSurvivesSoASecondPassLeavesTheFile) {
   const Bytes saved = Resave(ScannerJpeg(CellPattern(64, 48, 3), 8, kDate));
   ASSERT_GT(saved.size(), 146u);
