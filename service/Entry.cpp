@@ -45,7 +45,7 @@ std::string ApplicationErrorText(const std::exception* exception) {
   return "Exception " + className + " in module " + module + " at " + addressText + ".\n" + message + period;
 }
 
-int ProcessEntry(std::span<const std::string> commandLine, ui::ScannerLink* scannerLink) {
+int ProcessEntry(std::span<const std::string> commandLine, scanner::ScannerLink* scannerLink) {
   auto showError = [](const std::exception* exception) {
     (void)platform::MessageBoxEx(nullptr, ApplicationErrorText(exception), kApplicationErrorCaption,
                                  platform::mb::kOk | platform::mb::kIconError | platform::mb::kTaskModal, 0);
