@@ -4,7 +4,6 @@
 // the settings file) and its handlers. Every handler runs on the thread that
 // owns the window.
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
