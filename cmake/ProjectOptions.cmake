@@ -4,8 +4,8 @@ target_compile_options(pagewick_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
   -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wimplicit-fallthrough)
 
+# Include roots are per folder (cmake/Layers.cmake), never the project root.
 add_library(pagewick_options INTERFACE)
-target_include_directories(pagewick_options INTERFACE ${PROJECT_SOURCE_DIR})
 if(PAGEWICK_BACKEND STREQUAL "win32")
   target_compile_definitions(pagewick_options INTERFACE PAGEWICK_WIN32=1)
   # Run under Wine without copying the compiler's runtime DLLs.

@@ -8,6 +8,7 @@
 #include <jerror.h>
 
 #include "imaging/Decoder.h"
+#include "imaging/Exif.h"
 #include "imaging/LargePages.h"
 #include "imaging/Turn.h"
 
@@ -95,9 +96,21 @@ void Encoder::SetMetadata(const ImageData& image) {
     info_.X_density = image.xDensity;
     info_.Y_density = image.yDensity;
   }
+  // libjpeg would write its Adobe marker (RGB, CMYK and YCCK data) with the
+  // file header, ahead of the EXIF block: WriteMarkers writes it after the
+  // kept markers instead.
+  writeAdobe_ = info_.write_Adobe_marker != FALSE;
+  info_.write_Adobe_marker = FALSE;
 }
 
 void Encoder::WriteMarkers(const ImageData& image, const std::vector<std::string>& comments) {
+  // The kept markers, each as code, length (2 bytes, big-endian), data.
+  struct Kept {
+    int code;
+    const std::uint8_t* data;
+    unsigned length;
+  };
+  std::vector<Kept> kept;
   const std::uint8_t* at = image.markers;
   const std::uint8_t* end = image.markers + image.markersSize;
   while (at != nullptr && end - at >= 3) {
@@ -105,8 +118,20 @@ void Encoder::WriteMarkers(const ImageData& image, const std::vector<std::string
     const auto length = static_cast<unsigned>((at[1] << 8) | at[2]);
     at += 3;
     if (static_cast<std::size_t>(end - at) < length) break;
-    jpeg_write_marker(&info_, code, at, length);
+    kept.push_back({code, at, length});
     at += length;
+  }
+  // The EXIF block first (right after SOI, or after a JFIF header the file
+  // had), then the other kept markers in their order.
+  std::stable_partition(kept.begin(), kept.end(), [](const Kept& marker) {
+    return marker.code == JPEG_APP0 + 1 && IsExifBlock({marker.data, marker.length});
+  });
+  for (const Kept& marker : kept) jpeg_write_marker(&info_, marker.code, marker.data, marker.length);
+  if (writeAdobe_) {
+    // As libjpeg writes it: "Adobe", version 100, no flags, the colour transform.
+    const std::uint8_t transform = info_.jpeg_color_space == JCS_YCbCr ? 1 : info_.jpeg_color_space == JCS_YCCK ? 2 : 0;
+    const std::uint8_t adobe[12] = {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, transform};
+    jpeg_write_marker(&info_, JPEG_APP0 + 14, adobe, sizeof adobe);
   }
   for (const std::string& text : comments) {
     jpeg_write_marker(&info_, JPEG_COM, reinterpret_cast<const JOCTET*>(text.data()),

@@ -48,6 +48,7 @@ class Encoder {
   std::size_t capacity_ = 0;
   std::size_t used_ = 0;
   std::size_t expectedBytes_ = 0;
+  bool writeAdobe_ = false;  // libjpeg asked for its Adobe marker
 };
 
 }  // namespace pw::imaging

@@ -25,11 +25,14 @@
  *   reserved1, reserved2: must be null.
  *   Turning with coefficients moves whole DCT blocks and transforms the
  *   coefficients inside them, as jpegtran does. When the turn has to mirror
- *   an edge whose size is not a whole number of iMCUs (8 or 16 pixels), the
- *   partial iMCU at that edge cannot move losslessly and is dropped, exactly as
- *   `jpegtran -trim` drops it (at most 15 pixel rows or columns). Only when
- *   dropping it would leave no picture at all (images smaller than one iMCU)
- *   is the picture decoded to pixels and turned there instead.
+ *   an edge whose size is not a whole number of iMCUs (8 pixels times the
+ *   largest sampling factor along that edge: 8, 16 or 32), the partial iMCU at
+ *   that edge cannot move losslessly and is dropped, exactly as
+ *   `jpegtran -trim` drops it: at most 7 pixel rows or columns without
+ *   subsampling, 15 with 2:1 (4:2:2 across, 4:2:0 both ways) and 31 with 4:1
+ *   (4:1:1 across). Only when dropping it would leave no picture at all
+ *   (images smaller than one iMCU) is the picture decoded to pixels and
+ *   turned there instead.
  *   Fails (0) on a missing or unreadable file, data that is not a complete
  *   baseline/progressive JPEG (truncated or corrupt data included), pictures
  *   over PWIMG_MAX_PIXELS, bad arguments or lack of memory.
@@ -44,8 +47,9 @@
  *
  * PwImgSaveFile(fileName, record, format, bitsPerPixel, quality, reserved)
  *   Writes the record as a new file of that name (an existing one is replaced)
- *   with the APPn markers kept from the loaded file (EXIF first when the file
- *   had no JFIF header), then the comments.
+ *   with the APPn markers kept from the loaded file (EXIF first, right after
+ *   SOI when the file had no JFIF header), then the Adobe APP14 marker that
+ *   RGB, CMYK and YCCK data carry, then the comments.
  *   format:       98 (PWIMG_FORMAT_JPEG_EXIF) JPEG keeping EXIF; the only one.
  *   bitsPerPixel: 0 or 24: the record is written with its own components
  *                 (24-bit colour stays colour, 8-bit grey stays grey, CMYK

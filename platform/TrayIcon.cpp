@@ -70,8 +70,9 @@ void TrayIcon::Remove() {
   added_ = false;
 }
 
-// The events may destroy this object (the menu's Exit), so each is the last
-// thing that touches it.
+// The events must not destroy this object: an owner that ends with a menu
+// command (Exit) defers its own destruction to the top of its thread's loop.
+// Each event is still the last thing a callback does.
 void TrayIcon::OnCallback(std::uintptr_t id, std::intptr_t mouseMessage) {
   if (id != kIconId) return;
   switch (static_cast<std::uint32_t>(mouseMessage)) {

@@ -91,7 +91,8 @@ bool ShellNotifyIcon(std::uint32_t action, const NotifyIconData& data);
 //   opens at the cursor, WM_NULL is posted to the owner afterwards so the
 //   menu closes normally, and a chosen command goes to onCommand;
 // - double click (left): the menu's default item, if any, goes to onCommand.
-// Creating thread only; its messages are handled by that thread's loop.
+// Creating thread only; its messages are handled by that thread's loop. The
+// events run inside the icon's own message handling and must not destroy it.
 class TrayIcon {
  public:
   static constexpr std::uint32_t kIconId = 1;

@@ -11,8 +11,6 @@
 #include "scanner/PassThroughBuffer.h"
 #include "scanner/ScannerChannel.h"
 #include "scanner/StorageDescriptor.h"
-#include "ui/MainForm.h"
-#include "ui/ProcessState.h"
 
 namespace pw::scanner {
 namespace {
@@ -29,13 +27,13 @@ char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 
 
 // The stored device path: up to its zero, and never past the buffer (the
 // start-up sequence fills it with '0' characters and no zero).
-std::string StoredDevicePath(const ui::ProcessState& process) {
+std::string StoredDevicePath(const ScannerState& process) {
   const auto& path = process.ScannerDevicePath;
   const auto end = std::find(path.begin(), path.end(), '\0');
   return std::string(path.begin(), end);
 }
 
-void StoreDevicePath(ui::ProcessState& process, const std::string& devicePath) {
+void StoreDevicePath(ScannerState& process, const std::string& devicePath) {
   const std::size_t count = std::min(devicePath.size(), process.ScannerDevicePath.size() - 1);
   std::memcpy(process.ScannerDevicePath.data(), devicePath.data(), count);
   process.ScannerDevicePath[count] = '\0';
@@ -54,8 +52,8 @@ bool IsScannerIdentity(std::string_view product, std::string_view revision) {
 
 std::string VolumePath(char letter) { return std::string("\\\\?\\") + letter + ":"; }
 
-void DrivePoll::ScanDrives(ui::TMainForm& form) {
-  ui::ProcessState& process = form.Process();
+void DrivePoll::ScanDrives(PollHost& host) {
+  ScannerState& process = host.Scanner();
   try {
     ScannerRequestKind kind = ScannerRequestKind::RequestCardMode;
     const std::uint32_t drives = platform::GetLogicalDrives();
@@ -73,16 +71,15 @@ void DrivePoll::ScanDrives(ui::TMainForm& form) {
       const bool described = QueryStorageDescriptor(opened.device, descriptor);
 
       // The selection on the page counts, applied or not, for every drive opened.
-      const int index = form.SaveComboBx.ItemIndex();
+      const int index = host.SelectedSaveType();
       if (index != -1) {
         kind = static_cast<ScannerRequestKind>(index);
-        form.SaveMode = static_cast<std::uint32_t>(index);
+        host.SetSaveMode(static_cast<std::uint32_t>(index));
       }
 
       if (described && IsScannerIdentity(ProductText(descriptor), RevisionText(descriptor))) {
         (void)RunScannerRequest(opened.device, kind);
-        form.Show();
-        form.ApplyBtn.SetEnabled(true);
+        host.ShowForScanner();
         process.ScannerAttached = 1;
         StoreDevicePath(process, devicePath);
       }
@@ -92,12 +89,12 @@ void DrivePoll::ScanDrives(ui::TMainForm& form) {
   }
 }
 
-void DrivePoll::PollScanner(ui::TMainForm& form, ScannerRequestKind kind) {
-  ui::ProcessState& process = form.Process();
+void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
+  ScannerState& process = host.Scanner();
   platform::DeviceHandle device;
   try {
     if (process.PendingDeviceEvent == 1 || process.PendingDeviceEvent == 2) {
-      ScanDrives(form);
+      ScanDrives(host);
       process.PendingDeviceEvent = 0;
     }
     if (process.ScannerAttached == 0) return;
@@ -109,10 +106,10 @@ void DrivePoll::PollScanner(ui::TMainForm& form, ScannerRequestKind kind) {
       return;
     }
     device = std::move(opened.device);
-    const std::string scratchFile = form.FallbackImagePath();
+    const std::string scratchFile = host.FallbackImagePath();
     {
       PassThroughBuffer buffer;
-      ImagePull pull(form, buffer);
+      ImagePull pull(host.Pull(), host.Notifier(), buffer);
       (void)RunScannerRequest(device, kind, buffer, &pull);
     }
     // A pull that found no room drained its image into the scratch file.

@@ -3,12 +3,12 @@
 // by its storage descriptor, tells it the save type, and on every poll opens
 // the remembered drive for one exchange (in save type computer, a pull).
 // This is the main window's scanner link in the program; tests may give the
-// window another one.
+// window another one. It reaches the application only through PollHost.
 #include <string>
 #include <string_view>
 
 #include "scanner/ScannerRequestKind.h"
-#include "ui/ScannerLink.h"
+#include "scanner/PollHost.h"
 
 namespace pw::scanner {
 
@@ -25,15 +25,15 @@ std::string VolumePath(char letter);
 
 // Service thread only: every call runs on the thread that owns the window and
 // opens its own handles, which live for one scan step or one poll.
-class DrivePoll final : public ui::ScannerLink {
+class DrivePoll final : public ScannerLink {
  public:
   // Walks the drives B: to Z: while no scanner is attached; an exception ends
   // the walk silently.
-  void ScanDrives(ui::TMainForm& form) override;
+  void ScanDrives(PollHost& host) override;
   // Rescans after a device broadcast, then runs one exchange of the kind with
   // the attached scanner and removes the scratch file of a pull that found no
   // room. An open that fails, or an exception, detaches the scanner.
-  void PollScanner(ui::TMainForm& form, ScannerRequestKind kind) override;
+  void PollScanner(PollHost& host, ScannerRequestKind kind) override;
 };
 
 }  // namespace pw::scanner

@@ -1,18 +1,13 @@
 #include "scanner/ImagePull.h"
 
+#include <array>
 #include <exception>
 #include <limits>
-#include <optional>
 #include <stdexcept>
 
-#include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/PathText.h"
-#include "platform/Shell.h"
-#include "platform/Windows.h"
-#include "storage/FreeSpaceGuard.h"
-#include "ui/MainForm.h"
 
 namespace pw::scanner {
 namespace {
@@ -27,14 +22,11 @@ class PullFileError : public std::runtime_error {
       : std::runtime_error("CreateFileA " + path + " failed with error " + std::to_string(code)) {}
 };
 
-// The title an explorer window showing the folder carries when it shows its
-// full path: the save location and the folder's name, joined by the root rule
-// of the naming ("E:\" + "Photo1" is "E:\Photo1").
+}  // namespace
+
 std::string FolderPathTitle(const std::string& saveLocation, const std::string& folderTitle) {
   return saveLocation.size() == 3 ? saveLocation + folderTitle : saveLocation + "\\" + folderTitle;
 }
-
-}  // namespace
 
 bool ImagePull::PullImage(const platform::DeviceHandle& device) {
   try {
@@ -44,18 +36,19 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     const std::int32_t firstLength = ReadLengthReply(buffer_).length;
     if (firstLength == 0) return false;
 
-    std::string destination = form_.NextImagePath();
+    std::string destination = host_.NextImagePath();
     // No image folder could be made below the save location: naming has
     // switched to the default location, and its next answer stands.
-    if (destination == form_.DefaultSavePath) destination = form_.NextImagePath();
+    if (destination == host_.DefaultSaveLocation()) destination = host_.NextImagePath();
     bool fallbackUsed = false;
-    if (!form_.EnoughFreeSpace(destination, storage::kPullBytesNeeded)) {
+    if (!host_.EnoughFreeSpace(destination, kPullBytesNeeded)) {
       fallbackUsed = true;
-      destination = form_.FallbackImagePath();
+      destination = host_.FallbackImagePath();
     }
     const std::string folder = platform::ExtractFilePath(destination);
-    const std::string folderTitle = form_.FolderPrefix + std::to_string(form_.FolderCounter);
-    const std::string folderPathTitle = FolderPathTitle(form_.ActiveSavePath, folderTitle);
+    const std::string folderTitle = host_.ImageFolderTitle();
+    const std::array<std::string, 2> folderTitles{folderTitle,
+                                                  FolderPathTitle(host_.ActiveSaveLocation(), folderTitle)};
 
     bool result = false;
     {
@@ -67,12 +60,16 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
       result = Transfer(device, created.file, firstLength);
     }  // closed here: auto-rotate opens the file itself
 
-    if (form_.AutoRCheckBx.Checked()) form_.AutoRotateImage(destination);
-    (void)platform::SetCurrentDirectory(form_.SystemDriveRoot);
-    TellTheUser(fallbackUsed, folder, folderTitle, folderPathTitle);
+    if (host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(destination);
+    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+    if (fallbackUsed) {
+      notifier_.TellDiskFull();
+    } else {
+      notifier_.ShowFolder(folder, folderTitles);
+    }
     return result;
   } catch (const std::exception&) {
-    (void)platform::SetCurrentDirectory(form_.SystemDriveRoot);
+    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
     return false;
   }
 }
@@ -131,27 +128,6 @@ bool ImagePull::Transfer(const platform::DeviceHandle& device, const platform::F
     if (idleQueries >= kStallLimitQueries || platform::GetTickCount() - lastProgressAt >= kStallLimitMs) {
       return false;
     }
-  }
-}
-
-void ImagePull::TellTheUser(bool fallbackUsed, const std::string& folder, const std::string& folderTitle,
-                            const std::string& folderPathTitle) {
-  if (fallbackUsed) {
-    const std::string message = form_.LoadText(ui::text::kDiskFullMessage);
-    const std::string caption = form_.LoadText(ui::text::kMessageCaption);
-    // Polls, and pulls, go on inside the box: while one box is open, a
-    // further fallback shows no second one.
-    if (!platform::IsWindow(platform::FindWindow(std::nullopt, caption))) {
-      (void)platform::MessageBoxEx(form_.Handle(), message, caption, kFallbackMessageStyle, 0);
-    }
-    return;
-  }
-  // An explorer window already showing the folder is titled with its bare
-  // name or with its full path: the folder is opened only when neither exists.
-  const platform::WindowHandle byName = platform::FindWindow(std::nullopt, folderTitle);
-  const platform::WindowHandle byPath = platform::FindWindow(std::nullopt, folderPathTitle);
-  if (!platform::IsWindow(byName) && !platform::IsWindow(byPath)) {
-    (void)platform::ShellExecute(form_.Handle(), kExploreVerb, folder, "", "", platform::kSwShow);
   }
 }
 

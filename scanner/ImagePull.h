@@ -9,14 +9,14 @@
 #include "platform/FileSystem.h"
 #include "platform/StorageDevice.h"
 #include "scanner/PassThroughBuffer.h"
+#include "scanner/PullHost.h"
 #include "scanner/ScannerChannel.h"
-
-namespace pw::ui {
-class TMainForm;
-}
+#include "scanner/UserNotifier.h"
 
 namespace pw::scanner {
 
+// The size the pull asks the free-space guard room for, whatever the image's size.
+inline constexpr std::int32_t kPullBytesNeeded = 2000000;
 // A timed-out chunk read is sent again up to this many times (6 attempts in all).
 inline constexpr int kChunkReadRepetitions = 5;
 // The pull blocks the window's thread, and with it every other duty of the
@@ -29,17 +29,20 @@ inline constexpr int kChunkReadRepetitions = 5;
 // asks for it again from its start.
 inline constexpr std::uint32_t kStallLimitMs = 10000;
 inline constexpr std::uint32_t kStallLimitQueries = 100000;
-// Message box of the fallback: MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL.
-inline constexpr std::uint32_t kFallbackMessageStyle = 0x1040;
-inline constexpr const char* kExploreVerb = "explore";
 
-// One pull on the open scanner volume, for the main window's state and
-// operations (naming, free-space guard, auto-rotate, texts, owner window).
-// Requests go through the caller's buffer, which the exchange owns for its
-// duration. Service thread only: it runs inside the poll.
+// The title an explorer window showing the folder carries when it shows its
+// full path: the save location and the folder's name, joined by the root rule
+// of the naming ("E:\" + "Photo1" is "E:\Photo1").
+std::string FolderPathTitle(const std::string& saveLocation, const std::string& folderTitle);
+
+// One pull on the open scanner volume, for the application (naming,
+// free-space guard, auto-rotate) and the user (the disk-full box, the folder
+// window). Requests go through the caller's buffer, which the exchange owns
+// for its duration. Service thread only: it runs inside the poll.
 class ImagePull final : public ImagePuller {
  public:
-  ImagePull(ui::TMainForm& form, PassThroughBuffer& buffer) : form_(form), buffer_(buffer) {}
+  ImagePull(PullHost& host, UserNotifier& notifier, PassThroughBuffer& buffer)
+      : host_(host), notifier_(notifier), buffer_(buffer) {}
 
   // True when the pull ended with the end marker; false when nothing waited,
   // a request failed with another error than ERROR_SEM_TIMEOUT, the scanner
@@ -50,11 +53,8 @@ class ImagePull final : public ImagePuller {
  private:
   // The transfer into the open file; returns the success flag of the last request.
   bool Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file, std::int32_t firstLength);
-  // The fallback's message box, or the folder in the explorer unless a window shows it.
-  void TellTheUser(bool fallbackUsed, const std::string& folder, const std::string& folderTitle,
-                   const std::string& folderPathTitle);
-
-  ui::TMainForm& form_;
+  PullHost& host_;
+  UserNotifier& notifier_;
   PassThroughBuffer& buffer_;
 };
 

@@ -1,14 +1,12 @@
 #include "service/Entry.h"
 
-#include <cxxabi.h>
-
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <typeinfo>
 #include <vector>
 
+#include "platform/Diagnostics.h"
 #include "platform/Dialogs.h"
 #include "platform/PathText.h"
 #include "platform/SystemInfo.h"
@@ -21,10 +19,7 @@ namespace {
 
 // The exception's class name without its namespaces.
 std::string ClassName(const std::type_info& type) {
-  int status = 0;
-  std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status),
-                                                   std::free);
-  std::string name = status == 0 && demangled ? demangled.get() : type.name();
+  std::string name = platform::TypeName(type);
   const std::size_t colons = name.rfind("::");
   if (colons != std::string::npos) name = name.substr(colons + 2);
   return name;
@@ -45,7 +40,7 @@ std::string ApplicationErrorText(const std::exception* exception) {
   return "Exception " + className + " in module " + module + " at " + addressText + ".\n" + message + period;
 }
 
-int ProcessEntry(std::span<const std::string> commandLine, ui::ScannerLink* scannerLink) {
+int ProcessEntry(std::span<const std::string> commandLine, scanner::ScannerLink* scannerLink) {
   auto showError = [](const std::exception* exception) {
     (void)platform::MessageBoxEx(nullptr, ApplicationErrorText(exception), kApplicationErrorCaption,
                                  platform::mb::kOk | platform::mb::kIconError | platform::mb::kTaskModal, 0);

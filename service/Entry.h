@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-namespace pw::ui {
+namespace pw::scanner {
 class ScannerLink;
 }
 
@@ -15,7 +15,7 @@ namespace pw::service {
 // initialises the application, creates the service object (ServiceCreate),
 // then installs, uninstalls or runs the service. An exception that escapes is
 // shown in the "Application Error" box. Returns the exit code, 0. Main thread.
-int ProcessEntry(std::span<const std::string> commandLine, ui::ScannerLink* scannerLink);
+int ProcessEntry(std::span<const std::string> commandLine, scanner::ScannerLink* scannerLink);
 
 // The error box's text for an exception:
 // "Exception <class> in module <file> at <address>.\n<message>[.]".

@@ -1,5 +1,6 @@
 #include "service/OsError.h"
 
+#include "platform/Diagnostics.h"
 #include "platform/ErrorText.h"
 
 namespace pw::service {
@@ -18,7 +19,7 @@ std::string OsErrorText(platform::ErrorCode code) {
 }
 
 OsError::OsError(platform::ErrorCode code)
-    : std::runtime_error(OsErrorText(code)), code_(code), address_(__builtin_return_address(0)) {}
+    : std::runtime_error(OsErrorText(code)), code_(code), address_(platform::ReturnAddress()) {}
 
 std::string CurrentExceptionMessage() {
   try {

@@ -96,6 +96,9 @@ void TService1::ServiceExecute(TService& sender) {
         (void)platform::DeleteFile(ui::kShowWindowMarkerPath);
       }
       sender.ProcessRequests();
+      // The top of the loop: a window that asked to go (Exit) is inside none
+      // of its handlers here.
+      owner_.DestroyReleasedForms();
     }
   } catch (const std::exception&) {
     // A failure ends the loop; the service then stops.

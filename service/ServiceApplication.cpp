@@ -74,7 +74,7 @@ class TServiceApplication::AppWindow final : public platform::WindowHandler {
 
 // --- TServiceApplication
 
-TServiceApplication::TServiceApplication(ui::ScannerLink* scannerLink)
+TServiceApplication::TServiceApplication(scanner::ScannerLink* scannerLink)
     : scannerLink_(scannerLink),
       eventLogger_(platform::ExtractFileName(platform::GetModuleFileName())),
       windowHandler_(std::make_unique<AppWindow>()) {
@@ -211,15 +211,14 @@ void TServiceApplication::ServiceMain(const std::vector<std::string>& arguments)
 }
 
 ui::TMainForm& TServiceApplication::CreateMainForm() {
-  auto form = std::make_unique<ui::TMainForm>(process_, scannerLink_);
+  // The tray menu's Exit asks this owner to destroy the window.
+  auto form = std::make_unique<ui::TMainForm>(process_, scannerLink_, this);
   ui::TMainForm& created = *form;
   {
     std::scoped_lock lock(formsMutex_);
     forms_.push_back({std::move(form), std::this_thread::get_id()});
   }
   process_.MainForm = &created;
-  // The tray menu's Exit releases the window: its owner deletes the object.
-  created.OnRelease = [this](ui::TMainForm& released) { TakeForm(&released).reset(); };
   created.FormCreate();
   return created;
 }
@@ -253,6 +252,27 @@ void TServiceApplication::DestroyMainFormsOfThisThread() {
   for (const OwnedForm& owned : ending) {
     if (process_.MainForm == owned.form.get()) process_.MainForm = nullptr;
   }
+  ending.clear();
+}
+
+void TServiceApplication::ReleaseForm(ui::TMainForm& form) {
+  std::scoped_lock lock(formsMutex_);
+  for (OwnedForm& owned : forms_) {
+    if (owned.form.get() == &form) owned.released = true;
+  }
+}
+
+void TServiceApplication::DestroyReleasedForms() {
+  std::vector<OwnedForm> ending;
+  {
+    std::scoped_lock lock(formsMutex_);
+    auto released = std::stable_partition(forms_.begin(), forms_.end(), [](const OwnedForm& owned) {
+      return !owned.released || owned.thread != std::this_thread::get_id();
+    });
+    std::move(released, forms_.end(), std::back_inserter(ending));
+    forms_.erase(released, forms_.end());
+  }
+  // Each window clears the MainForm reference as it goes.
   ending.clear();
 }
 

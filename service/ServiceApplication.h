@@ -17,12 +17,12 @@
 #include "platform/ServiceControl.h"
 #include "platform/Windows.h"
 #include "service/EventLogger.h"
+#include "ui/FormOwner.h"
 #include "ui/ProcessState.h"
 
-namespace pw::ui {
-class TMainForm;
+namespace pw::scanner {
 class ScannerLink;
-}  // namespace pw::ui
+}  // namespace pw::scanner
 
 namespace pw::service {
 
@@ -47,13 +47,13 @@ class TServiceStartThread {
   std::thread thread_;
 };
 
-class TServiceApplication {
+class TServiceApplication final : public ui::FormOwner {
  public:
   // Initialises the application object: its hidden window, on the calling
   // (main) thread. Main windows get the scanner link (may be null).
-  explicit TServiceApplication(ui::ScannerLink* scannerLink);
+  explicit TServiceApplication(scanner::ScannerLink* scannerLink);
   // Destroys what is still alive: main windows, the service object, the window.
-  ~TServiceApplication();
+  ~TServiceApplication() override;
   TServiceApplication(const TServiceApplication&) = delete;
   TServiceApplication& operator=(const TServiceApplication&) = delete;
 
@@ -82,12 +82,19 @@ class TServiceApplication {
   // end with the thread.
   void DestroyMainFormsOfThisThread();
   std::size_t MainFormCount() const;
+  // A main window asks to go (Exit): it is marked, and destroyed by the next
+  // DestroyReleasedForms on its thread. Window's thread only.
+  void ReleaseForm(ui::TMainForm& form) override;
+  // Destroys the calling thread's main windows that asked to go. Called from
+  // the top of the thread's loop, where none of their handlers is running.
+  void DestroyReleasedForms();
 
  private:
   class AppWindow;
   struct OwnedForm {
     std::unique_ptr<ui::TMainForm> form;
     std::thread::id thread;
+    bool released = false;
   };
 
   void Install(bool silent);
@@ -98,7 +105,7 @@ class TServiceApplication {
   std::string ServicePath() const;
   std::unique_ptr<ui::TMainForm> TakeForm(const ui::TMainForm* form);
 
-  ui::ScannerLink* scannerLink_;
+  scanner::ScannerLink* scannerLink_;
   ui::ProcessState process_;
   TEventLogger eventLogger_;
   std::unique_ptr<AppWindow> windowHandler_;

@@ -60,7 +60,7 @@ std::string ImageFileName(const std::string& filePrefix, std::int32_t number) {
 }
 
 std::string NextImagePath(NamingState& state) {
-  const std::string location = state.saveLocation.Text();
+  const std::string location = state.saveLocation;
   state.activeSavePath = location;
 
   if (!platform::DirectoryExists(location)) (void)platform::CreateDirectory(location);
@@ -79,15 +79,11 @@ std::string NextImagePath(NamingState& state) {
   if (!platform::DirectoryExists(folder) && !platform::CreateDirectory(folder).ok) {
     // No image folder can be made here: switch to the default location (its
     // change handler stores the counter) and tell the caller.
-    state.saveLocation.SetText(state.defaultSavePath);
+    state.host.SwitchSaveLocationToDefault();
     return state.defaultSavePath;
   }
 
-  // Read the folder afresh: the list reads nothing when pointed at the folder
-  // it already shows.
-  state.fileList.SetDirectory(state.systemDriveRoot);
-  state.fileList.SetDirectory(folder);
-  std::int32_t number = LastFileNumber(state.fileList.Items(), state.filePrefix.size()) + 1;
+  std::int32_t number = LastFileNumber(state.host.ListImageFiles(folder), state.filePrefix.size()) + 1;
 
   // A hidden or system file, or a folder, is not listed but still holds its
   // name: never hand out the name of an existing entry.

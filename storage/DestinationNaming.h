@@ -6,25 +6,35 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-
-#include "platform/toolkit/Controls.h"
-#include "platform/toolkit/FileListBox.h"
+#include <vector>
 
 namespace pw::storage {
 
 inline constexpr std::int32_t kMaxFolderNumber = 9999;
 inline constexpr std::int32_t kMaxFileNumber = 9999;
 
-// The main window's state that naming reads and writes.
+// What naming asks of the application (the main window implements it).
+class NamingHost {
+ public:
+  virtual ~NamingHost() = default;
+  // The names of the entries in the folder that match FilePrefix + "*.*" by
+  // the system's wildcard rules, leaving out folders, hidden and system files,
+  // as the folder holds them now. Throws when the folder cannot be listed.
+  virtual std::vector<std::string> ListImageFiles(const std::string& folder) = 0;
+  // No image folder can be made below the save location: the application's
+  // save location becomes the default one (whose change is handled there).
+  virtual void SwitchSaveLocationToDefault() = 0;
+};
+
+// The application's values that naming reads and writes.
 struct NamingState {
-  toolkit::Edit& saveLocation;  // PathEdit: L, and the field switched to DefaultSavePath
-  toolkit::FileListBox& fileList;  // PagewickFileListBx: lists the folder in use
+  std::string saveLocation;  // L, the save location as the page shows it
   const std::string& filePrefix;
   const std::string& folderPrefix;
-  const std::string& systemDriveRoot;
   const std::string& defaultSavePath;
   std::int32_t& folderCounter;
   std::string& activeSavePath;
+  NamingHost& host;
 };
 
 // Folder 9999 holds number 9999: there is no name left that would not replace
@@ -37,8 +47,8 @@ class SaveLocationFullError : public std::runtime_error {
 // The full path of the file for the next image, creating the folders it needs;
 // or DefaultSavePath itself when no image folder can be made below L, having
 // switched the save-location field to DefaultSavePath. Throws
-// SaveLocationFullError at the cap, toolkit::DirectoryError when the folder in
-// use cannot be listed.
+// SaveLocationFullError at the cap, and what the host's listing throws when
+// the folder in use cannot be listed.
 std::string NextImagePath(NamingState& state);
 
 // The folder path for number n below the save location: a drive root (three

@@ -1,7 +1,9 @@
 #include "ui/MainForm.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
+#include <string_view>
 
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
@@ -10,14 +12,12 @@
 #include "platform/Windows.h"
 #include "platform/PathText.h"
 #include "platform/Profile.h"
-#include "platform/ScopeExit.h"
-#include "storage/AutoRotate.h"
-#include "storage/DestinationNaming.h"
 #include "resources/MainFormLayout.h"
 #include "resources/Pictures.h"
 #include "scanner/DrivePoll.h"
+#include "storage/AutoRotate.h"
+#include "storage/DestinationNaming.h"
 #include "storage/FreeSpaceGuard.h"
-#include "ui/ScannerLink.h"
 
 namespace pw::ui {
 namespace {
@@ -25,12 +25,40 @@ namespace {
 constexpr std::size_t kWindowsDirectoryBufferSize = 200;
 constexpr char kScannerDevicePathFill = '0';
 
+// The key a profile reader finds for a line written with this key: it ends at
+// the first '=' and the blanks around it are dropped.
+std::string_view KeyAsRead(std::string_view key) {
+  key = key.substr(0, key.find('='));
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v'; };
+  while (!key.empty() && blank(key.front())) key.remove_prefix(1);
+  while (!key.empty() && blank(key.back())) key.remove_suffix(1);
+  return key;
+}
+
+bool SameKey(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// The unread "Folder" + prefix entry may be written only when it reads back as
+// itself on one line and as none of the keys the program reads: an empty or
+// blank prefix would otherwise overwrite "Folder" itself, and a prefix with '='
+// would add a line under another key at every Apply.
+bool MayWriteUnreadKey(std::string_view key, std::string_view saveLocationKey) {
+  if (key.find_first_of("\r\n") != std::string_view::npos || KeyAsRead(key) != key) return false;
+  for (std::string_view read : {"Mode", "Path", "File", "Folder", "AutoRoate"}) {
+    if (SameKey(key, read)) return false;
+  }
+  return !SameKey(key, KeyAsRead(saveLocationKey));
+}
+
 }  // namespace
 
 SettingsWriteError::SettingsWriteError(const std::string& settingsFilePath)
     : std::runtime_error("Unable to write to " + settingsFilePath) {}
 
-TMainForm::TMainForm(ProcessState& process, ScannerLink* scannerLink)
+TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, FormOwner* owner)
     : backImage("backImage", resources::layout::kBackImage.bounds),
       PathLbl("PathLbl", resources::layout::kPathLbl.bounds),
       SaveLbl("SaveLbl", resources::layout::kSaveLbl.bounds),
@@ -53,7 +81,8 @@ TMainForm::TMainForm(ProcessState& process, ScannerLink* scannerLink)
       Timer1("Timer1", resources::layout::kTimerInterval, false),
       process_(process),
       ownScannerLink_(scannerLink != nullptr ? nullptr : std::make_unique<scanner::DrivePoll>()),
-      scannerLink_(scannerLink != nullptr ? scannerLink : ownScannerLink_.get()) {
+      scannerLink_(scannerLink != nullptr ? scannerLink : ownScannerLink_.get()),
+      owner_(owner) {
   // Design properties; the captions are placeholders until FormCreate reads the text table.
   backImage.SetStretch(true);
   PathLbl.SetTransparent(true);
@@ -165,23 +194,6 @@ std::optional<std::intptr_t> TMainForm::WindowMessage(std::uint32_t message, std
     HandleDeviceMessage(TMessage{message, wParam, lParam});
     return 0;
   }
-  if (message == kReleaseMessage) {
-    if (activeCalls_ > 0) {
-      // A modal loop inside a poll took the message: the poll still uses the
-      // object, and asks again once it has returned.
-      releaseDeferred_ = true;
-      return 0;
-    }
-    // Last thing this handling does: the window and perhaps this object go.
-    window_.reset();
-    windowHandle_ = nullptr;
-    if (process_.MainForm == this) process_.MainForm = nullptr;
-    if (OnRelease) {
-      auto release = std::move(OnRelease);
-      release(*this);
-    }
-    return 0;
-  }
   return std::nullopt;
 }
 
@@ -194,7 +206,12 @@ void TMainForm::Hide() {
 }
 
 void TMainForm::Release() {
-  if (windowHandle_ != nullptr) (void)platform::PostMessage(windowHandle_, kReleaseMessage, 0, 0);
+  if (owner_ != nullptr) owner_->ReleaseForm(*this);
+}
+
+void TMainForm::ShowForScanner() {
+  Show();
+  ApplyBtn.SetEnabled(true);
 }
 
 void TMainForm::FormShow() { (void)platform::SetForegroundWindow(windowHandle_); }
@@ -229,8 +246,6 @@ void TMainForm::ExitItemClick() {
 void TMainForm::BrowseBtnClick() { BrowseForSaveFolder(windowHandle_); }
 
 void TMainForm::BrowseForSaveFolder(platform::WindowHandle owner) {
-  ++activeCalls_;
-  ScopeExit done([this] { EndActiveCall(); });
   try {
     // A folder whose path is too long brings a box and the browser again,
     // until a short enough folder is chosen or the browser is cancelled.
@@ -372,7 +387,8 @@ void TMainForm::ApplyBtnClick() {
   WriteSettingInteger("Mode", index);
   WriteSetting("Path", PathEdit.Text());
   // Kept for files written by earlier versions; nothing reads it.
-  WriteSetting("Folder" + FolderPrefix, "0");
+  const std::string unreadKey = "Folder" + FolderPrefix;
+  if (MayWriteUnreadKey(unreadKey, PathEdit.Text())) WriteSetting(unreadKey, "0");
   WriteSettingInteger(PathEdit.Text(), FolderCounter);
   WriteSettingInteger("AutoRoate", AutoRCheckBx.Checked() ? 1 : 0);
 
@@ -413,9 +429,17 @@ std::string TMainForm::LoadText(std::int32_t id) const {
 }
 
 std::string TMainForm::NextImagePath() {
-  storage::NamingState state{PathEdit,        PagewickFileListBx, FilePrefix,    FolderPrefix,
-                             SystemDriveRoot, DefaultSavePath,    FolderCounter, ActiveSavePath};
+  storage::NamingState state{PathEdit.Text(), FilePrefix, FolderPrefix, DefaultSavePath, FolderCounter, ActiveSavePath,
+                             *this};
   return storage::NextImagePath(state);
+}
+
+std::vector<std::string> TMainForm::ListImageFiles(const std::string& folder) {
+  // The hidden file list is the lister: pointed elsewhere first, since it
+  // reads nothing when pointed at the folder it already shows.
+  PagewickFileListBx.SetDirectory(SystemDriveRoot);
+  PagewickFileListBx.SetDirectory(folder);
+  return PagewickFileListBx.Items();
 }
 
 bool TMainForm::EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const {
@@ -426,24 +450,9 @@ std::string TMainForm::FallbackImagePath() const { return storage::FallbackImage
 
 void TMainForm::AutoRotateImage(const std::string& path) { storage::AutoRotateImage(path); }
 
-void TMainForm::ScanDrives() {
-  ++activeCalls_;
-  ScopeExit done([this] { EndActiveCall(); });
-  scannerLink_->ScanDrives(*this);
-}
+void TMainForm::ScanDrives() { scannerLink_->ScanDrives(*this); }
 
-void TMainForm::PollScanner(scanner::ScannerRequestKind kind) {
-  ++activeCalls_;
-  ScopeExit done([this] { EndActiveCall(); });
-  scannerLink_->PollScanner(*this, kind);
-}
-
-void TMainForm::EndActiveCall() {
-  if (--activeCalls_ == 0 && releaseDeferred_) {
-    releaseDeferred_ = false;
-    Release();
-  }
-}
+void TMainForm::PollScanner(scanner::ScannerRequestKind kind) { scannerLink_->PollScanner(*this, kind); }
 
 void TMainForm::Timer1Timer() {
   PollScanner(SaveMode != SaveModeCard ? scanner::ScannerRequestKind::RequestPull

@@ -4,11 +4,11 @@
 // the settings file) and its handlers. Every handler runs on the thread that
 // owns the window.
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/SystemInfo.h"
 #include "platform/toolkit/Controls.h"
@@ -17,12 +17,15 @@
 #include "platform/toolkit/Menu.h"
 #include "platform/toolkit/Timer.h"
 #include "platform/toolkit/TrayIcon.h"
+#include "scanner/PollHost.h"
+#include "scanner/PullHost.h"
 #include "scanner/ScannerRequestKind.h"
+#include "storage/DestinationNaming.h"
+#include "ui/DesktopNotifier.h"
+#include "ui/FormOwner.h"
 #include "ui/ProcessState.h"
 
 namespace pw::ui {
-
-class ScannerLink;
 
 // A settings write that the platform refused: "Unable to write to <file>".
 class SettingsWriteError : public std::runtime_error {
@@ -59,9 +62,6 @@ inline constexpr std::uint32_t kCardModePollMs = 6000;
 inline constexpr std::uint32_t kComputerModePollMs = 2000;
 // The longest save location the folder browser accepts.
 inline constexpr std::size_t kMaxSavePathLength = 128;
-// Posted to the window by Release: the window object goes once the handling
-// that asked for it has returned.
-inline constexpr std::uint32_t kReleaseMessage = 0x0400 + 2001;
 // The show-window marker: its existence asks the running service to show its
 // main window. Fixed on drive C: whatever the system drive is.
 inline constexpr const char* kShowWindowMarkerPath = "c:\\run.info";
@@ -76,13 +76,17 @@ struct TMessage {
   std::intptr_t LParam = 0;
 };
 
-class TMainForm {
+// The main window implements what the scanner link and naming ask of the
+// application; the user is told through its DesktopNotifier.
+class TMainForm final : public scanner::PollHost, public scanner::PullHost, public storage::NamingHost {
  public:
   // Builds the window object with its controls from the design, and its
   // native window (hidden) with the tray icon; FormCreate fills it. Without a
   // scanner link the window uses its own drive poll (scanner::DrivePoll).
-  explicit TMainForm(ProcessState& process, ScannerLink* scannerLink = nullptr);
-  ~TMainForm();
+  // The owner destroys the object when it asks to go (Exit); without one the
+  // request is dropped.
+  explicit TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink = nullptr, FormOwner* owner = nullptr);
+  ~TMainForm() override;
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
 
@@ -125,7 +129,7 @@ class TMainForm {
   void AttachWindowHandle(platform::WindowHandle handle) { windowHandle_ = handle; }
   // The tray icon is in the notification area.
   bool TrayIconShown() const { return window_ && window_->TrayIconShown(); }
-  ScannerLink* Scanner() const { return scannerLink_; }
+  scanner::ScannerLink* ScannerLinkInUse() const { return scannerLink_; }
 
   // The start-up sequence; runs once per creation of the window object.
   void FormCreate();
@@ -146,8 +150,8 @@ class TMainForm {
   void CancelBtnClick();
   void CoolTrayIcon1Click();
   void SettingItemClick();
-  // Returns an attached scanner to card mode, closes the window and releases
-  // the window object (see Release).
+  // Returns an attached scanner to card mode, closes the window and asks the
+  // owner to destroy the window object (see Release).
   void ExitItemClick();
   void BrowseBtnClick();
 
@@ -155,12 +159,10 @@ class TMainForm {
   void Show();
   // Makes the window invisible without destroying it.
   void Hide();
-  // Asks for the window object to go once the current message handling has
-  // returned: the native window (with tray icon and timer) is destroyed, the
-  // process-wide reference cleared, and OnRelease, when set, runs (the owner
-  // deletes the object there).
+  // Asks the owner to destroy the window object once the handling that asked
+  // has returned; the object goes as a whole (native window, tray icon, timer,
+  // the process-wide reference).
   void Release();
-  std::function<void(TMainForm&)> OnRelease;
 
   // Replaces the show-window marker with a new empty file. Failures are
   // swallowed: nothing is reported and nothing else changes.
@@ -179,14 +181,14 @@ class TMainForm {
 
   // The file for the next pulled image (or DefaultSavePath when no image
   // folder can be made below the save location).
-  std::string NextImagePath();
+  std::string NextImagePath() override;
   // Whether the drive of the path has room for the needed bytes.
-  bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const;
+  bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const override;
   // The scratch file beside the settings file.
-  std::string FallbackImagePath() const;
+  std::string FallbackImagePath() const override;
   // Re-saves a pulled image upright through the imaging component when its
   // EXIF orientation asks for it; throws when the file cannot be opened.
-  void AutoRotateImage(const std::string& path);
+  void AutoRotateImage(const std::string& path) override;
 
   // Walks the drives and attaches the scanner (through the scanner link).
   void ScanDrives();
@@ -200,23 +202,34 @@ class TMainForm {
   void HandleDeviceMessage(const TMessage& message);
 
  private:
+  // scanner::PullHost
+  const std::string& DefaultSaveLocation() const override { return DefaultSavePath; }
+  bool AutoRotateSwitchedOn() const override { return AutoRCheckBx.Checked(); }
+  const std::string& SystemDriveRootPath() const override { return SystemDriveRoot; }
+  std::string ImageFolderTitle() const override { return FolderPrefix + std::to_string(FolderCounter); }
+  const std::string& ActiveSaveLocation() const override { return ActiveSavePath; }
+  // scanner::PollHost
+  scanner::ScannerState& Scanner() override { return process_; }
+  int SelectedSaveType() const override { return SaveComboBx.ItemIndex(); }
+  void SetSaveMode(std::uint32_t mode) override { SaveMode = mode; }
+  void ShowForScanner() override;
+  scanner::PullHost& Pull() override { return *this; }
+  scanner::UserNotifier& Notifier() override { return notifier_; }
+  // storage::NamingHost
+  std::vector<std::string> ListImageFiles(const std::string& folder) override;
+  void SwitchSaveLocationToDefault() override { PathEdit.SetText(DefaultSavePath); }
+
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
   void BuildWindow();
-  void EndActiveCall();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
   ProcessState& process_;
-  std::unique_ptr<ScannerLink> ownScannerLink_;
-  ScannerLink* scannerLink_;
-  // Scans, polls and folder browsers running on the window's thread, nested
-  // ones counted: their modal loops dispatch the window's messages, so a
-  // release asked for meanwhile (Exit chosen inside a pull's message box or
-  // while the browser is open) waits until the outermost has returned, since
-  // they still use the object.
-  int activeCalls_ = 0;
-  bool releaseDeferred_ = false;
+  std::unique_ptr<scanner::ScannerLink> ownScannerLink_;
+  scanner::ScannerLink* scannerLink_;
+  FormOwner* owner_;
+  DesktopNotifier notifier_{*this};
   platform::WindowHandle windowHandle_ = nullptr;
   // Last member: goes first, while the controls it is tied to still exist.
   std::unique_ptr<toolkit::FormWindow> window_;

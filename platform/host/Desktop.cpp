@@ -630,12 +630,24 @@ std::optional<platform::Size> Desktop::ClientSize(WindowHandle window) const {
   std::scoped_lock lock(mutex_);
   const WindowRecord* record = FindLocked(window);
   if (record == nullptr) return std::nullopt;
-  platform::Size size{record->bounds.Width(), record->bounds.Height()};
-  if ((record->style & platform::style::kCaption) == platform::style::kCaption) {
-    size.width -= 2 * kFrame;
-    size.height -= 2 * kFrame + kCaption;
-  }
-  return platform::Size{std::max(size.width, 0), std::max(size.height, 0)};
+  const platform::Size frame = FrameAroundLocked(record->style);
+  return platform::Size{std::max(record->bounds.Width() - frame.width, 0),
+                        std::max(record->bounds.Height() - frame.height, 0)};
+}
+
+void Desktop::SetFrameMetrics(FrameMetrics metrics) {
+  std::scoped_lock lock(mutex_);
+  frameMetrics_ = metrics;
+}
+
+platform::Size Desktop::FrameAround(std::uint32_t style) const {
+  std::scoped_lock lock(mutex_);
+  return FrameAroundLocked(style);
+}
+
+platform::Size Desktop::FrameAroundLocked(std::uint32_t style) const {
+  if ((style & platform::style::kCaption) != platform::style::kCaption) return {0, 0};
+  return {2 * frameMetrics_.frameWidth, 2 * frameMetrics_.frameHeight + frameMetrics_.caption};
 }
 
 platform::ThreadId Desktop::WindowThread(WindowHandle window) const {

@@ -226,10 +226,18 @@ class Desktop {
   platform::RawHandle NewIcon(int width, int height, int colours);
   void FreeIcon(platform::RawHandle icon);
 
-  // Client area of a captioned window on this desktop: a 4-pixel frame and a
-  // 26-pixel caption.
-  static constexpr int kFrame = 4;
-  static constexpr int kCaption = 26;
+  // The frame of a window with a caption, as Windows lays it out from the
+  // system's metrics: the dialog frame (SM_CXDLGFRAME, SM_CYDLGFRAME) on every
+  // side and the caption bar (SM_CYCAPTION) above the client area. The
+  // default is what Wine's and classic Windows' metrics give.
+  struct FrameMetrics {
+    int frameWidth = 3;
+    int frameHeight = 3;
+    int caption = 19;
+  };
+  void SetFrameMetrics(FrameMetrics metrics);
+  // What a window of this style adds to its client area: nothing without a caption.
+  platform::Size FrameAround(std::uint32_t style) const;
 
  private:
   struct ThreadState {
@@ -272,6 +280,7 @@ class Desktop {
   std::uint64_t NowLocked() const;
   WindowRecord* FindLocked(platform::WindowHandle window);
   const WindowRecord* FindLocked(platform::WindowHandle window) const;
+  platform::Size FrameAroundLocked(std::uint32_t style) const;
   platform::WindowHandle NewHandleLocked();
   std::optional<platform::Message> TakeLocked(std::thread::id thread);
   void PostLocked(const WindowRecord& record, platform::Message message);
@@ -286,6 +295,7 @@ class Desktop {
 
   World& world_;
   mutable std::mutex mutex_;
+  FrameMetrics frameMetrics_;
   std::condition_variable wake_;
   std::map<std::thread::id, ThreadState> threads_;
   platform::ThreadId nextThreadId_ = 0x20;

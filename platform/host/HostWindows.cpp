@@ -45,8 +45,8 @@ Outcome RegisterWindowClass(std::string_view className) { return Desk().Register
 
 Size OuterSizeForClient(std::uint32_t windowStyle, std::uint32_t exStyle, Size client) {
   (void)exStyle;
-  if ((windowStyle & style::kCaption) != style::kCaption) return client;
-  return {client.width + 2 * host::Desktop::kFrame, client.height + 2 * host::Desktop::kFrame + host::Desktop::kCaption};
+  const Size frame = Desk().FrameAround(windowStyle);
+  return {client.width + frame.width, client.height + frame.height};
 }
 
 Outcome DestroyWindow(WindowHandle window) { return Desk().Destroy(window); }

@@ -34,23 +34,28 @@ void ComboBox::ClearItems() {
 }
 
 void ComboBox::SetItemIndex(int index) {
+  Select(index);
+  Notify(Property::ItemIndex);
+}
+
+void ComboBox::Select(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= items_.size()) {
     index = -1;
   }
   itemIndex_ = index;
   text_ = index >= 0 ? items_[static_cast<std::size_t>(index)] : std::string();
-  Notify(Property::ItemIndex);
 }
 
+// The user's actions come from the native control, which already shows them:
+// telling the peer would write the text back and move the edit's caret.
 void ComboBox::UserSelect(int index) {
-  SetItemIndex(index);
+  Select(index);
   Fire(OnChange);
 }
 
 void ComboBox::UserEditText(std::string text) {
   itemIndex_ = -1;
   text_ = std::move(text);
-  Notify(Property::Text);
   Fire(OnChange);
 }
 

@@ -77,12 +77,16 @@ class ComboBox : public Control {
   const std::string& Text() const { return text_; }
 
   Event OnChange;
-  // The user picked an item from the list.
+  // The user picked an item from the list. The peer is not told: its native
+  // control already shows the choice.
   void UserSelect(int index);
-  // The user typed into the edit part: the selection is lost.
+  // The user typed into the edit part: the selection is lost. The peer is not
+  // told, so the typed text is never written back under the user's caret.
   void UserEditText(std::string text);
 
  private:
+  void Select(int index);
+
   std::vector<std::string> items_;
   int itemIndex_ = -1;
   std::string text_;

@@ -20,10 +20,12 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+// The names are read before the peer hears of a new mask or folder, so that
+// whatever it shows belongs to the mask and folder the list now holds.
 void FileListBox::SetMask(std::string mask) {
   mask_ = std::move(mask);
-  Notify(Property::Mask);
   if (!directory_.empty()) Update();
+  Notify(Property::Mask);
 }
 
 void FileListBox::SetDirectory(const std::string& directory) {
@@ -32,22 +34,23 @@ void FileListBox::SetDirectory(const std::string& directory) {
     throw DirectoryError("Cannot open the folder " + directory);
   }
   directory_ = platform::GetCurrentDirectory();
-  Notify(Property::Directory);
   Update();
+  Notify(Property::Directory);
 }
 
 void FileListBox::Update() {
   items_.clear();
-  if (directory_.empty()) return;
-  std::string pattern = directory_;
-  if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
-  pattern += mask_.empty() ? std::string("*.*") : mask_;
-  constexpr std::uint32_t kLeftOut =
-      platform::attribute::kDirectory | platform::attribute::kHidden | platform::attribute::kSystem;
-  for (const platform::FindEntry& entry : platform::FindFiles(pattern).entries) {
-    if ((entry.attributes & kLeftOut) == 0) items_.push_back(entry.name);
+  if (!directory_.empty()) {
+    std::string pattern = directory_;
+    if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    pattern += mask_.empty() ? std::string("*.*") : mask_;
+    constexpr std::uint32_t kLeftOut =
+        platform::attribute::kDirectory | platform::attribute::kHidden | platform::attribute::kSystem;
+    for (const platform::FindEntry& entry : platform::FindFiles(pattern).entries) {
+      if ((entry.attributes & kLeftOut) == 0) items_.push_back(entry.name);
+    }
+    std::stable_sort(items_.begin(), items_.end(), LessIgnoringCase);
   }
-  std::stable_sort(items_.begin(), items_.end(), LessIgnoringCase);
   Notify(Property::Items);
 }
 

@@ -31,7 +31,8 @@ class FileListBox : public Control {
   void SetDirectory(const std::string& directory);
 
   const std::vector<std::string>& Items() const { return items_; }
-  // Reads the folder again.
+  // Reads the folder again; the peer hears of the names (Items) once they
+  // are read, in the order held here.
   void Update();
 
  private:

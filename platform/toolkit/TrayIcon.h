@@ -21,6 +21,8 @@ class TrayIcon : public Component {
     Notify(Property::Picture);
   }
 
+  // Runs inside the icon's message handling: it must not destroy the icon
+  // (the form's owner destroys a form that exits later).
   Event OnClick;
   // Left button pressed and released on the icon.
   void Click() const { Fire(OnClick); }

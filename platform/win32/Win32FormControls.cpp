@@ -80,6 +80,14 @@ class ChildPeer final : public Peer {
   }
   // A transparent label shows the form's background: repaint that first.
   void RepaintBehind();
+  // The file list's names as the model read them last, in its order (the
+  // native list box does not sort).
+  void ShowNames() {
+    ::SendMessageA(hwnd_, LB_RESETCONTENT, 0, 0);
+    for (const std::string& name : static_cast<FileListBox&>(control_).Items()) {
+      ::SendMessageA(hwnd_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    }
+  }
 
   Win32Controls& owner_;
   Control& control_;
@@ -318,6 +326,7 @@ void ChildPeer::PropertyChanged(const Component&, Property property) {
       if (kind_ == Kind::ComboBox) ::SetWindowTextA(hwnd_, static_cast<ComboBox&>(control_).Text().c_str());
       break;
     case Property::Items:
+      if (kind_ == Kind::FileList) ShowNames();
       if (kind_ == Kind::ComboBox) {
         auto& combo = static_cast<ComboBox&>(control_);
         ::SendMessageA(hwnd_, CB_RESETCONTENT, 0, 0);
@@ -342,22 +351,13 @@ void ChildPeer::PropertyChanged(const Component&, Property property) {
       }
       break;
     case Property::Picture: ::InvalidateRect(hwnd_, nullptr, TRUE); break;
-    case Property::Mask:
-    case Property::Directory:
-      if (kind_ == Kind::FileList) {
-        ::SendMessageA(hwnd_, LB_RESETCONTENT, 0, 0);
-        for (const std::string& name : static_cast<FileListBox&>(control_).Items()) {
-          ::SendMessageA(hwnd_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-        }
-      }
-      break;
     default: break;
   }
 }
 
 void ChildPeer::SyncAll() {
   for (Property property : {Property::Enabled, Property::Caption, Property::Text, Property::Items,
-                            Property::ItemIndex, Property::Checked, Property::Mask}) {
+                            Property::ItemIndex, Property::Checked}) {
     PropertyChanged(control_, property);
   }
 }

@@ -59,6 +59,8 @@ Outcome RegisterWindowClass(std::string_view className) {
   return Outcome::Failure(error);
 }
 
+// The frame comes from the system's metrics (dialog frame and caption height),
+// so the client area is exact on every system and the outer size varies.
 Size OuterSizeForClient(std::uint32_t windowStyle, std::uint32_t exStyle, Size client) {
   RECT rect{0, 0, client.width, client.height};
   ::AdjustWindowRectEx(&rect, windowStyle, FALSE, exStyle);

@@ -85,7 +85,8 @@ void Pull(benchmark::State& state) {
     (void)platform::DeleteFile(destination);  // every pull names img0001.jpg
     state.ResumeTiming();
     scanner::PassThroughBuffer buffer;
-    scanner::ImagePull pull(form, buffer);
+    scanner::PollHost& host = form;
+    scanner::ImagePull pull(host.Pull(), host.Notifier(), buffer);
     if (!pull.PullImage(volume)) state.SkipWithError("the pull failed");
   }
   const std::optional<std::uint32_t> attributes = platform::GetFileAttributes(destination);

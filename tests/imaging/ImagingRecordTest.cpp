@@ -53,6 +53,62 @@ TEST_F(ImagingRecordTest, JfifHeaderStaysWhereTheFileHadOne) {
   EXPECT_EQ(markers[1].code, 0xE1);
 }
 
+// SOI, the EXIF block, any other kept APPn, libjpeg's Adobe marker where its
+// colour model needs one, then the comments: read from the saved file's bytes.
+TEST_F(ImagingRecordTest, ExifComesRightAfterTheStartAndTheAdobeMarkerAfterTheKeptOnes) {
+  struct Case {
+    const char* name;
+    int channels;
+    bool adobe;  // libjpeg marks CMYK data with an Adobe APP14 (transform 0)
+  };
+  const Case cases[] = {{"YCbCr", 3, false}, {"grey", 1, false}, {"CMYK", 4, true}};
+  ASSERT_EQ(PwImgSetComment(0, kVersion.c_str(), static_cast<std::uint32_t>(kVersion.size() + 1)), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ExifLayout exif;
+    exif.orientation = 6;
+    EncodeOptions options;
+    options.exif = exif;
+    const Picture stored = c.channels == 4   ? BlankPicture(48, 64, 4)
+                           : c.channels == 1 ? GreyPicture(StoredForOrientation(CellPattern(64, 48, 3), 6))
+                                             : StoredForOrientation(CellPattern(64, 48, 3), 6);
+    const Bytes saved = Resave(EncodeJpeg(stored, options));
+
+    const auto markers = ReadMarkers(saved);
+    ASSERT_GE(markers.size(), 2u);
+    EXPECT_EQ(markers.front().code, 0xE1);
+    EXPECT_EQ(Bytes(markers.front().data.begin(), markers.front().data.begin() + 6),
+              (Bytes{'E', 'x', 'i', 'f', 0, 0}));
+    std::vector<int> codes;
+    for (const JpegMarker& marker : markers) {
+      if ((marker.code >= 0xE0 && marker.code <= 0xEF) || marker.code == 0xFE) codes.push_back(marker.code);
+    }
+    const std::vector<int> expected =
+        c.adobe ? std::vector<int>{0xE1, 0xEE, 0xFE} : std::vector<int>{0xE1, 0xFE};
+    EXPECT_EQ(codes, expected);
+    for (const JpegMarker& marker : markers) {
+      if (marker.code != 0xEE) continue;
+      EXPECT_EQ(marker.data, (Bytes{'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, 0}));
+    }
+    EXPECT_EQ(ReadJpegCoefficients(saved).components.size(), static_cast<std::size_t>(c.channels));
+  }
+}
+
+TEST_F(ImagingRecordTest, ExifMovesAheadOfOtherKeptMarkers) {
+  Bytes file = ScannerJpeg(CellPattern(64, 48, 3), 6);
+  const Bytes app2{0xFF, 0xE2, 0x00, 0x06, 'p', 'r', 'o', 'f'};
+  file.insert(file.begin() + 2, app2.begin(), app2.end());  // right after SOI, ahead of the EXIF block
+  ASSERT_EQ(ReadMarkers(file).front().code, 0xE2);
+  std::vector<JpegMarker> apps;
+  for (const JpegMarker& marker : ReadMarkers(Resave(file))) {
+    if (marker.code >= 0xE0 && marker.code <= 0xEF) apps.push_back(marker);
+  }
+  ASSERT_EQ(apps.size(), 2u);
+  EXPECT_EQ(apps[0].code, 0xE1);
+  EXPECT_EQ(apps[1].code, 0xE2);
+  EXPECT_EQ(apps[1].data, (Bytes{'p', 'r', 'o', 'f'}));
+}
+
 TEST_F(ImagingRecordTest, ScannerLayoutSurvivesSoASecondPassLeavesTheFile) {
   const Bytes saved = Resave(ScannerJpeg(CellPattern(64, 48, 3), 8, kDate));
   ASSERT_GT(saved.size(), 146u);

@@ -148,6 +148,51 @@ TEST_F(ImagingTurnTest, EveryOrientationMatchesJpegtranTrimmingPartialEdges) {
   }
 }
 
+// A mirrored edge loses its partial iMCU: 8 times the largest sampling factor
+// along that edge, less one pixel at most, which is 31 for 4:1 sampling.
+TEST_F(ImagingTurnTest, TrimmedEdgeIsAtMostOneIMcuLessOnePixel) {
+  struct Case {
+    const char* name;
+    int channels;
+    int lumaH;
+    int lumaV;
+    std::uint32_t iMcuWidth;
+    std::uint32_t iMcuHeight;
+  };
+  const Case cases[] = {
+      {"grey", 1, 1, 1, 8, 8},
+      {"colour 4:4:4", 3, 1, 1, 8, 8},
+      {"colour 4:2:2", 3, 2, 1, 16, 8},
+      {"colour 4:2:0", 3, 2, 2, 16, 16},
+      {"colour 4:1:1", 3, 4, 1, 32, 8},
+      {"colour 1 x 4", 3, 1, 4, 8, 32},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Two whole iMCUs and the largest partial one each way.
+    const std::uint32_t width = 3 * c.iMcuWidth - 1;
+    const std::uint32_t height = 3 * c.iMcuHeight - 1;
+    EncodeOptions options;
+    options.lumaH = c.lumaH;
+    options.lumaV = c.lumaV;
+    ExifLayout exif;
+    exif.orientation = 3;  // turned half round: both edges are mirrored
+    options.exif = exif;
+    const Picture stored = c.channels == 1 ? GreyPicture(GradientPicture(width, height)) : GradientPicture(width, height);
+    RawRecord record{};
+    const Bytes saved = Resave(EncodeJpeg(stored, options), PWIMG_LOAD_UPRIGHT, &record);
+    const PwImgRecord fields = FieldsOf(record);
+    EXPECT_EQ(fields.storage, PWIMG_STORAGE_COEFFICIENTS);
+    EXPECT_NE(fields.flags & PWIMG_RECORD_TRIMMED, 0u);
+    EXPECT_EQ(width - fields.width, c.iMcuWidth - 1);
+    EXPECT_EQ(height - fields.height, c.iMcuHeight - 1);
+    const Picture decoded = DecodeJpeg(saved);
+    EXPECT_EQ(decoded.width, 2 * c.iMcuWidth);
+    EXPECT_EQ(decoded.height, 2 * c.iMcuHeight);
+  }
+  EXPECT_EQ(LeakedBlocks(), 0);
+}
+
 TEST_F(ImagingTurnTest, WithoutTheUprightFlagThePictureStaysAsStored) {
   const Bytes file = ScannerJpeg(CellPattern(64, 48, 3), 6);
   RawRecord record{};

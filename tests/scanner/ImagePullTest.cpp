@@ -35,7 +35,8 @@ class ImagePullTest : public PollFixture {
   // One pull on its own, as RunScannerRequest runs it after the INQUIRY.
   bool PullOnce() {
     scanner::PassThroughBuffer buffer;
-    scanner::ImagePull pull(*form, buffer);
+    scanner::PollHost& host = *form;
+    scanner::ImagePull pull(host.Pull(), host.Notifier(), buffer);
     platform::DeviceHandle volume = OpenVolume();
     return pull.PullImage(volume);
   }
@@ -446,12 +447,6 @@ TEST_F(ImagePullTest, AtTheNamingCapTheImageStaysOnTheScanner) {
 }
 
 TEST_F(ImagePullTest, ExitChosenInsideTheBoxReleasesTheWindowOnlyAfterThePoll) {
-  // The service's owner deletes the window object when it is released.
-  form->OnRelease = [this](ui::TMainForm&) {
-    ++releases;
-    form.reset();
-    process.MainForm = nullptr;
-  };
   world.SetDriveFreeBytes('C', 1000);
   simulator->QueueImage(PatternImage(1000, 26));
   world.Desktop().SetMenuDriver([](const host::MenuRecord& menu, host::ModalLoop&) -> std::uint32_t {
@@ -466,6 +461,7 @@ TEST_F(ImagePullTest, ExitChosenInsideTheBoxReleasesTheWindowOnlyAfterThePoll) {
     loop.Pump();
     loop.Pump();
     releasesInsideBox = releases;
+    EXPECT_EQ(owner.asked.size(), 1u) << "Exit asked the owner";
     return platform::dialog_result::kOk;
   });
   Tick();

@@ -22,6 +22,7 @@
 #include "platform/StorageDevice.h"
 #include "platform/host/World.h"
 #include "tools/scanner-sim/ScannerSimulator.h"
+#include "ui/FormOwner.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
 
@@ -88,6 +89,13 @@ class HookedDevice final : public host::Device {
 inline constexpr std::uint8_t kLengthQueryOperation = 0x52;
 inline constexpr std::uint8_t kChunkReadOperation = 0x53;
 
+// Records the windows that asked their owner to destroy them.
+class RecordingFormOwner : public ui::FormOwner {
+ public:
+  void ReleaseForm(ui::TMainForm& form) override { asked.push_back(&form); }
+  std::vector<ui::TMainForm*> asked;
+};
+
 class PollFixture : public ::testing::Test {
  protected:
   PollFixture() {
@@ -108,9 +116,8 @@ class PollFixture : public ::testing::Test {
 
   // Creates the main window with its own drive poll and runs its start-up sequence.
   ui::TMainForm& CreateForm() {
-    form = std::make_unique<ui::TMainForm>(process);
+    form = std::make_unique<ui::TMainForm>(process, nullptr, &owner);
     process.MainForm = form.get();
-    form->OnRelease = [this](ui::TMainForm&) { ++releases; };
     form->FormCreate();
     return *form;
   }
@@ -124,8 +131,15 @@ class PollFixture : public ::testing::Test {
     return *form;
   }
 
+  // Handles every waiting message, then, at the top of the loop as the
+  // service does, destroys a window that asked to go.
   void Pump() {
     while (std::optional<platform::Message> message = platform::PeekMessage()) platform::DispatchMessage(*message);
+    if (owner.asked.empty()) return;
+    EXPECT_EQ(owner.asked, std::vector<ui::TMainForm*>{form.get()}) << "only the window asks, and once";
+    owner.asked.clear();
+    ++releases;
+    form.reset();
   }
   // Lets time pass on the world's clock and handles what became due.
   void Advance(std::uint32_t milliseconds) {
@@ -155,6 +169,7 @@ class PollFixture : public ::testing::Test {
   std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();
   std::shared_ptr<HookedDevice> device = std::make_shared<HookedDevice>(simulator);
   ui::ProcessState process;
+  RecordingFormOwner owner;
   std::unique_ptr<ui::TMainForm> form;
   int releases = 0;
 };

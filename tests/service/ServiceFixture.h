@@ -29,7 +29,7 @@
 #include "platform/host/World.h"
 #include "service/Entry.h"
 #include "ui/MainForm.h"
-#include "ui/ScannerLink.h"
+#include "scanner/PollHost.h"
 
 namespace pw::service::test {
 
@@ -43,10 +43,10 @@ inline constexpr const char* kMarker = "c:\\run.info";
 inline constexpr auto kDeadline = 10s;
 
 // Counts the window's drive walks and polls; called on the service thread.
-class CountingScannerLink : public ui::ScannerLink {
+class CountingScannerLink : public scanner::ScannerLink {
  public:
-  void ScanDrives(ui::TMainForm&) override { ++scans; }
-  void PollScanner(ui::TMainForm&, scanner::ScannerRequestKind) override { ++polls; }
+  void ScanDrives(scanner::PollHost&) override { ++scans; }
+  void PollScanner(scanner::PollHost&, scanner::ScannerRequestKind) override { ++polls; }
   std::atomic<int> scans{0};
   std::atomic<int> polls{0};
 };
@@ -63,7 +63,7 @@ inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milli
 // One run of the program's entry on a thread of its own: one process.
 class ProgramRun {
  public:
-  ProgramRun(std::vector<std::string> commandLine, ui::ScannerLink* link)
+  ProgramRun(std::vector<std::string> commandLine, scanner::ScannerLink* link)
       : thread_([this, commandLine = std::move(commandLine), link] {
           exitCode_ = ProcessEntry(commandLine, link);
           finished_ = true;

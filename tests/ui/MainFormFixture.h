@@ -6,14 +6,17 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/Messages.h"
 #include "platform/host/World.h"
+#include "scanner/PollHost.h"
+#include "ui/FormOwner.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
-#include "ui/ScannerLink.h"
 
 namespace pw::ui::test {
 
@@ -30,12 +33,19 @@ inline std::string ShippedTextTable() {
 }
 
 // Records the scanner exchanges the window asks for.
-class RecordingScannerLink : public ScannerLink {
+class RecordingScannerLink : public scanner::ScannerLink {
  public:
-  void ScanDrives(TMainForm&) override { ++scans; }
-  void PollScanner(TMainForm&, scanner::ScannerRequestKind kind) override { polls.push_back(kind); }
+  void ScanDrives(scanner::PollHost&) override { ++scans; }
+  void PollScanner(scanner::PollHost&, scanner::ScannerRequestKind kind) override { polls.push_back(kind); }
   int scans = 0;
   std::vector<scanner::ScannerRequestKind> polls;
+};
+
+// Records the windows that asked their owner to destroy them.
+class RecordingFormOwner : public FormOwner {
+ public:
+  void ReleaseForm(TMainForm& form) override { asked.push_back(&form); }
+  std::vector<TMainForm*> asked;
 };
 
 class MainFormTest : public ::testing::Test {
@@ -47,7 +57,7 @@ class MainFormTest : public ::testing::Test {
   }
 
   TMainForm& CreateForm() {
-    form = std::make_unique<TMainForm>(process, &link);
+    form = std::make_unique<TMainForm>(process, &link, &owner);
     process.MainForm = form.get();
     form->FormCreate();
     return *form;
@@ -59,10 +69,24 @@ class MainFormTest : public ::testing::Test {
 
   std::string Settings() const { return world.ReadFile(kSettingsPath); }
 
+  // The test's thread is the window's: handles every waiting message, then,
+  // at the top of the loop as the service does, destroys a window that asked
+  // to go.
+  void Pump() {
+    while (std::optional<platform::Message> message = platform::PeekMessage()) platform::DispatchMessage(*message);
+    if (owner.asked.empty()) return;
+    EXPECT_EQ(owner.asked, std::vector<TMainForm*>{form.get()}) << "only the window asks, and once";
+    owner.asked.clear();
+    ++releases;
+    form.reset();
+  }
+
   host::World world;
   ProcessState process;
   RecordingScannerLink link;
+  RecordingFormOwner owner;
   std::unique_ptr<TMainForm> form;
+  int releases = 0;
 };
 
 }  // namespace pw::ui::test

@@ -30,6 +30,46 @@ TEST_F(MainFormTest, ApplyInComputerModeStartsTheFastPollAndWritesInOrder) {
             "AutoRoate=1\r\n");
 }
 
+// Apply's unread "Folder" + prefix entry never lands on a key the program reads
+// and never piles up: the prefix survives any number of Applies and restarts.
+TEST_F(MainFormTest, ApplyKeepsTheFolderPrefixWhateverItIs) {
+  struct Case {
+    const char* folderLine;
+    const char* prefix;      // as read at every start
+    const char* unreadLine;  // the unread entry Apply leaves, or "" for none
+  };
+  const Case cases[] = {
+      {"Folder=Scan", "Scan", "FolderScan=0\r\n"},
+      // An empty prefix would make the entry "Folder" itself, read as prefix "0".
+      {"Folder=", "", ""},
+      {"FOLDER=", "", ""},
+      // Blanks are trimmed from the value, and from a written key on reading.
+      {"Folder=   ", "", ""},
+      {"Folder=\"  \"", "  ", ""},
+      // The entry would be read as "Folderx", never found again, and added anew each time.
+      {"Folder=x=y", "x=y", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folderLine);
+    world.WriteFile(kSettingsPath, std::string("[Setting]\r\n") + c.folderLine + "\r\n");
+    for (int start = 0; start < 3; ++start) {
+      TMainForm& f = CreateForm();
+      EXPECT_EQ(f.FolderPrefix, c.prefix) << "start " << start;
+      f.ApplyBtnClick();
+      f.ApplyBtnClick();
+      form.reset();
+    }
+    const std::string after = Settings();
+    std::size_t lines = 0;
+    for (std::size_t at = after.find("\r\n"); at != std::string::npos; at = after.find("\r\n", at + 2)) ++lines;
+    // Section, the hand-made line, the counter, Mode, Path, AutoRoate and the unread entry if any.
+    EXPECT_EQ(lines, *c.unreadLine != 0 ? 7u : 6u) << after;
+    if (*c.unreadLine != 0) {
+      EXPECT_NE(after.find(c.unreadLine), std::string::npos) << after;
+    }
+  }
+}
+
 TEST_F(MainFormTest, ApplyInCardModeStartsTheSlowPoll) {
   TMainForm& f = CreateForm();
   f.SaveComboBx.UserSelect(0);

@@ -18,9 +18,6 @@ using scanner::ScannerRequestKind;
 
 class MainWindowTest : public MainFormTest {
  protected:
-  void Pump() {
-    while (std::optional<platform::Message> message = platform::PeekMessage()) platform::DispatchMessage(*message);
-  }
   platform::WindowHandle Found() const { return platform::FindWindow("TMainForm", "Pagewick"); }
   host::Desktop& Desk() { return world.Desktop(); }
   // Chooses the menu item with this caption when the tray menu opens.
@@ -46,12 +43,40 @@ TEST_F(MainWindowTest, IsAHiddenTMainFormTitledPagewickWithTheDesignedFrame) {
   ASSERT_TRUE(frame);
   EXPECT_EQ(frame->left, 268);
   EXPECT_EQ(frame->top, 226);
-  EXPECT_EQ(frame->Width(), 528);
-  EXPECT_EQ(frame->Height(), 396);
   EXPECT_TRUE(main.TrayIconShown());
   EXPECT_FALSE(main.Timer1.Enabled()) << "the poll timer starts with the first activation";
   ASSERT_TRUE(main.backImage.Picture());
   EXPECT_EQ(main.backImage.Picture()->width, 535);
+}
+
+// The controls sit in client coordinates, so the client area keeps the
+// design's 520 x 362 and the frame around it is the system's: the design's
+// outer 528 x 396 comes out only where the metrics give a 4-pixel frame and a
+// 26-pixel caption.
+TEST_F(MainWindowTest, ClientAreaHoldsTheDesignAndTheFrameFollowsTheSystemsMetrics) {
+  struct Case {
+    const char* name;
+    host::Desktop::FrameMetrics metrics;
+    platform::Size outer;
+  };
+  const Case cases[] = {
+      {"this desktop's own", {}, {526, 387}},
+      {"Wine and classic Windows", {3, 3, 19}, {526, 387}},
+      {"the design's", {4, 4, 26}, {528, 396}},
+      {"a wider frame", {8, 8, 31}, {536, 409}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Desk().SetFrameMetrics(c.metrics);
+    TMainForm& main = CreateForm();
+    EXPECT_EQ(platform::GetClientSize(main.Handle()), (platform::Size{520, 362}));
+    std::optional<platform::Rect> frame = platform::GetWindowRect(main.Handle());
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->left, 268);
+    EXPECT_EQ(frame->top, 226);
+    EXPECT_EQ((platform::Size{frame->Width(), frame->Height()}), c.outer);
+    form.reset();
+  }
 }
 
 TEST_F(MainWindowTest, ShowingActivatesScansAppliesAndStartsThePollTimer) {
@@ -146,15 +171,11 @@ TEST_F(MainWindowTest, ExitReturnsTheScannerToCardModeAndTheWindowGoesAfterItsHa
   TMainForm& main = CreateForm();
   main.Show();
   platform::WindowHandle handle = main.Handle();
-  bool released = false;
-  main.OnRelease = [&](TMainForm& releasedForm) {
-    released = true;
-    EXPECT_EQ(&releasedForm, form.get());
-  };
   link.polls.clear();
   ChooseFromTrayMenu("Exit");
   EXPECT_EQ(link.polls, (std::vector<ScannerRequestKind>{ScannerRequestKind::RequestCardMode}));
-  EXPECT_TRUE(released);
+  EXPECT_EQ(releases, 1);
+  EXPECT_EQ(form, nullptr);
   EXPECT_EQ(process.MainForm, nullptr);
   EXPECT_FALSE(platform::IsWindow(handle));
   EXPECT_TRUE(Desk().TrayIcons().empty()) << "the tray icon went with the window";
@@ -168,13 +189,6 @@ TEST_F(MainWindowTest, ExitReturnsTheScannerToCardModeAndTheWindowGoesAfterItsHa
 TEST_F(MainWindowTest, ExitChosenWhileTheFolderBrowserIsOpenReleasesTheWindowAfterTheBrowser) {
   TMainForm& main = CreateForm();
   main.Show();
-  int releases = 0;
-  // The service deletes the window object when it is released.
-  main.OnRelease = [&](TMainForm&) {
-    ++releases;
-    form.reset();
-    process.MainForm = nullptr;
-  };
   Desk().SetMenuDriver([](const host::MenuRecord& menu, ModalLoop&) -> std::uint32_t {
     for (const auto& [id, text] : menu.items) {
       if (text == "Exit") return id;
@@ -187,6 +201,8 @@ TEST_F(MainWindowTest, ExitChosenWhileTheFolderBrowserIsOpenReleasesTheWindowAft
     loop.Pump();
     loop.Pump();
     releasesInsideBrowser = releases;
+    EXPECT_EQ(owner.asked.size(), 1u) << "Exit asked the owner";
+    EXPECT_NE(form, nullptr);
     return host::BrowseAnswer::Choose("C:\\Scans");
   });
   world.MakeDirectories("C:\\Scans");
@@ -197,6 +213,24 @@ TEST_F(MainWindowTest, ExitChosenWhileTheFolderBrowserIsOpenReleasesTheWindowAft
   EXPECT_EQ(form, nullptr);
   EXPECT_EQ(platform::ReadProfileString("Setting", "C:\\Scans", "", kSettingsPath).text, "0")
       << "the chosen folder was taken before the window went";
+}
+
+TEST_F(MainWindowTest, MessagesFromOtherProgramsNeverReleaseTheWindow) {
+  TMainForm& main = CreateForm();
+  main.ApplyBtnClick();
+  const platform::WindowHandle handle = main.Handle();
+  // 3025 (WM_USER + 2001) and its neighbours, as any other program may post them.
+  for (std::uint32_t message : {0x0400u + 2001u, 0x0400u + 2002u, 0x0400u + 1999u}) {
+    ASSERT_TRUE(platform::PostMessage(handle, message, 0, 0).ok);
+    ASSERT_TRUE(platform::PostMessage(handle, message, 1, 1).ok);
+  }
+  Pump();
+  EXPECT_TRUE(owner.asked.empty());
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(process.MainForm, form.get());
+  EXPECT_TRUE(platform::IsWindow(handle));
+  EXPECT_TRUE(main.TrayIconShown());
+  EXPECT_TRUE(main.Timer1.Enabled());
 }
 
 TEST_F(MainWindowTest, TrayIconComesBackWhenTheTaskbarIsCreatedAgain) {

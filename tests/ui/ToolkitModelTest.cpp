@@ -55,6 +55,52 @@ TEST(ToolkitComboBox, SelectingFromCodeRunsNoEventButTheUsersChoiceDoes) {
   EXPECT_EQ(combo.Text(), "typed");
 }
 
+// A native combo whose edit part the user types into: the model reports the
+// text back to the peer neither while typing nor on a pick from the list, or
+// the native text would be rewritten under the user's caret.
+TEST(ToolkitComboBox, TheUsersTypingAndPicksAreNotWrittenBackToThePeer) {
+  class NativeCombo : public Peer {
+   public:
+    void PropertyChanged(const Component& component, Property property) override {
+      const auto& combo = static_cast<const ComboBox&>(component);
+      writes.push_back(property);
+      shown = combo.Text();
+      caret = 0;  // as WM_SETTEXT leaves an edit control
+    }
+    // The user types one character at the caret.
+    void Type(ComboBox& combo, char c) {
+      shown.insert(caret++, 1, c);
+      combo.UserEditText(shown);
+    }
+    std::vector<Property> writes;
+    std::string shown;
+    std::size_t caret = 0;
+  };
+  ComboBox combo("SaveComboBx", {});
+  NativeCombo native;
+  combo.AttachPeer(&native);
+  combo.AddItem("card");
+  combo.AddItem("computer");
+  combo.SetItemIndex(1);
+  native.writes.clear();
+  int changes = 0;
+  combo.OnChange = [&] { ++changes; };
+
+  native.shown.clear();
+  native.caret = 0;
+  for (char c : std::string("abc")) native.Type(combo, c);
+  EXPECT_EQ(native.shown, "abc");
+  EXPECT_EQ(combo.Text(), "abc");
+  EXPECT_EQ(changes, 3);
+  combo.UserSelect(0);
+  EXPECT_EQ(changes, 4);
+  EXPECT_TRUE(native.writes.empty()) << native.writes.size() << " writes to the native control";
+
+  combo.SetItemIndex(1);
+  EXPECT_EQ(native.writes, std::vector<Property>{Property::ItemIndex}) << "a change from code still reaches it";
+  EXPECT_EQ(native.shown, "computer");
+}
+
 TEST(ToolkitComboBox, IndexOutsideTheItemsSelectsNothing) {
   ComboBox combo("SaveComboBx", {});
   combo.AddItem("a");
@@ -179,6 +225,51 @@ TEST_F(FileListBoxTest, PointingAtTheSameFolderReadsNothingElsewhereThenBackRead
   list.SetDirectory("C:\\");
   list.SetDirectory("C:\\Scans");
   EXPECT_EQ(list.Items().size(), 2u);
+}
+
+// A peer reads the list's names whenever it is told of a change; whatever it
+// is told, the names it then reads belong to the folder and mask of that moment.
+TEST_F(FileListBoxTest, APeerToldOfANewFolderOrMaskReadsThatFoldersNames) {
+  struct Shown {
+    Property property;
+    std::string directory;
+    std::string mask;
+    std::vector<std::string> names;
+  };
+  class ShowingPeer : public Peer {
+   public:
+    void PropertyChanged(const Component& component, Property property) override {
+      const auto& list = static_cast<const FileListBox&>(component);
+      log.push_back({property, list.Directory(), list.Mask(), list.Items()});
+    }
+    std::vector<Shown> log;
+  };
+  world.WriteFile("C:\\A\\img0001.jpg", "x");
+  world.WriteFile("C:\\B\\img0003.jpg", "x");
+  world.WriteFile("C:\\B\\IMG0002.jpg", "x");
+  world.WriteFile("C:\\B\\pd0001.jpg", "x");
+  FileListBox list("PagewickFileListBx", {});
+  ShowingPeer peer;
+  list.AttachPeer(&peer);
+  list.SetMask("img*.*");
+  list.SetDirectory("C:\\A");
+  list.SetDirectory("C:\\B");
+  list.SetMask("pd*.*");
+
+  const std::vector<std::string> inB{"IMG0002.jpg", "img0003.jpg"};
+  for (const Shown& shown : peer.log) {
+    SCOPED_TRACE(shown.directory + "\\" + shown.mask);
+    std::vector<std::string> expected{"pd0001.jpg"};
+    if (shown.directory.empty()) expected.clear();  // a mask before any folder lists nothing
+    if (shown.directory == "C:\\A") expected = {"img0001.jpg"};
+    if (shown.directory == "C:\\B" && shown.mask == "img*.*") expected = inB;
+    EXPECT_EQ(shown.names, expected);
+  }
+  ASSERT_FALSE(peer.log.empty());
+  EXPECT_EQ(peer.log.back().names, std::vector<std::string>{"pd0001.jpg"});
+  bool toldOfB = false;
+  for (const Shown& shown : peer.log) toldOfB |= shown.property == Property::Directory && shown.directory == "C:\\B";
+  EXPECT_TRUE(toldOfB);
 }
 
 TEST_F(FileListBoxTest, MissingFolderRaisesAndKeepsTheOldListing) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/PathText.h"
 #include "platform/SystemInfo.h"
@@ -101,6 +102,15 @@ TEST_F(MainWindowWineTest, WindowIsFoundByClassAndTitleAndStartsHidden) {
   ASSERT_TRUE(::GetClientRect(Main(), &client));
   EXPECT_EQ(client.right, 520);
   EXPECT_EQ(client.bottom, 362);
+  // The design's client area holds; the frame around it is the system's (the
+  // design's outer 528 x 396 needs a 4-pixel frame and a 26-pixel caption), by
+  // the rule the host desktop models.
+  RECT outer;
+  ASSERT_TRUE(::GetWindowRect(Main(), &outer));
+  EXPECT_EQ(outer.left, 268);
+  EXPECT_EQ(outer.top, 226);
+  EXPECT_EQ(outer.right - outer.left, 520 + 2 * ::GetSystemMetrics(SM_CXDLGFRAME));
+  EXPECT_EQ(outer.bottom - outer.top, 362 + 2 * ::GetSystemMetrics(SM_CYDLGFRAME) + ::GetSystemMetrics(SM_CYCAPTION));
   LONG style = ::GetWindowLongA(Main(), GWL_STYLE);
   EXPECT_EQ(style & WS_SYSMENU, WS_SYSMENU);
   EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
@@ -132,6 +142,69 @@ TEST_F(MainWindowWineTest, ControlsExistWithCaptionsFromTheTextTable) {
   HWND list = ::FindWindowExA(Main(), nullptr, "ListBox", nullptr);
   ASSERT_NE(list, nullptr);
   EXPECT_FALSE(::IsWindowVisible(list));
+}
+
+TEST_F(MainWindowWineTest, TypingIntoTheSaveTypeComboKeepsTheCharactersInOrder) {
+  HWND combo = ::FindWindowExA(Main(), nullptr, "ComboBox", nullptr);
+  ASSERT_NE(combo, nullptr);
+  HWND edit = ::FindWindowExA(combo, nullptr, "Edit", nullptr);
+  ASSERT_NE(edit, nullptr);
+  int changes = 0;
+  toolkit::Event handler = form_->SaveComboBx.OnChange;
+  form_->SaveComboBx.OnChange = [&] {
+    ++changes;
+    if (handler) handler();
+  };
+  ::SendMessageA(edit, EM_SETSEL, 0, -1);  // the first character replaces the item's text
+  for (char c : std::string("abc")) ::SendMessageA(edit, WM_CHAR, static_cast<WPARAM>(c), 1);
+  Pump();
+  EXPECT_EQ(ChildText(combo), "abc");
+  EXPECT_EQ(form_->SaveComboBx.Text(), "abc");
+  EXPECT_EQ(form_->SaveComboBx.ItemIndex(), -1);
+  EXPECT_EQ(changes, 3);
+}
+
+TEST_F(MainWindowWineTest, NativeFileListShowsTheFolderItWasJustPointedAtInTheModelsOrder) {
+  const std::string before = platform::GetCurrentDirectory();
+  const std::string root = platform::ExtractFilePath(platform::GetModuleFileName()) + "file-list-probe";
+  const std::vector<std::pair<std::string, std::vector<std::string>>> folders{
+      {root + "\\a", {"img0001.jpg"}},
+      {root + "\\b", {"img0003.jpg", "IMG0002.jpg", "other.jpg"}},
+  };
+  (void)platform::CreateDirectory(root);
+  for (const auto& [folder, names] : folders) {
+    (void)platform::CreateDirectory(folder);
+    for (const std::string& name : names) std::ofstream(folder + "\\" + name) << "x";
+  }
+  HWND list = ::FindWindowExA(Main(), nullptr, "ListBox", nullptr);
+  ASSERT_NE(list, nullptr);
+  auto shown = [list] {
+    std::vector<std::string> names;
+    const auto count = ::SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      char name[MAX_PATH] = {};
+      ::SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(name));
+      names.emplace_back(name);
+    }
+    return names;
+  };
+  toolkit::FileListBox& model = form_->PagewickFileListBx;
+  model.SetMask("img*.*");
+  model.SetDirectory(folders[0].first);
+  EXPECT_EQ(shown(), model.Items());
+  EXPECT_EQ(shown(), std::vector<std::string>{"img0001.jpg"});
+  model.SetDirectory(folders[1].first);
+  EXPECT_EQ(shown(), model.Items());
+  EXPECT_EQ(shown(), (std::vector<std::string>{"IMG0002.jpg", "img0003.jpg"}));
+  model.SetMask("o*.*");
+  EXPECT_EQ(shown(), std::vector<std::string>{"other.jpg"});
+
+  (void)platform::SetCurrentDirectory(before);
+  for (const auto& [folder, names] : folders) {
+    for (const std::string& name : names) (void)platform::DeleteFile(folder + "\\" + name);
+    (void)platform::RemoveDirectory(folder);
+  }
+  (void)platform::RemoveDirectory(root);
 }
 
 TEST_F(MainWindowWineTest, TrayIconIsAddedWithTheWindowAndGoesWithIt) {

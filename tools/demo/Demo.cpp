@@ -30,6 +30,7 @@
 #include "platform/host/World.h"
 #include "tools/scanner-sim/ScannerPicture.h"
 #include "tools/scanner-sim/ScannerSimulator.h"
+#include "ui/FormOwner.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
 
@@ -104,9 +105,12 @@ std::string Describe(const JpegFacts& facts) {
   return out.str();
 }
 
-class Demo {
+class Demo final : public pw::ui::FormOwner {
  public:
   explicit Demo(pw::host::World& world) : world_(world), desktop_(world.Desktop()) {}
+
+  // The window asked to go (Exit); nothing in the demo chooses it.
+  void ReleaseForm(pw::ui::TMainForm&) override { released_ = true; }
 
   int Run() {
     Step("Installing the program");
@@ -122,9 +126,8 @@ class Demo {
         " switches auto-rotation on (AutoRoate=1).");
 
     Step("The service starts: main window created, shown and hidden");
-    form_ = std::make_unique<pw::ui::TMainForm>(process_);
+    form_ = std::make_unique<pw::ui::TMainForm>(process_, nullptr, this);
     process_.MainForm = form_.get();
-    form_->OnRelease = [this](pw::ui::TMainForm&) { released_ = true; };
     form_->FormCreate();
     form_->Show();
     form_->Hide();

@@ -1,0 +1,36 @@
+#pragma once
+// What the image pull needs from the application: where the image goes, the
+// free-space guard and the scratch file, the auto-rotate step, the directory
+// to return to, and the names of the folder that naming chose. The main
+// window implements it. Service thread only.
+#include <cstdint>
+#include <string>
+
+namespace pw::scanner {
+
+class PullHost {
+ public:
+  virtual ~PullHost() = default;
+
+  // The file for the next image, creating its folders; or the default save
+  // location itself when no image folder could be made (the application has
+  // switched to it, so a second call names a file below it).
+  virtual std::string NextImagePath() = 0;
+  virtual const std::string& DefaultSaveLocation() const = 0;
+  // Whether the drive of the path has room for the needed bytes.
+  virtual bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const = 0;
+  // The scratch file that takes an image when the drive lacks room.
+  virtual std::string FallbackImagePath() const = 0;
+  // The auto-rotate switch, and the step itself on a finished, closed file
+  // (throws when the file cannot be opened).
+  virtual bool AutoRotateSwitchedOn() const = 0;
+  virtual void AutoRotateImage(const std::string& path) = 0;
+  // The root of the system drive: the current directory after every pull.
+  virtual const std::string& SystemDriveRootPath() const = 0;
+  // As the last NextImagePath left them: the name of the image folder and the
+  // save location that holds it.
+  virtual std::string ImageFolderTitle() const = 0;
+  virtual const std::string& ActiveSaveLocation() const = 0;
+};
+
+}  // namespace pw::scanner

@@ -1,0 +1,23 @@
+#pragma once
+// The process-wide values the drive walk and the poll keep between calls: the
+// pending device broadcast and the attached scanner. One instance lives as
+// long as the process (the service host owns it; tests make their own).
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace pw::scanner {
+
+inline constexpr std::size_t kScannerDevicePathSize = 300;
+
+struct ScannerState {
+  // 0 none, 1 a device arrival was announced, 2 a device removal was announced.
+  std::int32_t PendingDeviceEvent = 0;
+  // A scanner drive has been found and ScannerDevicePath names it.
+  std::uint32_t ScannerAttached = 0;
+  // Device path "\\?\%c:" of the attached scanner, zero-terminated once set;
+  // the start-up sequence fills all 300 bytes with the character '0'.
+  std::array<char, kScannerDevicePathSize> ScannerDevicePath{};
+};
+
+}  // namespace pw::scanner

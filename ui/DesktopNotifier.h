@@ -1,0 +1,35 @@
+#pragma once
+// Tells the user about pulled images on the desktop of the process that owns
+// the main window: the disk-full message box, owned by the window, and the
+// image folder in the file explorer.
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "scanner/UserNotifier.h"
+
+namespace pw::ui {
+
+class TMainForm;
+
+// Message box of the disk-full notice: MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL.
+inline constexpr std::uint32_t kDiskFullMessageStyle = 0x1040;
+inline constexpr const char* kExploreVerb = "explore";
+
+// Window's thread only.
+class DesktopNotifier final : public scanner::UserNotifier {
+ public:
+  explicit DesktopNotifier(const TMainForm& form) : form_(form) {}
+
+  // The box with texts 40000 and 10010, owned by the window; while one box is
+  // open (polls, and pulls, go on inside it) a further notice shows no second.
+  void TellDiskFull() override;
+  // ShellExecute "explore" on the folder, owned by the window, unless a
+  // top-level window carries one of the titles.
+  void ShowFolder(const std::string& folder, std::span<const std::string> titles) override;
+
+ private:
+  const TMainForm& form_;
+};
+
+}  // namespace pw::ui
