@@ -109,7 +109,7 @@ void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
     const std::string scratchFile = host.FallbackImagePath();
     {
       PassThroughBuffer buffer;
-      ImagePull pull(host.Pull(), host.Notifier(), buffer);
+      ImagePull pull(host.Pull(), host.Notifier(), host.Scanner(), buffer);
       (void)RunScannerRequest(device, kind, buffer, &pull);
     }
     // A pull that found no room drained its image into the scratch file.

@@ -3,11 +3,14 @@
 #include <array>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/PathText.h"
+#include "platform/ScopeExit.h"
+#include "scanner/TransferFile.h"
 
 namespace pw::scanner {
 namespace {
@@ -29,6 +32,9 @@ std::string FolderPathTitle(const std::string& saveLocation, const std::string& 
 }
 
 bool ImagePull::PullImage(const platform::DeviceHandle& device) {
+  // While a box of the notifier is open the ticks go on inside it, but no
+  // image is pulled: one box stands for one picture.
+  if (notifier_.BoxOpen()) return false;
   try {
     // Is an image waiting? Almost every tick ends here. Only 0 and a failed
     // query mean no: any other answer, even the end marker, starts a pull.
@@ -40,48 +46,127 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     // No image folder could be made below the save location: naming has
     // switched to the default location, and its next answer stands.
     if (destination == host_.DefaultSaveLocation()) destination = host_.NextImagePath();
-    bool fallbackUsed = false;
-    if (!host_.EnoughFreeSpace(destination, kPullBytesNeeded)) {
-      fallbackUsed = true;
-      destination = host_.FallbackImagePath();
-    }
-    const std::string folder = platform::ExtractFilePath(destination);
-    const std::string folderTitle = host_.ImageFolderTitle();
-    const std::array<std::string, 2> folderTitles{folderTitle,
-                                                  FolderPathTitle(host_.ActiveSaveLocation(), folderTitle)};
-
-    bool result = false;
-    {
-      // CREATE_ALWAYS truncates a file of that name; nobody else may open it meanwhile.
-      platform::OpenResult created =
-          platform::CreateFile(destination, platform::access::kGenericRead | platform::access::kGenericWrite,
-                               platform::share::kNone, platform::Disposition::CreateAlways);
-      if (!created.file) throw PullFileError(destination, created.error);
-      result = Transfer(device, created.file, firstLength);
-    }  // closed here: auto-rotate opens the file itself
-
-    if (host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(destination);
-    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
-    if (fallbackUsed) {
-      notifier_.TellDiskFull();
-    } else {
-      notifier_.ShowFolder(folder, folderTitles);
-    }
-    return result;
+    if (!host_.EnoughFreeSpace(destination, kPullBytesNeeded)) return DrainToScratch(device, firstLength);
+    return PullToImage(device, std::move(destination), firstLength);
   } catch (const std::exception&) {
     (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
     return false;
   }
 }
 
-bool ImagePull::Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file,
-                         std::int32_t firstLength) {
+bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength) {
+  const std::string scratch = host_.FallbackImagePath();
+  TransferEnd end;
+  {
+    // The scratch file is the program's own: CREATE_ALWAYS truncates an
+    // earlier one; nobody else may open it meanwhile.
+    platform::OpenResult created =
+        platform::CreateFile(scratch, platform::access::kGenericRead | platform::access::kGenericWrite,
+                             platform::share::kNone, platform::Disposition::CreateAlways);
+    if (!created.file) throw PullFileError(scratch, created.error);
+    end = Transfer(device, created.file, firstLength);
+  }  // closed here: auto-rotate opens the file itself
+  if (end.endSeen && host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(scratch);
+  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  // The poll deletes the scratch file afterwards; the user scans the picture again.
+  if (!end.interrupted) notifier_.TellDiskFull();
+  return end.endSeen && end.lastRequestOk;
+}
+
+bool ImagePull::PullToImage(const platform::DeviceHandle& device, std::string destination, std::int32_t firstLength) {
+  if (!IsFreshImageName(destination)) {
+    // Whatever naming answered, nothing is written over an existing entry or
+    // outside an image folder: the picture stays on the scanner.
+    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+    TellOnce("save:" + destination, [&] { notifier_.TellCannotSave(host_.ActiveSaveLocation()); });
+    return false;
+  }
+  const std::string folder = platform::ExtractFilePath(destination);
+  TransferFileResult made = CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength));
+  if (!made.transfer) throw PullFileError(folder, made.error);
+  const std::string transferPath = made.transfer->path;
+  // Until the transfer has its image name, or its bytes are kept, an
+  // exception must not leave it behind unaccounted for.
+  bool settled = false;
+  ScopeExit keepOnException([&] {
+    if (!settled) (void)KeepPartialTransfer(transferPath, destination);
+  });
+
+  TransferEnd end;
+  {
+    const platform::FileHandle file = std::move(made.transfer->file);
+    end = Transfer(device, file, firstLength);
+  }  // closed here: the rename and auto-rotate need the file closed
+
+  if (!end.endSeen) {
+    settled = true;
+    const std::optional<std::string> kept = KeepPartialTransfer(transferPath, destination);
+    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+    // A stop or pause is not a fault to report: the picture comes again
+    // after it. Nothing at all arrived: nothing to tell either.
+    if (kept && !end.interrupted) {
+      TellOnce(destination, [&] { notifier_.TellPictureIncomplete(*kept); });
+    }
+    return false;
+  }
+
+  // The whole image takes its name; another program may have taken that name
+  // meanwhile, so naming is asked again rather than replacing anything.
+  platform::Outcome promoted = PromoteTransfer(transferPath, destination);
+  for (int attempt = 0; !promoted.ok && promoted.error == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
+    destination = host_.NextImagePath();
+    if (!IsFreshImageName(destination)) break;
+    promoted = PromoteTransfer(transferPath, destination);
+  }
+  settled = true;
+  if (!promoted.ok) {
+    // The bytes stay whole under the transfer's name; the user is told where.
+    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+    TellOnce(destination, [&] { notifier_.TellPictureIncomplete(transferPath); });
+    return false;
+  }
+  state_.LastFaultNotice.clear();
+  DropSupersededPartial(destination);
+
+  const std::string folderTitle = host_.ImageFolderTitle();
+  const std::array<std::string, 2> folderTitles{folderTitle, FolderPathTitle(host_.ActiveSaveLocation(), folderTitle)};
+  if (host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(destination);
+  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  notifier_.ShowFolder(platform::ExtractFilePath(destination), folderTitles);
+  return end.lastRequestOk;
+}
+
+bool ImagePull::IsFreshImageName(const std::string& destination) const {
+  if (destination == host_.DefaultSaveLocation()) return false;
+  std::string folder = platform::ExtractFilePath(destination);
+  if (folder.empty() || folder.size() == destination.size()) return false;
+  // "E:\" stays a root; "E:\Scans\Photo1\" loses its separator.
+  if (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  return platform::DirectoryExists(folder) && !platform::GetFileAttributes(destination).has_value();
+}
+
+template <typename Tell>
+void ImagePull::TellOnce(const std::string& key, Tell tell) {
+  if (state_.LastFaultNotice == key) return;
+  state_.LastFaultNotice = key;
+  tell();
+}
+
+ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file,
+                                           std::int32_t firstLength) {
+  TransferEnd end;
   std::int32_t pullOffset = 0;
   std::int32_t chunkLength = firstLength;
-  bool lastRequestOk = true;
+  end.lastRequestOk = true;
   // Since the image last grew.
   std::uint32_t idleQueries = 0;
   std::uint32_t lastProgressAt = platform::GetTickCount();
+  // Looked at before every request: a waiting stop, shutdown or pause ends
+  // the transfer within one request's time.
+  const auto interrupted = [&] {
+    end.interrupted = state_.InterruptPull.load(std::memory_order_relaxed);
+    return end.interrupted;
+  };
 
   for (;;) {
     if (chunkLength > 0) {
@@ -89,25 +174,32 @@ bool ImagePull::Transfer(const platform::DeviceHandle& device, const platform::F
       // offset past what it can count, is not read: the pull ends as after a
       // failed request.
       if (chunkLength > kLargestChunk || chunkLength > std::numeric_limits<std::int32_t>::max() - pullOffset) {
-        return false;
+        end.lastRequestOk = false;
+        return end;
       }
+      if (interrupted()) return end;
       const auto length = static_cast<std::uint32_t>(chunkLength);
       platform::Outcome read = SendScannerCommand(device, buffer_, ScannerCommand::ChunkReadCommand, length);
       if (!read.ok) {
-        if (read.error != error::kSemTimeout) return false;
+        end.lastRequestOk = false;
+        if (read.error != error::kSemTimeout) return end;
         // The repetitions stop at the first success, whatever their errors.
         for (int i = 0; i < kChunkReadRepetitions && !read.ok; ++i) {
+          if (interrupted()) return end;
           read = SendScannerCommand(device, buffer_, ScannerCommand::ChunkReadCommand, length);
         }
       }
-      lastRequestOk = read.ok;
+      end.lastRequestOk = read.ok;
       // Written even when every attempt failed: the zeroed data area holds the
       // place until the same offset is delivered again and overwrites it.
       const platform::IoResult written =
           platform::WriteFileAt(file, static_cast<std::uint64_t>(pullOffset), buffer_.Data().first(length));
       // A file that does not take the bytes would be reported whole while it
       // is not: the pull ends unfinished, and the scanner keeps the image.
-      if (!written.ok) return false;
+      if (!written.ok || written.bytes != length) {
+        end.lastRequestOk = false;
+        return end;
+      }
       if (read.ok) {
         pullOffset += chunkLength;
         idleQueries = 0;
@@ -115,18 +207,23 @@ bool ImagePull::Transfer(const platform::DeviceHandle& device, const platform::F
       }
     }
 
+    if (interrupted()) return end;
     const platform::Outcome query = SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand,
                                                        static_cast<std::uint32_t>(pullOffset));
-    lastRequestOk = query.ok;
-    if (!query.ok && query.error != error::kSemTimeout) return false;
+    end.lastRequestOk = query.ok;
+    if (!query.ok && query.error != error::kSemTimeout) return end;
     const LengthReply reply = ReadLengthReply(buffer_);
-    if (reply.endOfImage) return lastRequestOk;
+    if (reply.endOfImage) {
+      end.endSeen = true;
+      return end;
+    }
     // A timed-out query simply leads to a new one for the same offset.
     chunkLength = query.ok ? reply.length : 0;
 
     ++idleQueries;
     if (idleQueries >= kStallLimitQueries || platform::GetTickCount() - lastProgressAt >= kStallLimitMs) {
-      return false;
+      end.lastRequestOk = false;
+      return end;
     }
   }
 }

@@ -2,7 +2,10 @@
 // The image pull: moves one image that waits on the scanner into a numbered
 // file below the save location (or into the scratch file when the drive lacks
 // room), re-saves it upright when auto-rotate is on, and opens its folder in
-// the explorer or tells the user that the disk was full.
+// the explorer or tells the user that the disk was full. The image takes its
+// numbered name only once all of it has arrived: until then it is a transfer
+// file, and an interrupted transfer keeps its bytes under a partial name
+// (scanner/TransferFile.h) while the scanner keeps the picture.
 #include <cstdint>
 #include <string>
 
@@ -11,6 +14,7 @@
 #include "scanner/PassThroughBuffer.h"
 #include "scanner/PullHost.h"
 #include "scanner/ScannerChannel.h"
+#include "scanner/ScannerState.h"
 #include "scanner/UserNotifier.h"
 
 namespace pw::scanner {
@@ -41,20 +45,39 @@ std::string FolderPathTitle(const std::string& saveLocation, const std::string& 
 // for its duration. Service thread only: it runs inside the poll.
 class ImagePull final : public ImagePuller {
  public:
-  ImagePull(PullHost& host, UserNotifier& notifier, PassThroughBuffer& buffer)
-      : host_(host), notifier_(notifier), buffer_(buffer) {}
+  ImagePull(PullHost& host, UserNotifier& notifier, ScannerState& state, PassThroughBuffer& buffer)
+      : host_(host), notifier_(notifier), state_(state), buffer_(buffer) {}
 
   // True when the pull ended with the end marker; false when nothing waited,
-  // a request failed with another error than ERROR_SEM_TIMEOUT, the scanner
-  // announced a length the data area cannot hold, a write to the file
-  // failed, the scanner stalled, or an exception ended it.
+  // one of the notifier's boxes is open, a request failed with another error
+  // than ERROR_SEM_TIMEOUT, the scanner announced a length the data area
+  // cannot hold, a write to the file failed, the scanner stalled, a stop,
+  // shutdown or pause was waiting, or an exception ended it.
   bool PullImage(const platform::DeviceHandle& device) override;
 
  private:
-  // The transfer into the open file; returns the success flag of the last request.
-  bool Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file, std::int32_t firstLength);
+  struct TransferEnd {
+    bool endSeen = false;        // the end marker arrived: the file holds the whole image
+    bool lastRequestOk = false;  // success flag of the last request sent
+    bool interrupted = false;    // a stop, shutdown or pause ended it
+  };
+  // The transfer into the open file.
+  TransferEnd Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file,
+                       std::int32_t firstLength);
+  // The disk was full: the image is drained into the scratch file.
+  bool DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength);
+  // The image goes to the numbered file naming chose, through a transfer file.
+  bool PullToImage(const platform::DeviceHandle& device, std::string destination, std::int32_t firstLength);
+  // Whether naming's answer is a name that may be written: not the default
+  // save location itself, inside an existing folder, and free.
+  bool IsFreshImageName(const std::string& destination) const;
+  // Tells the user once per destination while the same fault persists.
+  template <typename Tell>
+  void TellOnce(const std::string& key, Tell tell);
+
   PullHost& host_;
   UserNotifier& notifier_;
+  ScannerState& state_;
   PassThroughBuffer& buffer_;
 };
 

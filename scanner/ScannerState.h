@@ -3,8 +3,10 @@
 // pending device broadcast and the attached scanner. One instance lives as
 // long as the process (the service host owns it; tests make their own).
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace pw::scanner {
 
@@ -18,6 +20,15 @@ struct ScannerState {
   // Device path "\\?\%c:" of the attached scanner, zero-terminated once set;
   // the start-up sequence fills all 300 bytes with the character '0'.
   std::array<char, kScannerDevicePathSize> ScannerDevicePath{};
+  // Set from any thread when a stop, shutdown or pause waits for the service
+  // thread: a running pull ends between two requests, keeping what arrived,
+  // so the request is acted on within its wait hint. The service thread
+  // clears it when it takes the request.
+  std::atomic<bool> InterruptPull{false};
+  // The destination of the last picture the user was told did not arrive (or
+  // could not be saved): a fault that persists is told once, not at every
+  // poll. Cleared when a picture arrives whole.
+  std::string LastFaultNotice;
 };
 
 }  // namespace pw::scanner

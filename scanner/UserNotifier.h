@@ -17,6 +17,15 @@ class UserNotifier {
   // Opens the folder in the file explorer, unless a top-level window titled
   // with one of the titles (the folder's name, its full path) shows it.
   virtual void ShowFolder(const std::string& folder, std::span<const std::string> titles) = 0;
+  // A picture did not arrive whole: what arrived is kept at keptPath, and the
+  // picture stays on the scanner. A box, unless one is open already.
+  virtual void TellPictureIncomplete(const std::string& keptPath) = 0;
+  // No fresh image name could be had below the save location: the picture
+  // stays on the scanner. A box, unless one is open already.
+  virtual void TellCannotSave(const std::string& location) = 0;
+  // One of the notifier's boxes is open. Polls go on inside it; no pull
+  // starts meanwhile, so one box never stands for more than one picture.
+  virtual bool BoxOpen() const = 0;
 };
 
 }  // namespace pw::scanner

@@ -3,17 +3,41 @@
 #include <optional>
 
 #include "platform/Dialogs.h"
+#include "platform/ScopeExit.h"
 #include "platform/Shell.h"
 #include "platform/Windows.h"
 #include "ui/MainForm.h"
 
 namespace pw::ui {
 
-void DesktopNotifier::TellDiskFull() {
-  const std::string message = form_.LoadText(text::kDiskFullMessage);
+namespace {
+
+// The text with its first "%s" replaced by the value.
+std::string WithValue(std::string text, const std::string& value) {
+  const std::size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, value);
+  return text;
+}
+
+}  // namespace
+
+void DesktopNotifier::ShowBox(const std::string& message) {
   const std::string caption = form_.LoadText(text::kMessageCaption);
   if (platform::IsWindow(platform::FindWindow(std::nullopt, caption))) return;
+  // Ticks go on inside the box; the pull looks here and starts no image.
+  boxOpen_ = true;
+  ScopeExit closed([this] { boxOpen_ = false; });
   (void)platform::MessageBoxEx(form_.Handle(), message, caption, kDiskFullMessageStyle, 0);
+}
+
+void DesktopNotifier::TellDiskFull() { ShowBox(form_.LoadText(text::kDiskFullMessage)); }
+
+void DesktopNotifier::TellPictureIncomplete(const std::string& keptPath) {
+  ShowBox(WithValue(form_.LoadText(text::kPictureIncompleteMessage), keptPath));
+}
+
+void DesktopNotifier::TellCannotSave(const std::string& location) {
+  ShowBox(WithValue(form_.LoadText(text::kCannotSaveMessage), location));
 }
 
 void DesktopNotifier::ShowFolder(const std::string& folder, std::span<const std::string> titles) {

@@ -27,9 +27,18 @@ class DesktopNotifier final : public scanner::UserNotifier {
   // ShellExecute "explore" on the folder, owned by the window, unless a
   // top-level window carries one of the titles.
   void ShowFolder(const std::string& folder, std::span<const std::string> titles) override;
+  // The box with text 40002 (its %s the kept file), as the disk-full box.
+  void TellPictureIncomplete(const std::string& keptPath) override;
+  // The box with text 40003 (its %s the save location), as the disk-full box.
+  void TellCannotSave(const std::string& location) override;
+  bool BoxOpen() const override { return boxOpen_; }
 
  private:
+  // A box owned by the window, unless a window with the caption is open.
+  void ShowBox(const std::string& message);
+
   const TMainForm& form_;
+  bool boxOpen_ = false;
 };
 
 }  // namespace pw::ui

@@ -49,6 +49,8 @@ inline constexpr std::int32_t kMessageCaption = 10010;
 inline constexpr std::int32_t kCheckLabel = 10011;
 inline constexpr std::int32_t kDiskFullMessage = 40000;
 inline constexpr std::int32_t kPathTooLongMessage = 40001;
+inline constexpr std::int32_t kPictureIncompleteMessage = 40002;
+inline constexpr std::int32_t kCannotSaveMessage = 40003;
 }  // namespace text
 
 // Save types: item 0 and item 1 of SaveComboBx.

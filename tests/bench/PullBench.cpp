@@ -86,7 +86,7 @@ void Pull(benchmark::State& state) {
     state.ResumeTiming();
     scanner::PassThroughBuffer buffer;
     scanner::PollHost& host = form;
-    scanner::ImagePull pull(host.Pull(), host.Notifier(), buffer);
+    scanner::ImagePull pull(host.Pull(), host.Notifier(), host.Scanner(), buffer);
     if (!pull.PullImage(volume)) state.SkipWithError("the pull failed");
   }
   const std::optional<std::uint32_t> attributes = platform::GetFileAttributes(destination);

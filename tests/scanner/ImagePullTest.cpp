@@ -36,7 +36,7 @@ class ImagePullTest : public PollFixture {
   bool PullOnce() {
     scanner::PassThroughBuffer buffer;
     scanner::PollHost& host = *form;
-    scanner::ImagePull pull(host.Pull(), host.Notifier(), buffer);
+    scanner::ImagePull pull(host.Pull(), host.Notifier(), host.Scanner(), buffer);
     platform::DeviceHandle volume = OpenVolume();
     return pull.PullImage(volume);
   }

@@ -52,8 +52,14 @@ class RecordingNotifier final : public scanner::UserNotifier {
   void ShowFolder(const std::string& folder, std::span<const std::string> titles) override {
     folders.emplace_back(folder, std::vector<std::string>(titles.begin(), titles.end()));
   }
+  void TellPictureIncomplete(const std::string& keptPath) override { incomplete.push_back(keptPath); }
+  void TellCannotSave(const std::string& location) override { cannotSave.push_back(location); }
+  bool BoxOpen() const override { return boxOpen; }
   int diskFull = 0;
   std::vector<std::pair<std::string, std::vector<std::string>>> folders;
+  std::vector<std::string> incomplete;
+  std::vector<std::string> cannotSave;
+  bool boxOpen = false;
 };
 
 class PullSeamTest : public ::testing::Test {
@@ -70,7 +76,7 @@ class PullSeamTest : public ::testing::Test {
 
   bool Pull() {
     scanner::PassThroughBuffer buffer;
-    scanner::ImagePull pull(host, notifier, buffer);
+    scanner::ImagePull pull(host, notifier, state, buffer);
     platform::DeviceHandle volume = OpenVolume();
     return pull.PullImage(volume);
   }
@@ -79,6 +85,7 @@ class PullSeamTest : public ::testing::Test {
   std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();
   FakePullHost host;
   RecordingNotifier notifier;
+  scanner::ScannerState state;
 };
 
 TEST_F(PullSeamTest, NothingWaitingAsksAndTellsNothing) {

@@ -8,10 +8,10 @@
 
 #include "platform/FileSystem.h"
 #include "platform/host/World.h"
-#include "storage/TransferFile.h"
+#include "scanner/TransferFile.h"
 #include "tests/support/TestEnvironment.h"
 
-namespace pw::storage {
+namespace pw::scanner {
 namespace {
 
 class TransferFileTest : public ::testing::Test {
@@ -160,4 +160,4 @@ TEST_F(TransferFileTest, PrefixComparisonCrossesChunkBoundaries) {
 }
 
 }  // namespace
-}  // namespace pw::storage
+}  // namespace pw::scanner

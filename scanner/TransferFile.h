@@ -17,7 +17,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 
-namespace pw::storage {
+namespace pw::scanner {
 
 inline constexpr const char* kPartialImageExtension = ".partial";
 
@@ -57,4 +57,4 @@ void DropSupersededPartial(const std::string& imagePath);
 // (equal files count). False when either cannot be read.
 bool FileStartsWith(const std::string& longerPath, const std::string& shorterPath);
 
-}  // namespace pw::storage
+}  // namespace pw::scanner

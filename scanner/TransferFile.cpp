@@ -1,11 +1,11 @@
-#include "storage/TransferFile.h"
+#include "scanner/TransferFile.h"
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <span>
 
-namespace pw::storage {
+namespace pw::scanner {
 namespace {
 
 namespace error = platform::error;
@@ -128,4 +128,4 @@ void DropSupersededPartial(const std::string& imagePath) {
   if (platform::FileExists(partial) && FileStartsWith(imagePath, partial)) (void)platform::DeleteFile(partial);
 }
 
-}  // namespace pw::storage
+}  // namespace pw::scanner
