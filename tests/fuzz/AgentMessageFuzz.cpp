@@ -1,6 +1,7 @@
 // libFuzzer target for the decoder of the agent channel: the input is one pipe
 // message from either side. A refusal must never crash; every accepted message
 // must pass validation, fit the size limit and survive encode then decode.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
