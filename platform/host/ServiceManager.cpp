@@ -946,4 +946,9 @@ void ServiceManager::ReapChildren() {
   });
 }
 
+bool FindCommandLineProgram(const World& world, std::string_view commandLine, fs::path& program,
+                            std::vector<std::string>& arguments) {
+  return FindProgram(world, commandLine, program, arguments);
+}
+
 }  // namespace pw::host

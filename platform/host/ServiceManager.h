@@ -71,6 +71,11 @@ struct LaunchResult {
 
 using Launcher = std::function<LaunchResult(const LaunchRequest&)>;
 
+// The host program a Windows command line names, and its arguments, as a
+// launch finds them (a name without extension may name "name.exe" too).
+bool FindCommandLineProgram(const World& world, std::string_view commandLine, std::filesystem::path& program,
+                            std::vector<std::string>& arguments);
+
 class ServiceManager {
  public:
   explicit ServiceManager(World& world);
