@@ -27,16 +27,22 @@ struct AgentChannel::Connection {
     {
       std::scoped_lock lock(mutex);
       closing = true;
+      pipe.Cancel();
     }
     wake.notify_all();
-    pipe.Cancel();
+  }
+  // Called by the reader and the writer as they end: the last one closes the
+  // pipe, so the agent sees the connection end at once.
+  void ThreadDone() {
+    if (running.fetch_sub(1) != 1) return;
+    std::scoped_lock lock(mutex);
+    pipe.Close();
   }
   bool Finished() const { return running.load() == 0; }
 };
 
 struct AgentChannel::Listener {
   platform::Pipe waiting;  // the instance waiting for the next agent
-  bool firstCreated = false;
 };
 
 AgentChannel::AgentChannel(Options options) : options_(std::move(options)), listener_(std::make_unique<Listener>()) {}
@@ -84,44 +90,37 @@ void AgentChannel::Stop() {
 
 void AgentChannel::AcceptLoop() {
   for (;;) {
-    {
-      std::scoped_lock lock(mutex_);
-      if (stopping_) return;
-      if (!listener_->waiting) {
-        platform::PipeResult next = platform::CreatePipeServer(options_.pipeName, false, kMaxMessageSize);
-        if (!next.pipe) {
-          Log("Agent channel: cannot create a pipe instance (error " + std::to_string(next.error) + ")");
-          return;
-        }
-        listener_->waiting = std::move(next.pipe);
-      }
-    }
     ReapFinished();
     // Connect runs outside the lock; Stop cancels it through the same object.
     const platform::Outcome connected = listener_->waiting.Connect();
     std::unique_lock lock(mutex_);
     if (stopping_) return;
-    if (!connected) {
-      // A client that came and went before Connect (232) or any other failed
-      // connection: start over with a fresh instance.
-      listener_->waiting.Close();
-      continue;
+    // The next instance exists before this one is handed on, so that the pipe
+    // never vanishes and a client arriving meanwhile finds it.
+    platform::PipeResult next = platform::CreatePipeServer(options_.pipeName, false, kMaxMessageSize);
+    if (!next.pipe) Log("Agent channel: cannot create a pipe instance (error " + std::to_string(next.error) + ")");
+    platform::Pipe current = std::exchange(listener_->waiting, std::move(next.pipe));
+    const bool goOn = listener_->waiting.valid();
+    // A client that came and went before Connect (232), or another failure:
+    // its instance closes here.
+    if (connected) {
+      auto connection = std::make_shared<Connection>();
+      connection->pipe = std::move(current);
+      const auto live = static_cast<std::size_t>(
+          std::count_if(connections_.begin(), connections_.end(), [](const auto& c) { return !c->Finished(); }));
+      if (live >= options_.maxAgents) {
+        lock.unlock();
+        Log("Agent channel: too many agents; a connection was refused");
+      } else {
+        const platform::SessionIdResult session = connection->pipe.ClientSessionId();
+        connection->sessionId = session.ok ? session.sessionId : platform::kNoSession;
+        connection->id = nextId_++;
+        connections_.push_back(connection);
+        connection->reader = std::thread([this, connection] { ReadLoop(connection); });
+        connection->writer = std::thread([this, connection] { WriteLoop(connection); });
+      }
     }
-    auto connection = std::make_shared<Connection>();
-    connection->pipe = std::move(listener_->waiting);
-    const std::size_t live = static_cast<std::size_t>(
-        std::count_if(connections_.begin(), connections_.end(), [](const auto& c) { return !c->Finished(); }));
-    if (live >= options_.maxAgents) {
-      lock.unlock();
-      Log("Agent channel: too many agents; a connection was refused");
-      continue;  // the connection's pipe closes with it
-    }
-    const platform::SessionIdResult session = connection->pipe.ClientSessionId();
-    connection->sessionId = session.ok ? session.sessionId : platform::kNoSession;
-    connection->id = nextId_++;
-    connections_.push_back(connection);
-    connection->reader = std::thread([this, connection] { ReadLoop(connection); });
-    connection->writer = std::thread([this, connection] { WriteLoop(connection); });
+    if (!goOn) return;
   }
 }
 
@@ -171,7 +170,7 @@ void AgentChannel::ReadLoop(const std::shared_ptr<Connection>& connection) {
       if (!posted) Log("Agent channel: cannot wake the service thread (error " + std::to_string(posted.error) + ")");
     }
   }
-  connection->running.fetch_sub(1);
+  connection->ThreadDone();
 }
 
 void AgentChannel::WriteLoop(const std::shared_ptr<Connection>& connection) {
@@ -190,7 +189,7 @@ void AgentChannel::WriteLoop(const std::shared_ptr<Connection>& connection) {
       break;
     }
   }
-  connection->running.fetch_sub(1);
+  connection->ThreadDone();
 }
 
 bool AgentChannel::Queue(Connection& connection, std::vector<std::byte> bytes) {

@@ -1,5 +1,6 @@
 #include "agent/ServiceConnection.h"
 
+#include <chrono>
 #include <utility>
 
 #include "platform/NamedPipe.h"
@@ -17,6 +18,11 @@ ServiceConnection::~ServiceConnection() { Close(); }
 platform::Outcome ServiceConnection::Connect() {
   if (pipe_) return platform::Outcome::Failure(platform::error::kAlreadyExists);
   platform::PipeResult opened = platform::OpenPipeClient(options_.pipeName);
+  // Every instance busy (231): the service makes the next one at once.
+  for (int attempt = 0; !opened.pipe && opened.error == platform::error::kPipeBusy && attempt < 40; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    opened = platform::OpenPipeClient(options_.pipeName);
+  }
   if (!opened.pipe) return platform::Outcome::Failure(opened.error);
   pipe_ = std::make_unique<ServicePipe>(ServicePipe{std::move(opened.pipe)});
   connected_ = true;
