@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -110,10 +111,16 @@ TEST_F(NamedPipeTest, MessageLargerThanTheBufferComesInPartsWithMoreData) {
 TEST_F(NamedPipeTest, SecondInstanceServesASecondClient) {
   Pair first = Connected(true);
   ASSERT_TRUE(first.server && first.client);
-  // FILE_FLAG_FIRST_PIPE_INSTANCE on a pipe that exists fails with 5.
-  const PipeResult another = CreatePipeServer(name_, true, 4096);
-  EXPECT_FALSE(another.pipe.valid());
-  EXPECT_EQ(another.error, error::kAccessDenied);
+  {
+    // FILE_FLAG_FIRST_PIPE_INSTANCE on a pipe that exists fails with 5. The
+    // instance closes again at once, so the next client cannot land on it.
+    const PipeResult another = CreatePipeServer(name_, true, 4096);
+    if (!another.pipe.valid() ||
+        !test::KnownWineDifference("FILE_FLAG_FIRST_PIPE_INSTANCE does not refuse a second instance")) {
+      EXPECT_FALSE(another.pipe.valid());
+      EXPECT_EQ(another.error, error::kAccessDenied);
+    }
+  }
 
   Pair second = Connected(false);
   ASSERT_TRUE(second.server && second.client);
@@ -152,9 +159,17 @@ TEST_F(NamedPipeTest, DisconnectedInstanceAcceptsTheNextClient) {
   ASSERT_TRUE(pair.server.Disconnect().ok);
   std::byte buffer[16];
   EXPECT_FALSE(pair.client.Read(buffer).ok);
+  // A disconnected instance listens again only once Connect runs.
+  auto connect = std::async(std::launch::async, [&] { return pair.server.Connect(); });
   PipeResult next = OpenPipeClient(name_);
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (!next.pipe && next.error == error::kPipeBusy && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    next = OpenPipeClient(name_);
+  }
   ASSERT_TRUE(next.pipe.valid()) << next.error;
-  ASSERT_TRUE(pair.server.Connect().ok);
+  ASSERT_EQ(connect.wait_for(kDeadline), std::future_status::ready);
+  ASSERT_TRUE(connect.get().ok);
   ASSERT_TRUE(next.pipe.Write(Bytes("again")).ok);
   EXPECT_EQ(ReadText(pair.server), "again");
 }
