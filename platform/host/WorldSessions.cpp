@@ -110,14 +110,13 @@ bool SessionTable::LogOff(std::uint32_t id) {
   return true;
 }
 
-int SessionTable::TellServices(std::uint32_t /*eventType*/, std::uint32_t /*id*/) {
-  // The control handler of the host's control manager carries the code alone:
-  // a service learns which session changed by enumerating the sessions.
+int SessionTable::TellServices(std::uint32_t eventType, std::uint32_t id) {
   int told = 0;
   for (const ServiceRecord& record : world_.Services().Services()) {
     if (record.status.currentState != platform::service_state::kRunning) continue;
     if ((record.status.controlsAccepted & platform::session_change::kAccept) == 0) continue;
-    if (world_.Services().SendControl(record.name, platform::session_change::kControl).ok) ++told;
+    const platform::ServiceControlEvent event{platform::session_change::kControl, eventType, id};
+    if (world_.Services().SendControlEvent(record.name, event).ok) ++told;
   }
   return told;
 }

@@ -95,12 +95,13 @@ class SessionServiceTest : public ::testing::Test {
   }
 
   void Main() {
-    const pf::RegisterHandlerResult registered = pf::RegisterServiceCtrlHandler("Watcher", [this](std::uint32_t control) {
-      std::scoped_lock lock(mutex_);
-      controls_.push_back(control);
-      // What a service does on a session change: look at the sessions again.
-      if (control == pf::session_change::kControl) seen_.push_back(pf::EnumerateInteractiveSessions().sessions);
-    });
+    const pf::RegisterHandlerResult registered =
+        pf::RegisterServiceCtrlHandlerEx("Watcher", [this](const pf::ServiceControlEvent& event) {
+          std::scoped_lock lock(mutex_);
+          events_.push_back(event);
+          // What a service does on a session change: look at the sessions again.
+          if (event.control == pf::session_change::kControl) seen_.push_back(pf::EnumerateInteractiveSessions().sessions);
+        });
     pf::ServiceStatus status;
     status.serviceType = pf::service_type::kOwnProcess;
     status.currentState = pf::service_state::kRunning;
@@ -111,9 +112,9 @@ class SessionServiceTest : public ::testing::Test {
     (void)pf::SetServiceStatus(registered.handle, status);
   }
 
-  std::vector<std::uint32_t> Controls() {
+  std::vector<pf::ServiceControlEvent> Events() {
     std::scoped_lock lock(mutex_);
-    return controls_;
+    return events_;
   }
 
   World world_;
@@ -121,7 +122,7 @@ class SessionServiceTest : public ::testing::Test {
   std::thread dispatcher_;
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
-  std::vector<std::uint32_t> controls_;
+  std::vector<pf::ServiceControlEvent> events_;
   std::vector<std::vector<std::uint32_t>> seen_;
 };
 
@@ -133,7 +134,14 @@ TEST_F(SessionServiceTest, LogOnAndLogOffReachARunningServiceThatAcceptsThem) {
   }));
   const std::uint32_t session = world_.UserSessions().LogOn("ann");
   ASSERT_TRUE(world_.UserSessions().LogOff(session));
-  EXPECT_EQ(Controls(), (std::vector<std::uint32_t>{pf::session_change::kControl, pf::session_change::kControl}));
+  const std::vector<pf::ServiceControlEvent> events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].control, pf::session_change::kControl);
+  EXPECT_EQ(events[0].eventType, pf::session_change::kLogon);
+  EXPECT_EQ(events[0].sessionId, session);
+  EXPECT_EQ(events[1].control, pf::session_change::kControl);
+  EXPECT_EQ(events[1].eventType, pf::session_change::kLogoff);
+  EXPECT_EQ(events[1].sessionId, session);
   {
     std::scoped_lock lock(mutex_);
     ASSERT_EQ(seen_.size(), 2u);
