@@ -150,10 +150,12 @@ void Pipe::Close() {
   if (!impl_) return;
   std::shared_ptr<Listener> listener = std::move(impl_->listener);
   impl_.reset();
-  if (listener && listener.use_count() == 1) {
-    std::scoped_lock lock(g_listenersMutex);
-    g_listeners.erase(listener->key);
-  }
+  if (!listener) return;
+  const std::string key = listener->key;
+  listener.reset();
+  // The last instance gone closed the listener: forget its entry.
+  std::scoped_lock lock(g_listenersMutex);
+  if (auto found = g_listeners.find(key); found != g_listeners.end() && found->second.expired()) g_listeners.erase(found);
 }
 
 void Pipe::Cancel() {
