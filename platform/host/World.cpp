@@ -1,6 +1,7 @@
 #include "platform/host/World.h"
 
 #include "platform/host/ServiceManager.h"
+#include "platform/host/WorldSessions.h"
 
 #include <unistd.h>
 
@@ -120,6 +121,7 @@ World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this))
   MakeDirectories("C:\\Users\\Public\\Documents");
   MakeDirectories("C:\\Users\\Public\\Pictures");
   services_ = std::make_unique<ServiceManager>(*this);
+  sessions_ = std::make_unique<SessionTable>(*this);
 
   World* expected = nullptr;
   if (!g_current.compare_exchange_strong(expected, this)) {
@@ -128,6 +130,7 @@ World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this))
 }
 
 World::~World() {
+  sessions_.reset();
   services_.reset();
   desktop_.reset();
   handles_.clear();

@@ -26,6 +26,7 @@
 namespace pw::host {
 
 class ServiceManager;
+class SessionTable;
 
 // Something that answers a volume's I/O controls: the scanner simulator. It
 // receives the input bytes exactly as the program built them and writes its
@@ -139,6 +140,9 @@ class World {
   // The service control manager; its database is in the world's folder.
   ServiceManager& Services() const { return *services_; }
 
+  // Terminal-services sessions: users logging on and off (WorldSessions.h).
+  SessionTable& UserSessions() const { return *sessions_; }
+
   // Per-thread message queues (the desktop's, kept here for existing callers).
   void PostToThread(std::thread::id thread, QueuedMessage message);
   std::optional<QueuedMessage> TakeMessage(std::thread::id thread);
@@ -165,6 +169,7 @@ class World {
   std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
   std::unique_ptr<host::Desktop> desktop_;
   std::unique_ptr<ServiceManager> services_;
+  std::unique_ptr<SessionTable> sessions_;
 };
 
 // Case-insensitive comparison of ANSI names as Windows volumes do it.

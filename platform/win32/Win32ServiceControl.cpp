@@ -1,4 +1,5 @@
 #include <array>
+#include <memory>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -258,6 +259,51 @@ Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
   native.dwWaitHint = status.waitHint;
   if (::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &native)) return Outcome::Success();
   return Outcome::Failure(::GetLastError());
+}
+
+}  // namespace pw::platform
+
+namespace pw::platform {
+namespace {
+
+// RegisterServiceCtrlHandlerExA passes a context: the handler itself. The
+// control manager may call an earlier registration's context until the new
+// one is in place, so handlers live as long as the process.
+std::mutex g_handlerExMutex;
+std::vector<std::unique_ptr<ServiceControlHandlerEx>> g_handlersEx;
+
+DWORD WINAPI HandlerExTrampoline(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context) {
+  ServiceControlEvent event{control, 0, 0};
+  if (control == SERVICE_CONTROL_SESSIONCHANGE && eventData != nullptr) {
+    event.eventType = eventType;
+    event.sessionId = static_cast<const WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId;
+  }
+  try {
+    (*static_cast<ServiceControlHandlerEx*>(context))(event);
+  } catch (...) {
+    ReportCurrentException();
+  }
+  return NO_ERROR;
+}
+
+}  // namespace
+
+RegisterHandlerResult RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler) {
+  RegisterHandlerResult result;
+  ServiceControlHandlerEx* context = nullptr;
+  {
+    std::scoped_lock lock(g_handlerExMutex);
+    g_handlersEx.push_back(std::make_unique<ServiceControlHandlerEx>(std::move(handler)));
+    context = g_handlersEx.back().get();
+  }
+  const std::string text(name);
+  SERVICE_STATUS_HANDLE handle = ::RegisterServiceCtrlHandlerExA(text.c_str(), &HandlerExTrampoline, context);
+  if (handle == nullptr) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  result.handle = handle;
+  return result;
 }
 
 }  // namespace pw::platform
