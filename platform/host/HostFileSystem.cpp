@@ -217,9 +217,12 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - data.size()) {
     return {false, 0, error::kInvalidParameter};
   }
+  // The world's write faults decide how much of the write lands.
+  const host::WriteAllowance allowance = world->AllowWrite(open->HostPath(), data.size());
+  if (!allowance.ok) return {false, 0, allowance.error};
   std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t wrote = ::pwrite(open->Descriptor(), data.data() + done, data.size() - done,
+  while (done < allowance.bytes) {
+    const ssize_t wrote = ::pwrite(open->Descriptor(), data.data() + done, allowance.bytes - done,
                                    static_cast<off_t>(offset + done));
     if (wrote < 0) {
       if (errno == EINTR) continue;
@@ -227,6 +230,9 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
     }
     done += static_cast<std::size_t>(wrote);
   }
+  // WriteFile succeeded but wrote fewer bytes than asked: the caller cannot
+  // rely on the bytes being there.
+  if (done < data.size()) return {false, static_cast<std::uint32_t>(done), error::kWriteFault};
   return {true, static_cast<std::uint32_t>(done), error::kSuccess};
 }
 

@@ -46,6 +46,41 @@ struct Drive {
   std::shared_ptr<Device> device;
 };
 
+// A fault of the writes to a drive or to one file of the world: WriteFile on
+// an open file and the private-profile writes go through it. Writes are
+// counted from the moment the fault is set.
+struct WriteFault {
+  enum class Kind {
+    Fail,      // the nth write fails, writing nothing
+    Short,     // the nth write succeeds but writes only shortBytes of its bytes
+    DiskFull,  // once capacity bytes have been written, a write that does not fit fails, writing nothing
+  };
+  Kind kind = Kind::Fail;
+  std::uint32_t nth = 1;
+  std::uint32_t shortBytes = 0;
+  std::uint64_t capacity = 0;
+  platform::ErrorCode error = platform::error::kWriteFault;
+
+  // ERROR_WRITE_FAULT (29) by default, as a failing medium gives it.
+  static WriteFault FailWrite(std::uint32_t nth, platform::ErrorCode error = platform::error::kWriteFault) {
+    return {Kind::Fail, nth, 0, 0, error};
+  }
+  static WriteFault ShortWrite(std::uint32_t nth, std::uint32_t bytesWritten) {
+    return {Kind::Short, nth, bytesWritten, 0, platform::error::kSuccess};
+  }
+  // ERROR_DISK_FULL (112); ERROR_HANDLE_DISK_FULL (39) is what some writes report instead.
+  static WriteFault DiskFullAfter(std::uint64_t bytes, platform::ErrorCode error = platform::error::kDiskFull) {
+    return {Kind::DiskFull, 0, 0, bytes, error};
+  }
+};
+
+// What a write of some bytes may do under the world's write faults.
+struct WriteAllowance {
+  bool ok = true;
+  std::size_t bytes = 0;  // how many of the bytes land
+  platform::ErrorCode error = platform::error::kSuccess;
+};
+
 // An object behind a RawHandle of the host backend (an open file, a volume).
 class HandleObject {
  public:
@@ -123,6 +158,14 @@ class World {
   std::string CurrentDirectory() const;
   void SetCurrentDirectoryText(std::string path);
 
+  // Write faults, per drive letter or per file (a Windows path). Test code:
+  //   world.SetWriteFault('C', host::WriteFault::DiskFullAfter(4096));
+  void SetWriteFault(char letter, WriteFault fault);
+  void SetWriteFault(std::string_view windowsPath, WriteFault fault);
+  void ClearWriteFaults();
+  // For the backend: how a write of size bytes to hostPath goes; counts it.
+  WriteAllowance AllowWrite(const std::filesystem::path& hostPath, std::size_t size);
+
   // Attributes the host file system lacks (read-only, hidden, system), by host path.
   std::uint32_t ExtraAttributes(const std::filesystem::path& hostPath) const;
   void SetExtraAttributes(const std::filesystem::path& hostPath, std::uint32_t attributes);
@@ -162,6 +205,14 @@ class World {
   std::map<int, std::optional<std::string>> specialFolders_;
   std::string currentDirectory_;
   std::map<std::filesystem::path, std::uint32_t> extraAttributes_;
+  struct WriteFaultRule {
+    std::optional<char> letter;
+    std::string windowsPath;
+    WriteFault fault;
+    std::uint32_t writes = 0;
+    std::uint64_t bytes = 0;
+  };
+  std::vector<WriteFaultRule> writeFaults_;
   std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
   std::unique_ptr<host::Desktop> desktop_;
   std::unique_ptr<ServiceManager> services_;

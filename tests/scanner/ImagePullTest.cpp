@@ -308,6 +308,40 @@ TEST_F(ImagePullTest, AScratchFileThatCannotBeCreatedLeavesTheImageOnTheScanner)
   EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\");
 }
 
+// A chunk the file does not take in full ends the pull unfinished: the
+// scanner keeps the image, so the next poll pulls it again, whole.
+TEST_F(ImagePullTest, AChunkTheFileDoesNotTakeEndsThePullAndTheScannerKeepsTheImage) {
+  struct Row {
+    const char* what;
+    host::WriteFault fault;
+  };
+  const Row rows[] = {{"the second write fails", host::WriteFault::FailWrite(2)},
+                      {"the second write is cut short", host::WriteFault::ShortWrite(2, 100)},
+                      {"the disk fills in the second chunk", host::WriteFault::DiskFullAfter(kChunk + 10)},
+                      {"the disk fills, as a handle reports it", host::WriteFault::DiskFullAfter(kChunk, error::kHandleDiskFull)}};
+  int round = 0;
+  for (const Row& row : rows) {
+    ++round;
+    const std::vector<std::byte> image = PatternImage(3 * kChunk, static_cast<std::uint8_t>(40 + round));
+    simulator->QueueImage(image);
+    const std::string destination = std::string(kPictures) + "\\Photo1\\img000" + std::to_string(2 * round - 1) + ".jpg";
+    world.SetWriteFault(destination, row.fault);
+    simulator->ClearRequests();
+
+    EXPECT_FALSE(PullOnce()) << row.what;
+    EXPECT_EQ(simulator->QueuedImages(), 1u) << row.what << ": the scanner keeps the image";
+    EXPECT_EQ(ChunkLengths().size(), 2u) << row.what << ": nothing is read after the failed write";
+    EXPECT_LT(Read(destination).size(), image.size()) << row.what;
+
+    // Without the fault the next pull takes the whole image into the next name.
+    world.ClearWriteFaults();
+    EXPECT_TRUE(PullOnce()) << row.what;
+    EXPECT_EQ(Read(std::string(kPictures) + "\\Photo1\\img000" + std::to_string(2 * round) + ".jpg"), Image(image))
+        << row.what;
+    EXPECT_EQ(simulator->QueuedImages(), 0u) << row.what;
+  }
+}
+
 TEST_F(ImagePullTest, TheFolderIsOpenedOnlyWhenNoWindowShowsIt) {
   struct Row {
     const char* title;  // of an explorer window already open, or nullptr
