@@ -136,6 +136,16 @@ std::vector<std::byte> DescriptorFor(std::string_view windowsPath, bool director
   return bytes;
 }
 
+// The *A calls turn the path into the thread's static Unicode buffer first
+// (MAX_PATH + 1 characters): a longer path fails there with
+// ERROR_FILENAME_EXCED_RANGE. A path of exactly MAX_PATH characters leaves no
+// room for the terminating zero and is not found.
+ErrorCode PathLengthError(const std::string& path) {
+  if (path.size() > host::kMaxPath) return error::kFilenameExcedRange;
+  if (path.size() == host::kMaxPath) return error::kPathNotFound;
+  return error::kSuccess;
+}
+
 }  // namespace
 
 RawHandle FileHandleTraits::Invalid() noexcept { return reinterpret_cast<RawHandle>(~std::uintptr_t{0}); }
@@ -146,6 +156,7 @@ void FileHandleTraits::Close(RawHandle handle) noexcept {
 
 OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                       Disposition disposition) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return OpenFailure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const auto how = static_cast<std::uint32_t>(disposition);
@@ -270,6 +281,7 @@ std::optional<std::uint64_t> GetFileSize(const FileHandle& file) {
 }
 
 Outcome DeleteFile(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
@@ -288,6 +300,7 @@ Outcome DeleteFile(const std::string& path) {
 }
 
 Outcome CreateDirectory(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
@@ -301,6 +314,7 @@ Outcome CreateDirectory(const std::string& path) {
 }
 
 Outcome RemoveDirectory(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
@@ -314,6 +328,8 @@ Outcome RemoveDirectory(const std::string& path) {
 }
 
 Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
+  if (const ErrorCode tooLong = PathLengthError(source)) return Outcome::Failure(tooLong);
+  if (const ErrorCode tooLong = PathLengthError(target)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath from = world.Resolve(source);
@@ -346,6 +362,7 @@ Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
 }
 
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
+  if (PathLengthError(path) != error::kSuccess) return std::nullopt;
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
@@ -354,6 +371,7 @@ std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
 }
 
 Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
@@ -382,6 +400,10 @@ FindResult FindFiles(const std::string& pattern) {
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   FindResult result;
+  if (const ErrorCode tooLong = PathLengthError(pattern)) {
+    result.error = tooLong;
+    return result;
+  }
   const std::size_t separator = pattern.find_last_of("\\/");
   std::string folder;
   std::string namePattern;
@@ -486,6 +508,7 @@ DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
 }
 
 Outcome SetCurrentDirectory(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);

@@ -27,6 +27,9 @@ namespace pw::host {
 
 class ServiceManager;
 
+// MAX_PATH: the longest path the program's *A file calls take is one less.
+inline constexpr std::size_t kMaxPath = 260;
+
 // Something that answers a volume's I/O controls: the scanner simulator. It
 // receives the input bytes exactly as the program built them and writes its
 // reply into the output bytes.
