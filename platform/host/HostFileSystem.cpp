@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "platform/FileSystem.h"
+#include "platform/TextCompare.h"
 #include "platform/host/HostFiles.h"
 #include "platform/host/Wildcard.h"
 #include "platform/host/World.h"
@@ -70,12 +71,6 @@ OpenFile* FindOpenFile(const World& world, const FileHandle& file) {
 
 char DriveLetterOf(const ResolvedPath& resolved) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(resolved.windowsPath.front())));
-}
-
-std::string UpperName(std::string_view name) {
-  std::string result(name);
-  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return result;
 }
 
 // A stable descriptor for a path: self-relative, DACL present, one ACE for
@@ -452,7 +447,7 @@ FindResult FindFiles(const std::string& pattern) {
   }
   // NTFS lists a folder in the order of its upper-cased names.
   std::sort(result.entries.begin(), result.entries.end(),
-            [](const FindEntry& a, const FindEntry& b) { return UpperName(a.name) < UpperName(b.name); });
+            [](const FindEntry& a, const FindEntry& b) { return LessTextIgnoringCase(a.name, b.name); });
   if (result.entries.empty()) result.error = error::kFileNotFound;
   return result;
 }

@@ -1,5 +1,6 @@
 #include "platform/host/World.h"
 
+#include "platform/TextCompare.h"
 #include "platform/host/ServiceManager.h"
 
 #include <unistd.h>
@@ -88,13 +89,7 @@ std::optional<std::string> FindEntryName(const fs::path& dir, const std::string&
 
 }  // namespace
 
-bool NamesEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
+bool NamesEqual(std::string_view a, std::string_view b) { return platform::SameTextIgnoringCase(a, b); }
 
 World::World() : World(Options{}) {}
 

@@ -221,7 +221,8 @@ class World {
   std::unique_ptr<ServiceManager> services_;
 };
 
-// Case-insensitive comparison of ANSI names as Windows volumes do it.
+// Case-insensitive comparison of ANSI names as Windows volumes do it
+// (platform::SameTextIgnoringCase).
 bool NamesEqual(std::string_view a, std::string_view b);
 
 }  // namespace pw::host
