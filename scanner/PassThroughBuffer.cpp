@@ -61,6 +61,9 @@ void PassThroughBuffer::PutBytes(std::size_t offset, std::span<const std::byte> 
 
 std::span<std::byte> PassThroughBuffer::BeginRequest(std::size_t size) {
   size = std::min(size, kSize);
+  // The header, its padding and the sense area go to the driver as built
+  // (zeros where nothing was written); the data area is the device's to fill.
+  Settle(std::min(size, kDataOffset));
   // The written part is the header in practice: a few dozen bytes to keep.
   before_.assign(bytes_.get(), bytes_.get() + staleBegin_);
   dirtyEnd_ = std::max(dirtyEnd_, size);

@@ -12,7 +12,10 @@
 // device never sees the data area before a call (the input is the 44-byte
 // header), so instead of zeroing it first, the buffer zeroes after a call only
 // what the reply did not overwrite, and that lazily, when it is read: a chunk
-// read that fills the data area costs no zeroing at all.
+// read that fills the data area costs no zeroing at all. On Windows the
+// driver's reply reaches the buffer through the system's own buffer; in the
+// host world the device writes into this one, and must then write every data
+// byte it reports, as the scanner simulator does.
 #include <cstddef>
 #include <cstdint>
 #include <memory>

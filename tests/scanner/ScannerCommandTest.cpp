@@ -233,5 +233,17 @@ TEST_F(ScannerFixture, ACheckConditionReplyCountsAsSuccessWithZeroData) {
   EXPECT_EQ(std::to_integer<int>(buffer.Bytes()[2]), 2) << "the driver's ScsiStatus came back in the header";
 }
 
+// The sense data of one reply is not part of the next, whose device leaves
+// the sense area alone.
+TEST_F(ScannerFixture, SenseDataOfAnEarlierReplyIsGoneFromTheNext) {
+  platform::DeviceHandle device = OpenVolume();
+  PassThroughBuffer buffer;
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 4096).ok);
+  ASSERT_FALSE(AllZero(buffer.Bytes().subspan(48, 32))) << "the check condition's sense data";
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok);
+  EXPECT_TRUE(AllZero(buffer.Bytes().subspan(44, 36)));
+  EXPECT_FALSE(AllZero(buffer.Data().first(36))) << "the inquiry data";
+}
+
 }  // namespace
 }  // namespace pw::test
