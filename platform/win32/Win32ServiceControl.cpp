@@ -7,6 +7,7 @@
 
 #include "platform/ErrorSink.h"
 #include "platform/ServiceControl.h"
+#include "platform/TextCompare.h"
 #include "platform/win32/WinApi.h"
 
 namespace pw::platform {
@@ -34,7 +35,7 @@ void WINAPI ServiceMainTrampoline(DWORD argc, LPSTR* argv) {
   {
     std::scoped_lock lock(g_tableMutex);
     for (const ServiceTableEntry& entry : g_table) {
-      if (!arguments.empty() && ::lstrcmpiA(entry.name.c_str(), arguments[0].c_str()) == 0) main = entry.main;
+      if (!arguments.empty() && SameTextIgnoringCase(entry.name, arguments[0])) main = entry.main;
     }
   }
   if (!main) return;
@@ -227,7 +228,7 @@ RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceC
   {
     std::scoped_lock lock(g_tableMutex);
     for (std::size_t i = 0; i < kHandlerSlots && slot == kHandlerSlots; ++i) {
-      if (!g_handlers[i] || ::lstrcmpiA(g_handlerNames[i].c_str(), text.c_str()) == 0) slot = i;
+      if (!g_handlers[i] || SameTextIgnoringCase(g_handlerNames[i], text)) slot = i;
     }
     if (slot == kHandlerSlots) {
       result.error = ERROR_NOT_ENOUGH_MEMORY;
