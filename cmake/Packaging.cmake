@@ -36,8 +36,10 @@ endfunction()
 pagewick_add_windows_resources(pagewick)
 
 # What the zip holds, at its top: the program, its modules and its texts.
-install(TARGETS pagewick RUNTIME DESTINATION .)
-install(PROGRAMS $<TARGET_FILE:pwimgfil> $<TARGET_FILE:pwimgkrn> DESTINATION .)
+install(TARGETS pagewick pwimgfil pwimgkrn
+        RUNTIME DESTINATION .
+        # The modules' import libraries are for linking only.
+        ARCHIVE DESTINATION lib COMPONENT development EXCLUDE_FROM_ALL)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/rc.info DESTINATION .)
 # Notes for Windows users, with Windows line ends.
 configure_file(${PROJECT_SOURCE_DIR}/packaging/README.txt ${CMAKE_BINARY_DIR}/packaging/README.txt
