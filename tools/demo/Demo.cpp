@@ -3,10 +3,10 @@
 // plugged in as removable drive E: with sample photographs (two taken
 // sideways, with EXIF orientation 8), pagewick-sc starts the service, and
 // each picture is reported as it lands in Photo1: its name, its size and the
-// rate of its transfer. Then the save location's drive fills up: the world's
-// free-space figure for C: is set low, the next picture goes to the scratch
-// file and the message box with the disk-full text is shown. Last the service
-// is stopped and uninstalled.
+// rate of its transfer, then a summary. pagewick-sc stops the service. Then
+// the save location's drive fills up: the world's free-space figure for C: is
+// set low, the next picture goes to the scratch file and the message box with
+// the disk-full text is shown. Last pagewick uninstalls itself.
 //
 // The world's free-space figures and its record of message boxes live in the
 // memory of the process that holds the world; they do not cross into the
@@ -41,6 +41,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -278,7 +279,7 @@ class LandingWatch {
           // created to the one that saw it closed.
           landing.seconds = std::chrono::duration<double>(now - started_[path]).count();
           started_.erase(path);
-          done_.insert({path, true});
+          done_.insert(path);
           landed_.push_back(landing);
         }
       }
@@ -289,7 +290,7 @@ class LandingWatch {
   int fd_ = -1;
   std::map<int, fs::path> folders_;
   std::map<fs::path, Clock::time_point> started_;
-  std::map<fs::path, bool> done_;
+  std::set<fs::path> done_;
   std::vector<Landing> landed_;
 };
 
