@@ -87,16 +87,16 @@ def cpu_seconds(pid):
 
 
 def voluntary_switches(pid):
-    """Voluntary context switches of every thread of the process: its wake-ups."""
-    total = 0
+    """Voluntary context switches (wake-ups) of each thread of the process, by thread id."""
+    counts = {}
     for task in pathlib.Path(f"/proc/{pid}/task").iterdir():
         try:
             for line in (task / "status").read_text().splitlines():
                 if line.startswith("voluntary_ctxt_switches:"):
-                    total += int(line.split()[1])
+                    counts[int(task.name)] = int(line.split()[1])
         except FileNotFoundError:
             pass
-    return total
+    return counts
 
 
 class ServiceWorld:
@@ -159,15 +159,20 @@ class ServiceWorld:
             shutil.rmtree(self.root, ignore_errors=True)
 
 
-def measure_idle(tools, seconds=10.0):
+def measure_idle(tools, seconds=10.0, scanner=False):
+    """CPU percent and wake-ups per second of the started service while nothing
+    arrives; with the scanner plugged in (nothing waiting), it is polled every 2 s."""
     world = ServiceWorld(tools)
     try:
+        if scanner:
+            world.plug("--drive", "E")
         world.start()
         time.sleep(1.0)  # past the start-up
         cpu0, wake0, t0 = cpu_seconds(world.pid), voluntary_switches(world.pid), time.monotonic()
         time.sleep(seconds)
         cpu1, wake1, t1 = cpu_seconds(world.pid), voluntary_switches(world.pid), time.monotonic()
-        return 100.0 * (cpu1 - cpu0) / (t1 - t0), (wake1 - wake0) / (t1 - t0)
+        per_thread = sorted(((wake1[tid] - wake0.get(tid, 0)) / (t1 - t0) for tid in wake1), reverse=True)
+        return 100.0 * (cpu1 - cpu0) / (t1 - t0), sum(per_thread), per_thread
     finally:
         world.close()
 
@@ -204,6 +209,7 @@ def main():
     options = parser.parse_args()
     results = BenchResults(options.json)
     table = Table()
+    notes = []
 
     table.compare("channel in-process, 512 KiB chunk vs memcpy", "<= 1.10x",
                   results.seconds("Chunk/ChannelInProcess/524288"), results.seconds("Chunk/PlainMemcpy/524288"),
@@ -231,15 +237,19 @@ def main():
     table.compare("lossless turn vs jpegtran -rotate 270, noisy photo", "—",
                   results.seconds("LosslessTurn"), results.seconds("Jpegtran270"))
 
-    cpu_percent, wakeups = measure_idle(options.tools)
-    table.add("started service idle (no scanner), CPU over 10 s", "< 1%", f"{cpu_percent:.2f}%",
-              met=cpu_percent < 1.0)
-    table.add("started service idle (no scanner), wake-ups", "< 20/s", f"{wakeups:.1f}/s", met=wakeups < 20)
+    for scanner, text in ((False, "no scanner"), (True, "scanner plugged in, nothing waiting")):
+        cpu_percent, wakeups, per_thread = measure_idle(options.tools, scanner=scanner)
+        notes.append(f"wake-ups by thread ({text}): " + ", ".join(f"{rate:.0f}/s" for rate in per_thread))
+        table.add(f"started service idle ({text}), CPU over 10 s", "< 1%", f"{cpu_percent:.2f}%",
+                  met=cpu_percent < 1.0)
+        table.add(f"started service idle ({text}), wake-ups", "< 20/s", f"{wakeups:.1f}/s", met=wakeups < 20)
     per_mb, pulled = measure_pull(options.tools)
     table.add(f"service CPU per MB pulled ({pulled / 1e6:.0f} MB, 64 KiB chunks, served)", "—",
               f"{per_mb * 1e3:.2f} ms/MB")
 
     table.print()
+    for note in notes:
+        print(note)
     failed = [row for row in table.rows if row[5] == "NOT MET" or row[2] == "missing"]
     if failed:
         print(f"{len(failed)} figure(s) missing or not met", file=sys.stderr)
