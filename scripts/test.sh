@@ -28,3 +28,8 @@ xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset win32
 # Where Wine differs from Windows the tests assert Wine's behaviour and say so.
 echo "Known Wine differences recorded by the win32 tests:"
 grep -ho '\[ KNOWN WINE DIFFERENCE \].*' build/win32/Testing/Temporary/LastTest.log | sort -u | sed 's/^/  /' || true
+
+# The Windows package as a user unpacks it: its files, pagewick.exe's
+# resources, and the unpacked pagewick.exe installed and run under Wine.
+cmake --build --preset win32 -j "$jobs" --target package
+scripts/check-package.sh build/win32
