@@ -491,14 +491,18 @@ IoControlResult ScannerSimulator::PassThrough(RequestKind kind, std::span<const 
       const std::uint32_t offset = (std::uint32_t{header.cdb[1]} << 24) | (std::uint32_t{header.cdb[2]} << 16) |
                                    (std::uint32_t{header.cdb[3]} << 8) | header.cdb[4];
       std::uint32_t answer = 0;
+      const std::uint32_t query = kindCounts_[static_cast<std::size_t>(RequestKind::LengthQuery)] - 1;
+      const auto overridden = lengthOverrides_.find(query);
       if (Announcing()) {
         Image& image = images_.front();
         if (offset >= image.bytes.size()) {
           answer = 0xCCDDEEFFu;
           pendingOffset_.reset();
+          // An end marker that an override hides was never sent: the image stays.
+          const bool sent = overridden == lengthOverrides_.end();
           const bool firstAtZero = offset == 0 && !image.markerSeenAtZero;
-          image.markerSeenAtZero = true;
-          if (!firstAtZero) {
+          if (sent) image.markerSeenAtZero = true;
+          if (sent && !firstAtZero) {
             if (eventHandler_) {
               SimulatorEvent event;
               event.kind = SimulatorEvent::Kind::ImageDelivered;
@@ -515,8 +519,7 @@ IoControlResult ScannerSimulator::PassThrough(RequestKind kind, std::span<const 
           pendingOffset_ = offset;
         }
       }
-      const std::uint32_t query = kindCounts_[static_cast<std::size_t>(RequestKind::LengthQuery)] - 1;
-      if (auto it = lengthOverrides_.find(query); it != lengthOverrides_.end()) answer = it->second;
+      if (overridden != lengthOverrides_.end()) answer = overridden->second;
       PutBigEndian(output, header.dataBufferOffset, answer);
       moved = 4;
       break;
