@@ -210,10 +210,18 @@ TEST_F(FaultMatrix, ChecksNoticeDamage) {
                 std::ofstream(world / "drive_c" / "Scans" / "Photo1" / "img0003.jpg.part") << "x";
               }),
       damaged("nothing", [](const fs::path&) {}),
+      damaged("not-turned",
+              [saved](const fs::path& world) {
+                // The picture as the scanner sent it, sideways, where the turned one should be.
+                fs::copy_file(world.parent_path() / "delivered" / "0.bin", world / saved,
+                              fs::copy_options::overwrite_existing);
+              }),
   };
+  rows.back().autoRotate = true;
+  rows.back().images = {ImageSpec{ImageKind::SidewaysPicture}};
   ScratchFolder scratch;
   const std::vector<ScenarioResult> results = RunAll(rows, scratch.Path(), false);
-  ASSERT_EQ(results.size(), 5u);
+  ASSERT_EQ(results.size(), 6u);
   auto mentions = [](const ScenarioResult& result, const std::string& text) {
     for (const std::string& failure : result.failures) {
       if (failure.find(text) != std::string::npos) return true;
@@ -228,6 +236,7 @@ TEST_F(FaultMatrix, ChecksNoticeDamage) {
   EXPECT_TRUE(mentions(results[3], "looks like a picture")) << ::testing::PrintToString(results[3].failures);
   EXPECT_TRUE(results[4].failures.empty()) << ::testing::PrintToString(results[4].failures);
   EXPECT_EQ(results[4].delivered, 1u);
+  EXPECT_TRUE(mentions(results[5], "is not a whole picture")) << ::testing::PrintToString(results[5].failures);
 }
 
 }  // namespace

@@ -487,14 +487,22 @@ class Run {
   // auto-rotate on for a sideways picture, the picture turned upright with
   // both comments.
   bool Holds(const std::string& saved, const Delivered& image) const {
-    if (saved == image.bytes) return true;
-    if (!scenario_.autoRotate || image.spec == nullptr || image.spec->kind != ImageKind::SidewaysPicture) return false;
+    const bool turned = scenario_.autoRotate && image.spec != nullptr && image.spec->kind == ImageKind::SidewaysPicture;
+    if (!turned) return saved == image.bytes;
     try {
       const test::Bytes bytes(saved.begin(), saved.end());
       const std::vector<std::string> comments = test::ReadComments(bytes);
       if (comments != std::vector<std::string>{kVersionComment, image.dateTime}) return false;
+      // Stored 160 x 120 with a dark bar along its top edge and a dark block
+      // in its top-left corner; upright, the bar is the left edge and the
+      // block the bottom-left corner.
       const test::Picture upright = test::DecodeJpeg(bytes);
-      return upright.width == 120 && upright.height == 160;
+      auto dark = [&upright](std::uint32_t x, std::uint32_t y) {
+        const std::uint8_t* p = upright.At(x, y);
+        return p[0] < 60 && p[1] < 60 && p[2] < 100;
+      };
+      return upright.width == 120 && upright.height == 160 && dark(5, 80) && dark(30, 150) && !dark(100, 80) &&
+             !dark(30, 10);
     } catch (const std::exception&) {
       return false;
     }
@@ -536,8 +544,7 @@ class Run {
     for (const fs::path& file : files) {
       if (seeds_.count(file)) continue;
       const std::string name = Lower(file.filename().string());
-      const bool looksLikePicture = name.rfind("img", 0) == 0 || file.extension() == ".jpg" ||
-                                    Lower(file.extension().string()) == ".jpg";
+      const bool looksLikePicture = name.rfind("img", 0) == 0 || Lower(file.extension().string()) == ".jpg";
       if (!looksLikePicture) continue;
       const std::string relative = fs::relative(file, world_).generic_string();
       if (file == scratch) {

@@ -136,9 +136,10 @@ void RandomPolicies(std::vector<Scenario>& rows) {
   }
 }
 
-// Hook for write faults injected by the host world (a write that fails at a
-// chosen offset): their rows go here once the world offers them. Until then
-// the drive rows below make writes fail for real on a small drive.
+// WRITE-FAULT HOOK: rows with write faults injected by the host world (a
+// write that fails at a chosen offset) go here once the world offers them to
+// a process of its own. Until then the small-drive rows below make writes
+// fail for real.
 void WriteFaults(std::vector<Scenario>&) {}
 
 void Drives(std::vector<Scenario>& rows) {
