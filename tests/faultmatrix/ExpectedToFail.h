@@ -21,6 +21,8 @@ inline constexpr std::string_view kUnplugKeepsPart = "a pull cut by unplugging k
 inline constexpr std::string_view kOversizeKeepsPart =
     "a length beyond the data area ends the pull with its part kept under the picture's name";
 inline constexpr std::string_view kStopWaitsForPull = "a stop waits for the whole pull (about 7-9 s here)";
+inline constexpr std::string_view kScratchNameTaken =
+    "auto-rotate saves to <picture>.autorotate.tmp and renames it, replacing the user's file of that name";
 inline constexpr std::string_view kFailedWriteUnnoticed =
     "a write that fails goes unnoticed: the picture is drained from the scanner, kept truncated and lost";
 
@@ -148,6 +150,16 @@ inline const std::vector<ExpectedFailure> kExpectedToFail = {
     {"folder-boundary/error-in-rollover-picture", kInterruptedKeepsPart},
     {"autorotate/chunk2-gen-failure", kInterruptedKeepsPart},
     {"autorotate/length2-above-area", kOversizeKeepsPart},
+    {"autorotate/plain", kScratchNameTaken},
+    {"autorotate/one-chunk", kScratchNameTaken},
+    {"autorotate/chunk1-timeout-x3", kScratchNameTaken},
+    {"autorotate/chunk1-timeout-x6", kScratchNameTaken},
+    {"autorotate/length2-negative", kScratchNameTaken},
+    {"autorotate/end-marker-first", kScratchNameTaken},
+    {"autorotate/random-seed1", kScratchNameTaken},
+    {"autorotate/random-seed2", kScratchNameTaken},
+    {"autorotate/random-seed3", kScratchNameTaken},
+    {"autorotate/random-seed4", kScratchNameTaken},
 };
 
 }  // namespace pw::faultmatrix

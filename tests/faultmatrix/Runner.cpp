@@ -104,13 +104,14 @@ std::string ImageBytes(const ImageSpec& spec, std::uint32_t seed, const std::str
 }
 
 // The user's files every writable save folder starts with: two that look like
-// pictures (so the next number is 3), the auto-rotate step's temporary name,
-// and a note.
+// pictures (so the next number is 3), files named as the auto-rotate step
+// names its scratch file for an existing and for the next picture, and notes.
 std::map<fs::path, std::string> StandardSeeds(const fs::path& saveFolder) {
   return {
       {saveFolder / "Photo1" / "img0001.jpg", "\xFF\xD8 the user's own picture one \xFF\xD9"},
       {saveFolder / "Photo1" / "IMG0002.JPG", "\xFF\xD8 the user's own picture two \xFF\xD9"},
       {saveFolder / "Photo1" / "img0001.jpg.autorotate.tmp", "the user's file with the auto-rotate step's name"},
+      {saveFolder / "Photo1" / "img0003.jpg.autorotate.tmp", "the user's file named after the next picture"},
       {saveFolder / "Photo1" / "notes.txt", "the user's notes"},
       {saveFolder / "readme.txt", "the user's readme"},
   };
@@ -235,6 +236,7 @@ class Run {
 
     // The default save location holds a picture of the user's already.
     Seed(DefaultPictures() / "Photo1" / "img0001.jpg", "\xFF\xD8 the user's picture in the default place \xFF\xD9");
+    Seed(DefaultPictures() / "Photo1" / "img0002.jpg.autorotate.tmp", "the user's file named after the next picture");
 
     if (UsesDriveF()) {
       std::uint64_t bytes = scenario_.driveBytes;
@@ -533,7 +535,8 @@ class Run {
     }
 
     // Every file that looks like a picture is one the scanner delivered, whole, under an image name.
-    static const std::regex imageName("img[0-9]{4}\\.jpg", std::regex::icase);
+    // Four digits, or more past the last number a folder can hold.
+    static const std::regex imageName("img[0-9]{4,}\\.jpg", std::regex::icase);
     const fs::path scratch = Documents() / "tmp.jpg";
     std::map<std::size_t, std::vector<std::string>> savedAs;
     std::vector<fs::path> files = FilesBelow(world_ / "drive_c");

@@ -230,6 +230,18 @@ void FolderBoundary(std::vector<Scenario>& rows) {
   rows.push_back(boundary("error-in-rollover-picture", {"--fail", "chunk:5:1:31"}, false));
   rows.push_back(boundary("error-in-last-of-photo1", {"--fail", "chunk:1:1:1117"}, false));
   rows.push_back(boundary("autorotate", {}, true));
+
+  // Every folder up to Photo9999 exists and the last holds the user's img9999.jpg:
+  // there is no number left, and the user's picture must stay.
+  Scenario cap = Row("folder-boundary/last-folder-full", "fixed:8192");
+  cap.seed = [](const fs::path& saveFolder) {
+    for (int n = 2; n <= 9999; ++n) fs::create_directory(saveFolder / ("Photo" + std::to_string(n)));
+    std::ofstream(saveFolder / "Photo9999" / "img9999.jpg", std::ios::binary) << "\xFF\xD8 the user's 9999 \xFF\xD9";
+  };
+  cap.expect = Expect::AsDelivered;
+  cap.expectedNames = {"?"};
+  cap.runFor = 8s;
+  rows.push_back(cap);
 }
 
 std::string BinaryText(std::size_t size, std::uint32_t seed) {
