@@ -12,8 +12,6 @@
 #include <map>
 #include <random>
 #include <regex>
-#include <set>
-#include <sstream>
 #include <thread>
 
 #include "tests/faultmatrix/ChildProcess.h"
