@@ -10,6 +10,8 @@ jobs=$(nproc)
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$jobs"
 ctest --preset host -j "$jobs"
+# Soak: the host service under a stream of pictures, faults and control requests.
+scripts/soak.sh --minutes 3
 
 cmake --preset host-asan >/dev/null
 cmake --build --preset host-asan -j "$jobs"
@@ -33,3 +35,6 @@ grep -ho '\[ KNOWN WINE DIFFERENCE \].*' build/win32/Testing/Temporary/LastTest.
 # resources, and the unpacked pagewick.exe installed and run under Wine.
 cmake --build --preset win32 -j "$jobs" --target package
 scripts/check-package.sh build/win32
+
+# The fault matrix's summary, host and host-asan runs.
+grep -h '^fault matrix:' build/host/Testing/Temporary/LastTest.log build/host-asan/Testing/Temporary/LastTest.log || true
