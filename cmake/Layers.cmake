@@ -1,6 +1,7 @@
 # One library per folder of the program, linked along the allowed arrows:
 #   platform (with its window toolkit), imaging
-#     <- storage, scanner <- ui <- service <- tools
+#     <- agent (the channel to the session agents), storage, scanner
+#     <- ui <- service <- tools
 # A folder's headers are seen only by the targets that link its library: its
 # include root (below the build tree) holds one link, named after the folder,
 # to the folder's sources. So "ui/MainForm.h" named in scanner/ is not found,

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Fetches Debian's libjpeg-turbo source package with apt and unpacks it (with
 # Debian's patches applied) into SOURCE_DIR. Run by the win32 build; nothing it
-# fetches is committed.
+# fetches is committed. The package is pinned to one version, and the SHA-256
+# of its .dsc, .orig and .debian files must match the values below: a fetch
+# that fails or a file that differs stops the build with one line saying so.
 #
 #   fetch-libjpeg-turbo.sh SOURCE_DIR WORK_DIR
 #
@@ -17,13 +19,28 @@ fi
 source_dir=$1
 work_dir=$2
 package=libjpeg-turbo
+version=1:2.1.5-2
+upstream=2.1.5
 suite=bookworm
+dsc_file=${package}_2.1.5-2.dsc
+orig_file=${package}_${upstream}.orig.tar.gz
+debian_file=${package}_2.1.5-2.debian.tar.xz
+dsc_sha256=d718ead0dfbcbc8523665c02a7f7152e31039ded641d022868722623bb3b486d
+orig_sha256=254f3642b04e309fee775123133c6464181addc150499561020312ec61c1bf7c
+debian_sha256=cdb2433c2f7101345c1ffa14efb943787c675b86354691a32490845fe4bc9237
 entry_file=/etc/apt/sources.list.d/pagewick-deb-src.sources
 
-if [ -f "$source_dir/CMakeLists.txt" ] && [ -f "$source_dir/jpeglib.h" ]; then
-  echo "$package sources already unpacked in $source_dir"
+stamp=$source_dir/.pagewick-fetched
+if [ -f "$source_dir/CMakeLists.txt" ] && [ -f "$source_dir/jpeglib.h" ] && [ -f "$stamp" ] &&
+   [ "$(cat "$stamp")" = "$version $dsc_sha256" ]; then
+  echo "$package $version sources already unpacked in $source_dir"
   exit 0
 fi
+
+fail() {
+  echo "fetch-libjpeg-turbo: $*" >&2
+  exit 1
+}
 
 is_root() { [ "$(id -u)" -eq 0 ]; }
 
@@ -85,16 +102,17 @@ add_deb_src_entry() {
 
 mkdir -p "$work_dir"
 cd "$work_dir"
-rm -f ./"$package"_*.dsc
+rm -f ./"$package"_*
 
-if ! apt-get source --download-only "$package"; then
+if ! apt-get source --download-only "$package=$version"; then
   if is_root; then
     if [ ! -f "$entry_file" ]; then
       add_deb_src_entry
     else
       apt_update
     fi
-    apt-get source --download-only "$package"
+    apt-get source --download-only "$package=$version" ||
+      fail "apt-get could not fetch the $package $version source package"
   else
     echo "apt cannot see the $package source package: add a deb-src entry for $suite main" >&2
     echo "to /etc/apt/sources.list.d and run apt-get update (or run this script as root)" >&2
@@ -102,13 +120,25 @@ if ! apt-get source --download-only "$package"; then
   fi
 fi
 
-dsc=$(ls ./"$package"_*.dsc | head -n 1)
+# apt checks the files against the archive's signed index; these checks pin
+# the exact bytes the build was made with.
+check_sha256() {
+  [ -f "$1" ] || fail "$1 was not fetched"
+  actual=$(sha256sum "$1" | cut -d ' ' -f 1)
+  [ "$actual" = "$2" ] || fail "SHA-256 mismatch for $1: expected $2, got $actual"
+}
+check_sha256 "$dsc_file" "$dsc_sha256"
+check_sha256 "$orig_file" "$orig_sha256"
+check_sha256 "$debian_file" "$debian_sha256"
+
+dsc=./$dsc_file
 unpacked=$work_dir/unpacked
 rm -rf "$unpacked"
-dpkg-source -x "$dsc" "$unpacked"
+dpkg-source -x "$dsc" "$unpacked" >/dev/null || fail "dpkg-source could not unpack $dsc_file"
 
 mkdir -p "$source_dir"
 # The source directory may already exist (empty) when the build creates it.
 cp -a "$unpacked"/. "$source_dir"/
 rm -rf "$unpacked"
+echo "$version $dsc_sha256" >"$source_dir/.pagewick-fetched"
 echo "$package unpacked from $dsc into $source_dir"

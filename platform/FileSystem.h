@@ -67,6 +67,8 @@ struct IoResult {
 };
 
 // Writes the bytes at the given file position (SetFilePointerEx + WriteFile).
+// A write that succeeds with fewer bytes written than asked fails here with
+// ERROR_WRITE_FAULT (29); bytes tells how many landed.
 IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<const std::byte> data);
 // Reads up to data.size() bytes from the given file position.
 IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data);

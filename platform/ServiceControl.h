@@ -233,6 +233,20 @@ struct RegisterHandlerResult {
 // RegisterServiceCtrlHandlerA for a service of this process.
 RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceControlHandler handler);
 
+// A control with its event (RegisterServiceCtrlHandlerExA's arguments): for
+// SERVICE_CONTROL_SESSIONCHANGE the event type (WTS_SESSION_LOGON, ...) and
+// the session id; zero for controls without event data.
+struct ServiceControlEvent {
+  std::uint32_t control = 0;
+  std::uint32_t eventType = 0;
+  std::uint32_t sessionId = 0;
+};
+using ServiceControlHandlerEx = std::function<void(const ServiceControlEvent& event)>;
+
+// RegisterServiceCtrlHandlerExA for a service of this process. The handler
+// runs on the dispatcher thread and must return quickly.
+RegisterHandlerResult RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler);
+
 // SetServiceStatus. Any thread of the service process.
 Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);
 

@@ -1,5 +1,7 @@
 #include "scanner/DrivePoll.h"
 
+#include "platform/TextCompare.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -23,8 +25,6 @@ platform::DeviceOpenResult OpenVolume(const std::string& devicePath) {
                               platform::share::kRead | platform::share::kWrite);
 }
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // The stored device path: up to its zero, and never past the buffer (the
 // start-up sequence fills it with '0' characters and no zero).
 std::string StoredDevicePath(const ScannerState& process) {
@@ -42,12 +42,7 @@ void StoreDevicePath(ScannerState& process, const std::string& devicePath) {
 }  // namespace
 
 bool IsScannerIdentity(std::string_view product, std::string_view revision) {
-  const std::string_view expected = kScannerProduct;
-  if (product.size() != expected.size()) return false;
-  for (std::size_t i = 0; i < product.size(); ++i) {
-    if (AsciiUpper(product[i]) != expected[i]) return false;
-  }
-  return revision == kScannerRevision;
+  return platform::SameTextIgnoringCase(product, kScannerProduct) && revision == kScannerRevision;
 }
 
 std::string VolumePath(char letter) { return std::string("\\\\?\\") + letter + ":"; }

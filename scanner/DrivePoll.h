@@ -12,11 +12,11 @@
 
 namespace pw::scanner {
 
-inline constexpr const char* kScannerProduct = "SCAN";  // compared after ASCII upper-casing
+inline constexpr const char* kScannerProduct = "SCAN";  // compared ignoring case
 inline constexpr const char* kScannerRevision = "1000";
 
-// Whether a drive with these descriptor texts is the scanner: the product,
-// its ASCII letters upper-cased, is exactly "SCAN" and the revision exactly
+// Whether a drive with these descriptor texts is the scanner: the product is
+// "SCAN" in any letter case and the revision exactly
 // "1000" (no trimming; the vendor is not consulted).
 bool IsScannerIdentity(std::string_view product, std::string_view revision);
 

@@ -193,7 +193,7 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
       // Written even when every attempt failed: the zeroed data area holds the
       // place until the same offset is delivered again and overwrites it.
       const platform::IoResult written =
-          platform::WriteFileAt(file, static_cast<std::uint64_t>(pullOffset), buffer_.Data().first(length));
+          platform::WriteFileAt(file, static_cast<std::uint64_t>(pullOffset), buffer_.DataPrefix(length));
       // A file that does not take the bytes would be reported whole while it
       // is not: the pull ends unfinished, and the scanner keeps the image.
       if (!written.ok || written.bytes != length) {

@@ -7,15 +7,20 @@
 //   bytes 48-79   sense area (never read)
 //   bytes 80-     data area, 524288 bytes
 //
-// Every byte is zero before each request is built. The buffer remembers how
-// far bytes may have changed since it was last all zero (its own writes and
-// the output span it handed to the driver; neither the driver nor anything
-// else writes elsewhere), so Clear() writes only that prefix and a small
-// request does not pay for the whole half megabyte.
+// Every byte reads as zero before each request is built, as if the whole
+// buffer were zeroed; only the bytes that would differ are ever written. The
+// device never sees the data area before a call (the input is the 44-byte
+// header), so instead of zeroing it first, the buffer zeroes after a call only
+// what the reply did not overwrite, and that lazily, when it is read: a chunk
+// read that fills the data area costs no zeroing at all. On Windows the
+// driver's reply reaches the buffer through the system's own buffer; in the
+// host world the device writes into this one, and must then write every data
+// byte it reports, as the scanner simulator does.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace pw::scanner {
 
@@ -33,7 +38,7 @@ class PassThroughBuffer {
   PassThroughBuffer(const PassThroughBuffer&) = delete;
   PassThroughBuffer& operator=(const PassThroughBuffer&) = delete;
 
-  // Sets all 524368 bytes to zero.
+  // Every byte reads as zero from now on.
   void Clear() noexcept;
 
   // Little-endian writes at a byte offset (header fields, CDB bytes).
@@ -43,21 +48,38 @@ class PassThroughBuffer {
   // Copies bytes in at offset (cut at the buffer's end).
   void PutBytes(std::size_t offset, std::span<const std::byte> bytes) noexcept;
 
-  // The first size bytes, for the driver to write its reply into.
-  std::span<std::byte> OutputSpan(std::size_t size) noexcept;
+  // A request: BeginRequest hands out the first size bytes for the driver to
+  // read its input from and write its reply into; EndRequest takes the call's
+  // outcome. Afterwards the first bytesReturned bytes are the reply, and every
+  // other byte reads as it did before the call (whatever the driver wrote
+  // there); after a failed call nothing of the reply counts.
+  std::span<std::byte> BeginRequest(std::size_t size);
+  void EndRequest(bool ok, std::size_t bytesReturned) noexcept;
 
-  std::span<const std::byte> Bytes() const noexcept { return {bytes_.get(), kSize}; }
-  std::span<const std::byte> Header() const noexcept { return Bytes().first(kHeaderSize); }
+  std::span<const std::byte> Bytes() const noexcept { return Prefix(kSize); }
+  std::span<const std::byte> Header() const noexcept { return Prefix(kHeaderSize); }
   std::span<const std::byte> Data() const noexcept { return Bytes().subspan(kDataOffset, kDataSize); }
+  // The first count bytes of the data area (at most kDataSize), without
+  // settling the rest.
+  std::span<const std::byte> DataPrefix(std::size_t count) const noexcept;
 
  private:
   struct FreeBytes {
     void operator()(std::byte* bytes) const noexcept;
   };
-  void Touch(std::size_t end) noexcept;
+  // The first end bytes as they read, zeroing what is stale among them.
+  std::span<const std::byte> Prefix(std::size_t end) const noexcept;
+  void Settle(std::size_t end) const noexcept;
 
   std::unique_ptr<std::byte, FreeBytes> bytes_;
-  std::size_t dirtyEnd_ = 0;  // every byte from here on is zero
+  // Bytes before staleBegin_ hold what they read as; from staleBegin_ to
+  // dirtyEnd_ they read as zero but may hold anything; from dirtyEnd_ on they
+  // are zero.
+  mutable std::size_t staleBegin_ = 0;
+  mutable std::size_t dirtyEnd_ = 0;
+  // What the bytes before staleBegin_ read as when the request began.
+  std::vector<std::byte> before_;
+  std::size_t requestSize_ = 0;
 };
 
 }  // namespace pw::scanner

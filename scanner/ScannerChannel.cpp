@@ -68,14 +68,15 @@ platform::Outcome SendScannerCommand(const platform::DeviceHandle& device, PassT
   buffer.PutBytes(0, header);
 
   const std::uint32_t outputSize = layout.OutputSize();
-  const std::span<std::byte> io = buffer.OutputSpan(outputSize);
+  const std::span<std::byte> io = buffer.BeginRequest(outputSize);
   const platform::IoControlResult result =
       platform::DeviceIoControl(device, platform::kIoctlScsiPassThrough, io.data(), pt::kInputSize, io.data(), outputSize);
+  buffer.EndRequest(result.ok, result.bytesReturned);
   return result.ok ? platform::Outcome::Success() : platform::Outcome::Failure(result.error);
 }
 
 LengthReply ReadLengthReply(const PassThroughBuffer& buffer) {
-  const std::span<const std::byte> data = buffer.Data().first(4);
+  const std::span<const std::byte> data = buffer.DataPrefix(4);
   LengthReply reply;
   reply.endOfImage = std::equal(data.begin(), data.end(), kEndOfImageMarker.begin());
   std::uint32_t value = 0;

@@ -59,7 +59,7 @@ struct CommandLayout {
 
 CommandLayout LayoutOf(ScannerCommand command, std::uint32_t argument);
 
-// Zeroes the buffer, fills the header and CDB of the request and sends it with
+// Clears the buffer, fills the header and CDB of the request and sends it with
 // IOCTL_SCSI_PASS_THROUGH: 44 input bytes, DataTransferLength + 80 output
 // bytes, both in the buffer. Returns the I/O control's success flag and, on
 // failure, its last error. A chunk read whose length is outside 1..524288

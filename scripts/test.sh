@@ -10,6 +10,8 @@ jobs=$(nproc)
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$jobs"
 ctest --preset host -j "$jobs"
+# Soak: the host service under a stream of pictures, faults and control requests.
+scripts/soak.sh --minutes 3
 
 cmake --preset host-asan >/dev/null
 cmake --build --preset host-asan -j "$jobs"
@@ -28,3 +30,11 @@ xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset win32
 # Where Wine differs from Windows the tests assert Wine's behaviour and say so.
 echo "Known Wine differences recorded by the win32 tests:"
 grep -ho '\[ KNOWN WINE DIFFERENCE \].*' build/win32/Testing/Temporary/LastTest.log | sort -u | sed 's/^/  /' || true
+
+# The Windows package as a user unpacks it: its files, pagewick.exe's
+# resources, and the unpacked pagewick.exe installed and run under Wine.
+cmake --build --preset win32 -j "$jobs" --target package
+scripts/check-package.sh build/win32
+
+# The fault matrix's summary, host and host-asan runs.
+grep -h '^fault matrix:' build/host/Testing/Temporary/LastTest.log build/host-asan/Testing/Temporary/LastTest.log || true

@@ -11,7 +11,7 @@
 #include "platform/ScopeExit.h"
 #include "platform/SystemInfo.h"
 #include "service/OsError.h"
-#include "service/SameText.h"
+#include "platform/TextCompare.h"
 #include "service/Service.h"
 #include "service/Switches.h"
 #include "ui/MainForm.h"
@@ -206,7 +206,7 @@ void TServiceApplication::RunAsService() {
 }
 
 void TServiceApplication::ServiceMain(const std::vector<std::string>& arguments) {
-  if (arguments.empty() || !service_ || !SameText(service_->Name, arguments.front())) return;
+  if (arguments.empty() || !service_ || !platform::SameTextIgnoringCase(service_->Name, arguments.front())) return;
   service_->Main(arguments);
 }
 

@@ -1,13 +1,13 @@
 #include "service/Switches.h"
 
-#include "service/SameText.h"
+#include "platform/TextCompare.h"
 
 namespace pw::service {
 
 bool FindSwitch(std::span<const std::string> arguments, std::string_view name) {
   for (const std::string& argument : arguments) {
     if (argument.size() < 2 || (argument[0] != '-' && argument[0] != '/')) continue;
-    if (SameText(std::string_view(argument).substr(1), name)) return true;
+    if (platform::SameTextIgnoringCase(std::string_view(argument).substr(1), name)) return true;
   }
   return false;
 }

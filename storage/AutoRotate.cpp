@@ -1,6 +1,8 @@
 #include "storage/AutoRotate.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <span>
 
 #include "platform/FileSystem.h"
@@ -46,7 +48,45 @@ HeaderProbe ReadHeader(const std::string& path) {
 
 }  // namespace
 
-std::string AutoRotateScratchName(const std::string& path) { return path + ".autorotate.tmp"; }
+std::string AutoRotateScratchName(const std::string& path, std::uint32_t attempt) {
+  const std::size_t slash = path.find_last_of("\\/");
+  const std::size_t nameAt = slash == std::string::npos ? (path.size() >= 2 && path[1] == ':' ? 2 : 0) : slash + 1;
+  const std::size_t length = std::clamp<std::size_t>(path.size() - nameAt, 2, 8);
+  // "~" then the attempt in base 26, written with letters.
+  std::string name(length, 'a');
+  name[0] = '~';
+  for (std::size_t at = length - 1; at > 0 && attempt > 0; --at, attempt /= 26) {
+    name[at] = static_cast<char>('a' + attempt % 26);
+  }
+  return path.substr(0, nameAt) + name;
+}
+
+namespace {
+
+// Reserves a scratch name that is no existing file: CREATE_NEW fails with
+// ERROR_FILE_EXISTS (80) on a name in use, and the next one is tried.
+std::optional<std::string> ReserveScratch(const std::string& path) {
+  for (std::uint32_t attempt = 0; attempt < kScratchNameAttempts; ++attempt) {
+    std::string scratch = AutoRotateScratchName(path, attempt);
+    const platform::OpenResult created =
+        platform::CreateFile(scratch, platform::access::kGenericWrite, platform::share::kNone,
+                             platform::Disposition::CreateNew);
+    if (created.file) return scratch;  // closed again: the component opens it itself
+    if (created.error != platform::error::kFileExists) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// A save that reports success must also have left an image behind.
+bool HoldsBytes(const std::string& path) {
+  const platform::OpenResult opened =
+      platform::CreateFile(path, platform::access::kGenericRead, platform::share::kRead, platform::Disposition::OpenExisting);
+  if (!opened.file) return false;
+  const std::optional<std::uint64_t> size = platform::GetFileSize(opened.file);
+  return size && *size > 0;
+}
+
+}  // namespace
 
 void AutoRotateImage(const std::string& path, ImagingLibrary& library) {
   // The file is closed again before the component opens it.
@@ -67,10 +107,11 @@ void AutoRotateImage(const std::string& path, ImagingLibrary& library) {
 
   // Saving straight over the image would lose it when the save fails; the
   // old file stays until the new one is complete.
-  const std::string scratch = AutoRotateScratchName(path);
-  const bool saved = library.SaveFile(scratch, record, kSaveFormat, kSaveBitsPerPixel, kSaveQuality, nullptr) != 0;
-  if (saved && platform::FileExists(scratch) && platform::ReplaceFileWith(scratch, path)) return;
-  if (platform::FileExists(scratch)) (void)platform::DeleteFile(scratch);
+  const std::optional<std::string> scratch = ReserveScratch(path);
+  if (!scratch) return;
+  const bool saved = library.SaveFile(*scratch, record, kSaveFormat, kSaveBitsPerPixel, kSaveQuality, nullptr) != 0;
+  if (saved && HoldsBytes(*scratch) && platform::ReplaceFileWith(*scratch, path)) return;
+  (void)platform::DeleteFile(*scratch);
 }
 
 void AutoRotateImage(const std::string& path) { AutoRotateImage(path, LinkedImagingLibrary()); }

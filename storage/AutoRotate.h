@@ -46,14 +46,19 @@ class AutoRotateError : public std::runtime_error {
   platform::ErrorCode error_;
 };
 
-// The name the re-saved image is written under before it replaces the image.
-std::string AutoRotateScratchName(const std::string& path);
+// The names the re-saved image may be written under before it replaces the
+// image, in the order they are tried: in the image's folder, "~" and letters
+// only, no longer than the image's own name (at least two characters), so the
+// path fits wherever the image's fits, and no number for the naming's
+// listing to count. The step takes the first that CREATE_NEW can create.
+std::string AutoRotateScratchName(const std::string& path, std::uint32_t attempt = 0);
+inline constexpr std::uint32_t kScratchNameAttempts = 64;
 
 // Service thread only: runs inside the pull, and the component's comments are
 // shared by the whole process. When it returns, the file under that name is
 // either unchanged or replaced as a whole by the re-saved image: the new image
-// is saved under a scratch name in the same folder and only then takes the old
-// one's place. Throws AutoRotateError when the file cannot be opened or read.
+// is saved under a fresh scratch name in the same folder and only then takes
+// the old one's place; no scratch file is left behind. Throws AutoRotateError when the file cannot be opened or read.
 void AutoRotateImage(const std::string& path, ImagingLibrary& library);
 void AutoRotateImage(const std::string& path);
 

@@ -1,11 +1,11 @@
 #include "storage/DestinationNaming.h"
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/TextCompare.h"
 
 namespace pw::storage {
 namespace {
@@ -25,17 +25,13 @@ std::optional<std::int32_t> ReadFileNumber(std::string_view digits) {
   return value;
 }
 
-bool LessIgnoringCase(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 // The number of the last image in the folder: names sorted ignoring case,
 // walked from the last; the first that has the prefix's length plus eight and
 // a four-digit number after the prefix gives it. 0 when none does.
 std::int32_t LastFileNumber(std::vector<std::string> names, std::size_t prefixLength) {
-  std::sort(names.begin(), names.end(), LessIgnoringCase);
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return platform::LessTextIgnoringCase(a, b);
+  });
   for (auto it = names.rbegin(); it != names.rend(); ++it) {
     if (it->size() != prefixLength + 8) continue;
     if (auto number = ReadFileNumber(std::string_view(*it).substr(prefixLength, kNumberDigits))) return *number;

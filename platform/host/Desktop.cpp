@@ -33,12 +33,6 @@ const char* const kDialogClass = "#32770";
 std::uintptr_t Key(WindowHandle window) { return reinterpret_cast<std::uintptr_t>(window); }
 WindowHandle HandleOf(std::uintptr_t key) { return reinterpret_cast<WindowHandle>(key); }
 
-std::string Lower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return result;
-}
-
 // The button a user who just presses Enter chooses: the first of the box.
 int DefaultButton(std::uint32_t style) {
   switch (style & 0xF) {
@@ -671,7 +665,7 @@ void Desktop::Broadcast(std::uint32_t message, std::uintptr_t wParam, std::intpt
 std::uint32_t Desktop::RegisterMessage(std::string_view name) {
   if (name.empty()) return 0;
   std::scoped_lock lock(mutex_);
-  auto [it, inserted] = registeredMessages_.try_emplace(Lower(name), nextRegisteredMessage_);
+  auto [it, inserted] = registeredMessages_.try_emplace(std::string(name), nextRegisteredMessage_);
   if (inserted) ++nextRegisteredMessage_;
   return it->second;
 }

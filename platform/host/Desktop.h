@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/Messages.h"
+#include "platform/TextCompare.h"
 #include "platform/Windows.h"
 
 namespace pw::platform {
@@ -304,7 +305,11 @@ class Desktop {
   std::uint64_t nextZ_ = 1;
   platform::WindowHandle foreground_ = nullptr;
   std::vector<std::string> classes_;
-  std::map<std::string, std::uint32_t> registeredMessages_;  // by lower-case name
+  // RegisterWindowMessageA's names are the same in any letter case.
+  struct NameLess {
+    bool operator()(const std::string& a, const std::string& b) const { return platform::LessTextIgnoringCase(a, b); }
+  };
+  std::map<std::string, std::uint32_t, NameLess> registeredMessages_;
   std::uint32_t nextRegisteredMessage_ = 0xC0F0;
   std::vector<Timer> timers_;
   std::uint64_t manualNow_ = 0;

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/FileSystem.h"
+#include "platform/TextCompare.h"
 #include "platform/host/HostFiles.h"
 #include "platform/host/Wildcard.h"
 #include "platform/host/World.h"
@@ -73,12 +74,6 @@ char DriveLetterOf(const ResolvedPath& resolved) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(resolved.windowsPath.front())));
 }
 
-std::string UpperName(std::string_view name) {
-  std::string result(name);
-  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return result;
-}
-
 // A stable descriptor for a path: self-relative, DACL present, one ACE for
 // SYSTEM and one for a user whose SID is derived from the path.
 std::vector<std::byte> DescriptorFor(std::string_view windowsPath, bool directory) {
@@ -137,6 +132,16 @@ std::vector<std::byte> DescriptorFor(std::string_view windowsPath, bool director
   return bytes;
 }
 
+// The *A calls turn the path into the thread's static Unicode buffer first
+// (MAX_PATH + 1 characters): a longer path fails there with
+// ERROR_FILENAME_EXCED_RANGE. A path of exactly MAX_PATH characters leaves no
+// room for the terminating zero and is not found.
+ErrorCode PathLengthError(const std::string& path) {
+  if (path.size() > host::kMaxPath) return error::kFilenameExcedRange;
+  if (path.size() == host::kMaxPath) return error::kPathNotFound;
+  return error::kSuccess;
+}
+
 }  // namespace
 
 RawHandle FileHandleTraits::Invalid() noexcept { return reinterpret_cast<RawHandle>(~std::uintptr_t{0}); }
@@ -147,6 +152,7 @@ void FileHandleTraits::Close(RawHandle handle) noexcept {
 
 OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                       Disposition disposition) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return OpenFailure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const auto how = static_cast<std::uint32_t>(disposition);
@@ -218,9 +224,12 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - data.size()) {
     return {false, 0, error::kInvalidParameter};
   }
+  // The world's write faults decide how much of the write lands.
+  const host::WriteAllowance allowance = world->AllowWrite(open->HostPath(), data.size());
+  if (!allowance.ok) return {false, 0, allowance.error};
   std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t wrote = ::pwrite(open->Descriptor(), data.data() + done, data.size() - done,
+  while (done < allowance.bytes) {
+    const ssize_t wrote = ::pwrite(open->Descriptor(), data.data() + done, allowance.bytes - done,
                                    static_cast<off_t>(offset + done));
     if (wrote < 0) {
       if (errno == EINTR) continue;
@@ -228,6 +237,9 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
     }
     done += static_cast<std::size_t>(wrote);
   }
+  // WriteFile succeeded but wrote fewer bytes than asked: the caller cannot
+  // rely on the bytes being there.
+  if (done < data.size()) return {false, static_cast<std::uint32_t>(done), error::kWriteFault};
   return {true, static_cast<std::uint32_t>(done), error::kSuccess};
 }
 
@@ -265,6 +277,7 @@ std::optional<std::uint64_t> GetFileSize(const FileHandle& file) {
 }
 
 Outcome DeleteFile(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
@@ -283,6 +296,7 @@ Outcome DeleteFile(const std::string& path) {
 }
 
 Outcome CreateDirectory(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
@@ -296,6 +310,7 @@ Outcome CreateDirectory(const std::string& path) {
 }
 
 Outcome RemoveDirectory(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
@@ -313,6 +328,8 @@ namespace {
 // MoveFileExA on the world: with replace, an existing file target is replaced
 // in one step; without, any existing target fails the move with 183.
 Outcome MoveEntry(const std::string& source, const std::string& target, bool replace) {
+  if (const ErrorCode tooLong = PathLengthError(source)) return Outcome::Failure(tooLong);
+  if (const ErrorCode tooLong = PathLengthError(target)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath from = world.Resolve(source);
@@ -361,6 +378,7 @@ Outcome MoveFileNoReplace(const std::string& source, const std::string& target) 
 }
 
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
+  if (PathLengthError(path) != error::kSuccess) return std::nullopt;
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
@@ -369,6 +387,7 @@ std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
 }
 
 Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
@@ -397,6 +416,10 @@ FindResult FindFiles(const std::string& pattern) {
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   FindResult result;
+  if (const ErrorCode tooLong = PathLengthError(pattern)) {
+    result.error = tooLong;
+    return result;
+  }
   const std::size_t separator = pattern.find_last_of("\\/");
   std::string folder;
   std::string namePattern;
@@ -445,7 +468,7 @@ FindResult FindFiles(const std::string& pattern) {
   }
   // NTFS lists a folder in the order of its upper-cased names.
   std::sort(result.entries.begin(), result.entries.end(),
-            [](const FindEntry& a, const FindEntry& b) { return UpperName(a.name) < UpperName(b.name); });
+            [](const FindEntry& a, const FindEntry& b) { return LessTextIgnoringCase(a.name, b.name); });
   if (result.entries.empty()) result.error = error::kFileNotFound;
   return result;
 }
@@ -501,6 +524,7 @@ DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
 }
 
 Outcome SetCurrentDirectory(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);

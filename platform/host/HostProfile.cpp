@@ -47,7 +47,12 @@ bool IsDirectory(const fs::path& path) {
   return fs::is_directory(path, ec);
 }
 
-ErrorCode WriteWholeFile(const fs::path& hostPath, const std::string& bytes) {
+// The world's write faults are asked before the file is touched: a write
+// they refuse or cut short leaves the file as it was.
+ErrorCode WriteWholeFile(World& world, const fs::path& hostPath, const std::string& bytes) {
+  const host::WriteAllowance allowance = world.AllowWrite(hostPath, bytes.size());
+  if (!allowance.ok) return allowance.error;
+  if (allowance.bytes < bytes.size()) return error::kWriteFault;
   const int fd = ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return host::ErrorFromErrno(errno);
   std::size_t done = 0;
@@ -114,7 +119,7 @@ Outcome WriteProfileString(std::string_view section, std::string_view key, std::
   }
   const std::optional<std::string> updated = host::UpdateProfileBytes(bytes, section, key, value);
   if (!updated) return Outcome::Success();  // nothing to delete
-  const ErrorCode written = WriteWholeFile(resolved.hostPath, *updated);
+  const ErrorCode written = WriteWholeFile(world, resolved.hostPath, *updated);
   if (written != error::kSuccess) return Outcome::Failure(written);
   if (!resolved.exists) world.SetExtraAttributes(resolved.hostPath, 0);
   return Outcome::Success();

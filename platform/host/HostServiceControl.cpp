@@ -176,6 +176,10 @@ RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceC
   return Manager().RegisterHandler(name, std::move(handler));
 }
 
+RegisterHandlerResult RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler) {
+  return Manager().RegisterHandlerEx(name, std::move(handler));
+}
+
 Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
   return Manager().SetStatus(handle, status);
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/TextCompare.h"
+
 namespace pw::host {
 namespace {
 
@@ -99,9 +101,13 @@ ParsedLine<Char> ParseLine(std::basic_string_view<Char> line) {
   return parsed;
 }
 
-// Names compare without regard to the case of ASCII letters.
+// Names compare without regard to case: ANSI names by the system's rules; in a
+// Unicode file, where the stored name is UTF-16, ASCII letters only.
 template <typename Char>
 bool NameEquals(std::basic_string_view<Char> stored, std::string_view wanted) {
+  if constexpr (sizeof(Char) == 1) {
+    return platform::SameTextIgnoringCase(stored, wanted);
+  }
   if (stored.size() != wanted.size()) return false;
   for (std::size_t i = 0; i < stored.size(); ++i) {
     auto a = static_cast<std::uint32_t>(stored[i]);

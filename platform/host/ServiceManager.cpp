@@ -37,6 +37,9 @@ namespace {
 constexpr std::uint32_t kRequestMagic = 0x43535750u;  // "PWSC" in file order
 constexpr std::uint32_t kReplyMagic = 0x52535750u;    // "PWSR"
 constexpr std::size_t kRequestSize = 8;
+// A request with event data: the magic, the control, the event type and the session.
+constexpr std::uint32_t kEventRequestMagic = 0x45535750u;  // "PWSE"
+constexpr std::size_t kEventRequestSize = 16;
 constexpr std::size_t kReplySize = 40;
 constexpr std::uint32_t kStartWaitHint = 2000;
 constexpr auto kDispatcherPoll = std::chrono::milliseconds(20);
@@ -287,6 +290,7 @@ ErrorCode ErrorFromSpawn(int code) {
 struct ServiceManager::RunningService {
   std::string name;  // as registered
   platform::ServiceControlHandler handler;
+  platform::ServiceControlHandlerEx handlerEx;
   ServiceStatus last{};
   std::atomic<bool> stopped{false};
 };
@@ -627,6 +631,21 @@ ServiceStatusResult ServiceManager::SendControl(std::string_view name, std::uint
   return Deliver(*record, control);
 }
 
+ServiceStatusResult ServiceManager::SendControlEvent(std::string_view name, const platform::ServiceControlEvent& event) {
+  ServiceStatusResult result;
+  std::optional<ServiceRecord> record = Find(name);
+  if (!record) {
+    result.error = error::kServiceDoesNotExist;
+    return result;
+  }
+  if (!record->connected) {
+    result.error = error::kServiceNotActive;
+    result.status = record->status;
+    return result;
+  }
+  return Deliver(*record, event.control, event.eventType, event.sessionId);
+}
+
 int ServiceManager::SystemShutdown() {
   int told = 0;
   for (const ServiceRecord& record : Services()) {
@@ -637,7 +656,8 @@ int ServiceManager::SystemShutdown() {
   return told;
 }
 
-ServiceStatusResult ServiceManager::Deliver(const ServiceRecord& record, std::uint32_t control) {
+ServiceStatusResult ServiceManager::Deliver(const ServiceRecord& record, std::uint32_t control, std::uint32_t eventType,
+                                            std::uint32_t sessionId) {
   ServiceStatusResult result;
   result.status = record.status;
   std::chrono::milliseconds timeout;
@@ -652,11 +672,14 @@ ServiceStatusResult ServiceManager::Deliver(const ServiceRecord& record, std::ui
     result.error = error::kServiceNotActive;
     return result;
   }
-  std::byte request[kRequestSize];
-  PutWord(request, kRequestMagic);
+  std::byte request[kEventRequestSize];
+  const bool withEvent = eventType != 0 || sessionId != 0;
+  PutWord(request, withEvent ? kEventRequestMagic : kRequestMagic);
   PutWord(request + 4, control);
+  PutWord(request + 8, eventType);
+  PutWord(request + 12, sessionId);
   std::byte reply[kReplySize];
-  if (!SendAll(socket.get(), request, sizeof request) ||
+  if (!SendAll(socket.get(), request, withEvent ? kEventRequestSize : kRequestSize) ||
       !ReceiveAll(socket.get(), reply, sizeof reply, std::chrono::steady_clock::now() + timeout) ||
       GetWord(reply) != kReplyMagic) {
     result.error = error::kServiceRequestTimeout;
@@ -791,18 +814,30 @@ platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::Serv
 }
 
 void ServiceManager::ServeControl(int connection) {
-  std::byte request[kRequestSize];
-  if (!ReceiveAll(connection, request, sizeof request, std::chrono::steady_clock::now() + std::chrono::seconds(2)) ||
-      GetWord(request) != kRequestMagic) {
+  std::byte request[kEventRequestSize] = {};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  if (!ReceiveAll(connection, request, kRequestSize, deadline)) return;
+  const std::uint32_t magic = GetWord(request);
+  if (magic == kEventRequestMagic) {
+    if (!ReceiveAll(connection, request + kRequestSize, kEventRequestSize - kRequestSize, deadline)) return;
+  } else if (magic != kRequestMagic) {
     return;
   }
   const std::uint32_t control = GetWord(request + 4);
+  const platform::ServiceControlEvent event{control, GetWord(request + 8), GetWord(request + 12)};
   std::shared_ptr<RunningService> running;
   platform::ServiceControlHandler handler;
+  platform::ServiceControlHandlerEx handlerEx;
   {
     std::scoped_lock lock(process_->mutex);
     running = process_->running;
-    if (running) handler = running->handler;
+    if (running) {
+      handler = running->handler;
+      handlerEx = running->handlerEx;
+    }
+  }
+  if (handlerEx) {
+    handler = [&handlerEx, &event](std::uint32_t) { handlerEx(event); };
   }
   std::byte reply[kReplySize] = {};
   PutWord(reply, kReplyMagic);
@@ -842,6 +877,21 @@ platform::RegisterHandlerResult ServiceManager::RegisterHandler(std::string_view
     return result;
   }
   process_->running->handler = std::move(handler);
+  process_->running->handlerEx = nullptr;
+  result.handle = process_->running.get();
+  return result;
+}
+
+platform::RegisterHandlerResult ServiceManager::RegisterHandlerEx(std::string_view name,
+                                                                  platform::ServiceControlHandlerEx handler) {
+  platform::RegisterHandlerResult result;
+  std::scoped_lock lock(process_->mutex);
+  if (!process_->running || !NamesEqual(process_->running->name, name)) {
+    result.error = error::kServiceDoesNotExist;
+    return result;
+  }
+  process_->running->handler = nullptr;
+  process_->running->handlerEx = std::move(handler);
   result.handle = process_->running.get();
   return result;
 }
@@ -944,6 +994,11 @@ void ServiceManager::ReapChildren() {
     int status = 0;
     return ::waitpid(child, &status, WNOHANG) == child;
   });
+}
+
+bool FindCommandLineProgram(const World& world, std::string_view commandLine, fs::path& program,
+                            std::vector<std::string>& arguments) {
+  return FindProgram(world, commandLine, program, arguments);
 }
 
 }  // namespace pw::host

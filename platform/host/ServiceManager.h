@@ -71,6 +71,11 @@ struct LaunchResult {
 
 using Launcher = std::function<LaunchResult(const LaunchRequest&)>;
 
+// The host program a Windows command line names, and its arguments, as a
+// launch finds them (a name without extension may name "name.exe" too).
+bool FindCommandLineProgram(const World& world, std::string_view commandLine, std::filesystem::path& program,
+                            std::vector<std::string>& arguments);
+
 class ServiceManager {
  public:
   explicit ServiceManager(World& world);
@@ -107,6 +112,8 @@ class ServiceManager {
   // without ControlService's checks of code and state (how
   // SERVICE_CONTROL_SHUTDOWN reaches a service).
   platform::ServiceStatusResult SendControl(std::string_view name, std::uint32_t control);
+  // The same with event data, as SERVICE_CONTROL_SESSIONCHANGE carries it.
+  platform::ServiceStatusResult SendControlEvent(std::string_view name, const platform::ServiceControlEvent& event);
   // The system shuts down: SERVICE_CONTROL_SHUTDOWN to every running service
   // that accepts it. Returns how many were told.
   int SystemShutdown();
@@ -121,6 +128,7 @@ class ServiceManager {
 
   platform::Outcome RunDispatcher(const std::vector<platform::ServiceTableEntry>& table);
   platform::RegisterHandlerResult RegisterHandler(std::string_view name, platform::ServiceControlHandler handler);
+  platform::RegisterHandlerResult RegisterHandlerEx(std::string_view name, platform::ServiceControlHandlerEx handler);
   platform::Outcome SetStatus(platform::ServiceStatusHandle handle, const platform::ServiceStatus& status);
 
  private:
@@ -134,7 +142,8 @@ class ServiceManager {
   std::optional<ServiceRecord> Load(std::string_view name) const;
   bool Save(const ServiceRecord& record) const;
   void Remove(std::string_view name) const;
-  platform::ServiceStatusResult Deliver(const ServiceRecord& record, std::uint32_t control);
+  platform::ServiceStatusResult Deliver(const ServiceRecord& record, std::uint32_t control,
+                                        std::uint32_t eventType = 0, std::uint32_t sessionId = 0);
   void ServeControl(int connection);
   void ReapChildren();
 

@@ -1,6 +1,6 @@
 #include "platform/host/Wildcard.h"
 
-#include <cctype>
+#include "platform/TextCompare.h"
 #include <vector>
 
 namespace pw::host {
@@ -10,9 +10,7 @@ constexpr char kDosStar = '<';
 constexpr char kDosQm = '>';
 constexpr char kDosDot = '"';
 
-bool SameLetter(char a, char b) {
-  return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
-}
+bool SameLetter(char a, char b) { return platform::SameTextIgnoringCase({&a, 1}, {&b, 1}); }
 
 }  // namespace
 

@@ -1,9 +1,12 @@
 #include "platform/host/World.h"
 
+#include "platform/TextCompare.h"
 #include "platform/host/ServiceManager.h"
+#include "platform/host/WorldSessions.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
@@ -87,13 +90,7 @@ std::optional<std::string> FindEntryName(const fs::path& dir, const std::string&
 
 }  // namespace
 
-bool NamesEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
+bool NamesEqual(std::string_view a, std::string_view b) { return platform::SameTextIgnoringCase(a, b); }
 
 World::World() : World(Options{}) {}
 
@@ -120,6 +117,7 @@ World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this))
   MakeDirectories("C:\\Users\\Public\\Documents");
   MakeDirectories("C:\\Users\\Public\\Pictures");
   services_ = std::make_unique<ServiceManager>(*this);
+  sessions_ = std::make_unique<SessionTable>(*this);
 
   World* expected = nullptr;
   if (!g_current.compare_exchange_strong(expected, this)) {
@@ -128,6 +126,7 @@ World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this))
 }
 
 World::~World() {
+  sessions_.reset();
   services_.reset();
   desktop_.reset();
   handles_.clear();
@@ -425,6 +424,55 @@ void World::SetExtraAttributes(const fs::path& hostPath, std::uint32_t attribute
   } else {
     extraAttributes_[hostPath.lexically_normal()] = attributes;
   }
+}
+
+void World::SetWriteFault(char letter, WriteFault fault) {
+  std::scoped_lock lock(mutex_);
+  writeFaults_.push_back({UpperLetter(letter), {}, fault});
+}
+
+void World::SetWriteFault(std::string_view windowsPath, WriteFault fault) {
+  std::scoped_lock lock(mutex_);
+  writeFaults_.push_back({std::nullopt, std::string(windowsPath), fault});
+}
+
+void World::ClearWriteFaults() {
+  std::scoped_lock lock(mutex_);
+  writeFaults_.clear();
+}
+
+WriteAllowance World::AllowWrite(const fs::path& hostPath, std::size_t size) {
+  std::scoped_lock lock(mutex_);
+  WriteAllowance allowance{true, size, error::kSuccess};
+  if (writeFaults_.empty()) return allowance;
+  const fs::path key = hostPath.lexically_normal();
+  const std::optional<std::string> windowsPath = WindowsPathOf(key);
+  std::vector<WriteFaultRule*> matching;
+  for (WriteFaultRule& rule : writeFaults_) {
+    const bool applies = rule.letter ? windowsPath && UpperLetter(windowsPath->front()) == *rule.letter
+                                     : Resolve(rule.windowsPath).hostPath.lexically_normal() == key;
+    if (applies) matching.push_back(&rule);
+  }
+  for (WriteFaultRule* rule : matching) {
+    ++rule->writes;
+    const WriteFault& fault = rule->fault;
+    switch (fault.kind) {
+      case WriteFault::Kind::Fail:
+        if (rule->writes == fault.nth) allowance = {false, 0, fault.error};
+        break;
+      case WriteFault::Kind::Short:
+        if (rule->writes == fault.nth) allowance.bytes = std::min<std::size_t>(allowance.bytes, fault.shortBytes);
+        break;
+      case WriteFault::Kind::DiskFull:
+        // The volume allocates before it writes: a write that does not fit
+        // fails as a whole.
+        if (rule->bytes + size > fault.capacity) allowance = {false, 0, fault.error};
+        break;
+    }
+  }
+  if (!allowance.ok) return allowance;
+  for (WriteFaultRule* rule : matching) rule->bytes += allowance.bytes;
+  return allowance;
 }
 
 platform::RawHandle World::AddHandle(std::unique_ptr<HandleObject> object) {

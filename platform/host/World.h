@@ -26,6 +26,10 @@
 namespace pw::host {
 
 class ServiceManager;
+class SessionTable;
+
+// MAX_PATH: the longest path the program's *A file calls take is one less.
+inline constexpr std::size_t kMaxPath = 260;
 
 // Something that answers a volume's I/O controls: the scanner simulator. It
 // receives the input bytes exactly as the program built them and writes its
@@ -44,6 +48,41 @@ struct Drive {
   std::optional<std::uint64_t> freeBytes;             // overrides the host file system's figure
   std::optional<platform::ErrorCode> freeSpaceError;  // makes the free-space query fail
   std::shared_ptr<Device> device;
+};
+
+// A fault of the writes to a drive or to one file of the world: WriteFile on
+// an open file and the private-profile writes go through it. Writes are
+// counted from the moment the fault is set.
+struct WriteFault {
+  enum class Kind {
+    Fail,      // the nth write fails, writing nothing
+    Short,     // the nth write succeeds but writes only shortBytes of its bytes
+    DiskFull,  // once capacity bytes have been written, a write that does not fit fails, writing nothing
+  };
+  Kind kind = Kind::Fail;
+  std::uint32_t nth = 1;
+  std::uint32_t shortBytes = 0;
+  std::uint64_t capacity = 0;
+  platform::ErrorCode error = platform::error::kWriteFault;
+
+  // ERROR_WRITE_FAULT (29) by default, as a failing medium gives it.
+  static WriteFault FailWrite(std::uint32_t nth, platform::ErrorCode error = platform::error::kWriteFault) {
+    return {Kind::Fail, nth, 0, 0, error};
+  }
+  static WriteFault ShortWrite(std::uint32_t nth, std::uint32_t bytesWritten) {
+    return {Kind::Short, nth, bytesWritten, 0, platform::error::kSuccess};
+  }
+  // ERROR_DISK_FULL (112); ERROR_HANDLE_DISK_FULL (39) is what some writes report instead.
+  static WriteFault DiskFullAfter(std::uint64_t bytes, platform::ErrorCode error = platform::error::kDiskFull) {
+    return {Kind::DiskFull, 0, 0, bytes, error};
+  }
+};
+
+// What a write of some bytes may do under the world's write faults.
+struct WriteAllowance {
+  bool ok = true;
+  std::size_t bytes = 0;  // how many of the bytes land
+  platform::ErrorCode error = platform::error::kSuccess;
 };
 
 // An object behind a RawHandle of the host backend (an open file, a volume).
@@ -123,6 +162,14 @@ class World {
   std::string CurrentDirectory() const;
   void SetCurrentDirectoryText(std::string path);
 
+  // Write faults, per drive letter or per file (a Windows path). Test code:
+  //   world.SetWriteFault('C', host::WriteFault::DiskFullAfter(4096));
+  void SetWriteFault(char letter, WriteFault fault);
+  void SetWriteFault(std::string_view windowsPath, WriteFault fault);
+  void ClearWriteFaults();
+  // For the backend: how a write of size bytes to hostPath goes; counts it.
+  WriteAllowance AllowWrite(const std::filesystem::path& hostPath, std::size_t size);
+
   // Attributes the host file system lacks (read-only, hidden, system), by host path.
   std::uint32_t ExtraAttributes(const std::filesystem::path& hostPath) const;
   void SetExtraAttributes(const std::filesystem::path& hostPath, std::uint32_t attributes);
@@ -138,6 +185,9 @@ class World {
 
   // The service control manager; its database is in the world's folder.
   ServiceManager& Services() const { return *services_; }
+
+  // Terminal-services sessions: users logging on and off (WorldSessions.h).
+  SessionTable& UserSessions() const { return *sessions_; }
 
   // Per-thread message queues (the desktop's, kept here for existing callers).
   void PostToThread(std::thread::id thread, QueuedMessage message);
@@ -162,12 +212,22 @@ class World {
   std::map<int, std::optional<std::string>> specialFolders_;
   std::string currentDirectory_;
   std::map<std::filesystem::path, std::uint32_t> extraAttributes_;
+  struct WriteFaultRule {
+    std::optional<char> letter;
+    std::string windowsPath;
+    WriteFault fault;
+    std::uint32_t writes = 0;
+    std::uint64_t bytes = 0;
+  };
+  std::vector<WriteFaultRule> writeFaults_;
   std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
   std::unique_ptr<host::Desktop> desktop_;
   std::unique_ptr<ServiceManager> services_;
+  std::unique_ptr<SessionTable> sessions_;
 };
 
-// Case-insensitive comparison of ANSI names as Windows volumes do it.
+// Case-insensitive comparison of ANSI names as Windows volumes do it
+// (platform::SameTextIgnoringCase).
 bool NamesEqual(std::string_view a, std::string_view b);
 
 }  // namespace pw::host

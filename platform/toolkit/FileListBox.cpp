@@ -1,22 +1,14 @@
 #include "platform/toolkit/FileListBox.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/FileSystem.h"
+#include "platform/TextCompare.h"
 
 namespace pw::toolkit {
 namespace {
 
-bool LessIgnoringCase(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && !LessIgnoringCase(a, b) && !LessIgnoringCase(b, a);
-}
+bool LessIgnoringCase(const std::string& a, const std::string& b) { return platform::LessTextIgnoringCase(a, b); }
 
 }  // namespace
 
@@ -29,7 +21,7 @@ void FileListBox::SetMask(std::string mask) {
 }
 
 void FileListBox::SetDirectory(const std::string& directory) {
-  if (!directory_.empty() && EqualIgnoringCase(directory, directory_)) return;
+  if (!directory_.empty() && platform::SameTextIgnoringCase(directory, directory_)) return;
   if (!platform::SetCurrentDirectory(directory).ok) {
     throw DirectoryError("Cannot open the folder " + directory);
   }

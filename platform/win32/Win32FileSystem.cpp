@@ -58,6 +58,9 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
   if (!::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
     return {false, written, ::GetLastError()};
   }
+  // WriteFile can succeed having written fewer bytes than asked: the caller
+  // cannot rely on the bytes being there.
+  if (written < data.size()) return {false, written, ERROR_WRITE_FAULT};
   return {true, written, ERROR_SUCCESS};
 }
 

@@ -1,4 +1,5 @@
 #include <array>
+#include <memory>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -6,6 +7,7 @@
 
 #include "platform/ErrorSink.h"
 #include "platform/ServiceControl.h"
+#include "platform/TextCompare.h"
 #include "platform/win32/WinApi.h"
 
 namespace pw::platform {
@@ -33,7 +35,7 @@ void WINAPI ServiceMainTrampoline(DWORD argc, LPSTR* argv) {
   {
     std::scoped_lock lock(g_tableMutex);
     for (const ServiceTableEntry& entry : g_table) {
-      if (!arguments.empty() && ::lstrcmpiA(entry.name.c_str(), arguments[0].c_str()) == 0) main = entry.main;
+      if (!arguments.empty() && SameTextIgnoringCase(entry.name, arguments[0])) main = entry.main;
     }
   }
   if (!main) return;
@@ -226,7 +228,7 @@ RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceC
   {
     std::scoped_lock lock(g_tableMutex);
     for (std::size_t i = 0; i < kHandlerSlots && slot == kHandlerSlots; ++i) {
-      if (!g_handlers[i] || ::lstrcmpiA(g_handlerNames[i].c_str(), text.c_str()) == 0) slot = i;
+      if (!g_handlers[i] || SameTextIgnoringCase(g_handlerNames[i], text)) slot = i;
     }
     if (slot == kHandlerSlots) {
       result.error = ERROR_NOT_ENOUGH_MEMORY;
@@ -258,6 +260,51 @@ Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
   native.dwWaitHint = status.waitHint;
   if (::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &native)) return Outcome::Success();
   return Outcome::Failure(::GetLastError());
+}
+
+}  // namespace pw::platform
+
+namespace pw::platform {
+namespace {
+
+// RegisterServiceCtrlHandlerExA passes a context: the handler itself. The
+// control manager may call an earlier registration's context until the new
+// one is in place, so handlers live as long as the process.
+std::mutex g_handlerExMutex;
+std::vector<std::unique_ptr<ServiceControlHandlerEx>> g_handlersEx;
+
+DWORD WINAPI HandlerExTrampoline(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context) {
+  ServiceControlEvent event{control, 0, 0};
+  if (control == SERVICE_CONTROL_SESSIONCHANGE && eventData != nullptr) {
+    event.eventType = eventType;
+    event.sessionId = static_cast<const WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId;
+  }
+  try {
+    (*static_cast<ServiceControlHandlerEx*>(context))(event);
+  } catch (...) {
+    ReportCurrentException();
+  }
+  return NO_ERROR;
+}
+
+}  // namespace
+
+RegisterHandlerResult RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler) {
+  RegisterHandlerResult result;
+  ServiceControlHandlerEx* context = nullptr;
+  {
+    std::scoped_lock lock(g_handlerExMutex);
+    g_handlersEx.push_back(std::make_unique<ServiceControlHandlerEx>(std::move(handler)));
+    context = g_handlersEx.back().get();
+  }
+  const std::string text(name);
+  SERVICE_STATUS_HANDLE handle = ::RegisterServiceCtrlHandlerExA(text.c_str(), &HandlerExTrampoline, context);
+  if (handle == nullptr) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  result.handle = handle;
+  return result;
 }
 
 }  // namespace pw::platform

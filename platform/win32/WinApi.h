@@ -37,5 +37,6 @@
 #undef QueryServiceConfig
 #undef StartServiceCtrlDispatcher
 #undef RegisterServiceCtrlHandler
+#undef RegisterServiceCtrlHandlerEx
 #undef RegisterEventSource
 #undef ReportEvent

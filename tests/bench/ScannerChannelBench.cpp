@@ -60,7 +60,7 @@ void RunChunkCycles(benchmark::State& state, const platform::DeviceHandle& devic
       state.SkipWithError("the chunk cycle failed");
       break;
     }
-    benchmark::DoNotOptimize(buffer.Data()[chunk - 1]);
+    benchmark::DoNotOptimize(buffer.DataPrefix(chunk)[chunk - 1]);
     offset += chunk;
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * chunk);

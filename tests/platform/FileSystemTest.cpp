@@ -361,3 +361,34 @@ TEST_F(FileSystemTest, SecurityDescriptorIsStableAndNeedsAnEntry) {
 
 }  // namespace
 }  // namespace pw::platform
+
+namespace pw::platform {
+namespace {
+
+// The *A calls take a path of up to MAX_PATH - 1 (259) characters; a longer
+// one fails before the file system is asked.
+TEST(FileSystemPathLength, PathsBeyondMaxPathAreRefused) {
+  test::ScratchFolder scratch;
+  const std::string folder = scratch / std::string(180 - scratch.Path().size(), 'd');
+  ASSERT_TRUE(CreateDirectory(folder).ok);
+  auto pathOf = [&](std::size_t length) { return folder + "\\" + std::string(length - folder.size() - 1, 'f'); };
+
+  const std::string longest = pathOf(259);
+  OpenResult created = CreateFile(longest, access::kGenericWrite, share::kNone, Disposition::CreateNew);
+  EXPECT_TRUE(created.file.valid()) << created.error;
+  created.file.reset();
+  EXPECT_TRUE(FileExists(longest));
+  EXPECT_TRUE(DeleteFile(longest).ok);
+
+  const std::string tooLong = pathOf(261);
+  created = CreateFile(tooLong, access::kGenericWrite, share::kNone, Disposition::CreateNew);
+  EXPECT_FALSE(created.file.valid());
+  EXPECT_EQ(created.error, error::kFilenameExcedRange);
+  EXPECT_FALSE(FileExists(tooLong));
+  const Outcome made = CreateDirectory(tooLong);
+  EXPECT_FALSE(made.ok);
+  EXPECT_EQ(made.error, error::kFilenameExcedRange);
+}
+
+}  // namespace
+}  // namespace pw::platform

@@ -73,9 +73,10 @@ class FakeImaging final : public ImagingLibrary {
     if (saveWrites) {
       auto created = platform::CreateFile(fileName, platform::access::kGenericWrite, platform::share::kNone,
                                           platform::Disposition::CreateAlways);
-      EXPECT_TRUE(created.file.valid());
+      // As the component does: a file it cannot write is a failed save.
+      if (!created.file) return 0;
       const auto* bytes = reinterpret_cast<const std::byte*>(saveWrites->data());
-      EXPECT_TRUE(platform::WriteFileAt(created.file, 0, {bytes, saveWrites->size()}).ok);
+      if (!platform::WriteFileAt(created.file, 0, {bytes, saveWrites->size()}).ok) return 0;
     }
     return saveStatus;
   }
@@ -114,7 +115,10 @@ class AutoRotateTest : public ::testing::Test {
     return path;
   }
   std::string Content() const { return folder.ReadFile("img0001.jpg"); }
-  bool ScratchLeft() const { return platform::FileExists(AutoRotateScratchName(path)); }
+  // Any file besides the image (and the files a test put there itself).
+  bool ScratchLeft(std::size_t ownFiles = 1) const {
+    return platform::FindFiles(folder / "*").entries.size() != ownFiles;
+  }
 
   host::World world;
   test::ScratchFolder folder;
@@ -140,7 +144,7 @@ TEST_F(AutoRotateTest, ResavesAnImageWhoseProbeByteIsEightWithBothComments) {
     Place(HeaderFile(4096, 8, c.carried));
     AutoRotateImage(path, imaging);
 
-    const std::string scratch = AutoRotateScratchName(path);
+    const std::string scratch = folder / "~aaaaaaa";
     const std::vector<FakeImaging::Call> expected = {
         {"load", path, {168, 0, 1}, true, {}},
         {"comment", {}, {0, 18}, true, " Pagewick Ver 019"},
@@ -261,6 +265,69 @@ TEST_F(AutoRotateTest, AnImageThatCannotBeReplacedStaysAsItWas) {
   imaging.heldOpen.reset();
   EXPECT_EQ(Content(), original);
   EXPECT_FALSE(ScratchLeft());
+}
+
+// The re-saved image goes to a fresh name: files of the user's that carry a
+// scratch-like name are neither overwritten nor consumed.
+TEST_F(AutoRotateTest, TheScratchNameIsNeverAFileThatExists) {
+  folder.WriteFile("img0001.jpg.autorotate.tmp", "the user's own file");
+  folder.WriteFile("~aaaaaaa", "another file of the user's");
+  folder.WriteFile("~aaaaaab", "and a third");
+  Place(HeaderFile(4096, 8, kDateWithZero));
+  AutoRotateImage(path, imaging);
+  EXPECT_EQ(Content(), "re-saved image");
+  EXPECT_EQ(folder.ReadFile("img0001.jpg.autorotate.tmp"), "the user's own file");
+  EXPECT_EQ(folder.ReadFile("~aaaaaaa"), "another file of the user's");
+  EXPECT_EQ(folder.ReadFile("~aaaaaab"), "and a third");
+  EXPECT_FALSE(ScratchLeft(4));
+}
+
+// Windows' *A calls stop at 259 characters: a scratch name longer than the
+// image's would leave an image with a long path unturned.
+TEST_F(AutoRotateTest, AnImageWhosePathIsLongIsTurnedAllTheSame) {
+  for (const std::size_t length : {std::size_t{245}, std::size_t{252}, std::size_t{259}}) {
+    SCOPED_TRACE("path length " + std::to_string(length));
+    imaging.calls.clear();
+    const std::string name = "img0001.jpg";
+    const std::string deep = folder / std::string(length - folder.Path().size() - 2 - name.size(), 'd');
+    ASSERT_TRUE(platform::CreateDirectory(deep).ok);
+    const std::string image = deep + "\\" + name;
+    ASSERT_EQ(image.size(), length);
+    world.WriteFile(image, HeaderFile(4096, 8, kDateWithZero));
+
+    AutoRotateImage(image, imaging);
+    EXPECT_EQ(world.ReadFile(image), "re-saved image");
+    ASSERT_EQ(imaging.Entries(), (std::vector<std::string>{"load", "comment", "comment", "save", "free"}));
+    const std::string scratch = imaging.calls[3].fileName;
+    EXPECT_LE(scratch.size(), image.size());
+    EXPECT_EQ(scratch.find_first_of("0123456789", deep.size()), std::string::npos)
+        << scratch << ": no number for the naming's listing to count";
+    EXPECT_EQ(platform::FindFiles(deep + "\\*").entries.size(), 1u) << "no scratch left";
+    ASSERT_TRUE(platform::DeleteFile(image).ok);
+    ASSERT_TRUE(platform::RemoveDirectory(deep).ok);
+  }
+}
+
+// The disk refuses the new image part-way: the old one stays, and so does
+// nothing else.
+TEST_F(AutoRotateTest, ASaveTheDiskRefusesLeavesTheImageAsItWas) {
+  struct Case {
+    const char* what;
+    host::WriteFault fault;
+  };
+  const Case cases[] = {{"the disk is full", host::WriteFault::DiskFullAfter(5)},
+                        {"the write is cut short", host::WriteFault::ShortWrite(1, 4)},
+                        {"the write fails", host::WriteFault::FailWrite(1)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string original = HeaderFile(4096, 8, kDateWithZero);
+    Place(original);
+    world.SetWriteFault('C', c.fault);
+    AutoRotateImage(path, imaging);
+    world.ClearWriteFaults();
+    EXPECT_EQ(Content(), original);
+    EXPECT_FALSE(ScratchLeft());
+  }
 }
 
 TEST_F(AutoRotateTest, AFileThatCannotBeOpenedRaisesTheSystemError) {

@@ -147,6 +147,21 @@ TEST_F(DestinationNamingTest, NamesOfOtherCaseFindTheSameFolders) {
   EXPECT_FALSE(fs::exists(world.Root() / "drive_d" / "Scans" / "Photo2")) << "no second folder of another case";
 }
 
+// Windows folds the letters of the ANSI code page, not only ASCII ones: in
+// code page 1252 Ä and ä are one letter for the listing, its order and the
+// folders' names.
+TEST_F(DestinationNamingTest, LettersBeyondAsciiFoldAsTheSystemFoldsThem) {
+  form->FilePrefix = "\xE4";      // ä
+  form->FolderPrefix = "B\xFCro";  // Büro
+  form->PagewickFileListBx.SetMask(form->FilePrefix + "*.*");
+  world.MakeDirectories("D:\\Scans\\B\xDCRO1");  // BÜRO1
+  AddFile("D:\\Scans\\B\xDCRO1\\\xC4" "0005.jpg");  // Ä0005.jpg
+  AddFile("D:\\Scans\\B\xDCRO1\\\xE4" "0003.jpg");  // ä0003.jpg
+  EXPECT_EQ(Next("D:\\Scans"), "D:\\Scans\\B\xFCro1\\\xE4" "0006.jpg");
+  EXPECT_EQ(form->FolderCounter, 1);
+  EXPECT_FALSE(fs::exists(world.Root() / "drive_d" / "Scans" / "B\xFCro1")) << "no second folder of another case";
+}
+
 TEST_F(DestinationNamingTest, LongSaveLocationWorks) {
   std::string location = "D:\\";
   while (location.size() < 128) location += std::string("folder").substr(0, std::min<std::size_t>(6, 128 - location.size())) + "\\";

@@ -3,16 +3,28 @@
 // device is plugged in while the program runs; it unplugs (removes the
 // socket) on SIGINT/SIGTERM, by an --unplug-after fault, or with
 // --exit-when-drained once every queued image was delivered.
+//
+// What it delivered can be logged for a test to check against what the
+// program saved: --event-log appends one line per answered chunk read
+// ("chunk <offset> <length>") and per delivered image ("delivered <number>
+// <size>"), and --delivered-dir keeps a copy of each delivered image as
+// <number>.bin (numbers in queue order from 0, written whole before the log
+// line). --every keeps queueing new images while it serves.
 #include <signal.h>
 
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <mutex>
+#include <random>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +59,12 @@ constexpr const char* kUsage = R"(usage: pagewick-scanner-sim --root DIR [option
   --unplug-after KIND:N      unplug once N requests of KIND were answered
   --exit-when-drained        unplug and exit once every queued image was delivered
   --verbose                  one line per request on stderr
+  --delay KIND:MS            answer each request of KIND only after MS milliseconds
+  --event-log FILE           append a line per answered chunk read and per delivered image
+  --delivered-dir DIR        keep each delivered image as DIR/<number>.bin
+  --every MS                 queue a new generated image every MS milliseconds
+  --every-size MIN:MAX       sizes of those images in bytes (default 20000:200000)
+  --no-record                keep no record of the requests (long runs)
 KIND: descriptor, inquiry, card, computer, length, chunk, other, any
 )";
 
@@ -106,6 +124,46 @@ std::string Describe(const pw::sim::RecordedRequest& r) {
   return line;
 }
 
+// Writes the delivery log and the copies of delivered images; any thread.
+class DeliveryLog {
+ public:
+  DeliveryLog(std::string logPath, std::string directory) : logPath_(std::move(logPath)), directory_(std::move(directory)) {
+    if (!directory_.empty()) std::filesystem::create_directories(directory_);
+  }
+  bool Active() const { return !logPath_.empty() || !directory_.empty(); }
+
+  void Record(const pw::sim::SimulatorEvent& event) {
+    std::scoped_lock lock(mutex_);
+    char line[96];
+    if (event.kind == pw::sim::SimulatorEvent::Kind::ChunkAnswered) {
+      std::snprintf(line, sizeof line, "chunk %u %u\n", event.offset, event.length);
+    } else {
+      if (!directory_.empty()) {
+        // Written under a temporary name first, so that a reader never sees a part.
+        const std::filesystem::path final = std::filesystem::path(directory_) / (std::to_string(event.image) + ".bin");
+        const std::filesystem::path part = final.string() + ".part";
+        {
+          std::ofstream out(part, std::ios::binary | std::ios::trunc);
+          out.write(reinterpret_cast<const char*>(event.bytes.data()), static_cast<std::streamsize>(event.bytes.size()));
+        }
+        std::error_code ec;
+        std::filesystem::rename(part, final, ec);
+      }
+      std::snprintf(line, sizeof line, "delivered %zu %zu\n", event.image, event.bytes.size());
+    }
+    if (logPath_.empty()) return;
+    if (std::FILE* log = std::fopen(logPath_.c_str(), "a")) {
+      std::fputs(line, log);
+      std::fclose(log);
+    }
+  }
+
+ private:
+  const std::string logPath_;
+  const std::string directory_;
+  std::mutex mutex_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,8 +171,17 @@ int main(int argc, char** argv) {
   char letter = 'E';
   bool exitWhenDrained = false;
   bool verbose = false;
+  std::string eventLog;
+  std::string deliveredDir;
+  long everyMs = 0;
+  std::uint32_t everyMin = 20000;
+  std::uint32_t everyMax = 200000;
+  bool record = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--no-record") record = false;
+  }
   pw::sim::DescriptorConfig descriptor;
-  auto simulator = std::make_shared<pw::sim::ScannerSimulator>(pw::sim::SimulatorOptions{true, false});
+  auto simulator = std::make_shared<pw::sim::ScannerSimulator>(pw::sim::SimulatorOptions{record, false});
 
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
@@ -208,6 +275,24 @@ int main(int argc, char** argv) {
         exitWhenDrained = true;
       } else if (option == "--verbose") {
         verbose = true;
+      } else if (option == "--delay") {
+        const std::vector<std::string> parts = Split(value(), ':');
+        if (parts.size() != 2) Fail("bad --delay");
+        simulator->SetDelay(Kind(parts[0]), std::chrono::milliseconds(Number32(parts[1], "--delay")));
+      } else if (option == "--event-log") {
+        eventLog = std::string(value());
+      } else if (option == "--delivered-dir") {
+        deliveredDir = std::string(value());
+      } else if (option == "--every") {
+        everyMs = static_cast<long>(Number32(value(), "--every"));
+      } else if (option == "--every-size") {
+        const std::vector<std::string> parts = Split(value(), ':');
+        if (parts.size() != 2) Fail("bad --every-size");
+        everyMin = Number32(parts[0], "--every-size");
+        everyMax = Number32(parts[1], "--every-size");
+        if (everyMin > everyMax) Fail("bad --every-size");
+      } else if (option == "--no-record") {
+        // taken before the simulator was made
       } else if (option == "--help" || option == "-h") {
         std::fputs(kUsage, stdout);
         return 0;
@@ -220,6 +305,15 @@ int main(int argc, char** argv) {
   }
   if (root.empty()) Fail("--root is required");
   simulator->SetDescriptor(descriptor);
+  std::shared_ptr<DeliveryLog> deliveryLog;
+  try {
+    deliveryLog = std::make_shared<DeliveryLog>(eventLog, deliveredDir);
+  } catch (const std::exception& e) {
+    Fail(e.what());
+  }
+  if (deliveryLog->Active()) {
+    simulator->SetEventHandler([deliveryLog](const pw::sim::SimulatorEvent& event) { deliveryLog->Record(event); });
+  }
 
   // SIGINT and SIGTERM are taken synchronously below; the serving thread
   // inherits the blocked mask.
@@ -244,7 +338,15 @@ int main(int argc, char** argv) {
 
   const std::size_t queued = simulator->QueuedImages();
   std::size_t reported = 0;
+  std::mt19937 sizes(20261207u);
+  std::uint32_t generated = 0;
+  auto nextImage = std::chrono::steady_clock::now() + std::chrono::milliseconds(everyMs);
   while (server->Plugged()) {
+    if (everyMs > 0 && std::chrono::steady_clock::now() >= nextImage) {
+      std::uniform_int_distribution<std::uint32_t> size(everyMin, everyMax);
+      simulator->QueueGeneratedImage(size(sizes), 0x5EED0000u + generated++);
+      nextImage += std::chrono::milliseconds(everyMs);
+    }
     const timespec tick{0, 50'000'000};
     if (sigtimedwait(&signals, nullptr, &tick) > 0) break;
     if (verbose) {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace pw::sim {
@@ -142,7 +143,7 @@ DescriptorConfig ScannerSimulator::Descriptor() const {
 
 void ScannerSimulator::QueueImage(std::vector<std::byte> bytes) {
   std::scoped_lock lock(mutex_);
-  images_.push_back({std::move(bytes), false});
+  images_.push_back({std::move(bytes), false, imagesQueued_++});
 }
 
 void ScannerSimulator::QueueImageFile(const std::filesystem::path& path) {
@@ -222,6 +223,16 @@ void ScannerSimulator::ClearFaults() {
   unplugPlan_.reset();
 }
 
+void ScannerSimulator::SetDelay(RequestKind kind, std::chrono::milliseconds delay) {
+  std::scoped_lock lock(mutex_);
+  delays_[kind] = delay;
+}
+
+void ScannerSimulator::SetEventHandler(std::function<void(const SimulatorEvent&)> handler) {
+  std::scoped_lock lock(mutex_);
+  eventHandler_ = std::move(handler);
+}
+
 void ScannerSimulator::Unplug() {
   std::function<void()> handler;
   {
@@ -285,17 +296,24 @@ std::optional<platform::ErrorCode> ScannerSimulator::InjectedFault(RequestKind k
 IoControlResult ScannerSimulator::IoControl(std::uint32_t controlCode, std::span<const std::byte> input,
                                             std::span<std::byte> output) {
   std::function<void()> unplugHandler;
+  std::function<void(const SimulatorEvent&)> eventHandler;
+  std::vector<SimulatorEvent> events;
   IoControlResult result;
+  RequestKind kind = RequestKind::Other;
+  if (controlCode == platform::kIoctlStorageQueryProperty) {
+    kind = RequestKind::StorageQuery;
+  } else if (controlCode == platform::kIoctlScsiPassThrough && input.size() >= kHeaderSize) {
+    kind = KindOfOperation(std::to_integer<std::uint8_t>(input[28]));
+  }
+  std::chrono::milliseconds delay{0};
+  {
+    std::scoped_lock lock(mutex_);
+    if (auto it = delays_.find(kind); it != delays_.end()) delay = it->second;
+  }
+  if (delay.count() > 0) std::this_thread::sleep_for(delay);
   {
     std::scoped_lock lock(mutex_);
     const std::uint32_t index = requestCount_++;
-
-    RequestKind kind = RequestKind::Other;
-    if (controlCode == platform::kIoctlStorageQueryProperty) {
-      kind = RequestKind::StorageQuery;
-    } else if (controlCode == platform::kIoctlScsiPassThrough && input.size() >= kHeaderSize) {
-      kind = KindOfOperation(std::to_integer<std::uint8_t>(input[28]));
-    }
     const std::uint32_t kindIndex = kindCounts_[static_cast<std::size_t>(kind)]++;
 
     RecordedRequest* record = nullptr;
@@ -336,6 +354,11 @@ IoControlResult ScannerSimulator::IoControl(std::uint32_t controlCode, std::span
       }
     }
     if (record != nullptr) record->result = result;
+    events.swap(pendingEvents_);
+    eventHandler = eventHandler_;
+  }
+  if (eventHandler) {
+    for (const SimulatorEvent& event : events) eventHandler(event);
   }
   if (unplugHandler) unplugHandler();
   return result;
@@ -468,14 +491,25 @@ IoControlResult ScannerSimulator::PassThrough(RequestKind kind, std::span<const 
       const std::uint32_t offset = (std::uint32_t{header.cdb[1]} << 24) | (std::uint32_t{header.cdb[2]} << 16) |
                                    (std::uint32_t{header.cdb[3]} << 8) | header.cdb[4];
       std::uint32_t answer = 0;
+      const std::uint32_t query = kindCounts_[static_cast<std::size_t>(RequestKind::LengthQuery)] - 1;
+      const auto overridden = lengthOverrides_.find(query);
       if (Announcing()) {
         Image& image = images_.front();
         if (offset >= image.bytes.size()) {
           answer = 0xCCDDEEFFu;
           pendingOffset_.reset();
+          // An end marker that an override hides was never sent: the image stays.
+          const bool sent = overridden == lengthOverrides_.end();
           const bool firstAtZero = offset == 0 && !image.markerSeenAtZero;
-          image.markerSeenAtZero = true;
-          if (!firstAtZero) {
+          if (sent) image.markerSeenAtZero = true;
+          if (sent && !firstAtZero) {
+            if (eventHandler_) {
+              SimulatorEvent event;
+              event.kind = SimulatorEvent::Kind::ImageDelivered;
+              event.image = image.number;
+              event.bytes = std::move(image.bytes);
+              pendingEvents_.push_back(std::move(event));
+            }
             images_.pop_front();
             ++imagesDelivered_;
           }
@@ -485,8 +519,7 @@ IoControlResult ScannerSimulator::PassThrough(RequestKind kind, std::span<const 
           pendingOffset_ = offset;
         }
       }
-      const std::uint32_t query = kindCounts_[static_cast<std::size_t>(RequestKind::LengthQuery)] - 1;
-      if (auto it = lengthOverrides_.find(query); it != lengthOverrides_.end()) answer = it->second;
+      if (overridden != lengthOverrides_.end()) answer = overridden->second;
       PutBigEndian(output, header.dataBufferOffset, answer);
       moved = 4;
       break;
@@ -500,6 +533,13 @@ IoControlResult ScannerSimulator::PassThrough(RequestKind kind, std::span<const 
       const std::size_t from = *pendingOffset_;
       moved = static_cast<std::uint32_t>(std::min<std::size_t>(header.dataTransferLength, image.size() - from));
       if (moved > 0) std::memcpy(&data(0), image.data() + from, moved);
+      if (eventHandler_) {
+        SimulatorEvent event;
+        event.kind = SimulatorEvent::Kind::ChunkAnswered;
+        event.offset = static_cast<std::uint32_t>(from);
+        event.length = moved;
+        pendingEvents_.push_back(std::move(event));
+      }
       break;
     }
     default:

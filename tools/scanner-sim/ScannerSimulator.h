@@ -25,6 +25,7 @@
 // Thread rule: any thread; every method takes the simulator's lock, and the
 // unplug handler runs outside it.
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -142,6 +143,19 @@ struct RecordedRequest {
   platform::IoControlResult result;
 };
 
+// What the device did, reported to an observer (a log of what was delivered).
+struct SimulatorEvent {
+  enum class Kind {
+    ChunkAnswered,   // a chunk read delivered `length` bytes from `offset`
+    ImageDelivered,  // image number `image` (0-based, in queue order) left with its end marker
+  };
+  Kind kind = Kind::ChunkAnswered;
+  std::uint32_t offset = 0;
+  std::uint32_t length = 0;
+  std::size_t image = 0;
+  std::vector<std::byte> bytes;  // ImageDelivered: the whole image
+};
+
 struct SimulatorOptions {
   bool recordRequests = true;
   bool checkOutputZeroed = true;
@@ -188,6 +202,12 @@ class ScannerSimulator final : public host::Device {
   // Runs (outside the lock) when the device unplugs itself by its plan or by Unplug().
   void SetUnplugHandler(std::function<void()> handler);
 
+  // Every request of the kind is answered only after the delay, as a slow
+  // device would; the delay is spent outside the lock.
+  void SetDelay(RequestKind kind, std::chrono::milliseconds delay);
+  // Runs (outside the lock, on the requesting thread) for each event.
+  void SetEventHandler(std::function<void(const SimulatorEvent&)> handler);
+
   // Records.
   std::vector<RecordedRequest> Requests() const;
   std::vector<RecordedRequest> RequestsOf(RequestKind kind) const;
@@ -198,6 +218,7 @@ class ScannerSimulator final : public host::Device {
   struct Image {
     std::vector<std::byte> bytes;
     bool markerSeenAtZero = false;
+    std::size_t number = 0;  // position in queue order
   };
 
   platform::IoControlResult StorageQuery(std::span<const std::byte> input, std::span<std::byte> output);
@@ -235,6 +256,11 @@ class ScannerSimulator final : public host::Device {
   std::array<std::uint32_t, kKinds> kindCounts_{};    // requests received, per kind
   std::array<std::uint32_t, kKinds> kindAnswered_{};  // requests answered without an injected failure
   std::vector<RecordedRequest> records_;
+
+  std::size_t imagesQueued_ = 0;
+  std::map<RequestKind, std::chrono::milliseconds> delays_;
+  std::function<void(const SimulatorEvent&)> eventHandler_;
+  std::vector<SimulatorEvent> pendingEvents_;  // gathered under the lock, reported after it
 };
 
 }  // namespace pw::sim

@@ -21,6 +21,9 @@ namespace {
 
 [[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
+// The header, its padding and the sense area of a pass-through reply.
+constexpr std::size_t kZeroedPrefix = 80;
+
 }  // namespace
 
 SimulatorServer::SimulatorServer(std::shared_ptr<host::Device> device, fs::path socketPath)
@@ -111,9 +114,11 @@ void SimulatorServer::ServeConnection(int fd) {
   while (!unplugged_.load() && ds::ReceiveAll(fd, frame) && ds::DecodeRequest(frame, request)) {
     input.resize(request.inputSize);
     if (!ds::ReceiveAll(fd, input)) break;
-    // The device gets a zeroed output span, as the program's own buffer is.
+    // The device gets the output span as the program's own buffer hands it
+    // over: zeros up to the data area, which the device fills for every byte
+    // it reports (zeroing the whole span would cost as much as the copy).
     if (output.size() < request.outputSize) output.resize(request.outputSize);
-    std::fill_n(output.begin(), std::min(dirty, output.size()), std::byte{0});
+    std::fill_n(output.begin(), std::min({dirty, output.size(), kZeroedPrefix}), std::byte{0});
     dirty = request.outputSize;
 
     const platform::IoControlResult result =

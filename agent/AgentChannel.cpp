@@ -1,0 +1,268 @@
+#include "agent/AgentChannel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <utility>
+
+#include "platform/NamedPipe.h"
+#include "platform/Sessions.h"
+
+namespace pw::agent {
+
+struct AgentChannel::Connection {
+  AgentId id = 0;
+  std::uint32_t sessionId = 0;
+  platform::Pipe pipe;
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<std::vector<std::byte>> outgoing;
+  bool closing = false;
+  std::atomic<int> running{2};  // the reader and the writer
+  std::thread reader;
+  std::thread writer;
+
+  // Ends both threads' work: a blocked read or write fails at once. Any thread.
+  void Close() {
+    {
+      std::scoped_lock lock(mutex);
+      closing = true;
+      pipe.Cancel();
+    }
+    wake.notify_all();
+  }
+  // Called by the reader and the writer as they end: the last one closes the
+  // pipe, so the agent sees the connection end at once.
+  void ThreadDone() {
+    if (running.fetch_sub(1) != 1) return;
+    std::scoped_lock lock(mutex);
+    pipe.Close();
+  }
+  bool Finished() const { return running.load() == 0; }
+};
+
+struct AgentChannel::Listener {
+  platform::Pipe waiting;  // the instance waiting for the next agent
+};
+
+AgentChannel::AgentChannel(Options options) : options_(std::move(options)), listener_(std::make_unique<Listener>()) {}
+
+AgentChannel::~AgentChannel() { Stop(); }
+
+void AgentChannel::Log(const std::string& text) const {
+  if (!options_.logError) return;
+  try {
+    options_.logError(text);
+  } catch (...) {
+    // The event log is the last resort: nothing is left to tell.
+  }
+}
+
+platform::Outcome AgentChannel::Start() {
+  std::scoped_lock lock(mutex_);
+  if (acceptThread_.joinable()) return platform::Outcome::Failure(platform::error::kAlreadyExists);
+  platform::PipeResult first = platform::CreatePipeServer(options_.pipeName, true, kMaxMessageSize);
+  if (!first.pipe) return platform::Outcome::Failure(first.error);
+  listener_->waiting = std::move(first.pipe);
+  stopping_ = false;
+  acceptThread_ = std::thread([this] { AcceptLoop(); });
+  return platform::Outcome::Success();
+}
+
+void AgentChannel::Stop() {
+  std::vector<std::shared_ptr<Connection>> connections;
+  {
+    std::scoped_lock lock(mutex_);
+    stopping_ = true;
+    listener_->waiting.Cancel();
+    connections = connections_;
+  }
+  for (const auto& connection : connections) connection->Close();
+  if (acceptThread_.joinable()) acceptThread_.join();
+  for (const auto& connection : connections) {
+    if (connection->reader.joinable()) connection->reader.join();
+    if (connection->writer.joinable()) connection->writer.join();
+  }
+  std::scoped_lock lock(mutex_);
+  connections_.clear();
+  listener_->waiting.Close();
+}
+
+void AgentChannel::AcceptLoop() {
+  for (;;) {
+    ReapFinished();
+    // Connect runs outside the lock; Stop cancels it through the same object.
+    const platform::Outcome connected = listener_->waiting.Connect();
+    std::unique_lock lock(mutex_);
+    if (stopping_) return;
+    // The next instance exists before this one is handed on, so that the pipe
+    // never vanishes and a client arriving meanwhile finds it.
+    platform::PipeResult next = platform::CreatePipeServer(options_.pipeName, false, kMaxMessageSize);
+    if (!next.pipe) Log("Agent channel: cannot create a pipe instance (error " + std::to_string(next.error) + ")");
+    platform::Pipe current = std::exchange(listener_->waiting, std::move(next.pipe));
+    const bool goOn = listener_->waiting.valid();
+    // A client that came and went before Connect (232), or another failure:
+    // its instance closes here.
+    if (connected) {
+      auto connection = std::make_shared<Connection>();
+      connection->pipe = std::move(current);
+      const auto live = static_cast<std::size_t>(
+          std::count_if(connections_.begin(), connections_.end(), [](const auto& c) { return !c->Finished(); }));
+      if (live >= options_.maxAgents) {
+        lock.unlock();
+        Log("Agent channel: too many agents; a connection was refused");
+      } else {
+        const platform::SessionIdResult session = connection->pipe.ClientSessionId();
+        connection->sessionId = session.ok ? session.sessionId : platform::kNoSession;
+        connection->id = nextId_++;
+        connections_.push_back(connection);
+        connection->reader = std::thread([this, connection] { ReadLoop(connection); });
+        connection->writer = std::thread([this, connection] { WriteLoop(connection); });
+      }
+    }
+    if (!goOn) return;
+  }
+}
+
+void AgentChannel::Refuse(Connection& connection, const std::string& why) {
+  Log("Agent channel: connection of session " + std::to_string(connection.sessionId) + " closed: " + why);
+  connection.Close();
+}
+
+void AgentChannel::ReadLoop(const std::shared_ptr<Connection>& connection) {
+  std::vector<std::byte> buffer(kMaxMessageSize);
+  for (;;) {
+    const platform::PipeTransfer read = connection->pipe.Read(buffer);
+    if (!read.ok) {
+      if (read.error == platform::error::kMoreData) {
+        Refuse(*connection, std::string(RefusalText(Refusal::TooLarge)));
+      } else {
+        // The agent went away (109), or the channel closed it (995).
+        connection->Close();
+      }
+      break;
+    }
+    Decoded decoded = Decode(std::span(buffer).first(read.bytes), Sender::Agent);
+    if (!decoded) {
+      Refuse(*connection, std::string(RefusalText(decoded.refusal)));
+      break;
+    }
+    AgentMessage arrived{connection->id, connection->sessionId, std::move(decoded.message), std::nullopt};
+    if (const auto* apply = std::get_if<ApplyMessage>(&arrived.message)) {
+      arrived.locationCheck = connection->pipe.ClientMayWriteIn(apply->saveLocation);
+    }
+    bool flooded = false;
+    {
+      std::scoped_lock lock(mutex_);
+      if (incoming_.size() >= options_.maxIncoming) {
+        flooded = true;
+      } else {
+        incoming_.push_back(std::move(arrived));
+      }
+    }
+    if (flooded) {
+      Refuse(*connection, "too many messages waiting");
+      break;
+    }
+    if (options_.wakeMessage != 0) {
+      const platform::Outcome posted =
+          platform::PostThreadMessage(options_.serviceThread, options_.wakeMessage, 0, 0);
+      if (!posted) Log("Agent channel: cannot wake the service thread (error " + std::to_string(posted.error) + ")");
+    }
+  }
+  connection->ThreadDone();
+}
+
+void AgentChannel::WriteLoop(const std::shared_ptr<Connection>& connection) {
+  for (;;) {
+    std::vector<std::byte> next;
+    {
+      std::unique_lock lock(connection->mutex);
+      connection->wake.wait(lock, [&] { return connection->closing || !connection->outgoing.empty(); });
+      if (connection->closing) break;
+      next = std::move(connection->outgoing.front());
+      connection->outgoing.pop_front();
+    }
+    const platform::PipeTransfer written = connection->pipe.Write(next);
+    if (!written.ok) {
+      connection->Close();
+      break;
+    }
+  }
+  connection->ThreadDone();
+}
+
+bool AgentChannel::Queue(Connection& connection, std::vector<std::byte> bytes) {
+  {
+    std::scoped_lock lock(connection.mutex);
+    if (connection.closing) return false;
+    if (connection.outgoing.size() < options_.maxOutgoingPerAgent) {
+      connection.outgoing.push_back(std::move(bytes));
+      connection.wake.notify_one();
+      return true;
+    }
+  }
+  // An agent that does not read is dropped rather than waited for.
+  Refuse(connection, "the agent does not read its messages");
+  return false;
+}
+
+void AgentChannel::Broadcast(const Message& message) {
+  const std::vector<std::byte> bytes = Encode(message);
+  std::vector<std::shared_ptr<Connection>> connections;
+  {
+    std::scoped_lock lock(mutex_);
+    connections = connections_;
+  }
+  for (const auto& connection : connections) {
+    if (!connection->Finished()) Queue(*connection, bytes);
+  }
+}
+
+bool AgentChannel::Send(AgentId agent, const Message& message) {
+  std::shared_ptr<Connection> target;
+  {
+    std::scoped_lock lock(mutex_);
+    for (const auto& connection : connections_) {
+      if (connection->id == agent) target = connection;
+    }
+  }
+  return target && Queue(*target, Encode(message));
+}
+
+void AgentChannel::Drop(AgentId agent) {
+  std::scoped_lock lock(mutex_);
+  for (const auto& connection : connections_) {
+    if (connection->id == agent) connection->Close();
+  }
+}
+
+std::vector<AgentMessage> AgentChannel::TakeMessages() {
+  std::scoped_lock lock(mutex_);
+  std::vector<AgentMessage> taken(std::make_move_iterator(incoming_.begin()), std::make_move_iterator(incoming_.end()));
+  incoming_.clear();
+  return taken;
+}
+
+std::size_t AgentChannel::AgentCount() const {
+  std::scoped_lock lock(mutex_);
+  return static_cast<std::size_t>(
+      std::count_if(connections_.begin(), connections_.end(), [](const auto& c) { return !c->Finished(); }));
+}
+
+void AgentChannel::ReapFinished() {
+  std::vector<std::shared_ptr<Connection>> finished;
+  {
+    std::scoped_lock lock(mutex_);
+    const auto split = std::stable_partition(connections_.begin(), connections_.end(),
+                                             [](const auto& c) { return !c->Finished(); });
+    finished.assign(split, connections_.end());
+    connections_.erase(split, connections_.end());
+  }
+  for (const auto& connection : finished) {
+    connection->reader.join();
+    connection->writer.join();
+  }
+}
+
+}  // namespace pw::agent

@@ -1,0 +1,102 @@
+#pragma once
+// The service's end of the agent channel: the named pipe's server. Agents
+// connect on background threads, each with a reader and a writer thread of
+// its own. Every message is checked by the strict decoder; a refused message
+// closes its connection with an event-log entry and reaches nobody. Accepted
+// messages wait in a queue for the service thread, which a posted thread
+// message wakes. Sending never blocks the caller: each agent has a bounded
+// queue of outgoing messages, and an agent that lets it fill up is dropped.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/AgentProtocol.h"
+#include "platform/Errors.h"
+#include "platform/Messages.h"
+
+namespace pw::agent {
+
+inline constexpr const char* kPipeName = "Pagewick";
+
+using AgentId = std::uint64_t;
+
+// A message from an agent, as the service thread takes it.
+struct AgentMessage {
+  AgentId agent = 0;
+  std::uint32_t sessionId = 0;
+  Message message;
+  // For Apply: whether the agent's user may create folders and files in the
+  // save location, found on the connection's thread by impersonating the
+  // client. The service accepts the location only when this is ok.
+  std::optional<platform::Outcome> locationCheck;
+};
+
+class AgentChannel {
+ public:
+  struct Options {
+    std::string pipeName = kPipeName;
+    // Posted (PostThreadMessageA) after a message was queued; 0: none.
+    platform::ThreadId serviceThread = 0;
+    std::uint32_t wakeMessage = 0;
+    // Writes an error entry to the event log. Called on the channel's threads.
+    std::function<void(const std::string&)> logError;
+    std::size_t maxAgents = 16;
+    std::size_t maxOutgoingPerAgent = 32;
+    std::size_t maxIncoming = 256;  // an agent that floods the queue beyond this is dropped
+  };
+
+  explicit AgentChannel(Options options);
+  ~AgentChannel();
+  AgentChannel(const AgentChannel&) = delete;
+  AgentChannel& operator=(const AgentChannel&) = delete;
+
+  // Creates the pipe (its first instance, so no other process owns the name)
+  // and starts accepting agents. Service thread.
+  platform::Outcome Start();
+  // Closes every connection and the pipe; returns when the channel's threads
+  // have ended. Service thread; the destructor calls it.
+  void Stop();
+
+  // The messages that arrived since the last call, oldest first. Service thread.
+  std::vector<AgentMessage> TakeMessages();
+
+  // Queues a message for every connected agent / for one. Never blocks; an
+  // agent whose queue is full is dropped. Any thread.
+  void Broadcast(const Message& message);
+  bool Send(AgentId agent, const Message& message);
+  // Closes one agent's connection. Any thread.
+  void Drop(AgentId agent);
+
+  // Agents connected now. Any thread.
+  std::size_t AgentCount() const;
+
+ private:
+  struct Connection;
+
+  void AcceptLoop();
+  void ReadLoop(const std::shared_ptr<Connection>& connection);
+  void WriteLoop(const std::shared_ptr<Connection>& connection);
+  void Refuse(Connection& connection, const std::string& why);
+  bool Queue(Connection& connection, std::vector<std::byte> bytes);
+  void ReapFinished();
+  void Log(const std::string& text) const;
+
+  Options options_;
+  mutable std::mutex mutex_;
+  std::vector<std::shared_ptr<Connection>> connections_;
+  std::deque<AgentMessage> incoming_;
+  AgentId nextId_ = 1;
+  bool stopping_ = false;
+  struct Listener;
+  std::unique_ptr<Listener> listener_;
+  std::thread acceptThread_;
+};
+
+}  // namespace pw::agent

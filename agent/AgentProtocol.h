@@ -1,0 +1,112 @@
+#pragma once
+// The messages between the service and its session agents, one per pipe
+// message: a header of type (u32) and body length (u32), little-endian, then
+// the body. Texts travel as a u16 byte count and that many ANSI bytes.
+// The decoder is strict: every field is checked and anything it does not
+// accept comes back as a refusal reason, never as a partial message.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace pw::agent {
+
+enum class MessageType : std::uint32_t {
+  State = 1,       // service -> agent: the settings and whether a scanner is attached
+  Apply = 2,       // agent -> service: new settings from the settings page
+  ShowPage = 3,    // service -> agent: show the settings page
+  Notify = 4,      // service -> agent: tell the user something (a message box)
+  OpenFolder = 5,  // service -> agent: open a folder window
+  Exit = 6,        // either way: the agent ends / the user chose Exit
+};
+
+// Who sent a message: each side accepts only the types its peer may send.
+enum class Sender { Service, Agent };
+
+inline constexpr std::size_t kHeaderSize = 8;
+inline constexpr std::size_t kMaxPathLength = 128;
+// The largest State or Apply body plus the header, rounded up.
+inline constexpr std::size_t kMaxMessageSize = 256;
+
+// What the user is told.
+enum class NoticeKind : std::uint32_t {
+  DiskFull = 1,     // the image went to the scratch file: the drive is full
+  PathTooLong = 2,  // the chosen save location is too long
+};
+
+struct StateMessage {
+  std::uint32_t saveType = 0;  // 0 card, 1 computer
+  std::string saveLocation;
+  bool autoRotate = false;
+  bool scannerAttached = false;
+  bool operator==(const StateMessage&) const = default;
+};
+
+struct ApplyMessage {
+  std::uint32_t saveType = 0;
+  std::string saveLocation;
+  bool autoRotate = false;
+  bool operator==(const ApplyMessage&) const = default;
+};
+
+struct ShowPageMessage {
+  bool operator==(const ShowPageMessage&) const = default;
+};
+
+struct NotifyMessage {
+  NoticeKind kind = NoticeKind::DiskFull;
+  bool operator==(const NotifyMessage&) const = default;
+};
+
+struct OpenFolderMessage {
+  std::string path;
+  bool operator==(const OpenFolderMessage&) const = default;
+};
+
+struct ExitMessage {
+  bool operator==(const ExitMessage&) const = default;
+};
+
+using Message = std::variant<StateMessage, ApplyMessage, ShowPageMessage, NotifyMessage, OpenFolderMessage, ExitMessage>;
+
+MessageType TypeOf(const Message& message);
+
+// Why the decoder refused a message.
+enum class Refusal {
+  None,
+  ShortHeader,     // fewer than 8 bytes
+  TooLarge,        // the header's length or the message exceeds kMaxMessageSize
+  LengthMismatch,  // the header's length is not the body's size
+  UnknownType,
+  WrongSender,     // a type the peer never sends
+  Truncated,       // the body ends inside a field
+  TrailingBytes,   // bytes left after the last field
+  BadSaveType,     // not 0 or 1
+  BadBoolean,      // not 0 or 1
+  PathTooLong,     // over kMaxPathLength characters
+  BadPath,         // a NUL inside, or an empty folder path
+  BadNoticeKind,
+};
+
+// A short English text for the event log.
+std::string_view RefusalText(Refusal refusal);
+
+struct Decoded {
+  Refusal refusal = Refusal::None;
+  Message message;  // meaningful only when refusal is None
+  explicit operator bool() const { return refusal == Refusal::None; }
+};
+
+// Encodes a message. A message that the decoder would refuse (a save type
+// other than 0 or 1, a path over 128 characters) is encoded all the same, so
+// tests can send it; Validate says whether the peer will accept it.
+std::vector<std::byte> Encode(const Message& message);
+Refusal Validate(const Message& message);
+
+// Decodes one whole pipe message sent by `from`.
+Decoded Decode(std::span<const std::byte> bytes, Sender from);
+
+}  // namespace pw::agent

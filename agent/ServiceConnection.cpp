@@ -1,0 +1,93 @@
+#include "agent/ServiceConnection.h"
+
+#include <chrono>
+#include <utility>
+
+#include "platform/NamedPipe.h"
+
+namespace pw::agent {
+
+struct ServicePipe {
+  platform::Pipe pipe;
+};
+
+ServiceConnection::ServiceConnection(Options options) : options_(std::move(options)) {}
+
+ServiceConnection::~ServiceConnection() { Close(); }
+
+platform::Outcome ServiceConnection::Connect() {
+  if (pipe_) return platform::Outcome::Failure(platform::error::kAlreadyExists);
+  platform::PipeResult opened = platform::OpenPipeClient(options_.pipeName);
+  // Every instance busy (231): the service makes the next one at once.
+  for (int attempt = 0; !opened.pipe && opened.error == platform::error::kPipeBusy && attempt < 40; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    opened = platform::OpenPipeClient(options_.pipeName);
+  }
+  if (!opened.pipe) return platform::Outcome::Failure(opened.error);
+  pipe_ = std::make_unique<ServicePipe>(ServicePipe{std::move(opened.pipe)});
+  connected_ = true;
+  reader_ = std::thread([this] { ReadLoop(); });
+  return platform::Outcome::Success();
+}
+
+platform::Outcome ServiceConnection::Send(const Message& message) {
+  if (!pipe_ || !connected_) return platform::Outcome::Failure(platform::error::kPipeNotConnected);
+  const platform::PipeTransfer written = pipe_->pipe.Write(Encode(message));
+  if (!written.ok) return platform::Outcome::Failure(written.error);
+  return platform::Outcome::Success();
+}
+
+std::vector<Message> ServiceConnection::TakeMessages() {
+  std::scoped_lock lock(mutex_);
+  std::vector<Message> taken(std::make_move_iterator(incoming_.begin()), std::make_move_iterator(incoming_.end()));
+  incoming_.clear();
+  return taken;
+}
+
+Refusal ServiceConnection::Refused() const {
+  std::scoped_lock lock(mutex_);
+  return refused_;
+}
+
+void ServiceConnection::Close() {
+  if (!pipe_) return;
+  pipe_->pipe.Cancel();
+  if (reader_.joinable()) reader_.join();
+  pipe_.reset();
+  connected_ = false;
+}
+
+void ServiceConnection::Wake() {
+  if (options_.wakeMessage == 0) return;
+  // A failed post leaves the messages queued; the agent finds them at its next look.
+  (void)platform::PostThreadMessage(options_.agentThread, options_.wakeMessage, 0, 0);
+}
+
+void ServiceConnection::ReadLoop() {
+  std::vector<std::byte> buffer(kMaxMessageSize);
+  for (;;) {
+    const platform::PipeTransfer read = pipe_->pipe.Read(buffer);
+    if (!read.ok) {
+      if (read.error == platform::error::kMoreData) {
+        std::scoped_lock lock(mutex_);
+        refused_ = Refusal::TooLarge;
+      }
+      break;
+    }
+    Decoded decoded = Decode(std::span(buffer).first(read.bytes), Sender::Service);
+    if (!decoded) {
+      std::scoped_lock lock(mutex_);
+      refused_ = decoded.refusal;
+      break;
+    }
+    {
+      std::scoped_lock lock(mutex_);
+      incoming_.push_back(std::move(decoded.message));
+    }
+    Wake();
+  }
+  connected_ = false;
+  Wake();
+}
+
+}  // namespace pw::agent

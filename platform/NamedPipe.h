@@ -1,0 +1,106 @@
+#pragma once
+// Named pipes in message mode (CreateNamedPipeA, ConnectNamedPipe, CreateFileA,
+// SetNamedPipeHandleState, ReadFile, WriteFile, DisconnectNamedPipe), and the
+// server's look at its client (GetNamedPipeClientSessionId,
+// ImpersonateNamedPipeClient). Reads and writes block, but another thread may
+// cancel them: the pipe then fails them with ERROR_OPERATION_ABORTED (995).
+//
+// The server's instances are created with a security descriptor that gives
+// LocalSystem and Administrators full access and interactive users read and
+// write, and refuse remote clients.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/Errors.h"
+
+namespace pw::platform {
+
+namespace error {
+inline constexpr ErrorCode kBrokenPipe = 109;         // the other end closed
+inline constexpr ErrorCode kPipeBusy = 231;           // every instance is taken
+inline constexpr ErrorCode kNoData = 232;             // writing to a pipe being closed
+inline constexpr ErrorCode kPipeNotConnected = 233;   // no client on this instance
+inline constexpr ErrorCode kPipeConnected = 535;      // the client came before ConnectNamedPipe
+inline constexpr ErrorCode kOperationAborted = 995;   // cancelled
+inline constexpr ErrorCode kCallNotImplemented = 120;
+}  // namespace error
+
+// The full name of a local pipe: "\\.\pipe\" + name.
+std::string LocalPipePath(std::string_view name);
+
+struct PipeTransfer {
+  bool ok = false;
+  std::size_t bytes = 0;  // also set with kMoreData: the part of the message read
+  ErrorCode error = error::kSuccess;
+};
+
+struct SessionIdResult {
+  bool ok = false;
+  std::uint32_t sessionId = 0;
+  ErrorCode error = error::kSuccess;
+};
+
+// One end of a pipe: a server instance or a client. Move-only; closing it
+// closes the handle. Thread rule: one thread reads and one thread writes at a
+// time; Cancel and the queries are for any thread.
+class Pipe {
+ public:
+  Pipe();
+  ~Pipe();
+  Pipe(Pipe&&) noexcept;
+  Pipe& operator=(Pipe&&) noexcept;
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+
+  [[nodiscard]] bool valid() const;
+  explicit operator bool() const { return valid(); }
+
+  // Reads one message. A message larger than the buffer fills it and fails
+  // with kMoreData (234); the next read returns the rest.
+  PipeTransfer Read(std::span<std::byte> buffer);
+  // Writes one whole message.
+  PipeTransfer Write(std::span<const std::byte> message);
+  // Makes a blocked and every later Connect, Read and Write fail with 995.
+  // Any thread.
+  void Cancel();
+  void Close();
+
+  // Server side. Waits for a client (a client that came first counts as success).
+  Outcome Connect();
+  // DisconnectNamedPipe: the client's later calls fail; the instance may Connect again.
+  Outcome Disconnect();
+  // The session of the connected client.
+  SessionIdResult ClientSessionId() const;
+  // Whether the client's user may create a folder and a file in `path`: the
+  // server impersonates the client and creates and deletes a uniquely named
+  // folder and file there. error tells why not (5 access denied, 3 no such path).
+  Outcome ClientMayWriteIn(std::string_view path) const;
+
+  struct Impl;
+
+ private:
+  explicit Pipe(std::unique_ptr<Impl> impl);
+  friend struct PipeFactory;
+  std::unique_ptr<Impl> impl_;
+};
+
+struct PipeResult {
+  Pipe pipe;
+  ErrorCode error = error::kSuccess;
+};
+
+// A new server instance of the local pipe `name` (without "\\.\pipe\"),
+// duplex, message type and read mode. firstInstance: fail with 5 when the
+// pipe exists already (FILE_FLAG_FIRST_PIPE_INSTANCE), so no other process can
+// have created it first.
+PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint32_t maxMessageSize);
+
+// Opens the local pipe `name` as a client in message read mode. Fails with
+// 2 when there is no such pipe, 231 when every instance is taken.
+PipeResult OpenPipeClient(std::string_view name);
+
+}  // namespace pw::platform

@@ -1,0 +1,53 @@
+#pragma once
+// Terminal-services sessions (Windows Vista and later): the interactive
+// sessions, the console session, this process's session, and starting a
+// process in a session as its logged-on user (WTSQueryUserToken,
+// CreateEnvironmentBlock, CreateProcessAsUserA on "winsta0\default"). The
+// calls are looked up at run time, so the program still starts on Windows 2000;
+// there they fail with ERROR_CALL_NOT_IMPLEMENTED (120).
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Errors.h"
+#include "platform/NamedPipe.h"
+
+namespace pw::platform {
+
+inline constexpr std::uint32_t kNoSession = 0xFFFFFFFFu;
+
+// SERVICE_CONTROL_SESSIONCHANGE and its event types.
+namespace session_change {
+inline constexpr std::uint32_t kControl = 14;
+inline constexpr std::uint32_t kAccept = 0x80;  // SERVICE_ACCEPT_SESSIONCHANGE
+inline constexpr std::uint32_t kLogon = 5;      // WTS_SESSION_LOGON
+inline constexpr std::uint32_t kLogoff = 6;     // WTS_SESSION_LOGOFF
+}  // namespace session_change
+
+struct SessionListResult {
+  bool ok = false;
+  std::vector<std::uint32_t> sessions;
+  ErrorCode error = error::kSuccess;
+};
+
+// The sessions whose state is WTSActive (a user is logged on and attached).
+SessionListResult EnumerateInteractiveSessions();
+
+// WTSGetActiveConsoleSessionId: kNoSession while none is attached.
+std::uint32_t ActiveConsoleSessionId();
+
+// ProcessIdToSessionId for this process.
+SessionIdResult CurrentProcessSessionId();
+
+struct StartInSessionResult {
+  bool ok = false;
+  std::uint32_t processId = 0;
+  ErrorCode error = error::kSuccess;
+};
+
+// Starts `commandLine` in `session` as the session's user, on its interactive
+// desktop, with the user's environment. Needs LocalSystem on Windows.
+StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_view commandLine);
+
+}  // namespace pw::platform

@@ -1,0 +1,13 @@
+#pragma once
+// Inside the platform layer: whether the caller (or the client it impersonates)
+// may create a folder and a file in a folder, found out by creating a uniquely
+// named folder and file there and deleting both again.
+#include <string_view>
+
+#include "platform/Errors.h"
+
+namespace pw::platform {
+
+Outcome ProbeWriteAccess(std::string_view path);
+
+}  // namespace pw::platform

@@ -1,0 +1,98 @@
+// Sessions of the host world. A process's session is named by the host
+// layer's variable PAGEWICK_SESSION, which StartProcessInSession sets; a
+// process without it runs in session 0, with the services.
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/Sessions.h"
+#include "platform/host/ServiceManager.h"
+#include "platform/host/World.h"
+#include "platform/host/WorldSessions.h"
+
+extern char** environ;
+
+namespace pw::platform {
+namespace {
+
+constexpr const char* kSessionVariable = "PAGEWICK_SESSION";
+constexpr const char* kWorldVariable = "PAGEWICK_WORLD";
+constexpr ErrorCode kNoToken = 1008;  // ERROR_NO_TOKEN: no user is logged on to the session
+
+}  // namespace
+
+SessionListResult EnumerateInteractiveSessions() {
+  SessionListResult result;
+  result.ok = true;
+  for (const host::UserSession& session : host::World::Current().UserSessions().Sessions()) {
+    result.sessions.push_back(session.id);
+  }
+  return result;
+}
+
+std::uint32_t ActiveConsoleSessionId() {
+  // The console belongs to the first session that is logged on.
+  const std::vector<host::UserSession> sessions = host::World::Current().UserSessions().Sessions();
+  return sessions.empty() ? kNoSession : sessions.front().id;
+}
+
+SessionIdResult CurrentProcessSessionId() {
+  const char* text = std::getenv(kSessionVariable);
+  if (text == nullptr || *text == '\0') return {true, 0, error::kSuccess};
+  char* end = nullptr;
+  const unsigned long id = std::strtoul(text, &end, 10);
+  if (*end != '\0' || id >= kNoSession) return {false, 0, error::kInvalidParameter};
+  return {true, static_cast<std::uint32_t>(id), error::kSuccess};
+}
+
+StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_view commandLine) {
+  StartInSessionResult result;
+  host::World& world = host::World::Current();
+  if (!world.UserSessions().Find(session)) {
+    result.error = kNoToken;
+    return result;
+  }
+  std::filesystem::path program;
+  std::vector<std::string> arguments;
+  if (!host::FindCommandLineProgram(world, commandLine, program, arguments)) {
+    result.error = error::kFileNotFound;
+    return result;
+  }
+  std::vector<std::string> argumentTexts{program.string()};
+  argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> environmentTexts;
+  const std::string sessionPrefix = std::string(kSessionVariable) + "=";
+  const std::string worldPrefix = std::string(kWorldVariable) + "=";
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    if (text.starts_with(sessionPrefix) || text.starts_with(worldPrefix)) continue;
+    environmentTexts.emplace_back(text);
+  }
+  environmentTexts.push_back(sessionPrefix + std::to_string(session));
+  environmentTexts.push_back(worldPrefix + world.Root().string());
+  std::vector<char*> argv;
+  for (std::string& text : argumentTexts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& text : environmentTexts) envp.push_back(text.data());
+  envp.push_back(nullptr);
+
+  pid_t child = 0;
+  const int spawned = ::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), envp.data());
+  if (spawned != 0) {
+    result.error = spawned == ENOENT ? error::kFileNotFound : error::kAccessDenied;
+    return result;
+  }
+  world.UserSessions().AddProcess(session, child);
+  result.ok = true;
+  result.processId = static_cast<std::uint32_t>(child);
+  return result;
+}
+
+}  // namespace pw::platform

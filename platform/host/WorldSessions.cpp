@@ -1,0 +1,175 @@
+#include "platform/host/WorldSessions.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/ServiceControl.h"
+#include "platform/Sessions.h"
+#include "platform/host/Desktop.h"
+#include "platform/host/ServiceManager.h"
+#include "platform/host/World.h"
+
+namespace pw::host {
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path SessionsFile(const World& world) { return world.Root() / "sessions"; }
+fs::path DeniedFile(const World& world) { return world.Root() / "user-write-denied"; }
+
+std::vector<UserSession> Load(const World& world) {
+  std::vector<UserSession> sessions;
+  std::ifstream in(SessionsFile(world));
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    UserSession session;
+    if (fields >> session.id && std::getline(fields >> std::ws, session.user)) sessions.push_back(session);
+  }
+  return sessions;
+}
+
+std::vector<std::string> LoadDenied(const World& world) {
+  std::vector<std::string> paths;
+  std::ifstream in(DeniedFile(world));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty()) paths.push_back(line);
+  }
+  return paths;
+}
+
+// Whether `path` is `folder` or lies below it; both resolved Windows paths.
+bool Within(std::string_view path, std::string_view folder) {
+  if (path.size() < folder.size() || !NamesEqual(path.substr(0, folder.size()), folder)) return false;
+  return path.size() == folder.size() || path[folder.size()] == '\\' || folder.back() == '\\';
+}
+
+}  // namespace
+
+SessionTable::SessionTable(World& world) : world_(world) {}
+
+SessionTable::~SessionTable() {
+  for (auto& [id, processes] : processes_) {
+    for (pid_t process : processes) {
+      ::kill(process, SIGTERM);
+      ::waitpid(process, nullptr, 0);
+    }
+  }
+}
+
+void SessionTable::Save(const std::vector<UserSession>& sessions) const {
+  std::ofstream out(SessionsFile(world_), std::ios::trunc);
+  for (const UserSession& session : sessions) out << session.id << ' ' << session.user << '\n';
+}
+
+std::uint32_t SessionTable::LogOn(std::string user) {
+  std::uint32_t id = 1;
+  {
+    std::scoped_lock lock(mutex_);
+    std::vector<UserSession> sessions = Load(world_);
+    for (const UserSession& session : sessions) id = std::max(id, session.id + 1);
+    sessions.push_back({id, std::move(user)});
+    Save(sessions);
+    desktops_[id] = std::make_unique<Desktop>(world_);
+  }
+  const int told = TellServices(platform::session_change::kLogon, id);
+  std::scoped_lock lock(mutex_);
+  changes_.push_back({platform::session_change::kLogon, id, told});
+  return id;
+}
+
+bool SessionTable::LogOff(std::uint32_t id) {
+  std::vector<pid_t> processes;
+  {
+    std::scoped_lock lock(mutex_);
+    std::vector<UserSession> sessions = Load(world_);
+    const auto found = std::find_if(sessions.begin(), sessions.end(), [&](const UserSession& s) { return s.id == id; });
+    if (found == sessions.end()) return false;
+    sessions.erase(found);
+    Save(sessions);
+    if (auto entry = processes_.find(id); entry != processes_.end()) {
+      processes = std::move(entry->second);
+      processes_.erase(entry);
+    }
+  }
+  // The session's processes end with it, as Windows ends them at logoff.
+  for (pid_t process : processes) {
+    ::kill(process, SIGTERM);
+    ::waitpid(process, nullptr, 0);
+  }
+  const int told = TellServices(platform::session_change::kLogoff, id);
+  std::scoped_lock lock(mutex_);
+  desktops_.erase(id);
+  changes_.push_back({platform::session_change::kLogoff, id, told});
+  return true;
+}
+
+int SessionTable::TellServices(std::uint32_t eventType, std::uint32_t id) {
+  int told = 0;
+  for (const ServiceRecord& record : world_.Services().Services()) {
+    if (record.status.currentState != platform::service_state::kRunning) continue;
+    if ((record.status.controlsAccepted & platform::session_change::kAccept) == 0) continue;
+    const platform::ServiceControlEvent event{platform::session_change::kControl, eventType, id};
+    if (world_.Services().SendControlEvent(record.name, event).ok) ++told;
+  }
+  return told;
+}
+
+std::vector<UserSession> SessionTable::Sessions() const {
+  std::scoped_lock lock(mutex_);
+  return Load(world_);
+}
+
+std::optional<UserSession> SessionTable::Find(std::uint32_t id) const {
+  for (const UserSession& session : Sessions()) {
+    if (session.id == id) return session;
+  }
+  return std::nullopt;
+}
+
+std::vector<SessionChangeRecord> SessionTable::Changes() const {
+  std::scoped_lock lock(mutex_);
+  return changes_;
+}
+
+Desktop* SessionTable::SessionDesktop(std::uint32_t id) const {
+  std::scoped_lock lock(mutex_);
+  const auto found = desktops_.find(id);
+  return found == desktops_.end() ? nullptr : found->second.get();
+}
+
+void SessionTable::DenyUserWrites(std::string windowsPath) {
+  std::scoped_lock lock(mutex_);
+  const ResolvedPath resolved = world_.Resolve(windowsPath);
+  std::ofstream out(DeniedFile(world_), std::ios::app);
+  out << (resolved.error == platform::error::kSuccess ? resolved.windowsPath : windowsPath) << '\n';
+}
+
+bool SessionTable::UserMayWrite(std::string_view windowsPath) const {
+  const ResolvedPath resolved = world_.Resolve(windowsPath);
+  if (resolved.error != platform::error::kSuccess) return true;  // the probe itself reports the bad path
+  std::scoped_lock lock(mutex_);
+  for (const std::string& denied : LoadDenied(world_)) {
+    if (Within(resolved.windowsPath, denied)) return false;
+  }
+  return true;
+}
+
+void SessionTable::AddProcess(std::uint32_t id, pid_t process) {
+  std::scoped_lock lock(mutex_);
+  processes_[id].push_back(process);
+}
+
+std::vector<pid_t> SessionTable::Processes(std::uint32_t id) const {
+  std::scoped_lock lock(mutex_);
+  const auto found = processes_.find(id);
+  return found == processes_.end() ? std::vector<pid_t>{} : found->second;
+}
+
+}  // namespace pw::host

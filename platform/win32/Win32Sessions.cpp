@@ -1,0 +1,127 @@
+// Terminal-services sessions. wtsapi32.dll and userenv.dll are loaded, and
+// the kernel's session calls looked up, at run time, so that the program still
+// starts on Windows 2000.
+#include <string>
+#include <vector>
+
+#include "platform/ScopeExit.h"
+#include "platform/Sessions.h"
+#include "platform/win32/WinApi.h"
+#include <wtsapi32.h>
+
+namespace pw::platform {
+namespace {
+
+class Module {
+ public:
+  explicit Module(const char* name) : module_(::LoadLibraryA(name)) {}
+  ~Module() {
+    if (module_ != nullptr) ::FreeLibrary(module_);
+  }
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  template <typename Function>
+  Function Find(const char* name) const {
+    if (module_ == nullptr) return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module_, name)));
+  }
+
+ private:
+  HMODULE module_;
+};
+
+template <typename Function>
+Function KernelFunction(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), name)));
+}
+
+using EnumerateSessionsFunction = BOOL(WINAPI*)(HANDLE, DWORD, DWORD, PWTS_SESSION_INFOA*, DWORD*);
+using FreeMemoryFunction = void(WINAPI*)(PVOID);
+using QueryUserTokenFunction = BOOL(WINAPI*)(ULONG, PHANDLE);
+using CreateEnvironmentBlockFunction = BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL);
+using DestroyEnvironmentBlockFunction = BOOL(WINAPI*)(LPVOID);
+using ActiveConsoleSessionFunction = DWORD(WINAPI*)();
+using ProcessIdToSessionIdFunction = BOOL(WINAPI*)(DWORD, DWORD*);
+
+}  // namespace
+
+SessionListResult EnumerateInteractiveSessions() {
+  SessionListResult result;
+  const Module wts("wtsapi32.dll");
+  const auto enumerate = wts.Find<EnumerateSessionsFunction>("WTSEnumerateSessionsA");
+  const auto freeMemory = wts.Find<FreeMemoryFunction>("WTSFreeMemory");
+  if (enumerate == nullptr || freeMemory == nullptr) {
+    result.error = ERROR_CALL_NOT_IMPLEMENTED;
+    return result;
+  }
+  PWTS_SESSION_INFOA sessions = nullptr;
+  DWORD count = 0;
+  if (!enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  ScopeExit release([&] { freeMemory(sessions); });
+  for (DWORD i = 0; i < count; ++i) {
+    if (sessions[i].State == WTSActive) result.sessions.push_back(sessions[i].SessionId);
+  }
+  result.ok = true;
+  return result;
+}
+
+std::uint32_t ActiveConsoleSessionId() {
+  const auto query = KernelFunction<ActiveConsoleSessionFunction>("WTSGetActiveConsoleSessionId");
+  return query == nullptr ? kNoSession : query();
+}
+
+SessionIdResult CurrentProcessSessionId() {
+  const auto query = KernelFunction<ProcessIdToSessionIdFunction>("ProcessIdToSessionId");
+  if (query == nullptr) return {false, 0, ERROR_CALL_NOT_IMPLEMENTED};
+  DWORD session = 0;
+  if (!query(::GetCurrentProcessId(), &session)) return {false, 0, ::GetLastError()};
+  return {true, session, ERROR_SUCCESS};
+}
+
+StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_view commandLine) {
+  StartInSessionResult result;
+  const Module wts("wtsapi32.dll");
+  const Module userenv("userenv.dll");
+  const auto queryToken = wts.Find<QueryUserTokenFunction>("WTSQueryUserToken");
+  const auto createEnvironment = userenv.Find<CreateEnvironmentBlockFunction>("CreateEnvironmentBlock");
+  const auto destroyEnvironment = userenv.Find<DestroyEnvironmentBlockFunction>("DestroyEnvironmentBlock");
+  if (queryToken == nullptr || createEnvironment == nullptr || destroyEnvironment == nullptr) {
+    result.error = ERROR_CALL_NOT_IMPLEMENTED;
+    return result;
+  }
+  HANDLE token = nullptr;
+  if (!queryToken(session, &token)) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  ScopeExit closeToken([token] { ::CloseHandle(token); });
+  LPVOID environment = nullptr;
+  if (!createEnvironment(&environment, token, FALSE)) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  ScopeExit destroy([&] { destroyEnvironment(environment); });
+
+  std::string command(commandLine);  // CreateProcessAsUserA may write into it
+  std::string desktop = "winsta0\\default";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.lpDesktop = desktop.data();
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessAsUserA(token, nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                              environment, nullptr, &startup, &process)) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  result.ok = true;
+  result.processId = process.dwProcessId;
+  return result;
+}
+
+}  // namespace pw::platform

@@ -1,0 +1,260 @@
+#!/usr/bin/env python3
+"""Builds the benchmark table from Google Benchmark's JSON files and measures
+the started service itself: idle CPU and wake-ups, and CPU per MB pulled.
+
+    bench-table.py --json DIR --tools DIR
+
+--json holds <Benchmark>.json for every benchmark executable; --tools is the
+host build's tools folder (pagewick, sc/pagewick-sc, scanner-sim/pagewick-scanner-sim).
+Prints one table: figure, goal, measured, baseline, ratio, met.
+"""
+import argparse
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+UNIT_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+
+
+class BenchResults:
+    def __init__(self, folder):
+        self.runs = {}
+        for path in sorted(pathlib.Path(folder).glob("*.json")):
+            data = json.loads(path.read_text())
+            for run in data.get("benchmarks", []):
+                if run.get("run_type", "iteration") != "iteration" or run.get("error_occurred"):
+                    continue
+                self.runs[run["name"]] = run
+
+    def seconds(self, prefix, kind="real_time"):
+        """Time per iteration in seconds of the run whose name starts with prefix."""
+        for name, run in self.runs.items():
+            if name == prefix or name.startswith(prefix + "/"):
+                return run[kind] * UNIT_SECONDS[run.get("time_unit", "ns")]
+        return None
+
+
+def milliseconds(value):
+    return None if value is None else f"{value * 1e3:.3f} ms"
+
+
+class Table:
+    def __init__(self):
+        self.rows = []
+
+    def add(self, figure, goal, measured, baseline="—", ratio=None, met=None):
+        ratio_text = "—" if ratio is None else f"{ratio:.2f}x"
+        met_text = "—" if met is None else ("met" if met else "NOT MET")
+        self.rows.append((figure, goal, measured or "missing", baseline, ratio_text, met_text))
+
+    def compare(self, figure, goal, measured, baseline, limit=None, at_least=None):
+        """A time against its baseline's time: ratio = measured / baseline."""
+        if measured is None or baseline is None:
+            self.add(figure, goal, milliseconds(measured), milliseconds(baseline) or "missing")
+            return
+        ratio = measured / baseline
+        met = None
+        if limit is not None:
+            met = ratio <= limit
+        if at_least is not None:
+            met = baseline / measured >= at_least
+        self.add(figure, goal, milliseconds(measured), milliseconds(baseline), ratio, met)
+
+    def print(self):
+        header = ("figure", "goal", "measured", "baseline", "ratio", "met")
+        widths = [max(len(str(row[i])) for row in self.rows + [header]) for i in range(len(header))]
+        line = lambda row: "| " + " | ".join(str(cell).ljust(widths[i]) for i, cell in enumerate(row)) + " |"
+        print(line(header))
+        print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+        for row in self.rows:
+            print(line(row))
+        print("ratio: measured time / baseline time (below 1 is faster than the baseline)")
+
+
+# --- The started service, measured from /proc --------------------------------
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    # utime and stime are fields 14 and 15 of the line; the split starts at field 3.
+    return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
+
+
+def voluntary_switches(pid):
+    """Voluntary context switches (wake-ups) of each thread of the process, by thread id."""
+    counts = {}
+    for task in pathlib.Path(f"/proc/{pid}/task").iterdir():
+        try:
+            for line in (task / "status").read_text().splitlines():
+                if line.startswith("voluntary_ctxt_switches:"):
+                    counts[int(task.name)] = int(line.split()[1])
+        except FileNotFoundError:
+            pass
+    return counts
+
+
+class ServiceWorld:
+    """A fresh host world with pagewick installed as the service Service1."""
+
+    def __init__(self, tools):
+        self.tools = pathlib.Path(tools)
+        self.root = pathlib.Path(tempfile.mkdtemp(prefix="pagewick-bench-"))
+        self.env = dict(os.environ, PAGEWICK_WORLD=str(self.root))
+        self.simulator = None
+        self.pid = None
+        self.run([self.tools / "pagewick", "/install", "/silent"])
+
+    def run(self, command):
+        result = subprocess.run([str(part) for part in command], env=self.env, capture_output=True, text=True,
+                                timeout=60)
+        if result.returncode != 0:
+            raise RuntimeError(f"{' '.join(map(str, command))} failed: {result.stdout}{result.stderr}")
+        return result.stdout
+
+    def sc(self, *arguments):
+        return self.run([self.tools / "sc" / "pagewick-sc", *arguments])
+
+    def plug(self, *arguments):
+        self.simulator = subprocess.Popen(
+            [str(self.tools / "scanner-sim" / "pagewick-scanner-sim"), "--root", str(self.root), *arguments],
+            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        socket = self.root / "devices" / "E.sock"
+        deadline = time.monotonic() + 10
+        while not socket.exists():
+            if time.monotonic() > deadline or self.simulator.poll() is not None:
+                raise RuntimeError("the scanner simulator did not plug in")
+            time.sleep(0.01)
+
+    def start(self):
+        self.sc("start", "Service1")
+        self.sc("wait", "Service1", "RUNNING", "10000")
+        for line in self.sc("query", "Service1").splitlines():
+            if line.strip().startswith("PID"):
+                self.pid = int(line.split(":")[1])
+        if not self.pid:
+            raise RuntimeError("the started service names no process")
+
+    def close(self):
+        try:
+            if self.pid:
+                self.sc("stop", "Service1")
+                self.sc("wait", "Service1", "STOPPED", "10000")
+                deadline = time.monotonic() + 10
+                while os.path.exists(f"/proc/{self.pid}") and time.monotonic() < deadline:
+                    with open(f"/proc/{self.pid}/stat") as stat:
+                        if stat.read().rsplit(")", 1)[1].split()[0] == "Z":
+                            break
+                    time.sleep(0.02)
+            self.run([self.tools / "pagewick", "/uninstall", "/silent"])
+        finally:
+            if self.simulator and self.simulator.poll() is None:
+                self.simulator.terminate()
+                self.simulator.wait(timeout=10)
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+def measure_idle(tools, seconds=10.0, scanner=False):
+    """CPU percent and wake-ups per second of the started service while nothing
+    arrives; with the scanner plugged in (nothing waiting), it is polled every 2 s."""
+    world = ServiceWorld(tools)
+    try:
+        if scanner:
+            world.plug("--drive", "E")
+        world.start()
+        time.sleep(1.0)  # past the start-up
+        cpu0, wake0, t0 = cpu_seconds(world.pid), voluntary_switches(world.pid), time.monotonic()
+        time.sleep(seconds)
+        cpu1, wake1, t1 = cpu_seconds(world.pid), voluntary_switches(world.pid), time.monotonic()
+        per_thread = sorted(((wake1[tid] - wake0.get(tid, 0)) / (t1 - t0) for tid in wake1), reverse=True)
+        return 100.0 * (cpu1 - cpu0) / (t1 - t0), sum(per_thread), per_thread
+    finally:
+        world.close()
+
+
+def measure_pull(tools, images=2, image_bytes=25_000_000, chunk=65536):
+    """CPU seconds of the service process per MB pulled from the served simulator. Few
+    large images, since the poll takes one image per 2 s tick and idle CPU counts too."""
+    world = ServiceWorld(tools)
+    try:
+        arguments = ["--drive", "E", "--chunk", f"fixed:{chunk}"]
+        for _ in range(images):
+            arguments += ["--image-size", str(image_bytes)]
+        world.plug(*arguments)
+        world.start()
+        cpu0 = cpu_seconds(world.pid)
+        folder = world.root / "drive_c" / "Users" / "Public" / "Pictures" / "Photo1"
+        last = folder / f"img{images:04d}.jpg"
+        deadline = time.monotonic() + 30 + 4 * images
+        while not (last.exists() and last.stat().st_size == image_bytes):
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"the service did not pull {images} images of {image_bytes} bytes")
+            time.sleep(0.05)
+        time.sleep(0.2)  # the last file is closed and the folder opened
+        cpu1 = cpu_seconds(world.pid)
+        pulled = sum(path.stat().st_size for path in folder.glob("img*.jpg"))
+        return (cpu1 - cpu0) / (pulled / 1e6), pulled
+    finally:
+        world.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--json", required=True)
+    parser.add_argument("--tools", required=True)
+    options = parser.parse_args()
+    results = BenchResults(options.json)
+    table = Table()
+    notes = []
+
+    table.compare("channel in-process, 512 KiB chunk vs memcpy", "<= 1.10x",
+                  results.seconds("Chunk/ChannelInProcess/524288"), results.seconds("Chunk/PlainMemcpy/524288"),
+                  limit=1.10)
+    table.compare("channel served, 512 KiB chunk vs bare socket (CPU)", "<= 1.25x",
+                  results.seconds("Chunk/ChannelServed/524288", "cpu_time"),
+                  results.seconds("Chunk/PlainSocket/524288", "cpu_time"), limit=1.25)
+    table.compare("channel served, exchange vs bare socket round trips (CPU)", "<= 1.25x",
+                  results.seconds("Exchange/ChannelServed", "cpu_time"),
+                  results.seconds("Exchange/PlainSocket", "cpu_time"), limit=1.25)
+    for chunk in ("65536", "524288"):
+        table.compare(f"pull of a 5 MB image, {chunk} B chunks vs direct write", "—",
+                      results.seconds(f"Pull/{chunk}"), results.seconds(f"DirectWrite/{chunk}"))
+    typical = results.seconds("BM_NextImagePathTypical")
+    table.add("naming, typical (1 folder, 100 images)", "< 1 ms", milliseconds(typical),
+              met=None if typical is None else typical < 1e-3)
+    for name, text in (("BM_NextImagePathWorstCase", "naming, worst (9,998 folders, 9,999 in the last)"),
+                       ("BM_NextImagePathAllFolders", "naming, worst (9,999 folders, 9,998 in the last)")):
+        worst = results.seconds(name)
+        table.add(text, "< 100 ms", milliseconds(worst), met=None if worst is None else worst < 0.1)
+    for smooth, text in (("0", "noisy photo"), ("1", "smooth scan")):
+        table.compare(f"lossless turn vs decode-turn-encode q50, {text}", ">= 2x faster",
+                      results.seconds(f"BM_AutoRotateLossless/smooth:{smooth}/quality:50"),
+                      results.seconds(f"BM_AutoRotateDecodeTurnEncode/smooth:{smooth}/quality:50"), at_least=2.0)
+    table.compare("lossless turn vs jpegtran -rotate 270, noisy photo", "—",
+                  results.seconds("LosslessTurn"), results.seconds("Jpegtran270"))
+
+    for scanner, text in ((False, "no scanner"), (True, "scanner plugged in, nothing waiting")):
+        cpu_percent, wakeups, per_thread = measure_idle(options.tools, scanner=scanner)
+        notes.append(f"wake-ups by thread ({text}): " + ", ".join(f"{rate:.0f}/s" for rate in per_thread))
+        table.add(f"started service idle ({text}), CPU over 10 s", "< 1%", f"{cpu_percent:.2f}%",
+                  met=cpu_percent < 1.0)
+        table.add(f"started service idle ({text}), wake-ups", "< 20/s", f"{wakeups:.1f}/s", met=wakeups < 20)
+    per_mb, pulled = measure_pull(options.tools)
+    table.add(f"service CPU per MB pulled ({pulled / 1e6:.0f} MB, 64 KiB chunks, served)", "—",
+              f"{per_mb * 1e3:.2f} ms/MB")
+
+    table.print()
+    for note in notes:
+        print(note)
+    failed = [row for row in table.rows if row[5] == "NOT MET" or row[2] == "missing"]
+    if failed:
+        print(f"{len(failed)} figure(s) missing or not met", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Checks the Windows package as a user gets it: unpacks the zip that the
+# win32 build's package target wrote into a clean folder, looks at its files
+# and at pagewick.exe's resources (version record, icon, manifest), and runs
+# the unpacked pagewick.exe under Wine in a throwaway prefix: /install /silent
+# registers it with its own path, it runs as the service and stops, and
+# /uninstall /silent removes it again.
+#
+#   scripts/check-package.sh [BUILD_DIR]     (default build/win32)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/win32}
+
+fail() {
+  echo "check-package: $*" >&2
+  exit 1
+}
+
+# Wine needs a display for the service's window: the whole check runs on Xvfb.
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
+zip=$build/pagewick-$version-win32.zip
+[ -f "$zip" ] || fail "$zip is missing: run cmake --build --preset win32 --target package"
+
+check=$(realpath -m "$build/package-check")
+rm -rf "$check"
+mkdir -p "$check/unpacked"
+cmake -E chdir "$check/unpacked" cmake -E tar xf "$(realpath "$zip")"
+unpacked=$check/unpacked
+
+expected="README.txt pagewick.exe pwimgfil.dll pwimgkrn.dll rc.info"
+actual=$(cd "$unpacked" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//')
+[ "$actual" = "$expected" ] || fail "the zip holds \"$actual\", expected \"$expected\""
+grep -q $'\r$' "$unpacked/README.txt" || fail "README.txt does not have Windows line ends"
+if grep -q $'[^\r]$' "$unpacked/README.txt"; then fail "README.txt has lines without CR"; fi
+file "$unpacked/pagewick.exe" | grep -q 'PE32 executable (GUI) Intel 80386' || fail "pagewick.exe is not a 32-bit GUI executable"
+
+# The resources as windres reads them back from the executable.
+resources=$(i686-w64-mingw32-windres -i "$unpacked/pagewick.exe" -O rc) || fail "windres cannot read pagewick.exe's resources"
+expect_resource() {
+  grep -qF -- "$1" <<<"$resources" || fail "pagewick.exe's resources lack $2"
+}
+IFS=. read -r major minor patch tweak _ <<<"$version.0.0.0"
+expect_resource "FILEVERSION ${major}, ${minor}, ${patch:-0}, ${tweak:-0}" "the file version $version"
+expect_resource "PRODUCTVERSION ${major}, ${minor}, ${patch:-0}, ${tweak:-0}" "the product version $version"
+expect_resource 'VALUE "ProductName", "Pagewick"' "the product name"
+expect_resource 'VALUE "OriginalFilename", "pagewick.exe"' "the original file name"
+expect_resource 'VALUE "FileDescription",' "a description"
+expect_resource '1 14 /* RT_GROUP_ICON */' "the application icon"
+expect_resource '1 24 /* RT_MANIFEST */' "the manifest"
+expect_resource 'requestedExecutionLevel level=""asInvoker""' "asInvoker in the manifest"
+for os in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
+          4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 \
+          8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+  expect_resource "supportedOS Id=\"\"{$os}\"\"" "the supportedOS entry $os"
+done
+
+# The unpacked executable under Wine, in a prefix of its own, on a virtual
+# display (the service's window needs one).
+export WINEPREFIX=$check/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineboot -i >/dev/null 2>&1 || true
+wineserver -w || true
+service_key='HKLM\System\CurrentControlSet\Services\Service1'
+program="Z:$(sed 's|/|\\|g' <<<"$unpacked/pagewick.exe")"
+
+service_state() {
+  wine sc query Service1 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'
+}
+wait_for_state() {
+  for _ in $(seq 1 60); do
+    [ "$(service_state)" = "$1" ] && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
+timeout 120 wine "$unpacked/pagewick.exe" /install /silent || fail "pagewick.exe /install /silent failed under Wine"
+registered=$(wine reg query "$service_key" /v ImagePath 2>/dev/null | tr -d '\r') ||
+  fail "pagewick.exe /install /silent registered no service Service1"
+grep -qiF -- "$program" <<<"$registered" || fail "Service1 runs \"$registered\", not the unpacked $program"
+# Wine's control manager may already have started it (it starts automatically).
+wine sc start Service1 >/dev/null 2>&1 || true
+wait_for_state RUNNING || fail "the unpacked pagewick.exe does not run as the service (state $(service_state))"
+wine sc stop Service1 >/dev/null 2>&1 || true
+wait_for_state STOPPED || fail "Service1 did not stop (state $(service_state))"
+timeout 120 wine "$unpacked/pagewick.exe" /uninstall /silent || fail "pagewick.exe /uninstall /silent failed under Wine"
+if wine sc query Service1 >/dev/null 2>&1; then fail "Service1 is still registered after /uninstall /silent"; fi
+wineserver -k || true
+
+echo "check-package: $zip holds $expected; pagewick.exe $version carries its version record, icon and manifest, installs, runs as the service, stops and uninstalls under Wine"

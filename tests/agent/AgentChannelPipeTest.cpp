@@ -1,0 +1,111 @@
+// The agent channel end to end over the platform's named pipes, in both
+// builds: under Wine it runs over the real Win32 pipes.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/AgentChannel.h"
+#include "agent/ServiceConnection.h"
+#include "platform/Messages.h"
+#include "platform/NamedPipe.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace pw::agent {
+namespace {
+
+constexpr auto kDeadline = std::chrono::seconds(10);
+
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+class AgentChannelPipeTest : public ::testing::Test {
+ protected:
+  AgentChannelPipeTest() {
+    static std::atomic<unsigned> counter{0};
+    options_.pipeName = "PagewickChannel" + std::to_string(platform::GetCurrentThreadId()) + "x" +
+                        std::to_string(platform::GetTickCount()) + "x" + std::to_string(++counter);
+    options_.logError = [this](const std::string& text) {
+      std::scoped_lock lock(logMutex_);
+      log_.push_back(text);
+    };
+  }
+  std::size_t LogSize() {
+    std::scoped_lock lock(logMutex_);
+    return log_.size();
+  }
+
+  test::ScratchFolder scratch_;  // the host world, in the host build
+  std::mutex logMutex_;
+  std::vector<std::string> log_;
+  AgentChannel::Options options_;
+};
+
+TEST_F(AgentChannelPipeTest, ApplyGoesUpStateComesDownAndStopEndsTheAgent) {
+  AgentChannel channel(options_);
+  const platform::Outcome started = channel.Start();
+  ASSERT_TRUE(started.ok) << started.error;
+  ServiceConnection agent(ServiceConnection::Options{options_.pipeName, 0, 0});
+  const platform::Outcome connected = agent.Connect();
+  ASSERT_TRUE(connected.ok) << connected.error;
+
+  ASSERT_TRUE(agent.Send(ApplyMessage{1, scratch_.Path(), true}).ok);
+  std::vector<AgentMessage> up;
+  ASSERT_TRUE(WaitUntil([&] {
+    up = channel.TakeMessages();
+    return !up.empty();
+  }));
+  EXPECT_EQ(up[0].message, Message(ApplyMessage{1, scratch_.Path(), true}));
+  ASSERT_TRUE(up[0].locationCheck.has_value());
+  EXPECT_TRUE(up[0].locationCheck->ok) << up[0].locationCheck->error;
+
+  const Message state = StateMessage{1, scratch_.Path(), true, false};
+  channel.Broadcast(state);
+  std::vector<Message> down;
+  ASSERT_TRUE(WaitUntil([&] {
+    down = agent.TakeMessages();
+    return !down.empty();
+  }));
+  EXPECT_EQ(down[0], state);
+
+  auto stopped = std::async(std::launch::async, [&] { channel.Stop(); });
+  ASSERT_EQ(stopped.wait_for(kDeadline), std::future_status::ready);
+  EXPECT_TRUE(WaitUntil([&] { return !agent.Connected(); }));
+  EXPECT_EQ(LogSize(), 0u);
+}
+
+TEST_F(AgentChannelPipeTest, GarbageClosesTheConnectionWithALogEntry) {
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
+  ASSERT_TRUE(client.pipe.valid()) << client.error;
+  const std::byte garbage[] = {std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF},
+                               std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}};
+  ASSERT_TRUE(client.pipe.Write(garbage).ok);
+  auto read = std::async(std::launch::async, [&] {
+    std::byte buffer[64];
+    return client.pipe.Read(buffer);
+  });
+  if (read.wait_for(kDeadline) != std::future_status::ready) {
+    client.pipe.Cancel();
+    FAIL() << "the service kept the connection";
+  }
+  EXPECT_EQ(read.get().error, platform::error::kBrokenPipe);
+  EXPECT_TRUE(WaitUntil([&] { return LogSize() == 1; }));
+  EXPECT_TRUE(channel.TakeMessages().empty());
+}
+
+}  // namespace
+}  // namespace pw::agent

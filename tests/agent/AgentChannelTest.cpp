@@ -1,0 +1,273 @@
+// The service's and the agent's ends of the agent channel over the host
+// world's named pipes, with well-behaved agents and hostile clients.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/AgentChannel.h"
+#include "agent/ServiceConnection.h"
+#include "platform/Messages.h"
+#include "platform/NamedPipe.h"
+#include "platform/host/World.h"
+#include "platform/host/WorldSessions.h"
+
+namespace pw::agent {
+namespace {
+
+constexpr auto kDeadline = std::chrono::seconds(10);
+constexpr std::uint32_t kWake = platform::wm::kUser + 77;
+
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+std::vector<std::byte> Raw(std::initializer_list<int> values) {
+  std::vector<std::byte> bytes;
+  for (int value : values) bytes.push_back(static_cast<std::byte>(value));
+  return bytes;
+}
+
+class AgentChannelTest : public ::testing::Test {
+ protected:
+  AgentChannelTest() {
+    static std::atomic<unsigned> counter{0};
+    options_.pipeName = "PagewickChannelTest" + std::to_string(++counter);
+    options_.logError = [this](const std::string& text) {
+      std::scoped_lock lock(logMutex_);
+      log_.push_back(text);
+    };
+    world_.MakeDirectories("C:\\Scans");
+  }
+  ~AgentChannelTest() override { ::unsetenv("PAGEWICK_SESSION"); }
+
+  std::vector<std::string> Log() {
+    std::scoped_lock lock(logMutex_);
+    return log_;
+  }
+  bool Logged(std::string_view part) {
+    return WaitUntil([&] {
+      for (const std::string& entry : Log()) {
+        if (entry.find(part) != std::string::npos) return true;
+      }
+      return false;
+    });
+  }
+
+  std::unique_ptr<ServiceConnection> ConnectAgent() {
+    auto agent = std::make_unique<ServiceConnection>(ServiceConnection::Options{options_.pipeName, 0, 0});
+    const platform::Outcome connected = agent->Connect();
+    EXPECT_TRUE(connected.ok) << connected.error;
+    return agent;
+  }
+
+  // Whether the service closed a raw client's pipe: its read ends in 109.
+  static bool ClosedByService(platform::Pipe& client) {
+    auto read = std::async(std::launch::async, [&] {
+      std::byte buffer[kMaxMessageSize];
+      return client.Read(buffer);
+    });
+    if (read.wait_for(kDeadline) != std::future_status::ready) {
+      client.Cancel();
+      return false;
+    }
+    return read.get().error == platform::error::kBrokenPipe;
+  }
+
+  host::World world_;
+  std::mutex logMutex_;
+  std::vector<std::string> log_;
+  AgentChannel::Options options_;
+};
+
+TEST_F(AgentChannelTest, AgentMessageReachesTheServiceThreadWithAWakeUp) {
+  options_.serviceThread = platform::GetCurrentThreadId();
+  options_.wakeMessage = kWake;
+  (void)platform::PeekMessage();  // gives this thread its message queue
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  auto agent = ConnectAgent();
+  ASSERT_TRUE(agent->Send(ApplyMessage{1, "C:\\Scans", true}).ok);
+
+  std::vector<AgentMessage> taken;
+  ASSERT_TRUE(WaitUntil([&] {
+    auto more = channel.TakeMessages();
+    taken.insert(taken.end(), more.begin(), more.end());
+    return !taken.empty();
+  }));
+  ASSERT_EQ(taken.size(), 1u);
+  EXPECT_EQ(taken[0].message, Message(ApplyMessage{1, "C:\\Scans", true}));
+  EXPECT_EQ(taken[0].sessionId, 0u);
+  ASSERT_TRUE(taken[0].locationCheck.has_value());
+  EXPECT_TRUE(taken[0].locationCheck->ok) << taken[0].locationCheck->error;
+
+  const std::optional<platform::Message> woken = platform::PeekMessage();
+  ASSERT_TRUE(woken.has_value());
+  EXPECT_EQ(woken->message, kWake);
+  EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(AgentChannelTest, LocationCheckRunsAsTheAgentsUser) {
+  world_.UserSessions().DenyUserWrites("C:\\Windows");
+  const std::uint32_t session = world_.UserSessions().LogOn("ann");
+  ::setenv("PAGEWICK_SESSION", std::to_string(session).c_str(), 1);
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  auto agent = ConnectAgent();
+  ASSERT_TRUE(agent->Send(ApplyMessage{1, "C:\\Windows\\System32", false}).ok);
+  ASSERT_TRUE(agent->Send(ApplyMessage{1, "C:\\Scans", false}).ok);
+
+  std::vector<AgentMessage> taken;
+  ASSERT_TRUE(WaitUntil([&] {
+    auto more = channel.TakeMessages();
+    taken.insert(taken.end(), more.begin(), more.end());
+    return taken.size() == 2;
+  }));
+  EXPECT_EQ(taken[0].sessionId, session);
+  ASSERT_TRUE(taken[0].locationCheck && taken[1].locationCheck);
+  EXPECT_FALSE(taken[0].locationCheck->ok);
+  EXPECT_EQ(taken[0].locationCheck->error, platform::error::kAccessDenied);
+  EXPECT_TRUE(taken[1].locationCheck->ok);
+}
+
+TEST_F(AgentChannelTest, BroadcastReachesEveryAgentAndExitReachesOne) {
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  std::vector<std::unique_ptr<ServiceConnection>> agents;
+  for (int i = 0; i < 3; ++i) agents.push_back(ConnectAgent());
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 3; }));
+
+  const Message state = StateMessage{1, "C:\\Scans", true, true};
+  channel.Broadcast(state);
+  for (auto& agent : agents) {
+    std::vector<Message> got;
+    ASSERT_TRUE(WaitUntil([&] {
+      auto more = agent->TakeMessages();
+      got.insert(got.end(), more.begin(), more.end());
+      return !got.empty();
+    }));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], state);
+  }
+
+  // Exit to the first agent alone, then the service stops: every agent sees the end.
+  ASSERT_TRUE(agents[0]->Send(ExitMessage{}).ok);
+  std::vector<AgentMessage> fromAgents;
+  ASSERT_TRUE(WaitUntil([&] {
+    fromAgents = channel.TakeMessages();
+    return !fromAgents.empty();
+  }));
+  ASSERT_TRUE(channel.Send(fromAgents[0].agent, ExitMessage{}));
+  ASSERT_TRUE(WaitUntil([&] { return !agents[0]->TakeMessages().empty(); }));
+  EXPECT_TRUE(agents[1]->TakeMessages().empty());
+  channel.Stop();
+  for (auto& agent : agents) EXPECT_TRUE(WaitUntil([&] { return !agent->Connected(); }));
+}
+
+TEST_F(AgentChannelTest, HostileMessagesCloseTheirConnectionAndReachNobody) {
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  struct Case {
+    const char* what;
+    std::vector<std::byte> bytes;
+    const char* logged;
+  };
+  std::vector<std::byte> oversized(kMaxMessageSize + 100, std::byte{0x41});
+  const std::vector<Case> cases = {
+      {"garbage", Raw({0xde, 0xad, 0xbe, 0xef, 0x01}), "shorter than its header"},
+      {"huge length", Raw({2, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F}), "too large"},
+      // In message mode half a message is a short message of its own.
+      {"half a message", Raw({2, 0, 0, 0, 20, 0, 0, 0, 1, 0}), "does not match"},
+      {"more than the largest message", oversized, "too large"},
+      {"a message only the service sends", Encode(StateMessage{}), "not expected"},
+      {"a path over 128 characters", Encode(ApplyMessage{1, std::string(129, 'a'), false}), "longer than 128"},
+      {"save type 7", Encode(ApplyMessage{7, "C:\\Scans", false}), "save type"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.pipe.valid()) << client.error;
+    ASSERT_TRUE(client.pipe.Write(c.bytes).ok);
+    EXPECT_TRUE(ClosedByService(client.pipe));
+    EXPECT_TRUE(Logged(c.logged));
+  }
+  // A client that sends half a message and hangs up is refused all the same.
+  {
+    platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.pipe.valid());
+    ASSERT_TRUE(client.pipe.Write(Raw({6, 0, 0, 0, 9})).ok);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 0; }));
+  EXPECT_TRUE(channel.TakeMessages().empty());
+
+  // The channel still serves a well-behaved agent.
+  auto agent = ConnectAgent();
+  ASSERT_TRUE(agent->Send(ExitMessage{}).ok);
+  EXPECT_TRUE(WaitUntil([&] { return channel.TakeMessages().size() == 1; }));
+}
+
+TEST_F(AgentChannelTest, ConnectionsBeyondTheLimitAreRefused) {
+  options_.maxAgents = 3;
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  std::vector<platform::Pipe> clients;
+  for (int i = 0; i < 8; ++i) {
+    platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.pipe.valid()) << client.error;
+    clients.push_back(std::move(client.pipe));
+  }
+  EXPECT_TRUE(Logged("too many agents"));
+  EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 3; }));
+  EXPECT_LE(channel.AgentCount(), 3u);
+  auto stopped = std::async(std::launch::async, [&] { channel.Stop(); });
+  EXPECT_EQ(stopped.wait_for(kDeadline), std::future_status::ready);
+}
+
+TEST_F(AgentChannelTest, AnAgentThatDoesNotReadIsDroppedNotWaitedFor) {
+  options_.maxOutgoingPerAgent = 4;
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  platform::PipeResult silent = platform::OpenPipeClient(options_.pipeName);
+  ASSERT_TRUE(silent.pipe.valid());
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1; }));
+  auto flood = std::async(std::launch::async, [&] {
+    for (int i = 0; i < 100000 && channel.AgentCount() == 1; ++i) {
+      channel.Broadcast(StateMessage{1, std::string(kMaxPathLength, 'x'), true, true});
+    }
+  });
+  ASSERT_EQ(flood.wait_for(kDeadline), std::future_status::ready);
+  EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 0; }));
+  EXPECT_TRUE(Logged("does not read"));
+}
+
+TEST_F(AgentChannelTest, AgentWithoutAServiceFailsToConnect) {
+  ServiceConnection agent(ServiceConnection::Options{options_.pipeName, 0, 0});
+  const platform::Outcome connected = agent.Connect();
+  EXPECT_FALSE(connected.ok);
+  EXPECT_EQ(connected.error, platform::error::kFileNotFound);
+  EXPECT_FALSE(agent.Send(ExitMessage{}).ok);
+}
+
+TEST_F(AgentChannelTest, SecondServiceCannotTakeThePipe) {
+  AgentChannel first(options_);
+  ASSERT_TRUE(first.Start().ok);
+  AgentChannel second(options_);
+  const platform::Outcome started = second.Start();
+  EXPECT_FALSE(started.ok);
+  EXPECT_EQ(started.error, platform::error::kAccessDenied);
+}
+
+}  // namespace
+}  // namespace pw::agent

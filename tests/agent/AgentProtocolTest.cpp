@@ -1,0 +1,144 @@
+#include "agent/AgentProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace pw::agent {
+namespace {
+
+std::vector<std::byte> Bytes(std::initializer_list<int> values) {
+  std::vector<std::byte> bytes;
+  for (int value : values) bytes.push_back(static_cast<std::byte>(value));
+  return bytes;
+}
+
+// A header followed by a body given byte by byte.
+std::vector<std::byte> Framed(std::uint32_t type, std::vector<std::byte> body) {
+  std::vector<std::byte> bytes = Bytes({int(type & 0xFF), int(type >> 8 & 0xFF), int(type >> 16 & 0xFF), int(type >> 24),
+                                        int(body.size() & 0xFF), int(body.size() >> 8 & 0xFF), 0, 0});
+  bytes.insert(bytes.end(), body.begin(), body.end());
+  return bytes;
+}
+
+std::vector<std::byte> TextField(const std::string& text) {
+  std::vector<std::byte> bytes = Bytes({int(text.size() & 0xFF), int(text.size() >> 8 & 0xFF)});
+  for (char c : text) bytes.push_back(static_cast<std::byte>(c));
+  return bytes;
+}
+
+std::vector<std::byte> Concat(std::initializer_list<std::vector<std::byte>> parts) {
+  std::vector<std::byte> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+TEST(AgentProtocol, EncodesTheWireLayoutLittleEndian) {
+  const std::vector<std::byte> bytes = Encode(ApplyMessage{1, "D:\\Scans", true});
+  EXPECT_EQ(bytes, Concat({Bytes({2, 0, 0, 0, 15, 0, 0, 0, 1, 0, 0, 0}), TextField("D:\\Scans"), Bytes({1})}));
+}
+
+TEST(AgentProtocol, EveryMessageSurvivesTheRoundTrip) {
+  const std::string longest(kMaxPathLength, 'p');
+  const std::vector<std::pair<Message, Sender>> cases = {
+      {StateMessage{0, "", false, false}, Sender::Service},
+      {StateMessage{1, longest, true, true}, Sender::Service},
+      {ApplyMessage{0, "C:\\Users\\ann\\Pictures", false}, Sender::Agent},
+      {ApplyMessage{1, longest, true}, Sender::Agent},
+      {ShowPageMessage{}, Sender::Service},
+      {NotifyMessage{NoticeKind::DiskFull}, Sender::Service},
+      {NotifyMessage{NoticeKind::PathTooLong}, Sender::Service},
+      {OpenFolderMessage{"C:\\Scans\\Photo1"}, Sender::Service},
+      {ExitMessage{}, Sender::Service},
+      {ExitMessage{}, Sender::Agent},
+  };
+  for (const auto& [message, from] : cases) {
+    SCOPED_TRACE(static_cast<int>(TypeOf(message)));
+    ASSERT_EQ(Validate(message), Refusal::None);
+    const std::vector<std::byte> bytes = Encode(message);
+    EXPECT_LE(bytes.size(), kMaxMessageSize);
+    const Decoded decoded = Decode(bytes, from);
+    ASSERT_EQ(decoded.refusal, Refusal::None) << RefusalText(decoded.refusal);
+    EXPECT_EQ(decoded.message, message);
+  }
+}
+
+TEST(AgentProtocol, RefusesEveryMalformedMessage) {
+  const auto apply = [](std::vector<std::byte> tail) {
+    return Framed(2, Concat({Bytes({1, 0, 0, 0}), TextField("C:\\a"), std::move(tail)}));
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::byte> bytes;
+    Sender from;
+    Refusal refusal;
+  };
+  const std::vector<Case> cases = {
+      {"empty", {}, Sender::Agent, Refusal::ShortHeader},
+      {"half a header", Bytes({2, 0, 0, 0, 0, 0}), Sender::Agent, Refusal::ShortHeader},
+      // A length field of 4 GB must be refused before anything is allocated.
+      {"huge length", Bytes({2, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}), Sender::Agent, Refusal::TooLarge},
+      {"oversized message", Framed(2, std::vector<std::byte>(kMaxMessageSize, std::byte{0})), Sender::Agent,
+       Refusal::TooLarge},
+      {"length beyond the bytes", Bytes({6, 0, 0, 0, 4, 0, 0, 0}), Sender::Agent, Refusal::LengthMismatch},
+      {"length short of the bytes", Bytes({6, 0, 0, 0, 0, 0, 0, 0, 9}), Sender::Agent, Refusal::LengthMismatch},
+      {"type 0", Framed(0, {}), Sender::Agent, Refusal::UnknownType},
+      {"type 7", Framed(7, {}), Sender::Agent, Refusal::UnknownType},
+      {"type with high bits", Framed(0x80000002u, {}), Sender::Agent, Refusal::UnknownType},
+      {"state from an agent", Encode(StateMessage{}), Sender::Agent, Refusal::WrongSender},
+      {"open folder from an agent", Encode(OpenFolderMessage{"C:\\"}), Sender::Agent, Refusal::WrongSender},
+      {"apply from the service", Encode(ApplyMessage{}), Sender::Service, Refusal::WrongSender},
+      {"apply without its flag", apply({}), Sender::Agent, Refusal::Truncated},
+      {"apply without a text", Framed(2, Bytes({1, 0, 0, 0})), Sender::Agent, Refusal::Truncated},
+      {"text count past the end", Framed(2, Concat({Bytes({1, 0, 0, 0, 9, 0}), Bytes({'C', ':'})})), Sender::Agent,
+       Refusal::Truncated},
+      {"save type in three bytes", Framed(2, Bytes({1, 0, 0})), Sender::Agent, Refusal::Truncated},
+      {"byte after the last field", apply(Bytes({1, 0})), Sender::Agent, Refusal::TrailingBytes},
+      {"body on an exit", Framed(6, Bytes({0})), Sender::Agent, Refusal::TrailingBytes},
+      {"save type 2", Encode(ApplyMessage{2, "C:\\a", false}), Sender::Agent, Refusal::BadSaveType},
+      {"save type with high bits", Encode(ApplyMessage{0x100u, "C:\\a", false}), Sender::Agent, Refusal::BadSaveType},
+      {"flag 2", apply(Bytes({2})), Sender::Agent, Refusal::BadBoolean},
+      {"flag 0xFF", apply(Bytes({0xFF})), Sender::Agent, Refusal::BadBoolean},
+      {"state's second flag 2", Framed(1, Concat({Bytes({0, 0, 0, 0}), TextField(""), Bytes({1, 2})})),
+       Sender::Service, Refusal::BadBoolean},
+      // 128 characters pass (the round-trip test); one more does not.
+      {"path of 129 characters", Encode(ApplyMessage{1, std::string(129, 'x'), false}), Sender::Agent,
+       Refusal::PathTooLong},
+      {"folder path of 129 characters", Encode(OpenFolderMessage{std::string(129, 'x')}), Sender::Service,
+       Refusal::PathTooLong},
+      {"NUL inside a path", Encode(ApplyMessage{1, std::string("C:\\a\0b", 6), false}), Sender::Agent,
+       Refusal::BadPath},
+      {"empty folder path", Encode(OpenFolderMessage{""}), Sender::Service, Refusal::BadPath},
+      {"notice 0", Framed(4, Bytes({0, 0, 0, 0})), Sender::Service, Refusal::BadNoticeKind},
+      {"notice 3", Framed(4, Bytes({3, 0, 0, 0})), Sender::Service, Refusal::BadNoticeKind},
+  };
+  for (const Case& c : cases) {
+    const Decoded decoded = Decode(c.bytes, c.from);
+    EXPECT_EQ(decoded.refusal, c.refusal) << c.what << ": " << RefusalText(decoded.refusal);
+    EXPECT_FALSE(decoded) << c.what;
+  }
+}
+
+TEST(AgentProtocol, ValidateAgreesWithTheDecoder) {
+  EXPECT_EQ(Validate(ApplyMessage{2, "C:\\", false}), Refusal::BadSaveType);
+  EXPECT_EQ(Validate(StateMessage{0, std::string(129, 'a'), false, false}), Refusal::PathTooLong);
+  EXPECT_EQ(Validate(OpenFolderMessage{""}), Refusal::BadPath);
+  EXPECT_EQ(Validate(NotifyMessage{static_cast<NoticeKind>(9)}), Refusal::BadNoticeKind);
+  EXPECT_EQ(Validate(ExitMessage{}), Refusal::None);
+}
+
+TEST(AgentProtocol, EveryRefusalHasItsOwnText) {
+  std::vector<std::string_view> texts;
+  for (int r = static_cast<int>(Refusal::None); r <= static_cast<int>(Refusal::BadNoticeKind); ++r) {
+    const std::string_view text = RefusalText(static_cast<Refusal>(r));
+    EXPECT_FALSE(text.empty());
+    for (std::string_view seen : texts) EXPECT_NE(text, seen);
+    texts.push_back(text);
+  }
+}
+
+}  // namespace
+}  // namespace pw::agent

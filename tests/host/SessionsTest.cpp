@@ -1,0 +1,181 @@
+// Sessions of the host world: users logging on and off, the services told of
+// it, and processes started as a session's user.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ServiceControl.h"
+#include "platform/Sessions.h"
+#include "platform/host/ServiceManager.h"
+#include "platform/host/World.h"
+#include "platform/host/WorldSessions.h"
+
+namespace pw::host {
+namespace {
+
+namespace pf = platform;
+constexpr auto kDeadline = std::chrono::seconds(10);
+
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+TEST(WorldSessions, LogOnMakesASessionWithADesktopAndLogOffEndsIt) {
+  World world;
+  EXPECT_TRUE(pf::EnumerateInteractiveSessions().sessions.empty());
+  EXPECT_EQ(pf::ActiveConsoleSessionId(), pf::kNoSession);
+
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  const std::uint32_t bob = world.UserSessions().LogOn("bob");
+  EXPECT_EQ(ann, 1u);
+  EXPECT_EQ(bob, 2u);
+  EXPECT_EQ(pf::EnumerateInteractiveSessions().sessions, (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(pf::ActiveConsoleSessionId(), ann);
+  ASSERT_NE(world.UserSessions().SessionDesktop(ann), nullptr);
+  EXPECT_NE(world.UserSessions().SessionDesktop(ann), world.UserSessions().SessionDesktop(bob));
+  EXPECT_NE(world.UserSessions().SessionDesktop(ann), &world.Desktop());
+
+  EXPECT_TRUE(world.UserSessions().LogOff(ann));
+  EXPECT_FALSE(world.UserSessions().LogOff(ann)) << "already logged off";
+  EXPECT_EQ(pf::EnumerateInteractiveSessions().sessions, (std::vector<std::uint32_t>{2}));
+  EXPECT_EQ(world.UserSessions().SessionDesktop(ann), nullptr);
+  // A new logon never reuses a session that is still in use.
+  EXPECT_EQ(world.UserSessions().LogOn("carl"), 3u);
+}
+
+TEST(WorldSessions, UsersMayNotWriteInDeniedFolders) {
+  World world;
+  world.UserSessions().DenyUserWrites("c:\\windows");
+  EXPECT_FALSE(world.UserSessions().UserMayWrite("C:\\Windows"));
+  EXPECT_FALSE(world.UserSessions().UserMayWrite("C:\\WINDOWS\\System32\\new"));
+  EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\WindowsOld"));
+  EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\Users\\Public\\Pictures"));
+}
+
+// A service of this process that accepts session changes and records its controls.
+class SessionServiceTest : public ::testing::Test {
+ protected:
+  SessionServiceTest() {
+    world_.Services().SetStartTimeout(kDeadline);
+    world_.Services().SetLauncher([this](const LaunchRequest& request) {
+      world_.Services().AdoptLaunch(request.launchId);
+      dispatcher_ = std::thread([this] {
+        (void)pf::StartServiceCtrlDispatcher({{"Watcher", [this](const std::vector<std::string>&) { Main(); }}});
+      });
+      return LaunchResult{};
+    });
+    pf::ServiceHandleResult manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
+    pf::ServiceDefinition definition;
+    definition.name = "Watcher";
+    definition.access = pf::service_access::kAllAccess;
+    definition.type = pf::service_type::kOwnProcess;
+    definition.startType = pf::start_type::kDemand;
+    definition.errorControl = pf::error_control::kNormal;
+    definition.binaryPath = "C:\\watcher.exe";
+    service_ = pf::CreateService(manager.handle, definition).handle;
+  }
+  ~SessionServiceTest() override {
+    stop_ = true;
+    if (dispatcher_.joinable()) dispatcher_.join();
+  }
+
+  void Main() {
+    const pf::RegisterHandlerResult registered =
+        pf::RegisterServiceCtrlHandlerEx("Watcher", [this](const pf::ServiceControlEvent& event) {
+          std::scoped_lock lock(mutex_);
+          events_.push_back(event);
+          // What a service does on a session change: look at the sessions again.
+          if (event.control == pf::session_change::kControl) seen_.push_back(pf::EnumerateInteractiveSessions().sessions);
+        });
+    pf::ServiceStatus status;
+    status.serviceType = pf::service_type::kOwnProcess;
+    status.currentState = pf::service_state::kRunning;
+    status.controlsAccepted = pf::session_change::kAccept;
+    (void)pf::SetServiceStatus(registered.handle, status);
+    WaitUntil([this] { return stop_.load(); });
+    status.currentState = pf::service_state::kStopped;
+    (void)pf::SetServiceStatus(registered.handle, status);
+  }
+
+  std::vector<pf::ServiceControlEvent> Events() {
+    std::scoped_lock lock(mutex_);
+    return events_;
+  }
+
+  World world_;
+  pf::ServiceHandle service_;
+  std::thread dispatcher_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<pf::ServiceControlEvent> events_;
+  std::vector<std::vector<std::uint32_t>> seen_;
+};
+
+TEST_F(SessionServiceTest, LogOnAndLogOffReachARunningServiceThatAcceptsThem) {
+  ASSERT_TRUE(service_.valid());
+  ASSERT_TRUE(pf::StartService(service_, {}).ok);
+  ASSERT_TRUE(WaitUntil([&] {
+    return pf::QueryServiceStatus(service_).status.currentState == pf::service_state::kRunning;
+  }));
+  const std::uint32_t session = world_.UserSessions().LogOn("ann");
+  ASSERT_TRUE(world_.UserSessions().LogOff(session));
+  const std::vector<pf::ServiceControlEvent> events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].control, pf::session_change::kControl);
+  EXPECT_EQ(events[0].eventType, pf::session_change::kLogon);
+  EXPECT_EQ(events[0].sessionId, session);
+  EXPECT_EQ(events[1].control, pf::session_change::kControl);
+  EXPECT_EQ(events[1].eventType, pf::session_change::kLogoff);
+  EXPECT_EQ(events[1].sessionId, session);
+  {
+    std::scoped_lock lock(mutex_);
+    ASSERT_EQ(seen_.size(), 2u);
+    EXPECT_EQ(seen_[0], (std::vector<std::uint32_t>{session}));
+    EXPECT_TRUE(seen_[1].empty());
+  }
+  const std::vector<SessionChangeRecord> changes = world_.UserSessions().Changes();
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].eventType, pf::session_change::kLogon);
+  EXPECT_EQ(changes[1].eventType, pf::session_change::kLogoff);
+  EXPECT_EQ(changes[0].sessionId, session);
+  EXPECT_EQ(changes[0].servicesTold, 1);
+}
+
+TEST(WorldSessions, ProcessStartsAsTheSessionsUserAndEndsAtLogoff) {
+  World world;
+  EXPECT_EQ(pf::StartProcessInSession(1, "Z:\\bin\\true").error, 1008u) << "no user in session 1";
+  const std::uint32_t session = world.UserSessions().LogOn("ann");
+  const std::filesystem::path mark = world.Root() / "session-of-child";
+  const pf::StartInSessionResult reporter =
+      pf::StartProcessInSession(session, "Z:\\bin\\sh -c \"echo $PAGEWICK_SESSION > '" + mark.string() + "'\"");
+  ASSERT_TRUE(reporter.ok) << reporter.error;
+  ASSERT_TRUE(WaitUntil([&] {
+    std::ifstream in(mark);
+    std::string text;
+    return std::getline(in, text) && text == std::to_string(session);
+  }));
+
+  const pf::StartInSessionResult sleeper = pf::StartProcessInSession(session, "Z:\\bin\\sleep 30");
+  ASSERT_TRUE(sleeper.ok) << sleeper.error;
+  ASSERT_TRUE(world.UserSessions().LogOff(session));
+  EXPECT_NE(::kill(static_cast<pid_t>(sleeper.processId), 0), 0) << "the session's process ended with it";
+  EXPECT_EQ(pf::StartProcessInSession(session, "Z:\\bin\\true").error, 1008u);
+}
+
+}  // namespace
+}  // namespace pw::host

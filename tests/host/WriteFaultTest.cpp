@@ -1,0 +1,94 @@
+// The world's write faults: which writes they hit, what the write reports, and
+// that clearing them restores ordinary writes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Profile.h"
+#include "platform/host/World.h"
+
+namespace pw::host {
+namespace {
+
+namespace error = platform::error;
+using platform::IoResult;
+
+class WriteFaultTest : public ::testing::Test {
+ protected:
+  WriteFaultTest() {
+    world.MakeDirectories("C:\\Data");
+    world.AddDrive('D', platform::DriveType::Fixed);
+  }
+  platform::FileHandle Create(const std::string& path) {
+    auto opened = platform::CreateFile(path, platform::access::kGenericWrite, platform::share::kNone,
+                                       platform::Disposition::CreateAlways);
+    EXPECT_TRUE(opened.file.valid()) << path;
+    return std::move(opened.file);
+  }
+  static IoResult Write(const platform::FileHandle& file, std::uint64_t offset, const std::string& text) {
+    return platform::WriteFileAt(file, offset, {reinterpret_cast<const std::byte*>(text.data()), text.size()});
+  }
+
+  World world;
+};
+
+TEST_F(WriteFaultTest, TheNthWriteFailsWithItsErrorAndWritesNothing) {
+  world.SetWriteFault("c:\\DATA\\a.bin", WriteFault::FailWrite(2));
+  platform::FileHandle file = Create("C:\\Data\\A.bin");
+  EXPECT_TRUE(Write(file, 0, "one").ok);
+  const IoResult second = Write(file, 3, "two");
+  EXPECT_FALSE(second.ok);
+  EXPECT_EQ(second.error, error::kWriteFault);
+  EXPECT_EQ(second.bytes, 0u);
+  EXPECT_TRUE(Write(file, 3, "three").ok) << "only the nth write fails";
+  file.reset();
+  EXPECT_EQ(world.ReadFile("C:\\Data\\a.bin"), "onethree");
+}
+
+TEST_F(WriteFaultTest, AShortWriteLandsInPartAndCountsAsFailed) {
+  world.SetWriteFault("C:\\Data\\a.bin", WriteFault::ShortWrite(1, 2));
+  platform::FileHandle file = Create("C:\\Data\\a.bin");
+  const IoResult result = Write(file, 0, "abcdef");
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.bytes, 2u);
+  EXPECT_EQ(result.error, error::kWriteFault);
+  file.reset();
+  EXPECT_EQ(world.ReadFile("C:\\Data\\a.bin"), "ab");
+}
+
+TEST_F(WriteFaultTest, ADriveFillsUpAcrossItsFilesAndOnlyThatDrive) {
+  world.SetWriteFault('c', WriteFault::DiskFullAfter(10));
+  platform::FileHandle a = Create("C:\\Data\\a.bin");
+  platform::FileHandle b = Create("C:\\Data\\b.bin");
+  platform::FileHandle d = Create("D:\\d.bin");
+  EXPECT_TRUE(Write(a, 0, "123456").ok);
+  const IoResult full = Write(b, 0, "12345");
+  EXPECT_FALSE(full.ok);
+  EXPECT_EQ(full.error, error::kDiskFull);
+  EXPECT_EQ(full.bytes, 0u) << "a write that does not fit writes nothing";
+  EXPECT_TRUE(Write(b, 0, "1234").ok) << "what still fits is written";
+  EXPECT_FALSE(Write(a, 6, "x").ok);
+  EXPECT_TRUE(Write(d, 0, std::string(100, 'd')).ok) << "another drive has room";
+
+  world.ClearWriteFaults();
+  EXPECT_TRUE(Write(a, 6, "789").ok);
+}
+
+TEST_F(WriteFaultTest, AProfileWriteTheDiskRefusesLeavesTheFileAsItWas) {
+  world.WriteFile("C:\\Data\\app.ini", "[S]\r\nk=v\r\n");
+  for (const WriteFault& fault : {WriteFault::FailWrite(1), WriteFault::ShortWrite(1, 3), WriteFault::DiskFullAfter(4)}) {
+    world.SetWriteFault("C:\\Data\\app.ini", fault);
+    const platform::Outcome written = platform::WriteProfileString("S", "k", "longer value", "C:\\Data\\app.ini");
+    EXPECT_FALSE(written.ok);
+    EXPECT_NE(written.error, error::kSuccess);
+    EXPECT_EQ(world.ReadFile("C:\\Data\\app.ini"), "[S]\r\nk=v\r\n");
+    world.ClearWriteFaults();
+  }
+  EXPECT_TRUE(platform::WriteProfileString("S", "k", "w", "C:\\Data\\app.ini").ok);
+  EXPECT_EQ(world.ReadFile("C:\\Data\\app.ini"), "[S]\r\nk=w\r\n");
+}
+
+}  // namespace
+}  // namespace pw::host
