@@ -66,7 +66,7 @@ class PullSeamTest : public ::testing::Test {
  protected:
   PullSeamTest() {
     world.AddDrive('E', platform::DriveType::Removable);
-    world.AttachDevice('E', simulator);
+    world.AttachDevice('E', device);
     simulator->SetMode(sim::ScannerSimulator::Mode::Computer);  // images are announced in computer mode only
     world.MakeDirectories("C:\\Scans\\Photo7");
     world.MakeDirectories("C:\\Default\\Photo1");
@@ -83,6 +83,7 @@ class PullSeamTest : public ::testing::Test {
 
   host::World world;
   std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();
+  std::shared_ptr<HookedDevice> device = std::make_shared<HookedDevice>(simulator);
   FakePullHost host;
   RecordingNotifier notifier;
   scanner::ScannerState state;
@@ -135,6 +136,88 @@ TEST_F(PullSeamTest, WithoutRoomTheScratchFileTakesTheImageAndTheUserIsToldOnce)
   EXPECT_EQ(host.rotated, std::vector<std::string>{"C:\\Conf\\tmp.jpg"});
   EXPECT_EQ(notifier.diskFull, 1);
   EXPECT_TRUE(notifier.folders.empty());
+}
+
+// Whatever naming answers, the pull writes only to a free name inside an
+// existing folder: the default location itself (a file, say C:\temp), an
+// existing file or a folder is never written over, the picture stays on the
+// scanner, and the user is told once however often the poll comes back.
+TEST_F(PullSeamTest, NothingIsWrittenOverWhatNamingAnswersWhenItIsNotAFreshImageName) {
+  host.defaultLocation = "C:\\temp";
+  world.WriteFile("C:\\temp", "the user's file named like the default location");
+  world.WriteFile("C:\\Scans\\Photo7\\img0009.jpg", "the user's picture");
+  world.MakeDirectories("C:\\Scans\\Photo7\\img0010.jpg");
+  simulator->QueueImage(PatternImage(500, 4));
+  host.answers = {"C:\\temp", "C:\\temp",                              // the default location, twice
+                  "C:\\Scans\\Photo7\\img0009.jpg",                      // an existing file
+                  "C:\\Scans\\Photo7\\img0010.jpg",                      // a folder
+                  "C:\\Scans\\NoSuchFolder\\img0001.jpg",                // outside any existing folder
+                  "C:\\Scans\\NoSuchFolder\\img0001.jpg"};               // the same refusal again
+  for (int poll = 0; poll < 4; ++poll) EXPECT_FALSE(Pull()) << "poll " << poll;
+  EXPECT_EQ(world.ReadFile("C:\\temp"), "the user's file named like the default location");
+  EXPECT_EQ(world.ReadFile("C:\\Scans\\Photo7\\img0009.jpg"), "the user's picture");
+  EXPECT_TRUE(platform::DirectoryExists("C:\\Scans\\Photo7\\img0010.jpg"));
+  EXPECT_FALSE(platform::DirectoryExists("C:\\Scans\\NoSuchFolder"));
+  EXPECT_EQ(simulator->QueuedImages(), 1u) << "the picture stays on the scanner";
+  EXPECT_EQ(notifier.cannotSave.size(), 4u) << "each new refusal is told once";
+  EXPECT_EQ(Pull(), false);
+  EXPECT_EQ(notifier.cannotSave.size(), 4u) << "the same refusal at the next poll is not told again";
+  EXPECT_TRUE(notifier.folders.empty());
+}
+
+TEST_F(PullSeamTest, NoPullStartsWhileABoxOfTheNotifierIsOpen) {
+  simulator->QueueImage(PatternImage(500, 5));
+  host.answers = {"C:\\Scans\\Photo7\\img0001.jpg"};
+  notifier.boxOpen = true;
+  EXPECT_FALSE(Pull());
+  EXPECT_EQ(simulator->RequestCount(), 0u) << "not even the length query";
+  EXPECT_EQ(host.namings, 0u);
+  notifier.boxOpen = false;
+  EXPECT_TRUE(Pull());
+}
+
+// A stop, shutdown or pause that waits ends the transfer before its next
+// request: what arrived is kept under the partial name, nobody is told, and
+// the picture comes again whole once the service runs on.
+TEST_F(PullSeamTest, AWaitingStopEndsTheTransferBetweenTwoRequestsAndKeepsWhatArrived) {
+  const std::vector<std::byte> image = PatternImage(5 * 1024, 6);
+  simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(1024));
+  simulator->QueueImage(image);
+  host.answers = {"C:\\Scans\\Photo7\\img0001.jpg", "C:\\Scans\\Photo7\\img0001.jpg"};
+  std::size_t requestsBeforeStop = 0;
+  device->before = [&](std::uint8_t operation) {
+    if (operation == kChunkReadOperation && ++requestsBeforeStop == 2) state.InterruptPull = true;
+  };
+  EXPECT_FALSE(Pull());
+  device->before = nullptr;
+  EXPECT_EQ(simulator->RequestsOf(sim::RequestKind::ChunkRead).size(), 2u) << "no request after the stop came";
+  EXPECT_EQ(world.ReadFile("C:\\Scans\\Photo7\\img0001.partial"), Text(image).substr(0, 2048));
+  EXPECT_FALSE(platform::FileExists("C:\\Scans\\Photo7\\img0001.jpg"));
+  EXPECT_TRUE(notifier.incomplete.empty()) << "a stop is not a fault to report";
+  EXPECT_TRUE(notifier.folders.empty());
+
+  state.InterruptPull = false;
+  EXPECT_TRUE(Pull());
+  EXPECT_EQ(world.ReadFile("C:\\Scans\\Photo7\\img0001.jpg"), Text(image));
+  EXPECT_FALSE(platform::FileExists("C:\\Scans\\Photo7\\img0001.partial"));
+}
+
+// A chunk read that always fails: every poll starts the picture again, but
+// the folder holds one partial and the user hears of it once.
+TEST_F(PullSeamTest, AFaultThatPersistsLeavesOnePartialAndOneNotice) {
+  const std::vector<std::byte> image = PatternImage(4 * 1024, 7);
+  simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(1024));
+  simulator->QueueImage(image);
+  simulator->AddFault({sim::RequestKind::ChunkRead, 2, sim::kForever, platform::error::kGenFailure});
+  for (int poll = 0; poll < 9; ++poll) {
+    host.answers.push_back("C:\\Scans\\Photo7\\img0001.jpg");
+    EXPECT_FALSE(Pull()) << "poll " << poll;
+  }
+  std::vector<std::string> names;
+  for (const platform::FindEntry& entry : platform::FindFiles("C:\\Scans\\Photo7\\*.*").entries) names.push_back(entry.name);
+  EXPECT_EQ(names, std::vector<std::string>{"img0001.partial"});
+  EXPECT_EQ(world.ReadFile("C:\\Scans\\Photo7\\img0001.partial"), Text(image).substr(0, 2048));
+  EXPECT_EQ(notifier.incomplete, std::vector<std::string>{"C:\\Scans\\Photo7\\img0001.partial"});
 }
 
 TEST(FolderPathTitle, JoinsByTheRootRuleOfTheNaming) {
