@@ -73,6 +73,9 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
 // Reads up to data.size() bytes from the given file position.
 IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data);
 std::optional<std::uint64_t> GetFileSize(const FileHandle& file);
+// Sets the end of the file at the given size (SetFilePointerEx + SetEndOfFile):
+// cuts what lies beyond, or extends with zeros.
+Outcome SetFileSize(const FileHandle& file, std::uint64_t size);
 
 Outcome DeleteFile(const std::string& path);
 // One level: the parent must exist (else 3); an existing entry gives 183.

@@ -96,6 +96,10 @@ bool ImagePull::PullToImage(const platform::DeviceHandle& device, std::string de
   {
     const platform::FileHandle file = std::move(made.transfer->file);
     end = Transfer(device, file, firstLength);
+    // Only what arrived is kept: zeros that held the place of a chunk that
+    // never came are not the picture's, and would set this attempt apart
+    // from the next one, which brings the same bytes again.
+    if (!end.endSeen) (void)platform::SetFileSize(file, static_cast<std::uint64_t>(end.arrived));
   }  // closed here: the rename and auto-rotate need the file closed
 
   if (!end.endSeen) {
@@ -155,7 +159,7 @@ void ImagePull::TellOnce(const std::string& key, Tell tell) {
 ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file,
                                            std::int32_t firstLength) {
   TransferEnd end;
-  std::int32_t pullOffset = 0;
+  std::int32_t& pullOffset = end.arrived;
   std::int32_t chunkLength = firstLength;
   end.lastRequestOk = true;
   // Since the image last grew.

@@ -60,6 +60,7 @@ class ImagePull final : public ImagePuller {
     bool endSeen = false;        // the end marker arrived: the file holds the whole image
     bool lastRequestOk = false;  // success flag of the last request sent
     bool interrupted = false;    // a stop, shutdown or pause ended it
+    std::int32_t arrived = 0;    // bytes the scanner delivered: the offset of the next length query
   };
   // The transfer into the open file.
   TransferEnd Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file,

@@ -243,6 +243,22 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
   return {true, static_cast<std::uint32_t>(done), error::kSuccess};
 }
 
+Outcome SetFileSize(const FileHandle& file, std::uint64_t size) {
+  World* world = World::CurrentOrNull();
+  if (world == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  std::scoped_lock lock(world->Mutex());
+  OpenFile* open = FindOpenFile(*world, file);
+  if (open == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  if (!open->CanWrite()) return Outcome::Failure(error::kAccessDenied);
+  if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    return Outcome::Failure(error::kInvalidParameter);
+  }
+  if (::ftruncate(open->Descriptor(), static_cast<off_t>(size)) != 0) {
+    return Outcome::Failure(host::ErrorFromErrno(errno));
+  }
+  return Outcome::Success();
+}
+
 IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data) {
   World* world = World::CurrentOrNull();
   if (world == nullptr) return {false, 0, error::kInvalidHandle};

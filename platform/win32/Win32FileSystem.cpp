@@ -64,6 +64,11 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
   return {true, written, ERROR_SUCCESS};
 }
 
+Outcome SetFileSize(const FileHandle& file, std::uint64_t size) {
+  if (!SeekTo(file.get(), size)) return Outcome::Failure(::GetLastError());
+  return FromBool(::SetEndOfFile(file.get()));
+}
+
 IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data) {
   if (data.size() > std::numeric_limits<DWORD>::max()) return {false, 0, ERROR_INVALID_PARAMETER};
   if (!SeekTo(file.get(), offset)) return {false, 0, ::GetLastError()};

@@ -290,6 +290,24 @@ TEST_F(FileSystemTest, MoveFileNoReplaceRenamesButNeverReplaces) {
   EXPECT_EQ(scratch_.ReadFile("free.jpg"), "new");
 }
 
+TEST_F(FileSystemTest, SetFileSizeCutsOrExtendsWithZeros) {
+  OpenResult file = CreateFile(scratch_ / "sized.bin", access::kGenericRead | access::kGenericWrite, share::kNone,
+                               Disposition::CreateNew);
+  ASSERT_TRUE(file.file.valid());
+  ASSERT_TRUE(WriteFileAt(file.file, 0, Bytes("abcdef")).ok);
+  ASSERT_TRUE(SetFileSize(file.file, 2).ok);
+  EXPECT_EQ(GetFileSize(file.file), 2u);
+  ASSERT_TRUE(SetFileSize(file.file, 4).ok);
+  file.file.reset();
+  EXPECT_EQ(scratch_.ReadFile("sized.bin"), std::string("ab\0\0", 4));
+
+  OpenResult reader = CreateFile(scratch_ / "sized.bin", access::kGenericRead, share::kRead, Disposition::OpenExisting);
+  ASSERT_TRUE(reader.file.valid());
+  const Outcome refused = SetFileSize(reader.file, 0);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.error, error::kAccessDenied);
+}
+
 TEST_F(FileSystemTest, RemoveDirectoryNeedsAnEmptyFolder) {
   ASSERT_TRUE(CreateDirectory(scratch_ / "full").ok);
   scratch_.WriteFile("full\\a.txt", "x");
