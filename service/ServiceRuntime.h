@@ -157,6 +157,8 @@ class TService {
   // The service thread's body. Service thread only.
   void RunServiceThread(TServiceThread& thread);
   void DoControl(std::uint32_t code);
+  // The service thread is marked terminated (a stop or shutdown was accepted).
+  bool TerminatedNow() const;
   void SetStatus(ServiceState status);
   void ReportStatus();
   // While the status is paused and no request waits, the thread suspends

@@ -179,6 +179,44 @@ TEST_F(ServiceRuntimeTest, FailureInExecuteEndsTheServiceWithItsEntry) {
   EXPECT_EQ(LogTexts(), std::vector<std::string>{"Service failed on execute: loop broke"});
 }
 
+// A pause queued right behind a stop (both taken in the same pass) must not
+// freeze the thread the stop has marked terminated: the stop always finishes.
+// The codes go straight to the control handler, as the dispatcher passes them.
+TEST_F(ServiceRuntimeTest, PauseQueuedBehindAStopCannotHoldTheServiceUp) {
+  struct Row {
+    const char* what;
+    std::vector<std::uint32_t> codes;
+  };
+  const Row rows[] = {
+      {"stop, pause", {control::kStop, control::kPause}},
+      {"stop, pause, continue", {control::kStop, control::kPause, control::kContinue}},
+      {"shutdown, pause", {control::kShutdown, control::kPause}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::atomic<bool> queued{false};
+    // The execute loop waits until every code has been posted, so that one
+    // pass takes them all.
+    probe.OnExecute = [&](TService& sender) {
+      while (!queued.load()) std::this_thread::sleep_for(1ms);
+      while (!sender.ServiceThread()->Terminated()) {
+        sender.ProcessRequests();
+        pf::Sleep(5);
+      }
+    };
+    dispatcherDone = false;
+    Start();
+    ASSERT_TRUE(WaitForState(state::kRunning));
+    world.Services().ClearStatusReports(probe.Name);
+    for (std::uint32_t code : row.codes) probe.Controller(code);
+    queued = true;
+    ASSERT_TRUE(DispatcherReturned()) << "the service never stopped";
+    dispatcher.join();
+    EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kStopPending, state::kStopped}));
+    EXPECT_EQ(State(), state::kStopped);
+  }
+}
+
 // Without an execute handler the thread serves requests until it is stopped.
 TEST_F(ServiceRuntimeTest, StartArgumentsFollowTheNameAndTheDefaultLoopServesRequests) {
   Start({"-fast", "x"});
