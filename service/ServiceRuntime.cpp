@@ -14,7 +14,6 @@ namespace {
 namespace control = platform::service_control;
 namespace accept = platform::service_accept;
 
-constexpr const char* kControlWindowClass = "PagewickServiceControl";
 // How long the control handler keeps trying to resume a thread that is about
 // to suspend itself.
 constexpr int kResumeAttempts = 2000;

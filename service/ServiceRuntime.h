@@ -47,6 +47,8 @@ enum class ServiceState : std::uint32_t {
 
 // The control message: posted with the control code as wParam.
 inline constexpr std::uint32_t kControlMessage = platform::wm::kUser + 1;
+// The class of the hidden window on the service thread that takes control messages.
+inline constexpr const char* kControlWindowClass = "PagewickServiceControl";
 
 enum class TServiceType { stWin32, stDevice, stFileSystem };
 enum class TStartType { stBoot, stSystem, stAuto, stManual, stDisabled };

@@ -270,7 +270,17 @@ std::optional<Message> Desktop::TakeLocked(std::thread::id thread) {
 
 std::optional<Message> Desktop::Take() {
   std::scoped_lock lock(mutex_);
-  return TakeLocked(std::this_thread::get_id());
+  std::optional<Message> message = TakeLocked(std::this_thread::get_id());
+  if (!message) ++ThreadLocked(std::this_thread::get_id()).emptyChecks;
+  return message;
+}
+
+std::uint64_t Desktop::EmptyQueueChecks(platform::ThreadId thread) const {
+  std::scoped_lock lock(mutex_);
+  for (const auto& [key, state] : threads_) {
+    if (state.id == thread) return state.emptyChecks;
+  }
+  return 0;
 }
 
 std::optional<Message> Desktop::TakeFrom(std::thread::id thread) {

@@ -148,6 +148,10 @@ class Desktop {
   std::vector<TrayIconRecord> TrayIcons() const;
   std::vector<TrayIconCall> TrayIconCalls() const;
   std::size_t LostThreadMessages() const;  // taken and dropped by modal loops
+  // How often the thread has looked at its queue without waiting
+  // (PeekMessage) and found it empty: a loop that serves its queue once per
+  // pass advances it every pass, so a test can wait for passes to have run.
+  std::uint64_t EmptyQueueChecks(platform::ThreadId thread) const;
   std::size_t LiveItemIdLists() const;     // allocated and not yet freed
   std::size_t LiveIcons() const;
 
@@ -237,6 +241,7 @@ class Desktop {
     bool hasQueue = false;
     std::deque<platform::Message> posted;
     std::optional<int> quitCode;
+    std::uint64_t emptyChecks = 0;
   };
   struct WindowRecord {
     std::string className;

@@ -130,7 +130,7 @@ TEST_F(ServiceRuntimeTest, RefusedRequestsPutTheStatusBack) {
     ASSERT_TRUE(WaitUntil([&] { return ReportedStates().size() == 2; })) << code;
     EXPECT_EQ(ReportedStates().back(), state::kRunning) << code;
   }
-  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(PassesRan(world));
   EXPECT_EQ(State(), state::kRunning) << "a refused stop leaves the service running";
   EXPECT_FALSE(dispatcherDone.load());
   EXPECT_TRUE(LogTexts().empty());
