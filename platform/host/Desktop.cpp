@@ -108,14 +108,18 @@ void Desktop::AdvanceTime(std::uint32_t milliseconds) {
 }
 
 void Desktop::SetRealTime(bool on) {
-  std::scoped_lock lock(mutex_);
-  if (on == realTime_) return;
-  if (on) {
-    realBase_ = std::chrono::steady_clock::now();
-  } else {
-    manualNow_ = NowLocked();
+  {
+    std::scoped_lock lock(mutex_);
+    if (on == realTime_) return;
+    if (on) {
+      realBase_ = std::chrono::steady_clock::now();
+    } else {
+      manualNow_ = NowLocked();
+    }
+    realTime_ = on;
   }
-  realTime_ = on;
+  // Waiting loops recompute how long they may sleep.
+  wake_.notify_all();
 }
 
 void Desktop::SetMessageBoxDriver(MessageBoxDriver driver) {
@@ -303,11 +307,24 @@ void Desktop::PostToThread(std::thread::id thread, Message message) {
 }
 
 Message Desktop::Wait() {
+  const std::thread::id self = std::this_thread::get_id();
   Lock lock(mutex_);
   for (;;) {
-    if (std::optional<Message> message = TakeLocked(std::this_thread::get_id())) return *message;
-    // Woken by posts and by the clock; the short period serves real-time timers.
-    wake_.wait_for(lock, std::chrono::milliseconds(10));
+    if (std::optional<Message> message = TakeLocked(self)) return *message;
+    // Posts, AdvanceTime and a change of clock mode notify. In real time the
+    // clock also moves by itself: then sleep until this thread's next timer.
+    std::optional<std::uint64_t> nextDue;
+    if (realTime_) {
+      for (const Timer& timer : timers_) {
+        if (timer.thread == self && (!nextDue || timer.due < *nextDue)) nextDue = timer.due;
+      }
+    }
+    if (nextDue) {
+      const std::uint64_t now = NowLocked();
+      wake_.wait_for(lock, std::chrono::milliseconds(*nextDue > now ? *nextDue - now : 0));
+    } else {
+      wake_.wait(lock);
+    }
   }
 }
 

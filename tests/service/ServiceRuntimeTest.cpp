@@ -1,5 +1,8 @@
 // The service runtime with handlers that fail or refuse: status restoration,
 // the event-log texts, and the start and execute paths.
+#include <unistd.h>
+
+#include <fstream>
 #include <stdexcept>
 
 #include "platform/Messages.h"
@@ -24,6 +27,7 @@ class ServiceRuntimeTest : public ::testing::Test {
     world.Services().SetLauncher([this](const host::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       dispatcher = std::thread([this] {
+        dispatcherThread = ::gettid();
         dispatched = pf::StartServiceCtrlDispatcher(
             {{probe.Name, [this](const std::vector<std::string>& arguments) { probe.Main(arguments); }}});
         dispatcherDone = true;
@@ -87,6 +91,7 @@ class ServiceRuntimeTest : public ::testing::Test {
   pf::ServiceHandle handle;
   std::thread dispatcher;
   std::atomic<bool> dispatcherDone{false};
+  std::atomic<pid_t> dispatcherThread{0};
   pf::Outcome dispatched;
 };
 
@@ -215,6 +220,32 @@ TEST_F(ServiceRuntimeTest, PauseQueuedBehindAStopCannotHoldTheServiceUp) {
     EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kStopPending, state::kStopped}));
     EXPECT_EQ(State(), state::kStopped);
   }
+}
+
+// Context switches of one thread of this process so far: each is a wake-up.
+std::uint64_t ThreadSwitches(pid_t thread) {
+  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
+  std::uint64_t switches = 0;
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("voluntary_ctxt_switches:") || line.starts_with("nonvoluntary_ctxt_switches:")) {
+      switches += std::stoull(line.substr(line.find(':') + 1));
+    }
+  }
+  return switches;
+}
+
+// The dispatcher sleeps until a control request or the service's end: an
+// idle service does not wake it, and a stop still ends it at once.
+TEST_F(ServiceRuntimeTest, IdleDispatcherSleepsUntilARequestComes) {
+  Start();
+  ASSERT_TRUE(WaitForState(state::kRunning));
+  ASSERT_NE(dispatcherThread.load(), 0);
+  const std::uint64_t before = ThreadSwitches(dispatcherThread);
+  pf::Sleep(500);
+  const std::uint64_t idleWakeUps = ThreadSwitches(dispatcherThread) - before;
+  EXPECT_LT(idleWakeUps, 5u) << "woke " << idleWakeUps << " times in 500 ms with nothing to do";
+  ASSERT_TRUE(pf::ControlService(handle, control::kStop).ok);
+  EXPECT_TRUE(DispatcherReturned());
 }
 
 // Without an execute handler the thread serves requests until it is stopped.
