@@ -81,6 +81,8 @@ bool ModalLoop::AdvanceTime(std::uint32_t milliseconds) {
 
 // --- Desktop: clock, drivers, records
 
+int Desktop::DefaultMessageBoxResult(std::uint32_t style) { return DefaultButton(style); }
+
 Desktop::Desktop(World& world) : world_(world) {}
 
 Desktop::~Desktop() = default;

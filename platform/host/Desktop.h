@@ -137,6 +137,8 @@ class Desktop {
   // --- Desktop driver. The defaults: message boxes press their default
   // button, the browser is cancelled, menus are dismissed.
   void SetMessageBoxDriver(MessageBoxDriver driver);
+  // The button a user who just presses Enter chooses: what the default driver answers.
+  static int DefaultMessageBoxResult(std::uint32_t style);
   void SetBrowseDriver(BrowseDriver driver);
   void SetMenuDriver(MenuDriver driver);
 
