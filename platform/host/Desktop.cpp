@@ -741,6 +741,16 @@ WindowHandle Desktop::OpenDialogWindow(std::string_view title, std::optional<std
   return handle;
 }
 
+void Desktop::CloseDialogWindow(WindowHandle dialog, WindowHandle owner) {
+  (void)Destroy(dialog);
+  // As on Windows, the owner of a modal dialog that closes becomes the active
+  // window again when it is visible (its WM_ACTIVATE handler runs).
+  if (owner != nullptr && IsVisible(owner)) {
+    Raise(owner);
+    Activate(owner);
+  }
+}
+
 int Desktop::RunMessageBox(WindowHandle owner, std::string_view text, std::string_view caption, std::uint32_t style,
                            std::uint16_t language) {
   std::size_t index = 0;
@@ -757,7 +767,8 @@ int Desktop::RunMessageBox(WindowHandle owner, std::string_view text, std::strin
   WindowHandle dialog = OpenDialogWindow(caption, std::nullopt);
   int result = platform::dialog_result::kNone;
   {
-    ScopeExit close([&] { (void)Destroy(dialog); });
+    ScopeExit close([&] { CloseDialogWindow(dialog, owner); });
+    Activate(dialog);
     // A box opened while WM_QUIT waits closes at once and leaves it waiting.
     if (!quitWaiting) {
       ModalLoop loop(*this, dialog);
@@ -813,7 +824,8 @@ platform::RawHandle Desktop::RunBrowser(const BrowseRequest& request) {
     quitWaiting = ThreadLocked(std::this_thread::get_id()).quitCode.has_value();
   }
   WindowHandle dialog = OpenDialogWindow("Browse For Folder", index);
-  ScopeExit close([&] { (void)Destroy(dialog); });
+  ScopeExit close([&] { CloseDialogWindow(dialog, request.owner); });
+  Activate(dialog);
   if (quitWaiting) return nullptr;
   if (request.callback) {
     {

@@ -288,6 +288,8 @@ class Desktop {
                         std::intptr_t lParam);
   std::intptr_t DefaultProcessing(platform::WindowHandle window, std::uint32_t message);
   platform::WindowHandle OpenDialogWindow(std::string_view title, std::optional<std::size_t> browseIndex);
+  // Destroys a modal dialog's window and gives the activation back to its owner.
+  void CloseDialogWindow(platform::WindowHandle dialog, platform::WindowHandle owner);
   void Activate(platform::WindowHandle window);
   void Deactivate(platform::WindowHandle window);
 

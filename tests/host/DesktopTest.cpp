@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <fstream>
@@ -176,6 +177,57 @@ TEST_F(HostDesktopTest, GetMessageWakesWhenTheClockBringsATimer) {
   clock.join();
   EXPECT_EQ(message.message, wm::kTimer);
   EXPECT_EQ(message.wParam, 2u);
+}
+
+// As on Windows, a modal dialog takes the activation from its owner while it
+// is open and gives it back when it closes, when the owner is visible.
+TEST_F(HostDesktopTest, ClosingAModalDialogActivatesItsVisibleOwnerAgain) {
+  struct Row {
+    const char* what;
+    bool browser;
+    bool ownerVisible;
+  };
+  const Row rows[] = {
+      {"message box over a visible window", false, true},
+      {"folder browser over a visible window", true, true},
+      {"message box over a hidden window", false, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    RecordingHandler handler;
+    auto window = MakeWindow(handler, "Owner");
+    if (row.ownerVisible) platform::ShowWindow(window->handle(), platform::ShowCommand::Show);
+    handler.received.clear();
+    bool activeWhileOpen = true;
+    auto duringDialog = [&] { activeWhileOpen = platform::GetForegroundWindow() == window->handle(); };
+    world_.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, ModalLoop&) {
+      duringDialog();
+      return platform::dialog_result::kOk;
+    });
+    world_.Desktop().SetBrowseDriver([&](const host::BrowseRecord&, ModalLoop&) {
+      duringDialog();
+      return BrowseAnswer::Cancel();
+    });
+    if (row.browser) {
+      platform::BrowseInfo info;
+      info.owner = window->handle();
+      (void)platform::BrowseForFolder(info);
+    } else {
+      (void)platform::MessageBoxEx(window->handle(), "Text", "Caption", 0, 0);
+    }
+    std::vector<std::uintptr_t> activations;
+    for (const Received& entry : handler.received) {
+      if (entry.message == wm::kActivate) activations.push_back(entry.wParam);
+    }
+    EXPECT_FALSE(activeWhileOpen) << "the dialog is the active window while open";
+    if (row.ownerVisible) {
+      EXPECT_EQ(activations, (std::vector<std::uintptr_t>{platform::kWaInactive, platform::kWaActive}));
+      EXPECT_EQ(platform::GetForegroundWindow(), window->handle());
+    } else {
+      EXPECT_TRUE(std::find(activations.begin(), activations.end(), platform::kWaActive) == activations.end())
+          << "a hidden owner is not activated";
+    }
+  }
 }
 
 // Context switches of one thread of this process so far: each is a wake-up.
