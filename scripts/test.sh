@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the host build natively, the win32 build under
-# Wine (with Xvfb for windows), and the host tests again under AddressSanitizer
-# and UndefinedBehaviorSanitizer.
+# Wine (with Xvfb for windows), the host tests again under AddressSanitizer
+# and UndefinedBehaviorSanitizer, and the threaded ones under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh all
@@ -16,6 +16,12 @@ scripts/soak.sh --minutes 3
 cmake --preset host-asan >/dev/null
 cmake --build --preset host-asan -j "$jobs"
 ctest --preset host-asan -j "$jobs"
+
+# The threaded parts (service runtime, scanner link, end to end) under
+# ThreadSanitizer; the preset picks their tests by label.
+cmake --preset host-tsan >/dev/null
+cmake --build --preset host-tsan -j "$jobs" --target service_tests scanner_tests integration_tests
+ctest --preset host-tsan -j "$jobs"
 
 # A Wine prefix without the Mono and Gecko installers' prompts.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -14,7 +14,6 @@ namespace {
 namespace control = platform::service_control;
 namespace accept = platform::service_accept;
 
-constexpr const char* kControlWindowClass = "PagewickServiceControl";
 // How long the control handler keeps trying to resume a thread that is about
 // to suspend itself.
 constexpr int kResumeAttempts = 2000;
@@ -189,8 +188,9 @@ void TService::SuspendWhilePaused() {
   }
   if (handle == nullptr) return;
   // Frozen until a request arrives; one that only asks (interrogate, a code
-  // of the service's own) is answered and the thread freezes again.
-  while (status_ == ServiceState::Paused && pendingControls_.load() == 0) {
+  // of the service's own) is answered and the thread freezes again. A thread
+  // marked terminated never freezes: its accepted stop must finish.
+  while (status_ == ServiceState::Paused && pendingControls_.load() == 0 && !TerminatedNow()) {
     suspended_.store(true);
     if (pendingControls_.load() == 0) (void)platform::SuspendThread(*handle);
     suspended_.store(false);
@@ -276,10 +276,20 @@ void TService::ProcessRequests() {
   }
 }
 
+bool TService::TerminatedNow() const {
+  const TServiceThread* thread = thread_.get();
+  return thread != nullptr && thread->Terminated();
+}
+
 void TService::DoControl(std::uint32_t code) {
   pendingControls_.fetch_sub(1);
   const ServiceState before = status_;
   TServiceThread* thread = thread_.get();
+  // Once a stop or shutdown has been accepted the service is on its way out:
+  // a pause or continue that was already queued behind it is not acted on, so
+  // that it can neither report a state past STOP_PENDING nor freeze a thread
+  // whose loop has to end.
+  if ((code == control::kPause || code == control::kContinue) && TerminatedNow()) return;
   bool reply = true;
   try {
     switch (code) {

@@ -47,6 +47,8 @@ enum class ServiceState : std::uint32_t {
 
 // The control message: posted with the control code as wParam.
 inline constexpr std::uint32_t kControlMessage = platform::wm::kUser + 1;
+// The class of the hidden window on the service thread that takes control messages.
+inline constexpr const char* kControlWindowClass = "PagewickServiceControl";
 
 enum class TServiceType { stWin32, stDevice, stFileSystem };
 enum class TStartType { stBoot, stSystem, stAuto, stManual, stDisabled };
@@ -157,6 +159,8 @@ class TService {
   // The service thread's body. Service thread only.
   void RunServiceThread(TServiceThread& thread);
   void DoControl(std::uint32_t code);
+  // The service thread is marked terminated (a stop or shutdown was accepted).
+  bool TerminatedNow() const;
   void SetStatus(ServiceState status);
   void ReportStatus();
   // While the status is paused and no request waits, the thread suspends

@@ -75,6 +75,8 @@ bool ModalLoop::AdvanceTime(std::uint32_t milliseconds) {
 
 // --- Desktop: clock, drivers, records
 
+int Desktop::DefaultMessageBoxResult(std::uint32_t style) { return DefaultButton(style); }
+
 Desktop::Desktop(World& world) : world_(world) {}
 
 Desktop::~Desktop() = default;
@@ -102,14 +104,18 @@ void Desktop::AdvanceTime(std::uint32_t milliseconds) {
 }
 
 void Desktop::SetRealTime(bool on) {
-  std::scoped_lock lock(mutex_);
-  if (on == realTime_) return;
-  if (on) {
-    realBase_ = std::chrono::steady_clock::now();
-  } else {
-    manualNow_ = NowLocked();
+  {
+    std::scoped_lock lock(mutex_);
+    if (on == realTime_) return;
+    if (on) {
+      realBase_ = std::chrono::steady_clock::now();
+    } else {
+      manualNow_ = NowLocked();
+    }
+    realTime_ = on;
   }
-  realTime_ = on;
+  // Waiting loops recompute how long they may sleep.
+  wake_.notify_all();
 }
 
 void Desktop::SetMessageBoxDriver(MessageBoxDriver driver) {
@@ -264,7 +270,17 @@ std::optional<Message> Desktop::TakeLocked(std::thread::id thread) {
 
 std::optional<Message> Desktop::Take() {
   std::scoped_lock lock(mutex_);
-  return TakeLocked(std::this_thread::get_id());
+  std::optional<Message> message = TakeLocked(std::this_thread::get_id());
+  if (!message) ++ThreadLocked(std::this_thread::get_id()).emptyChecks;
+  return message;
+}
+
+std::uint64_t Desktop::EmptyQueueChecks(platform::ThreadId thread) const {
+  std::scoped_lock lock(mutex_);
+  for (const auto& [key, state] : threads_) {
+    if (state.id == thread) return state.emptyChecks;
+  }
+  return 0;
 }
 
 std::optional<Message> Desktop::TakeFrom(std::thread::id thread) {
@@ -287,11 +303,24 @@ void Desktop::PostToThread(std::thread::id thread, Message message) {
 }
 
 Message Desktop::Wait() {
+  const std::thread::id self = std::this_thread::get_id();
   Lock lock(mutex_);
   for (;;) {
-    if (std::optional<Message> message = TakeLocked(std::this_thread::get_id())) return *message;
-    // Woken by posts and by the clock; the short period serves real-time timers.
-    wake_.wait_for(lock, std::chrono::milliseconds(10));
+    if (std::optional<Message> message = TakeLocked(self)) return *message;
+    // Posts, AdvanceTime and a change of clock mode notify. In real time the
+    // clock also moves by itself: then sleep until this thread's next timer.
+    std::optional<std::uint64_t> nextDue;
+    if (realTime_) {
+      for (const Timer& timer : timers_) {
+        if (timer.thread == self && (!nextDue || timer.due < *nextDue)) nextDue = timer.due;
+      }
+    }
+    if (nextDue) {
+      const std::uint64_t now = NowLocked();
+      wake_.wait_for(lock, std::chrono::milliseconds(*nextDue > now ? *nextDue - now : 0));
+    } else {
+      wake_.wait(lock);
+    }
   }
 }
 
@@ -718,6 +747,16 @@ WindowHandle Desktop::OpenDialogWindow(std::string_view title, std::optional<std
   return handle;
 }
 
+void Desktop::CloseDialogWindow(WindowHandle dialog, WindowHandle owner) {
+  (void)Destroy(dialog);
+  // As on Windows, the owner of a modal dialog that closes becomes the active
+  // window again when it is visible (its WM_ACTIVATE handler runs).
+  if (owner != nullptr && IsVisible(owner)) {
+    Raise(owner);
+    Activate(owner);
+  }
+}
+
 int Desktop::RunMessageBox(WindowHandle owner, std::string_view text, std::string_view caption, std::uint32_t style,
                            std::uint16_t language) {
   std::size_t index = 0;
@@ -734,7 +773,8 @@ int Desktop::RunMessageBox(WindowHandle owner, std::string_view text, std::strin
   WindowHandle dialog = OpenDialogWindow(caption, std::nullopt);
   int result = platform::dialog_result::kNone;
   {
-    ScopeExit close([&] { (void)Destroy(dialog); });
+    ScopeExit close([&] { CloseDialogWindow(dialog, owner); });
+    Activate(dialog);
     // A box opened while WM_QUIT waits closes at once and leaves it waiting.
     if (!quitWaiting) {
       ModalLoop loop(*this, dialog);
@@ -790,7 +830,8 @@ platform::RawHandle Desktop::RunBrowser(const BrowseRequest& request) {
     quitWaiting = ThreadLocked(std::this_thread::get_id()).quitCode.has_value();
   }
   WindowHandle dialog = OpenDialogWindow("Browse For Folder", index);
-  ScopeExit close([&] { (void)Destroy(dialog); });
+  ScopeExit close([&] { CloseDialogWindow(dialog, request.owner); });
+  Activate(dialog);
   if (quitWaiting) return nullptr;
   if (request.callback) {
     {

@@ -138,6 +138,8 @@ class Desktop {
   // --- Desktop driver. The defaults: message boxes press their default
   // button, the browser is cancelled, menus are dismissed.
   void SetMessageBoxDriver(MessageBoxDriver driver);
+  // The button a user who just presses Enter chooses: what the default driver answers.
+  static int DefaultMessageBoxResult(std::uint32_t style);
   void SetBrowseDriver(BrowseDriver driver);
   void SetMenuDriver(MenuDriver driver);
 
@@ -149,6 +151,10 @@ class Desktop {
   std::vector<TrayIconRecord> TrayIcons() const;
   std::vector<TrayIconCall> TrayIconCalls() const;
   std::size_t LostThreadMessages() const;  // taken and dropped by modal loops
+  // How often the thread has looked at its queue without waiting
+  // (PeekMessage) and found it empty: a loop that serves its queue once per
+  // pass advances it every pass, so a test can wait for passes to have run.
+  std::uint64_t EmptyQueueChecks(platform::ThreadId thread) const;
   std::size_t LiveItemIdLists() const;     // allocated and not yet freed
   std::size_t LiveIcons() const;
 
@@ -246,6 +252,7 @@ class Desktop {
     bool hasQueue = false;
     std::deque<platform::Message> posted;
     std::optional<int> quitCode;
+    std::uint64_t emptyChecks = 0;
   };
   struct WindowRecord {
     std::string className;
@@ -291,6 +298,8 @@ class Desktop {
                         std::intptr_t lParam);
   std::intptr_t DefaultProcessing(platform::WindowHandle window, std::uint32_t message);
   platform::WindowHandle OpenDialogWindow(std::string_view title, std::optional<std::size_t> browseIndex);
+  // Destroys a modal dialog's window and gives the activation back to its owner.
+  void CloseDialogWindow(platform::WindowHandle dialog, platform::WindowHandle owner);
   void Activate(platform::WindowHandle window);
   void Deactivate(platform::WindowHandle window);
 

@@ -15,6 +15,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/ErrorSink.h"
+
 
 namespace pw::host {
 namespace fs = std::filesystem;
@@ -99,6 +101,15 @@ bool ReceiveAll(int fd, std::span<std::byte> data) {
   return true;
 }
 
+std::uint32_t ReplyTimeoutMs(std::uint32_t controlCode, std::span<const std::byte> input) {
+  constexpr std::uint32_t kDefault = static_cast<std::uint32_t>(kReplyTimeoutSeconds) * 1000u;
+  if (controlCode != platform::kIoctlScsiPassThrough || input.size() < kPassThroughHeaderSize) return kDefault;
+  const std::uint32_t seconds = GetWord(input.data() + kTimeOutValueOffset);
+  // No time-out, or one beyond the fallback, leaves the fallback.
+  if (seconds == 0 || seconds >= static_cast<std::uint32_t>(kReplyTimeoutSeconds)) return kDefault;
+  return seconds * 1000u + static_cast<std::uint32_t>(kPassThroughMarginMs);
+}
+
 fs::path SocketPathFor(const fs::path& worldRoot, char letter) {
   const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   return worldRoot / "devices" / (std::string(1, upper) + ".sock");
@@ -123,7 +134,6 @@ bool SocketDevice::ConnectLocked() {
   if (fd < 0) return false;
   timeval timeout{};
   timeout.tv_sec = device_socket::kReplyTimeoutSeconds;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     ::close(fd);
@@ -146,6 +156,12 @@ platform::IoControlResult SocketDevice::IoControl(std::uint32_t controlCode, std
     return {false, 0, error::kInvalidParameter};
   }
   if (!ConnectLocked()) return {false, 0, error::kDeviceNotConnected};
+  // The reply is waited for as long as the request itself allows.
+  const std::uint32_t waitMs = device_socket::ReplyTimeoutMs(controlCode, input);
+  timeval timeout{};
+  timeout.tv_sec = static_cast<time_t>(waitMs / 1000u);
+  timeout.tv_usec = static_cast<suseconds_t>((waitMs % 1000u) * 1000u);
+  ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
   std::byte frame[kHeaderSize];
   device_socket::EncodeRequest({controlCode, static_cast<std::uint32_t>(input.size()),
@@ -234,7 +250,15 @@ ServedDeviceWatcher::ServedDeviceWatcher(World& world, std::chrono::milliseconds
     std::unique_lock lock(mutex_);
     while (!stopping_) {
       lock.unlock();
-      RefreshServedDevices(world_);
+      // No exception may end the thread (and with it the process): the
+      // failure is reported and the next round tries again.
+      try {
+        RefreshServedDevices(world_);
+      } catch (const std::exception& failure) {
+        platform::ReportUnhandledError(std::string("Served device watcher: ") + failure.what());
+      } catch (...) {
+        platform::ReportUnhandledError("Served device watcher: unknown failure");
+      }
       lock.lock();
       wake_.wait_for(lock, interval_, [this] { return stopping_; });
     }

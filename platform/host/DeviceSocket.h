@@ -34,8 +34,18 @@ inline constexpr std::uint32_t kReplyMagic = 0x52445750u;    // "PWDR"
 inline constexpr std::size_t kHeaderSize = 16;
 // Largest input or output a frame may carry; a frame above it is a protocol error.
 inline constexpr std::uint32_t kMaxPayload = 4u << 20;
-// How long the caller waits for a reply before it reports the request as timed out.
+// How long the caller waits for a reply to a request that names no time-out of
+// its own before it reports the request as timed out.
 inline constexpr int kReplyTimeoutSeconds = 10;
+// A pass-through request is given its own TimeOutValue (seconds) plus this
+// margin, as a port driver gives up on a device that does not answer in time.
+inline constexpr int kPassThroughMarginMs = 250;
+// Offset of TimeOutValue in the 32-bit SCSI_PASS_THROUGH header.
+inline constexpr std::size_t kTimeOutValueOffset = 16;
+inline constexpr std::size_t kPassThroughHeaderSize = 44;
+
+// How long to wait for the reply to one request (milliseconds).
+std::uint32_t ReplyTimeoutMs(std::uint32_t controlCode, std::span<const std::byte> input);
 
 struct RequestHeader {
   std::uint32_t controlCode = 0;
@@ -65,7 +75,7 @@ std::filesystem::path SocketPathFor(const std::filesystem::path& worldRoot, char
 
 // The host side of a served device: forwards each I/O control over the socket.
 // A connection that cannot be made or breaks reports ERROR_DEVICE_NOT_CONNECTED
-// (the device is gone); a reply that does not come within kReplyTimeoutSeconds
+// (the device is gone); a reply that does not come within ReplyTimeoutMs
 // reports ERROR_SEM_TIMEOUT and drops the connection, so that a late reply can
 // never be taken for the answer to a later request.
 class SocketDevice final : public Device {

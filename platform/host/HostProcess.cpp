@@ -1,13 +1,16 @@
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 
 #include "platform/Process.h"
+#include "platform/host/DeviceSocket.h"
 #include "platform/host/World.h"
 
 namespace pw::platform {
 
 struct ProcessPlatform::State {
   std::unique_ptr<host::World> world;  // only when no world existed
+  std::unique_ptr<host::ServedDeviceWatcher> watcher;  // with the world: notices plugged simulators
 };
 
 ProcessPlatform::ProcessPlatform() : state_(std::make_unique<State>()) {
@@ -17,8 +20,20 @@ ProcessPlatform::ProcessPlatform() : state_(std::make_unique<State>()) {
   state_->world = std::make_unique<host::World>(options);
   // A process of its own lives in real time: its timers tick by the clock.
   state_->world->Desktop().SetRealTime(true);
+  // Nobody sits at this desktop: a message box is shown on the standard error
+  // stream and answered with its default button, so that what the program
+  // tells the user is not lost.
+  state_->world->Desktop().SetMessageBoxDriver([](const host::MessageBoxRecord& box, host::ModalLoop&) {
+    std::cerr << "[" << box.caption << "] " << box.text << std::endl;
+    return host::Desktop::DefaultMessageBoxResult(box.style);
+  });
+  // As the system notices a device plugged in without being asked.
+  state_->watcher = std::make_unique<host::ServedDeviceWatcher>(*state_->world);
 }
 
-ProcessPlatform::~ProcessPlatform() = default;
+ProcessPlatform::~ProcessPlatform() {
+  // The watcher goes before the world it watches.
+  if (state_) state_->watcher.reset();
+}
 
 }  // namespace pw::platform

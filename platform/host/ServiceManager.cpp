@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -42,7 +43,6 @@ constexpr std::uint32_t kEventRequestMagic = 0x45535750u;  // "PWSE"
 constexpr std::size_t kEventRequestSize = 16;
 constexpr std::size_t kReplySize = 40;
 constexpr std::uint32_t kStartWaitHint = 2000;
-constexpr auto kDispatcherPoll = std::chrono::milliseconds(20);
 constexpr auto kStartPoll = std::chrono::milliseconds(5);
 constexpr const char* kWorldVariable = "PAGEWICK_WORLD";
 constexpr const char* kLaunchVariable = "PAGEWICK_SERVICE_LAUNCH";
@@ -108,6 +108,7 @@ Record ToRecord(const ServiceRecord& service) {
   put("waitHint", service.status.waitHint);
   put("deletePending", service.deletePending ? 1 : 0);
   record["launchId"] = service.launchId;
+  record["endedLaunchId"] = service.endedLaunchId;
   record["launchArguments"] = EncodeList(service.launchArguments);
   put("connected", service.connected ? 1 : 0);
   put("processId", static_cast<std::uint64_t>(service.processId));
@@ -138,6 +139,7 @@ ServiceRecord FromRecord(const Record& record) {
   service.status.waitHint = Number(record, "waitHint");
   service.deletePending = Number(record, "deletePending") != 0;
   service.launchId = Optional(record, "launchId").value_or("");
+  service.endedLaunchId = Optional(record, "endedLaunchId").value_or("");
   service.launchArguments = DecodeList(Optional(record, "launchArguments").value_or(""));
   service.connected = Number(record, "connected") != 0;
   service.processId = static_cast<long>(Number(record, "processId"));
@@ -293,6 +295,14 @@ struct ServiceManager::RunningService {
   platform::ServiceControlHandlerEx handlerEx;
   ServiceStatus last{};
   std::atomic<bool> stopped{false};
+  // Signalled with stopped, so that the dispatcher sleeps until a request or the end.
+  Descriptor stoppedEvent{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+
+  void MarkStopped() {
+    stopped.store(true);
+    const std::uint64_t one = 1;
+    if (stoppedEvent.get() >= 0) (void)!::write(stoppedEvent.get(), &one, sizeof one);
+  }
 };
 
 struct ServiceManager::ProcessSide {
@@ -530,12 +540,17 @@ ErrorCode ServiceManager::Start(std::string_view name, const std::vector<std::st
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
+    bool lost = false;
     {
       FileLock lock(LockPath());
       std::optional<ServiceRecord> record = Load(request.serviceName);
-      if (!record || record->launchId != request.launchId) return abandon(error::kServiceRequestTimeout);
-      if (record->connected) return error::kSuccess;
+      // A service that connected may have run and stopped already.
+      if (record && record->endedLaunchId == request.launchId) return error::kSuccess;
+      if (record && record->launchId == request.launchId && record->connected) return error::kSuccess;
+      lost = !record || record->launchId != request.launchId;
     }
+    // abandon takes the lock itself.
+    if (lost) return abandon(error::kServiceRequestTimeout);
     if (launched.processId > 0) {
       int status = 0;
       if (::waitpid(launched.processId, &status, WNOHANG) == launched.processId) {
@@ -785,9 +800,10 @@ platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::Serv
 
   // Serve control requests until the service reports that it has stopped.
   while (!running->stopped.load()) {
-    pollfd entry{listener.get(), POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(kDispatcherPoll.count()));
-    if (ready <= 0) continue;
+    pollfd entries[2] = {{listener.get(), POLLIN, 0}, {running->stoppedEvent.get(), POLLIN, 0}};
+    // Without the event (no descriptor left) the end is noticed by polling.
+    const int ready = ::poll(entries, 2, running->stoppedEvent.get() >= 0 ? -1 : 20);
+    if (ready <= 0 || (entries[0].revents & POLLIN) == 0) continue;
     const int connection = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
     Descriptor owned(connection);
@@ -800,6 +816,7 @@ platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::Serv
     if (std::optional<ServiceRecord> record = Load(service.name); record && record->launchId == launchId) {
       record->connected = false;
       record->processId = 0;
+      record->endedLaunchId = record->launchId;
       record->launchId.clear();
       record->launchArguments.clear();
       record->controlAddress.clear();
@@ -928,7 +945,7 @@ platform::Outcome ServiceManager::SetStatus(platform::ServiceStatusHandle handle
     AppendLine(ReportsPath(name), line.str());
   }
   // The dispatcher returns once the service has stopped.
-  if (status.currentState == state::kStopped) running->stopped.store(true);
+  if (status.currentState == state::kStopped) running->MarkStopped();
   return platform::Outcome::Success();
 }
 

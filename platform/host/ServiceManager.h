@@ -51,6 +51,7 @@ struct ServiceRecord {
   platform::ServiceStatus status;
   bool deletePending = false;
   std::string launchId;                     // the launch in progress or running
+  std::string endedLaunchId;                // the last launch whose dispatcher connected and ended
   std::vector<std::string> launchArguments;  // StartService's arguments
   bool connected = false;                    // a dispatcher runs the service
   long processId = 0;

@@ -1,5 +1,6 @@
 #include "platform/host/World.h"
 
+#include "platform/ScopeExit.h"
 #include "platform/TextCompare.h"
 #include "platform/host/ServiceManager.h"
 #include "platform/host/WorldSessions.h"
@@ -102,6 +103,13 @@ World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this))
     root_ = fs::absolute(options.root);
     fs::create_directories(root_);
   }
+  // A constructor that throws runs no destructor: a temporary root made above
+  // goes again unless the world comes to exist.
+  ScopeExit removeRoot([this] {
+    services_.reset();
+    std::error_code ec;
+    if (ownsRoot_) fs::remove_all(root_, ec);
+  });
   AddDrive('C', DriveType::Fixed);
   MapDrive('Z', "/", DriveType::Fixed);
 
@@ -123,6 +131,7 @@ World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this))
   if (!g_current.compare_exchange_strong(expected, this)) {
     throw std::logic_error("a host World already exists");
   }
+  removeRoot.Dismiss();
 }
 
 World::~World() {

@@ -1,6 +1,15 @@
 // The host desktop's driver side: dialogs recorded and answered, their modal
 // loops pumped on the world's clock, the shell's windows and the tray.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
@@ -168,6 +177,123 @@ TEST_F(HostDesktopTest, GetMessageWakesWhenTheClockBringsATimer) {
   clock.join();
   EXPECT_EQ(message.message, wm::kTimer);
   EXPECT_EQ(message.wParam, 2u);
+}
+
+// As on Windows, a modal dialog takes the activation from its owner while it
+// is open and gives it back when it closes, when the owner is visible.
+TEST_F(HostDesktopTest, ClosingAModalDialogActivatesItsVisibleOwnerAgain) {
+  struct Row {
+    const char* what;
+    bool browser;
+    bool ownerVisible;
+  };
+  const Row rows[] = {
+      {"message box over a visible window", false, true},
+      {"folder browser over a visible window", true, true},
+      {"message box over a hidden window", false, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    RecordingHandler handler;
+    auto window = MakeWindow(handler, "Owner");
+    if (row.ownerVisible) platform::ShowWindow(window->handle(), platform::ShowCommand::Show);
+    handler.received.clear();
+    bool activeWhileOpen = true;
+    auto duringDialog = [&] { activeWhileOpen = platform::GetForegroundWindow() == window->handle(); };
+    world_.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, ModalLoop&) {
+      duringDialog();
+      return platform::dialog_result::kOk;
+    });
+    world_.Desktop().SetBrowseDriver([&](const host::BrowseRecord&, ModalLoop&) {
+      duringDialog();
+      return BrowseAnswer::Cancel();
+    });
+    if (row.browser) {
+      platform::BrowseInfo info;
+      info.owner = window->handle();
+      (void)platform::BrowseForFolder(info);
+    } else {
+      (void)platform::MessageBoxEx(window->handle(), "Text", "Caption", 0, 0);
+    }
+    std::vector<std::uintptr_t> activations;
+    for (const Received& entry : handler.received) {
+      if (entry.message == wm::kActivate) activations.push_back(entry.wParam);
+    }
+    EXPECT_FALSE(activeWhileOpen) << "the dialog is the active window while open";
+    if (row.ownerVisible) {
+      EXPECT_EQ(activations, (std::vector<std::uintptr_t>{platform::kWaInactive, platform::kWaActive}));
+      EXPECT_EQ(platform::GetForegroundWindow(), window->handle());
+    } else {
+      EXPECT_TRUE(std::find(activations.begin(), activations.end(), platform::kWaActive) == activations.end())
+          << "a hidden owner is not activated";
+    }
+  }
+}
+
+// Context switches of one thread of this process so far: each is a wake-up.
+std::uint64_t ThreadSwitches(pid_t thread) {
+  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
+  std::uint64_t switches = 0;
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("voluntary_ctxt_switches:") || line.starts_with("nonvoluntary_ctxt_switches:")) {
+      switches += std::stoull(line.substr(line.find(':') + 1));
+    }
+  }
+  return switches;
+}
+
+// A thread in GetMessage with nothing to do sleeps until something is posted
+// or the clock moves, instead of looking again every few milliseconds.
+TEST_F(HostDesktopTest, IdleGetMessageSleepsUntilAPostArrives) {
+  std::atomic<pid_t> waiter{0};
+  std::atomic<platform::ThreadId> waiterId{0};
+  std::atomic<std::uint32_t> received{0};
+  std::thread thread([&] {
+    platform::EnsureMessageQueue();
+    waiterId = platform::GetCurrentThreadId();
+    waiter = ::gettid();
+    platform::Message message;
+    (void)platform::GetMessage(message);
+    received = message.message;
+  });
+  while (waiter.load() == 0) std::this_thread::yield();
+  platform::Sleep(50);  // into its wait
+  const std::uint64_t before = ThreadSwitches(waiter);
+  platform::Sleep(500);
+  const std::uint64_t idleWakeUps = ThreadSwitches(waiter) - before;
+  EXPECT_TRUE(platform::PostThreadMessage(waiterId, wm::kUser + 5, 0, 0).ok);
+  thread.join();
+  EXPECT_EQ(received.load(), wm::kUser + 5) << "a post wakes it";
+  EXPECT_LT(idleWakeUps, 5u) << "woke " << idleWakeUps << " times in 500 ms with nothing to do";
+}
+
+// In real time (a process of its own) a waiting GetMessage still wakes for
+// its thread's timer when the timer is due.
+TEST_F(HostDesktopTest, IdleGetMessageInRealTimeWakesForItsTimer) {
+  RecordingHandler handler;
+  auto window = MakeWindow(handler, "Real-time waiter");
+  world_.Desktop().SetRealTime(true);
+  ASSERT_NE(platform::SetTimer(window->handle(), 3, 40), 0u);
+  // The deadline: a message that is not the timer's, posted if the tick never comes.
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  std::thread watchdog([&] {
+    std::unique_lock lock(mutex);
+    if (!done.wait_for(lock, std::chrono::seconds(5), [&] { return finished; })) {
+      (void)platform::PostMessage(window->handle(), wm::kUser + 9, 0, 0);
+    }
+  });
+  platform::Message message;
+  ASSERT_TRUE(platform::GetMessage(message));
+  {
+    std::scoped_lock lock(mutex);
+    finished = true;
+  }
+  done.notify_all();
+  watchdog.join();
+  EXPECT_EQ(message.message, wm::kTimer);
+  EXPECT_EQ(message.wParam, 3u);
 }
 
 class TrayIconTest : public DesktopTest {

@@ -1,6 +1,7 @@
 // The host world itself: drives, path resolution, extra attributes, handles.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -31,6 +32,22 @@ TEST_F(WorldTest, StartsWithDrivesCAndZAndOnlyOneWorldAtATime) {
   EXPECT_EQ(&World::Current(), &world_);
   EXPECT_THROW(World second, std::logic_error);
   EXPECT_EQ(World::CurrentOrNull(), &world_);
+}
+
+// A world whose construction fails leaves no temporary root behind.
+TEST_F(WorldTest, FailedConstructionRemovesItsTemporaryRoot) {
+  const fs::path temporary = world_.Root() / "tmp";
+  fs::create_directories(temporary);
+  const char* before = std::getenv("TMPDIR");
+  const std::string saved = before != nullptr ? before : "";
+  ::setenv("TMPDIR", temporary.c_str(), 1);
+  EXPECT_THROW(World second, std::logic_error);
+  if (before != nullptr) {
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  EXPECT_TRUE(fs::is_empty(temporary)) << "the second world's root is left in " << temporary;
 }
 
 TEST_F(WorldTest, DrivesCanBeAddedMappedAndRemoved) {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "tests/scanner/ScannerFixture.h"
 
 namespace pw::test {
@@ -101,6 +104,20 @@ TEST_F(ScannerFixture, AnEmptyImageAnswersTheMarkerTwiceThenLeaves) {
   EXPECT_TRUE(Query(device, buffer, 0).endOfImage);
   EXPECT_TRUE(Query(device, buffer, 0).endOfImage);
   EXPECT_EQ(Query(device, buffer, 0).length, 0);
+  EXPECT_EQ(simulator->ImagesDelivered(), 1u);
+}
+
+// An empty picture file (the simulator's --image option) is an empty image.
+TEST_F(ScannerFixture, AnEmptyImageFileQueuesAnEmptyImage) {
+  const std::filesystem::path empty = world.Root() / "empty.jpg";
+  std::ofstream(empty, std::ios::binary).close();
+  simulator->SetMode(Mode::Computer);
+  simulator->QueueImageFile(empty);
+  ASSERT_EQ(simulator->QueuedImages(), 1u);
+  platform::DeviceHandle device = OpenVolume();
+  PassThroughBuffer buffer;
+  EXPECT_TRUE(Query(device, buffer, 0).endOfImage);
+  EXPECT_TRUE(Query(device, buffer, 0).endOfImage);
   EXPECT_EQ(simulator->ImagesDelivered(), 1u);
 }
 

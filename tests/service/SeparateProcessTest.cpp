@@ -4,10 +4,12 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include "tests/scanner/SimulatorProcess.h"
 #include "tests/service/ServiceFixture.h"
 
 namespace pw::service::test {
@@ -39,6 +41,18 @@ class SeparateProcessTest : public ::testing::Test {
   }
   int Program(const std::string& arguments) { return Run(std::string("'") + PAGEWICK_PROGRAM + "' " + arguments); }
   int Tool(const std::string& arguments) { return Run(std::string("'") + PAGEWICK_SC + "' " + arguments); }
+
+  // Runs a command in the world; its exit status and what it wrote to both streams.
+  std::pair<int, std::string> RunCapturing(const std::string& command) {
+    const std::string line = "PAGEWICK_WORLD='" + world.Root().string() + "' " + command + " 2>&1";
+    std::string output;
+    FILE* pipe = ::popen(line.c_str(), "r");
+    if (pipe == nullptr) return {-1, output};
+    char chunk[512];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, got);
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+  }
 
   std::optional<host::ServiceRecord> Record() { return world.Services().Find("Service1"); }
 
@@ -77,11 +91,70 @@ TEST_F(SeparateProcessTest, ToolDrivesTheServiceProcessThroughItsStates) {
   EXPECT_FALSE(Record().has_value());
 }
 
+// As sc.exe: the Win32 code is printed, and any failure exits with status 1
+// (a code taken modulo 256 could read as another code, or as success).
 TEST_F(SeparateProcessTest, ToolReportsFailuresWithTheSystemsCodes) {
-  EXPECT_EQ(Tool("query Service1"), 1060 & 0xFF) << "not installed";
+  const std::string tool = std::string("'") + PAGEWICK_SC + "' ";
+  struct Row {
+    const char* command;
+    const char* printed;
+  };
+  const Row rows[] = {
+      {"query Service1", "[SC] OpenService FAILED 1060:"},   // not installed
+      {"stop Service1", "[SC] ControlService FAILED 1062:"},  // not started
+      {"create Service1 binPath= C:\\x.exe", "[SC] CreateService FAILED 1073:"},
+  };
+  for (const Row& row : rows) {
+    if (std::string(row.command) != "query Service1" && !Record()) {
+      ASSERT_EQ(Program("/install /silent"), 0);
+    }
+    const auto [status, output] = RunCapturing(tool + row.command);
+    EXPECT_EQ(status, 1) << row.command;
+    EXPECT_NE(output.find(row.printed), std::string::npos) << row.command << " printed: " << output;
+  }
+  EXPECT_EQ(RunCapturing(tool + "query Service1").first, 0);
+}
+
+// A run with nobody at its desktop shows its message boxes on the standard
+// error stream: the second install's failure is not swallowed.
+TEST_F(SeparateProcessTest, MessageBoxesOfAProcessOfItsOwnAreShownOnStandardError) {
+  const std::string program = std::string("'") + PAGEWICK_PROGRAM + "' ";
+  const auto [firstStatus, first] = RunCapturing(program + "/install");
+  EXPECT_EQ(firstStatus, 0);
+  EXPECT_NE(first.find("[Information] Service installed successfully"), std::string::npos) << first;
+  const auto [secondStatus, second] = RunCapturing(program + "/install");
+  EXPECT_EQ(secondStatus, 0);
+  EXPECT_NE(second.find("[Error] Service \"Pagewick\" failed to install with error: \"Win32 Error.  Code: 1073."),
+            std::string::npos)
+      << second;
+}
+
+// Stop and, right behind it, pause: the stop is carried out all the same and
+// the process ends.
+TEST_F(SeparateProcessTest, PauseRightAfterStopStillStops) {
   ASSERT_EQ(Program("/install /silent"), 0);
-  EXPECT_EQ(Tool("stop Service1"), 1062 & 0xFF) << "not started";
-  EXPECT_EQ(Tool("create Service1 binPath= C:\\x.exe"), 1073 & 0xFF);
+  ASSERT_EQ(Tool("start Service1"), 0);
+  ASSERT_EQ(Tool("wait Service1 RUNNING 10000"), 0);
+  const long processId = Record()->processId;
+  ASSERT_EQ(Tool("stop Service1"), 0);
+  (void)Tool("pause Service1");  // refused once STOP_PENDING is reported
+  EXPECT_EQ(Tool("wait Service1 STOPPED 10000"), 0);
+  EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(processId); })) << "the process has ended";
+}
+
+// A simulator plugged in after the service process started is noticed by
+// that process's world (as the system notices a device) and pulled from:
+// it drains its one image and exits.
+TEST_F(SeparateProcessTest, ScannerPluggedInAfterTheStartIsNoticed) {
+  ASSERT_EQ(Program("/install /silent"), 0);
+  ASSERT_EQ(Tool("start Service1"), 0);
+  ASSERT_EQ(Tool("wait Service1 RUNNING 10000"), 0);
+  pw::test::SimulatorProcess simulator({"--root", world.Root().string(), "--drive", "E", "--mode", "computer",
+                                    "--image-size", "5000", "--exit-when-drained"});
+  ASSERT_TRUE(simulator.Started());
+  const std::optional<int> status = simulator.WaitForExit(20s);
+  ASSERT_TRUE(status.has_value()) << "the service never pulled the image";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include "platform/host/ServiceManager.h"
 #include "platform/host/World.h"
 #include "service/Entry.h"
+#include "service/ServiceRuntime.h"
 #include "ui/MainForm.h"
 #include "scanner/PollHost.h"
 
@@ -58,6 +59,23 @@ inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milli
     std::this_thread::sleep_for(5ms);
   }
   return true;
+}
+
+// How many passes the service thread has made over its queue (it looks at
+// it once per pass of its loop and finds it empty); 0 without a service thread.
+inline std::uint64_t ServicePasses(host::World& world) {
+  const pf::WindowHandle control = pf::FindWindow(kControlWindowClass, std::nullopt);
+  if (control == nullptr) return 0;
+  return world.Desktop().EmptyQueueChecks(world.Desktop().WindowThread(control));
+}
+
+// Waits until the service thread's loop has made a few more passes: a check
+// that something did not happen is only worth making after that.
+inline ::testing::AssertionResult PassesRan(host::World& world, std::uint64_t passes = 3) {
+  const std::uint64_t from = ServicePasses(world);
+  if (WaitUntil([&] { return ServicePasses(world) >= from + passes; })) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the service thread's loop made " << ServicePasses(world) - from
+                                       << " passes, not " << passes;
 }
 
 // One run of the program's entry on a thread of its own: one process.
@@ -186,8 +204,9 @@ class ServiceHostTest : public ::testing::Test {
   // What a second start of the executable leaves behind.
   void WriteMarker() { world.WriteFile(kMarker, ""); }
 
-  // A service pass is about 100 ms: this covers a few.
-  static void LetPassesRun() { std::this_thread::sleep_for(400ms); }
+  // A service pass is about 100 ms: this covers a few. Only for a frozen
+  // (paused) service, where no pass can be waited for.
+  static void LetTimePass() { std::this_thread::sleep_for(400ms); }
 
   host::World world;
   CountingScannerLink link;

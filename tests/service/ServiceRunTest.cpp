@@ -94,7 +94,9 @@ TEST_F(ServiceRunTest, PauseFreezesTheWindowAndThePollingUntilContinue) {
   world.Desktop().AdvanceTime(10000);
   ASSERT_TRUE(world.Desktop().ClickTrayIcon(pf::TrayIcon::kIconId, host::MouseButton::Left));
   WriteMarker();
-  LetPassesRun();
+  const std::uint64_t passesWhenPaused = ServicePasses(world);
+  LetTimePass();
+  EXPECT_EQ(ServicePasses(world), passesWhenPaused) << "the loop makes no pass while paused";
   EXPECT_EQ(link.polls.load(), pollsWhenPaused) << "no polling while paused";
   EXPECT_FALSE(MainWindowVisible()) << "the window does not react while paused";
   EXPECT_TRUE(MarkerExists()) << "the loop does not run while paused";
@@ -103,6 +105,7 @@ TEST_F(ServiceRunTest, PauseFreezesTheWindowAndThePollingUntilContinue) {
   ASSERT_TRUE(WaitForState(state::kRunning));
   EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kPausePending, state::kPaused,
                                                           state::kContinuePending, state::kRunning}));
+  EXPECT_TRUE(PassesRan(world)) << "the loop runs again";
   EXPECT_TRUE(WaitUntil([&] { return link.polls.load() > pollsWhenPaused; })) << "polling resumes";
   EXPECT_TRUE(WaitUntil([&] { return MainWindowVisible(); })) << "the click and the marker are handled";
   EXPECT_TRUE(WaitUntil([&] { return !MarkerExists(); }));
@@ -121,7 +124,9 @@ TEST_F(ServiceRunTest, InterrogateWhilePausedLeavesTheServiceFrozen) {
   ASSERT_TRUE(WaitUntil([&] { return !Reports().empty(); }));
   EXPECT_EQ(Reports()[0], Status(state::kPaused, 7, 0));
   world.Desktop().AdvanceTime(10000);
-  LetPassesRun();
+  const std::uint64_t passes = ServicePasses(world);
+  LetTimePass();
+  EXPECT_EQ(ServicePasses(world), passes) << "still frozen";
   EXPECT_EQ(link.polls.load(), polls) << "still frozen";
   EXPECT_EQ(State(), state::kPaused);
   ASSERT_TRUE(Control(control::kContinue).ok);
@@ -151,7 +156,7 @@ TEST_F(ServiceRunTest, PauseAndContinueBackToBackEndRunning) {
       return !states.empty() && states.back() == state::kRunning && State() == state::kRunning;
     })) << "round " << round;
   }
-  LetPassesRun();
+  ASSERT_TRUE(PassesRan(world));
   EXPECT_EQ(State(), state::kRunning);
   StopService();
 }
@@ -188,7 +193,7 @@ TEST_F(ServiceRunTest, MarkerAfterExitCreatesAWindowThatStaysHidden) {
   const int scans = link.scans.load();
   WriteMarker();
   ASSERT_TRUE(WaitUntil([&] { return MainWindow() != nullptr && !MarkerExists(); }));
-  LetPassesRun();
+  ASSERT_TRUE(PassesRan(world));
   EXPECT_FALSE(MainWindowVisible()) << "created, shown and hidden again";
   EXPECT_EQ(TrayIconCount(), 1u) << "the tray icon is back";
   EXPECT_GT(link.scans.load(), scans) << "the new window walked the drives";
@@ -211,7 +216,7 @@ TEST_F(ServiceRunTest, StaleMarkerIsRemovedAtStartWithoutShowing) {
   WriteMarker();
   StartService();
   EXPECT_FALSE(MarkerExists());
-  LetPassesRun();
+  ASSERT_TRUE(PassesRan(world));
   EXPECT_FALSE(MainWindowVisible());
 }
 
@@ -220,7 +225,7 @@ TEST_F(ServiceRunTest, DirectoryOfTheMarkersNameShowsNothing) {
   ASSERT_TRUE(pf::DeleteFile(kMarker).ok);  // the install run's marker
   world.MakeDirectories(kMarker);
   StartService();
-  LetPassesRun();
+  ASSERT_TRUE(PassesRan(world));
   EXPECT_FALSE(MainWindowVisible());
   EXPECT_TRUE(pf::DirectoryExists(kMarker)) << "left alone";
   EXPECT_EQ(State(), state::kRunning);
@@ -248,7 +253,9 @@ TEST_F(ServiceRunTest, StartWhilePausedIsHandledAfterContinue) {
   ASSERT_TRUE(Control(control::kPause).ok);
   ASSERT_TRUE(WaitForState(state::kPaused));
   WriteMarker();
-  LetPassesRun();
+  const std::uint64_t passes = ServicePasses(world);
+  LetTimePass();
+  EXPECT_EQ(ServicePasses(world), passes) << "frozen";
   EXPECT_TRUE(MarkerExists());
   EXPECT_FALSE(MainWindowVisible());
   ASSERT_TRUE(Control(control::kContinue).ok);
@@ -261,7 +268,7 @@ TEST_F(ServiceRunTest, StartWhilePausedIsHandledAfterContinue) {
 TEST_F(ServiceRunTest, QuitMessageOfWindows2000EndsOnlyTheMainLoop) {
   world.SetVersion(pf::kPlatformNt, 5, 0, 2195);
   StartService();
-  LetPassesRun();
+  ASSERT_TRUE(PassesRan(world));
   EXPECT_FALSE(ServiceProcess().Finished()) << "the process waits for its service";
   WriteMarker();
   EXPECT_TRUE(WaitUntil([&] { return MainWindowVisible(); })) << "the service runs unaffected";
@@ -333,7 +340,7 @@ TEST_F(ServiceRunTest, RefusedStatusReportIsLoggedAndTheServiceGoesOn) {
 TEST_F(ServiceRunTest, UninstallWhileRunningRemovesTheRegistrationAtStop) {
   StartService();
   EXPECT_EQ(RunProgram({"/uninstall", "/silent"}), 0);
-  LetPassesRun();
+  ASSERT_TRUE(PassesRan(world));
   EXPECT_EQ(State(), state::kRunning);
   EXPECT_TRUE(world.Services().Find("Service1").has_value());
   ASSERT_TRUE(Control(control::kStop).ok);

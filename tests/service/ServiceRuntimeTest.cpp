@@ -1,5 +1,8 @@
 // The service runtime with handlers that fail or refuse: status restoration,
 // the event-log texts, and the start and execute paths.
+#include <unistd.h>
+
+#include <fstream>
 #include <stdexcept>
 
 #include "platform/Messages.h"
@@ -24,6 +27,7 @@ class ServiceRuntimeTest : public ::testing::Test {
     world.Services().SetLauncher([this](const host::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       dispatcher = std::thread([this] {
+        dispatcherThread = ::gettid();
         dispatched = pf::StartServiceCtrlDispatcher(
             {{probe.Name, [this](const std::vector<std::string>& arguments) { probe.Main(arguments); }}});
         dispatcherDone = true;
@@ -87,6 +91,7 @@ class ServiceRuntimeTest : public ::testing::Test {
   pf::ServiceHandle handle;
   std::thread dispatcher;
   std::atomic<bool> dispatcherDone{false};
+  std::atomic<pid_t> dispatcherThread{0};
   pf::Outcome dispatched;
 };
 
@@ -130,7 +135,7 @@ TEST_F(ServiceRuntimeTest, RefusedRequestsPutTheStatusBack) {
     ASSERT_TRUE(WaitUntil([&] { return ReportedStates().size() == 2; })) << code;
     EXPECT_EQ(ReportedStates().back(), state::kRunning) << code;
   }
-  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(PassesRan(world));
   EXPECT_EQ(State(), state::kRunning) << "a refused stop leaves the service running";
   EXPECT_FALSE(dispatcherDone.load());
   EXPECT_TRUE(LogTexts().empty());
@@ -177,6 +182,70 @@ TEST_F(ServiceRuntimeTest, FailureInExecuteEndsTheServiceWithItsEntry) {
   EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kStartPending, state::kStartPending,
                                                           state::kRunning, state::kStopped}));
   EXPECT_EQ(LogTexts(), std::vector<std::string>{"Service failed on execute: loop broke"});
+}
+
+// A pause queued right behind a stop (both taken in the same pass) must not
+// freeze the thread the stop has marked terminated: the stop always finishes.
+// The codes go straight to the control handler, as the dispatcher passes them.
+TEST_F(ServiceRuntimeTest, PauseQueuedBehindAStopCannotHoldTheServiceUp) {
+  struct Row {
+    const char* what;
+    std::vector<std::uint32_t> codes;
+  };
+  const Row rows[] = {
+      {"stop, pause", {control::kStop, control::kPause}},
+      {"stop, pause, continue", {control::kStop, control::kPause, control::kContinue}},
+      {"shutdown, pause", {control::kShutdown, control::kPause}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::atomic<bool> queued{false};
+    // The execute loop waits until every code has been posted, so that one
+    // pass takes them all.
+    probe.OnExecute = [&](TService& sender) {
+      while (!queued.load()) std::this_thread::sleep_for(1ms);
+      while (!sender.ServiceThread()->Terminated()) {
+        sender.ProcessRequests();
+        pf::Sleep(5);
+      }
+    };
+    dispatcherDone = false;
+    Start();
+    ASSERT_TRUE(WaitForState(state::kRunning));
+    world.Services().ClearStatusReports(probe.Name);
+    for (std::uint32_t code : row.codes) probe.Controller(code);
+    queued = true;
+    ASSERT_TRUE(DispatcherReturned()) << "the service never stopped";
+    dispatcher.join();
+    EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kStopPending, state::kStopped}));
+    EXPECT_EQ(State(), state::kStopped);
+  }
+}
+
+// Context switches of one thread of this process so far: each is a wake-up.
+std::uint64_t ThreadSwitches(pid_t thread) {
+  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
+  std::uint64_t switches = 0;
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("voluntary_ctxt_switches:") || line.starts_with("nonvoluntary_ctxt_switches:")) {
+      switches += std::stoull(line.substr(line.find(':') + 1));
+    }
+  }
+  return switches;
+}
+
+// The dispatcher sleeps until a control request or the service's end: an
+// idle service does not wake it, and a stop still ends it at once.
+TEST_F(ServiceRuntimeTest, IdleDispatcherSleepsUntilARequestComes) {
+  Start();
+  ASSERT_TRUE(WaitForState(state::kRunning));
+  ASSERT_NE(dispatcherThread.load(), 0);
+  const std::uint64_t before = ThreadSwitches(dispatcherThread);
+  pf::Sleep(500);
+  const std::uint64_t idleWakeUps = ThreadSwitches(dispatcherThread) - before;
+  EXPECT_LT(idleWakeUps, 5u) << "woke " << idleWakeUps << " times in 500 ms with nothing to do";
+  ASSERT_TRUE(pf::ControlService(handle, control::kStop).ok);
+  EXPECT_TRUE(DispatcherReturned());
 }
 
 // Without an execute handler the thread serves requests until it is stopped.

@@ -261,6 +261,22 @@ TEST_F(MainWindowTest, BrowserOpensOnTheSaveLocationAndAcceptsAShortEnoughFolder
   EXPECT_EQ(Desk().LiveItemIdLists(), 0u);
 }
 
+// When the folder browser or a message box over the visible settings page
+// closes, the page is activated again, as on Windows: FormActivate walks the
+// drives and applies once more.
+TEST_F(MainWindowTest, FormActivateRunsAgainWhenABoxOverTheVisiblePageCloses) {
+  TMainForm& main = CreateForm();
+  main.Show();
+  ASSERT_EQ(link.scans, 1);
+  Desk().SetBrowseDriver([](const host::BrowseRecord&, ModalLoop&) { return BrowseAnswer::Cancel(); });
+  main.BrowseBtn.Click();
+  EXPECT_EQ(link.scans, 2) << "the browser closed";
+  EXPECT_EQ(platform::GetForegroundWindow(), main.Handle());
+  (void)platform::MessageBoxEx(main.Handle(), "Text", "Pagewick", 0, 0);
+  EXPECT_EQ(link.scans, 3) << "the box closed";
+  EXPECT_EQ(link.polls.size(), 3u) << "each activation applied";
+}
+
 TEST_F(MainWindowTest, CancelledBrowserOrAChoiceWithoutPathChangesNothing) {
   TMainForm& main = CreateForm();
   main.ApplyBtnClick();

@@ -5,7 +5,8 @@
 //
 //   pagewick-sc [--world DIR] <command> [service] [options]
 //
-// The world is DIR, or the folder PAGEWICK_WORLD names.
+// The world is DIR, or the folder PAGEWICK_WORLD names. Like sc.exe it prints
+// a failure's Win32 code; the exit status is 0 on success and 1 on failure.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -294,13 +295,15 @@ int main(int argc, char** argv) {
   }
   if (!root || args.empty()) {
     std::cerr << kUsage;
-    return 87;
+    return 1;
   }
   try {
     pw::host::World::Options options;
     options.root = *root;
     pw::host::World world(options);
-    return Run(world, args);
+    // The Win32 code has been printed; an exit status keeps only 8 bits (1060
+    // would read as 36, a multiple of 256 as success), so any failure is 1.
+    return Run(world, args) == 0 ? 0 : 1;
   } catch (const std::exception& error) {
     std::cerr << "pagewick-sc: " << error.what() << "\n";
     return 1;

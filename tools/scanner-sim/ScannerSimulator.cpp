@@ -152,7 +152,8 @@ void ScannerSimulator::QueueImageFile(const std::filesystem::path& path) {
   std::vector<char> content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) throw std::runtime_error("cannot read image " + path.string());
   std::vector<std::byte> bytes(content.size());
-  std::memcpy(bytes.data(), content.data(), content.size());
+  // An empty file has no buffer at all: memcpy must not see its null pointer.
+  if (!content.empty()) std::memcpy(bytes.data(), content.data(), content.size());
   QueueImage(std::move(bytes));
 }
 
@@ -405,7 +406,7 @@ IoControlResult ScannerSimulator::StorageQuery(std::span<const std::byte> input,
   PutWord(bytes, 28, 7);  // BusTypeUsb
 
   const std::size_t written = std::min(bytes.size(), output.size());
-  std::memcpy(output.data(), bytes.data(), written);
+  if (written > 0) std::memcpy(output.data(), bytes.data(), written);
   const std::size_t returned = std::min(returnedPart, output.size());
   if (descriptor_.junkAfterReturned) {
     for (std::size_t i = std::max(written, returned); i < output.size(); ++i) output[i] = std::byte{'#'};
