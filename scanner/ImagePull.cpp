@@ -168,7 +168,7 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
   // Looked at before every request: a waiting stop, shutdown or pause ends
   // the transfer within one request's time.
   const auto interrupted = [&] {
-    end.interrupted = state_.InterruptPull.load(std::memory_order_relaxed);
+    end.interrupted = state_.InterruptPull.load(std::memory_order_relaxed) > 0;
     return end.interrupted;
   };
 

@@ -20,11 +20,12 @@ struct ScannerState {
   // Device path "\\?\%c:" of the attached scanner, zero-terminated once set;
   // the start-up sequence fills all 300 bytes with the character '0'.
   std::array<char, kScannerDevicePathSize> ScannerDevicePath{};
-  // Set from any thread when a stop, shutdown or pause waits for the service
-  // thread: a running pull ends between two requests, keeping what arrived,
-  // so the request is acted on within its wait hint. The service thread
-  // clears it when it takes the request.
-  std::atomic<bool> InterruptPull{false};
+  // Stop, shutdown and pause requests that wait for the service thread,
+  // counted from any thread (the service's control handler adds, the service
+  // thread takes away as it acts on each). While any waits, a running pull
+  // ends between two requests, keeping what arrived, so that the request is
+  // acted on within its wait hint.
+  std::atomic<int> InterruptPull{0};
   // The destination of the last picture the user was told did not arrive (or
   // could not be saved): a fault that persists is told once, not at every
   // poll. Cleared when a picture arrives whole.

@@ -35,6 +35,9 @@ TService1::TService1(TServiceApplication& owner) : owner_(owner) {
   OnShutdown = [this](TService& sender) { ServiceShutdown(sender); };
   OnPause = [this](TService& sender, bool& paused) { ServicePause(sender, paused); };
   OnContinue = [this](TService& sender, bool& continued) { ServiceContinue(sender, continued); };
+  // A pull in progress ends between two requests once a stop, shutdown or
+  // pause waits, so the request is acted on within the wait hint.
+  PendingInterrupts = &owner_.Process().InterruptPull;
 }
 
 void TService1::ServiceCreate(TService&) {

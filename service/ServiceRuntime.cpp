@@ -18,6 +18,11 @@ namespace accept = platform::service_accept;
 // to suspend itself.
 constexpr int kResumeAttempts = 2000;
 
+// Requests that long work on the service thread should make way for.
+bool IsInterruptingControl(std::uint32_t code) {
+  return code == control::kStop || code == control::kShutdown || code == control::kPause;
+}
+
 // The word of an entry "Service failed on %s: %s" for codes 1 to 5.
 const char* ActionWord(std::uint32_t code) {
   switch (code) {
@@ -152,6 +157,8 @@ void TService::Controller(std::uint32_t code) {
   // Counted before it is posted, so that a thread about to pause itself sees
   // that a request is on its way.
   pendingControls_.fetch_add(1);
+  const bool interrupting = IsInterruptingControl(code) && PendingInterrupts != nullptr;
+  if (interrupting) PendingInterrupts->fetch_add(1);
   bool posted = false;
   if (platform::WindowHandle window = controlWindowHandle_.load()) {
     posted = platform::PostMessage(window, kControlMessage, code, 0).ok;
@@ -163,6 +170,7 @@ void TService::Controller(std::uint32_t code) {
   }
   if (!posted) {
     pendingControls_.fetch_sub(1);
+    if (interrupting) PendingInterrupts->fetch_sub(1);
     return;
   }
   // A paused service thread takes the request once it runs again. Between
@@ -283,6 +291,7 @@ bool TService::TerminatedNow() const {
 
 void TService::DoControl(std::uint32_t code) {
   pendingControls_.fetch_sub(1);
+  if (IsInterruptingControl(code) && PendingInterrupts != nullptr) PendingInterrupts->fetch_sub(1);
   const ServiceState before = status_;
   TServiceThread* thread = thread_.get();
   // Once a stop or shutdown has been accepted the service is on its way out:

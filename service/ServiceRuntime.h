@@ -129,6 +129,11 @@ class TService {
   Handler AfterUninstall;
   // Runs on the service thread as it ends, after the last request.
   std::function<void()> OnServiceThreadEnd;
+  // Counts the stop, shutdown and pause requests that wait for the service
+  // thread: the control handler adds one as it posts such a request, the
+  // service thread takes it away as it acts on it. Long work on the service
+  // thread (an image pull) looks at it to end early. Set before the run.
+  std::atomic<int>* PendingInterrupts = nullptr;
 
   // Runs OnCreate: the object has been created. Creating thread.
   void DoCreate();

@@ -130,7 +130,11 @@ TEST_F(ScanToFolderTest, WithTheDiskFullTheUserIsToldAndTheScratchFileGoes) {
   EXPECT_EQ(simulator->QueuedImages(), 0u);
 }
 
-TEST_F(ScanToFolderTest, UnpluggingInTheMiddleOfATransferKeepsThePartAndDetachesAtTheNextTick) {
+// Unplugged in the middle of a transfer: what arrived is kept under the
+// image's partial name, no folder is opened for it, and the user is told.
+// Plugged in again, the scanner still holds the picture: it arrives whole
+// under the number it would have had, and the partial goes.
+TEST_F(ScanToFolderTest, UnpluggingInTheMiddleOfATransferKeepsWhatArrivedAndThePictureComesWholeLater) {
   Plug();
   StartLikeTheService();
   simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(4096));
@@ -140,21 +144,28 @@ TEST_F(ScanToFolderTest, UnpluggingInTheMiddleOfATransferKeepsThePartAndDetaches
   simulator->SetUnplugHandler([this] { Unplug(); });
 
   Advance(ui::kComputerModePollMs);
-  EXPECT_EQ(Read(kFirstImage), Text(image).substr(0, 3 * 4096));
-  EXPECT_EQ(world.Desktop().ShellExecutes().size(), 1u) << "the partial file's folder is opened";
+  const std::string partial = "C:\\Users\\Public\\Pictures\\Photo1\\img0001.partial";
+  EXPECT_EQ(Read(partial), Text(image).substr(0, 3 * 4096));
+  EXPECT_FALSE(Exists(kFirstImage));
+  EXPECT_TRUE(world.Desktop().ShellExecutes().empty()) << "no folder window for a picture that did not arrive";
+  ASSERT_EQ(world.Desktop().MessageBoxes().size(), 1u);
+  EXPECT_NE(world.Desktop().MessageBoxes()[0].text.find(partial), std::string::npos);
   EXPECT_EQ(process.ScannerAttached, 1u);
 
   Advance(ui::kComputerModePollMs);
   EXPECT_EQ(process.ScannerAttached, 0u);
   EXPECT_EQ(process.PendingDeviceEvent, 0);
 
-  // Another scanner on the same letter: attached at the tick after its arrival.
+  // The scanner again on the same letter, still holding the picture:
+  // attached at the tick after its arrival.
   auto next = std::make_shared<sim::ScannerSimulator>();
   next->QueueImage(image);
   world.AddDrive('E', platform::DriveType::Removable);
   world.AttachDevice('E', next);
-  ASSERT_TRUE(TickUntil([&] { return Exists(kSecondImage); }));
-  EXPECT_EQ(Read(kSecondImage), Text(image));
+  ASSERT_TRUE(TickUntil([&] { return Exists(kFirstImage); }));
+  EXPECT_EQ(Read(kFirstImage), Text(image));
+  EXPECT_FALSE(Exists(partial)) << "the whole picture holds everything the partial held";
+  EXPECT_FALSE(Exists(kSecondImage));
 }
 
 #ifdef PAGEWICK_SCANNER_SIM

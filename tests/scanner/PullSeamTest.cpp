@@ -186,7 +186,7 @@ TEST_F(PullSeamTest, AWaitingStopEndsTheTransferBetweenTwoRequestsAndKeepsWhatAr
   host.answers = {"C:\\Scans\\Photo7\\img0001.jpg", "C:\\Scans\\Photo7\\img0001.jpg"};
   std::size_t requestsBeforeStop = 0;
   device->before = [&](std::uint8_t operation) {
-    if (operation == kChunkReadOperation && ++requestsBeforeStop == 2) state.InterruptPull = true;
+    if (operation == kChunkReadOperation && ++requestsBeforeStop == 2) state.InterruptPull = 1;
   };
   EXPECT_FALSE(Pull());
   device->before = nullptr;
@@ -196,7 +196,7 @@ TEST_F(PullSeamTest, AWaitingStopEndsTheTransferBetweenTwoRequestsAndKeepsWhatAr
   EXPECT_TRUE(notifier.incomplete.empty()) << "a stop is not a fault to report";
   EXPECT_TRUE(notifier.folders.empty());
 
-  state.InterruptPull = false;
+  state.InterruptPull = 0;
   EXPECT_TRUE(Pull());
   EXPECT_EQ(world.ReadFile("C:\\Scans\\Photo7\\img0001.jpg"), Text(image));
   EXPECT_FALSE(platform::FileExists("C:\\Scans\\Photo7\\img0001.partial"));

@@ -235,9 +235,10 @@ class LandingWatch {
 
  private:
   void Add(const fs::path& folder) {
-    const int wd = ::inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_CLOSE_WRITE);
+    const int wd = ::inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO);
     if (wd < 0) throw DemoFailure("cannot watch " + folder.string());
     folders_[wd] = folder;
+    folderWatch_[folder] = wd;
   }
 
   static bool IsPicture(const std::string& name) {
@@ -264,32 +265,49 @@ class LandingWatch {
           Add(path);
           std::error_code ec;
           for (const auto& entry : fs::directory_iterator(path, ec)) {
-            if (IsPicture(entry.path().filename().string())) Started(entry.path(), now);
+            const std::string name = entry.path().filename().string();
+            if (IsPicture(name)) Started(entry.path(), now);
+            if (!name.empty() && name[0] == '~') transferStarted_[folderWatch_[path]] = now;
           }
+        } else if ((event->mask & IN_CREATE) && event->name[0] == '~') {
+          // A picture arrives in a transfer file of its folder and takes its
+          // name once whole.
+          transferStarted_[event->wd] = now;
+        } else if ((event->mask & IN_MOVED_TO) && IsPicture(event->name) && !done_.count(path)) {
+          const auto transfer = transferStarted_.find(event->wd);
+          started_[path] = transfer != transferStarted_.end() ? transfer->second : now;
+          if (transfer != transferStarted_.end()) transferStarted_.erase(transfer);
+          Land(path, now);
         } else if ((event->mask & IN_CREATE) && IsPicture(event->name)) {
           Started(path, now);
         } else if ((event->mask & IN_CLOSE_WRITE) && started_.count(path)) {
-          Landing landing;
-          landing.path = path;
-          landing.name = fs::relative(path, saveLocation_).string();
-          std::replace(landing.name.begin(), landing.name.end(), '/', '\\');
-          std::error_code ec;
-          landing.bytes = fs::file_size(path, ec);
-          // As this watcher saw it: from the wake-up that saw the file
-          // created to the one that saw it closed.
-          landing.seconds = std::chrono::duration<double>(now - started_[path]).count();
-          started_.erase(path);
-          done_.insert(path);
-          landed_.push_back(landing);
+          Land(path, now);
         }
       }
     }
   }
 
+  void Land(const fs::path& path, Clock::time_point now) {
+    Landing landing;
+    landing.path = path;
+    landing.name = fs::relative(path, saveLocation_).string();
+    std::replace(landing.name.begin(), landing.name.end(), '/', '\\');
+    std::error_code ec;
+    landing.bytes = fs::file_size(path, ec);
+    // As this watcher saw it: from the wake-up that saw the transfer (or the
+    // file) created to the one that saw the picture take its name (or close).
+    landing.seconds = std::chrono::duration<double>(now - started_[path]).count();
+    started_.erase(path);
+    done_.insert(path);
+    landed_.push_back(landing);
+  }
+
   fs::path saveLocation_;
   int fd_ = -1;
   std::map<int, fs::path> folders_;
+  std::map<fs::path, int> folderWatch_;
   std::map<fs::path, Clock::time_point> started_;
+  std::map<int, Clock::time_point> transferStarted_;  // by folder
   std::set<fs::path> done_;
   std::vector<Landing> landed_;
 };
