@@ -542,9 +542,18 @@ class Run {
       const std::vector<fs::path> more = FilesBelow(world_ / "drive_f");
       files.insert(files.end(), more.begin(), more.end());
     }
+    static const std::regex partialName("img[0-9]{4,}\\.partial", std::regex::icase);
     for (const fs::path& file : files) {
       if (seeds_.count(file)) continue;
       const std::string name = Lower(file.filename().string());
+      // What an interrupted transfer brought is kept under a name no viewer
+      // opens and no numbering counts; a transfer file ("~" and seven
+      // characters) must not outlive its pull.
+      if (std::regex_match(file.filename().string(), partialName)) continue;
+      if (name.size() == 8 && name[0] == '~') {
+        Fail("a transfer file was left behind: " + fs::relative(file, world_).generic_string());
+        continue;
+      }
       const bool looksLikePicture = name.rfind("img", 0) == 0 || Lower(file.extension().string()) == ".jpg";
       if (!looksLikePicture) continue;
       const std::string relative = fs::relative(file, world_).generic_string();
