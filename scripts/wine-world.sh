@@ -126,11 +126,12 @@ up() {
   mkdir -p "$package"
   cp "$program" "$modules/pwimgfil.dll" "$modules/pwimgkrn.dll" "$texts" "$package/"
 
+  # For running a test binary by hand: set -a; . WORLD/env; set +a
   cat >"$world/env" <<EOF
-WINEPREFIX=$WINEPREFIX
-PAGEWICK_WINE_WORLD=Z:${world//\//\\}
-PAGEWICK_SCANNER_DRIVE=${drive^^}
-PAGEWICK_PACKAGE=C:\\Program Files\\Pagewick\\pagewick.exe
+WINEPREFIX='$WINEPREFIX'
+PAGEWICK_WINE_WORLD='Z:${world//\//\\}'
+PAGEWICK_SCANNER_DRIVE='${drive^^}'
+PAGEWICK_PACKAGE='C:\Program Files\Pagewick\pagewick.exe'
 EOF
   echo "wine-world: up at $world (drive ${drive^^}:, simulator pid $(cat "$world/simulator.pid"))"
 }

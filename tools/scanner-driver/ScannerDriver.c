@@ -187,15 +187,25 @@ static NTSTATUS Exchange(PW_DEVICE* device, ULONG code, UCHAR* buffer, ULONG inp
 
   KeQuerySystemTime(&now);
   deadline = now.QuadPart + (LONGLONG)PW_WIRE_REPLY_TIMEOUT_MS * 10000;
-  if (NT_SUCCESS(status)) status = ReadAll(device, reply, sizeof reply, deadline);
   if (!NT_SUCCESS(status)) goto broken;
-
-  replyStatus = PwWireGet(reply, PW_WIRE_REPLY_STATUS_AT);
-  replyCount = PwWireGet(reply, PW_WIRE_REPLY_COUNT_AT);
-  if (PwWireGet(reply, PW_WIRE_REPLY_MAGIC_AT) != PW_WIRE_REPLY_MAGIC ||
-      PwWireGet(reply, PW_WIRE_REPLY_SEQUENCE_AT) != sequence || replyCount > PW_WIRE_MAX_PAYLOAD) {
-    status = STATUS_DEVICE_PROTOCOL_ERROR;
-    goto broken;
+  for (;;) {
+    ULONG replySequence;
+    status = ReadAll(device, reply, sizeof reply, deadline);
+    if (!NT_SUCCESS(status)) goto broken;
+    replyStatus = PwWireGet(reply, PW_WIRE_REPLY_STATUS_AT);
+    replyCount = PwWireGet(reply, PW_WIRE_REPLY_COUNT_AT);
+    replySequence = PwWireGet(reply, PW_WIRE_REPLY_SEQUENCE_AT);
+    if (PwWireGet(reply, PW_WIRE_REPLY_MAGIC_AT) != PW_WIRE_REPLY_MAGIC || replyCount > PW_WIRE_MAX_PAYLOAD) {
+      status = STATUS_DEVICE_PROTOCOL_ERROR;
+      goto broken;
+    }
+    if (replySequence == sequence) break;
+    /* Another request's reply: its bytes go, so that the stream stays in
+     * step. A late reply to an earlier request (which timed out) is skipped;
+     * anything else fails this request. */
+    status = Drain(device, replyCount, deadline);
+    if (!NT_SUCCESS(status)) goto broken;
+    if ((LONG)(sequence - replySequence) <= 0) return STATUS_DEVICE_PROTOCOL_ERROR;
   }
   if (replyStatus != 0 || replyCount > outputLength) {
     /* A failure carries no bytes, and bytes beyond the caller's buffer are
