@@ -73,6 +73,8 @@ FifoPort::~FifoPort() {
 void FifoPort::Plug(std::shared_ptr<ScannerSimulator> device) {
   std::scoped_lock lock(mutex_);
   device_ = std::move(device);
+  lastPullMicros_ = -1;
+  pullStarted_.reset();
 }
 
 std::shared_ptr<ScannerSimulator> FifoPort::Device() const {
@@ -185,7 +187,17 @@ void FifoPort::Serve() {
     std::uint32_t status = kErrorDeviceNotConnected;
     std::uint32_t count = 0;
     if (device) {
+      const bool chunkRead = code == platform::kIoctlScsiPassThrough && input.size() > 28 &&
+                             input[28] == std::byte{0x53};
+      if (chunkRead && !pullStarted_) pullStarted_ = std::chrono::steady_clock::now();
+      const std::size_t deliveredBefore = device->ImagesDelivered();
       const platform::IoControlResult result = device->IoControl(code, input, output);
+      if (device->ImagesDelivered() != deliveredBefore && pullStarted_) {
+        const auto took = std::chrono::steady_clock::now() - *pullStarted_;
+        std::scoped_lock lock(mutex_);
+        lastPullMicros_ = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+        pullStarted_.reset();
+      }
       status = result.ok ? 0 : (result.error != 0 ? result.error : kErrorGenFailure);
       count = result.ok ? std::min(result.bytesReturned, capacity) : 0;
     }
@@ -262,7 +274,12 @@ std::string FifoPort::Control(std::string_view line) {
     if (command == "status") {
       const std::shared_ptr<ScannerSimulator> device = Device();
       if (!device) return "ok plugged 0";
-      std::string answer = "ok plugged 1 mode " + std::string(ModeName(device->CurrentMode())) + " queued " +
+      std::int64_t pullMicros = 0;
+      {
+        std::scoped_lock lock(mutex_);
+        pullMicros = lastPullMicros_;
+      }
+      std::string answer = "ok plugged 1 pull_us " + std::to_string(pullMicros) + " mode " + std::string(ModeName(device->CurrentMode())) + " queued " +
                            std::to_string(device->QueuedImages()) + " delivered " +
                            std::to_string(device->ImagesDelivered()) + " unplugged " +
                            std::to_string(device->Unplugged() ? 1 : 0);

@@ -8,15 +8,19 @@
 // (configured by the device options of the command line), unplug it, queue
 // more pictures, add faults, read counters, and make the next reply malformed.
 // Every queued image is also written to <folder>/images/NNNN.jpg (numbered
-// over the port's life) so that tests can compare what arrives.
+// over the port's life) so that tests can compare what arrives. "status"
+// also tells how long the last whole pull took (pull_us), from its first
+// chunk read to the end marker, so that a benchmark times every puller alike.
 //
 // Thread rule: Serve() runs on one thread; Plug() and Stop() from any thread.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,6 +69,10 @@ class FifoPort {
   std::shared_ptr<ScannerSimulator> device_;
   std::uint32_t imageNumber_ = 0;
   Garble garble_ = Garble::None;
+  // Timing of the last whole pull: from its first chunk read to the reply
+  // that completed the image (Serve's thread only, read under the lock).
+  std::optional<std::chrono::steady_clock::time_point> pullStarted_;
+  std::int64_t lastPullMicros_ = -1;
 };
 
 }  // namespace pw::sim
