@@ -117,16 +117,16 @@ int main() {
       std::printf("  chunk %6u round %d: bare %.1f ms, pagewick.exe %.1f ms\n", chunk, round + 1, bare[round] * 1e3,
                   program[round] * 1e3);
     }
-    const double bareBest = Median(bare);
-    const double programBest = Median(program);
-    if (bareBest <= 0 || programBest <= 0) {
+    const double bareMedian = Median(bare);
+    const double programMedian = Median(program);
+    if (bareMedian <= 0 || programMedian <= 0) {
       std::printf("chunk %6u: a pull failed\n", chunk);
       status = 1;
       continue;
     }
     std::printf("chunk %6u: bare loop %7.1f MB/s (%6.1f ms), pagewick.exe %7.1f MB/s (%6.1f ms), ratio %.2f\n", chunk,
-                megabytes / bareBest, bareBest * 1e3, megabytes / programBest, programBest * 1e3,
-                programBest / bareBest);
+                megabytes / bareMedian, bareMedian * 1e3, megabytes / programMedian, programMedian * 1e3,
+                programMedian / bareMedian);
   }
   Stop(service.handle);
   service.handle.reset();
