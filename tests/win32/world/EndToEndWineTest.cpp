@@ -158,9 +158,17 @@ class PagewickInWine : public ::testing::Test {
   }
 
   // Each expected picture is saved exactly once; the count of those that
-  // are not goes to the tally and fails the case.
+  // are not goes to the tally and fails the case. The files are listed in
+  // the output, so that what a fault left behind can be read there.
   void ExpectEachSavedOnce(const std::vector<Bytes>& expected, bool faultCase) {
     const std::vector<Bytes> files = Pulled();
+    std::string listing;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const auto whole = std::find(expected.begin(), expected.end(), files[i]);
+      listing += " " + ImageName(static_cast<int>(i) + 1) + ":" + std::to_string(files[i].size()) +
+                 (whole != expected.end() ? "=picture" + std::to_string(whole - expected.begin() + 1) : "=other");
+    }
+    std::printf("[ PULLED FILES ]%s\n", listing.empty() ? " none" : listing.c_str());
     int lost = 0;
     for (std::size_t i = 0; i < expected.size(); ++i) {
       const auto copies = std::count(files.begin(), files.end(), expected[i]);
