@@ -18,7 +18,7 @@
  * capacity; the driver rejects a reply that breaks this, or carries a wrong
  * magic or sequence, as a protocol error instead of passing it on.
  *
- * The control code kPwWireSimulatorControl never reaches the scanner: its
+ * The control code PW_WIRE_SIMULATOR_CONTROL never reaches the scanner: its
  * input is a command line for the simulator's port (plug, unplug, queue
  * pictures, faults; see the simulator's --help) and its reply bytes are the
  * simulator's text answer. Tests send it through the driver with
