@@ -34,9 +34,10 @@ grep -ho '\[ KNOWN WINE DIFFERENCE \].*' build/win32/Testing/Temporary/LastTest.
 # What the end-to-end tests of pagewick.exe under Wine counted themselves.
 tally=build/win32/wine-world/e2e-tally
 if [ -f "$tally" ]; then
-  images=$(awk '$1 == "images" { print $2 }' "$tally")
-  faults=$(awk '$1 == "faults" { print $2 }' "$tally")
-  lost=$(awk '$1 == "lost" { print $2 }' "$tally")
+  count() { tr -d '\r' <"$tally" | awk -v key="$1" '$1 == key { print $2 }'; }
+  images=$(count images)
+  faults=$(count faults)
+  lost=$(count lost)
   echo "wine end-to-end: $images images pulled by pagewick.exe through the scanner driver, $faults fault cases, $lost lost"
   [ "$lost" = 0 ] || win32_status=1
 else

@@ -126,7 +126,8 @@ Tally& RunTally() {
 
 void WriteTally(const WorldPaths& world) {
   const Tally& tally = RunTally();
-  std::ofstream out(world.root + "\\e2e-tally", std::ios::trunc);
+  // Binary: the script on the Linux side reads plain line ends.
+  std::ofstream out(world.root + "\\e2e-tally", std::ios::binary | std::ios::trunc);
   out << "images " << tally.imagesPulled << "\nfaults " << tally.faultCases << "\nlost " << tally.lost << "\n";
 }
 
