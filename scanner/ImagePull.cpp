@@ -32,9 +32,9 @@ std::string FolderPathTitle(const std::string& saveLocation, const std::string& 
 }
 
 bool ImagePull::PullImage(const platform::DeviceHandle& device) {
-  // While a box of the notifier is open the ticks go on inside it, but no
-  // image is pulled: one box stands for one picture.
-  if (notifier_.BoxOpen()) return false;
+  // While the disk-full box is open the ticks go on inside it, but no image
+  // is pulled: the box stands for the one picture it speaks of.
+  if (notifier_.DiskFullBoxOpen()) return false;
   try {
     // Is an image waiting? Almost every tick ends here. Only 0 and a failed
     // query mean no: any other answer, even the end marker, starts a pull.

@@ -23,9 +23,11 @@ class UserNotifier {
   // No fresh image name could be had below the save location: the picture
   // stays on the scanner. A box, unless one is open already.
   virtual void TellCannotSave(const std::string& location) = 0;
-  // One of the notifier's boxes is open. Polls go on inside it; no pull
-  // starts meanwhile, so one box never stands for more than one picture.
-  virtual bool BoxOpen() const = 0;
+  // The disk-full box is open. Polls go on inside it; no pull starts
+  // meanwhile, so the box never stands for more than the one picture it
+  // speaks of. (The other notices hold nothing back: a user away from the
+  // computer must not stop the pulls by leaving one open.)
+  virtual bool DiskFullBoxOpen() const = 0;
 };
 
 }  // namespace pw::scanner

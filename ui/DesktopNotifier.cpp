@@ -21,23 +21,25 @@ std::string WithValue(std::string text, const std::string& value) {
 
 }  // namespace
 
-void DesktopNotifier::ShowBox(const std::string& message) {
+void DesktopNotifier::ShowBox(const std::string& message, bool holdsPulls) {
   const std::string caption = form_.LoadText(text::kMessageCaption);
   if (platform::IsWindow(platform::FindWindow(std::nullopt, caption))) return;
-  // Ticks go on inside the box; the pull looks here and starts no image.
-  boxOpen_ = true;
-  ScopeExit closed([this] { boxOpen_ = false; });
+  // Ticks go on inside the box; while it is the disk-full box, the pull
+  // looks here and starts no image.
+  const bool held = diskFullBoxOpen_;
+  if (holdsPulls) diskFullBoxOpen_ = true;
+  ScopeExit closed([this, held] { diskFullBoxOpen_ = held; });
   (void)platform::MessageBoxEx(form_.Handle(), message, caption, kDiskFullMessageStyle, 0);
 }
 
-void DesktopNotifier::TellDiskFull() { ShowBox(form_.LoadText(text::kDiskFullMessage)); }
+void DesktopNotifier::TellDiskFull() { ShowBox(form_.LoadText(text::kDiskFullMessage), true); }
 
 void DesktopNotifier::TellPictureIncomplete(const std::string& keptPath) {
-  ShowBox(WithValue(form_.LoadText(text::kPictureIncompleteMessage), keptPath));
+  ShowBox(WithValue(form_.LoadText(text::kPictureIncompleteMessage), keptPath), false);
 }
 
 void DesktopNotifier::TellCannotSave(const std::string& location) {
-  ShowBox(WithValue(form_.LoadText(text::kCannotSaveMessage), location));
+  ShowBox(WithValue(form_.LoadText(text::kCannotSaveMessage), location), false);
 }
 
 void DesktopNotifier::ShowFolder(const std::string& folder, std::span<const std::string> titles) {

@@ -22,7 +22,7 @@ class DesktopNotifier final : public scanner::UserNotifier {
   explicit DesktopNotifier(const TMainForm& form) : form_(form) {}
 
   // The box with texts 40000 and 10010, owned by the window; while one box is
-  // open (polls, and pulls, go on inside it) a further notice shows no second.
+  // open (polls go on inside it) a further notice shows no second.
   void TellDiskFull() override;
   // ShellExecute "explore" on the folder, owned by the window, unless a
   // top-level window carries one of the titles.
@@ -31,14 +31,15 @@ class DesktopNotifier final : public scanner::UserNotifier {
   void TellPictureIncomplete(const std::string& keptPath) override;
   // The box with text 40003 (its %s the save location), as the disk-full box.
   void TellCannotSave(const std::string& location) override;
-  bool BoxOpen() const override { return boxOpen_; }
+  bool DiskFullBoxOpen() const override { return diskFullBoxOpen_; }
 
  private:
-  // A box owned by the window, unless a window with the caption is open.
-  void ShowBox(const std::string& message);
+  // A box owned by the window, unless a window with the caption is open;
+  // holdsPulls marks it as the disk-full box while it is open.
+  void ShowBox(const std::string& message, bool holdsPulls);
 
   const TMainForm& form_;
-  bool boxOpen_ = false;
+  bool diskFullBoxOpen_ = false;
 };
 
 }  // namespace pw::ui

@@ -318,6 +318,25 @@ TEST_F(ImagePullTest, AScratchFileThatCannotBeCreatedLeavesTheImageOnTheScanner)
   EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\");
 }
 
+// The notice of an incomplete picture holds nothing back: a user away from
+// the computer who leaves it open does not stop the pulls.
+TEST_F(ImagePullTest, TheIncompletePictureNoticeLetsTheNextTickPullThePictureWhole) {
+  const std::vector<std::byte> image = PatternImage(3 * kChunk, 9);
+  simulator->QueueImage(image);
+  simulator->AddFault({RequestKind::ChunkRead, 1, 1, error::kGenFailure});
+  bool wholeInsideTheBox = false;
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop& loop) {
+    loop.AdvanceTime(ui::kComputerModePollMs);
+    wholeInsideTheBox = Exists(kFirstImage) && Read(kFirstImage) == Image(image);
+    return platform::dialog_result::kOk;
+  });
+  Tick();
+  EXPECT_TRUE(wholeInsideTheBox);
+  EXPECT_EQ(Boxes().size(), 1u);
+  EXPECT_FALSE(Exists(kFirstPartial));
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+}
+
 TEST_F(ImagePullTest, AChunkTheFileDoesNotTakeEndsThePullAndTheScannerKeepsTheImage) {
   struct Row {
     const char* what;

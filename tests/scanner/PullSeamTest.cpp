@@ -54,12 +54,12 @@ class RecordingNotifier final : public scanner::UserNotifier {
   }
   void TellPictureIncomplete(const std::string& keptPath) override { incomplete.push_back(keptPath); }
   void TellCannotSave(const std::string& location) override { cannotSave.push_back(location); }
-  bool BoxOpen() const override { return boxOpen; }
+  bool DiskFullBoxOpen() const override { return diskFullBoxOpen; }
   int diskFull = 0;
   std::vector<std::pair<std::string, std::vector<std::string>>> folders;
   std::vector<std::string> incomplete;
   std::vector<std::string> cannotSave;
-  bool boxOpen = false;
+  bool diskFullBoxOpen = false;
 };
 
 class PullSeamTest : public ::testing::Test {
@@ -165,14 +165,14 @@ TEST_F(PullSeamTest, NothingIsWrittenOverWhatNamingAnswersWhenItIsNotAFreshImage
   EXPECT_TRUE(notifier.folders.empty());
 }
 
-TEST_F(PullSeamTest, NoPullStartsWhileABoxOfTheNotifierIsOpen) {
+TEST_F(PullSeamTest, NoPullStartsWhileTheDiskFullBoxIsOpen) {
   simulator->QueueImage(PatternImage(500, 5));
   host.answers = {"C:\\Scans\\Photo7\\img0001.jpg"};
-  notifier.boxOpen = true;
+  notifier.diskFullBoxOpen = true;
   EXPECT_FALSE(Pull());
   EXPECT_EQ(simulator->RequestCount(), 0u) << "not even the length query";
   EXPECT_EQ(host.namings, 0u);
-  notifier.boxOpen = false;
+  notifier.diskFullBoxOpen = false;
   EXPECT_TRUE(Pull());
 }
 
