@@ -305,7 +305,12 @@ TEST_F(FileSystemTest, SetFileSizeCutsOrExtendsWithZeros) {
   ASSERT_TRUE(reader.file.valid());
   const Outcome refused = SetFileSize(reader.file, 0);
   EXPECT_FALSE(refused.ok);
-  EXPECT_EQ(refused.error, error::kAccessDenied);
+  if (test::KnownWineDifference("SetEndOfFile on a handle without write access fails with 87, not 5")) {
+    EXPECT_EQ(refused.error, error::kInvalidParameter);
+  } else {
+    EXPECT_EQ(refused.error, error::kAccessDenied);
+  }
+  EXPECT_EQ(scratch_.ReadFile("sized.bin"), std::string("ab\0\0", 4));
 }
 
 TEST_F(FileSystemTest, RemoveDirectoryNeedsAnEmptyFolder) {
