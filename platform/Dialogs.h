@@ -38,4 +38,10 @@ inline constexpr int kNo = 7;
 int MessageBoxEx(WindowHandle owner, std::string_view text, std::string_view caption, std::uint32_t style,
                  std::uint16_t languageId);
 
+// Closes the dialogs of the calling thread that the window owns (message
+// boxes, the folder browser) as their close box would (WM_CLOSE): a box with
+// only an OK button answers IDOK, any other IDCANCEL, and their modal loops
+// end. Calling thread only.
+void CloseOwnedDialogs(WindowHandle owner);
+
 }  // namespace pw::platform

@@ -1,5 +1,7 @@
 #include "service/Service.h"
 
+#include "platform/Dialogs.h"
+
 #include <exception>
 
 #include "platform/FileSystem.h"
@@ -38,6 +40,11 @@ TService1::TService1(TServiceApplication& owner) : owner_(owner) {
   // A pull in progress ends between two requests once a stop, shutdown or
   // pause waits, so the request is acted on within the wait hint.
   PendingInterrupts = &owner_.Process().InterruptPull;
+  // A stop inside a box of the main window (a pull's notice nobody answers)
+  // closes the box, so the stop is acted on at once.
+  OnStopWaitsInModalLoop = [this] {
+    if (const ui::TMainForm* form = owner_.Process().MainForm) platform::CloseOwnedDialogs(form->Handle());
+  };
 }
 
 void TService1::ServiceCreate(TService&) {

@@ -83,7 +83,11 @@ class TService::ControlWindow final : public platform::WindowHandler {
   std::optional<std::intptr_t> HandleMessage(platform::WindowHandle, std::uint32_t message, std::uintptr_t wParam,
                                              std::intptr_t) override {
     if (message != kControlMessage) return std::nullopt;
-    service_.deferredControls_.push_back(static_cast<std::uint32_t>(wParam));
+    const auto code = static_cast<std::uint32_t>(wParam);
+    service_.deferredControls_.push_back(code);
+    if ((code == control::kStop || code == control::kShutdown) && service_.OnStopWaitsInModalLoop) {
+      service_.OnStopWaitsInModalLoop();
+    }
     return 0;
   }
 

@@ -129,6 +129,11 @@ class TService {
   Handler AfterUninstall;
   // Runs on the service thread as it ends, after the last request.
   std::function<void()> OnServiceThreadEnd;
+  // Runs on the service thread when a stop or shutdown arrives inside a
+  // modal loop that a window handler runs (a message box, the folder
+  // browser): the request waits until that loop has ended, so the handler
+  // may end it (a box nobody answers must not hold the service up).
+  std::function<void()> OnStopWaitsInModalLoop;
   // Counts the stop, shutdown and pause requests that wait for the service
   // thread: the control handler adds one as it posts such a request, the
   // service thread takes it away as it acts on it. Long work on the service

@@ -49,7 +49,11 @@ int DefaultButton(std::uint32_t style) {
 // --- ModalLoop
 
 bool ModalLoop::Pump() {
-  while (!closedByQuit_) {
+  while (!closedByQuit_ && !closedByOwner_) {
+    if (desktop_.DialogClosedByOwner(dialog_)) {
+      closedByOwner_ = true;
+      return false;
+    }
     std::optional<Message> message = desktop_.Take();
     if (!message) return true;
     if (message->window == nullptr) {
@@ -731,7 +735,8 @@ void Desktop::CloseForeignWindow(WindowHandle window) {
 
 // --- Dialogs
 
-WindowHandle Desktop::OpenDialogWindow(std::string_view title, std::optional<std::size_t> browseIndex) {
+WindowHandle Desktop::OpenDialogWindow(std::string_view title, std::optional<std::size_t> browseIndex,
+                                       WindowHandle owner) {
   std::scoped_lock lock(mutex_);
   WindowHandle handle = NewHandleLocked();
   WindowRecord record;
@@ -741,10 +746,27 @@ WindowHandle Desktop::OpenDialogWindow(std::string_view title, std::optional<std
   record.thread = std::this_thread::get_id();
   record.visible = true;
   record.dialog = true;
+  record.owner = owner;
   record.browseIndex = browseIndex;
   record.z = nextZ_++;
   windows_.emplace(Key(handle), std::move(record));
   return handle;
+}
+
+void Desktop::CloseOwnedDialogs(WindowHandle owner) {
+  if (owner == nullptr) return;
+  std::scoped_lock lock(mutex_);
+  for (auto& [key, record] : windows_) {
+    if (record.dialog && record.owner == owner && record.thread == std::this_thread::get_id()) {
+      record.closedByOwner = true;
+    }
+  }
+}
+
+bool Desktop::DialogClosedByOwner(WindowHandle dialog) const {
+  std::scoped_lock lock(mutex_);
+  const WindowRecord* record = FindLocked(dialog);
+  return record != nullptr && record->closedByOwner;
 }
 
 void Desktop::CloseDialogWindow(WindowHandle dialog, WindowHandle owner) {
@@ -770,7 +792,7 @@ int Desktop::RunMessageBox(WindowHandle owner, std::string_view text, std::strin
     driver = messageBoxDriver_;
     quitWaiting = ThreadLocked(std::this_thread::get_id()).quitCode.has_value();
   }
-  WindowHandle dialog = OpenDialogWindow(caption, std::nullopt);
+  WindowHandle dialog = OpenDialogWindow(caption, std::nullopt, owner);
   int result = platform::dialog_result::kNone;
   {
     ScopeExit close([&] { CloseDialogWindow(dialog, owner); });
@@ -780,6 +802,10 @@ int Desktop::RunMessageBox(WindowHandle owner, std::string_view text, std::strin
       ModalLoop loop(*this, dialog);
       result = driver ? driver(record, loop) : DefaultButton(style);
       if (loop.closedByQuit()) result = platform::dialog_result::kNone;
+      // Closed as by its close box: OK for a box with only that button.
+      if (loop.closedByOwner() || DialogClosedByOwner(dialog)) {
+        result = (style & 0xFu) == platform::mb::kOk ? platform::dialog_result::kOk : platform::dialog_result::kCancel;
+      }
     }
   }
   std::scoped_lock lock(mutex_);
@@ -829,7 +855,7 @@ platform::RawHandle Desktop::RunBrowser(const BrowseRequest& request) {
     driver = browseDriver_;
     quitWaiting = ThreadLocked(std::this_thread::get_id()).quitCode.has_value();
   }
-  WindowHandle dialog = OpenDialogWindow("Browse For Folder", index);
+  WindowHandle dialog = OpenDialogWindow("Browse For Folder", index, request.owner);
   ScopeExit close([&] { CloseDialogWindow(dialog, request.owner); });
   Activate(dialog);
   if (quitWaiting) return nullptr;
@@ -846,7 +872,7 @@ platform::RawHandle Desktop::RunBrowser(const BrowseRequest& request) {
   }
   ModalLoop loop(*this, dialog);
   BrowseAnswer answer = driver ? driver(record, loop) : BrowseAnswer::Cancel();
-  if (loop.closedByQuit()) return nullptr;
+  if (loop.closedByQuit() || loop.closedByOwner() || DialogClosedByOwner(dialog)) return nullptr;
   switch (answer.kind) {
     case BrowseAnswer::Kind::Cancel: return nullptr;
     case BrowseAnswer::Kind::Path: return NewItemIdList(answer.path, false);

@@ -96,12 +96,15 @@ class ModalLoop {
   // Advances the world's clock, then pumps, so timers tick inside the dialog.
   bool AdvanceTime(std::uint32_t milliseconds);
   [[nodiscard]] bool closedByQuit() const { return closedByQuit_; }
+  // The owner closed the dialog (CloseOwnedDialogs): the user's answer is moot.
+  [[nodiscard]] bool closedByOwner() const { return closedByOwner_; }
   [[nodiscard]] platform::WindowHandle dialog() const { return dialog_; }
 
  private:
   Desktop& desktop_;
   platform::WindowHandle dialog_;
   bool closedByQuit_ = false;
+  bool closedByOwner_ = false;
 };
 
 // What the user does in the folder browser.
@@ -222,6 +225,9 @@ class Desktop {
 
   int RunMessageBox(platform::WindowHandle owner, std::string_view text, std::string_view caption,
                     std::uint32_t style, std::uint16_t language);
+  // Closes the open dialogs the window owns: their modal loops end (Pump
+  // answers false) and a box answers as its close box would.
+  void CloseOwnedDialogs(platform::WindowHandle owner);
   platform::RawHandle NewItemIdList(std::optional<std::string> path, bool drivesFolder);
   void FreeItemIdList(platform::RawHandle list);
   std::optional<std::string> ItemIdListPath(platform::RawHandle list) const;
@@ -263,6 +269,8 @@ class Desktop {
     bool foreign = false;
     bool visible = false;
     bool dialog = false;
+    bool closedByOwner = false;  // a dialog its owner closed; its modal loop ends
+    platform::WindowHandle owner = nullptr;
     bool destroying = false;
     std::optional<std::size_t> browseIndex;  // the browse record of a folder-browser dialog
     platform::WindowHandler* handler = nullptr;
@@ -297,7 +305,9 @@ class Desktop {
   std::intptr_t Deliver(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                         std::intptr_t lParam);
   std::intptr_t DefaultProcessing(platform::WindowHandle window, std::uint32_t message);
-  platform::WindowHandle OpenDialogWindow(std::string_view title, std::optional<std::size_t> browseIndex);
+  platform::WindowHandle OpenDialogWindow(std::string_view title, std::optional<std::size_t> browseIndex,
+                                          platform::WindowHandle owner);
+  bool DialogClosedByOwner(platform::WindowHandle dialog) const;
   // Destroys a modal dialog's window and gives the activation back to its owner.
   void CloseDialogWindow(platform::WindowHandle dialog, platform::WindowHandle owner);
   void Activate(platform::WindowHandle window);

@@ -10,4 +10,6 @@ int MessageBoxEx(WindowHandle owner, std::string_view text, std::string_view cap
   return host::World::Current().Desktop().RunMessageBox(owner, text, caption, style, languageId);
 }
 
+void CloseOwnedDialogs(WindowHandle owner) { host::World::Current().Desktop().CloseOwnedDialogs(owner); }
+
 }  // namespace pw::platform

@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 #include "platform/Messages.h"
+#include "platform/Windows.h"
+#include "platform/Dialogs.h"
 #include "service/ServiceRuntime.h"
 #include "tests/service/ServiceFixture.h"
 
@@ -220,6 +222,45 @@ TEST_F(ServiceRuntimeTest, PauseQueuedBehindAStopCannotHoldTheServiceUp) {
     EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kStopPending, state::kStopped}));
     EXPECT_EQ(State(), state::kStopped);
   }
+}
+
+// A box that nobody answers, opened by a window handler, must not hold a stop
+// up: the stop waits for the box's loop, the handler's hook closes the box,
+// and the service stops.
+TEST_F(ServiceRuntimeTest, AStopInsideABoxNobodyAnswersClosesItAndStops) {
+  struct Quiet final : pf::WindowHandler {
+    std::optional<std::intptr_t> HandleMessage(pf::WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) override {
+      return std::nullopt;
+    }
+  } quiet;
+  std::atomic<bool> boxOpen{false};
+  std::atomic<int> answer{-1};
+  pf::WindowHandle owner = nullptr;
+  // A user who never answers: the box's loop runs until something ends it.
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop& loop) {
+    boxOpen = true;
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (loop.Pump() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(2ms);
+    return pf::dialog_result::kNone;
+  });
+  probe.OnStopWaitsInModalLoop = [&] { pf::CloseOwnedDialogs(owner); };
+  probe.OnExecute = [&](TService& sender) {
+    ASSERT_TRUE(pf::RegisterWindowClass("ProbeOwner").ok);
+    pf::Window window({"ProbeOwner", "Probe owner", pf::style::kOverlapped, 0, {0, 0, 100, 100}}, quiet);
+    owner = window.handle();
+    answer = pf::MessageBoxEx(owner, "nobody reads this", "Probe", pf::mb::kOk, 0);
+    while (!sender.ServiceThread()->Terminated()) {
+      sender.ProcessRequests();
+      pf::Sleep(5);
+    }
+  };
+  Start();
+  ASSERT_TRUE(WaitForState(state::kRunning));
+  ASSERT_TRUE(WaitUntil([&] { return boxOpen.load(); }));
+  ASSERT_TRUE((world.Services().SendControl(probe.Name, control::kStop)).ok);
+  ASSERT_TRUE(DispatcherReturned()) << "the box held the stop up";
+  EXPECT_EQ(answer.load(), pf::dialog_result::kOk) << "closed as by its close box";
+  EXPECT_EQ(State(), state::kStopped);
 }
 
 // Context switches of one thread of this process so far: each is a wake-up.
