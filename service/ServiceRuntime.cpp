@@ -6,6 +6,7 @@
 
 #include "platform/ErrorSink.h"
 #include "platform/ScopeExit.h"
+#include "platform/Sessions.h"
 #include "service/OsError.h"
 
 namespace pw::service {
@@ -129,7 +130,9 @@ void TService::LogMessage(const std::string& message) {
 void TService::Main(const std::vector<std::string>& arguments) {
   params_.insert(params_.end(), arguments.begin(), arguments.end());
   platform::RegisterHandlerResult registered =
-      platform::RegisterServiceCtrlHandler(Name, [this](std::uint32_t code) { Controller(code); });
+      AllowSessionChange
+          ? platform::RegisterServiceCtrlHandlerEx(Name, [this](const platform::ServiceControlEvent& event) { ControllerEx(event); })
+          : platform::RegisterServiceCtrlHandler(Name, [this](std::uint32_t code) { Controller(code); });
   if (registered.handle == nullptr) {
     LogMessage(SystemMessage(registered.error));
     return;
@@ -146,6 +149,14 @@ void TService::Main(const std::vector<std::string>& arguments) {
   // The thread has ended: its object goes.
   thread_.reset();
   SetStatus(ServiceState::Stopped);
+}
+
+void TService::ControllerEx(const platform::ServiceControlEvent& event) {
+  if (event.control == platform::session_change::kControl) {
+    std::scoped_lock lock(sessionEventsMutex_);
+    sessionEvents_.push_back(event);
+  }
+  Controller(event.control);
 }
 
 void TService::Controller(std::uint32_t code) {
@@ -330,6 +341,18 @@ void TService::DoControl(std::uint32_t code) {
         if (OnShutdown) OnShutdown(*this);
         break;
       }
+      case platform::session_change::kControl: {
+        std::optional<platform::ServiceControlEvent> event;
+        {
+          std::scoped_lock lock(sessionEventsMutex_);
+          if (!sessionEvents_.empty()) {
+            event = sessionEvents_.front();
+            sessionEvents_.pop_front();
+          }
+        }
+        if (event && OnSessionChange) OnSessionChange(*this, event->eventType, event->sessionId);
+        break;
+      }
       default:
         // The service defines no codes of its own.
         break;
@@ -358,6 +381,7 @@ void TService::ReportStatus() {
   if (status_ != ServiceState::StartPending) {
     if (AllowStop) report.controlsAccepted |= accept::kStop | accept::kShutdown;
     if (AllowPause) report.controlsAccepted |= accept::kPauseContinue;
+    if (AllowSessionChange) report.controlsAccepted |= platform::session_change::kAccept;
   }
   // A pending status reported again right after itself counts on.
   checkPoint_ = IsPending(status_) && lastReported_ == status_ ? checkPoint_ + 1 : 0;
