@@ -6,6 +6,7 @@
 #include "platform/Messages.h"
 #include "platform/Windows.h"
 #include "resources/MainFormLayout.h"
+#include "service/AgentHost.h"
 #include "service/ServiceApplication.h"
 #include "ui/MainForm.h"
 
@@ -27,6 +28,8 @@ TService1::TService1(TServiceApplication& owner) : owner_(owner) {
   WaitHint = 5000;
   AllowStop = true;
   AllowPause = true;
+  sessionAgents_ = UsesSessionAgents();
+  AllowSessionChange = sessionAgents_;
 
   OnCreate = [this](TService& sender) { ServiceCreate(sender); };
   OnStart = [this](TService& sender, bool& started) { ServiceStart(sender, started); };
@@ -35,9 +38,17 @@ TService1::TService1(TServiceApplication& owner) : owner_(owner) {
   OnShutdown = [this](TService& sender) { ServiceShutdown(sender); };
   OnPause = [this](TService& sender, bool& paused) { ServicePause(sender, paused); };
   OnContinue = [this](TService& sender, bool& continued) { ServiceContinue(sender, continued); };
+  OnSessionChange = [this](TService& sender, std::uint32_t eventType, std::uint32_t sessionId) {
+    ServiceSessionChange(sender, eventType, sessionId);
+  };
 }
 
+TService1::~TService1() = default;
+
 void TService1::ServiceCreate(TService&) {
+  // From Windows Vista on a desktop start reaches the service through its
+  // session agent, not through the marker.
+  if (sessionAgents_) return;
   ui::TMainForm* form = nullptr;
   try {
     form = &owner_.CreateMainForm();
@@ -53,6 +64,17 @@ void TService1::ServiceCreate(TService&) {
 }
 
 void TService1::ServiceStart(TService&, bool&) {
+  if (sessionAgents_) {
+    try {
+      agents_ = std::make_unique<AgentHost>(owner_);
+      // Without the pipe the service still pulls pictures; the users see nothing.
+      (void)agents_->Start();
+      (void)agents_->MainWindow(true);
+    } catch (const std::exception&) {
+      // The service runs without a main window; an agent's connection creates one.
+    }
+    return;
+  }
   try {
     // A marker from before (this process's own ServiceCreate wrote one a
     // moment ago) must not make the service's own start show the window.
@@ -89,7 +111,9 @@ void TService1::ServiceExecute(TService& sender) {
     while (sender.ServiceThread() != nullptr && !sender.ServiceThread()->Terminated()) {
       platform::Sleep(kExecutePassMs);
       // A directory of the marker's name is no marker.
-      if (platform::FileExists(ui::kShowWindowMarkerPath)) {
+      if (agents_) {
+        agents_->Pump();
+      } else if (!sessionAgents_ && platform::FileExists(ui::kShowWindowMarkerPath)) {
         ShowMainWindow();
         // A delete that fails (the writer holds the file this moment) leaves
         // the marker for the next pass.
@@ -108,6 +132,7 @@ void TService1::ServiceExecute(TService& sender) {
 void TService1::ServiceStop(TService&, bool& stopped) {
   stopped = true;
   try {
+    if (agents_) agents_->Stop();
     owner_.DestroyMainForm();
   } catch (const std::exception&) {
     // The service stops all the same.
@@ -116,10 +141,15 @@ void TService1::ServiceStop(TService&, bool& stopped) {
 
 void TService1::ServiceShutdown(TService&) {
   try {
+    if (agents_) agents_->Stop();
     owner_.DestroyMainForm();
   } catch (const std::exception&) {
     // The system goes down all the same.
   }
+}
+
+void TService1::ServiceSessionChange(TService&, std::uint32_t eventType, std::uint32_t sessionId) {
+  if (agents_) agents_->SessionChanged(eventType, sessionId);
 }
 
 void TService1::ServicePause(TService&, bool& paused) { paused = true; }
