@@ -10,7 +10,12 @@
 #include <string>
 #include <thread>
 
+#include <optional>
+#include <variant>
+
+#include "agent/ServiceConnection.h"
 #include "platform/FileSystem.h"
+#include "platform/Profile.h"
 #include "platform/ServiceControl.h"
 #include "platform/win32/WinApi.h"
 
@@ -24,6 +29,7 @@ namespace pf = platform;
 
 constexpr const char* kServiceName = "Service1";
 constexpr const char* kMarker = "c:\\run.info";
+constexpr std::uint32_t kAcceptSessionChange = 0x80;
 
 // The program's host path as Wine sees it, through drive Z:.
 std::string ProgramPath() {
@@ -108,13 +114,16 @@ TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
   EXPECT_EQ(config.config.displayName, "Pagewick");
   EXPECT_EQ(config.config.serviceStartName, "LocalSystem");
   EXPECT_EQ(pf::QueryServiceStatus(service).status.currentState, pf::service_state::kStopped);
-  EXPECT_TRUE(pf::FileExists(kMarker)) << "the install run's ServiceCreate left the marker";
+  const bool markerAfterInstall = pf::FileExists(kMarker);
 
   const pf::Outcome started = pf::StartService(service, {});
   ASSERT_TRUE(started.ok) << "error " << started.error;
   ASSERT_TRUE(WaitForState(service, pf::service_state::kRunning, 60s));
   const pf::ServiceStatus running = pf::QueryServiceStatus(service).status;
-  EXPECT_EQ(running.controlsAccepted, 7u);
+  // Windows Vista and later (as Wine reports itself): session agents, no marker.
+  const bool sessionAgents = (running.controlsAccepted & kAcceptSessionChange) != 0;
+  EXPECT_EQ(running.controlsAccepted, sessionAgents ? 7u | kAcceptSessionChange : 7u);
+  EXPECT_EQ(markerAfterInstall, !sessionAgents) << "the install run's ServiceCreate leaves the marker before Vista only";
   EXPECT_EQ(running.waitHint, 5000u);
   EXPECT_FALSE(pf::FileExists(kMarker)) << "the service's start removes the marker";
 
@@ -132,6 +141,50 @@ TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
   const pf::ServiceHandleResult again = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
   EXPECT_FALSE(again.handle.valid());
   EXPECT_EQ(again.error, pf::error::kServiceDoesNotExist);
+}
+
+// An agent's Apply, sent over the service's pipe, reaches the settings file.
+TEST_F(ServiceWineTest, SettingsFromTheAgentsPipeReachTheSettingsFile) {
+  ASSERT_EQ(RunProgram("/install /silent"), 0);
+  pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+  ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
+  ASSERT_TRUE(pf::StartService(opened.handle, {}).ok);
+  ASSERT_TRUE(WaitForState(opened.handle, pf::service_state::kRunning, 60s));
+  if ((pf::QueryServiceStatus(opened.handle).status.controlsAccepted & kAcceptSessionChange) == 0) {
+    GTEST_SKIP() << "the system reports a version before Windows Vista: no session agents";
+  }
+  agent::ServiceConnection connection(agent::ServiceConnection::Options{});
+  const auto end = std::chrono::steady_clock::now() + 30s;
+  bool connected = false;
+  while (!(connected = connection.Connect().ok) && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(connected) << "the service serves the agents' pipe";
+  auto nextState = [&]() -> std::optional<agent::StateMessage> {
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < until) {
+      for (const agent::Message& message : connection.TakeMessages()) {
+        if (const auto* state = std::get_if<agent::StateMessage>(&message)) return *state;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return std::nullopt;
+  };
+  ASSERT_TRUE(nextState().has_value()) << "a new agent gets the settings";
+
+  const std::string folder = "C:\\pagewick-agent-test";
+  (void)pf::CreateDirectory(folder);
+  ASSERT_TRUE(connection.Send(agent::ApplyMessage{1, folder, true}).ok);
+  const std::optional<agent::StateMessage> applied = nextState();
+  ASSERT_TRUE(applied.has_value());
+  EXPECT_EQ(applied->saveLocation, folder);
+  const std::string settings = "C:\\users\\Public\\Documents\\pagewick.info";
+  EXPECT_EQ(pf::ReadProfileString("Setting", "Path", "", settings).text, folder);
+  EXPECT_EQ(pf::ReadProfileString("Setting", "AutoRoate", "", settings).text, "1");
+
+  ASSERT_TRUE(pf::ControlService(opened.handle, pf::service_control::kStop).ok);
+  EXPECT_TRUE(WaitForState(opened.handle, pf::service_state::kStopped, 30s));
+  connection.Close();
+  (void)pf::DeleteFile(settings);
+  (void)pf::RemoveDirectory(folder);
 }
 
 }  // namespace
