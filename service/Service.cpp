@@ -30,6 +30,7 @@ TService1::TService1(TServiceApplication& owner) : owner_(owner) {
   AllowPause = true;
   sessionAgents_ = UsesSessionAgents();
   AllowSessionChange = sessionAgents_;
+  VolumeEvents = sessionAgents_;
 
   OnCreate = [this](TService& sender) { ServiceCreate(sender); };
   OnStart = [this](TService& sender, bool& started) { ServiceStart(sender, started); };
@@ -38,6 +39,7 @@ TService1::TService1(TServiceApplication& owner) : owner_(owner) {
   OnShutdown = [this](TService& sender) { ServiceShutdown(sender); };
   OnPause = [this](TService& sender, bool& paused) { ServicePause(sender, paused); };
   OnContinue = [this](TService& sender, bool& continued) { ServiceContinue(sender, continued); };
+  OnDeviceEvent = [this](TService& sender, std::uint32_t eventType) { ServiceDeviceEvent(sender, eventType); };
   OnSessionChange = [this](TService& sender, std::uint32_t eventType, std::uint32_t sessionId) {
     ServiceSessionChange(sender, eventType, sessionId);
   };
@@ -150,6 +152,15 @@ void TService1::ServiceShutdown(TService&) {
 
 void TService1::ServiceSessionChange(TService&, std::uint32_t eventType, std::uint32_t sessionId) {
   if (agents_) agents_->SessionChanged(eventType, sessionId);
+}
+
+void TService1::ServiceDeviceEvent(TService&, std::uint32_t eventType) {
+  // As the window's device broadcasts: the rescan waits for the next poll.
+  if (eventType == platform::kDbtDeviceArrival) {
+    owner_.Process().PendingDeviceEvent = 1;
+  } else if (eventType == platform::kDbtDeviceRemoveComplete) {
+    owner_.Process().PendingDeviceEvent = 2;
+  }
 }
 
 void TService1::ServicePause(TService&, bool& paused) { paused = true; }

@@ -37,6 +37,9 @@ class TService1 : public TService {
   void ServiceContinue(TService& sender, bool& continued);
   // Windows Vista and later: a user logged on or off.
   void ServiceSessionChange(TService& sender, std::uint32_t eventType, std::uint32_t sessionId);
+  // Windows Vista and later: a volume arrived or went (the control handler's
+  // device events, which reach session 0 where window broadcasts may not).
+  void ServiceDeviceEvent(TService& sender, std::uint32_t eventType);
 
   // Windows Vista and later: the session agents; null before and outside a run.
   AgentHost* Agents() const { return agents_.get(); }

@@ -130,7 +130,7 @@ void TService::LogMessage(const std::string& message) {
 void TService::Main(const std::vector<std::string>& arguments) {
   params_.insert(params_.end(), arguments.begin(), arguments.end());
   platform::RegisterHandlerResult registered =
-      AllowSessionChange
+      AllowSessionChange || VolumeEvents
           ? platform::RegisterServiceCtrlHandlerEx(Name, [this](const platform::ServiceControlEvent& event) { ControllerEx(event); })
           : platform::RegisterServiceCtrlHandler(Name, [this](std::uint32_t code) { Controller(code); });
   if (registered.handle == nullptr) {
@@ -138,6 +138,12 @@ void TService::Main(const std::vector<std::string>& arguments) {
     return;
   }
   statusHandle_ = registered.handle;
+  if (VolumeEvents) {
+    platform::DeviceNotificationResult volumes = platform::RegisterServiceVolumeNotification(statusHandle_);
+    // Without it a scanner is still found through the drive walk of each poll.
+    if (!volumes.registration.valid()) LogMessage(SystemMessage(volumes.error));
+    volumeNotification_ = std::move(volumes.registration);
+  }
   try {
     SetStatus(ServiceState::StartPending);
     thread_ = std::make_unique<TServiceThread>(*this);
@@ -152,9 +158,9 @@ void TService::Main(const std::vector<std::string>& arguments) {
 }
 
 void TService::ControllerEx(const platform::ServiceControlEvent& event) {
-  if (event.control == platform::session_change::kControl) {
-    std::scoped_lock lock(sessionEventsMutex_);
-    sessionEvents_.push_back(event);
+  if (event.control == platform::session_change::kControl || event.control == platform::device_event::kControl) {
+    std::scoped_lock lock(controlEventsMutex_);
+    controlEvents_.push_back(event);
   }
   Controller(event.control);
 }
@@ -341,16 +347,22 @@ void TService::DoControl(std::uint32_t code) {
         if (OnShutdown) OnShutdown(*this);
         break;
       }
-      case platform::session_change::kControl: {
+      case platform::session_change::kControl:
+      case platform::device_event::kControl: {
         std::optional<platform::ServiceControlEvent> event;
         {
-          std::scoped_lock lock(sessionEventsMutex_);
-          if (!sessionEvents_.empty()) {
-            event = sessionEvents_.front();
-            sessionEvents_.pop_front();
+          std::scoped_lock lock(controlEventsMutex_);
+          if (!controlEvents_.empty()) {
+            event = controlEvents_.front();
+            controlEvents_.pop_front();
           }
         }
-        if (event && OnSessionChange) OnSessionChange(*this, event->eventType, event->sessionId);
+        if (!event) break;
+        if (event->control == platform::session_change::kControl && OnSessionChange) {
+          OnSessionChange(*this, event->eventType, event->sessionId);
+        } else if (event->control == platform::device_event::kControl && OnDeviceEvent) {
+          OnDeviceEvent(*this, event->eventType);
+        }
         break;
       }
       default:

@@ -31,12 +31,14 @@ class NotifyingScannerLink : public scanner::ScannerLink {
   void ScanDrives(scanner::PollHost&) override {}
   void PollScanner(scanner::PollHost& host, scanner::ScannerRequestKind kind) override {
     ++polls;
+    pendingDeviceEvent = host.Scanner().PendingDeviceEvent;
     if (kind != scanner::ScannerRequestKind::RequestComputerMode) return;
     const std::vector<std::string> titles{"Photo1", "C:\\Scans\\Photo1"};
     host.Notifier().ShowFolder("C:\\Scans\\Photo1", titles);
     host.Notifier().TellDiskFull();
   }
   std::atomic<int> polls{0};
+  std::atomic<int> pendingDeviceEvent{-1};
 };
 
 class SessionAgentServiceTest : public ServiceHostTest {
@@ -216,6 +218,29 @@ TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowB
   ASSERT_NE(later, nullptr);
   EXPECT_TRUE(Next<ag::StateMessage>(*later).has_value());
   EXPECT_TRUE(WaitUntil([&] { return MainWindow() != nullptr; }));
+  StopService();
+}
+
+TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTheNextPoll) {
+  StartService();
+  auto agent = ConnectAgent();
+  ASSERT_NE(agent, nullptr);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+  const struct {
+    std::uint32_t eventType;
+    int pending;
+  } rows[] = {{0x8000, 1}, {0x8004, 2}, {0x0007, 2} /* other events leave the last one */};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.eventType);
+    ASSERT_TRUE(world.Services().SendControlEvent("Service1", {pf::device_event::kControl, row.eventType, 0}).ok);
+    // The control is taken before the next passes end; an Apply in computer
+    // mode then polls the scanner at once.
+    ASSERT_TRUE(PassesRan(world));
+    ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+    ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+    EXPECT_EQ(notifying.pendingDeviceEvent.load(), row.pending);
+  }
+  EXPECT_EQ(State(), pf::service_state::kRunning);
   StopService();
 }
 
