@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -18,6 +19,7 @@
 #include "platform/Profile.h"
 #include "platform/ServiceControl.h"
 #include "platform/win32/WinApi.h"
+#include "tests/support/TestEnvironment.h"
 
 #undef CreateProcess
 
@@ -141,6 +143,102 @@ TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
   const pf::ServiceHandleResult again = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
   EXPECT_FALSE(again.handle.valid());
   EXPECT_EQ(again.error, pf::error::kServiceDoesNotExist);
+}
+
+// Starts pagewick.exe with the arguments without waiting for it.
+bool StartProgram(const std::string& arguments) {
+  std::string commandLine = "\"" + ProgramPath() + "\" " + arguments;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+    return false;
+  }
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return true;
+}
+
+// The process of the running service, 0 when it cannot be had.
+DWORD ServiceProcessId() {
+  SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (manager == nullptr) return 0;
+  SC_HANDLE service = ::OpenServiceA(manager, kServiceName, SERVICE_QUERY_STATUS);
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  const bool ok = service != nullptr && ::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                                               reinterpret_cast<BYTE*>(&status), sizeof status, &needed);
+  if (service != nullptr) ::CloseServiceHandle(service);
+  ::CloseServiceHandle(manager);
+  return ok ? status.dwProcessId : 0;
+}
+
+struct PageSearch {
+  DWORD service = 0;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK LookAtWindow(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<PageSearch*>(data);
+  char className[32] = {};
+  char title[32] = {};
+  ::GetClassNameA(window, className, sizeof className);
+  ::GetWindowTextA(window, title, sizeof title);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  if (std::string(className) == "TMainForm" && std::string(title) == "Pagewick" && process != search->service) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A settings page on this desktop that is not the service's own window: an agent's.
+HWND FindPage() {
+  PageSearch search;
+  search.service = ServiceProcessId();
+  ::EnumWindows(&LookAtWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::seconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(100ms);
+  }
+  return true;
+}
+
+// The service starts an agent in the (one) session; where Wine gives it no
+// user token, the test starts it as the service would. The agent's page is
+// found by class and title on this desktop, in a process other than the
+// service's, and the agent ends with the service.
+TEST_F(ServiceWineTest, AgentPageAppearsOnTheDesktopAndEndsWithTheService) {
+  ASSERT_EQ(RunProgram("/install /silent"), 0);
+  pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+  ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
+  ASSERT_TRUE(pf::StartService(opened.handle, {}).ok);
+  ASSERT_TRUE(WaitForState(opened.handle, pf::service_state::kRunning, 60s));
+  if ((pf::QueryServiceStatus(opened.handle).status.controlsAccepted & kAcceptSessionChange) == 0) {
+    GTEST_SKIP() << "the system reports a version before Windows Vista: no session agents";
+  }
+  const bool startedByService = WaitFor([] { return FindPage() != nullptr; }, 15s);
+  if (!startedByService) {
+    EXPECT_TRUE(test::KnownWineDifference("the service starts no agent: WTSQueryUserToken gives it no user token"));
+    // Wine also keeps the service's windows on this desktop, where a desktop
+    // start would find the service's hidden page; the agent is started as the
+    // service would start it.
+    ASSERT_TRUE(StartProgram("/agent"));
+  }
+  const bool agentPage = WaitFor([] { return FindPage() != nullptr; }, 30s);
+  ASSERT_TRUE(agentPage) << "the agent's page is found by class and title";
+  EXPECT_TRUE(::IsWindowVisible(FindPage()) == FALSE) << "an agent started for the session shows only its icon";
+
+  ASSERT_TRUE(pf::ControlService(opened.handle, pf::service_control::kStop).ok);
+  EXPECT_TRUE(WaitForState(opened.handle, pf::service_state::kStopped, 30s));
+  EXPECT_TRUE(WaitFor([] { return FindPage() == nullptr; }, 30s)) << "the agent ends with the service";
 }
 
 // An agent's Apply, sent over the service's pipe, reaches the settings file.
