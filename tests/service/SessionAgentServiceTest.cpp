@@ -32,13 +32,16 @@ class NotifyingScannerLink : public scanner::ScannerLink {
   void PollScanner(scanner::PollHost& host, scanner::ScannerRequestKind kind) override {
     ++polls;
     pendingDeviceEvent = host.Scanner().PendingDeviceEvent;
-    if (kind != scanner::ScannerRequestKind::RequestComputerMode) return;
+    if (!notify || kind != scanner::ScannerRequestKind::RequestComputerMode) return;
     const std::vector<std::string> titles{"Photo1", "C:\\Scans\\Photo1"};
     host.Notifier().ShowFolder("C:\\Scans\\Photo1", titles);
     host.Notifier().TellDiskFull();
   }
   std::atomic<int> polls{0};
   std::atomic<int> pendingDeviceEvent{-1};
+  // Off where the boxes open in the service's own process: each one's closing
+  // activates the window again, which polls again.
+  std::atomic<bool> notify{true};
 };
 
 class SessionAgentServiceTest : public ServiceHostTest {
@@ -241,6 +244,28 @@ TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTh
     EXPECT_EQ(notifying.pendingDeviceEvent.load(), row.pending);
   }
   EXPECT_EQ(State(), pf::service_state::kRunning);
+  StopService();
+}
+
+// Windows XP: one process with window, tray icon and marker; no agent, no pipe.
+class SingleProcessTest : public SessionAgentServiceTest {
+ protected:
+  SingleProcessTest() {
+    world.SetVersion(pf::kPlatformNt, 5, 1, 2600);
+    notifying.notify = false;
+  }
+};
+
+TEST_F(SingleProcessTest, NoAgentAndNoPipeBeforeVista) {
+  world.UserSessions().LogOn("ann");
+  StartService();
+  EXPECT_TRUE(PassesRan(world));
+  EXPECT_TRUE(AgentStarts().empty());
+  EXPECT_EQ(pf::OpenPipeClient(ag::kPipeName).error, pf::error::kFileNotFound);
+  EXPECT_EQ(Reports().back().controlsAccepted & pf::session_change::kAccept, 0u);
+  EXPECT_EQ(TrayIconCount(), 1u) << "the service's own tray icon";
+  WriteMarker();
+  EXPECT_TRUE(WaitUntil([&] { return MainWindowVisible(); })) << "the marker shows the service's window";
   StopService();
 }
 
