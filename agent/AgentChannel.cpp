@@ -250,6 +250,15 @@ std::size_t AgentChannel::AgentCount() const {
       std::count_if(connections_.begin(), connections_.end(), [](const auto& c) { return !c->Finished(); }));
 }
 
+std::vector<AgentId> AgentChannel::Agents() const {
+  std::scoped_lock lock(mutex_);
+  std::vector<AgentId> ids;
+  for (const auto& connection : connections_) {
+    if (!connection->Finished()) ids.push_back(connection->id);
+  }
+  return ids;
+}
+
 void AgentChannel::ReapFinished() {
   std::vector<std::shared_ptr<Connection>> finished;
   {

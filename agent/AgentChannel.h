@@ -76,6 +76,8 @@ class AgentChannel {
 
   // Agents connected now. Any thread.
   std::size_t AgentCount() const;
+  // Their ids, in the order they connected (ids only grow). Any thread.
+  std::vector<AgentId> Agents() const;
 
  private:
   struct Connection;

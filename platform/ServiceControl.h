@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/Errors.h"
@@ -246,6 +247,47 @@ using ServiceControlHandlerEx = std::function<void(const ServiceControlEvent& ev
 // RegisterServiceCtrlHandlerExA for a service of this process. The handler
 // runs on the dispatcher thread and must return quickly.
 RegisterHandlerResult RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler);
+
+// SERVICE_CONTROL_DEVICEEVENT: a device event for a registration made with
+// RegisterServiceVolumeNotification; its event type is the DBT_ code.
+namespace device_event {
+inline constexpr std::uint32_t kControl = 11;
+}  // namespace device_event
+
+// A registration for volume arrivals and removals, delivered to a service's
+// Ex control handler; unregistered (UnregisterDeviceNotification) when the
+// object goes.
+class DeviceNotification {
+ public:
+  DeviceNotification() = default;
+  explicit DeviceNotification(void* handle) : handle_(handle) {}
+  ~DeviceNotification();
+  DeviceNotification(DeviceNotification&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  DeviceNotification& operator=(DeviceNotification&& other) noexcept {
+    if (this != &other) {
+      DeviceNotification gone(std::move(*this));
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+  DeviceNotification(const DeviceNotification&) = delete;
+  DeviceNotification& operator=(const DeviceNotification&) = delete;
+  bool valid() const { return handle_ != nullptr; }
+
+ private:
+  void* handle_ = nullptr;
+};
+
+struct DeviceNotificationResult {
+  DeviceNotification registration;
+  ErrorCode error = error::kSuccess;
+};
+
+// RegisterDeviceNotificationA with DEVICE_NOTIFY_SERVICE_HANDLE for the volume
+// device-interface class: arrivals and removals of volumes reach the handler
+// registered with RegisterServiceCtrlHandlerEx even where no window broadcast
+// reaches the service (session 0).
+DeviceNotificationResult RegisterServiceVolumeNotification(ServiceStatusHandle handle);
 
 // SetServiceStatus. Any thread of the service process.
 Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);

@@ -8,6 +8,7 @@
 #include "platform/Messages.h"
 #include "platform/Windows.h"
 #include "resources/MainFormLayout.h"
+#include "service/AgentHost.h"
 #include "service/ServiceApplication.h"
 #include "ui/MainForm.h"
 
@@ -29,6 +30,9 @@ TService1::TService1(TServiceApplication& owner) : owner_(owner) {
   WaitHint = 5000;
   AllowStop = true;
   AllowPause = true;
+  sessionAgents_ = UsesSessionAgents();
+  AllowSessionChange = sessionAgents_;
+  VolumeEvents = sessionAgents_;
 
   OnCreate = [this](TService& sender) { ServiceCreate(sender); };
   OnStart = [this](TService& sender, bool& started) { ServiceStart(sender, started); };
@@ -37,6 +41,10 @@ TService1::TService1(TServiceApplication& owner) : owner_(owner) {
   OnShutdown = [this](TService& sender) { ServiceShutdown(sender); };
   OnPause = [this](TService& sender, bool& paused) { ServicePause(sender, paused); };
   OnContinue = [this](TService& sender, bool& continued) { ServiceContinue(sender, continued); };
+  OnDeviceEvent = [this](TService& sender, std::uint32_t eventType) { ServiceDeviceEvent(sender, eventType); };
+  OnSessionChange = [this](TService& sender, std::uint32_t eventType, std::uint32_t sessionId) {
+    ServiceSessionChange(sender, eventType, sessionId);
+  };
   // A pull in progress ends between two requests once a stop, shutdown or
   // pause waits, so the request is acted on within the wait hint.
   PendingInterrupts = &owner_.Process().InterruptPull;
@@ -47,7 +55,12 @@ TService1::TService1(TServiceApplication& owner) : owner_(owner) {
   };
 }
 
+TService1::~TService1() = default;
+
 void TService1::ServiceCreate(TService&) {
+  // From Windows Vista on a desktop start reaches the service through its
+  // session agent, not through the marker.
+  if (sessionAgents_) return;
   ui::TMainForm* form = nullptr;
   try {
     form = &owner_.CreateMainForm();
@@ -63,6 +76,17 @@ void TService1::ServiceCreate(TService&) {
 }
 
 void TService1::ServiceStart(TService&, bool&) {
+  if (sessionAgents_) {
+    try {
+      agents_ = std::make_unique<AgentHost>(owner_);
+      // Without the pipe the service still pulls pictures; the users see nothing.
+      (void)agents_->Start();
+      (void)agents_->MainWindow(true);
+    } catch (const std::exception&) {
+      // The service runs without a main window; an agent's connection creates one.
+    }
+    return;
+  }
   try {
     // A marker from before (this process's own ServiceCreate wrote one a
     // moment ago) must not make the service's own start show the window.
@@ -99,7 +123,9 @@ void TService1::ServiceExecute(TService& sender) {
     while (sender.ServiceThread() != nullptr && !sender.ServiceThread()->Terminated()) {
       platform::Sleep(kExecutePassMs);
       // A directory of the marker's name is no marker.
-      if (platform::FileExists(ui::kShowWindowMarkerPath)) {
+      if (agents_) {
+        agents_->Pump();
+      } else if (!sessionAgents_ && platform::FileExists(ui::kShowWindowMarkerPath)) {
         ShowMainWindow();
         // A delete that fails (the writer holds the file this moment) leaves
         // the marker for the next pass.
@@ -118,6 +144,7 @@ void TService1::ServiceExecute(TService& sender) {
 void TService1::ServiceStop(TService&, bool& stopped) {
   stopped = true;
   try {
+    if (agents_) agents_->Stop();
     owner_.DestroyMainForm();
   } catch (const std::exception&) {
     // The service stops all the same.
@@ -126,9 +153,23 @@ void TService1::ServiceStop(TService&, bool& stopped) {
 
 void TService1::ServiceShutdown(TService&) {
   try {
+    if (agents_) agents_->Stop();
     owner_.DestroyMainForm();
   } catch (const std::exception&) {
     // The system goes down all the same.
+  }
+}
+
+void TService1::ServiceSessionChange(TService&, std::uint32_t eventType, std::uint32_t sessionId) {
+  if (agents_) agents_->SessionChanged(eventType, sessionId);
+}
+
+void TService1::ServiceDeviceEvent(TService&, std::uint32_t eventType) {
+  // As the window's device broadcasts: the rescan waits for the next poll.
+  if (eventType == platform::kDbtDeviceArrival) {
+    owner_.Process().PendingDeviceEvent = 1;
+  } else if (eventType == platform::kDbtDeviceRemoveComplete) {
+    owner_.Process().PendingDeviceEvent = 2;
   }
 }
 

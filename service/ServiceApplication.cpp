@@ -12,9 +12,13 @@
 #include "platform/SystemInfo.h"
 #include "service/OsError.h"
 #include "platform/TextCompare.h"
+#include "platform/Windows.h"
+#include "resources/MainFormLayout.h"
+#include "service/AgentHost.h"
 #include "service/Service.h"
 #include "service/Switches.h"
 #include "ui/MainForm.h"
+#include "ui/SessionAgent.h"
 
 namespace pw::service {
 namespace {
@@ -112,6 +116,7 @@ void TServiceApplication::Run(std::span<const std::string> arguments) {
     case RunMode::Install: Install(line.silent); break;
     case RunMode::Uninstall: Uninstall(line.silent); break;
     case RunMode::Service: RunAsService(); break;
+    case RunMode::Agent: RunAgent(false); break;
   }
 }
 
@@ -198,11 +203,32 @@ void TServiceApplication::RunAsService() {
   });
   platform::Message message;
   while (platform::GetMessage(message)) (void)platform::DispatchMessage(message);
+  const bool desktopStart =
+      startThread.Finished() && startThread.ReturnValue() == platform::error::kFailedServiceControllerConnect;
+  if (desktopStart && UsesSessionAgents()) {
+    RunAgent(true);
+    return;
+  }
   if (startThread.Finished() && startThread.ReturnValue() != platform::error::kSuccess) {
     eventLogger_.LogMessage(SystemMessage(startThread.ReturnValue()));
   }
   // Leaving the scope waits for the dispatcher thread, and with it for a
   // service that still runs.
+}
+
+void TServiceApplication::RunAgent(bool desktopStart) {
+  if (desktopStart) {
+    // FindWindow sees the windows of this session's desktop only.
+    const platform::WindowHandle page =
+        platform::FindWindow(resources::layout::kWindowClass, resources::layout::kWindowTitle);
+    if (page != nullptr) {
+      platform::ShowAndBringToFront(page);
+      return;
+    }
+  }
+  ui::SessionAgent agent(process_, desktopStart);
+  // Without a running service there is nothing to show.
+  (void)agent.Run();
 }
 
 void TServiceApplication::ServiceMain(const std::vector<std::string>& arguments) {

@@ -100,6 +100,10 @@ class TServiceApplication final : public ui::FormOwner {
   void Install(bool silent);
   void Uninstall(bool silent);
   void RunAsService();
+  // Runs this start as the session agent of its session (Windows Vista and
+  // later). A desktop start shows the page of an agent already running in
+  // the session instead, or becomes the agent and shows its page.
+  void RunAgent(bool desktopStart);
   // The service main entry of the dispatcher's table.
   void ServiceMain(const std::vector<std::string>& arguments);
   std::string ServicePath() const;

@@ -6,6 +6,7 @@
 
 #include "platform/ErrorSink.h"
 #include "platform/ScopeExit.h"
+#include "platform/Sessions.h"
 #include "service/OsError.h"
 
 namespace pw::service {
@@ -138,12 +139,20 @@ void TService::LogMessage(const std::string& message) {
 void TService::Main(const std::vector<std::string>& arguments) {
   params_.insert(params_.end(), arguments.begin(), arguments.end());
   platform::RegisterHandlerResult registered =
-      platform::RegisterServiceCtrlHandler(Name, [this](std::uint32_t code) { Controller(code); });
+      AllowSessionChange || VolumeEvents
+          ? platform::RegisterServiceCtrlHandlerEx(Name, [this](const platform::ServiceControlEvent& event) { ControllerEx(event); })
+          : platform::RegisterServiceCtrlHandler(Name, [this](std::uint32_t code) { Controller(code); });
   if (registered.handle == nullptr) {
     LogMessage(SystemMessage(registered.error));
     return;
   }
   statusHandle_ = registered.handle;
+  if (VolumeEvents) {
+    platform::DeviceNotificationResult volumes = platform::RegisterServiceVolumeNotification(statusHandle_);
+    // Without it a scanner is still found through the drive walk of each poll.
+    if (!volumes.registration.valid()) LogMessage(SystemMessage(volumes.error));
+    volumeNotification_ = std::move(volumes.registration);
+  }
   try {
     SetStatus(ServiceState::StartPending);
     thread_ = std::make_unique<TServiceThread>(*this);
@@ -155,6 +164,14 @@ void TService::Main(const std::vector<std::string>& arguments) {
   // The thread has ended: its object goes.
   thread_.reset();
   SetStatus(ServiceState::Stopped);
+}
+
+void TService::ControllerEx(const platform::ServiceControlEvent& event) {
+  if (event.control == platform::session_change::kControl || event.control == platform::device_event::kControl) {
+    std::scoped_lock lock(controlEventsMutex_);
+    controlEvents_.push_back(event);
+  }
+  Controller(event.control);
 }
 
 void TService::Controller(std::uint32_t code) {
@@ -343,6 +360,24 @@ void TService::DoControl(std::uint32_t code) {
         if (OnShutdown) OnShutdown(*this);
         break;
       }
+      case platform::session_change::kControl:
+      case platform::device_event::kControl: {
+        std::optional<platform::ServiceControlEvent> event;
+        {
+          std::scoped_lock lock(controlEventsMutex_);
+          if (!controlEvents_.empty()) {
+            event = controlEvents_.front();
+            controlEvents_.pop_front();
+          }
+        }
+        if (!event) break;
+        if (event->control == platform::session_change::kControl && OnSessionChange) {
+          OnSessionChange(*this, event->eventType, event->sessionId);
+        } else if (event->control == platform::device_event::kControl && OnDeviceEvent) {
+          OnDeviceEvent(*this, event->eventType);
+        }
+        break;
+      }
       default:
         // The service defines no codes of its own.
         break;
@@ -371,6 +406,7 @@ void TService::ReportStatus() {
   if (status_ != ServiceState::StartPending) {
     if (AllowStop) report.controlsAccepted |= accept::kStop | accept::kShutdown;
     if (AllowPause) report.controlsAccepted |= accept::kPauseContinue;
+    if (AllowSessionChange) report.controlsAccepted |= platform::session_change::kAccept;
   }
   // A pending status reported again right after itself counts on.
   checkPoint_ = IsPending(status_) && lastReported_ == status_ ? checkPoint_ + 1 : 0;

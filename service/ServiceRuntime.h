@@ -103,6 +103,12 @@ class TService {
   std::uint32_t WaitHint = 5000;
   bool AllowStop = true;
   bool AllowPause = true;
+  // Accepts SERVICE_CONTROL_SESSIONCHANGE: the control handler is registered
+  // with the Ex form and logons and logoffs reach OnSessionChange.
+  bool AllowSessionChange = false;
+  // Registers for volume arrivals and removals through the control handler
+  // (with the Ex form); they reach OnDeviceEvent.
+  bool VolumeEvents = false;
   // A service-specific exit code (none is ever set) and a Win32 exit code.
   std::uint32_t ErrCode = 0;
   std::uint32_t Win32ErrCode = 0;
@@ -123,6 +129,11 @@ class TService {
   FlagHandler OnPause;
   FlagHandler OnContinue;
   Handler OnShutdown;
+  // A user logged on to or off a session (WTS_SESSION_LOGON / _LOGOFF and
+  // the other event types). Service thread.
+  std::function<void(TService& sender, std::uint32_t eventType, std::uint32_t sessionId)> OnSessionChange;
+  // A volume arrived or went (DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE, ...). Service thread.
+  std::function<void(TService& sender, std::uint32_t eventType)> OnDeviceEvent;
   Handler BeforeInstall;
   Handler AfterInstall;
   Handler BeforeUninstall;
@@ -158,6 +169,9 @@ class TService {
   // The control handler: posts the control code to the service thread and
   // resumes the thread when it is paused. Dispatcher thread.
   void Controller(std::uint32_t code);
+  // The Ex control handler: keeps a session change's or device event for the service
+  // thread, then as Controller. Dispatcher thread.
+  void ControllerEx(const platform::ServiceControlEvent& event);
   // Takes every waiting message of the service thread without waiting: acts
   // on control requests, dispatches everything else. Service thread only.
   void ProcessRequests();
@@ -193,6 +207,11 @@ class TService {
   std::atomic<int> pendingControls_{0};  // posted and not yet acted on
   std::mutex threadHandleMutex_;
   platform::ThreadHandle serviceThreadHandle_;
+
+  // Session changes and device events in the order they came, one per posted control.
+  std::mutex controlEventsMutex_;
+  std::deque<platform::ServiceControlEvent> controlEvents_;
+  platform::DeviceNotification volumeNotification_;
 
   // Service thread only.
   std::deque<std::uint32_t> deferredControls_;

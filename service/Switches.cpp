@@ -18,6 +18,8 @@ CommandLine ParseCommandLine(std::span<const std::string> arguments) {
     line.mode = RunMode::Install;
   } else if (FindSwitch(arguments, "UNINSTALL")) {
     line.mode = RunMode::Uninstall;
+  } else if (FindSwitch(arguments, "AGENT")) {
+    line.mode = RunMode::Agent;
   }
   line.silent = FindSwitch(arguments, "SILENT");
   return line;

@@ -11,14 +11,15 @@ namespace pw::service {
 // Whether any of the arguments (those after the program's name) is the switch.
 bool FindSwitch(std::span<const std::string> arguments, std::string_view name);
 
-enum class RunMode { Install, Uninstall, Service };
+enum class RunMode { Install, Uninstall, Service, Agent };
 
 struct CommandLine {
   RunMode mode = RunMode::Service;
   bool silent = false;  // no success message
 };
 
-// INSTALL wins over UNINSTALL; neither runs the service. SILENT alone changes nothing.
+// INSTALL wins over UNINSTALL, UNINSTALL over AGENT (a session agent, Windows
+// Vista and later); none of them runs the service. SILENT alone changes nothing.
 CommandLine ParseCommandLine(std::span<const std::string> arguments);
 
 }  // namespace pw::service

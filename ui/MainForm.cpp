@@ -217,6 +217,10 @@ void TMainForm::ShowForScanner() {
 void TMainForm::FormShow() { (void)platform::SetForegroundWindow(windowHandle_); }
 
 void TMainForm::FormActivate() {
+  if (pageLink_ != nullptr) {
+    ApplyBtn.SetEnabled(true);
+    return;
+  }
   ScanDrives();
   ApplyBtnClick();
   ApplyBtn.SetEnabled(true);
@@ -238,6 +242,12 @@ void TMainForm::CoolTrayIcon1Click() { Show(); }
 void TMainForm::SettingItemClick() { Show(); }
 
 void TMainForm::ExitItemClick() {
+  if (pageLink_ != nullptr) {
+    pageLink_->ExitChosen();
+    FormClose();
+    Release();
+    return;
+  }
   PollScanner(scanner::ScannerRequestKind::RequestCardMode);
   FormClose();
   Release();
@@ -373,6 +383,11 @@ void TMainForm::FormCreate() {
 
 void TMainForm::ApplyBtnClick() {
   const int index = SaveComboBx.ItemIndex();
+  if (pageLink_ != nullptr) {
+    pageLink_->ApplyPage(index == 0 ? SaveModeCard : SaveModeComputer, PathEdit.Text(), AutoRCheckBx.Checked());
+    ApplyBtn.SetEnabled(false);
+    return;
+  }
   if (index == 0) {
     PollScanner(scanner::ScannerRequestKind::RequestCardMode);
     SaveMode = SaveModeCard;
@@ -396,8 +411,19 @@ void TMainForm::ApplyBtnClick() {
 }
 
 void TMainForm::PathEditChange() {
+  // The service keeps the folder counters of an agent's page.
+  if (pageLink_ != nullptr) return;
   WriteSettingInteger(PathEdit.Text(), FolderCounter);
   FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
+}
+
+void TMainForm::ShowSettings(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) {
+  SaveComboBx.SetItemIndex(saveType == SaveModeCard ? 0 : 1);
+  SaveComboBxChange();
+  SaveMode = saveType;
+  PathEdit.SetText(saveLocation);
+  AutoRCheckBx.SetChecked(autoRotate);
+  ApplyBtn.SetEnabled(false);
 }
 
 void TMainForm::SaveComboBxChange() {

@@ -23,6 +23,7 @@
 #include "storage/DestinationNaming.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/FormOwner.h"
+#include "ui/PageLink.h"
 #include "ui/ProcessState.h"
 
 namespace pw::ui {
@@ -133,6 +134,17 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   bool TrayIconShown() const { return window_ && window_->TrayIconShown(); }
   scanner::ScannerLink* ScannerLinkInUse() const { return scannerLink_; }
 
+  // A page in a session agent: Apply and Exit go to the link instead of the
+  // scanner and the settings file, and activation walks no drives. Null (the
+  // default): the window does it all itself.
+  void SetPageLink(PageLink* link) { pageLink_ = link; }
+  // Tells the user through another notifier (the service's, which asks the
+  // session agents); null: the window's own desktop.
+  void SetNotifier(scanner::UserNotifier* notifier) { notifierOverride_ = notifier; }
+  // Fills the page with settings that came from elsewhere (the service) and
+  // leaves Apply disabled, as after an Apply.
+  void ShowSettings(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate);
+
   // The start-up sequence; runs once per creation of the window object.
   void FormCreate();
   // Apply: tells the scanner the save type, starts the poll timer, stores the page.
@@ -216,7 +228,9 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   void SetSaveMode(std::uint32_t mode) override { SaveMode = mode; }
   void ShowForScanner() override;
   scanner::PullHost& Pull() override { return *this; }
-  scanner::UserNotifier& Notifier() override { return notifier_; }
+  scanner::UserNotifier& Notifier() override {
+    return notifierOverride_ != nullptr ? *notifierOverride_ : static_cast<scanner::UserNotifier&>(notifier_);
+  }
   // storage::NamingHost
   std::vector<std::string> ListImageFiles(const std::string& folder) override;
   void SwitchSaveLocationToDefault() override { PathEdit.SetText(DefaultSavePath); }
@@ -232,6 +246,8 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   scanner::ScannerLink* scannerLink_;
   FormOwner* owner_;
   DesktopNotifier notifier_{*this};
+  scanner::UserNotifier* notifierOverride_ = nullptr;
+  PageLink* pageLink_ = nullptr;
   platform::WindowHandle windowHandle_ = nullptr;
   // Last member: goes first, while the controls it is tied to still exist.
   std::unique_ptr<toolkit::FormWindow> window_;

@@ -184,4 +184,19 @@ Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
   return Manager().SetStatus(handle, status);
 }
 
+DeviceNotification::~DeviceNotification() = default;
+
+// The host world's control manager sends device events with SendControlEvent;
+// a registration only has to exist.
+DeviceNotificationResult RegisterServiceVolumeNotification(ServiceStatusHandle handle) {
+  DeviceNotificationResult result;
+  if (handle == nullptr) {
+    result.error = error::kInvalidHandle;
+    return result;
+  }
+  static int token = 0;
+  result.registration = DeviceNotification(&token);
+  return result;
+}
+
 }  // namespace pw::platform

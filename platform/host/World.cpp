@@ -115,7 +115,13 @@ World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this))
 
   // What GetVersionExA reports to a program without a compatibility manifest
   // on Windows 8 and later.
-  SetVersion(platform::kPlatformNt, 6, 2, 9200);
+  // Set here without the world's file: a process attached to the folder of
+  // another world reads the version that world's test set.
+  version_.size = platform::kOsVersionInfoSize;
+  version_.platformId = platform::kPlatformNt;
+  version_.majorVersion = 6;
+  version_.minorVersion = 2;
+  version_.buildNumber = 9200;
   windowsDirectory_ = "C:\\Windows";
   specialFolders_[platform::csidl::kCommonDocuments] = "C:\\Users\\Public\\Documents";
   specialFolders_[platform::csidl::kCommonPictures] = "C:\\Users\\Public\\Pictures";
@@ -228,9 +234,20 @@ void World::DetachDevice(char letter) {
   if (detached) desktop_->BroadcastDeviceChange(platform::kDbtDeviceRemoveComplete);
 }
 
+// The version a test set is kept in the world's folder, so the world's other
+// processes (the program started by the control manager) report it too.
 platform::OsVersionInfo World::Version() const {
   std::scoped_lock lock(mutex_);
-  return version_;
+  platform::OsVersionInfo version = version_;
+  std::ifstream in(root_ / "version");
+  std::uint32_t platformId = 0, major = 0, minor = 0, build = 0;
+  if (in >> platformId >> major >> minor >> build) {
+    version.platformId = platformId;
+    version.majorVersion = major;
+    version.minorVersion = minor;
+    version.buildNumber = build;
+  }
+  return version;
 }
 
 void World::SetVersion(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor, std::uint32_t build,
@@ -244,6 +261,7 @@ void World::SetVersion(std::uint32_t platformId, std::uint32_t major, std::uint3
   version_.buildNumber = build;
   servicePack = servicePack.substr(0, version_.csdVersion.size() - 1);
   std::copy(servicePack.begin(), servicePack.end(), version_.csdVersion.begin());
+  std::ofstream(root_ / "version") << platformId << ' ' << major << ' ' << minor << ' ' << build << '\n';
 }
 
 std::optional<std::string> World::WindowsDirectory() const {

@@ -35,6 +35,10 @@ TEST(SwitchesTest, ArgumentsAreSwitchesOnlyAsAWholeWithAPrefix) {
       {{"/silent"}, RunMode::Service, true},  // alone it changes nothing
       {{"/Silent", "/UnInstall"}, RunMode::Uninstall, true},
       {{}, RunMode::Service, false},
+      {{"/agent"}, RunMode::Agent, false},
+      {{"-AGENT", "/silent"}, RunMode::Agent, true},
+      {{"/agent", "/uninstall"}, RunMode::Uninstall, false},  // installing and uninstalling win
+      {{"/agents"}, RunMode::Service, false},
   };
   for (const Row& row : rows) {
     const CommandLine line = ParseCommandLine(row.arguments);

@@ -26,6 +26,8 @@ bool ProcessAlive(long processId) {
 
 class SeparateProcessTest : public ::testing::Test {
  protected:
+  // Windows XP: the desktop start leaves the marker for the service.
+  SeparateProcessTest() { world.SetVersion(platform::kPlatformNt, 5, 1, 2600); }
   ~SeparateProcessTest() override {
     // Never leave a service process behind on a world that goes away.
     if (std::optional<host::ServiceRecord> record = world.Services().Find("Service1"); record && record->connected) {

@@ -23,6 +23,7 @@
 #include "platform/EventLog.h"
 #include "platform/FileSystem.h"
 #include "platform/ServiceControl.h"
+#include "platform/SystemInfo.h"
 #include "platform/Windows.h"
 #include "platform/host/EventLogStore.h"
 #include "platform/host/ServiceManager.h"
@@ -118,7 +119,10 @@ inline std::string SourceFile(const char* relative) {
 
 class ServiceHostTest : public ::testing::Test {
  protected:
-  ServiceHostTest() {
+  // Windows XP by default: one process does it all, as the tests here expect.
+  // Windows Vista and later (session agents) are set by their own tests.
+  explicit ServiceHostTest(std::uint32_t major = 5, std::uint32_t minor = 1) {
+    world.SetVersion(pf::kPlatformNt, major, minor, major == 5 ? 2600 : 19045);
     world.MakeDirectories(kProgramFolder);
     world.WriteFile(std::string(kProgramFolder) + "\\rc.info", SourceFile("resources/rc.info"));
     world.SetModuleFileName(kModulePath);

@@ -1,0 +1,179 @@
+#include "service/AgentHost.h"
+
+#include <exception>
+#include <variant>
+
+#include "platform/SystemInfo.h"
+#include "platform/Windows.h"
+#include "service/OsError.h"
+#include "service/ServiceApplication.h"
+#include "ui/MainForm.h"
+
+namespace pw::service {
+namespace {
+
+agent::AgentChannel::Options ChannelOptions(TServiceApplication& owner) {
+  agent::AgentChannel::Options options;
+  // The service's loop takes the messages once per pass; no wake-up is needed.
+  options.logError = [&owner](const std::string& text) { owner.EventLogger().LogMessage(text); };
+  return options;
+}
+
+}  // namespace
+
+bool UsesSessionAgents() {
+  platform::OsVersionInfo version{};
+  version.size = platform::kOsVersionInfoSize;
+  if (!platform::GetVersionEx(version)) return false;
+  return version.platformId == platform::kPlatformNt && version.majorVersion >= 6;
+}
+
+AgentHost::AgentHost(TServiceApplication& owner) : owner_(owner), channel_(ChannelOptions(owner)) {}
+
+AgentHost::~AgentHost() { Stop(); }
+
+platform::Outcome AgentHost::Start() {
+  const platform::Outcome served = channel_.Start();
+  if (!served) {
+    Log("The session agents' pipe could not be created: " + SystemMessage(served.error));
+    return served;
+  }
+  started_ = true;
+  const platform::SessionListResult sessions = platform::EnumerateInteractiveSessions();
+  if (!sessions.ok) {
+    Log("The interactive sessions could not be listed: " + SystemMessage(sessions.error));
+    return served;
+  }
+  for (std::uint32_t session : sessions.sessions) StartAgentIn(session);
+  return served;
+}
+
+void AgentHost::Stop() {
+  if (!started_) return;
+  started_ = false;
+  // An agent also ends when the pipe closes; Exit first lets it end at once.
+  channel_.Broadcast(agent::ExitMessage{});
+  channel_.Stop();
+}
+
+void AgentHost::SessionChanged(std::uint32_t eventType, std::uint32_t sessionId) {
+  // At logoff the session's processes end with it, the agent among them; its
+  // connection closes and the channel forgets it.
+  if (started_ && eventType == platform::session_change::kLogon) StartAgentIn(sessionId);
+}
+
+void AgentHost::StartAgentIn(std::uint32_t session) {
+  std::string path = platform::GetModuleFileName();
+  if (path.find(' ') != std::string::npos) path = "\"" + path + "\"";
+  const platform::StartInSessionResult started = platform::StartProcessInSession(session, path + " " + kAgentSwitch);
+  if (!started.ok) {
+    Log("The session agent could not be started in session " + std::to_string(session) + ": " +
+        SystemMessage(started.error));
+  }
+}
+
+void AgentHost::Pump() {
+  if (!started_) return;
+  for (const agent::AgentMessage& message : channel_.TakeMessages()) Handle(message);
+  for (agent::AgentId id : channel_.Agents()) {
+    if (id <= lastGreeted_) continue;
+    lastGreeted_ = id;
+    // An agent that connects after Exit brings the main window back, as the
+    // show-window marker does before Windows Vista.
+    (void)MainWindow(true);
+    (void)channel_.Send(id, State());
+  }
+}
+
+void AgentHost::Handle(const agent::AgentMessage& message) {
+  if (const auto* apply = std::get_if<agent::ApplyMessage>(&message.message)) {
+    Apply(message, *apply);
+  } else if (std::holds_alternative<agent::ExitMessage>(message.message)) {
+    Exit();
+  }
+  // The decoder lets no other type from an agent through.
+}
+
+void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMessage& apply) {
+  ui::TMainForm* form = MainWindow(true);
+  if (form == nullptr) return;
+  // The location is only taken when this agent's user may create folders and
+  // files there; card mode keeps the location but saves nothing there.
+  if (apply.saveType == ui::SaveModeComputer &&
+      (!message.locationCheck || !message.locationCheck->ok)) {
+    const platform::ErrorCode error = message.locationCheck ? message.locationCheck->error : 0;
+    Log("A save location from session " + std::to_string(message.sessionId) +
+        " was refused: its user may not write there (" + apply.saveLocation + "): " + SystemMessage(error));
+    // The page goes back to the settings in effect.
+    (void)channel_.Send(message.agent, State());
+    return;
+  }
+  try {
+    form->SaveComboBx.SetItemIndex(apply.saveType == ui::SaveModeCard ? 0 : 1);
+    form->SaveComboBxChange();
+    form->PathEdit.SetText(apply.saveLocation);
+    form->AutoRCheckBx.SetChecked(apply.autoRotate);
+    form->ApplyBtnClick();
+  } catch (const std::exception& failure) {
+    Log(std::string("The settings from a session agent could not be applied: ") + failure.what());
+  }
+  channel_.Broadcast(State());
+}
+
+void AgentHost::Exit() {
+  ui::TMainForm* form = MainWindow(false);
+  if (form != nullptr) form->ExitItemClick();
+  // Every agent removes its icon and ends; a later desktop start brings one back.
+  channel_.Broadcast(agent::ExitMessage{});
+}
+
+ui::TMainForm* AgentHost::MainWindow(bool create) {
+  ui::TMainForm* form = owner_.Process().MainForm;
+  if (form != nullptr || !create) return form;
+  try {
+    ui::TMainForm& created = owner_.CreateMainForm();
+    created.SetNotifier(this);
+    // Activation scans the drives and applies the settings (the poll timer).
+    created.Show();
+    created.Hide();
+    return &created;
+  } catch (const std::exception& failure) {
+    Log(std::string("The main window could not be created: ") + failure.what());
+    return nullptr;
+  }
+}
+
+agent::StateMessage AgentHost::State() const {
+  agent::StateMessage state;
+  const ui::TMainForm* form = owner_.Process().MainForm;
+  if (form == nullptr) return state;
+  state.saveType = form->SaveComboBx.ItemIndex() == 0 ? ui::SaveModeCard : ui::SaveModeComputer;
+  state.saveLocation = form->PathEdit.Text().substr(0, agent::kMaxPathLength);
+  state.autoRotate = form->AutoRCheckBx.Checked();
+  state.scannerAttached = owner_.Process().ScannerAttached != 0;
+  return state;
+}
+
+void AgentHost::TellDiskFull() { channel_.Broadcast(agent::NotifyMessage{agent::NoticeKind::DiskFull}); }
+
+void AgentHost::ShowFolder(const std::string& folder, std::span<const std::string>) {
+  // Each agent looks for an explorer window of the folder on its own desktop.
+  if (folder.empty() || folder.size() > agent::kMaxPathLength) {
+    Log("A folder too long for the session agents was not opened: " + folder);
+    return;
+  }
+  channel_.Broadcast(agent::OpenFolderMessage{folder});
+}
+
+void AgentHost::TellPictureIncomplete(const std::string& keptPath) {
+  Log("A picture from the scanner did not arrive completely. What arrived is kept in " + keptPath +
+      ". The picture stays on the scanner and is transferred again.");
+}
+
+void AgentHost::TellCannotSave(const std::string& location) {
+  Log("Scanned pictures cannot be saved in " + location + ". The picture stays on the scanner.");
+}
+
+void AgentHost::Log(const std::string& text) { owner_.EventLogger().LogMessage(text); }
+
+}  // namespace pw::service

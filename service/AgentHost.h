@@ -1,0 +1,80 @@
+#pragma once
+// The service's side of the session agents (Windows Vista and later): starts
+// an agent (this executable with /agent) in every interactive session as its
+// user, serves the agent channel, applies what the agents' pages send to the
+// service's hidden main window, and tells the user through the agents (the
+// window's notifier). Service thread only, unless a method says otherwise.
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "agent/AgentChannel.h"
+#include "platform/Sessions.h"
+#include "scanner/UserNotifier.h"
+
+namespace pw::ui {
+class TMainForm;
+}
+
+namespace pw::service {
+
+class TServiceApplication;
+
+// Whether this system runs services in session 0 away from the users'
+// desktops (NT 6.0, Windows Vista, and later).
+bool UsesSessionAgents();
+
+// The switch that makes a start of the executable a session agent.
+inline constexpr const char* kAgentSwitch = "/agent";
+
+class AgentHost final : public scanner::UserNotifier {
+ public:
+  explicit AgentHost(TServiceApplication& owner);
+  ~AgentHost() override;
+  AgentHost(const AgentHost&) = delete;
+  AgentHost& operator=(const AgentHost&) = delete;
+
+  // Serves the pipe and starts an agent in each logged-on session.
+  platform::Outcome Start();
+  // Tells every agent to end and closes the channel.
+  void Stop();
+  // One pass of the service's loop: acts on the agents' messages and sends
+  // the settings to each agent that connected since the last pass.
+  void Pump();
+  // A session change from the control manager: an agent at logon.
+  void SessionChanged(std::uint32_t eventType, std::uint32_t sessionId);
+
+  // scanner::UserNotifier: every connected agent tells its user.
+  void TellDiskFull() override;
+  void ShowFolder(const std::string& folder, std::span<const std::string> titles) override;
+  // The agents' protocol has no notice that carries a path yet: these two
+  // go to the service's event log.
+  void TellPictureIncomplete(const std::string& keptPath) override;
+  void TellCannotSave(const std::string& location) override;
+  // The disk-full box is each agent's own; the service does not see it.
+  bool DiskFullBoxOpen() const override { return false; }
+
+  std::size_t AgentCount() const { return channel_.AgentCount(); }
+
+  // The service's main window, created (and shown and hidden, which applies
+  // the settings) when there is none; null when it cannot be built.
+  ui::TMainForm* MainWindow(bool create);
+
+ private:
+  void StartAgentIn(std::uint32_t session);
+  void Handle(const agent::AgentMessage& message);
+  void Apply(const agent::AgentMessage& message, const agent::ApplyMessage& apply);
+  void Exit();
+  agent::StateMessage State() const;
+  void Log(const std::string& text);
+
+  TServiceApplication& owner_;
+  agent::AgentChannel channel_;
+  bool started_ = false;
+  agent::AgentId lastGreeted_ = 0;
+};
+
+}  // namespace pw::service

@@ -1,0 +1,307 @@
+// The service on Windows Vista and later (NT 10.0): it starts a session agent
+// in each user session, serves the agents' pipe, applies what their pages
+// send, and tells the users through them. The test thread plays the agent
+// over the real pipe; the world's executable is a script that records how it
+// was started.
+#include <sys/stat.h>
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <variant>
+
+#include "ServiceFixture.h"
+#include "agent/ServiceConnection.h"
+#include "platform/NamedPipe.h"
+#include "platform/Profile.h"
+#include "platform/Sessions.h"
+#include "platform/host/WorldSessions.h"
+
+namespace pw::service::test {
+namespace {
+
+namespace ag = agent;
+
+// Polls with requests for computer mode tell the user of a new folder and a
+// full disk, as a pull does.
+class NotifyingScannerLink : public scanner::ScannerLink {
+ public:
+  void ScanDrives(scanner::PollHost&) override {}
+  void PollScanner(scanner::PollHost& host, scanner::ScannerRequestKind kind) override {
+    ++polls;
+    pendingDeviceEvent = host.Scanner().PendingDeviceEvent;
+    if (!notify || kind != scanner::ScannerRequestKind::RequestComputerMode) return;
+    const std::vector<std::string> titles{"Photo1", "C:\\Scans\\Photo1"};
+    host.Notifier().ShowFolder("C:\\Scans\\Photo1", titles);
+    host.Notifier().TellDiskFull();
+  }
+  std::atomic<int> polls{0};
+  std::atomic<int> pendingDeviceEvent{-1};
+  // Off where the boxes open in the service's own process: each one's closing
+  // activates the window again, which polls again.
+  std::atomic<bool> notify{true};
+};
+
+class SessionAgentServiceTest : public ServiceHostTest {
+ protected:
+  SessionAgentServiceTest() : ServiceHostTest(10, 0) {
+    world.Services().SetLauncher([this](const host::LaunchRequest& request) {
+      world.Services().AdoptLaunch(request.launchId);
+      launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, &notifying));
+      return host::LaunchResult{};
+    });
+    // The executable records each start with its session and arguments.
+    starts = world.Root() / "starts.log";
+    world.WriteFile(kModulePath, "#!/bin/sh\necho \"$PAGEWICK_SESSION $*\" >> '" + starts.string() + "'\n");
+    ::chmod(world.HostPath(kModulePath).c_str(), 0755);
+    world.MakeDirectories("C:\\Scans");
+  }
+  ~SessionAgentServiceTest() override { ::unsetenv("PAGEWICK_SESSION"); }
+
+  std::vector<std::string> AgentStarts() {
+    std::vector<std::string> lines;
+    std::ifstream in(starts);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  // An agent of the given session connected to the running service.
+  std::unique_ptr<ag::ServiceConnection> ConnectAgent(std::uint32_t session = 0) {
+    if (session != 0) ::setenv("PAGEWICK_SESSION", std::to_string(session).c_str(), 1);
+    auto connection = std::make_unique<ag::ServiceConnection>(ag::ServiceConnection::Options{});
+    const bool connected = WaitUntil([&] { return connection->Connect().ok; });
+    ::unsetenv("PAGEWICK_SESSION");
+    return connected ? std::move(connection) : nullptr;
+  }
+
+  // The first message of type T that the agent receives before the deadline.
+  template <typename T>
+  std::optional<T> Next(ag::ServiceConnection& connection) {
+    std::optional<T> found;
+    (void)WaitUntil([&] {
+      for (const ag::Message& message : connection.TakeMessages()) {
+        if (const T* body = std::get_if<T>(&message); body != nullptr && !found) found = *body;
+      }
+      return found.has_value();
+    });
+    return found;
+  }
+
+  std::string SavedSetting(const char* key) {
+    return pf::ReadProfileString(ui::kSettingsSection, key, "", kSettingsPath).text;
+  }
+
+  bool LogMentions(const std::string& text) {
+    for (const host::EventLogEntry& entry : EventLog()) {
+      for (const std::string& line : entry.strings) {
+        if (line.find(text) != std::string::npos) return true;
+      }
+    }
+    return false;
+  }
+
+  NotifyingScannerLink notifying;
+  std::filesystem::path starts;
+};
+
+TEST_F(SessionAgentServiceTest, StartsAnAgentInEachUserSessionAndAtEachLogon) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  StartService();
+  ASSERT_TRUE(WaitUntil([&] { return AgentStarts().size() == 1; }));
+  EXPECT_EQ(AgentStarts()[0], std::to_string(ann) + " /agent");
+
+  const std::uint32_t bob = world.UserSessions().LogOn("bob");
+  ASSERT_TRUE(WaitUntil([&] { return AgentStarts().size() == 2; }));
+  EXPECT_EQ(AgentStarts()[1], std::to_string(bob) + " /agent");
+  EXPECT_TRUE(world.UserSessions().LogOff(bob));
+  EXPECT_TRUE(PassesRan(world));
+  EXPECT_EQ(AgentStarts().size(), 2u) << "a logoff starts nothing";
+
+  // The service accepts session changes and shows nothing of its own: no
+  // tray icon, no window, no marker in session 0.
+  EXPECT_NE(Reports().back().controlsAccepted & pf::session_change::kAccept, 0u);
+  EXPECT_FALSE(MainWindowVisible());
+  EXPECT_FALSE(MarkerExists());
+  StopService();
+}
+
+TEST_F(SessionAgentServiceTest, AgentStartShowsItsTrayIconAndEndsWhenTheServiceStops) {
+  StartService();
+  const std::size_t serviceIcons = TrayIconCount();
+  ProgramRun agentRun({kModulePath, "/agent"}, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return TrayIconCount() == serviceIcons + 1; }));
+  EXPECT_FALSE(agentRun.Finished());
+  EXPECT_FALSE(MarkerExists()) << "no marker on these systems";
+  StopService();
+  ASSERT_TRUE(agentRun.WaitFinished()) << "the agent ends with the service";
+  EXPECT_EQ(TrayIconCount(), 0u);
+}
+
+TEST_F(SessionAgentServiceTest, AgentGetsTheSettingsAndItsApplyReachesTheSettingsFile) {
+  StartService();
+  auto agent = ConnectAgent();
+  ASSERT_NE(agent, nullptr);
+  const std::optional<ag::StateMessage> first = Next<ag::StateMessage>(*agent);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->saveType, 1u);
+  EXPECT_EQ(first->saveLocation, "C:\\Users\\Public\\Pictures");
+
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", true}).ok);
+  const std::optional<ag::StateMessage> applied = Next<ag::StateMessage>(*agent);
+  ASSERT_TRUE(applied.has_value());
+  EXPECT_EQ(applied->saveLocation, "C:\\Scans");
+  EXPECT_TRUE(applied->autoRotate);
+  EXPECT_EQ(SavedSetting("Path"), "C:\\Scans");
+  EXPECT_EQ(SavedSetting("AutoRoate"), "1");
+  EXPECT_EQ(SavedSetting("Mode"), "1");
+  StopService();
+}
+
+TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
+  world.UserSessions().DenyUserWrites("C:\\Windows");
+  world.MakeDirectories("C:\\Windows\\Locked");
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  StartService();
+  auto agent = ConnectAgent(ann);
+  ASSERT_NE(agent, nullptr);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Windows\\Locked", false}).ok);
+  const std::optional<ag::StateMessage> answer = Next<ag::StateMessage>(*agent);
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(answer->saveLocation, "C:\\Users\\Public\\Pictures") << "the page goes back to the settings in effect";
+  EXPECT_NE(SavedSetting("Path"), "C:\\Windows\\Locked");
+  EXPECT_TRUE(LogMentions("refused"));
+
+  // Card mode saves nothing in the location: it is not checked.
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{0, "C:\\Users\\Public\\Pictures", false}).ok);
+  const std::optional<ag::StateMessage> card = Next<ag::StateMessage>(*agent);
+  ASSERT_TRUE(card.has_value());
+  EXPECT_EQ(card->saveType, 0u);
+  EXPECT_EQ(SavedSetting("Mode"), "0");
+  StopService();
+}
+
+TEST_F(SessionAgentServiceTest, FolderWindowAndDiskFullGoToTheAgentsNotToSessionZero) {
+  StartService();
+  auto agent = ConnectAgent();
+  ASSERT_NE(agent, nullptr);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+
+  const std::optional<ag::OpenFolderMessage> folder = Next<ag::OpenFolderMessage>(*agent);
+  ASSERT_TRUE(folder.has_value());
+  EXPECT_EQ(folder->path, "C:\\Scans\\Photo1");
+  EXPECT_TRUE(world.Desktop().ShellExecutes().empty()) << "no explorer runs in the service's session";
+  EXPECT_TRUE(world.Desktop().MessageBoxes().empty()) << "no box opens in the service's session";
+  StopService();
+}
+
+TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowBack) {
+  StartService();
+  auto first = ConnectAgent();
+  auto second = ConnectAgent();
+  ASSERT_TRUE(first && second);
+  ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
+  ASSERT_TRUE(WaitUntil([&] { return MainWindow() != nullptr; }));
+
+  ASSERT_TRUE(first->Send(ag::ExitMessage{}).ok);
+  EXPECT_TRUE(Next<ag::ExitMessage>(*first).has_value());
+  EXPECT_TRUE(Next<ag::ExitMessage>(*second).has_value()) << "every agent removes its icon";
+  ASSERT_TRUE(WaitUntil([&] { return MainWindow() == nullptr; })) << "the service's window object is released";
+  const int polls = notifying.polls.load();
+  EXPECT_TRUE(PassesRan(world));
+  EXPECT_EQ(notifying.polls.load(), polls) << "polling stopped";
+  first.reset();
+  second.reset();
+
+  auto later = ConnectAgent();
+  ASSERT_NE(later, nullptr);
+  EXPECT_TRUE(Next<ag::StateMessage>(*later).has_value());
+  EXPECT_TRUE(WaitUntil([&] { return MainWindow() != nullptr; }));
+  StopService();
+}
+
+TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTheNextPoll) {
+  StartService();
+  auto agent = ConnectAgent();
+  ASSERT_NE(agent, nullptr);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+  const struct {
+    std::uint32_t eventType;
+    int pending;
+  } rows[] = {{0x8000, 1}, {0x8004, 2}, {0x0007, 2} /* other events leave the last one */};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.eventType);
+    ASSERT_TRUE(world.Services().SendControlEvent("Service1", {pf::device_event::kControl, row.eventType, 0}).ok);
+    // The control is taken before the next passes end; an Apply in computer
+    // mode then polls the scanner at once.
+    ASSERT_TRUE(PassesRan(world));
+    ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+    ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+    EXPECT_EQ(notifying.pendingDeviceEvent.load(), row.pending);
+  }
+  EXPECT_EQ(State(), pf::service_state::kRunning);
+  StopService();
+}
+
+// Windows XP: one process with window, tray icon and marker; no agent, no pipe.
+class SingleProcessTest : public SessionAgentServiceTest {
+ protected:
+  SingleProcessTest() {
+    world.SetVersion(pf::kPlatformNt, 5, 1, 2600);
+    notifying.notify = false;
+  }
+};
+
+TEST_F(SingleProcessTest, NoAgentAndNoPipeBeforeVista) {
+  world.UserSessions().LogOn("ann");
+  StartService();
+  EXPECT_TRUE(PassesRan(world));
+  EXPECT_TRUE(AgentStarts().empty());
+  EXPECT_EQ(pf::OpenPipeClient(ag::kPipeName).error, pf::error::kFileNotFound);
+  EXPECT_EQ(Reports().back().controlsAccepted & pf::session_change::kAccept, 0u);
+  EXPECT_EQ(TrayIconCount(), 1u) << "the service's own tray icon";
+  WriteMarker();
+  EXPECT_TRUE(WaitUntil([&] { return MainWindowVisible(); })) << "the marker shows the service's window";
+  StopService();
+}
+
+TEST_F(SessionAgentServiceTest, HostilePipeClientIsRefusedAndTheServiceGoesOn) {
+  StartService();
+  const struct {
+    const char* what;
+    std::vector<std::byte> bytes;
+  } hostile[] = {
+      {"short header", {std::byte{2}, std::byte{0}}},
+      {"length beyond the message", {std::byte{2}, std::byte{0}, std::byte{0}, std::byte{0}, std::byte{0xFF},
+                                     std::byte{0xFF}, std::byte{0}, std::byte{0}}},
+      // State is the service's to send, never an agent's.
+      {"a service-only type", ag::Encode(ag::StateMessage{1, "C:\\Windows", true, true})},
+      {"a save type of 7", ag::Encode(ag::ApplyMessage{7, "C:\\Scans", false})},
+  };
+  for (const auto& row : hostile) {
+    SCOPED_TRACE(row.what);
+    pf::PipeResult client;
+    ASSERT_TRUE(WaitUntil([&] {
+      client = pf::OpenPipeClient(ag::kPipeName);
+      return static_cast<bool>(client.pipe);
+    }));
+    (void)client.pipe.Write(row.bytes);
+    // The service closes the connection: the read ends without a message.
+    std::array<std::byte, 512> buffer{};
+    (void)client.pipe.Read(buffer);
+  }
+  EXPECT_EQ(State(), pf::service_state::kRunning);
+  EXPECT_NE(SavedSetting("Path"), "C:\\Windows");
+  EXPECT_NE(SavedSetting("Mode"), "7");
+  auto agent = ConnectAgent();
+  ASSERT_NE(agent, nullptr);
+  EXPECT_TRUE(Next<ag::StateMessage>(*agent).has_value()) << "a well-behaved agent is still served";
+  StopService();
+}
+
+}  // namespace
+}  // namespace pw::service::test

@@ -1,0 +1,112 @@
+// The session agent against a service end of the test's own: it shows the
+// tray icon, fills and shows the page from the service's messages, opens
+// folder windows and boxes on its desktop, and ends when told or when the
+// service goes.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "MainFormFixture.h"
+#include "agent/AgentChannel.h"
+#include "platform/Windows.h"
+#include "resources/MainFormLayout.h"
+#include "ui/SessionAgent.h"
+
+namespace pw::ui::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+class SessionAgentTest : public MainFormTest {
+ protected:
+  static agent::AgentChannel::Options ChannelOptions() {
+    static std::atomic<unsigned> counter{0};
+    agent::AgentChannel::Options made;
+    made.pipeName = "PagewickAgentTest" + std::to_string(++counter);
+    made.logError = [](const std::string&) {};
+    return made;
+  }
+  ~SessionAgentTest() override {
+    channel.Stop();  // an agent still running ends with its connection
+    if (agentThread.joinable()) agentThread.join();
+  }
+
+  // Runs an agent on a thread of its own, as the agent process's main thread.
+  void StartAgent(bool showPage) {
+    agentThread = std::thread([this, showPage] {
+      ProcessState agentProcess;
+      SessionAgent agent(agentProcess, showPage, options.pipeName);
+      connected = agent.Run();
+      ended = true;
+    });
+  }
+
+  platform::WindowHandle Page() { return platform::FindWindow(resources::layout::kWindowClass, resources::layout::kWindowTitle); }
+
+  agent::AgentChannel::Options options = ChannelOptions();
+  agent::AgentChannel channel{options};
+  std::thread agentThread;
+  std::atomic<bool> connected{false};
+  std::atomic<bool> ended{false};
+};
+
+TEST_F(SessionAgentTest, WithoutAServiceTheAgentEndsAtOnceAndShowsNothing) {
+  StartAgent(true);
+  ASSERT_TRUE(WaitUntil([&] { return ended.load(); }));
+  EXPECT_FALSE(connected.load());
+  EXPECT_TRUE(world.Desktop().TrayIcons().empty());
+}
+
+TEST_F(SessionAgentTest, ShowsTheIconThePageTheFolderAndTheBoxThenEndsOnExit) {
+  ASSERT_TRUE(channel.Start().ok);
+  StartAgent(false);
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && world.Desktop().TrayIcons().size() == 1; }));
+  ASSERT_NE(Page(), nullptr);
+  EXPECT_FALSE(platform::IsWindowVisible(Page())) << "a started agent shows only its icon";
+
+  channel.Broadcast(agent::StateMessage{1, "C:\\Scans", true, true});
+  channel.Broadcast(agent::ShowPageMessage{});
+  EXPECT_TRUE(WaitUntil([&] { return platform::IsWindowVisible(Page()); }));
+
+  channel.Broadcast(agent::OpenFolderMessage{"C:\\Scans\\Photo1"});
+  ASSERT_TRUE(WaitUntil([&] { return world.Desktop().ShellExecutes().size() == 1; }));
+  EXPECT_EQ(world.Desktop().ShellExecutes()[0].verb, "explore");
+  EXPECT_EQ(world.Desktop().ShellExecutes()[0].file, "C:\\Scans\\Photo1");
+
+  channel.Broadcast(agent::NotifyMessage{agent::NoticeKind::DiskFull});
+  ASSERT_TRUE(WaitUntil([&] { return world.Desktop().MessageBoxes().size() == 1; }));
+  EXPECT_EQ(world.Desktop().MessageBoxes()[0].caption, "Pagewick Message");
+
+  channel.Broadcast(agent::ExitMessage{});
+  ASSERT_TRUE(WaitUntil([&] { return ended.load(); }));
+  EXPECT_TRUE(connected.load());
+  EXPECT_TRUE(world.Desktop().TrayIcons().empty()) << "the agent removes its icon";
+}
+
+TEST_F(SessionAgentTest, DesktopStartShowsThePageOnceTheSettingsAreInAndEndsWhenTheServiceGoes) {
+  ASSERT_TRUE(channel.Start().ok);
+  StartAgent(true);
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && Page() != nullptr; }));
+  EXPECT_FALSE(platform::IsWindowVisible(Page())) << "not before the service's settings";
+  channel.Broadcast(agent::StateMessage{0, "C:\\Scans", false, false});
+  EXPECT_TRUE(WaitUntil([&] { return Page() != nullptr && platform::IsWindowVisible(Page()); }));
+
+  channel.Stop();
+  ASSERT_TRUE(WaitUntil([&] { return ended.load(); }));
+  EXPECT_TRUE(world.Desktop().TrayIcons().empty());
+}
+
+}  // namespace
+}  // namespace pw::ui::test

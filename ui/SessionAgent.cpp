@@ -1,0 +1,116 @@
+#include "ui/SessionAgent.h"
+
+#include <exception>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+#include "platform/Dialogs.h"
+#include "platform/Messages.h"
+#include "platform/PathText.h"
+#include "ui/DesktopNotifier.h"
+#include "ui/MainForm.h"
+
+namespace pw::ui {
+namespace {
+
+agent::ServiceConnection::Options ConnectionOptions(const std::string& pipeName) {
+  agent::ServiceConnection::Options options;
+  options.pipeName = pipeName;
+  platform::EnsureMessageQueue();
+  options.agentThread = platform::GetCurrentThreadId();
+  options.wakeMessage = kAgentWakeMessage;
+  return options;
+}
+
+}  // namespace
+
+SessionAgent::SessionAgent(ProcessState& process, bool showPage, std::string pipeName)
+    : process_(process), showPage_(showPage), connection_(ConnectionOptions(pipeName)) {}
+
+SessionAgent::~SessionAgent() {
+  connection_.Close();
+  form_.reset();
+}
+
+bool SessionAgent::Run() {
+  if (!connection_.Connect()) return false;
+  form_ = std::make_unique<TMainForm>(process_, nullptr, this);
+  // Linked before the start-up sequence: the agent's user neither walks the
+  // drives nor writes the settings file; the service does both.
+  form_->SetPageLink(this);
+  process_.MainForm = form_.get();
+  form_->FormCreate();
+
+  platform::Message message;
+  // A modal loop (a box, the folder browser) drops the wake-up; the queue is
+  // looked at after every message, so nothing waits longer than the next one.
+  while (!released_ && !ending_ && platform::GetMessage(message)) {
+    if (message.window != nullptr || message.message != kAgentWakeMessage) (void)platform::DispatchMessage(message);
+    TakeMessages();
+    if (!connection_.Connected()) break;
+  }
+  form_.reset();  // the tray icon goes with the window
+  return true;
+}
+
+void SessionAgent::TakeMessages() {
+  for (const agent::Message& message : connection_.TakeMessages()) {
+    if (ending_ || released_) return;
+    try {
+      Handle(message);
+    } catch (const std::exception&) {
+      // A notice that cannot be shown is not worth the agent.
+    }
+  }
+}
+
+void SessionAgent::Handle(const agent::Message& message) {
+  std::visit(
+      [this](const auto& body) {
+        using T = std::decay_t<decltype(body)>;
+        if constexpr (std::is_same_v<T, agent::StateMessage>) {
+          form_->ShowSettings(body.saveType, body.saveLocation, body.autoRotate);
+          if (showPage_) {
+            showPage_ = false;
+            form_->Show();
+          }
+        } else if constexpr (std::is_same_v<T, agent::ShowPageMessage>) {
+          form_->Show();
+        } else if constexpr (std::is_same_v<T, agent::NotifyMessage>) {
+          if (body.kind == agent::NoticeKind::DiskFull) {
+            DesktopNotifier(*form_).TellDiskFull();
+          } else {
+            (void)platform::MessageBoxEx(form_->Handle(), form_->LoadText(text::kPathTooLongMessage),
+                                         form_->LoadText(text::kMessageCaption),
+                                         platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal,
+                                         0);
+          }
+        } else if constexpr (std::is_same_v<T, agent::OpenFolderMessage>) {
+          // An explorer window of the folder is titled with its name or its full path.
+          std::string folder = body.path;
+          while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+          const std::vector<std::string> titles{platform::ExtractFileName(folder), folder};
+          DesktopNotifier(*form_).ShowFolder(folder, titles);
+        } else if constexpr (std::is_same_v<T, agent::ExitMessage>) {
+          ending_ = true;
+        }
+        // Apply never comes from the service; the decoder refuses it.
+      },
+      message);
+}
+
+void SessionAgent::Send(const agent::Message& message) {
+  // A closed connection ends the loop at its next turn.
+  (void)connection_.Send(message);
+}
+
+void SessionAgent::ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) {
+  Send(agent::ApplyMessage{saveType, saveLocation, autoRotate});
+}
+
+void SessionAgent::ExitChosen() { Send(agent::ExitMessage{}); }
+
+void SessionAgent::ReleaseForm(TMainForm&) { released_ = true; }
+
+}  // namespace pw::ui

@@ -1,0 +1,56 @@
+#pragma once
+// The session agent (Windows Vista and later): this executable started with
+// /agent in a user's session, as that user. It owns what the user sees of the
+// service: the tray icon and its menu, the settings page (the main window,
+// whose Apply and Exit go to the service), the folder browser, the notice
+// boxes and the folder windows of new images. It lives as long as its
+// connection to the service. Agent's (main) thread only.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "agent/ServiceConnection.h"
+#include "ui/FormOwner.h"
+#include "ui/PageLink.h"
+#include "ui/ProcessState.h"
+
+namespace pw::ui {
+
+class TMainForm;
+
+// Posted to the agent's thread when the service's messages arrive.
+inline constexpr std::uint32_t kAgentWakeMessage = 0x8000 + 71;
+
+class SessionAgent final : public FormOwner, public PageLink {
+ public:
+  // showPage: a desktop start; the page shows once the service's settings are in.
+  SessionAgent(ProcessState& process, bool showPage, std::string pipeName = agent::kPipeName);
+  ~SessionAgent() override;
+  SessionAgent(const SessionAgent&) = delete;
+  SessionAgent& operator=(const SessionAgent&) = delete;
+
+  // Connects to the service and runs the thread's messages until the service
+  // ends the agent or goes away, or the user chooses Exit. False (at once)
+  // when no service serves the pipe.
+  bool Run();
+
+  // PageLink
+  void ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) override;
+  void ExitChosen() override;
+  // FormOwner: the window goes at the top of the loop, and the agent with it.
+  void ReleaseForm(TMainForm& form) override;
+
+ private:
+  void TakeMessages();
+  void Handle(const agent::Message& message);
+  void Send(const agent::Message& message);
+
+  ProcessState& process_;
+  bool showPage_;
+  agent::ServiceConnection connection_;
+  std::unique_ptr<TMainForm> form_;
+  bool released_ = false;
+  bool ending_ = false;
+};
+
+}  // namespace pw::ui
