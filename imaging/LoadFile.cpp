@@ -16,6 +16,7 @@
 #include "imaging/Orientation.h"
 #include "imaging/Turn.h"
 #include "imaging/pwimaging.h"
+#include "platform/DebugTrace.h"
 
 namespace pw::imaging {
 namespace {
@@ -272,6 +273,7 @@ extern "C" int PwImgLoadFile(const char* fileName, void* record, uint32_t record
   try {
     return pw::imaging::Load(fileName, record, bitsPerPixel, flags) ? 1 : 0;
   } catch (...) {
+    pw::platform::TraceCurrentException("pwimgfil: loading a file");
     return 0;
   }
 }

@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "platform/DebugTrace.h"
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/PathText.h"
@@ -69,6 +70,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     }
     return result;
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Image pull");
     (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
     return false;
   }

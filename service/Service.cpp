@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "platform/DebugTrace.h"
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/Windows.h"
@@ -42,12 +43,14 @@ void TService1::ServiceCreate(TService&) {
   try {
     form = &owner_.CreateMainForm();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Show-window marker: creating the main window");
     return;  // no window, no marker
   }
   form->WriteShowWindowMarker();
   try {
     owner_.DestroyMainForm();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Show-window marker: destroying the main window");
     // The process goes on without the transient window either way.
   }
 }
@@ -63,6 +66,7 @@ void TService1::ServiceStart(TService&, bool&) {
     form.Show();
     form.Hide();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Creating the main window");
     // The service runs without a main window; the next marker creates one.
   }
 }
@@ -101,6 +105,7 @@ void TService1::ServiceExecute(TService& sender) {
       owner_.DestroyReleasedForms();
     }
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Service message loop");
     // A failure ends the loop; the service then stops.
   }
 }
@@ -110,6 +115,7 @@ void TService1::ServiceStop(TService&, bool& stopped) {
   try {
     owner_.DestroyMainForm();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Service stop");
     // The service stops all the same.
   }
 }
@@ -118,6 +124,7 @@ void TService1::ServiceShutdown(TService&) {
   try {
     owner_.DestroyMainForm();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Service shutdown");
     // The system goes down all the same.
   }
 }
