@@ -15,57 +15,50 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/ByteOrder.h"
 #include "platform/ErrorSink.h"
 
 
 namespace pw::host {
 namespace fs = std::filesystem;
 namespace error = platform::error;
+using platform::GetLe32;
+using platform::PutLe32;
 
 namespace device_socket {
 namespace {
 
-void PutWord(std::byte* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::byte>((value >> (8 * i)) & 0xFFu);
-}
-
-std::uint32_t GetWord(const std::byte* at) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | std::to_integer<std::uint32_t>(at[i]);
-  return value;
-}
-
 }  // namespace
 
 void EncodeRequest(const RequestHeader& header, std::byte (&out)[kHeaderSize]) {
-  PutWord(out, kRequestMagic);
-  PutWord(out + 4, header.controlCode);
-  PutWord(out + 8, header.inputSize);
-  PutWord(out + 12, header.outputSize);
+  PutLe32(out, kRequestMagic);
+  PutLe32(out + 4, header.controlCode);
+  PutLe32(out + 8, header.inputSize);
+  PutLe32(out + 12, header.outputSize);
 }
 
 bool DecodeRequest(const std::byte (&in)[kHeaderSize], RequestHeader& header) {
-  if (GetWord(in) != kRequestMagic) return false;
-  header.controlCode = GetWord(in + 4);
-  header.inputSize = GetWord(in + 8);
-  header.outputSize = GetWord(in + 12);
+  if (GetLe32(in) != kRequestMagic) return false;
+  header.controlCode = GetLe32(in + 4);
+  header.inputSize = GetLe32(in + 8);
+  header.outputSize = GetLe32(in + 12);
   return header.inputSize <= kMaxPayload && header.outputSize <= kMaxPayload;
 }
 
 void EncodeReply(const ReplyHeader& header, std::byte (&out)[kHeaderSize]) {
-  PutWord(out, kReplyMagic);
-  PutWord(out + 4, header.ok ? 1u : 0u);
-  PutWord(out + 8, header.error);
-  PutWord(out + 12, header.bytesReturned);
+  PutLe32(out, kReplyMagic);
+  PutLe32(out + 4, header.ok ? 1u : 0u);
+  PutLe32(out + 8, header.error);
+  PutLe32(out + 12, header.bytesReturned);
 }
 
 bool DecodeReply(const std::byte (&in)[kHeaderSize], ReplyHeader& header) {
-  if (GetWord(in) != kReplyMagic) return false;
-  const std::uint32_t ok = GetWord(in + 4);
+  if (GetLe32(in) != kReplyMagic) return false;
+  const std::uint32_t ok = GetLe32(in + 4);
   if (ok > 1) return false;
   header.ok = ok == 1;
-  header.error = GetWord(in + 8);
-  header.bytesReturned = GetWord(in + 12);
+  header.error = GetLe32(in + 8);
+  header.bytesReturned = GetLe32(in + 12);
   return header.bytesReturned <= kMaxPayload;
 }
 
@@ -104,7 +97,7 @@ bool ReceiveAll(int fd, std::span<std::byte> data) {
 std::uint32_t ReplyTimeoutMs(std::uint32_t controlCode, std::span<const std::byte> input) {
   constexpr std::uint32_t kDefault = static_cast<std::uint32_t>(kReplyTimeoutSeconds) * 1000u;
   if (controlCode != platform::kIoctlScsiPassThrough || input.size() < kPassThroughHeaderSize) return kDefault;
-  const std::uint32_t seconds = GetWord(input.data() + kTimeOutValueOffset);
+  const std::uint32_t seconds = GetLe32(input.data() + kTimeOutValueOffset);
   // No time-out, or one beyond the fallback, leaves the fallback.
   if (seconds == 0 || seconds >= static_cast<std::uint32_t>(kReplyTimeoutSeconds)) return kDefault;
   return seconds * 1000u + static_cast<std::uint32_t>(kPassThroughMarginMs);
