@@ -116,30 +116,24 @@ SocketDevice::SocketDevice(fs::path socketPath, dev_t fileDevice, ino_t fileInod
 SocketDevice::~SocketDevice() { DisconnectLocked(); }
 
 bool SocketDevice::ConnectLocked() {
-  if (fd_ >= 0) return true;
+  if (fd_.valid()) return true;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string path = socketPath_.string();
   if (path.size() >= sizeof(address.sun_path)) return false;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return false;
   timeval timeout{};
   timeout.tv_sec = device_socket::kReplyTimeoutSeconds;
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+  fd_ = std::move(fd);
   return true;
 }
 
-void SocketDevice::DisconnectLocked() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void SocketDevice::DisconnectLocked() { fd_.reset(); }
 
 platform::IoControlResult SocketDevice::IoControl(std::uint32_t controlCode, std::span<const std::byte> input,
                                                   std::span<std::byte> output) {
@@ -154,20 +148,20 @@ platform::IoControlResult SocketDevice::IoControl(std::uint32_t controlCode, std
   timeval timeout{};
   timeout.tv_sec = static_cast<time_t>(waitMs / 1000u);
   timeout.tv_usec = static_cast<suseconds_t>((waitMs % 1000u) * 1000u);
-  ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
   std::byte frame[kHeaderSize];
   device_socket::EncodeRequest({controlCode, static_cast<std::uint32_t>(input.size()),
                                 static_cast<std::uint32_t>(output.size())},
                                frame);
-  if (!device_socket::SendAll(fd_, frame, input)) {
+  if (!device_socket::SendAll(fd_.get(), frame, input)) {
     DisconnectLocked();
     return {false, 0, error::kDeviceNotConnected};
   }
 
   device_socket::ReplyHeader reply;
   std::byte replyFrame[kHeaderSize];
-  if (!device_socket::ReceiveAll(fd_, replyFrame)) {
+  if (!device_socket::ReceiveAll(fd_.get(), replyFrame)) {
     const bool timedOut = errno == EAGAIN || errno == EWOULDBLOCK;
     DisconnectLocked();
     return {false, 0, timedOut ? error::kSemTimeout : error::kDeviceNotConnected};
@@ -176,7 +170,7 @@ platform::IoControlResult SocketDevice::IoControl(std::uint32_t controlCode, std
     DisconnectLocked();
     return {false, 0, error::kGenFailure};
   }
-  if (!device_socket::ReceiveAll(fd_, output.first(reply.bytesReturned))) {
+  if (!device_socket::ReceiveAll(fd_.get(), output.first(reply.bytesReturned))) {
     DisconnectLocked();
     return {false, 0, error::kDeviceNotConnected};
   }

@@ -22,6 +22,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/ErrorSink.h"
 #include "platform/host/RecordText.h"
+#include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
 
 extern char** environ;
@@ -195,19 +196,7 @@ bool ReceiveAll(int fd, std::byte* data, std::size_t size, std::chrono::steady_c
   return true;
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using Descriptor = UniqueFd;
 
 // --- Command lines of services.
 

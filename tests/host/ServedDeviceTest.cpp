@@ -18,6 +18,7 @@
 #include "platform/ErrorSink.h"
 #include "platform/StorageDevice.h"
 #include "platform/host/DeviceSocket.h"
+#include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
 
 namespace pw::host {
@@ -31,15 +32,14 @@ class FrozenDevice {
  public:
   explicit FrozenDevice(const fs::path& path) : path_(path) {
     fs::create_directories(path.parent_path());
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    bound_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-             ::listen(fd_, 4) == 0;
+    bound_ = fd_.valid() && ::bind(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+             ::listen(fd_.get(), 4) == 0;
   }
   ~FrozenDevice() {
-    if (fd_ >= 0) ::close(fd_);
     std::error_code ec;
     fs::remove(path_, ec);
   }
@@ -55,7 +55,7 @@ class FrozenDevice {
 
  private:
   fs::path path_;
-  int fd_ = -1;
+  UniqueFd fd_;
   bool bound_ = false;
 };
 
