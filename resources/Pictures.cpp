@@ -1,12 +1,11 @@
 #include "resources/Pictures.h"
 
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <vector>
 
-#include <jpeglib.h>
+#include "imaging/JpegTrap.h"
 
 namespace pw::resources {
 
@@ -28,30 +27,15 @@ std::span<const std::byte> TrayIconIco() { return {data::kTrayIconIco, data::kTr
 
 namespace {
 
-// libjpeg reports fatal errors through error_exit, which must not return.
-struct JpegError {
-  jpeg_error_mgr manager;
-  std::jmp_buf jump;
-};
-
-void OnJpegError(j_common_ptr info) {
-  auto* error = reinterpret_cast<JpegError*>(info->err);
-  std::longjmp(error->jump, 1);
-}
-
-void IgnoreJpegMessage(j_common_ptr) {}
-
 constexpr int kMaxSide = 8192;
 
 // Decodes into bitmap; false on any error. No object with a destructor lives
 // in this frame across the jump.
 bool DecodeJpegInto(std::span<const std::byte> jpeg, toolkit::Bitmap& bitmap) {
   jpeg_decompress_struct info{};
-  JpegError error{};
-  info.err = jpeg_std_error(&error.manager);
-  error.manager.error_exit = &OnJpegError;
-  error.manager.output_message = &IgnoreJpegMessage;
-  if (setjmp(error.jump) != 0) {
+  imaging::JpegTrap trap;
+  info.err = imaging::ArmJpegTrap(trap);
+  if (setjmp(trap.jump) != 0) {
     jpeg_destroy_decompress(&info);
     return false;
   }
