@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteOrder.h"
+
 namespace {
 
 struct Colour {
@@ -229,13 +231,14 @@ Canvas DrawTrayIcon(Colour ground) {
 
 std::uint8_t Byte(double v) { return static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); }
 
+// Little-endian fields appended to a file image.
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
+  out.resize(out.size() + 2);
+  pw::platform::PutLe16(&out[out.size() - 2], static_cast<std::uint16_t>(v));
 }
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
+  out.resize(out.size() + 4);
+  pw::platform::PutLe32(&out[out.size() - 4], v);
 }
 
 void BitmapInfoHeader(std::vector<std::uint8_t>& out, int width, int height, int bits, int colours) {
