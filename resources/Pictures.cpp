@@ -54,10 +54,10 @@ bool DecodeJpegInto(std::span<const std::byte> jpeg, toolkit::Bitmap& bitmap) {
   }
   bitmap.width = static_cast<int>(info.output_width);
   bitmap.height = static_cast<int>(info.output_height);
-  bitmap.pixels.resize(static_cast<std::size_t>(bitmap.width) * bitmap.height * 3);
+  bitmap.pixels.resize(static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height) * 3);
   while (info.output_scanline < info.output_height) {
     JSAMPROW row = reinterpret_cast<JSAMPROW>(bitmap.pixels.data()) +
-                   static_cast<std::size_t>(info.output_scanline) * bitmap.width * 3;
+                   static_cast<std::size_t>(info.output_scanline) * static_cast<std::size_t>(bitmap.width) * 3;
     jpeg_read_scanlines(&info, &row, 1);
   }
   jpeg_finish_decompress(&info);
@@ -99,11 +99,11 @@ std::shared_ptr<const toolkit::Bitmap> DecodeBmp(std::span<const std::byte> bmp)
   auto bitmap = std::make_shared<toolkit::Bitmap>();
   bitmap->width = width;
   bitmap->height = height;
-  bitmap->pixels.resize(static_cast<std::size_t>(width) * height * 3);
+  bitmap->pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
   for (int y = 0; y < height; ++y) {
     std::size_t source = offset + stride * static_cast<std::size_t>(bottomUp ? height - 1 - y : y);
     for (std::size_t i = 0; i < static_cast<std::size_t>(width) * 3; ++i) {
-      bitmap->pixels[static_cast<std::size_t>(y) * width * 3 + i] = static_cast<std::uint8_t>(bmp[source + i]);
+      bitmap->pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width)) * 3 + i] = static_cast<std::uint8_t>(bmp[source + i]);
     }
   }
   return bitmap;

@@ -65,12 +65,12 @@ bool DecodeReply(const std::byte (&in)[kHeaderSize], ReplyHeader& header) {
 bool SendAll(int fd, std::span<const std::byte> first, std::span<const std::byte> second) {
   while (!first.empty() || !second.empty()) {
     std::array<iovec, 2> parts{};
-    int count = 0;
+    std::size_t count = 0;
     if (!first.empty()) parts[count++] = {const_cast<std::byte*>(first.data()), first.size()};
     if (!second.empty()) parts[count++] = {const_cast<std::byte*>(second.data()), second.size()};
     msghdr message{};
     message.msg_iov = parts.data();
-    message.msg_iovlen = static_cast<std::size_t>(count);
+    message.msg_iovlen = count;
     const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EINTR) continue;

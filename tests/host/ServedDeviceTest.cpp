@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/ErrorSink.h"
 #include "platform/StorageDevice.h"
 #include "platform/host/DeviceSocket.h"
@@ -62,9 +63,7 @@ class FrozenDevice {
 // A pass-through request of the 32-bit layout with the given TimeOutValue.
 std::vector<std::byte> PassThrough(std::uint32_t timeoutSeconds) {
   std::vector<std::byte> request(device_socket::kPassThroughHeaderSize + 16);
-  for (int i = 0; i < 4; ++i) {
-    request[device_socket::kTimeOutValueOffset + i] = static_cast<std::byte>((timeoutSeconds >> (8 * i)) & 0xFF);
-  }
+  platform::PutLe32(request.data() + device_socket::kTimeOutValueOffset, timeoutSeconds);
   return request;
 }
 
