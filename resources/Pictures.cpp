@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imaging/JpegTrap.h"
+#include "platform/ByteOrder.h"
 
 namespace pw::resources {
 
@@ -67,14 +68,6 @@ bool DecodeJpegInto(std::span<const std::byte> jpeg, toolkit::Bitmap& bitmap) {
   return true;
 }
 
-std::uint32_t Read16(std::span<const std::byte> bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at]) | (static_cast<std::uint32_t>(bytes[at + 1]) << 8);
-}
-
-std::uint32_t Read32(std::span<const std::byte> bytes, std::size_t at) {
-  return Read16(bytes, at) | (Read16(bytes, at + 2) << 16);
-}
-
 }  // namespace
 
 std::shared_ptr<const toolkit::Bitmap> DecodeJpeg(std::span<const std::byte> jpeg) {
@@ -86,10 +79,10 @@ std::shared_ptr<const toolkit::Bitmap> DecodeJpeg(std::span<const std::byte> jpe
 std::shared_ptr<const toolkit::Bitmap> DecodeBmp(std::span<const std::byte> bmp) {
   constexpr std::size_t kHeaders = 14 + 40;
   if (bmp.size() < kHeaders || bmp[0] != std::byte{'B'} || bmp[1] != std::byte{'M'}) return nullptr;
-  std::uint32_t offset = Read32(bmp, 10);
-  auto width = static_cast<std::int32_t>(Read32(bmp, 18));
-  auto height = static_cast<std::int32_t>(Read32(bmp, 22));
-  if (Read32(bmp, 14) < 40 || Read16(bmp, 28) != 24 || Read32(bmp, 30) != 0) return nullptr;
+  std::uint32_t offset = platform::GetLe32(bmp, 10);
+  auto width = static_cast<std::int32_t>(platform::GetLe32(bmp, 18));
+  auto height = static_cast<std::int32_t>(platform::GetLe32(bmp, 22));
+  if (platform::GetLe32(bmp, 14) < 40 || platform::GetLe16(bmp, 28) != 24 || platform::GetLe32(bmp, 30) != 0) return nullptr;
   bool bottomUp = height > 0;
   if (height == std::numeric_limits<std::int32_t>::min()) return nullptr;
   height = bottomUp ? height : -height;
