@@ -5,6 +5,7 @@
 #include <exception>
 #include <utility>
 
+#include "platform/DebugTrace.h"
 #include "platform/NamedPipe.h"
 #include "platform/Sessions.h"
 
@@ -54,6 +55,7 @@ void AgentChannel::Log(const std::string& text) const {
   try {
     options_.logError(text);
   } catch (...) {
+    platform::TraceCurrentException("Agent channel: writing to the event log");
     // The event log is the last resort: nothing is left to tell.
   }
 }

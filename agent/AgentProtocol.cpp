@@ -43,7 +43,7 @@ class Reader {
   std::optional<std::uint32_t> Word() {
     if (bytes_.size() - offset_ < 4) return std::nullopt;
     std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | std::to_integer<std::uint32_t>(bytes_[offset_ + i]);
+    for (int i = 3; i >= 0; --i) value = (value << 8) | std::to_integer<std::uint32_t>(bytes_[offset_ + static_cast<std::size_t>(i)]);
     offset_ += 4;
     return value;
   }

@@ -1,8 +1,12 @@
 # Interface targets that every project target links: warnings and options.
 add_library(pagewick_warnings INTERFACE)
 target_compile_options(pagewick_warnings INTERFACE
-  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
   -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wimplicit-fallthrough)
+option(PAGEWICK_WARNINGS_AS_ERRORS "Treat compiler warnings as errors (on in the presets CI uses)" OFF)
+if(PAGEWICK_WARNINGS_AS_ERRORS)
+  target_compile_options(pagewick_warnings INTERFACE -Werror)
+endif()
 
 # Include roots are per folder (cmake/Layers.cmake), never the project root.
 add_library(pagewick_options INTERFACE)

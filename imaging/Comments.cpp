@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "imaging/pwimaging.h"
+#include "platform/DebugTrace.h"
 
 namespace pw::imaging {
 namespace {
@@ -52,6 +53,7 @@ extern "C" int PwImgSetComment(uint32_t type, const char* text, uint32_t length)
     table.texts[type] = std::move(value);
     return 1;
   } catch (...) {
+    pw::platform::TraceCurrentException("pwimgfil: setting a comment");
     return 0;
   }
 }

@@ -16,6 +16,7 @@
 #include "imaging/Orientation.h"
 #include "imaging/Turn.h"
 #include "imaging/pwimaging.h"
+#include "platform/DebugTrace.h"
 
 namespace pw::imaging {
 namespace {
@@ -209,7 +210,7 @@ bool Load(const char* fileName, void* record, std::int32_t bitsPerPixel, std::in
   std::vector<KeptMarker> markers = KeepMarkers(info);
   KeptMarker* exif = FindExif(markers);
   const std::uint32_t orientation = exif ? ReadExifOrientation(exif->data) : 1;
-  const Turn turn = (flags & PWIMG_LOAD_UPRIGHT) != 0 ? TurnForOrientation(orientation) : Turn{};
+  const Turn turn = (flags & static_cast<int32_t>(PWIMG_LOAD_UPRIGHT)) != 0 ? TurnForOrientation(orientation) : Turn{};
   const Geometry geometry = PlanGeometry(info, turn);
 
   ImagePtr image(PwKrnCreateImage());
@@ -272,6 +273,7 @@ extern "C" int PwImgLoadFile(const char* fileName, void* record, uint32_t record
   try {
     return pw::imaging::Load(fileName, record, bitsPerPixel, flags) ? 1 : 0;
   } catch (...) {
+    pw::platform::TraceCurrentException("pwimgfil: loading a file");
     return 0;
   }
 }

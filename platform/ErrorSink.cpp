@@ -1,8 +1,9 @@
 #include "platform/ErrorSink.h"
 
+#include "platform/DebugTrace.h"
+
 #include <cstdio>
 #include <mutex>
-#include <stdexcept>
 #include <utility>
 
 namespace pw::platform {
@@ -27,6 +28,7 @@ ErrorSink SetErrorSink(ErrorSink sink) {
 }
 
 void ReportUnhandledError(std::string_view what) noexcept {
+  DebugTrace(what);
   try {
     ErrorSink sink;
     {
@@ -39,16 +41,16 @@ void ReportUnhandledError(std::string_view what) noexcept {
     }
   } catch (...) {
     // A sink that fails has nowhere further to report to; fall back below.
+    TraceCurrentException("Error sink failed");
   }
   std::fprintf(stderr, "pagewick: unhandled error: %.*s\n", static_cast<int>(what.size()), what.data());
 }
 
 void ReportCurrentException() noexcept {
   try {
-    throw;
-  } catch (const std::exception& e) {
-    ReportUnhandledError(e.what());
+    ReportUnhandledError(CurrentExceptionMessage());
   } catch (...) {
+    // No memory for the message.
     ReportUnhandledError("unknown exception");
   }
 }

@@ -1,12 +1,12 @@
 #include "resources/Pictures.h"
 
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <vector>
 
-#include <jpeglib.h>
+#include "imaging/JpegTrap.h"
+#include "platform/ByteOrder.h"
 
 namespace pw::resources {
 
@@ -28,30 +28,15 @@ std::span<const std::byte> TrayIconIco() { return {data::kTrayIconIco, data::kTr
 
 namespace {
 
-// libjpeg reports fatal errors through error_exit, which must not return.
-struct JpegError {
-  jpeg_error_mgr manager;
-  std::jmp_buf jump;
-};
-
-void OnJpegError(j_common_ptr info) {
-  auto* error = reinterpret_cast<JpegError*>(info->err);
-  std::longjmp(error->jump, 1);
-}
-
-void IgnoreJpegMessage(j_common_ptr) {}
-
 constexpr int kMaxSide = 8192;
 
 // Decodes into bitmap; false on any error. No object with a destructor lives
 // in this frame across the jump.
 bool DecodeJpegInto(std::span<const std::byte> jpeg, toolkit::Bitmap& bitmap) {
   jpeg_decompress_struct info{};
-  JpegError error{};
-  info.err = jpeg_std_error(&error.manager);
-  error.manager.error_exit = &OnJpegError;
-  error.manager.output_message = &IgnoreJpegMessage;
-  if (setjmp(error.jump) != 0) {
+  imaging::JpegTrap trap;
+  info.err = imaging::ArmJpegTrap(trap);
+  if (setjmp(trap.jump) != 0) {
     jpeg_destroy_decompress(&info);
     return false;
   }
@@ -70,10 +55,10 @@ bool DecodeJpegInto(std::span<const std::byte> jpeg, toolkit::Bitmap& bitmap) {
   }
   bitmap.width = static_cast<int>(info.output_width);
   bitmap.height = static_cast<int>(info.output_height);
-  bitmap.pixels.resize(static_cast<std::size_t>(bitmap.width) * bitmap.height * 3);
+  bitmap.pixels.resize(static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height) * 3);
   while (info.output_scanline < info.output_height) {
     JSAMPROW row = reinterpret_cast<JSAMPROW>(bitmap.pixels.data()) +
-                   static_cast<std::size_t>(info.output_scanline) * bitmap.width * 3;
+                   static_cast<std::size_t>(info.output_scanline) * static_cast<std::size_t>(bitmap.width) * 3;
     jpeg_read_scanlines(&info, &row, 1);
   }
   jpeg_finish_decompress(&info);
@@ -81,14 +66,6 @@ bool DecodeJpegInto(std::span<const std::byte> jpeg, toolkit::Bitmap& bitmap) {
   // The toolkit's bitmaps are B, G, R.
   for (std::size_t i = 0; i + 2 < bitmap.pixels.size(); i += 3) std::swap(bitmap.pixels[i], bitmap.pixels[i + 2]);
   return true;
-}
-
-std::uint32_t Read16(std::span<const std::byte> bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at]) | (static_cast<std::uint32_t>(bytes[at + 1]) << 8);
-}
-
-std::uint32_t Read32(std::span<const std::byte> bytes, std::size_t at) {
-  return Read16(bytes, at) | (Read16(bytes, at + 2) << 16);
 }
 
 }  // namespace
@@ -102,10 +79,10 @@ std::shared_ptr<const toolkit::Bitmap> DecodeJpeg(std::span<const std::byte> jpe
 std::shared_ptr<const toolkit::Bitmap> DecodeBmp(std::span<const std::byte> bmp) {
   constexpr std::size_t kHeaders = 14 + 40;
   if (bmp.size() < kHeaders || bmp[0] != std::byte{'B'} || bmp[1] != std::byte{'M'}) return nullptr;
-  std::uint32_t offset = Read32(bmp, 10);
-  auto width = static_cast<std::int32_t>(Read32(bmp, 18));
-  auto height = static_cast<std::int32_t>(Read32(bmp, 22));
-  if (Read32(bmp, 14) < 40 || Read16(bmp, 28) != 24 || Read32(bmp, 30) != 0) return nullptr;
+  std::uint32_t offset = platform::GetLe32(bmp, 10);
+  auto width = static_cast<std::int32_t>(platform::GetLe32(bmp, 18));
+  auto height = static_cast<std::int32_t>(platform::GetLe32(bmp, 22));
+  if (platform::GetLe32(bmp, 14) < 40 || platform::GetLe16(bmp, 28) != 24 || platform::GetLe32(bmp, 30) != 0) return nullptr;
   bool bottomUp = height > 0;
   if (height == std::numeric_limits<std::int32_t>::min()) return nullptr;
   height = bottomUp ? height : -height;
@@ -115,11 +92,11 @@ std::shared_ptr<const toolkit::Bitmap> DecodeBmp(std::span<const std::byte> bmp)
   auto bitmap = std::make_shared<toolkit::Bitmap>();
   bitmap->width = width;
   bitmap->height = height;
-  bitmap->pixels.resize(static_cast<std::size_t>(width) * height * 3);
+  bitmap->pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
   for (int y = 0; y < height; ++y) {
     std::size_t source = offset + stride * static_cast<std::size_t>(bottomUp ? height - 1 - y : y);
     for (std::size_t i = 0; i < static_cast<std::size_t>(width) * 3; ++i) {
-      bitmap->pixels[static_cast<std::size_t>(y) * width * 3 + i] = static_cast<std::uint8_t>(bmp[source + i]);
+      bitmap->pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width)) * 3 + i] = static_cast<std::uint8_t>(bmp[source + i]);
     }
   }
   return bitmap;

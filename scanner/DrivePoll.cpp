@@ -1,5 +1,6 @@
 #include "scanner/DrivePoll.h"
 
+#include "platform/DebugTrace.h"
 #include "platform/TextCompare.h"
 
 #include <algorithm>
@@ -80,6 +81,7 @@ void DrivePoll::ScanDrives(PollHost& host) {
       }
     }
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Drive scan");
     // The scan ends here; the letters after this one wait for the next scan.
   }
 }
@@ -110,6 +112,7 @@ void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
     // A pull that found no room drained its image into the scratch file.
     if (platform::FileExists(scratchFile)) (void)platform::DeleteFile(scratchFile);
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Scanner poll");
     process.ScannerAttached = 0;
     device.reset();
   }

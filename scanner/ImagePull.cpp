@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/DebugTrace.h"
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/PathText.h"
@@ -49,6 +50,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     if (!host_.EnoughFreeSpace(destination, kPullBytesNeeded)) return DrainToScratch(device, firstLength);
     return PullToImage(device, std::move(destination), firstLength);
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Image pull");
     (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
     return false;
   }

@@ -39,11 +39,6 @@ void PassThroughBuffer::PutByte(std::size_t offset, std::uint8_t value) noexcept
   PutBytes(offset, {&b, 1});
 }
 
-void PassThroughBuffer::PutWord16(std::size_t offset, std::uint16_t value) noexcept {
-  PutByte(offset, static_cast<std::uint8_t>(value & 0xFFu));
-  PutByte(offset + 1, static_cast<std::uint8_t>(value >> 8));
-}
-
 void PassThroughBuffer::PutWord32(std::size_t offset, std::uint32_t value) noexcept {
   for (std::size_t i = 0; i < 4; ++i) PutByte(offset + i, static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu));
 }

@@ -43,7 +43,6 @@ class PassThroughBuffer {
 
   // Little-endian writes at a byte offset (header fields, CDB bytes).
   void PutByte(std::size_t offset, std::uint8_t value) noexcept;
-  void PutWord16(std::size_t offset, std::uint16_t value) noexcept;
   void PutWord32(std::size_t offset, std::uint32_t value) noexcept;
   // Copies bytes in at offset (cut at the buffer's end).
   void PutBytes(std::size_t offset, std::span<const std::byte> bytes) noexcept;

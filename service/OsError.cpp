@@ -21,14 +21,4 @@ std::string OsErrorText(platform::ErrorCode code) {
 OsError::OsError(platform::ErrorCode code)
     : std::runtime_error(OsErrorText(code)), code_(code), address_(platform::ReturnAddress()) {}
 
-std::string CurrentExceptionMessage() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception";
-  }
-}
-
 }  // namespace pw::service

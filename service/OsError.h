@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/DebugTrace.h"
 #include "platform/Errors.h"
 
 namespace pw::service {
@@ -17,7 +18,7 @@ std::string SystemMessage(platform::ErrorCode code);
 std::string OsErrorText(platform::ErrorCode code);
 
 // The message of the exception being handled; call it inside a catch block.
-std::string CurrentExceptionMessage();
+using platform::CurrentExceptionMessage;
 
 class OsError : public std::runtime_error {
  public:

@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "platform/DebugTrace.h"
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/Windows.h"
@@ -65,12 +66,14 @@ void TService1::ServiceCreate(TService&) {
   try {
     form = &owner_.CreateMainForm();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Show-window marker: creating the main window");
     return;  // no window, no marker
   }
   form->WriteShowWindowMarker();
   try {
     owner_.DestroyMainForm();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Show-window marker: destroying the main window");
     // The process goes on without the transient window either way.
   }
 }
@@ -97,6 +100,7 @@ void TService1::ServiceStart(TService&, bool&) {
     form.Show();
     form.Hide();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Creating the main window");
     // The service runs without a main window; the next marker creates one.
   }
 }
@@ -137,6 +141,7 @@ void TService1::ServiceExecute(TService& sender) {
       owner_.DestroyReleasedForms();
     }
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Service message loop");
     // A failure ends the loop; the service then stops.
   }
 }
@@ -147,6 +152,7 @@ void TService1::ServiceStop(TService&, bool& stopped) {
     if (agents_) agents_->Stop();
     owner_.DestroyMainForm();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Service stop");
     // The service stops all the same.
   }
 }
@@ -156,6 +162,7 @@ void TService1::ServiceShutdown(TService&) {
     if (agents_) agents_->Stop();
     owner_.DestroyMainForm();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Service shutdown");
     // The system goes down all the same.
   }
 }

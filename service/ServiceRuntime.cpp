@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/DebugTrace.h"
 #include "platform/ErrorSink.h"
 #include "platform/ScopeExit.h"
 #include "platform/Sessions.h"
@@ -237,6 +238,7 @@ void TService::RunServiceThread(TServiceThread& thread) {
     controlWindow_ = std::make_unique<ControlWindow>(*this);
     controlWindowHandle_.store(controlWindow_->Handle());
   } catch (...) {
+    platform::TraceCurrentException("Service control window");
     // Without the window, requests come as thread messages (lost only while
     // a modal loop runs).
     controlWindow_.reset();

@@ -5,6 +5,7 @@
 #include <exception>
 #include <string_view>
 
+#include "platform/DebugTrace.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
@@ -231,6 +232,7 @@ void TMainForm::FormClose() {
   try {
     Hide();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Hiding the main window");
     // A failure while hiding is of no consequence to the caller.
   }
 }
@@ -284,6 +286,7 @@ void TMainForm::BrowseForSaveFolder(platform::WindowHandle owner) {
       owner = mainWindow;
     }
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Settings page shell calls");
     // Failures of the shell calls leave the page unchanged.
   }
 }
@@ -377,6 +380,7 @@ void TMainForm::FormCreate() {
       (void)platform::CreateDirectory(PathEdit.Text());
     }
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Main window start-up");
     // Start-up failures are dropped: the window exists with the state so far.
   }
 }
@@ -518,6 +522,7 @@ void TMainForm::WriteShowWindowMarker() {
                              platform::share::kNone, platform::Disposition::CreateAlways);
     created.file.reset();
   } catch (const std::exception&) {
+    platform::TraceCurrentException("Show-window marker");
     // The marker is a best-effort notice.
   }
 }

@@ -179,11 +179,6 @@ std::size_t Desktop::LiveItemIdLists() const {
   return itemIdLists_.size();
 }
 
-std::size_t Desktop::LiveIcons() const {
-  std::scoped_lock lock(mutex_);
-  return icons_.size();
-}
-
 // --- Threads and queues
 
 Desktop::ThreadState& Desktop::ThreadLocked(std::thread::id thread) {

@@ -159,7 +159,6 @@ class Desktop {
   // pass advances it every pass, so a test can wait for passes to have run.
   std::uint64_t EmptyQueueChecks(platform::ThreadId thread) const;
   std::size_t LiveItemIdLists() const;     // allocated and not yet freed
-  std::size_t LiveIcons() const;
 
   // --- The desktop's windows.
   // Top-level windows, topmost first.

@@ -15,69 +15,62 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/ByteOrder.h"
 #include "platform/ErrorSink.h"
 
 
 namespace pw::host {
 namespace fs = std::filesystem;
 namespace error = platform::error;
+using platform::GetLe32;
+using platform::PutLe32;
 
 namespace device_socket {
 namespace {
 
-void PutWord(std::byte* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::byte>((value >> (8 * i)) & 0xFFu);
-}
-
-std::uint32_t GetWord(const std::byte* at) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | std::to_integer<std::uint32_t>(at[i]);
-  return value;
-}
-
 }  // namespace
 
 void EncodeRequest(const RequestHeader& header, std::byte (&out)[kHeaderSize]) {
-  PutWord(out, kRequestMagic);
-  PutWord(out + 4, header.controlCode);
-  PutWord(out + 8, header.inputSize);
-  PutWord(out + 12, header.outputSize);
+  PutLe32(out, kRequestMagic);
+  PutLe32(out + 4, header.controlCode);
+  PutLe32(out + 8, header.inputSize);
+  PutLe32(out + 12, header.outputSize);
 }
 
 bool DecodeRequest(const std::byte (&in)[kHeaderSize], RequestHeader& header) {
-  if (GetWord(in) != kRequestMagic) return false;
-  header.controlCode = GetWord(in + 4);
-  header.inputSize = GetWord(in + 8);
-  header.outputSize = GetWord(in + 12);
+  if (GetLe32(in) != kRequestMagic) return false;
+  header.controlCode = GetLe32(in + 4);
+  header.inputSize = GetLe32(in + 8);
+  header.outputSize = GetLe32(in + 12);
   return header.inputSize <= kMaxPayload && header.outputSize <= kMaxPayload;
 }
 
 void EncodeReply(const ReplyHeader& header, std::byte (&out)[kHeaderSize]) {
-  PutWord(out, kReplyMagic);
-  PutWord(out + 4, header.ok ? 1u : 0u);
-  PutWord(out + 8, header.error);
-  PutWord(out + 12, header.bytesReturned);
+  PutLe32(out, kReplyMagic);
+  PutLe32(out + 4, header.ok ? 1u : 0u);
+  PutLe32(out + 8, header.error);
+  PutLe32(out + 12, header.bytesReturned);
 }
 
 bool DecodeReply(const std::byte (&in)[kHeaderSize], ReplyHeader& header) {
-  if (GetWord(in) != kReplyMagic) return false;
-  const std::uint32_t ok = GetWord(in + 4);
+  if (GetLe32(in) != kReplyMagic) return false;
+  const std::uint32_t ok = GetLe32(in + 4);
   if (ok > 1) return false;
   header.ok = ok == 1;
-  header.error = GetWord(in + 8);
-  header.bytesReturned = GetWord(in + 12);
+  header.error = GetLe32(in + 8);
+  header.bytesReturned = GetLe32(in + 12);
   return header.bytesReturned <= kMaxPayload;
 }
 
 bool SendAll(int fd, std::span<const std::byte> first, std::span<const std::byte> second) {
   while (!first.empty() || !second.empty()) {
     std::array<iovec, 2> parts{};
-    int count = 0;
+    std::size_t count = 0;
     if (!first.empty()) parts[count++] = {const_cast<std::byte*>(first.data()), first.size()};
     if (!second.empty()) parts[count++] = {const_cast<std::byte*>(second.data()), second.size()};
     msghdr message{};
     message.msg_iov = parts.data();
-    message.msg_iovlen = static_cast<std::size_t>(count);
+    message.msg_iovlen = count;
     const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EINTR) continue;
@@ -104,7 +97,7 @@ bool ReceiveAll(int fd, std::span<std::byte> data) {
 std::uint32_t ReplyTimeoutMs(std::uint32_t controlCode, std::span<const std::byte> input) {
   constexpr std::uint32_t kDefault = static_cast<std::uint32_t>(kReplyTimeoutSeconds) * 1000u;
   if (controlCode != platform::kIoctlScsiPassThrough || input.size() < kPassThroughHeaderSize) return kDefault;
-  const std::uint32_t seconds = GetWord(input.data() + kTimeOutValueOffset);
+  const std::uint32_t seconds = GetLe32(input.data() + kTimeOutValueOffset);
   // No time-out, or one beyond the fallback, leaves the fallback.
   if (seconds == 0 || seconds >= static_cast<std::uint32_t>(kReplyTimeoutSeconds)) return kDefault;
   return seconds * 1000u + static_cast<std::uint32_t>(kPassThroughMarginMs);
@@ -123,30 +116,24 @@ SocketDevice::SocketDevice(fs::path socketPath, dev_t fileDevice, ino_t fileInod
 SocketDevice::~SocketDevice() { DisconnectLocked(); }
 
 bool SocketDevice::ConnectLocked() {
-  if (fd_ >= 0) return true;
+  if (fd_.valid()) return true;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string path = socketPath_.string();
   if (path.size() >= sizeof(address.sun_path)) return false;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return false;
   timeval timeout{};
   timeout.tv_sec = device_socket::kReplyTimeoutSeconds;
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+  fd_ = std::move(fd);
   return true;
 }
 
-void SocketDevice::DisconnectLocked() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void SocketDevice::DisconnectLocked() { fd_.reset(); }
 
 platform::IoControlResult SocketDevice::IoControl(std::uint32_t controlCode, std::span<const std::byte> input,
                                                   std::span<std::byte> output) {
@@ -161,20 +148,20 @@ platform::IoControlResult SocketDevice::IoControl(std::uint32_t controlCode, std
   timeval timeout{};
   timeout.tv_sec = static_cast<time_t>(waitMs / 1000u);
   timeout.tv_usec = static_cast<suseconds_t>((waitMs % 1000u) * 1000u);
-  ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
   std::byte frame[kHeaderSize];
   device_socket::EncodeRequest({controlCode, static_cast<std::uint32_t>(input.size()),
                                 static_cast<std::uint32_t>(output.size())},
                                frame);
-  if (!device_socket::SendAll(fd_, frame, input)) {
+  if (!device_socket::SendAll(fd_.get(), frame, input)) {
     DisconnectLocked();
     return {false, 0, error::kDeviceNotConnected};
   }
 
   device_socket::ReplyHeader reply;
   std::byte replyFrame[kHeaderSize];
-  if (!device_socket::ReceiveAll(fd_, replyFrame)) {
+  if (!device_socket::ReceiveAll(fd_.get(), replyFrame)) {
     const bool timedOut = errno == EAGAIN || errno == EWOULDBLOCK;
     DisconnectLocked();
     return {false, 0, timedOut ? error::kSemTimeout : error::kDeviceNotConnected};
@@ -183,7 +170,7 @@ platform::IoControlResult SocketDevice::IoControl(std::uint32_t controlCode, std
     DisconnectLocked();
     return {false, 0, error::kGenFailure};
   }
-  if (!device_socket::ReceiveAll(fd_, output.first(reply.bytesReturned))) {
+  if (!device_socket::ReceiveAll(fd_.get(), output.first(reply.bytesReturned))) {
     DisconnectLocked();
     return {false, 0, error::kDeviceNotConnected};
   }

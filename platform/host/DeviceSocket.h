@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
 
 namespace pw::host {
@@ -104,7 +105,7 @@ class SocketDevice final : public Device {
   const ino_t fileInode_;
   const bool broughtDrive_;
   std::mutex mutex_;
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 struct ServedDeviceChanges {

@@ -30,32 +30,35 @@ OpenFile::~OpenFile() {
   if (descriptor_ >= 0) ::close(descriptor_);
 }
 
-bool OpenFile::CanRead() const { return Wants(access_, kReadBits); }
-bool OpenFile::CanWrite() const { return Wants(access_, kWriteBits); }
+bool OpenFile::CanRead() const { return ReadsData(access_); }
+bool OpenFile::CanWrite() const { return WritesData(access_); }
+
+bool ReadsData(std::uint32_t access) { return Wants(access, kReadBits); }
+bool WritesData(std::uint32_t access) { return Wants(access, kWriteBits); }
 
 fs::path OpenFileKey(const fs::path& hostPath) { return hostPath.lexically_normal(); }
 
 // Windows grants an open only when it and every earlier open of the same file
 // allow each other's access: reading needs FILE_SHARE_READ from the other side,
 // writing FILE_SHARE_WRITE, deleting FILE_SHARE_DELETE.
+bool OpensCollide(std::uint32_t access, std::uint32_t shareMode, std::uint32_t otherAccess,
+                  std::uint32_t otherShareMode) {
+  const auto deniedBy = [](std::uint32_t wanted, std::uint32_t share) {
+    return (Wants(wanted, kReadBits) && (share & platform::share::kRead) == 0) ||
+           (Wants(wanted, kWriteBits) && (share & platform::share::kWrite) == 0) ||
+           (Wants(wanted, kDeleteBits) && (share & platform::share::kDelete) == 0);
+  };
+  if (!Wants(access, kReadBits | kWriteBits | kDeleteBits)) return false;  // attribute-only opens never collide
+  return deniedBy(access, otherShareMode) || deniedBy(otherAccess, shareMode);
+}
+
 bool SharingConflict(const World& world, const fs::path& hostPath, std::uint32_t access, std::uint32_t shareMode) {
   const fs::path key = OpenFileKey(hostPath);
-  const bool read = Wants(access, kReadBits);
-  const bool write = Wants(access, kWriteBits);
-  const bool del = Wants(access, kDeleteBits);
-  if (!read && !write && !del) return false;  // attribute-only opens never collide
   bool conflict = false;
   world.ForEachHandle([&](HandleObject& object) {
     auto* file = dynamic_cast<OpenFile*>(&object);
     if (file == nullptr || conflict || file->HostPath() != key) return;
-    const std::uint32_t otherAccess = file->Access();
-    const std::uint32_t otherShare = file->ShareMode();
-    if (read && (otherShare & platform::share::kRead) == 0) conflict = true;
-    if (write && (otherShare & platform::share::kWrite) == 0) conflict = true;
-    if (del && (otherShare & platform::share::kDelete) == 0) conflict = true;
-    if (Wants(otherAccess, kReadBits) && (shareMode & platform::share::kRead) == 0) conflict = true;
-    if (Wants(otherAccess, kWriteBits) && (shareMode & platform::share::kWrite) == 0) conflict = true;
-    if (Wants(otherAccess, kDeleteBits) && (shareMode & platform::share::kDelete) == 0) conflict = true;
+    conflict = OpensCollide(access, shareMode, file->Access(), file->ShareMode());
   });
   return conflict;
 }

@@ -44,6 +44,16 @@ class OpenFile final : public HandleObject {
 // The form of a host path under which open files are recorded.
 std::filesystem::path OpenFileKey(const std::filesystem::path& hostPath);
 
+// Whether an access mask asks to read or to write data.
+bool ReadsData(std::uint32_t access);
+bool WritesData(std::uint32_t access);
+
+// Windows' share rule between a new open and an earlier open of the same file
+// or volume: each side's read, write and delete access must be allowed by the
+// other side's share mode; an open asking for none of them never collides.
+bool OpensCollide(std::uint32_t access, std::uint32_t shareMode, std::uint32_t otherAccess,
+                  std::uint32_t otherShareMode);
+
 // True when opening hostPath with this access and share mode collides with a
 // file the world already has open (ERROR_SHARING_VIOLATION on Windows).
 // Hold the world's lock across this check and the AddHandle that follows.

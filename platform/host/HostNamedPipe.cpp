@@ -23,6 +23,7 @@
 #include "platform/NamedPipe.h"
 #include "platform/Sessions.h"
 #include "platform/WriteProbe.h"
+#include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
 #include "platform/host/WorldSessions.h"
 
@@ -52,28 +53,7 @@ ErrorCode ErrnoToError(int code) {
   }
 }
 
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  ~Descriptor() { reset(); }
-  int get() const { return fd_; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
+using Descriptor = host::UniqueFd;
 
 // The socket address of a pipe: abstract, named after the world's root and the
 // pipe's name in lower case (pipe names ignore case).

@@ -10,8 +10,10 @@
 #include <span>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/FileSystem.h"
 #include "platform/host/DeviceSocket.h"
+#include "platform/host/HostFiles.h"
 #include "platform/host/World.h"
 
 namespace pw::platform {
@@ -22,13 +24,6 @@ using host::World;
 constexpr ErrorCode kInvalidFunction = 1;  // ERROR_INVALID_FUNCTION
 constexpr ErrorCode kNotSupported = 50;    // ERROR_NOT_SUPPORTED
 constexpr ErrorCode kNoAccess = 998;       // ERROR_NOACCESS: a buffer the call cannot touch
-
-constexpr std::uint32_t kGenericAll = 0x10000000u;
-constexpr std::uint32_t kReadData = 0x0001u;
-constexpr std::uint32_t kWriteData = 0x0002u;
-
-bool WantsRead(std::uint32_t access) { return (access & (access::kGenericRead | kGenericAll | kReadData)) != 0; }
-bool WantsWrite(std::uint32_t access) { return (access & (access::kGenericWrite | kGenericAll | kWriteData)) != 0; }
 
 char UpperLetter(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
@@ -61,22 +56,6 @@ std::optional<char> VolumeLetter(const std::string& path) {
   return UpperLetter(path[4]);
 }
 
-// Windows' share check between two opens of the same volume.
-bool SharingConflict(std::uint32_t accessA, std::uint32_t shareA, std::uint32_t accessB, std::uint32_t shareB) {
-  return (WantsRead(accessA) && (shareB & share::kRead) == 0) || (WantsWrite(accessA) && (shareB & share::kWrite) == 0) ||
-         (WantsRead(accessB) && (shareA & share::kRead) == 0) || (WantsWrite(accessB) && (shareA & share::kWrite) == 0);
-}
-
-void PutWord(std::span<std::byte> out, std::size_t offset, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) out[offset + i] = static_cast<std::byte>((value >> (8 * i)) & 0xFFu);
-}
-
-std::uint32_t GetWord(std::span<const std::byte> in, std::size_t offset) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 4; i-- > 0;) value = (value << 8) | std::to_integer<std::uint32_t>(in[offset + i]);
-  return value;
-}
-
 // The storage query of a drive that carries no device: the plain descriptor of
 // a generic disk (removable on a removable drive), so that it is recognisably
 // not the scanner. The descriptor is cut to the output size, as the class
@@ -85,8 +64,8 @@ IoControlResult GenericStorageQuery(bool removable, std::span<const std::byte> i
   constexpr std::size_t kQuerySize = 12;
   constexpr std::size_t kDescriptorHeaderSize = 8;  // Version and Size
   if (input.size() < kQuerySize) return {false, 0, error::kInvalidParameter};
-  const std::uint32_t propertyId = GetWord(input, 0);
-  const std::uint32_t queryType = GetWord(input, 4);
+  const std::uint32_t propertyId = GetLe32(input, 0);
+  const std::uint32_t queryType = GetLe32(input, 4);
   if (propertyId != 0) return {false, 0, kNotSupported};
   if (queryType == 1) return {true, 0, error::kSuccess};  // PropertyExistsQuery
   if (queryType != 0) return {false, 0, error::kInvalidParameter};
@@ -107,14 +86,14 @@ IoControlResult GenericStorageQuery(bool removable, std::span<const std::byte> i
   const std::uint32_t vendorOffset = append(vendor);
   const std::uint32_t productOffset = append(product);
   const std::uint32_t revisionOffset = append(revision);
-  PutWord(descriptor, 0, kFixedPart);                                   // Version
-  PutWord(descriptor, 4, static_cast<std::uint32_t>(descriptor.size()));  // Size
+  PutLe32(descriptor, 0, kFixedPart);                                   // Version
+  PutLe32(descriptor, 4, static_cast<std::uint32_t>(descriptor.size()));  // Size
   descriptor[10] = std::byte{removable ? std::uint8_t{1} : std::uint8_t{0}};  // RemovableMedia
-  PutWord(descriptor, 12, vendorOffset);
-  PutWord(descriptor, 16, productOffset);
-  PutWord(descriptor, 20, revisionOffset);
-  PutWord(descriptor, 24, 0);                      // no serial number
-  PutWord(descriptor, 28, removable ? 7u : 11u);   // BusTypeUsb, BusTypeSata
+  PutLe32(descriptor, 12, vendorOffset);
+  PutLe32(descriptor, 16, productOffset);
+  PutLe32(descriptor, 20, revisionOffset);
+  PutLe32(descriptor, 24, 0);                      // no serial number
+  PutLe32(descriptor, 28, removable ? 7u : 11u);   // BusTypeUsb, BusTypeSata
 
   const std::size_t count = std::min(descriptor.size(), output.size());
   std::memcpy(output.data(), descriptor.data(), count);
@@ -181,7 +160,7 @@ DeviceOpenResult OpenDevice(const std::string& devicePath, std::uint32_t desired
   world->ForEachHandle([&](host::HandleObject& object) {
     const auto* other = dynamic_cast<const VolumeHandle*>(&object);
     if (other != nullptr && other->Letter() == *letter &&
-        SharingConflict(desiredAccess, shareMode, other->Access(), other->ShareMode())) {
+        host::OpensCollide(desiredAccess, shareMode, other->Access(), other->ShareMode())) {
       conflict = true;
     }
   });
@@ -218,7 +197,7 @@ IoControlResult DeviceIoControl(const DeviceHandle& device, std::uint32_t contro
 
   // The pass-through request reads and writes the medium: it needs a handle
   // opened for both; the storage query works on any handle.
-  if (controlCode == kIoctlScsiPassThrough && (!WantsRead(access) || !WantsWrite(access))) {
+  if (controlCode == kIoctlScsiPassThrough && (!host::ReadsData(access) || !host::WritesData(access))) {
     return {false, 0, error::kAccessDenied};
   }
 

@@ -129,19 +129,14 @@ std::vector<std::string> ReadLines(const fs::path& path) {
 FileLock::FileLock(const fs::path& path) {
   std::error_code ec;
   fs::create_directories(path.parent_path(), ec);
-  descriptor_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (descriptor_ < 0) throw std::system_error(errno, std::generic_category(), "open " + path.string());
-  while (::flock(descriptor_, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      const int error = errno;
-      ::close(descriptor_);
-      throw std::system_error(error, std::generic_category(), "flock " + path.string());
-    }
+  descriptor_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!descriptor_.valid()) throw std::system_error(errno, std::generic_category(), "open " + path.string());
+  while (::flock(descriptor_.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "flock " + path.string());
   }
 }
 
-FileLock::~FileLock() {
-  if (descriptor_ >= 0) ::close(descriptor_);  // closing releases the lock
-}
+// Closing the descriptor releases the lock.
+FileLock::~FileLock() = default;
 
 }  // namespace pw::host

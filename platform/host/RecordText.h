@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/host/UniqueFd.h"
+
 namespace pw::host {
 
 // Percent-encodes '%', '=', ',', and every byte outside printable ASCII.
@@ -40,7 +42,7 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
 
  private:
-  int descriptor_ = -1;
+  UniqueFd descriptor_;
 };
 
 }  // namespace pw::host

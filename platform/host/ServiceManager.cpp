@@ -19,8 +19,10 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/ByteOrder.h"
 #include "platform/ErrorSink.h"
 #include "platform/host/RecordText.h"
+#include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
 
 extern char** environ;
@@ -28,6 +30,8 @@ extern char** environ;
 namespace pw::host {
 namespace fs = std::filesystem;
 namespace error = platform::error;
+using platform::GetLe32;
+using platform::PutLe32;
 namespace state = platform::service_state;
 using platform::ErrorCode;
 using platform::ServiceStatus;
@@ -162,16 +166,6 @@ sockaddr_un AbstractAddress(const std::string& name, socklen_t& length) {
   return address;
 }
 
-void PutWord(std::byte* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
-}
-
-std::uint32_t GetWord(const std::byte* at) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(at[i]) << (8 * i);
-  return value;
-}
-
 bool SendAll(int fd, const std::byte* data, std::size_t size) {
   while (size > 0) {
     const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
@@ -202,19 +196,7 @@ bool ReceiveAll(int fd, std::byte* data, std::size_t size, std::chrono::steady_c
   return true;
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using Descriptor = UniqueFd;
 
 // --- Command lines of services.
 
@@ -689,27 +671,27 @@ ServiceStatusResult ServiceManager::Deliver(const ServiceRecord& record, std::ui
   }
   std::byte request[kEventRequestSize];
   const bool withEvent = eventType != 0 || sessionId != 0;
-  PutWord(request, withEvent ? kEventRequestMagic : kRequestMagic);
-  PutWord(request + 4, control);
-  PutWord(request + 8, eventType);
-  PutWord(request + 12, sessionId);
+  PutLe32(request, withEvent ? kEventRequestMagic : kRequestMagic);
+  PutLe32(request + 4, control);
+  PutLe32(request + 8, eventType);
+  PutLe32(request + 12, sessionId);
   std::byte reply[kReplySize];
   if (!SendAll(socket.get(), request, withEvent ? kEventRequestSize : kRequestSize) ||
       !ReceiveAll(socket.get(), reply, sizeof reply, std::chrono::steady_clock::now() + timeout) ||
-      GetWord(reply) != kReplyMagic) {
+      GetLe32(reply) != kReplyMagic) {
     result.error = error::kServiceRequestTimeout;
     return result;
   }
-  result.ok = GetWord(reply + 4) != 0;
-  result.error = GetWord(reply + 8);
+  result.ok = GetLe32(reply + 4) != 0;
+  result.error = GetLe32(reply + 8);
   ServiceStatus& status = result.status;
-  status.serviceType = GetWord(reply + 12);
-  status.currentState = GetWord(reply + 16);
-  status.controlsAccepted = GetWord(reply + 20);
-  status.win32ExitCode = GetWord(reply + 24);
-  status.serviceSpecificExitCode = GetWord(reply + 28);
-  status.checkPoint = GetWord(reply + 32);
-  status.waitHint = GetWord(reply + 36);
+  status.serviceType = GetLe32(reply + 12);
+  status.currentState = GetLe32(reply + 16);
+  status.controlsAccepted = GetLe32(reply + 20);
+  status.win32ExitCode = GetLe32(reply + 24);
+  status.serviceSpecificExitCode = GetLe32(reply + 28);
+  status.checkPoint = GetLe32(reply + 32);
+  status.waitHint = GetLe32(reply + 36);
   return result;
 }
 
@@ -834,14 +816,14 @@ void ServiceManager::ServeControl(int connection) {
   std::byte request[kEventRequestSize] = {};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   if (!ReceiveAll(connection, request, kRequestSize, deadline)) return;
-  const std::uint32_t magic = GetWord(request);
+  const std::uint32_t magic = GetLe32(request);
   if (magic == kEventRequestMagic) {
     if (!ReceiveAll(connection, request + kRequestSize, kEventRequestSize - kRequestSize, deadline)) return;
   } else if (magic != kRequestMagic) {
     return;
   }
-  const std::uint32_t control = GetWord(request + 4);
-  const platform::ServiceControlEvent event{control, GetWord(request + 8), GetWord(request + 12)};
+  const std::uint32_t control = GetLe32(request + 4);
+  const platform::ServiceControlEvent event{control, GetLe32(request + 8), GetLe32(request + 12)};
   std::shared_ptr<RunningService> running;
   platform::ServiceControlHandler handler;
   platform::ServiceControlHandlerEx handlerEx;
@@ -857,10 +839,10 @@ void ServiceManager::ServeControl(int connection) {
     handler = [&handlerEx, &event](std::uint32_t) { handlerEx(event); };
   }
   std::byte reply[kReplySize] = {};
-  PutWord(reply, kReplyMagic);
+  PutLe32(reply, kReplyMagic);
   if (!running || !handler) {
-    PutWord(reply + 4, 0);
-    PutWord(reply + 8, error::kServiceCannotAcceptControl);
+    PutLe32(reply + 4, 0);
+    PutLe32(reply + 8, error::kServiceCannotAcceptControl);
   } else {
     try {
       handler(control);
@@ -872,15 +854,15 @@ void ServiceManager::ServeControl(int connection) {
       std::scoped_lock lock(process_->mutex);
       status = running->last;
     }
-    PutWord(reply + 4, 1);
-    PutWord(reply + 8, 0);
-    PutWord(reply + 12, status.serviceType);
-    PutWord(reply + 16, status.currentState);
-    PutWord(reply + 20, status.controlsAccepted);
-    PutWord(reply + 24, status.win32ExitCode);
-    PutWord(reply + 28, status.serviceSpecificExitCode);
-    PutWord(reply + 32, status.checkPoint);
-    PutWord(reply + 36, status.waitHint);
+    PutLe32(reply + 4, 1);
+    PutLe32(reply + 8, 0);
+    PutLe32(reply + 12, status.serviceType);
+    PutLe32(reply + 16, status.currentState);
+    PutLe32(reply + 20, status.controlsAccepted);
+    PutLe32(reply + 24, status.win32ExitCode);
+    PutLe32(reply + 28, status.serviceSpecificExitCode);
+    PutLe32(reply + 32, status.checkPoint);
+    PutLe32(reply + 36, status.waitHint);
   }
   (void)SendAll(connection, reply, sizeof reply);
 }

@@ -533,24 +533,6 @@ void World::ForEachHandle(const std::function<void(HandleObject&)>& visit) const
   for (const auto& [id, object] : handles_) visit(*object);
 }
 
-void World::PostToThread(std::thread::id thread, QueuedMessage message) {
-  desktop_->PostToThread(thread, {message.window, message.message, message.wParam, message.lParam});
-}
-
-std::optional<QueuedMessage> World::TakeMessage(std::thread::id thread) {
-  std::optional<platform::Message> message = desktop_->TakeFrom(thread);
-  if (!message) return std::nullopt;
-  return QueuedMessage{message->window, message->message, message->wParam, message->lParam};
-}
-
-std::vector<QueuedMessage> World::PeekQueue(std::thread::id thread) const {
-  std::vector<QueuedMessage> result;
-  for (const platform::Message& message : desktop_->Pending(thread)) {
-    result.push_back({message.window, message.message, message.wParam, message.lParam});
-  }
-  return result;
-}
-
 void World::WriteFile(std::string_view windowsPath, std::string_view bytes) const {
   fs::path host = HostPath(windowsPath);
   fs::create_directories(host.parent_path());

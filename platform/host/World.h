@@ -91,14 +91,6 @@ class HandleObject {
   virtual ~HandleObject() = default;
 };
 
-// A message waiting in a thread's queue.
-struct QueuedMessage {
-  platform::WindowHandle window = nullptr;
-  std::uint32_t message = 0;
-  std::uintptr_t wParam = 0;
-  std::intptr_t lParam = 0;
-};
-
 // A Windows path resolved onto the host file system, component by component.
 struct ResolvedPath {
   platform::ErrorCode error = platform::error::kSuccess;  // 3 (no such drive or parent), 123 (bad name)
@@ -188,11 +180,6 @@ class World {
 
   // Terminal-services sessions: users logging on and off (WorldSessions.h).
   SessionTable& UserSessions() const { return *sessions_; }
-
-  // Per-thread message queues (the desktop's, kept here for existing callers).
-  void PostToThread(std::thread::id thread, QueuedMessage message);
-  std::optional<QueuedMessage> TakeMessage(std::thread::id thread);
-  std::vector<QueuedMessage> PeekQueue(std::thread::id thread) const;
 
   // Test conveniences working on Windows paths.
   void WriteFile(std::string_view windowsPath, std::string_view bytes) const;

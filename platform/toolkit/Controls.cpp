@@ -26,13 +26,6 @@ void ComboBox::AddItem(std::string item) {
   Notify(Property::Items);
 }
 
-void ComboBox::ClearItems() {
-  items_.clear();
-  itemIndex_ = -1;
-  text_.clear();
-  Notify(Property::Items);
-}
-
 void ComboBox::SetItemIndex(int index) {
   Select(index);
   Notify(Property::ItemIndex);

@@ -69,7 +69,6 @@ class ComboBox : public Control {
   using Control::Control;
   const std::vector<std::string>& Items() const { return items_; }
   void AddItem(std::string item);
-  void ClearItems();
   // -1 when nothing is selected.
   int ItemIndex() const { return itemIndex_; }
   // From code: an index outside the items leaves nothing selected.

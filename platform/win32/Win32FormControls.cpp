@@ -34,10 +34,10 @@ constexpr int kComboDropHeight = 200;
 void DrawBitmap(HDC dc, const Bitmap& bitmap, int left, int top, int width, int height) {
   if (bitmap.width <= 0 || bitmap.height <= 0) return;
   std::size_t stride = (static_cast<std::size_t>(bitmap.width) * 3 + 3) & ~std::size_t{3};
-  std::vector<std::uint8_t> rows(stride * bitmap.height);
+  std::vector<std::uint8_t> rows(stride * static_cast<std::size_t>(bitmap.height));
   for (int y = 0; y < bitmap.height; ++y) {
     std::copy_n(bitmap.pixels.begin() + static_cast<std::ptrdiff_t>(y) * bitmap.width * 3, bitmap.width * 3,
-                rows.begin() + static_cast<std::ptrdiff_t>(y * stride));
+                rows.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(y) * stride));
   }
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -124,7 +124,7 @@ class Win32Controls final : public NativeControls {
     switch (kind) {
       case Kind::Picture: style |= SS_OWNERDRAW; break;
       case Kind::Label:
-        style |= SS_NOTIFY | (static_cast<Label&>(control).WordWrap() ? SS_LEFT : SS_LEFTNOWORDWRAP);
+        style |= SS_NOTIFY | static_cast<DWORD>(static_cast<Label&>(control).WordWrap() ? SS_LEFT : SS_LEFTNOWORDWRAP);
         break;
       case Kind::Button:
         windowClass = "BUTTON";
@@ -136,7 +136,7 @@ class Win32Controls final : public NativeControls {
         break;
       case Kind::Edit:
         windowClass = "EDIT";
-        style |= ES_AUTOHSCROLL | WS_TABSTOP | (static_cast<Edit&>(control).ReadOnly() ? ES_READONLY : 0);
+        style |= ES_AUTOHSCROLL | WS_TABSTOP | static_cast<DWORD>(static_cast<Edit&>(control).ReadOnly() ? ES_READONLY : 0);
         break;
       case Kind::ComboBox:
         windowClass = "COMBOBOX";

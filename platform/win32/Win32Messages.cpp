@@ -16,7 +16,7 @@ MSG ToMsg(const Message& message) {
   msg.message = message.message;
   msg.wParam = static_cast<WPARAM>(message.wParam);
   msg.lParam = static_cast<LPARAM>(message.lParam);
-  msg.time = ::GetMessageTime();
+  msg.time = static_cast<DWORD>(::GetMessageTime());
   return msg;
 }
 

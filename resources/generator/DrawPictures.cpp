@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteOrder.h"
+
 namespace {
 
 struct Colour {
@@ -42,12 +44,12 @@ using Paint = std::function<Colour(double x, double y)>;
 
 class Canvas {
  public:
-  Canvas(int width, int height, Colour fill) : width_(width), height_(height), pixels_(width * height, fill) {}
+  Canvas(int width, int height, Colour fill) : width_(width), height_(height), pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), fill) {}
 
   int width() const { return width_; }
   int height() const { return height_; }
-  Colour& at(int x, int y) { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
-  const Colour& at(int x, int y) const { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
+  Colour& at(int x, int y) { return pixels_[Index(x, y)]; }
+  const Colour& at(int x, int y) const { return pixels_[Index(x, y)]; }
 
   void FillBackground(const Paint& paint) {
     for (int y = 0; y < height_; ++y) {
@@ -88,6 +90,9 @@ class Canvas {
   }
 
  private:
+  std::size_t Index(int x, int y) const {
+    return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x);
+  }
   static bool Contains(const Polygon& shape, double x, double y) {
     bool inside = false;
     for (std::size_t i = 0, j = shape.size() - 1; i < shape.size(); j = i++) {
@@ -125,11 +130,11 @@ Polygon Translate(Polygon shape, double dx, double dy) {
 Colour Scene(double u, double v, int kind) {
   static const std::array<Colour, 3> skies{Rgb(110, 170, 230), Rgb(250, 190, 120), Rgb(150, 200, 240)};
   static const std::array<Colour, 3> lands{Rgb(70, 140, 70), Rgb(170, 110, 70), Rgb(60, 120, 160)};
-  Colour sky = Mix(skies[kind % 3], Rgb(235, 245, 255), v * 1.4);
+  Colour sky = Mix(skies[static_cast<std::size_t>(kind % 3)], Rgb(235, 245, 255), v * 1.4);
   double hill = 0.62 + 0.10 * std::sin(u * 5.0 + kind * 1.7) - 0.06 * std::cos(u * 11.0 + kind);
   double sunDx = u - (0.25 + 0.45 * (kind % 2)), sunDy = v - 0.25;
   if (sunDx * sunDx + sunDy * sunDy < 0.012) return Rgb(255, 230, 120);
-  if (v > hill) return Mix(lands[kind % 3], Rgb(20, 60, 30), (v - hill) * 1.8);
+  if (v > hill) return Mix(lands[static_cast<std::size_t>(kind % 3)], Rgb(20, 60, 30), (v - hill) * 1.8);
   return sky;
 }
 
@@ -229,13 +234,14 @@ Canvas DrawTrayIcon(Colour ground) {
 
 std::uint8_t Byte(double v) { return static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); }
 
+// Little-endian fields appended to a file image.
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
+  out.resize(out.size() + 2);
+  pw::platform::PutLe16(&out[out.size() - 2], static_cast<std::uint16_t>(v));
 }
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
+  out.resize(out.size() + 4);
+  pw::platform::PutLe32(&out[out.size() - 4], v);
 }
 
 void BitmapInfoHeader(std::vector<std::uint8_t>& out, int width, int height, int bits, int colours) {
@@ -301,9 +307,10 @@ void WriteJpeg(const Canvas& canvas, const std::filesystem::path& path) {
     int y = static_cast<int>(cinfo.next_scanline);
     for (int x = 0; x < canvas.width(); ++x) {
       const Colour& c = canvas.at(x, y);
-      row[x * 3] = Byte(c.r);
-      row[x * 3 + 1] = Byte(c.g);
-      row[x * 3 + 2] = Byte(c.b);
+      const auto at = static_cast<std::size_t>(x) * 3;
+      row[at] = Byte(c.r);
+      row[at + 1] = Byte(c.g);
+      row[at + 2] = Byte(c.b);
     }
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
@@ -325,7 +332,8 @@ int Nearest(Colour c) {
   int best = 0;
   double bestDistance = 1e9;
   for (int i = 0; i < 16; ++i) {
-    double dr = c.r - kPalette[i].r, dg = c.g - kPalette[i].g, db = c.b - kPalette[i].b;
+    const Colour& entry = kPalette[static_cast<std::size_t>(i)];
+    double dr = c.r - entry.r, dg = c.g - entry.g, db = c.b - entry.b;
     double distance = dr * dr * 0.3 + dg * dg * 0.59 + db * db * 0.11;
     if (distance < bestDistance) {
       bestDistance = distance;

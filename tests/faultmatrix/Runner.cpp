@@ -312,7 +312,7 @@ class Run {
   std::size_t ChunksAnswered() const {
     std::ifstream in(folder_ / "events.log");
     std::size_t chunks = 0;
-    for (std::string line; std::getline(in, line);) chunks += line.rfind("chunk ", 0) == 0 ? 1 : 0;
+    for (std::string line; std::getline(in, line);) chunks += line.rfind("chunk ", 0) == 0 ? 1u : 0u;
     return chunks;
   }
 

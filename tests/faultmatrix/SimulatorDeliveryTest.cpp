@@ -25,7 +25,7 @@ constexpr std::uint32_t kMarker = 0xCCDDEEFFu;
 std::vector<std::byte> Request(std::uint8_t operation, std::uint32_t offset, std::uint32_t transfer) {
   std::vector<std::byte> buffer(80 + transfer);
   auto put32 = [&](std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) buffer[at + i] = static_cast<std::byte>((value >> (8 * i)) & 0xFFu);
+    for (int i = 0; i < 4; ++i) buffer[at + static_cast<std::size_t>(i)] = static_cast<std::byte>((value >> (8 * i)) & 0xFFu);
   };
   buffer[0] = std::byte{44};
   buffer[6] = std::byte{6};
@@ -35,7 +35,7 @@ std::vector<std::byte> Request(std::uint8_t operation, std::uint32_t offset, std
   put32(20, 80);
   put32(24, 48);
   buffer[28] = std::byte{operation};
-  for (int i = 0; i < 4; ++i) buffer[29 + i] = static_cast<std::byte>((offset >> (8 * (3 - i))) & 0xFFu);
+  for (int i = 0; i < 4; ++i) buffer[29 + static_cast<std::size_t>(i)] = static_cast<std::byte>((offset >> (8 * (3 - i))) & 0xFFu);
   return buffer;
 }
 
@@ -53,7 +53,7 @@ class SimulatorDeliveryTest : public ::testing::Test {
         simulator.IoControl(platform::kIoctlScsiPassThrough, std::span(buffer).first(44), buffer);
     EXPECT_TRUE(result.ok);
     std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value = (value << 8) | std::to_integer<std::uint32_t>(buffer[80 + i]);
+    for (int i = 0; i < 4; ++i) value = (value << 8) | std::to_integer<std::uint32_t>(buffer[80 + static_cast<std::size_t>(i)]);
     return value;
   }
 

@@ -15,9 +15,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/ErrorSink.h"
 #include "platform/StorageDevice.h"
 #include "platform/host/DeviceSocket.h"
+#include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
 
 namespace pw::host {
@@ -31,15 +33,14 @@ class FrozenDevice {
  public:
   explicit FrozenDevice(const fs::path& path) : path_(path) {
     fs::create_directories(path.parent_path());
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    bound_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-             ::listen(fd_, 4) == 0;
+    bound_ = fd_.valid() && ::bind(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+             ::listen(fd_.get(), 4) == 0;
   }
   ~FrozenDevice() {
-    if (fd_ >= 0) ::close(fd_);
     std::error_code ec;
     fs::remove(path_, ec);
   }
@@ -55,16 +56,14 @@ class FrozenDevice {
 
  private:
   fs::path path_;
-  int fd_ = -1;
+  UniqueFd fd_;
   bool bound_ = false;
 };
 
 // A pass-through request of the 32-bit layout with the given TimeOutValue.
 std::vector<std::byte> PassThrough(std::uint32_t timeoutSeconds) {
   std::vector<std::byte> request(device_socket::kPassThroughHeaderSize + 16);
-  for (int i = 0; i < 4; ++i) {
-    request[device_socket::kTimeOutValueOffset + i] = static_cast<std::byte>((timeoutSeconds >> (8 * i)) & 0xFF);
-  }
+  platform::PutLe32(request.data() + device_socket::kTimeOutValueOffset, timeoutSeconds);
   return request;
 }
 

@@ -16,9 +16,9 @@ using ImagingCoefficientRangeTest = ImagingFixture;
 // all blocks zero but coefficient `index` of the last block set to value.
 // Only trivially destructible locals: libjpeg may jump back into it.
 bool EncodeGreyWithCoefficient(int index, int value, unsigned char** buffer, unsigned long* size) {
-  detail::ErrorTrap trap;
+  imaging::JpegTrap trap;
   jpeg_compress_struct info{};
-  info.err = detail::Arm(trap);
+  info.err = imaging::ArmJpegTrap(trap);
   if (setjmp(trap.jump)) {
     jpeg_destroy_compress(&info);
     return false;

@@ -22,6 +22,8 @@
 
 #include <jpeglib.h>
 
+#include "imaging/JpegTrap.h"
+
 namespace pw::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -229,20 +231,6 @@ inline Bytes BuildExif(const ExifLayout& details) {
 
 namespace detail {
 
-struct ErrorTrap {
-  jpeg_error_mgr manager;
-  std::jmp_buf jump;
-};
-
-inline void ThrowBack(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorTrap*>(info->err)->jump, 1); }
-
-inline jpeg_error_mgr* Arm(ErrorTrap& trap) {
-  jpeg_error_mgr* manager = jpeg_std_error(&trap.manager);
-  manager->error_exit = ThrowBack;
-  manager->output_message = [](j_common_ptr) {};
-  return manager;
-}
-
 }  // namespace detail
 
 struct EncodeOptions {
@@ -260,9 +248,9 @@ namespace detail {
 // Only trivially destructible locals here: libjpeg may jump back into it.
 inline bool EncodeInto(const Picture& picture, const EncodeOptions& options, const Bytes& exif,
                        unsigned char** buffer, unsigned long* size) {
-  ErrorTrap trap;
+  imaging::JpegTrap trap;
   jpeg_compress_struct info{};
-  info.err = Arm(trap);
+  info.err = imaging::ArmJpegTrap(trap);
   if (setjmp(trap.jump)) {
     jpeg_destroy_compress(&info);
     return false;
@@ -298,9 +286,9 @@ inline bool EncodeInto(const Picture& picture, const EncodeOptions& options, con
 }
 
 inline bool DecodeInto(const Bytes& file, Picture& out) {
-  ErrorTrap trap;
+  imaging::JpegTrap trap;
   jpeg_decompress_struct info{};
-  info.err = Arm(trap);
+  info.err = imaging::ArmJpegTrap(trap);
   if (setjmp(trap.jump)) {
     jpeg_destroy_decompress(&info);
     return false;
@@ -371,9 +359,9 @@ struct JpegCoefficients {
 namespace detail {
 
 inline bool ReadCoefficientsInto(const Bytes& file, JpegCoefficients& out) {
-  ErrorTrap trap;
+  imaging::JpegTrap trap;
   jpeg_decompress_struct info{};
-  info.err = Arm(trap);
+  info.err = imaging::ArmJpegTrap(trap);
   if (setjmp(trap.jump)) {
     jpeg_destroy_decompress(&info);
     return false;

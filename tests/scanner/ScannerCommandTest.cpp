@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/ByteOrder.h"
 #include "tests/scanner/ScannerFixture.h"
 
 namespace pw::test {
@@ -13,12 +14,6 @@ namespace {
 using scanner::PassThroughBuffer;
 using scanner::ScannerCommand;
 using scanner::SendScannerCommand;
-
-std::uint32_t Word(const std::vector<std::byte>& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 4; i-- > 0;) value = (value << 8) | std::to_integer<std::uint32_t>(bytes[at + i]);
-  return value;
-}
 
 std::uint8_t Byte(const std::vector<std::byte>& bytes, std::size_t at) { return std::to_integer<std::uint8_t>(bytes[at]); }
 
@@ -99,10 +94,10 @@ TEST_P(ScannerCommandWire, SendsTheExactHeaderAndCdb) {
   EXPECT_EQ(Byte(h, 9), 0);
   EXPECT_EQ(Byte(h, 10), 0);
   EXPECT_EQ(Byte(h, 11), 0);
-  EXPECT_EQ(Word(h, 12), c.transferLength);
-  EXPECT_EQ(Word(h, 16), 2u);   // TimeOutValue, seconds
-  EXPECT_EQ(Word(h, 20), 80u);  // DataBufferOffset
-  EXPECT_EQ(Word(h, 24), 48u);  // SenseInfoOffset
+  EXPECT_EQ(platform::GetLe32(h, 12), c.transferLength);
+  EXPECT_EQ(platform::GetLe32(h, 16), 2u);   // TimeOutValue, seconds
+  EXPECT_EQ(platform::GetLe32(h, 20), 80u);  // DataBufferOffset
+  EXPECT_EQ(platform::GetLe32(h, 24), 48u);  // SenseInfoOffset
   for (std::size_t i = 0; i < 16; ++i) {
     EXPECT_EQ(Byte(h, 28 + i), i < 6 ? c.cdb[i] : 0) << "CDB byte " << i;
   }

@@ -93,7 +93,7 @@ TEST_F(MainFormTest, UnreadableWindowsDirectoryKeepsTheSystemDriveRootDefault) {
 TEST_F(MainFormTest, Windows2000PostsQuitAndStillCompletesTheSequence) {
   world.SetVersion(platform::kPlatformNt, 5, 0, 2195, "Service Pack 4");
   TMainForm& f = CreateForm();
-  auto queue = world.PeekQueue(std::this_thread::get_id());
+  auto queue = world.Desktop().Pending(std::this_thread::get_id());
   ASSERT_EQ(queue.size(), 1u);
   EXPECT_EQ(queue[0].message, kWmQuit);
   EXPECT_EQ(queue[0].wParam, 0u);
@@ -106,7 +106,7 @@ TEST_F(MainFormTest, OtherNtVersionsPostNoQuit) {
   for (auto [major, minor] : {std::pair{5u, 1u}, std::pair{4u, 0u}, std::pair{6u, 2u}}) {
     world.SetVersion(platform::kPlatformNt, major, minor, 1000);
     CreateForm();
-    EXPECT_TRUE(world.PeekQueue(std::this_thread::get_id()).empty()) << major << "." << minor;
+    EXPECT_TRUE(world.Desktop().Pending(std::this_thread::get_id()).empty()) << major << "." << minor;
   }
 }
 

@@ -62,7 +62,7 @@ bool SaveScreenshot(HWND window, const std::string& path) {
   BOOL copied = ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
   ::GdiFlush();
   std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-  std::size_t imageSize = stride * height;
+  std::size_t imageSize = stride * static_cast<std::size_t>(height);
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;
   file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);

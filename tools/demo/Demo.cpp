@@ -52,6 +52,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/host/DeviceSocket.h"
+#include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
 #include "tools/scanner-sim/ScannerPicture.h"
 #include "tools/scanner-sim/ScannerSimulator.h"
@@ -210,11 +211,10 @@ class LandingWatch {
   };
 
   explicit LandingWatch(fs::path saveLocation) : saveLocation_(std::move(saveLocation)) {
-    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ < 0) throw DemoFailure("inotify is not available");
+    fd_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!fd_.valid()) throw DemoFailure("inotify is not available");
     Add(saveLocation_);
   }
-  ~LandingWatch() { ::close(fd_); }
   LandingWatch(const LandingWatch&) = delete;
   LandingWatch& operator=(const LandingWatch&) = delete;
 
@@ -226,7 +226,7 @@ class LandingWatch {
         landed_.erase(landed_.begin());
         return landing;
       }
-      pollfd waiting{fd_, POLLIN, 0};
+      pollfd waiting{fd_.get(), POLLIN, 0};
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (::poll(&waiting, 1, static_cast<int>(std::clamp<long long>(left, 0, 100))) > 0) Drain();
     }
@@ -235,7 +235,7 @@ class LandingWatch {
 
  private:
   void Add(const fs::path& folder) {
-    const int wd = ::inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO);
+    const int wd = ::inotify_add_watch(fd_.get(), folder.c_str(), IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO);
     if (wd < 0) throw DemoFailure("cannot watch " + folder.string());
     folders_[wd] = folder;
     folderWatch_[folder] = wd;
@@ -252,7 +252,7 @@ class LandingWatch {
   void Drain() {
     alignas(inotify_event) char buffer[16384];
     for (;;) {
-      const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+      const ssize_t got = ::read(fd_.get(), buffer, sizeof buffer);
       if (got <= 0) return;
       const auto now = Clock::now();
       for (ssize_t at = 0; at < got;) {
@@ -303,7 +303,7 @@ class LandingWatch {
   }
 
   fs::path saveLocation_;
-  int fd_ = -1;
+  pw::host::UniqueFd fd_;
   std::map<int, fs::path> folders_;
   std::map<fs::path, int> folderWatch_;
   std::map<fs::path, Clock::time_point> started_;

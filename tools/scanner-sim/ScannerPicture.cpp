@@ -1,26 +1,13 @@
 #include "tools/scanner-sim/ScannerPicture.h"
 
-// libjpeg's header needs <cstdio> before it.
-#include <cstdio>
-#include <jpeglib.h>
-
-#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
+#include "imaging/JpegTrap.h"
+
 namespace pw::sim {
 namespace {
-
-struct ErrorManager {
-  jpeg_error_mgr base{};
-  std::jmp_buf jump{};
-};
-
-[[noreturn]] void OnJpegError(j_common_ptr info) {
-  auto* manager = reinterpret_cast<ErrorManager*>(info->err);
-  std::longjmp(manager->jump, 1);
-}
 
 // The pixels: a diagonal colour ramp with a dark bar along the top edge and a
 // block in the top-left corner, so that a turned picture is easy to tell.
@@ -51,13 +38,12 @@ std::vector<unsigned char> DrawPixels(const PictureRecipe& details) {
 std::vector<unsigned char> Encode(const PictureRecipe& details) {
   const std::vector<unsigned char> pixels = DrawPixels(details);
   jpeg_compress_struct info{};
-  ErrorManager errors;
-  info.err = jpeg_std_error(&errors.base);
-  errors.base.error_exit = OnJpegError;
+  imaging::JpegTrap trap;
+  info.err = imaging::ArmJpegTrap(trap);
   unsigned char* memory = nullptr;
   unsigned long size = 0;
   // No C++ object with a destructor lives between setjmp and a longjmp to it.
-  if (setjmp(errors.jump) != 0) {
+  if (setjmp(trap.jump) != 0) {
     jpeg_destroy_compress(&info);
     std::free(memory);
     throw std::runtime_error("libjpeg could not encode the picture");

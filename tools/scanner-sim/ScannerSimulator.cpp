@@ -8,8 +8,13 @@
 #include <thread>
 #include <utility>
 
+#include "platform/ByteOrder.h"
+
 namespace pw::sim {
 namespace error = platform::error;
+using platform::GetLe16;
+using platform::GetLe32;
+using platform::PutLe32;
 using platform::IoControlResult;
 
 namespace {
@@ -19,21 +24,6 @@ constexpr std::size_t kDescriptorFixedPart = 40;
 constexpr std::uint8_t kCheckCondition = 0x02;
 constexpr std::uint8_t kSenseIllegalRequest = 0x05;
 constexpr std::uint32_t kLargestChunk = 524288;
-
-std::uint32_t GetWord(std::span<const std::byte> bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 4; i-- > 0;) value = (value << 8) | std::to_integer<std::uint32_t>(bytes[at + i]);
-  return value;
-}
-
-std::uint16_t GetHalf(std::span<const std::byte> bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(std::to_integer<std::uint32_t>(bytes[at]) |
-                                    (std::to_integer<std::uint32_t>(bytes[at + 1]) << 8));
-}
-
-void PutWord(std::span<std::byte> bytes, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::byte>((value >> (8 * i)) & 0xFFu);
-}
 
 void PutBigEndian(std::span<std::byte> bytes, std::size_t at, std::uint32_t value) {
   for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::byte>((value >> (8 * (3 - i))) & 0xFFu);
@@ -69,12 +59,12 @@ struct Header {
 
 Header ParseHeader(std::span<const std::byte> input) {
   Header header;
-  header.length = GetHalf(input, 0);
+  header.length = GetLe16(input, 0);
   header.cdbLength = std::to_integer<std::uint8_t>(input[6]);
   header.senseInfoLength = std::to_integer<std::uint8_t>(input[7]);
-  header.dataTransferLength = GetWord(input, 12);
-  header.dataBufferOffset = GetWord(input, 20);
-  header.senseInfoOffset = GetWord(input, 24);
+  header.dataTransferLength = GetLe32(input, 12);
+  header.dataBufferOffset = GetLe32(input, 20);
+  header.senseInfoOffset = GetLe32(input, 24);
   for (std::size_t i = 0; i < 16; ++i) header.cdb[i] = std::to_integer<std::uint8_t>(input[28 + i]);
   return header;
 }
@@ -367,8 +357,8 @@ IoControlResult ScannerSimulator::IoControl(std::uint32_t controlCode, std::span
 
 IoControlResult ScannerSimulator::StorageQuery(std::span<const std::byte> input, std::span<std::byte> output) {
   if (input.size() < 12) return {false, 0, error::kInvalidParameter};
-  if (GetWord(input, 0) != 0) return {false, 0, 50};  // ERROR_NOT_SUPPORTED: another property
-  const std::uint32_t queryType = GetWord(input, 4);
+  if (GetLe32(input, 0) != 0) return {false, 0, 50};  // ERROR_NOT_SUPPORTED: another property
+  const std::uint32_t queryType = GetLe32(input, 4);
   if (queryType == 1) return {true, 0, error::kSuccess};  // PropertyExistsQuery
   if (queryType != 0) return {false, 0, error::kInvalidParameter};
   if (output.size() < 8) return {false, 0, error::kInsufficientBuffer};
@@ -397,13 +387,13 @@ IoControlResult ScannerSimulator::StorageQuery(std::span<const std::byte> input,
     if (strings[i]->placement == Placement::PastReturned) offsets[i] = place(strings[i]->text, true);
   }
 
-  PutWord(bytes, 0, static_cast<std::uint32_t>(kDescriptorFixedPart));  // Version
-  PutWord(bytes, 4, static_cast<std::uint32_t>(returnedPart));           // Size
+  PutLe32(bytes, 0, static_cast<std::uint32_t>(kDescriptorFixedPart));  // Version
+  PutLe32(bytes, 4, static_cast<std::uint32_t>(returnedPart));           // Size
   bytes[10] = std::byte{descriptor_.removableMedia ? std::uint8_t{1} : std::uint8_t{0}};
-  PutWord(bytes, 12, offsets[0]);
-  PutWord(bytes, 16, offsets[1]);
-  PutWord(bytes, 20, offsets[2]);
-  PutWord(bytes, 28, 7);  // BusTypeUsb
+  PutLe32(bytes, 12, offsets[0]);
+  PutLe32(bytes, 16, offsets[1]);
+  PutLe32(bytes, 20, offsets[2]);
+  PutLe32(bytes, 28, 7);  // BusTypeUsb
 
   const std::size_t written = std::min(bytes.size(), output.size());
   if (written > 0) std::memcpy(output.data(), bytes.data(), written);
@@ -549,7 +539,7 @@ IoControlResult ScannerSimulator::PassThrough(RequestKind kind, std::span<const 
   }
 
   output[2] = std::byte{status};
-  PutWord(output, 12, moved);
+  PutLe32(output, 12, moved);
   std::uint32_t returned = header.dataBufferOffset + moved;
   if (status == kCheckCondition && header.senseInfoLength > 0) {
     // Fixed-format sense data: ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE.

@@ -39,19 +39,12 @@ SimulatorServer::SimulatorServer(std::shared_ptr<host::Device> device, fs::path 
   std::error_code ignored;
   fs::remove(socketPath_, ignored);  // a socket left by a server that died
 
-  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) ThrowErrno("socket");
-  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd_ < 0) {
-    ::close(listenFd_);
-    ThrowErrno("eventfd");
-  }
-  if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listenFd_, 8) != 0) {
-    const int saved = errno;
-    ::close(listenFd_);
-    ::close(wakeFd_);
-    errno = saved;
+  listenFd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!listenFd_.valid()) ThrowErrno("socket");
+  wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!wakeFd_.valid()) ThrowErrno("eventfd");
+  if (::bind(listenFd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listenFd_.get(), 8) != 0) {
     ThrowErrno("bind/listen");
   }
   acceptor_ = std::thread([this] { Accept(); });
@@ -66,8 +59,6 @@ SimulatorServer::~SimulatorServer() {
     threads = std::move(connectionThreads_);
   }
   for (std::thread& thread : threads) thread.join();
-  ::close(listenFd_);
-  ::close(wakeFd_);
 }
 
 void SimulatorServer::Unplug() {
@@ -75,7 +66,7 @@ void SimulatorServer::Unplug() {
   std::error_code ignored;
   fs::remove(socketPath_, ignored);
   const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = ::write(wakeFd_.get(), &one, sizeof one);
   // Ends every connection's wait for its next request; a reply being sent
   // right now still goes out.
   std::scoped_lock lock(connectionsMutex_);
@@ -85,15 +76,15 @@ void SimulatorServer::Unplug() {
 void SimulatorServer::Accept() {
   std::array<pollfd, 2> fds{};
   while (!unplugged_.load()) {
-    fds[0] = {wakeFd_, POLLIN, 0};
-    fds[1] = {listenFd_, POLLIN, 0};
+    fds[0] = {wakeFd_.get(), POLLIN, 0};
+    fds[1] = {listenFd_.get(), POLLIN, 0};
     if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (fds[0].revents != 0) break;
     if ((fds[1].revents & POLLIN) == 0) continue;
-    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     std::scoped_lock lock(connectionsMutex_);
     if (unplugged_.load()) {

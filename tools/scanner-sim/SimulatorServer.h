@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
 
 namespace pw::sim {
@@ -42,8 +43,8 @@ class SimulatorServer {
 
   std::shared_ptr<host::Device> device_;
   std::filesystem::path socketPath_;
-  int listenFd_ = -1;
-  int wakeFd_ = -1;  // eventfd that ends the poll
+  host::UniqueFd listenFd_;
+  host::UniqueFd wakeFd_;  // eventfd that ends the poll
   std::atomic<bool> unplugged_{false};
   std::atomic<std::uint64_t> served_{0};
   std::thread acceptor_;
