@@ -108,7 +108,9 @@ class FifoPortTest : public ::testing::Test {
   static std::vector<std::byte> PassThrough(scanner::ScannerCommand command, std::uint32_t argument = 0) {
     scanner::PassThroughBuffer buffer;
     const scanner::CommandLayout layout = scanner::LayoutOf(command, argument);
-    buffer.PutWord16(scanner::pass_through::kLengthAt, 44);
+    // Length, a little-endian USHORT: 44.
+    buffer.PutByte(scanner::pass_through::kLengthAt, 44);
+    buffer.PutByte(scanner::pass_through::kLengthAt + 1, 0);
     buffer.PutByte(scanner::pass_through::kCdbLengthAt, 6);
     buffer.PutByte(scanner::pass_through::kDataInAt, 1);
     buffer.PutByte(scanner::pass_through::kSenseInfoLengthAt, layout.senseInfoLength);
