@@ -113,8 +113,8 @@ int main() {
       bare.push_back(BarePull(port, *world, chunk));
       program.push_back(ProgramPull(port, service.handle, chunk));
     }
-    for (int round = 0; round < kRounds; ++round) {
-      std::printf("  chunk %6u round %d: bare %.1f ms, pagewick.exe %.1f ms\n", chunk, round + 1, bare[round] * 1e3,
+    for (std::size_t round = 0; round < bare.size(); ++round) {
+      std::printf("  chunk %6u round %zu: bare %.1f ms, pagewick.exe %.1f ms\n", chunk, round + 1, bare[round] * 1e3,
                   program[round] * 1e3);
     }
     const double bareMedian = Median(bare);
