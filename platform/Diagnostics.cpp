@@ -1,3 +1,5 @@
+// Both tool chains (g++ on Linux, mingw-w64 for Windows) use the Itanium C++
+// ABI of GCC, whose run-time library demangles: one copy serves both builds.
 #include <cxxabi.h>
 
 #include <cstdlib>
