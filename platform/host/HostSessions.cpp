@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Sessions.h"
+#include "platform/host/ExecArguments.h"
 #include "platform/host/ServiceManager.h"
 #include "platform/host/World.h"
 #include "platform/host/WorldSessions.h"
@@ -76,12 +77,8 @@ StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_vi
   }
   environmentTexts.push_back(sessionPrefix + std::to_string(session));
   environmentTexts.push_back(worldPrefix + world.Root().string());
-  std::vector<char*> argv;
-  for (std::string& text : argumentTexts) argv.push_back(text.data());
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& text : environmentTexts) envp.push_back(text.data());
-  envp.push_back(nullptr);
+  std::vector<char*> argv = host::NullTerminatedPointers(argumentTexts);
+  std::vector<char*> envp = host::NullTerminatedPointers(environmentTexts);
 
   pid_t child = 0;
   const int spawned = ::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), envp.data());

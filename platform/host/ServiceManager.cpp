@@ -1,3 +1,4 @@
+#include "platform/host/ExecArguments.h"
 #include "platform/host/ServiceManager.h"
 
 #include <fcntl.h>
@@ -954,12 +955,8 @@ LaunchResult ServiceManager::SpawnProcess(const LaunchRequest& request) {
   }
   environmentTexts.push_back(std::string(kWorldVariable) + "=" + request.worldRoot.string());
   environmentTexts.push_back(std::string(kLaunchVariable) + "=" + request.launchId);
-  std::vector<char*> argv;
-  for (std::string& text : argumentTexts) argv.push_back(text.data());
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& text : environmentTexts) envp.push_back(text.data());
-  envp.push_back(nullptr);
+  std::vector<char*> argv = NullTerminatedPointers(argumentTexts);
+  std::vector<char*> envp = NullTerminatedPointers(environmentTexts);
 
   // A service has no console: its output goes to a log file of the world.
   const fs::path logs = request.worldRoot / "scm" / "logs";
