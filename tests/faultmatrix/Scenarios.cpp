@@ -165,7 +165,7 @@ void Drives(std::vector<Scenario>& rows) {
       row.images = {ImageSpec{ImageKind::Bytes, (3906 + extraKiB) * 1024 + 600'000}};
       // The picture cannot fit: the write that fails keeps what arrived as a
       // partial, and the next poll finds too little room and drains the
-      // picture into the scratch file with the disk-full box, as specified.
+      // picture into the scratch file with the disk-full box.
       row.expect = Expect::DrainedToScratch;
       row.runFor = 7s;
       rows.push_back(row);

@@ -19,7 +19,7 @@ namespace {
 using scanner::PassThroughBuffer;
 constexpr std::size_t kSize = PassThroughBuffer::kSize;
 
-// The buffer as the specification of a request leaves it: all zero, the
+// The buffer as a request that zeroes everything first leaves it: all zero, the
 // header written, then the first bytesReturned bytes of a successful reply.
 class ZeroFirstReference {
  public:
