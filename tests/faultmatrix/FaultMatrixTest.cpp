@@ -218,7 +218,7 @@ TEST_F(FaultMatrix, ChecksNoticeDamage) {
               }),
   };
   rows.back().autoRotate = true;
-  rows.back().images = {ImageSpec{ImageKind::SidewaysPicture}};
+  rows.back().images = {ImagePlan{ImageKind::SidewaysPicture}};
   ScratchFolder scratch;
   const std::vector<ScenarioResult> results = RunAll(rows, scratch.Path(), false);
   ASSERT_EQ(results.size(), 6u);

@@ -82,9 +82,9 @@ class TmpfsDrive {
   bool mounted_ = false;
 };
 
-std::string ImageBytes(const ImageSpec& spec, std::uint32_t seed, const std::string& dateTime) {
-  if (spec.kind == ImageKind::Bytes) {
-    std::string bytes(std::max<std::size_t>(spec.size, 4), '\0');
+std::string ImageBytes(const ImagePlan& plan, std::uint32_t seed, const std::string& dateTime) {
+  if (plan.kind == ImageKind::Bytes) {
+    std::string bytes(std::max<std::size_t>(plan.size, 4), '\0');
     std::mt19937 generator(seed);
     for (char& c : bytes) c = static_cast<char>(generator() & 0xFFu);
     bytes[0] = '\xFF';
@@ -94,7 +94,7 @@ std::string ImageBytes(const ImageSpec& spec, std::uint32_t seed, const std::str
     return bytes;
   }
   sim::PictureRecipe recipe;
-  recipe.orientation = spec.kind == ImageKind::SidewaysPicture ? 8 : 1;
+  recipe.orientation = plan.kind == ImageKind::SidewaysPicture ? 8 : 1;
   recipe.dateTime = dateTime;
   recipe.seed = seed;
   const std::vector<std::byte> picture = sim::MakeScannerPicture(recipe);
@@ -117,7 +117,7 @@ std::map<fs::path, std::string> StandardSeeds(const fs::path& saveFolder) {
 
 struct Delivered {
   std::string bytes;
-  const ImageSpec* spec = nullptr;
+  const ImagePlan* plan = nullptr;
   std::string dateTime;
 };
 
@@ -475,7 +475,7 @@ class Run {
       Delivered image;
       image.bytes = ReadAll(it->path());
       if (index < scenario_.images.size()) {
-        image.spec = &scenario_.images[index];
+        image.plan = &scenario_.images[index];
         image.dateTime = dateTimes_[index];
       }
       delivered[index] = std::move(image);
@@ -487,7 +487,7 @@ class Run {
   // auto-rotate on for a sideways picture, the picture turned upright with
   // both comments.
   bool Holds(const std::string& saved, const Delivered& image) const {
-    const bool turned = scenario_.autoRotate && image.spec != nullptr && image.spec->kind == ImageKind::SidewaysPicture;
+    const bool turned = scenario_.autoRotate && image.plan != nullptr && image.plan->kind == ImageKind::SidewaysPicture;
     if (!turned) return saved == image.bytes;
     try {
       const test::Bytes bytes(saved.begin(), saved.end());

@@ -20,7 +20,7 @@ enum class ImageKind {
   SidewaysPicture,  // a scanner picture with EXIF orientation 8 (auto-rotate turns it)
 };
 
-struct ImageSpec {
+struct ImagePlan {
   ImageKind kind = ImageKind::Bytes;
   std::size_t size = 30000;  // Bytes only
 };
@@ -58,7 +58,7 @@ enum class Expect {
 
 struct Scenario {
   std::string name;  // family/detail, unique
-  std::vector<ImageSpec> images{ImageSpec{}};
+  std::vector<ImagePlan> images{ImagePlan{}};
   std::vector<std::string> simArguments;  // chunk policy and faults
   bool autoRotate = false;
   std::optional<std::string> settingsText;  // the whole settings file instead of the usual one

@@ -122,7 +122,7 @@ void RandomPolicies(std::vector<Scenario>& rows) {
                        ("random:" + std::to_string(seed) + ":1:" + std::to_string(4000 + draw() % 60000)).c_str(),
                        {"--random-fail", "chunk:0.15:" + std::to_string(seed) + ":121", "--random-fail",
                         "length:0.10:" + std::to_string(seed + 1000) + ":121"});
-    row.images = {ImageSpec{ImageKind::Bytes, 20000 + draw() % 120000}, ImageSpec{ImageKind::Bytes, 1 + draw() % 50000}};
+    row.images = {ImagePlan{ImageKind::Bytes, 20000 + draw() % 120000}, ImagePlan{ImageKind::Bytes, 1 + draw() % 50000}};
     rows.push_back(row);
   }
   for (std::uint32_t seed = 41; seed <= 70; ++seed) {
@@ -131,7 +131,7 @@ void RandomPolicies(std::vector<Scenario>& rows) {
                        ("random:" + std::to_string(seed) + ":1000:" + std::to_string(8000 + draw() % 40000)).c_str(),
                        {"--random-fail", "chunk:0.05:" + std::to_string(seed) + ":31", "--random-fail",
                         "length:0.05:" + std::to_string(seed + 1000) + ":121"});
-    row.images = {ImageSpec{ImageKind::Bytes, 20000 + draw() % 80000}};
+    row.images = {ImagePlan{ImageKind::Bytes, 20000 + draw() % 80000}};
     rows.push_back(row);
   }
 }
@@ -151,7 +151,7 @@ void Drives(std::vector<Scenario>& rows) {
   for (int pictures : {1, 2}) {
     Scenario row = Row("drive/full-" + std::to_string(pictures), "fixed:65536");
     row.save = SaveKind::FullDrive;
-    row.images.assign(static_cast<std::size_t>(pictures), ImageSpec{});
+    row.images.assign(static_cast<std::size_t>(pictures), ImagePlan{});
     row.expect = Expect::DrainedToScratch;
     rows.push_back(row);
   }
@@ -162,7 +162,7 @@ void Drives(std::vector<Scenario>& rows) {
       Scenario row = Row("drive/overflow-" + std::to_string(extraKiB) + "k-" + (chunk + 6), chunk);
       row.save = SaveKind::SmallDrive;
       row.driveBytes = (3906 + extraKiB) * 1024;
-      row.images = {ImageSpec{ImageKind::Bytes, (3906 + extraKiB) * 1024 + 600'000}};
+      row.images = {ImagePlan{ImageKind::Bytes, (3906 + extraKiB) * 1024 + 600'000}};
       // The picture cannot fit: the write that fails keeps what arrived as a
       // partial, and the next poll finds too little room and drains the
       // picture into the scratch file with the disk-full box.
@@ -189,7 +189,7 @@ void SaveLocations(std::vector<Scenario>& rows) {
     for (int pictures : {1, 2}) {
       Scenario row = Row(std::string("save-location/") + label + "-" + std::to_string(pictures), "fixed:8192");
       row.save = kind;
-      row.images.assign(static_cast<std::size_t>(pictures), ImageSpec{});
+      row.images.assign(static_cast<std::size_t>(pictures), ImagePlan{});
       rows.push_back(row);
     }
   }
@@ -207,7 +207,7 @@ void Controls(std::vector<Scenario>& rows) {
     for (int chunk = 1; chunk <= 5; ++chunk) {
       Scenario row = Row(std::string("control/") + label + "-after-chunk" + std::to_string(chunk), "fixed:4096",
                          {"--delay", "chunk:2000"});
-      row.images = {ImageSpec{ImageKind::Bytes, 5 * 4096}};
+      row.images = {ImagePlan{ImageKind::Bytes, 5 * 4096}};
       row.controls = {ControlStep{chunk, action}};
       rows.push_back(row);
     }
@@ -219,7 +219,7 @@ void Controls(std::vector<Scenario>& rows) {
 void FolderBoundary(std::vector<Scenario>& rows) {
   auto boundary = [](std::string name, std::vector<std::string> faults, bool autoRotate) {
     Scenario row = Row("folder-boundary/" + name, "fixed:8192", std::move(faults));
-    row.images.assign(3, ImageSpec{autoRotate ? ImageKind::SidewaysPicture : ImageKind::Bytes, 30000});
+    row.images.assign(3, ImagePlan{autoRotate ? ImageKind::SidewaysPicture : ImageKind::Bytes, 30000});
     row.autoRotate = autoRotate;
     row.seed = [](const fs::path& saveFolder) {
       std::ofstream(saveFolder / "Photo1" / "img9998.jpg", std::ios::binary) << "\xFF\xD8 the user's 9998 \xFF\xD9";
@@ -270,7 +270,7 @@ void SettingsAndTexts(std::vector<Scenario>& rows) {
   for (const auto& [label, text] : settings) {
     Scenario row = Row(std::string("settings/") + label, "fixed:8192");
     row.settingsText = text;
-    row.images.assign(2, ImageSpec{});
+    row.images.assign(2, ImagePlan{});
     // Where the pictures go depends on what the file still says; that they arrive once, whole, does not.
     row.expectedNames = {"?", "?"};
     rows.push_back(row);
@@ -299,7 +299,7 @@ void AutoRotate(std::vector<Scenario>& rows) {
   auto rotated = [](std::string name, const char* chunk, std::vector<std::string> faults) {
     Scenario row = Row("autorotate/" + name, chunk, std::move(faults));
     row.autoRotate = true;
-    row.images = {ImageSpec{ImageKind::SidewaysPicture}, ImageSpec{ImageKind::UprightPicture}};
+    row.images = {ImagePlan{ImageKind::SidewaysPicture}, ImagePlan{ImageKind::UprightPicture}};
     return row;
   };
   rows.push_back(rotated("plain", "fixed:8192", {}));
