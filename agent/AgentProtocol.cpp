@@ -72,20 +72,35 @@ class Reader {
 // Checks of single fields, shared by Validate and Decode.
 Refusal CheckSaveType(std::uint32_t saveType) { return saveType <= 1 ? Refusal::None : Refusal::BadSaveType; }
 
-Refusal CheckPath(std::string_view path, bool mayBeEmpty) {
-  if (path.size() > kMaxPathLength) return Refusal::PathTooLong;
+Refusal CheckPath(std::string_view path, bool mayBeEmpty, std::size_t maxLength = kMaxPathLength) {
+  if (path.size() > maxLength) return Refusal::PathTooLong;
   if (path.find('\0') != std::string_view::npos) return Refusal::BadPath;
   if (path.empty() && !mayBeEmpty) return Refusal::BadPath;
   return Refusal::None;
 }
 
-Refusal CheckNotice(NoticeKind kind) {
-  return kind == NoticeKind::DiskFull || kind == NoticeKind::PathTooLong ? Refusal::None : Refusal::BadNoticeKind;
+Refusal CheckNoticeKind(NoticeKind kind) {
+  switch (kind) {
+    case NoticeKind::DiskFull:
+    case NoticeKind::PathTooLong:
+    case NoticeKind::PictureIncomplete:
+    case NoticeKind::CannotSave:
+      return Refusal::None;
+  }
+  return Refusal::BadNoticeKind;
+}
+
+// A notice names a path exactly when its kind does.
+Refusal CheckNotice(NoticeKind kind, std::string_view path) {
+  if (Refusal r = CheckNoticeKind(kind); r != Refusal::None) return r;
+  if (!NoticeHasPath(kind)) return path.empty() ? Refusal::None : Refusal::BadPath;
+  return CheckPath(path, false, kMaxNoticePathLength);
 }
 
 bool SentBy(MessageType type, Sender from) {
   switch (type) {
     case MessageType::Apply:
+    case MessageType::NoticeClosed:
       return from == Sender::Agent;
     case MessageType::Exit:
       return true;
@@ -99,7 +114,7 @@ bool SentBy(MessageType type, Sender from) {
 }
 
 bool KnownType(std::uint32_t type) {
-  return type >= static_cast<std::uint32_t>(MessageType::State) && type <= static_cast<std::uint32_t>(MessageType::Exit);
+  return type >= static_cast<std::uint32_t>(MessageType::State) && type <= static_cast<std::uint32_t>(MessageType::NoticeClosed);
 }
 
 Decoded Refuse(Refusal refusal) { return Decoded{refusal, {}}; }
@@ -119,14 +134,13 @@ Decoded DecodeBody(MessageType type, Reader& reader) {
     if (refusal != Refusal::None) return;
     if (auto value = reader.Word()) out = *value; else refusal = Refusal::Truncated;
   };
-  auto text = [&](std::string& out, bool mayBeEmpty) {
+  auto rawText = [&](std::string& out) {
     if (refusal != Refusal::None) return;
-    if (auto value = reader.Text()) {
-      out = std::move(*value);
-      refusal = CheckPath(out, mayBeEmpty);
-    } else {
-      refusal = Refusal::Truncated;
-    }
+    if (auto value = reader.Text()) out = std::move(*value); else refusal = Refusal::Truncated;
+  };
+  auto text = [&](std::string& out, bool mayBeEmpty) {
+    rawText(out);
+    if (refusal == Refusal::None) refusal = CheckPath(out, mayBeEmpty);
   };
   auto flag = [&](bool& out) {
     if (refusal == Refusal::None) refusal = ReadFlag(reader, out);
@@ -159,8 +173,18 @@ Decoded DecodeBody(MessageType type, Reader& reader) {
     case MessageType::Notify: {
       std::uint32_t kind = 0;
       word(kind);
-      if (refusal == Refusal::None) refusal = CheckNotice(static_cast<NoticeKind>(kind));
-      message = NotifyMessage{static_cast<NoticeKind>(kind)};
+      if (refusal == Refusal::None) refusal = CheckNoticeKind(static_cast<NoticeKind>(kind));
+      NotifyMessage notify{static_cast<NoticeKind>(kind), {}};
+      rawText(notify.path);
+      if (refusal == Refusal::None) refusal = CheckNotice(notify.kind, notify.path);
+      message = std::move(notify);
+      break;
+    }
+    case MessageType::NoticeClosed: {
+      std::uint32_t kind = 0;
+      word(kind);
+      if (refusal == Refusal::None) refusal = CheckNoticeKind(static_cast<NoticeKind>(kind));
+      message = NoticeClosedMessage{static_cast<NoticeKind>(kind)};
       break;
     }
     case MessageType::OpenFolder: {
@@ -189,6 +213,7 @@ MessageType TypeOf(const Message& message) {
         else if constexpr (std::is_same_v<T, ShowPageMessage>) return MessageType::ShowPage;
         else if constexpr (std::is_same_v<T, NotifyMessage>) return MessageType::Notify;
         else if constexpr (std::is_same_v<T, OpenFolderMessage>) return MessageType::OpenFolder;
+        else if constexpr (std::is_same_v<T, NoticeClosedMessage>) return MessageType::NoticeClosed;
         else return MessageType::Exit;
       },
       message);
@@ -206,8 +231,8 @@ std::string_view RefusalText(Refusal refusal) {
     case Refusal::TrailingBytes: return "bytes after the last field";
     case Refusal::BadSaveType: return "save type is neither 0 nor 1";
     case Refusal::BadBoolean: return "flag is neither 0 nor 1";
-    case Refusal::PathTooLong: return "path longer than 128 characters";
-    case Refusal::BadPath: return "path is empty or holds a NUL character";
+    case Refusal::PathTooLong: return "path longer than 128 characters (a notice's: 259)";
+    case Refusal::BadPath: return "path is empty where one is needed, given where none is, or holds a NUL character";
     case Refusal::BadNoticeKind: return "unknown notice";
   }
   return "unknown refusal";
@@ -229,6 +254,9 @@ std::vector<std::byte> Encode(const Message& message) {
           writer.Flag(m.autoRotate);
         } else if constexpr (std::is_same_v<T, NotifyMessage>) {
           writer.Word(static_cast<std::uint32_t>(m.kind));
+          writer.Text(m.path);
+        } else if constexpr (std::is_same_v<T, NoticeClosedMessage>) {
+          writer.Word(static_cast<std::uint32_t>(m.kind));
         } else if constexpr (std::is_same_v<T, OpenFolderMessage>) {
           writer.Text(m.path);
         }
@@ -245,7 +273,9 @@ Refusal Validate(const Message& message) {
           if (Refusal r = CheckSaveType(m.saveType); r != Refusal::None) return r;
           return CheckPath(m.saveLocation, true);
         } else if constexpr (std::is_same_v<T, NotifyMessage>) {
-          return CheckNotice(m.kind);
+          return CheckNotice(m.kind, m.path);
+        } else if constexpr (std::is_same_v<T, NoticeClosedMessage>) {
+          return CheckNoticeKind(m.kind);
         } else if constexpr (std::is_same_v<T, OpenFolderMessage>) {
           return CheckPath(m.path, false);
         } else {

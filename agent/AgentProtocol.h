@@ -21,6 +21,7 @@ enum class MessageType : std::uint32_t {
   Notify = 4,      // service -> agent: tell the user something (a message box)
   OpenFolder = 5,  // service -> agent: open a folder window
   Exit = 6,        // either way: the agent ends / the user chose Exit
+  NoticeClosed = 7,  // agent -> service: the user closed a notice's box
 };
 
 // Who sent a message: each side accepts only the types its peer may send.
@@ -28,14 +29,23 @@ enum class Sender { Service, Agent };
 
 inline constexpr std::size_t kHeaderSize = 8;
 inline constexpr std::size_t kMaxPathLength = 128;
-// The largest State or Apply body plus the header, rounded up.
-inline constexpr std::size_t kMaxMessageSize = 256;
+// A notice names a file below the save location: up to MAX_PATH - 1.
+inline constexpr std::size_t kMaxNoticePathLength = 259;
+// The largest body (a notice with its path) plus the header, rounded up.
+inline constexpr std::size_t kMaxMessageSize = 512;
 
 // What the user is told.
 enum class NoticeKind : std::uint32_t {
-  DiskFull = 1,     // the image went to the scratch file: the drive is full
-  PathTooLong = 2,  // the chosen save location is too long
+  DiskFull = 1,           // the image went to the scratch file: the drive is full
+  PathTooLong = 2,        // the chosen save location is too long
+  PictureIncomplete = 3,  // a pull was cut short; path: the file that keeps what arrived
+  CannotSave = 4,         // pictures cannot be saved; path: the save location
 };
+
+// Whether a notice of this kind names a path (the others carry none).
+constexpr bool NoticeHasPath(NoticeKind kind) {
+  return kind == NoticeKind::PictureIncomplete || kind == NoticeKind::CannotSave;
+}
 
 struct StateMessage {
   std::uint32_t saveType = 0;  // 0 card, 1 computer
@@ -58,6 +68,7 @@ struct ShowPageMessage {
 
 struct NotifyMessage {
   NoticeKind kind = NoticeKind::DiskFull;
+  std::string path;  // empty unless NoticeHasPath(kind)
   bool operator==(const NotifyMessage&) const = default;
 };
 
@@ -70,7 +81,16 @@ struct ExitMessage {
   bool operator==(const ExitMessage&) const = default;
 };
 
-using Message = std::variant<StateMessage, ApplyMessage, ShowPageMessage, NotifyMessage, OpenFolderMessage, ExitMessage>;
+// The agent's answer once the box of a notice has closed (or was not shown
+// because another box of the agent was open): the service holds pulls while
+// a disk-full notice is unanswered.
+struct NoticeClosedMessage {
+  NoticeKind kind = NoticeKind::DiskFull;
+  bool operator==(const NoticeClosedMessage&) const = default;
+};
+
+using Message = std::variant<StateMessage, ApplyMessage, ShowPageMessage, NotifyMessage, OpenFolderMessage, ExitMessage,
+                             NoticeClosedMessage>;
 
 MessageType TypeOf(const Message& message);
 
@@ -86,8 +106,8 @@ enum class Refusal {
   TrailingBytes,   // bytes left after the last field
   BadSaveType,     // not 0 or 1
   BadBoolean,      // not 0 or 1
-  PathTooLong,     // over kMaxPathLength characters
-  BadPath,         // a NUL inside, or an empty folder path
+  PathTooLong,     // over kMaxPathLength (a notice's: kMaxNoticePathLength) characters
+  BadPath,         // a NUL inside, an empty folder path, or a notice's path missing or unexpected
   BadNoticeKind,
 };
 

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <variant>
+#include <vector>
 
 #include "platform/SystemInfo.h"
 #include "platform/Windows.h"
@@ -90,6 +91,8 @@ void AgentHost::Handle(const agent::AgentMessage& message) {
     Apply(message, *apply);
   } else if (std::holds_alternative<agent::ExitMessage>(message.message)) {
     Exit();
+  } else if (const auto* closed = std::get_if<agent::NoticeClosedMessage>(&message.message)) {
+    if (closed->kind == agent::NoticeKind::DiskFull) diskFullUnanswered_.erase(message.agent);
   }
   // The decoder lets no other type from an agent through.
 }
@@ -154,7 +157,23 @@ agent::StateMessage AgentHost::State() const {
   return state;
 }
 
-void AgentHost::TellDiskFull() { channel_.Broadcast(agent::NotifyMessage{agent::NoticeKind::DiskFull}); }
+void AgentHost::TellDiskFull() {
+  const std::vector<agent::AgentId> agents = channel_.Agents();
+  if (agents.empty()) {
+    Log("The drive of the save location is full: the picture went to the scratch file. No user session could be told.");
+    return;
+  }
+  channel_.Broadcast(agent::NotifyMessage{agent::NoticeKind::DiskFull, {}});
+  diskFullUnanswered_.insert(agents.begin(), agents.end());
+}
+
+bool AgentHost::DiskFullBoxOpen() const {
+  if (diskFullUnanswered_.empty()) return false;
+  for (agent::AgentId id : channel_.Agents()) {
+    if (diskFullUnanswered_.contains(id)) return true;
+  }
+  return false;
+}
 
 void AgentHost::ShowFolder(const std::string& folder, std::span<const std::string>) {
   // Each agent looks for an explorer window of the folder on its own desktop.
@@ -168,10 +187,17 @@ void AgentHost::ShowFolder(const std::string& folder, std::span<const std::strin
 void AgentHost::TellPictureIncomplete(const std::string& keptPath) {
   Log("A picture from the scanner did not arrive completely. What arrived is kept in " + keptPath +
       ". The picture stays on the scanner and is transferred again.");
+  Relay(agent::NotifyMessage{agent::NoticeKind::PictureIncomplete, keptPath});
 }
 
 void AgentHost::TellCannotSave(const std::string& location) {
   Log("Scanned pictures cannot be saved in " + location + ". The picture stays on the scanner.");
+  Relay(agent::NotifyMessage{agent::NoticeKind::CannotSave, location});
+}
+
+void AgentHost::Relay(const agent::NotifyMessage& notice) {
+  // A path the agents would refuse is left to the event log entry.
+  if (agent::Validate(notice) == agent::Refusal::None) channel_.Broadcast(notice);
 }
 
 void AgentHost::Log(const std::string& text) { owner_.EventLogger().LogMessage(text); }

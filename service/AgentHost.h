@@ -47,15 +47,16 @@ class AgentHost final : public scanner::UserNotifier {
   // A session change from the control manager: an agent at logon.
   void SessionChanged(std::uint32_t eventType, std::uint32_t sessionId);
 
-  // scanner::UserNotifier: every connected agent tells its user.
+  // scanner::UserNotifier: every connected agent tells its user. A notice
+  // no agent can take goes to the event log; the two faults of a pull go
+  // there in any case, for whoever looks after the machine.
   void TellDiskFull() override;
   void ShowFolder(const std::string& folder, std::span<const std::string> titles) override;
-  // The agents' protocol has no notice that carries a path yet: these two
-  // go to the service's event log.
   void TellPictureIncomplete(const std::string& keptPath) override;
   void TellCannotSave(const std::string& location) override;
-  // The disk-full box is each agent's own; the service does not see it.
-  bool DiskFullBoxOpen() const override { return false; }
+  // True while an agent that was told of a full disk has not answered that
+  // its box closed (an agent that goes away counts as answered).
+  bool DiskFullBoxOpen() const override;
 
   std::size_t AgentCount() const { return channel_.AgentCount(); }
 
@@ -68,6 +69,7 @@ class AgentHost final : public scanner::UserNotifier {
   void Handle(const agent::AgentMessage& message);
   void Apply(const agent::AgentMessage& message, const agent::ApplyMessage& apply);
   void Exit();
+  void Relay(const agent::NotifyMessage& notice);
   agent::StateMessage State() const;
   void Log(const std::string& text);
 
@@ -75,6 +77,7 @@ class AgentHost final : public scanner::UserNotifier {
   agent::AgentChannel channel_;
   bool started_ = false;
   agent::AgentId lastGreeted_ = 0;
+  std::set<agent::AgentId> diskFullUnanswered_;
 };
 
 }  // namespace pw::service

@@ -5,9 +5,11 @@
 #include <variant>
 #include <vector>
 
+#include "platform/DebugTrace.h"
 #include "platform/Dialogs.h"
 #include "platform/Messages.h"
 #include "platform/PathText.h"
+#include "platform/ScopeExit.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/MainForm.h"
 
@@ -61,6 +63,7 @@ void SessionAgent::TakeMessages() {
       Handle(message);
     } catch (const std::exception&) {
       // A notice that cannot be shown is not worth the agent.
+      platform::TraceCurrentException("session agent message");
     }
   }
 }
@@ -78,14 +81,7 @@ void SessionAgent::Handle(const agent::Message& message) {
         } else if constexpr (std::is_same_v<T, agent::ShowPageMessage>) {
           form_->Show();
         } else if constexpr (std::is_same_v<T, agent::NotifyMessage>) {
-          if (body.kind == agent::NoticeKind::DiskFull) {
-            DesktopNotifier(*form_).TellDiskFull();
-          } else {
-            (void)platform::MessageBoxEx(form_->Handle(), form_->LoadText(text::kPathTooLongMessage),
-                                         form_->LoadText(text::kMessageCaption),
-                                         platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal,
-                                         0);
-          }
+          Tell(body);
         } else if constexpr (std::is_same_v<T, agent::OpenFolderMessage>) {
           // An explorer window of the folder is titled with its name or its full path.
           std::string folder = body.path;
@@ -98,6 +94,29 @@ void SessionAgent::Handle(const agent::Message& message) {
         // Apply never comes from the service; the decoder refuses it.
       },
       message);
+}
+
+void SessionAgent::Tell(const agent::NotifyMessage& notice) {
+  // The service holds its pulls until the disk-full box is answered; a box
+  // not shown (another one is open, or it failed) counts as answered.
+  ScopeExit answered([this, kind = notice.kind] { Send(agent::NoticeClosedMessage{kind}); });
+  DesktopNotifier notifier(*form_);
+  switch (notice.kind) {
+    case agent::NoticeKind::DiskFull:
+      notifier.TellDiskFull();
+      break;
+    case agent::NoticeKind::PictureIncomplete:
+      notifier.TellPictureIncomplete(notice.path);
+      break;
+    case agent::NoticeKind::CannotSave:
+      notifier.TellCannotSave(notice.path);
+      break;
+    case agent::NoticeKind::PathTooLong:
+      (void)platform::MessageBoxEx(form_->Handle(), form_->LoadText(text::kPathTooLongMessage),
+                                   form_->LoadText(text::kMessageCaption),
+                                   platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
+      break;
+  }
 }
 
 void SessionAgent::Send(const agent::Message& message) {

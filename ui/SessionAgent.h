@@ -43,6 +43,8 @@ class SessionAgent final : public FormOwner, public PageLink {
  private:
   void TakeMessages();
   void Handle(const agent::Message& message);
+  // Shows the notice's box and answers the service once it has closed.
+  void Tell(const agent::NotifyMessage& notice);
   void Send(const agent::Message& message);
 
   ProcessState& process_;

@@ -43,14 +43,20 @@ TEST(AgentProtocol, EncodesTheWireLayoutLittleEndian) {
 
 TEST(AgentProtocol, EveryMessageSurvivesTheRoundTrip) {
   const std::string longest(kMaxPathLength, 'p');
+  const std::string longestKept(kMaxNoticePathLength, 'k');
   const std::vector<std::pair<Message, Sender>> cases = {
       {StateMessage{0, "", false, false}, Sender::Service},
       {StateMessage{1, longest, true, true}, Sender::Service},
       {ApplyMessage{0, "C:\\Users\\ann\\Pictures", false}, Sender::Agent},
       {ApplyMessage{1, longest, true}, Sender::Agent},
       {ShowPageMessage{}, Sender::Service},
-      {NotifyMessage{NoticeKind::DiskFull}, Sender::Service},
-      {NotifyMessage{NoticeKind::PathTooLong}, Sender::Service},
+      {NotifyMessage{NoticeKind::DiskFull, {}}, Sender::Service},
+      {NotifyMessage{NoticeKind::PathTooLong, {}}, Sender::Service},
+      {NotifyMessage{NoticeKind::PictureIncomplete, "C:\\Scans\\0001\\img0001.partial"}, Sender::Service},
+      {NotifyMessage{NoticeKind::PictureIncomplete, longestKept}, Sender::Service},
+      {NotifyMessage{NoticeKind::CannotSave, "C:\\temp"}, Sender::Service},
+      {NoticeClosedMessage{NoticeKind::DiskFull}, Sender::Agent},
+      {NoticeClosedMessage{NoticeKind::CannotSave}, Sender::Agent},
       {OpenFolderMessage{"C:\\Scans\\Photo1"}, Sender::Service},
       {ExitMessage{}, Sender::Service},
       {ExitMessage{}, Sender::Agent},
@@ -86,7 +92,7 @@ TEST(AgentProtocol, RefusesEveryMalformedMessage) {
       {"length beyond the bytes", Bytes({6, 0, 0, 0, 4, 0, 0, 0}), Sender::Agent, Refusal::LengthMismatch},
       {"length short of the bytes", Bytes({6, 0, 0, 0, 0, 0, 0, 0, 9}), Sender::Agent, Refusal::LengthMismatch},
       {"type 0", Framed(0, {}), Sender::Agent, Refusal::UnknownType},
-      {"type 7", Framed(7, {}), Sender::Agent, Refusal::UnknownType},
+      {"type 8", Framed(8, {}), Sender::Agent, Refusal::UnknownType},
       {"type with high bits", Framed(0x80000002u, {}), Sender::Agent, Refusal::UnknownType},
       {"state from an agent", Encode(StateMessage{}), Sender::Agent, Refusal::WrongSender},
       {"open folder from an agent", Encode(OpenFolderMessage{"C:\\"}), Sender::Agent, Refusal::WrongSender},
@@ -112,8 +118,22 @@ TEST(AgentProtocol, RefusesEveryMalformedMessage) {
       {"NUL inside a path", Encode(ApplyMessage{1, std::string("C:\\a\0b", 6), false}), Sender::Agent,
        Refusal::BadPath},
       {"empty folder path", Encode(OpenFolderMessage{""}), Sender::Service, Refusal::BadPath},
-      {"notice 0", Framed(4, Bytes({0, 0, 0, 0})), Sender::Service, Refusal::BadNoticeKind},
-      {"notice 3", Framed(4, Bytes({3, 0, 0, 0})), Sender::Service, Refusal::BadNoticeKind},
+      {"notice 0", Framed(4, Concat({Bytes({0, 0, 0, 0}), TextField("")})), Sender::Service, Refusal::BadNoticeKind},
+      {"notice 5", Framed(4, Concat({Bytes({5, 0, 0, 0}), TextField("")})), Sender::Service, Refusal::BadNoticeKind},
+      {"notice without its path field", Framed(4, Bytes({1, 0, 0, 0})), Sender::Service, Refusal::Truncated},
+      {"disk-full notice with a path", Encode(NotifyMessage{NoticeKind::DiskFull, "C:\\"}), Sender::Service,
+       Refusal::BadPath},
+      {"incomplete picture without its file", Encode(NotifyMessage{NoticeKind::PictureIncomplete, ""}),
+       Sender::Service, Refusal::BadPath},
+      {"kept file of 260 characters", Encode(NotifyMessage{NoticeKind::PictureIncomplete, std::string(260, 'k')}),
+       Sender::Service, Refusal::PathTooLong},
+      {"NUL inside a location", Encode(NotifyMessage{NoticeKind::CannotSave, std::string("C:\\a\0b", 6)}),
+       Sender::Service, Refusal::BadPath},
+      {"notice from an agent", Encode(NotifyMessage{}), Sender::Agent, Refusal::WrongSender},
+      {"closed notice from the service", Encode(NoticeClosedMessage{}), Sender::Service, Refusal::WrongSender},
+      {"closed notice 9", Framed(7, Bytes({9, 0, 0, 0})), Sender::Agent, Refusal::BadNoticeKind},
+      {"closed notice with a path", Framed(7, Concat({Bytes({1, 0, 0, 0}), TextField("C:")})), Sender::Agent,
+       Refusal::TrailingBytes},
   };
   for (const Case& c : cases) {
     const Decoded decoded = Decode(c.bytes, c.from);
@@ -126,7 +146,10 @@ TEST(AgentProtocol, ValidateAgreesWithTheDecoder) {
   EXPECT_EQ(Validate(ApplyMessage{2, "C:\\", false}), Refusal::BadSaveType);
   EXPECT_EQ(Validate(StateMessage{0, std::string(129, 'a'), false, false}), Refusal::PathTooLong);
   EXPECT_EQ(Validate(OpenFolderMessage{""}), Refusal::BadPath);
-  EXPECT_EQ(Validate(NotifyMessage{static_cast<NoticeKind>(9)}), Refusal::BadNoticeKind);
+  EXPECT_EQ(Validate(NotifyMessage{static_cast<NoticeKind>(9), {}}), Refusal::BadNoticeKind);
+  EXPECT_EQ(Validate(NotifyMessage{NoticeKind::DiskFull, "C:\\"}), Refusal::BadPath);
+  EXPECT_EQ(Validate(NotifyMessage{NoticeKind::CannotSave, ""}), Refusal::BadPath);
+  EXPECT_EQ(Validate(NoticeClosedMessage{static_cast<NoticeKind>(0)}), Refusal::BadNoticeKind);
   EXPECT_EQ(Validate(ExitMessage{}), Refusal::None);
 }
 

@@ -24,8 +24,9 @@ namespace {
 
 namespace ag = agent;
 
-// Polls with requests for computer mode tell the user of a new folder and a
-// full disk, as a pull does.
+// Polls with requests for computer mode tell the user what a pull can tell:
+// a new folder, a full disk, a picture cut short and a location that cannot
+// be used. As a pull, it starts nothing while the disk-full box is open.
 class NotifyingScannerLink : public scanner::ScannerLink {
  public:
   void ScanDrives(scanner::PollHost&) override {}
@@ -33,11 +34,18 @@ class NotifyingScannerLink : public scanner::ScannerLink {
     ++polls;
     pendingDeviceEvent = host.Scanner().PendingDeviceEvent;
     if (!notify || kind != scanner::ScannerRequestKind::RequestComputerMode) return;
+    if (host.Notifier().DiskFullBoxOpen()) {
+      ++heldPolls;
+      return;
+    }
     const std::vector<std::string> titles{"Photo1", "C:\\Scans\\Photo1"};
     host.Notifier().ShowFolder("C:\\Scans\\Photo1", titles);
     host.Notifier().TellDiskFull();
+    host.Notifier().TellPictureIncomplete("C:\\Scans\\Photo1\\img0002.partial");
+    host.Notifier().TellCannotSave("C:\\Scans");
   }
   std::atomic<int> polls{0};
+  std::atomic<int> heldPolls{0};
   std::atomic<int> pendingDeviceEvent{-1};
   // Off where the boxes open in the service's own process: each one's closing
   // activates the window again, which polls again.
@@ -196,6 +204,67 @@ TEST_F(SessionAgentServiceTest, FolderWindowAndDiskFullGoToTheAgentsNotToSession
   EXPECT_EQ(folder->path, "C:\\Scans\\Photo1");
   EXPECT_TRUE(world.Desktop().ShellExecutes().empty()) << "no explorer runs in the service's session";
   EXPECT_TRUE(world.Desktop().MessageBoxes().empty()) << "no box opens in the service's session";
+  StopService();
+}
+
+TEST_F(SessionAgentServiceTest, NoticesReachTheAgentsAndAnUnansweredDiskFullHoldsThePulls) {
+  StartService();
+  auto first = ConnectAgent();
+  auto second = ConnectAgent();
+  ASSERT_TRUE(first && second);
+  ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
+  ASSERT_TRUE(Next<ag::StateMessage>(*second).has_value());
+  // Computer mode polls at once: both agents are told.
+  ASSERT_TRUE(first->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  std::vector<ag::NotifyMessage> notices;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const ag::Message& message : second->TakeMessages()) {
+      if (const auto* notice = std::get_if<ag::NotifyMessage>(&message)) notices.push_back(*notice);
+    }
+    return notices.size() >= 3;
+  }));
+  EXPECT_EQ(notices, (std::vector<ag::NotifyMessage>{
+                         {ag::NoticeKind::DiskFull, ""},
+                         {ag::NoticeKind::PictureIncomplete, "C:\\Scans\\Photo1\\img0002.partial"},
+                         {ag::NoticeKind::CannotSave, "C:\\Scans"},
+                     }));
+  EXPECT_TRUE(LogMentions("img0002.partial")) << "the faults of a pull are also in the event log";
+  std::size_t firstTold = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const ag::Message& message : first->TakeMessages()) firstTold += std::holds_alternative<ag::NotifyMessage>(message);
+    return firstTold >= 3;
+  }));
+
+  // Each Apply in computer mode polls (as do the timer's ticks); notices of a
+  // poll begun before the settings come back arrive ahead of them. While a
+  // told agent has not answered, a poll starts nothing and tells nothing.
+  auto pollOnce = [&](ag::ServiceConnection& agent) {
+    std::vector<ag::NotifyMessage> told;
+    bool settings = false;
+    if (!agent.Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok) return told;
+    (void)WaitUntil([&] {
+      for (const ag::Message& message : agent.TakeMessages()) {
+        if (const auto* notice = std::get_if<ag::NotifyMessage>(&message)) told.push_back(*notice);
+        settings = settings || std::holds_alternative<ag::StateMessage>(message);
+      }
+      return settings;
+    });
+    return told;
+  };
+  const int held = notifying.heldPolls.load();
+  EXPECT_TRUE(pollOnce(*first).empty());
+  EXPECT_TRUE(WaitUntil([&] { return notifying.heldPolls.load() > held; })) << "no pull while the box is open";
+
+  ASSERT_TRUE(first->Send(ag::NoticeClosedMessage{ag::NoticeKind::DiskFull}).ok);
+  const int stillHeld = notifying.heldPolls.load();
+  EXPECT_TRUE(pollOnce(*first).empty());
+  EXPECT_TRUE(WaitUntil([&] { return notifying.heldPolls.load() > stillHeld; }))
+      << "the second agent's box is still open";
+
+  // An agent that goes away (its user logged off) holds nothing: pulls, and
+  // their notices, go on.
+  second.reset();
+  EXPECT_TRUE(WaitUntil([&] { return !pollOnce(*first).empty(); }));
   StopService();
 }
 

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <variant>
+#include <vector>
 
 #include "MainFormFixture.h"
 #include "agent/AgentChannel.h"
@@ -85,7 +87,7 @@ TEST_F(SessionAgentTest, ShowsTheIconThePageTheFolderAndTheBoxThenEndsOnExit) {
   EXPECT_EQ(world.Desktop().ShellExecutes()[0].verb, "explore");
   EXPECT_EQ(world.Desktop().ShellExecutes()[0].file, "C:\\Scans\\Photo1");
 
-  channel.Broadcast(agent::NotifyMessage{agent::NoticeKind::DiskFull});
+  channel.Broadcast(agent::NotifyMessage{agent::NoticeKind::DiskFull, {}});
   ASSERT_TRUE(WaitUntil([&] { return world.Desktop().MessageBoxes().size() == 1; }));
   EXPECT_EQ(world.Desktop().MessageBoxes()[0].caption, "Pagewick Message");
 
@@ -93,6 +95,55 @@ TEST_F(SessionAgentTest, ShowsTheIconThePageTheFolderAndTheBoxThenEndsOnExit) {
   ASSERT_TRUE(WaitUntil([&] { return ended.load(); }));
   EXPECT_TRUE(connected.load());
   EXPECT_TRUE(world.Desktop().TrayIcons().empty()) << "the agent removes its icon";
+}
+
+// Each notice opens its box with its own text; the service hears that the box
+// closed only once the user has answered it.
+TEST_F(SessionAgentTest, EachNoticeShowsItsBoxAndIsAnsweredOnlyWhenTheBoxCloses) {
+  std::atomic<bool> release{false};
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop& loop) {
+    while (!release.load() && loop.Pump()) std::this_thread::sleep_for(1ms);
+    return host::Desktop::DefaultMessageBoxResult(box.style);
+  });
+  ASSERT_TRUE(channel.Start().ok);
+  StartAgent(false);
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && Page() != nullptr; }));
+  std::vector<agent::NoticeKind> answered;
+  auto takeAnswers = [&] {
+    for (const agent::AgentMessage& message : channel.TakeMessages()) {
+      if (const auto* closed = std::get_if<agent::NoticeClosedMessage>(&message.message)) answered.push_back(closed->kind);
+    }
+  };
+
+  const struct {
+    agent::NotifyMessage notice;
+    const char* shows;  // a part of the box's text
+  } rows[] = {
+      {{agent::NoticeKind::DiskFull, {}}, "not enough free space"},
+      {{agent::NoticeKind::PictureIncomplete, "C:\\Scans\\0001\\img0001.partial"}, "C:\\Scans\\0001\\img0001.partial"},
+      {{agent::NoticeKind::CannotSave, "D:\\Gone"}, "D:\\Gone"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.notice.kind));
+    const std::size_t before = world.Desktop().MessageBoxes().size();
+    release = false;
+    answered.clear();
+    channel.Broadcast(row.notice);
+    ASSERT_TRUE(WaitUntil([&] { return world.Desktop().MessageBoxes().size() == before + 1; }));
+    const host::MessageBoxRecord box = world.Desktop().MessageBoxes().back();
+    EXPECT_EQ(box.caption, "Pagewick Message");
+    EXPECT_NE(box.text.find(row.shows), std::string::npos) << box.text;
+    // Time for an early answer to arrive, were one sent.
+    std::this_thread::sleep_for(50ms);
+    takeAnswers();
+    EXPECT_TRUE(answered.empty()) << "no answer while the box is open";
+    release = true;
+    ASSERT_TRUE(WaitUntil([&] {
+      takeAnswers();
+      return !answered.empty();
+    }));
+    EXPECT_EQ(answered, std::vector<agent::NoticeKind>{row.notice.kind});
+  }
 }
 
 TEST_F(SessionAgentTest, DesktopStartShowsThePageOnceTheSettingsAreInAndEndsWhenTheServiceGoes) {
