@@ -524,12 +524,19 @@ bool Desktop::IsVisible(WindowHandle window) const {
 
 bool Desktop::Show(WindowHandle window, platform::ShowCommand command) {
   bool wasVisible = false;
+  std::string journalDetail;  // class and title of a top-level window of ours
   {
     std::scoped_lock lock(mutex_);
     const WindowRecord* record = FindLocked(window);
     if (record == nullptr) return false;
     wasVisible = record->visible;
+    if (journal_ && !record->foreign && (record->style & platform::style::kChild) == 0) {
+      journalDetail = record->className + '\t' + record->title;
+    }
   }
+  auto journal = [&](std::string_view event) {
+    if (!journalDetail.empty()) journal_->Record(event, journalDetail);
+  };
   auto setVisible = [&](bool visible) {
     std::scoped_lock lock(mutex_);
     if (WindowRecord* record = FindLocked(window)) record->visible = visible;
@@ -538,6 +545,7 @@ bool Desktop::Show(WindowHandle window, platform::ShowCommand command) {
     if (wasVisible) {
       Deliver(window, wm::kShowWindow, 0, 0);
       setVisible(false);
+      journal(screen_event::kWindowHidden);
       Deactivate(window);
     }
     return wasVisible;
@@ -545,6 +553,7 @@ bool Desktop::Show(WindowHandle window, platform::ShowCommand command) {
   if (!wasVisible) {
     Deliver(window, wm::kShowWindow, 1, 0);
     setVisible(true);
+    journal(screen_event::kWindowShown);
   }
   if (command != platform::ShowCommand::ShowNoActivate && IsWindow(window)) {
     Raise(window);
@@ -787,6 +796,7 @@ int Desktop::RunMessageBox(WindowHandle owner, std::string_view text, std::strin
     driver = messageBoxDriver_;
     quitWaiting = ThreadLocked(std::this_thread::get_id()).quitCode.has_value();
   }
+  if (journal_) journal_->Record(screen_event::kMessageBox, record.caption + '\t' + record.text);
   WindowHandle dialog = OpenDialogWindow(caption, std::nullopt, owner);
   int result = platform::dialog_result::kNone;
   {
@@ -850,6 +860,7 @@ platform::RawHandle Desktop::RunBrowser(const BrowseRequest& request) {
     driver = browseDriver_;
     quitWaiting = ThreadLocked(std::this_thread::get_id()).quitCode.has_value();
   }
+  if (journal_) journal_->Record(screen_event::kFolderBrowser, record.title);
   WindowHandle dialog = OpenDialogWindow("Browse For Folder", index, request.owner);
   ScopeExit close([&] { CloseDialogWindow(dialog, request.owner); });
   Activate(dialog);
@@ -893,6 +904,7 @@ std::intptr_t Desktop::RunShellExecute(ShellExecuteRecord record) {
       if (slash != std::string::npos && slash + 1 < title.size()) title = title.substr(slash + 1);
       OpenForeignWindow("CabinetWClass", title);
       record.result = kShellExecuteOk;
+      if (journal_) journal_->Record(screen_event::kShellExecute, record.verb + '\t' + record.file);
     }
   }
   std::scoped_lock lock(mutex_);
@@ -940,6 +952,7 @@ bool Desktop::NotifyIcon(std::uint32_t action, const TrayIconRecord& data, std::
           if (flags & platform::nif::kMessage) icon.callbackMessage = data.callbackMessage;
           if (flags & platform::nif::kIcon) icon.icon = data.icon;
           if (flags & platform::nif::kTip) icon.tip = data.tip.substr(0, 63);
+          if (journal_) journal_->Record(screen_event::kTrayIconAdded, icon.tip);
           trayIcons_.emplace(key, std::move(icon));
           ok = true;
         }
@@ -954,6 +967,7 @@ bool Desktop::NotifyIcon(std::uint32_t action, const TrayIconRecord& data, std::
         break;
       case platform::nim::kDelete:
         if (it != trayIcons_.end()) {
+          if (journal_) journal_->Record(screen_event::kTrayIconRemoved, it->second.tip);
           trayIcons_.erase(it);
           ok = true;
         }

@@ -20,6 +20,7 @@
 #include "platform/Messages.h"
 #include "platform/TextCompare.h"
 #include "platform/Windows.h"
+#include "platform/host/ScreenJournal.h"
 
 namespace pw::platform {
 class PopupMenu;
@@ -145,6 +146,11 @@ class Desktop {
   static int DefaultMessageBoxResult(std::uint32_t style);
   void SetBrowseDriver(BrowseDriver driver);
   void SetMenuDriver(MenuDriver driver);
+
+  // --- A record of what appears on this desktop, for the world's other
+  // processes (ScreenJournal.h). Set before the desktop is used by more than
+  // one thread; none by default.
+  void SetScreenJournal(std::optional<ScreenJournal> journal) { journal_ = std::move(journal); }
 
   // --- What happened.
   std::vector<MessageBoxRecord> MessageBoxes() const;
@@ -349,6 +355,7 @@ class Desktop {
   std::uintptr_t nextItemIdList_ = 0x5000;
   std::map<std::uintptr_t, platform::Size> icons_;
   std::uintptr_t nextIcon_ = 0x7000;
+  std::optional<ScreenJournal> journal_;
 };
 
 // A folder-browser request as the host shell receives it.

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/Process.h"
+#include "platform/Sessions.h"
 #include "platform/host/DeviceSocket.h"
 #include "platform/host/World.h"
 
@@ -27,6 +28,13 @@ ProcessPlatform::ProcessPlatform() : state_(std::make_unique<State>()) {
     std::cerr << "[" << box.caption << "] " << box.text << std::endl;
     return host::Desktop::DefaultMessageBoxResult(box.style);
   });
+  // What this process shows, on the screen of its session, for the world's
+  // other processes to see (a test that runs the service and its agents).
+  if (!options.root.empty()) {
+    const SessionIdResult session = CurrentProcessSessionId();
+    state_->world->Desktop().SetScreenJournal(
+        host::ScreenJournal(state_->world->ScreenJournalFile(), session.ok ? session.sessionId : 0));
+  }
   // As the system notices a device plugged in without being asked.
   state_->watcher = std::make_unique<host::ServedDeviceWatcher>(*state_->world);
 }

@@ -181,6 +181,10 @@ class World {
   // Terminal-services sessions: users logging on and off (WorldSessions.h).
   SessionTable& UserSessions() const { return *sessions_; }
 
+  // The journal of what the world's processes of their own showed on their
+  // sessions' screens (ScreenJournal.h).
+  std::filesystem::path ScreenJournalFile() const { return Root() / "screen-journal"; }
+
   // Test conveniences working on Windows paths.
   void WriteFile(std::string_view windowsPath, std::string_view bytes) const;
   std::string ReadFile(std::string_view windowsPath) const;

@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,6 +23,39 @@ namespace {
 
 fs::path SessionsFile(const World& world) { return world.Root() / "sessions"; }
 fs::path DeniedFile(const World& world) { return world.Root() / "user-write-denied"; }
+fs::path ProcessesFile(const World& world) { return world.Root() / "session-processes"; }
+
+// The processes started in sessions, by any process of the world.
+std::vector<std::pair<std::uint32_t, pid_t>> LoadProcesses(const World& world) {
+  std::vector<std::pair<std::uint32_t, pid_t>> processes;
+  std::ifstream in(ProcessesFile(world));
+  std::uint32_t session = 0;
+  pid_t process = 0;
+  while (in >> session >> process) processes.emplace_back(session, process);
+  return processes;
+}
+
+void SaveProcesses(const World& world, const std::vector<std::pair<std::uint32_t, pid_t>>& processes) {
+  std::ofstream out(ProcessesFile(world), std::ios::trunc);
+  for (const auto& [session, process] : processes) out << session << ' ' << process << '\n';
+}
+
+// Ends a process as a logoff does. A child of this process is reaped; one
+// started by another process of the world (the service) is waited for until
+// it is gone or only waits for its parent to reap it.
+void EndProcess(pid_t process) {
+  ::kill(process, SIGTERM);
+  if (::waitpid(process, nullptr, 0) == process) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (::kill(process, 0) != 0) return;
+    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+    std::string id, name, state;
+    stat >> id >> name >> state;
+    if (state == "Z") return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 std::vector<UserSession> Load(const World& world) {
   std::vector<UserSession> sessions;
@@ -55,10 +90,20 @@ bool Within(std::string_view path, std::string_view folder) {
 SessionTable::SessionTable(World& world) : world_(world) {}
 
 SessionTable::~SessionTable() {
+  // The processes this one started (a service's agents) are given a moment
+  // to end on their own, as they do when the service stops, and then ended:
+  // no process outlives the world it runs in.
+  const auto grace = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   for (auto& [id, processes] : processes_) {
     for (pid_t process : processes) {
-      ::kill(process, SIGTERM);
-      ::waitpid(process, nullptr, 0);
+      while (::waitpid(process, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= grace) {
+          ::kill(process, SIGTERM);
+          ::waitpid(process, nullptr, 0);
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
     }
   }
 }
@@ -93,16 +138,17 @@ bool SessionTable::LogOff(std::uint32_t id) {
     if (found == sessions.end()) return false;
     sessions.erase(found);
     Save(sessions);
-    if (auto entry = processes_.find(id); entry != processes_.end()) {
-      processes = std::move(entry->second);
-      processes_.erase(entry);
-    }
+    processes_.erase(id);
+    std::vector<std::pair<std::uint32_t, pid_t>> all = LoadProcesses(world_);
+    std::erase_if(all, [&](const auto& entry) {
+      if (entry.first != id) return false;
+      processes.push_back(entry.second);
+      return true;
+    });
+    SaveProcesses(world_, all);
   }
   // The session's processes end with it, as Windows ends them at logoff.
-  for (pid_t process : processes) {
-    ::kill(process, SIGTERM);
-    ::waitpid(process, nullptr, 0);
-  }
+  for (pid_t process : processes) EndProcess(process);
   const int told = TellServices(platform::session_change::kLogoff, id);
   std::scoped_lock lock(mutex_);
   desktops_.erase(id);
@@ -164,12 +210,16 @@ bool SessionTable::UserMayWrite(std::string_view windowsPath) const {
 void SessionTable::AddProcess(std::uint32_t id, pid_t process) {
   std::scoped_lock lock(mutex_);
   processes_[id].push_back(process);
+  std::ofstream(ProcessesFile(world_), std::ios::app) << id << ' ' << process << '\n';
 }
 
 std::vector<pid_t> SessionTable::Processes(std::uint32_t id) const {
   std::scoped_lock lock(mutex_);
-  const auto found = processes_.find(id);
-  return found == processes_.end() ? std::vector<pid_t>{} : found->second;
+  std::vector<pid_t> processes;
+  for (const auto& [session, process] : LoadProcesses(world_)) {
+    if (session == id) processes.push_back(process);
+  }
+  return processes;
 }
 
 }  // namespace pw::host

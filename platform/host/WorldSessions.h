@@ -56,7 +56,8 @@ class SessionTable {
   void DenyUserWrites(std::string windowsPath);
   bool UserMayWrite(std::string_view windowsPath) const;
 
-  // Processes started in a session (StartProcessInSession); they end at logoff.
+  // Processes started in a session (StartProcessInSession) by any process of
+  // the world; they end at logoff, whoever logs the user off.
   void AddProcess(std::uint32_t id, pid_t process);
   std::vector<pid_t> Processes(std::uint32_t id) const;
 
