@@ -23,6 +23,9 @@ class UserNotifier {
   // No fresh image name could be had below the save location: the picture
   // stays on the scanner. A box, unless one is open already.
   virtual void TellCannotSave(const std::string& location) = 0;
+  // A scanner was found: the settings page comes up, so the user can choose
+  // where its pictures go.
+  virtual void ShowPage() = 0;
   // The disk-full box is open. Polls go on inside it; no pull starts
   // meanwhile, so the box never stands for more than the one picture it
   // speaks of. (The other notices hold nothing back: a user away from the

@@ -134,11 +134,12 @@ ui::TMainForm* AgentHost::MainWindow(bool create) {
   ui::TMainForm* form = owner_.Process().MainForm;
   if (form != nullptr || !create) return form;
   try {
-    ui::TMainForm& created = owner_.CreateMainForm();
+    // The window lives in session 0, where nobody sees it: no tray icon, and
+    // what it would show goes to the agents.
+    ui::TMainForm& created = owner_.CreateMainForm(ui::WindowPresence::Unseen);
     created.SetNotifier(this);
-    // Activation scans the drives and applies the settings (the poll timer).
-    created.Show();
-    created.Hide();
+    // What activation does: scan the drives and apply the settings (the poll timer).
+    created.FormActivate();
     return &created;
   } catch (const std::exception& failure) {
     Log(std::string("The main window could not be created: ") + failure.what());
@@ -193,6 +194,11 @@ void AgentHost::TellPictureIncomplete(const std::string& keptPath) {
 void AgentHost::TellCannotSave(const std::string& location) {
   Log("Scanned pictures cannot be saved in " + location + ". The picture stays on the scanner.");
   Relay(agent::NotifyMessage{agent::NoticeKind::CannotSave, location});
+}
+
+void AgentHost::ShowPage() {
+  channel_.Broadcast(State());
+  channel_.Broadcast(agent::ShowPageMessage{});
 }
 
 void AgentHost::Relay(const agent::NotifyMessage& notice) {

@@ -54,6 +54,8 @@ class AgentHost final : public scanner::UserNotifier {
   void ShowFolder(const std::string& folder, std::span<const std::string> titles) override;
   void TellPictureIncomplete(const std::string& keptPath) override;
   void TellCannotSave(const std::string& location) override;
+  // Every agent shows its page, with the settings and the scanner attached.
+  void ShowPage() override;
   // True while an agent that was told of a full disk has not answered that
   // its box closed (an agent that goes away counts as answered).
   bool DiskFullBoxOpen() const override;

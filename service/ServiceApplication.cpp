@@ -236,9 +236,9 @@ void TServiceApplication::ServiceMain(const std::vector<std::string>& arguments)
   service_->Main(arguments);
 }
 
-ui::TMainForm& TServiceApplication::CreateMainForm() {
+ui::TMainForm& TServiceApplication::CreateMainForm(ui::WindowPresence presence) {
   // The tray menu's Exit asks this owner to destroy the window.
-  auto form = std::make_unique<ui::TMainForm>(process_, scannerLink_, this);
+  auto form = std::make_unique<ui::TMainForm>(process_, scannerLink_, this, presence);
   ui::TMainForm& created = *form;
   {
     std::scoped_lock lock(formsMutex_);

@@ -19,6 +19,7 @@
 #include "service/EventLogger.h"
 #include "ui/FormOwner.h"
 #include "ui/ProcessState.h"
+#include "ui/WindowPresence.h"
 
 namespace pw::scanner {
 class ScannerLink;
@@ -74,7 +75,7 @@ class TServiceApplication final : public ui::FormOwner {
   // --- Main windows, all owned here.
   // Builds a main window on the calling thread, sets MainForm to it and runs
   // its start-up sequence. Throws when the window cannot be built.
-  ui::TMainForm& CreateMainForm();
+  ui::TMainForm& CreateMainForm(ui::WindowPresence presence = ui::WindowPresence::OnDesktop);
   // Destroys the window that MainForm names and clears the reference. The
   // calling thread is the one that created it.
   void DestroyMainForm();

@@ -38,6 +38,10 @@ void DesktopNotifier::TellPictureIncomplete(const std::string& keptPath) {
   ShowBox(WithValue(form_.LoadText(text::kPictureIncompleteMessage), keptPath), false);
 }
 
+void DesktopNotifier::ShowPage() {
+  if (form_.Handle() != nullptr) platform::ShowAndBringToFront(form_.Handle());
+}
+
 void DesktopNotifier::TellCannotSave(const std::string& location) {
   ShowBox(WithValue(form_.LoadText(text::kCannotSaveMessage), location), false);
 }

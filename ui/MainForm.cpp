@@ -59,7 +59,8 @@ bool MayWriteUnreadKey(std::string_view key, std::string_view saveLocationKey) {
 SettingsWriteError::SettingsWriteError(const std::string& settingsFilePath)
     : std::runtime_error("Unable to write to " + settingsFilePath) {}
 
-TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, FormOwner* owner)
+TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, FormOwner* owner,
+                     WindowPresence presence)
     : backImage("backImage", resources::layout::kBackImage.bounds),
       PathLbl("PathLbl", resources::layout::kPathLbl.bounds),
       SaveLbl("SaveLbl", resources::layout::kSaveLbl.bounds),
@@ -83,7 +84,8 @@ TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, F
       process_(process),
       ownScannerLink_(scannerLink != nullptr ? nullptr : std::make_unique<scanner::DrivePoll>()),
       scannerLink_(scannerLink != nullptr ? scannerLink : ownScannerLink_.get()),
-      owner_(owner) {
+      owner_(owner),
+      presence_(presence) {
   // Design properties; the captions are placeholders until FormCreate reads the text table.
   backImage.SetStretch(true);
   PathLbl.SetTransparent(true);
@@ -178,7 +180,7 @@ void TMainForm::BuildWindow() {
   window_->AddControl(SaveComboBx, combo);
   window_->AddControl(AutoRCheckBx, highlight);
   window_->AddTimer(Timer1);
-  window_->AddTrayIcon(CoolTrayIcon1, resources::TrayIconIco());
+  if (presence_ == WindowPresence::OnDesktop) window_->AddTrayIcon(CoolTrayIcon1, resources::TrayIconIco());
 
   window_->OnShow = [this] { FormShow(); };
   window_->OnActivate = [this] { FormActivate(); };
@@ -199,6 +201,7 @@ std::optional<std::intptr_t> TMainForm::WindowMessage(std::uint32_t message, std
 }
 
 void TMainForm::Show() {
+  if (presence_ == WindowPresence::Unseen) return;
   if (windowHandle_ != nullptr) platform::ShowAndBringToFront(windowHandle_);
 }
 
@@ -211,7 +214,7 @@ void TMainForm::Release() {
 }
 
 void TMainForm::ShowForScanner() {
-  Show();
+  Notifier().ShowPage();
   ApplyBtn.SetEnabled(true);
 }
 

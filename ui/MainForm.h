@@ -24,6 +24,7 @@
 #include "ui/DesktopNotifier.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"
+#include "ui/WindowPresence.h"
 #include "ui/ProcessState.h"
 
 namespace pw::ui {
@@ -88,7 +89,8 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // scanner link the window uses its own drive poll (scanner::DrivePoll).
   // The owner destroys the object when it asks to go (Exit); without one the
   // request is dropped.
-  explicit TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink = nullptr, FormOwner* owner = nullptr);
+  explicit TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink = nullptr, FormOwner* owner = nullptr,
+                     WindowPresence presence = WindowPresence::OnDesktop);
   ~TMainForm() override;
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
@@ -245,6 +247,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::unique_ptr<scanner::ScannerLink> ownScannerLink_;
   scanner::ScannerLink* scannerLink_;
   FormOwner* owner_;
+  WindowPresence presence_;
   DesktopNotifier notifier_{*this};
   scanner::UserNotifier* notifierOverride_ = nullptr;
   PageLink* pageLink_ = nullptr;

@@ -54,7 +54,9 @@ class RecordingNotifier final : public scanner::UserNotifier {
   }
   void TellPictureIncomplete(const std::string& keptPath) override { incomplete.push_back(keptPath); }
   void TellCannotSave(const std::string& location) override { cannotSave.push_back(location); }
+  void ShowPage() override { ++pagesShown; }
   bool DiskFullBoxOpen() const override { return diskFullBoxOpen; }
+  int pagesShown = 0;
   int diskFull = 0;
   std::vector<std::pair<std::string, std::vector<std::string>>> folders;
   std::vector<std::string> incomplete;
