@@ -1,64 +1,20 @@
 // The host build's pagewick and pagewick-sc as processes of their own in one
 // world: the control manager launches the service process, control requests
 // cross into it, and a start from the desktop reaches it through the marker.
-#include <signal.h>
-#include <sys/types.h>
+#include <sys/wait.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "tests/scanner/SimulatorProcess.h"
-#include "tests/service/ServiceFixture.h"
+#include "tests/service/ProcessWorld.h"
 
 namespace pw::service::test {
 namespace {
 
-// A process that has ended but was not reaped yet (a zombie) counts as ended.
-bool ProcessAlive(long processId) {
-  if (::kill(static_cast<pid_t>(processId), 0) != 0) return false;
-  std::ifstream stat("/proc/" + std::to_string(processId) + "/stat");
-  std::string pid, name, state;
-  stat >> pid >> name >> state;
-  return state != "Z";
-}
-
-class SeparateProcessTest : public ::testing::Test {
+class SeparateProcessTest : public ProcessWorldTest {
  protected:
   // Windows XP: the desktop start leaves the marker for the service.
   SeparateProcessTest() { world.SetVersion(platform::kPlatformNt, 5, 1, 2600); }
-  ~SeparateProcessTest() override {
-    // Never leave a service process behind on a world that goes away.
-    if (std::optional<host::ServiceRecord> record = world.Services().Find("Service1"); record && record->connected) {
-      (void)Tool("stop Service1");
-      (void)Tool("wait Service1 STOPPED 10000");
-    }
-  }
-
-  int Run(const std::string& command) {
-    const std::string line = "PAGEWICK_WORLD='" + world.Root().string() + "' " + command + " >/dev/null 2>&1";
-    const int status = std::system(line.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  int Program(const std::string& arguments) { return Run(std::string("'") + PAGEWICK_PROGRAM + "' " + arguments); }
-  int Tool(const std::string& arguments) { return Run(std::string("'") + PAGEWICK_SC + "' " + arguments); }
-
-  // Runs a command in the world; its exit status and what it wrote to both streams.
-  std::pair<int, std::string> RunCapturing(const std::string& command) {
-    const std::string line = "PAGEWICK_WORLD='" + world.Root().string() + "' " + command + " 2>&1";
-    std::string output;
-    FILE* pipe = ::popen(line.c_str(), "r");
-    if (pipe == nullptr) return {-1, output};
-    char chunk[512];
-    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, got);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-  }
-
-  std::optional<host::ServiceRecord> Record() { return world.Services().Find("Service1"); }
-
-  host::World world;
 };
 
 TEST_F(SeparateProcessTest, ToolDrivesTheServiceProcessThroughItsStates) {

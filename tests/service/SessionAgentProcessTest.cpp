@@ -1,0 +1,219 @@
+// Windows 10 with the service and its session agents as processes of their
+// own: the service starts an agent in each user's session as that user, and
+// what each agent shows (tray icon, boxes, folder windows, the page) appears
+// on its own session's screen and nothing on the service's session 0. The
+// screen journal of the world (every process records what it shows there)
+// is the test's view of each session's screen.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agent/ServiceConnection.h"
+#include "platform/host/ScreenJournal.h"
+#include "platform/host/WorldSessions.h"
+#include "tests/scanner/SimulatorProcess.h"
+#include "tests/service/ProcessWorld.h"
+
+namespace pw::service::test {
+namespace {
+
+namespace se = host::screen_event;
+
+// What appeared on the screens, as a test reads it.
+class Screens {
+ public:
+  explicit Screens(const host::World& world) : events_(host::ScreenJournal::Read(world.ScreenJournalFile())) {}
+
+  std::vector<host::ScreenEvent> Of(std::uint32_t session, std::string_view event) const {
+    std::vector<host::ScreenEvent> found;
+    for (const host::ScreenEvent& e : events_) {
+      if (e.session == session && e.event == event) found.push_back(e);
+    }
+    return found;
+  }
+  // The processes that showed a tray icon in the session and have not removed it.
+  std::set<long> IconOwners(std::uint32_t session) const {
+    std::set<long> owners;
+    for (const host::ScreenEvent& e : events_) {
+      if (e.session != session) continue;
+      if (e.event == se::kTrayIconAdded) owners.insert(e.processId);
+      if (e.event == se::kTrayIconRemoved) owners.erase(e.processId);
+    }
+    return owners;
+  }
+  // Whether anything a user sees appeared in the session.
+  bool AnythingShownIn(std::uint32_t session) const {
+    for (std::string_view event :
+         {se::kTrayIconAdded, se::kWindowShown, se::kMessageBox, se::kFolderBrowser, se::kShellExecute}) {
+      if (!Of(session, event).empty()) return true;
+    }
+    return false;
+  }
+  // The journal as lines, for a failure's message.
+  std::string Text() const {
+    std::string text = "\nscreen journal:\n";
+    for (const host::ScreenEvent& e : events_) {
+      text += std::to_string(e.session) + " " + std::to_string(e.processId) + " " + e.event + " " + e.detail + "\n";
+    }
+    return text;
+  }
+
+ private:
+  std::vector<host::ScreenEvent> events_;
+};
+
+class SessionAgentProcessTest : public ProcessWorldTest {
+ protected:
+  explicit SessionAgentProcessTest(std::uint32_t major = 10, std::uint32_t minor = 0, std::uint32_t build = 19045) {
+    world.SetVersion(platform::kPlatformNt, major, minor, build);
+    // Computer mode into C:\Scans.
+    world.WriteFile(kSettingsPath, "[Setting]\r\nMode=1\r\nPath=C:\\Scans\r\nAutoRoate=0\r\n");
+  }
+
+  Screens Screen() const { return Screens(world); }
+
+  bool WaitForScreens(const std::function<bool(const Screens&)>& done) {
+    return WaitUntil([&] { return done(Screen()); }, std::chrono::seconds(20));
+  }
+
+  // A scanner in computer mode holding a picture of three chunks; it serves
+  // until the test ends.
+  std::unique_ptr<pw::test::SimulatorProcess> PlugInScanner(std::vector<std::string> faults = {}) {
+    std::vector<std::string> arguments{"--root",       world.Root().string(), "--drive", "E", "--mode", "computer",
+                                       "--image-size", "6000",                "--chunk", "fixed:2048"};
+    arguments.insert(arguments.end(), faults.begin(), faults.end());
+    return std::make_unique<pw::test::SimulatorProcess>(std::move(arguments));
+  }
+
+  long ServiceProcess() { return Record() ? Record()->processId : 0; }
+};
+
+bool Mentions(const std::vector<host::ScreenEvent>& events, std::string_view text) {
+  return std::any_of(events.begin(), events.end(),
+                     [&](const host::ScreenEvent& e) { return e.detail.find(text) != std::string::npos; });
+}
+
+TEST_F(SessionAgentProcessTest, EachUserSeesTheirOwnAgentAndSessionZeroShowsNothing) {
+  world.MakeDirectories("C:\\Scans");
+  ASSERT_TRUE(InstallAndStart());
+  const long service = ServiceProcess();
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  const std::uint32_t bob = world.UserSessions().LogOn("bob");
+
+  // An agent in each session, a process of its own with its own tray icon.
+  ASSERT_TRUE(WaitForScreens([&](const Screens& s) { return s.IconOwners(ann).size() == 1 && s.IconOwners(bob).size() == 1; }));
+  const long annAgent = *Screen().IconOwners(ann).begin();
+  const long bobAgent = *Screen().IconOwners(bob).begin();
+  EXPECT_NE(annAgent, bobAgent);
+  EXPECT_NE(annAgent, service);
+  EXPECT_EQ(world.UserSessions().Processes(ann), std::vector<pid_t>{static_cast<pid_t>(annAgent)});
+  EXPECT_EQ(world.UserSessions().Processes(bob), std::vector<pid_t>{static_cast<pid_t>(bobAgent)});
+  for (std::uint32_t session : {ann, bob}) {
+    EXPECT_TRUE(Screen().Of(session, se::kWindowShown).empty()) << "an agent started at logon shows only its icon";
+  }
+
+  // A scanner is found: each user's page comes up. Its picture's second chunk
+  // fails once: both users are told that it did not arrive whole.
+  auto scanner = PlugInScanner({"--fail", "chunk:2:1:31"});
+  ASSERT_TRUE(scanner->Started());
+  EXPECT_TRUE(WaitForScreens([&](const Screens& s) {
+    return Mentions(s.Of(ann, se::kWindowShown), "TMainForm\tPagewick") &&
+           Mentions(s.Of(bob, se::kWindowShown), "TMainForm\tPagewick");
+  })) << Screen().Text();
+  ASSERT_TRUE(WaitForScreens([&](const Screens& s) {
+    return Mentions(s.Of(ann, se::kMessageBox), ".partial") && Mentions(s.Of(bob, se::kMessageBox), ".partial");
+  })) << Screen().Text();
+
+  // The picture comes again whole, and each user gets the folder window.
+  ASSERT_TRUE(WaitForScreens([&](const Screens& s) {
+    return !s.Of(ann, se::kShellExecute).empty() && !s.Of(bob, se::kShellExecute).empty();
+  }));
+  for (std::uint32_t session : {ann, bob}) {
+    const std::vector<host::ScreenEvent> opened = Screen().Of(session, se::kShellExecute);
+    ASSERT_EQ(opened.size(), 1u) << "one folder window per new folder";
+    EXPECT_EQ(opened[0].detail.rfind("explore\tC:\\Scans\\", 0), 0u) << opened[0].detail;
+    EXPECT_EQ(Screen().Of(session, se::kMessageBox).size(), 1u) << "the cut-short picture was told once";
+  }
+
+  // Bob logs off: his agent ends with his session, Ann's goes on.
+  ASSERT_TRUE(world.UserSessions().LogOff(bob));
+  EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(bobAgent); })) << "logoff ends the session's agent";
+  EXPECT_TRUE(ProcessAlive(annAgent));
+
+  // The service stops: Ann's agent removes its icon and ends.
+  ASSERT_EQ(Tool("stop Service1"), 0);
+  ASSERT_EQ(Tool("wait Service1 STOPPED 10000"), 0);
+  EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(annAgent); })) << "the agent ends with the service";
+  EXPECT_TRUE(Screen().IconOwners(ann).empty()) << "its icon went with it";
+
+  const Screens screens = Screen();
+  EXPECT_FALSE(screens.AnythingShownIn(0)) << "the service shows nothing in session 0";
+}
+
+// Exit from an agent ends every agent; a start from a user's desktop, with no
+// agent in the session, becomes the agent and shows the settings page there.
+TEST_F(SessionAgentProcessTest, ExitEndsTheAgentsAndADesktopStartShowsThePageInItsSession) {
+  world.MakeDirectories("C:\\Scans");
+  ASSERT_TRUE(InstallAndStart());
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  const std::uint32_t bob = world.UserSessions().LogOn("bob");
+  ASSERT_TRUE(WaitForScreens([&](const Screens& s) { return s.IconOwners(ann).size() == 1 && s.IconOwners(bob).size() == 1; }));
+  const long annAgent = *Screen().IconOwners(ann).begin();
+
+  // The user's Exit, as an agent sends it.
+  {
+    ::setenv("PAGEWICK_WORLD", world.Root().c_str(), 1);
+    agent::ServiceConnection exitChosen(agent::ServiceConnection::Options{});
+    ::unsetenv("PAGEWICK_WORLD");
+    ASSERT_TRUE(WaitUntil([&] { return exitChosen.Connect().ok; }));
+    ASSERT_TRUE(exitChosen.Send(agent::ExitMessage{}).ok);
+    ASSERT_TRUE(WaitForScreens([&](const Screens& s) { return s.IconOwners(ann).empty() && s.IconOwners(bob).empty(); }))
+        << "every agent removes its icon";
+  }
+  EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(annAgent); }));
+
+  // Ann starts Pagewick from her desktop: the start becomes her agent, and
+  // her page shows on her screen only.
+  const std::string session = "PAGEWICK_SESSION=" + std::to_string(ann);
+  ASSERT_TRUE(world.UserSessions().Find(ann).has_value());
+  std::thread desktopStart([&] { (void)Program("", session); });
+  const bool shown = WaitForScreens([&](const Screens& s) {
+    return Mentions(s.Of(ann, se::kWindowShown), "TMainForm\tPagewick") && s.IconOwners(ann).size() == 1;
+  });
+  EXPECT_TRUE(shown) << "the page and the icon are on Ann's screen";
+  EXPECT_TRUE(Screen().Of(bob, se::kWindowShown).empty());
+
+  ASSERT_EQ(Tool("stop Service1"), 0);
+  ASSERT_EQ(Tool("wait Service1 STOPPED 10000"), 0);
+  desktopStart.join();  // the desktop start's agent ends with the service
+  EXPECT_TRUE(Screen().IconOwners(ann).empty());
+  EXPECT_FALSE(Screen().AnythingShownIn(0)) << "the service shows nothing in session 0" << Screen().Text();
+}
+
+// Windows XP: one process; its icon and folder windows are on the one
+// desktop, session 0's, and no agent is started at logon.
+class SingleProcessScreenTest : public SessionAgentProcessTest {
+ protected:
+  SingleProcessScreenTest() : SessionAgentProcessTest(5, 1, 2600) {}
+};
+
+TEST_F(SingleProcessScreenTest, TheServiceShowsItsIconAndFolderWindowsItselfBeforeVista) {
+  world.MakeDirectories("C:\\Scans");
+  ASSERT_TRUE(InstallAndStart());
+  const long service = ServiceProcess();
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  ASSERT_TRUE(WaitForScreens([&](const Screens& s) { return s.IconOwners(0) == std::set<long>{service}; }));
+  auto scanner = PlugInScanner();
+  ASSERT_TRUE(scanner->Started());
+  ASSERT_TRUE(WaitForScreens([&](const Screens& s) { return !s.Of(0, se::kShellExecute).empty(); }));
+  EXPECT_TRUE(world.UserSessions().Processes(ann).empty()) << "no agent";
+  EXPECT_FALSE(Screen().AnythingShownIn(ann));
+}
+
+}  // namespace
+}  // namespace pw::service::test
