@@ -365,15 +365,27 @@ TEST_F(PagewickInWine, ANewFolderOpensInAWindowStartedByTheSessionAgent) {
       << port_->Control("status");
   RunTally().imagesPulled += 1;
 
-  std::vector<DesktopWindow> opened;
-  const bool shown = WaitUntil([&] { return !(opened = openedByAgent()).empty(); }, 30s);
-  std::string windows;
-  for (const DesktopWindow& window : FolderWindows(folder)) {
-    windows += " [" + window.className + " '" + window.title + "' process " + std::to_string(window.process) +
-               " parent " + std::to_string(ParentProcess(window.process).value_or(0)) + "]";
-  }
-  EXPECT_TRUE(shown) << "a window of " << folder << " in a process started by the agent (" << agent
-                     << "); windows of the folder:" << (windows.empty() ? " none" : windows);
+  const auto describe = [&] {
+    std::string windows;
+    for (const DesktopWindow& window : FolderWindows(folder)) {
+      windows += " [" + window.className + " '" + window.title + "' process " + std::to_string(window.process) +
+                 " parent " + std::to_string(ParentProcess(window.process).value_or(0)) +
+                 (window.visible ? " visible]" : " hidden]");
+    }
+    return windows.empty() ? std::string(" none") : windows;
+  };
+  const auto saved = std::chrono::steady_clock::now();
+  const auto shownByAgent = [&] {
+    const std::vector<DesktopWindow> opened = openedByAgent();
+    return std::any_of(opened.begin(), opened.end(), [](const DesktopWindow& window) { return window.visible; });
+  };
+  ASSERT_TRUE(WaitUntil(shownByAgent, 30s))
+      << "a visible window of " << folder << " in a process started by the agent (" << agent
+      << "); windows of the folder:" << describe();
+  std::printf("[ FOLDER WINDOW ] %lld ms after the picture was seen:%s\n",
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - saved).count()),
+              describe().c_str());
   closing.Dismiss();
   closeFolderWindows();
 

@@ -150,7 +150,7 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
   DWORD process = 0;
   ::GetWindowThreadProcessId(window, &process);
   reinterpret_cast<std::vector<DesktopWindow>*>(data)->push_back(
-      DesktopWindow{reinterpret_cast<std::uintptr_t>(window), process, className, title});
+      DesktopWindow{reinterpret_cast<std::uintptr_t>(window), process, className, title, ::IsWindowVisible(window) != FALSE});
   return TRUE;
 }
 

@@ -78,6 +78,7 @@ struct DesktopWindow {
   std::uint32_t process = 0;
   std::string className;
   std::string title;
+  bool visible = false;
 };
 std::vector<DesktopWindow> TopLevelWindows();
 
