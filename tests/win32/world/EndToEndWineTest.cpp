@@ -1,8 +1,9 @@
 // The shipped pagewick.exe under Wine, installed into Wine's control manager,
 // pulling pictures through the scanner driver from the simulator: byte for
 // byte, turned upright with auto-rotate, and through the faults a scanner
-// can show. Every case ends with each whole delivery saved exactly once, no
-// file overwritten, and the service stopped within 5 s.
+// can show; the session agent opens the window of a new folder. Every case
+// ends with each whole delivery saved exactly once, no file overwritten, and
+// the service stopped within 5 s.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -364,6 +365,7 @@ TEST_F(PagewickInWine, ANewFolderOpensInAWindowStartedByTheSessionAgent) {
                         60s))
       << port_->Control("status");
   RunTally().imagesPulled += 1;
+  const auto seen = std::chrono::steady_clock::now();
 
   const auto describe = [&] {
     std::string windows;
@@ -374,7 +376,6 @@ TEST_F(PagewickInWine, ANewFolderOpensInAWindowStartedByTheSessionAgent) {
     }
     return windows.empty() ? std::string(" none") : windows;
   };
-  const auto saved = std::chrono::steady_clock::now();
   const auto shownByAgent = [&] {
     const std::vector<DesktopWindow> opened = openedByAgent();
     return std::any_of(opened.begin(), opened.end(), [](const DesktopWindow& window) { return window.visible; });
@@ -384,7 +385,7 @@ TEST_F(PagewickInWine, ANewFolderOpensInAWindowStartedByTheSessionAgent) {
       << "); windows of the folder:" << describe();
   std::printf("[ FOLDER WINDOW ] %lld ms after the picture was seen:%s\n",
               static_cast<long long>(
-                  std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - saved).count()),
+                  std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - seen).count()),
               describe().c_str());
   closing.Dismiss();
   closeFolderWindows();
