@@ -1,8 +1,9 @@
 // The shipped pagewick.exe under Wine, installed into Wine's control manager,
 // pulling pictures through the scanner driver from the simulator: byte for
 // byte, turned upright with auto-rotate, and through the faults a scanner
-// can show. Every case ends with each whole delivery saved exactly once, no
-// file overwritten, and the service stopped within 5 s.
+// can show; the session agent opens the window of a new folder. Every case
+// ends with each whole delivery saved exactly once, no file overwritten, and
+// the service stopped within 5 s.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,9 +16,11 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/ScopeExit.h"
 #include "platform/ServiceControl.h"
 #include "platform/Shell.h"
 #include "tests/imaging/JpegSamples.h"
+#include "tests/support/TestEnvironment.h"
 #include "tests/win32/world/WineWorld.h"
 
 namespace pw::wineworld {
@@ -31,6 +34,9 @@ constexpr const char* kServiceName = "Service1";
 constexpr const char* kDateTime = "2024:05:17_10:20:30";
 constexpr int kCommonDocuments = 46;
 constexpr int kCommonPictures = 54;
+// A running service that accepts session changes serves session agents
+// (Windows Vista and later).
+constexpr std::uint32_t kAcceptSessionChange = 0x80;
 
 std::string SpecialFolder(int csidl) {
   const pf::ItemIdList list = pf::GetSpecialFolderLocation(nullptr, csidl);
@@ -41,6 +47,29 @@ std::string ImageName(int n) {
   char name[32];
   std::snprintf(name, sizeof name, "img%04d.jpg", n);
   return name;
+}
+
+// The settings page on this desktop that is not the service's own window: a
+// session agent's. Its process, or 0 when there is none.
+std::uint32_t AgentProcess() {
+  const std::uint32_t service = ServiceProcessId(kServiceName);
+  for (const DesktopWindow& window : TopLevelWindows()) {
+    if (window.className == "TMainForm" && window.title == "Pagewick" && window.process != service) {
+      return window.process;
+    }
+  }
+  return 0;
+}
+
+// Top-level windows titled with the folder's bare name or its full path, the
+// two titles an explorer window of the folder carries.
+std::vector<DesktopWindow> FolderWindows(const std::string& folder) {
+  const std::string name = folder.substr(folder.find_last_of('\\') + 1);
+  std::vector<DesktopWindow> found;
+  for (DesktopWindow& window : TopLevelWindows()) {
+    if (window.title == name || window.title == folder) found.push_back(std::move(window));
+  }
+  return found;
 }
 
 // Writes the tally once every test has run, for the script's summary line.
@@ -286,6 +315,86 @@ TEST_F(PagewickInWine, ADesktopStartShowsTheWindowOfTheRunningService) {
   EXPECT_FALSE(pf::FileExists("c:\\run.info")) << "the service took the marker away";
   StopService();
   EXPECT_EQ(Counter("delivered"), 0) << "a held picture stays on the scanner";
+}
+
+// From Windows Vista on, the folder of a new picture opens in the user's
+// session through the session agent. Wine's ShellExecute "explore" starts an
+// explorer.exe of its own as a child of the caller, whose window carries the
+// folder's name: such a window in a process that the agent started shows that
+// the service's request reached the agent and that the agent acted on it.
+TEST_F(PagewickInWine, ANewFolderOpensInAWindowStartedByTheSessionAgent) {
+  const test::ScratchFolder location;
+  ASSERT_TRUE(port_->Plug("")) << "an idle scanner";
+  WriteWholeFile(settings_, "[Setting]\r\nMode=1\r\nPath=" + location.Path() + "\r\nAutoRoate=0\r\n");
+  StartService();
+  if ((pf::QueryServiceStatus(service_).status.controlsAccepted & kAcceptSessionChange) == 0) {
+    StopService();
+    GTEST_SKIP() << "the system reports a version before Windows Vista: no session agents";
+  }
+
+  std::optional<StartedProgram> started;
+  if (!WaitUntil([] { return AgentProcess() != 0; }, 10s)) {
+    EXPECT_TRUE(test::KnownWineDifference("the service starts no agent: WTSQueryUserToken gives it no user token"));
+    started.emplace(world_->program, "/agent");
+    ASSERT_TRUE(started->Started()) << "pagewick.exe /agent";
+  }
+  // The page is made once the agent is connected to the service.
+  ASSERT_TRUE(WaitUntil([] { return AgentProcess() != 0; }, 30s)) << "the agent's page is found by class and title";
+  const std::uint32_t agent = AgentProcess();
+  const std::string folder = location / "Photo1";
+  ASSERT_TRUE(FolderWindows(folder).empty()) << "no window of the folder before its first picture";
+
+  // Whatever the agent opened goes before the service and the folder do.
+  const auto openedByAgent = [&] {
+    std::vector<DesktopWindow> opened;
+    for (DesktopWindow& window : FolderWindows(folder)) {
+      if (ParentProcess(window.process) == agent) opened.push_back(std::move(window));
+    }
+    return opened;
+  };
+  const auto closeFolderWindows = [&] {
+    for (const DesktopWindow& window : openedByAgent()) {
+      EXPECT_TRUE(CloseWindowAndItsProcess(window, 10s)) << "the folder window's process ends";
+    }
+  };
+  ScopeExit closing(closeFolderWindows);
+
+  const std::optional<std::vector<int>> queued = port_->Queue("--picture 1");
+  ASSERT_TRUE(queued && queued->size() == 1u);
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(folder + "\\" + ImageName(1)) == port_->Image(queued->front()); },
+                        60s))
+      << port_->Control("status");
+  RunTally().imagesPulled += 1;
+  const auto seen = std::chrono::steady_clock::now();
+
+  const auto describe = [&] {
+    std::string windows;
+    for (const DesktopWindow& window : FolderWindows(folder)) {
+      windows += " [" + window.className + " '" + window.title + "' process " + std::to_string(window.process) +
+                 " parent " + std::to_string(ParentProcess(window.process).value_or(0)) +
+                 (window.visible ? " visible]" : " hidden]");
+    }
+    return windows.empty() ? std::string(" none") : windows;
+  };
+  const auto shownByAgent = [&] {
+    const std::vector<DesktopWindow> opened = openedByAgent();
+    return std::any_of(opened.begin(), opened.end(), [](const DesktopWindow& window) { return window.visible; });
+  };
+  ASSERT_TRUE(WaitUntil(shownByAgent, 30s))
+      << "a visible window of " << folder << " in a process started by the agent (" << agent
+      << "); windows of the folder:" << describe();
+  std::printf("[ FOLDER WINDOW ] %lld ms after the picture was seen:%s\n",
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - seen).count()),
+              describe().c_str());
+  closing.Dismiss();
+  closeFolderWindows();
+
+  StopService();
+  EXPECT_TRUE(WaitUntil([] { return AgentProcess() == 0; }, 30s)) << "the agent ends with the service";
+  if (started) {
+    EXPECT_TRUE(started->WaitForExit(10s)) << "the agent's process ends";
+  }
 }
 
 // A fault case: the pictures go out through the fault; the pulled files must

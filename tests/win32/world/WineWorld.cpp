@@ -12,6 +12,9 @@
 #include "platform/win32/WinApi.h"
 #include "tools/scanner-driver/ScannerWire.h"
 
+// After windows.h, which it needs.
+#include <tlhelp32.h>
+
 #undef CreateProcess
 
 namespace pw::wineworld {
@@ -108,6 +111,97 @@ int RunProgram(const std::string& program, const std::string& arguments) {
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
   return waited == WAIT_OBJECT_0 ? static_cast<int>(exitCode) : -1;
+}
+
+StartedProgram::StartedProgram(const std::string& program, const std::string& arguments) {
+  std::string commandLine = "\"" + program + "\" " + arguments;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+    return;
+  }
+  ::CloseHandle(process.hThread);
+  process_ = process.hProcess;
+  id_ = process.dwProcessId;
+}
+
+StartedProgram::~StartedProgram() {
+  if (process_ == nullptr) return;
+  if (!WaitForExit(std::chrono::milliseconds(0))) {
+    ::TerminateProcess(process_, 1);
+    ::WaitForSingleObject(process_, 5000);
+  }
+  ::CloseHandle(process_);
+}
+
+bool StartedProgram::WaitForExit(std::chrono::milliseconds deadline) const {
+  return process_ != nullptr && ::WaitForSingleObject(process_, static_cast<DWORD>(deadline.count())) == WAIT_OBJECT_0;
+}
+
+namespace {
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
+  char className[256] = {};
+  char title[MAX_PATH + 1] = {};
+  ::GetClassNameA(window, className, sizeof className);
+  ::GetWindowTextA(window, title, sizeof title);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  reinterpret_cast<std::vector<DesktopWindow>*>(data)->push_back(
+      DesktopWindow{reinterpret_cast<std::uintptr_t>(window), process, className, title, ::IsWindowVisible(window) != FALSE});
+  return TRUE;
+}
+
+}  // namespace
+
+std::vector<DesktopWindow> TopLevelWindows() {
+  std::vector<DesktopWindow> windows;
+  ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+std::optional<std::uint32_t> ParentProcess(std::uint32_t process) {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::optional<std::uint32_t> parent;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32First(snapshot, &entry); more; more = ::Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == process) {
+      parent = entry.th32ParentProcessID;
+      break;
+    }
+  }
+  ::CloseHandle(snapshot);
+  return parent;
+}
+
+std::uint32_t ServiceProcessId(const std::string& service) {
+  SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (manager == nullptr) return 0;
+  SC_HANDLE opened = ::OpenServiceA(manager, service.c_str(), SERVICE_QUERY_STATUS);
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  const bool ok = opened != nullptr && ::QueryServiceStatusEx(opened, SC_STATUS_PROCESS_INFO,
+                                                              reinterpret_cast<BYTE*>(&status), sizeof status, &needed);
+  if (opened != nullptr) ::CloseServiceHandle(opened);
+  ::CloseServiceHandle(manager);
+  return ok && status.dwCurrentState != SERVICE_STOPPED ? status.dwProcessId : 0;
+}
+
+bool CloseWindowAndItsProcess(const DesktopWindow& window, std::chrono::milliseconds deadline) {
+  HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, window.process);
+  if (process == nullptr) return !ParentProcess(window.process).has_value();
+  ::PostMessageA(reinterpret_cast<HWND>(window.handle), WM_CLOSE, 0, 0);
+  bool gone = ::WaitForSingleObject(process, static_cast<DWORD>(deadline.count())) == WAIT_OBJECT_0;
+  if (!gone) {
+    ::TerminateProcess(process, 1);
+    gone = ::WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
+  }
+  ::CloseHandle(process);
+  return gone;
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {

@@ -53,6 +53,45 @@ void WriteWholeFile(const std::string& path, const Bytes& bytes);
 // Runs pagewick.exe with the arguments and waits up to 60 s; its exit code, or -1.
 int RunProgram(const std::string& program, const std::string& arguments);
 
+// A program started without waiting for it; ended with the object if it is
+// still running then.
+class StartedProgram {
+ public:
+  StartedProgram(const std::string& program, const std::string& arguments);
+  ~StartedProgram();
+  StartedProgram(const StartedProgram&) = delete;
+  StartedProgram& operator=(const StartedProgram&) = delete;
+
+  bool Started() const { return process_ != nullptr; }
+  std::uint32_t Id() const { return id_; }
+  // Whether it ended within the deadline.
+  bool WaitForExit(std::chrono::milliseconds deadline) const;
+
+ private:
+  void* process_ = nullptr;
+  std::uint32_t id_ = 0;
+};
+
+// A top-level window of this desktop.
+struct DesktopWindow {
+  std::uintptr_t handle = 0;
+  std::uint32_t process = 0;
+  std::string className;
+  std::string title;
+  bool visible = false;
+};
+std::vector<DesktopWindow> TopLevelWindows();
+
+// The parent process of the process, or nullopt when it is not running.
+std::optional<std::uint32_t> ParentProcess(std::uint32_t process);
+
+// The process of the named service while it runs, 0 otherwise.
+std::uint32_t ServiceProcessId(const std::string& service);
+
+// Asks the window to close and waits up to the deadline for its process to
+// end; ends the process when it does not. Whether the process is gone.
+bool CloseWindowAndItsProcess(const DesktopWindow& window, std::chrono::milliseconds deadline);
+
 // Polls the condition every 50 ms until it holds or the deadline passes.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline);
 
