@@ -97,20 +97,12 @@ void WriteWholeFile(const std::string& path, const Bytes& bytes) {
 }
 
 int RunProgram(const std::string& program, const std::string& arguments) {
-  std::string commandLine = "\"" + program + "\" " + arguments;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-    return -1;
-  }
-  const DWORD waited = ::WaitForSingleObject(process.hProcess, 60000);
+  // A run that does not end within the minute is ended with its object.
+  const StartedProgram started(program, arguments);
+  if (!started.WaitForExit(std::chrono::seconds(60))) return -1;
   DWORD exitCode = static_cast<DWORD>(-1);
-  if (waited == WAIT_OBJECT_0) ::GetExitCodeProcess(process.hProcess, &exitCode);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  return waited == WAIT_OBJECT_0 ? static_cast<int>(exitCode) : -1;
+  ::GetExitCodeProcess(started.Handle(), &exitCode);
+  return static_cast<int>(exitCode);
 }
 
 StartedProgram::StartedProgram(const std::string& program, const std::string& arguments) {

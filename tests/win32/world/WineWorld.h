@@ -64,6 +64,7 @@ class StartedProgram {
 
   bool Started() const { return process_ != nullptr; }
   std::uint32_t Id() const { return id_; }
+  void* Handle() const { return process_; }
   // Whether it ended within the deadline.
   bool WaitForExit(std::chrono::milliseconds deadline) const;
 
