@@ -197,7 +197,10 @@ void AgentHost::TellCannotSave(const std::string& location) {
 }
 
 void AgentHost::ShowPage() {
-  channel_.Broadcast(State());
+  // The drive walk marks the scanner attached only once the page is up.
+  agent::StateMessage state = State();
+  state.scannerAttached = true;
+  channel_.Broadcast(state);
   channel_.Broadcast(agent::ShowPageMessage{});
 }
 

@@ -29,10 +29,18 @@ namespace ag = agent;
 // be used. As a pull, it starts nothing while the disk-full box is open.
 class NotifyingScannerLink : public scanner::ScannerLink {
  public:
-  void ScanDrives(scanner::PollHost&) override {}
+  // A drive walk finds the scanner once it is plugged in, and brings up the page.
+  void ScanDrives(scanner::PollHost& host) override {
+    if (scannerPlugged && host.Scanner().ScannerAttached == 0) {
+      host.ShowForScanner();
+      host.Scanner().ScannerAttached = 1;
+    }
+  }
+  std::atomic<bool> scannerPlugged{false};
   void PollScanner(scanner::PollHost& host, scanner::ScannerRequestKind kind) override {
     ++polls;
     pendingDeviceEvent = host.Scanner().PendingDeviceEvent;
+    ScanDrives(host);
     if (!notify || kind != scanner::ScannerRequestKind::RequestComputerMode) return;
     if (host.Notifier().DiskFullBoxOpen()) {
       ++heldPolls;
@@ -265,6 +273,33 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheAgentsAndAnUnansweredDiskFullHold
   // their notices, go on.
   second.reset();
   EXPECT_TRUE(WaitUntil([&] { return !pollOnce(*first).empty(); }));
+  StopService();
+}
+
+// The service's window is in session 0: a found scanner brings up the agents'
+// pages, never the service's own window or icon.
+TEST_F(SessionAgentServiceTest, AFoundScannerBringsUpTheAgentsPagesNotTheServicesWindow) {
+  notifying.notify = false;
+  StartService();
+  auto agent = ConnectAgent(1);
+  ASSERT_NE(agent, nullptr);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+  // The scanner is plugged in; the poll of an Apply in computer mode finds it.
+  notifying.scannerPlugged = true;
+  std::optional<ag::StateMessage> settings;
+  bool pageShown = false;
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const ag::Message& message : agent->TakeMessages()) {
+      if (const auto* state = std::get_if<ag::StateMessage>(&message); state && !pageShown) settings = *state;
+      pageShown = pageShown || std::holds_alternative<ag::ShowPageMessage>(message);
+    }
+    return pageShown;
+  }));
+  ASSERT_TRUE(settings.has_value());
+  EXPECT_TRUE(settings->scannerAttached) << "the page comes up with the scanner shown as attached";
+  EXPECT_FALSE(MainWindowVisible());
+  EXPECT_EQ(TrayIconCount(), 0u) << "the service's window has no icon in session 0";
   StopService();
 }
 
