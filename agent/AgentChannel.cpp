@@ -261,6 +261,14 @@ std::vector<AgentId> AgentChannel::Agents() const {
   return ids;
 }
 
+std::uint32_t AgentChannel::SessionOf(AgentId agent) const {
+  std::scoped_lock lock(mutex_);
+  for (const auto& connection : connections_) {
+    if (connection->id == agent && !connection->Finished()) return connection->sessionId;
+  }
+  return platform::kNoSession;
+}
+
 void AgentChannel::ReapFinished() {
   std::vector<std::shared_ptr<Connection>> finished;
   {

@@ -78,6 +78,9 @@ class AgentChannel {
   std::size_t AgentCount() const;
   // Their ids, in the order they connected (ids only grow). Any thread.
   std::vector<AgentId> Agents() const;
+  // The session of a connected agent's process; kNoSession when the agent is
+  // gone or its session could not be had. Any thread.
+  std::uint32_t SessionOf(AgentId agent) const;
 
  private:
   struct Connection;

@@ -79,11 +79,30 @@ void AgentHost::Pump() {
   for (agent::AgentId id : channel_.Agents()) {
     if (id <= lastGreeted_) continue;
     lastGreeted_ = id;
+    // One agent per session. A second one is a start from the user's desktop
+    // that did not find the first one's page: the first shows it, and the
+    // second ends before it shows anything but a passing icon.
+    if (const std::optional<agent::AgentId> first = EarlierAgentOfSession(id)) {
+      (void)channel_.Send(*first, agent::ShowPageMessage{});
+      (void)channel_.Send(id, agent::ExitMessage{});
+      continue;
+    }
     // An agent that connects after Exit brings the main window back, as the
     // show-window marker does before Windows Vista.
     (void)MainWindow(true);
     (void)channel_.Send(id, State());
   }
+}
+
+std::optional<agent::AgentId> AgentHost::EarlierAgentOfSession(agent::AgentId agent) const {
+  const std::uint32_t session = channel_.SessionOf(agent);
+  if (session == platform::kNoSession) return std::nullopt;
+  for (agent::AgentId other : channel_.Agents()) {
+    // Agents told to end (Exit) no longer count, though their connections
+    // may not have closed yet.
+    if (other < agent && !ending_.contains(other) && channel_.SessionOf(other) == session) return other;
+  }
+  return std::nullopt;
 }
 
 void AgentHost::Handle(const agent::AgentMessage& message) {
@@ -127,6 +146,7 @@ void AgentHost::Exit() {
   ui::TMainForm* form = MainWindow(false);
   if (form != nullptr) form->ExitItemClick();
   // Every agent removes its icon and ends; a later desktop start brings one back.
+  for (agent::AgentId id : channel_.Agents()) ending_.insert(id);
   channel_.Broadcast(agent::ExitMessage{});
 }
 

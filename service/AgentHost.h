@@ -6,6 +6,7 @@
 // window's notifier). Service thread only, unless a method says otherwise.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -71,6 +72,8 @@ class AgentHost final : public scanner::UserNotifier {
   void Handle(const agent::AgentMessage& message);
   void Apply(const agent::AgentMessage& message, const agent::ApplyMessage& apply);
   void Exit();
+  // A connected agent, older than `agent`, of the same session.
+  std::optional<agent::AgentId> EarlierAgentOfSession(agent::AgentId agent) const;
   void Relay(const agent::NotifyMessage& notice);
   agent::StateMessage State() const;
   void Log(const std::string& text);
@@ -80,6 +83,7 @@ class AgentHost final : public scanner::UserNotifier {
   bool started_ = false;
   agent::AgentId lastGreeted_ = 0;
   std::set<agent::AgentId> diskFullUnanswered_;
+  std::set<agent::AgentId> ending_;  // told to end by Exit
 };
 
 }  // namespace pw::service

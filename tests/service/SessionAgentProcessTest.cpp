@@ -155,15 +155,28 @@ TEST_F(SessionAgentProcessTest, EachUserSeesTheirOwnAgentAndSessionZeroShowsNoth
   EXPECT_FALSE(screens.AnythingShownIn(0)) << "the service shows nothing in session 0";
 }
 
-// Exit from an agent ends every agent; a start from a user's desktop, with no
-// agent in the session, becomes the agent and shows the settings page there.
-TEST_F(SessionAgentProcessTest, ExitEndsTheAgentsAndADesktopStartShowsThePageInItsSession) {
+// A start from a user's desktop shows the page of the session's agent. Exit
+// from an agent ends every agent; a desktop start with no agent in the
+// session then becomes the agent and shows the page there.
+TEST_F(SessionAgentProcessTest, ADesktopStartShowsItsSessionsPageAlsoAfterExit) {
   world.MakeDirectories("C:\\Scans");
   ASSERT_TRUE(InstallAndStart());
   const std::uint32_t ann = world.UserSessions().LogOn("ann");
   const std::uint32_t bob = world.UserSessions().LogOn("bob");
   ASSERT_TRUE(WaitForScreens([&](const Screens& s) { return s.IconOwners(ann).size() == 1 && s.IconOwners(bob).size() == 1; }));
   const long annAgent = *Screen().IconOwners(ann).begin();
+  const std::string session = "PAGEWICK_SESSION=" + std::to_string(ann);
+
+  // Ann starts Pagewick from her desktop while her agent runs: her agent's
+  // page comes up, and the start ends without a second icon.
+  // (A start that stayed would be ended after 20 s, exiting 124.)
+  EXPECT_EQ(Run(std::string("timeout 20 '") + PAGEWICK_PROGRAM + "'", session), 0);
+  EXPECT_TRUE(WaitForScreens([&](const Screens& s) {
+    const std::vector<host::ScreenEvent> shown = s.Of(ann, se::kWindowShown);
+    return shown.size() == 1 && shown[0].processId == annAgent;
+  })) << Screen().Text();
+  EXPECT_EQ(Screen().IconOwners(ann), std::set<long>{annAgent});
+  EXPECT_TRUE(Screen().Of(bob, se::kWindowShown).empty());
 
   // The user's Exit, as an agent sends it.
   {
@@ -177,13 +190,14 @@ TEST_F(SessionAgentProcessTest, ExitEndsTheAgentsAndADesktopStartShowsThePageInI
   }
   EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(annAgent); }));
 
-  // Ann starts Pagewick from her desktop: the start becomes her agent, and
-  // her page shows on her screen only.
-  const std::string session = "PAGEWICK_SESSION=" + std::to_string(ann);
-  ASSERT_TRUE(world.UserSessions().Find(ann).has_value());
+  // Ann starts Pagewick from her desktop again: the start becomes her agent,
+  // and her page shows on her screen only.
   std::thread desktopStart([&] { (void)Program("", session); });
   const bool shown = WaitForScreens([&](const Screens& s) {
-    return Mentions(s.Of(ann, se::kWindowShown), "TMainForm\tPagewick") && s.IconOwners(ann).size() == 1;
+    const std::set<long> owners = s.IconOwners(ann);
+    if (owners.size() != 1 || *owners.begin() == annAgent) return false;
+    const std::vector<host::ScreenEvent> pages = s.Of(ann, se::kWindowShown);
+    return std::any_of(pages.begin(), pages.end(), [&](const host::ScreenEvent& e) { return e.processId == *owners.begin(); });
   });
   EXPECT_TRUE(shown) << "the page and the icon are on Ann's screen";
   EXPECT_TRUE(Screen().Of(bob, se::kWindowShown).empty());

@@ -217,8 +217,8 @@ TEST_F(SessionAgentServiceTest, FolderWindowAndDiskFullGoToTheAgentsNotToSession
 
 TEST_F(SessionAgentServiceTest, NoticesReachTheAgentsAndAnUnansweredDiskFullHoldsThePulls) {
   StartService();
-  auto first = ConnectAgent();
-  auto second = ConnectAgent();
+  auto first = ConnectAgent(1);
+  auto second = ConnectAgent(2);
   ASSERT_TRUE(first && second);
   ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
   ASSERT_TRUE(Next<ag::StateMessage>(*second).has_value());
@@ -303,10 +303,27 @@ TEST_F(SessionAgentServiceTest, AFoundScannerBringsUpTheAgentsPagesNotTheService
   StopService();
 }
 
+// A start from the desktop that did not find its session's agent becomes a
+// second agent there: the first one shows its page and the second ends.
+TEST_F(SessionAgentServiceTest, ASecondAgentInASessionShowsTheFirstOnesPageAndEnds) {
+  StartService();
+  auto first = ConnectAgent(1);
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
+  auto second = ConnectAgent(1);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(Next<ag::ExitMessage>(*second).has_value()) << "the second agent of the session ends";
+  EXPECT_TRUE(Next<ag::ShowPageMessage>(*first).has_value()) << "the first one shows its page";
+  auto other = ConnectAgent(2);
+  ASSERT_NE(other, nullptr);
+  EXPECT_TRUE(Next<ag::StateMessage>(*other).has_value()) << "another session's agent is served";
+  StopService();
+}
+
 TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowBack) {
   StartService();
-  auto first = ConnectAgent();
-  auto second = ConnectAgent();
+  auto first = ConnectAgent(1);
+  auto second = ConnectAgent(2);
   ASSERT_TRUE(first && second);
   ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
   ASSERT_TRUE(WaitUntil([&] { return MainWindow() != nullptr; }));
@@ -321,7 +338,7 @@ TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowB
   first.reset();
   second.reset();
 
-  auto later = ConnectAgent();
+  auto later = ConnectAgent(1);
   ASSERT_NE(later, nullptr);
   EXPECT_TRUE(Next<ag::StateMessage>(*later).has_value());
   EXPECT_TRUE(WaitUntil([&] { return MainWindow() != nullptr; }));
