@@ -9,61 +9,17 @@
 #include <string>
 
 #include "imaging/pwimaging.h"
-#include "tests/imaging/JpegSamples.h"
+#include "tests/bench/BenchSamples.h"
 
 namespace {
 
-constexpr std::uint32_t kWidth = 4000;
-constexpr std::uint32_t kHeight = 3000;
-
 enum Content : int { kNoisyPhoto = 0, kSmoothScan = 1 };
 
-// Gradients with texture; the photo adds sensor-like noise of +-12, which
-// roughly triples the entropy-coded data.
-pw::test::Picture MakePicture(Content content) {
-  pw::test::Picture picture = pw::test::GradientPicture(kWidth, kHeight);
-  if (content == kSmoothScan) return picture;
-  std::uint32_t state = 0x12345678u;
-  for (std::uint8_t& sample : picture.samples) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    sample = static_cast<std::uint8_t>(std::clamp(int{sample} + static_cast<int>(state % 25) - 12, 0, 255));
-  }
-  return picture;
-}
-
-class SampleFile {
- public:
-  explicit SampleFile(Content content) {
-    folder_ = std::filesystem::temp_directory_path() / ("pagewick-autorotate-bench-" + std::to_string(content));
-    std::filesystem::create_directories(folder_);
-    source = (folder_ / "img0001.jpg").string();
-    target = (folder_ / "img0001.saved.jpg").string();
-    pw::test::EncodeOptions options;
-    options.quality = 90;
-    const pw::test::Bytes file = pw::test::ScannerJpeg(MakePicture(content), 8, "2024:05:17 10:20:30", options);
-    sourceBytes = file.size();
-    pw::test::WriteFileBytes(source, file);
-  }
-  ~SampleFile() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-  SampleFile(const SampleFile&) = delete;
-  SampleFile& operator=(const SampleFile&) = delete;
-
-  std::string source;
-  std::string target;
-  std::size_t sourceBytes = 0;
-
- private:
-  std::filesystem::path folder_;
-};
+using pw::bench::SampleFile;
 
 const SampleFile& File(Content content) {
-  static const SampleFile noisy(kNoisyPhoto);
-  static const SampleFile smooth(kSmoothScan);
+  static const SampleFile noisy("pagewick-autorotate-bench-0", true);
+  static const SampleFile smooth("pagewick-autorotate-bench-1", false);
   return content == kNoisyPhoto ? noisy : smooth;
 }
 

@@ -18,54 +18,16 @@
 #include <string>
 
 #include "imaging/pwimaging.h"
-#include "tests/imaging/JpegSamples.h"
+#include "tests/bench/BenchSamples.h"
 
 namespace {
 
-constexpr std::uint32_t kWidth = 4000;
-constexpr std::uint32_t kHeight = 3000;
 constexpr const char* kJpegtran = "/usr/bin/jpegtran";
 
-// Gradients with texture and sensor-like noise of +-12.
-pw::test::Picture NoisyPhoto() {
-  pw::test::Picture picture = pw::test::GradientPicture(kWidth, kHeight);
-  std::uint32_t state = 0x12345678u;
-  for (std::uint8_t& sample : picture.samples) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    sample = static_cast<std::uint8_t>(std::clamp(int{sample} + static_cast<int>(state % 25) - 12, 0, 255));
-  }
-  return picture;
-}
-
-class SampleFile {
- public:
-  SampleFile() {
-    folder_ = std::filesystem::temp_directory_path() / ("pagewick-jpegtran-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder_);
-    source = (folder_ / "img0001.jpg").string();
-    target = (folder_ / "img0001.saved.jpg").string();
-    pw::test::EncodeOptions options;
-    options.quality = 90;
-    pw::test::WriteFileBytes(source, pw::test::ScannerJpeg(NoisyPhoto(), 8, "2024:05:17 10:20:30", options));
-  }
-  ~SampleFile() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-  SampleFile(const SampleFile&) = delete;
-  SampleFile& operator=(const SampleFile&) = delete;
-
-  std::string source;
-  std::string target;
-
- private:
-  std::filesystem::path folder_;
-};
+using pw::bench::SampleFile;
 
 const SampleFile& File() {
-  static const SampleFile file;
+  static const SampleFile file("pagewick-jpegtran-bench-" + std::to_string(::getpid()), true);
   return file;
 }
 
