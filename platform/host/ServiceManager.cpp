@@ -615,18 +615,7 @@ ServiceStatusResult ServiceManager::Control(std::string_view name, std::uint32_t
 }
 
 ServiceStatusResult ServiceManager::SendControl(std::string_view name, std::uint32_t control) {
-  ServiceStatusResult result;
-  std::optional<ServiceRecord> record = Find(name);
-  if (!record) {
-    result.error = error::kServiceDoesNotExist;
-    return result;
-  }
-  if (!record->connected) {
-    result.error = error::kServiceNotActive;
-    result.status = record->status;
-    return result;
-  }
-  return Deliver(*record, control);
+  return SendControlEvent(name, platform::ServiceControlEvent{control, 0, 0});
 }
 
 ServiceStatusResult ServiceManager::SendControlEvent(std::string_view name, const platform::ServiceControlEvent& event) {
