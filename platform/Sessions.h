@@ -31,7 +31,8 @@ struct SessionListResult {
   ErrorCode error = error::kSuccess;
 };
 
-// The sessions whose state is WTSActive (a user is logged on and attached).
+// The sessions a user is logged on to: WTSActive ones, and WTSDisconnected
+// ones other than session 0 (their user may reconnect).
 SessionListResult EnumerateInteractiveSessions();
 
 // WTSGetActiveConsoleSessionId: kNoSession while none is attached.

@@ -63,7 +63,12 @@ SessionListResult EnumerateInteractiveSessions() {
   }
   ScopeExit release([&] { freeMemory(sessions); });
   for (DWORD i = 0; i < count; ++i) {
-    if (sessions[i].State == WTSActive) result.sessions.push_back(sessions[i].SessionId);
+    // A disconnected session keeps its logged-on user, who comes back to it
+    // at a reconnect that no logon announces. Session 0, the services' own,
+    // is listed as disconnected from Vista on and has no user.
+    const bool loggedOn = sessions[i].State == WTSActive ||
+                          (sessions[i].State == WTSDisconnected && sessions[i].SessionId != 0);
+    if (loggedOn) result.sessions.push_back(sessions[i].SessionId);
   }
   result.ok = true;
   return result;
