@@ -2,6 +2,7 @@
 // the channel between the service and its session agents relies on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -233,6 +234,13 @@ TEST(Sessions, ThisProcessHasASessionAndTheQueriesAnswer) {
   EXPECT_NE(own.sessionId, kNoSession);
   const SessionListResult sessions = EnumerateInteractiveSessions();
   EXPECT_TRUE(sessions.ok || sessions.error == error::kCallNotImplemented) << sessions.error;
+  // A process outside session 0 runs in a session a user is logged on to.
+  if (sessions.ok && own.sessionId != 0) {
+    const bool listed =
+        std::find(sessions.sessions.begin(), sessions.sessions.end(), own.sessionId) != sessions.sessions.end();
+    if (!listed && test::KnownWineDifference("WTSEnumerateSessions lists no session")) return;
+    EXPECT_TRUE(listed) << "session " << own.sessionId;
+  }
 }
 
 }  // namespace

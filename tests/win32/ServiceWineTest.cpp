@@ -211,8 +211,8 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::seconds deadline) {
   return true;
 }
 
-// The service starts an agent in the (one) session; where Wine gives it no
-// user token, the test starts it as the service would. The agent's page is
+// The service starts an agent in the (one) session; where Wine lists it no
+// session, the test starts it as the service would. The agent's page is
 // found by class and title on this desktop, in a process other than the
 // service's, and the agent ends with the service.
 TEST_F(ServiceWineTest, AgentPageAppearsOnTheDesktopAndEndsWithTheService) {
@@ -226,7 +226,7 @@ TEST_F(ServiceWineTest, AgentPageAppearsOnTheDesktopAndEndsWithTheService) {
   }
   const bool startedByService = WaitFor([] { return FindPage() != nullptr; }, 15s);
   if (!startedByService) {
-    EXPECT_TRUE(test::KnownWineDifference("the service starts no agent: WTSQueryUserToken gives it no user token"));
+    EXPECT_TRUE(test::KnownWineDifference("the service starts no agent: WTSEnumerateSessions lists no session"));
     // Wine also keeps the service's windows on this desktop, where a desktop
     // start would find the service's hidden page; the agent is started as the
     // service would start it.

@@ -334,7 +334,7 @@ TEST_F(PagewickInWine, ANewFolderOpensInAWindowStartedByTheSessionAgent) {
 
   std::optional<StartedProgram> started;
   if (!WaitUntil([] { return AgentProcess() != 0; }, 10s)) {
-    EXPECT_TRUE(test::KnownWineDifference("the service starts no agent: WTSQueryUserToken gives it no user token"));
+    EXPECT_TRUE(test::KnownWineDifference("the service starts no agent: WTSEnumerateSessions lists no session"));
     started.emplace(world_->program, "/agent");
     ASSERT_TRUE(started->Started()) << "pagewick.exe /agent";
   }
