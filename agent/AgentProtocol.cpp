@@ -72,7 +72,7 @@ class Reader {
 // Checks of single fields, shared by Validate and Decode.
 Refusal CheckSaveType(std::uint32_t saveType) { return saveType <= 1 ? Refusal::None : Refusal::BadSaveType; }
 
-Refusal CheckPath(std::string_view path, bool mayBeEmpty, std::size_t maxLength = kMaxPathLength) {
+Refusal CheckPath(std::string_view path, bool mayBeEmpty, std::size_t maxLength) {
   if (path.size() > maxLength) return Refusal::PathTooLong;
   if (path.find('\0') != std::string_view::npos) return Refusal::BadPath;
   if (path.empty() && !mayBeEmpty) return Refusal::BadPath;
@@ -94,7 +94,7 @@ Refusal CheckNoticeKind(NoticeKind kind) {
 Refusal CheckNotice(NoticeKind kind, std::string_view path) {
   if (Refusal r = CheckNoticeKind(kind); r != Refusal::None) return r;
   if (!NoticeHasPath(kind)) return path.empty() ? Refusal::None : Refusal::BadPath;
-  return CheckPath(path, false, kMaxNoticePathLength);
+  return CheckPath(path, false, kMaxServicePathLength);
 }
 
 bool SentBy(MessageType type, Sender from) {
@@ -138,9 +138,9 @@ Decoded DecodeBody(MessageType type, Reader& reader) {
     if (refusal != Refusal::None) return;
     if (auto value = reader.Text()) out = std::move(*value); else refusal = Refusal::Truncated;
   };
-  auto text = [&](std::string& out, bool mayBeEmpty) {
+  auto text = [&](std::string& out, bool mayBeEmpty, std::size_t maxLength) {
     rawText(out);
-    if (refusal == Refusal::None) refusal = CheckPath(out, mayBeEmpty);
+    if (refusal == Refusal::None) refusal = CheckPath(out, mayBeEmpty, maxLength);
   };
   auto flag = [&](bool& out) {
     if (refusal == Refusal::None) refusal = ReadFlag(reader, out);
@@ -152,7 +152,7 @@ Decoded DecodeBody(MessageType type, Reader& reader) {
       StateMessage state;
       word(state.saveType);
       if (refusal == Refusal::None) refusal = CheckSaveType(state.saveType);
-      text(state.saveLocation, true);
+      text(state.saveLocation, true, kMaxServicePathLength);
       flag(state.autoRotate);
       flag(state.scannerAttached);
       message = std::move(state);
@@ -162,7 +162,7 @@ Decoded DecodeBody(MessageType type, Reader& reader) {
       ApplyMessage apply;
       word(apply.saveType);
       if (refusal == Refusal::None) refusal = CheckSaveType(apply.saveType);
-      text(apply.saveLocation, true);
+      text(apply.saveLocation, true, kMaxPathLength);
       flag(apply.autoRotate);
       message = std::move(apply);
       break;
@@ -189,7 +189,7 @@ Decoded DecodeBody(MessageType type, Reader& reader) {
     }
     case MessageType::OpenFolder: {
       OpenFolderMessage open;
-      text(open.path, false);
+      text(open.path, false, kMaxServicePathLength);
       message = std::move(open);
       break;
     }
@@ -231,7 +231,7 @@ std::string_view RefusalText(Refusal refusal) {
     case Refusal::TrailingBytes: return "bytes after the last field";
     case Refusal::BadSaveType: return "save type is neither 0 nor 1";
     case Refusal::BadBoolean: return "flag is neither 0 nor 1";
-    case Refusal::PathTooLong: return "path longer than 128 characters (a notice's: 259)";
+    case Refusal::PathTooLong: return "path longer than 128 characters (one the service sends: 259)";
     case Refusal::BadPath: return "path is empty where one is needed, given where none is, or holds a NUL character";
     case Refusal::BadNoticeKind: return "unknown notice";
   }
@@ -271,13 +271,14 @@ Refusal Validate(const Message& message) {
         using T = std::decay_t<decltype(m)>;
         if constexpr (std::is_same_v<T, StateMessage> || std::is_same_v<T, ApplyMessage>) {
           if (Refusal r = CheckSaveType(m.saveType); r != Refusal::None) return r;
-          return CheckPath(m.saveLocation, true);
+          return CheckPath(m.saveLocation, true,
+                           std::is_same_v<T, StateMessage> ? kMaxServicePathLength : kMaxPathLength);
         } else if constexpr (std::is_same_v<T, NotifyMessage>) {
           return CheckNotice(m.kind, m.path);
         } else if constexpr (std::is_same_v<T, NoticeClosedMessage>) {
           return CheckNoticeKind(m.kind);
         } else if constexpr (std::is_same_v<T, OpenFolderMessage>) {
-          return CheckPath(m.path, false);
+          return CheckPath(m.path, false, kMaxServicePathLength);
         } else {
           return Refusal::None;
         }

@@ -28,10 +28,13 @@ enum class MessageType : std::uint32_t {
 enum class Sender { Service, Agent };
 
 inline constexpr std::size_t kHeaderSize = 8;
+// A save location an agent applies: what the folder browser lets a user choose.
 inline constexpr std::size_t kMaxPathLength = 128;
-// A notice names a file below the save location: up to MAX_PATH - 1.
-inline constexpr std::size_t kMaxNoticePathLength = 259;
-// The largest body (a notice with its path) plus the header, rounded up.
+// A path the service names: the save location in force (the settings file
+// may hold a longer one than the browser gives), a new folder below it, a
+// file a notice is about. Up to MAX_PATH - 1.
+inline constexpr std::size_t kMaxServicePathLength = 259;
+// The largest body (a path of the service's with its fields) plus the header, rounded up.
 inline constexpr std::size_t kMaxMessageSize = 512;
 
 // What the user is told.
@@ -106,7 +109,7 @@ enum class Refusal {
   TrailingBytes,   // bytes left after the last field
   BadSaveType,     // not 0 or 1
   BadBoolean,      // not 0 or 1
-  PathTooLong,     // over kMaxPathLength (a notice's: kMaxNoticePathLength) characters
+  PathTooLong,     // over kMaxPathLength (Apply) or kMaxServicePathLength (the service's) characters
   BadPath,         // a NUL inside, an empty folder path, or a notice's path missing or unexpected
   BadNoticeKind,
 };
@@ -121,7 +124,7 @@ struct Decoded {
 };
 
 // Encodes a message. A message that the decoder would refuse (a save type
-// other than 0 or 1, a path over 128 characters) is encoded all the same, so
+// other than 0 or 1, an applied location over 128 characters) is encoded all the same, so
 // tests can send it; Validate says whether the peer will accept it.
 std::vector<std::byte> Encode(const Message& message);
 Refusal Validate(const Message& message);

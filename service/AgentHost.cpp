@@ -172,7 +172,9 @@ agent::StateMessage AgentHost::State() const {
   const ui::TMainForm* form = owner_.Process().MainForm;
   if (form == nullptr) return state;
   state.saveType = form->SaveComboBx.ItemIndex() == 0 ? ui::SaveModeCard : ui::SaveModeComputer;
-  state.saveLocation = form->PathEdit.Text().substr(0, agent::kMaxPathLength);
+  // Longer than any Windows path: the page shows its start, and the agent
+  // never applies a location over 128 characters, so it cannot come back cut.
+  state.saveLocation = form->PathEdit.Text().substr(0, agent::kMaxServicePathLength);
   state.autoRotate = form->AutoRCheckBx.Checked();
   state.scannerAttached = owner_.Process().ScannerAttached != 0;
   return state;
@@ -198,7 +200,7 @@ bool AgentHost::DiskFullBoxOpen() const {
 
 void AgentHost::ShowFolder(const std::string& folder, std::span<const std::string>) {
   // Each agent looks for an explorer window of the folder on its own desktop.
-  if (folder.empty() || folder.size() > agent::kMaxPathLength) {
+  if (folder.empty() || folder.size() > agent::kMaxServicePathLength) {
     Log("A folder too long for the session agents was not opened: " + folder);
     return;
   }

@@ -391,8 +391,9 @@ void TMainForm::FormCreate() {
 void TMainForm::ApplyBtnClick() {
   const int index = SaveComboBx.ItemIndex();
   if (pageLink_ != nullptr) {
-    pageLink_->ApplyPage(index == 0 ? SaveModeCard : SaveModeComputer, PathEdit.Text(), AutoRCheckBx.Checked());
-    ApplyBtn.SetEnabled(false);
+    if (pageLink_->ApplyPage(index == 0 ? SaveModeCard : SaveModeComputer, PathEdit.Text(), AutoRCheckBx.Checked())) {
+      ApplyBtn.SetEnabled(false);
+    }
     return;
   }
   if (index == 0) {

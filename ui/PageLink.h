@@ -10,8 +10,9 @@ namespace pw::ui {
 class PageLink {
  public:
   virtual ~PageLink() = default;
-  // Apply on the page: the save type (0 card, 1 computer), location and auto-rotate.
-  virtual void ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) = 0;
+  // Apply on the page: the save type (0 card, 1 computer), location and
+  // auto-rotate. False when they were not passed on: the page stays as it is.
+  virtual bool ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) = 0;
   // Exit in the tray icon's menu.
   virtual void ExitChosen() = 0;
 };

@@ -112,11 +112,15 @@ void SessionAgent::Tell(const agent::NotifyMessage& notice) {
       notifier.TellCannotSave(notice.path);
       break;
     case agent::NoticeKind::PathTooLong:
-      (void)platform::MessageBoxEx(form_->Handle(), form_->LoadText(text::kPathTooLongMessage),
-                                   form_->LoadText(text::kMessageCaption),
-                                   platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
+      ShowPathTooLong();
       break;
   }
+}
+
+void SessionAgent::ShowPathTooLong() {
+  (void)platform::MessageBoxEx(form_->Handle(), form_->LoadText(text::kPathTooLongMessage),
+                               form_->LoadText(text::kMessageCaption),
+                               platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
 }
 
 void SessionAgent::Send(const agent::Message& message) {
@@ -124,8 +128,16 @@ void SessionAgent::Send(const agent::Message& message) {
   (void)connection_.Send(message);
 }
 
-void SessionAgent::ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) {
+bool SessionAgent::ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) {
+  // The browser gives at most 128 characters; a longer location came from the
+  // settings file, and the service takes from an agent only what the browser
+  // gives. The user is asked for a shorter folder, as the browser asks.
+  if (saveLocation.size() > agent::kMaxPathLength) {
+    ShowPathTooLong();
+    return false;
+  }
   Send(agent::ApplyMessage{saveType, saveLocation, autoRotate});
+  return true;
 }
 
 void SessionAgent::ExitChosen() { Send(agent::ExitMessage{}); }

@@ -35,7 +35,7 @@ class SessionAgent final : public FormOwner, public PageLink {
   bool Run();
 
   // PageLink
-  void ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) override;
+  bool ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) override;
   void ExitChosen() override;
   // FormOwner: the window goes at the top of the loop, and the agent with it.
   void ReleaseForm(TMainForm& form) override;
@@ -45,6 +45,8 @@ class SessionAgent final : public FormOwner, public PageLink {
   void Handle(const agent::Message& message);
   // Shows the notice's box and answers the service once it has closed.
   void Tell(const agent::NotifyMessage& notice);
+  // The box that says a chosen folder's path is longer than 128 characters.
+  void ShowPathTooLong();
   void Send(const agent::Message& message);
 
   ProcessState& process_;

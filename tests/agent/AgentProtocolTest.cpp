@@ -43,21 +43,23 @@ TEST(AgentProtocol, EncodesTheWireLayoutLittleEndian) {
 
 TEST(AgentProtocol, EveryMessageSurvivesTheRoundTrip) {
   const std::string longest(kMaxPathLength, 'p');
-  const std::string longestKept(kMaxNoticePathLength, 'k');
+  const std::string longestOfService(kMaxServicePathLength, 'k');
   const std::vector<std::pair<Message, Sender>> cases = {
       {StateMessage{0, "", false, false}, Sender::Service},
       {StateMessage{1, longest, true, true}, Sender::Service},
+      {StateMessage{1, longestOfService, true, true}, Sender::Service},
       {ApplyMessage{0, "C:\\Users\\ann\\Pictures", false}, Sender::Agent},
       {ApplyMessage{1, longest, true}, Sender::Agent},
       {ShowPageMessage{}, Sender::Service},
       {NotifyMessage{NoticeKind::DiskFull, {}}, Sender::Service},
       {NotifyMessage{NoticeKind::PathTooLong, {}}, Sender::Service},
       {NotifyMessage{NoticeKind::PictureIncomplete, "C:\\Scans\\0001\\img0001.partial"}, Sender::Service},
-      {NotifyMessage{NoticeKind::PictureIncomplete, longestKept}, Sender::Service},
+      {NotifyMessage{NoticeKind::PictureIncomplete, longestOfService}, Sender::Service},
       {NotifyMessage{NoticeKind::CannotSave, "C:\\temp"}, Sender::Service},
       {NoticeClosedMessage{NoticeKind::DiskFull}, Sender::Agent},
       {NoticeClosedMessage{NoticeKind::CannotSave}, Sender::Agent},
       {OpenFolderMessage{"C:\\Scans\\Photo1"}, Sender::Service},
+      {OpenFolderMessage{longestOfService}, Sender::Service},
       {ExitMessage{}, Sender::Service},
       {ExitMessage{}, Sender::Agent},
   };
@@ -110,10 +112,13 @@ TEST(AgentProtocol, RefusesEveryMalformedMessage) {
       {"flag 0xFF", apply(Bytes({0xFF})), Sender::Agent, Refusal::BadBoolean},
       {"state's second flag 2", Framed(1, Concat({Bytes({0, 0, 0, 0}), TextField(""), Bytes({1, 2})})),
        Sender::Service, Refusal::BadBoolean},
-      // 128 characters pass (the round-trip test); one more does not.
-      {"path of 129 characters", Encode(ApplyMessage{1, std::string(129, 'x'), false}), Sender::Agent,
+      // An applied location passes with 128 characters (the round-trip test)
+      // and not with one more; a path the service sends, with 259 and not 260.
+      {"applied location of 129 characters", Encode(ApplyMessage{1, std::string(129, 'x'), false}), Sender::Agent,
        Refusal::PathTooLong},
-      {"folder path of 129 characters", Encode(OpenFolderMessage{std::string(129, 'x')}), Sender::Service,
+      {"location in force of 260 characters", Encode(StateMessage{1, std::string(260, 'x'), false, false}),
+       Sender::Service, Refusal::PathTooLong},
+      {"folder path of 260 characters", Encode(OpenFolderMessage{std::string(260, 'x')}), Sender::Service,
        Refusal::PathTooLong},
       {"NUL inside a path", Encode(ApplyMessage{1, std::string("C:\\a\0b", 6), false}), Sender::Agent,
        Refusal::BadPath},
@@ -144,7 +149,10 @@ TEST(AgentProtocol, RefusesEveryMalformedMessage) {
 
 TEST(AgentProtocol, ValidateAgreesWithTheDecoder) {
   EXPECT_EQ(Validate(ApplyMessage{2, "C:\\", false}), Refusal::BadSaveType);
-  EXPECT_EQ(Validate(StateMessage{0, std::string(129, 'a'), false, false}), Refusal::PathTooLong);
+  EXPECT_EQ(Validate(ApplyMessage{0, std::string(129, 'a'), false}), Refusal::PathTooLong);
+  EXPECT_EQ(Validate(StateMessage{0, std::string(129, 'a'), false, false}), Refusal::None);
+  EXPECT_EQ(Validate(StateMessage{0, std::string(260, 'a'), false, false}), Refusal::PathTooLong);
+  EXPECT_EQ(Validate(OpenFolderMessage{std::string(260, 'a')}), Refusal::PathTooLong);
   EXPECT_EQ(Validate(OpenFolderMessage{""}), Refusal::BadPath);
   EXPECT_EQ(Validate(NotifyMessage{static_cast<NoticeKind>(9), {}}), Refusal::BadNoticeKind);
   EXPECT_EQ(Validate(NotifyMessage{NoticeKind::DiskFull, "C:\\"}), Refusal::BadPath);

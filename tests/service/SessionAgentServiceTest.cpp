@@ -46,12 +46,14 @@ class NotifyingScannerLink : public scanner::ScannerLink {
       ++heldPolls;
       return;
     }
-    const std::vector<std::string> titles{"Photo1", "C:\\Scans\\Photo1"};
-    host.Notifier().ShowFolder("C:\\Scans\\Photo1", titles);
+    const std::vector<std::string> titles{"Photo1", folder};
+    host.Notifier().ShowFolder(folder, titles);
     host.Notifier().TellDiskFull();
     host.Notifier().TellPictureIncomplete("C:\\Scans\\Photo1\\img0002.partial");
     host.Notifier().TellCannotSave("C:\\Scans");
   }
+  // The new folder a pull tells of; set before the service starts.
+  std::string folder = "C:\\Scans\\Photo1";
   std::atomic<int> polls{0};
   std::atomic<int> heldPolls{0};
   std::atomic<int> pendingDeviceEvent{-1};
@@ -212,6 +214,31 @@ TEST_F(SessionAgentServiceTest, FolderWindowAndDiskFullGoToTheAgentsNotToSession
   EXPECT_EQ(folder->path, "C:\\Scans\\Photo1");
   EXPECT_TRUE(world.Desktop().ShellExecutes().empty()) << "no explorer runs in the service's session";
   EXPECT_TRUE(world.Desktop().MessageBoxes().empty()) << "no box opens in the service's session";
+  StopService();
+}
+
+// The folder browser gives at most 128 characters, but the settings file may
+// hold a longer location, and a new folder below a location of 128 characters
+// is longer still: the page shows such a location whole, and its folder
+// windows open.
+TEST_F(SessionAgentServiceTest, ALocationOverTheBrowsersLimitIsShownWholeAndItsFoldersOpen) {
+  const std::string location = "C:\\" + std::string(200, 'L');
+  world.MakeDirectories(location);
+  world.WriteFile(kSettingsPath, "[Setting]\r\nMode=1\r\nPath=" + location + "\r\nAutoRoate=0\r\n");
+  notifying.folder = location + "\\Photo1";
+  StartService();
+  auto agent = ConnectAgent();
+  ASSERT_NE(agent, nullptr);
+  const std::optional<ag::StateMessage> state = Next<ag::StateMessage>(*agent);
+  ASSERT_TRUE(state.has_value());
+  EXPECT_EQ(state->saveLocation, location);
+
+  // The poll of an Apply in computer mode tells of the long folder.
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  const std::optional<ag::OpenFolderMessage> folder = Next<ag::OpenFolderMessage>(*agent);
+  ASSERT_TRUE(folder.has_value());
+  EXPECT_EQ(folder->path, location + "\\Photo1");
+  EXPECT_FALSE(LogMentions("was not opened"));
   StopService();
 }
 

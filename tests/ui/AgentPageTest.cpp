@@ -14,12 +14,14 @@ class RecordingPageLink : public PageLink {
     std::string location;
     bool autoRotate;
   };
-  void ApplyPage(std::uint32_t saveType, const std::string& location, bool autoRotate) override {
+  bool ApplyPage(std::uint32_t saveType, const std::string& location, bool autoRotate) override {
     applied.push_back({saveType, location, autoRotate});
+    return passesOn;
   }
   void ExitChosen() override { ++exits; }
   std::vector<Applied> applied;
   int exits = 0;
+  bool passesOn = true;
 };
 
 class AgentPageTest : public MainFormTest {
@@ -49,10 +51,23 @@ TEST_F(AgentPageTest, ApplyAndActivationGoToTheLinkAndTouchNeitherScannerNorSett
   EXPECT_EQ(page.applied[0].saveType, SaveModeComputer);
   EXPECT_EQ(page.applied[0].location, "C:\\Scans");
   EXPECT_FALSE(page.applied[0].autoRotate);
+  EXPECT_FALSE(agentForm.ApplyBtn.Enabled()) << "the settings went on";
   EXPECT_EQ(link.scans, 0) << "activation walks no drives in an agent";
   EXPECT_TRUE(link.polls.empty());
   EXPECT_FALSE(agentForm.Timer1.Enabled());
   EXPECT_FALSE(Exists(kSettingsPath)) << "the service writes the settings file, not the agent";
+}
+
+TEST_F(AgentPageTest, ApplyThatTheLinkDoesNotPassOnLeavesThePageAsItIs) {
+  TMainForm& agentForm = CreateAgentPage();
+  agentForm.ShowSettings(SaveModeComputer, "C:\\Scans", false);
+  agentForm.AutoRCheckBx.SetChecked(true);
+  ASSERT_TRUE(agentForm.ApplyBtn.Enabled());
+  page.passesOn = false;
+  agentForm.ApplyBtnClick();
+  ASSERT_EQ(page.applied.size(), 1u);
+  EXPECT_TRUE(agentForm.ApplyBtn.Enabled()) << "nothing was applied: Apply stays available";
+  EXPECT_TRUE(agentForm.AutoRCheckBx.Checked());
 }
 
 TEST_F(AgentPageTest, ExitTellsTheLinkAndReleasesThePageWithoutAScannerRequest) {

@@ -48,7 +48,6 @@ class SessionAgentTest : public MainFormTest {
   // Runs an agent on a thread of its own, as the agent process's main thread.
   void StartAgent(bool showPage) {
     agentThread = std::thread([this, showPage] {
-      ProcessState agentProcess;
       SessionAgent agent(agentProcess, showPage, options.pipeName);
       connected = agent.Run();
       ended = true;
@@ -57,6 +56,9 @@ class SessionAgentTest : public MainFormTest {
 
   platform::WindowHandle Page() { return platform::FindWindow(resources::layout::kWindowClass, resources::layout::kWindowTitle); }
 
+  // The agent thread's own; a test reaches its page only from that thread
+  // (inside a box the agent shows).
+  ProcessState agentProcess;
   agent::AgentChannel::Options options = ChannelOptions();
   agent::AgentChannel channel{options};
   std::thread agentThread;
@@ -144,6 +146,52 @@ TEST_F(SessionAgentTest, EachNoticeShowsItsBoxAndIsAnsweredOnlyWhenTheBoxCloses)
     }));
     EXPECT_EQ(answered, std::vector<agent::NoticeKind>{row.notice.kind});
   }
+}
+
+// A location longer than the folder browser gives can only come from the
+// settings file. The page shows it whole; Apply asks for a shorter folder, as
+// the browser does, and sends the service nothing it would refuse.
+TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotAppliedBack) {
+  const std::string longLocation = "C:\\" + std::string(200, 'd');
+  const std::string shortLocation = "C:\\Scans";
+  std::string shown;
+  bool appliedShort = false;
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
+    // The first box, a notice, stands for the user at the page: on the agent's
+    // thread, they press Apply with the long location, then with a short one.
+    if (box.text.find("D:\\Gone") != std::string::npos && agentProcess.MainForm != nullptr) {
+      TMainForm& page = *agentProcess.MainForm;
+      shown = page.PathEdit.Text();
+      page.AutoRCheckBx.SetChecked(false);
+      page.ApplyBtnClick();
+      EXPECT_TRUE(page.ApplyBtn.Enabled()) << "nothing applied: Apply stays available";
+      page.PathEdit.SetText(shortLocation);
+      page.ApplyBtnClick();
+      appliedShort = !page.ApplyBtn.Enabled();
+    }
+    return host::Desktop::DefaultMessageBoxResult(box.style);
+  });
+  ASSERT_TRUE(channel.Start().ok);
+  StartAgent(false);
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && Page() != nullptr; }));
+  channel.Broadcast(agent::StateMessage{1, longLocation, true, false});
+  channel.Broadcast(agent::NotifyMessage{agent::NoticeKind::CannotSave, "D:\\Gone"});
+
+  std::vector<agent::ApplyMessage> applied;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const agent::AgentMessage& message : channel.TakeMessages()) {
+      if (const auto* apply = std::get_if<agent::ApplyMessage>(&message.message)) applied.push_back(*apply);
+    }
+    return !applied.empty();
+  }));
+  EXPECT_EQ(shown, longLocation) << "the page shows the location whole";
+  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_NE(boxes[1].text.find("longer than 128 characters"), std::string::npos) << boxes[1].text;
+  EXPECT_TRUE(appliedShort);
+  ASSERT_EQ(applied.size(), 1u) << "only the short location went to the service";
+  EXPECT_EQ(applied[0], (agent::ApplyMessage{1, shortLocation, false}));
+  EXPECT_EQ(channel.AgentCount(), 1u) << "the agent's connection stays";
 }
 
 TEST_F(SessionAgentTest, DesktopStartShowsThePageOnceTheSettingsAreInAndEndsWhenTheServiceGoes) {
