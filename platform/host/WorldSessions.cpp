@@ -14,6 +14,7 @@
 #include "platform/Sessions.h"
 #include "platform/host/Desktop.h"
 #include "platform/host/ServiceManager.h"
+#include "platform/host/ProcessRunning.h"
 #include "platform/host/World.h"
 
 namespace pw::host {
@@ -47,12 +48,7 @@ void EndProcess(pid_t process) {
   ::kill(process, SIGTERM);
   if (::waitpid(process, nullptr, 0) == process) return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (::kill(process, 0) != 0) return;
-    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
-    std::string id, name, state;
-    stat >> id >> name >> state;
-    if (state == "Z") return;
+  while (ProcessRunning(process) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }

@@ -12,6 +12,8 @@
 #include <iterator>
 #include <thread>
 
+#include "platform/host/ProcessRunning.h"
+
 extern char** environ;
 
 namespace pw::faultmatrix {
@@ -28,15 +30,6 @@ std::vector<std::string> Environment(const std::map<std::string, std::string>& e
   }
   for (const auto& [name, value] : extra) entries.push_back(name + "=" + value);
   return entries;
-}
-
-// A zombie counts as ended.
-bool Alive(pid_t pid) {
-  if (::kill(pid, 0) != 0) return false;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const std::size_t close = line.rfind(')');
-  return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
 }
 
 }  // namespace
@@ -129,7 +122,7 @@ bool ForeignProcess::Ended() {
     ended_ = true;
   } else if (reaped < 0 && errno == ECHILD) {
     // Not ours to reap (no subreaper): it has ended once it is gone or a zombie.
-    ended_ = !Alive(pid_);
+    ended_ = !host::ProcessRunning(pid_);
   }
   return ended_;
 }

@@ -9,23 +9,17 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "platform/host/ProcessRunning.h"
 #include "tests/service/ServiceFixture.h"
 
 namespace pw::service::test {
 
 // A process that has ended but was not reaped yet (a zombie) counts as ended.
-inline bool ProcessAlive(long processId) {
-  if (::kill(static_cast<pid_t>(processId), 0) != 0) return false;
-  std::ifstream stat("/proc/" + std::to_string(processId) + "/stat");
-  std::string pid, name, state;
-  stat >> pid >> name >> state;
-  return state != "Z";
-}
+inline bool ProcessAlive(long processId) { return host::ProcessRunning(static_cast<pid_t>(processId)); }
 
 class ProcessWorldTest : public ::testing::Test {
  protected:

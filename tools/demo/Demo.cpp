@@ -52,6 +52,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/host/DeviceSocket.h"
+#include "platform/host/ProcessRunning.h"
 #include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
 #include "tools/scanner-sim/ScannerPicture.h"
@@ -443,9 +444,7 @@ class Demo {
     if (processId <= 0) return true;
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-      std::ifstream stat("/proc/" + std::to_string(processId) + "/stat");
-      std::string pid, name, state;
-      if (!(stat >> pid >> name >> state) || state == "Z") return true;
+      if (!pw::host::ProcessRunning(static_cast<pid_t>(processId))) return true;
       if (Clock::now() >= deadline) return false;
       std::this_thread::sleep_for(10ms);
     }
