@@ -9,6 +9,7 @@
 #include "platform/Diagnostics.h"
 #include "platform/Dialogs.h"
 #include "platform/PathText.h"
+#include "platform/Security.h"
 #include "platform/SystemInfo.h"
 #include "service/OsError.h"
 #include "service/Service.h"
@@ -45,6 +46,9 @@ int ProcessEntry(std::span<const std::string> commandLine, scanner::ScannerLink*
     (void)platform::MessageBoxEx(nullptr, ApplicationErrorText(exception), kApplicationErrorCaption,
                                  platform::mb::kOk | platform::mb::kIconError | platform::mb::kTaskModal, 0);
   };
+  // Before any DLL is loaded by name: from System32 only, never from this
+  // folder or the current directory.
+  (void)platform::RestrictDllSearchToSystem32();
   try {
     TServiceApplication application(scannerLink);
     application.CreateService1();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 #include "platform/Dialogs.h"
@@ -9,6 +10,7 @@
 #include "platform/Messages.h"
 #include "platform/PathText.h"
 #include "platform/ScopeExit.h"
+#include "platform/Security.h"
 #include "platform/SystemInfo.h"
 #include "service/OsError.h"
 #include "platform/TextCompare.h"
@@ -134,6 +136,7 @@ void TServiceApplication::Install(bool silent) {
   bool succeeded = true;
   if (TService1* service = service_.get()) {
     try {
+      if (UsesSessionAgents()) RefuseProgramFolderUsersMayChange();
       if (service->BeforeInstall) service->BeforeInstall(*service);
       platform::ServiceDefinition definition;
       definition.name = service->Name;
@@ -161,6 +164,20 @@ void TServiceApplication::Install(bool silent) {
   }
   manager.reset();
   if (succeeded && !silent) ShowDialog(kInstalledText, kInformationCaption, platform::mb::kIconInformation);
+}
+
+void TServiceApplication::RefuseProgramFolderUsersMayChange() {
+  // The service runs this executable, its imaging modules and its text table
+  // as LocalSystem: from a folder that standard users may change, any of
+  // them could replace those files and run code as LocalSystem.
+  std::string folder = platform::ExtractFilePath(platform::GetModuleFileName());
+  if (folder.size() > 3) folder.pop_back();
+  const std::optional<bool> usersMayChange = platform::NonAdministratorsMayWrite(folder);
+  if (usersMayChange && !*usersMayChange) return;
+  throw std::runtime_error(std::string(usersMayChange ? "Users who are not administrators can change the folder "
+                                                      : "The security of the folder cannot be read: ") +
+                           folder + ". Copy pagewick.exe, pwimgfil.dll, pwimgkrn.dll and rc.info to a folder "
+                           "below Program Files and install from there");
 }
 
 void TServiceApplication::Uninstall(bool silent) {
@@ -192,6 +209,9 @@ void TServiceApplication::RunAsService() {
   platform::ErrorSink previous =
       platform::SetErrorSink([this](std::string_view what) { eventLogger_.LogMessage(std::string(what)); });
   ScopeExit restore([&previous] { platform::SetErrorSink(std::move(previous)); });
+  // Windows 11 22H2 and later: links that standard users made are not
+  // followed by this process, whatever path leads through them.
+  if (UsesSessionAgents()) (void)platform::EnableRedirectionTrust();
 
   std::vector<platform::ServiceTableEntry> table;
   if (service_) {

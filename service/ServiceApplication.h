@@ -99,6 +99,9 @@ class TServiceApplication final : public ui::FormOwner {
   };
 
   void Install(bool silent);
+  // Windows Vista and later: throws, saying to copy the program below Program
+  // Files, when users who are not administrators may change its folder.
+  void RefuseProgramFolderUsersMayChange();
   void Uninstall(bool silent);
   void RunAsService();
   // Runs this start as the session agent of its session (Windows Vista and

@@ -1,11 +1,12 @@
-// Terminal-services sessions. wtsapi32.dll and userenv.dll are loaded, and
-// the kernel's session calls looked up, at run time, so that the program still
-// starts on Windows 2000.
+// Terminal-services sessions. wtsapi32.dll and userenv.dll are loaded from
+// System32, and the kernel's session calls looked up, at run time, so that
+// the program still starts on Windows 2000.
 #include <string>
 #include <vector>
 
 #include "platform/ScopeExit.h"
 #include "platform/Sessions.h"
+#include "platform/win32/Win32SystemLibrary.h"
 #include "platform/win32/WinApi.h"
 #include <wtsapi32.h>
 
@@ -14,7 +15,7 @@ namespace {
 
 class Module {
  public:
-  explicit Module(const char* name) : module_(::LoadLibraryA(name)) {}
+  explicit Module(const char* name) : module_(LoadSystemLibrary(name)) {}
   ~Module() {
     if (module_ != nullptr) ::FreeLibrary(module_);
   }

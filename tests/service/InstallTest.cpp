@@ -5,6 +5,8 @@
 #include "platform/Dialogs.h"
 #include "platform/SystemInfo.h"
 #include "platform/TrayIcon.h"
+#include "platform/PathText.h"
+#include "platform/host/WorldSessions.h"
 #include "service/Switches.h"
 #include "tests/service/ServiceFixture.h"
 
@@ -99,6 +101,48 @@ TEST_F(InstallTest, SecondInstallShowsTheErrorDialogWith1073) {
     EXPECT_EQ(boxes.back().text,
               "Service \"Pagewick\" failed to install with error: \"Win32 Error.  Code: 1073.\n"
               "The specified service already exists.\"");
+  }
+}
+
+// From Windows Vista on the service runs its folder's files as LocalSystem:
+// a folder that standard users may change is refused with a box that says
+// where to copy the program. Before Vista the install goes on as it did.
+TEST_F(InstallTest, InstallRefusesAProgramFolderThatStandardUsersMayChangeFromVistaOn) {
+  struct Row {
+    std::uint32_t major;
+    const char* module;
+    bool denyUsers;  // an administrator took the users' write access away
+    bool installed;
+  };
+  const Row rows[] = {
+      {10, "C:\\Program Files\\Pagewick\\pagewick.exe", false, true},
+      {10, "C:\\Program Files (x86)\\Pagewick\\pagewick.exe", false, true},
+      {10, "C:\\Windows\\pagewick.exe", false, true},
+      {10, "C:\\Tools\\pagewick.exe", false, false},  // made in the root of C: by default
+      {10, "C:\\Users\\Public\\pagewick.exe", false, false},
+      {10, "C:\\Tools\\pagewick.exe", true, true},
+      {6, "D:\\Scanner\\pagewick.exe", false, false},
+      {5, "C:\\Tools\\pagewick.exe", false, true},  // Windows XP: as specified
+  };
+  world.SetWindowsDirectory("C:\\Windows");
+  world.AddDrive('D', pf::DriveType::Fixed);
+  for (const Row& row : rows) {
+    world.SetVersion(pf::kPlatformNt, row.major, 0, row.major == 5 ? 2600 : 19045);
+    world.SetModuleFileName(row.module);
+    if (row.denyUsers) world.UserSessions().DenyUserWrites(pf::ExtractFilePath(row.module));
+    const std::size_t before = world.Desktop().MessageBoxes().size();
+    EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
+    EXPECT_EQ(world.Services().Find("Service1").has_value(), row.installed) << row.module << " on " << row.major;
+    const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+    if (row.installed) {
+      EXPECT_EQ(boxes.size(), before) << row.module;
+      EXPECT_EQ(RunProgram({"/uninstall", "/silent"}), 0);
+      continue;
+    }
+    ASSERT_EQ(boxes.size(), before + 1) << row.module;
+    EXPECT_EQ(boxes.back().caption, "Error");
+    EXPECT_NE(boxes.back().text.find("failed to install"), std::string::npos) << boxes.back().text;
+    EXPECT_NE(boxes.back().text.find("below Program Files"), std::string::npos) << boxes.back().text;
   }
 }
 

@@ -1,0 +1,23 @@
+#pragma once
+// System DLLs loaded at run time come from System32 only: a DLL of the same
+// name in the program's folder or the current directory is never taken.
+#include <string>
+
+#include "platform/win32/WinApi.h"
+
+namespace pw::platform {
+
+// LoadLibraryExA with LOAD_LIBRARY_SEARCH_SYSTEM32; where that flag is not
+// understood (Windows 7 without KB2533623 and older, ERROR_INVALID_PARAMETER)
+// the full path below GetSystemDirectoryA. Null when the DLL cannot be loaded.
+inline HMODULE LoadSystemLibrary(const char* name) {
+  if (HMODULE module = ::LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return module;
+  if (::GetLastError() != ERROR_INVALID_PARAMETER) return nullptr;
+  char folder[MAX_PATH] = {};
+  const UINT length = ::GetSystemDirectoryA(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  const std::string path = std::string(folder, length) + "\\" + name;
+  return ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+}  // namespace pw::platform
