@@ -45,6 +45,8 @@ grep -ho '\[ KNOWN WINE DIFFERENCE \].*' build/win32/Testing/Temporary/LastTest.
 cmake --build --preset win32 -j "$jobs" --target package
 scripts/check-package.sh build/win32
 
+# The attack suite's summary: a standard user's attacks on the service.
+grep -h '^attacks:' build/host/Testing/Temporary/LastTest.log | head -n 1 || true
 # The fault matrix's summary, host and host-asan runs.
 grep -h '^fault matrix:' build/host/Testing/Temporary/LastTest.log build/host-asan/Testing/Temporary/LastTest.log || true
 # What the end-to-end tests of pagewick.exe under Wine counted themselves.
