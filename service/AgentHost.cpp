@@ -8,6 +8,7 @@
 #include "platform/Windows.h"
 #include "service/OsError.h"
 #include "service/ServiceApplication.h"
+#include "storage/LocationRules.h"
 #include "ui/MainForm.h"
 
 namespace pw::service {
@@ -117,6 +118,17 @@ void AgentHost::Handle(const agent::AgentMessage& message) {
 }
 
 void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMessage& apply) {
+  // A location that fails the rules is refused in either save type, before
+  // anything changes; the agent tells its user why.
+  const storage::LocationProblem problem = storage::CheckSaveLocation(apply.saveLocation, agent::kMaxPathLength);
+  if (problem != storage::LocationProblem::None) {
+    Log("A save location from session " + std::to_string(message.sessionId) + " was refused: " +
+        std::string(storage::ProblemText(problem)));
+    (void)channel_.Send(message.agent, agent::NotifyMessage{agent::NoticeKind::LocationRefused, {},
+                                                            static_cast<std::uint32_t>(problem)});
+    (void)channel_.Send(message.agent, State());
+    return;
+  }
   ui::TMainForm* form = MainWindow(true);
   if (form == nullptr) return;
   // The location is only taken when this agent's user may create folders and

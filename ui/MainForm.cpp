@@ -19,6 +19,7 @@
 #include "storage/AutoRotate.h"
 #include "storage/DestinationNaming.h"
 #include "storage/FreeSpaceGuard.h"
+#include "storage/LocationRules.h"
 
 namespace pw::ui {
 namespace {
@@ -277,13 +278,17 @@ void TMainForm::BrowseForSaveFolder(platform::WindowHandle owner) {
       if (!chosen) return;
       std::optional<std::string> path = platform::GetPathFromIdList(chosen);
       if (!path) return;
-      if (path->size() <= kMaxSavePathLength) {
+      const storage::LocationProblem problem = storage::CheckSaveLocation(*path, kMaxSavePathLength);
+      if (problem == storage::LocationProblem::None) {
         PathEdit.SetText(*path);
         ApplyBtn.SetEnabled(true);
         return;
       }
+      // A path too long (40001) or a folder that cannot be a save location (a
+      // share, a CD-ROM drive): the box says why, then the browser again.
       platform::WindowHandle mainWindow = process_.MainForm != nullptr ? process_.MainForm->Handle() : nullptr;
-      (void)platform::MessageBoxEx(mainWindow, LoadText(text::kPathTooLongMessage), LoadText(text::kMessageCaption),
+      (void)platform::MessageBoxEx(mainWindow, LoadText(storage::ProblemTextId(problem)),
+                                   LoadText(text::kMessageCaption),
                                    platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal,
                                    0);
       owner = mainWindow;
@@ -369,9 +374,18 @@ void TMainForm::FormCreate() {
     SaveComboBx.SetItemIndex(platform::ReadProfileInteger(kSettingsSection, "Mode", 1, SettingsFilePath));
     // A loaded text that differs from the empty start text runs PathEditChange
     // now, while FolderCounter still holds 0.
-    PathEdit.SetText(platform::ReadProfileString(kSettingsSection, "Path", DefaultSavePath, SettingsFilePath).text);
-    FilePrefix = platform::ReadProfileString(kSettingsSection, "File", "img", SettingsFilePath).text;
-    FolderPrefix = platform::ReadProfileString(kSettingsSection, "Folder", "Photo", SettingsFilePath).text;
+    // What the settings file holds is taken only when it passes the rules
+    // that a location or prefix chosen on the page passes; else the default.
+    std::string location = platform::ReadProfileString(kSettingsSection, "Path", DefaultSavePath, SettingsFilePath).text;
+    if (storage::CheckSaveLocation(location, storage::kMaxStoredLocationLength) != storage::LocationProblem::None) {
+      location = DefaultSavePath;
+    }
+    PathEdit.SetText(location);
+    FilePrefix = platform::ReadProfileString(kSettingsSection, "File", storage::kDefaultFilePrefix, SettingsFilePath).text;
+    if (!storage::IsPlainNamePrefix(FilePrefix)) FilePrefix = storage::kDefaultFilePrefix;
+    FolderPrefix =
+        platform::ReadProfileString(kSettingsSection, "Folder", storage::kDefaultFolderPrefix, SettingsFilePath).text;
+    if (!storage::IsPlainNamePrefix(FolderPrefix)) FolderPrefix = storage::kDefaultFolderPrefix;
     FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
     AutoRCheckBx.SetChecked(platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath) != 0);
 
@@ -379,7 +393,10 @@ void TMainForm::FormCreate() {
     SaveComboBxChange();
     SaveMode = static_cast<std::uint32_t>(platform::ReadProfileInteger(kSettingsSection, "Mode", 1, SettingsFilePath));
 
-    if (!platform::DirectoryExists(PathEdit.Text())) {
+    // Before Vista the one process creates the location at start. From Vista
+    // on neither the service (LocalSystem) nor an agent creates it here: the
+    // service creates folders only as the console user, while pulling.
+    if (!SessionAgentsInUse() && !platform::DirectoryExists(PathEdit.Text())) {
       (void)platform::CreateDirectory(PathEdit.Text());
     }
   } catch (const std::exception&) {
@@ -407,20 +424,51 @@ void TMainForm::ApplyBtnClick() {
   }
   Timer1.SetEnabled(true);
 
+  // A location that fails the rules is never stored, in either save type:
+  // the mode and the switch are, and the user is told why.
+  const storage::LocationProblem problem =
+      storage::CheckSaveLocation(PathEdit.Text(), storage::kMaxStoredLocationLength);
   WriteSettingInteger("Mode", index);
-  WriteSetting("Path", PathEdit.Text());
-  // Kept for files written by earlier versions; nothing reads it.
-  const std::string unreadKey = "Folder" + FolderPrefix;
-  if (MayWriteUnreadKey(unreadKey, PathEdit.Text())) WriteSetting(unreadKey, "0");
-  WriteSettingInteger(PathEdit.Text(), FolderCounter);
+  if (problem == storage::LocationProblem::None) {
+    WriteSetting("Path", PathEdit.Text());
+    // Kept for files written by earlier versions; nothing reads it.
+    const std::string unreadKey = "Folder" + FolderPrefix;
+    if (MayWriteUnreadKey(unreadKey, PathEdit.Text())) WriteSetting(unreadKey, "0");
+    WriteSettingInteger(PathEdit.Text(), FolderCounter);
+  }
   WriteSettingInteger("AutoRoate", AutoRCheckBx.Checked() ? 1 : 0);
+  if (problem != storage::LocationProblem::None) {
+    TellLocationRefused(problem);
+    return;
+  }
 
   ApplyBtn.SetEnabled(false);
+}
+
+void TMainForm::TellLocationRefused(storage::LocationProblem problem) {
+  const std::string why = LoadText(storage::ProblemTextId(problem));
+  if (presence_ == WindowPresence::Unseen) {
+    // The service's window: its callers tell the agents.
+    platform::DebugTrace("Save location refused: " + std::string(storage::ProblemText(problem)));
+    return;
+  }
+  (void)platform::MessageBoxEx(windowHandle_, why, LoadText(text::kMessageCaption),
+                               platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
+}
+
+bool TMainForm::SessionAgentsInUse() const {
+  return OsVersion.platformId == platform::kPlatformNt && OsVersion.majorVersion >= 6;
 }
 
 void TMainForm::PathEditChange() {
   // The service keeps the folder counters of an agent's page.
   if (pageLink_ != nullptr) return;
+  // Only a location that may be stored is written as a key.
+  if (storage::CheckSaveLocation(PathEdit.Text(), storage::kMaxStoredLocationLength) !=
+      storage::LocationProblem::None) {
+    FolderCounter = 1;
+    return;
+  }
   WriteSettingInteger(PathEdit.Text(), FolderCounter);
   FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
 }

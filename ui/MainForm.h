@@ -21,6 +21,7 @@
 #include "scanner/PullHost.h"
 #include "scanner/ScannerRequestKind.h"
 #include "storage/DestinationNaming.h"
+#include "storage/LocationRules.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"
@@ -237,6 +238,11 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::vector<std::string> ListImageFiles(const std::string& folder) override;
   void SwitchSaveLocationToDefault() override { PathEdit.SetText(DefaultSavePath); }
 
+  // The box that says why a location was refused (the service's window,
+  // which nobody sees, leaves it to its callers).
+  void TellLocationRefused(storage::LocationProblem problem);
+  // Windows Vista and later: the service runs in session 0 with agents.
+  bool SessionAgentsInUse() const;
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
   void BuildWindow();
