@@ -13,6 +13,7 @@
 #include "platform/Windows.h"
 #include "platform/PathText.h"
 #include "platform/Profile.h"
+#include "platform/Security.h"
 #include "resources/MainFormLayout.h"
 #include "resources/Pictures.h"
 #include "scanner/DrivePoll.h"
@@ -364,6 +365,9 @@ void TMainForm::FormCreate() {
       const std::string settingsName = platform::ChangeFileExt(platform::ExtractFileName(modulePath), ".info");
       auto documents = platform::GetSpecialFolderPath(windowHandle_, platform::csidl::kCommonDocuments, false);
       SettingsFilePath = (documents ? *documents + "\\" : besideExecutable) + settingsName;
+      if (SessionAgentsInUse()) {
+        SettingsFilePath = ServiceSettingsFile(settingsName, besideExecutable, documents ? SettingsFilePath : "");
+      }
       auto pictures = platform::GetSpecialFolderPath(windowHandle_, platform::csidl::kCommonPictures, false);
       DefaultSavePath = pictures ? *pictures : SystemDriveRoot + "temp";
     } else {
@@ -454,6 +458,61 @@ void TMainForm::TellLocationRefused(storage::LocationProblem problem) {
   }
   (void)platform::MessageBoxEx(windowHandle_, why, LoadText(text::kMessageCaption),
                                platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
+}
+
+std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
+                                           const std::string& publicFile) {
+  std::string folder;
+  if (auto data = platform::GetSpecialFolderPath(windowHandle_, platform::csidl::kCommonAppData, false)) {
+    folder = *data + "\\" + kServiceDataFolderName;
+  }
+  // An agent (its user) only reads there; the service makes sure of the folder.
+  if (pageLink_ != nullptr) return folder.empty() ? besideExecutable + settingsName : folder + "\\" + settingsName;
+  // A folder that cannot be made the service's own (a link planted in its
+  // place, a folder the service cannot take over) is not used: the installed
+  // folder beside the executable, which only administrators may change, takes
+  // the settings and the scratch file instead.
+  if (folder.empty() || !platform::CreateServiceOnlyDirectory(folder) ||
+      !platform::OwnedBySystemOrAdministrators(folder)) {
+    platform::DebugTrace("Settings folder " + folder + " cannot be secured: using the program's folder");
+    return besideExecutable + settingsName;
+  }
+  const std::string path = folder + "\\" + settingsName;
+  // A file someone else owns (made before the folder was secured) is never
+  // read: it is deleted and the settings start afresh.
+  if (platform::FileExists(path) && !platform::OwnedBySystemOrAdministrators(path)) {
+    (void)platform::DeleteFile(path);
+    if (platform::FileExists(path)) return besideExecutable + settingsName;
+  }
+  if (!platform::FileExists(path) && !publicFile.empty() && platform::FileExists(publicFile)) {
+    MoveSettingsFile(publicFile, path);
+  }
+  return path;
+}
+
+void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to) {
+  // Only the values that pass the rules are carried over, written afresh: the
+  // old file may be a user's, and is never copied as it is.
+  auto carry = [&](const char* key, const std::string& value) {
+    (void)platform::WriteProfileString(kSettingsSection, key, value, to);
+  };
+  const std::int32_t mode = platform::ReadProfileInteger(kSettingsSection, "Mode", -1, from);
+  if (mode == 0 || mode == 1) carry("Mode", std::to_string(mode));
+  const std::string path = platform::ReadProfileString(kSettingsSection, "Path", "", from).text;
+  if (storage::CheckSaveLocation(path, storage::kMaxStoredLocationLength) == storage::LocationProblem::None) {
+    carry("Path", path);
+    const std::int32_t counter = platform::ReadProfileInteger(kSettingsSection, path, -1, from);
+    if (counter >= 0) carry(path.c_str(), std::to_string(counter));
+  }
+  for (const char* key : {"File", "Folder"}) {
+    const std::string prefix = platform::ReadProfileString(kSettingsSection, key, "", from).text;
+    if (storage::IsPlainNamePrefix(prefix)) carry(key, prefix);
+  }
+  const std::int32_t autoRotate = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, from);
+  if (autoRotate == 0 || autoRotate == 1) carry("AutoRoate", std::to_string(autoRotate));
+  // Once the new file exists the old one is never read again; where the
+  // service may not delete it (its user shut the service out), it stays.
+  if (!platform::DeleteFile(from)) platform::DebugTrace("The old settings file " + from + " could not be removed");
 }
 
 bool TMainForm::SessionAgentsInUse() const {

@@ -65,6 +65,8 @@ inline constexpr const char* kTextTableFileName = "rc.info";
 inline constexpr const char* kTextTableSection = "String";
 inline constexpr std::uint32_t kCardModePollMs = 6000;
 inline constexpr std::uint32_t kComputerModePollMs = 2000;
+// The settings' folder below %ProgramData% (Vista and later).
+inline constexpr const char* kServiceDataFolderName = "Pagewick";
 // The longest save location the folder browser accepts.
 inline constexpr std::size_t kMaxSavePathLength = 128;
 // The show-window marker: its existence asks the running service to show its
@@ -243,6 +245,12 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   void TellLocationRefused(storage::LocationProblem problem);
   // Windows Vista and later: the service runs in session 0 with agents.
   bool SessionAgentsInUse() const;
+  // Vista and later: the settings file in the service's own folder below
+  // %ProgramData%, secured, with a one-time move of the Public Documents
+  // file (publicFile, empty for none).
+  std::string ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
+                                  const std::string& publicFile);
+  void MoveSettingsFile(const std::string& from, const std::string& to);
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
   void BuildWindow();

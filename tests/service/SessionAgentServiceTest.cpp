@@ -108,7 +108,7 @@ class SessionAgentServiceTest : public ServiceHostTest {
   }
 
   std::string SavedSetting(const char* key) {
-    return pf::ReadProfileString(ui::kSettingsSection, key, "", kSettingsPath).text;
+    return pf::ReadProfileString(ui::kSettingsSection, key, "", kServiceSettingsPath).text;
   }
 
   bool LogMentions(const std::string& text) {
@@ -224,7 +224,7 @@ TEST_F(SessionAgentServiceTest, FolderWindowAndDiskFullGoToTheAgentsNotToSession
 TEST_F(SessionAgentServiceTest, ALocationOverTheBrowsersLimitIsShownWholeAndItsFoldersOpen) {
   const std::string location = "C:\\" + std::string(200, 'L');
   world.MakeDirectories(location);
-  world.WriteFile(kSettingsPath, "[Setting]\r\nMode=1\r\nPath=" + location + "\r\nAutoRoate=0\r\n");
+  world.WriteFile(kServiceSettingsPath, "[Setting]\r\nMode=1\r\nPath=" + location + "\r\nAutoRoate=0\r\n");
   notifying.folder = location + "\\Photo1";
   StartService();
   auto agent = ConnectAgent();

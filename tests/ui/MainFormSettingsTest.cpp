@@ -327,6 +327,7 @@ TEST_F(MainFormTest, OnlyBeforeVistaTheStartCreatesTheSaveLocation) {
     world.SetVersion(platform::kPlatformNt, c.major, c.minor, 1000);
     const std::string location = "C:\\Scans" + std::to_string(c.major) + std::to_string(c.minor);
     world.WriteFile(kSettingsPath, "[Setting]\r\nPath=" + location + "\r\n");
+    world.WriteFile(kPublicSettingsPath, "[Setting]\r\nPath=" + location + "\r\n");
     CreateForm();
     EXPECT_EQ(form->PathEdit.Text(), location);
     EXPECT_EQ(Exists(location), c.created);
