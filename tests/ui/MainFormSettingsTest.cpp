@@ -3,6 +3,9 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
+#include "platform/Security.h"
+#include "platform/host/WorldSecurity.h"
+#include "platform/host/WorldSessions.h"
 #include "tests/ui/MainFormFixture.h"
 
 namespace pw::ui::test {
@@ -333,6 +336,74 @@ TEST_F(MainFormTest, OnlyBeforeVistaTheStartCreatesTheSaveLocation) {
     EXPECT_EQ(Exists(location), c.created);
     form.reset();
   }
+}
+
+}  // namespace
+}  // namespace pw::ui::test
+
+namespace pw::ui::test {
+namespace {
+
+// From Vista on the settings live in a folder only the service and
+// administrators may change. A folder or file a user made there first is
+// taken over or replaced, never trusted.
+TEST_F(MainFormTest, ASettingsFolderOrFileAUserMadeFirstIsNeverTrusted) {
+  world.MakeDirectories("C:\\Scans");
+  world.WriteFile(kSettingsPath, "[Setting]\r\nMode=0\r\nPath=C:\\Scans\r\nFile=evil\r\n");
+  ASSERT_TRUE(host::SetEntryOwner("C:\\ProgramData\\Pagewick", "mallory"));
+  ASSERT_TRUE(host::SetEntryOwner(kSettingsPath, "mallory"));
+  TMainForm& f = CreateForm();
+  EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
+  EXPECT_EQ(f.PathEdit.Text(), "C:\\Users\\Public\\Pictures") << "the planted file is not read";
+  EXPECT_EQ(f.FilePrefix, "img");
+  EXPECT_EQ(f.SaveComboBx.ItemIndex(), 1);
+  EXPECT_EQ(host::EntryOwner("C:\\ProgramData\\Pagewick"), host::kAdministratorsOwner);
+  EXPECT_FALSE(world.UserSessions().UserMayWrite(kSettingsPath)) << "users may no longer write there";
+  f.ApplyBtnClick();
+  EXPECT_TRUE(platform::OwnedBySystemOrAdministrators(kSettingsPath)) << "the file is the service's own again";
+  EXPECT_EQ(Settings().find("evil"), std::string::npos);
+}
+
+// A link (here a host symbolic link) in the folder's place is not secured,
+// which would secure what it points to: the settings go beside the executable.
+TEST_F(MainFormTest, ASettingsFolderThatCannotBeSecuredIsNotUsed) {
+  world.MakeDirectories("C:\\Windows\\System32");
+  std::filesystem::remove_all(world.HostPath("C:\\ProgramData\\Pagewick"));
+  std::filesystem::create_directory_symlink(world.HostPath("C:\\Windows\\System32"),
+                                            world.HostPath("C:\\ProgramData") / "Pagewick");
+  TMainForm& f = CreateForm();
+  EXPECT_EQ(f.SettingsFilePath, std::string(kProgramFolder) + "\\pagewick.info");
+  EXPECT_EQ(f.FallbackImagePath(), std::string(kProgramFolder) + "\\tmp.jpg");
+  EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\Windows\\System32\\x")) << "the link's target was left alone";
+  EXPECT_EQ(host::EntryOwner("C:\\Windows\\System32"), host::kSystemOwner);
+}
+
+// The first start from Vista on moves an existing Public Documents file: only
+// what passes the rules is carried over, into a file written afresh, and the
+// old file goes. Later starts never read Public Documents again.
+TEST_F(MainFormTest, TheSettingsMoveOnceFromPublicDocumentsCarryingOnlyValidValues) {
+  world.MakeDirectories("C:\\Scans");
+  world.WriteFile(kPublicSettingsPath,
+                  "[Setting]\r\nMode=0\r\nPath=C:\\Scans\r\nC:\\Scans=7\r\nFile=scan\r\nFolder=..\\x\r\n"
+                  "AutoRoate=1\r\nEvil=1\r\n[Other]\r\nMode=1\r\n");
+  ASSERT_TRUE(host::SetEntryOwner(kPublicSettingsPath, "mallory"));
+  TMainForm& f = CreateForm();
+  EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
+  EXPECT_EQ(f.PathEdit.Text(), "C:\\Scans");
+  EXPECT_EQ(f.FilePrefix, "scan");
+  EXPECT_EQ(f.FolderPrefix, "Photo");
+  EXPECT_EQ(f.SaveComboBx.ItemIndex(), 0);
+  EXPECT_FALSE(Exists(kPublicSettingsPath)) << "the old file is removed";
+  const std::string moved = Settings();
+  EXPECT_EQ(moved.find("Evil"), std::string::npos) << moved;
+  EXPECT_EQ(moved.find("[Other]"), std::string::npos) << moved;
+  EXPECT_EQ(moved.find(".."), std::string::npos) << moved;
+  EXPECT_EQ(platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, kSettingsPath), 1);
+  EXPECT_TRUE(platform::OwnedBySystemOrAdministrators(kSettingsPath));
+  form.reset();
+
+  world.WriteFile(kPublicSettingsPath, "[Setting]\r\nPath=C:\\Windows\r\n");
+  EXPECT_EQ(CreateForm().PathEdit.Text(), "C:\\Scans") << "moved once; Public Documents is not read again";
 }
 
 }  // namespace
