@@ -143,6 +143,7 @@ TEST_F(AgentChannelTest, LocationCheckRunsAsTheAgentsUser) {
 }
 
 TEST_F(AgentChannelTest, BroadcastReachesEveryAgentAndExitReachesOne) {
+  options_.maxAgentsPerSession = 3;  // three agents of this process's session
   AgentChannel channel(options_);
   ASSERT_TRUE(channel.Start().ok);
   std::vector<std::unique_ptr<ServiceConnection>> agents;
@@ -224,15 +225,99 @@ TEST_F(AgentChannelTest, ConnectionsBeyondTheLimitAreRefused) {
   ASSERT_TRUE(channel.Start().ok);
   std::vector<platform::Pipe> clients;
   for (int i = 0; i < 8; ++i) {
+    // Each of its own session: the limit of all agents refuses them.
+    ::setenv("PAGEWICK_SESSION", std::to_string(i + 1).c_str(), 1);
     platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
     ASSERT_TRUE(client.pipe.valid()) << client.error;
     clients.push_back(std::move(client.pipe));
   }
-  EXPECT_TRUE(Logged("too many agents"));
+  EXPECT_TRUE(Logged("too many agents; a connection was refused"));
   EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 3; }));
   EXPECT_LE(channel.AgentCount(), 3u);
   auto stopped = std::async(std::launch::async, [&] { channel.Stop(); });
   EXPECT_EQ(stopped.wait_for(kDeadline), std::future_status::ready);
+}
+
+// One session holding connections cannot take the places of the others.
+TEST_F(AgentChannelTest, ASessionHoldsAtMostItsShareOfConnections) {
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  std::vector<platform::Pipe> held;
+  ::setenv("PAGEWICK_SESSION", "1", 1);
+  for (int i = 0; i < 16; ++i) {
+    platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.pipe.valid()) << client.error;
+    held.push_back(std::move(client.pipe));
+  }
+  EXPECT_TRUE(Logged("too many agents of session 1"));
+  ::setenv("PAGEWICK_SESSION", "2", 1);
+  auto other = ConnectAgent();
+  EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 3; })) << "two of session 1, one of session 2";
+  std::size_t ofOne = 0;
+  std::size_t ofTwo = 0;
+  for (AgentId id : channel.Agents()) {
+    ofOne += channel.SessionOf(id) == 1;
+    ofTwo += channel.SessionOf(id) == 2;
+  }
+  EXPECT_EQ(ofOne, 2u);
+  EXPECT_EQ(ofTwo, 1u);
+  EXPECT_TRUE(other->Send(ExitMessage{}).ok);
+  EXPECT_TRUE(WaitUntil([&] { return channel.TakeMessages().size() == 1; })) << "the other session is served";
+}
+
+// An agent told to end that stays connected is dropped once the grace is
+// over; one that ends in time is not reported.
+TEST_F(AgentChannelTest, AnAgentThatIgnoresExitIsDroppedAfterTheGrace) {
+  auto now = std::chrono::steady_clock::now();
+  options_.now = [&now] { return now; };
+  options_.exitGrace = std::chrono::seconds(5);
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  platform::PipeResult stubborn = platform::OpenPipeClient(options_.pipeName);
+  ASSERT_TRUE(stubborn.pipe.valid());
+  auto polite = ConnectAgent();
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 2; }));
+  for (AgentId id : channel.Agents()) channel.SendExit(id);
+  polite->Close();
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1; }));
+
+  now += std::chrono::milliseconds(4900);
+  channel.DropOverdue();
+  EXPECT_EQ(channel.AgentCount(), 1u) << "within the grace";
+  now += std::chrono::milliseconds(200);
+  channel.DropOverdue();
+  EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 0; }));
+  std::byte exit[kMaxMessageSize];
+  const platform::PipeTransfer told = stubborn.pipe.Read(exit);
+  ASSERT_TRUE(told.ok);
+  EXPECT_EQ(Decode(std::span(exit).first(told.bytes), Sender::Service).message, Message(ExitMessage{}));
+  EXPECT_TRUE(ClosedByService(stubborn.pipe));
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("ignored Exit"), std::string::npos) << log[0];
+}
+
+// However many refusals a user causes, the event log takes ten a minute and
+// then one line that says how many were left out.
+TEST_F(AgentChannelTest, RefusalsAreRateLimitedInTheEventLog) {
+  auto now = std::chrono::steady_clock::now();
+  options_.now = [&now] { return now; };
+  AgentChannel channel(options_);
+  for (int i = 0; i < 25; ++i) channel.LogRefusal("refusal " + std::to_string(i));
+  EXPECT_EQ(Log().size(), 10u);
+  now += std::chrono::seconds(59);
+  channel.LogRefusal("still the same minute");
+  EXPECT_EQ(Log().size(), 10u);
+  now += std::chrono::seconds(2);
+  channel.LogRefusal("next minute");
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 12u);
+  EXPECT_EQ(log[9], "refusal 9");
+  EXPECT_NE(log[10].find("16 further refusals"), std::string::npos) << log[10];
+  EXPECT_EQ(log[11], "next minute");
+  for (int i = 0; i < 12; ++i) channel.LogRefusal("flood");
+  channel.Stop();
+  EXPECT_NE(Log().back().find("3 further refusals"), std::string::npos) << "told at the end too";
 }
 
 TEST_F(AgentChannelTest, AnAgentThatDoesNotReadIsDroppedNotWaitedFor) {
