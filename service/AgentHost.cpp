@@ -133,9 +133,9 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
   ui::TMainForm* form = MainWindow(true);
   if (form == nullptr) return;
   // The location is only taken when this agent's user may create folders and
-  // files there; card mode keeps the location but saves nothing there.
-  if (apply.saveType == ui::SaveModeComputer &&
-      (!message.locationCheck || !message.locationCheck->ok)) {
+  // files there, in either save type: card mode saves nothing there now, but
+  // stores the location for the next computer-mode pull.
+  if (!message.locationCheck || !message.locationCheck->ok) {
     const platform::ErrorCode error = message.locationCheck ? message.locationCheck->error : 0;
     channel_.LogRefusal("A save location from session " + std::to_string(message.sessionId) +
         " was refused: its user may not write there (" + apply.saveLocation + "): " + SystemMessage(error));

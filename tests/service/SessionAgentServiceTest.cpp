@@ -18,6 +18,7 @@
 #include "platform/Profile.h"
 #include "platform/Sessions.h"
 #include "platform/host/WorldSessions.h"
+#include "storage/LocationRules.h"
 
 namespace pw::service::test {
 namespace {
@@ -193,12 +194,66 @@ TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
   EXPECT_NE(SavedSetting("Path"), "C:\\Windows\\Locked");
   EXPECT_TRUE(LogMentions("refused"));
 
-  // Card mode saves nothing in the location: it is not checked.
+  // Card mode stores the location too: it is checked the same way.
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{0, "C:\\Windows\\Locked\\New", false}).ok);
+  const std::optional<ag::StateMessage> refusedCard = Next<ag::StateMessage>(*agent);
+  ASSERT_TRUE(refusedCard.has_value());
+  EXPECT_EQ(refusedCard->saveType, 1u) << "nothing of a refused Apply is taken";
+  EXPECT_NE(SavedSetting("Path"), "C:\\Windows\\Locked\\New");
   ASSERT_TRUE(agent->Send(ag::ApplyMessage{0, "C:\\Users\\Public\\Pictures", false}).ok);
   const std::optional<ag::StateMessage> card = Next<ag::StateMessage>(*agent);
   ASSERT_TRUE(card.has_value());
   EXPECT_EQ(card->saveType, 0u);
   EXPECT_EQ(SavedSetting("Mode"), "0");
+  StopService();
+}
+
+// Whatever an agent sends, a location that fails the rules is refused in
+// either save type before anything changes; the agent is told why and gets
+// the settings in effect back.
+TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason) {
+  world.AddDrive('N', pf::DriveType::Remote);
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  StartService();
+  auto agent = ConnectAgent(ann);
+  ASSERT_NE(agent, nullptr);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+  const std::string before = world.ReadFile(kServiceSettingsPath);
+  struct Case {
+    std::string location;
+    storage::LocationProblem problem;
+  };
+  const Case cases[] = {
+      {"C:\\Scans\r\nFile=..\\x", storage::LocationProblem::BadCharacters},
+      {"Mode", storage::LocationProblem::NotAbsolute},
+      {"\\\\attacker\\share", storage::LocationProblem::NetworkPath},
+      {"N:\\Scans", storage::LocationProblem::NetworkPath},
+      {"\\\\?\\C:\\Windows", storage::LocationProblem::DevicePath},
+      {"..\\..\\Windows", storage::LocationProblem::NotAbsolute},
+      {"C:\\Scans\\..\\Windows", storage::LocationProblem::ParentFolder},
+  };
+  for (std::uint32_t saveType : {0u, 1u}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.location + (saveType == 0 ? " (card)" : " (computer)"));
+      ASSERT_TRUE(agent->Send(ag::ApplyMessage{saveType, c.location, true}).ok);
+      std::optional<ag::NotifyMessage> notice;
+      std::optional<ag::StateMessage> state;
+      ASSERT_TRUE(WaitUntil([&] {
+        for (const ag::Message& message : agent->TakeMessages()) {
+          if (const auto* n = std::get_if<ag::NotifyMessage>(&message)) notice = *n;
+          if (const auto* s = std::get_if<ag::StateMessage>(&message)) state = *s;
+        }
+        return notice && state;
+      }));
+      EXPECT_EQ(*notice, (ag::NotifyMessage{ag::NoticeKind::LocationRefused, {}, static_cast<std::uint32_t>(c.problem)}));
+      EXPECT_EQ(state->saveLocation, "C:\\Scans");
+      EXPECT_EQ(state->saveType, 1u);
+      EXPECT_EQ(world.ReadFile(kServiceSettingsPath), before) << "the settings file is untouched";
+    }
+  }
+  EXPECT_TRUE(LogMentions("a network path"));
   StopService();
 }
 
