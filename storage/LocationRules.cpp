@@ -98,6 +98,15 @@ LocationProblem CheckSaveLocation(std::string_view location, std::size_t maxLeng
   }
 }
 
+LocationProblem CheckStoredLocation(std::string_view location) {
+  const LocationProblem problem = CheckSaveLocation(location, kMaxStoredLocationLength);
+  if (problem == LocationProblem::DriveNotUsable &&
+      platform::GetDriveType(std::string(location.substr(0, 3))) == platform::DriveType::NoRootDir) {
+    return LocationProblem::None;
+  }
+  return problem;
+}
+
 std::int32_t ProblemTextId(LocationProblem problem) {
   switch (problem) {
     case LocationProblem::None:

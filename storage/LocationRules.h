@@ -35,6 +35,11 @@ LocationProblem CheckLocationText(std::string_view location, std::size_t maxLeng
 // removable.
 LocationProblem CheckSaveLocation(std::string_view location, std::size_t maxLength);
 
+// What the settings file may hand back at start: CheckSaveLocation, except
+// that a drive not there now (a removable drive unplugged) keeps the stored
+// location; a share, a CD-ROM drive or a drive of another kind does not.
+LocationProblem CheckStoredLocation(std::string_view location);
+
 // The id of the text (in the text table) that tells the user why a location
 // was refused; 0 for None.
 std::int32_t ProblemTextId(LocationProblem problem);

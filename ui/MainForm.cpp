@@ -381,9 +381,7 @@ void TMainForm::FormCreate() {
     // What the settings file holds is taken only when it passes the rules
     // that a location or prefix chosen on the page passes; else the default.
     std::string location = platform::ReadProfileString(kSettingsSection, "Path", DefaultSavePath, SettingsFilePath).text;
-    if (storage::CheckSaveLocation(location, storage::kMaxStoredLocationLength) != storage::LocationProblem::None) {
-      location = DefaultSavePath;
-    }
+    if (storage::CheckStoredLocation(location) != storage::LocationProblem::None) location = DefaultSavePath;
     PathEdit.SetText(location);
     FilePrefix = platform::ReadProfileString(kSettingsSection, "File", storage::kDefaultFilePrefix, SettingsFilePath).text;
     if (!storage::IsPlainNamePrefix(FilePrefix)) FilePrefix = storage::kDefaultFilePrefix;
@@ -499,7 +497,7 @@ void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to)
   const std::int32_t mode = platform::ReadProfileInteger(kSettingsSection, "Mode", -1, from);
   if (mode == 0 || mode == 1) carry("Mode", std::to_string(mode));
   const std::string path = platform::ReadProfileString(kSettingsSection, "Path", "", from).text;
-  if (storage::CheckSaveLocation(path, storage::kMaxStoredLocationLength) == storage::LocationProblem::None) {
+  if (storage::CheckStoredLocation(path) == storage::LocationProblem::None) {
     carry("Path", path);
     const std::int32_t counter = platform::ReadProfileInteger(kSettingsSection, path, -1, from);
     if (counter >= 0) carry(path.c_str(), std::to_string(counter));

@@ -75,6 +75,12 @@ TEST_F(LocationRulesTest, SaveLocationsFromAnySource) {
   }
   EXPECT_EQ(CheckSaveLocation(longest + "b", kMaxStoredLocationLength), LocationProblem::None)
       << "the settings file may hold up to MAX_PATH - 1";
+  // At start a stored location on a drive that is not there now is kept; any
+  // other problem is not.
+  EXPECT_EQ(CheckStoredLocation("Q:\\Scans"), LocationProblem::None);
+  EXPECT_EQ(CheckStoredLocation("R:\\Scans"), LocationProblem::DriveNotUsable);
+  EXPECT_EQ(CheckStoredLocation("N:\\Scans"), LocationProblem::NetworkPath);
+  EXPECT_EQ(CheckStoredLocation("Q:\\a\r\nFile=x"), LocationProblem::BadCharacters);
 }
 
 TEST_F(LocationRulesTest, AcceptedLocationsReadBackAsWrittenAndTouchNoOtherEntry) {

@@ -282,6 +282,7 @@ TEST_F(MainFormTest, RefusedLocationsAreNeverStoredInEitherSaveType) {
 // location, or a prefix that is not a plain name, gives way to the default.
 TEST_F(MainFormTest, SettingsFileValuesThatFailTheRulesGiveTheDefaults) {
   world.AddDrive('N', platform::DriveType::Remote);
+  world.AddDrive('R', platform::DriveType::CdRom);
   struct Case {
     const char* lines;
     const char* path;
@@ -303,7 +304,8 @@ TEST_F(MainFormTest, SettingsFileValuesThatFailTheRulesGiveTheDefaults) {
       {"Path=\\\\?\\C:\\Windows\\System32", pictures, "img", "Photo"},
       {"Path=..\\Windows", pictures, "img", "Photo"},
       {"Path=C:\\Scans\\..\\..\\Windows", pictures, "img", "Photo"},
-      {"Path=Q:\\Gone", pictures, "img", "Photo"},
+      {"Path=R:\\Scans", pictures, "img", "Photo"},  // a CD-ROM drive
+      {"Path=Q:\\Gone", "Q:\\Gone", "img", "Photo"},  // a drive unplugged now keeps its place
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);
