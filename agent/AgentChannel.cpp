@@ -88,6 +88,12 @@ void AgentChannel::Stop() {
   std::scoped_lock lock(mutex_);
   connections_.clear();
   listener_->waiting.Close();
+  std::scoped_lock refusals(refusalMutex_);
+  if (refusalsLeftOut_ != 0) {
+    Log("Agent channel: " + std::to_string(refusalsLeftOut_) +
+        " further refusals in one minute were left out of the event log");
+    refusalsLeftOut_ = 0;
+  }
 }
 
 void AgentChannel::AcceptLoop() {
@@ -110,12 +116,19 @@ void AgentChannel::AcceptLoop() {
       connection->pipe = std::move(current);
       const auto live = static_cast<std::size_t>(
           std::count_if(connections_.begin(), connections_.end(), [](const auto& c) { return !c->Finished(); }));
+      const platform::SessionIdResult session = connection->pipe.ClientSessionId();
+      connection->sessionId = session.ok ? session.sessionId : platform::kNoSession;
+      const auto ofSession = static_cast<std::size_t>(std::count_if(
+          connections_.begin(), connections_.end(),
+          [&](const auto& c) { return !c->Finished() && c->sessionId == connection->sessionId; }));
       if (live >= options_.maxAgents) {
         lock.unlock();
-        Log("Agent channel: too many agents; a connection was refused");
+        LogRefusal("Agent channel: too many agents; a connection was refused");
+      } else if (ofSession >= options_.maxAgentsPerSession) {
+        lock.unlock();
+        LogRefusal("Agent channel: too many agents of session " + std::to_string(connection->sessionId) +
+                   "; a connection was refused");
       } else {
-        const platform::SessionIdResult session = connection->pipe.ClientSessionId();
-        connection->sessionId = session.ok ? session.sessionId : platform::kNoSession;
         connection->id = nextId_++;
         connections_.push_back(connection);
         connection->reader = std::thread([this, connection] { ReadLoop(connection); });
@@ -127,8 +140,32 @@ void AgentChannel::AcceptLoop() {
 }
 
 void AgentChannel::Refuse(Connection& connection, const std::string& why) {
-  Log("Agent channel: connection of session " + std::to_string(connection.sessionId) + " closed: " + why);
+  LogRefusal("Agent channel: connection of session " + std::to_string(connection.sessionId) + " closed: " + why);
   connection.Close();
+}
+
+void AgentChannel::LogRefusal(const std::string& text) {
+  std::string leftOut;
+  {
+    std::scoped_lock lock(refusalMutex_);
+    const auto now = options_.now();
+    if (refusalsInWindow_ == 0 || now - refusalWindowStart_ >= std::chrono::minutes(1)) {
+      if (refusalsLeftOut_ != 0) {
+        leftOut = "Agent channel: " + std::to_string(refusalsLeftOut_) +
+                  " further refusals in one minute were left out of the event log";
+      }
+      refusalWindowStart_ = now;
+      refusalsInWindow_ = 0;
+      refusalsLeftOut_ = 0;
+    }
+    if (refusalsInWindow_ >= options_.maxLoggedRefusalsPerMinute) {
+      ++refusalsLeftOut_;
+      return;
+    }
+    ++refusalsInWindow_;
+  }
+  if (!leftOut.empty()) Log(leftOut);
+  Log(text);
 }
 
 void AgentChannel::ReadLoop(const std::shared_ptr<Connection>& connection) {
@@ -230,6 +267,34 @@ bool AgentChannel::Send(AgentId agent, const Message& message) {
     }
   }
   return target && Queue(*target, Encode(message));
+}
+
+void AgentChannel::SendExit(AgentId agent) {
+  if (!Send(agent, ExitMessage{})) return;
+  std::scoped_lock lock(mutex_);
+  exitDeadlines_.emplace_back(agent, options_.now() + options_.exitGrace);
+}
+
+void AgentChannel::DropOverdue() {
+  std::vector<AgentId> overdue;
+  {
+    std::scoped_lock lock(mutex_);
+    const auto now = options_.now();
+    std::erase_if(exitDeadlines_, [&](const auto& entry) {
+      const bool connected = std::any_of(connections_.begin(), connections_.end(), [&](const auto& c) {
+        return c->id == entry.first && !c->Finished();
+      });
+      if (!connected) return true;
+      if (now < entry.second) return false;
+      overdue.push_back(entry.first);
+      return true;
+    });
+  }
+  for (AgentId agent : overdue) {
+    LogRefusal("Agent channel: an agent of session " + std::to_string(SessionOf(agent)) +
+               " ignored Exit and was dropped");
+    Drop(agent);
+  }
 }
 
 void AgentChannel::Drop(AgentId agent) {

@@ -6,6 +6,7 @@
 // messages wait in a queue for the service thread, which a posted thread
 // message wakes. Sending never blocks the caller: each agent has a bounded
 // queue of outgoing messages, and an agent that lets it fill up is dropped.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -48,6 +49,16 @@ class AgentChannel {
     // Writes an error entry to the event log. Called on the channel's threads.
     std::function<void(const std::string&)> logError;
     std::size_t maxAgents = 16;
+    // Connections of one session: its agent and a desktop start that finds it.
+    // No session can take the places of the others.
+    std::size_t maxAgentsPerSession = 2;
+    // An agent told to end (SendExit) that is still connected after this is dropped.
+    std::chrono::milliseconds exitGrace{5000};
+    // Refusals written to the event log per minute; the rest are counted and
+    // one line says how many were left out.
+    std::size_t maxLoggedRefusalsPerMinute = 10;
+    // The clock of the exit grace and the refusal limit; tests advance their own.
+    std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
     std::size_t maxOutgoingPerAgent = 32;
     std::size_t maxIncoming = 256;  // an agent that floods the queue beyond this is dropped
   };
@@ -73,6 +84,14 @@ class AgentChannel {
   bool Send(AgentId agent, const Message& message);
   // Closes one agent's connection. Any thread.
   void Drop(AgentId agent);
+  // Tells an agent to end; one that is still connected exitGrace later is
+  // dropped by DropOverdue. Any thread.
+  void SendExit(AgentId agent);
+  // Drops the agents that ignored their Exit beyond the grace. Service thread
+  // (once per pass of its loop).
+  void DropOverdue();
+  // Writes a refusal to the event log within the per-minute limit. Any thread.
+  void LogRefusal(const std::string& text);
 
   // Agents connected now. Any thread.
   std::size_t AgentCount() const;
@@ -98,6 +117,11 @@ class AgentChannel {
   std::vector<std::shared_ptr<Connection>> connections_;
   std::deque<AgentMessage> incoming_;
   AgentId nextId_ = 1;
+  std::vector<std::pair<AgentId, std::chrono::steady_clock::time_point>> exitDeadlines_;
+  std::mutex refusalMutex_;
+  std::chrono::steady_clock::time_point refusalWindowStart_{};
+  std::size_t refusalsInWindow_ = 0;
+  std::size_t refusalsLeftOut_ = 0;
   bool stopping_ = false;
   struct Listener;
   std::unique_ptr<Listener> listener_;

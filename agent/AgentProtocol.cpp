@@ -85,9 +85,15 @@ Refusal CheckNoticeKind(NoticeKind kind) {
     case NoticeKind::PathTooLong:
     case NoticeKind::PictureIncomplete:
     case NoticeKind::CannotSave:
+    case NoticeKind::LocationRefused:
       return Refusal::None;
   }
   return Refusal::BadNoticeKind;
+}
+
+Refusal CheckReason(NoticeKind kind, std::uint32_t reason) {
+  if (!NoticeHasReason(kind)) return reason == 0 ? Refusal::None : Refusal::BadReason;
+  return reason >= kMinLocationReason && reason <= kMaxLocationReason ? Refusal::None : Refusal::BadReason;
 }
 
 // A notice names a path exactly when its kind does.
@@ -174,9 +180,11 @@ Decoded DecodeBody(MessageType type, Reader& reader) {
       std::uint32_t kind = 0;
       word(kind);
       if (refusal == Refusal::None) refusal = CheckNoticeKind(static_cast<NoticeKind>(kind));
-      NotifyMessage notify{static_cast<NoticeKind>(kind), {}};
+      NotifyMessage notify{static_cast<NoticeKind>(kind), {}, 0};
       rawText(notify.path);
       if (refusal == Refusal::None) refusal = CheckNotice(notify.kind, notify.path);
+      if (refusal == Refusal::None && NoticeHasReason(notify.kind)) word(notify.reason);
+      if (refusal == Refusal::None) refusal = CheckReason(notify.kind, notify.reason);
       message = std::move(notify);
       break;
     }
@@ -234,6 +242,7 @@ std::string_view RefusalText(Refusal refusal) {
     case Refusal::PathTooLong: return "path longer than 128 characters (one the service sends: 259)";
     case Refusal::BadPath: return "path is empty where one is needed, given where none is, or holds a NUL character";
     case Refusal::BadNoticeKind: return "unknown notice";
+    case Refusal::BadReason: return "a refused location's reason is unknown, or a notice of another kind has one";
   }
   return "unknown refusal";
 }
@@ -255,6 +264,7 @@ std::vector<std::byte> Encode(const Message& message) {
         } else if constexpr (std::is_same_v<T, NotifyMessage>) {
           writer.Word(static_cast<std::uint32_t>(m.kind));
           writer.Text(m.path);
+          if (NoticeHasReason(m.kind)) writer.Word(m.reason);
         } else if constexpr (std::is_same_v<T, NoticeClosedMessage>) {
           writer.Word(static_cast<std::uint32_t>(m.kind));
         } else if constexpr (std::is_same_v<T, OpenFolderMessage>) {
@@ -274,7 +284,8 @@ Refusal Validate(const Message& message) {
           return CheckPath(m.saveLocation, true,
                            std::is_same_v<T, StateMessage> ? kMaxServicePathLength : kMaxPathLength);
         } else if constexpr (std::is_same_v<T, NotifyMessage>) {
-          return CheckNotice(m.kind, m.path);
+          if (Refusal r = CheckNotice(m.kind, m.path); r != Refusal::None) return r;
+          return CheckReason(m.kind, m.reason);
         } else if constexpr (std::is_same_v<T, NoticeClosedMessage>) {
           return CheckNoticeKind(m.kind);
         } else if constexpr (std::is_same_v<T, OpenFolderMessage>) {

@@ -43,7 +43,13 @@ enum class NoticeKind : std::uint32_t {
   PathTooLong = 2,        // the chosen save location is too long
   PictureIncomplete = 3,  // a pull was cut short; path: the file that keeps what arrived
   CannotSave = 4,         // pictures cannot be saved; path: the save location
+  LocationRefused = 5,    // the service refused an applied location; reason: why
 };
+
+// Why a save location was refused (a notice's reason); the values of the
+// location rules' problems, so either side can name them.
+inline constexpr std::uint32_t kMinLocationReason = 1;
+inline constexpr std::uint32_t kMaxLocationReason = 7;
 
 // Whether a notice of this kind names a path (the others carry none).
 constexpr bool NoticeHasPath(NoticeKind kind) {
@@ -69,9 +75,14 @@ struct ShowPageMessage {
   bool operator==(const ShowPageMessage&) const = default;
 };
 
+// A notice of kind LocationRefused carries a reason (a u32 after the path,
+// kMinLocationReason to kMaxLocationReason); other kinds carry none (0).
+constexpr bool NoticeHasReason(NoticeKind kind) { return kind == NoticeKind::LocationRefused; }
+
 struct NotifyMessage {
   NoticeKind kind = NoticeKind::DiskFull;
   std::string path;  // empty unless NoticeHasPath(kind)
+  std::uint32_t reason = 0;
   bool operator==(const NotifyMessage&) const = default;
 };
 
@@ -112,6 +123,7 @@ enum class Refusal {
   PathTooLong,     // over kMaxPathLength (Apply) or kMaxServicePathLength (the service's) characters
   BadPath,         // a NUL inside, an empty folder path, or a notice's path missing or unexpected
   BadNoticeKind,
+  BadReason,       // a refused location's reason out of range, or a reason on another notice
 };
 
 // A short English text for the event log.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/NamedPipe.h"
+#include "platform/Security.h"
 
 namespace pw::agent {
 
@@ -24,6 +25,13 @@ platform::Outcome ServiceConnection::Connect() {
     opened = platform::OpenPipeClient(options_.pipeName);
   }
   if (!opened.pipe) return platform::Outcome::Failure(opened.error);
+  if (options_.requireLocalSystemServer) {
+    const platform::ProcessIdResult server = opened.pipe.ServerProcessId();
+    if (!server.ok || !platform::ProcessRunsAsLocalSystem(server.processId)) {
+      // Nothing was sent: a server that is not the service learns nothing.
+      return platform::Outcome::Failure(platform::error::kAccessDenied);
+    }
+  }
   pipe_ = std::make_unique<ServicePipe>(ServicePipe{std::move(opened.pipe)});
   connected_ = true;
   reader_ = std::thread([this] { ReadLoop(); });

@@ -25,6 +25,9 @@ class ServiceConnection {
     std::string pipeName = kPipeName;
     platform::ThreadId agentThread = 0;  // posted to after each message and at the end; 0: none
     std::uint32_t wakeMessage = 0;
+    // Talk only to a server whose process runs as LocalSystem: anyone else
+    // serving the name (a user who took it first) is refused.
+    bool requireLocalSystemServer = true;
   };
 
   explicit ServiceConnection(Options options);
@@ -33,7 +36,8 @@ class ServiceConnection {
   ServiceConnection& operator=(const ServiceConnection&) = delete;
 
   // Opens the pipe and starts the reader. Fails with 2 when the service does
-  // not serve the pipe. Agent thread.
+  // not serve the pipe, with 5 when its server does not run as LocalSystem
+  // (or who runs it cannot be told). Agent thread.
   platform::Outcome Connect();
   // Writes one message. Fails when the connection is closed. Agent thread.
   platform::Outcome Send(const Message& message);

@@ -2,12 +2,15 @@
 // Named pipes in message mode (CreateNamedPipeA, ConnectNamedPipe, CreateFileA,
 // SetNamedPipeHandleState, ReadFile, WriteFile, DisconnectNamedPipe), and the
 // server's look at its client (GetNamedPipeClientSessionId,
-// ImpersonateNamedPipeClient). Reads and writes block, but another thread may
+// ImpersonateNamedPipeClient), and the client's look at its server
+// (GetNamedPipeServerProcessId). Reads and writes block, but another thread may
 // cancel them: the pipe then fails them with ERROR_OPERATION_ABORTED (995).
 //
 // The server's instances are created with a security descriptor that gives
 // LocalSystem and Administrators full access and interactive users read and
-// write, and refuse remote clients.
+// write of their connection (FILE_GENERIC_READ | FILE_WRITE_DATA, without
+// FILE_CREATE_PIPE_INSTANCE: a user can neither add instances of the name nor
+// serve it), and refuse remote clients.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -35,6 +38,12 @@ std::string LocalPipePath(std::string_view name);
 struct PipeTransfer {
   bool ok = false;
   std::size_t bytes = 0;  // also set with kMoreData: the part of the message read
+  ErrorCode error = error::kSuccess;
+};
+
+struct ProcessIdResult {
+  bool ok = false;
+  std::uint32_t processId = 0;
   ErrorCode error = error::kSuccess;
 };
 
@@ -79,6 +88,10 @@ class Pipe {
   // server impersonates the client and creates and deletes a uniquely named
   // folder and file there. error tells why not (5 access denied, 3 no such path).
   Outcome ClientMayWriteIn(std::string_view path) const;
+
+  // Client side: the process that serves the pipe (Vista and later; looked up
+  // at run time, kCallNotImplemented before).
+  ProcessIdResult ServerProcessId() const;
 
   struct Impl;
 

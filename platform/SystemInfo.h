@@ -36,6 +36,7 @@ std::string GetModuleFileName();
 
 namespace csidl {
 inline constexpr int kDrives = 17;
+inline constexpr int kCommonAppData = 35;  // CSIDL_COMMON_APPDATA: %ProgramData%
 inline constexpr int kCommonDocuments = 46;
 inline constexpr int kCommonPictures = 54;
 }  // namespace csidl

@@ -60,11 +60,13 @@ bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_
   const std::string scratch = host_.FallbackImagePath();
   TransferEnd end;
   {
-    // The scratch file is the program's own: CREATE_ALWAYS truncates an
-    // earlier one; nobody else may open it meanwhile.
+    // The scratch file is the program's own and always a new one: an earlier
+    // file goes first, and CREATE_NEW never writes through a file (or a link)
+    // that someone else put there meanwhile. Nobody else may open it.
+    if (platform::FileExists(scratch)) (void)platform::DeleteFile(scratch);
     platform::OpenResult created =
         platform::CreateFile(scratch, platform::access::kGenericRead | platform::access::kGenericWrite,
-                             platform::share::kNone, platform::Disposition::CreateAlways);
+                             platform::share::kNone, platform::Disposition::CreateNew);
     if (!created.file) throw PullFileError(scratch, created.error);
     end = Transfer(device, created.file, firstLength);
   }  // closed here: auto-rotate opens the file itself

@@ -8,6 +8,7 @@
 #include "platform/Windows.h"
 #include "service/OsError.h"
 #include "service/ServiceApplication.h"
+#include "storage/LocationRules.h"
 #include "ui/MainForm.h"
 
 namespace pw::service {
@@ -75,6 +76,7 @@ void AgentHost::StartAgentIn(std::uint32_t session) {
 
 void AgentHost::Pump() {
   if (!started_) return;
+  channel_.DropOverdue();
   for (const agent::AgentMessage& message : channel_.TakeMessages()) Handle(message);
   for (agent::AgentId id : channel_.Agents()) {
     if (id <= lastGreeted_) continue;
@@ -84,7 +86,7 @@ void AgentHost::Pump() {
     // second ends before it shows anything but a passing icon.
     if (const std::optional<agent::AgentId> first = EarlierAgentOfSession(id)) {
       (void)channel_.Send(*first, agent::ShowPageMessage{});
-      (void)channel_.Send(id, agent::ExitMessage{});
+      channel_.SendExit(id);
       continue;
     }
     // An agent that connects after Exit brings the main window back, as the
@@ -117,14 +119,25 @@ void AgentHost::Handle(const agent::AgentMessage& message) {
 }
 
 void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMessage& apply) {
+  // A location that fails the rules is refused in either save type, before
+  // anything changes; the agent tells its user why.
+  const storage::LocationProblem problem = storage::CheckSaveLocation(apply.saveLocation, agent::kMaxPathLength);
+  if (problem != storage::LocationProblem::None) {
+    channel_.LogRefusal("A save location from session " + std::to_string(message.sessionId) +
+                        " was refused: " + std::string(storage::ProblemText(problem)));
+    (void)channel_.Send(message.agent, agent::NotifyMessage{agent::NoticeKind::LocationRefused, {},
+                                                            static_cast<std::uint32_t>(problem)});
+    (void)channel_.Send(message.agent, State());
+    return;
+  }
   ui::TMainForm* form = MainWindow(true);
   if (form == nullptr) return;
   // The location is only taken when this agent's user may create folders and
-  // files there; card mode keeps the location but saves nothing there.
-  if (apply.saveType == ui::SaveModeComputer &&
-      (!message.locationCheck || !message.locationCheck->ok)) {
+  // files there, in either save type: card mode saves nothing there now, but
+  // stores the location for the next computer-mode pull.
+  if (!message.locationCheck || !message.locationCheck->ok) {
     const platform::ErrorCode error = message.locationCheck ? message.locationCheck->error : 0;
-    Log("A save location from session " + std::to_string(message.sessionId) +
+    channel_.LogRefusal("A save location from session " + std::to_string(message.sessionId) +
         " was refused: its user may not write there (" + apply.saveLocation + "): " + SystemMessage(error));
     // The page goes back to the settings in effect.
     (void)channel_.Send(message.agent, State());
@@ -146,8 +159,10 @@ void AgentHost::Exit() {
   ui::TMainForm* form = MainWindow(false);
   if (form != nullptr) form->ExitItemClick();
   // Every agent removes its icon and ends; a later desktop start brings one back.
-  for (agent::AgentId id : channel_.Agents()) ending_.insert(id);
-  channel_.Broadcast(agent::ExitMessage{});
+  for (agent::AgentId id : channel_.Agents()) {
+    ending_.insert(id);
+    channel_.SendExit(id);
+  }
 }
 
 ui::TMainForm* AgentHost::MainWindow(bool create) {
@@ -180,13 +195,29 @@ agent::StateMessage AgentHost::State() const {
   return state;
 }
 
+std::vector<agent::AgentId> AgentHost::ConsoleAgents() const {
+  // The person at the console is the one at the scanner; other sessions'
+  // users are told nothing of it.
+  const std::uint32_t console = platform::ActiveConsoleSessionId();
+  std::vector<agent::AgentId> agents;
+  if (console == platform::kNoSession) return agents;
+  for (agent::AgentId id : channel_.Agents()) {
+    if (!ending_.contains(id) && channel_.SessionOf(id) == console) agents.push_back(id);
+  }
+  return agents;
+}
+
+void AgentHost::SendToConsole(const agent::Message& message) {
+  for (agent::AgentId id : ConsoleAgents()) (void)channel_.Send(id, message);
+}
+
 void AgentHost::TellDiskFull() {
-  const std::vector<agent::AgentId> agents = channel_.Agents();
+  const std::vector<agent::AgentId> agents = ConsoleAgents();
   if (agents.empty()) {
     Log("The drive of the save location is full: the picture went to the scratch file. No user session could be told.");
     return;
   }
-  channel_.Broadcast(agent::NotifyMessage{agent::NoticeKind::DiskFull, {}});
+  SendToConsole(agent::NotifyMessage{agent::NoticeKind::DiskFull, {}});
   diskFullUnanswered_.insert(agents.begin(), agents.end());
 }
 
@@ -204,7 +235,7 @@ void AgentHost::ShowFolder(const std::string& folder, std::span<const std::strin
     Log("A folder too long for the session agents was not opened: " + folder);
     return;
   }
-  channel_.Broadcast(agent::OpenFolderMessage{folder});
+  SendToConsole(agent::OpenFolderMessage{folder});
 }
 
 void AgentHost::TellPictureIncomplete(const std::string& keptPath) {
@@ -228,7 +259,7 @@ void AgentHost::ShowPage() {
 
 void AgentHost::Relay(const agent::NotifyMessage& notice) {
   // A path the agents would refuse is left to the event log entry.
-  if (agent::Validate(notice) == agent::Refusal::None) channel_.Broadcast(notice);
+  if (agent::Validate(notice) == agent::Refusal::None) SendToConsole(notice);
 }
 
 void AgentHost::Log(const std::string& text) { owner_.EventLogger().LogMessage(text); }

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "agent/AgentChannel.h"
 #include "platform/Sessions.h"
@@ -48,7 +49,8 @@ class AgentHost final : public scanner::UserNotifier {
   // A session change from the control manager: an agent at logon.
   void SessionChanged(std::uint32_t eventType, std::uint32_t sessionId);
 
-  // scanner::UserNotifier: every connected agent tells its user. A notice
+  // scanner::UserNotifier: the agents of the active console session (the
+  // user at the scanner) tell their user. A notice
   // no agent can take goes to the event log; the two faults of a pull go
   // there in any case, for whoever looks after the machine.
   void TellDiskFull() override;
@@ -75,6 +77,9 @@ class AgentHost final : public scanner::UserNotifier {
   // A connected agent, older than `agent`, of the same session.
   std::optional<agent::AgentId> EarlierAgentOfSession(agent::AgentId agent) const;
   void Relay(const agent::NotifyMessage& notice);
+  // The connected agents of the active console session (none told to end).
+  std::vector<agent::AgentId> ConsoleAgents() const;
+  void SendToConsole(const agent::Message& message);
   agent::StateMessage State() const;
   void Log(const std::string& text);
 

@@ -13,12 +13,14 @@
 #include "platform/Windows.h"
 #include "platform/PathText.h"
 #include "platform/Profile.h"
+#include "platform/Security.h"
 #include "resources/MainFormLayout.h"
 #include "resources/Pictures.h"
 #include "scanner/DrivePoll.h"
 #include "storage/AutoRotate.h"
 #include "storage/DestinationNaming.h"
 #include "storage/FreeSpaceGuard.h"
+#include "storage/LocationRules.h"
 
 namespace pw::ui {
 namespace {
@@ -277,13 +279,17 @@ void TMainForm::BrowseForSaveFolder(platform::WindowHandle owner) {
       if (!chosen) return;
       std::optional<std::string> path = platform::GetPathFromIdList(chosen);
       if (!path) return;
-      if (path->size() <= kMaxSavePathLength) {
+      const storage::LocationProblem problem = storage::CheckSaveLocation(*path, kMaxSavePathLength);
+      if (problem == storage::LocationProblem::None) {
         PathEdit.SetText(*path);
         ApplyBtn.SetEnabled(true);
         return;
       }
+      // A path too long (40001) or a folder that cannot be a save location (a
+      // share, a CD-ROM drive): the box says why, then the browser again.
       platform::WindowHandle mainWindow = process_.MainForm != nullptr ? process_.MainForm->Handle() : nullptr;
-      (void)platform::MessageBoxEx(mainWindow, LoadText(text::kPathTooLongMessage), LoadText(text::kMessageCaption),
+      (void)platform::MessageBoxEx(mainWindow, LoadText(storage::ProblemTextId(problem)),
+                                   LoadText(text::kMessageCaption),
                                    platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal,
                                    0);
       owner = mainWindow;
@@ -359,6 +365,9 @@ void TMainForm::FormCreate() {
       const std::string settingsName = platform::ChangeFileExt(platform::ExtractFileName(modulePath), ".info");
       auto documents = platform::GetSpecialFolderPath(windowHandle_, platform::csidl::kCommonDocuments, false);
       SettingsFilePath = (documents ? *documents + "\\" : besideExecutable) + settingsName;
+      if (SessionAgentsInUse()) {
+        SettingsFilePath = ServiceSettingsFile(settingsName, besideExecutable, documents ? SettingsFilePath : "");
+      }
       auto pictures = platform::GetSpecialFolderPath(windowHandle_, platform::csidl::kCommonPictures, false);
       DefaultSavePath = pictures ? *pictures : SystemDriveRoot + "temp";
     } else {
@@ -369,9 +378,16 @@ void TMainForm::FormCreate() {
     SaveComboBx.SetItemIndex(platform::ReadProfileInteger(kSettingsSection, "Mode", 1, SettingsFilePath));
     // A loaded text that differs from the empty start text runs PathEditChange
     // now, while FolderCounter still holds 0.
-    PathEdit.SetText(platform::ReadProfileString(kSettingsSection, "Path", DefaultSavePath, SettingsFilePath).text);
-    FilePrefix = platform::ReadProfileString(kSettingsSection, "File", "img", SettingsFilePath).text;
-    FolderPrefix = platform::ReadProfileString(kSettingsSection, "Folder", "Photo", SettingsFilePath).text;
+    // What the settings file holds is taken only when it passes the rules
+    // that a location or prefix chosen on the page passes; else the default.
+    std::string location = platform::ReadProfileString(kSettingsSection, "Path", DefaultSavePath, SettingsFilePath).text;
+    if (storage::CheckStoredLocation(location) != storage::LocationProblem::None) location = DefaultSavePath;
+    PathEdit.SetText(location);
+    FilePrefix = platform::ReadProfileString(kSettingsSection, "File", storage::kDefaultFilePrefix, SettingsFilePath).text;
+    if (!storage::IsPlainNamePrefix(FilePrefix)) FilePrefix = storage::kDefaultFilePrefix;
+    FolderPrefix =
+        platform::ReadProfileString(kSettingsSection, "Folder", storage::kDefaultFolderPrefix, SettingsFilePath).text;
+    if (!storage::IsPlainNamePrefix(FolderPrefix)) FolderPrefix = storage::kDefaultFolderPrefix;
     FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
     AutoRCheckBx.SetChecked(platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath) != 0);
 
@@ -379,7 +395,10 @@ void TMainForm::FormCreate() {
     SaveComboBxChange();
     SaveMode = static_cast<std::uint32_t>(platform::ReadProfileInteger(kSettingsSection, "Mode", 1, SettingsFilePath));
 
-    if (!platform::DirectoryExists(PathEdit.Text())) {
+    // Before Vista the one process creates the location at start. From Vista
+    // on neither the service (LocalSystem) nor an agent creates it here: the
+    // service creates folders only as the console user, while pulling.
+    if (!SessionAgentsInUse() && !platform::DirectoryExists(PathEdit.Text())) {
       (void)platform::CreateDirectory(PathEdit.Text());
     }
   } catch (const std::exception&) {
@@ -407,20 +426,106 @@ void TMainForm::ApplyBtnClick() {
   }
   Timer1.SetEnabled(true);
 
+  // A location that fails the rules is never stored, in either save type:
+  // the mode and the switch are, and the user is told why.
+  const storage::LocationProblem problem =
+      storage::CheckSaveLocation(PathEdit.Text(), storage::kMaxStoredLocationLength);
   WriteSettingInteger("Mode", index);
-  WriteSetting("Path", PathEdit.Text());
-  // Kept for files written by earlier versions; nothing reads it.
-  const std::string unreadKey = "Folder" + FolderPrefix;
-  if (MayWriteUnreadKey(unreadKey, PathEdit.Text())) WriteSetting(unreadKey, "0");
-  WriteSettingInteger(PathEdit.Text(), FolderCounter);
+  if (problem == storage::LocationProblem::None) {
+    WriteSetting("Path", PathEdit.Text());
+    // Kept for files written by earlier versions; nothing reads it.
+    const std::string unreadKey = "Folder" + FolderPrefix;
+    if (MayWriteUnreadKey(unreadKey, PathEdit.Text())) WriteSetting(unreadKey, "0");
+    WriteSettingInteger(PathEdit.Text(), FolderCounter);
+  }
   WriteSettingInteger("AutoRoate", AutoRCheckBx.Checked() ? 1 : 0);
+  if (problem != storage::LocationProblem::None) {
+    TellLocationRefused(problem);
+    return;
+  }
 
   ApplyBtn.SetEnabled(false);
+}
+
+void TMainForm::TellLocationRefused(storage::LocationProblem problem) {
+  const std::string why = LoadText(storage::ProblemTextId(problem));
+  if (presence_ == WindowPresence::Unseen) {
+    // The service's window: its callers tell the agents.
+    platform::DebugTrace("Save location refused: " + std::string(storage::ProblemText(problem)));
+    return;
+  }
+  (void)platform::MessageBoxEx(windowHandle_, why, LoadText(text::kMessageCaption),
+                               platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
+}
+
+std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
+                                           const std::string& publicFile) {
+  std::string folder;
+  if (auto data = platform::GetSpecialFolderPath(windowHandle_, platform::csidl::kCommonAppData, false)) {
+    folder = *data + "\\" + kServiceDataFolderName;
+  }
+  // An agent (its user) only reads there; the service makes sure of the folder.
+  if (pageLink_ != nullptr) return folder.empty() ? besideExecutable + settingsName : folder + "\\" + settingsName;
+  // A folder that cannot be made the service's own (a link planted in its
+  // place, a folder the service cannot take over) is not used: the installed
+  // folder beside the executable, which only administrators may change, takes
+  // the settings and the scratch file instead.
+  if (folder.empty() || !platform::CreateServiceOnlyDirectory(folder) ||
+      !platform::OwnedBySystemOrAdministrators(folder)) {
+    platform::DebugTrace("Settings folder " + folder + " cannot be secured: using the program's folder");
+    return besideExecutable + settingsName;
+  }
+  const std::string path = folder + "\\" + settingsName;
+  // A file someone else owns (made before the folder was secured) is never
+  // read: it is deleted and the settings start afresh.
+  if (platform::FileExists(path) && !platform::OwnedBySystemOrAdministrators(path)) {
+    (void)platform::DeleteFile(path);
+    if (platform::FileExists(path)) return besideExecutable + settingsName;
+  }
+  if (!platform::FileExists(path) && !publicFile.empty() && platform::FileExists(publicFile)) {
+    MoveSettingsFile(publicFile, path);
+  }
+  return path;
+}
+
+void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to) {
+  // Only the values that pass the rules are carried over, written afresh: the
+  // old file may be a user's, and is never copied as it is.
+  auto carry = [&](const char* key, const std::string& value) {
+    (void)platform::WriteProfileString(kSettingsSection, key, value, to);
+  };
+  const std::int32_t mode = platform::ReadProfileInteger(kSettingsSection, "Mode", -1, from);
+  if (mode == 0 || mode == 1) carry("Mode", std::to_string(mode));
+  const std::string path = platform::ReadProfileString(kSettingsSection, "Path", "", from).text;
+  if (storage::CheckStoredLocation(path) == storage::LocationProblem::None) {
+    carry("Path", path);
+    const std::int32_t counter = platform::ReadProfileInteger(kSettingsSection, path, -1, from);
+    if (counter >= 0) carry(path.c_str(), std::to_string(counter));
+  }
+  for (const char* key : {"File", "Folder"}) {
+    const std::string prefix = platform::ReadProfileString(kSettingsSection, key, "", from).text;
+    if (storage::IsPlainNamePrefix(prefix)) carry(key, prefix);
+  }
+  const std::int32_t autoRotate = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, from);
+  if (autoRotate == 0 || autoRotate == 1) carry("AutoRoate", std::to_string(autoRotate));
+  // Once the new file exists the old one is never read again; where the
+  // service may not delete it (its user shut the service out), it stays.
+  if (!platform::DeleteFile(from)) platform::DebugTrace("The old settings file " + from + " could not be removed");
+}
+
+bool TMainForm::SessionAgentsInUse() const {
+  return OsVersion.platformId == platform::kPlatformNt && OsVersion.majorVersion >= 6;
 }
 
 void TMainForm::PathEditChange() {
   // The service keeps the folder counters of an agent's page.
   if (pageLink_ != nullptr) return;
+  // Only a location that may be stored is written as a key.
+  if (storage::CheckSaveLocation(PathEdit.Text(), storage::kMaxStoredLocationLength) !=
+      storage::LocationProblem::None) {
+    FolderCounter = 1;
+    return;
+  }
   WriteSettingInteger(PathEdit.Text(), FolderCounter);
   FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
 }

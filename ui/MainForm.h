@@ -21,6 +21,7 @@
 #include "scanner/PullHost.h"
 #include "scanner/ScannerRequestKind.h"
 #include "storage/DestinationNaming.h"
+#include "storage/LocationRules.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"
@@ -64,6 +65,8 @@ inline constexpr const char* kTextTableFileName = "rc.info";
 inline constexpr const char* kTextTableSection = "String";
 inline constexpr std::uint32_t kCardModePollMs = 6000;
 inline constexpr std::uint32_t kComputerModePollMs = 2000;
+// The settings' folder below %ProgramData% (Vista and later).
+inline constexpr const char* kServiceDataFolderName = "Pagewick";
 // The longest save location the folder browser accepts.
 inline constexpr std::size_t kMaxSavePathLength = 128;
 // The show-window marker: its existence asks the running service to show its
@@ -237,6 +240,17 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::vector<std::string> ListImageFiles(const std::string& folder) override;
   void SwitchSaveLocationToDefault() override { PathEdit.SetText(DefaultSavePath); }
 
+  // The box that says why a location was refused (the service's window,
+  // which nobody sees, leaves it to its callers).
+  void TellLocationRefused(storage::LocationProblem problem);
+  // Windows Vista and later: the service runs in session 0 with agents.
+  bool SessionAgentsInUse() const;
+  // Vista and later: the settings file in the service's own folder below
+  // %ProgramData%, secured, with a one-time move of the Public Documents
+  // file (publicFile, empty for none).
+  std::string ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
+                                  const std::string& publicFile);
+  void MoveSettingsFile(const std::string& from, const std::string& to);
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
   void BuildWindow();

@@ -10,6 +10,7 @@
 #include "platform/Messages.h"
 #include "platform/PathText.h"
 #include "platform/ScopeExit.h"
+#include "storage/LocationRules.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/MainForm.h"
 
@@ -114,11 +115,16 @@ void SessionAgent::Tell(const agent::NotifyMessage& notice) {
     case agent::NoticeKind::PathTooLong:
       ShowPathTooLong();
       break;
+    case agent::NoticeKind::LocationRefused:
+      ShowLocationRefused(static_cast<storage::LocationProblem>(notice.reason));
+      break;
   }
 }
 
-void SessionAgent::ShowPathTooLong() {
-  (void)platform::MessageBoxEx(form_->Handle(), form_->LoadText(text::kPathTooLongMessage),
+void SessionAgent::ShowPathTooLong() { ShowLocationRefused(storage::LocationProblem::TooLong); }
+
+void SessionAgent::ShowLocationRefused(storage::LocationProblem problem) {
+  (void)platform::MessageBoxEx(form_->Handle(), form_->LoadText(storage::ProblemTextId(problem)),
                                form_->LoadText(text::kMessageCaption),
                                platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
 }
@@ -132,8 +138,11 @@ bool SessionAgent::ApplyPage(std::uint32_t saveType, const std::string& saveLoca
   // The browser gives at most 128 characters; a longer location came from the
   // settings file, and the service takes from an agent only what the browser
   // gives. The user is asked for a shorter folder, as the browser asks.
-  if (saveLocation.size() > agent::kMaxPathLength) {
-    ShowPathTooLong();
+  // The same rules hold for every other location, in either save type; the
+  // service checks again, since it cannot trust what an agent sends.
+  const storage::LocationProblem problem = storage::CheckSaveLocation(saveLocation, agent::kMaxPathLength);
+  if (problem != storage::LocationProblem::None) {
+    ShowLocationRefused(problem);
     return false;
   }
   Send(agent::ApplyMessage{saveType, saveLocation, autoRotate});

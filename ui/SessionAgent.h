@@ -10,6 +10,7 @@
 #include <string>
 
 #include "agent/ServiceConnection.h"
+#include "storage/LocationRules.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"
 #include "ui/ProcessState.h"
@@ -47,6 +48,8 @@ class SessionAgent final : public FormOwner, public PageLink {
   void Tell(const agent::NotifyMessage& notice);
   // The box that says a chosen folder's path is longer than 128 characters.
   void ShowPathTooLong();
+  // The box that says why a location cannot be the save location.
+  void ShowLocationRefused(storage::LocationProblem problem);
   void Send(const agent::Message& message);
 
   ProcessState& process_;

@@ -249,6 +249,19 @@ Outcome Pipe::ClientMayWriteIn(std::string_view path) const {
   return ProbeWriteAccess(path);
 }
 
+ProcessIdResult Pipe::ServerProcessId() const {
+  if (!impl_ || impl_->listener) return {false, 0, error::kInvalidHandle};
+  if (impl_->socket.get() < 0) return {false, 0, error::kPipeNotConnected};
+  // The credentials of a listening socket's peer are those of the process
+  // that made it listen: the pipe's server.
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(impl_->socket.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
+    return {false, 0, ErrnoToError(errno)};
+  }
+  return {true, static_cast<std::uint32_t>(credentials.pid), error::kSuccess};
+}
+
 PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint32_t /*maxMessageSize*/) {
   PipeResult result;
   socklen_t length = 0;
@@ -262,10 +275,15 @@ PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint
       result.error = error::kAccessDenied;
       return result;
     }
+
     if (!listener) {
       listener = std::make_shared<Listener>();
       listener->key = key;
       listener->socket = Descriptor(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+      // Another process of the world serving the name holds its address: no
+      // one else creates instances of it (the service's pipe grants users no
+      // FILE_CREATE_PIPE_INSTANCE), and the service's first instance fails
+      // when someone else took the name first.
       if (listener->socket.get() < 0 ||
           ::bind(listener->socket.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
           ::listen(listener->socket.get(), 16) != 0) {

@@ -937,7 +937,9 @@ LaunchResult ServiceManager::SpawnProcess(const LaunchRequest& request) {
   std::vector<std::string> environmentTexts;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
-    if (text.starts_with(std::string(kWorldVariable) + "=") || text.starts_with(std::string(kLaunchVariable) + "=")) {
+    // A service runs as LocalSystem, never in a user's session.
+    if (text.starts_with(std::string(kWorldVariable) + "=") || text.starts_with(std::string(kLaunchVariable) + "=") ||
+        text.starts_with("PAGEWICK_SESSION=")) {
       continue;
     }
     environmentTexts.emplace_back(text);

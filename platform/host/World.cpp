@@ -125,11 +125,13 @@ World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this))
   windowsDirectory_ = "C:\\Windows";
   specialFolders_[platform::csidl::kCommonDocuments] = "C:\\Users\\Public\\Documents";
   specialFolders_[platform::csidl::kCommonPictures] = "C:\\Users\\Public\\Pictures";
+  specialFolders_[platform::csidl::kCommonAppData] = "C:\\ProgramData";
   currentDirectory_ = "C:\\";
   moduleFileName_ = WindowsPathOf(ExecutablePath()).value_or("Z:\\pagewick.exe");
   MakeDirectories("C:\\Windows");
   MakeDirectories("C:\\Users\\Public\\Documents");
   MakeDirectories("C:\\Users\\Public\\Pictures");
+  MakeDirectories("C:\\ProgramData");
   services_ = std::make_unique<ServiceManager>(*this);
   sessions_ = std::make_unique<SessionTable>(*this);
 

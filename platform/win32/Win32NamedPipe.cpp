@@ -12,9 +12,10 @@
 namespace pw::platform {
 namespace {
 
-// LocalSystem and Administrators full access, interactive users read and
-// write, nobody else; protected from inherited entries.
-constexpr const char* kPipeSecurity = "D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;IU)";
+// LocalSystem and Administrators full access; interactive users
+// FILE_GENERIC_READ | FILE_WRITE_DATA (0x12019b): GENERIC_WRITE would include
+// FILE_CREATE_PIPE_INSTANCE. Nobody else; protected from inherited entries.
+constexpr const char* kPipeSecurity = "D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12019b;;;IU)";
 
 class Event {
  public:
@@ -31,6 +32,7 @@ class Event {
 };
 
 using GetClientSessionIdFunction = BOOL(WINAPI*)(HANDLE, PULONG);
+using GetServerProcessIdFunction = BOOL(WINAPI*)(HANDLE, PULONG);
 
 }  // namespace
 
@@ -139,6 +141,16 @@ SessionIdResult Pipe::ClientSessionId() const {
   ULONG session = 0;
   if (!query(impl_->handle, &session)) return {false, 0, ::GetLastError()};
   return {true, session, ERROR_SUCCESS};
+}
+
+ProcessIdResult Pipe::ServerProcessId() const {
+  if (!impl_ || impl_->server) return {false, 0, ERROR_INVALID_HANDLE};
+  const auto query = reinterpret_cast<GetServerProcessIdFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetNamedPipeServerProcessId")));
+  if (query == nullptr) return {false, 0, ERROR_CALL_NOT_IMPLEMENTED};
+  ULONG process = 0;
+  if (!query(impl_->handle, &process)) return {false, 0, ::GetLastError()};
+  return {true, process, ERROR_SUCCESS};
 }
 
 Outcome Pipe::ClientMayWriteIn(std::string_view path) const {

@@ -1,10 +1,16 @@
 // The service's and the agent's ends of the agent channel over the host
 // world's named pipes, with well-behaved agents and hostile clients.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -18,6 +24,8 @@
 #include "platform/NamedPipe.h"
 #include "platform/host/World.h"
 #include "platform/host/WorldSessions.h"
+
+extern char** environ;
 
 namespace pw::agent {
 namespace {
@@ -143,6 +151,7 @@ TEST_F(AgentChannelTest, LocationCheckRunsAsTheAgentsUser) {
 }
 
 TEST_F(AgentChannelTest, BroadcastReachesEveryAgentAndExitReachesOne) {
+  options_.maxAgentsPerSession = 3;  // three agents of this process's session
   AgentChannel channel(options_);
   ASSERT_TRUE(channel.Start().ok);
   std::vector<std::unique_ptr<ServiceConnection>> agents;
@@ -224,15 +233,191 @@ TEST_F(AgentChannelTest, ConnectionsBeyondTheLimitAreRefused) {
   ASSERT_TRUE(channel.Start().ok);
   std::vector<platform::Pipe> clients;
   for (int i = 0; i < 8; ++i) {
+    // Each of its own session: the limit of all agents refuses them.
+    ::setenv("PAGEWICK_SESSION", std::to_string(i + 1).c_str(), 1);
     platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
     ASSERT_TRUE(client.pipe.valid()) << client.error;
     clients.push_back(std::move(client.pipe));
   }
-  EXPECT_TRUE(Logged("too many agents"));
+  EXPECT_TRUE(Logged("too many agents; a connection was refused"));
   EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 3; }));
   EXPECT_LE(channel.AgentCount(), 3u);
   auto stopped = std::async(std::launch::async, [&] { channel.Stop(); });
   EXPECT_EQ(stopped.wait_for(kDeadline), std::future_status::ready);
+}
+
+// One session holding connections cannot take the places of the others.
+TEST_F(AgentChannelTest, ASessionHoldsAtMostItsShareOfConnections) {
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  std::vector<platform::Pipe> held;
+  ::setenv("PAGEWICK_SESSION", "1", 1);
+  for (int i = 0; i < 16; ++i) {
+    platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.pipe.valid()) << client.error;
+    held.push_back(std::move(client.pipe));
+  }
+  EXPECT_TRUE(Logged("too many agents of session 1"));
+  ::setenv("PAGEWICK_SESSION", "2", 1);
+  auto other = ConnectAgent();
+  EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 3; })) << "two of session 1, one of session 2";
+  std::size_t ofOne = 0;
+  std::size_t ofTwo = 0;
+  for (AgentId id : channel.Agents()) {
+    ofOne += channel.SessionOf(id) == 1;
+    ofTwo += channel.SessionOf(id) == 2;
+  }
+  EXPECT_EQ(ofOne, 2u);
+  EXPECT_EQ(ofTwo, 1u);
+  EXPECT_TRUE(other->Send(ExitMessage{}).ok);
+  EXPECT_TRUE(WaitUntil([&] { return channel.TakeMessages().size() == 1; })) << "the other session is served";
+}
+
+// An agent told to end that stays connected is dropped once the grace is
+// over; one that ends in time is not reported.
+TEST_F(AgentChannelTest, AnAgentThatIgnoresExitIsDroppedAfterTheGrace) {
+  auto now = std::chrono::steady_clock::now();
+  options_.now = [&now] { return now; };
+  options_.exitGrace = std::chrono::seconds(5);
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok);
+  platform::PipeResult stubborn = platform::OpenPipeClient(options_.pipeName);
+  ASSERT_TRUE(stubborn.pipe.valid());
+  auto polite = ConnectAgent();
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 2; }));
+  for (AgentId id : channel.Agents()) channel.SendExit(id);
+  polite->Close();
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1; }));
+
+  now += std::chrono::milliseconds(4900);
+  channel.DropOverdue();
+  EXPECT_EQ(channel.AgentCount(), 1u) << "within the grace";
+  now += std::chrono::milliseconds(200);
+  channel.DropOverdue();
+  EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 0; }));
+  std::byte exit[kMaxMessageSize];
+  const platform::PipeTransfer told = stubborn.pipe.Read(exit);
+  ASSERT_TRUE(told.ok);
+  EXPECT_EQ(Decode(std::span(exit).first(told.bytes), Sender::Service).message, Message(ExitMessage{}));
+  EXPECT_TRUE(ClosedByService(stubborn.pipe));
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("ignored Exit"), std::string::npos) << log[0];
+}
+
+// However many refusals a user causes, the event log takes ten a minute and
+// then one line that says how many were left out.
+TEST_F(AgentChannelTest, RefusalsAreRateLimitedInTheEventLog) {
+  auto now = std::chrono::steady_clock::now();
+  options_.now = [&now] { return now; };
+  AgentChannel channel(options_);
+  for (int i = 0; i < 25; ++i) channel.LogRefusal("refusal " + std::to_string(i));
+  EXPECT_EQ(Log().size(), 10u);
+  now += std::chrono::seconds(59);
+  channel.LogRefusal("still the same minute");
+  EXPECT_EQ(Log().size(), 10u);
+  now += std::chrono::seconds(2);
+  channel.LogRefusal("next minute");
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 12u);
+  EXPECT_EQ(log[9], "refusal 9");
+  EXPECT_NE(log[10].find("16 further refusals"), std::string::npos) << log[10];
+  EXPECT_EQ(log[11], "next minute");
+  for (int i = 0; i < 12; ++i) channel.LogRefusal("flood");
+  channel.Stop();
+  EXPECT_NE(Log().back().find("3 further refusals"), std::string::npos) << "told at the end too";
+}
+
+// This test binary again, as a process a user started in session 1: it
+// creates a server instance of the pipe and records the outcome.
+class UserPipeServer {
+ public:
+  UserPipeServer(const host::World& world, const std::string& pipeName, bool firstInstance)
+      : result_(world.Root() / ("squat-" + pipeName + (firstInstance ? "-first" : "-added"))) {
+    std::vector<std::string> texts;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string_view text(*entry);
+      if (!text.starts_with("PAGEWICK_")) texts.emplace_back(text);
+    }
+    texts.push_back("PAGEWICK_WORLD=" + world.Root().string());
+    texts.push_back("PAGEWICK_SESSION=1");
+    texts.push_back("PAGEWICK_SQUAT_PIPE=" + pipeName);
+    texts.push_back(std::string("PAGEWICK_SQUAT_FIRST=") + (firstInstance ? "1" : "0"));
+    texts.push_back("PAGEWICK_SQUAT_RESULT=" + result_.string());
+    std::vector<std::string> arguments{"agent_tests", "--gtest_filter=UserPipeServerProcess.*",
+                                       "--gtest_also_run_disabled_tests"};
+    std::vector<char*> argv;
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& t : texts) envp.push_back(t.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (::posix_spawn(&process_, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data()) != 0) process_ = 0;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~UserPipeServer() {
+    if (process_ == 0) return;
+    ::kill(process_, SIGTERM);
+    ::waitpid(process_, nullptr, 0);
+  }
+  UserPipeServer(const UserPipeServer&) = delete;
+  UserPipeServer& operator=(const UserPipeServer&) = delete;
+
+  // The error its CreatePipeServer gave (0: it serves the pipe now).
+  std::optional<platform::ErrorCode> Result() const {
+    std::optional<platform::ErrorCode> result;
+    (void)WaitUntil([&] {
+      std::ifstream in(result_);
+      platform::ErrorCode code = 0;
+      if (in >> code) result = code;
+      return result.has_value();
+    });
+    return result;
+  }
+
+ private:
+  std::filesystem::path result_;
+  pid_t process_ = 0;
+};
+
+// Disabled in a test run: only UserPipeServer runs it, in a process of its own.
+TEST(UserPipeServerProcess, DISABLED_CreatesAnInstanceAsAUser) {
+  const char* pipe = std::getenv("PAGEWICK_SQUAT_PIPE");
+  if (pipe == nullptr) GTEST_SKIP() << "runs only as the process of UserPipeServer";
+  host::World world(host::World::Options{std::getenv("PAGEWICK_WORLD")});
+  const bool first = std::string(std::getenv("PAGEWICK_SQUAT_FIRST")) == "1";
+  platform::PipeResult server = platform::CreatePipeServer(pipe, first, kMaxMessageSize);
+  {
+    const std::string path = std::getenv("PAGEWICK_SQUAT_RESULT");
+    std::ofstream(path + ".tmp") << (server.pipe ? 0u : server.error) << '\n';
+    std::filesystem::rename(path + ".tmp", path);
+  }
+  // Serves until the test ends it; nothing is answered.
+  for (int i = 0; server.pipe && i < 600; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+// A user can neither add an instance of the service's pipe nor take the name
+// before the service starts: the service then cannot serve, and no agent
+// talks to the user's server.
+TEST_F(AgentChannelTest, AUsersServerOfThePipeIsRefused) {
+  {
+    AgentChannel channel(options_);
+    ASSERT_TRUE(channel.Start().ok);
+    const UserPipeServer added(world_, options_.pipeName, false);
+    EXPECT_EQ(added.Result(), std::optional<platform::ErrorCode>(platform::error::kAccessDenied));
+  }
+  const UserPipeServer squatter(world_, options_.pipeName, true);
+  ASSERT_EQ(squatter.Result(), std::optional<platform::ErrorCode>(0));
+  AgentChannel late(options_);
+  EXPECT_EQ(late.Start().error, platform::error::kAccessDenied) << "the first instance is the user's";
+  ServiceConnection agent(ServiceConnection::Options{options_.pipeName, 0, 0});
+  const platform::Outcome connected = agent.Connect();
+  EXPECT_FALSE(connected.ok);
+  EXPECT_EQ(connected.error, platform::error::kAccessDenied) << "its server does not run as LocalSystem";
+  EXPECT_FALSE(agent.Send(ApplyMessage{1, "C:\\Scans", false}).ok) << "nothing reaches it";
 }
 
 TEST_F(AgentChannelTest, AnAgentThatDoesNotReadIsDroppedNotWaitedFor) {

@@ -56,6 +56,8 @@ TEST(AgentProtocol, EveryMessageSurvivesTheRoundTrip) {
       {NotifyMessage{NoticeKind::PictureIncomplete, "C:\\Scans\\0001\\img0001.partial"}, Sender::Service},
       {NotifyMessage{NoticeKind::PictureIncomplete, longestOfService}, Sender::Service},
       {NotifyMessage{NoticeKind::CannotSave, "C:\\temp"}, Sender::Service},
+      {NotifyMessage{NoticeKind::LocationRefused, {}, kMinLocationReason}, Sender::Service},
+      {NotifyMessage{NoticeKind::LocationRefused, {}, kMaxLocationReason}, Sender::Service},
       {NoticeClosedMessage{NoticeKind::DiskFull}, Sender::Agent},
       {NoticeClosedMessage{NoticeKind::CannotSave}, Sender::Agent},
       {OpenFolderMessage{"C:\\Scans\\Photo1"}, Sender::Service},
@@ -124,7 +126,17 @@ TEST(AgentProtocol, RefusesEveryMalformedMessage) {
        Refusal::BadPath},
       {"empty folder path", Encode(OpenFolderMessage{""}), Sender::Service, Refusal::BadPath},
       {"notice 0", Framed(4, Concat({Bytes({0, 0, 0, 0}), TextField("")})), Sender::Service, Refusal::BadNoticeKind},
-      {"notice 5", Framed(4, Concat({Bytes({5, 0, 0, 0}), TextField("")})), Sender::Service, Refusal::BadNoticeKind},
+      {"notice 6", Framed(4, Concat({Bytes({6, 0, 0, 0}), TextField("")})), Sender::Service, Refusal::BadNoticeKind},
+      {"refused location without its reason", Framed(4, Concat({Bytes({5, 0, 0, 0}), TextField("")})),
+       Sender::Service, Refusal::Truncated},
+      {"refused location for reason 0", Encode(NotifyMessage{NoticeKind::LocationRefused, {}, 0}), Sender::Service,
+       Refusal::BadReason},
+      {"refused location for reason 8", Encode(NotifyMessage{NoticeKind::LocationRefused, {}, 8}), Sender::Service,
+       Refusal::BadReason},
+      {"refused location naming a path", Encode(NotifyMessage{NoticeKind::LocationRefused, "C:\\x", 2}),
+       Sender::Service, Refusal::BadPath},
+      {"disk-full notice with a reason word", Framed(4, Concat({Bytes({1, 0, 0, 0}), TextField(""), Bytes({1, 0, 0, 0})})),
+       Sender::Service, Refusal::TrailingBytes},
       {"notice without its path field", Framed(4, Bytes({1, 0, 0, 0})), Sender::Service, Refusal::Truncated},
       {"disk-full notice with a path", Encode(NotifyMessage{NoticeKind::DiskFull, "C:\\"}), Sender::Service,
        Refusal::BadPath},
@@ -157,6 +169,8 @@ TEST(AgentProtocol, ValidateAgreesWithTheDecoder) {
   EXPECT_EQ(Validate(NotifyMessage{static_cast<NoticeKind>(9), {}}), Refusal::BadNoticeKind);
   EXPECT_EQ(Validate(NotifyMessage{NoticeKind::DiskFull, "C:\\"}), Refusal::BadPath);
   EXPECT_EQ(Validate(NotifyMessage{NoticeKind::CannotSave, ""}), Refusal::BadPath);
+  EXPECT_EQ(Validate(NotifyMessage{NoticeKind::DiskFull, {}, 3}), Refusal::BadReason);
+  EXPECT_EQ(Validate(NotifyMessage{NoticeKind::LocationRefused, {}, 9}), Refusal::BadReason);
   EXPECT_EQ(Validate(NoticeClosedMessage{static_cast<NoticeKind>(0)}), Refusal::BadNoticeKind);
   EXPECT_EQ(Validate(ExitMessage{}), Refusal::None);
 }

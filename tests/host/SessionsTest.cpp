@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -18,7 +19,9 @@
 #include "platform/Sessions.h"
 #include "platform/host/ServiceManager.h"
 #include "platform/host/World.h"
+#include "platform/host/WorldSecurity.h"
 #include "platform/host/WorldSessions.h"
+#include "platform/Security.h"
 
 namespace pw::host {
 namespace {
@@ -172,9 +175,42 @@ TEST(WorldSessions, ProcessStartsAsTheSessionsUserAndEndsAtLogoff) {
 
   const pf::StartInSessionResult sleeper = pf::StartProcessInSession(session, "Z:\\bin\\sleep 30");
   ASSERT_TRUE(sleeper.ok) << sleeper.error;
+  EXPECT_FALSE(pf::ProcessRunsAsLocalSystem(sleeper.processId)) << "it runs as the session's user";
   ASSERT_TRUE(world.UserSessions().LogOff(session));
   EXPECT_NE(::kill(static_cast<pid_t>(sleeper.processId), 0), 0) << "the session's process ended with it";
   EXPECT_EQ(pf::StartProcessInSession(session, "Z:\\bin\\true").error, 1008u);
+}
+
+// Folders only the service and administrators may change: owned by
+// Administrators and closed to the sessions' users; an entry a user made
+// first is that user's, and a link is never secured in its place.
+TEST(WorldSecurity, ServiceOnlyFoldersAndOwners) {
+  World world;
+  EXPECT_EQ(EntryOwner("C:\\Windows"), kSystemOwner) << "no owner recorded: the service's";
+  EXPECT_EQ(EntryOwner("C:\\Nothing"), "");
+  EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\Nothing"));
+
+  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Pagewick").ok);
+  EXPECT_EQ(EntryOwner("C:\\ProgramData\\Pagewick"), kAdministratorsOwner);
+  EXPECT_FALSE(world.UserSessions().UserMayWrite("C:\\ProgramData\\Pagewick\\x.info"));
+  EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\ProgramData\\Other"));
+
+  world.MakeDirectories("C:\\ProgramData\\Taken");
+  world.WriteFile("C:\\ProgramData\\Taken\\planted.info", "x");
+  ASSERT_TRUE(SetEntryOwner("C:\\ProgramData\\Taken", "mallory"));
+  ASSERT_TRUE(SetEntryOwner("C:\\ProgramData\\Taken\\planted.info", "mallory"));
+  EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken"));
+  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Taken").ok) << "an existing folder is taken over";
+  EXPECT_TRUE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken"));
+  EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken\\planted.info"))
+      << "what is inside keeps its owner";
+
+  std::filesystem::create_directory_symlink(world.HostPath("C:\\Windows"),
+                                            world.HostPath("C:\\ProgramData") / "Linked");
+  EXPECT_FALSE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Linked").ok);
+  EXPECT_EQ(EntryOwner("C:\\Windows"), kSystemOwner) << "the link's target is left alone";
+  EXPECT_TRUE(pf::ProcessRunsAsLocalSystem(static_cast<std::uint32_t>(::getpid())))
+      << "a test runs as the service does, outside every user's session";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/ScopeExit.h"
+#include "platform/Security.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace pw::platform {
@@ -380,6 +381,24 @@ TEST_F(FileSystemTest, SecurityDescriptorIsStableAndNeedsAnEntry) {
   EXPECT_GE(first->size(), 20u);  // at least the descriptor's header
   EXPECT_EQ(*first, *second);
   EXPECT_FALSE(GetFileDaclBytes(scratch_ / "absent").has_value());
+}
+
+// The settings' folder from Vista on: made (or taken over) with owner
+// Administrators, and what the service creates there is its own.
+TEST_F(FileSystemTest, ServiceOnlyFolderIsTheServicesOwn) {
+  const std::string folder = scratch_ / "service";
+  const Outcome made = CreateServiceOnlyDirectory(folder);
+  ASSERT_TRUE(made.ok) << made.error;
+  EXPECT_TRUE(DirectoryExists(folder));
+  const Outcome again = CreateServiceOnlyDirectory(folder);
+  EXPECT_TRUE(again.ok) << "an existing folder is given the owner and DACL: " << again.error;
+  EXPECT_FALSE(CreateServiceOnlyDirectory(scratch_ / "no such\\service").ok);
+  EXPECT_FALSE(OwnedBySystemOrAdministrators(scratch_ / "absent"));
+  if (!OwnedBySystemOrAdministrators(folder) &&
+      test::KnownWineDifference("files and folders are owned by the Wine user, not Administrators")) {
+    return;
+  }
+  EXPECT_TRUE(OwnedBySystemOrAdministrators(folder));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/NamedPipe.h"
+#include "platform/Security.h"
 #include "platform/Sessions.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -213,6 +214,25 @@ TEST_F(NamedPipeTest, ServerSeesTheClientsSession) {
   if (!client.ok && test::KnownWineDifference("GetNamedPipeClientSessionId is not implemented")) return;
   ASSERT_TRUE(client.ok) << client.error;
   EXPECT_EQ(client.sessionId, own.sessionId);
+}
+
+// An agent checks who serves the pipe before it says anything.
+TEST_F(NamedPipeTest, ClientLearnsWhichProcessServesThePipe) {
+  Pair pair = Connected();
+  ASSERT_TRUE(pair.server && pair.client);
+  EXPECT_FALSE(pair.server.ServerProcessId().ok) << "only a client asks";
+  const ProcessIdResult server = pair.client.ServerProcessId();
+  if (!server.ok && test::KnownWineDifference("GetNamedPipeServerProcessId is not implemented")) return;
+  ASSERT_TRUE(server.ok) << server.error;
+  EXPECT_NE(server.processId, 0u);
+  EXPECT_FALSE(ProcessRunsAsLocalSystem(0));
+  // The tests run as the service does (outside every user's session); under
+  // Wine every process runs as the one Wine user.
+  if (!ProcessRunsAsLocalSystem(server.processId) &&
+      test::KnownWineDifference("no process runs as LocalSystem (S-1-5-18)")) {
+    return;
+  }
+  EXPECT_TRUE(ProcessRunsAsLocalSystem(server.processId));
 }
 
 TEST_F(NamedPipeTest, ServerProbesWhereTheClientMayWrite) {

@@ -9,6 +9,7 @@
 #include "platform/Shell.h"
 #include "platform/Windows.h"
 #include "scanner/ImagePull.h"
+#include "platform/host/WorldSecurity.h"
 #include "tests/scanner/PollFixture.h"
 #include "tests/scanner/ScannerFixture.h"
 
@@ -266,6 +267,43 @@ TEST_F(ImagePullTest, WithoutRoomTheImageIsDrainedIntoTheScratchFileAndTheUserIs
   EXPECT_EQ(boxes[0].language, 0);
   EXPECT_EQ(boxes[0].owner, form->Handle());
   EXPECT_EQ(simulator->QueuedImages(), 0u);
+}
+
+// A scratch file someone else put there first (their own file, a hard link
+// or a symbolic link to a system file) is never written through: the scratch
+// file is always a new one, the service's own.
+TEST_F(ImagePullTest, TheScratchFileIsAlwaysCreatedNew) {
+  world.SetDriveFreeBytes('C', 1000);
+  world.WriteFile("C:\\Windows\\victim.dll", "keep");
+  const std::filesystem::path victim = world.HostPath("C:\\Windows\\victim.dll");
+  const std::filesystem::path scratch = world.HostPath(kScratchPath);
+  for (const char* planted : {"file", "hard link", "symbolic link"}) {
+    SCOPED_TRACE(planted);
+    std::filesystem::create_directories(scratch.parent_path());
+    std::filesystem::remove(scratch);
+    if (std::string(planted) == "file") {
+      world.WriteFile(kScratchPath, "a user's");
+      ASSERT_TRUE(host::SetEntryOwner(kScratchPath, "alice"));
+    } else if (std::string(planted) == "hard link") {
+      std::filesystem::create_hard_link(victim, scratch);
+    } else {
+      std::filesystem::create_symlink(victim, scratch);
+    }
+    const std::vector<std::byte> image = PatternImage(1000, 21);
+    simulator->QueueImage(image);
+    std::string ownerDuringBox;
+    std::optional<std::string> scratchDuringBox;
+    world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop&) {
+      ownerDuringBox = host::EntryOwner(kScratchPath);
+      scratchDuringBox = Read(kScratchPath);
+      return platform::dialog_result::kOk;
+    });
+    Tick();
+    EXPECT_EQ(world.ReadFile("C:\\Windows\\victim.dll"), "keep");
+    ASSERT_TRUE(scratchDuringBox.has_value());
+    EXPECT_EQ(*scratchDuringBox, Image(image));
+    EXPECT_EQ(ownerDuringBox, host::kSystemOwner);
+  }
 }
 
 TEST_F(ImagePullTest, NoSecondBoxWhileAWindowWithTheCaptionIsOpen) {

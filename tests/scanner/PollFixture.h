@@ -35,8 +35,8 @@ namespace pw::test {
 
 inline constexpr const char* kProgramFolder = "C:\\Program Files\\Pagewick";
 inline constexpr const char* kModulePath = "C:\\Program Files\\Pagewick\\pagewick.exe";
-inline constexpr const char* kSettingsPath = "C:\\Users\\Public\\Documents\\pagewick.info";
-inline constexpr const char* kScratchPath = "C:\\Users\\Public\\Documents\\tmp.jpg";
+inline constexpr const char* kSettingsPath = "C:\\ProgramData\\Pagewick\\pagewick.info";
+inline constexpr const char* kScratchPath = "C:\\ProgramData\\Pagewick\\tmp.jpg";
 inline constexpr const char* kPictures = "C:\\Users\\Public\\Pictures";
 inline constexpr const char* kFirstImage = "C:\\Users\\Public\\Pictures\\Photo1\\img0001.jpg";
 

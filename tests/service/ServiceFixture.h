@@ -40,7 +40,9 @@ namespace pf = platform;
 
 inline constexpr const char* kProgramFolder = "C:\\Program Files\\Pagewick";
 inline constexpr const char* kModulePath = "C:\\Program Files\\Pagewick\\pagewick.exe";
+// The settings file before Vista (and before its move), and from Vista on.
 inline constexpr const char* kSettingsPath = "C:\\Users\\Public\\Documents\\pagewick.info";
+inline constexpr const char* kServiceSettingsPath = "C:\\ProgramData\\Pagewick\\pagewick.info";
 inline constexpr const char* kMarker = "c:\\run.info";
 inline constexpr auto kDeadline = 10s;
 

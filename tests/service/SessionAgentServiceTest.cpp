@@ -18,6 +18,7 @@
 #include "platform/Profile.h"
 #include "platform/Sessions.h"
 #include "platform/host/WorldSessions.h"
+#include "storage/LocationRules.h"
 
 namespace pw::service::test {
 namespace {
@@ -108,7 +109,7 @@ class SessionAgentServiceTest : public ServiceHostTest {
   }
 
   std::string SavedSetting(const char* key) {
-    return pf::ReadProfileString(ui::kSettingsSection, key, "", kSettingsPath).text;
+    return pf::ReadProfileString(ui::kSettingsSection, key, "", kServiceSettingsPath).text;
   }
 
   bool LogMentions(const std::string& text) {
@@ -193,7 +194,12 @@ TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
   EXPECT_NE(SavedSetting("Path"), "C:\\Windows\\Locked");
   EXPECT_TRUE(LogMentions("refused"));
 
-  // Card mode saves nothing in the location: it is not checked.
+  // Card mode stores the location too: it is checked the same way.
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{0, "C:\\Windows\\Locked\\New", false}).ok);
+  const std::optional<ag::StateMessage> refusedCard = Next<ag::StateMessage>(*agent);
+  ASSERT_TRUE(refusedCard.has_value());
+  EXPECT_EQ(refusedCard->saveType, 1u) << "nothing of a refused Apply is taken";
+  EXPECT_NE(SavedSetting("Path"), "C:\\Windows\\Locked\\New");
   ASSERT_TRUE(agent->Send(ag::ApplyMessage{0, "C:\\Users\\Public\\Pictures", false}).ok);
   const std::optional<ag::StateMessage> card = Next<ag::StateMessage>(*agent);
   ASSERT_TRUE(card.has_value());
@@ -202,9 +208,59 @@ TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
   StopService();
 }
 
-TEST_F(SessionAgentServiceTest, FolderWindowAndDiskFullGoToTheAgentsNotToSessionZero) {
+// Whatever an agent sends, a location that fails the rules is refused in
+// either save type before anything changes; the agent is told why and gets
+// the settings in effect back.
+TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason) {
+  world.AddDrive('N', pf::DriveType::Remote);
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
   StartService();
-  auto agent = ConnectAgent();
+  auto agent = ConnectAgent(ann);
+  ASSERT_NE(agent, nullptr);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+  const std::string before = world.ReadFile(kServiceSettingsPath);
+  struct Case {
+    std::string location;
+    storage::LocationProblem problem;
+  };
+  const Case cases[] = {
+      {"C:\\Scans\r\nFile=..\\x", storage::LocationProblem::BadCharacters},
+      {"Mode", storage::LocationProblem::NotAbsolute},
+      {"\\\\attacker\\share", storage::LocationProblem::NetworkPath},
+      {"N:\\Scans", storage::LocationProblem::NetworkPath},
+      {"\\\\?\\C:\\Windows", storage::LocationProblem::DevicePath},
+      {"..\\..\\Windows", storage::LocationProblem::NotAbsolute},
+      {"C:\\Scans\\..\\Windows", storage::LocationProblem::ParentFolder},
+  };
+  for (std::uint32_t saveType : {0u, 1u}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.location + (saveType == 0 ? " (card)" : " (computer)"));
+      ASSERT_TRUE(agent->Send(ag::ApplyMessage{saveType, c.location, true}).ok);
+      std::optional<ag::NotifyMessage> notice;
+      std::optional<ag::StateMessage> state;
+      ASSERT_TRUE(WaitUntil([&] {
+        for (const ag::Message& message : agent->TakeMessages()) {
+          if (const auto* n = std::get_if<ag::NotifyMessage>(&message)) notice = *n;
+          if (const auto* s = std::get_if<ag::StateMessage>(&message)) state = *s;
+        }
+        return notice && state;
+      }));
+      EXPECT_EQ(*notice, (ag::NotifyMessage{ag::NoticeKind::LocationRefused, {}, static_cast<std::uint32_t>(c.problem)}));
+      EXPECT_EQ(state->saveLocation, "C:\\Scans");
+      EXPECT_EQ(state->saveType, 1u);
+      EXPECT_EQ(world.ReadFile(kServiceSettingsPath), before) << "the settings file is untouched";
+    }
+  }
+  EXPECT_TRUE(LogMentions("a network path"));
+  StopService();
+}
+
+TEST_F(SessionAgentServiceTest, FolderWindowAndDiskFullGoToTheAgentsNotToSessionZero) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  StartService();
+  auto agent = ConnectAgent(ann);
   ASSERT_NE(agent, nullptr);
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
   ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
@@ -224,10 +280,11 @@ TEST_F(SessionAgentServiceTest, FolderWindowAndDiskFullGoToTheAgentsNotToSession
 TEST_F(SessionAgentServiceTest, ALocationOverTheBrowsersLimitIsShownWholeAndItsFoldersOpen) {
   const std::string location = "C:\\" + std::string(200, 'L');
   world.MakeDirectories(location);
-  world.WriteFile(kSettingsPath, "[Setting]\r\nMode=1\r\nPath=" + location + "\r\nAutoRoate=0\r\n");
+  world.WriteFile(kServiceSettingsPath, "[Setting]\r\nMode=1\r\nPath=" + location + "\r\nAutoRoate=0\r\n");
   notifying.folder = location + "\\Photo1";
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
   StartService();
-  auto agent = ConnectAgent();
+  auto agent = ConnectAgent(ann);
   ASSERT_NE(agent, nullptr);
   const std::optional<ag::StateMessage> state = Next<ag::StateMessage>(*agent);
   ASSERT_TRUE(state.has_value());
@@ -242,18 +299,22 @@ TEST_F(SessionAgentServiceTest, ALocationOverTheBrowsersLimitIsShownWholeAndItsF
   StopService();
 }
 
-TEST_F(SessionAgentServiceTest, NoticesReachTheAgentsAndAnUnansweredDiskFullHoldsThePulls) {
+// Notices and folder windows go to the agent of the active console session
+// (the user at the scanner) only, whoever applied the settings.
+TEST_F(SessionAgentServiceTest, NoticesReachTheConsoleAgentOnlyAndAnUnansweredDiskFullHoldsThePulls) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");  // the console's
+  const std::uint32_t bob = world.UserSessions().LogOn("bob");
   StartService();
-  auto first = ConnectAgent(1);
-  auto second = ConnectAgent(2);
+  auto first = ConnectAgent(ann);
+  auto second = ConnectAgent(bob);
   ASSERT_TRUE(first && second);
   ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
   ASSERT_TRUE(Next<ag::StateMessage>(*second).has_value());
-  // Computer mode polls at once: both agents are told.
-  ASSERT_TRUE(first->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  // Computer mode polls at once: the console's agent is told.
+  ASSERT_TRUE(second->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
   std::vector<ag::NotifyMessage> notices;
   ASSERT_TRUE(WaitUntil([&] {
-    for (const ag::Message& message : second->TakeMessages()) {
+    for (const ag::Message& message : first->TakeMessages()) {
       if (const auto* notice = std::get_if<ag::NotifyMessage>(&message)) notices.push_back(*notice);
     }
     return notices.size() >= 3;
@@ -264,14 +325,14 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheAgentsAndAnUnansweredDiskFullHold
                          {ag::NoticeKind::CannotSave, "C:\\Scans"},
                      }));
   EXPECT_TRUE(LogMentions("img0002.partial")) << "the faults of a pull are also in the event log";
-  std::size_t firstTold = 0;
-  ASSERT_TRUE(WaitUntil([&] {
-    for (const ag::Message& message : first->TakeMessages()) firstTold += std::holds_alternative<ag::NotifyMessage>(message);
-    return firstTold >= 3;
-  }));
+  ASSERT_TRUE(Next<ag::StateMessage>(*second).has_value());
+  for (const ag::Message& message : second->TakeMessages()) {
+    EXPECT_FALSE(std::holds_alternative<ag::NotifyMessage>(message)) << "another session is told nothing";
+    EXPECT_FALSE(std::holds_alternative<ag::OpenFolderMessage>(message)) << "another session gets no folder window";
+  }
 
   // Each Apply in computer mode polls (as do the timer's ticks); notices of a
-  // poll begun before the settings come back arrive ahead of them. While a
+  // poll begun before the settings come back arrive ahead of them. While the
   // told agent has not answered, a poll starts nothing and tells nothing.
   auto pollOnce = [&](ag::ServiceConnection& agent) {
     std::vector<ag::NotifyMessage> told;
@@ -290,15 +351,8 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheAgentsAndAnUnansweredDiskFullHold
   EXPECT_TRUE(pollOnce(*first).empty());
   EXPECT_TRUE(WaitUntil([&] { return notifying.heldPolls.load() > held; })) << "no pull while the box is open";
 
+  // Its answer lets the pulls, and their notices, go on.
   ASSERT_TRUE(first->Send(ag::NoticeClosedMessage{ag::NoticeKind::DiskFull}).ok);
-  const int stillHeld = notifying.heldPolls.load();
-  EXPECT_TRUE(pollOnce(*first).empty());
-  EXPECT_TRUE(WaitUntil([&] { return notifying.heldPolls.load() > stillHeld; }))
-      << "the second agent's box is still open";
-
-  // An agent that goes away (its user logged off) holds nothing: pulls, and
-  // their notices, go on.
-  second.reset();
   EXPECT_TRUE(WaitUntil([&] { return !pollOnce(*first).empty(); }));
   StopService();
 }

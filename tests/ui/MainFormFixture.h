@@ -23,7 +23,9 @@ namespace pw::ui::test {
 inline constexpr const char* kProgramFolder = "C:\\Program Files\\Pagewick";
 inline constexpr const char* kModulePath = "C:\\Program Files\\Pagewick\\pagewick.exe";
 inline constexpr const char* kTextTablePath = "C:\\Program Files\\Pagewick\\rc.info";
-inline constexpr const char* kSettingsPath = "C:\\Users\\Public\\Documents\\pagewick.info";
+// The settings file from Vista on; before Vista, and before the move, in Public Documents.
+inline constexpr const char* kSettingsPath = "C:\\ProgramData\\Pagewick\\pagewick.info";
+inline constexpr const char* kPublicSettingsPath = "C:\\Users\\Public\\Documents\\pagewick.info";
 
 inline std::string ShippedTextTable() {
   std::ifstream in(std::filesystem::path(PAGEWICK_SOURCE_DIR) / "resources" / "rc.info", std::ios::binary);

@@ -3,6 +3,9 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
+#include "platform/Security.h"
+#include "platform/host/WorldSecurity.h"
+#include "platform/host/WorldSessions.h"
 #include "tests/ui/MainFormFixture.h"
 
 namespace pw::ui::test {
@@ -40,12 +43,11 @@ TEST_F(MainFormTest, ApplyKeepsTheFolderPrefixWhateverItIs) {
   };
   const Case cases[] = {
       {"Folder=Scan", "Scan", "FolderScan=0\r\n"},
-      // An empty prefix would make the entry "Folder" itself, read as prefix "0".
-      {"Folder=", "", ""},
-      {"FOLDER=", "", ""},
-      // Blanks are trimmed from the value, and from a written key on reading.
-      {"Folder=   ", "", ""},
-      {"Folder=\"  \"", "  ", ""},
+      // An empty or blank prefix is no plain name: the default applies.
+      {"Folder=", "Photo", "FolderPhoto=0\r\n"},
+      {"FOLDER=", "Photo", "FolderPhoto=0\r\n"},
+      {"Folder=   ", "Photo", "FolderPhoto=0\r\n"},
+      {"Folder=\"  \"", "Photo", "FolderPhoto=0\r\n"},
       // The entry would be read as "Folderx", never found again, and added anew each time.
       {"Folder=x=y", "x=y", ""},
   };
@@ -165,7 +167,8 @@ TEST_F(MainFormTest, GarbageSettingsFilesGiveDefaultsOrTheWindowsReading) {
       {"utf-8 bom", "\xEF\xBB\xBF[Setting]\r\nFile=abc\r\n", pictures, "img", 1},
       {"utf-8 bom, second section readable", "\xEF\xBB\xBF[Other]\r\n[Setting]\r\nFile=abc\r\n", pictures, "abc", 1},
       {"duplicate keys: first wins", "[Setting]\r\nFile=one\r\nFile=two\r\nMode=0\r\nMode=1\r\n", pictures, "one", 0},
-      {"value with '=' inside", "[Setting]\r\nPath=C:\\a=b\r\nFile=p=q\r\n", "C:\\a=b", "p=q", 1},
+      // A location with '=' could not be written back as a key: the default applies.
+      {"value with '=' inside", "[Setting]\r\nPath=C:\\a=b\r\nFile=p=q\r\n", pictures, "p=q", 1},
       {"line of 100000 characters", "[Setting]\r\n" + longLine + "\r\nFile=abc\r\n", pictures, "abc", 1},
       {"long value is cut to 2047", "[Setting]\r\nFile=" + longLine + "\r\n", pictures, std::string(2047, 'x'), 1},
       {"quoted and padded values", "[Setting]\r\n  File =  \"q\"  \r\nMode='0'\r\n", pictures, "q", 0},
@@ -191,6 +194,218 @@ TEST_F(MainFormTest, WritesLeaveUnrelatedLinesOfAGarbageFileAlone) {
   EXPECT_EQ(after.rfind(before.substr(0, before.find("stray")), 0), 0u) << after;
   EXPECT_NE(after.find("stray\r\n"), std::string::npos);
   EXPECT_EQ(platform::ReadProfileString("Other", "Mode", "", kSettingsPath).text, "9");
+}
+
+}  // namespace
+}  // namespace pw::ui::test
+
+namespace pw::ui::test {
+namespace {
+
+// The keys of the settings file's [Setting] section, as a profile reader finds them.
+std::vector<std::string> SettingKeys(const std::string& file) {
+  std::vector<std::string> keys;
+  bool inSetting = false;
+  std::size_t start = 0;
+  while (start < file.size()) {
+    std::size_t end = file.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = file.size();
+    const std::string line = file.substr(start, end - start);
+    start = end + 1;
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      inSetting = line == "[Setting]";
+    } else if (inSetting) {
+      keys.push_back(line.substr(0, line.find('=')));
+    }
+  }
+  return keys;
+}
+
+// Whatever a location holds, Apply in either save type adds, changes or hides
+// no entry but its own; a location that fails the rules is not stored at all
+// and the box says why.
+TEST_F(MainFormTest, RefusedLocationsAreNeverStoredInEitherSaveType) {
+  world.AddDrive('N', platform::DriveType::Remote);
+  world.AddDrive('R', platform::DriveType::CdRom);
+  world.MakeDirectories("C:\\Scans");
+  struct Case {
+    std::string location;
+    int text;
+  };
+  const Case cases[] = {
+      {"C:\\Scans\r\nFile=..\\x", 40007},
+      {"C:\\Scans\nFolder=..\\..\\Windows\\y", 40007},
+      {"C:\\Scans\r\n[Other]\r\nMode=0", 40007},
+      {"Mode", 40004},  // spelt like a key: would overwrite it
+      {"File", 40004},
+      {"C:\\Scans=x", 40007},
+      {"\\\\host\\share\\Scans", 40005},
+      {"N:\\Scans", 40005},
+      {"\\\\?\\C:\\Windows", 40006},
+      {"\\\\.\\C:", 40006},
+      {"Scans", 40004},
+      {"C:Scans", 40004},
+      {"C:\\Scans\\..\\Windows", 40008},
+      {"R:\\", 40009},
+  };
+  const std::string before = "[Setting]\r\nMode=1\r\nPath=C:\\Scans\r\nFile=img\r\nFolder=Photo\r\nC:\\Scans=3\r\n";
+  for (int mode : {0, 1}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.location + (mode == 0 ? " (card)" : " (computer)"));
+      world.WriteFile(kSettingsPath, before);
+      TMainForm& f = CreateForm();
+      ASSERT_EQ(f.PathEdit.Text(), "C:\\Scans");
+      const std::size_t boxes = world.Desktop().MessageBoxes().size();
+      f.SaveComboBx.SetItemIndex(mode);
+      f.PathEdit.SetText(c.location);
+      f.ApplyBtnClick();
+      for (const std::string& key : SettingKeys(Settings())) {
+        EXPECT_TRUE(key == "Mode" || key == "Path" || key == "File" || key == "Folder" || key == "C:\\Scans" ||
+                    key == "AutoRoate")
+            << "a key was added: " << key << "\n" << Settings();
+      }
+      EXPECT_EQ(platform::ReadProfileString(kSettingsSection, "Path", "", kSettingsPath).text, "C:\\Scans");
+      EXPECT_EQ(platform::ReadProfileString(kSettingsSection, "File", "", kSettingsPath).text, "img");
+      EXPECT_EQ(platform::ReadProfileString(kSettingsSection, "Folder", "", kSettingsPath).text, "Photo");
+      EXPECT_EQ(platform::ReadProfileInteger(kSettingsSection, "Mode", -1, kSettingsPath), mode);
+      const auto shown = world.Desktop().MessageBoxes();
+      ASSERT_EQ(shown.size(), boxes + 1);
+      EXPECT_EQ(shown.back().text, f.LoadText(c.text));
+      EXPECT_TRUE(f.ApplyBtn.Enabled()) << "the page still waits for a location that can be taken";
+      form.reset();
+    }
+  }
+}
+
+// What the settings file holds is taken only when it passes the rules: a
+// location, or a prefix that is not a plain name, gives way to the default.
+TEST_F(MainFormTest, SettingsFileValuesThatFailTheRulesGiveTheDefaults) {
+  world.AddDrive('N', platform::DriveType::Remote);
+  world.AddDrive('R', platform::DriveType::CdRom);
+  struct Case {
+    const char* lines;
+    const char* path;
+    const char* file;
+    const char* folder;
+  };
+  const char* pictures = "C:\\Users\\Public\\Pictures";
+  const Case cases[] = {
+      {"Path=C:\\Scans\r\nFile=scan\r\nFolder=Batch", "C:\\Scans", "scan", "Batch"},
+      {"File=..\\x\r\nFolder=..\\..\\Windows\\y", pictures, "img", "Photo"},
+      {"File=a\\b\r\nFolder=a/b", pictures, "img", "Photo"},
+      {"File=..\r\nFolder=C:x", pictures, "img", "Photo"},
+      {"File=CON\r\nFolder=nul.txt", pictures, "img", "Photo"},
+      {"File=LPT1\r\nFolder=COM", pictures, "img", "Photo"},  // COM + 1 would be a device
+      {"File=a*b\r\nFolder=a|b", pictures, "img", "Photo"},
+      {"File=\"\"\r\nFolder=\x01x", pictures, "img", "Photo"},
+      {"Path=\\\\host\\share", pictures, "img", "Photo"},
+      {"Path=N:\\Scans", pictures, "img", "Photo"},
+      {"Path=\\\\?\\C:\\Windows\\System32", pictures, "img", "Photo"},
+      {"Path=..\\Windows", pictures, "img", "Photo"},
+      {"Path=C:\\Scans\\..\\..\\Windows", pictures, "img", "Photo"},
+      {"Path=R:\\Scans", pictures, "img", "Photo"},  // a CD-ROM drive
+      {"Path=Q:\\Gone", "Q:\\Gone", "img", "Photo"},  // a drive unplugged now keeps its place
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    world.WriteFile(kSettingsPath, std::string("[Setting]\r\n") + c.lines + "\r\n");
+    TMainForm& f = CreateForm();
+    EXPECT_EQ(f.PathEdit.Text(), c.path);
+    EXPECT_EQ(f.FilePrefix, c.file);
+    EXPECT_EQ(f.FolderPrefix, c.folder);
+    EXPECT_EQ(f.PagewickFileListBx.Mask(), std::string(c.file) + "*.*");
+    form.reset();
+  }
+}
+
+// Before Vista the start creates the save location, as it always did; from
+// Vista on the service's window (LocalSystem) and the agents create nothing.
+TEST_F(MainFormTest, OnlyBeforeVistaTheStartCreatesTheSaveLocation) {
+  struct Case {
+    std::uint32_t major;
+    std::uint32_t minor;
+    bool created;
+  };
+  for (const Case c : {Case{5, 1, true}, Case{5, 2, true}, Case{6, 0, false}, Case{10, 0, false}}) {
+    SCOPED_TRACE(std::to_string(c.major) + "." + std::to_string(c.minor));
+    world.SetVersion(platform::kPlatformNt, c.major, c.minor, 1000);
+    const std::string location = "C:\\Scans" + std::to_string(c.major) + std::to_string(c.minor);
+    world.WriteFile(kSettingsPath, "[Setting]\r\nPath=" + location + "\r\n");
+    world.WriteFile(kPublicSettingsPath, "[Setting]\r\nPath=" + location + "\r\n");
+    CreateForm();
+    EXPECT_EQ(form->PathEdit.Text(), location);
+    EXPECT_EQ(Exists(location), c.created);
+    form.reset();
+  }
+}
+
+}  // namespace
+}  // namespace pw::ui::test
+
+namespace pw::ui::test {
+namespace {
+
+// From Vista on the settings live in a folder only the service and
+// administrators may change. A folder or file a user made there first is
+// taken over or replaced, never trusted.
+TEST_F(MainFormTest, ASettingsFolderOrFileAUserMadeFirstIsNeverTrusted) {
+  world.MakeDirectories("C:\\Scans");
+  world.WriteFile(kSettingsPath, "[Setting]\r\nMode=0\r\nPath=C:\\Scans\r\nFile=evil\r\n");
+  ASSERT_TRUE(host::SetEntryOwner("C:\\ProgramData\\Pagewick", "mallory"));
+  ASSERT_TRUE(host::SetEntryOwner(kSettingsPath, "mallory"));
+  TMainForm& f = CreateForm();
+  EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
+  EXPECT_EQ(f.PathEdit.Text(), "C:\\Users\\Public\\Pictures") << "the planted file is not read";
+  EXPECT_EQ(f.FilePrefix, "img");
+  EXPECT_EQ(f.SaveComboBx.ItemIndex(), 1);
+  EXPECT_EQ(host::EntryOwner("C:\\ProgramData\\Pagewick"), host::kAdministratorsOwner);
+  EXPECT_FALSE(world.UserSessions().UserMayWrite(kSettingsPath)) << "users may no longer write there";
+  f.ApplyBtnClick();
+  EXPECT_TRUE(platform::OwnedBySystemOrAdministrators(kSettingsPath)) << "the file is the service's own again";
+  EXPECT_EQ(Settings().find("evil"), std::string::npos);
+}
+
+// A link (here a host symbolic link) in the folder's place is not secured,
+// which would secure what it points to: the settings go beside the executable.
+TEST_F(MainFormTest, ASettingsFolderThatCannotBeSecuredIsNotUsed) {
+  world.MakeDirectories("C:\\Windows\\System32");
+  std::filesystem::remove_all(world.HostPath("C:\\ProgramData\\Pagewick"));
+  std::filesystem::create_directory_symlink(world.HostPath("C:\\Windows\\System32"),
+                                            world.HostPath("C:\\ProgramData") / "Pagewick");
+  TMainForm& f = CreateForm();
+  EXPECT_EQ(f.SettingsFilePath, std::string(kProgramFolder) + "\\pagewick.info");
+  EXPECT_EQ(f.FallbackImagePath(), std::string(kProgramFolder) + "\\tmp.jpg");
+  EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\Windows\\System32\\x")) << "the link's target was left alone";
+  EXPECT_EQ(host::EntryOwner("C:\\Windows\\System32"), host::kSystemOwner);
+}
+
+// The first start from Vista on moves an existing Public Documents file: only
+// what passes the rules is carried over, into a file written afresh, and the
+// old file goes. Later starts never read Public Documents again.
+TEST_F(MainFormTest, TheSettingsMoveOnceFromPublicDocumentsCarryingOnlyValidValues) {
+  world.MakeDirectories("C:\\Scans");
+  world.WriteFile(kPublicSettingsPath,
+                  "[Setting]\r\nMode=0\r\nPath=C:\\Scans\r\nC:\\Scans=7\r\nFile=scan\r\nFolder=..\\x\r\n"
+                  "AutoRoate=1\r\nEvil=1\r\n[Other]\r\nMode=1\r\n");
+  ASSERT_TRUE(host::SetEntryOwner(kPublicSettingsPath, "mallory"));
+  TMainForm& f = CreateForm();
+  EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
+  EXPECT_EQ(f.PathEdit.Text(), "C:\\Scans");
+  EXPECT_EQ(f.FilePrefix, "scan");
+  EXPECT_EQ(f.FolderPrefix, "Photo");
+  EXPECT_EQ(f.SaveComboBx.ItemIndex(), 0);
+  EXPECT_FALSE(Exists(kPublicSettingsPath)) << "the old file is removed";
+  const std::string moved = Settings();
+  EXPECT_EQ(moved.find("Evil"), std::string::npos) << moved;
+  EXPECT_EQ(moved.find("[Other]"), std::string::npos) << moved;
+  EXPECT_EQ(moved.find(".."), std::string::npos) << moved;
+  EXPECT_EQ(platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, kSettingsPath), 1);
+  EXPECT_TRUE(platform::OwnedBySystemOrAdministrators(kSettingsPath));
+  form.reset();
+
+  world.WriteFile(kPublicSettingsPath, "[Setting]\r\nPath=C:\\Windows\r\n");
+  EXPECT_EQ(CreateForm().PathEdit.Text(), "C:\\Scans") << "moved once; Public Documents is not read again";
 }
 
 }  // namespace

@@ -73,16 +73,17 @@ TEST_F(MainFormTest, OffNtTheSettingsFileLiesBesideTheExecutable) {
 
 TEST_F(MainFormTest, OnlyTheLastExtensionOfTheExecutableNameIsReplaced) {
   world.SetModuleFileName("C:\\Program Files\\Pagewick\\page.wick.exe");
-  EXPECT_EQ(CreateForm().SettingsFilePath, "C:\\Users\\Public\\Documents\\page.wick.info");
+  EXPECT_EQ(CreateForm().SettingsFilePath, "C:\\ProgramData\\Pagewick\\page.wick.info");
 }
 
 TEST_F(MainFormTest, FailedSpecialFolderQueriesFallBackBesideTheExecutableAndToTemp) {
   world.SetSpecialFolder(platform::csidl::kCommonDocuments, std::nullopt);
   world.SetSpecialFolder(platform::csidl::kCommonPictures, std::nullopt);
+  world.SetSpecialFolder(platform::csidl::kCommonAppData, std::nullopt);
   TMainForm& f = CreateForm();
   EXPECT_EQ(f.SettingsFilePath, "C:\\Program Files\\Pagewick\\pagewick.info");
   EXPECT_EQ(f.DefaultSavePath, "C:\\temp");
-  EXPECT_TRUE(Exists("C:\\temp"));
+  EXPECT_FALSE(Exists("C:\\temp")) << "from Vista on the start creates no location";
 }
 
 TEST_F(MainFormTest, UnreadableWindowsDirectoryKeepsTheSystemDriveRootDefault) {

@@ -324,6 +324,30 @@ TEST_F(MainWindowTest, FolderPathOf128IsAcceptedAnd129BringsTheBoxAndTheBrowserA
   EXPECT_EQ(Desk().LiveItemIdLists(), 0u);
 }
 
+// A folder the browser gives that cannot be a save location (a share, a
+// network drive, a CD-ROM drive) brings the box that says why, and the
+// browser again, as a path too long does.
+TEST_F(MainWindowTest, AChosenFolderThatCannotBeASaveLocationBringsItsBoxAndTheBrowserAgain) {
+  world.AddDrive('N', platform::DriveType::Remote);
+  world.AddDrive('R', platform::DriveType::CdRom);
+  TMainForm& main = CreateForm();
+  const std::vector<std::pair<std::string, int>> refused{
+      {"\\\\host\\share\\Scans", 40005}, {"N:\\Scans", 40005}, {"R:\\", 40009}};
+  std::vector<std::string> answers;
+  for (const auto& [folder, text] : refused) answers.push_back(folder);
+  answers.push_back("C:\\Scans");
+  std::size_t next = 0;
+  Desk().SetBrowseDriver([&](const host::BrowseRecord&, ModalLoop&) { return BrowseAnswer::Choose(answers.at(next++)); });
+  main.BrowseBtn.Click();
+  EXPECT_EQ(next, answers.size());
+  EXPECT_EQ(main.PathEdit.Text(), "C:\\Scans");
+  const auto boxes = Desk().MessageBoxes();
+  ASSERT_EQ(boxes.size(), refused.size());
+  for (std::size_t i = 0; i < refused.size(); ++i) {
+    EXPECT_EQ(boxes[i].text, main.LoadText(refused[i].second)) << refused[i].first;
+  }
+}
+
 TEST_F(MainWindowTest, FailureInAHandlerReachesTheErrorSinkNotTheLoop) {
   std::vector<std::string> reported;
   platform::ErrorSink previous = platform::SetErrorSink([&](std::string_view what) { reported.emplace_back(what); });

@@ -124,6 +124,8 @@ TEST_F(SessionAgentTest, EachNoticeShowsItsBoxAndIsAnsweredOnlyWhenTheBoxCloses)
       {{agent::NoticeKind::DiskFull, {}}, "not enough free space"},
       {{agent::NoticeKind::PictureIncomplete, "C:\\Scans\\0001\\img0001.partial"}, "C:\\Scans\\0001\\img0001.partial"},
       {{agent::NoticeKind::CannotSave, "D:\\Gone"}, "D:\\Gone"},
+      {{agent::NoticeKind::LocationRefused, {}, 2}, "network drive or share"},
+      {{agent::NoticeKind::LocationRefused, {}, 3}, "names a device"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(static_cast<int>(row.notice.kind));
@@ -165,6 +167,9 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
       page.AutoRCheckBx.SetChecked(false);
       page.ApplyBtnClick();
       EXPECT_TRUE(page.ApplyBtn.Enabled()) << "nothing applied: Apply stays available";
+      page.PathEdit.SetText("\\\\host\\share\\Scans");
+      page.ApplyBtnClick();
+      EXPECT_TRUE(page.ApplyBtn.Enabled()) << "a share is refused by the agent itself";
       page.PathEdit.SetText(shortLocation);
       page.ApplyBtnClick();
       appliedShort = !page.ApplyBtn.Enabled();
@@ -186,8 +191,9 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
   }));
   EXPECT_EQ(shown, longLocation) << "the page shows the location whole";
   const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
-  ASSERT_EQ(boxes.size(), 2u);
+  ASSERT_EQ(boxes.size(), 3u);
   EXPECT_NE(boxes[1].text.find("longer than 128 characters"), std::string::npos) << boxes[1].text;
+  EXPECT_NE(boxes[2].text.find("network drive or share"), std::string::npos) << boxes[2].text;
   EXPECT_TRUE(appliedShort);
   ASSERT_EQ(applied.size(), 1u) << "only the short location went to the service";
   EXPECT_EQ(applied[0], (agent::ApplyMessage{1, shortLocation, false}));

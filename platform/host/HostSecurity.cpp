@@ -1,0 +1,117 @@
+// Who owns an entry and who runs a process, in the host world. A process runs
+// as the user of the session named by the PAGEWICK_SESSION variable it was
+// started with (StartProcessInSession sets it); without one, or with session 0, it runs as
+// LocalSystem, as the services the control manager starts do. Folders that
+// only the service and administrators may change are folders a session's
+// user may not write (SessionTable::DenyUserWrites), owned by Administrators.
+#include <sys/types.h>
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/FileSystem.h"
+#include "platform/Security.h"
+#include "platform/Sessions.h"
+#include "platform/host/World.h"
+#include "platform/host/WorldSecurity.h"
+#include "platform/host/WorldSessions.h"
+
+namespace pw::host {
+namespace {
+
+constexpr const char* kOwnerAttribute = "user.pagewick.owner";
+
+}  // namespace
+
+std::string EntryOwner(std::string_view windowsPath) {
+  const ResolvedPath resolved = World::Current().Resolve(windowsPath);
+  if (resolved.error != platform::error::kSuccess || !resolved.exists) return {};
+  char buffer[256];
+  // lgetxattr: a host symbolic link (a world's link) has an owner of its own.
+  const ssize_t size = ::lgetxattr(resolved.hostPath.c_str(), kOwnerAttribute, buffer, sizeof buffer);
+  if (size < 0) return errno == ENODATA ? kSystemOwner : std::string();
+  return std::string(buffer, static_cast<std::size_t>(size));
+}
+
+bool SetEntryOwner(std::string_view windowsPath, std::string_view owner) {
+  const ResolvedPath resolved = World::Current().Resolve(windowsPath);
+  if (resolved.error != platform::error::kSuccess || !resolved.exists) return false;
+  return ::lsetxattr(resolved.hostPath.c_str(), kOwnerAttribute, owner.data(), owner.size(), 0) == 0;
+}
+
+}  // namespace pw::host
+
+namespace pw::platform {
+namespace {
+
+constexpr const char* kSessionVariable = "PAGEWICK_SESSION";
+
+// The session named by a PAGEWICK_SESSION value; 0 when there is none.
+std::uint32_t SessionOfValue(std::string_view value) {
+  std::uint32_t session = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return kNoSession;
+    session = session * 10 + static_cast<std::uint32_t>(c - '0');
+    if (session >= kNoSession / 10) return kNoSession;
+  }
+  return session;
+}
+
+// The session another process of the host was started in, from the
+// environment it was started with; nullopt when the process is gone.
+std::optional<std::uint32_t> SessionOfProcess(std::uint32_t processId) {
+  std::ifstream in("/proc/" + std::to_string(processId) + "/environ", std::ios::binary);
+  if (!in) return std::nullopt;
+  const std::string environment((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string prefix = std::string(kSessionVariable) + "=";
+  std::size_t start = 0;
+  while (start < environment.size()) {
+    std::size_t end = environment.find('\0', start);
+    if (end == std::string::npos) end = environment.size();
+    const std::string_view entry(environment.data() + start, end - start);
+    if (entry.starts_with(prefix)) return SessionOfValue(entry.substr(prefix.size()));
+    start = end + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool ProcessRunsAsLocalSystem(std::uint32_t processId) {
+  if (processId == 0) return false;
+  // Who runs a process is fixed when it starts: a variable set later (a test
+  // that speaks for a session's client) changes its session, not its user.
+  const std::optional<std::uint32_t> session = SessionOfProcess(processId);
+  return session.has_value() && *session == 0;
+}
+
+bool OwnedBySystemOrAdministrators(const std::string& path) {
+  const std::string owner = host::EntryOwner(path);
+  return owner == host::kSystemOwner || owner == host::kAdministratorsOwner;
+}
+
+Outcome CreateServiceOnlyDirectory(const std::string& path) {
+  host::World& world = host::World::Current();
+  const host::ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
+  if (resolved.exists) {
+    // A link planted in its place is never secured: that would secure what it points to.
+    std::error_code ignored;
+    if (std::filesystem::is_symlink(resolved.hostPath, ignored) ||
+        !std::filesystem::is_directory(resolved.hostPath, ignored)) {
+      return Outcome::Failure(error::kDirectory);
+    }
+  } else if (Outcome made = CreateDirectory(path); !made) {
+    return made;
+  }
+  if (!host::SetEntryOwner(path, host::kAdministratorsOwner)) return Outcome::Failure(error::kAccessDenied);
+  if (world.UserSessions().UserMayWrite(path)) world.UserSessions().DenyUserWrites(path);
+  return Outcome::Success();
+}
+
+}  // namespace pw::platform

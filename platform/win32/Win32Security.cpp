@@ -1,0 +1,129 @@
+// Who runs a process and who owns a file (advapi32), and folders that only
+// the service and administrators may change.
+#include <string>
+#include <vector>
+
+#include "platform/ScopeExit.h"
+#include "platform/Security.h"
+#include "platform/win32/WinApi.h"
+#include <aclapi.h>
+#include <sddl.h>
+
+namespace pw::platform {
+namespace {
+
+// Owner Administrators; SYSTEM and Administrators full control, Users read
+// and execute, all inherited by what is created below; protected from the
+// parent's entries.
+constexpr const char* kServiceOnlySecurity =
+    "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+// PROCESS_QUERY_LIMITED_INFORMATION (Vista and later) is enough for the
+// token of another user's process; PROCESS_QUERY_INFORMATION before that.
+constexpr DWORD kQueryLimited = 0x1000;
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
+  ~Handle() {
+    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+  HANDLE* put() { return &handle_; }
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+// Enables a privilege on the process token where it holds it; the caller
+// goes on either way (the call that needs it fails with its own error).
+void EnablePrivilege(const char* name) {
+  Handle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!::LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) return;
+  (void)::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+}
+
+}  // namespace
+
+bool ProcessRunsAsLocalSystem(std::uint32_t processId) {
+  HANDLE opened = ::OpenProcess(kQueryLimited, FALSE, processId);
+  if (opened == nullptr) opened = ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+  Handle process(opened);
+  if (!process.valid()) return false;
+  Handle token;
+  if (!::OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) return false;
+  DWORD size = 0;
+  (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size == 0) return false;
+  std::vector<unsigned char> buffer(size);
+  if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return false;
+  const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
+  return ::IsWellKnownSid(user->User.Sid, WinLocalSystemSid) != FALSE;
+}
+
+bool OwnedBySystemOrAdministrators(const std::string& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD read = ::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                             nullptr, nullptr, nullptr, &descriptor);
+  if (read != ERROR_SUCCESS) return false;
+  ScopeExit free([descriptor] { ::LocalFree(descriptor); });
+  return owner != nullptr &&
+         (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+}
+
+Outcome CreateServiceOnlyDirectory(const std::string& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kServiceOnlySecurity, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+    return Outcome::Failure(::GetLastError());
+  }
+  ScopeExit free([descriptor] { ::LocalFree(descriptor); });
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof attributes;
+  attributes.lpSecurityDescriptor = descriptor;
+  if (::CreateDirectoryA(path.c_str(), &attributes)) return Outcome::Success();
+  const DWORD created = ::GetLastError();
+  if (created != ERROR_ALREADY_EXISTS) return Outcome::Failure(created);
+
+  // The folder exists (a user may have made it first): it is given the owner
+  // and DACL. Taking ownership of a folder whose DACL leaves SYSTEM out needs
+  // these privileges, which LocalSystem holds.
+  EnablePrivilege("SeTakeOwnershipPrivilege");
+  EnablePrivilege("SeRestorePrivilege");
+  // Opened as itself: a junction or link in its place is refused, never
+  // followed (securing it would secure whatever it points to).
+  Handle folder(::CreateFileA(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder.valid()) return Outcome::Failure(::GetLastError());
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(folder.get(), &information)) return Outcome::Failure(::GetLastError());
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return Outcome::Failure(ERROR_DIRECTORY);
+  }
+  PSID owner = nullptr;
+  BOOL ownerDefaulted = FALSE;
+  PACL dacl = nullptr;
+  BOOL daclPresent = FALSE;
+  BOOL daclDefaulted = FALSE;
+  if (!::GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) ||
+      !::GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &daclDefaulted)) {
+    return Outcome::Failure(::GetLastError());
+  }
+  const DWORD set = ::SetSecurityInfo(folder.get(), SE_FILE_OBJECT,
+                                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                          PROTECTED_DACL_SECURITY_INFORMATION,
+                                      owner, nullptr, dacl, nullptr);
+  return set == ERROR_SUCCESS ? Outcome::Success() : Outcome::Failure(set);
+}
+
+}  // namespace pw::platform

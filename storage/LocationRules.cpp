@@ -1,0 +1,172 @@
+#include "storage/LocationRules.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "platform/StorageDevice.h"
+
+namespace pw::storage {
+namespace {
+
+bool IsControl(char c) {
+  const auto unit = static_cast<unsigned char>(c);
+  return unit < 0x20 || unit == 0x7F;
+}
+
+// Characters Windows refuses in a file or folder name (besides control characters).
+bool InvalidInName(char c) {
+  switch (c) {
+    case '<':
+    case '>':
+    case ':':
+    case '"':
+    case '/':
+    case '\\':
+    case '|':
+    case '?':
+    case '*':
+      return true;
+    default:
+      return IsControl(c);
+  }
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Upper(x) == Upper(y); });
+}
+
+}  // namespace
+
+LocationProblem CheckLocationText(std::string_view location, std::size_t maxLength) {
+  if (location.starts_with("\\\\?\\") || location.starts_with("\\\\.\\") || location.starts_with("//?/") ||
+      location.starts_with("//./")) {
+    return LocationProblem::DevicePath;
+  }
+  if (location.starts_with("\\\\") || location.starts_with("//")) return LocationProblem::NetworkPath;
+  // Blanks and quotes at the ends are dropped by a profile reader, so such a
+  // location would not read back as itself.
+  if (!location.empty() && (IsBlank(location.front()) || IsBlank(location.back()) || location.front() == '"' ||
+                            location.back() == '"' || location.front() == '\'' || location.back() == '\'')) {
+    return LocationProblem::BadCharacters;
+  }
+  if (std::any_of(location.begin(), location.end(), IsControl)) return LocationProblem::BadCharacters;
+  // "X:\": a drive letter's root. Everything else (a path relative to the
+  // current folder or to a drive's current folder) is refused. Starting with a
+  // letter, no location can be read as a comment (';') or section ('[') line,
+  // nor spell a key the program reads.
+  if (location.size() < 3 || std::isalpha(static_cast<unsigned char>(location[0])) == 0 || location[1] != ':' ||
+      location[2] != '\\') {
+    return LocationProblem::NotAbsolute;
+  }
+  if (location.size() > maxLength) return LocationProblem::TooLong;
+  // '=' would end the key when the location is written as one.
+  if (location.find('=') != std::string_view::npos) return LocationProblem::BadCharacters;
+  std::string_view rest = location.substr(3);
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\\');
+    const std::string_view component = rest.substr(0, end);
+    // Only the last separator may end the location; "a\\b" has an empty name.
+    if (component.empty()) return LocationProblem::ParentFolder;
+    if (component == "." || component == "..") return LocationProblem::ParentFolder;
+    if (std::any_of(component.begin(), component.end(), InvalidInName)) return LocationProblem::BadCharacters;
+    // Windows drops a name's trailing blanks and dots: the folder reached is not the one named.
+    if (IsBlank(component.back()) || component.back() == '.') return LocationProblem::BadCharacters;
+    if (end == std::string_view::npos) break;
+    rest = rest.substr(end + 1);
+  }
+  return LocationProblem::None;
+}
+
+LocationProblem CheckSaveLocation(std::string_view location, std::size_t maxLength) {
+  const LocationProblem text = CheckLocationText(location, maxLength);
+  if (text != LocationProblem::None) return text;
+  const std::string root{location.substr(0, 3)};
+  switch (platform::GetDriveType(root)) {
+    case platform::DriveType::Fixed:
+    case platform::DriveType::Removable:
+      return LocationProblem::None;
+    case platform::DriveType::Remote:
+      return LocationProblem::NetworkPath;
+    default:
+      return LocationProblem::DriveNotUsable;
+  }
+}
+
+LocationProblem CheckStoredLocation(std::string_view location) {
+  const LocationProblem problem = CheckSaveLocation(location, kMaxStoredLocationLength);
+  if (problem == LocationProblem::DriveNotUsable &&
+      platform::GetDriveType(std::string(location.substr(0, 3))) == platform::DriveType::NoRootDir) {
+    return LocationProblem::None;
+  }
+  return problem;
+}
+
+std::int32_t ProblemTextId(LocationProblem problem) {
+  switch (problem) {
+    case LocationProblem::None:
+      return 0;
+    case LocationProblem::TooLong:
+      return 40001;
+    case LocationProblem::NotAbsolute:
+      return 40004;
+    case LocationProblem::NetworkPath:
+      return 40005;
+    case LocationProblem::DevicePath:
+      return 40006;
+    case LocationProblem::BadCharacters:
+      return 40007;
+    case LocationProblem::ParentFolder:
+      return 40008;
+    case LocationProblem::DriveNotUsable:
+      return 40009;
+  }
+  return 40004;
+}
+
+std::string_view ProblemText(LocationProblem problem) {
+  switch (problem) {
+    case LocationProblem::None:
+      return "accepted";
+    case LocationProblem::NotAbsolute:
+      return "not a full path starting with a drive letter";
+    case LocationProblem::NetworkPath:
+      return "a network path";
+    case LocationProblem::DevicePath:
+      return "a device path";
+    case LocationProblem::BadCharacters:
+      return "characters that a folder name or the settings file cannot hold";
+    case LocationProblem::ParentFolder:
+      return "an empty, '.' or '..' folder name";
+    case LocationProblem::DriveNotUsable:
+      return "not on a local fixed or removable drive";
+    case LocationProblem::TooLong:
+      return "too long";
+  }
+  return "refused";
+}
+
+bool IsPlainNamePrefix(std::string_view name) {
+  if (name.empty() || name.find("..") != std::string_view::npos) return false;
+  if (std::any_of(name.begin(), name.end(), InvalidInName)) return false;
+  if (IsBlank(name.front()) || IsBlank(name.back())) return false;
+  // A device name stays a device with any extension ("CON.txt"). "COM" and
+  // "LPT" are refused too: the counter after them would make "COM1".
+  const std::string_view stem = name.substr(0, name.find('.'));
+  static constexpr std::array<std::string_view, 6> kDevices{"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
+  for (std::string_view device : kDevices) {
+    if (SameIgnoringCase(stem, device)) return false;
+    if (stem.size() == 4 && SameIgnoringCase(stem.substr(0, 3), device) && (device == "COM" || device == "LPT") &&
+        stem[3] >= '0' && stem[3] <= '9') {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace pw::storage

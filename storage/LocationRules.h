@@ -1,0 +1,60 @@
+#pragma once
+// What a save location and the settings file's name prefixes may be, wherever
+// they come from (the folder browser, the page's Apply, an agent's Apply, the
+// settings file). A location is written to the settings file both as the value
+// of "Path" and as a key, so it must read back exactly as written and never
+// add, change or hide another entry; the service writes below it, so it must
+// name a folder on a local drive, never a share or a device.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace pw::storage {
+
+enum class LocationProblem {
+  None,
+  NotAbsolute,     // empty, relative, or without "X:\" at its start
+  NetworkPath,     // "\\host\share\..." or a drive letter mapped to a share
+  DevicePath,      // "\\?\..." or "\\.\..."
+  BadCharacters,   // control characters, characters invalid in names, '=', blanks or quotes at an end
+  ParentFolder,    // a "." or ".." component, or an empty one
+  DriveNotUsable,  // no such drive, a CD-ROM drive, or a kind of drive that is neither fixed nor removable
+  TooLong,         // longer than allowed where it came from
+};
+
+// The longest location the folder browser and an agent's Apply accept.
+inline constexpr std::size_t kMaxChosenLocationLength = 128;
+// The longest location the settings file may hold (MAX_PATH - 1).
+inline constexpr std::size_t kMaxStoredLocationLength = 259;
+
+// The text-only rules (no system call): what the settings file can store and
+// what names a folder by its drive letter.
+LocationProblem CheckLocationText(std::string_view location, std::size_t maxLength);
+
+// CheckLocationText, then the drive: GetDriveTypeA of "X:\" must be fixed or
+// removable.
+LocationProblem CheckSaveLocation(std::string_view location, std::size_t maxLength);
+
+// What the settings file may hand back at start: CheckSaveLocation, except
+// that a drive not there now (a removable drive unplugged) keeps the stored
+// location; a share, a CD-ROM drive or a drive of another kind does not.
+LocationProblem CheckStoredLocation(std::string_view location);
+
+// The id of the text (in the text table) that tells the user why a location
+// was refused; 0 for None.
+std::int32_t ProblemTextId(LocationProblem problem);
+
+// A short English text for the event log.
+std::string_view ProblemText(LocationProblem problem);
+
+// Whether `name` may be the file or folder name prefix: a plain name, neither
+// empty nor a path, without "..", control characters or characters invalid in
+// file names, and not a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with
+// or without an extension).
+bool IsPlainNamePrefix(std::string_view name);
+
+// The defaults that apply when the settings file's prefix fails IsPlainNamePrefix.
+inline constexpr const char* kDefaultFilePrefix = "img";
+inline constexpr const char* kDefaultFolderPrefix = "Photo";
+
+}  // namespace pw::storage

@@ -1,0 +1,119 @@
+// The save-location and prefix rules, and that whatever they accept round-trips
+// through the settings file without touching another entry.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/Profile.h"
+#include "platform/host/World.h"
+#include "storage/LocationRules.h"
+
+namespace pw::storage {
+namespace {
+
+class LocationRulesTest : public ::testing::Test {
+ protected:
+  LocationRulesTest() {
+    world.AddDrive('D', platform::DriveType::Removable);
+    world.AddDrive('N', platform::DriveType::Remote);
+    world.AddDrive('R', platform::DriveType::CdRom);
+  }
+  host::World world;
+};
+
+TEST_F(LocationRulesTest, SaveLocationsFromAnySource) {
+  struct Case {
+    std::string location;
+    LocationProblem expected;
+  };
+  const std::string longest = "C:\\" + std::string(125, 'a');
+  const Case cases[] = {
+      {"C:\\Scans", LocationProblem::None},
+      {"C:\\", LocationProblem::None},
+      {"D:\\Photos\\2024\\", LocationProblem::None},  // a removable drive, a trailing separator
+      {"c:\\Program Files\\a;b [x]", LocationProblem::None},  // ';' and '[' inside cannot start a line
+      {longest, LocationProblem::None},
+      {longest + "b", LocationProblem::TooLong},
+      {"", LocationProblem::NotAbsolute},
+      {"Scans", LocationProblem::NotAbsolute},
+      {"C:Scans", LocationProblem::NotAbsolute},  // relative to the drive's current folder
+      {"\\Scans", LocationProblem::NotAbsolute},
+      {"C:/Scans", LocationProblem::NotAbsolute},
+      {"1:\\Scans", LocationProblem::NotAbsolute},
+      {"Mode", LocationProblem::NotAbsolute},  // spelt like a key
+      {";C:\\Scans", LocationProblem::NotAbsolute},
+      {"[Setting]", LocationProblem::NotAbsolute},
+      {"\\\\host\\share\\Scans", LocationProblem::NetworkPath},
+      {"//host/share", LocationProblem::NetworkPath},
+      {"N:\\Scans", LocationProblem::NetworkPath},  // a drive letter mapped to a share
+      {"\\\\?\\C:\\Windows", LocationProblem::DevicePath},
+      {"\\\\.\\PhysicalDrive0", LocationProblem::DevicePath},
+      {"R:\\Scans", LocationProblem::DriveNotUsable},
+      {"Q:\\Scans", LocationProblem::DriveNotUsable},  // no such drive
+      {"C:\\Scans\r\nFile=..\\x", LocationProblem::BadCharacters},
+      {"C:\\Scans\nFolder=..\\..\\Windows\\y", LocationProblem::BadCharacters},
+      {std::string("C:\\Sc\0ans", 9), LocationProblem::BadCharacters},
+      {"C:\\Scans\t", LocationProblem::BadCharacters},
+      {"C:\\Scans ", LocationProblem::BadCharacters},
+      {" C:\\Scans", LocationProblem::BadCharacters},
+      {"C:\\Scans\"", LocationProblem::BadCharacters},
+      {"\"C:\\Scans\"", LocationProblem::BadCharacters},
+      {"C:\\Scans=5", LocationProblem::BadCharacters},  // as a key it would be "C:\Scans"
+      {"C:\\a:b", LocationProblem::BadCharacters},
+      {"C:\\a*", LocationProblem::BadCharacters},
+      {"C:\\a.\\b", LocationProblem::BadCharacters},  // Windows would reach "C:\a\b"
+      {"C:\\Scans\\..\\Windows", LocationProblem::ParentFolder},
+      {"C:\\..", LocationProblem::ParentFolder},
+      {"C:\\.\\Scans", LocationProblem::ParentFolder},
+      {"C:\\\\Scans", LocationProblem::ParentFolder},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckSaveLocation(c.location, kMaxChosenLocationLength), c.expected) << c.location;
+    if (c.expected != LocationProblem::None) {
+      EXPECT_NE(ProblemTextId(c.expected), 0) << c.location;
+    }
+  }
+  EXPECT_EQ(CheckSaveLocation(longest + "b", kMaxStoredLocationLength), LocationProblem::None)
+      << "the settings file may hold up to MAX_PATH - 1";
+  // At start a stored location on a drive that is not there now is kept; any
+  // other problem is not.
+  EXPECT_EQ(CheckStoredLocation("Q:\\Scans"), LocationProblem::None);
+  EXPECT_EQ(CheckStoredLocation("R:\\Scans"), LocationProblem::DriveNotUsable);
+  EXPECT_EQ(CheckStoredLocation("N:\\Scans"), LocationProblem::NetworkPath);
+  EXPECT_EQ(CheckStoredLocation("Q:\\a\r\nFile=x"), LocationProblem::BadCharacters);
+}
+
+TEST_F(LocationRulesTest, AcceptedLocationsReadBackAsWrittenAndTouchNoOtherEntry) {
+  const std::string file = "C:\\settings.info";
+  for (const std::string location : {"C:\\Scans", "C:\\Program Files\\a;b [x]", "D:\\x\\", "c:\\Mode\\Path"}) {
+    ASSERT_EQ(CheckSaveLocation(location, kMaxChosenLocationLength), LocationProblem::None) << location;
+    world.WriteFile(file, "[Setting]\r\nMode=1\r\nFile=img\r\nFolder=Photo\r\n");
+    ASSERT_TRUE(platform::WriteProfileString("Setting", "Path", location, file).ok);
+    ASSERT_TRUE(platform::WriteProfileInteger("Setting", location, 7, file).ok);
+    EXPECT_EQ(platform::ReadProfileString("Setting", "Path", "", file).text, location);
+    EXPECT_EQ(platform::ReadProfileInteger("Setting", location, 0, file), 7) << location;
+    EXPECT_EQ(platform::ReadProfileString("Setting", "File", "", file).text, "img") << location;
+    EXPECT_EQ(platform::ReadProfileString("Setting", "Folder", "", file).text, "Photo") << location;
+    EXPECT_EQ(platform::ReadProfileInteger("Setting", "Mode", 0, file), 1) << location;
+  }
+}
+
+TEST(NamePrefixRules, PlainNamesOnly) {
+  struct Case {
+    const char* name;
+    bool plain;
+  };
+  const Case cases[] = {
+      {"img", true},     {"Photo", true},     {"Scan-", true},  {"a.b", true},       {"CONSOLE", true},
+      {"COM10x", true},  {"", false},         {"..", false},    {"..\\x", false},    {"..\\..\\Windows\\y", false},
+      {"a/b", false},    {"a\\b", false},     {"C:x", false},   {"a\rb", false},     {"a\tb", false},
+      {"a*", false},     {"a?", false},       {"a|b", false},   {"a<b", false},      {"\"a\"", false},
+      {"CON", false},    {"con.txt", false},  {"PRN", false},   {"AUX", false},      {"NUL", false},
+      {"nul.jpg", false}, {"COM1", false},    {"LPT9", false},  {"com", false},      {"LPT", false},
+      {" img", false},   {"img ", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsPlainNamePrefix(c.name), c.plain) << c.name;
+}
+
+}  // namespace
+}  // namespace pw::storage
