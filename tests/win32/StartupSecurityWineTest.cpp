@@ -6,9 +6,11 @@
 
 #include "platform/FileSystem.h"
 #include "platform/PathText.h"
+#include "platform/Security.h"
 #include "platform/SystemInfo.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace pw::ui {
 namespace {
@@ -27,6 +29,21 @@ TEST(StartupSecurityWineTest, StartUpLeavesTheExecutableFoldersSecurityAlone) {
     (void)platform::DeleteFile(form.SettingsFilePath);
   }
   EXPECT_EQ(platform::GetFileDaclBytes(folder), before);
+}
+
+// What the service's start relies on: its own folder is not one that a
+// standard user may change (the install refuses such a folder), DLLs loaded
+// by name come from System32, and Windows 11 can refuse links made by users.
+TEST(StartupSecurityWineTest, TheProgramFolderIsTheAdministratorsAndDllsComeFromSystem32) {
+  std::string folder = platform::ExtractFilePath(platform::GetModuleFileName());
+  folder.pop_back();
+  EXPECT_EQ(platform::NonAdministratorsMayWrite(folder), std::optional<bool>(false)) << folder;
+  EXPECT_TRUE(platform::RestrictDllSearchToSystem32());
+  const bool trusted = platform::EnableRedirectionTrust();
+  if (test::KnownWineDifference("no redirection-trust mitigation (Windows 11 22H2): SetProcessMitigationPolicy "
+                                "refuses ProcessRedirectionTrustPolicy")) {
+    EXPECT_FALSE(trusted);
+  }
 }
 
 }  // namespace
