@@ -1,0 +1,461 @@
+// Attacks a standard user can make on the service of Windows Vista and later,
+// each against the real service of a host world (its own drive poll, the
+// scanner simulator on removable drive E:) and its real pipe, played by the
+// test as a hostile agent or a plain pipe client of the user's session. Each
+// attack asserts that nothing outside what that user may touch was created,
+// changed or handed to them. The suite's summary line counts the attacks
+// and those that succeeded.
+#include <sys/stat.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <thread>
+#include <variant>
+
+#include "agent/AgentProtocol.h"
+#include "agent/ServiceConnection.h"
+#include "platform/NamedPipe.h"
+#include "platform/Sessions.h"
+#include "platform/Shell.h"
+#include "platform/host/WorldSessions.h"
+#include "tests/service/ServiceFixture.h"
+#include "tools/scanner-sim/ScannerSimulator.h"
+
+namespace pw::service::test {
+namespace {
+
+namespace ag = agent;
+namespace fs = std::filesystem;
+
+constexpr const char* kSystem32 = "C:\\Windows\\System32";
+constexpr const char* kMalloryScans = "C:\\Users\\mallory\\Scans";
+
+// What lies below a folder of the host file system: each entry's kind, size
+// and bytes, links as links (never followed).
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> entries;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(root, ec))) return entries;
+  for (fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const fs::path& path = it->path();
+    const fs::file_status status = fs::symlink_status(path, ec);
+    std::string description;
+    if (fs::is_symlink(status)) {
+      description = "link to " + fs::read_symlink(path, ec).string();
+    } else if (fs::is_directory(status)) {
+      description = "folder";
+    } else {
+      std::ifstream in(path, std::ios::binary);
+      std::ostringstream bytes;
+      bytes << in.rdbuf();
+      description = "file " + bytes.str();
+    }
+    entries[fs::relative(path, root, ec).string()] = description;
+  }
+  return entries;
+}
+
+// Counts the attacks that ran and those whose assertions failed (the attack
+// succeeded), and prints the summary when the suite ends.
+class AttackTally : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    int tried = 0;
+    int succeeded = 0;
+    const ::testing::UnitTest& unit = *::testing::UnitTest::GetInstance();
+    for (int i = 0; i < unit.total_test_suite_count(); ++i) {
+      const ::testing::TestSuite& suite = *unit.GetTestSuite(i);
+      if (std::string_view(suite.name()) != "AttackTest") continue;
+      for (int j = 0; j < suite.total_test_count(); ++j) {
+        const ::testing::TestInfo& info = *suite.GetTestInfo(j);
+        if (!info.should_run() || info.result()->Skipped()) continue;
+        ++tried;
+        if (info.result()->Failed()) ++succeeded;
+      }
+    }
+    std::printf("attacks: %d tried by a standard user, %d succeeded\n", tried, succeeded);
+  }
+};
+
+[[maybe_unused]] ::testing::Environment* const kTally = ::testing::AddGlobalTestEnvironment(new AttackTally);
+
+class AttackTest : public ServiceHostTest {
+ protected:
+  AttackTest() : ServiceHostTest(10, 0) {
+    // The service polls through its own drive poll: the scanner is real.
+    world.Services().SetLauncher([this](const host::LaunchRequest& request) {
+      world.Services().AdoptLaunch(request.launchId);
+      launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, nullptr));
+      return host::LaunchResult{};
+    });
+    // Session agents started by the service only record their start.
+    world.WriteFile(kModulePath, "#!/bin/sh\nexit 0\n");
+    ::chmod(world.HostPath(kModulePath).c_str(), 0755);
+    world.SetWindowsDirectory("C:\\Windows");
+    world.MakeDirectories(kSystem32);
+    world.WriteFile(std::string(kSystem32) + "\\config.sys", "the system's own");
+    world.MakeDirectories("C:\\Users\\ann\\Documents");
+    world.WriteFile("C:\\Users\\ann\\Documents\\letter.txt", "ann's");
+    world.MakeDirectories(kMalloryScans);
+    world.AddDrive('E', pf::DriveType::Removable);
+    // What a standard user may not change: the system, the program, and
+    // another user's profile.
+    for (const char* denied : {"C:\\Windows", "C:\\Program Files", "C:\\Users\\ann"}) {
+      world.UserSessions().DenyUserWrites(denied);
+    }
+    mallory = world.UserSessions().LogOn("mallory");
+    protectedBefore = ProtectedState();
+  }
+  ~AttackTest() override { ::unsetenv("PAGEWICK_SESSION"); }
+
+  std::map<std::string, std::string> ProtectedState() {
+    std::map<std::string, std::string> state;
+    for (const char* folder : {"C:\\Windows", "C:\\Program Files", "C:\\Users\\ann"}) {
+      for (auto& [path, description] : Snapshot(world.HostPath(folder))) {
+        state[std::string(folder) + "\\" + path] = description;
+      }
+    }
+    return state;
+  }
+  // The attack's verdict on what the user may not touch.
+  void ExpectProtectedUnchanged() {
+    const std::map<std::string, std::string> now = ProtectedState();
+    for (const auto& [path, description] : now) {
+      const auto before = protectedBefore.find(path);
+      EXPECT_TRUE(before != protectedBefore.end() && before->second == description) << "created or changed: " << path;
+    }
+    for (const auto& [path, description] : protectedBefore) {
+      EXPECT_TRUE(now.contains(path)) << "removed: " << path;
+    }
+  }
+
+  // A connection of the given session: the hostile agent.
+  std::unique_ptr<ag::ServiceConnection> Connect(std::uint32_t session) {
+    ::setenv("PAGEWICK_SESSION", std::to_string(session).c_str(), 1);
+    auto connection = std::make_unique<ag::ServiceConnection>(ag::ServiceConnection::Options{});
+    const bool connected = WaitUntil([&] { return connection->Connect().ok; });
+    ::unsetenv("PAGEWICK_SESSION");
+    return connected ? std::move(connection) : nullptr;
+  }
+
+  // The messages of type T that reach the connection before the deadline
+  // (all of them after it, when `until` never holds).
+  template <typename T>
+  std::vector<T> Received(ag::ServiceConnection& connection, const std::function<bool(const T&)>& until,
+                          std::chrono::milliseconds deadline = kDeadline) {
+    std::vector<T> found;
+    (void)WaitUntil(
+        [&] {
+          for (const ag::Message& message : connection.TakeMessages()) {
+            if (const T* body = std::get_if<T>(&message)) found.push_back(*body);
+          }
+          return !found.empty() && until(found.back());
+        },
+        deadline);
+    return found;
+  }
+
+  // Sends an Apply as the agent of the session and returns the location the
+  // service has in force afterwards, as its next state message says.
+  std::string ApplyAs(std::uint32_t session, std::uint32_t saveType, const std::string& location) {
+    auto agent = Connect(session);
+    if (!agent) return "(no connection)";
+    (void)Received<ag::StateMessage>(*agent, [](const ag::StateMessage&) { return true; });
+    if (!agent->Send(ag::ApplyMessage{saveType, location, false}).ok) return "(not sent)";
+    const std::vector<ag::StateMessage> states =
+        Received<ag::StateMessage>(*agent, [](const ag::StateMessage&) { return true; });
+    return states.empty() ? "(no answer)" : states.back().saveLocation;
+  }
+
+  // Plugs the scanner with pictures waiting and lets the poll timer tick
+  // until the condition holds or the ticks run out.
+  void PlugScanner(std::size_t pictures = 1) {
+    for (std::size_t i = 0; i < pictures; ++i) simulator->QueueGeneratedImage(60000, static_cast<std::uint32_t>(i + 1));
+    world.AttachDevice('E', simulator);
+  }
+  bool TickUntil(const std::function<bool()>& condition, int ticks = 8) {
+    for (int i = 0; i < ticks && !condition(); ++i) {
+      world.Desktop().AdvanceTime(ui::kComputerModePollMs);
+      (void)WaitUntil(condition, 300ms);
+    }
+    return condition();
+  }
+  // Every picture is in a real folder of the location or still on the scanner.
+  void ExpectNothingLost(std::size_t pictures, const std::string& location) {
+    std::size_t saved = 0;
+    std::error_code ec;
+    const fs::path root = world.HostPath(location);
+    for (fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end; !ec && it != end;
+         it.increment(ec)) {
+      if (it->is_regular_file() && !it->is_symlink() && it->path().extension() == ".jpg") ++saved;
+    }
+    EXPECT_EQ(saved + simulator->QueuedImages(), pictures) << "pictures saved or still on the scanner";
+  }
+
+  std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();
+  std::uint32_t mallory = 0;
+  std::map<std::string, std::string> protectedBefore;
+};
+
+// The save location names a place other than a folder of a local drive: the
+// machine account would authenticate to the attacker's share, a device would
+// be opened, or a relative path would resolve wherever the service stands.
+TEST_F(AttackTest, LocationOnAShareADeviceOrRelativeIsRefused) {
+  world.MapDrive('N', world.Root() / "network-drive", pf::DriveType::Remote);
+  fs::create_directories(world.Root() / "network-drive");
+  StartService();
+  const std::string inForce = ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans);
+  ASSERT_EQ(inForce, kMalloryScans) << "a location the user may write is taken";
+  for (const char* hostile : {"\\\\attacker\\share\\scans", "\\\\?\\UNC\\attacker\\share", "\\\\.\\PhysicalDrive0",
+                              "\\\\?\\C:\\Windows\\System32", "Scans", "..\\Windows", "\\Windows\\System32",
+                              "C:Windows", "C:\\Users\\mallory\\Scans\\..\\..\\..\\Windows\\System32",
+                              "N:\\scans"}) {
+    EXPECT_EQ(ApplyAs(mallory, ui::SaveModeComputer, hostile), kMalloryScans) << hostile;
+    EXPECT_EQ(ApplyAs(mallory, ui::SaveModeCard, hostile), kMalloryScans) << "card mode: " << hostile;
+  }
+  ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans), kMalloryScans);
+  PlugScanner();
+  EXPECT_TRUE(TickUntil([&] { return simulator->QueuedImages() == 0; }));
+  ExpectNothingLost(1, kMalloryScans);
+  ExpectProtectedUnchanged();
+  StopService();
+}
+
+// Card mode saves nothing, but the location it stored was created as
+// LocalSystem when the window was next built.
+TEST_F(AttackTest, CardModeApplyOfAFolderTheUserMayNotCreateCreatesNothing) {
+  StartService();
+  const std::string hostile = "C:\\Windows\\System32\\Pagewick";
+  (void)ApplyAs(mallory, ui::SaveModeCard, hostile);
+  {
+    // Exit destroys the window; the next agent brings a new one (FormCreate).
+    auto agent = Connect(mallory);
+    ASSERT_NE(agent, nullptr);
+    ASSERT_TRUE(agent->Send(ag::ExitMessage{}).ok);
+    ASSERT_TRUE(PassesRan(world));
+  }
+  auto again = Connect(mallory);
+  ASSERT_NE(again, nullptr);
+  const auto states = Received<ag::StateMessage>(*again, [](const ag::StateMessage&) { return true; });
+  ASSERT_FALSE(states.empty());
+  EXPECT_NE(states.back().saveLocation, hostile);
+  EXPECT_FALSE(pf::DirectoryExists(hostile));
+  ExpectProtectedUnchanged();
+  StopService();
+}
+
+// A location that carries line breaks or '=' would write keys of its own into
+// the settings file: File and Folder outside any checked location. Card mode
+// took any location, as nothing is saved there.
+TEST_F(AttackTest, LocationThatInjectsSettingsIsRefused) {
+  StartService();
+  for (const char* hostile : {"C:\\Users\\mallory\\Scans\r\nFolder=..\\..\\..\\Windows\\System32\\x",
+                              "C:\\Users\\mallory\\Scans\nFile=..\\..\\..\\..\\Windows\\y",
+                              "C:\\Users\\mallory\\Scans\r[Setting]\r\nPath=C:\\Windows",
+                              "C:\\Users\\mallory\\a=b", " C:\\Users\\mallory\\Scans",
+                              "\"C:\\Users\\mallory\\Scans\""}) {
+    for (std::uint32_t saveType : {ui::SaveModeCard, ui::SaveModeComputer}) {
+      ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans), kMalloryScans);
+      EXPECT_EQ(ApplyAs(mallory, saveType, hostile), kMalloryScans) << saveType << ": " << hostile;
+    }
+  }
+  ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans), kMalloryScans);
+  // The settings as the next start reads them still send pictures there.
+  StopService();
+  StartService();
+  PlugScanner();
+  EXPECT_TRUE(TickUntil([&] { return simulator->QueuedImages() == 0; }));
+  ExpectNothingLost(1, kMalloryScans);
+  ExpectProtectedUnchanged();
+  StopService();
+}
+
+// A settings file the user wrote into Public Documents before the service
+// first ran (every user may create files there) names the system's folders.
+TEST_F(AttackTest, SettingsFilePlantedInPublicDocumentsIsNotTrusted) {
+  world.MakeDirectories("C:\\Users\\Public\\Documents");
+  world.WriteFile(kSettingsPath,
+                  "[Setting]\r\nMode=1\r\nPath=C:\\Windows\\System32\r\nFile=..\\..\\config\r\n"
+                  "Folder=..\\..\\Program Files\\x\r\n");
+  StartService();
+  PlugScanner();
+  (void)TickUntil([&] { return simulator->QueuedImages() == 0; });
+  ExpectProtectedUnchanged();
+  StopService();
+}
+
+// The scratch file a full disk sends a picture to: a file or link the user
+// planted there first is not written through.
+TEST_F(AttackTest, ScratchFilePlantedByTheUserIsNotWrittenThrough) {
+  world.MakeDirectories("C:\\Users\\Public\\Documents");
+  const std::string planted = "C:\\Users\\Public\\Documents\\tmp.jpg";
+  world.WriteFile(planted, "mallory's own bytes");
+  fs::create_symlink(world.HostPath(std::string(kSystem32) + "\\config.sys"),
+                     world.HostPath("C:\\Users\\Public\\Documents") / "pagewick.tmp");
+  StartService();
+  ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans), kMalloryScans);
+  world.SetDriveFreeBytes('C', 1024 * 1024);
+  PlugScanner();
+  (void)TickUntil([&] { return simulator->QueuedImages() == 0; });
+  EXPECT_EQ(world.ReadFile(planted), "mallory's own bytes");
+  ExpectProtectedUnchanged();
+  StopService();
+}
+
+// With write access short of FILE_CREATE_PIPE_INSTANCE the user cannot add
+// server instances that would take other users' agents.
+TEST_F(AttackTest, UserCannotAddInstancesOfTheServicesPipe) {
+  StartService();
+  ::setenv("PAGEWICK_SESSION", std::to_string(mallory).c_str(), 1);
+  pf::PipeResult squatted = pf::CreatePipeServer(ag::kPipeName, false, 4096);
+  ::unsetenv("PAGEWICK_SESSION");
+  EXPECT_FALSE(squatted.pipe) << "a user's instance of the service's pipe";
+  EXPECT_EQ(squatted.error, pf::error::kAccessDenied);
+  StopService();
+}
+
+// Sixteen connections held open by one session took every place: the other
+// sessions' agents could no longer connect.
+TEST_F(AttackTest, OneSessionCannotTakeEveryConnection) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  StartService();
+  std::vector<pf::Pipe> held;
+  ::setenv("PAGEWICK_SESSION", std::to_string(mallory).c_str(), 1);
+  for (int i = 0; i < 20; ++i) {
+    pf::PipeResult client = pf::OpenPipeClient(ag::kPipeName);
+    if (client.pipe) held.push_back(std::move(client.pipe));
+  }
+  ::unsetenv("PAGEWICK_SESSION");
+  ASSERT_TRUE(PassesRan(world));
+  auto annsAgent = Connect(ann);
+  ASSERT_NE(annsAgent, nullptr);
+  EXPECT_FALSE(Received<ag::StateMessage>(*annsAgent, [](const ag::StateMessage&) { return true; }).empty())
+      << "another session's agent is still served";
+  StopService();
+}
+
+// An agent told to end that keeps its connection is dropped after a grace.
+TEST_F(AttackTest, AgentThatIgnoresExitIsDropped) {
+  StartService();
+  pf::PipeResult stubborn;
+  ::setenv("PAGEWICK_SESSION", std::to_string(mallory).c_str(), 1);
+  ASSERT_TRUE(WaitUntil([&] {
+    stubborn = pf::OpenPipeClient(ag::kPipeName);
+    return static_cast<bool>(stubborn.pipe);
+  }));
+  ::unsetenv("PAGEWICK_SESSION");
+  {
+    auto other = Connect(mallory);
+    ASSERT_NE(other, nullptr);
+    ASSERT_TRUE(other->Send(ag::ExitMessage{}).ok);
+  }
+  // The stubborn client reads its messages but never goes; the service must
+  // close the connection from its side.
+  std::atomic<bool> closed{false};
+  std::thread reader([&] {
+    std::array<std::byte, 512> buffer{};
+    for (;;) {
+      const pf::PipeTransfer read = stubborn.pipe.Read(buffer);
+      if (!read.ok && read.error != pf::error::kMoreData) break;
+    }
+    closed = true;
+  });
+  (void)WaitUntil([&] { return closed.load(); }, 20s);
+  const bool closedByTheService = closed.load();
+  stubborn.pipe.Cancel();
+  reader.join();
+  closed = closedByTheService;
+  EXPECT_TRUE(closed) << "the connection of an agent that ignored Exit stays open";
+  StopService();
+}
+
+// Every refused message wrote an event-log entry: a user could flood the log
+// and push out what an administrator needs to read.
+TEST_F(AttackTest, RefusalsCannotFloodTheEventLog) {
+  StartService();
+  const std::size_t before = EventLog().size();
+  ::setenv("PAGEWICK_SESSION", std::to_string(mallory).c_str(), 1);
+  for (int i = 0; i < 60; ++i) {
+    pf::PipeResult client = pf::OpenPipeClient(ag::kPipeName);
+    if (!client.pipe) continue;
+    const std::array<std::byte, 2> junk{std::byte{2}, std::byte{0}};
+    (void)client.pipe.Write(junk);
+    std::array<std::byte, 512> buffer{};
+    (void)client.pipe.Read(buffer);
+  }
+  ::unsetenv("PAGEWICK_SESSION");
+  ASSERT_TRUE(PassesRan(world));
+  EXPECT_LE(EventLog().size() - before, 12u) << "entries written for 60 refusals";
+  StopService();
+}
+
+// Folder windows and notices of a pull belong to the person at the console:
+// another session's user learns nothing of them.
+TEST_F(AttackTest, AnotherSessionSeesNothingOfThePull) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  ASSERT_NE(ann, mallory);
+  StartService();
+  ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans), kMalloryScans);
+  auto annsAgent = Connect(ann);
+  ASSERT_NE(annsAgent, nullptr);
+  PlugScanner();
+  ASSERT_TRUE(TickUntil([&] { return simulator->QueuedImages() == 0; }));
+  ASSERT_TRUE(PassesRan(world));
+  const auto opened = Received<ag::OpenFolderMessage>(*annsAgent, [](const ag::OpenFolderMessage&) { return false; },
+                                                      500ms);
+  EXPECT_TRUE(opened.empty()) << "a folder window reached another session: " << (opened.empty() ? "" : opened.front().path);
+  ExpectNothingLost(1, kMalloryScans);
+  StopService();
+}
+
+// The program's folder is one a standard user may change: the service would
+// run the files they put there as LocalSystem.
+TEST_F(AttackTest, InstallFromAFolderTheUserMayChangeIsRefused) {
+  world.MakeDirectories("C:\\Tools");
+  world.SetModuleFileName("C:\\Tools\\pagewick.exe");
+  EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
+  EXPECT_FALSE(world.Services().Find("Service1").has_value());
+  ExpectProtectedUnchanged();
+}
+
+// A broken or hostile scanner announces a picture of almost 2 GiB: the
+// free-space guard looked once per picture, so the drive filled up.
+TEST_F(AttackTest, EndlessPictureCannotFillTheDrive) {
+  world.AddDrive('D', pf::DriveType::Fixed);
+  world.MakeDirectories("D:\\Scans");
+  StartService();
+  ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, "D:\\Scans"), "D:\\Scans");
+  constexpr std::uint64_t kRoom = 8 * 1024 * 1024;
+  world.SetDriveFreeBytes('D', kRoom);
+  // The drive's free space falls as the transfer grows.
+  simulator->QueueGeneratedImage(64 * 1024 * 1024, 7);
+  simulator->SetEventHandler([&](const sim::SimulatorEvent&) {
+    std::uint64_t used = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(world.HostPath("D:\\Scans"), ec), end; !ec && it != end; it.increment(ec)) {
+      if (it->is_regular_file()) used += it->file_size();
+    }
+    world.SetDriveFreeBytes('D', used < kRoom ? kRoom - used : 0);
+  });
+  world.AttachDevice('E', simulator);
+  (void)TickUntil([&] { return false; }, 4);
+  std::uint64_t used = 0;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(world.HostPath("D:\\Scans"), ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_regular_file()) used += it->file_size();
+  }
+  EXPECT_LE(used, kRoom - 2 * 1953 * 1024) << "the guard's margin is kept";
+  EXPECT_EQ(simulator->QueuedImages(), 1u) << "the picture stays on the scanner";
+  StopService();
+}
+
+}  // namespace
+}  // namespace pw::service::test
