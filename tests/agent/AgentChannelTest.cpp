@@ -24,8 +24,7 @@
 #include "platform/NamedPipe.h"
 #include "platform/host/World.h"
 #include "platform/host/WorldSessions.h"
-
-extern char** environ;
+#include "tests/support/host/UserPipeServer.h"
 
 namespace pw::agent {
 namespace {
@@ -328,76 +327,8 @@ TEST_F(AgentChannelTest, RefusalsAreRateLimitedInTheEventLog) {
   EXPECT_NE(Log().back().find("3 further refusals"), std::string::npos) << "told at the end too";
 }
 
-// This test binary again, as a process a user started in session 1: it
-// creates a server instance of the pipe and records the outcome.
-class UserPipeServer {
- public:
-  UserPipeServer(const host::World& world, const std::string& pipeName, bool firstInstance)
-      : result_(world.Root() / ("squat-" + pipeName + (firstInstance ? "-first" : "-added"))) {
-    std::vector<std::string> texts;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string_view text(*entry);
-      if (!text.starts_with("PAGEWICK_")) texts.emplace_back(text);
-    }
-    texts.push_back("PAGEWICK_WORLD=" + world.Root().string());
-    texts.push_back("PAGEWICK_SESSION=1");
-    texts.push_back("PAGEWICK_SQUAT_PIPE=" + pipeName);
-    texts.push_back(std::string("PAGEWICK_SQUAT_FIRST=") + (firstInstance ? "1" : "0"));
-    texts.push_back("PAGEWICK_SQUAT_RESULT=" + result_.string());
-    std::vector<std::string> arguments{"agent_tests", "--gtest_filter=UserPipeServerProcess.*",
-                                       "--gtest_also_run_disabled_tests"};
-    std::vector<char*> argv;
-    for (std::string& a : arguments) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& t : texts) envp.push_back(t.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    if (::posix_spawn(&process_, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data()) != 0) process_ = 0;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~UserPipeServer() {
-    if (process_ == 0) return;
-    ::kill(process_, SIGTERM);
-    ::waitpid(process_, nullptr, 0);
-  }
-  UserPipeServer(const UserPipeServer&) = delete;
-  UserPipeServer& operator=(const UserPipeServer&) = delete;
-
-  // The error its CreatePipeServer gave (0: it serves the pipe now).
-  std::optional<platform::ErrorCode> Result() const {
-    std::optional<platform::ErrorCode> result;
-    (void)WaitUntil([&] {
-      std::ifstream in(result_);
-      platform::ErrorCode code = 0;
-      if (in >> code) result = code;
-      return result.has_value();
-    });
-    return result;
-  }
-
- private:
-  std::filesystem::path result_;
-  pid_t process_ = 0;
-};
-
 // Disabled in a test run: only UserPipeServer runs it, in a process of its own.
-TEST(UserPipeServerProcess, DISABLED_CreatesAnInstanceAsAUser) {
-  const char* pipe = std::getenv("PAGEWICK_SQUAT_PIPE");
-  if (pipe == nullptr) GTEST_SKIP() << "runs only as the process of UserPipeServer";
-  host::World world(host::World::Options{std::getenv("PAGEWICK_WORLD")});
-  const bool first = std::string(std::getenv("PAGEWICK_SQUAT_FIRST")) == "1";
-  platform::PipeResult server = platform::CreatePipeServer(pipe, first, kMaxMessageSize);
-  {
-    const std::string path = std::getenv("PAGEWICK_SQUAT_RESULT");
-    std::ofstream(path + ".tmp") << (server.pipe ? 0u : server.error) << '\n';
-    std::filesystem::rename(path + ".tmp", path);
-  }
-  // Serves until the test ends it; nothing is answered.
-  for (int i = 0; server.pipe && i < 600; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-}
+TEST(UserPipeServerProcess, DISABLED_CreatesAnInstanceAsAUser) { test::ServePipeAsAUser(); }
 
 // A user can neither add an instance of the service's pipe nor take the name
 // before the service starts: the service then cannot serve, and no agent
@@ -406,10 +337,10 @@ TEST_F(AgentChannelTest, AUsersServerOfThePipeIsRefused) {
   {
     AgentChannel channel(options_);
     ASSERT_TRUE(channel.Start().ok);
-    const UserPipeServer added(world_, options_.pipeName, false);
+    const test::UserPipeServer added(world_, options_.pipeName, false);
     EXPECT_EQ(added.Result(), std::optional<platform::ErrorCode>(platform::error::kAccessDenied));
   }
-  const UserPipeServer squatter(world_, options_.pipeName, true);
+  const test::UserPipeServer squatter(world_, options_.pipeName, true);
   ASSERT_EQ(squatter.Result(), std::optional<platform::ErrorCode>(0));
   AgentChannel late(options_);
   EXPECT_EQ(late.Start().error, platform::error::kAccessDenied) << "the first instance is the user's";

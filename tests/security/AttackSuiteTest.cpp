@@ -25,6 +25,7 @@
 #include "platform/Sessions.h"
 #include "platform/Shell.h"
 #include "platform/host/WorldSessions.h"
+#include "tests/support/host/UserPipeServer.h"
 #include "tests/service/ServiceFixture.h"
 #include "tools/scanner-sim/ScannerSimulator.h"
 
@@ -314,11 +315,24 @@ TEST_F(AttackTest, ScratchFilePlantedByTheUserIsNotWrittenThrough) {
 // server instances that would take other users' agents.
 TEST_F(AttackTest, UserCannotAddInstancesOfTheServicesPipe) {
   StartService();
-  ::setenv("PAGEWICK_SESSION", std::to_string(mallory).c_str(), 1);
-  pf::PipeResult squatted = pf::CreatePipeServer(ag::kPipeName, false, 4096);
+  const pw::test::UserPipeServer added(world, ag::kPipeName, false, mallory);
+  EXPECT_EQ(added.Result(), std::optional<pf::ErrorCode>(pf::error::kAccessDenied));
+  StopService();
+}
+
+// The user takes the pipe's name before the service starts: the service
+// cannot serve, and no agent talks to the user's server.
+TEST_F(AttackTest, AgentsRefuseAServerThatTookThePipeFirst) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  const pw::test::UserPipeServer squatter(world, ag::kPipeName, true, mallory);
+  ASSERT_EQ(squatter.Result(), std::optional<pf::ErrorCode>(0));
+  StartService();
+  ::setenv("PAGEWICK_SESSION", std::to_string(ann).c_str(), 1);
+  ag::ServiceConnection annsAgent(ag::ServiceConnection::Options{});
+  const pf::Outcome connected = annsAgent.Connect();
   ::unsetenv("PAGEWICK_SESSION");
-  EXPECT_FALSE(squatted.pipe) << "a user's instance of the service's pipe";
-  EXPECT_EQ(squatted.error, pf::error::kAccessDenied);
+  EXPECT_FALSE(connected.ok) << "ann's agent talks to mallory's server";
+  EXPECT_FALSE(annsAgent.Send(ag::ApplyMessage{1, "C:\\Users\\ann\\Documents", false}).ok);
   StopService();
 }
 
@@ -456,6 +470,9 @@ TEST_F(AttackTest, EndlessPictureCannotFillTheDrive) {
   EXPECT_EQ(simulator->QueuedImages(), 1u) << "the picture stays on the scanner";
   StopService();
 }
+
+// Disabled in a test run: only UserPipeServer runs it, in a process of its own.
+TEST(UserPipeServerProcess, DISABLED_CreatesAnInstanceAsAUser) { pw::test::ServePipeAsAUser(); }
 
 }  // namespace
 }  // namespace pw::service::test
