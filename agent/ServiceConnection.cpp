@@ -25,12 +25,13 @@ platform::Outcome ServiceConnection::Connect() {
     opened = platform::OpenPipeClient(options_.pipeName);
   }
   if (!opened.pipe) return platform::Outcome::Failure(opened.error);
-  if (options_.requireLocalSystemServer) {
-    const platform::ProcessIdResult server = opened.pipe.ServerProcessId();
-    if (!server.ok || !platform::ProcessRunsAsLocalSystem(server.processId)) {
-      // Nothing was sent: a server that is not the service learns nothing.
-      return platform::Outcome::Failure(platform::error::kAccessDenied);
-    }
+  // The service runs as LocalSystem. A server of the agent's own user is a
+  // process that user runs anyway: it gains nothing by being talked to. Any
+  // other user's server is a squatter, and learns nothing: nothing was sent.
+  const platform::ProcessIdResult server = opened.pipe.ServerProcessId();
+  if (!server.ok ||
+      (!platform::ProcessRunsAsLocalSystem(server.processId) && !platform::ProcessRunsAsThisUser(server.processId))) {
+    return platform::Outcome::Failure(platform::error::kAccessDenied);
   }
   pipe_ = std::make_unique<ServicePipe>(ServicePipe{std::move(opened.pipe)});
   connected_ = true;

@@ -25,9 +25,6 @@ class ServiceConnection {
     std::string pipeName = kPipeName;
     platform::ThreadId agentThread = 0;  // posted to after each message and at the end; 0: none
     std::uint32_t wakeMessage = 0;
-    // Talk only to a server whose process runs as LocalSystem: anyone else
-    // serving the name (a user who took it first) is refused.
-    bool requireLocalSystemServer = true;
   };
 
   explicit ServiceConnection(Options options);

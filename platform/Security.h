@@ -65,6 +65,10 @@ class [[nodiscard]] Impersonation {
 // OpenProcessToken, GetTokenInformation(TokenUser). False when it cannot be told.
 bool ProcessRunsAsLocalSystem(std::uint32_t processId);
 
+// Whether the process runs as the same user as this process (their tokens'
+// user SIDs are equal). False when it cannot be told.
+bool ProcessRunsAsThisUser(std::uint32_t processId);
+
 // Whether the entry is owned by SYSTEM or the Administrators group (a file a
 // standard user created first is owned by that user). False when the owner
 // cannot be read.

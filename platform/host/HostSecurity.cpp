@@ -5,6 +5,7 @@
 // only the service and administrators may change are folders a session's
 // user may not write (SessionTable::DenyUserWrites), owned by Administrators.
 #include <sys/types.h>
+#include <unistd.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
@@ -88,6 +89,19 @@ bool ProcessRunsAsLocalSystem(std::uint32_t processId) {
   // that speaks for a session's client) changes its session, not its user.
   const std::optional<std::uint32_t> session = SessionOfProcess(processId);
   return session.has_value() && *session == 0;
+}
+
+bool ProcessRunsAsThisUser(std::uint32_t processId) {
+  if (processId == 0) return false;
+  const std::optional<std::uint32_t> other = SessionOfProcess(processId);
+  const std::optional<std::uint32_t> self = SessionOfProcess(static_cast<std::uint32_t>(::getpid()));
+  if (!other || !self) return false;
+  if (*other == *self) return true;
+  if (*other == 0 || *self == 0) return false;
+  const host::SessionTable& sessions = host::World::Current().UserSessions();
+  const std::optional<host::UserSession> a = sessions.Find(*other);
+  const std::optional<host::UserSession> b = sessions.Find(*self);
+  return a && b && a->user == b->user;
 }
 
 bool OwnedBySystemOrAdministrators(const std::string& path) {

@@ -52,20 +52,41 @@ void EnablePrivilege(const char* name) {
 
 }  // namespace
 
-bool ProcessRunsAsLocalSystem(std::uint32_t processId) {
+namespace {
+
+// The user SID of a process's token; empty when it cannot be read.
+std::vector<unsigned char> ProcessUserSid(HANDLE process) {
+  Handle token;
+  if (!::OpenProcessToken(process, TOKEN_QUERY, token.put())) return {};
+  DWORD size = 0;
+  (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size == 0) return {};
+  std::vector<unsigned char> buffer(size);
+  if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return {};
+  const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
+  const unsigned char* first = static_cast<const unsigned char*>(sid);
+  return {first, first + ::GetLengthSid(sid)};
+}
+
+std::vector<unsigned char> ProcessUserSid(std::uint32_t processId) {
   HANDLE opened = ::OpenProcess(kQueryLimited, FALSE, processId);
   if (opened == nullptr) opened = ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
   Handle process(opened);
-  if (!process.valid()) return false;
-  Handle token;
-  if (!::OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) return false;
-  DWORD size = 0;
-  (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  if (size == 0) return false;
-  std::vector<unsigned char> buffer(size);
-  if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return false;
-  const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
-  return ::IsWellKnownSid(user->User.Sid, WinLocalSystemSid) != FALSE;
+  if (!process.valid()) return {};
+  return ProcessUserSid(process.get());
+}
+
+}  // namespace
+
+bool ProcessRunsAsLocalSystem(std::uint32_t processId) {
+  std::vector<unsigned char> user = ProcessUserSid(processId);
+  return !user.empty() && ::IsWellKnownSid(user.data(), WinLocalSystemSid) != FALSE;
+}
+
+bool ProcessRunsAsThisUser(std::uint32_t processId) {
+  std::vector<unsigned char> other = ProcessUserSid(processId);
+  std::vector<unsigned char> self = ProcessUserSid(::GetCurrentProcess());
+  return !other.empty() && !self.empty() && ::EqualSid(other.data(), self.data()) != FALSE;
 }
 
 bool OwnedBySystemOrAdministrators(const std::string& path) {

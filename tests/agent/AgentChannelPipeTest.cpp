@@ -57,12 +57,9 @@ TEST_F(AgentChannelPipeTest, ApplyGoesUpStateComesDownAndStopEndsTheAgent) {
   AgentChannel channel(options_);
   const platform::Outcome started = channel.Start();
   ASSERT_TRUE(started.ok) << started.error;
-  ServiceConnection::Options agentOptions{options_.pipeName, 0, 0};
-  // The agent talks only to a LocalSystem server; under Wine no process is one.
-  if (test::KnownWineDifference("no process runs as LocalSystem: the agent here skips its check of the server")) {
-    agentOptions.requireLocalSystemServer = false;
-  }
-  ServiceConnection agent(agentOptions);
+  // The server runs as this process's user: an agent accepts it as it
+  // accepts LocalSystem's.
+  ServiceConnection agent(ServiceConnection::Options{options_.pipeName, 0, 0});
   const platform::Outcome connected = agent.Connect();
   ASSERT_TRUE(connected.ok) << connected.error;
 

@@ -176,6 +176,7 @@ TEST(WorldSessions, ProcessStartsAsTheSessionsUserAndEndsAtLogoff) {
   const pf::StartInSessionResult sleeper = pf::StartProcessInSession(session, "Z:\\bin\\sleep 30");
   ASSERT_TRUE(sleeper.ok) << sleeper.error;
   EXPECT_FALSE(pf::ProcessRunsAsLocalSystem(sleeper.processId)) << "it runs as the session's user";
+  EXPECT_FALSE(pf::ProcessRunsAsThisUser(sleeper.processId)) << "this test runs as LocalSystem";
   ASSERT_TRUE(world.UserSessions().LogOff(session));
   EXPECT_NE(::kill(static_cast<pid_t>(sleeper.processId), 0), 0) << "the session's process ended with it";
   EXPECT_EQ(pf::StartProcessInSession(session, "Z:\\bin\\true").error, 1008u);

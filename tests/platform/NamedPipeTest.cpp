@@ -226,6 +226,8 @@ TEST_F(NamedPipeTest, ClientLearnsWhichProcessServesThePipe) {
   ASSERT_TRUE(server.ok) << server.error;
   EXPECT_NE(server.processId, 0u);
   EXPECT_FALSE(ProcessRunsAsLocalSystem(0));
+  EXPECT_FALSE(ProcessRunsAsThisUser(0));
+  EXPECT_TRUE(ProcessRunsAsThisUser(server.processId)) << "this process serves the pipe";
   // The tests run as the service does (outside every user's session); under
   // Wine every process runs as the one Wine user.
   if (!ProcessRunsAsLocalSystem(server.processId) &&

@@ -234,12 +234,6 @@ TEST_F(ServiceWineTest, AgentPageAppearsOnTheDesktopAndEndsWithTheService) {
     ASSERT_TRUE(StartProgram("/agent"));
   }
   const bool agentPage = WaitFor([] { return FindPage() != nullptr; }, 30s);
-  if (!agentPage &&
-      test::KnownWineDifference("the agent refuses the service's pipe: under Wine no process runs as LocalSystem")) {
-    ASSERT_TRUE(pf::ControlService(opened.handle, pf::service_control::kStop).ok);
-    EXPECT_TRUE(WaitForState(opened.handle, pf::service_state::kStopped, 30s));
-    return;
-  }
   ASSERT_TRUE(agentPage) << "the agent's page is found by class and title";
   EXPECT_TRUE(::IsWindowVisible(FindPage()) == FALSE) << "an agent started for the session shows only its icon";
 
@@ -258,12 +252,9 @@ TEST_F(ServiceWineTest, SettingsFromTheAgentsPipeReachTheSettingsFile) {
   if ((pf::QueryServiceStatus(opened.handle).status.controlsAccepted & kAcceptSessionChange) == 0) {
     GTEST_SKIP() << "the system reports a version before Windows Vista: no session agents";
   }
-  agent::ServiceConnection::Options options;
-  // The agent talks only to a LocalSystem server; under Wine the service is not one.
-  if (test::KnownWineDifference("no process runs as LocalSystem: the agent here skips its check of the server")) {
-    options.requireLocalSystemServer = false;
-  }
-  agent::ServiceConnection connection(options);
+  // Under Wine the service runs as the test's user, whom an agent accepts
+  // as it accepts LocalSystem.
+  agent::ServiceConnection connection(agent::ServiceConnection::Options{});
   const auto end = std::chrono::steady_clock::now() + 30s;
   bool connected = false;
   while (!(connected = connection.Connect().ok) && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(100ms);
