@@ -17,6 +17,7 @@
 #include "platform/host/HostFiles.h"
 #include "platform/host/Wildcard.h"
 #include "platform/host/World.h"
+#include "platform/host/WorldSessions.h"
 
 namespace pw::platform {
 namespace fs = std::filesystem;
@@ -53,6 +54,31 @@ std::uint32_t AttributesOf(const World& world, const fs::path& hostPath, bool di
   if (stored == 0) return attribute::kArchive;
   const std::uint32_t attributes = stored & kStoredAttributes;
   return attributes == 0 ? attribute::kNormal : attributes;
+}
+
+bool IsLink(const fs::path& hostPath) {
+  std::error_code ec;
+  return fs::is_symlink(fs::symlink_status(hostPath, ec));
+}
+
+// Attributes of the entry itself: a link is reported as a reparse point, a
+// folder link (junction) as a folder too, and is not followed.
+std::uint32_t EntryAttributes(const World& world, const fs::path& hostPath) {
+  if (IsLink(hostPath)) {
+    return attribute::kReparsePoint | (IsDirectory(hostPath) ? attribute::kDirectory : attribute::kArchive) |
+           (world.ExtraAttributes(hostPath) & kStoredAttributes);
+  }
+  return AttributesOf(world, hostPath, IsDirectory(hostPath));
+}
+
+// While the thread acts for a user, a change at a place that user may not
+// write fails with ERROR_ACCESS_DENIED, judged on the entry the call really
+// reaches (links resolved, the last one too when the call follows it).
+ErrorCode UserWriteDenied(const World& world, const fs::path& hostPath, bool followLast) {
+  if (host::ImpersonatedUser() == nullptr) return error::kSuccess;
+  const std::optional<std::string> reached = world.FinalWindowsPathOf(hostPath, followLast);
+  if (!reached || !world.UserSessions().UserMayWrite(*reached)) return error::kAccessDenied;
+  return error::kSuccess;
 }
 
 bool HasReadOnly(const World& world, const fs::path& hostPath) {
@@ -152,6 +178,26 @@ void FileHandleTraits::Close(RawHandle handle) noexcept {
 
 OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                       Disposition disposition) {
+  return CreateFile(path, desiredAccess, shareMode, disposition, open_flag::kNone);
+}
+
+namespace {
+
+// A handle on a folder or on a link itself: it names the entry (for its
+// final path) and reads or writes nothing.
+OpenResult OpenEntryItself(World& world, const fs::path& hostPath, std::uint32_t desiredAccess,
+                           std::uint32_t shareMode, bool link) {
+  const int fd = ::open(hostPath.c_str(), O_PATH | O_CLOEXEC | (link ? O_NOFOLLOW : 0));
+  if (fd < 0) return OpenFailure(host::ErrorFromErrno(errno));
+  OpenResult result;
+  result.file = FileHandle(world.AddHandle(std::make_unique<OpenFile>(fd, hostPath, desiredAccess, shareMode)));
+  return result;
+}
+
+}  // namespace
+
+OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                      Disposition disposition, std::uint32_t openFlags) {
   if (const ErrorCode tooLong = PathLengthError(path)) return OpenFailure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
@@ -164,10 +210,26 @@ OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std:
   // TRUNCATE_EXISTING needs write access.
   if (disposition == Disposition::TruncateExisting && !wantsWrite) return OpenFailure(error::kInvalidParameter);
 
+  const bool openExisting = disposition == Disposition::OpenExisting || disposition == Disposition::OpenAlways;
+  if (resolved.exists && (openFlags & open_flag::kOpenReparsePoint) != 0 && IsLink(resolved.hostPath)) {
+    // The link itself, not what it points at.
+    if (disposition == Disposition::CreateNew) return OpenFailure(error::kFileExists);
+    if (!openExisting) return OpenFailure(error::kAccessDenied);
+    if (wantsWrite) {
+      if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return OpenFailure(denied);
+    }
+    return OpenEntryItself(world, resolved.hostPath, desiredAccess, shareMode, true);
+  }
   if (resolved.exists && IsDirectory(resolved.hostPath)) {
-    return OpenFailure(disposition == Disposition::CreateNew ? error::kFileExists : error::kAccessDenied);
+    if (disposition == Disposition::CreateNew) return OpenFailure(error::kFileExists);
+    if ((openFlags & open_flag::kBackupSemantics) == 0 || !openExisting) return OpenFailure(error::kAccessDenied);
+    return OpenEntryItself(world, resolved.hostPath, desiredAccess, shareMode, false);
   }
   if (!resolved.exists && !resolved.parentExists) return OpenFailure(error::kPathNotFound);
+  if (wantsWrite || disposition == Disposition::CreateAlways || disposition == Disposition::TruncateExisting ||
+      !resolved.exists) {
+    if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, true)) return OpenFailure(denied);
+  }
 
   bool truncate = false;
   if (resolved.exists) {
@@ -221,6 +283,7 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
   OpenFile* open = FindOpenFile(*world, file);
   if (open == nullptr) return {false, 0, error::kInvalidHandle};
   if (!open->CanWrite()) return {false, 0, error::kAccessDenied};
+  if (const ErrorCode denied = UserWriteDenied(*world, open->HostPath(), true)) return {false, 0, denied};
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - data.size()) {
     return {false, 0, error::kInvalidParameter};
   }
@@ -250,6 +313,7 @@ Outcome SetFileSize(const FileHandle& file, std::uint64_t size) {
   OpenFile* open = FindOpenFile(*world, file);
   if (open == nullptr) return Outcome::Failure(error::kInvalidHandle);
   if (!open->CanWrite()) return Outcome::Failure(error::kAccessDenied);
+  if (const ErrorCode denied = UserWriteDenied(*world, open->HostPath(), true)) return Outcome::Failure(denied);
   if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return Outcome::Failure(error::kInvalidParameter);
   }
@@ -299,8 +363,10 @@ Outcome DeleteFile(const std::string& path) {
   const ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
   if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
-  if (IsDirectory(resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
+  const bool link = IsLink(resolved.hostPath);
+  if (IsDirectory(resolved.hostPath) && !link) return Outcome::Failure(error::kAccessDenied);
   if (HasReadOnly(world, resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
   // DeleteFileA opens the file for DELETE, sharing everything: any open
   // without FILE_SHARE_DELETE refuses it.
   if (host::SharingConflict(world, resolved.hostPath, host::access_bit::kDelete, kShareAll)) {
@@ -320,6 +386,7 @@ Outcome CreateDirectory(const std::string& path) {
   if (resolved.isRoot) return Outcome::Failure(error::kAccessDenied);
   if (resolved.exists) return Outcome::Failure(error::kAlreadyExists);
   if (!resolved.parentExists) return Outcome::Failure(error::kPathNotFound);
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
   if (::mkdir(resolved.hostPath.c_str(), 0777) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
   world.SetExtraAttributes(resolved.hostPath, 0);
   return Outcome::Success();
@@ -334,7 +401,10 @@ Outcome RemoveDirectory(const std::string& path) {
   if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
   if (!IsDirectory(resolved.hostPath)) return Outcome::Failure(error::kDirectory);
   if (resolved.isRoot || HasReadOnly(world, resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
-  if (::rmdir(resolved.hostPath.c_str()) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
+  // A junction goes itself; what it points at stays.
+  const int removed = IsLink(resolved.hostPath) ? ::unlink(resolved.hostPath.c_str()) : ::rmdir(resolved.hostPath.c_str());
+  if (removed != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
   world.SetExtraAttributes(resolved.hostPath, 0);
   return Outcome::Success();
 }
@@ -357,6 +427,8 @@ Outcome MoveEntry(const std::string& source, const std::string& target, bool rep
   // Without MOVEFILE_COPY_ALLOWED a move stays on its volume.
   if (DriveLetterOf(from) != DriveLetterOf(to)) return Outcome::Failure(error::kNotSameDevice);
   if (from.isRoot || to.isRoot) return Outcome::Failure(error::kAccessDenied);
+  if (const ErrorCode denied = UserWriteDenied(world, from.hostPath, false)) return Outcome::Failure(denied);
+  if (const ErrorCode denied = UserWriteDenied(world, to.hostPath, false)) return Outcome::Failure(denied);
   const bool sourceIsDirectory = IsDirectory(from.hostPath);
   const bool sameEntry = to.exists && host::OpenFileKey(from.hostPath) == host::OpenFileKey(to.hostPath);
   if (to.exists && !sameEntry) {
@@ -399,7 +471,7 @@ std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess || !resolved.exists) return std::nullopt;
-  return AttributesOf(world, resolved.hostPath, IsDirectory(resolved.hostPath));
+  return EntryAttributes(world, resolved.hostPath);
 }
 
 Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
@@ -409,6 +481,7 @@ Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
   const ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
   if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
   const std::uint32_t kept = attributes & kStoredAttributes;
   if (IsDirectory(resolved.hostPath)) {
     world.SetExtraAttributes(resolved.hostPath, kept);
@@ -470,8 +543,8 @@ FindResult FindFiles(const std::string& pattern) {
     const bool directory = it->is_directory(statError);
     FindEntry entry;
     entry.name = name;
-    entry.attributes = AttributesOf(world, it->path(), directory);
-    if (!directory) {
+    entry.attributes = EntryAttributes(world, it->path());
+    if (!directory && (entry.attributes & attribute::kReparsePoint) == 0) {
       const auto size = it->file_size(statError);
       entry.size = statError ? 0 : size;
     }
@@ -537,6 +610,19 @@ DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
   }
   result.space = space;
   return result;
+}
+
+std::optional<std::string> FinalPathOfHandle(const FileHandle& file) {
+  World* world = World::CurrentOrNull();
+  if (world == nullptr) return std::nullopt;
+  std::scoped_lock lock(world->Mutex());
+  OpenFile* open = FindOpenFile(*world, file);
+  if (open == nullptr) return std::nullopt;
+  // The entry the descriptor holds, wherever it has been moved since.
+  std::error_code ec;
+  const fs::path held = fs::read_symlink("/proc/self/fd/" + std::to_string(open->Descriptor()), ec);
+  if (ec) return std::nullopt;
+  return world->FinalWindowsPathOf(held, false);
 }
 
 Outcome SetCurrentDirectory(const std::string& path) {

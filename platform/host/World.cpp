@@ -438,6 +438,68 @@ std::optional<std::string> World::WindowsPathOf(const fs::path& hostPath) const 
   return result + rel;
 }
 
+std::optional<std::string> World::FinalWindowsPathOf(const fs::path& hostPath, bool followLast) const {
+  std::error_code ec;
+  fs::path reached;
+  if (followLast) {
+    reached = fs::weakly_canonical(hostPath, ec);
+  } else {
+    reached = fs::weakly_canonical(hostPath.parent_path(), ec) / hostPath.filename();
+  }
+  if (ec) return std::nullopt;
+  std::scoped_lock lock(mutex_);
+  // Drive folders are compared in their real form too: the world's root may
+  // itself lie below a link.
+  const Drive* best = nullptr;
+  fs::path bestFolder;
+  for (const auto& [letter, drive] : drives_) {
+    std::error_code folderError;
+    fs::path folder = fs::weakly_canonical(drive.folder, folderError);
+    if (folderError) continue;
+    auto mismatch = std::mismatch(folder.begin(), folder.end(), reached.begin(), reached.end());
+    const bool prefix =
+        mismatch.first == folder.end() || (mismatch.first->empty() && std::next(mismatch.first) == folder.end());
+    if (!prefix) continue;
+    if (best == nullptr || folder.string().size() > bestFolder.string().size()) {
+      best = &drive;
+      bestFolder = folder;
+    }
+  }
+  if (best == nullptr) return std::nullopt;
+  std::string rel = reached.lexically_relative(bestFolder).string();
+  if (rel == ".") rel.clear();
+  for (char& c : rel) {
+    if (c == '/') c = '\\';
+  }
+  return std::string(1, best->letter) + ":\\" + rel;
+}
+
+namespace {
+
+void CreateLink(const World& world, std::string_view link, std::string_view target, bool folder) {
+  const ResolvedPath at = world.Resolve(link);
+  if (at.error != error::kSuccess || at.exists || !at.parentExists || at.isRoot) {
+    throw std::invalid_argument("cannot create a link at " + std::string(link));
+  }
+  const ResolvedPath to = world.Resolve(target);
+  if (to.error != error::kSuccess) throw std::invalid_argument("not a path of the world: " + std::string(target));
+  if (folder) {
+    fs::create_directory_symlink(to.hostPath, at.hostPath);
+  } else {
+    fs::create_symlink(to.hostPath, at.hostPath);
+  }
+}
+
+}  // namespace
+
+void World::CreateJunction(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const {
+  CreateLink(*this, linkWindowsPath, targetWindowsPath, true);
+}
+
+void World::CreateFileSymlink(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const {
+  CreateLink(*this, linkWindowsPath, targetWindowsPath, false);
+}
+
 std::uint32_t World::ExtraAttributes(const fs::path& hostPath) const {
   std::scoped_lock lock(mutex_);
   auto it = extraAttributes_.find(hostPath.lexically_normal());

@@ -153,6 +153,18 @@ class World {
   std::optional<std::string> WindowsPathOf(const std::filesystem::path& hostPath) const;
   std::string CurrentDirectory() const;
   void SetCurrentDirectoryText(std::string path);
+  // The Windows path of the entry a host path really reaches, every link
+  // resolved (the last component too unless followLast is false); a missing
+  // last component is kept as given. nullopt off the drives.
+  std::optional<std::string> FinalWindowsPathOf(const std::filesystem::path& hostPath, bool followLast = true) const;
+
+  // Links, as a standard user may make them: a junction (a folder link; the
+  // target need not exist) and a symbolic link to a file. Both are host
+  // symbolic links to the target's host path, so every open follows them
+  // unless told not to, as on Windows. The link's name must be free and its
+  // folder exist; throws std::invalid_argument otherwise.
+  void CreateJunction(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
+  void CreateFileSymlink(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
 
   // Write faults, per drive letter or per file (a Windows path). Test code:
   //   world.SetWriteFault('C', host::WriteFault::DiskFullAfter(4096));

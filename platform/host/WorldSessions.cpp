@@ -25,6 +25,7 @@ namespace {
 fs::path SessionsFile(const World& world) { return world.Root() / "sessions"; }
 fs::path DeniedFile(const World& world) { return world.Root() / "user-write-denied"; }
 fs::path ProcessesFile(const World& world) { return world.Root() / "session-processes"; }
+fs::path ConsoleFile(const World& world) { return world.Root() / "console-session"; }
 
 // The processes started in sessions, by any process of the world.
 std::vector<std::pair<std::uint32_t, pid_t>> LoadProcesses(const World& world) {
@@ -117,6 +118,7 @@ std::uint32_t SessionTable::LogOn(std::string user) {
     for (const UserSession& session : sessions) id = std::max(id, session.id + 1);
     sessions.push_back({id, std::move(user)});
     Save(sessions);
+    if (!ConsoleSession()) SetConsoleSession(id);
     desktops_[id] = std::make_unique<Desktop>(world_);
   }
   const int told = TellServices(platform::session_change::kLogon, id);
@@ -134,6 +136,7 @@ bool SessionTable::LogOff(std::uint32_t id) {
     if (found == sessions.end()) return false;
     sessions.erase(found);
     Save(sessions);
+    if (ConsoleSession() == id) SetConsoleSession(std::nullopt);
     processes_.erase(id);
     std::vector<std::pair<std::uint32_t, pid_t>> all = LoadProcesses(world_);
     std::erase_if(all, [&](const auto& entry) {
@@ -178,6 +181,20 @@ std::optional<UserSession> SessionTable::Find(std::uint32_t id) const {
 std::vector<SessionChangeRecord> SessionTable::Changes() const {
   std::scoped_lock lock(mutex_);
   return changes_;
+}
+
+std::optional<std::uint32_t> SessionTable::ConsoleSession() const {
+  std::scoped_lock lock(mutex_);
+  std::ifstream in(ConsoleFile(world_));
+  std::uint32_t id = 0;
+  if (in >> id) return id;
+  return std::nullopt;
+}
+
+void SessionTable::SetConsoleSession(std::optional<std::uint32_t> id) {
+  std::scoped_lock lock(mutex_);
+  std::ofstream out(ConsoleFile(world_), std::ios::trunc);
+  if (id) out << *id << '\n';
 }
 
 Desktop* SessionTable::SessionDesktop(std::uint32_t id) const {

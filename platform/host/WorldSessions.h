@@ -49,6 +49,12 @@ class SessionTable {
   std::optional<UserSession> Find(std::uint32_t id) const;
   std::vector<SessionChangeRecord> Changes() const;
 
+  // The session attached to the console (the keyboard, screen and USB ports):
+  // the first logon takes it while no session holds it, and it is free again
+  // when its user logs off. A test may move or free it.
+  std::optional<std::uint32_t> ConsoleSession() const;
+  void SetConsoleSession(std::optional<std::uint32_t> id);
+
   // The desktop of a session logged on by this world object (nullptr otherwise).
   Desktop* SessionDesktop(std::uint32_t id) const;
 
