@@ -532,6 +532,22 @@ void World::ClearWriteFaults() {
 
 WriteAllowance World::AllowWrite(const fs::path& hostPath, std::size_t size) {
   std::scoped_lock lock(mutex_);
+  WriteAllowance allowance = AllowWriteUnderFaults(hostPath, size);
+  if (!allowance.ok) return allowance;
+  // A drive's set free-space figure shrinks as its files take bytes.
+  const bool anyFigure = std::any_of(drives_.begin(), drives_.end(), [](const auto& d) { return d.second.freeBytes.has_value(); });
+  const std::optional<std::string> windowsPath = anyFigure ? WindowsPathOf(hostPath.lexically_normal()) : std::nullopt;
+  if (windowsPath) {
+    auto drive = drives_.find(UpperLetter(windowsPath->front()));
+    if (drive != drives_.end() && drive->second.freeBytes) {
+      std::uint64_t& free = *drive->second.freeBytes;
+      free -= std::min<std::uint64_t>(free, allowance.bytes);
+    }
+  }
+  return allowance;
+}
+
+WriteAllowance World::AllowWriteUnderFaults(const fs::path& hostPath, std::size_t size) {
   WriteAllowance allowance{true, size, error::kSuccess};
   if (writeFaults_.empty()) return allowance;
   const fs::path key = hostPath.lexically_normal();

@@ -172,6 +172,7 @@ class World {
   void SetWriteFault(std::string_view windowsPath, WriteFault fault);
   void ClearWriteFaults();
   // For the backend: how a write of size bytes to hostPath goes; counts it.
+  // A free-space figure set for its drive goes down by the bytes written.
   WriteAllowance AllowWrite(const std::filesystem::path& hostPath, std::size_t size);
 
   // Attributes the host file system lacks (read-only, hidden, system), by host path.
@@ -205,6 +206,7 @@ class World {
   std::recursive_mutex& Mutex() const { return mutex_; }
 
  private:
+  WriteAllowance AllowWriteUnderFaults(const std::filesystem::path& hostPath, std::size_t size);
   std::filesystem::path root_;
   bool ownsRoot_ = false;
   mutable std::recursive_mutex mutex_;
