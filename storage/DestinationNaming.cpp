@@ -25,18 +25,22 @@ std::optional<std::int32_t> ReadFileNumber(std::string_view digits) {
   return value;
 }
 
-// The number of the last image in the folder: names sorted ignoring case,
-// walked from the last; the first that has the prefix's length plus eight and
-// a four-digit number after the prefix gives it. 0 when none does.
-std::int32_t LastFileNumber(std::vector<std::string> names, std::size_t prefixLength) {
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return platform::LessTextIgnoringCase(a, b);
-  });
-  for (auto it = names.rbegin(); it != names.rend(); ++it) {
-    if (it->size() != prefixLength + 8) continue;
-    if (auto number = ReadFileNumber(std::string_view(*it).substr(prefixLength, kNumberDigits))) return *number;
+// The number of the last image in the folder: of the names that have the
+// prefix's length plus eight and a four-digit number after the prefix, the
+// one that sorts last ignoring case gives it. 0 when none does.
+std::int32_t LastFileNumber(const std::vector<std::string>& names, std::size_t prefixLength) {
+  const std::string* last = nullptr;
+  std::int32_t number = 0;
+  for (const std::string& name : names) {
+    if (name.size() != prefixLength + 8) continue;
+    const std::optional<std::int32_t> value = ReadFileNumber(std::string_view(name).substr(prefixLength, kNumberDigits));
+    if (!value) continue;
+    if (last == nullptr || platform::LessTextIgnoringCase(*last, name)) {
+      last = &name;
+      number = *value;
+    }
   }
-  return 0;
+  return number;
 }
 
 }  // namespace
@@ -92,12 +96,17 @@ bool PlainPrefix(const std::string& prefix) {
 
 struct FolderListing {
   std::vector<std::string> images;  // what the host's lister would list
-  std::vector<std::string> taken;   // every name, folders, hidden and system files too
+  std::vector<bool> taken;          // image numbers whose name any entry holds (folders, hidden and system too)
   bool holdsLink = false;
 };
 
+bool EndsWithJpg(std::string_view name) {
+  return name.size() >= 4 && platform::SameTextIgnoringCase(name.substr(name.size() - 4), ".jpg");
+}
+
 FolderListing ListFolder(const std::string& folder, NamingState& state, bool plainPrefix) {
   FolderListing listing;
+  listing.taken.assign(static_cast<std::size_t>(kMaxFileNumber) + 1, false);
   const platform::FindResult found = platform::FindFiles(folder + "\\*");
   constexpr std::uint32_t kLeftOut =
       platform::attribute::kDirectory | platform::attribute::kHidden | platform::attribute::kSystem;
@@ -108,19 +117,18 @@ FolderListing ListFolder(const std::string& folder, NamingState& state, bool pla
         platform::SameTextIgnoringCase(std::string_view(entry.name).substr(0, prefix.size()), prefix)) {
       listing.images.push_back(entry.name);
     }
-    listing.taken.push_back(entry.name);
+    // The entry holds ImageFileName(prefix, n) for its n: the prefix, four
+    // digits and ".jpg", ignoring case.
+    const std::string_view name = entry.name;
+    if (name.size() == prefix.size() + 8 && EndsWithJpg(name) &&
+        platform::SameTextIgnoringCase(name.substr(0, prefix.size()), prefix)) {
+      if (const auto number = ReadFileNumber(name.substr(prefix.size(), kNumberDigits))) {
+        listing.taken[static_cast<std::size_t>(*number)] = true;
+      }
+    }
   }
   if (!plainPrefix) listing.images = state.host.ListImageFiles(folder);
-  std::sort(listing.taken.begin(), listing.taken.end(), [](const std::string& a, const std::string& b) {
-    return platform::LessTextIgnoringCase(a, b);
-  });
   return listing;
-}
-
-bool Taken(const std::vector<std::string>& sortedNames, const std::string& name) {
-  const auto less = [](const std::string& a, const std::string& b) { return platform::LessTextIgnoringCase(a, b); };
-  const auto at = std::lower_bound(sortedNames.begin(), sortedNames.end(), name, less);
-  return at != sortedNames.end() && platform::SameTextIgnoringCase(*at, name);
 }
 
 }  // namespace
@@ -170,7 +178,7 @@ std::string NextImagePath(NamingState& state) {
 
   // A hidden or system file, or a folder, is not listed but still holds its
   // name: never hand out the name of an existing entry.
-  while (number <= kMaxFileNumber && Taken(listing.taken, ImageFileName(state.filePrefix, number))) ++number;
+  while (number <= kMaxFileNumber && listing.taken[static_cast<std::size_t>(number)]) ++number;
 
   if (number > kMaxFileNumber) {
     if (state.folderCounter == kMaxFolderNumber) throw SaveLocationFullError(folder);

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -535,24 +536,48 @@ FindResult FindFiles(const std::string& pattern) {
     result.error = error::kFileNotFound;
     return result;
   }
-  std::error_code ec;
-  for (fs::directory_iterator it(resolved.hostPath, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (!host::WildcardMatch(namePattern, name)) continue;
-    std::error_code statError;
-    const bool directory = it->is_directory(statError);
+  // One pass over the folder: the type comes with each entry, and sizes are
+  // read relative to the folder, so a large folder costs one look per file.
+  const int folderFd = ::open(resolved.hostPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = folderFd < 0 ? nullptr : ::fdopendir(folderFd);
+  if (listing == nullptr) {
+    const int code = errno;
+    if (folderFd >= 0) ::close(folderFd);
+    result.error = host::ErrorFromErrno(code);
+    return result;
+  }
+  // "*" and "*.*" match every name.
+  const bool matchesAll = namePattern == "*" || namePattern == "*.*";
+  const bool anyStored = world.HasExtraAttributes();
+  errno = 0;
+  while (const dirent* found = ::readdir(listing)) {
+    const std::string_view name = found->d_name;
+    if (name == "." || name == "..") continue;
+    if (!matchesAll && !host::WildcardMatch(namePattern, std::string(name))) continue;
+    struct stat info {};
+    unsigned char type = found->d_type;
+    const bool looked = type == DT_UNKNOWN || type == DT_REG;
+    if (looked && ::fstatat(folderFd, found->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      type = S_ISLNK(info.st_mode) ? DT_LNK : S_ISDIR(info.st_mode) ? DT_DIR : DT_REG;
+    }
     FindEntry entry;
-    entry.name = name;
-    entry.attributes = EntryAttributes(world, it->path());
-    if (!directory && (entry.attributes & attribute::kReparsePoint) == 0) {
-      const auto size = it->file_size(statError);
-      entry.size = statError ? 0 : size;
+    entry.name = std::string(name);
+    if (type == DT_LNK) {
+      entry.attributes = EntryAttributes(world, resolved.hostPath / entry.name);
+    } else if (!anyStored) {
+      entry.attributes = type == DT_DIR ? attribute::kDirectory : attribute::kArchive;
+    } else {
+      entry.attributes = AttributesOf(world, resolved.hostPath / entry.name, type == DT_DIR);
+      if (type != DT_DIR && looked) entry.size = static_cast<std::uint64_t>(info.st_size);
     }
     result.entries.push_back(std::move(entry));
+    errno = 0;
   }
-  if (ec) {
+  const int readError = errno;
+  ::closedir(listing);
+  if (readError != 0) {
     result.entries.clear();
-    result.error = host::ErrorFromErrno(ec.value());
+    result.error = host::ErrorFromErrno(readError);
     return result;
   }
   // NTFS lists a folder in the order of its upper-cased names.

@@ -502,8 +502,14 @@ void World::CreateFileSymlink(std::string_view linkWindowsPath, std::string_view
 
 std::uint32_t World::ExtraAttributes(const fs::path& hostPath) const {
   std::scoped_lock lock(mutex_);
+  if (extraAttributes_.empty()) return 0;
   auto it = extraAttributes_.find(hostPath.lexically_normal());
   return it == extraAttributes_.end() ? 0 : it->second;
+}
+
+bool World::HasExtraAttributes() const {
+  std::scoped_lock lock(mutex_);
+  return !extraAttributes_.empty();
 }
 
 void World::SetExtraAttributes(const fs::path& hostPath, std::uint32_t attributes) {

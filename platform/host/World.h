@@ -177,6 +177,7 @@ class World {
 
   // Attributes the host file system lacks (read-only, hidden, system), by host path.
   std::uint32_t ExtraAttributes(const std::filesystem::path& hostPath) const;
+  bool HasExtraAttributes() const;
   void SetExtraAttributes(const std::filesystem::path& hostPath, std::uint32_t attributes);
 
   // Handles of the platform layer.
