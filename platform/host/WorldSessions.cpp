@@ -213,11 +213,31 @@ void SessionTable::DenyUserWrites(std::string windowsPath) {
 bool SessionTable::UserMayWrite(std::string_view windowsPath) const {
   const ResolvedPath resolved = world_.Resolve(windowsPath);
   if (resolved.error != platform::error::kSuccess) return true;  // the probe itself reports the bad path
+  return UserMayWriteResolved(resolved.windowsPath);
+}
+
+bool SessionTable::UserMayWriteResolved(std::string_view resolvedWindowsPath) const {
   std::scoped_lock lock(mutex_);
-  for (const std::string& denied : LoadDenied(world_)) {
-    if (Within(resolved.windowsPath, denied)) return false;
+  for (const std::string& denied : DeniedFolders()) {
+    if (Within(resolvedWindowsPath, denied)) return false;
   }
   return true;
+}
+
+const std::vector<std::string>& SessionTable::DeniedFolders() const {
+  std::error_code ec;
+  const fs::path file = DeniedFile(world_);
+  const auto size = fs::file_size(file, ec);
+  std::optional<std::pair<std::int64_t, std::uintmax_t>> stamp;
+  if (!ec) {
+    const auto written = fs::last_write_time(file, ec);
+    if (!ec) stamp = std::make_pair(static_cast<std::int64_t>(written.time_since_epoch().count()), size);
+  }
+  if (!stamp || stamp != deniedStamp_) {
+    denied_ = LoadDenied(world_);
+    deniedStamp_ = stamp;
+  }
+  return denied_;
 }
 
 void SessionTable::AddProcess(std::uint32_t id, pid_t process) {

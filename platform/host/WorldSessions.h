@@ -61,6 +61,8 @@ class SessionTable {
   // Folders (with everything below them) that a session's user may not write.
   void DenyUserWrites(std::string windowsPath);
   bool UserMayWrite(std::string_view windowsPath) const;
+  // The same for a path the world has resolved already (World::FinalWindowsPathOf).
+  bool UserMayWriteResolved(std::string_view resolvedWindowsPath) const;
 
   // Processes started in a session (StartProcessInSession) by any process of
   // the world; they end at logoff, whoever logs the user off.
@@ -71,8 +73,14 @@ class SessionTable {
   void Save(const std::vector<UserSession>& sessions) const;
   int TellServices(std::uint32_t eventType, std::uint32_t id);
 
+  // The denied folders as last read, and the file's state then: checks are
+  // made on every write-side call of a thread that impersonates.
+  const std::vector<std::string>& DeniedFolders() const;
+
   World& world_;
   mutable std::recursive_mutex mutex_;
+  mutable std::vector<std::string> denied_;
+  mutable std::optional<std::pair<std::int64_t, std::uintmax_t>> deniedStamp_;
   std::map<std::uint32_t, std::unique_ptr<Desktop>> desktops_;
   std::map<std::uint32_t, std::vector<pid_t>> processes_;
   std::vector<SessionChangeRecord> changes_;
