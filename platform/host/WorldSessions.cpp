@@ -22,10 +22,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path SessionsFile(const World& world) { return world.Root() / "sessions"; }
+fs::path SessionsFile(const fs::path& root) { return root / "sessions"; }
+fs::path SessionsFile(const World& world) { return SessionsFile(world.Root()); }
 fs::path DeniedFile(const World& world) { return world.Root() / "user-write-denied"; }
 fs::path ProcessesFile(const World& world) { return world.Root() / "session-processes"; }
-fs::path ConsoleFile(const World& world) { return world.Root() / "console-session"; }
+fs::path ConsoleFile(const fs::path& root) { return root / "console-session"; }
+fs::path ConsoleFile(const World& world) { return ConsoleFile(world.Root()); }
 
 // The processes started in sessions, by any process of the world.
 std::vector<std::pair<std::uint32_t, pid_t>> LoadProcesses(const World& world) {
@@ -181,6 +183,11 @@ std::optional<UserSession> SessionTable::Find(std::uint32_t id) const {
 std::vector<SessionChangeRecord> SessionTable::Changes() const {
   std::scoped_lock lock(mutex_);
   return changes_;
+}
+
+void SessionTable::SeatConsoleUser(const fs::path& worldRoot, const std::string& user) {
+  std::ofstream(SessionsFile(worldRoot), std::ios::trunc) << 1 << ' ' << user << '\n';
+  std::ofstream(ConsoleFile(worldRoot), std::ios::trunc) << 1 << '\n';
 }
 
 std::optional<std::uint32_t> SessionTable::ConsoleSession() const {

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -54,6 +55,11 @@ class SessionTable {
   // when its user logs off. A test may move or free it.
   std::optional<std::uint32_t> ConsoleSession() const;
   void SetConsoleSession(std::optional<std::uint32_t> id);
+
+  // For a harness that lays out a world's folder before any of its programs
+  // runs (and without a World object): `user` is logged on to session 1, at
+  // the console. Nobody is told; the services hear of it when they start.
+  static void SeatConsoleUser(const std::filesystem::path& worldRoot, const std::string& user);
 
   // The desktop of a session logged on by this world object (nullptr otherwise).
   Desktop* SessionDesktop(std::uint32_t id) const;
