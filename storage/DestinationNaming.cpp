@@ -67,7 +67,8 @@ namespace {
 std::vector<bool> FolderNumbersInUse(const std::string& location, const std::string& prefix) {
   std::vector<bool> used(static_cast<std::size_t>(kMaxFolderNumber) + 1, false);
   const std::string pattern = location.size() == 3 ? location + "*" : location + "\\*";
-  for (const platform::FindEntry& entry : platform::FindFiles(pattern).entries) {
+  const platform::FindResult found = platform::FindFiles(pattern, platform::FindDetail::NamesAndAttributes);
+  for (const platform::FindEntry& entry : found.entries) {
     if ((entry.attributes & platform::attribute::kDirectory) == 0) continue;
     if (entry.name.size() <= prefix.size() || entry.name.size() > prefix.size() + 4) continue;
     if (!platform::SameTextIgnoringCase(std::string_view(entry.name).substr(0, prefix.size()), prefix)) continue;
@@ -107,7 +108,7 @@ bool EndsWithJpg(std::string_view name) {
 FolderListing ListFolder(const std::string& folder, NamingState& state, bool plainPrefix) {
   FolderListing listing;
   listing.taken.assign(static_cast<std::size_t>(kMaxFileNumber) + 1, false);
-  const platform::FindResult found = platform::FindFiles(folder + "\\*");
+  const platform::FindResult found = platform::FindFiles(folder + "\\*", platform::FindDetail::NamesAndAttributes);
   constexpr std::uint32_t kLeftOut =
       platform::attribute::kDirectory | platform::attribute::kHidden | platform::attribute::kSystem;
   const std::string& prefix = state.filePrefix;

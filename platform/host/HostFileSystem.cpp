@@ -502,7 +502,9 @@ bool DirectoryExists(const std::string& path) {
   return attributes && (*attributes & attribute::kDirectory) != 0;
 }
 
-FindResult FindFiles(const std::string& pattern) {
+FindResult FindFiles(const std::string& pattern) { return FindFiles(pattern, FindDetail::WithSizes); }
+
+FindResult FindFiles(const std::string& pattern, FindDetail detail) {
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   FindResult result;
@@ -556,7 +558,7 @@ FindResult FindFiles(const std::string& pattern) {
     if (!matchesAll && !host::WildcardMatch(namePattern, std::string(name))) continue;
     struct stat info {};
     unsigned char type = found->d_type;
-    const bool looked = type == DT_UNKNOWN || type == DT_REG;
+    const bool looked = type == DT_UNKNOWN || (type == DT_REG && detail == FindDetail::WithSizes);
     if (looked && ::fstatat(folderFd, found->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
       type = S_ISLNK(info.st_mode) ? DT_LNK : S_ISDIR(info.st_mode) ? DT_DIR : DT_REG;
     }
@@ -568,8 +570,8 @@ FindResult FindFiles(const std::string& pattern) {
       entry.attributes = type == DT_DIR ? attribute::kDirectory : attribute::kArchive;
     } else {
       entry.attributes = AttributesOf(world, resolved.hostPath / entry.name, type == DT_DIR);
-      if (type != DT_DIR && looked) entry.size = static_cast<std::uint64_t>(info.st_size);
     }
+    if (type == DT_REG && looked && detail == FindDetail::WithSizes) entry.size = static_cast<std::uint64_t>(info.st_size);
     result.entries.push_back(std::move(entry));
     errno = 0;
   }

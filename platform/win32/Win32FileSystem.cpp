@@ -124,10 +124,17 @@ bool DirectoryExists(const std::string& path) {
   return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-FindResult FindFiles(const std::string& pattern) {
+FindResult FindFiles(const std::string& pattern) { return FindFiles(pattern, FindDetail::WithSizes); }
+
+FindResult FindFiles(const std::string& pattern, FindDetail detail) {
   FindResult result;
   WIN32_FIND_DATAA data{};
-  FindHandle find(::FindFirstFileA(pattern.c_str(), &data));
+  const bool basic = detail == FindDetail::NamesAndAttributes;
+  FindHandle find(basic ? ::FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                             FIND_FIRST_EX_LARGE_FETCH)
+                        : ::FindFirstFileA(pattern.c_str(), &data));
+  // Before Windows 7 the basic level and the large fetch are refused.
+  if (!find && basic && ::GetLastError() == ERROR_INVALID_PARAMETER) find.reset(::FindFirstFileA(pattern.c_str(), &data));
   if (!find) {
     result.error = ::GetLastError();
     return result;
@@ -138,7 +145,7 @@ FindResult FindFiles(const std::string& pattern) {
     FindEntry entry;
     entry.name = name;
     entry.attributes = data.dwFileAttributes;
-    entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (!basic) entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     result.entries.push_back(std::move(entry));
   } while (::FindNextFileA(find.get(), &data));
   const DWORD lastError = ::GetLastError();

@@ -80,6 +80,15 @@ TEST_F(LinkTest, AttributesAndListingsShowTheLinkWithoutFollowingIt) {
   EXPECT_EQ(listed.entries[0].name, "Link");
   EXPECT_NE(listed.entries[0].attributes & attribute::kReparsePoint, 0u);
   EXPECT_EQ(listed.entries[1].attributes & attribute::kReparsePoint, 0u);
+
+  // The quick listing names the same entries with the same attributes.
+  const FindResult quick = FindFiles(scratch_ / "Target\\*", FindDetail::NamesAndAttributes);
+  const FindResult full = FindFiles(scratch_ / "Target\\*");
+  ASSERT_EQ(quick.entries.size(), 1u);
+  EXPECT_EQ(quick.entries[0].name, full.entries[0].name);
+  EXPECT_EQ(quick.entries[0].attributes, full.entries[0].attributes);
+  EXPECT_EQ(full.entries[0].size, 6u);
+  EXPECT_EQ(quick.entries[0].size, 0u);
 }
 
 TEST_F(LinkTest, AFileSymbolicLinkIsFollowedUnlessTheFlagSaysNot) {
