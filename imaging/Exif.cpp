@@ -47,7 +47,7 @@ class Tiff {
     if (!count) return std::nullopt;
     for (std::size_t i = 0; i < *count; ++i) {
       const std::size_t entry = std::size_t{ifdOffset} + 2 + i * kEntrySize;
-      if (entry + kEntrySize > data_.size()) return std::nullopt;
+      if (entry > data_.size() || data_.size() - entry < kEntrySize) return std::nullopt;
       if (Read16(entry) == tag) return entry;
     }
     return std::nullopt;
@@ -78,7 +78,7 @@ class Tiff {
   explicit Tiff(std::span<const std::uint8_t> data) : data_(data) {}
 
   std::optional<std::uint16_t> Read16(std::size_t offset) const {
-    if (offset + 2 > data_.size()) return std::nullopt;
+    if (offset > data_.size() || data_.size() - offset < 2) return std::nullopt;
     const std::uint8_t a = data_[offset], b = data_[offset + 1];
     return static_cast<std::uint16_t>(bigEndian_ ? (a << 8) | b : (b << 8) | a);
   }
@@ -106,7 +106,7 @@ void ReplaceXmpDigit(std::span<std::uint8_t> packet, std::string_view prefix, st
   const std::string_view text(begin, packet.size());
   for (std::size_t at = text.find(prefix); at != std::string_view::npos; at = text.find(prefix, at + 1)) {
     const std::size_t digit = at + prefix.size();
-    if (digit + 1 + suffix.size() > text.size()) return;
+    if (digit >= text.size() || text.size() - digit - 1 < suffix.size()) return;
     if (text[digit] >= '1' && text[digit] <= '8' && text.substr(digit + 1, suffix.size()) == suffix) {
       packet[digit] = '1';
     }

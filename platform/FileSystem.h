@@ -41,7 +41,19 @@ inline constexpr std::uint32_t kSystem = 0x4;
 inline constexpr std::uint32_t kDirectory = 0x10;
 inline constexpr std::uint32_t kArchive = 0x20;
 inline constexpr std::uint32_t kNormal = 0x80;
+// A junction or symbolic link: reported for the link itself, never followed.
+inline constexpr std::uint32_t kReparsePoint = 0x400;
 }  // namespace attribute
+
+// CreateFileA's flags beyond the attributes.
+namespace open_flag {
+inline constexpr std::uint32_t kNone = 0;
+// FILE_FLAG_BACKUP_SEMANTICS: needed to open a folder.
+inline constexpr std::uint32_t kBackupSemantics = 0x02000000u;
+// FILE_FLAG_OPEN_REPARSE_POINT: a junction or symbolic link as the last
+// component is opened itself instead of being followed.
+inline constexpr std::uint32_t kOpenReparsePoint = 0x00200000u;
+}  // namespace open_flag
 
 struct FileHandleTraits {
   static RawHandle Invalid() noexcept;
@@ -59,6 +71,16 @@ struct OpenResult {
 // CreateFileA with no security attributes, FILE_ATTRIBUTE_NORMAL, no template.
 OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                       Disposition disposition);
+// The same with open flags (open_flag::...). A folder opens only with
+// kBackupSemantics, and then only with OpenExisting (or OpenAlways on an
+// existing folder); reading or writing such a handle fails.
+OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                      Disposition disposition, std::uint32_t flags);
+
+// The path an open handle really reached, links resolved
+// (GetFinalPathNameByHandleA with VOLUME_NAME_DOS, without the "\\?\"
+// prefix): "C:\Scans\Photo1". nullopt when it cannot be told (before Vista).
+std::optional<std::string> FinalPathOfHandle(const FileHandle& file);
 
 struct IoResult {
   bool ok = false;
@@ -107,6 +129,12 @@ struct FindResult {
 // FindFirstFileA/FindNextFileA over a pattern such as "C:\Scans\Photo1\img*.*",
 // with the platform's wildcard rules (`*.*` matches names without a dot).
 FindResult FindFiles(const std::string& pattern);
+
+// What a listing fills in: NamesAndAttributes leaves every size 0 and lists a
+// large folder faster (FindFirstFileExA with FindExInfoBasic and
+// FIND_FIRST_EX_LARGE_FETCH from Windows 7 on).
+enum class FindDetail { WithSizes, NamesAndAttributes };
+FindResult FindFiles(const std::string& pattern, FindDetail detail);
 
 struct DiskFreeSpace {
   std::uint64_t freeBytesAvailableToCaller = 0;

@@ -36,6 +36,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
   // While the disk-full box is open the ticks go on inside it, but no image
   // is pulled: the box stands for the one picture it speaks of.
   if (notifier_.DiskFullBoxOpen()) return false;
+  platform::LocationRights& rights = host_.SaveLocationRights();
   try {
     // Is an image waiting? Almost every tick ends here. Only 0 and a failed
     // query mean no: any other answer, even the end marker, starts a pull.
@@ -43,12 +44,31 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     const std::int32_t firstLength = ReadLengthReply(buffer_).length;
     if (firstLength == 0) return false;
 
-    std::string destination = host_.NextImagePath();
-    // No image folder could be made below the save location: naming has
-    // switched to the default location, and its next answer stands.
-    if (destination == host_.DefaultSaveLocation()) destination = host_.NextImagePath();
-    if (!host_.EnoughFreeSpace(destination, kPullBytesNeeded)) return DrainToScratch(device, firstLength);
+    // The console user's token, taken once for the pull: with nobody at the
+    // console nothing is pulled, and the picture waits on the scanner.
+    const platform::LocationRights::Pull pull(rights);
+    std::string destination;
+    bool enough = false;
+    {
+      const platform::LocationRights::Acting acting = rights.Act();
+      destination = host_.NextImagePath();
+      // No image folder could be made below the save location: naming has
+      // switched to the default location, and its next answer stands.
+      if (destination == host_.DefaultSaveLocation()) destination = host_.NextImagePath();
+      enough = host_.EnoughFreeSpace(destination, kPullBytesNeeded);
+    }
+    if (!enough) return DrainToScratch(device, firstLength);
     return PullToImage(device, std::move(destination), firstLength);
+  } catch (const platform::LocationRefusedError& refused) {
+    // The picture stays on the scanner. The console user is told once that
+    // nothing can be saved there; nobody at the console: nobody to tell.
+    platform::TraceCurrentException("Image pull");
+    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+    if (refused.Why() != platform::LocationRefusal::NobodyAtConsole) {
+      const std::string location = host_.ActiveSaveLocation();
+      TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
+    }
+    return false;
   } catch (const std::exception&) {
     platform::TraceCurrentException("Image pull");
     (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
@@ -57,6 +77,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
 }
 
 bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength) {
+  // The scratch file is the service's own: written with the process's rights.
   const std::string scratch = host_.FallbackImagePath();
   TransferEnd end;
   {
@@ -68,9 +89,11 @@ bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_
         platform::CreateFile(scratch, platform::access::kGenericRead | platform::access::kGenericWrite,
                              platform::share::kNone, platform::Disposition::CreateNew);
     if (!created.file) throw PullFileError(scratch, created.error);
-    end = Transfer(device, created.file, firstLength);
+    end = Transfer(device, created.file, firstLength, scratch, WithoutRoom::Discard);
   }  // closed here: auto-rotate opens the file itself
-  if (end.endSeen && host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(scratch);
+  if (end.endSeen && host_.AutoRotateSwitchedOn()) {
+    host_.AutoRotateImage(scratch, platform::LocationRights::ProcessOwn());
+  }
   (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
   // The poll deletes the scratch file afterwards; the user scans the picture again.
   if (!end.interrupted) notifier_.TellDiskFull();
@@ -78,28 +101,64 @@ bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_
 }
 
 bool ImagePull::PullToImage(const platform::DeviceHandle& device, std::string destination, std::int32_t firstLength) {
-  if (!IsFreshImageName(destination)) {
-    // Whatever naming answered, nothing is written over an existing entry or
-    // outside an image folder: the picture stays on the scanner.
-    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
-    TellOnce("save:" + destination, [&] { notifier_.TellCannotSave(host_.ActiveSaveLocation()); });
-    return false;
+  const platform::LocationRights& rights = host_.SaveLocationRights();
+  Landing landing;
+  {
+    const platform::LocationRights::Acting acting = rights.Act();
+    landing = Land(device, std::move(destination), firstLength, rights);
   }
+  // The user is told with the process's own rights.
+  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  switch (landing.kind) {
+    case Landing::Kind::NotFresh:
+      // Whatever naming answered, nothing is written over an existing entry
+      // or outside an image folder: the picture stays on the scanner.
+      TellOnce("save:" + landing.path, [&] { notifier_.TellCannotSave(host_.ActiveSaveLocation()); });
+      return false;
+    case Landing::Kind::Incomplete:
+      // A stop or pause is not a fault to report: the picture comes again
+      // after it. Nothing at all arrived: nothing to tell either. A drive
+      // that fell below the guard's margin is told as any cut transfer; the
+      // next poll finds it full and takes the disk-full path.
+      if (landing.kept && !landing.end.interrupted) {
+        TellOnce(landing.path, [&] { notifier_.TellPictureIncomplete(*landing.kept); });
+      }
+      return false;
+    case Landing::Kind::NotPromoted:
+      // The bytes stay whole under the transfer's name; the user is told where.
+      TellOnce(landing.path, [&] { notifier_.TellPictureIncomplete(*landing.kept); });
+      return false;
+    case Landing::Kind::Landed:
+      break;
+  }
+  notifier_.ShowFolder(platform::ExtractFilePath(landing.path), landing.folderTitles);
+  return landing.end.lastRequestOk;
+}
+
+ImagePull::Landing ImagePull::Land(const platform::DeviceHandle& device, std::string destination,
+                                   std::int32_t firstLength, const platform::LocationRights& rights) {
+  Landing landing;
+  landing.path = destination;
+  if (!IsFreshImageName(destination)) return landing;
   const std::string folder = platform::ExtractFilePath(destination);
-  TransferFileResult made = CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength));
-  if (!made.transfer) throw PullFileError(folder, made.error);
+  TransferFileResult made =
+      CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength), rights);
+  if (!made.transfer) {
+    rights.CheckError(made.error, folder);
+    throw PullFileError(folder, made.error);
+  }
   const std::string transferPath = made.transfer->path;
   // Until the transfer has its image name, or its bytes are kept, an
   // exception must not leave it behind unaccounted for.
   bool settled = false;
   ScopeExit keepOnException([&] {
-    if (!settled) (void)KeepPartialTransfer(transferPath, destination);
+    if (!settled) (void)KeepPartialTransfer(transferPath, destination, rights);
   });
 
-  TransferEnd end;
+  TransferEnd& end = landing.end;
   {
     const platform::FileHandle file = std::move(made.transfer->file);
-    end = Transfer(device, file, firstLength);
+    end = Transfer(device, file, firstLength, destination, WithoutRoom::Stop);
     // Only what arrived is kept: zeros that held the place of a chunk that
     // never came are not the picture's, and would set this attempt apart
     // from the next one, which brings the same bytes again.
@@ -108,14 +167,9 @@ bool ImagePull::PullToImage(const platform::DeviceHandle& device, std::string de
 
   if (!end.endSeen) {
     settled = true;
-    const std::optional<std::string> kept = KeepPartialTransfer(transferPath, destination);
-    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
-    // A stop or pause is not a fault to report: the picture comes again
-    // after it. Nothing at all arrived: nothing to tell either.
-    if (kept && !end.interrupted) {
-      TellOnce(destination, [&] { notifier_.TellPictureIncomplete(*kept); });
-    }
-    return false;
+    landing.kind = Landing::Kind::Incomplete;
+    landing.kept = KeepPartialTransfer(transferPath, destination, rights);
+    return landing;
   }
 
   // The whole image takes its name; another program may have taken that name
@@ -127,21 +181,20 @@ bool ImagePull::PullToImage(const platform::DeviceHandle& device, std::string de
     promoted = PromoteTransfer(transferPath, destination);
   }
   settled = true;
+  landing.path = destination;
   if (!promoted.ok) {
-    // The bytes stay whole under the transfer's name; the user is told where.
-    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
-    TellOnce(destination, [&] { notifier_.TellPictureIncomplete(transferPath); });
-    return false;
+    landing.kind = Landing::Kind::NotPromoted;
+    landing.kept = transferPath;
+    return landing;
   }
   state_.LastFaultNotice.clear();
-  DropSupersededPartial(destination);
+  DropSupersededPartial(destination, rights);
 
   const std::string folderTitle = host_.ImageFolderTitle();
-  const std::array<std::string, 2> folderTitles{folderTitle, FolderPathTitle(host_.ActiveSaveLocation(), folderTitle)};
-  if (host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(destination);
-  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
-  notifier_.ShowFolder(platform::ExtractFilePath(destination), folderTitles);
-  return end.lastRequestOk;
+  landing.folderTitles = {folderTitle, FolderPathTitle(host_.ActiveSaveLocation(), folderTitle)};
+  if (host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(destination, rights);
+  landing.kind = Landing::Kind::Landed;
+  return landing;
 }
 
 bool ImagePull::IsFreshImageName(const std::string& destination) const {
@@ -161,7 +214,8 @@ void ImagePull::TellOnce(const std::string& key, Tell tell) {
 }
 
 ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file,
-                                           std::int32_t firstLength) {
+                                           std::int32_t firstLength, const std::string& roomPath,
+                                           WithoutRoom withoutRoom) {
   TransferEnd end;
   std::int32_t& pullOffset = end.arrived;
   std::int32_t chunkLength = firstLength;
@@ -198,15 +252,27 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
         }
       }
       end.lastRequestOk = read.ok;
-      // Written even when every attempt failed: the zeroed data area holds the
-      // place until the same offset is delivered again and overwrites it.
-      const platform::IoResult written =
-          platform::WriteFileAt(file, static_cast<std::uint64_t>(pullOffset), buffer_.DataPrefix(length));
-      // A file that does not take the bytes would be reported whole while it
-      // is not: the pull ends unfinished, and the scanner keeps the image.
-      if (!written.ok || written.bytes != length) {
+      // The guard holds for every chunk: a scanner that announces more than
+      // the drive can spare never fills it.
+      // The scratch drain keeps room for the chunk under the same guard.
+      const bool room = host_.EnoughFreeSpace(
+          roomPath, withoutRoom == WithoutRoom::Stop ? kPullBytesNeeded : static_cast<std::int32_t>(length));
+      if (!room && withoutRoom == WithoutRoom::Stop) {
         end.lastRequestOk = false;
+        end.outOfRoom = true;
         return end;
+      }
+      if (room) {
+        // Written even when every attempt failed: the zeroed data area holds
+        // the place until the same offset is delivered again and overwrites it.
+        const platform::IoResult written =
+            platform::WriteFileAt(file, static_cast<std::uint64_t>(pullOffset), buffer_.DataPrefix(length));
+        // A file that does not take the bytes would be reported whole while
+        // it is not: the pull ends unfinished, and the scanner keeps the image.
+        if (!written.ok || written.bytes != length) {
+          end.lastRequestOk = false;
+          return end;
+        }
       }
       if (read.ok) {
         pullOffset += chunkLength;

@@ -6,7 +6,9 @@
 // numbered name only once all of it has arrived: until then it is a transfer
 // file, and an interrupted transfer keeps its bytes under a partial name
 // (scanner/TransferFile.h) while the scanner keeps the picture.
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/FileSystem.h"
@@ -60,11 +62,27 @@ class ImagePull final : public ImagePuller {
     bool endSeen = false;        // the end marker arrived: the file holds the whole image
     bool lastRequestOk = false;  // success flag of the last request sent
     bool interrupted = false;    // a stop, shutdown or pause ended it
+    bool outOfRoom = false;      // the drive fell below the free-space guard's margin
     std::int32_t arrived = 0;    // bytes the scanner delivered: the offset of the next length query
   };
-  // The transfer into the open file.
+  // What became of an image in the save location.
+  struct Landing {
+    enum class Kind { Landed, NotFresh, Incomplete, NotPromoted } kind = Kind::NotFresh;
+    std::string path;                // the image, or where its bytes are kept
+    std::optional<std::string> kept;  // Incomplete: where the bytes are kept, if anywhere
+    TransferEnd end;
+    std::array<std::string, 2> folderTitles;
+  };
+  // What a chunk that finds no room does: the image's transfer stops, the
+  // scratch drain goes on reading without writing (its file is thrown away).
+  enum class WithoutRoom { Stop, Discard };
+  // The transfer into the open file; before every chunk the drive of
+  // roomPath must pass the free-space guard.
   TransferEnd Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file,
-                       std::int32_t firstLength);
+                       std::int32_t firstLength, const std::string& roomPath, WithoutRoom withoutRoom);
+  // The file-system side of PullToImage, acting with the location's rights.
+  Landing Land(const platform::DeviceHandle& device, std::string destination, std::int32_t firstLength,
+               const platform::LocationRights& rights);
   // The disk was full: the image is drained into the scratch file.
   bool DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength);
   // The image goes to the numbered file naming chose, through a transfer file.

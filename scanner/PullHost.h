@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/LocationRights.h"
+
 namespace pw::scanner {
 
 class PullHost {
@@ -21,10 +23,13 @@ class PullHost {
   virtual bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const = 0;
   // The scratch file that takes an image when the drive lacks room.
   virtual std::string FallbackImagePath() const = 0;
-  // The auto-rotate switch, and the step itself on a finished, closed file
-  // (throws when the file cannot be opened).
+  // The auto-rotate switch, and the step itself on a finished, closed file,
+  // its opens made through the rights (throws when the file cannot be opened).
   virtual bool AutoRotateSwitchedOn() const = 0;
-  virtual void AutoRotateImage(const std::string& path) = 0;
+  virtual void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) = 0;
+  // Whose rights the actions in the save location use, and the link checks
+  // made there; naming works with the same object.
+  virtual platform::LocationRights& SaveLocationRights() = 0;
   // The root of the system drive: the current directory after every pull.
   virtual const std::string& SystemDriveRootPath() const = 0;
   // As the last NextImagePath left them: the name of the image folder and the

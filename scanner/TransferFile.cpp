@@ -25,15 +25,15 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "\\" + name;
 }
 
-platform::FileHandle OpenForReading(const std::string& path) {
-  return platform::CreateFile(path, platform::access::kGenericRead, platform::share::kRead,
-                              platform::Disposition::OpenExisting)
+platform::FileHandle OpenForReading(const std::string& path, const platform::LocationRights& rights) {
+  return rights.Open(path, platform::access::kGenericRead, platform::share::kRead, platform::Disposition::OpenExisting)
       .file;
 }
 
 }  // namespace
 
-TransferFileResult CreateTransferFile(const std::string& folder, std::uint32_t seed) {
+TransferFileResult CreateTransferFile(const std::string& folder, std::uint32_t seed,
+                                      const platform::LocationRights& rights) {
   TransferFileResult result;
   std::uint32_t value = seed;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -43,8 +43,8 @@ TransferFileResult CreateTransferFile(const std::string& folder, std::uint32_t s
     // A directory of that name would answer 5 to CREATE_NEW, not 80.
     if (platform::GetFileAttributes(path)) continue;
     platform::OpenResult created =
-        platform::CreateFile(path, platform::access::kGenericRead | platform::access::kGenericWrite,
-                             platform::share::kNone, platform::Disposition::CreateNew);
+        rights.Open(path, platform::access::kGenericRead | platform::access::kGenericWrite, platform::share::kNone,
+                    platform::Disposition::CreateNew);
     if (created.file) {
       result.transfer = TransferFile{path, std::move(created.file)};
       return result;
@@ -69,9 +69,10 @@ platform::Outcome PromoteTransfer(const std::string& transferPath, const std::st
   return platform::MoveFileNoReplace(transferPath, imagePath);
 }
 
-bool FileStartsWith(const std::string& longerPath, const std::string& shorterPath) {
-  const platform::FileHandle longer = OpenForReading(longerPath);
-  const platform::FileHandle shorter = OpenForReading(shorterPath);
+bool FileStartsWith(const std::string& longerPath, const std::string& shorterPath,
+                    const platform::LocationRights& rights) {
+  const platform::FileHandle longer = OpenForReading(longerPath, rights);
+  const platform::FileHandle shorter = OpenForReading(shorterPath, rights);
   if (!longer || !shorter) return false;
   const std::optional<std::uint64_t> longerSize = platform::GetFileSize(longer);
   const std::optional<std::uint64_t> shorterSize = platform::GetFileSize(shorter);
@@ -90,10 +91,11 @@ bool FileStartsWith(const std::string& longerPath, const std::string& shorterPat
   return true;
 }
 
-std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, const std::string& imagePath) {
+std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, const std::string& imagePath,
+                                               const platform::LocationRights& rights) {
   std::optional<std::uint64_t> size;
   {
-    const platform::FileHandle transfer = OpenForReading(transferPath);
+    const platform::FileHandle transfer = OpenForReading(transferPath, rights);
     if (!transfer) return transferPath;  // cannot be looked at: left as it is
     size = platform::GetFileSize(transfer);
   }
@@ -108,14 +110,14 @@ std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, 
     if (platform::MoveFileNoReplace(transferPath, partial)) return partial;
     return transferPath;
   }
-  if ((*attributes & platform::attribute::kDirectory) != 0) return transferPath;
+  if ((*attributes & (platform::attribute::kDirectory | platform::attribute::kReparsePoint)) != 0) return transferPath;
   // The scanner sends a picture again from its start: a later attempt that
   // holds all of an earlier one's bytes replaces it, a shorter one goes.
-  if (FileStartsWith(transferPath, partial)) {
+  if (FileStartsWith(transferPath, partial, rights)) {
     if (platform::ReplaceFileWith(transferPath, partial)) return partial;
     return transferPath;
   }
-  if (FileStartsWith(partial, transferPath)) {
+  if (FileStartsWith(partial, transferPath, rights)) {
     if (platform::DeleteFile(transferPath)) return partial;
     return transferPath;
   }
@@ -123,9 +125,9 @@ std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, 
   return transferPath;
 }
 
-void DropSupersededPartial(const std::string& imagePath) {
+void DropSupersededPartial(const std::string& imagePath, const platform::LocationRights& rights) {
   const std::string partial = PartialImagePath(imagePath);
-  if (platform::FileExists(partial) && FileStartsWith(imagePath, partial)) (void)platform::DeleteFile(partial);
+  if (platform::FileExists(partial) && FileStartsWith(imagePath, partial, rights)) (void)platform::DeleteFile(partial);
 }
 
 }  // namespace pw::scanner

@@ -16,6 +16,7 @@
 
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/LocationRights.h"
 
 namespace pw::scanner {
 
@@ -33,7 +34,10 @@ struct TransferFileResult {
 
 // Creates a new, empty transfer file in the folder (CREATE_NEW: an existing
 // entry is never opened). seed varies the name; a taken name is stepped over.
-TransferFileResult CreateTransferFile(const std::string& folder, std::uint32_t seed);
+// Every open goes through the rights' Open: for the console user no link is
+// followed and nothing outside the location is opened.
+TransferFileResult CreateTransferFile(const std::string& folder, std::uint32_t seed,
+                                      const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 // "C:\Scans\Photo1\img0001.partial" for "C:\Scans\Photo1\img0001.jpg".
 std::string PartialImagePath(const std::string& imagePath);
@@ -47,14 +51,18 @@ platform::Outcome PromoteTransfer(const std::string& transferPath, const std::st
 // transfer begins with; an empty transfer, or one whose bytes the partial
 // already begins with, is deleted. Anything else stays under its transfer
 // name. Returns where the bytes are kept, or nothing when they were dropped.
-std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, const std::string& imagePath);
+std::optional<std::string> KeepPartialTransfer(
+    const std::string& transferPath, const std::string& imagePath,
+    const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 // After an image arrived whole: deletes its partial when the image begins
 // with the partial's bytes (an earlier, interrupted delivery of it).
-void DropSupersededPartial(const std::string& imagePath);
+void DropSupersededPartial(const std::string& imagePath,
+                           const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 // Whether the file at shorterPath holds a prefix of the bytes of longerPath
 // (equal files count). False when either cannot be read.
-bool FileStartsWith(const std::string& longerPath, const std::string& shorterPath);
+bool FileStartsWith(const std::string& longerPath, const std::string& shorterPath,
+                    const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 }  // namespace pw::scanner

@@ -173,6 +173,7 @@ ui::TMainForm* AgentHost::MainWindow(bool create) {
     // what it would show goes to the agents.
     ui::TMainForm& created = owner_.CreateMainForm(ui::WindowPresence::Unseen);
     created.SetNotifier(this);
+    created.SetActsForConsoleUser(true);
     // What activation does: scan the drives and apply the settings (the poll timer).
     created.FormActivate();
     return &created;

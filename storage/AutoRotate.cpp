@@ -29,10 +29,9 @@ HeaderProbe ProbeHeader(std::span<const std::byte> header) {
   return probe;
 }
 
-HeaderProbe ReadHeader(const std::string& path) {
-  platform::OpenResult opened =
-      platform::CreateFile(path, platform::access::kGenericRead | platform::access::kGenericWrite,
-                           platform::share::kNone, platform::Disposition::OpenExisting);
+HeaderProbe ReadHeader(const std::string& path, const platform::LocationRights& rights) {
+  platform::OpenResult opened = rights.Open(path, platform::access::kGenericRead | platform::access::kGenericWrite,
+                                            platform::share::kNone, platform::Disposition::OpenExisting);
   if (!opened.file) {
     throw AutoRotateError("AutoRotateImage: cannot open " + path + " (error " + std::to_string(opened.error) + ")",
                           opened.error);
@@ -65,12 +64,11 @@ namespace {
 
 // Reserves a scratch name that is no existing file: CREATE_NEW fails with
 // ERROR_FILE_EXISTS (80) on a name in use, and the next one is tried.
-std::optional<std::string> ReserveScratch(const std::string& path) {
+std::optional<std::string> ReserveScratch(const std::string& path, const platform::LocationRights& rights) {
   for (std::uint32_t attempt = 0; attempt < kScratchNameAttempts; ++attempt) {
     std::string scratch = AutoRotateScratchName(path, attempt);
     const platform::OpenResult created =
-        platform::CreateFile(scratch, platform::access::kGenericWrite, platform::share::kNone,
-                             platform::Disposition::CreateNew);
+        rights.Open(scratch, platform::access::kGenericWrite, platform::share::kNone, platform::Disposition::CreateNew);
     if (created.file) return scratch;  // closed again: the component opens it itself
     if (created.error != platform::error::kFileExists) return std::nullopt;
   }
@@ -78,9 +76,9 @@ std::optional<std::string> ReserveScratch(const std::string& path) {
 }
 
 // A save that reports success must also have left an image behind.
-bool HoldsBytes(const std::string& path) {
+bool HoldsBytes(const std::string& path, const platform::LocationRights& rights) {
   const platform::OpenResult opened =
-      platform::CreateFile(path, platform::access::kGenericRead, platform::share::kRead, platform::Disposition::OpenExisting);
+      rights.Open(path, platform::access::kGenericRead, platform::share::kRead, platform::Disposition::OpenExisting);
   if (!opened.file) return false;
   const std::optional<std::uint64_t> size = platform::GetFileSize(opened.file);
   return size && *size > 0;
@@ -88,9 +86,9 @@ bool HoldsBytes(const std::string& path) {
 
 }  // namespace
 
-void AutoRotateImage(const std::string& path, ImagingLibrary& library) {
+void AutoRotateImage(const std::string& path, ImagingLibrary& library, const platform::LocationRights& rights) {
   // The file is closed again before the component opens it.
-  const HeaderProbe probe = ReadHeader(path);
+  const HeaderProbe probe = ReadHeader(path, rights);
   if (!probe.turn) return;
 
   BitmapRecord record{};
@@ -107,13 +105,15 @@ void AutoRotateImage(const std::string& path, ImagingLibrary& library) {
 
   // Saving straight over the image would lose it when the save fails; the
   // old file stays until the new one is complete.
-  const std::optional<std::string> scratch = ReserveScratch(path);
+  const std::optional<std::string> scratch = ReserveScratch(path, rights);
   if (!scratch) return;
   const bool saved = library.SaveFile(*scratch, record, kSaveFormat, kSaveBitsPerPixel, kSaveQuality, nullptr) != 0;
-  if (saved && HoldsBytes(*scratch) && platform::ReplaceFileWith(*scratch, path)) return;
+  if (saved && HoldsBytes(*scratch, rights) && platform::ReplaceFileWith(*scratch, path)) return;
   (void)platform::DeleteFile(*scratch);
 }
 
-void AutoRotateImage(const std::string& path) { AutoRotateImage(path, LinkedImagingLibrary()); }
+void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) {
+  AutoRotateImage(path, LinkedImagingLibrary(), rights);
+}
 
 }  // namespace pw::storage

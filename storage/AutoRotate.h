@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/Errors.h"
+#include "platform/LocationRights.h"
 #include "storage/ImagingLibrary.h"
 
 namespace pw::storage {
@@ -59,7 +60,11 @@ inline constexpr std::uint32_t kScratchNameAttempts = 64;
 // either unchanged or replaced as a whole by the re-saved image: the new image
 // is saved under a fresh scratch name in the same folder and only then takes
 // the old one's place; no scratch file is left behind. Throws AutoRotateError when the file cannot be opened or read.
-void AutoRotateImage(const std::string& path, ImagingLibrary& library);
-void AutoRotateImage(const std::string& path);
+// The step's own opens go through the rights (no link followed for the
+// console user); the caller acts with them.
+void AutoRotateImage(const std::string& path, ImagingLibrary& library,
+                     const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
+void AutoRotateImage(const std::string& path,
+                     const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 }  // namespace pw::storage

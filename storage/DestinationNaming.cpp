@@ -25,18 +25,22 @@ std::optional<std::int32_t> ReadFileNumber(std::string_view digits) {
   return value;
 }
 
-// The number of the last image in the folder: names sorted ignoring case,
-// walked from the last; the first that has the prefix's length plus eight and
-// a four-digit number after the prefix gives it. 0 when none does.
-std::int32_t LastFileNumber(std::vector<std::string> names, std::size_t prefixLength) {
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return platform::LessTextIgnoringCase(a, b);
-  });
-  for (auto it = names.rbegin(); it != names.rend(); ++it) {
-    if (it->size() != prefixLength + 8) continue;
-    if (auto number = ReadFileNumber(std::string_view(*it).substr(prefixLength, kNumberDigits))) return *number;
+// The number of the last image in the folder: of the names that have the
+// prefix's length plus eight and a four-digit number after the prefix, the
+// one that sorts last ignoring case gives it. 0 when none does.
+std::int32_t LastFileNumber(const std::vector<std::string>& names, std::size_t prefixLength) {
+  const std::string* last = nullptr;
+  std::int32_t number = 0;
+  for (const std::string& name : names) {
+    if (name.size() != prefixLength + 8) continue;
+    const std::optional<std::int32_t> value = ReadFileNumber(std::string_view(name).substr(prefixLength, kNumberDigits));
+    if (!value) continue;
+    if (last == nullptr || platform::LessTextIgnoringCase(*last, name)) {
+      last = &name;
+      number = *value;
+    }
   }
-  return 0;
+  return number;
 }
 
 }  // namespace
@@ -55,16 +59,97 @@ std::string ImageFileName(const std::string& filePrefix, std::int32_t number) {
   return filePrefix + digits + ".jpg";
 }
 
+namespace {
+
+// The folder numbers in use below the location, from one listing: folders
+// whose name is the prefix and a decimal number without leading zeros
+// (matched ignoring case); "Photo01" is not folder 1.
+std::vector<bool> FolderNumbersInUse(const std::string& location, const std::string& prefix) {
+  std::vector<bool> used(static_cast<std::size_t>(kMaxFolderNumber) + 1, false);
+  const std::string pattern = location.size() == 3 ? location + "*" : location + "\\*";
+  const platform::FindResult found = platform::FindFiles(pattern, platform::FindDetail::NamesAndAttributes);
+  for (const platform::FindEntry& entry : found.entries) {
+    if ((entry.attributes & platform::attribute::kDirectory) == 0) continue;
+    if (entry.name.size() <= prefix.size() || entry.name.size() > prefix.size() + 4) continue;
+    if (!platform::SameTextIgnoringCase(std::string_view(entry.name).substr(0, prefix.size()), prefix)) continue;
+    const std::string_view digits = std::string_view(entry.name).substr(prefix.size());
+    if (digits.front() == '0') continue;
+    std::int32_t value = 0;
+    bool number = true;
+    for (char c : digits) {
+      if (c < '0' || c > '9') {
+        number = false;
+        break;
+      }
+      value = value * 10 + (c - '0');
+    }
+    if (number) used[static_cast<std::size_t>(value)] = true;
+  }
+  return used;
+}
+
+// A prefix that the system's wildcard rules could read otherwise than as
+// plain text: its listing is left to the host's lister.
+bool PlainPrefix(const std::string& prefix) {
+  if (prefix.empty() || prefix.back() == '.' || prefix.back() == ' ') return false;
+  return prefix.find_first_of("*?<>\"") == std::string::npos;
+}
+
+struct FolderListing {
+  std::vector<std::string> images;  // what the host's lister would list
+  std::vector<bool> taken;          // image numbers whose name any entry holds (folders, hidden and system too)
+  bool holdsLink = false;
+};
+
+bool EndsWithJpg(std::string_view name) {
+  return name.size() >= 4 && platform::SameTextIgnoringCase(name.substr(name.size() - 4), ".jpg");
+}
+
+FolderListing ListFolder(const std::string& folder, NamingState& state, bool plainPrefix) {
+  FolderListing listing;
+  listing.taken.assign(static_cast<std::size_t>(kMaxFileNumber) + 1, false);
+  const platform::FindResult found = platform::FindFiles(folder + "\\*", platform::FindDetail::NamesAndAttributes);
+  constexpr std::uint32_t kLeftOut =
+      platform::attribute::kDirectory | platform::attribute::kHidden | platform::attribute::kSystem;
+  const std::string& prefix = state.filePrefix;
+  for (const platform::FindEntry& entry : found.entries) {
+    if ((entry.attributes & platform::attribute::kReparsePoint) != 0) listing.holdsLink = true;
+    if (plainPrefix && (entry.attributes & kLeftOut) == 0 && entry.name.size() >= prefix.size() &&
+        platform::SameTextIgnoringCase(std::string_view(entry.name).substr(0, prefix.size()), prefix)) {
+      listing.images.push_back(entry.name);
+    }
+    // The entry holds ImageFileName(prefix, n) for its n: the prefix, four
+    // digits and ".jpg", ignoring case.
+    const std::string_view name = entry.name;
+    if (name.size() == prefix.size() + 8 && EndsWithJpg(name) &&
+        platform::SameTextIgnoringCase(name.substr(0, prefix.size()), prefix)) {
+      if (const auto number = ReadFileNumber(name.substr(prefix.size(), kNumberDigits))) {
+        listing.taken[static_cast<std::size_t>(*number)] = true;
+      }
+    }
+  }
+  if (!plainPrefix) listing.images = state.host.ListImageFiles(folder);
+  return listing;
+}
+
+}  // namespace
+
 std::string NextImagePath(NamingState& state) {
   const std::string location = state.saveLocation;
   state.activeSavePath = location;
+  const platform::LocationRights& rights = state.rights;
 
-  if (!platform::DirectoryExists(location)) (void)platform::CreateDirectory(location);
+  if (!platform::DirectoryExists(location)) {
+    const platform::Outcome made = platform::CreateDirectory(location);
+    if (!made.ok) rights.CheckError(made.error, location);
+  }
+  if (platform::DirectoryExists(location)) rights.ConfineTo(location);
 
   // The folder in use is the last one before the first gap.
+  const std::vector<bool> used = FolderNumbersInUse(location, state.folderPrefix);
   std::int32_t firstMissing = kMaxFolderNumber + 1;
   for (std::int32_t n = 1; n <= kMaxFolderNumber; ++n) {
-    if (!platform::DirectoryExists(ImageFolderPath(location, state.folderPrefix, n))) {
+    if (!used[static_cast<std::size_t>(n)]) {
       firstMissing = n;
       break;
     }
@@ -72,21 +157,29 @@ std::string NextImagePath(NamingState& state) {
   state.folderCounter = firstMissing == 1 ? 1 : firstMissing - 1;
 
   std::string folder = ImageFolderPath(location, state.folderPrefix, state.folderCounter);
-  if (!platform::DirectoryExists(folder) && !platform::CreateDirectory(folder).ok) {
-    // No image folder can be made here: switch to the default location (its
-    // change handler stores the counter) and tell the caller.
-    state.host.SwitchSaveLocationToDefault();
-    return state.defaultSavePath;
+  if (!used[static_cast<std::size_t>(state.folderCounter)] && !platform::DirectoryExists(folder)) {
+    const platform::Outcome made = platform::CreateDirectory(folder);
+    if (!made.ok) {
+      rights.CheckError(made.error, folder);
+      // No image folder can be made here: switch to the default location (its
+      // change handler stores the counter) and tell the caller.
+      state.host.SwitchSaveLocationToDefault();
+      return state.defaultSavePath;
+    }
   }
+  rights.CheckFolder(folder);
 
-  std::int32_t number = LastFileNumber(state.host.ListImageFiles(folder), state.filePrefix.size()) + 1;
+  const FolderListing listing = ListFolder(folder, state, PlainPrefix(state.filePrefix));
+  // A link among the folder's entries could stand for any name the pull
+  // writes there: for the console user the folder is not written in.
+  if (listing.holdsLink && rights.ActsForConsoleUser()) {
+    throw platform::LocationRefusedError(platform::LocationRefusal::Link, folder);
+  }
+  std::int32_t number = LastFileNumber(listing.images, state.filePrefix.size()) + 1;
 
   // A hidden or system file, or a folder, is not listed but still holds its
   // name: never hand out the name of an existing entry.
-  while (number <= kMaxFileNumber &&
-         platform::GetFileAttributes(folder + "\\" + ImageFileName(state.filePrefix, number)).has_value()) {
-    ++number;
-  }
+  while (number <= kMaxFileNumber && listing.taken[static_cast<std::size_t>(number)]) ++number;
 
   if (number > kMaxFileNumber) {
     if (state.folderCounter == kMaxFolderNumber) throw SaveLocationFullError(folder);
@@ -94,7 +187,9 @@ std::string NextImagePath(NamingState& state) {
     // is the last before the first gap.
     ++state.folderCounter;
     folder = ImageFolderPath(location, state.folderPrefix, state.folderCounter);
-    (void)platform::CreateDirectory(folder);
+    const platform::Outcome made = platform::CreateDirectory(folder);
+    if (!made.ok) rights.CheckError(made.error, folder);
+    if (platform::DirectoryExists(folder)) rights.CheckFolder(folder);
     number = 1;
   }
   return folder + "\\" + ImageFileName(state.filePrefix, number);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/LocationRights.h"
+
 namespace pw::storage {
 
 inline constexpr std::int32_t kMaxFolderNumber = 9999;
@@ -35,6 +37,10 @@ struct NamingState {
   std::int32_t& folderCounter;
   std::string& activeSavePath;
   NamingHost& host;
+  // Whose rights and which link checks the folders take (the caller acts
+  // with them); for the console user a numbered folder that is a link, lies
+  // outside the location or holds a link throws LocationRefusedError.
+  const platform::LocationRights& rights = platform::LocationRights::ProcessOwn();
 };
 
 // Folder 9999 holds number 9999: there is no name left that would not replace

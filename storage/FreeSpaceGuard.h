@@ -13,8 +13,8 @@ inline constexpr const char* kFallbackFileName = "tmp.jpg";
 // True when the drive of the path (its first three characters) has at least
 // twice the needed size free, both counted in whole KiB; true as well when
 // less than 1 KiB is needed. When the drive's free space cannot be read the
-// answer is true too: the scratch file is deleted after the pull, so sending
-// an image there on a guess would lose it.
+// answer is false: a drive that cannot say how full it is is not written on
+// a guess (the pull asks before every chunk, so a wrong guess would fill it).
 bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded);
 
 // "tmp.jpg" in the folder of the settings file.

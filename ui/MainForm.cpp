@@ -568,8 +568,8 @@ std::string TMainForm::LoadText(std::int32_t id) const {
 }
 
 std::string TMainForm::NextImagePath() {
-  storage::NamingState state{PathEdit.Text(), FilePrefix, FolderPrefix, DefaultSavePath, FolderCounter, ActiveSavePath,
-                             *this};
+  storage::NamingState state{PathEdit.Text(), FilePrefix,     FolderPrefix, DefaultSavePath,
+                             FolderCounter,   ActiveSavePath, *this,        locationRights_};
   return storage::NextImagePath(state);
 }
 
@@ -587,7 +587,9 @@ bool TMainForm::EnoughFreeSpace(const std::string& path, std::int32_t bytesNeede
 
 std::string TMainForm::FallbackImagePath() const { return storage::FallbackImagePath(SettingsFilePath); }
 
-void TMainForm::AutoRotateImage(const std::string& path) { storage::AutoRotateImage(path); }
+void TMainForm::AutoRotateImage(const std::string& path, const platform::LocationRights& rights) {
+  storage::AutoRotateImage(path, rights);
+}
 
 void TMainForm::ScanDrives() { scannerLink_->ScanDrives(*this); }
 

@@ -146,6 +146,10 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // Tells the user through another notifier (the service's, which asks the
   // session agents); null: the window's own desktop.
   void SetNotifier(scanner::UserNotifier* notifier) { notifierOverride_ = notifier; }
+  // The window is the service's on Windows Vista and later: what it does in
+  // the save location it does as the user at the console, following no link
+  // out of the location (platform/LocationRights.h).
+  void SetActsForConsoleUser(bool on) { locationRights_.SetActForConsoleUser(on); }
   // Fills the page with settings that came from elsewhere (the service) and
   // leaves Apply disabled, as after an Apply.
   void ShowSettings(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate);
@@ -207,7 +211,8 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::string FallbackImagePath() const override;
   // Re-saves a pulled image upright through the imaging component when its
   // EXIF orientation asks for it; throws when the file cannot be opened.
-  void AutoRotateImage(const std::string& path) override;
+  void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;
+  platform::LocationRights& SaveLocationRights() override { return locationRights_; }
 
   // Walks the drives and attaches the scanner (through the scanner link).
   void ScanDrives();
@@ -265,6 +270,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   DesktopNotifier notifier_{*this};
   scanner::UserNotifier* notifierOverride_ = nullptr;
   PageLink* pageLink_ = nullptr;
+  platform::LocationRights locationRights_;
   platform::WindowHandle windowHandle_ = nullptr;
   // Last member: goes first, while the controls it is tied to still exist.
   std::unique_ptr<toolkit::FormWindow> window_;

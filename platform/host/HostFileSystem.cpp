@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -17,6 +18,7 @@
 #include "platform/host/HostFiles.h"
 #include "platform/host/Wildcard.h"
 #include "platform/host/World.h"
+#include "platform/host/WorldSessions.h"
 
 namespace pw::platform {
 namespace fs = std::filesystem;
@@ -53,6 +55,33 @@ std::uint32_t AttributesOf(const World& world, const fs::path& hostPath, bool di
   if (stored == 0) return attribute::kArchive;
   const std::uint32_t attributes = stored & kStoredAttributes;
   return attributes == 0 ? attribute::kNormal : attributes;
+}
+
+bool IsLink(const fs::path& hostPath) {
+  std::error_code ec;
+  return fs::is_symlink(fs::symlink_status(hostPath, ec));
+}
+
+// Attributes of the entry itself: a link is reported as a reparse point, a
+// folder link (junction) as a folder too, and is not followed.
+std::uint32_t EntryAttributes(const World& world, const fs::path& hostPath) {
+  if (IsLink(hostPath)) {
+    return attribute::kReparsePoint | (IsDirectory(hostPath) ? attribute::kDirectory : attribute::kArchive) |
+           (world.ExtraAttributes(hostPath) & kStoredAttributes);
+  }
+  return AttributesOf(world, hostPath, IsDirectory(hostPath));
+}
+
+// While the thread acts for a user, a change at a place that user may not
+// write fails with ERROR_ACCESS_DENIED, judged on the entry the call really
+// reaches (links resolved, the last one too when the call follows it). As on
+// Windows the access is checked when a file is opened: writes through a
+// handle go by the access it was opened with.
+ErrorCode UserWriteDenied(const World& world, const fs::path& hostPath, bool followLast) {
+  if (host::ImpersonatedUser() == nullptr) return error::kSuccess;
+  const std::optional<std::string> reached = world.FinalWindowsPathOf(hostPath, followLast);
+  if (!reached || !world.UserSessions().UserMayWriteResolved(*reached)) return error::kAccessDenied;
+  return error::kSuccess;
 }
 
 bool HasReadOnly(const World& world, const fs::path& hostPath) {
@@ -152,6 +181,26 @@ void FileHandleTraits::Close(RawHandle handle) noexcept {
 
 OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                       Disposition disposition) {
+  return CreateFile(path, desiredAccess, shareMode, disposition, open_flag::kNone);
+}
+
+namespace {
+
+// A handle on a folder or on a link itself: it names the entry (for its
+// final path) and reads or writes nothing.
+OpenResult OpenEntryItself(World& world, const fs::path& hostPath, std::uint32_t desiredAccess,
+                           std::uint32_t shareMode, bool link) {
+  const int fd = ::open(hostPath.c_str(), O_PATH | O_CLOEXEC | (link ? O_NOFOLLOW : 0));
+  if (fd < 0) return OpenFailure(host::ErrorFromErrno(errno));
+  OpenResult result;
+  result.file = FileHandle(world.AddHandle(std::make_unique<OpenFile>(fd, hostPath, desiredAccess, shareMode)));
+  return result;
+}
+
+}  // namespace
+
+OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                      Disposition disposition, std::uint32_t openFlags) {
   if (const ErrorCode tooLong = PathLengthError(path)) return OpenFailure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
@@ -164,10 +213,26 @@ OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std:
   // TRUNCATE_EXISTING needs write access.
   if (disposition == Disposition::TruncateExisting && !wantsWrite) return OpenFailure(error::kInvalidParameter);
 
+  const bool openExisting = disposition == Disposition::OpenExisting || disposition == Disposition::OpenAlways;
+  if (resolved.exists && (openFlags & open_flag::kOpenReparsePoint) != 0 && IsLink(resolved.hostPath)) {
+    // The link itself, not what it points at.
+    if (disposition == Disposition::CreateNew) return OpenFailure(error::kFileExists);
+    if (!openExisting) return OpenFailure(error::kAccessDenied);
+    if (wantsWrite) {
+      if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return OpenFailure(denied);
+    }
+    return OpenEntryItself(world, resolved.hostPath, desiredAccess, shareMode, true);
+  }
   if (resolved.exists && IsDirectory(resolved.hostPath)) {
-    return OpenFailure(disposition == Disposition::CreateNew ? error::kFileExists : error::kAccessDenied);
+    if (disposition == Disposition::CreateNew) return OpenFailure(error::kFileExists);
+    if ((openFlags & open_flag::kBackupSemantics) == 0 || !openExisting) return OpenFailure(error::kAccessDenied);
+    return OpenEntryItself(world, resolved.hostPath, desiredAccess, shareMode, false);
   }
   if (!resolved.exists && !resolved.parentExists) return OpenFailure(error::kPathNotFound);
+  if (wantsWrite || disposition == Disposition::CreateAlways || disposition == Disposition::TruncateExisting ||
+      !resolved.exists) {
+    if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, true)) return OpenFailure(denied);
+  }
 
   bool truncate = false;
   if (resolved.exists) {
@@ -299,8 +364,10 @@ Outcome DeleteFile(const std::string& path) {
   const ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
   if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
-  if (IsDirectory(resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
+  const bool link = IsLink(resolved.hostPath);
+  if (IsDirectory(resolved.hostPath) && !link) return Outcome::Failure(error::kAccessDenied);
   if (HasReadOnly(world, resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
   // DeleteFileA opens the file for DELETE, sharing everything: any open
   // without FILE_SHARE_DELETE refuses it.
   if (host::SharingConflict(world, resolved.hostPath, host::access_bit::kDelete, kShareAll)) {
@@ -320,6 +387,7 @@ Outcome CreateDirectory(const std::string& path) {
   if (resolved.isRoot) return Outcome::Failure(error::kAccessDenied);
   if (resolved.exists) return Outcome::Failure(error::kAlreadyExists);
   if (!resolved.parentExists) return Outcome::Failure(error::kPathNotFound);
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
   if (::mkdir(resolved.hostPath.c_str(), 0777) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
   world.SetExtraAttributes(resolved.hostPath, 0);
   return Outcome::Success();
@@ -334,7 +402,10 @@ Outcome RemoveDirectory(const std::string& path) {
   if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
   if (!IsDirectory(resolved.hostPath)) return Outcome::Failure(error::kDirectory);
   if (resolved.isRoot || HasReadOnly(world, resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
-  if (::rmdir(resolved.hostPath.c_str()) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
+  // A junction goes itself; what it points at stays.
+  const int removed = IsLink(resolved.hostPath) ? ::unlink(resolved.hostPath.c_str()) : ::rmdir(resolved.hostPath.c_str());
+  if (removed != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
   world.SetExtraAttributes(resolved.hostPath, 0);
   return Outcome::Success();
 }
@@ -357,6 +428,8 @@ Outcome MoveEntry(const std::string& source, const std::string& target, bool rep
   // Without MOVEFILE_COPY_ALLOWED a move stays on its volume.
   if (DriveLetterOf(from) != DriveLetterOf(to)) return Outcome::Failure(error::kNotSameDevice);
   if (from.isRoot || to.isRoot) return Outcome::Failure(error::kAccessDenied);
+  if (const ErrorCode denied = UserWriteDenied(world, from.hostPath, false)) return Outcome::Failure(denied);
+  if (const ErrorCode denied = UserWriteDenied(world, to.hostPath, false)) return Outcome::Failure(denied);
   const bool sourceIsDirectory = IsDirectory(from.hostPath);
   const bool sameEntry = to.exists && host::OpenFileKey(from.hostPath) == host::OpenFileKey(to.hostPath);
   if (to.exists && !sameEntry) {
@@ -399,7 +472,7 @@ std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess || !resolved.exists) return std::nullopt;
-  return AttributesOf(world, resolved.hostPath, IsDirectory(resolved.hostPath));
+  return EntryAttributes(world, resolved.hostPath);
 }
 
 Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
@@ -409,6 +482,7 @@ Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
   const ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
   if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
   const std::uint32_t kept = attributes & kStoredAttributes;
   if (IsDirectory(resolved.hostPath)) {
     world.SetExtraAttributes(resolved.hostPath, kept);
@@ -428,7 +502,9 @@ bool DirectoryExists(const std::string& path) {
   return attributes && (*attributes & attribute::kDirectory) != 0;
 }
 
-FindResult FindFiles(const std::string& pattern) {
+FindResult FindFiles(const std::string& pattern) { return FindFiles(pattern, FindDetail::WithSizes); }
+
+FindResult FindFiles(const std::string& pattern, FindDetail detail) {
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   FindResult result;
@@ -462,24 +538,48 @@ FindResult FindFiles(const std::string& pattern) {
     result.error = error::kFileNotFound;
     return result;
   }
-  std::error_code ec;
-  for (fs::directory_iterator it(resolved.hostPath, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (!host::WildcardMatch(namePattern, name)) continue;
-    std::error_code statError;
-    const bool directory = it->is_directory(statError);
-    FindEntry entry;
-    entry.name = name;
-    entry.attributes = AttributesOf(world, it->path(), directory);
-    if (!directory) {
-      const auto size = it->file_size(statError);
-      entry.size = statError ? 0 : size;
-    }
-    result.entries.push_back(std::move(entry));
+  // One pass over the folder: the type comes with each entry, and sizes are
+  // read relative to the folder, so a large folder costs one look per file.
+  const int folderFd = ::open(resolved.hostPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = folderFd < 0 ? nullptr : ::fdopendir(folderFd);
+  if (listing == nullptr) {
+    const int code = errno;
+    if (folderFd >= 0) ::close(folderFd);
+    result.error = host::ErrorFromErrno(code);
+    return result;
   }
-  if (ec) {
+  // "*" and "*.*" match every name.
+  const bool matchesAll = namePattern == "*" || namePattern == "*.*";
+  const bool anyStored = world.HasExtraAttributes();
+  errno = 0;
+  while (const dirent* found = ::readdir(listing)) {
+    const std::string_view name = found->d_name;
+    if (name == "." || name == "..") continue;
+    if (!matchesAll && !host::WildcardMatch(namePattern, std::string(name))) continue;
+    struct stat info {};
+    unsigned char type = found->d_type;
+    const bool looked = type == DT_UNKNOWN || (type == DT_REG && detail == FindDetail::WithSizes);
+    if (looked && ::fstatat(folderFd, found->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      type = S_ISLNK(info.st_mode) ? DT_LNK : S_ISDIR(info.st_mode) ? DT_DIR : DT_REG;
+    }
+    FindEntry entry;
+    entry.name = std::string(name);
+    if (type == DT_LNK) {
+      entry.attributes = EntryAttributes(world, resolved.hostPath / entry.name);
+    } else if (!anyStored) {
+      entry.attributes = type == DT_DIR ? attribute::kDirectory : attribute::kArchive;
+    } else {
+      entry.attributes = AttributesOf(world, resolved.hostPath / entry.name, type == DT_DIR);
+    }
+    if (type == DT_REG && looked && detail == FindDetail::WithSizes) entry.size = static_cast<std::uint64_t>(info.st_size);
+    result.entries.push_back(std::move(entry));
+    errno = 0;
+  }
+  const int readError = errno;
+  ::closedir(listing);
+  if (readError != 0) {
     result.entries.clear();
-    result.error = host::ErrorFromErrno(ec.value());
+    result.error = host::ErrorFromErrno(readError);
     return result;
   }
   // NTFS lists a folder in the order of its upper-cased names.
@@ -537,6 +637,19 @@ DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
   }
   result.space = space;
   return result;
+}
+
+std::optional<std::string> FinalPathOfHandle(const FileHandle& file) {
+  World* world = World::CurrentOrNull();
+  if (world == nullptr) return std::nullopt;
+  std::scoped_lock lock(world->Mutex());
+  OpenFile* open = FindOpenFile(*world, file);
+  if (open == nullptr) return std::nullopt;
+  // The entry the descriptor holds, wherever it has been moved since.
+  std::error_code ec;
+  const fs::path held = fs::read_symlink("/proc/self/fd/" + std::to_string(open->Descriptor()), ec);
+  if (ec) return std::nullopt;
+  return world->FinalWindowsPathOf(held, false);
 }
 
 Outcome SetCurrentDirectory(const std::string& path) {

@@ -63,6 +63,9 @@ bool SharingConflict(const World& world, const std::filesystem::path& hostPath, 
 // True when any file below (or at) hostPath is open.
 bool AnyOpenFile(const World& world, const std::filesystem::path& hostPath);
 
+// The user this thread acts for (platform::Impersonation), if any.
+const std::string* ImpersonatedUser();
+
 // The Win32 error code that matches a POSIX errno value.
 platform::ErrorCode ErrorFromErrno(int error);
 

@@ -38,9 +38,7 @@ SessionListResult EnumerateInteractiveSessions() {
 }
 
 std::uint32_t ActiveConsoleSessionId() {
-  // The console belongs to the first session that is logged on.
-  const std::vector<host::UserSession> sessions = host::World::Current().UserSessions().Sessions();
-  return sessions.empty() ? kNoSession : sessions.front().id;
+  return host::World::Current().UserSessions().ConsoleSession().value_or(kNoSession);
 }
 
 SessionIdResult CurrentProcessSessionId() {

@@ -440,10 +440,78 @@ std::optional<std::string> World::WindowsPathOf(const fs::path& hostPath) const 
   return result + rel;
 }
 
+std::optional<std::string> World::FinalWindowsPathOf(const fs::path& hostPath, bool followLast) const {
+  std::error_code ec;
+  fs::path reached;
+  if (followLast) {
+    reached = fs::weakly_canonical(hostPath, ec);
+  } else {
+    reached = fs::weakly_canonical(hostPath.parent_path(), ec) / hostPath.filename();
+  }
+  if (ec) return std::nullopt;
+  std::scoped_lock lock(mutex_);
+  // Drive folders are compared in their real form too: the world's root may
+  // itself lie below a link.
+  const Drive* best = nullptr;
+  fs::path bestFolder;
+  for (const auto& [letter, drive] : drives_) {
+    std::error_code folderError;
+    fs::path folder = fs::weakly_canonical(drive.folder, folderError);
+    if (folderError) continue;
+    auto mismatch = std::mismatch(folder.begin(), folder.end(), reached.begin(), reached.end());
+    const bool prefix =
+        mismatch.first == folder.end() || (mismatch.first->empty() && std::next(mismatch.first) == folder.end());
+    if (!prefix) continue;
+    if (best == nullptr || folder.string().size() > bestFolder.string().size()) {
+      best = &drive;
+      bestFolder = folder;
+    }
+  }
+  if (best == nullptr) return std::nullopt;
+  std::string rel = reached.lexically_relative(bestFolder).string();
+  if (rel == ".") rel.clear();
+  for (char& c : rel) {
+    if (c == '/') c = '\\';
+  }
+  return std::string(1, best->letter) + ":\\" + rel;
+}
+
+namespace {
+
+void CreateLink(const World& world, std::string_view link, std::string_view target, bool folder) {
+  const ResolvedPath at = world.Resolve(link);
+  if (at.error != error::kSuccess || at.exists || !at.parentExists || at.isRoot) {
+    throw std::invalid_argument("cannot create a link at " + std::string(link));
+  }
+  const ResolvedPath to = world.Resolve(target);
+  if (to.error != error::kSuccess) throw std::invalid_argument("not a path of the world: " + std::string(target));
+  if (folder) {
+    fs::create_directory_symlink(to.hostPath, at.hostPath);
+  } else {
+    fs::create_symlink(to.hostPath, at.hostPath);
+  }
+}
+
+}  // namespace
+
+void World::CreateJunction(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const {
+  CreateLink(*this, linkWindowsPath, targetWindowsPath, true);
+}
+
+void World::CreateFileSymlink(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const {
+  CreateLink(*this, linkWindowsPath, targetWindowsPath, false);
+}
+
 std::uint32_t World::ExtraAttributes(const fs::path& hostPath) const {
   std::scoped_lock lock(mutex_);
+  if (extraAttributes_.empty()) return 0;
   auto it = extraAttributes_.find(hostPath.lexically_normal());
   return it == extraAttributes_.end() ? 0 : it->second;
+}
+
+bool World::HasExtraAttributes() const {
+  std::scoped_lock lock(mutex_);
+  return !extraAttributes_.empty();
 }
 
 void World::SetExtraAttributes(const fs::path& hostPath, std::uint32_t attributes) {
@@ -472,6 +540,22 @@ void World::ClearWriteFaults() {
 
 WriteAllowance World::AllowWrite(const fs::path& hostPath, std::size_t size) {
   std::scoped_lock lock(mutex_);
+  WriteAllowance allowance = AllowWriteUnderFaults(hostPath, size);
+  if (!allowance.ok) return allowance;
+  // A drive's set free-space figure shrinks as its files take bytes.
+  const bool anyFigure = std::any_of(drives_.begin(), drives_.end(), [](const auto& d) { return d.second.freeBytes.has_value(); });
+  const std::optional<std::string> windowsPath = anyFigure ? WindowsPathOf(hostPath.lexically_normal()) : std::nullopt;
+  if (windowsPath) {
+    auto drive = drives_.find(UpperLetter(windowsPath->front()));
+    if (drive != drives_.end() && drive->second.freeBytes) {
+      std::uint64_t& free = *drive->second.freeBytes;
+      free -= std::min<std::uint64_t>(free, allowance.bytes);
+    }
+  }
+  return allowance;
+}
+
+WriteAllowance World::AllowWriteUnderFaults(const fs::path& hostPath, std::size_t size) {
   WriteAllowance allowance{true, size, error::kSuccess};
   if (writeFaults_.empty()) return allowance;
   const fs::path key = hostPath.lexically_normal();

@@ -153,6 +153,18 @@ class World {
   std::optional<std::string> WindowsPathOf(const std::filesystem::path& hostPath) const;
   std::string CurrentDirectory() const;
   void SetCurrentDirectoryText(std::string path);
+  // The Windows path of the entry a host path really reaches, every link
+  // resolved (the last component too unless followLast is false); a missing
+  // last component is kept as given. nullopt off the drives.
+  std::optional<std::string> FinalWindowsPathOf(const std::filesystem::path& hostPath, bool followLast = true) const;
+
+  // Links, as a standard user may make them: a junction (a folder link; the
+  // target need not exist) and a symbolic link to a file. Both are host
+  // symbolic links to the target's host path, so every open follows them
+  // unless told not to, as on Windows. The link's name must be free and its
+  // folder exist; throws std::invalid_argument otherwise.
+  void CreateJunction(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
+  void CreateFileSymlink(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
 
   // Write faults, per drive letter or per file (a Windows path). Test code:
   //   world.SetWriteFault('C', host::WriteFault::DiskFullAfter(4096));
@@ -160,10 +172,12 @@ class World {
   void SetWriteFault(std::string_view windowsPath, WriteFault fault);
   void ClearWriteFaults();
   // For the backend: how a write of size bytes to hostPath goes; counts it.
+  // A free-space figure set for its drive goes down by the bytes written.
   WriteAllowance AllowWrite(const std::filesystem::path& hostPath, std::size_t size);
 
   // Attributes the host file system lacks (read-only, hidden, system), by host path.
   std::uint32_t ExtraAttributes(const std::filesystem::path& hostPath) const;
+  bool HasExtraAttributes() const;
   void SetExtraAttributes(const std::filesystem::path& hostPath, std::uint32_t attributes);
 
   // Handles of the platform layer.
@@ -193,6 +207,7 @@ class World {
   std::recursive_mutex& Mutex() const { return mutex_; }
 
  private:
+  WriteAllowance AllowWriteUnderFaults(const std::filesystem::path& hostPath, std::size_t size);
   std::filesystem::path root_;
   bool ownsRoot_ = false;
   mutable std::recursive_mutex mutex_;

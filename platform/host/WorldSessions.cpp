@@ -22,9 +22,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path SessionsFile(const World& world) { return world.Root() / "sessions"; }
+fs::path SessionsFile(const fs::path& root) { return root / "sessions"; }
+fs::path SessionsFile(const World& world) { return SessionsFile(world.Root()); }
 fs::path DeniedFile(const World& world) { return world.Root() / "user-write-denied"; }
 fs::path ProcessesFile(const World& world) { return world.Root() / "session-processes"; }
+fs::path ConsoleFile(const fs::path& root) { return root / "console-session"; }
+fs::path ConsoleFile(const World& world) { return ConsoleFile(world.Root()); }
 
 // The processes started in sessions, by any process of the world.
 std::vector<std::pair<std::uint32_t, pid_t>> LoadProcesses(const World& world) {
@@ -117,6 +120,7 @@ std::uint32_t SessionTable::LogOn(std::string user) {
     for (const UserSession& session : sessions) id = std::max(id, session.id + 1);
     sessions.push_back({id, std::move(user)});
     Save(sessions);
+    if (!ConsoleSession()) SetConsoleSession(id);
     desktops_[id] = std::make_unique<Desktop>(world_);
   }
   const int told = TellServices(platform::session_change::kLogon, id);
@@ -134,6 +138,7 @@ bool SessionTable::LogOff(std::uint32_t id) {
     if (found == sessions.end()) return false;
     sessions.erase(found);
     Save(sessions);
+    if (ConsoleSession() == id) SetConsoleSession(std::nullopt);
     processes_.erase(id);
     std::vector<std::pair<std::uint32_t, pid_t>> all = LoadProcesses(world_);
     std::erase_if(all, [&](const auto& entry) {
@@ -180,6 +185,25 @@ std::vector<SessionChangeRecord> SessionTable::Changes() const {
   return changes_;
 }
 
+void SessionTable::SeatConsoleUser(const fs::path& worldRoot, const std::string& user) {
+  std::ofstream(SessionsFile(worldRoot), std::ios::trunc) << 1 << ' ' << user << '\n';
+  std::ofstream(ConsoleFile(worldRoot), std::ios::trunc) << 1 << '\n';
+}
+
+std::optional<std::uint32_t> SessionTable::ConsoleSession() const {
+  std::scoped_lock lock(mutex_);
+  std::ifstream in(ConsoleFile(world_));
+  std::uint32_t id = 0;
+  if (in >> id) return id;
+  return std::nullopt;
+}
+
+void SessionTable::SetConsoleSession(std::optional<std::uint32_t> id) {
+  std::scoped_lock lock(mutex_);
+  std::ofstream out(ConsoleFile(world_), std::ios::trunc);
+  if (id) out << *id << '\n';
+}
+
 Desktop* SessionTable::SessionDesktop(std::uint32_t id) const {
   std::scoped_lock lock(mutex_);
   const auto found = desktops_.find(id);
@@ -196,11 +220,31 @@ void SessionTable::DenyUserWrites(std::string windowsPath) {
 bool SessionTable::UserMayWrite(std::string_view windowsPath) const {
   const ResolvedPath resolved = world_.Resolve(windowsPath);
   if (resolved.error != platform::error::kSuccess) return true;  // the probe itself reports the bad path
+  return UserMayWriteResolved(resolved.windowsPath);
+}
+
+bool SessionTable::UserMayWriteResolved(std::string_view resolvedWindowsPath) const {
   std::scoped_lock lock(mutex_);
-  for (const std::string& denied : LoadDenied(world_)) {
-    if (Within(resolved.windowsPath, denied)) return false;
+  for (const std::string& denied : DeniedFolders()) {
+    if (Within(resolvedWindowsPath, denied)) return false;
   }
   return true;
+}
+
+const std::vector<std::string>& SessionTable::DeniedFolders() const {
+  std::error_code ec;
+  const fs::path file = DeniedFile(world_);
+  const auto size = fs::file_size(file, ec);
+  std::optional<std::pair<std::int64_t, std::uintmax_t>> stamp;
+  if (!ec) {
+    const auto written = fs::last_write_time(file, ec);
+    if (!ec) stamp = std::make_pair(static_cast<std::int64_t>(written.time_since_epoch().count()), size);
+  }
+  if (!stamp || stamp != deniedStamp_) {
+    denied_ = LoadDenied(world_);
+    deniedStamp_ = stamp;
+  }
+  return denied_;
 }
 
 void SessionTable::AddProcess(std::uint32_t id, pid_t process) {

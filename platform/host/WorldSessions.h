@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -49,12 +50,25 @@ class SessionTable {
   std::optional<UserSession> Find(std::uint32_t id) const;
   std::vector<SessionChangeRecord> Changes() const;
 
+  // The session attached to the console (the keyboard, screen and USB ports):
+  // the first logon takes it while no session holds it, and it is free again
+  // when its user logs off. A test may move or free it.
+  std::optional<std::uint32_t> ConsoleSession() const;
+  void SetConsoleSession(std::optional<std::uint32_t> id);
+
+  // For a harness that lays out a world's folder before any of its programs
+  // runs (and without a World object): `user` is logged on to session 1, at
+  // the console. Nobody is told; the services hear of it when they start.
+  static void SeatConsoleUser(const std::filesystem::path& worldRoot, const std::string& user);
+
   // The desktop of a session logged on by this world object (nullptr otherwise).
   Desktop* SessionDesktop(std::uint32_t id) const;
 
   // Folders (with everything below them) that a session's user may not write.
   void DenyUserWrites(std::string windowsPath);
   bool UserMayWrite(std::string_view windowsPath) const;
+  // The same for a path the world has resolved already (World::FinalWindowsPathOf).
+  bool UserMayWriteResolved(std::string_view resolvedWindowsPath) const;
 
   // Processes started in a session (StartProcessInSession) by any process of
   // the world; they end at logoff, whoever logs the user off.
@@ -65,8 +79,14 @@ class SessionTable {
   void Save(const std::vector<UserSession>& sessions) const;
   int TellServices(std::uint32_t eventType, std::uint32_t id);
 
+  // The denied folders as last read, and the file's state then: checks are
+  // made on every write-side call of a thread that impersonates.
+  const std::vector<std::string>& DeniedFolders() const;
+
   World& world_;
   mutable std::recursive_mutex mutex_;
+  mutable std::vector<std::string> denied_;
+  mutable std::optional<std::pair<std::int64_t, std::uintmax_t>> deniedStamp_;
   std::map<std::uint32_t, std::unique_ptr<Desktop>> desktops_;
   std::map<std::uint32_t, std::vector<pid_t>> processes_;
   std::vector<SessionChangeRecord> changes_;

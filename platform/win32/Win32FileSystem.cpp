@@ -39,11 +39,16 @@ void FileHandleTraits::Close(RawHandle handle) noexcept {
 
 OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                       Disposition disposition) {
+  return CreateFile(path, desiredAccess, shareMode, disposition, open_flag::kNone);
+}
+
+OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                      Disposition disposition, std::uint32_t flags) {
   // CreateFileA leaves ERROR_ALREADY_EXISTS behind when CREATE_ALWAYS or
   // OPEN_ALWAYS met an existing file; start from zero to see it.
   ::SetLastError(ERROR_SUCCESS);
   HANDLE file = ::CreateFileA(path.c_str(), desiredAccess, shareMode, nullptr, static_cast<DWORD>(disposition),
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              FILE_ATTRIBUTE_NORMAL | flags, nullptr);
   const DWORD lastError = ::GetLastError();
   OpenResult result;
   result.file = FileHandle(file);
@@ -119,10 +124,17 @@ bool DirectoryExists(const std::string& path) {
   return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-FindResult FindFiles(const std::string& pattern) {
+FindResult FindFiles(const std::string& pattern) { return FindFiles(pattern, FindDetail::WithSizes); }
+
+FindResult FindFiles(const std::string& pattern, FindDetail detail) {
   FindResult result;
   WIN32_FIND_DATAA data{};
-  FindHandle find(::FindFirstFileA(pattern.c_str(), &data));
+  const bool basic = detail == FindDetail::NamesAndAttributes;
+  FindHandle find(basic ? ::FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                             FIND_FIRST_EX_LARGE_FETCH)
+                        : ::FindFirstFileA(pattern.c_str(), &data));
+  // Before Windows 7 the basic level and the large fetch are refused.
+  if (!find && basic && ::GetLastError() == ERROR_INVALID_PARAMETER) find.reset(::FindFirstFileA(pattern.c_str(), &data));
   if (!find) {
     result.error = ::GetLastError();
     return result;
@@ -133,7 +145,7 @@ FindResult FindFiles(const std::string& pattern) {
     FindEntry entry;
     entry.name = name;
     entry.attributes = data.dwFileAttributes;
-    entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (!basic) entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     result.entries.push_back(std::move(entry));
   } while (::FindNextFileA(find.get(), &data));
   const DWORD lastError = ::GetLastError();
@@ -185,6 +197,28 @@ std::optional<std::vector<std::byte>> GetFileDaclBytes(const std::string& path) 
   }
   descriptor.resize(needed);
   return descriptor;
+}
+
+std::optional<std::string> FinalPathOfHandle(const FileHandle& file) {
+  // Vista and later: looked up at run time.
+  using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+  const auto finalPath = reinterpret_cast<FinalPathFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+  if (finalPath == nullptr || !file.valid()) return std::nullopt;
+  std::string path(MAX_PATH, '\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD length = finalPath(file.get(), path.data(), static_cast<DWORD>(path.size()), VOLUME_NAME_DOS);
+    if (length == 0) return std::nullopt;
+    if (length < path.size()) {
+      path.resize(length);
+      // "\\?\C:\..." and "\\?\UNC\server\share\...".
+      if (path.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + path.substr(8);
+      if (path.rfind("\\\\?\\", 0) == 0) return path.substr(4);
+      return path;
+    }
+    path.assign(length, '\0');  // the size it needs, its terminating zero included
+  }
+  return std::nullopt;
 }
 
 }  // namespace pw::platform

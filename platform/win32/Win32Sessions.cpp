@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/ScopeExit.h"
+#include "platform/Security.h"
 #include "platform/Sessions.h"
 #include "platform/win32/Win32SystemLibrary.h"
 #include "platform/win32/WinApi.h"
@@ -127,6 +128,38 @@ StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_vi
   ::CloseHandle(process.hProcess);
   result.ok = true;
   result.processId = process.dwProcessId;
+  return result;
+}
+
+RawHandle TokenHandleTraits::Invalid() noexcept { return nullptr; }
+
+void TokenHandleTraits::Close(RawHandle handle) noexcept {
+  const DWORD lastError = ::GetLastError();
+  ::CloseHandle(handle);
+  ::SetLastError(lastError);
+}
+
+UserTokenResult ConsoleUserToken() {
+  UserTokenResult result;
+  const std::uint32_t session = ActiveConsoleSessionId();
+  if (session == kNoSession) {
+    result.error = error::kNoToken;
+    return result;
+  }
+  const Module wts("wtsapi32.dll");
+  const auto queryToken = wts.Find<QueryUserTokenFunction>("WTSQueryUserToken");
+  if (queryToken == nullptr) {
+    result.error = ERROR_CALL_NOT_IMPLEMENTED;
+    return result;
+  }
+  HANDLE token = nullptr;
+  // ERROR_NO_TOKEN while the console shows the logon screen.
+  if (!queryToken(session, &token)) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  result.token = TokenHandle(token);
+  result.sessionId = session;
   return result;
 }
 

@@ -4,6 +4,11 @@
 //                        simulator in chunks of <chunk> bytes, through the main
 //                        window's naming and free-space guard into a file of the
 //                        host world (auto-rotate off, the folder window already open)
+//   PullAsConsoleUser/<chunk>
+//                        the same pull as the service's window makes it on Windows
+//                        Vista and later: as the user at the console, every file of
+//                        the location opened without following links and checked
+//                        to lie inside it
 //   DirectWrite/<chunk>  the same 5 MB written to a file of the host world in
 //                        writes of <chunk> bytes at their offsets
 // Compare bytes_per_second (wall-clock) of each Pull line with its DirectWrite line;
@@ -23,6 +28,7 @@
 #include "platform/FileSystem.h"
 #include "platform/StorageDevice.h"
 #include "platform/host/World.h"
+#include "platform/host/WorldSessions.h"
 #include "scanner/ImagePull.h"
 #include "scanner/PassThroughBuffer.h"
 #include "tools/scanner-sim/ScannerSimulator.h"
@@ -50,9 +56,10 @@ void Report(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(kImageSize));
 }
 
-void Pull(benchmark::State& state) {
+void PullWithRights(benchmark::State& state, bool asConsoleUser) {
   const auto chunk = static_cast<std::uint32_t>(state.range(0));
   host::World world;
+  if (asConsoleUser) world.UserSessions().LogOn("alice");
   world.MakeDirectories(kProgramFolder);
   std::ifstream table(std::filesystem::path(PAGEWICK_SOURCE_DIR) / "resources" / "rc.info", std::ios::binary);
   std::ostringstream text;
@@ -70,6 +77,7 @@ void Pull(benchmark::State& state) {
   ui::TMainForm form(process);
   process.MainForm = &form;
   form.FormCreate();
+  form.SetActsForConsoleUser(asConsoleUser);
   // The folder window of the first image stays open, as the user leaves it.
   world.Desktop().OpenForeignWindow("CabinetWClass", "Photo1");
 
@@ -93,6 +101,9 @@ void Pull(benchmark::State& state) {
   if (!attributes || world.ReadFile(destination).size() != kImageSize) state.SkipWithError("the file is not whole");
   Report(state);
 }
+
+void Pull(benchmark::State& state) { PullWithRights(state, false); }
+void PullAsConsoleUser(benchmark::State& state) { PullWithRights(state, true); }
 
 void DirectWrite(benchmark::State& state) {
   const auto chunk = static_cast<std::size_t>(state.range(0));
@@ -118,6 +129,7 @@ void DirectWrite(benchmark::State& state) {
 }
 
 BENCHMARK(Pull)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(PullAsConsoleUser)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 BENCHMARK(DirectWrite)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <regex>
 #include <thread>
 
+#include "platform/host/WorldSessions.h"
 #include "tests/faultmatrix/ChildProcess.h"
 #include "tests/faultmatrix/Scenario.h"
 #include "tests/imaging/JpegSamples.h"
@@ -231,6 +232,9 @@ class Run {
         scenario_.settingsText.value_or("[Setting]\r\nMode=1\r\nPath=" + SaveLocationText() + "\r\nAutoRoate=" +
                                         (scenario_.autoRotate ? "1" : "0") + "\r\n");
     WriteAll(Documents() / "pagewick.info", settings);
+
+    // Someone is at the console: the service saves pictures with that user's rights.
+    host::SessionTable::SeatConsoleUser(world_, "user");
 
     // The default save location holds a picture of the user's already.
     Seed(DefaultPictures() / "Photo1" / "img0001.jpg", "\xFF\xD8 the user's picture in the default place \xFF\xD9");

@@ -8,6 +8,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "platform/Windows.h"
+#include "platform/host/WorldSessions.h"
 #include "scanner/ImagePull.h"
 #include "platform/host/WorldSecurity.h"
 #include "tests/scanner/PollFixture.h"
@@ -579,6 +580,138 @@ TEST_F(ImagePullTest, ExitChosenInsideTheBoxReleasesTheWindowOnlyAfterThePoll) {
   EXPECT_EQ(form, nullptr);
   EXPECT_FALSE(Exists(kScratchPath)) << "the poll finished its work before the window went";
   EXPECT_EQ(simulator->CurrentMode(), sim::ScannerSimulator::Mode::Card) << "Exit's own poll";
+}
+
+// The service's window on Windows Vista and later: the pull acts in the save
+// location as the user at the console and follows no link out of it.
+class ConsoleUserPullTest : public ImagePullTest {
+ protected:
+  void SetUp() override {
+    ImagePullTest::SetUp();
+    form->SetActsForConsoleUser(true);
+    world.MakeDirectories("C:\\Windows\\System32");
+    world.WriteFile("C:\\Windows\\System32\\config.sys", "the system's");
+    world.UserSessions().DenyUserWrites("C:\\Windows");
+  }
+  // Pulls into the location; the entries of System32 afterwards.
+  bool PullInto(const std::string& location) {
+    form->PathEdit.SetText(location);
+    return PullOnce();
+  }
+  std::vector<std::string> SystemFolder() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(world.HostPath("C:\\Windows\\System32"))) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+  std::size_t CannotSaveBoxesFor(const std::string& location) const {
+    std::size_t count = 0;
+    for (const host::MessageBoxRecord& box : Boxes()) {
+      if (box.text.find("cannot be saved in " + location) != std::string::npos) ++count;
+    }
+    return count;
+  }
+};
+
+// A standard user may write in the location, so may plant a link where the
+// pull will write: each is refused, nothing lands outside the location, the
+// picture stays on the scanner and the user is told once.
+TEST_F(ConsoleUserPullTest, ALinkPlantedInTheLocationMakesThePullRefuse) {
+  world.UserSessions().LogOn("alice");
+  struct Row {
+    const char* what;
+    std::vector<std::string> folders;  // made below the location first
+    std::string link;                  // below the location
+    bool junction;                     // else a symbolic link to a file
+  };
+  const Row rows[] = {
+      {"a junction as the first Photo<n>", {}, "Photo1", true},
+      {"a junction as the next Photo<n>", {"Photo1"}, "Photo2", true},
+      {"a junction named like a transfer file", {"Photo1"}, "Photo1\\~0000000", true},
+      {"a junction as img0001.jpg", {"Photo1"}, "Photo1\\img0001.jpg", true},
+      {"a file link as img0001.jpg", {"Photo1"}, "Photo1\\img0001.jpg", false},
+  };
+  simulator->QueueImage(PatternImage(3 * kChunk, 40));
+  int index = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string location = "C:\\Scans" + std::to_string(index++);
+    world.MakeDirectories(location);
+    for (const std::string& folder : row.folders) world.MakeDirectories(location + "\\" + folder);
+    if (row.junction) {
+      world.CreateJunction(location + "\\" + row.link, "C:\\Windows\\System32");
+    } else {
+      world.CreateFileSymlink(location + "\\" + row.link, "C:\\Windows\\System32\\config.sys");
+    }
+    EXPECT_FALSE(PullInto(location));
+    EXPECT_FALSE(PullInto(location)) << "the next poll";
+    EXPECT_EQ(SystemFolder(), std::vector<std::string>{"config.sys"});
+    EXPECT_EQ(Read("C:\\Windows\\System32\\config.sys"), "the system's");
+    EXPECT_EQ(simulator->QueuedImages(), 1u) << "the picture stays on the scanner";
+    EXPECT_EQ(CannotSaveBoxesFor(location), 1u) << "told once";
+    EXPECT_TRUE(Explores().empty());
+  }
+}
+
+TEST_F(ConsoleUserPullTest, ThePullWaitsForAConsoleUserAndIsRefusedWhereThatUserMayNotWrite) {
+  const std::vector<std::byte> image = PatternImage(2 * kChunk + 5, 41);
+  simulator->QueueImage(image);
+  world.MakeDirectories("C:\\Scans");
+
+  // Nobody at the console: nothing is written and nobody is told.
+  EXPECT_FALSE(PullInto("C:\\Scans"));
+  EXPECT_FALSE(platform::DirectoryExists("C:\\Scans\\Photo1"));
+  EXPECT_EQ(simulator->QueuedImages(), 1u);
+  EXPECT_TRUE(Boxes().empty());
+
+  // A user at the console who may not write there: refused, told once.
+  const std::uint32_t alice = world.UserSessions().LogOn("alice");
+  world.UserSessions().DenyUserWrites("C:\\Scans");
+  EXPECT_FALSE(PullInto("C:\\Scans"));
+  EXPECT_FALSE(PullInto("C:\\Scans"));
+  EXPECT_FALSE(platform::DirectoryExists("C:\\Scans\\Photo1"));
+  EXPECT_EQ(simulator->QueuedImages(), 1u);
+  EXPECT_EQ(CannotSaveBoxesFor("C:\\Scans"), 1u);
+
+  // The console user leaves; the next one may write in the new location.
+  world.UserSessions().LogOff(alice);
+  world.UserSessions().LogOn("bob");
+  EXPECT_TRUE(PullInto("C:\\Users\\Public\\Pictures"));
+  EXPECT_EQ(Read(kFirstImage), Image(image));
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+}
+
+// The guard holds for every chunk: a scanner that announces more than the
+// drive can spare stops when the drive falls below the guard's margin, and
+// the picture stays on the scanner, its bytes kept as a partial.
+TEST_F(ImagePullTest, TheFreeSpaceGuardStopsTheTransferWhenTheDriveFallsBelowItsMargin) {
+  constexpr std::uint64_t kMargin = 3999744;  // twice 2000000 in whole KiB
+  world.SetDriveFreeBytes('C', kMargin + 3 * kChunk);
+  simulator->QueueImage(PatternImage(16 * kChunk, 42));
+  EXPECT_FALSE(PullOnce());
+  EXPECT_FALSE(Exists(kFirstImage));
+  EXPECT_EQ(simulator->QueuedImages(), 1u);
+  ASSERT_TRUE(Exists(kFirstPartial));
+  EXPECT_LE(Read(kFirstPartial).size(), 4 * kChunk);
+  // At most the chunk that took the drive below the margin, and the few
+  // bytes of settings the form keeps on the same drive.
+  EXPECT_GE(*world.FindDrive('C')->freeBytes + kChunk + 4096, kMargin);
+  EXPECT_TRUE(Explores().empty());
+}
+
+// A drive that cannot tell its free space is not written on a guess: the
+// picture takes the disk-full path into the scratch file.
+TEST_F(ImagePullTest, AFailedFreeSpaceQueryCountsAsNotEnoughRoom) {
+  world.AddDrive('D', platform::DriveType::Fixed);
+  world.SetDriveFreeSpaceError('D', error::kNotReady);
+  form->PathEdit.SetText("D:\\Scans");
+  simulator->QueueImage(PatternImage(kChunk + 3, 43));
+  PullOnce();
+  EXPECT_FALSE(Exists("D:\\Scans\\Photo1\\img0001.jpg"));
+  const auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, form->LoadText(ui::text::kDiskFullMessage));
 }
 
 }  // namespace

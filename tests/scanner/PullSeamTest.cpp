@@ -26,11 +26,13 @@ class FakePullHost final : public scanner::PullHost {
   const std::string& DefaultSaveLocation() const override { return defaultLocation; }
   bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const override {
     spaceAsked.emplace_back(path, bytesNeeded);
-    return enoughRoom;
+    // A drive short of the image's margin may still have room for a chunk.
+    return bytesNeeded == scanner::kPullBytesNeeded ? enoughRoom : roomForAChunk;
   }
   std::string FallbackImagePath() const override { return "C:\\Conf\\tmp.jpg"; }
   bool AutoRotateSwitchedOn() const override { return autoRotate; }
-  void AutoRotateImage(const std::string& path) override { rotated.push_back(path); }
+  void AutoRotateImage(const std::string& path, const platform::LocationRights&) override { rotated.push_back(path); }
+  platform::LocationRights& SaveLocationRights() override { return rights; }
   const std::string& SystemDriveRootPath() const override { return root; }
   std::string ImageFolderTitle() const override { return "Photo7"; }
   const std::string& ActiveSaveLocation() const override { return active; }
@@ -41,9 +43,11 @@ class FakePullHost final : public scanner::PullHost {
   std::string root = "C:\\";
   std::string active = "C:\\Scans";
   bool enoughRoom = true;
+  bool roomForAChunk = true;
   bool autoRotate = false;
   mutable std::vector<std::pair<std::string, std::int32_t>> spaceAsked;
   std::vector<std::string> rotated;
+  platform::LocationRights rights;
 };
 
 class RecordingNotifier final : public scanner::UserNotifier {
@@ -108,7 +112,9 @@ TEST_F(PullSeamTest, TheImageGoesWhereTheHostSaysAndItsFolderIsShownByBothTitles
 
   EXPECT_TRUE(Pull());
   EXPECT_EQ(world.ReadFile("C:\\Scans\\Photo7\\img0003.jpg"), Text(image));
+  // Before the pull, and again before its one chunk.
   EXPECT_EQ(host.spaceAsked, (std::vector<std::pair<std::string, std::int32_t>>{
+                                 {"C:\\Scans\\Photo7\\img0003.jpg", scanner::kPullBytesNeeded},
                                  {"C:\\Scans\\Photo7\\img0003.jpg", scanner::kPullBytesNeeded}}));
   EXPECT_EQ(host.rotated, std::vector<std::string>{"C:\\Scans\\Photo7\\img0003.jpg"});
   EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\");

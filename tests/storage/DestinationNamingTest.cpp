@@ -119,6 +119,39 @@ TEST_F(DestinationNamingTest, EveryCallReadsTheFolderAfresh) {
   EXPECT_EQ(form->NextImagePath(), "D:\\Scans\\Photo1\\img0041.jpg") << "the newest image was deleted";
 }
 
+// The folder numbers in use come from one listing of the location: only
+// entries that the system would find as folder FolderPrefix + n count.
+TEST_F(DestinationNamingTest, OnlyFoldersNamedPrefixAndANumberCount) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> folders;
+    std::vector<std::string> files;
+    std::vector<std::string> junctions;  // to D:\Elsewhere
+    const char* expected;
+  };
+  world.MakeDirectories("D:\\Elsewhere");
+  const Case cases[] = {
+      {"a leading zero is not the number", {"Photo01", "Photo02"}, {}, {}, "Photo1"},
+      {"other names after the prefix", {"Photo1", "Photo2x", "Photo+3", "Photo 3", "Photo"}, {}, {}, "Photo1"},
+      {"a file is no folder", {"Photo1"}, {"Photo2"}, {}, "Photo1"},
+      {"other case counts", {"PHOTO1", "photo2"}, {}, {}, "Photo2"},
+      {"five digits are beyond the numbers", {"Photo1", "Photo10000", "Photo00003"}, {}, {}, "Photo1"},
+      // Before Windows Vista, and outside the service, a junction is a folder
+      // like any other.
+      {"a junction named like a folder", {"Photo1"}, {}, {"Photo2"}, "Photo2"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string location = "D:\\Numbers" + std::to_string(index++);
+    world.MakeDirectories(location);
+    for (const std::string& folder : c.folders) world.MakeDirectories(location + "\\" + folder);
+    for (const std::string& file : c.files) AddFile(location + "\\" + file);
+    for (const std::string& junction : c.junctions) world.CreateJunction(location + "\\" + junction, "D:\\Elsewhere");
+    EXPECT_EQ(Next(location), location + "\\" + c.expected + "\\img0001.jpg");
+  }
+}
+
 TEST_F(DestinationNamingTest, HiddenImageIsNeverHandedOut) {
   AddImages("D:\\Scans\\Photo1", 1, 2);
   ASSERT_TRUE(platform::SetFileAttributes("D:\\Scans\\Photo1\\img0002.jpg", platform::attribute::kHidden).ok);

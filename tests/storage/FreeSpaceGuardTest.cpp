@@ -37,11 +37,12 @@ TEST_F(FreeSpaceGuardTest, NeedsTwiceTheSizeInWholeKiB) {
   }
 }
 
-TEST_F(FreeSpaceGuardTest, UnreadableFreeSpaceLetsThePullWriteItsImage) {
+// A drive that cannot say how full it is is not written on a guess.
+TEST_F(FreeSpaceGuardTest, UnreadableFreeSpaceCountsAsNotEnoughRoom) {
   world.SetDriveFreeSpaceError('D', platform::error::kNotReady);
-  EXPECT_TRUE(EnoughFreeSpace("D:\\Scans\\img0001.jpg", kPullBytesNeeded));
-  EXPECT_TRUE(EnoughFreeSpace("Q:\\Scans\\img0001.jpg", kPullBytesNeeded)) << "no such drive";
-  EXPECT_TRUE(EnoughFreeSpace("\\\\server\\share\\img0001.jpg", kPullBytesNeeded)) << "network path";
+  EXPECT_FALSE(EnoughFreeSpace("D:\\Scans\\img0001.jpg", kPullBytesNeeded));
+  EXPECT_FALSE(EnoughFreeSpace("Q:\\Scans\\img0001.jpg", kPullBytesNeeded)) << "no such drive";
+  EXPECT_FALSE(EnoughFreeSpace("\\\\server\\share\\img0001.jpg", kPullBytesNeeded)) << "network path";
 }
 
 TEST_F(FreeSpaceGuardTest, ScratchFileLiesBesideTheSettingsFile) {

@@ -40,7 +40,10 @@ void RemoveTree(const std::string& path) {
   for (const FindEntry& entry : listing.entries) {
     const std::string child = path + "\\" + entry.name;
     if ((entry.attributes & attribute::kReadOnly) != 0) (void)SetFileAttributes(child, attribute::kNormal);
-    if ((entry.attributes & attribute::kDirectory) != 0) {
+    if ((entry.attributes & (attribute::kDirectory | attribute::kReparsePoint)) ==
+        (attribute::kDirectory | attribute::kReparsePoint)) {
+      (void)RemoveDirectory(child);  // a junction goes itself; what it points at stays
+    } else if ((entry.attributes & attribute::kDirectory) != 0) {
       RemoveTree(child);
     } else {
       (void)DeleteFile(child);

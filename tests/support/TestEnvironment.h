@@ -38,6 +38,17 @@ class ScratchFolder {
 // read-only attributes on the way). Best effort: what cannot go stays.
 void RemoveTree(const std::string& path);
 
+// Links as a standard user makes them: a junction (folder link) and a
+// symbolic link to a file. False when the system cannot make one here (Wine 8
+// has no reparse points; a file symbolic link needs a privilege on Windows).
+bool CreateJunction(const std::string& link, const std::string& target);
+bool CreateFileSymlink(const std::string& link, const std::string& target);
+
+// A folder that the console user may not write (on Windows the system's
+// folders already are: the host world is told so), with a user at the
+// console. Returns the folder's path.
+std::string FolderTheConsoleUserMayNotWrite();
+
 // True when the test runs under Wine (ntdll exports wine_get_version); always
 // false in the host build.
 bool IsRunningUnderWine();

@@ -55,6 +55,7 @@
 #include "platform/host/ProcessRunning.h"
 #include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
+#include "platform/host/WorldSessions.h"
 #include "tools/scanner-sim/ScannerPicture.h"
 #include "tools/scanner-sim/ScannerSimulator.h"
 #include "ui/MainForm.h"
@@ -381,6 +382,16 @@ class Demo {
     const fs::path settings = root_ / "drive_c" / "Users" / "Public" / "Documents" / "pagewick.info";
     WriteHostFile(settings, "[Setting]\r\nAutoRoate=1\r\n");
     Say("C:\\Users\\Public\\Documents\\pagewick.info: AutoRoate=1 (turn sideways pictures upright)");
+
+    // Someone sits at the computer: the service saves pictures with that
+    // user's rights, and with nobody at the console they wait on the scanner.
+    Step("A user logs on at the console");
+    {
+      pw::host::World::Options options;
+      options.root = root_;
+      pw::host::World world(options);
+      Say("session " + std::to_string(world.UserSessions().LogOn("demo")) + ": demo");
+    }
 
     // The standalone service notices a scanner that is there when it starts;
     // --plug-after-start plugs it in while the service runs instead.

@@ -4,6 +4,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/host/World.h"
+#include "platform/host/WorldSessions.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace pw::test {
@@ -32,5 +33,23 @@ ScratchFolder::~ScratchFolder() {
 }
 
 bool IsRunningUnderWine() { return false; }
+
+bool CreateJunction(const std::string& link, const std::string& target) {
+  host::World::Current().CreateJunction(link, target);
+  return true;
+}
+
+bool CreateFileSymlink(const std::string& link, const std::string& target) {
+  host::World::Current().CreateFileSymlink(link, target);
+  return true;
+}
+
+std::string FolderTheConsoleUserMayNotWrite() {
+  host::World& world = host::World::Current();
+  world.MakeDirectories("C:\\Windows\\System32");
+  world.UserSessions().DenyUserWrites("C:\\Windows");
+  if (!world.UserSessions().ConsoleSession()) (void)world.UserSessions().LogOn("alice");
+  return "C:\\Windows\\System32";
+}
 
 }  // namespace pw::test

@@ -1,0 +1,100 @@
+#pragma once
+// Whose rights the file-system actions in a user's save location use, and the
+// links refused there. The process's own (before Windows Vista, or a window
+// that is not the service's): every call as before. The console user's (the
+// service's window on Windows Vista and later): the actions of each pull run
+// impersonating the user at the console, and nothing in the location is
+// reached through a link: folders and files are opened so that a reparse
+// point is refused, and what a handle reaches must lie inside the location.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "platform/FileSystem.h"
+#include "platform/Security.h"
+
+namespace pw::platform {
+
+enum class LocationRefusal {
+  NobodyAtConsole,  // no user at the console: the picture waits on the scanner
+  NotWritable,      // the console user may not write there
+  Link,             // a link on the way would lead out of the location
+};
+
+class LocationRefusedError : public std::runtime_error {
+ public:
+  LocationRefusedError(LocationRefusal why, const std::string& path);
+  [[nodiscard]] LocationRefusal Why() const { return why_; }
+
+ private:
+  LocationRefusal why_;
+};
+
+class LocationRights {
+ public:
+  // The process's own rights, nothing checked: for callers that have no
+  // location of a user's (tests, the scratch file).
+  static const LocationRights& ProcessOwn();
+
+  void SetActForConsoleUser(bool on) { consoleUser_ = on; }
+  [[nodiscard]] bool ActsForConsoleUser() const { return consoleUser_; }
+
+  // One pull's actions: the console user's token is taken when it begins and
+  // dropped when it ends. Throws LocationRefusedError (NobodyAtConsole) while
+  // nobody is at the console. Service thread only.
+  class [[nodiscard]] Pull {
+   public:
+    explicit Pull(LocationRights& rights);
+    ~Pull();
+    Pull(const Pull&) = delete;
+    Pull& operator=(const Pull&) = delete;
+
+   private:
+    LocationRights& rights_;
+  };
+
+  // While the object lives the thread acts with the pull's rights (nothing
+  // changes with the process's own). Throws LocationRefusedError
+  // (NobodyAtConsole) outside a pull for the console user.
+  class [[nodiscard]] Acting {
+   public:
+    explicit Acting(const LocationRights& rights);
+    ~Acting();
+    Acting(const Acting&) = delete;
+    Acting& operator=(const Acting&) = delete;
+
+   private:
+    std::unique_ptr<Impersonation> impersonation_;
+  };
+  [[nodiscard]] Acting Act() const { return Acting(*this); }
+
+  // The location that the pull's folders and files must lie in: its final
+  // path is taken here (a location chosen as a link counts as where it leads).
+  void ConfineTo(const std::string& location) const;
+
+  // Opens a file of the location: for the console user the last component is
+  // never followed (a link there is refused: CreateNew finds it taken, other
+  // opens fail with ERROR_ACCESS_DENIED) and a handle that lies outside the
+  // location is closed again (ERROR_ACCESS_DENIED). The process's own: CreateFile.
+  OpenResult Open(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
+                  Disposition disposition) const;
+
+  // Throws LocationRefusedError (Link) when the folder is a link, or lies
+  // outside the location, for the console user; nothing otherwise.
+  void CheckFolder(const std::string& folder) const;
+
+  // An error of a call made in the location: for the console user,
+  // ERROR_ACCESS_DENIED throws LocationRefusedError (NotWritable).
+  void CheckError(ErrorCode error, const std::string& path) const;
+
+ private:
+  bool Inside(const std::optional<std::string>& finalPath) const;
+
+  bool consoleUser_ = false;
+  std::optional<TokenHandle> token_;
+  mutable std::optional<std::string> locationFinal_;
+};
+
+}  // namespace pw::platform

@@ -1,0 +1,166 @@
+// Links (junctions, file symbolic links), final paths of handles, and acting
+// with the console user's token, in both builds.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "platform/FileSystem.h"
+#include "platform/Security.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace pw::platform {
+namespace {
+
+constexpr std::uint32_t kReadWrite = access::kGenericRead | access::kGenericWrite;
+constexpr std::uint32_t kShareAll = share::kRead | share::kWrite | share::kDelete;
+
+std::span<const std::byte> Bytes(std::string_view text) {
+  return {reinterpret_cast<const std::byte*>(text.data()), text.size()};
+}
+
+class LinkTest : public ::testing::Test {
+ protected:
+  // Target\inside.txt, and Link: a junction to Target.
+  void SetUp() override {
+    ASSERT_TRUE(CreateDirectory(scratch_ / "Target").ok);
+    scratch_.WriteFile("Target\\inside.txt", "inside");
+    if (!test::CreateJunction(scratch_ / "Link", scratch_ / "Target")) {
+      ASSERT_TRUE(test::KnownWineDifference("Wine 8 makes no junctions (FSCTL_SET_REPARSE_POINT)"));
+      GTEST_SKIP();
+    }
+  }
+  std::optional<std::string> FinalPath(const std::string& path, std::uint32_t flags) const {
+    const OpenResult opened = CreateFile(path, access::kGenericRead, kShareAll, Disposition::OpenExisting, flags);
+    if (!opened.file) return std::nullopt;
+    return FinalPathOfHandle(opened.file);
+  }
+
+  test::ScratchFolder scratch_;
+};
+
+TEST_F(LinkTest, AJunctionIsFollowedByAPlainOpenAndOpenedItselfWithTheFlag) {
+  const std::string target = *FinalPath(scratch_ / "Target", open_flag::kBackupSemantics);
+  struct Row {
+    const char* what;
+    std::string path;
+    std::uint32_t flags;
+    std::optional<std::string> finalPath;  // nullopt: the open fails
+  };
+  const Row rows[] = {
+      {"a file through the junction", scratch_ / "Link\\inside.txt", open_flag::kNone, target + "\\inside.txt"},
+      {"a file through the junction, flag on the last component only", scratch_ / "Link\\inside.txt",
+       open_flag::kOpenReparsePoint, target + "\\inside.txt"},
+      {"the junction as a folder", scratch_ / "Link", open_flag::kBackupSemantics, target},
+      {"the junction itself", scratch_ / "Link", open_flag::kBackupSemantics | open_flag::kOpenReparsePoint,
+       target.substr(0, target.size() - 6) + "Link"},
+      {"a folder without backup semantics", scratch_ / "Link", open_flag::kNone, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(FinalPath(row.path, row.flags), row.finalPath) << row.what;
+  }
+
+  // A file created through the junction lands in its target.
+  const OpenResult created = CreateFile(scratch_ / "Link\\new.txt", kReadWrite, share::kNone, Disposition::CreateNew);
+  ASSERT_TRUE(created.file.valid()) << created.error;
+  EXPECT_TRUE(WriteFileAt(created.file, 0, Bytes("through")).ok);
+  EXPECT_EQ(scratch_.ReadFile("Target\\new.txt"), "through");
+}
+
+TEST_F(LinkTest, AttributesAndListingsShowTheLinkWithoutFollowingIt) {
+  const std::optional<std::uint32_t> link = GetFileAttributes(scratch_ / "Link");
+  ASSERT_TRUE(link.has_value());
+  EXPECT_EQ(*link & (attribute::kDirectory | attribute::kReparsePoint), attribute::kDirectory | attribute::kReparsePoint);
+  EXPECT_TRUE(DirectoryExists(scratch_ / "Link"));
+  EXPECT_EQ(*GetFileAttributes(scratch_ / "Target") & attribute::kReparsePoint, 0u);
+  EXPECT_EQ(*GetFileAttributes(scratch_ / "Link\\inside.txt") & attribute::kReparsePoint, 0u) << "links on the way";
+
+  const FindResult listed = FindFiles(scratch_ / "*");
+  ASSERT_EQ(listed.entries.size(), 2u);
+  EXPECT_EQ(listed.entries[0].name, "Link");
+  EXPECT_NE(listed.entries[0].attributes & attribute::kReparsePoint, 0u);
+  EXPECT_EQ(listed.entries[1].attributes & attribute::kReparsePoint, 0u);
+
+  // The quick listing names the same entries with the same attributes.
+  const FindResult quick = FindFiles(scratch_ / "Target\\*", FindDetail::NamesAndAttributes);
+  const FindResult full = FindFiles(scratch_ / "Target\\*");
+  ASSERT_EQ(quick.entries.size(), 1u);
+  EXPECT_EQ(quick.entries[0].name, full.entries[0].name);
+  EXPECT_EQ(quick.entries[0].attributes, full.entries[0].attributes);
+  EXPECT_EQ(full.entries[0].size, 6u);
+  EXPECT_EQ(quick.entries[0].size, 0u);
+}
+
+TEST_F(LinkTest, AFileSymbolicLinkIsFollowedUnlessTheFlagSaysNot) {
+  if (!test::CreateFileSymlink(scratch_ / "img0001.jpg", scratch_ / "Target\\inside.txt")) {
+    GTEST_SKIP() << "file symbolic links need a privilege here";
+  }
+  const std::optional<std::uint32_t> attributes = GetFileAttributes(scratch_ / "img0001.jpg");
+  ASSERT_TRUE(attributes.has_value());
+  EXPECT_NE(*attributes & attribute::kReparsePoint, 0u);
+  EXPECT_EQ(*attributes & attribute::kDirectory, 0u);
+
+  const OpenResult followed = CreateFile(scratch_ / "img0001.jpg", access::kGenericRead, kShareAll,
+                                         Disposition::OpenExisting);
+  ASSERT_TRUE(followed.file.valid());
+  EXPECT_EQ(*FinalPathOfHandle(followed.file), *FinalPath(scratch_ / "Target\\inside.txt", open_flag::kNone));
+
+  const OpenResult refused = CreateFile(scratch_ / "img0001.jpg", kReadWrite, share::kNone, Disposition::CreateNew,
+                                        open_flag::kOpenReparsePoint);
+  EXPECT_FALSE(refused.file.valid());
+  EXPECT_EQ(refused.error, error::kFileExists);
+  EXPECT_EQ(scratch_.ReadFile("Target\\inside.txt"), "inside");
+}
+
+TEST(FinalPathTest, APlainFileReportsItsOwnPathWithTheStoredCase) {
+  test::ScratchFolder scratch;
+  scratch.WriteFile("Photo1.txt", "x");
+  const OpenResult opened = CreateFile(scratch / "PHOTO1.TXT", access::kGenericRead, kShareAll, Disposition::OpenExisting);
+  ASSERT_TRUE(opened.file.valid());
+  const std::optional<std::string> final = FinalPathOfHandle(opened.file);
+  ASSERT_TRUE(final.has_value());
+  EXPECT_EQ(final->substr(final->size() - 10), "Photo1.txt");
+  EXPECT_NE(final->rfind("\\\\?\\", 0), 0u) << "no \\\\?\\ prefix";
+  EXPECT_FALSE(FinalPathOfHandle(FileHandle()).has_value());
+}
+
+// A service acting for the console user may not write where that user may
+// not, however the path gets there.
+TEST(ImpersonationTest, TheConsoleUsersTokenDeniesWritesThatUserMayNotMake) {
+  test::ScratchFolder scratch;
+  const std::string denied = test::FolderTheConsoleUserMayNotWrite();
+  UserTokenResult console = ConsoleUserToken();
+  if (console.error == 1314) GTEST_SKIP() << "WTSQueryUserToken needs LocalSystem";
+  ASSERT_TRUE(console.token.valid()) << console.error;
+  const bool viaJunction = test::CreateJunction(scratch / "Link", denied);
+
+  struct Row {
+    const char* what;
+    std::string path;
+  };
+  std::vector<Row> rows = {{"a file in the folder", denied + "\\pagewick-impersonation.txt"}};
+  if (viaJunction) rows.push_back({"a file reached through a junction", scratch / "Link\\pagewick-junction.txt"});
+  const bool wineLetsItThrough = test::KnownWineDifference("Wine enforces no file access by token: the write is made");
+  for (const Row& row : rows) {
+    {
+      const Impersonation acting(console.token);
+      ASSERT_TRUE(acting.ok()) << acting.error();
+      const OpenResult created = CreateFile(row.path, kReadWrite, share::kNone, Disposition::CreateNew);
+      const Outcome folder = CreateDirectory(row.path + ".d");
+      if (wineLetsItThrough) {
+        EXPECT_TRUE(created.file.valid()) << row.what;
+      } else {
+        EXPECT_FALSE(created.file.valid()) << row.what;
+        EXPECT_EQ(created.error, error::kAccessDenied) << row.what;
+        EXPECT_EQ(folder.error, error::kAccessDenied) << row.what;
+      }
+    }
+    // Back to the process's own rights: what Wine let through goes again.
+    (void)DeleteFile(row.path);
+    (void)RemoveDirectory(row.path + ".d");
+  }
+  if (viaJunction) (void)RemoveDirectory(scratch / "Link");
+}
+
+}  // namespace
+}  // namespace pw::platform
