@@ -49,6 +49,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     const platform::LocationRights::Pull pull(rights);
     std::string destination;
     bool enough = false;
+    bool spaceKnown = true;
     {
       const platform::LocationRights::Acting acting = rights.Act();
       destination = host_.NextImagePath();
@@ -56,6 +57,16 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
       // switched to the default location, and its next answer stands.
       if (destination == host_.DefaultSaveLocation()) destination = host_.NextImagePath();
       enough = host_.EnoughFreeSpace(destination, kPullBytesNeeded);
+      if (!enough) spaceKnown = platform::GetDiskFreeSpaceEx(destination.substr(0, 3)).space.has_value();
+    }
+    if (!spaceKnown) {
+      // A drive whose free space cannot be read is not known to be full:
+      // draining the picture into the scratch file would lose it. It stays
+      // on the scanner, and the user is told once.
+      (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+      const std::string location = host_.ActiveSaveLocation();
+      TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
+      return false;
     }
     if (!enough) return DrainToScratch(device, firstLength);
     return PullToImage(device, std::move(destination), firstLength);

@@ -64,11 +64,15 @@ std::uint32_t SessionOfValue(std::string_view value) {
 }
 
 // The session another process of the host was started in, from the
-// environment it was started with; nullopt when the process is gone.
+// environment it was started with; nullopt when the process is gone or its
+// environment cannot be read.
 std::optional<std::uint32_t> SessionOfProcess(std::uint32_t processId) {
   std::ifstream in("/proc/" + std::to_string(processId) + "/environ", std::ios::binary);
   if (!in) return std::nullopt;
   const std::string environment((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // A process that has ended (a zombie) or is not yet running its program
+  // shows no environment: who runs it cannot be told.
+  if (environment.empty()) return std::nullopt;
   const std::string prefix = std::string(kSessionVariable) + "=";
   std::size_t start = 0;
   while (start < environment.size()) {

@@ -702,16 +702,22 @@ TEST_F(ImagePullTest, TheFreeSpaceGuardStopsTheTransferWhenTheDriveFallsBelowIts
 
 // A drive that cannot tell its free space is not written on a guess: the
 // picture takes the disk-full path into the scratch file.
-TEST_F(ImagePullTest, AFailedFreeSpaceQueryCountsAsNotEnoughRoom) {
+// A drive whose free space cannot be read is not known to have room, nor to
+// be full: the picture is neither written there nor drained into the
+// scratch file (which would lose it), but stays on the scanner.
+TEST_F(ImagePullTest, AFailedFreeSpaceQueryKeepsThePictureOnTheScanner) {
   world.AddDrive('D', platform::DriveType::Fixed);
   world.SetDriveFreeSpaceError('D', error::kNotReady);
   form->PathEdit.SetText("D:\\Scans");
   simulator->QueueImage(PatternImage(kChunk + 3, 43));
   PullOnce();
   EXPECT_FALSE(Exists("D:\\Scans\\Photo1\\img0001.jpg"));
+  EXPECT_EQ(simulator->QueuedImages(), 1u) << "the picture stays on the scanner";
+  EXPECT_EQ(simulator->ImagesDelivered(), 0u);
   const auto boxes = Boxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, form->LoadText(ui::text::kDiskFullMessage));
+  EXPECT_NE(boxes[0].text.find("D:\\Scans"), std::string::npos) << boxes[0].text;
+  EXPECT_NE(boxes[0].text, form->LoadText(ui::text::kDiskFullMessage));
 }
 
 }  // namespace
