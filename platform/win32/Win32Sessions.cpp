@@ -89,14 +89,23 @@ SessionIdResult CurrentProcessSessionId() {
   return {true, session, ERROR_SUCCESS};
 }
 
-StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_view commandLine) {
-  StartInSessionResult result;
+RawHandle TokenHandleTraits::Invalid() noexcept { return nullptr; }
+
+void TokenHandleTraits::Close(RawHandle handle) noexcept {
+  const DWORD lastError = ::GetLastError();
+  ::CloseHandle(handle);
+  ::SetLastError(lastError);
+}
+
+namespace {
+
+// The primary token of the session's user (WTSQueryUserToken, LocalSystem
+// only); ERROR_NO_TOKEN while the session shows the logon screen.
+UserTokenResult SessionUserToken(std::uint32_t session) {
+  UserTokenResult result;
   const Module wts("wtsapi32.dll");
-  const Module userenv("userenv.dll");
   const auto queryToken = wts.Find<QueryUserTokenFunction>("WTSQueryUserToken");
-  const auto createEnvironment = userenv.Find<CreateEnvironmentBlockFunction>("CreateEnvironmentBlock");
-  const auto destroyEnvironment = userenv.Find<DestroyEnvironmentBlockFunction>("DestroyEnvironmentBlock");
-  if (queryToken == nullptr || createEnvironment == nullptr || destroyEnvironment == nullptr) {
+  if (queryToken == nullptr) {
     result.error = ERROR_CALL_NOT_IMPLEMENTED;
     return result;
   }
@@ -105,7 +114,28 @@ StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_vi
     result.error = ::GetLastError();
     return result;
   }
-  ScopeExit closeToken([token] { ::CloseHandle(token); });
+  result.token = TokenHandle(token);
+  result.sessionId = session;
+  return result;
+}
+
+}  // namespace
+
+StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_view commandLine) {
+  StartInSessionResult result;
+  const Module userenv("userenv.dll");
+  const auto createEnvironment = userenv.Find<CreateEnvironmentBlockFunction>("CreateEnvironmentBlock");
+  const auto destroyEnvironment = userenv.Find<DestroyEnvironmentBlockFunction>("DestroyEnvironmentBlock");
+  if (createEnvironment == nullptr || destroyEnvironment == nullptr) {
+    result.error = ERROR_CALL_NOT_IMPLEMENTED;
+    return result;
+  }
+  const UserTokenResult user = SessionUserToken(session);
+  if (!user.token) {
+    result.error = user.error;
+    return result;
+  }
+  HANDLE token = user.token.get();
   LPVOID environment = nullptr;
   if (!createEnvironment(&environment, token, FALSE)) {
     result.error = ::GetLastError();
@@ -131,36 +161,14 @@ StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_vi
   return result;
 }
 
-RawHandle TokenHandleTraits::Invalid() noexcept { return nullptr; }
-
-void TokenHandleTraits::Close(RawHandle handle) noexcept {
-  const DWORD lastError = ::GetLastError();
-  ::CloseHandle(handle);
-  ::SetLastError(lastError);
-}
-
 UserTokenResult ConsoleUserToken() {
-  UserTokenResult result;
   const std::uint32_t session = ActiveConsoleSessionId();
   if (session == kNoSession) {
-    result.error = error::kNoToken;
-    return result;
+    UserTokenResult none;
+    none.error = error::kNoToken;
+    return none;
   }
-  const Module wts("wtsapi32.dll");
-  const auto queryToken = wts.Find<QueryUserTokenFunction>("WTSQueryUserToken");
-  if (queryToken == nullptr) {
-    result.error = ERROR_CALL_NOT_IMPLEMENTED;
-    return result;
-  }
-  HANDLE token = nullptr;
-  // ERROR_NO_TOKEN while the console shows the logon screen.
-  if (!queryToken(session, &token)) {
-    result.error = ::GetLastError();
-    return result;
-  }
-  result.token = TokenHandle(token);
-  result.sessionId = session;
-  return result;
+  return SessionUserToken(session);
 }
 
 }  // namespace pw::platform
