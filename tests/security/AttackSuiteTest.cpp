@@ -24,6 +24,7 @@
 #include "platform/NamedPipe.h"
 #include "platform/Sessions.h"
 #include "platform/Shell.h"
+#include "platform/host/WorldSecurity.h"
 #include "platform/host/WorldSessions.h"
 #include "tests/support/host/UserPipeServer.h"
 #include "tests/service/ServiceFixture.h"
@@ -356,6 +357,24 @@ TEST_F(AttackTest, SettingsFilePlantedInPublicDocumentsIsNotTrusted) {
   StartService();
   PlugScanner();
   (void)TickUntil([&] { return simulator->QueuedImages() == 0; });
+  ExpectProtectedUnchanged();
+  StopService();
+}
+
+// The user makes the service's settings folder below ProgramData before the
+// service first runs (users may create folders there), with a settings file
+// of their own in it: as its owner they could change both for good.
+TEST_F(AttackTest, SettingsFolderMadeFirstByTheUserIsTakenOver) {
+  const std::string folder = "C:\\ProgramData\\Pagewick";
+  world.MakeDirectories(folder);
+  world.WriteFile(folder + "\\pagewick.info", "[Setting]\r\nMode=1\r\nPath=C:\\Windows\\System32\r\n");
+  ASSERT_TRUE(host::SetEntryOwner(folder, "mallory"));
+  ASSERT_TRUE(host::SetEntryOwner(folder + "\\pagewick.info", "mallory"));
+  StartService();
+  PlugScanner();
+  (void)TickUntil([&] { return simulator->QueuedImages() == 0; });
+  EXPECT_FALSE(world.UserSessions().UserMayWrite(folder + "\\pagewick.info")) << "the user still holds the folder";
+  EXPECT_NE(host::EntryOwner(folder + "\\pagewick.info"), "mallory") << "the user's settings file is still read";
   ExpectProtectedUnchanged();
   StopService();
 }
