@@ -56,6 +56,10 @@ cp "$program" "$world/app/tools/pagewick"
 cp "$build"/imaging/*.so "$world/app/imaging/"
 cp "$build/rc.info" "$world/app/tools/rc.info"
 printf '[Setting]\r\nMode=1\r\nPath=C:\\Scans\r\nAutoRoate=0\r\n' >"$world/drive_c/Users/Public/Documents/pagewick.info"
+# Someone is at the console (session 1): the service saves pictures with that
+# user's rights, as the world's sessions helper lays it out.
+printf '1 user\n' >"$world/sessions"
+printf '1\n' >"$world/console-session"
 
 "$sim" --root "$world" --drive E --no-record --every 1500 --every-size 20000:200000 \
   --chunk random:7:4096:131072 --random-fail chunk:0.05:11:121 --random-fail length:0.03:12:121 \
