@@ -295,6 +295,19 @@ void SettingsAndTexts(std::vector<Scenario>& rows) {
   }
 }
 
+// Finding the scanner and pictures it offers again.
+void ScannerFound(std::vector<Scenario>& rows) {
+  // The first descriptor query times out while the device settles: the scan is
+  // repeated at the next tick.
+  rows.push_back(Row("scanner-found/descriptor-timeout-at-plug-in", "fixed:8192", {"--fail", "descriptor:0:1:121"}));
+  // The scanner answers the end marker after two chunks and then offers the
+  // whole picture again: it is saved once, whole, under its number.
+  rows.push_back(Row("scanner-found/early-end-marker", "fixed:8192", {"--length-override", "2:0xCCDDEEFF"}));
+  // Every byte arrived but the last length query failed: the picture comes
+  // again and is saved once.
+  rows.push_back(Row("scanner-found/final-length-query-failed", "fixed:8192", {"--fail", "length:4:1:31"}));
+}
+
 void AutoRotate(std::vector<Scenario>& rows) {
   auto rotated = [](std::string name, const char* chunk, std::vector<std::string> faults) {
     Scenario row = Row("autorotate/" + name, chunk, std::move(faults));
@@ -328,6 +341,7 @@ std::vector<Scenario> AllScenarios() {
   FolderBoundary(rows);
   SettingsAndTexts(rows);
   AutoRotate(rows);
+  ScannerFound(rows);
   return rows;
 }
 
