@@ -306,6 +306,25 @@ void ScannerFound(std::vector<Scenario>& rows) {
   // Every byte arrived but the last length query failed: the picture comes
   // again and is saved once.
   rows.push_back(Row("scanner-found/final-length-query-failed", "fixed:8192", {"--fail", "length:4:1:31"}));
+  // Unplugged mid-pull and back a second later under another letter (its
+  // arrival comes while the old path is still attached): found again, the
+  // picture saved once and whole.
+  {
+    Scenario row = Row("scanner-found/back-under-another-letter", "fixed:8192",
+                       {"--unplug-after", "chunk:2", "--return-as", "H"});
+    row.runFor = 8s;
+    rows.push_back(row);
+  }
+  // Unplugged mid-pull and a card reader takes E: at once: it hears nothing
+  // but descriptor queries; the picture stays on the scanner.
+  {
+    Scenario row = Row("scanner-found/other-drive-takes-the-letter", "fixed:8192",
+                       {"--unplug-after", "chunk:2", "--then-other", "CARDREADER"});
+    row.expect = Expect::NotDelivered;
+    row.otherDriveHearsOnlyTheDescriptor = true;
+    row.runFor = 6s;
+    rows.push_back(row);
+  }
 }
 
 void AutoRotate(std::vector<Scenario>& rows) {
