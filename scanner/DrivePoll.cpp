@@ -34,6 +34,22 @@ std::string StoredDevicePath(const ScannerState& process) {
   return std::string(path.begin(), end);
 }
 
+// Whether the open drive still describes itself as the scanner: one storage
+// query, and nothing else is sent to it.
+bool StillTheScanner(const platform::DeviceHandle& device) {
+  StorageDescriptorBuffer descriptor;
+  return QueryStorageDescriptor(device, descriptor) &&
+         IsScannerIdentity(ProductText(descriptor), RevisionText(descriptor));
+}
+
+// The scanner is taken to be gone. It may be back already under another
+// letter, whose arrival came while the old path was still attached, so the
+// next poll walks the drives as after an arrival.
+void Detach(ScannerState& process) {
+  process.ScannerAttached = 0;
+  process.PendingDeviceEvent = 1;
+}
+
 void StoreDevicePath(ScannerState& process, const std::string& devicePath) {
   const std::size_t count = std::min(devicePath.size(), process.ScannerDevicePath.size() - 1);
   std::memcpy(process.ScannerDevicePath.data(), devicePath.data(), count);
@@ -50,6 +66,7 @@ std::string VolumePath(char letter) { return std::string("\\\\?\\") + letter + "
 
 void DrivePoll::ScanDrives(PollHost& host) {
   ScannerState& process = host.Scanner();
+  bool queryFailed = false;
   try {
     ScannerRequestKind kind = ScannerRequestKind::RequestCardMode;
     const std::uint32_t drives = platform::GetLogicalDrives();
@@ -65,6 +82,7 @@ void DrivePoll::ScanDrives(PollHost& host) {
       if (!opened.device) continue;
       StorageDescriptorBuffer descriptor;
       const bool described = QueryStorageDescriptor(opened.device, descriptor);
+      if (!described) queryFailed = true;
 
       // The selection on the page counts, applied or not, for every drive opened.
       const int index = host.SelectedSaveType();
@@ -84,6 +102,15 @@ void DrivePoll::ScanDrives(PollHost& host) {
     platform::TraceCurrentException("Drive scan");
     // The scan ends here; the letters after this one wait for the next scan.
   }
+  // A drive that could be opened but not described may be the scanner still
+  // settling: the next polls scan again, a bounded number of times.
+  if (queryFailed && process.ScannerAttached == 0 && process.DescriptorRescans < kDescriptorRescans) {
+    ++process.DescriptorRescans;
+    process.RescanDue = true;
+  } else {
+    if (!queryFailed || process.ScannerAttached != 0) process.DescriptorRescans = 0;
+    process.RescanDue = false;
+  }
 }
 
 void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
@@ -91,18 +118,27 @@ void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
   platform::DeviceHandle device;
   try {
     if (process.PendingDeviceEvent == 1 || process.PendingDeviceEvent == 2) {
+      process.DescriptorRescans = 0;
       ScanDrives(host);
       process.PendingDeviceEvent = 0;
+    } else if (process.RescanDue) {
+      ScanDrives(host);
     }
     if (process.ScannerAttached == 0) return;
 
     platform::DeviceOpenResult opened = OpenVolume(StoredDevicePath(process));
     if (!opened.device) {
-      // The scanner is taken to be gone; a later scan may attach it again.
-      process.ScannerAttached = 0;
+      Detach(process);
       return;
     }
     device = std::move(opened.device);
+    // Another removable drive may have taken the scanner's letter since the
+    // last poll: the vendor commands go to nothing but the scanner.
+    if (!StillTheScanner(device)) {
+      device.reset();
+      Detach(process);
+      return;
+    }
     const std::string scratchFile = host.FallbackImagePath();
     {
       PassThroughBuffer buffer;
@@ -113,8 +149,8 @@ void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
     if (platform::FileExists(scratchFile)) (void)platform::DeleteFile(scratchFile);
   } catch (const std::exception&) {
     platform::TraceCurrentException("Scanner poll");
-    process.ScannerAttached = 0;
     device.reset();
+    Detach(process);
   }
 }
 

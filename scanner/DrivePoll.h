@@ -28,11 +28,15 @@ std::string VolumePath(char letter);
 class DrivePoll final : public ScannerLink {
  public:
   // Walks the drives B: to Z: while no scanner is attached; an exception ends
-  // the walk silently.
+  // the walk silently. A removable drive whose descriptor query fails makes
+  // the next polls scan again (kDescriptorRescans times at most).
   void ScanDrives(PollHost& host) override;
-  // Rescans after a device broadcast, then runs one exchange of the kind with
-  // the attached scanner and removes the scratch file of a pull that found no
-  // room. An open that fails, or an exception, detaches the scanner.
+  // Rescans after a device broadcast (or when a scan is due again), then
+  // checks by one storage query that the remembered drive is still the
+  // scanner, runs one exchange of the kind with it and removes the scratch
+  // file of a pull that found no room. An open that fails, a drive that no
+  // longer reads as the scanner, or an exception detaches the scanner, and
+  // the next poll walks the drives.
   void PollScanner(PollHost& host, ScannerRequestKind kind) override;
 };
 

@@ -139,6 +139,9 @@ bool ImagePull::PullToImage(const platform::DeviceHandle& device, std::string de
       // The bytes stay whole under the transfer's name; the user is told where.
       TellOnce(landing.path, [&] { notifier_.TellPictureIncomplete(*landing.kept); });
       return false;
+    case Landing::Kind::AlreadySaved:
+      // The scanner offered the picture saved last again: nothing new to show.
+      return landing.end.lastRequestOk;
     case Landing::Kind::Landed:
       break;
   }
@@ -183,9 +186,26 @@ ImagePull::Landing ImagePull::Land(const platform::DeviceHandle& device, std::st
     return landing;
   }
 
-  // The whole image takes its name; another program may have taken that name
-  // meanwhile, so naming is asked again rather than replacing anything.
-  platform::Outcome promoted = PromoteTransfer(transferPath, destination);
+  // The picture saved last, offered again: the same bytes are not saved a
+  // second time, and one that was cut short by an early end marker gives way
+  // to the whole picture under its own name.
+  const RepeatOfSaved repeat = CompareWithSaved(transferPath, state_.LastSavedPicture, rights);
+  if (repeat == RepeatOfSaved::Same && platform::DeleteFile(transferPath)) {
+    settled = true;
+    state_.LastFaultNotice.clear();
+    landing.path = state_.LastSavedPicture.path;
+    landing.kind = Landing::Kind::AlreadySaved;
+    return landing;
+  }
+  platform::Outcome promoted{};
+  if (repeat == RepeatOfSaved::Longer && platform::ReplaceFileWith(transferPath, state_.LastSavedPicture.path)) {
+    destination = state_.LastSavedPicture.path;
+    promoted.ok = true;
+  } else {
+    // The whole image takes its name; another program may have taken that
+    // name meanwhile, so naming is asked again rather than replacing anything.
+    promoted = PromoteTransfer(transferPath, destination);
+  }
   for (int attempt = 0; !promoted.ok && promoted.error == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
     destination = host_.NextImagePath();
     if (!IsFreshImageName(destination)) break;
@@ -204,6 +224,7 @@ ImagePull::Landing ImagePull::Land(const platform::DeviceHandle& device, std::st
   const std::string folderTitle = host_.ImageFolderTitle();
   landing.folderTitles = {folderTitle, FolderPathTitle(host_.ActiveSaveLocation(), folderTitle)};
   if (host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(destination, rights);
+  state_.LastSavedPicture = DescribeSavedPicture(destination, rights).value_or(SavedPictureRecord{});
   landing.kind = Landing::Kind::Landed;
   return landing;
 }

@@ -67,7 +67,7 @@ class ImagePull final : public ImagePuller {
   };
   // What became of an image in the save location.
   struct Landing {
-    enum class Kind { Landed, NotFresh, Incomplete, NotPromoted } kind = Kind::NotFresh;
+    enum class Kind { Landed, AlreadySaved, NotFresh, Incomplete, NotPromoted } kind = Kind::NotFresh;
     std::string path;                // the image, or where its bytes are kept
     std::optional<std::string> kept;  // Incomplete: where the bytes are kept, if anywhere
     TransferEnd end;

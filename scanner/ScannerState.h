@@ -11,6 +11,15 @@
 namespace pw::scanner {
 
 inline constexpr std::size_t kScannerDevicePathSize = 300;
+inline constexpr std::int32_t kDescriptorRescans = 5;
+
+// The picture this service run saved last under an image name, as it left
+// it: its path, size and digest (an empty path: none yet).
+struct SavedPictureRecord {
+  std::string path;
+  std::uint64_t size = 0;
+  std::uint64_t digest = 0;
+};
 
 struct ScannerState {
   // 0 none, 1 a device arrival was announced, 2 a device removal was announced.
@@ -20,6 +29,11 @@ struct ScannerState {
   // Device path "\\?\%c:" of the attached scanner, zero-terminated once set;
   // the start-up sequence fills all 300 bytes with the character '0'.
   std::array<char, kScannerDevicePathSize> ScannerDevicePath{};
+  // A scan found a removable drive whose descriptor query failed (a device
+  // still settling after its arrival): the next poll scans again, at most
+  // kDescriptorRescans times in a row; a device broadcast starts the count anew.
+  bool RescanDue = false;
+  std::int32_t DescriptorRescans = 0;
   // Stop, shutdown and pause requests that wait for the service thread,
   // counted from any thread (the service's control handler adds, the service
   // thread takes away as it acts on each). While any waits, a running pull
@@ -30,6 +44,10 @@ struct ScannerState {
   // could not be saved): a fault that persists is told once, not at every
   // poll. Cleared when a picture arrives whole.
   std::string LastFaultNotice;
+  // A picture the scanner offers again after an end marker that came too
+  // early, or after the answer to its last length query was lost, is
+  // compared with this one rather than saved a second time.
+  SavedPictureRecord LastSavedPicture;
 };
 
 }  // namespace pw::scanner

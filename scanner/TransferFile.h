@@ -17,6 +17,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/LocationRights.h"
+#include "scanner/ScannerState.h"
 
 namespace pw::scanner {
 
@@ -64,5 +65,21 @@ void DropSupersededPartial(const std::string& imagePath,
 // (equal files count). False when either cannot be read.
 bool FileStartsWith(const std::string& longerPath, const std::string& shorterPath,
                     const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
+
+// The record of a picture as it stands now (size and a 64-bit FNV-1a digest
+// of its bytes); nothing when it cannot be read.
+std::optional<SavedPictureRecord> DescribeSavedPicture(
+    const std::string& path, const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
+
+// How a complete transfer stands to the picture saved last.
+enum class RepeatOfSaved {
+  None,    // another picture, another folder, or the saved one was changed or is gone
+  Same,    // the same bytes: the scanner offered the saved picture again
+  Longer,  // the saved picture is a strict prefix: it was cut short by an early end marker
+};
+// Compares only when the saved picture lies in the transfer's folder and
+// still holds exactly the recorded bytes.
+RepeatOfSaved CompareWithSaved(const std::string& transferPath, const SavedPictureRecord& saved,
+                               const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 }  // namespace pw::scanner

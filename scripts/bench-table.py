@@ -120,10 +120,15 @@ class ServiceWorld:
     def sc(self, *arguments):
         return self.run([self.tools / "sc" / "pagewick-sc", *arguments])
 
-    def plug(self, *arguments):
+    def plug(self, *arguments, wire_log=None):
+        """Serves the simulator; with wire_log, it writes one line per request there."""
+        log = open(wire_log, "w") if wire_log else None
+        extra = ["--verbose"] if wire_log else []
         self.simulator = subprocess.Popen(
-            [str(self.tools / "scanner-sim" / "pagewick-scanner-sim"), "--root", str(self.root), *arguments],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            [str(self.tools / "scanner-sim" / "pagewick-scanner-sim"), "--root", str(self.root), *extra, *arguments],
+            env=self.env, stdout=subprocess.DEVNULL, stderr=log or subprocess.DEVNULL)
+        if log:
+            log.close()
         socket = self.root / "devices" / "E.sock"
         deadline = time.monotonic() + 10
         while not socket.exists():
@@ -159,22 +164,44 @@ class ServiceWorld:
             shutil.rmtree(self.root, ignore_errors=True)
 
 
+def wire_counts(path):
+    """Requests of each kind in the simulator's wire log so far."""
+    counts = {}
+    try:
+        with open(path) as log:
+            for line in log:
+                parts = line.split()
+                if len(parts) > 1 and parts[0].startswith("#"):
+                    counts[parts[1]] = counts.get(parts[1], 0) + 1
+    except OSError:
+        pass
+    return counts
+
+
 def measure_idle(tools, seconds=10.0, scanner=False):
     """CPU percent and wake-ups per second of the started service while nothing
-    arrives; with the scanner plugged in (nothing waiting), it is polled every 2 s."""
+    arrives; with the scanner plugged in (nothing waiting), it is polled every 2 s,
+    and the requests per poll tick are counted from the simulator's wire log."""
     world = ServiceWorld(tools)
+    wire_log = world.root.parent / (world.root.name + "-wire.log") if scanner else None
     try:
         if scanner:
-            world.plug("--drive", "E")
+            world.plug("--drive", "E", wire_log=wire_log)
         world.start()
         time.sleep(1.0)  # past the start-up
+        wire0 = wire_counts(wire_log) if wire_log else {}
         cpu0, wake0, t0 = cpu_seconds(world.pid), voluntary_switches(world.pid), time.monotonic()
         time.sleep(seconds)
         cpu1, wake1, t1 = cpu_seconds(world.pid), voluntary_switches(world.pid), time.monotonic()
+        wire1 = wire_counts(wire_log) if wire_log else {}
         per_thread = sorted(((wake1[tid] - wake0.get(tid, 0)) / (t1 - t0) for tid in wake1), reverse=True)
-        return 100.0 * (cpu1 - cpu0) / (t1 - t0), sum(per_thread), per_thread
+        ticks = (t1 - t0) / 2.0
+        per_tick = {kind: (wire1.get(kind, 0) - wire0.get(kind, 0)) / ticks for kind in wire1}
+        return 100.0 * (cpu1 - cpu0) / (t1 - t0), sum(per_thread), per_thread, per_tick
     finally:
         world.close()
+        if wire_log and wire_log.exists():
+            wire_log.unlink()
 
 
 def measure_pull(tools, images=2, image_bytes=25_000_000, chunk=65536):
@@ -244,11 +271,18 @@ def main():
                   results.seconds("LosslessTurn"), results.seconds("Jpegtran270"))
 
     for scanner, text in ((False, "no scanner"), (True, "scanner plugged in, nothing waiting")):
-        cpu_percent, wakeups, per_thread = measure_idle(options.tools, scanner=scanner)
+        cpu_percent, wakeups, per_thread, per_tick = measure_idle(options.tools, scanner=scanner)
         notes.append(f"wake-ups by thread ({text}): " + ", ".join(f"{rate:.0f}/s" for rate in per_thread))
         table.add(f"started service idle ({text}), CPU over 10 s", "< 1%", f"{cpu_percent:.2f}%",
                   met=cpu_percent < 1.0)
         table.add(f"started service idle ({text}), wake-ups", "< 20/s", f"{wakeups:.1f}/s", met=wakeups < 20)
+        if scanner:
+            # Each tick reads the drive's descriptor once before the INQUIRY and the length query.
+            queries = per_tick.get("descriptor", 0.0)
+            table.add("started service idle (scanner plugged in), descriptor queries per 2 s tick", "1",
+                      f"{queries:.2f}", met=0.7 <= queries <= 1.3)
+            notes.append("requests per tick (scanner plugged in): " +
+                         ", ".join(f"{kind} {rate:.2f}" for kind, rate in sorted(per_tick.items())))
     per_mb, pulled = measure_pull(options.tools)
     table.add(f"service CPU per MB pulled ({pulled / 1e6:.0f} MB, 64 KiB chunks, served)", "—",
               f"{per_mb * 1e3:.2f} ms/MB")

@@ -12,6 +12,7 @@
 #include <map>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "platform/host/WorldSessions.h"
@@ -464,9 +465,28 @@ class Run {
 
     if (!simulator.Terminate(3s)) Fail("the scanner simulator did not end");
     if (disk) (void)disk->Terminate(3s);
+    if (scenario_.otherDriveHearsOnlyTheDescriptor) CheckOtherDrive(ReadAll(folder_ / "sim.out"));
 
     if (scenario_.tamper) scenario_.tamper(world_);
     Check();
+  }
+
+  // The simulator's count of what the drive that took the scanner's letter
+  // heard: some descriptor queries, nothing else.
+  void CheckOtherDrive(const std::string& output) {
+    const std::string sign = "other drive heard: ";
+    const std::size_t at = output.find(sign);
+    if (at == std::string::npos) {
+      Fail("the simulator reports no other drive");
+      return;
+    }
+    const std::string line = output.substr(at + sign.size(), output.find('\n', at) - at - sign.size());
+    std::istringstream words(line);
+    std::string kind;
+    long count = 0;
+    while (words >> kind >> count) {
+      if ((kind == "descriptor") != (count > 0)) Fail("the other drive heard " + line);
+    }
   }
 
   // Reads the delivered pictures, in queue order.

@@ -74,6 +74,9 @@ struct Scenario {
   // Where each picture lands, relative to the world's root, in queue order;
   // empty: the next free numbers of Photo1 in the save folder.
   std::vector<std::string> expectedNames;
+  // The simulator lets another drive take the scanner's letter once it is
+  // unplugged: that drive must hear nothing but descriptor queries.
+  bool otherDriveHearsOnlyTheDescriptor = false;
   // Damages the result after the run: the checks must notice (self-test rows).
   std::function<void(const std::filesystem::path& worldRoot)> tamper;
 };

@@ -295,6 +295,38 @@ void SettingsAndTexts(std::vector<Scenario>& rows) {
   }
 }
 
+// Finding the scanner and pictures it offers again.
+void ScannerFound(std::vector<Scenario>& rows) {
+  // The first descriptor query times out while the device settles: the scan is
+  // repeated at the next tick.
+  rows.push_back(Row("scanner-found/descriptor-timeout-at-plug-in", "fixed:8192", {"--fail", "descriptor:0:1:121"}));
+  // The scanner answers the end marker after two chunks and then offers the
+  // whole picture again: it is saved once, whole, under its number.
+  rows.push_back(Row("scanner-found/early-end-marker", "fixed:8192", {"--length-override", "2:0xCCDDEEFF"}));
+  // Every byte arrived but the last length query failed: the picture comes
+  // again and is saved once.
+  rows.push_back(Row("scanner-found/final-length-query-failed", "fixed:8192", {"--fail", "length:4:1:31"}));
+  // Unplugged mid-pull and back a second later under another letter (its
+  // arrival comes while the old path is still attached): found again, the
+  // picture saved once and whole.
+  {
+    Scenario row = Row("scanner-found/back-under-another-letter", "fixed:8192",
+                       {"--unplug-after", "chunk:2", "--return-as", "H"});
+    row.runFor = 8s;
+    rows.push_back(row);
+  }
+  // Unplugged mid-pull and a card reader takes E: at once: it hears nothing
+  // but descriptor queries; the picture stays on the scanner.
+  {
+    Scenario row = Row("scanner-found/other-drive-takes-the-letter", "fixed:8192",
+                       {"--unplug-after", "chunk:2", "--then-other", "CARDREADER"});
+    row.expect = Expect::NotDelivered;
+    row.otherDriveHearsOnlyTheDescriptor = true;
+    row.runFor = 6s;
+    rows.push_back(row);
+  }
+}
+
 void AutoRotate(std::vector<Scenario>& rows) {
   auto rotated = [](std::string name, const char* chunk, std::vector<std::string> faults) {
     Scenario row = Row("autorotate/" + name, chunk, std::move(faults));
@@ -328,6 +360,7 @@ std::vector<Scenario> AllScenarios() {
   FolderBoundary(rows);
   SettingsAndTexts(rows);
   AutoRotate(rows);
+  ScannerFound(rows);
   return rows;
 }
 

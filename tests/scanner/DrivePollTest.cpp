@@ -41,9 +41,10 @@ TEST_F(DrivePollTest, TheFirstActivationAttachesTheScannerAndAppliesTheSaveType)
   StartLikeTheService();
   EXPECT_EQ(process.ScannerAttached, 1u);
   EXPECT_EQ(DevicePath(), "\\\\?\\E:");
-  // The scan: descriptor, INQUIRY and the selected mode; then Apply's own exchange.
+  // The scan: descriptor, INQUIRY and the selected mode; then Apply's own
+  // exchange, after the descriptor tells that the drive is still the scanner.
   EXPECT_EQ(Kinds(), (std::vector{RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::ComputerMode,
-                                  RequestKind::Inquiry, RequestKind::ComputerMode}));
+                                  RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::ComputerMode}));
   EXPECT_EQ(simulator->CurrentMode(), sim::ScannerSimulator::Mode::Computer);
   EXPECT_TRUE(form->Timer1.Enabled());
   EXPECT_EQ(form->Timer1.Interval(), ui::kComputerModePollMs);
@@ -172,7 +173,7 @@ TEST_F(DrivePollTest, DeviceBroadcastsLeaveARescanForTheNextPoll) {
   EXPECT_EQ(process.ScannerAttached, 1u);
   // The scan, then the same poll's exchange of the tick's kind.
   EXPECT_EQ(Kinds(), (std::vector{RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::ComputerMode,
-                                  RequestKind::Inquiry, RequestKind::LengthQuery}));
+                                  RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::LengthQuery}));
 
   struct Row {
     std::uintptr_t wParam;
@@ -227,8 +228,10 @@ TEST_F(DrivePollTest, APollThatCannotOpenTheDriveSendsNothingAndDetaches) {
   simulator->ClearRequests();
   Advance(ui::kComputerModePollMs);
   EXPECT_EQ(process.ScannerAttached, 0u);
-  EXPECT_EQ(process.PendingDeviceEvent, 0);
+  EXPECT_EQ(process.PendingDeviceEvent, 1) << "the next tick walks the drives";
   EXPECT_TRUE(simulator->Requests().empty());
+  Advance(ui::kComputerModePollMs);
+  EXPECT_EQ(process.PendingDeviceEvent, 0);
 
   // Plugged in again: the arrival leads to a scan at the next tick.
   world.AddDrive('E', platform::DriveType::Removable);
@@ -237,19 +240,88 @@ TEST_F(DrivePollTest, APollThatCannotOpenTheDriveSendsNothingAndDetaches) {
   EXPECT_EQ(process.ScannerAttached, 1u);
 }
 
-TEST_F(DrivePollTest, AScannerBackUnderAnotherLetterIsAttachedAgainAfterItsArrival) {
+TEST_F(DrivePollTest, AScannerBackUnderAnotherLetterAfterAnUnplugMidPullIsAttachedAgainAndItsPicturePulledWhole) {
   Plug();
   StartLikeTheService();
-  Unplug();
+  const std::vector<std::byte> image = PatternImage(4 * 50000, 11);
+  simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(50000));
+  simulator->QueueImage(image);
+  int chunkReads = 0;
+  device->before = [&](std::uint8_t operation) {
+    if (operation != kChunkReadOperation || ++chunkReads != 2) return;
+    // Out and in again within a second: E: was taken meanwhile, so it is H:.
+    // Both broadcasts come while E: is still the attached path.
+    device->before = nullptr;
+    Unplug();
+    world.AddDrive('H', platform::DriveType::Removable);
+    world.AttachDevice('H', device);
+  };
+  for (int tick = 0; tick < 4 && !Exists(kFirstImage); ++tick) Advance(ui::kComputerModePollMs);
+  EXPECT_EQ(process.ScannerAttached, 1u);
+  EXPECT_EQ(DevicePath(), "\\\\?\\H:");
+  ASSERT_TRUE(Exists(kFirstImage)) << "the poll that detached made the next tick walk the drives";
+  EXPECT_EQ(Read(kFirstImage), Text(image));
+}
+
+TEST_F(DrivePollTest, AFailedDescriptorQueryAtPlugInIsRepeatedABoundedNumberOfTimes) {
+  struct Row {
+    std::uint32_t failures;  // descriptor queries that time out after the arrival
+    bool attached;
+    std::size_t queries;     // descriptor queries the scanner sees in all
+  };
+  const Row rows[] = {{1, true, 2}, {5, true, 6}, {sim::kForever, false, 6}};
+  StartLikeTheService();
+  char letter = 'F';
+  for (const Row& row : rows) {
+    // A scanner of its own for each row, plugged in under a new letter.
+    auto scanner = std::make_shared<sim::ScannerSimulator>();
+    scanner->AddFault({RequestKind::StorageQuery, 0, row.failures, platform::error::kSemTimeout});
+    scanner->QueueImage(PatternImage(30000, 12));
+    world.AddDrive(letter, platform::DriveType::Removable);
+    world.AttachDevice(letter, scanner);
+    for (int tick = 0; tick < 10; ++tick) Advance(ui::kComputerModePollMs);
+    EXPECT_EQ(process.ScannerAttached, row.attached ? 1u : 0u) << row.failures;
+    const std::size_t queries = scanner->RequestsOf(RequestKind::StorageQuery).size();
+    if (row.attached) {
+      // Attached, every tick checks the drive once more besides.
+      EXPECT_GE(queries, row.queries) << row.failures;
+      EXPECT_EQ(scanner->QueuedImages(), 0u) << row.failures << ": its picture was pulled";
+    } else {
+      EXPECT_EQ(queries, row.queries) << "one scan at the arrival and five more, then none";
+      EXPECT_EQ(scanner->RequestCount(), row.queries) << "nothing but descriptor queries";
+    }
+    world.DetachDevice(letter);
+    world.UnmapDrive(letter);
+    Advance(ui::kComputerModePollMs);
+    Advance(ui::kComputerModePollMs);
+    ASSERT_EQ(process.ScannerAttached, 0u);
+    ++letter;
+  }
+}
+
+TEST_F(DrivePollTest, ADriveOfAnotherProductThatTakesTheScannersLetterHearsNothingButTheStorageQuery) {
+  Plug();
+  StartLikeTheService();
+  // Between two polls the scanner goes and a card reader takes E:.
+  auto reader = std::make_shared<sim::ScannerSimulator>();
+  sim::DescriptorConfig descriptor;
+  descriptor.product = {"CARD READER"};
+  descriptor.revision = {"1.00"};
+  reader->SetDescriptor(descriptor);
+  world.DetachDevice('E');
+  world.AttachDevice('E', reader);
+  for (int tick = 0; tick < 3; ++tick) Advance(ui::kComputerModePollMs);
+  EXPECT_EQ(process.ScannerAttached, 0u);
+  ASSERT_FALSE(reader->Requests().empty());
+  for (const sim::RecordedRequest& request : reader->Requests()) {
+    EXPECT_EQ(request.kind, RequestKind::StorageQuery) << "request " << request.index;
+  }
+  EXPECT_EQ(reader->CurrentMode(), sim::ScannerSimulator::Mode::Unset);
+
+  // The scanner, plugged in under another letter, is found at the next tick.
   world.AddDrive('H', platform::DriveType::Removable);
   world.AttachDevice('H', device);
   Advance(ui::kComputerModePollMs);
-  // The removal and the arrival came before the tick: it rescans (nothing is
-  // opened while attached), then fails to open E: and detaches.
-  EXPECT_EQ(process.ScannerAttached, 0u);
-  Advance(ui::kComputerModePollMs);
-  EXPECT_EQ(process.ScannerAttached, 0u) << "a further arrival or activation is needed";
-  form->Show();
   EXPECT_EQ(process.ScannerAttached, 1u);
   EXPECT_EQ(DevicePath(), "\\\\?\\H:");
 }
@@ -261,7 +333,7 @@ TEST_F(DrivePollTest, TheTimerPullsInSaveTypeComputerAndSendsCardModeInSaveTypeC
   Advance(ui::kComputerModePollMs - 1);
   EXPECT_TRUE(simulator->Requests().empty());
   Advance(1);
-  EXPECT_EQ(Kinds(), (std::vector{RequestKind::Inquiry, RequestKind::LengthQuery}));
+  EXPECT_EQ(Kinds(), (std::vector{RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::LengthQuery}));
 
   form->SaveComboBx.UserSelect(0);
   form->ApplyBtnClick();
@@ -269,13 +341,13 @@ TEST_F(DrivePollTest, TheTimerPullsInSaveTypeComputerAndSendsCardModeInSaveTypeC
   Advance(ui::kCardModePollMs - 1);
   EXPECT_TRUE(simulator->Requests().empty());
   Advance(1);
-  EXPECT_EQ(Kinds(), (std::vector{RequestKind::Inquiry, RequestKind::CardMode}));
+  EXPECT_EQ(Kinds(), (std::vector{RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::CardMode}));
 
   // Any SaveMode other than 0 pulls.
   form->SaveMode = 5;
   simulator->ClearRequests();
   form->Timer1Timer();
-  EXPECT_EQ(Kinds(), (std::vector{RequestKind::Inquiry, RequestKind::LengthQuery}));
+  EXPECT_EQ(Kinds(), (std::vector{RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::LengthQuery}));
 }
 
 TEST_F(DrivePollTest, NoTickPollsAnythingWhileNoScannerIsAttached) {
@@ -296,11 +368,12 @@ TEST_F(DrivePollTest, ARecognitionFromATickShowsTheWindowWhoseActivationScansAnd
   EXPECT_TRUE(form->ApplyBtn.Enabled()) << "enabled again by the recognition";
   // Outer scan: descriptor, INQUIRY, mode; showing the window activates it:
   // its scan (the scanner not yet attached) and its Apply run inside; then
-  // the tick's own exchange.
+  // the tick's own exchange. Every exchange after a scan begins with the
+  // descriptor.
   EXPECT_EQ(Kinds(), (std::vector{RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::ComputerMode,
                                   RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::ComputerMode,
-                                  RequestKind::Inquiry, RequestKind::ComputerMode, RequestKind::Inquiry,
-                                  RequestKind::LengthQuery}));
+                                  RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::ComputerMode,
+                                  RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::LengthQuery}));
   EXPECT_EQ(process.PendingDeviceEvent, 0);
 }
 

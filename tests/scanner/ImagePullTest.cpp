@@ -96,7 +96,11 @@ TEST_F(ImagePullTest, ATickPullsTheWholeImageWithTheExactRequests) {
   EXPECT_EQ(form->ActiveSavePath, kPictures);
   EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\") << "back to SystemDriveRoot";
 
-  const std::vector<sim::RecordedRequest> requests = simulator->Requests();
+  std::vector<sim::RecordedRequest> requests = simulator->Requests();
+  // The tick first makes sure the drive is still the scanner.
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests.front().kind, RequestKind::StorageQuery);
+  requests.erase(requests.begin());
   std::vector<std::array<std::uint8_t, 6>> cdbs;
   std::vector<std::uint32_t> outputSizes;
   for (const sim::RecordedRequest& r : requests) {
@@ -208,6 +212,66 @@ TEST_F(ImagePullTest, AFailedLengthQueryKeepsWhatArrivedAsPartialAndThePictureCo
   EXPECT_EQ(Read(kFirstImage), Image(image)) << "the picture keeps its number";
   EXPECT_FALSE(Exists(kFirstPartial)) << "the whole picture holds everything the partial held";
   EXPECT_EQ(Explores().size(), 1u);
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+}
+
+TEST_F(ImagePullTest, APictureTheScannerOffersAgainIsSavedOnceAndWhole) {
+  const auto name = [](int number, const char* extension) {
+    return std::string(kPictures) + "\\Photo1\\img000" + std::to_string(number) + extension;
+  };
+  // Hides the end of the picture from the pull: the next length query answers
+  // the marker too early (the scanner keeps the picture).
+  const auto markerAfterChunks = [&](std::uint32_t chunks) {
+    const auto asked = static_cast<std::uint32_t>(simulator->RequestsOf(RequestKind::LengthQuery).size());
+    simulator->AddLengthOverride({asked + chunks, 0xCCDDEEFFu});
+  };
+
+  // An early end marker: the cut-short picture gives way to the whole one.
+  const std::vector<std::byte> first = PatternImage(3 * kChunk, 21);
+  simulator->QueueImage(first);
+  markerAfterChunks(2);
+  EXPECT_TRUE(PullOnce());
+  ASSERT_EQ(Read(name(1, ".jpg")), Image(first).substr(0, 2 * kChunk));
+  EXPECT_TRUE(PullOnce());
+  EXPECT_EQ(Read(name(1, ".jpg")), Image(first)) << "the whole picture takes its place";
+  EXPECT_FALSE(Exists(name(2, ".jpg")));
+
+  // The same picture offered again after its marker: nothing new appears.
+  const std::vector<std::byte> second = PatternImage(2 * kChunk + 17, 22);
+  simulator->QueueImage(second);
+  simulator->QueueImage(second);
+  EXPECT_TRUE(PullOnce());
+  EXPECT_TRUE(PullOnce());
+  EXPECT_EQ(Read(name(2, ".jpg")), Image(second));
+  EXPECT_FALSE(Exists(name(3, ".jpg")));
+
+  // Every byte written, the last length query failed: the picture comes again.
+  const std::vector<std::byte> third = PatternImage(2 * kChunk, 23);
+  simulator->QueueImage(third);
+  int lengthQueries = 0;
+  device->before = [&](std::uint8_t operation) {
+    if (operation != kLengthQueryOperation || ++lengthQueries != 3) return;
+    simulator->AddFault({RequestKind::Any, 0, sim::kForever, error::kDeviceNotConnected});
+  };
+  EXPECT_FALSE(PullOnce());
+  device->before = nullptr;
+  simulator->ClearFaults();
+  EXPECT_TRUE(PullOnce());
+  EXPECT_EQ(Read(name(3, ".jpg")), Image(third));
+  EXPECT_FALSE(Exists(name(3, ".partial")));
+  EXPECT_FALSE(Exists(name(4, ".jpg")));
+
+  // A cut-short picture the user changed since is the user's: it stays, and
+  // the whole picture lands beside it.
+  const std::vector<std::byte> fourth = PatternImage(3 * kChunk, 24);
+  simulator->QueueImage(fourth);
+  markerAfterChunks(1);
+  EXPECT_TRUE(PullOnce());
+  ASSERT_EQ(Read(name(4, ".jpg")), Image(fourth).substr(0, kChunk));
+  world.WriteFile(name(4, ".jpg"), "the user's own picture");
+  EXPECT_TRUE(PullOnce());
+  EXPECT_EQ(Read(name(4, ".jpg")), "the user's own picture");
+  EXPECT_EQ(Read(name(5, ".jpg")), Image(fourth));
   EXPECT_EQ(simulator->QueuedImages(), 0u);
 }
 
@@ -424,7 +488,8 @@ TEST_F(ImagePullTest, TheFolderIsOpenedOnlyWhenNoWindowShowsIt) {
     const platform::WindowHandle open =
         row.title != nullptr ? world.Desktop().OpenForeignWindow("CabinetWClass", row.title) : nullptr;
     const std::size_t before = Explores().size();
-    simulator->QueueImage(PatternImage(100, 17));
+    // Each a picture of its own: the same bytes again would not be saved again.
+    simulator->QueueImage(PatternImage(100, 17 + static_cast<std::uint32_t>(&row - rows)));
     EXPECT_TRUE(PullOnce());
     EXPECT_EQ(Explores().size() - before, row.explores) << (row.title ? row.title : "(none)");
     if (open != nullptr) world.Desktop().CloseForeignWindow(open);

@@ -65,6 +65,9 @@ constexpr const char* kUsage = R"(usage: pagewick-scanner-sim (--root DIR | --fi
   --length-override QUERY:VALUE        length query number QUERY answers VALUE (0x.. allowed)
   --unplug-after KIND:N      unplug once N requests of KIND were answered
   --exit-when-drained        unplug and exit once every queued image was delivered
+  --return-as LETTER         once unplugged, plug the same scanner in again a second later as LETTER:
+  --then-other PRODUCT       once unplugged, a drive of that product takes the letter at once; at
+                             the end its requests are counted on stdout ("other drive heard: ...")
   --verbose                  one line per request on stderr
   --delay KIND:MS            answer each request of KIND only after MS milliseconds
   --event-log FILE           append a line per answered chunk read and per delivered image
@@ -158,10 +161,26 @@ int ServeFifo(const std::string& folder, std::shared_ptr<pw::sim::ScannerSimulat
 
 }  // namespace
 
+namespace {
+
+std::unique_ptr<pw::sim::SimulatorServer> StartServer(std::shared_ptr<pw::sim::ScannerSimulator> device,
+                                                     const std::filesystem::path& socketPath) {
+  try {
+    return std::make_unique<pw::sim::SimulatorServer>(std::move(device), socketPath);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pagewick-scanner-sim: cannot serve at %s: %s\n", socketPath.c_str(), e.what());
+    return nullptr;
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   std::string root;
   char letter = 'E';
   bool exitWhenDrained = false;
+  char returnAs = 0;
+  std::string otherProduct;
   bool verbose = false;
   std::string eventLog;
   std::string deliveredDir;
@@ -196,6 +215,12 @@ int main(int argc, char** argv) {
         const std::string_view text = value();
         if (text.size() != 1 || !std::isalpha(static_cast<unsigned char>(text[0]))) Fail("bad drive letter");
         letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+      } else if (option == "--return-as") {
+        const std::string_view text = value();
+        if (text.size() != 1 || !std::isalpha(static_cast<unsigned char>(text[0]))) Fail("bad drive letter");
+        returnAs = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+      } else if (option == "--then-other") {
+        otherProduct = std::string(value());
       } else if (option == "--exit-when-drained") {
         exitWhenDrained = true;
       } else if (option == "--verbose") {
@@ -262,10 +287,15 @@ int main(int argc, char** argv) {
 
   const std::size_t queued = simulator->QueuedImages();
   std::size_t reported = 0;
+  std::optional<std::chrono::steady_clock::time_point> unpluggedAt;
+  bool returned = false;
+  std::shared_ptr<pw::sim::ScannerSimulator> other;
+  std::unique_ptr<pw::sim::SimulatorServer> otherServer;
   std::mt19937 sizes(20261207u);
   std::uint32_t generated = 0;
   auto nextImage = std::chrono::steady_clock::now() + std::chrono::milliseconds(everyMs);
-  while (server->Plugged()) {
+  // Serves while plugged in, and while something is to follow the unplug.
+  while (server->Plugged() || other || (returnAs != 0 && !returned) || (!otherProduct.empty() && !other)) {
     if (everyMs > 0 && std::chrono::steady_clock::now() >= nextImage) {
       std::uniform_int_distribution<std::uint32_t> size(everyMin, everyMax);
       simulator->QueueGeneratedImage(size(sizes), 0x5EED0000u + generated++);
@@ -278,6 +308,35 @@ int main(int argc, char** argv) {
       for (; reported < records.size(); ++reported) std::fprintf(stderr, "%s\n", Describe(records[reported]).c_str());
     }
     if (exitWhenDrained && simulator->ImagesDelivered() >= queued) break;
+    // What follows an unplug: the scanner comes back under another letter a
+    // second later, or another drive takes its letter at once.
+    if (!server->Plugged() && !unpluggedAt) unpluggedAt = std::chrono::steady_clock::now();
+    if (unpluggedAt && !otherProduct.empty() && !other) {
+      other = std::make_shared<pw::sim::ScannerSimulator>();
+      pw::sim::DescriptorConfig otherDescriptor;
+      otherDescriptor.product.text = otherProduct;
+      other->SetDescriptor(otherDescriptor);
+      otherServer = StartServer(other, socketPath);
+      if (!otherServer) return 1;
+    }
+    if (unpluggedAt && returnAs != 0 && !returned && std::chrono::steady_clock::now() - *unpluggedAt >= std::chrono::seconds(1)) {
+      returned = true;
+      simulator->Replug();
+      server = StartServer(simulator, pw::host::device_socket::SocketPathFor(root, returnAs));
+      if (!server) return 1;
+      raw = server.get();
+      simulator->SetUnplugHandler([raw] { raw->Unplug(); });
+    }
+  }
+  if (other) {
+    otherServer->Unplug();
+    std::string heard;
+    for (RequestKind kind : {RequestKind::StorageQuery, RequestKind::Inquiry, RequestKind::CardMode,
+                             RequestKind::ComputerMode, RequestKind::LengthQuery, RequestKind::ChunkRead,
+                             RequestKind::Other}) {
+      heard += " " + std::string(pw::sim::RequestKindName(kind)) + " " + std::to_string(other->RequestsOf(kind).size());
+    }
+    std::printf("pagewick-scanner-sim: other drive heard:%s\n", heard.c_str());
   }
   server->Unplug();
   std::printf("pagewick-scanner-sim: unplugged after %llu requests, %zu images delivered\n",

@@ -235,6 +235,11 @@ void ScannerSimulator::Unplug() {
   if (handler) handler();
 }
 
+void ScannerSimulator::Replug() {
+  std::scoped_lock lock(mutex_);
+  unplugged_ = false;
+}
+
 bool ScannerSimulator::Unplugged() const {
   std::scoped_lock lock(mutex_);
   return unplugged_;

@@ -199,6 +199,8 @@ class ScannerSimulator final : public host::Device {
   // Every request from now on fails with ERROR_DEVICE_NOT_CONNECTED.
   void Unplug();
   bool Unplugged() const;
+  // Plugged in again (under whatever letter): it answers again, its pictures kept.
+  void Replug();
   // Runs (outside the lock) when the device unplugs itself by its plan or by Unplug().
   void SetUnplugHandler(std::function<void()> handler);
 

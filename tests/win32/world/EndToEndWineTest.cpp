@@ -495,5 +495,27 @@ TEST_F(PagewickInWine, AScannerWithTheWrongProductIsLeftAlone) {
   ExpectEachSavedOnce({}, true);
 }
 
+TEST_F(PagewickInWine, ADriveThatTakesTheScannersPlaceBetweenTwoPollsHearsOnlyTheStorageQuery) {
+  const std::optional<std::vector<int>> queued = port_->Plug("--picture 1");
+  ASSERT_TRUE(queued && queued->size() == 1u);
+  WriteSettings(false);
+  StartService();
+  ASSERT_TRUE(WaitForPulls(1, 1)) << port_->Control("status");
+
+  // Between two polls the driver's drive becomes another product (no device
+  // broadcast): the poll reads its descriptor and sends it nothing more.
+  const std::optional<std::vector<int>> other = port_->Plug("--product CARDREADER --picture 8");
+  ASSERT_TRUE(other && other->size() == 1u);
+  ASSERT_TRUE(WaitUntil([&] { return Counter("descriptor") >= 1; }, 30s)) << port_->Control("status");
+  std::this_thread::sleep_for(5s);  // two poll ticks and more
+  EXPECT_EQ(Counter("inquiry"), 0) << port_->Control("status");
+  EXPECT_EQ(Counter("computer"), 0);
+  EXPECT_EQ(Counter("card"), 0);
+  EXPECT_EQ(Counter("length"), 0);
+  EXPECT_EQ(Counter("queued"), 1) << "its picture stays on it";
+  StopService();
+  ExpectEachSavedOnce({port_->Image((*queued)[0])}, true);
+}
+
 }  // namespace
 }  // namespace pw::wineworld
