@@ -211,8 +211,9 @@ Desktop* SessionTable::SessionDesktop(std::uint32_t id) const {
 }
 
 void SessionTable::DenyUserWrites(std::string windowsPath) {
-  std::scoped_lock lock(mutex_);
+  // Resolved before the table's lock: the world's lock is always taken first.
   const ResolvedPath resolved = world_.Resolve(windowsPath);
+  std::scoped_lock lock(mutex_);
   std::ofstream out(DeniedFile(world_), std::ios::app);
   out << (resolved.error == platform::error::kSuccess ? resolved.windowsPath : windowsPath) << '\n';
 }
