@@ -4,17 +4,12 @@
 #include <vector>
 
 #include "platform/Security.h"
+#include "platform/win32/Win32SystemLibrary.h"
 #include "platform/win32/WinApi.h"
 #include <aclapi.h>
 
 namespace pw::platform {
 namespace {
-
-template <typename Function>
-Function KernelFunction(const char* name) {
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), name)));
-}
 
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 using SetProcessMitigationPolicyFunction = BOOL(WINAPI*)(int, PVOID, SIZE_T);

@@ -33,11 +33,6 @@ class Module {
   HMODULE module_;
 };
 
-template <typename Function>
-Function KernelFunction(const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), name)));
-}
-
 using EnumerateSessionsFunction = BOOL(WINAPI*)(HANDLE, DWORD, DWORD, PWTS_SESSION_INFOA*, DWORD*);
 using FreeMemoryFunction = void(WINAPI*)(PVOID);
 using QueryUserTokenFunction = BOOL(WINAPI*)(ULONG, PHANDLE);

@@ -1,11 +1,20 @@
 #pragma once
-// System DLLs loaded at run time come from System32 only: a DLL of the same
-// name in the program's folder or the current directory is never taken.
+// Entries and system DLLs looked up at run time. System DLLs come from
+// System32 only: a DLL of the same name in the program's folder or the
+// current directory is never taken.
 #include <string>
 
 #include "platform/win32/WinApi.h"
 
 namespace pw::platform {
+
+// A kernel32 entry looked up at run time, for calls that older systems lack;
+// null where this system has none.
+template <typename Function>
+Function KernelFunction(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), name)));
+}
 
 // LoadLibraryExA with LOAD_LIBRARY_SEARCH_SYSTEM32; where that flag is not
 // understood (Windows 7 without KB2533623 and older, ERROR_INVALID_PARAMETER)
