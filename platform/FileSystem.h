@@ -98,15 +98,20 @@ std::optional<std::uint64_t> GetFileSize(const FileHandle& file);
 // Sets the end of the file at the given size (SetFilePointerEx + SetEndOfFile):
 // cuts what lies beyond, or extends with zeros.
 Outcome SetFileSize(const FileHandle& file, std::uint64_t size);
+// FlushFileBuffers: the file's written bytes and its size are on the disk when
+// this returns, not only in the system's cache. Needs a handle with write access.
+Outcome FlushFile(const FileHandle& file);
 
 Outcome DeleteFile(const std::string& path);
 // One level: the parent must exist (else 3); an existing entry gives 183.
 Outcome CreateDirectory(const std::string& path);
 Outcome RemoveDirectory(const std::string& path);
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING: replaces the target in one step.
+// Both moves also pass MOVEFILE_WRITE_THROUGH: the new name is on the disk
+// when the call returns.
 Outcome ReplaceFileWith(const std::string& source, const std::string& target);
-// MoveFileExA without flags: renames within the volume and never replaces an
-// existing entry (183 when the target exists, file or directory).
+// MoveFileExA without replacing: renames within the volume and never replaces
+// an existing entry (183 when the target exists, file or directory).
 Outcome MoveFileNoReplace(const std::string& source, const std::string& target);
 
 // GetFileAttributesA: nullopt when the entry does not exist or cannot be reached.

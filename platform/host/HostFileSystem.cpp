@@ -324,6 +324,18 @@ Outcome SetFileSize(const FileHandle& file, std::uint64_t size) {
   return Outcome::Success();
 }
 
+Outcome FlushFile(const FileHandle& file) {
+  World* world = World::CurrentOrNull();
+  if (world == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  std::scoped_lock lock(world->Mutex());
+  OpenFile* open = FindOpenFile(*world, file);
+  if (open == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  // FlushFileBuffers needs GENERIC_WRITE.
+  if (!open->CanWrite()) return Outcome::Failure(error::kAccessDenied);
+  if (::fdatasync(open->Descriptor()) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  return Outcome::Success();
+}
+
 IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data) {
   World* world = World::CurrentOrNull();
   if (world == nullptr) return {false, 0, error::kInvalidHandle};

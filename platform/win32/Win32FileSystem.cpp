@@ -74,6 +74,8 @@ Outcome SetFileSize(const FileHandle& file, std::uint64_t size) {
   return FromBool(::SetEndOfFile(file.get()));
 }
 
+Outcome FlushFile(const FileHandle& file) { return FromBool(::FlushFileBuffers(file.get())); }
+
 IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data) {
   if (data.size() > std::numeric_limits<DWORD>::max()) return {false, 0, ERROR_INVALID_PARAMETER};
   if (!SeekTo(file.get(), offset)) return {false, 0, ::GetLastError()};
@@ -97,11 +99,11 @@ Outcome CreateDirectory(const std::string& path) { return FromBool(::CreateDirec
 Outcome RemoveDirectory(const std::string& path) { return FromBool(::RemoveDirectoryA(path.c_str())); }
 
 Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
-  return FromBool(::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
+  return FromBool(::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
 Outcome MoveFileNoReplace(const std::string& source, const std::string& target) {
-  return FromBool(::MoveFileExA(source.c_str(), target.c_str(), 0));
+  return FromBool(::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH));
 }
 
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
