@@ -4,6 +4,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <span>
 #include <stdexcept>
 
 #include "platform/DebugTrace.h"
@@ -100,7 +101,7 @@ bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_
         platform::CreateFile(scratch, platform::access::kGenericRead | platform::access::kGenericWrite,
                              platform::share::kNone, platform::Disposition::CreateNew);
     if (!created.file) throw PullFileError(scratch, created.error);
-    end = Transfer(device, created.file, firstLength, scratch, WithoutRoom::Discard);
+    end = Transfer(device, created.file, firstLength, scratch, WithoutRoom::Discard, Durability::Cached);
   }  // closed here: auto-rotate opens the file itself
   if (end.endSeen && host_.AutoRotateSwitchedOn()) {
     host_.AutoRotateImage(scratch, platform::LocationRights::ProcessOwn());
@@ -172,13 +173,21 @@ ImagePull::Landing ImagePull::Land(const platform::DeviceHandle& device, std::st
   TransferEnd& end = landing.end;
   {
     const platform::FileHandle file = std::move(made.transfer->file);
-    end = Transfer(device, file, firstLength, destination, WithoutRoom::Stop);
+    end = Transfer(device, file, firstLength, destination, WithoutRoom::Stop, Durability::OnDisk);
     // Only what arrived is kept: zeros that held the place of a chunk that
     // never came are not the picture's, and would set this attempt apart
     // from the next one, which brings the same bytes again.
     if (!end.endSeen) (void)platform::SetFileSize(file, static_cast<std::uint64_t>(end.arrived));
   }  // closed here: the rename and auto-rotate need the file closed
 
+  if (end.endSeen && end.flushFailed) {
+    // The scanner has let the picture go, but its bytes may not be on the
+    // disk: it does not take an image name, and the user is told where it is.
+    settled = true;
+    landing.kind = Landing::Kind::NotPromoted;
+    landing.kept = transferPath;
+    return landing;
+  }
   if (!end.endSeen) {
     settled = true;
     landing.kind = Landing::Kind::Incomplete;
@@ -245,9 +254,30 @@ void ImagePull::TellOnce(const std::string& key, Tell tell) {
   tell();
 }
 
+namespace {
+
+// Whether the bytes so far end with a JPEG's end-of-image marker (FF D9): the
+// only point at which a whole picture can be complete.
+class PictureTail {
+ public:
+  void Add(std::span<const std::byte> bytes) {
+    if (bytes.size() >= 2) {
+      last_ = {bytes[bytes.size() - 2], bytes[bytes.size() - 1]};
+    } else if (bytes.size() == 1) {
+      last_ = {last_[1], bytes[0]};
+    }
+  }
+  bool EndsWithEndOfImage() const { return last_[0] == std::byte{0xFF} && last_[1] == std::byte{0xD9}; }
+
+ private:
+  std::array<std::byte, 2> last_{};
+};
+
+}  // namespace
+
 ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file,
                                            std::int32_t firstLength, const std::string& roomPath,
-                                           WithoutRoom withoutRoom) {
+                                           WithoutRoom withoutRoom, Durability durability) {
   TransferEnd end;
   std::int32_t& pullOffset = end.arrived;
   std::int32_t chunkLength = firstLength;
@@ -260,6 +290,23 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
   const auto interrupted = [&] {
     end.interrupted = state_.InterruptPull.load(std::memory_order_relaxed) > 0;
     return end.interrupted;
+  };
+  // The scanner forgets a picture once it has answered a length query with
+  // the end marker, so the bytes must be on the disk before a query that can
+  // bring it. The format says when that is: only after the bytes end with a
+  // JPEG's end-of-image marker. Flushing there alone costs one flush per
+  // picture instead of one per chunk. A scanner that ends a picture anywhere
+  // else has it flushed at once after the marker, before it is named.
+  PictureTail tail;
+  bool unflushed = false;
+  const auto flush = [&] {
+    if (durability != Durability::OnDisk || !unflushed) return true;
+    if (!platform::FlushFile(file)) {
+      end.flushFailed = true;
+      return false;
+    }
+    unflushed = false;
+    return true;
   };
 
   for (;;) {
@@ -305,8 +352,10 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
           end.lastRequestOk = false;
           return end;
         }
+        unflushed = true;
       }
       if (read.ok) {
+        tail.Add(buffer_.DataPrefix(length));
         pullOffset += chunkLength;
         idleQueries = 0;
         lastProgressAt = platform::GetTickCount();
@@ -314,6 +363,11 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
     }
 
     if (interrupted()) return end;
+    // A flush that fails ends the pull before the scanner can let go.
+    if (tail.EndsWithEndOfImage() && !flush()) {
+      end.lastRequestOk = false;
+      return end;
+    }
     const platform::Outcome query = SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand,
                                                        static_cast<std::uint32_t>(pullOffset));
     end.lastRequestOk = query.ok;
@@ -321,6 +375,7 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
     const LengthReply reply = ReadLengthReply(buffer_);
     if (reply.endOfImage) {
       end.endSeen = true;
+      (void)flush();
       return end;
     }
     // A timed-out query simply leads to a new one for the same offset.

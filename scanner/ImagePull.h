@@ -63,6 +63,7 @@ class ImagePull final : public ImagePuller {
     bool lastRequestOk = false;  // success flag of the last request sent
     bool interrupted = false;    // a stop, shutdown or pause ended it
     bool outOfRoom = false;      // the drive fell below the free-space guard's margin
+    bool flushFailed = false;    // the bytes could not be put on the disk
     std::int32_t arrived = 0;    // bytes the scanner delivered: the offset of the next length query
   };
   // What became of an image in the save location.
@@ -76,10 +77,14 @@ class ImagePull final : public ImagePuller {
   // What a chunk that finds no room does: the image's transfer stops, the
   // scratch drain goes on reading without writing (its file is thrown away).
   enum class WithoutRoom { Stop, Discard };
+  // Whether the bytes must be on the disk before the scanner may forget the
+  // picture: the image's yes, the scratch drain's (thrown away) no.
+  enum class Durability { OnDisk, Cached };
   // The transfer into the open file; before every chunk the drive of
   // roomPath must pass the free-space guard.
   TransferEnd Transfer(const platform::DeviceHandle& device, const platform::FileHandle& file,
-                       std::int32_t firstLength, const std::string& roomPath, WithoutRoom withoutRoom);
+                       std::int32_t firstLength, const std::string& roomPath, WithoutRoom withoutRoom,
+                       Durability durability);
   // The file-system side of PullToImage, acting with the location's rights.
   Landing Land(const platform::DeviceHandle& device, std::string destination, std::int32_t firstLength,
                const platform::LocationRights& rights);

@@ -75,13 +75,16 @@ std::optional<std::string> ReserveScratch(const std::string& path, const platfor
   return std::nullopt;
 }
 
-// A save that reports success must also have left an image behind.
-bool HoldsBytes(const std::string& path, const platform::LocationRights& rights) {
+// A save that reports success must also have left an image behind, and that
+// image is on the disk before it takes the picture's name: a power cut must
+// not leave the name on a file whose bytes were still in the cache.
+bool HoldsBytesOnDisk(const std::string& path, const platform::LocationRights& rights) {
   const platform::OpenResult opened =
-      rights.Open(path, platform::access::kGenericRead, platform::share::kRead, platform::Disposition::OpenExisting);
+      rights.Open(path, platform::access::kGenericRead | platform::access::kGenericWrite, platform::share::kRead,
+                  platform::Disposition::OpenExisting);
   if (!opened.file) return false;
   const std::optional<std::uint64_t> size = platform::GetFileSize(opened.file);
-  return size && *size > 0;
+  return size && *size > 0 && platform::FlushFile(opened.file).ok;
 }
 
 }  // namespace
@@ -108,7 +111,7 @@ void AutoRotateImage(const std::string& path, ImagingLibrary& library, const pla
   const std::optional<std::string> scratch = ReserveScratch(path, rights);
   if (!scratch) return;
   const bool saved = library.SaveFile(*scratch, record, kSaveFormat, kSaveBitsPerPixel, kSaveQuality, nullptr) != 0;
-  if (saved && HoldsBytes(*scratch, rights) && platform::ReplaceFileWith(*scratch, path)) return;
+  if (saved && HoldsBytesOnDisk(*scratch, rights) && platform::ReplaceFileWith(*scratch, path)) return;
   (void)platform::DeleteFile(*scratch);
 }
 

@@ -263,11 +263,14 @@ OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std:
   }
   if (truncate) flags |= O_TRUNC;
   if (!resolved.exists) flags |= O_CREAT | O_EXCL;
+  const bool changesDisk = truncate || !resolved.exists;
+  if (changesDisk) world.Cache().BeforeChange();
   const int fd = ::open(resolved.hostPath.c_str(), flags, 0666);
   if (fd < 0) {
     const int code = errno;
     return OpenFailure(code == EEXIST ? error::kFileExists : host::ErrorFromErrno(code));
   }
+  if (changesDisk) world.Cache().Created(fd);
   // A created or replaced file starts with the attributes the call asked for.
   if (!resolved.exists || disposition == Disposition::CreateAlways) world.SetExtraAttributes(resolved.hostPath, 0);
 
@@ -289,9 +292,11 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - data.size()) {
     return {false, 0, error::kInvalidParameter};
   }
+  world->Cache().BeforeChange();
   // The world's write faults decide how much of the write lands.
   const host::WriteAllowance allowance = world->AllowWrite(open->HostPath(), data.size());
   if (!allowance.ok) return {false, 0, allowance.error};
+  world->Cache().BeforeWrite(open->Descriptor(), offset, allowance.bytes);
   std::size_t done = 0;
   while (done < allowance.bytes) {
     const ssize_t wrote = ::pwrite(open->Descriptor(), data.data() + done, allowance.bytes - done,
@@ -318,6 +323,8 @@ Outcome SetFileSize(const FileHandle& file, std::uint64_t size) {
   if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return Outcome::Failure(error::kInvalidParameter);
   }
+  world->Cache().BeforeChange();
+  world->Cache().BeforeSizeSet(open->Descriptor(), size);
   if (::ftruncate(open->Descriptor(), static_cast<off_t>(size)) != 0) {
     return Outcome::Failure(host::ErrorFromErrno(errno));
   }
@@ -332,7 +339,9 @@ Outcome FlushFile(const FileHandle& file) {
   if (open == nullptr) return Outcome::Failure(error::kInvalidHandle);
   // FlushFileBuffers needs GENERIC_WRITE.
   if (!open->CanWrite()) return Outcome::Failure(error::kAccessDenied);
+  world->Cache().BeforeChange();
   if (::fdatasync(open->Descriptor()) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  world->Cache().Flushed(open->Descriptor());
   return Outcome::Success();
 }
 
@@ -385,6 +394,7 @@ Outcome DeleteFile(const std::string& path) {
   if (host::SharingConflict(world, resolved.hostPath, host::access_bit::kDelete, kShareAll)) {
     return Outcome::Failure(error::kSharingViolation);
   }
+  world.Cache().BeforeChange();
   if (::unlink(resolved.hostPath.c_str()) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
   world.SetExtraAttributes(resolved.hostPath, 0);
   return Outcome::Success();
@@ -400,6 +410,7 @@ Outcome CreateDirectory(const std::string& path) {
   if (resolved.exists) return Outcome::Failure(error::kAlreadyExists);
   if (!resolved.parentExists) return Outcome::Failure(error::kPathNotFound);
   if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
+  world.Cache().BeforeChange();
   if (::mkdir(resolved.hostPath.c_str(), 0777) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
   world.SetExtraAttributes(resolved.hostPath, 0);
   return Outcome::Success();
@@ -415,6 +426,7 @@ Outcome RemoveDirectory(const std::string& path) {
   if (!IsDirectory(resolved.hostPath)) return Outcome::Failure(error::kDirectory);
   if (resolved.isRoot || HasReadOnly(world, resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
   if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
+  world.Cache().BeforeChange();
   // A junction goes itself; what it points at stays.
   const int removed = IsLink(resolved.hostPath) ? ::unlink(resolved.hostPath.c_str()) : ::rmdir(resolved.hostPath.c_str());
   if (removed != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
@@ -457,6 +469,7 @@ Outcome MoveEntry(const std::string& source, const std::string& target, bool rep
     return Outcome::Failure(sourceIsDirectory ? error::kAccessDenied : error::kSharingViolation);
   }
   const std::uint32_t attributes = world.ExtraAttributes(from.hostPath);
+  world.Cache().BeforeChange();
   // Without replace the host rename must not replace either: another process
   // of the world may create the target between the check and the move.
   const int moved = replace ? ::rename(from.hostPath.c_str(), to.hostPath.c_str())
@@ -495,6 +508,7 @@ Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
   if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
   if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
   if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
+  world.Cache().BeforeChange();
   const std::uint32_t kept = attributes & kStoredAttributes;
   if (IsDirectory(resolved.hostPath)) {
     world.SetExtraAttributes(resolved.hostPath, kept);

@@ -22,6 +22,7 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/ErrorSink.h"
+#include "platform/host/ProcessRunning.h"
 #include "platform/host/RecordText.h"
 #include "platform/host/UniqueFd.h"
 #include "platform/host/World.h"
@@ -311,7 +312,20 @@ fs::path ServiceManager::ReportsPath(std::string_view name) const {
 std::optional<ServiceRecord> ServiceManager::Load(std::string_view name) const {
   std::optional<Record> record = ReadRecord(RecordPath(name));
   if (!record) return std::nullopt;
-  return FromRecord(*record);
+  ServiceRecord service = FromRecord(*record);
+  // A service process that died (killed, or the power went) without
+  // reporting its stop is stopped with ERROR_PROCESS_ABORTED, as the
+  // control manager marks it, and may be started again.
+  if (service.connected && service.processId > 0 && !ProcessRunning(static_cast<pid_t>(service.processId))) {
+    service.connected = false;
+    service.processId = 0;
+    service.launchId.clear();
+    service.launchArguments.clear();
+    service.controlAddress.clear();
+    service.status = StoppedStatus(service.type, error::kProcessAborted);
+    Save(service);
+  }
+  return service;
 }
 
 bool ServiceManager::Save(const ServiceRecord& record) const { return WriteRecord(RecordPath(record.name), ToRecord(record)); }
@@ -748,6 +762,11 @@ platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::Serv
     service.processId = static_cast<long>(::getpid());
     service.controlAddress = address;
     Save(service);
+  }
+  {
+    // A test's crash plan for the world is the service process's to take.
+    std::scoped_lock worldLock(world_.Mutex());
+    (void)world_.Cache().TakePlan(world_.Root());
   }
 
   auto running = std::make_shared<RunningService>();

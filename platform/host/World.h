@@ -22,6 +22,7 @@
 #include "platform/StorageDevice.h"
 #include "platform/SystemInfo.h"
 #include "platform/host/Desktop.h"
+#include "platform/host/WriteCache.h"
 
 namespace pw::host {
 
@@ -199,6 +200,10 @@ class World {
   // sessions' screens (ScreenJournal.h).
   std::filesystem::path ScreenJournalFile() const { return Root() / "screen-journal"; }
 
+  // What the system's write cache holds that a power cut would lose, and the
+  // crash plan a process may take (WriteCache.h).
+  WriteCache& Cache() const { return writeCache_; }
+
   // Test conveniences working on Windows paths.
   void WriteFile(std::string_view windowsPath, std::string_view bytes) const;
   std::string ReadFile(std::string_view windowsPath) const;
@@ -230,6 +235,7 @@ class World {
   std::unique_ptr<host::Desktop> desktop_;
   std::unique_ptr<ServiceManager> services_;
   std::unique_ptr<SessionTable> sessions_;
+  mutable WriteCache writeCache_;
 };
 
 // Case-insensitive comparison of ANSI names as Windows volumes do it

@@ -325,6 +325,7 @@ class Run {
   bool StartService() {
     const ToolRun started = Control({"start", kService});
     if (!started.finished || started.exitCode != 0) {
+      if (CrashHit()) return false;
       Fail("pagewick-sc start failed (" + std::to_string(started.exitCode) + "): " + started.output);
       return false;
     }
@@ -339,15 +340,44 @@ class Run {
     // Control requests are accepted once the service runs.
     const ToolRun running = Control({"wait", kService, "RUNNING", "15000"}, 20s);
     if (running.exitCode != 0) {
-      Fail("the service did not reach RUNNING: " + running.output);
+      if (!CrashHit()) Fail("the service did not reach RUNNING: " + running.output);
       return false;
     }
+    return true;
+  }
+
+  // Whether the crash plan's change has come and was not yet dealt with.
+  bool CrashHit() const {
+    std::error_code ec;
+    return scenario_.crash && !result_.crashed && fs::exists(host::WriteCache::HitFile(world_), ec);
+  }
+
+  // Gives a service process that is going a moment to end.
+  bool WaitUntilEnded() {
+    const auto deadline = Clock::now() + 5s;
+    while (service_ && !service_->Ended() && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    return service_ && service_->Ended();
+  }
+
+  // Whether the service process that ended was killed by the crash plan:
+  // the first time only, as the plan is taken once.
+  bool CrashedAsPlanned() {
+    if (!CrashHit() || !service_) return false;
+    const std::optional<int> status = service_->Status();
+    if (!status || !WIFSIGNALED(*status)) return false;
+    result_.crashed = true;
+    restartedAt_ = Clock::now();
+    service_.reset();
     return true;
   }
 
   // Records how the service process ended: normally, or a crash.
   void CheckServiceEnding() {
     if (!service_) return;
+    if (CrashedAsPlanned()) {
+      crashedWhileStopping_ = true;
+      return;
+    }
     if (const std::optional<int> status = service_->Status()) {
       if (WIFSIGNALED(*status)) {
         Fail("the service process died of signal " + std::to_string(WTERMSIG(*status)));
@@ -432,13 +462,28 @@ class Run {
       Fail("install failed: " + installed.output);
       return;
     }
-    if (!StartService()) return;
+    if (scenario_.crash) host::WriteCache::WritePlan(world_, *scenario_.crash);
+    if (!StartService()) {
+      // The crash plan's change may come while the service starts: it
+      // starts once more on what survived.
+      if (!CrashHit()) return;
+      (void)WaitUntilEnded();
+      result_.crashed = true;
+      restartedAt_ = Clock::now();
+      service_.reset();
+      if (!StartService()) return;
+    }
 
     // Run until every picture is delivered (or for the row's time), doing the row's control steps on the way.
     const auto start = Clock::now();
     const bool waitForAll = scenario_.expect == Expect::SavedOnce || scenario_.expect == Expect::DrainedToScratch;
     std::size_t nextStep = 0;
     for (;;) {
+      if (service_ && service_->Ended() && CrashedAsPlanned()) {
+        // The machine comes back: the service starts again on what survived.
+        if (!StartService()) break;
+        continue;
+      }
       if (service_ && service_->Ended()) {
         Fail("the service process ended by itself");
         CheckServiceEnding();
@@ -449,8 +494,14 @@ class Run {
              ChunksAnswered() >= static_cast<std::size_t>(scenario_.controls[nextStep].afterChunks)) {
         Act(scenario_.controls[nextStep++]);
       }
+      if (scenario_.applyMidway && !applied_ && DeliveredCount() >= 1) {
+        applied_ = true;
+        SendApply();
+      }
       const bool allDelivered = DeliveredCount() >= scenario_.images.size();
-      if (waitForAll && allDelivered && nextStep >= scenario_.controls.size()) break;
+      // After a crash the restarted service first settles what the crash left.
+      const bool settled = !result_.crashed || Clock::now() >= restartedAt_ + 2500ms;
+      if (waitForAll && allDelivered && settled && nextStep >= scenario_.controls.size()) break;
       if (!waitForAll && Clock::now() - start >= scenario_.runFor) break;
       if (Clock::now() - start >= kDeliveryDeadline) {
         if (waitForAll) {
@@ -462,6 +513,17 @@ class Run {
       std::this_thread::sleep_for(20ms);
     }
     TimedStop("at the end");
+    if (crashedWhileStopping_) {
+      // The crash came while the service stopped: it starts once more on
+      // what survived, settles it, and stops.
+      if (StartService()) {
+        std::this_thread::sleep_for(2500ms);
+        TimedStop("after the crash");
+      }
+    }
+    if (scenario_.crash && scenario_.crash->atChange == 0) {
+      result_.changes = std::strtoull(ReadAll(host::WriteCache::CountFile(world_)).c_str(), nullptr, 10);
+    }
 
     if (!simulator.Terminate(3s)) Fail("the scanner simulator did not end");
     if (disk) (void)disk->Terminate(3s);
@@ -469,6 +531,59 @@ class Run {
 
     if (scenario_.tamper) scenario_.tamper(world_);
     Check();
+  }
+
+  // A user's Apply through the service's pipe, from a process in session 1:
+  // this test binary again, running only its disabled apply test.
+  void SendApply() {
+    const ToolRun sent = RunTool("/proc/self/exe",
+                                 {"--gtest_filter=CrashPointApply.*", "--gtest_also_run_disabled_tests"},
+                                 {{"PAGEWICK_WORLD", world_.string()},
+                                  {"PAGEWICK_SESSION", "1"},
+                                  {"PAGEWICK_APPLY_LOCATION", SaveLocationText()}},
+                                 folder_ / "apply.out", 20s);
+    if (!sent.finished || sent.exitCode != 0) Fail("the Apply could not be sent: " + sent.output.substr(0, 400));
+  }
+
+  // The settings as a file holds them: [Setting] keys, lower case.
+  static std::map<std::string, std::string> SettingsOf(const std::string& text) {
+    std::map<std::string, std::string> keys;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const std::size_t equals = line.find('=');
+      if (equals != std::string::npos) keys[Lower(line.substr(0, equals))] = line.substr(equals + 1);
+    }
+    return keys;
+  }
+
+  // The settings file reads back whole, as the old or the new settings,
+  // wherever the service keeps it.
+  void CheckSettingsFile() {
+    std::vector<fs::path> found;
+    for (const fs::path& file : FilesBelow(world_ / "drive_c")) {
+      if (Lower(file.filename().string()) == "pagewick.info") found.push_back(file);
+    }
+    if (found.empty()) {
+      Fail("no settings file is left");
+      return;
+    }
+    for (const fs::path& file : found) {
+      const std::map<std::string, std::string> keys = SettingsOf(ReadAll(file));
+      const std::string where = fs::relative(file, world_).generic_string();
+      auto value = [&](const std::string& key) {
+        const auto it = keys.find(key);
+        return it == keys.end() ? std::string("(missing)") : it->second;
+      };
+      if (value("mode") != "1" || value("path") != SaveLocationText()) {
+        Fail("the settings file " + where + " lost its values: mode " + value("mode") + ", path " + value("path"));
+      }
+      const std::string before = scenario_.autoRotate ? "1" : "0";
+      const std::string autoRotate = value("autoroate");
+      if (autoRotate != before && !(scenario_.applyMidway && autoRotate == "1")) {
+        Fail("the settings file " + where + " holds neither the old nor the new settings: AutoRoate " + autoRotate);
+      }
+    }
   }
 
   // The simulator's count of what the drive that took the scanner's letter
@@ -513,6 +628,9 @@ class Run {
   bool Holds(const std::string& saved, const Delivered& image) const {
     const bool turned = scenario_.autoRotate && image.plan != nullptr && image.plan->kind == ImageKind::SidewaysPicture;
     if (!turned) return saved == image.bytes;
+    // A crash between the landing and the turn leaves the picture as the
+    // scanner sent it: whole, only not turned.
+    if (scenario_.crash && saved == image.bytes) return true;
     try {
       const test::Bytes bytes(saved.begin(), saved.end());
       const std::vector<std::string> comments = test::ReadComments(bytes);
@@ -623,6 +741,7 @@ class Run {
         Fail("picture " + std::to_string(index) + " was saved as " + names[0] + ", expected " + expected[index]);
       }
     }
+    if (scenario_.crash) CheckSettingsFile();
     if (scenario_.expect == Expect::NotDelivered && !delivered.empty()) {
       Fail(std::to_string(delivered.size()) + " pictures were taken from the scanner although none could be saved");
     }
@@ -638,6 +757,9 @@ class Run {
   std::vector<std::string> dateTimes_;
   std::unique_ptr<TmpfsDrive> drive_;
   std::unique_ptr<ForeignProcess> service_;
+  bool applied_ = false;
+  bool crashedWhileStopping_ = false;
+  Clock::time_point restartedAt_{};
 };
 
 }  // namespace

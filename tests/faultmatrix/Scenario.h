@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/WriteCache.h"
+
 namespace pw::faultmatrix {
 
 enum class ImageKind {
@@ -79,6 +81,13 @@ struct Scenario {
   bool otherDriveHearsOnlyTheDescriptor = false;
   // Damages the result after the run: the checks must notice (self-test rows).
   std::function<void(const std::filesystem::path& worldRoot)> tamper;
+  // The service process crashes (a power cut or a kill) at the plan's change
+  // to the disk, and is started again on what survived. A plan without a
+  // change only counts the service's changes (ScenarioResult::changes).
+  std::optional<host::CrashPlan> crash;
+  // Once the first picture was delivered, a user's Apply (through the
+  // service's pipe, as the settings page sends it) switches auto-rotate on.
+  bool applyMidway = false;
 };
 
 struct ScenarioResult {
@@ -91,6 +100,8 @@ struct ScenarioResult {
   std::size_t drained = 0;  // delivered into the scratch file by the free-space guard's design
   long stopMs = -1;         // the last timed stop
   long runMs = 0;
+  bool crashed = false;         // the crash plan's change came, and the service was started again
+  std::uint64_t changes = 0;    // the service's changes to the disk (a counting plan)
 };
 
 // The executables and files a run needs.
