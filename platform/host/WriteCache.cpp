@@ -142,7 +142,9 @@ WriteCache::Unflushed* WriteCache::Entry(int fd, bool created) {
   auto found = unflushed_.find(key);
   if (found == unflushed_.end()) {
     Unflushed entry;
-    entry.file.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    // Opened afresh for reading and writing: the caller's handle may be
+    // write-only, and the old bytes must be read back.
+    entry.file.reset(::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDWR | O_CLOEXEC));
     if (!entry.file.valid()) return nullptr;
     // A file first written now has on the disk what it holds now.
     entry.durableSize = created ? 0 : static_cast<std::uint64_t>(status.st_size);
@@ -163,7 +165,7 @@ void WriteCache::BeforeWrite(int fd, std::uint64_t offset, std::size_t size) {
   Overwrite overwrite;
   overwrite.offset = offset;
   overwrite.before.resize(kept);
-  const ssize_t got = ::pread(fd, overwrite.before.data(), kept, static_cast<off_t>(offset));
+  const ssize_t got = ::pread(entry->file.get(), overwrite.before.data(), kept, static_cast<off_t>(offset));
   overwrite.before.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
   entry->overwrites.push_back(std::move(overwrite));
 }
@@ -178,6 +180,16 @@ void WriteCache::Flushed(int fd) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) return;
   unflushed_.erase(Key{status.st_dev, status.st_ino});
+}
+
+std::vector<fs::path> WriteCache::UnflushedFiles() const {
+  std::vector<fs::path> files;
+  for (const auto& [key, entry] : unflushed_) {
+    std::error_code ec;
+    const fs::path path = fs::read_symlink("/proc/self/fd/" + std::to_string(entry.file.get()), ec);
+    if (!ec) files.push_back(path);
+  }
+  return files;
 }
 
 void WriteCache::CutPower(CutLoss loss) {

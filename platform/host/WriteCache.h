@@ -87,6 +87,8 @@ class WriteCache {
   void CutPower(CutLoss loss);
 
   std::uint64_t Changes() const { return changes_; }
+  // Where the files with bytes only in the cache are now (host paths).
+  std::vector<std::filesystem::path> UnflushedFiles() const;
 
  private:
   struct Overwrite {

@@ -90,5 +90,47 @@ TEST_F(WriteFaultTest, AProfileWriteTheDiskRefusesLeavesTheFileAsItWas) {
   EXPECT_EQ(world.ReadFile("C:\\Data\\app.ini"), "[S]\r\nk=w\r\n");
 }
 
+// A power cut keeps what was flushed and every create, rename and delete, but
+// of the bytes written since a file's last flush nothing, a prefix, or zeros.
+TEST_F(WriteFaultTest, APowerCutLosesOnlyWhatWasNotFlushed) {
+  struct Row {
+    CutLoss loss;
+    std::string expected;  // old.bin: "durable" flushed, then "DU" written over it and "-more" after it
+    std::string created;   // new.bin: "fresh" written, never flushed
+  };
+  const Row rows[] = {
+      {CutLoss::Everything, "durable", ""},
+      {CutLoss::Prefix, std::string("durable-m"), "fr"},
+      {CutLoss::Zeros, std::string("\0\0rable\0\0\0\0\0", 12), std::string(5, '\0')},
+  };
+  world.Cache().Track();
+  int n = 0;
+  for (const Row& row : rows) {
+    const std::string folder = "C:\\Data\\" + std::to_string(++n);
+    ASSERT_TRUE(platform::CreateDirectory(folder).ok);
+    {
+      platform::FileHandle old = Create(folder + "\\old.bin");
+      ASSERT_TRUE(Write(old, 0, "durable").ok);
+      ASSERT_TRUE(platform::FlushFile(old).ok);
+      ASSERT_TRUE(Write(old, 0, "DU").ok);
+      ASSERT_TRUE(Write(old, 7, "-more").ok);
+      platform::FileHandle created = Create(folder + "\\new.bin");
+      ASSERT_TRUE(Write(created, 0, "fresh").ok);
+    }
+    // Renamed after the writes: the rename survives, the bytes go with the file.
+    ASSERT_TRUE(platform::MoveFileNoReplace(folder + "\\new.bin", folder + "\\renamed.bin").ok);
+    world.Cache().CutPower(row.loss);
+    EXPECT_EQ(world.ReadFile(folder + "\\old.bin"), row.expected) << n;
+    EXPECT_EQ(world.ReadFile(folder + "\\renamed.bin"), row.created) << n;
+    EXPECT_FALSE(platform::FileExists(folder + "\\new.bin")) << n;
+  }
+  for (const char* text : {"cut 7 zeros", "cut 1 prefix", "kill 12", "count"}) {
+    const std::optional<CrashPlan> plan = ParseCrashPlan(text);
+    ASSERT_TRUE(plan.has_value()) << text;
+    EXPECT_EQ(CrashPlanText(*plan), text);
+  }
+  for (const char* text : {"", "cut 0 zeros", "cut 3", "kill", "boom 3"}) EXPECT_FALSE(ParseCrashPlan(text)) << text;
+}
+
 }  // namespace
 }  // namespace pw::host

@@ -785,5 +785,58 @@ TEST_F(ImagePullTest, AFailedFreeSpaceQueryKeepsThePictureOnTheScanner) {
   EXPECT_NE(boxes[0].text, form->LoadText(ui::text::kDiskFullMessage));
 }
 
+
+// The scanner lets a picture go once it has answered a length query with the
+// end marker: when that query reaches it, no byte of the picture may be only
+// in the system's cache. A power cut right after the pull leaves it whole.
+TEST_F(ImagePullTest, ThePicturesBytesAreOnTheDiskBeforeTheScannerLetsItGo) {
+  struct Row {
+    const char* what;
+    std::size_t size;
+    std::uint32_t chunk;
+    bool endsAsAJpeg;  // FF D9: a whole picture can be complete there
+  };
+  const Row rows[] = {
+      {"one chunk", 1000, kChunk, true},
+      {"many chunks", 3 * kChunk + 1234, kChunk, true},
+      {"the end-of-image marker split over two chunks", 2 * 4096 + 1, 4096, true},
+      {"a picture that does not end as a JPEG: flushed after the marker", 5000, 1024, false},
+  };
+  form->Timer1.SetEnabled(false);
+  world.Cache().Track();
+  const std::filesystem::path folder = world.HostPath(std::string(kPictures) + "\\Photo1");
+  int number = 0;
+  for (const Row& row : rows) {
+    std::vector<std::byte> image = PatternImage(row.size, 40 + static_cast<std::uint32_t>(number));
+    image[0] = std::byte{0xFF};
+    image[1] = std::byte{0xD8};
+    image[row.size - 2] = std::byte{0xFF};
+    image[row.size - 1] = row.endsAsAJpeg ? std::byte{0xD9} : std::byte{0x00};
+    auto scanner = std::make_shared<sim::ScannerSimulator>();
+    scanner->SetMode(sim::ScannerSimulator::Mode::Computer);
+    scanner->SetChunkPolicy(sim::ChunkPolicy::Fixed(row.chunk));
+    scanner->QueueImage(image);
+    auto hooked = std::make_shared<HookedDevice>(scanner);
+    std::vector<std::filesystem::path> cachedAtLastQuery;
+    hooked->before = [&](std::uint8_t operation) {
+      if (operation != kLengthQueryOperation) return;
+      cachedAtLastQuery.clear();
+      for (const std::filesystem::path& file : world.Cache().UnflushedFiles()) {
+        if (file.parent_path() == folder) cachedAtLastQuery.push_back(file);
+      }
+    };
+    world.AttachDevice('E', hooked);
+    ASSERT_TRUE(PullOnce()) << row.what;
+    ++number;
+    if (row.endsAsAJpeg) {
+      EXPECT_TRUE(cachedAtLastQuery.empty()) << row.what << ": " << cachedAtLastQuery.front();
+    }
+    world.Cache().CutPower(host::CutLoss::Zeros);
+    char name[64];
+    std::snprintf(name, sizeof name, "\\Photo1\\img%04d.jpg", number);
+    EXPECT_EQ(Read(std::string(kPictures) + name), Image(image)) << row.what;
+  }
+}
+
 }  // namespace
 }  // namespace pw::test
