@@ -254,6 +254,13 @@ def main():
         table.compare(f"service's pull as the console user, links refused, {chunk} B chunks vs the same pull without",
                       "<= 1.10x", results.seconds(f"PullAsConsoleUser/{chunk}"), results.seconds(f"Pull/{chunk}"),
                       limit=1.10)
+    table.compare("service's pull with its flushes, 65536 B chunks, scanner at USB 2.0 speed vs the same pull without",
+                  "<= 1.15x", results.seconds("PullAtUsbSpeed/65536"),
+                  results.seconds("PullAtUsbSpeedWithoutFlushes/65536"), limit=1.15)
+    table.compare("service's pull with its flushes, 65536 B chunks, scanner at memory speed vs the same pull without",
+                  "—", results.seconds("Pull/65536"), results.seconds("PullWithoutFlushes/65536"))
+    table.add("one 64 KiB write and its flush (FlushFileBuffers) on this disk", "—",
+              milliseconds(results.seconds("FlushedWrite/65536")))
     typical = results.seconds("BM_NextImagePathTypical")
     table.add("naming, typical (1 folder, 100 images)", "< 1 ms", milliseconds(typical),
               met=None if typical is None else typical < 1e-3)

@@ -86,6 +86,11 @@ class WriteCache {
   // is empty afterwards. Tests call it, then open a fresh world on the folder.
   void CutPower(CutLoss loss);
 
+  // For measuring what flushes cost: FlushFileBuffers then puts nothing on
+  // the disk (it still counts as a flush here).
+  void IgnoreFlushes(bool ignore) { ignoreFlushes_ = ignore; }
+  bool FlushesIgnored() const { return ignoreFlushes_; }
+
   std::uint64_t Changes() const { return changes_; }
   // Where the files with bytes only in the cache are now (host paths).
   std::vector<std::filesystem::path> UnflushedFiles() const;
@@ -105,6 +110,7 @@ class WriteCache {
   void Crash();
 
   bool tracking_ = false;
+  bool ignoreFlushes_ = false;
   std::optional<CrashPlan> plan_;
   std::filesystem::path reportRoot_;
   UniqueFd countFile_;

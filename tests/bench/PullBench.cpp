@@ -9,12 +9,21 @@
 //                        Vista and later: as the user at the console, every file of
 //                        the location opened without following links and checked
 //                        to lie inside it
+//   PullWithoutFlushes/<chunk>
+//                        the same pull with FlushFileBuffers putting nothing on the
+//                        disk: what the pull's flushes cost
+//   PullAtUsbSpeed/<chunk>, PullAtUsbSpeedWithoutFlushes/<chunk>
+//                        both again with each chunk read taking 2 ms, as a scanner
+//                        on USB 2.0 delivers 64 KiB (about 30 MB/s)
 //   DirectWrite/<chunk>  the same 5 MB written to a file of the host world in
 //                        writes of <chunk> bytes at their offsets
+//   FlushedWrite/<chunk> one write of <chunk> bytes at the end of a file, then
+//                        FlushFileBuffers: what one flush costs on this disk
 // Compare bytes_per_second (wall-clock) of each Pull line with its DirectWrite line;
 // both start from a folder without the file, as a pull does.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -56,9 +65,11 @@ void Report(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(kImageSize));
 }
 
-void PullWithRights(benchmark::State& state, bool asConsoleUser) {
+void PullWithRights(benchmark::State& state, bool asConsoleUser, bool flushes = true,
+                    std::chrono::milliseconds chunkDelay = std::chrono::milliseconds(0)) {
   const auto chunk = static_cast<std::uint32_t>(state.range(0));
   host::World world;
+  world.Cache().IgnoreFlushes(!flushes);
   if (asConsoleUser) world.UserSessions().LogOn("alice");
   world.MakeDirectories(kProgramFolder);
   std::ifstream table(std::filesystem::path(PAGEWICK_SOURCE_DIR) / "resources" / "rc.info", std::ios::binary);
@@ -71,6 +82,7 @@ void PullWithRights(benchmark::State& state, bool asConsoleUser) {
   auto simulator = std::make_shared<sim::ScannerSimulator>(sim::SimulatorOptions{false, false});
   simulator->SetMode(sim::ScannerSimulator::Mode::Computer);
   simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(chunk));
+  if (chunkDelay.count() > 0) simulator->SetDelay(sim::RequestKind::ChunkRead, chunkDelay);
   world.AttachDevice('E', simulator);
 
   ui::ProcessState process;
@@ -104,6 +116,28 @@ void PullWithRights(benchmark::State& state, bool asConsoleUser) {
 
 void Pull(benchmark::State& state) { PullWithRights(state, false); }
 void PullAsConsoleUser(benchmark::State& state) { PullWithRights(state, true); }
+void PullWithoutFlushes(benchmark::State& state) { PullWithRights(state, false, false); }
+void PullAtUsbSpeed(benchmark::State& state) { PullWithRights(state, false, true, std::chrono::milliseconds(2)); }
+void PullAtUsbSpeedWithoutFlushes(benchmark::State& state) {
+  PullWithRights(state, false, false, std::chrono::milliseconds(2));
+}
+
+void FlushedWrite(benchmark::State& state) {
+  const auto chunk = static_cast<std::size_t>(state.range(0));
+  host::World world;
+  world.MakeDirectories("C:\\Bench");
+  const std::vector<std::byte> bytes(chunk, std::byte{0x5A});
+  platform::OpenResult created =
+      platform::CreateFile("C:\\Bench\\flushed.bin", platform::access::kGenericRead | platform::access::kGenericWrite,
+                           platform::share::kNone, platform::Disposition::CreateAlways);
+  std::uint64_t offset = 0;
+  for (auto _ : state) {
+    if (!platform::WriteFileAt(created.file, offset, bytes).ok || !platform::FlushFile(created.file).ok) {
+      state.SkipWithError("the write or the flush failed");
+    }
+    offset += chunk;
+  }
+}
 
 void DirectWrite(benchmark::State& state) {
   const auto chunk = static_cast<std::size_t>(state.range(0));
@@ -130,6 +164,10 @@ void DirectWrite(benchmark::State& state) {
 
 BENCHMARK(Pull)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 BENCHMARK(PullAsConsoleUser)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(PullWithoutFlushes)->Arg(65536)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(PullAtUsbSpeed)->Arg(65536)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(PullAtUsbSpeedWithoutFlushes)->Arg(65536)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(FlushedWrite)->Arg(65536)->Unit(benchmark::kMillisecond)->MinTime(0.5)->UseRealTime();
 BENCHMARK(DirectWrite)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 }  // namespace
