@@ -21,6 +21,7 @@
 #include "storage/DestinationNaming.h"
 #include "storage/FreeSpaceGuard.h"
 #include "storage/LocationRules.h"
+#include "ui/LeftoverNaming.h"
 
 namespace pw::ui {
 namespace {
@@ -227,9 +228,26 @@ void TMainForm::FormActivate() {
     ApplyBtn.SetEnabled(true);
     return;
   }
+  SettleAtStart();
   ScanDrives();
   ApplyBtnClick();
   ApplyBtn.SetEnabled(true);
+}
+
+void TMainForm::SettleAtStart() {
+  // With nobody at the console the location waits for its first pull.
+  try {
+    const platform::LocationRights::Pull pull(locationRights_);
+    const platform::LocationRights::Acting acting = locationRights_.Act();
+    SettleSaveLocation();
+  } catch (const std::exception&) {
+    platform::TraceCurrentException("Settling leftover transfers at start");
+  }
+}
+
+void TMainForm::SettleSaveLocation() {
+  LeftoverNaming naming(PathEdit.Text(), FolderPrefix, FilePrefix);
+  scanner::SettleLocationOnce(process_, PathEdit.Text(), naming, locationRights_);
 }
 
 void TMainForm::FormClose() {
