@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/Profile.h"
 #include "platform/SystemInfo.h"
 #include "platform/toolkit/Controls.h"
 #include "platform/toolkit/FileListBox.h"
@@ -264,6 +266,8 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   void SettleAtStart();
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
+  // The keys in one replacement of the settings file; throws SettingsWriteError.
+  void WriteSettings(std::span<const platform::ProfileEntry> settings);
   void BuildWindow();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
