@@ -19,6 +19,7 @@ inline constexpr ErrorCode kNotSameDevice = 17;
 inline constexpr ErrorCode kNoMoreFiles = 18;
 inline constexpr ErrorCode kNotReady = 21;
 inline constexpr ErrorCode kWriteFault = 29;
+inline constexpr ErrorCode kReadFault = 30;
 inline constexpr ErrorCode kGenFailure = 31;
 inline constexpr ErrorCode kSharingViolation = 32;
 inline constexpr ErrorCode kHandleEof = 38;

@@ -2,6 +2,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/ProfileParser.h"
+#include "platform/SystemInfo.h"
 
 namespace pw::platform {
 namespace {
@@ -13,7 +18,91 @@ int HexDigit(char c) {
   return -1;
 }
 
+constexpr std::size_t kWindowsDirectoryBuffer = 260;
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+// A bare file name lies in the Windows directory, as the profile calls look it up there.
+std::string FullProfilePath(const std::string& path) {
+  if (path.find_first_of("\\/:") != std::string::npos) return path;
+  const std::optional<std::string> windows = GetWindowsDirectory(kWindowsDirectoryBuffer);
+  return windows ? *windows + "\\" + path : path;
+}
+
+// The file's bytes as they stand; a missing file holds none. The file is
+// opened as WritePrivateProfileStringA opens it (reading and writing, shared
+// for both): a read-only file, a folder or an open that denies writing
+// refuses the write before anything is written.
+ErrorCode ReadCurrentBytes(const std::string& path, std::string& bytes) {
+  OpenResult opened = CreateFile(path, access::kGenericRead | access::kGenericWrite, share::kRead | share::kWrite,
+                                 Disposition::OpenExisting);
+  if (!opened.file) return opened.error == error::kFileNotFound ? error::kSuccess : opened.error;
+  const std::optional<std::uint64_t> size = GetFileSize(opened.file);
+  if (!size) return error::kReadFault;
+  std::vector<std::byte> chunk(kReadChunk);
+  for (std::uint64_t offset = 0; offset < *size;) {
+    const IoResult read = ReadFileAt(opened.file, offset, chunk);
+    if (!read.ok) return read.error;
+    if (read.bytes == 0) break;
+    bytes.append(reinterpret_cast<const char*>(chunk.data()), read.bytes);
+    offset += read.bytes;
+  }
+  return error::kSuccess;
+}
+
+// The new text in a file of its own beside the old, on the disk before it
+// takes the old one's place. A failure deletes the new file.
+Outcome ReplaceWhole(const std::string& path, const std::string& bytes) {
+  const std::string fresh = ProfileReplacementPath(path);
+  {
+    // CREATE_ALWAYS: a new file left by an earlier cut is simply overwritten.
+    OpenResult created = CreateFile(fresh, access::kGenericWrite, share::kNone, Disposition::CreateAlways);
+    if (!created.file) return Outcome::Failure(created.error);
+    Outcome stored = Outcome::Success();
+    if (!bytes.empty()) {
+      const IoResult written =
+          WriteFileAt(created.file, 0, {reinterpret_cast<const std::byte*>(bytes.data()), bytes.size()});
+      if (!written.ok) stored = Outcome::Failure(written.error);
+      else if (written.bytes != bytes.size()) stored = Outcome::Failure(error::kWriteFault);
+    }
+    if (stored.ok) stored = FlushFile(created.file);
+    if (!stored.ok) {
+      created.file.reset();
+      (void)DeleteFile(fresh);
+      return stored;
+    }
+  }
+  const Outcome replaced = ReplaceFileWith(fresh, path);
+  if (!replaced.ok) (void)DeleteFile(fresh);
+  return replaced;
+}
+
 }  // namespace
+
+std::string ProfileReplacementPath(const std::string& path) { return FullProfilePath(path) + ".new"; }
+
+Outcome WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path) {
+  const std::string full = FullProfilePath(path);
+  std::string bytes;
+  const ErrorCode read = ReadCurrentBytes(full, bytes);
+  if (read != error::kSuccess) return Outcome::Failure(read);
+  bool changed = false;
+  for (const ProfileEntry& entry : entries) {
+    const std::optional<std::string_view> value =
+        entry.value ? std::optional<std::string_view>(*entry.value) : std::nullopt;
+    std::optional<std::string> updated = UpdateProfileBytes(bytes, section, entry.key, value);
+    if (!updated) continue;  // nothing to delete
+    bytes = std::move(*updated);
+    changed = true;
+  }
+  if (!changed) return Outcome::Success();
+  return ReplaceWhole(full, bytes);
+}
+
+Outcome WriteProfileString(std::string_view section, std::string_view key, std::optional<std::string_view> value,
+                           const std::string& path) {
+  const ProfileEntry entry{std::string(key), value ? std::optional<std::string>(std::string(*value)) : std::nullopt};
+  return WriteProfileStrings(section, std::span(&entry, 1), path);
+}
 
 std::int32_t ParseProfileInteger(std::string_view text, std::int32_t defaultValue) {
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {

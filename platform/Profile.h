@@ -1,9 +1,14 @@
 #pragma once
-// Private-profile (INI) files through GetPrivateProfileStringA and
-// WritePrivateProfileStringA, with Windows' parsing and writing rules.
+// Private-profile (INI) files: read through GetPrivateProfileStringA's
+// rules, written with WritePrivateProfileStringA's rules but never in place.
+// A write reads the file, writes the whole new text beside it (the file's
+// name + ".new", created afresh), flushes it, and moves it over the file with
+// MoveFileEx(REPLACE_EXISTING | WRITE_THROUGH): a power cut or a killed
+// process leaves the old file or the new one, never a mix or an empty file.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -26,8 +31,20 @@ ProfileText ReadProfileString(std::string_view section, std::string_view key, st
 
 // Writes key=value in the section, creating the file or section when missing
 // and leaving every other line as it was. nullopt as value deletes the key.
+// A write that fails leaves the file as it was and no new file beside it.
 Outcome WriteProfileString(std::string_view section, std::string_view key, std::optional<std::string_view> value,
                            const std::string& path);
+
+// The name of the new file a write makes beside the profile file.
+std::string ProfileReplacementPath(const std::string& path);
+
+struct ProfileEntry {
+  std::string key;
+  std::optional<std::string> value;  // nullopt deletes the key
+};
+// Writes the keys in order, as that many WriteProfileString calls would, in
+// one replacement of the file: all of them land, or none.
+Outcome WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path);
 
 // The program's own integer rule: text longer than two characters that starts
 // with "0x" or "0X" is hexadecimal, other text decimal; text that is not wholly

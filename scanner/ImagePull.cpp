@@ -53,6 +53,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     bool spaceKnown = true;
     {
       const platform::LocationRights::Acting acting = rights.Act();
+      host_.SettleSaveLocation();
       destination = host_.NextImagePath();
       // No image folder could be made below the save location: naming has
       // switched to the default location, and its next answer stands.

@@ -30,6 +30,9 @@ class PullHost {
   // Whose rights the actions in the save location use, and the link checks
   // made there; naming works with the same object.
   virtual platform::LocationRights& SaveLocationRights() = 0;
+  // Settles the leftover transfer files of the save location, unless this
+  // run settled that location already; the caller acts with the rights.
+  virtual void SettleSaveLocation() = 0;
   // The root of the system drive: the current directory after every pull.
   virtual const std::string& SystemDriveRootPath() const = 0;
   // As the last NextImagePath left them: the name of the image folder and the

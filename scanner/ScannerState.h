@@ -48,6 +48,10 @@ struct ScannerState {
   // early, or after the answer to its last length query was lost, is
   // compared with this one rather than saved a second time.
   SavedPictureRecord LastSavedPicture;
+  // The save location whose leftover transfer files this run has settled
+  // (empty: none yet). A location used for the first time is settled before
+  // its first pull.
+  std::string SettledLocation;
 };
 
 }  // namespace pw::scanner

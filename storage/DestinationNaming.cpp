@@ -59,11 +59,6 @@ std::string ImageFileName(const std::string& filePrefix, std::int32_t number) {
   return filePrefix + digits + ".jpg";
 }
 
-namespace {
-
-// The folder numbers in use below the location, from one listing: folders
-// whose name is the prefix and a decimal number without leading zeros
-// (matched ignoring case); "Photo01" is not folder 1.
 std::vector<bool> FolderNumbersInUse(const std::string& location, const std::string& prefix) {
   std::vector<bool> used(static_cast<std::size_t>(kMaxFolderNumber) + 1, false);
   const std::string pattern = location.size() == 3 ? location + "*" : location + "\\*";
@@ -88,6 +83,8 @@ std::vector<bool> FolderNumbersInUse(const std::string& location, const std::str
   return used;
 }
 
+namespace {
+
 // A prefix that the system's wildcard rules could read otherwise than as
 // plain text: its listing is left to the host's lister.
 bool PlainPrefix(const std::string& prefix) {
@@ -95,28 +92,23 @@ bool PlainPrefix(const std::string& prefix) {
   return prefix.find_first_of("*?<>\"") == std::string::npos;
 }
 
-struct FolderListing {
-  std::vector<std::string> images;  // what the host's lister would list
-  std::vector<bool> taken;          // image numbers whose name any entry holds (folders, hidden and system too)
-  bool holdsLink = false;
-};
-
 bool EndsWithJpg(std::string_view name) {
   return name.size() >= 4 && platform::SameTextIgnoringCase(name.substr(name.size() - 4), ".jpg");
 }
 
-FolderListing ListFolder(const std::string& folder, NamingState& state, bool plainPrefix) {
-  FolderListing listing;
-  listing.taken.assign(static_cast<std::size_t>(kMaxFileNumber) + 1, false);
-  const platform::FindResult found = platform::FindFiles(folder + "\\*", platform::FindDetail::NamesAndAttributes);
+// Reads the names of one listing of an image folder: the images the
+// system's lister would list for a plain prefix, and the image numbers whose
+// name any entry holds.
+ImageFolderNames ReadFolderNames(platform::FindResult found, const std::string& prefix, bool plainPrefix) {
+  ImageFolderNames names;
+  names.taken.assign(static_cast<std::size_t>(kMaxFileNumber) + 1, false);
   constexpr std::uint32_t kLeftOut =
       platform::attribute::kDirectory | platform::attribute::kHidden | platform::attribute::kSystem;
-  const std::string& prefix = state.filePrefix;
   for (const platform::FindEntry& entry : found.entries) {
-    if ((entry.attributes & platform::attribute::kReparsePoint) != 0) listing.holdsLink = true;
+    if ((entry.attributes & platform::attribute::kReparsePoint) != 0) names.holdsLink = true;
     if (plainPrefix && (entry.attributes & kLeftOut) == 0 && entry.name.size() >= prefix.size() &&
         platform::SameTextIgnoringCase(std::string_view(entry.name).substr(0, prefix.size()), prefix)) {
-      listing.images.push_back(entry.name);
+      names.images.push_back(entry.name);
     }
     // The entry holds ImageFileName(prefix, n) for its n: the prefix, four
     // digits and ".jpg", ignoring case.
@@ -124,15 +116,35 @@ FolderListing ListFolder(const std::string& folder, NamingState& state, bool pla
     if (name.size() == prefix.size() + 8 && EndsWithJpg(name) &&
         platform::SameTextIgnoringCase(name.substr(0, prefix.size()), prefix)) {
       if (const auto number = ReadFileNumber(name.substr(prefix.size(), kNumberDigits))) {
-        listing.taken[static_cast<std::size_t>(*number)] = true;
+        names.taken[static_cast<std::size_t>(*number)] = true;
       }
     }
   }
-  if (!plainPrefix) listing.images = state.host.ListImageFiles(folder);
-  return listing;
+  names.entries = std::move(found.entries);
+  return names;
+}
+
+ImageFolderNames ListFolder(const std::string& folder, NamingState& state, bool plainPrefix) {
+  ImageFolderNames names = ReadFolderNames(
+      platform::FindFiles(folder + "\\*", platform::FindDetail::NamesAndAttributes), state.filePrefix, plainPrefix);
+  if (!plainPrefix) names.images = state.host.ListImageFiles(folder);
+  return names;
 }
 
 }  // namespace
+
+ImageFolderNames ListImageFolder(const std::string& folder, const std::string& filePrefix) {
+  return ReadFolderNames(platform::FindFiles(folder + "\\*", platform::FindDetail::WithSizes), filePrefix,
+                         PlainPrefix(filePrefix));
+}
+
+std::int32_t NextImageNumber(const ImageFolderNames& names, const std::string& filePrefix) {
+  std::int32_t number = LastFileNumber(names.images, filePrefix.size()) + 1;
+  // A hidden or system file, or a folder, is not listed but still holds its
+  // name: never hand out the name of an existing entry.
+  while (number <= kMaxFileNumber && names.taken[static_cast<std::size_t>(number)]) ++number;
+  return number;
+}
 
 std::string NextImagePath(NamingState& state) {
   const std::string location = state.saveLocation;
@@ -169,17 +181,13 @@ std::string NextImagePath(NamingState& state) {
   }
   rights.CheckFolder(folder);
 
-  const FolderListing listing = ListFolder(folder, state, PlainPrefix(state.filePrefix));
+  const ImageFolderNames listing = ListFolder(folder, state, PlainPrefix(state.filePrefix));
   // A link among the folder's entries could stand for any name the pull
   // writes there: for the console user the folder is not written in.
   if (listing.holdsLink && rights.ActsForConsoleUser()) {
     throw platform::LocationRefusedError(platform::LocationRefusal::Link, folder);
   }
-  std::int32_t number = LastFileNumber(listing.images, state.filePrefix.size()) + 1;
-
-  // A hidden or system file, or a folder, is not listed but still holds its
-  // name: never hand out the name of an existing entry.
-  while (number <= kMaxFileNumber && listing.taken[static_cast<std::size_t>(number)]) ++number;
+  std::int32_t number = NextImageNumber(listing, state.filePrefix);
 
   if (number > kMaxFileNumber) {
     if (state.folderCounter == kMaxFolderNumber) throw SaveLocationFullError(folder);

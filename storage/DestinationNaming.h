@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileSystem.h"
 #include "platform/LocationRights.h"
 
 namespace pw::storage {
@@ -63,5 +64,24 @@ std::string ImageFolderPath(const std::string& saveLocation, const std::string& 
 
 // FilePrefix followed by the file number in four digits and ".jpg".
 std::string ImageFileName(const std::string& filePrefix, std::int32_t number);
+
+// The image folders below the location, from one listing: entry n is true
+// when a folder FolderPrefix + n exists (a decimal number without leading
+// zeros, the prefix matched ignoring case), whether or not it is in use.
+std::vector<bool> FolderNumbersInUse(const std::string& location, const std::string& folderPrefix);
+
+// What one listing of an image folder says about its image names.
+struct ImageFolderNames {
+  std::vector<platform::FindEntry> entries;  // every entry, with its size
+  std::vector<std::string> images;           // what the system's lister lists for FilePrefix + "*.*"
+  std::vector<bool> taken;                   // image numbers whose name any entry holds (folders, hidden and system too)
+  bool holdsLink = false;
+};
+ImageFolderNames ListImageFolder(const std::string& folder, const std::string& filePrefix);
+
+// The number NextImagePath gives the next image in the listed folder: one
+// after the last image listed, stepping over names that any entry holds;
+// kMaxFileNumber + 1 when none is left.
+std::int32_t NextImageNumber(const ImageFolderNames& names, const std::string& filePrefix);
 
 }  // namespace pw::storage

@@ -21,6 +21,7 @@
 #include "storage/DestinationNaming.h"
 #include "storage/FreeSpaceGuard.h"
 #include "storage/LocationRules.h"
+#include "ui/LeftoverNaming.h"
 
 namespace pw::ui {
 namespace {
@@ -227,9 +228,26 @@ void TMainForm::FormActivate() {
     ApplyBtn.SetEnabled(true);
     return;
   }
+  SettleAtStart();
   ScanDrives();
   ApplyBtnClick();
   ApplyBtn.SetEnabled(true);
+}
+
+void TMainForm::SettleAtStart() {
+  // With nobody at the console the location waits for its first pull.
+  try {
+    const platform::LocationRights::Pull pull(locationRights_);
+    const platform::LocationRights::Acting acting = locationRights_.Act();
+    SettleSaveLocation();
+  } catch (const std::exception&) {
+    platform::TraceCurrentException("Settling leftover transfers at start");
+  }
+}
+
+void TMainForm::SettleSaveLocation() {
+  LeftoverNaming naming(PathEdit.Text(), FolderPrefix, FilePrefix);
+  scanner::SettleLocationOnce(process_, PathEdit.Text(), naming, locationRights_);
 }
 
 void TMainForm::FormClose() {
@@ -430,15 +448,17 @@ void TMainForm::ApplyBtnClick() {
   // the mode and the switch are, and the user is told why.
   const storage::LocationProblem problem =
       storage::CheckSaveLocation(PathEdit.Text(), storage::kMaxStoredLocationLength);
-  WriteSettingInteger("Mode", index);
+  // One replacement of the file: a cut leaves the old settings or the new.
+  std::vector<platform::ProfileEntry> settings{{"Mode", std::to_string(index)}};
   if (problem == storage::LocationProblem::None) {
-    WriteSetting("Path", PathEdit.Text());
+    settings.push_back({"Path", PathEdit.Text()});
     // Kept for files written by earlier versions; nothing reads it.
     const std::string unreadKey = "Folder" + FolderPrefix;
-    if (MayWriteUnreadKey(unreadKey, PathEdit.Text())) WriteSetting(unreadKey, "0");
-    WriteSettingInteger(PathEdit.Text(), FolderCounter);
+    if (MayWriteUnreadKey(unreadKey, PathEdit.Text())) settings.push_back({unreadKey, "0"});
+    settings.push_back({PathEdit.Text(), std::to_string(FolderCounter)});
   }
-  WriteSettingInteger("AutoRoate", AutoRCheckBx.Checked() ? 1 : 0);
+  settings.push_back({"AutoRoate", AutoRCheckBx.Checked() ? "1" : "0"});
+  WriteSettings(settings);
   if (problem != storage::LocationProblem::None) {
     TellLocationRefused(problem);
     return;
@@ -489,11 +509,10 @@ std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, cons
 }
 
 void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to) {
-  // Only the values that pass the rules are carried over, written afresh: the
-  // old file may be a user's, and is never copied as it is.
-  auto carry = [&](const char* key, const std::string& value) {
-    (void)platform::WriteProfileString(kSettingsSection, key, value, to);
-  };
+  // Only the values that pass the rules are carried over, written afresh in
+  // one new file: the old file may be a user's, and is never copied as it is.
+  std::vector<platform::ProfileEntry> carried;
+  auto carry = [&](const char* key, const std::string& value) { carried.push_back({key, value}); };
   const std::int32_t mode = platform::ReadProfileInteger(kSettingsSection, "Mode", -1, from);
   if (mode == 0 || mode == 1) carry("Mode", std::to_string(mode));
   const std::string path = platform::ReadProfileString(kSettingsSection, "Path", "", from).text;
@@ -508,6 +527,7 @@ void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to)
   }
   const std::int32_t autoRotate = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, from);
   if (autoRotate == 0 || autoRotate == 1) carry("AutoRoate", std::to_string(autoRotate));
+  (void)platform::WriteProfileStrings(kSettingsSection, carried, to);
   // Once the new file exists the old one is never read again; where the
   // service may not delete it (its user shut the service out), it stays.
   if (!platform::DeleteFile(from)) platform::DebugTrace("The old settings file " + from + " could not be removed");
@@ -622,6 +642,12 @@ void TMainForm::WriteSetting(const std::string& key, const std::string& value) {
 
 void TMainForm::WriteSettingInteger(const std::string& key, std::int32_t value) {
   WriteSetting(key, std::to_string(value));
+}
+
+void TMainForm::WriteSettings(std::span<const platform::ProfileEntry> settings) {
+  if (!platform::WriteProfileStrings(kSettingsSection, settings, SettingsFilePath).ok) {
+    throw SettingsWriteError(SettingsFilePath);
+  }
 }
 
 void TMainForm::WriteShowWindowMarker() {

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/Profile.h"
 #include "platform/SystemInfo.h"
 #include "platform/toolkit/Controls.h"
 #include "platform/toolkit/FileListBox.h"
@@ -166,7 +168,9 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   void CheckLblClick();
   // The window became visible: brings it to the foreground.
   void FormShow();
-  // The window became the active window: scans the drives and applies the page.
+  // The window became the active window: settles the save location's
+  // leftover transfer files (once per location and run), scans the drives
+  // and applies the page.
   void FormActivate();
   // The window is asked to close (close box, Exit): it only hides.
   void FormClose();
@@ -213,6 +217,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // EXIF orientation asks for it; throws when the file cannot be opened.
   void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;
   platform::LocationRights& SaveLocationRights() override { return locationRights_; }
+  void SettleSaveLocation() override;
 
   // Walks the drives and attaches the scanner (through the scanner link).
   void ScanDrives();
@@ -256,8 +261,13 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::string ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
                                   const std::string& publicFile);
   void MoveSettingsFile(const std::string& from, const std::string& to);
+  // Settles the save location as the console user (the process itself
+  // before Vista); with nobody at the console its first pull does it.
+  void SettleAtStart();
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
+  // The keys in one replacement of the settings file; throws SettingsWriteError.
+  void WriteSettings(std::span<const platform::ProfileEntry> settings);
   void BuildWindow();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);

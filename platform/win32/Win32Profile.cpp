@@ -24,16 +24,4 @@ ProfileText ReadProfileString(std::string_view section, std::string_view key, st
   return result;
 }
 
-Outcome WriteProfileString(std::string_view section, std::string_view key, std::optional<std::string_view> value,
-                           const std::string& path) {
-  const std::string sectionText(section);
-  const std::string keyText(key);
-  const std::string valueText(value.value_or(std::string_view{}));
-  if (::WritePrivateProfileStringA(sectionText.c_str(), keyText.c_str(), value ? valueText.c_str() : nullptr,
-                                   path.c_str())) {
-    return Outcome::Success();
-  }
-  return Outcome::Failure(::GetLastError());
-}
-
 }  // namespace pw::platform

@@ -88,6 +88,39 @@ void BM_NextImagePathAllFolders(benchmark::State& state) {
 }
 BENCHMARK(BM_NextImagePathAllFolders)->Unit(benchmark::kMillisecond)->Iterations(20);
 
+// Settling leftover transfer files, as at every start of the service: one
+// listing of the location and one of each of its 9,999 folders (the last
+// holding 9,998 images), as the console user; arg 1 leaves a whole picture
+// in the last folder before each settling (it takes number 9,999, which is
+// removed again outside the timing).
+void BM_SettleLeftoversAllFolders(benchmark::State& state) {
+  NamingWorld naming(9999, 9998);
+  naming.world.UserSessions().LogOn("alice");
+  naming.form->SetActsForConsoleUser(true);
+  pw::platform::LocationRights& rights = naming.form->SaveLocationRights();
+  const fs::path last = naming.world.HostPath("C:\\Scans") / "Photo9999";
+  const std::string picture = std::string("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00"
+                                          "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 25) +
+                              std::string(100000, '\x2A') + "\xFF\xD9";
+  for (auto _ : state) {
+    state.PauseTiming();
+    naming.process.SettledLocation.clear();
+    if (state.range(0) == 1) std::ofstream(last / "~0000001", std::ios::binary) << picture;
+    state.ResumeTiming();
+    {
+      const pw::platform::LocationRights::Pull pull(rights);
+      const pw::platform::LocationRights::Acting acting = rights.Act();
+      naming.form->SettleSaveLocation();
+    }
+    state.PauseTiming();
+    fs::remove(last / "img9999.jpg");
+    state.ResumeTiming();
+  }
+  state.SetLabel(state.range(0) == 1 ? "9,999 folders, a whole picture left in the last"
+                                     : "9,999 folders, nothing left");
+}
+BENCHMARK(BM_SettleLeftoversAllFolders)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10);
+
 }  // namespace
 
 BENCHMARK_MAIN();

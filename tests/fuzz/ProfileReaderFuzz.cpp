@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "platform/Profile.h"
-#include "platform/host/ProfileParser.h"
+#include "platform/ProfileParser.h"
 #include "platform/host/World.h"
 
 namespace {
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view sections[] = {"Setting", "String", "", "A", " setting ", "\tSetting"};
   const std::string_view keys[] = {"Mode", "Path", "File", "Folder", "AutoRoate", "10005", "", ";k", "#k", "k"};
   for (std::string_view section : sections) {
-    for (std::string_view key : keys) (void)host::FindProfileValue(content, section, key);
+    for (std::string_view key : keys) (void)platform::FindProfileValue(content, section, key);
   }
   const std::size_t buffers[] = {0, 1, 2, 16, platform::kProfileBufferSize, 200000};
   for (std::size_t i = 0; i < std::size(buffers); ++i) {
@@ -53,22 +53,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view key = keys[(i * 3) % std::size(keys)];
     const platform::ProfileText text = platform::ReadProfileString(section, key, "default  ", kPath, buffers[i]);
     Check(text.text.size() < buffers[i] || (buffers[i] == 0 && text.text.empty()));
-    const std::optional<std::string> direct = host::FindProfileValue(content, section, key);
+    const std::optional<std::string> direct = platform::FindProfileValue(content, section, key);
     if (direct && buffers[i] > direct->size()) Check(text.text == *direct);
   }
   (void)platform::ReadProfileInteger("Setting", "AutoRoate", 0, kPath);
 
   // A write changes only its own key: every other key reads as before.
-  const std::optional<std::string> before = host::FindProfileValue(content, "Setting", "Path");
-  const std::optional<std::string> otherBefore = host::FindProfileValue(content, "String", "10005");
+  const std::optional<std::string> before = platform::FindProfileValue(content, "Setting", "Path");
+  const std::optional<std::string> otherBefore = platform::FindProfileValue(content, "String", "10005");
   Check(platform::WriteProfileString("Setting", "Mode", "7", kPath).ok);
   Check(platform::ReadProfileString("Setting", "Mode", "", kPath).text == "7");
   const std::string written = world.ReadFile(kPath);
-  Check(host::FindProfileValue(written, "Setting", "Path") == before);
-  Check(host::FindProfileValue(written, "String", "10005") == otherBefore);
+  Check(platform::FindProfileValue(written, "Setting", "Path") == before);
+  Check(platform::FindProfileValue(written, "String", "10005") == otherBefore);
 
   // Deleting the key again leaves the rest as it was.
   Check(platform::WriteProfileString("Setting", "Mode", std::nullopt, kPath).ok);
-  Check(host::FindProfileValue(world.ReadFile(kPath), "String", "10005") == otherBefore);
+  Check(platform::FindProfileValue(world.ReadFile(kPath), "String", "10005") == otherBefore);
   return 0;
 }

@@ -7,7 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
-#include "platform/host/ProfileParser.h"
+#include "platform/ProfileParser.h"
 #include "platform/host/Wildcard.h"
 #include "platform/host/World.h"
 
@@ -162,17 +162,17 @@ TEST(ProfileParserTest, AwkwardBytesNeverDisturbOtherKeys) {
   static constexpr char kBinary[] = "bin\0ary=\xFF\xFE\x00x";
   content += std::string(kBinary, sizeof kBinary - 1);
   content += "\r\n\x01\x02[garbage\r\n[A]\r\ndup=2\r\n[B]\r\nafter=3\r\n";
-  EXPECT_EQ(host::FindProfileValue(content, "A", "before"), "1");
-  EXPECT_EQ(host::FindProfileValue(content, "B", "after"), "3");
-  EXPECT_EQ(host::FindProfileValue(content, "A", "dup"), std::nullopt);  // second copy of [A]
-  const std::optional<std::string> updated = host::UpdateProfileBytes(content, "B", "new", "4");
+  EXPECT_EQ(platform::FindProfileValue(content, "A", "before"), "1");
+  EXPECT_EQ(platform::FindProfileValue(content, "B", "after"), "3");
+  EXPECT_EQ(platform::FindProfileValue(content, "A", "dup"), std::nullopt);  // second copy of [A]
+  const std::optional<std::string> updated = platform::UpdateProfileBytes(content, "B", "new", "4");
   ASSERT_TRUE(updated.has_value());
   EXPECT_EQ(*updated, content + "new=4\r\n");
-  const std::optional<std::string> changed = host::UpdateProfileBytes(content, "a", "BEFORE", "9");
+  const std::optional<std::string> changed = platform::UpdateProfileBytes(content, "a", "BEFORE", "9");
   ASSERT_TRUE(changed.has_value());
   EXPECT_EQ(changed->size(), content.size());
-  EXPECT_EQ(host::FindProfileValue(*changed, "A", "before"), "9");
-  EXPECT_EQ(host::FindProfileValue(*changed, "B", "after"), "3");
+  EXPECT_EQ(platform::FindProfileValue(*changed, "A", "before"), "9");
+  EXPECT_EQ(platform::FindProfileValue(*changed, "B", "after"), "3");
 }
 
 TEST(ProfileParserTest, UnicodeFilesStayUnicodeAndKeepTheirOtherCharacters) {
@@ -182,24 +182,24 @@ TEST(ProfileParserTest, UnicodeFilesStayUnicodeAndKeepTheirOtherCharacters) {
     wide.push_back(static_cast<char>(unit & 0xFF));
     wide.push_back(static_cast<char>(unit >> 8));
   }
-  EXPECT_EQ(host::FindProfileValue(wide, "A", "k"), "1");
-  EXPECT_EQ(host::FindProfileValue(wide, "A", "name"), "?");
-  const std::optional<std::string> updated = host::UpdateProfileBytes(wide, "A", "k", "2");
+  EXPECT_EQ(platform::FindProfileValue(wide, "A", "k"), "1");
+  EXPECT_EQ(platform::FindProfileValue(wide, "A", "name"), "?");
+  const std::optional<std::string> updated = platform::UpdateProfileBytes(wide, "A", "k", "2");
   ASSERT_TRUE(updated.has_value());
   EXPECT_EQ(updated->substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(updated->size(), wide.size());
   EXPECT_EQ(updated->substr(0, 22), wide.substr(0, 22));  // "[A]\r\nname=Ж" untouched
-  EXPECT_EQ(host::FindProfileValue(*updated, "A", "k"), "2");
+  EXPECT_EQ(platform::FindProfileValue(*updated, "A", "k"), "2");
 }
 
 TEST(ProfileParserTest, SectionWithoutKeysTakesTheNewKeyUnderItsHeader) {
-  EXPECT_EQ(host::UpdateProfileBytes("[A]\r\n; c\r\n\r\n[B]\r\n", "A", "k", "v"),
+  EXPECT_EQ(platform::UpdateProfileBytes("[A]\r\n; c\r\n\r\n[B]\r\n", "A", "k", "v"),
             "[A]\r\nk=v\r\n; c\r\n\r\n[B]\r\n");
-  EXPECT_EQ(host::UpdateProfileBytes("[A]", "A", "k", "v"), "[A]\r\nk=v\r\n");
-  EXPECT_EQ(host::UpdateProfileBytes("x=1", "A", "k", "v"), "x=1\r\n[A]\r\nk=v\r\n");
-  EXPECT_EQ(host::UpdateProfileBytes("", "A", "k", std::nullopt), std::nullopt);
+  EXPECT_EQ(platform::UpdateProfileBytes("[A]", "A", "k", "v"), "[A]\r\nk=v\r\n");
+  EXPECT_EQ(platform::UpdateProfileBytes("x=1", "A", "k", "v"), "x=1\r\n[A]\r\nk=v\r\n");
+  EXPECT_EQ(platform::UpdateProfileBytes("", "A", "k", std::nullopt), std::nullopt);
   // A changed value keeps the blanks before it.
-  EXPECT_EQ(host::UpdateProfileBytes("[A]\r\n  Key = old \r\n", "a", "key", "new"), "[A]\r\n  Key =new\r\n");
+  EXPECT_EQ(platform::UpdateProfileBytes("[A]\r\n  Key = old \r\n", "a", "key", "new"), "[A]\r\n  Key =new\r\n");
 }
 
 }  // namespace

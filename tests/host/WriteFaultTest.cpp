@@ -76,14 +76,17 @@ TEST_F(WriteFaultTest, ADriveFillsUpAcrossItsFilesAndOnlyThatDrive) {
   EXPECT_TRUE(Write(a, 6, "789").ok);
 }
 
+// A profile write lands in a new file beside the old one: a fault there
+// leaves the old file whole and no new file behind.
 TEST_F(WriteFaultTest, AProfileWriteTheDiskRefusesLeavesTheFileAsItWas) {
   world.WriteFile("C:\\Data\\app.ini", "[S]\r\nk=v\r\n");
   for (const WriteFault& fault : {WriteFault::FailWrite(1), WriteFault::ShortWrite(1, 3), WriteFault::DiskFullAfter(4)}) {
-    world.SetWriteFault("C:\\Data\\app.ini", fault);
+    world.SetWriteFault("C:\\Data\\app.ini.new", fault);
     const platform::Outcome written = platform::WriteProfileString("S", "k", "longer value", "C:\\Data\\app.ini");
     EXPECT_FALSE(written.ok);
     EXPECT_NE(written.error, error::kSuccess);
     EXPECT_EQ(world.ReadFile("C:\\Data\\app.ini"), "[S]\r\nk=v\r\n");
+    EXPECT_FALSE(platform::FileExists("C:\\Data\\app.ini.new"));
     world.ClearWriteFaults();
   }
   EXPECT_TRUE(platform::WriteProfileString("S", "k", "w", "C:\\Data\\app.ini").ok);

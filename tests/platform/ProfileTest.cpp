@@ -156,34 +156,26 @@ struct WriteCase {
   std::optional<std::string> initial;  // nullopt: no file yet
   std::vector<WriteStep> steps;
   std::string expected;
-  std::optional<WineBehaviour> wine;  // Wine's file content where it differs
 };
 
 const std::vector<WriteCase>& WriteCases() {
   static const std::vector<WriteCase> cases = {
-      {"new file", std::nullopt, {{"App", "key", "value"}}, "[App]\r\nkey=value\r\n", std::nullopt},
+      {"new file", std::nullopt, {{"App", "key", "value"}}, "[App]\r\nkey=value\r\n"},
       {"new section at the end without a blank line", "[A]\r\nx=1\r\n", {{"B", "y", "2"}},
-       "[A]\r\nx=1\r\n[B]\r\ny=2\r\n", std::nullopt},
+       "[A]\r\nx=1\r\n[B]\r\ny=2\r\n"},
       {"new key after the section's last key", "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n", {{"A", "z", "3"}},
-       "[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n",
-       WineBehaviour{"Wine rewrites the file without its blank lines", "[A]\r\nx=1\r\nz=3\r\n[B]\r\ny=2\r\n"}},
+       "[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n"},
       {"new keys in the order written", "[A]\r\nb=v\r\na=v\r\n", {{"A", "z", ""}, {"A", "b", ""}, {"A", "y", ""}},
-       "[A]\r\nb=\r\na=v\r\nz=\r\ny=\r\n", std::nullopt},
+       "[A]\r\nb=\r\na=v\r\nz=\r\ny=\r\n"},
       {"changed value keeps line, casing and comments", "; top\r\n[Setting]\r\nMode=1\r\n; note\r\nPath=C:\\x\r\n",
-       {{"setting", "MODE", "0"}}, "; top\r\n[Setting]\r\nMode=0\r\n; note\r\nPath=C:\\x\r\n", std::nullopt},
+       {{"setting", "MODE", "0"}}, "; top\r\n[Setting]\r\nMode=0\r\n; note\r\nPath=C:\\x\r\n"},
       {"other lines keep their layout", "[A]\r\nk = v\r\n\r\n[B]\r\nx=1\r\n", {{"B", "x", "2"}},
-       "[A]\r\nk = v\r\n\r\n[B]\r\nx=2\r\n",
-       WineBehaviour{"Wine rewrites the file: 'k = v' becomes 'k=v', blank lines go",
-                     "[A]\r\nk=v\r\n[B]\r\nx=2\r\n"}},
-      {"null value deletes the key", "[A]\r\nx=1\r\ny=2\r\n", {{"A", "x", std::nullopt}}, "[A]\r\ny=2\r\n",
-       std::nullopt},
-      {"deleting a missing key changes nothing", "[A]\r\nx=1\r\n", {{"A", "nope", std::nullopt}}, "[A]\r\nx=1\r\n",
-       std::nullopt},
-      {"last line without a line end", "[A]\r\nx=1", {{"A", "y", "2"}}, "[A]\r\nx=1\r\ny=2\r\n", std::nullopt},
+       "[A]\r\nk = v\r\n\r\n[B]\r\nx=2\r\n"},
+      {"null value deletes the key", "[A]\r\nx=1\r\ny=2\r\n", {{"A", "x", std::nullopt}}, "[A]\r\ny=2\r\n"},
+      {"deleting a missing key changes nothing", "[A]\r\nx=1\r\n", {{"A", "nope", std::nullopt}}, "[A]\r\nx=1\r\n"},
+      {"last line without a line end", "[A]\r\nx=1", {{"A", "y", "2"}}, "[A]\r\nx=1\r\ny=2\r\n"},
       // The value is written verbatim; only the names lose their spaces.
-      {"spaces around section and key are dropped", std::nullopt, {{"  A  ", " k ", " v "}}, "[A]\r\nk= v \r\n",
-       WineBehaviour{"Wine drops only leading spaces of section and key, and those of the value",
-                     "[A  ]\r\nk =v \r\n"}},
+      {"spaces around section and key are dropped", std::nullopt, {{"  A  ", " k ", " v "}}, "[A]\r\nk= v \r\n"},
   };
   return cases;
 }
@@ -200,11 +192,86 @@ TEST_F(ProfileTest, WritesFollowTheWindowsRules) {
       const Outcome written = WriteProfileString(step.section, step.key, value, path);
       EXPECT_TRUE(written.ok) << "error " << written.error;
     }
-    std::string expected = row.expected;
-    if (row.wine && KnownWineDifference(std::string(row.name) + ": " + row.wine->difference)) {
-      expected = row.wine->text;
+    EXPECT_EQ(scratch_.ReadFile("write.ini"), row.expected);
+    EXPECT_FALSE(FileExists(path + ".new"));
+  }
+}
+
+// Several keys in one replacement give the bytes that as many single writes
+// give; a new file that an earlier cut left behind is simply overwritten.
+TEST_F(ProfileTest, ABatchOfKeysLandsInOneReplacement) {
+  const std::string path = scratch_ / "batch.ini";
+  const std::string single = scratch_ / "single.ini";
+  struct Row {
+    const char* what;
+    std::optional<std::string> initial;
+    std::optional<std::string> leftover;  // a new file left beside it
+    std::vector<ProfileEntry> entries;
+  };
+  const Row rows[] = {
+      {"a new file", std::nullopt, std::nullopt, {{"Mode", "1"}, {"Path", "C:\\Scans"}, {"C:\\Scans", "3"}}},
+      {"changes, additions and a deletion",
+       "[Setting]\r\nMode=0\r\nPath=C:\\Old\r\n; note\r\nAutoRoate=1\r\n[String]\r\n1=x\r\n",
+       std::nullopt,
+       {{"Mode", "1"}, {"Path", "C:\\New"}, {"FolderPhoto", "0"}, {"AutoRoate", std::nullopt}, {"C:\\New", "1"}}},
+      {"a leftover new file of a cut", "[Setting]\r\nMode=0\r\n", "[Setting]\r\nMode=9\r\ngarbage",
+       {{"Mode", "1"}, {"AutoRoate", "0"}}},
+      {"the same key twice: the last wins", "[Setting]\r\n", std::nullopt, {{"k", "1"}, {"k", "2"}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    (void)DeleteFile(path);
+    (void)DeleteFile(single);
+    if (row.initial) {
+      scratch_.WriteFile("batch.ini", *row.initial);
+      scratch_.WriteFile("single.ini", *row.initial);
     }
-    EXPECT_EQ(scratch_.ReadFile("write.ini"), expected);
+    if (row.leftover) scratch_.WriteFile("batch.ini.new", *row.leftover);
+    ASSERT_TRUE(WriteProfileStrings("Setting", row.entries, path).ok);
+    for (const ProfileEntry& entry : row.entries) {
+      const std::optional<std::string_view> value =
+          entry.value ? std::optional<std::string_view>(*entry.value) : std::nullopt;
+      ASSERT_TRUE(WriteProfileString("Setting", entry.key, value, single).ok);
+    }
+    EXPECT_EQ(scratch_.ReadFile("batch.ini"), scratch_.ReadFile("single.ini"));
+    EXPECT_FALSE(FileExists(path + ".new"));
+  }
+}
+
+// A write that cannot make its new file, or cannot put it in the old one's
+// place, leaves the old bytes and no new file.
+TEST_F(ProfileTest, AWriteThatFailsLeavesTheOldBytesAndNoNewFile) {
+  const std::string path = scratch_ / "kept.ini";
+  const std::string old = "[Setting]\r\nMode=0\r\nPath=C:\\Old\r\n";
+  const std::vector<ProfileEntry> entries{{"Mode", "1"}, {"Path", "C:\\New"}};
+  struct Row {
+    const char* what;
+    bool newNameIsAFolder;  // the new file cannot be created
+    bool heldWithoutDeleteSharing;  // the rename cannot replace the file
+  };
+  const Row rows[] = {{"the new file cannot be created", true, false},
+                      {"the file cannot be replaced", false, true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    scratch_.WriteFile("kept.ini", old);
+    if (row.newNameIsAFolder) {
+      ASSERT_TRUE(CreateDirectory(path + ".new").ok);
+    }
+    {
+      OpenResult holder;
+      if (row.heldWithoutDeleteSharing) {
+        holder = CreateFile(path, access::kGenericRead, share::kRead | share::kWrite, Disposition::OpenExisting);
+        ASSERT_TRUE(holder.file.valid());
+      }
+      EXPECT_FALSE(WriteProfileStrings("Setting", entries, path).ok);
+    }
+    EXPECT_EQ(scratch_.ReadFile("kept.ini"), old);
+    if (row.newNameIsAFolder) {
+      EXPECT_TRUE(DirectoryExists(path + ".new"));
+      ASSERT_TRUE(RemoveDirectory(path + ".new").ok);
+    } else {
+      EXPECT_FALSE(GetFileAttributes(path + ".new").has_value());
+    }
   }
 }
 
@@ -235,12 +302,17 @@ TEST_F(ProfileTest, WriteFailsWhileTheFileIsOpenWithoutShareWrite) {
     EXPECT_FALSE(written.ok);
     EXPECT_EQ(written.error, error::kSharingViolation);
   }
+  // The new file takes the old one's place by a rename, which an open
+  // that does not share deletion refuses.
   {
     OpenResult holder =
         CreateFile(path, access::kGenericRead, share::kRead | share::kWrite, Disposition::OpenExisting);
     ASSERT_TRUE(holder.file.valid());
-    EXPECT_TRUE(WriteProfileString("A", "k", "3", path).ok);
+    EXPECT_FALSE(WriteProfileString("A", "k", "3", path).ok);
   }
+  EXPECT_EQ(ReadProfileString("A", "k", "", path).text, "1");
+  EXPECT_FALSE(FileExists(path + ".new"));
+  EXPECT_TRUE(WriteProfileString("A", "k", "3", path).ok) << "once nobody holds it";
   EXPECT_EQ(ReadProfileString("A", "k", "", path).text, "3");
 }
 

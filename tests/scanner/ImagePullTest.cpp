@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Dialogs.h"
+#include "platform/PathText.h"
 #include "platform/Shell.h"
 #include "platform/Windows.h"
 #include "platform/host/WorldSessions.h"
@@ -835,6 +836,180 @@ TEST_F(ImagePullTest, ThePicturesBytesAreOnTheDiskBeforeTheScannerLetsItGo) {
     char name[64];
     std::snprintf(name, sizeof name, "\\Photo1\\img%04d.jpg", number);
     EXPECT_EQ(Read(std::string(kPictures) + name), Image(image)) << row.what;
+  }
+}
+
+// A picture as far as settling can tell: SOI, a JFIF header, a frame header,
+// a scan header, entropy-coded bytes (no 0xFF among them) and EOI.
+std::string WholePicture(std::size_t entropyBytes, std::uint32_t seed) {
+  std::string bytes = {'\xFF', '\xD8', '\xFF', '\xE0', 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
+  bytes += std::string{'\xFF', '\xC0', 0, 11, 8, 0, 16, 0, 16, 1, 1, 0x11, 0};
+  bytes += std::string{'\xFF', '\xDA', 0, 8, 1, 1, 0, 0, 63, 0};
+  for (std::byte b : PatternImage(entropyBytes, seed)) bytes.push_back(static_cast<char>(std::to_integer<int>(b) & 0x7F));
+  return bytes + std::string{'\xFF', '\xD9'};
+}
+
+// Leftovers of an earlier run (a power cut, a killed service) in the save
+// location's image folders, settled before the location's first pull.
+TEST_F(ImagePullTest, LeftoverTransferFilesAreSettledBeforeTheFirstPullIntoTheLocation) {
+  const std::string a = WholePicture(3000, 1);
+  const std::string b = WholePicture(2000, 2);
+  const std::string c = WholePicture(2000, 3);  // the same size as b, other bytes
+  const std::string shortA = a.substr(0, 1500);
+  const std::string zeroTail = a.substr(0, 1500) + std::string(a.size() - 1500, '\0');
+  struct Entry {
+    std::string path;  // below the location
+    std::optional<std::string> bytes;  // nothing: absent
+  };
+  struct Row {
+    const char* what;
+    std::vector<std::string> folders;
+    std::vector<Entry> before;
+    std::vector<Entry> after;
+    std::string pulledTo;  // where the pull that follows lands
+    bool link = false;     // Photo1 holds a link named like a transfer
+  };
+  std::vector<Row> rows = {
+      {"an empty transfer is deleted", {"Photo1"}, {{"Photo1\\~0000001", ""}}, {{"Photo1\\~0000001", {}}},
+       "Photo1\\img0001.jpg"},
+      {"a whole picture not yet saved takes the next number",
+       {"Photo1"},
+       {{"Photo1\\img0001.jpg", b}, {"Photo1\\img0002.jpg", c}, {"Photo1\\~00a0b0C", a}},
+       {{"Photo1\\~00a0b0C", {}}, {"Photo1\\img0002.jpg", c}, {"Photo1\\img0003.jpg", a}},
+       "Photo1\\img0004.jpg"},
+      {"a whole picture an image already holds is deleted",
+       {"Photo1"},
+       {{"Photo1\\img0001.jpg", c}, {"Photo1\\img0002.jpg", b}, {"Photo1\\~FFFFFFF", b}},
+       {{"Photo1\\~FFFFFFF", {}}, {"Photo1\\img0002.jpg", b}, {"Photo1\\img0003.partial", {}}},
+       "Photo1\\img0003.jpg"},
+      {"a short picture becomes the partial of the next number",
+       {"Photo1"},
+       {{"Photo1\\img0001.jpg", b}, {"Photo1\\~1234567", shortA}},
+       {{"Photo1\\~1234567", {}}, {"Photo1\\img0002.partial", shortA}},
+       "Photo1\\img0002.jpg"},
+      {"a short picture that holds an earlier partial's bytes replaces it",
+       {"Photo1"},
+       {{"Photo1\\img0001.partial", a.substr(0, 700)}, {"Photo1\\~1234567", shortA}},
+       {{"Photo1\\~1234567", {}}, {"Photo1\\img0001.partial", shortA}},
+       "Photo1\\img0001.jpg"},
+      {"a short picture that a partial begins with is dropped",
+       {"Photo1"},
+       {{"Photo1\\img0001.partial", shortA}, {"Photo1\\~1234567", a.substr(0, 700)}},
+       {{"Photo1\\~1234567", {}}, {"Photo1\\img0001.partial", shortA}},
+       "Photo1\\img0001.jpg"},
+      // Zeros that held the place of chunks that never came: it starts
+      // like a picture but does not end like one.
+      {"a zero-filled tail is kept as a partial",
+       {"Photo1"},
+       {{"Photo1\\~1234567", zeroTail}},
+       {{"Photo1\\~1234567", {}}, {"Photo1\\img0001.partial", zeroTail}},
+       "Photo1\\img0001.jpg"},
+      {"two transfers in one folder take two numbers",
+       {"Photo1"},
+       {{"Photo1\\~0000002", b}, {"Photo1\\~0000001", a}},
+       {{"Photo1\\img0001.jpg", a}, {"Photo1\\img0002.jpg", b}, {"Photo1\\~0000001", {}}, {"Photo1\\~0000002", {}}},
+       "Photo1\\img0003.jpg"},
+      {"a transfer in an older folder takes that folder's next number",
+       {"Photo1", "Photo2"},
+       {{"Photo1\\img0001.jpg", c}, {"Photo1\\~abcdef0", a}, {"Photo2\\img0001.jpg", b}},
+       {{"Photo1\\img0002.jpg", a}, {"Photo1\\~abcdef0", {}}},
+       "Photo2\\img0002.jpg"},
+      // Only "~" and seven hex digits naming a file is a transfer.
+      {"names unlike a transfer's and folders are left alone",
+       {"Photo1", "Photo2", "Photo1\\~7777777"},
+       {{"Photo1\\~12345678", a}, {"Photo1\\~123456", a}, {"Photo1\\~123456g", a}, {"Photo1\\~1234567.jpg", a},
+        {"Photo01\\~1234567", a}},
+       {{"Photo1\\~12345678", a}, {"Photo1\\~123456", a}, {"Photo1\\~123456g", a}, {"Photo1\\~1234567.jpg", a},
+        {"Photo01\\~1234567", a}, {"Photo1\\img0001.jpg", {}}, {"Photo1\\img0001.partial", {}}},
+       "Photo2\\img0001.jpg",
+       true},
+  };
+  // Many folders: one listing of each, every transfer settled in its own.
+  Row many{"a location with many folders", {}, {}, {}, "Photo60\\img0001.jpg"};
+  for (int n = 1; n <= 60; ++n) many.folders.push_back("Photo" + std::to_string(n));
+  many.before = {{"Photo7\\img0001.jpg", c}, {"Photo7\\~0000007", a}, {"Photo60\\~0000060", shortA}};
+  many.after = {{"Photo7\\img0002.jpg", a}, {"Photo60\\img0001.partial", shortA}, {"Photo7\\~0000007", {}},
+                {"Photo60\\~0000060", {}}};
+  rows.push_back(many);
+
+  for (const bool consoleUser : {false, true}) {
+    form->SetActsForConsoleUser(consoleUser);
+    if (consoleUser) world.UserSessions().LogOn("alice");
+    int index = 0;
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(row.what) + (consoleUser ? " (console user)" : ""));
+      const std::string location = std::string(consoleUser ? "C:\\ScansU" : "C:\\Scans") + std::to_string(index++);
+      world.MakeDirectories(location + "\\Photo1");
+      for (const std::string& folder : row.folders) world.MakeDirectories(location + "\\" + folder);
+      for (const Entry& entry : row.before) {
+        world.MakeDirectories(platform::ExtractFilePath(location + "\\" + entry.path));
+        world.WriteFile(location + "\\" + entry.path, *entry.bytes);
+      }
+      // A link named like a transfer is not followed, nor touched.
+      world.MakeDirectories("C:\\Elsewhere");
+      world.WriteFile("C:\\Elsewhere\\target", "not a picture");
+      if (row.link) world.CreateFileSymlink(location + "\\Photo1\\~7777770", "C:\\Elsewhere\\target");
+      form->PathEdit.SetText(location);
+      const std::vector<std::byte> pulled = PatternImage(kChunk + 9, static_cast<std::uint32_t>(50 + index));
+      simulator->QueueImage(pulled);
+      EXPECT_TRUE(PullOnce());
+      for (const Entry& entry : row.after) {
+        const std::string path = location + "\\" + entry.path;
+        if (!entry.bytes) {
+          EXPECT_FALSE(platform::GetFileAttributes(path).has_value()) << path;
+        } else {
+          EXPECT_EQ(Read(path), *entry.bytes) << path;
+        }
+      }
+      EXPECT_EQ(Read("C:\\Elsewhere\\target"), "not a picture");
+      EXPECT_EQ(platform::GetFileAttributes(location + "\\Photo1\\~7777770").has_value(), row.link);
+      // The pulled picture takes the number after those the leftovers took.
+      EXPECT_EQ(Read(location + "\\" + row.pulledTo), Image(pulled));
+    }
+  }
+}
+
+// The service's window settles the location's leftovers when it starts; on
+// Windows Vista and later as the user at the console, and with nobody there
+// they wait for the location's first pull.
+TEST_F(ImagePullTest, TheServiceWindowSettlesLeftoverTransfersWhenItStarts) {
+  const std::string a = WholePicture(3000, 4);
+  const std::string b = WholePicture(2500, 5);
+  struct Row {
+    const char* what;
+    bool consoleUser;
+    bool settledAtStart;
+  };
+  const Row rows[] = {{"the process's own rights (before Vista)", false, true},
+                      {"nobody at the console: the first pull settles them", true, false},
+                      {"the console user's rights", true, true}};
+  const std::string folder = std::string(kPictures) + "\\Photo1";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    // A new run of the service.
+    form.reset();
+    process.SettledLocation.clear();
+    std::filesystem::remove_all(world.HostPath(folder));
+    world.MakeDirectories(folder);
+    world.WriteFile(folder + "\\img0001.jpg", b);
+    world.WriteFile(folder + "\\~0000001", a);
+    CreateForm();
+    form->SetActsForConsoleUser(row.consoleUser);
+    form->Show();
+    form->Hide();
+    Pump();
+    EXPECT_EQ(Exists(folder + "\\img0002.jpg"), row.settledAtStart);
+    EXPECT_EQ(Exists(folder + "\\~0000001"), !row.settledAtStart);
+    if (!row.settledAtStart) {
+      world.UserSessions().LogOn("alice");
+      const std::vector<std::byte> pulled = PatternImage(kChunk, 60);
+      simulator->QueueImage(pulled);
+      EXPECT_TRUE(PullOnce());
+      EXPECT_FALSE(Exists(folder + "\\~0000001"));
+      EXPECT_EQ(Read(folder + "\\img0003.jpg"), Image(pulled));
+    }
+    EXPECT_EQ(Read(folder + "\\img0002.jpg"), a);
+    EXPECT_EQ(Read(folder + "\\img0001.jpg"), b);
   }
 }
 

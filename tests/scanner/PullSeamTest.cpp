@@ -33,6 +33,7 @@ class FakePullHost final : public scanner::PullHost {
   bool AutoRotateSwitchedOn() const override { return autoRotate; }
   void AutoRotateImage(const std::string& path, const platform::LocationRights&) override { rotated.push_back(path); }
   platform::LocationRights& SaveLocationRights() override { return rights; }
+  void SettleSaveLocation() override {}
   const std::string& SystemDriveRootPath() const override { return root; }
   std::string ImageFolderTitle() const override { return "Photo7"; }
   const std::string& ActiveSaveLocation() const override { return active; }

@@ -1,6 +1,6 @@
 // Settings writes that the disk refuses part-way: Apply raises "Unable to write
-// to <file>", stops where the refused write was, and the file keeps what was
-// written before.
+// to <file>", and the file keeps the old settings whole (Apply writes all its
+// keys in one new file that replaces the old only once it is on the disk).
 #include <string>
 
 #include "platform/FileSystem.h"
@@ -16,13 +16,13 @@ TEST_F(MainFormTest, ASettingsWriteTheDiskRefusesStopsApplyAndLeavesTheFileReada
   struct Row {
     const char* what;
     host::WriteFault fault;
-    const char* modeAfter;  // "Mode" as the file holds it afterwards
+    const char* faultOn;  // the file whose writes fail
   };
-  // Apply's first write is "Mode": a fault there leaves the file as it was.
-  const Row rows[] = {{"the first write fails", host::WriteFault::FailWrite(1), "1"},
-                      {"the first write is cut short", host::WriteFault::ShortWrite(1, 5), "1"},
-                      {"the disk is full", host::WriteFault::DiskFullAfter(0), "1"},
-                      {"the second write fails", host::WriteFault::FailWrite(2, error::kHandleDiskFull), "0"}};
+  const std::string fresh = std::string(kSettingsPath) + ".new";
+  const Row rows[] = {{"the new file's write fails", host::WriteFault::FailWrite(1), ".new"},
+                      {"the new file's write is cut short mid-way", host::WriteFault::ShortWrite(1, 30), ".new"},
+                      {"the disk is full", host::WriteFault::DiskFullAfter(0), ".new"},
+                      {"the disk fills mid-way", host::WriteFault::DiskFullAfter(40, error::kHandleDiskFull), ""}};
   for (const Row& row : rows) {
     TMainForm& f = CreateForm();
     f.ApplyBtnClick();  // a complete file to start from
@@ -30,7 +30,12 @@ TEST_F(MainFormTest, ASettingsWriteTheDiskRefusesStopsApplyAndLeavesTheFileReada
     ASSERT_NE(before.find("Mode=1\r\n"), std::string::npos);
 
     f.SaveComboBx.UserSelect(0);
-    world.SetWriteFault(kSettingsPath, row.fault);
+    f.AutoRCheckBx.SetChecked(true);
+    if (std::string(row.faultOn).empty()) {
+      world.SetWriteFault('C', row.fault);
+    } else {
+      world.SetWriteFault(fresh, row.fault);
+    }
     try {
       f.ApplyBtnClick();
       ADD_FAILURE() << row.what << ": the refused write must raise";
@@ -39,18 +44,14 @@ TEST_F(MainFormTest, ASettingsWriteTheDiskRefusesStopsApplyAndLeavesTheFileReada
     }
     world.ClearWriteFaults();
     EXPECT_TRUE(f.ApplyBtn.Enabled()) << row.what;
-    EXPECT_EQ(platform::ReadProfileString("Setting", "Mode", "none", kSettingsPath).text, row.modeAfter) << row.what;
-    EXPECT_EQ(platform::ReadProfileString("Setting", "Path", "none", kSettingsPath).text,
-              "C:\\Users\\Public\\Pictures")
-        << row.what;
-    if (std::string(row.modeAfter) == "1") {
-      EXPECT_EQ(Settings(), before) << row.what;
-    }
+    EXPECT_EQ(Settings(), before) << row.what << ": neither the new mode nor the new switch landed";
+    EXPECT_FALSE(platform::GetFileAttributes(fresh).has_value()) << row.what;
 
     // With room again the next Apply writes everything.
     f.ApplyBtnClick();
     EXPECT_FALSE(f.ApplyBtn.Enabled()) << row.what;
     EXPECT_EQ(platform::ReadProfileString("Setting", "Mode", "none", kSettingsPath).text, "0") << row.what;
+    EXPECT_EQ(platform::ReadProfileString("Setting", "AutoRoate", "none", kSettingsPath).text, "1") << row.what;
     form.reset();
     process.MainForm = nullptr;
     ASSERT_TRUE(platform::DeleteFile(kSettingsPath).ok);

@@ -1,13 +1,13 @@
 #pragma once
-// The private-profile (INI) rules of Windows over a file's bytes, shared by the
-// host backend's GetPrivateProfileStringA/WritePrivateProfileStringA and the
-// fuzz target. A file that starts with a UTF-16LE byte-order mark is Unicode;
+// The private-profile (INI) rules of Windows over a file's bytes: every
+// profile write of both builds, the host backend's reads and the fuzz
+// target use them. A file that starts with a UTF-16LE byte-order mark is Unicode;
 // anything else is ANSI (a UTF-8 mark is not recognised and belongs to line 1).
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace pw::host {
+namespace pw::platform {
 
 // The value of the key as GetPrivateProfileStringA finds it, before it is cut
 // to a buffer: blanks trimmed, one pair of outer quotes removed. nullopt when
@@ -23,4 +23,4 @@ std::optional<std::string> FindProfileValue(std::string_view fileBytes, std::str
 std::optional<std::string> UpdateProfileBytes(std::string_view fileBytes, std::string_view section,
                                               std::string_view key, std::optional<std::string_view> value);
 
-}  // namespace pw::host
+}  // namespace pw::platform

@@ -1,4 +1,4 @@
-#include "platform/host/ProfileParser.h"
+#include "platform/ProfileParser.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -6,7 +6,7 @@
 
 #include "platform/TextCompare.h"
 
-namespace pw::host {
+namespace pw::platform {
 namespace {
 
 // One line of the file: [begin, end) is its text, next the start of the following line.
@@ -299,4 +299,4 @@ std::optional<std::string> UpdateProfileBytes(std::string_view fileBytes, std::s
   return Encode(file);
 }
 
-}  // namespace pw::host
+}  // namespace pw::platform

@@ -1,0 +1,215 @@
+#include "scanner/TransferRecovery.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/DebugTrace.h"
+#include "platform/FileSystem.h"
+#include "scanner/TransferFile.h"
+
+namespace pw::scanner {
+namespace {
+
+constexpr std::size_t kTransferNameLength = 8;
+// The marker segments before the first scan lie within the picture's head;
+// a head longer than this is not taken for a whole picture (its bytes are
+// kept as a partial, nothing is lost).
+constexpr std::size_t kHeadBytes = 1024 * 1024;
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+std::uint8_t At(std::span<const std::byte> bytes, std::size_t index) {
+  return std::to_integer<std::uint8_t>(bytes[index]);
+}
+
+// From SOI up to the first SOS: every marker segment well formed (a length of
+// at least 2 that stays inside the head), a frame header among them, and the
+// scan header ending before the file's last two bytes.
+bool SegmentsWellFormed(std::span<const std::byte> head, std::uint64_t fileSize) {
+  if (head.size() < 4 || At(head, 0) != 0xFF || At(head, 1) != 0xD8) return false;
+  std::size_t pos = 2;
+  bool frame = false;
+  for (;;) {
+    if (pos >= head.size() || At(head, pos) != 0xFF) return false;
+    while (pos < head.size() && At(head, pos) == 0xFF) ++pos;  // fill bytes
+    if (pos >= head.size()) return false;
+    const std::uint8_t marker = At(head, pos++);
+    if (marker == 0x00 || marker == 0xD8 || marker == 0xD9) return false;
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length follows
+    if (pos + 2 > head.size()) return false;
+    const std::size_t length = static_cast<std::size_t>(At(head, pos)) << 8 | At(head, pos + 1);
+    if (length < 2 || pos + length > head.size()) return false;
+    if (marker == 0xDA) return frame && pos + length + 2 <= fileSize;
+    // SOF0..SOF15 except DHT (C4), JPG (C8) and DAC (CC).
+    if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) frame = true;
+    pos += length;
+  }
+}
+
+// Whether the open file holds a whole picture as far as its bytes can tell:
+// SOI, well-formed segments up to the first scan, and EOI as its last bytes.
+// Nothing when it cannot be read.
+std::optional<bool> HoldsWholePicture(const platform::FileHandle& file, std::uint64_t size) {
+  if (size < 4) return false;
+  std::array<std::byte, 2> tail{};
+  const platform::IoResult tailRead = platform::ReadFileAt(file, size - 2, tail);
+  if (!tailRead.ok || tailRead.bytes != tail.size()) return std::nullopt;
+  if (At(tail, 0) != 0xFF || At(tail, 1) != 0xD9) return false;
+  std::vector<std::byte> head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadBytes)));
+  const platform::IoResult headRead = platform::ReadFileAt(file, 0, head);
+  if (!headRead.ok || headRead.bytes != head.size()) return std::nullopt;
+  return SegmentsWellFormed(head, size);
+}
+
+std::string Join(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
+
+bool IsPlainFile(std::uint32_t attributes) {
+  return (attributes & (platform::attribute::kDirectory | platform::attribute::kReparsePoint)) == 0;
+}
+
+// One image folder: its listing, through naming, updated as transfers take names.
+class FolderSettler {
+ public:
+  FolderSettler(const std::string& folder, SettleNaming& naming, const platform::LocationRights& rights,
+                SettleCounts& counts)
+      : folder_(folder), naming_(naming), rights_(rights), counts_(counts), entries_(naming.ListFolder(folder)) {}
+
+  void Run() {
+    std::vector<std::string> transfers;
+    for (const platform::FindEntry& entry : entries_) {
+      if (IsTransferFileName(entry.name) && IsPlainFile(entry.attributes)) transfers.push_back(entry.name);
+    }
+    // In name order: the same leftovers settle the same way on every run.
+    std::sort(transfers.begin(), transfers.end());
+    for (const std::string& transfer : transfers) {
+      ++counts_.found;
+      Settle(Join(folder_, transfer));
+    }
+  }
+
+ private:
+  void Leave(const std::string& path, const std::string& why) {
+    ++counts_.left;
+    platform::DebugTrace("Leftover transfer " + path + " left as it is: " + why);
+  }
+
+  void Settle(const std::string& path) {
+    std::optional<std::uint64_t> size;
+    std::optional<bool> whole;
+    {
+      const platform::FileHandle file =
+          rights_.Open(path, platform::access::kGenericRead, platform::share::kRead, platform::Disposition::OpenExisting)
+              .file;
+      if (!file) return Leave(path, "it cannot be opened");
+      size = platform::GetFileSize(file);
+      if (!size) return Leave(path, "its size cannot be read");
+      if (*size > 0) whole = HoldsWholePicture(file, *size);
+    }  // closed here: the rename and the delete need it closed
+    if (*size == 0) {
+      if (!platform::DeleteFile(path)) return Leave(path, "it cannot be deleted");
+      ++counts_.deleted;
+      return;
+    }
+    if (!whole) return Leave(path, "it cannot be read");
+    if (*whole) return Name(path, *size);
+    KeepPartial(path);
+  }
+
+  // A whole picture: deleted when an image of the folder holds its bytes
+  // (only images of the same size are compared), else under the next free
+  // image name.
+  void Name(const std::string& path, std::uint64_t size) {
+    for (const platform::FindEntry& entry : entries_) {
+      if (entry.size != size || !IsPlainFile(entry.attributes) || !naming_.IsImageName(entry.name)) continue;
+      if (FileStartsWith(Join(folder_, entry.name), path, rights_)) {
+        if (!platform::DeleteFile(path)) return Leave(path, "it cannot be deleted");
+        ++counts_.deleted;
+        return;
+      }
+    }
+    // A name another program took meanwhile is stepped over.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      const std::optional<std::string> name = naming_.FreeImageName(0);
+      if (!name) return Leave(path, "no image number is left");
+      const std::string image = Join(folder_, *name);
+      const platform::Outcome moved = platform::MoveFileNoReplace(path, image);
+      naming_.TakeImageName(*name);
+      if (moved.ok) {
+        entries_.push_back({*name, 0, size});
+        ++counts_.named;
+        DropSupersededPartial(image, rights_);
+        return;
+      }
+      if (moved.error != platform::error::kAlreadyExists && moved.error != platform::error::kFileExists) break;
+    }
+    Leave(path, "it cannot be renamed");
+  }
+
+  // Not a whole picture: the partial of the next free image name; where
+  // that partial holds other bytes (both are kept), of the next after it.
+  void KeepPartial(const std::string& path) {
+    for (std::int32_t n = 0;; ++n) {
+      const std::optional<std::string> name = naming_.FreeImageName(n);
+      if (!name) return Leave(path, "no image number is left");
+      const std::string image = Join(folder_, *name);
+      const std::string partial = PartialImagePath(image);
+      if (platform::GetFileAttributes(partial) && !FileStartsWith(path, partial, rights_) &&
+          !FileStartsWith(partial, path, rights_)) {
+        continue;
+      }
+      const std::optional<std::string> kept = KeepPartialTransfer(path, image, rights_);
+      if (kept && *kept == path) return Leave(path, "it cannot be renamed");
+      ++counts_.kept;
+      return;
+    }
+  }
+
+  const std::string& folder_;
+  SettleNaming& naming_;
+  const platform::LocationRights& rights_;
+  SettleCounts& counts_;
+  std::vector<platform::FindEntry> entries_;
+};
+
+}  // namespace
+
+bool IsTransferFileName(std::string_view name) {
+  return name.size() == kTransferNameLength && name.front() == '~' &&
+         std::all_of(name.begin() + 1, name.end(), IsHexDigit);
+}
+
+SettleCounts SettleLeftoverTransfers(const std::string& location, SettleNaming& naming,
+                                     const platform::LocationRights& rights) {
+  SettleCounts counts;
+  if (location.empty() || !platform::DirectoryExists(location)) return counts;
+  try {
+    rights.ConfineTo(location);
+  } catch (const platform::LocationRefusedError&) {
+    platform::TraceCurrentException("Settling leftover transfers");
+    return counts;
+  }
+  for (const std::string& folder : naming.ImageFolders()) {
+    try {
+      rights.CheckFolder(folder);
+    } catch (const platform::LocationRefusedError&) {
+      platform::TraceCurrentException("Settling leftover transfers");
+      continue;
+    }
+    ++counts.folders;
+    FolderSettler(folder, naming, rights, counts).Run();
+  }
+  return counts;
+}
+
+void SettleLocationOnce(ScannerState& state, const std::string& location, SettleNaming& naming,
+                        const platform::LocationRights& rights) {
+  if (state.SettledLocation == location) return;
+  (void)SettleLeftoverTransfers(location, naming, rights);
+  state.SettledLocation = location;
+}
+
+}  // namespace pw::scanner
