@@ -128,6 +128,7 @@ class FolderSettler {
       if (FileStartsWith(Join(folder_, entry.name), path, rights_)) {
         if (!platform::DeleteFile(path)) return Leave(path, "it cannot be deleted");
         ++counts_.deleted;
+        counts_.lastWhole = Join(folder_, entry.name);
         return;
       }
     }
@@ -141,6 +142,7 @@ class FolderSettler {
       if (moved.ok) {
         entries_.push_back({*name, 0, size});
         ++counts_.named;
+        counts_.lastWhole = image;
         DropSupersededPartial(image, rights_);
         return;
       }
@@ -208,8 +210,13 @@ SettleCounts SettleLeftoverTransfers(const std::string& location, SettleNaming& 
 void SettleLocationOnce(ScannerState& state, const std::string& location, SettleNaming& naming,
                         const platform::LocationRights& rights) {
   if (state.SettledLocation == location) return;
-  (void)SettleLeftoverTransfers(location, naming, rights);
+  const SettleCounts counts = SettleLeftoverTransfers(location, naming, rights);
   state.SettledLocation = location;
+  if (counts.lastWhole) {
+    if (std::optional<SavedPictureRecord> saved = DescribeSavedPicture(*counts.lastWhole, rights)) {
+      state.LastSavedPicture = std::move(*saved);
+    }
+  }
 }
 
 }  // namespace pw::scanner

@@ -44,6 +44,9 @@ struct SettleCounts {
   std::int32_t deleted = 0;  // empty ones, and pictures an image already holds
   std::int32_t kept = 0;     // moved to (or dropped in favour of) a partial
   std::int32_t left = 0;     // left as they are
+  // The image that holds the last whole picture settled (named, or already
+  // there): the scanner may still hold that picture and offer it again.
+  std::optional<std::string> lastWhole;
 };
 
 // Whether the name is that of a transfer file: "~" and seven hex digits of
@@ -58,7 +61,9 @@ SettleCounts SettleLeftoverTransfers(const std::string& location, SettleNaming& 
                                      const platform::LocationRights& rights);
 
 // Settles the location unless this run settled it already (the state
-// remembers the last location settled; clearing it settles again).
+// remembers the last location settled; clearing it settles again). A whole
+// picture settled becomes the picture saved last: a crash before the scanner
+// let it go makes the scanner offer it again, and it is not saved twice.
 void SettleLocationOnce(ScannerState& state, const std::string& location, SettleNaming& naming,
                         const platform::LocationRights& rights);
 

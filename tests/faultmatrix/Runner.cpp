@@ -86,11 +86,17 @@ class TmpfsDrive {
 
 std::string ImageBytes(const ImagePlan& plan, std::uint32_t seed, const std::string& dateTime) {
   if (plan.kind == ImageKind::Bytes) {
-    std::string bytes(std::max<std::size_t>(plan.size, 4), '\0');
+    // Random bytes framed as a JPEG as far as a file can tell: SOI, a JFIF
+    // header, a frame and a scan header, entropy-coded bytes without 0xFF, EOI.
+    const std::string header = {'\xFF', '\xD8', '\xFF', '\xE0', 0,      16,     'J',    'F', 'I', 'F', 0,
+                                1,      1,      0,      0,      1,      0,      1,      0,   0,   '\xFF',
+                                '\xC0', 0,      11,     8,      0,      16,     0,      16,  1,   1,
+                                0x11,   0,      '\xFF', '\xDA', 0,      8,      1,      1,   0,   0,
+                                63,     0};
+    std::string bytes(std::max<std::size_t>(plan.size, header.size() + 2), '\0');
     std::mt19937 generator(seed);
-    for (char& c : bytes) c = static_cast<char>(generator() & 0xFFu);
-    bytes[0] = '\xFF';
-    bytes[1] = '\xD8';
+    for (char& c : bytes) c = static_cast<char>(generator() % 0xFFu);
+    bytes.replace(0, header.size(), header);
     bytes[bytes.size() - 2] = '\xFF';
     bytes[bytes.size() - 1] = '\xD9';
     return bytes;

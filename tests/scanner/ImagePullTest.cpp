@@ -2,6 +2,7 @@
 // transfer with its repetitions, the file, the fallback and its message box,
 // the explorer window, and the ways a pull ends early.
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -869,6 +870,8 @@ TEST_F(ImagePullTest, LeftoverTransferFilesAreSettledBeforeTheFirstPullIntoTheLo
     std::string pulledTo;  // where the pull that follows lands
     bool link = false;     // Photo1 holds a link named like a transfer
   };
+  // What the scanner offers next where it is not a fresh picture.
+  std::map<std::string, std::string> offered;
   std::vector<Row> rows = {
       {"an empty transfer is deleted", {"Photo1"}, {{"Photo1\\~0000001", ""}}, {{"Photo1\\~0000001", {}}},
        "Photo1\\img0001.jpg"},
@@ -924,6 +927,14 @@ TEST_F(ImagePullTest, LeftoverTransferFilesAreSettledBeforeTheFirstPullIntoTheLo
        "Photo2\\img0001.jpg",
        true},
   };
+  // The crash came after the picture's last byte but before the scanner let
+  // it go: it is offered again, and is not saved a second time.
+  rows.push_back({"a whole picture the scanner still holds is saved once",
+                  {"Photo1"},
+                  {{"Photo1\\~0000001", a}},
+                  {{"Photo1\\~0000001", {}}, {"Photo1\\img0002.jpg", {}}},
+                  "Photo1\\img0001.jpg"});
+  offered[rows.back().what] = a;
   // Many folders: one listing of each, every transfer settled in its own.
   Row many{"a location with many folders", {}, {}, {}, "Photo60\\img0001.jpg"};
   for (int n = 1; n <= 60; ++n) many.folders.push_back("Photo" + std::to_string(n));
@@ -950,7 +961,12 @@ TEST_F(ImagePullTest, LeftoverTransferFilesAreSettledBeforeTheFirstPullIntoTheLo
       world.WriteFile("C:\\Elsewhere\\target", "not a picture");
       if (row.link) world.CreateFileSymlink(location + "\\Photo1\\~7777770", "C:\\Elsewhere\\target");
       form->PathEdit.SetText(location);
-      const std::vector<std::byte> pulled = PatternImage(kChunk + 9, static_cast<std::uint32_t>(50 + index));
+      const auto again = offered.find(row.what);
+      const std::vector<std::byte> pulled =
+          again != offered.end()
+              ? std::vector<std::byte>(reinterpret_cast<const std::byte*>(again->second.data()),
+                                       reinterpret_cast<const std::byte*>(again->second.data() + again->second.size()))
+              : PatternImage(kChunk + 9, static_cast<std::uint32_t>(50 + index));
       simulator->QueueImage(pulled);
       EXPECT_TRUE(PullOnce());
       for (const Entry& entry : row.after) {
