@@ -1,7 +1,8 @@
 #pragma once
 // The Windows event log, writing side (RegisterEventSourceA, ReportEventA,
 // DeregisterEventSource). A source need not be registered: its entries go to
-// the Application log.
+// the Application log. A registered source names the module whose message
+// table holds its entries' texts, which is how a log viewer shows them.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -39,5 +40,21 @@ EventSourceResult RegisterEventSource(const std::optional<std::string>& server, 
 // ReportEventA with no user SID and no raw data.
 Outcome ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
                     std::span<const std::string> strings);
+
+// A source's registration in the Application log, the key
+// HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\<source>:
+// EventMessageFile (REG_SZ, the module's full path) and TypesSupported
+// (REG_DWORD, a mask of the entry types).
+struct EventSourceRegistration {
+  std::string messageFile;
+  std::uint32_t typesSupported = 0;
+};
+
+// Creates or overwrites the source's key and both values.
+Outcome RegisterEventSourceFile(std::string_view source, const EventSourceRegistration& registration);
+// Deletes the source's key; a source that is not registered is an error (2).
+Outcome RemoveEventSourceFile(std::string_view source);
+// The registration as the key holds it; nullopt when there is no key.
+std::optional<EventSourceRegistration> FindEventSourceFile(std::string_view source);
 
 }  // namespace pw::platform

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks the Windows package as a user gets it: unpacks the zip that the
 # win32 build's package target wrote into a clean folder, looks at its files
-# and at pagewick.exe's resources (version record, icon, manifest), and runs
+# and at pagewick.exe's resources (version record, icon, manifest, message
+# table), checks the MSI's tables and, for a signed build, every signature,
+# and runs
 # the unpacked pagewick.exe under Wine in a throwaway prefix: /install /silent
 # registers it with its own path, it runs as the service and stops, and
 # /uninstall /silent removes it again.
@@ -53,11 +55,75 @@ expect_resource 'VALUE "FileDescription",' "a description"
 expect_resource '1 14 /* RT_GROUP_ICON */' "the application icon"
 expect_resource '1 24 /* RT_MANIFEST */' "the manifest"
 expect_resource 'requestedExecutionLevel level=""asInvoker""' "asInvoker in the manifest"
+expect_resource '1 11 /* RT_MESSAGETABLE */' "the message table"
 for os in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
           4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 \
           8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
   expect_resource "supportedOS Id=\"\"{$os}\"\"" "the supportedOS entry $os"
 done
+
+# The MSI's tables as msiinfo exports them: each line names a table and a
+# row (tab-separated columns, the key column left out where wixl makes it up).
+msi=$build/pagewick-$version-win32.msi
+[ -f "$msi" ] || fail "$msi is missing: run cmake --build --preset win32 --target package"
+upgrade_code='{8D4B3F4E-3B0C-4E43-9D2A-5B7F1C6E2A10}'
+sources='SYSTEM\CurrentControlSet\Services\EventLog\Application'
+expected_rows=(
+  "ServiceInstall|Service1	Service1	Pagewick	272	2	32769						Program"
+  "ServiceControl|Service1	Service1	163		1	Program"
+  "Registry|2	$sources\Service1	EventMessageFile	[#PagewickExe]	EventSources"
+  "Registry|2	$sources\Service1	TypesSupported	#7	EventSources"
+  "Registry|2	$sources\Service1	-		EventSources"
+  "Registry|2	$sources\pagewick.exe	EventMessageFile	[#PagewickExe]	EventSources"
+  "Registry|2	$sources\pagewick.exe	TypesSupported	#7	EventSources"
+  "Registry|2	$sources\pagewick.exe	-		EventSources"
+  "File|PagewickExe	Program	pagewick.exe	"
+  "File|PwImgFil	FilterModule	pwimgfil.dll	"
+  "File|PwImgKrn	KernelModule	pwimgkrn.dll	"
+  "File|RcInfo	TextTable	rc.info	"
+  "File|ReadmeTxt	Readme	README.txt	"
+  "Upgrade|$upgrade_code		$version		1		WIX_UPGRADE_DETECTED"
+  "Property|UpgradeCode	$upgrade_code"
+  "Property|ProductVersion	$version"
+  "Property|Manufacturer	Pagewick"
+  "Property|ALLUSERS	1"
+  "Property|ARPNOMODIFY	1"
+  "Property|ARPPRODUCTICON	pagewick.ico"
+  "Directory|INSTALLDIR	ProgramFilesFolder	Pagewick"
+  "Shortcut|ProgramMenuFolder	Pagewick	StartMenu	[#PagewickExe]"
+)
+declare -A tables=()
+for row in "${expected_rows[@]}"; do
+  table=${row%%|*}
+  [ -n "${tables[$table]:-}" ] || tables[$table]=$(msiinfo export "$msi" "$table" | tr -d '\r') ||
+    fail "msiinfo cannot export the $table table of $msi"
+  grep -qF -- "${row#*|}" <<<"${tables[$table]}" || fail "the MSI's $table table lacks the row \"${row#*|}\""
+done
+files=$(tail -n +4 <<<"${tables[File]}" | wc -l)
+[ "$files" = 5 ] || fail "the MSI installs $files files, expected the zip's five"
+
+# Signatures: with a certificate in the build's cache every binary of the zip
+# and the MSI is signed by it (a self-signed one is its own authority), and
+# the MSI holds the same signed files as the zip.
+pfx=$(sed -n 's/^PAGEWICK_SIGN_PFX:[A-Z]*=//p' "$build/CMakeCache.txt")
+signed=unsigned
+if [ -n "$pfx" ]; then
+  password=$(sed -n 's/^PAGEWICK_SIGN_PASSWORD_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")
+  openssl pkcs12 -in "$pfx" -nokeys -passin "file:$password" -out "$check/signer.pem" 2>/dev/null ||
+    fail "cannot read the certificate of $pfx"
+  for file in "$unpacked/pagewick.exe" "$unpacked/pwimgfil.dll" "$unpacked/pwimgkrn.dll" "$msi"; do
+    osslsigncode verify -CAfile "$check/signer.pem" -in "$file" >"$check/verify.log" 2>&1 ||
+      fail "the signature of $(basename "$file") does not verify: $(tail -n 3 "$check/verify.log")"
+  done
+  mkdir -p "$check/msi"
+  msi_path=$(realpath "$msi")
+  (cd "$check/msi" && msiextract "$msi_path" >/dev/null) || fail "msiextract cannot unpack $msi"
+  for name in pagewick.exe pwimgfil.dll pwimgkrn.dll rc.info README.txt; do
+    installed=$(find "$check/msi" -type f -name "$name" | head -n 1)
+    cmp -s "$installed" "$unpacked/$name" || fail "the MSI's $name differs from the zip's"
+  done
+  signed="signed (4 signatures verified)"
+fi
 
 # The unpacked executable under Wine, in a prefix of its own, on a virtual
 # display (the service's window needs one).
@@ -91,4 +157,4 @@ timeout 120 wine "$unpacked/pagewick.exe" /uninstall /silent || fail "pagewick.e
 if wine sc query Service1 >/dev/null 2>&1; then fail "Service1 is still registered after /uninstall /silent"; fi
 wineserver -k || true
 
-echo "check-package: $zip holds $expected; pagewick.exe $version carries its version record, icon and manifest, installs, runs as the service, stops and uninstalls under Wine"
+echo "check-package: $zip holds $expected; pagewick.exe $version carries its version record, icon, manifest and message table, installs, runs as the service, stops and uninstalls under Wine; $msi has the expected tables; $signed"

@@ -31,7 +31,17 @@ if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
 fi
 # The Wine world's scanner driver talks to the host build's simulator.
 export PAGEWICK_SCANNER_SIM="$PWD/build/host/tools/scanner-sim/pagewick-scanner-sim"
-cmake --preset win32 >/dev/null
+# A throwaway self-signed code-signing certificate: the package is signed as a
+# release is, and scripts/check-package.sh verifies every signature with it.
+signing=$PWD/build/signing
+mkdir -p "$signing"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Pagewick throwaway test signer" \
+  -addext "extendedKeyUsage=codeSigning" -keyout "$signing/key.pem" -out "$signing/cert.pem" 2>/dev/null
+openssl rand -hex 16 >"$signing/password"
+openssl pkcs12 -export -inkey "$signing/key.pem" -in "$signing/cert.pem" -out "$signing/signer.pfx" \
+  -passout "file:$signing/password"
+cmake --preset win32 -D PAGEWICK_SIGN_PFX="$signing/signer.pfx" \
+  -D PAGEWICK_SIGN_PASSWORD_FILE="$signing/password" >/dev/null
 cmake --build --preset win32 -j "$jobs"
 file build/win32/tools/pagewick.exe
 win32_status=0
@@ -49,6 +59,11 @@ scripts/check-package.sh build/win32
 grep -h '^attacks:' build/host/Testing/Temporary/LastTest.log | head -n 1 || true
 # The fault matrix's summary, host and host-asan runs.
 grep -h '^fault matrix:' build/host/Testing/Temporary/LastTest.log build/host-asan/Testing/Temporary/LastTest.log || true
+# The MSI under Wine's msiexec: installed, pulled, upgraded and uninstalled.
+msi_line=$(grep -h '^msi: ' build/win32/Testing/Temporary/LastTest.log | head -n 1 | tr -d '\r' || true)
+echo "${msi_line:-msi: the Wine test of the MSI did not run}"
+[[ "$msi_line" =~ ^msi:\ installed,\ pulled\ [1-9][0-9]*\ pictures,\ upgraded,\ uninstalled\;\ 0\ files\ and\ 0\ registry\ keys\ left\ behind$ ]] ||
+  win32_status=1
 # What the end-to-end tests of pagewick.exe under Wine counted themselves.
 tally=build/win32/wine-world/e2e-tally
 if [ -f "$tally" ]; then

@@ -17,6 +17,7 @@
 #include "platform/Windows.h"
 #include "resources/MainFormLayout.h"
 #include "service/AgentHost.h"
+#include "service/EventSources.h"
 #include "service/Service.h"
 #include "service/Switches.h"
 #include "ui/MainForm.h"
@@ -154,6 +155,7 @@ void TServiceApplication::Install(bool silent) {
       platform::CreateServiceResult created = platform::CreateService(manager, definition);
       if (!created.handle) throw OsError(created.error);
       created.handle.reset();
+      if (UsesSessionAgents()) RegisterEventSources(service->Name);
       if (service->AfterInstall) service->AfterInstall(*service);
     } catch (...) {
       succeeded = false;
@@ -192,6 +194,7 @@ void TServiceApplication::Uninstall(bool silent) {
       const platform::Outcome deleted = platform::DeleteService(opened.handle);
       if (!deleted) throw OsError(deleted.error);
       opened.handle.reset();
+      if (UsesSessionAgents()) RemoveEventSources(service->Name);
       if (service->AfterUninstall) service->AfterUninstall(*service);
     } catch (...) {
       succeeded = false;

@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
@@ -15,6 +16,14 @@ namespace {
 fs::path LogFolder(const World& world) { return world.Root() / "eventlog"; }
 fs::path LogPath(const World& world) { return LogFolder(world) / "Application.log"; }
 fs::path LockPath(const World& world) { return LogFolder(world) / "lock"; }
+// A registered source: one record per source, named by its encoded name in
+// lower case (registry key names do not tell case apart).
+fs::path SourcePath(const World& world, std::string_view source) {
+  std::string name = EncodeField(source);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return LogFolder(world) / "sources" / name;
+}
+bool ValidSource(std::string_view source) { return !source.empty() && source.find('\\') == std::string_view::npos; }
 
 }  // namespace
 
@@ -103,6 +112,45 @@ Outcome ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::ui
   entry.strings.assign(strings.begin(), strings.end());
   if (!host::AppendEventLogEntry(world, entry)) return Outcome::Failure(error::kDiskFull);
   return Outcome::Success();
+}
+
+}  // namespace pw::platform
+
+namespace pw::platform {
+
+Outcome RegisterEventSourceFile(std::string_view source, const EventSourceRegistration& registration) {
+  if (!host::ValidSource(source)) return Outcome::Failure(error::kInvalidParameter);
+  const host::World& world = host::World::Current();
+  const host::Record record{{"EventMessageFile", registration.messageFile},
+                            {"TypesSupported", std::to_string(registration.typesSupported)}};
+  host::FileLock lock(host::LockPath(world));
+  std::error_code ec;
+  std::filesystem::create_directories(host::SourcePath(world, source).parent_path(), ec);
+  if (!host::WriteRecord(host::SourcePath(world, source), record)) return Outcome::Failure(error::kAccessDenied);
+  return Outcome::Success();
+}
+
+Outcome RemoveEventSourceFile(std::string_view source) {
+  if (!host::ValidSource(source)) return Outcome::Failure(error::kInvalidParameter);
+  const host::World& world = host::World::Current();
+  host::FileLock lock(host::LockPath(world));
+  std::error_code ec;
+  if (!std::filesystem::remove(host::SourcePath(world, source), ec)) return Outcome::Failure(error::kFileNotFound);
+  return Outcome::Success();
+}
+
+std::optional<EventSourceRegistration> FindEventSourceFile(std::string_view source) {
+  if (!host::ValidSource(source)) return std::nullopt;
+  const host::World& world = host::World::Current();
+  host::FileLock lock(host::LockPath(world));
+  const std::optional<host::Record> record = host::ReadRecord(host::SourcePath(world, source));
+  if (!record) return std::nullopt;
+  EventSourceRegistration registration;
+  if (auto file = record->find("EventMessageFile"); file != record->end()) registration.messageFile = file->second;
+  if (auto types = record->find("TypesSupported"); types != record->end()) {
+    registration.typesSupported = static_cast<std::uint32_t>(std::strtoul(types->second.c_str(), nullptr, 10));
+  }
+  return registration;
 }
 
 }  // namespace pw::platform

@@ -146,6 +146,47 @@ TEST_F(InstallTest, InstallRefusesAProgramFolderThatStandardUsersMayChangeFromVi
   }
 }
 
+// From Vista on /install registers both event sources with the executable as
+// their message file, and /uninstall removes them; before Vista neither run
+// touches the event log's registrations.
+TEST_F(InstallTest, InstallRegistersTheEventSourcesAndUninstallRemovesThem) {
+  struct Row {
+    std::uint32_t major;
+    const char* module;
+    bool registers;
+  };
+  const Row rows[] = {
+      {10, "C:\\Program Files\\Pagewick\\pagewick.exe", true},
+      {10, "C:\\Program Files (x86)\\Pagewick\\PageWick.EXE", true},
+      {6, "C:\\Program Files\\Pagewick\\pagewick.exe", true},
+      {5, "C:\\Program Files\\Pagewick\\pagewick.exe", false},
+  };
+  for (const Row& row : rows) {
+    world.SetVersion(pf::kPlatformNt, row.major, 0, row.major == 5 ? 2600 : 19045);
+    world.SetModuleFileName(row.module);
+    const std::string file = pf::ExtractFileName(row.module);
+    ASSERT_EQ(RunProgram({"/install", "/silent"}), 0);
+    ASSERT_TRUE(world.Services().Find("Service1").has_value()) << row.module;
+    for (const std::string& source : {std::string("Service1"), file}) {
+      const std::optional<pf::EventSourceRegistration> registered = pf::FindEventSourceFile(source);
+      ASSERT_EQ(registered.has_value(), row.registers) << source << " on " << row.major;
+      if (!registered) continue;
+      EXPECT_EQ(registered->messageFile, row.module) << "the full path, unquoted";
+      EXPECT_EQ(registered->typesSupported, 7u) << "error, warning and information";
+    }
+    EXPECT_FALSE(pf::FindEventSourceFile("Pagewick").has_value()) << "the display name is no source";
+    ASSERT_EQ(RunProgram({"/uninstall", "/silent"}), 0);
+    EXPECT_FALSE(pf::FindEventSourceFile("Service1").has_value()) << row.major;
+    EXPECT_FALSE(pf::FindEventSourceFile(file).has_value()) << row.major;
+    EXPECT_TRUE(world.Desktop().MessageBoxes().empty()) << "silent runs, no failure box";
+  }
+  // A second uninstall finds no service; a registration made by someone else
+  // is left alone then.
+  ASSERT_TRUE(pf::RegisterEventSourceFile("Service1", {"C:\\Other\\other.dll", 1}).ok);
+  EXPECT_EQ(RunProgram({"/uninstall", "/silent"}), 0);
+  EXPECT_TRUE(pf::FindEventSourceFile("Service1").has_value());
+}
+
 TEST_F(InstallTest, UninstallRemovesTheRegistration) {
   Install();
   EXPECT_EQ(RunProgram({"/uninstall"}), 0);

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <type_traits>
 #include <string>
 #include <thread>
 
@@ -15,6 +17,7 @@
 #include <variant>
 
 #include "agent/ServiceConnection.h"
+#include "platform/EventLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
 #include "platform/Security.h"
@@ -144,6 +147,51 @@ TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
   const pf::ServiceHandleResult again = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
   EXPECT_FALSE(again.handle.valid());
   EXPECT_EQ(again.error, pf::error::kServiceDoesNotExist);
+}
+
+// /install registers both event sources with pagewick.exe as their message
+// file, and its message table gives every entry's text back as written (the
+// program writes each one with event id 0 and the text as its one string);
+// /uninstall removes both registrations.
+TEST_F(ServiceWineTest, InstallRegistersTheEventSourcesWhoseMessageIsTheEntrysText) {
+  ASSERT_EQ(RunProgram("/install /silent"), 0);
+  for (const char* source : {"Service1", "pagewick.exe"}) {
+    const std::optional<pf::EventSourceRegistration> registered = pf::FindEventSourceFile(source);
+    ASSERT_TRUE(registered.has_value()) << source;
+    EXPECT_TRUE(SameTextIgnoringCase(registered->messageFile, ProgramPath())) << registered->messageFile;
+    EXPECT_EQ(registered->typesSupported, 7u) << source;
+  }
+
+  // The message file as a log viewer reads it: the message table resource,
+  // and message 0 formatted with the entry's string.
+  const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)> loaded(
+      ::LoadLibraryExA(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), &::FreeLibrary);
+  HMODULE module = loaded.get();
+  ASSERT_NE(module, nullptr) << ::GetLastError();
+  EXPECT_NE(::FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(11)), nullptr) << "RT_MESSAGETABLE 1";
+  const char* texts[] = {
+      "Service failed on start: The system cannot find the file specified.",
+      "Exception EAccessViolation in module pagewick.exe at 00000000.\nAccess violation.",
+      "100% of %1 and %%: inserted text is not formatted again",
+  };
+  for (const char* text : texts) {
+    const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text)};
+    char formatted[512] = {};
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0, 0, formatted,
+                         sizeof formatted, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
+    EXPECT_NE(length, 0u) << "error " << ::GetLastError();
+    EXPECT_EQ(std::string(formatted, length), text);
+  }
+  char none[64] = {};
+  EXPECT_EQ(::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, 1, 0, none,
+                             sizeof none, nullptr),
+            0u)
+      << "no message but id 0: " << none;
+
+  ASSERT_EQ(RunProgram("/uninstall /silent"), 0);
+  EXPECT_FALSE(pf::FindEventSourceFile("Service1").has_value());
+  EXPECT_FALSE(pf::FindEventSourceFile("pagewick.exe").has_value());
 }
 
 // Starts pagewick.exe with the arguments without waiting for it.
