@@ -210,10 +210,17 @@ TEST_F(InstallTest, EveryStartRunsServiceCreateOnceBeforeTheSwitches) {
     const std::size_t callsBefore = world.Desktop().TrayIconCalls().size();
     EXPECT_EQ(RunProgram(run), 0);
     EXPECT_TRUE(MarkerExists()) << (run.empty() ? "no switch" : run[0]);
+    // What the shell took (a request it refuses, such as an identity this
+    // system does not know, leaves no icon).
+    std::vector<std::uint32_t> taken;
     const std::vector<host::TrayIconCall> calls = world.Desktop().TrayIconCalls();
-    ASSERT_EQ(calls.size(), callsBefore + 2) << "one window: its icon added and removed";
-    EXPECT_EQ(calls[callsBefore].action, pf::nim::kAdd);
-    EXPECT_EQ(calls[callsBefore + 1].action, pf::nim::kDelete);
+    for (std::size_t i = callsBefore; i < calls.size(); ++i) {
+      if (calls[i].ok && calls[i].action != pf::nim::kModify && calls[i].action != pf::nim::kSetVersion) {
+        taken.push_back(calls[i].action);
+      }
+    }
+    EXPECT_EQ(taken, (std::vector<std::uint32_t>{pf::nim::kAdd, pf::nim::kDelete}))
+        << "one window: its icon added and removed";
     EXPECT_EQ(MainWindow(), nullptr) << "the transient window is gone";
   }
 }
