@@ -21,6 +21,7 @@
 #include "storage/DestinationNaming.h"
 #include "storage/FreeSpaceGuard.h"
 #include "storage/LocationRules.h"
+#include "ui/TextTable.h"
 
 namespace pw::ui {
 namespace {
@@ -227,6 +228,7 @@ void TMainForm::FormActivate() {
     ApplyBtn.SetEnabled(true);
     return;
   }
+  TakeAutoRotateEditedOutside();
   ScanDrives();
   ApplyBtnClick();
   ApplyBtn.SetEnabled(true);
@@ -332,6 +334,10 @@ void TMainForm::FormCreate() {
     SettingItem.SetCaption(LoadText(text::kSettingItem));
     ExitItem.SetCaption(LoadText(text::kExitItem));
     CheckLbl.SetCaption(LoadText(text::kCheckLabel));
+    CoolTrayIcon1.SetHint(LoadText(text::kTrayIconTip));
+    // The auto-rotate switch is on the page, at its designed place.
+    CheckLbl.SetVisible(true);
+    AutoRCheckBx.SetVisible(true);
 
     SaveMode = SaveModeCard;
     FilePrefix.clear();
@@ -389,7 +395,8 @@ void TMainForm::FormCreate() {
         platform::ReadProfileString(kSettingsSection, "Folder", storage::kDefaultFolderPrefix, SettingsFilePath).text;
     if (!storage::IsPlainNamePrefix(FolderPrefix)) FolderPrefix = storage::kDefaultFolderPrefix;
     FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
-    AutoRCheckBx.SetChecked(platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath) != 0);
+    autoRotateStored_ = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath);
+    AutoRCheckBx.SetChecked(autoRotateStored_ != 0);
 
     PagewickFileListBx.SetMask(FilePrefix + "*.*");
     SaveComboBxChange();
@@ -439,6 +446,7 @@ void TMainForm::ApplyBtnClick() {
     WriteSettingInteger(PathEdit.Text(), FolderCounter);
   }
   WriteSettingInteger("AutoRoate", AutoRCheckBx.Checked() ? 1 : 0);
+  autoRotateStored_ = AutoRCheckBx.Checked() ? 1 : 0;
   if (problem != storage::LocationProblem::None) {
     TellLocationRefused(problem);
     return;
@@ -559,6 +567,16 @@ void TMainForm::SaveComboBxChange() {
 }
 
 void TMainForm::AutoRCheckBxClick() { ApplyBtn.SetEnabled(true); }
+
+void TMainForm::TakeAutoRotateEditedOutside() {
+  if (pageLink_ != nullptr || SettingsFilePath.empty()) return;
+  const std::int32_t stored = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath);
+  if (stored == autoRotateStored_) return;
+  // The settings file was edited since this window last read or wrote the
+  // key: the edit wins over the switch, as over a value read at start.
+  autoRotateStored_ = stored;
+  if (SaveComboBx.ItemIndex() != 0) AutoRCheckBx.SetChecked(stored != 0);
+}
 
 void TMainForm::CheckLblClick() { AutoRCheckBx.SetChecked(!AutoRCheckBx.Checked()); }
 
