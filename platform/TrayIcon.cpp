@@ -1,5 +1,6 @@
 #include "platform/TrayIcon.h"
 
+#include <cstdio>
 #include <utility>
 
 namespace pw::platform {
@@ -7,6 +8,8 @@ namespace pw::platform {
 namespace {
 // The class of the hidden top-level window that receives the icon's messages.
 constexpr const char* kOwnerClass = "PagewickTrayIconOwner";
+// WM_CONTEXTMENU.
+constexpr std::uint32_t kContextMenu = 0x007B;
 }  // namespace
 
 class TrayIcon::Handler final : public WindowHandler {
@@ -48,34 +51,93 @@ TrayIcon::~TrayIcon() {
   window_.reset();
 }
 
+NotifyIconData TrayIcon::Identity() const {
+  NotifyIconData data;
+  data.window = ownerWindow();
+  data.id = kIconId;
+  if (byGuid_) {
+    data.flags = nif::kGuid;
+    data.guid = kIconGuid;
+  }
+  return data;
+}
+
 bool TrayIcon::Add() {
   NotifyIconData data;
   data.window = ownerWindow();
   data.id = kIconId;
-  data.flags = nif::kMessage | nif::kIcon | nif::kTip;
+  data.flags = nif::kMessage | nif::kIcon | nif::kTip | nif::kGuid;
   data.callbackMessage = kCallbackMessage;
   data.icon = icon_;
   data.tip = tip_;
-  // An icon that is still shown (a broadcast without a restart) is refreshed instead.
+  data.guid = kIconGuid;
+  // An icon that is still shown (a broadcast without a restart) is refreshed
+  // instead. A shell that refuses the GUID gets the window and id.
+  byGuid_ = true;
   added_ = ShellNotifyIcon(nim::kAdd, data) || ShellNotifyIcon(nim::kModify, data);
+  if (!added_) {
+    byGuid_ = false;
+    data.flags &= ~nif::kGuid;
+    added_ = ShellNotifyIcon(nim::kAdd, data) || ShellNotifyIcon(nim::kModify, data);
+  }
+  // The version is asked for after every add; it lasts as long as the icon.
+  version_ = 0;
+  if (added_) {
+    NotifyIconData versioned = Identity();
+    versioned.version = kNotifyIconVersion4;
+    if (ShellNotifyIcon(nim::kSetVersion, versioned)) version_ = kNotifyIconVersion4;
+  }
   return added_;
 }
 
 void TrayIcon::Remove() {
   if (!added_ || ownerWindow() == nullptr) return;
-  NotifyIconData data;
-  data.window = ownerWindow();
-  data.id = kIconId;
-  (void)ShellNotifyIcon(nim::kDelete, data);
+  (void)ShellNotifyIcon(nim::kDelete, Identity());
   added_ = false;
+}
+
+void TrayIcon::SetTip(std::string tip) {
+  tip_ = std::move(tip);
+  if (!added_) return;
+  NotifyIconData data = Identity();
+  data.flags |= nif::kTip;
+  data.tip = tip_;
+  (void)ShellNotifyIcon(nim::kModify, data);
+}
+
+bool TrayIcon::ShowBalloon(const std::string& title, const std::string& text) {
+  if (!added_) return false;
+  NotifyIconData data = Identity();
+  data.flags |= nif::kInfo;
+  data.infoTitle = title;
+  data.info = text;
+  data.infoFlags = kBalloonInfoIcon;
+  return ShellNotifyIcon(nim::kModify, data);
+}
+
+std::string GuidText(const Guid& guid) {
+  char text[39] = {};
+  (void)std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", guid.data1,
+                      static_cast<unsigned>(guid.data2), static_cast<unsigned>(guid.data3),
+                      static_cast<unsigned>(guid.data4[0]), static_cast<unsigned>(guid.data4[1]),
+                      static_cast<unsigned>(guid.data4[2]), static_cast<unsigned>(guid.data4[3]),
+                      static_cast<unsigned>(guid.data4[4]), static_cast<unsigned>(guid.data4[5]),
+                      static_cast<unsigned>(guid.data4[6]), static_cast<unsigned>(guid.data4[7]));
+  return text;
 }
 
 // The events must not destroy this object: an owner that ends with a menu
 // command (Exit) defers its own destruction to the top of its thread's loop.
 // Each event is still the last thing a callback does.
-void TrayIcon::OnCallback(std::uintptr_t id, std::intptr_t mouseMessage) {
+void TrayIcon::OnCallback(std::uintptr_t wParam, std::intptr_t lParam) {
+  // Version 4 puts the event and the id into lParam (wParam holds the
+  // anchor point); before it, wParam is the id and lParam the event.
+  const auto packed = static_cast<std::uintptr_t>(lParam);
+  const std::uintptr_t id = version_ >= kNotifyIconVersion4 ? (packed >> 16) & 0xFFFF : wParam;
+  const std::uint32_t event = version_ >= kNotifyIconVersion4 ? static_cast<std::uint32_t>(packed & 0xFFFF)
+                                                              : static_cast<std::uint32_t>(packed);
   if (id != kIconId) return;
-  switch (static_cast<std::uint32_t>(mouseMessage)) {
+  switch (event) {
     case wm::kLButtonDown:
       leftDown_ = true;
       break;
@@ -85,9 +147,22 @@ void TrayIcon::OnCallback(std::uintptr_t id, std::intptr_t mouseMessage) {
         if (events_.onClick) events_.onClick();
       }
       break;
+    case nin::kKeySelect:
+      // Enter or the space bar on the icon, as the keyboard reaches it.
+      if (events_.onClick) events_.onClick();
+      break;
     case wm::kRButtonDown:
       leftDown_ = false;
+      menuFromMouse_ = true;
       OpenMenu();
+      break;
+    case kContextMenu:
+      // Version 4: after the right button-up, and for the keyboard's menu key.
+      if (menuFromMouse_) {
+        menuFromMouse_ = false;
+      } else {
+        OpenMenu();
+      }
       break;
     case wm::kLButtonDblClk: {
       leftDown_ = false;
@@ -99,6 +174,9 @@ void TrayIcon::OnCallback(std::uintptr_t id, std::intptr_t mouseMessage) {
       if (item != 0 && events_.onCommand) events_.onCommand(item);
       break;
     }
+    case nin::kBalloonUserClick:
+      if (events_.onBalloonClick) events_.onBalloonClick();
+      break;
     default:
       break;
   }

@@ -1,5 +1,6 @@
 #pragma once
 // Icons, popup menus and the notification-area (tray) icon.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -64,12 +65,36 @@ namespace nim {
 inline constexpr std::uint32_t kAdd = 0;
 inline constexpr std::uint32_t kModify = 1;
 inline constexpr std::uint32_t kDelete = 2;
+inline constexpr std::uint32_t kSetVersion = 4;
 }  // namespace nim
 namespace nif {
 inline constexpr std::uint32_t kMessage = 1;
 inline constexpr std::uint32_t kIcon = 2;
 inline constexpr std::uint32_t kTip = 4;
+inline constexpr std::uint32_t kInfo = 0x10;
+inline constexpr std::uint32_t kGuid = 0x20;
 }  // namespace nif
+// NOTIFYICON_VERSION_4 (Windows Vista and later): the callback carries the
+// event in LOWORD(lParam) and the icon's id in HIWORD(lParam).
+inline constexpr std::uint32_t kNotifyIconVersion4 = 4;
+// Callback events of the shell (WM_USER based) besides the mouse messages.
+namespace nin {
+inline constexpr std::uint32_t kSelect = 0x400;
+inline constexpr std::uint32_t kKeySelect = 0x401;
+inline constexpr std::uint32_t kBalloonUserClick = 0x405;
+}  // namespace nin
+// NIIF_INFO: the notification's information icon.
+inline constexpr std::uint32_t kBalloonInfoIcon = 1;
+
+struct Guid {
+  std::uint32_t data1 = 0;
+  std::uint16_t data2 = 0;
+  std::uint16_t data3 = 0;
+  std::array<std::uint8_t, 8> data4{};
+  friend bool operator==(const Guid&, const Guid&) = default;
+};
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+std::string GuidText(const Guid& guid);
 
 struct NotifyIconData {
   WindowHandle window = nullptr;
@@ -77,9 +102,16 @@ struct NotifyIconData {
   std::uint32_t flags = 0;
   std::uint32_t callbackMessage = 0;
   RawHandle icon = nullptr;
-  std::string tip;  // at most 63 characters are kept
+  std::string tip;  // at most 127 characters are kept (63 before Windows Vista)
+  Guid guid;        // the icon's identity instead of window and id, with nif::kGuid
+  std::uint32_t version = 0;  // nim::kSetVersion's
+  std::string infoTitle;      // nif::kInfo: the notification's title (63 characters) and
+  std::string info;           // text (255 characters)
+  std::uint32_t infoFlags = 0;
 };
 
+// Shell_NotifyIconA. Before Windows Vista the first layout of the record is
+// used, which knows no notification, identity or version: such a request fails.
 bool ShellNotifyIcon(std::uint32_t action, const NotifyIconData& data);
 
 // The tray icon as the window uses it: its constructor adds the icon (id 1,
@@ -90,13 +122,20 @@ bool ShellNotifyIcon(std::uint32_t action, const NotifyIconData& data);
 // - right button down: the owner window comes to the foreground, the menu
 //   opens at the cursor, WM_NULL is posted to the owner afterwards so the
 //   menu closes normally, and a chosen command goes to onCommand;
-// - double click (left): the menu's default item, if any, goes to onCommand.
+// - double click (left): the menu's default item, if any, goes to onCommand;
+// - a click on the icon's notification: onBalloonClick.
+// The icon has a fixed identity (kIconGuid) where the shell takes one, so
+// Windows keeps the user's choice to show it; where the shell refuses the
+// GUID (before Windows 7, or an executable that moved since Windows saw it
+// with that GUID) the window and id identify it. It asks for the callbacks of
+// NOTIFYICON_VERSION_4 where the shell has them.
 // Creating thread only; its messages are handled by that thread's loop. The
 // events run inside the icon's own message handling and must not destroy it.
 class TrayIcon {
  public:
   static constexpr std::uint32_t kIconId = 1;
   static constexpr std::uint32_t kCallbackMessage = 0x800;
+  static constexpr Guid kIconGuid{0x9F3C2B7Au, 0x5D41u, 0x4E8Bu, {0xA6, 0x1D, 0x3C, 0x72, 0xE0, 0x94, 0xB5, 0x18}};
 
   struct Events {
     std::function<void()> onClick;
@@ -105,6 +144,8 @@ class TrayIcon {
     std::function<void(PopupMenu&)> onPrepareMenu;
     // Replaces the default-item rule of a double click when set.
     std::function<void()> onDoubleClick;
+    // A click on the notification the icon showed.
+    std::function<void()> onBalloonClick;
   };
 
   TrayIcon(RawHandle icon, Events events, std::string tip = {});
@@ -115,6 +156,15 @@ class TrayIcon {
   // Adds the icon again (after "TaskbarCreated"); false when the shell refused.
   bool Add();
   [[nodiscard]] bool added() const { return added_; }
+  // The tooltip, which also names the icon in the notification-area settings
+  // and to screen readers.
+  void SetTip(std::string tip);
+  // Shows a notification from the icon (Windows 10 and 11 show it as a
+  // toast); false when the shell refused it.
+  bool ShowBalloon(const std::string& title, const std::string& text);
+  // Whether the shell took the icon's GUID and NOTIFYICON_VERSION_4.
+  [[nodiscard]] bool identifiedByGuid() const { return byGuid_; }
+  [[nodiscard]] std::uint32_t version() const { return version_; }
   [[nodiscard]] WindowHandle ownerWindow() const { return window_ ? window_->handle() : nullptr; }
   PopupMenu& menu() { return menu_; }
 
@@ -123,6 +173,8 @@ class TrayIcon {
   void Remove();
   void OnCallback(std::uintptr_t id, std::intptr_t mouseMessage);
   void OpenMenu();
+  // The record that names this icon to the shell: its GUID, or window and id.
+  NotifyIconData Identity() const;
 
   RawHandle icon_;
   Events events_;
@@ -133,6 +185,11 @@ class TrayIcon {
   std::uint32_t taskbarCreated_ = 0;
   bool leftDown_ = false;
   bool added_ = false;
+  bool byGuid_ = false;
+  std::uint32_t version_ = 0;
+  // The menu opened at the right button-down; the WM_CONTEXTMENU of version 4
+  // that follows the button-up opens no second one.
+  bool menuFromMouse_ = false;
 };
 
 }  // namespace pw::platform

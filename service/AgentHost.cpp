@@ -85,6 +85,7 @@ void AgentHost::Pump() {
     // that did not find the first one's page: the first shows it, and the
     // second ends before it shows anything but a passing icon.
     if (const std::optional<agent::AgentId> first = EarlierAgentOfSession(id)) {
+      if (TakeSettingsEditedOutside()) (void)channel_.Send(*first, State());
       (void)channel_.Send(*first, agent::ShowPageMessage{});
       channel_.SendExit(id);
       continue;
@@ -92,6 +93,7 @@ void AgentHost::Pump() {
     // An agent that connects after Exit brings the main window back, as the
     // show-window marker does before Windows Vista.
     (void)MainWindow(true);
+    (void)TakeSettingsEditedOutside();
     (void)channel_.Send(id, State());
   }
 }
@@ -139,7 +141,9 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
     const platform::ErrorCode error = message.locationCheck ? message.locationCheck->error : 0;
     channel_.LogRefusal("A save location from session " + std::to_string(message.sessionId) +
         " was refused: its user may not write there (" + apply.saveLocation + "): " + SystemMessage(error));
-    // The page goes back to the settings in effect.
+    // The agent tells its user why; the page goes back to the settings in effect.
+    constexpr auto kNotWritable = static_cast<std::uint32_t>(storage::LocationProblem::NotWritable);
+    (void)channel_.Send(message.agent, agent::NotifyMessage{agent::NoticeKind::LocationRefused, {}, kNotWritable});
     (void)channel_.Send(message.agent, State());
     return;
   }
@@ -251,6 +255,7 @@ void AgentHost::TellCannotSave(const std::string& location) {
 }
 
 void AgentHost::ShowPage() {
+  (void)TakeSettingsEditedOutside();
   // The drive walk marks the scanner attached only once the page is up.
   agent::StateMessage state = State();
   state.scannerAttached = true;
@@ -261,6 +266,14 @@ void AgentHost::ShowPage() {
 void AgentHost::Relay(const agent::NotifyMessage& notice) {
   // A path the agents would refuse is left to the event log entry.
   if (agent::Validate(notice) == agent::Refusal::None) SendToConsole(notice);
+}
+
+bool AgentHost::TakeSettingsEditedOutside() {
+  ui::TMainForm* form = owner_.Process().MainForm;
+  if (form == nullptr) return false;
+  const bool before = form->AutoRCheckBx.Checked();
+  form->TakeAutoRotateEditedOutside();
+  return form->AutoRCheckBx.Checked() != before;
 }
 
 void AgentHost::Log(const std::string& text) { owner_.EventLogger().LogMessage(text); }

@@ -77,6 +77,9 @@ class AgentHost final : public scanner::UserNotifier {
   // A connected agent, older than `agent`, of the same session.
   std::optional<agent::AgentId> EarlierAgentOfSession(agent::AgentId agent) const;
   void Relay(const agent::NotifyMessage& notice);
+  // An auto-rotate key edited in the settings file while the service runs is
+  // taken before a page is shown; true when the switch changed.
+  bool TakeSettingsEditedOutside();
   // The connected agents of the active console session (none told to end).
   std::vector<agent::AgentId> ConsoleAgents() const;
   void SendToConsole(const agent::Message& message);

@@ -14,6 +14,8 @@
 #include "service/OsError.h"
 #include "service/Service.h"
 #include "service/ServiceApplication.h"
+#include "service/Switches.h"
+#include "ui/TextTable.h"
 
 namespace pw::service {
 namespace {
@@ -53,6 +55,16 @@ int ProcessEntry(std::span<const std::string> commandLine, scanner::ScannerLink*
     TServiceApplication application(scannerLink);
     application.CreateService1();
     application.Run(commandLine.empty() ? commandLine : commandLine.subspan(1));
+  } catch (const OsError& failure) {
+    // Without administrator rights the control manager will not open for an
+    // install or uninstall: the user is told how to run it instead.
+    const CommandLine line = ParseCommandLine(commandLine.empty() ? commandLine : commandLine.subspan(1));
+    if (failure.Code() == platform::error::kAccessDenied &&
+        (line.mode == RunMode::Install || line.mode == RunMode::Uninstall)) {
+      ui::ShowTableMessage(nullptr, ui::text::kRunAsAdministratorMessage, platform::mb::kIconWarning);
+    } else {
+      showError(&failure);
+    }
   } catch (const std::exception& exception) {
     showError(&exception);
   } catch (...) {

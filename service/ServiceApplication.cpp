@@ -22,6 +22,7 @@
 #include "service/Switches.h"
 #include "ui/MainForm.h"
 #include "ui/SessionAgent.h"
+#include "ui/TextTable.h"
 
 namespace pw::service {
 namespace {
@@ -250,8 +251,62 @@ void TServiceApplication::RunAgent(bool desktopStart) {
     }
   }
   ui::SessionAgent agent(process_, desktopStart);
-  // Without a running service there is nothing to show.
-  (void)agent.Run();
+  if (!desktopStart) {
+    // Started by the service: without it there is nothing to show.
+    (void)agent.Run();
+    return;
+  }
+  // A start from the desktop never ends without a word: the control manager
+  // says at once whether the service is missing or stopped.
+  std::uint32_t waitForService = 0;
+  switch (OwnServiceState()) {
+    case OwnService::NotInstalled:
+      ui::ShowTableMessage(nullptr, ui::text::kServiceNotInstalledMessage, platform::mb::kIconInformation);
+      return;
+    case OwnService::Stopped:
+      if (!StartOwnService()) {
+        ui::ShowTableMessage(nullptr, ui::text::kServiceStoppedMessage, platform::mb::kIconInformation);
+        return;
+      }
+      // Its pipe comes up while the service starts.
+      waitForService = kServiceStartWaitMs;
+      break;
+    case OwnService::Running:
+      break;
+  }
+  if (!agent.Run(waitForService)) {
+    ui::ShowTableMessage(nullptr, ui::text::kServiceSilentMessage, platform::mb::kIconInformation);
+  }
+}
+
+TServiceApplication::OwnService TServiceApplication::OwnServiceState() const {
+  if (!service_) return OwnService::Running;
+  // Any user may connect to the manager and query a service's status.
+  platform::ServiceHandleResult manager =
+      platform::OpenSCManager(std::nullopt, std::nullopt, platform::manager_access::kConnect);
+  if (!manager.handle) return OwnService::Running;
+  platform::ServiceHandleResult opened =
+      platform::OpenService(manager.handle, service_->Name, platform::service_access::kQueryStatus);
+  if (!opened.handle) {
+    return opened.error == platform::error::kServiceDoesNotExist ? OwnService::NotInstalled : OwnService::Running;
+  }
+  const platform::ServiceStatusResult status = platform::QueryServiceStatus(opened.handle);
+  // Anything but stopped (starting, stopping, running) is left to the pipe.
+  if (status.ok && status.status.currentState == platform::service_state::kStopped) return OwnService::Stopped;
+  return OwnService::Running;
+}
+
+bool TServiceApplication::StartOwnService() const {
+  if (!service_) return false;
+  platform::ServiceHandleResult manager =
+      platform::OpenSCManager(std::nullopt, std::nullopt, platform::manager_access::kConnect);
+  if (!manager.handle) return false;
+  // Standard users hold no start right on a service by default: the open fails
+  // with 5 and the user is told how to have it started.
+  platform::ServiceHandleResult opened =
+      platform::OpenService(manager.handle, service_->Name, platform::service_access::kStart);
+  if (!opened.handle) return false;
+  return static_cast<bool>(platform::StartService(opened.handle, {}));
 }
 
 void TServiceApplication::ServiceMain(const std::vector<std::string>& arguments) {

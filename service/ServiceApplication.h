@@ -107,7 +107,15 @@ class TServiceApplication final : public ui::FormOwner {
   // Runs this start as the session agent of its session (Windows Vista and
   // later). A desktop start shows the page of an agent already running in
   // the session instead, or becomes the agent and shows its page.
+  // A desktop start that finds no service running tells the user so: not
+  // installed, stopped (it is started when the user may), or silent.
   void RunAgent(bool desktopStart);
+  enum class OwnService { NotInstalled, Stopped, Running };
+  // What the control manager says of this program's service; Running when
+  // it cannot tell (the pipe decides then).
+  OwnService OwnServiceState() const;
+  // StartService with the user's own rights; false when refused or failed.
+  bool StartOwnService() const;
   // The service main entry of the dispatcher's table.
   void ServiceMain(const std::vector<std::string>& arguments);
   std::string ServicePath() const;
@@ -128,5 +136,7 @@ inline constexpr const char* kInstalledText = "Service installed successfully";
 inline constexpr const char* kUninstalledText = "Service uninstalled successfully";
 inline constexpr const char* kInformationCaption = "Information";
 inline constexpr const char* kErrorCaption = "Error";
+// How long a desktop start that started the service waits for its pipe.
+inline constexpr std::uint32_t kServiceStartWaitMs = 30000;
 
 }  // namespace pw::service

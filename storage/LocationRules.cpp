@@ -125,6 +125,8 @@ std::int32_t ProblemTextId(LocationProblem problem) {
       return 40008;
     case LocationProblem::DriveNotUsable:
       return 40009;
+    case LocationProblem::NotWritable:
+      return 40010;
   }
   return 40004;
 }
@@ -147,6 +149,8 @@ std::string_view ProblemText(LocationProblem problem) {
       return "not on a local fixed or removable drive";
     case LocationProblem::TooLong:
       return "too long";
+    case LocationProblem::NotWritable:
+      return "its user may not write there";
   }
   return "refused";
 }

@@ -20,6 +20,7 @@ enum class LocationProblem {
   ParentFolder,    // a "." or ".." component, or an empty one
   DriveNotUsable,  // no such drive, a CD-ROM drive, or a kind of drive that is neither fixed nor removable
   TooLong,         // longer than allowed where it came from
+  NotWritable,     // its user may not create folders and files there (found by trying, never by the rules)
 };
 
 // The longest location the folder browser and an agent's Apply accept.

@@ -22,6 +22,7 @@
 #include "storage/FreeSpaceGuard.h"
 #include "storage/LocationRules.h"
 #include "ui/LeftoverNaming.h"
+#include "ui/TextTable.h"
 
 namespace pw::ui {
 namespace {
@@ -229,6 +230,7 @@ void TMainForm::FormActivate() {
     return;
   }
   SettleAtStart();
+  TakeAutoRotateEditedOutside();
   ScanDrives();
   ApplyBtnClick();
   ApplyBtn.SetEnabled(true);
@@ -350,6 +352,10 @@ void TMainForm::FormCreate() {
     SettingItem.SetCaption(LoadText(text::kSettingItem));
     ExitItem.SetCaption(LoadText(text::kExitItem));
     CheckLbl.SetCaption(LoadText(text::kCheckLabel));
+    CoolTrayIcon1.SetHint(LoadText(text::kTrayIconTip));
+    // The auto-rotate switch is on the page, at its designed place.
+    CheckLbl.SetVisible(true);
+    AutoRCheckBx.SetVisible(true);
 
     SaveMode = SaveModeCard;
     FilePrefix.clear();
@@ -407,7 +413,8 @@ void TMainForm::FormCreate() {
         platform::ReadProfileString(kSettingsSection, "Folder", storage::kDefaultFolderPrefix, SettingsFilePath).text;
     if (!storage::IsPlainNamePrefix(FolderPrefix)) FolderPrefix = storage::kDefaultFolderPrefix;
     FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
-    AutoRCheckBx.SetChecked(platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath) != 0);
+    autoRotateStored_ = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath);
+    AutoRCheckBx.SetChecked(autoRotateStored_ != 0);
 
     PagewickFileListBx.SetMask(FilePrefix + "*.*");
     SaveComboBxChange();
@@ -459,6 +466,7 @@ void TMainForm::ApplyBtnClick() {
   }
   settings.push_back({"AutoRoate", AutoRCheckBx.Checked() ? "1" : "0"});
   WriteSettings(settings);
+  autoRotateStored_ = AutoRCheckBx.Checked() ? 1 : 0;
   if (problem != storage::LocationProblem::None) {
     TellLocationRefused(problem);
     return;
@@ -579,6 +587,16 @@ void TMainForm::SaveComboBxChange() {
 }
 
 void TMainForm::AutoRCheckBxClick() { ApplyBtn.SetEnabled(true); }
+
+void TMainForm::TakeAutoRotateEditedOutside() {
+  if (pageLink_ != nullptr || SettingsFilePath.empty()) return;
+  const std::int32_t stored = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath);
+  if (stored == autoRotateStored_) return;
+  // The settings file was edited since this window last read or wrote the
+  // key: the edit wins over the switch, as over a value read at start.
+  autoRotateStored_ = stored;
+  if (SaveComboBx.ItemIndex() != 0) AutoRCheckBx.SetChecked(stored != 0);
+}
 
 void TMainForm::CheckLblClick() { AutoRCheckBx.SetChecked(!AutoRCheckBx.Checked()); }
 

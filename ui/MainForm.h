@@ -155,6 +155,11 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // Fills the page with settings that came from elsewhere (the service) and
   // leaves Apply disabled, as after an Apply.
   void ShowSettings(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate);
+  // Takes the settings file's auto-rotate key into the switch when it was
+  // changed outside since this window last read or wrote it (an edit while
+  // the service runs), so the next Apply keeps it. In save type card the
+  // switch stays off.
+  void TakeAutoRotateEditedOutside();
 
   // The start-up sequence; runs once per creation of the window object.
   void FormCreate();
@@ -280,6 +285,8 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   DesktopNotifier notifier_{*this};
   scanner::UserNotifier* notifierOverride_ = nullptr;
   PageLink* pageLink_ = nullptr;
+  // The auto-rotate key as this window last read or wrote it.
+  std::int32_t autoRotateStored_ = 0;
   platform::LocationRights locationRights_;
   platform::WindowHandle windowHandle_ = nullptr;
   // Last member: goes first, while the controls it is tied to still exist.

@@ -1,6 +1,8 @@
 #include "ui/SessionAgent.h"
 
+#include <chrono>
 #include <exception>
+#include <thread>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -10,9 +12,12 @@
 #include "platform/Messages.h"
 #include "platform/PathText.h"
 #include "platform/ScopeExit.h"
+#include "platform/Shell.h"
+#include "platform/Windows.h"
 #include "storage/LocationRules.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/MainForm.h"
+#include "ui/TextTable.h"
 
 namespace pw::ui {
 namespace {
@@ -26,24 +31,65 @@ agent::ServiceConnection::Options ConnectionOptions(const std::string& pipeName)
   return options;
 }
 
+constexpr const char* kBurstWindowClass = "PagewickPictureBurst";
+constexpr platform::TimerId kBurstTimer = 1;
+
 }  // namespace
+
+// Ends a burst when its timer fires: each landed picture sets the timer anew,
+// so it fires once pictures have stopped arriving.
+class SessionAgent::BurstWindow final : public platform::WindowHandler {
+ public:
+  explicit BurstWindow(SessionAgent& agent) : agent_(agent) {
+    (void)platform::RegisterWindowClass(kBurstWindowClass);
+    platform::WindowParams details;
+    details.className = kBurstWindowClass;
+    details.style = platform::style::kPopup;
+    window_ = std::make_unique<platform::Window>(details, *this);
+  }
+  ~BurstWindow() override { window_.reset(); }
+  BurstWindow(const BurstWindow&) = delete;
+  BurstWindow& operator=(const BurstWindow&) = delete;
+
+  void Restart() { (void)platform::SetTimer(window_->handle(), kBurstTimer, kPictureBurstQuietMs); }
+  void Stop() { (void)platform::KillTimer(window_->handle(), kBurstTimer); }
+
+  std::optional<std::intptr_t> HandleMessage(platform::WindowHandle, std::uint32_t message, std::uintptr_t wParam,
+                                             std::intptr_t) override {
+    if (message != platform::wm::kTimer || wParam != kBurstTimer) return std::nullopt;
+    Stop();
+    agent_.TellBurst();
+    return 0;
+  }
+
+ private:
+  SessionAgent& agent_;
+  std::unique_ptr<platform::Window> window_;
+};
 
 SessionAgent::SessionAgent(ProcessState& process, bool showPage, std::string pipeName)
     : process_(process), showPage_(showPage), connection_(ConnectionOptions(pipeName)) {}
 
 SessionAgent::~SessionAgent() {
   connection_.Close();
+  burstWindow_.reset();
   form_.reset();
 }
 
-bool SessionAgent::Run() {
-  if (!connection_.Connect()) return false;
+bool SessionAgent::Run(std::uint32_t connectWaitMs) {
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(connectWaitMs);
+  while (!connection_.Connect()) {
+    if (std::chrono::steady_clock::now() >= giveUp) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   form_ = std::make_unique<TMainForm>(process_, nullptr, this);
   // Linked before the start-up sequence: the agent's user neither walks the
   // drives nor writes the settings file; the service does both.
   form_->SetPageLink(this);
   process_.MainForm = form_.get();
   form_->FormCreate();
+  form_->CoolTrayIcon1.OnBalloonClick = [this] { OpenBurstFolder(); };
+  burstWindow_ = std::make_unique<BurstWindow>(*this);
 
   platform::Message message;
   // A modal loop (a box, the folder browser) drops the wake-up; the queue is
@@ -53,6 +99,7 @@ bool SessionAgent::Run() {
     TakeMessages();
     if (!connection_.Connected()) break;
   }
+  burstWindow_.reset();
   form_.reset();  // the tray icon goes with the window
   return true;
 }
@@ -89,6 +136,7 @@ void SessionAgent::Handle(const agent::Message& message) {
           while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
           const std::vector<std::string> titles{platform::ExtractFileName(folder), folder};
           DesktopNotifier(*form_).ShowFolder(folder, titles);
+          CountPicture(folder);
         } else if constexpr (std::is_same_v<T, agent::ExitMessage>) {
           ending_ = true;
         }
@@ -147,6 +195,29 @@ bool SessionAgent::ApplyPage(std::uint32_t saveType, const std::string& saveLoca
   }
   Send(agent::ApplyMessage{saveType, saveLocation, autoRotate});
   return true;
+}
+
+void SessionAgent::CountPicture(const std::string& folder) {
+  if (burstPictures_ > 0 && folder != burstFolder_) TellBurst();
+  burstFolder_ = folder;
+  ++burstPictures_;
+  if (burstWindow_) burstWindow_->Restart();
+}
+
+void SessionAgent::TellBurst() {
+  if (burstPictures_ == 0 || !form_) return;
+  const std::string text =
+      burstPictures_ == 1 ? WithInserts(LoadTableText(text::kOnePictureArrivedMessage), 1, burstFolder_)
+                          : WithInserts(LoadTableText(text::kPicturesArrivedMessage), burstPictures_, burstFolder_);
+  toldFolder_ = burstFolder_;
+  burstPictures_ = 0;
+  form_->CoolTrayIcon1.ShowBalloon(LoadTableText(text::kTrayIconTip), text);
+}
+
+void SessionAgent::OpenBurstFolder() {
+  // As the folder window of a new picture opens: explorer, as this user.
+  if (toldFolder_.empty() || !form_) return;
+  (void)platform::ShellExecute(form_->Handle(), kExploreVerb, toldFolder_, "", "", platform::kSwShow);
 }
 
 void SessionAgent::ExitChosen() { Send(agent::ExitMessage{}); }

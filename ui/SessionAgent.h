@@ -21,6 +21,9 @@ class TMainForm;
 
 // Posted to the agent's thread when the service's messages arrive.
 inline constexpr std::uint32_t kAgentWakeMessage = 0x8000 + 71;
+// Pictures that land within this time of each other are one burst, told in
+// one notification once the burst is over.
+inline constexpr std::uint32_t kPictureBurstQuietMs = 3000;
 
 class SessionAgent final : public FormOwner, public PageLink {
  public:
@@ -31,9 +34,10 @@ class SessionAgent final : public FormOwner, public PageLink {
   SessionAgent& operator=(const SessionAgent&) = delete;
 
   // Connects to the service and runs the thread's messages until the service
-  // ends the agent or goes away, or the user chooses Exit. False (at once)
-  // when no service serves the pipe.
-  bool Run();
+  // ends the agent or goes away, or the user chooses Exit. False when no
+  // service serves the pipe: at once, or after trying for connectWaitMs (a
+  // service that is starting makes its pipe a little later).
+  bool Run(std::uint32_t connectWaitMs = 0);
 
   // PageLink
   bool ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) override;
@@ -51,13 +55,27 @@ class SessionAgent final : public FormOwner, public PageLink {
   // The box that says why a location cannot be the save location.
   void ShowLocationRefused(storage::LocationProblem problem);
   void Send(const agent::Message& message);
+  // A picture landed in the folder: it joins the burst; a burst of another
+  // folder is told first.
+  void CountPicture(const std::string& folder);
+  // The tray icon's notification of the burst: how many pictures, where.
+  void TellBurst();
+  // A click on the notification opens the burst's folder.
+  void OpenBurstFolder();
 
+  class BurstWindow;
   ProcessState& process_;
   bool showPage_;
   agent::ServiceConnection connection_;
   std::unique_ptr<TMainForm> form_;
   bool released_ = false;
   bool ending_ = false;
+  // The burst being counted and the folder of the last one told.
+  std::string burstFolder_;
+  std::uint32_t burstPictures_ = 0;
+  std::string toldFolder_;
+  // A hidden window of the agent's thread whose timer ends a burst.
+  std::unique_ptr<BurstWindow> burstWindow_;
 };
 
 }  // namespace pw::ui

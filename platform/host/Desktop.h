@@ -19,6 +19,7 @@
 
 #include "platform/Messages.h"
 #include "platform/TextCompare.h"
+#include "platform/TrayIcon.h"
 #include "platform/Windows.h"
 #include "platform/host/ScreenJournal.h"
 
@@ -74,6 +75,16 @@ struct TrayIconRecord {
   std::uint32_t callbackMessage = 0;
   platform::RawHandle icon = nullptr;
   std::string tip;
+  std::optional<platform::Guid> guid;  // the icon's identity when it was added with one
+  std::uint32_t version = 0;           // what NIM_SETVERSION set (0: the first behaviour)
+};
+
+// A notification an icon showed (NIF_INFO).
+struct BalloonRecord {
+  platform::WindowHandle window = nullptr;
+  std::uint32_t id = 0;
+  std::string title;
+  std::string text;
 };
 
 struct TrayIconCall {
@@ -159,6 +170,7 @@ class Desktop {
   std::vector<ShellExecuteRecord> ShellExecutes() const;
   std::vector<TrayIconRecord> TrayIcons() const;
   std::vector<TrayIconCall> TrayIconCalls() const;
+  std::vector<BalloonRecord> Balloons() const;
   std::size_t LostThreadMessages() const;  // taken and dropped by modal loops
   // How often the thread has looked at its queue without waiting
   // (PeekMessage) and found it empty: a loop that serves its queue once per
@@ -179,6 +191,13 @@ class Desktop {
   // the notification area does. False when no such icon is shown.
   bool ClickTrayIcon(std::uint32_t id, MouseButton button);
   bool DoubleClickTrayIcon(std::uint32_t id);
+  // The user clicks the last notification shown: NIN_BALLOONUSERCLICK to its
+  // icon, in the form of the icon's version. False when none was shown or its
+  // icon is gone.
+  bool ClickLastBalloon();
+  // The shell refuses icon GUIDs, as Windows does for a GUID first seen with
+  // an executable at another path (and as shells before Windows 7 do).
+  void SetTrayGuidRefused(bool refused);
   // The taskbar restarts: every icon is gone and "TaskbarCreated" is
   // broadcast to the top-level windows.
   void RestartTaskbar();
@@ -240,7 +259,7 @@ class Desktop {
   platform::RawHandle RunBrowser(const BrowseRequest& request);
   std::intptr_t RunShellExecute(ShellExecuteRecord record);
   std::uint32_t RunMenu(const platform::PopupMenu& menu, platform::Point at, platform::WindowHandle owner);
-  bool NotifyIcon(std::uint32_t action, const TrayIconRecord& data, std::uint32_t flags);
+  bool NotifyIcon(std::uint32_t action, const platform::NotifyIconData& data);
   platform::RawHandle NewIcon(int width, int height, int colours);
   void FreeIcon(platform::RawHandle icon);
 
@@ -310,6 +329,8 @@ class Desktop {
   std::intptr_t Deliver(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                         std::intptr_t lParam);
   std::intptr_t DefaultProcessing(platform::WindowHandle window, std::uint32_t message);
+  // Posts a callback event of the icon in the form of its version.
+  void PostTrayEvent(const TrayIconRecord& icon, std::uint32_t event);
   platform::WindowHandle OpenDialogWindow(std::string_view title, std::optional<std::size_t> browseIndex,
                                           platform::WindowHandle owner);
   bool DialogClosedByOwner(platform::WindowHandle dialog) const;
@@ -350,6 +371,8 @@ class Desktop {
   std::vector<ShellExecuteRecord> shellExecutes_;
   std::map<std::pair<platform::WindowHandle, std::uint32_t>, TrayIconRecord> trayIcons_;
   std::vector<TrayIconCall> trayIconCalls_;
+  std::vector<BalloonRecord> balloons_;
+  bool trayGuidRefused_ = false;
   std::size_t lostThreadMessages_ = 0;
   std::map<std::uintptr_t, ItemIdListObject> itemIdLists_;
   std::uintptr_t nextItemIdList_ = 0x5000;

@@ -106,6 +106,15 @@ ServiceHandleResult OpenService(const ServiceHandle& manager, std::string_view n
     result.error = error::kServiceDoesNotExist;
     return result;
   }
+  // The security a service gets at creation: interactive users may query it,
+  // interrogate it and send it user-defined controls (and read that
+  // security), nothing more; administrators may do everything.
+  constexpr std::uint32_t kUserRights = service_access::kQueryConfig | service_access::kQueryStatus | 0x0008 |
+                                        service_access::kInterrogate | service_access::kUserDefinedControl | 0x20000;
+  if (!Manager().Administrator() && (access & ~kUserRights) != 0) {
+    result.error = error::kAccessDenied;
+    return result;
+  }
   result.handle = NewHandle(std::make_unique<ServiceObject>(record->name, access));
   return result;
 }

@@ -39,8 +39,7 @@ std::uint32_t TrackPopupMenu(const PopupMenu& menu, Point at, WindowHandle owner
 }
 
 bool ShellNotifyIcon(std::uint32_t action, const NotifyIconData& data) {
-  host::TrayIconRecord record{data.window, data.id, data.callbackMessage, data.icon, data.tip};
-  return Desk().NotifyIcon(action, record, data.flags);
+  return Desk().NotifyIcon(action, data);
 }
 
 }  // namespace pw::platform

@@ -24,6 +24,10 @@ struct ScreenEvent {
 namespace screen_event {
 inline constexpr std::string_view kTrayIconAdded = "tray-add";        // the icon's tip
 inline constexpr std::string_view kTrayIconRemoved = "tray-delete";   // the icon's tip
+inline constexpr std::string_view kTrayIconTip = "tray-tip";          // the icon's new tip
+// How the icon is identified: "guid {...}" or "id <n>", tab, "version <n>".
+inline constexpr std::string_view kTrayIconIdentity = "tray-identity";
+inline constexpr std::string_view kTrayBalloon = "tray-balloon";  // title, tab, text
 inline constexpr std::string_view kWindowShown = "window-shown";      // class, tab, title
 inline constexpr std::string_view kWindowHidden = "window-hidden";    // class, tab, title
 inline constexpr std::string_view kMessageBox = "message-box";        // caption, tab, text

@@ -49,12 +49,16 @@ class FormWindow::TrayPeer final : public Peer {
   TrayPeer(TrayIcon& model, std::span<const std::byte> ico)
       : model_(model), icon_(platform::CreateIconFromIco(ico, 32)), tray_(icon_.get(), Events()) {
     model_.AttachPeer(this);
+    if (!model_.Hint().empty()) tray_.SetTip(model_.Hint());
   }
   ~TrayPeer() override { model_.AttachPeer(nullptr); }
   TrayPeer(const TrayPeer&) = delete;
   TrayPeer& operator=(const TrayPeer&) = delete;
 
-  void PropertyChanged(const Component&, Property) override {}
+  void PropertyChanged(const Component&, Property property) override {
+    if (property == Property::Caption) tray_.SetTip(model_.Hint());
+    if (property == Property::Text) (void)tray_.ShowBalloon(model_.LastBalloon().title, model_.LastBalloon().text);
+  }
   [[nodiscard]] bool shown() const { return tray_.added(); }
 
  private:
@@ -63,6 +67,7 @@ class FormWindow::TrayPeer final : public Peer {
     TrayIcon* model = &model_;
     events.onClick = [model] { model->Click(); };
     events.onDoubleClick = [model] { model->DoubleClick(); };
+    events.onBalloonClick = [model] { model->BalloonClick(); };
     events.onPrepareMenu = [model](platform::PopupMenu& menu) {
       menu.Clear();
       const auto& items = model->Popup().Items();

@@ -3,6 +3,7 @@
 // The native side (adding, removing, re-adding after "TaskbarCreated", the
 // mouse rules) belongs to the backend peer.
 #include <memory>
+#include <string>
 
 #include "platform/toolkit/Component.h"
 #include "platform/toolkit/Controls.h"
@@ -31,9 +32,32 @@ class TrayIcon : public Component {
     if (MenuItem* item = popupMenu_.DefaultItem()) item->Click();
   }
 
+  // The tooltip: the icon's name in the notification area.
+  const std::string& Hint() const { return hint_; }
+  void SetHint(std::string hint) {
+    hint_ = std::move(hint);
+    Notify(Property::Caption);
+  }
+
+  // Shows a notification from the icon; the last one shown stays readable.
+  struct Balloon {
+    std::string title;
+    std::string text;
+  };
+  void ShowBalloon(std::string title, std::string text) {
+    balloon_ = {std::move(title), std::move(text)};
+    Notify(Property::Text);
+  }
+  const Balloon& LastBalloon() const { return balloon_; }
+  // A click on the notification; like OnClick, it must not destroy the icon.
+  Event OnBalloonClick;
+  void BalloonClick() const { Fire(OnBalloonClick); }
+
  private:
   PopupMenu& popupMenu_;
   std::shared_ptr<const Bitmap> icon_;
+  std::string hint_;
+  Balloon balloon_;
 };
 
 }  // namespace pw::toolkit

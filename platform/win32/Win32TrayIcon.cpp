@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/IcoFile.h"
+#include "platform/SystemInfo.h"
 #include "platform/win32/Win32Ui.h"
 
 namespace pw::platform {
@@ -51,18 +52,54 @@ std::uint32_t TrackPopupMenu(const PopupMenu& menu, Point at, WindowHandle owner
   return command > 0 ? static_cast<std::uint32_t>(command) : 0;
 }
 
+namespace {
+
+// Copies the text into the record's field, cut to the field, zero-terminated.
+template <std::size_t N>
+void CopyText(char (&field)[N], const std::string& text) {
+  const std::size_t length = std::min(text.size(), N - 1);
+  std::memcpy(field, text.data(), length);
+  field[length] = '\0';
+}
+
+bool WindowsVistaOrLater() {
+  OsVersionInfo version;
+  version.size = kOsVersionInfoSize;
+  return GetVersionEx(version) && version.majorVersion >= 6;
+}
+
+}  // namespace
+
 bool ShellNotifyIcon(std::uint32_t action, const NotifyIconData& data) {
   NOTIFYICONDATAA nid{};
-  // The first layout of the record, which every shell accepts.
-  nid.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  if (!WindowsVistaOrLater()) {
+    // The first layout of the record, which every shell accepts; it has no
+    // notification, identity or version.
+    if (action == nim::kSetVersion || (data.flags & (nif::kInfo | nif::kGuid)) != 0) return false;
+    nid.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  } else {
+    nid.cbSize = sizeof nid;
+  }
   nid.hWnd = static_cast<HWND>(data.window);
   nid.uID = data.id;
   nid.uFlags = data.flags;
   nid.uCallbackMessage = data.callbackMessage;
   nid.hIcon = static_cast<HICON>(data.icon);
-  std::size_t tipLength = std::min(data.tip.size(), std::size_t{63});
-  std::memcpy(nid.szTip, data.tip.data(), tipLength);
-  nid.szTip[tipLength] = '\0';
+  if (nid.cbSize == NOTIFYICONDATAA_V1_SIZE) {
+    const std::size_t tipLength = std::min(data.tip.size(), std::size_t{63});
+    std::memcpy(nid.szTip, data.tip.data(), tipLength);
+    nid.szTip[tipLength] = '\0';
+    return ::Shell_NotifyIconA(action, &nid) != FALSE;
+  }
+  CopyText(nid.szTip, data.tip);
+  CopyText(nid.szInfo, data.info);
+  CopyText(nid.szInfoTitle, data.infoTitle);
+  nid.dwInfoFlags = data.infoFlags;
+  if (action == nim::kSetVersion) nid.uVersion = data.version;
+  nid.guidItem.Data1 = data.guid.data1;
+  nid.guidItem.Data2 = data.guid.data2;
+  nid.guidItem.Data3 = data.guid.data3;
+  std::memcpy(nid.guidItem.Data4, data.guid.data4.data(), sizeof nid.guidItem.Data4);
   return ::Shell_NotifyIconA(action, &nid) != FALSE;
 }
 

@@ -208,20 +208,21 @@ TEST_F(InstallTest, UninstallOfAMissingServiceShowsTheErrorDialogWith1060) {
             "The specified service does not exist as an installed service.\"");
 }
 
-TEST_F(InstallTest, ControlManagerThatCannotBeOpenedEndsInTheApplicationErrorBox) {
+// Without administrator rights the control manager does not open for an
+// install or uninstall: the box says to run it as administrator, instead of
+// the error box that names error 5.
+TEST_F(InstallTest, ControlManagerThatCannotBeOpenedAsksToRunAsAdministrator) {
   world.Services().SetAdministrator(false);
   for (const char* mode : {"/install", "/uninstall"}) {
     const std::size_t before = world.Desktop().MessageBoxes().size();
     EXPECT_EQ(RunProgram({mode, "/silent"}), 0) << "the process ends with exit code 0";
     const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
     ASSERT_EQ(boxes.size(), before + 1) << mode;
-    EXPECT_EQ(boxes.back().caption, "Application Error");
-    EXPECT_EQ(boxes.back().style, pf::mb::kOk | pf::mb::kIconError | pf::mb::kTaskModal);
-    // The message ends in a period already: none is added.
-    EXPECT_TRUE(std::regex_match(boxes.back().text,
-                                 std::regex("Exception OsError in module pagewick\\.exe at [0-9A-F]+\\.\n"
-                                            "Win32 Error\\.  Code: 5\\.\nAccess is denied\\.")))
+    EXPECT_EQ(boxes.back().caption, "Pagewick Message");
+    EXPECT_EQ(boxes.back().style, pf::mb::kOk | pf::mb::kIconWarning);
+    EXPECT_NE(boxes.back().text.find("Right-click pagewick.exe, choose \"Run as administrator\""), std::string::npos)
         << boxes.back().text;
+    EXPECT_EQ(boxes.back().text.find("Code: 5"), std::string::npos);
   }
   EXPECT_FALSE(world.Services().Find("Service1").has_value());
 }
@@ -251,10 +252,17 @@ TEST_F(InstallTest, EveryStartRunsServiceCreateOnceBeforeTheSwitches) {
     const std::size_t callsBefore = world.Desktop().TrayIconCalls().size();
     EXPECT_EQ(RunProgram(run), 0);
     EXPECT_TRUE(MarkerExists()) << (run.empty() ? "no switch" : run[0]);
+    // What the shell took (a request it refuses, such as an identity this
+    // system does not know, leaves no icon).
+    std::vector<std::uint32_t> taken;
     const std::vector<host::TrayIconCall> calls = world.Desktop().TrayIconCalls();
-    ASSERT_EQ(calls.size(), callsBefore + 2) << "one window: its icon added and removed";
-    EXPECT_EQ(calls[callsBefore].action, pf::nim::kAdd);
-    EXPECT_EQ(calls[callsBefore + 1].action, pf::nim::kDelete);
+    for (std::size_t i = callsBefore; i < calls.size(); ++i) {
+      if (calls[i].ok && calls[i].action != pf::nim::kModify && calls[i].action != pf::nim::kSetVersion) {
+        taken.push_back(calls[i].action);
+      }
+    }
+    EXPECT_EQ(taken, (std::vector<std::uint32_t>{pf::nim::kAdd, pf::nim::kDelete}))
+        << "one window: its icon added and removed";
     EXPECT_EQ(MainWindow(), nullptr) << "the transient window is gone";
   }
 }

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "agent/ServiceConnection.h"
@@ -208,6 +209,57 @@ TEST_F(SessionAgentProcessTest, ADesktopStartShowsItsSessionsPageAlsoAfterExit) 
   desktopStart.join();  // the desktop start's agent ends with the service
   EXPECT_TRUE(Screen().IconOwners(ann).empty());
   EXPECT_FALSE(Screen().AnythingShownIn(0)) << "the service shows nothing in session 0" << Screen().Text();
+}
+
+// A start from the user's desktop that finds no running service says at
+// once, in that user's session, why and what to do; an administrator's start
+// starts the service and goes on as the session's agent. An install or
+// uninstall without administrator rights says to run it as administrator.
+TEST_F(SessionAgentProcessTest, ADesktopStartOrInstallThatCannotWorkSaysWhyInTheUsersSession) {
+  world.MakeDirectories("C:\\Scans");
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  const std::string session = "PAGEWICK_SESSION=" + std::to_string(ann);
+  const struct {
+    const char* what;
+    bool administrator;
+    const char* arguments;
+    const char* says;  // a part of the one box's text
+  } rows[] = {
+      {"a desktop start before the install", false, "", "service is not installed"},
+      {"an install as a standard user", false, "/install", "choose \"Run as administrator\""},
+      {"an uninstall as a standard user", false, "/uninstall", "choose \"Run as administrator\""},
+      {"an install as administrator", true, "/install /silent", nullptr},
+      {"a standard user's desktop start with the service stopped", false, "", "installed but not running"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    world.Services().SetAdministrator(row.administrator);
+    const std::size_t boxes = Screen().Of(ann, se::kMessageBox).size();
+    // At once: a start that waited for a pipe would be ended after 8 s (124).
+    EXPECT_EQ(Run(std::string("timeout 8 '") + PAGEWICK_PROGRAM + "' " + row.arguments, session), 0);
+    const std::vector<host::ScreenEvent> shown = Screen().Of(ann, se::kMessageBox);
+    if (row.says == nullptr) {
+      EXPECT_EQ(shown.size(), boxes);
+      continue;
+    }
+    ASSERT_EQ(shown.size(), boxes + 1) << Screen().Text();
+    EXPECT_NE(shown.back().detail.find(row.says), std::string::npos) << shown.back().detail;
+    EXPECT_EQ(shown.back().detail.rfind("Pagewick Message\t", 0), 0u) << shown.back().detail;
+  }
+  EXPECT_TRUE(Screen().IconOwners(ann).empty()) << "no start stayed as an agent";
+
+  // An administrator's desktop start starts the service: an agent's icon
+  // comes up in the session and no box.
+  world.Services().SetAdministrator(true);
+  const std::size_t boxes = Screen().Of(ann, se::kMessageBox).size();
+  std::thread desktopStart([&] { (void)Program("", session); });
+  EXPECT_EQ(Tool("wait Service1 RUNNING 20000"), 0);
+  EXPECT_TRUE(WaitForScreens([&](const Screens& s) { return s.IconOwners(ann).size() == 1; })) << Screen().Text();
+  EXPECT_EQ(Screen().Of(ann, se::kMessageBox).size(), boxes) << Screen().Text();
+  // The desktop start ends with the service, whether it stayed as the agent or not.
+  EXPECT_EQ(Tool("stop Service1"), 0);
+  EXPECT_EQ(Tool("wait Service1 STOPPED 10000"), 0);
+  desktopStart.join();
 }
 
 // Windows XP: one process; its icon and folder windows are on the one

@@ -178,6 +178,29 @@ TEST_F(SessionAgentServiceTest, AgentGetsTheSettingsAndItsApplyReachesTheSetting
   StopService();
 }
 
+// The auto-rotate key edited in the settings file while the service runs is
+// what the next page shows, so the page's Apply keeps it.
+TEST_F(SessionAgentServiceTest, AnAutoRotateKeyEditedWhileTheServiceRunsIsWhatThePageShows) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");
+  const std::uint32_t bob = world.UserSessions().LogOn("bob");
+  StartService();
+  auto first = ConnectAgent(ann);
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
+  ASSERT_EQ(SavedSetting("AutoRoate"), "0");
+  ASSERT_TRUE(pf::WriteProfileString(ui::kSettingsSection, "AutoRoate", "1", kServiceSettingsPath).ok);
+
+  auto agent = ConnectAgent(bob);
+  ASSERT_NE(agent, nullptr);
+  const std::optional<ag::StateMessage> shown = Next<ag::StateMessage>(*agent);
+  ASSERT_TRUE(shown.has_value());
+  EXPECT_TRUE(shown->autoRotate);
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{shown->saveType, shown->saveLocation, shown->autoRotate}).ok);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+  EXPECT_EQ(SavedSetting("AutoRoate"), "1") << "the page's Apply keeps the edit";
+  StopService();
+}
+
 TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
   world.UserSessions().DenyUserWrites("C:\\Windows");
   world.MakeDirectories("C:\\Windows\\Locked");
@@ -188,8 +211,18 @@ TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
 
   ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Windows\\Locked", false}).ok);
-  const std::optional<ag::StateMessage> answer = Next<ag::StateMessage>(*agent);
-  ASSERT_TRUE(answer.has_value());
+  std::optional<ag::NotifyMessage> why;
+  std::optional<ag::StateMessage> answer;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const ag::Message& message : agent->TakeMessages()) {
+      if (const auto* n = std::get_if<ag::NotifyMessage>(&message)) why = *n;
+      if (const auto* state = std::get_if<ag::StateMessage>(&message)) answer = *state;
+    }
+    return why && answer;
+  }));
+  EXPECT_EQ(*why, (ag::NotifyMessage{ag::NoticeKind::LocationRefused, {},
+                                     static_cast<std::uint32_t>(storage::LocationProblem::NotWritable)}))
+      << "the agent is told why";
   EXPECT_EQ(answer->saveLocation, "C:\\Users\\Public\\Pictures") << "the page goes back to the settings in effect";
   EXPECT_NE(SavedSetting("Path"), "C:\\Windows\\Locked");
   EXPECT_TRUE(LogMentions("refused"));

@@ -1,4 +1,5 @@
 // Apply, the save-location change and bad settings files.
+#include <functional>
 #include <string>
 
 #include "platform/FileSystem.h"
@@ -6,6 +7,7 @@
 #include "platform/Security.h"
 #include "platform/host/WorldSecurity.h"
 #include "platform/host/WorldSessions.h"
+#include "resources/MainFormLayout.h"
 #include "tests/ui/MainFormFixture.h"
 
 namespace pw::ui::test {
@@ -406,6 +408,76 @@ TEST_F(MainFormTest, TheSettingsMoveOnceFromPublicDocumentsCarryingOnlyValidValu
 
   world.WriteFile(kPublicSettingsPath, "[Setting]\r\nPath=C:\\Windows\r\n");
   EXPECT_EQ(CreateForm().PathEdit.Text(), "C:\\Scans") << "moved once; Public Documents is not read again";
+}
+
+// The auto-rotate switch is on the page at its designed place, follows the
+// save type, is stored under its key at Apply, and an edit of that key while
+// the window lives is what the page shows when it comes up again.
+TEST_F(MainFormTest, TheAutoRotateSwitchIsOnThePageAndAKeyEditedMeanwhileIsKept) {
+  TMainForm& f = CreateForm();
+  for (const toolkit::Control* control : {static_cast<const toolkit::Control*>(&f.AutoRCheckBx),
+                                          static_cast<const toolkit::Control*>(&f.CheckLbl)}) {
+    SCOPED_TRACE(control->Name());
+    EXPECT_TRUE(control->Visible());
+  }
+  EXPECT_EQ(f.AutoRCheckBx.GetBounds().left, resources::layout::kAutoRCheckBx.bounds.left);
+  EXPECT_EQ(f.CheckLbl.GetBounds().top, resources::layout::kCheckLbl.bounds.top);
+
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    bool ticked;
+    bool enabled;
+    const char* stored;  // the key after the step; nullptr: not looked at
+  };
+  const Step steps[] = {
+      {"a click on the label ticks it and Apply stores it",
+       [&] {
+         f.CheckLblClick();
+         f.ApplyBtnClick();
+       },
+       true, true, "1"},
+      {"an edit of the file while the window lives",
+       [&] {
+         (void)platform::WriteProfileString(kSettingsSection, "AutoRoate", "0", kSettingsPath);
+         f.FormActivate();
+       },
+       false, true, "0"},
+      {"a tick not applied yet survives the next activation",
+       [&] {
+         f.AutoRCheckBx.SetChecked(true);
+         f.FormActivate();
+       },
+       true, true, "1"},
+      {"save type card unticks and disables it",
+       [&] {
+         f.SaveComboBx.SetItemIndex(0);
+         f.SaveComboBxChange();
+       },
+       false, false, nullptr},
+      {"an edit in save type card leaves it off",
+       [&] {
+         (void)platform::WriteProfileString(kSettingsSection, "AutoRoate", "1", kSettingsPath);
+         f.FormActivate();
+       },
+       false, false, "0"},
+      {"save type computer enables it again",
+       [&] {
+         f.SaveComboBx.SetItemIndex(1);
+         f.SaveComboBxChange();
+       },
+       false, true, nullptr},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.act();
+    EXPECT_EQ(f.AutoRCheckBx.Checked(), step.ticked);
+    EXPECT_EQ(f.AutoRCheckBx.Enabled(), step.enabled);
+    EXPECT_EQ(f.CheckLbl.Enabled(), step.enabled);
+    if (step.stored != nullptr) {
+      EXPECT_EQ(platform::ReadProfileString(kSettingsSection, "AutoRoate", "", kSettingsPath).text, step.stored);
+    }
+  }
 }
 
 }  // namespace

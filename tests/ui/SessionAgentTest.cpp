@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
+#include <string>
 #include <thread>
 #include <variant>
 #include <vector>
@@ -15,6 +17,9 @@
 #include "agent/AgentChannel.h"
 #include "platform/Windows.h"
 #include "resources/MainFormLayout.h"
+#include "platform/TrayIcon.h"
+#include "platform/SystemInfo.h"
+#include "storage/LocationRules.h"
 #include "ui/SessionAgent.h"
 
 namespace pw::ui::test {
@@ -126,6 +131,8 @@ TEST_F(SessionAgentTest, EachNoticeShowsItsBoxAndIsAnsweredOnlyWhenTheBoxCloses)
       {{agent::NoticeKind::CannotSave, "D:\\Gone"}, "D:\\Gone"},
       {{agent::NoticeKind::LocationRefused, {}, 2}, "network drive or share"},
       {{agent::NoticeKind::LocationRefused, {}, 3}, "names a device"},
+      {{agent::NoticeKind::LocationRefused, {}, static_cast<std::uint32_t>(storage::LocationProblem::NotWritable)},
+       "You may not create folders and files in the save location"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(static_cast<int>(row.notice.kind));
@@ -211,6 +218,109 @@ TEST_F(SessionAgentTest, DesktopStartShowsThePageOnceTheSettingsAreInAndEndsWhen
   channel.Stop();
   ASSERT_TRUE(WaitUntil([&] { return ended.load(); }));
   EXPECT_TRUE(world.Desktop().TrayIcons().empty());
+}
+
+// The icon is named "Pagewick" (the tooltip the notification area, its
+// settings and screen readers show) and keeps one identity: its GUID where the
+// shell takes it, else its window and id; it asks for version 4 where the
+// shell has it, and a click reaches the page in either form of the callback.
+TEST_F(SessionAgentTest, TheTrayIconIsNamedAndIdentifiedAsTheShellAllows) {
+  const struct {
+    const char* system;
+    std::uint32_t major;
+    std::uint32_t minor;
+    bool guidRefused;  // an executable that moved since Windows saw its GUID; Wine
+    std::optional<platform::Guid> identity;
+    std::uint32_t version;
+  } rows[] = {
+      {"Windows 11", 10, 0, false, platform::TrayIcon::kIconGuid, 4},
+      {"Windows 11, GUID refused", 10, 0, true, std::nullopt, 4},
+      {"Windows Vista", 6, 0, false, std::nullopt, 4},
+  };
+  ASSERT_TRUE(channel.Start().ok);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.system);
+    world.SetVersion(platform::kPlatformNt, row.major, row.minor, 1000);
+    world.Desktop().SetTrayGuidRefused(row.guidRefused);
+    ended = false;
+    StartAgent(false);
+    ASSERT_TRUE(WaitUntil([&] { return world.Desktop().TrayIcons().size() == 1 && Page() != nullptr; }));
+    const host::TrayIconRecord icon = world.Desktop().TrayIcons()[0];
+    EXPECT_EQ(icon.tip, "Pagewick");
+    EXPECT_EQ(icon.guid, row.identity);
+    EXPECT_EQ(icon.version, row.version);
+    ASSERT_TRUE(world.Desktop().ClickTrayIcon(platform::TrayIcon::kIconId, host::MouseButton::Left));
+    EXPECT_TRUE(WaitUntil([&] { return platform::IsWindowVisible(Page()); })) << "a click shows the page";
+    channel.Broadcast(agent::ExitMessage{});
+    ASSERT_TRUE(WaitUntil([&] { return ended.load(); }));
+    agentThread.join();
+    EXPECT_TRUE(world.Desktop().TrayIcons().empty()) << "the icon is removed by the identity it was added with";
+  }
+}
+
+// Pictures that land within a few seconds of each other are one burst: the
+// icon tells once, after the last, how many arrived and where; a click on the
+// notification opens that folder. The folder window still opens as before.
+TEST_F(SessionAgentTest, EachBurstOfPicturesIsToldOnceWithItsCountAndFolder) {
+  for (const char* folder : {"C:\\Scans\\Photo1", "C:\\Scans\\Photo2", "C:\\Scans\\Photo3", "C:\\Scans\\Photo4"}) {
+    world.MakeDirectories(folder);
+  }
+  ASSERT_TRUE(channel.Start().ok);
+  StartAgent(false);
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && world.Desktop().TrayIcons().size() == 1; }));
+  // A box after the pictures: once it is up, the agent has counted them all.
+  auto land = [&](const std::vector<std::string>& folders) {
+    const std::size_t boxes = world.Desktop().MessageBoxes().size();
+    for (const std::string& folder : folders) channel.Broadcast(agent::OpenFolderMessage{folder});
+    channel.Broadcast(agent::NotifyMessage{agent::NoticeKind::CannotSave, "D:\\Gone"});
+    return WaitUntil([&] { return world.Desktop().MessageBoxes().size() == boxes + 1; });
+  };
+  auto balloonsAfterQuiet = [&](std::size_t expected) {
+    world.Desktop().AdvanceTime(kPictureBurstQuietMs - 1);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(world.Desktop().Balloons().size(), expected - 1) << "not while pictures may still come";
+    world.Desktop().AdvanceTime(1);
+    return WaitUntil([&] { return world.Desktop().Balloons().size() == expected; });
+  };
+  const struct {
+    std::vector<std::string> folders;
+    std::vector<std::string> told;  // the texts of the notifications the burst gives
+  } bursts[] = {
+      {{"C:\\Scans\\Photo1", "C:\\Scans\\Photo1", "C:\\Scans\\Photo1"},
+       {"3 scanned pictures arrived in C:\\Scans\\Photo1."}},
+      {{"C:\\Scans\\Photo2"}, {"A scanned picture arrived in C:\\Scans\\Photo2."}},
+      // A new folder ends the burst of the one before.
+      {{"C:\\Scans\\Photo3", "C:\\Scans\\Photo3", "C:\\Scans\\Photo4"},
+       {"2 scanned pictures arrived in C:\\Scans\\Photo3.", "A scanned picture arrived in C:\\Scans\\Photo4."}},
+  };
+  std::size_t told = 0;
+  for (const auto& burst : bursts) {
+    SCOPED_TRACE(burst.told.back());
+    ASSERT_TRUE(land(burst.folders));
+    told += burst.told.size();
+    ASSERT_TRUE(balloonsAfterQuiet(told));
+    const std::vector<host::BalloonRecord> balloons = world.Desktop().Balloons();
+    for (std::size_t i = 0; i < burst.told.size(); ++i) {
+      const host::BalloonRecord& balloon = balloons[told - burst.told.size() + i];
+      EXPECT_EQ(balloon.title, "Pagewick");
+      EXPECT_EQ(balloon.text, burst.told[i]);
+    }
+  }
+  std::this_thread::sleep_for(20ms);
+  world.Desktop().AdvanceTime(2 * kPictureBurstQuietMs);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(world.Desktop().Balloons().size(), told) << "a burst is told once";
+
+  // Each new folder got its folder window; a click on the notification opens
+  // the last burst's folder again.
+  std::vector<host::ShellExecuteRecord> opened = world.Desktop().ShellExecutes();
+  ASSERT_EQ(opened.size(), 4u);
+  ASSERT_TRUE(world.Desktop().ClickLastBalloon());
+  ASSERT_TRUE(WaitUntil([&] { return world.Desktop().ShellExecutes().size() == 5; }));
+  opened = world.Desktop().ShellExecutes();
+  EXPECT_EQ(opened.back().verb, "explore");
+  EXPECT_EQ(opened.back().file, "C:\\Scans\\Photo4");
+  EXPECT_EQ(opened.back().owner, Page());
 }
 
 }  // namespace

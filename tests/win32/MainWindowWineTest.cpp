@@ -16,6 +16,7 @@
 #include "platform/TrayIcon.h"
 #include "platform/Windows.h"
 #include "platform/win32/Win32Ui.h"
+#include "tests/support/TestEnvironment.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
 
@@ -220,6 +221,25 @@ TEST_F(MainWindowWineTest, TrayIconIsAddedWithTheWindowAndGoesWithIt) {
   form_.reset();
   EXPECT_FALSE(::IsWindow(owner));
   EXPECT_FALSE(platform::ShellNotifyIcon(platform::nim::kModify, data)) << "the icon was removed";
+}
+
+// The icon carries its name as its tip, asks for the version-4 callbacks and
+// shows a notification; its GUID is taken where the shell knows icon GUIDs.
+TEST_F(MainWindowWineTest, TrayIconHasItsNameAnIdentityAndShowsANotification) {
+  platform::TrayIcon icon(nullptr, {}, "Pagewick");
+  ASSERT_TRUE(icon.added());
+  if (!icon.identifiedByGuid()) {
+    EXPECT_TRUE(pw::test::KnownWineDifference("the shell refuses the icon's GUID: its window and id identify it"));
+  }
+  EXPECT_EQ(icon.version(), platform::kNotifyIconVersion4);
+  platform::NotifyIconData data;
+  data.window = icon.ownerWindow();
+  data.id = platform::TrayIcon::kIconId;
+  data.flags = platform::nif::kTip | (icon.identifiedByGuid() ? platform::nif::kGuid : 0u);
+  data.guid = platform::TrayIcon::kIconGuid;
+  data.tip = "Pagewick";
+  EXPECT_TRUE(platform::ShellNotifyIcon(platform::nim::kModify, data)) << "the shell knows the icon by its identity";
+  EXPECT_TRUE(icon.ShowBalloon("Pagewick", "3 scanned pictures arrived in C:\\Scans\\Photo1."));
 }
 
 TEST_F(MainWindowWineTest, CloseBoxOnlyHides) {
