@@ -51,11 +51,13 @@ std::string AutoRotateScratchName(const std::string& path, std::uint32_t attempt
   const std::size_t slash = path.find_last_of("\\/");
   const std::size_t nameAt = slash == std::string::npos ? (path.size() >= 2 && path[1] == ':' ? 2 : 0) : slash + 1;
   const std::size_t length = std::clamp<std::size_t>(path.size() - nameAt, 2, 8);
-  // "~" then the attempt in base 26, written with letters.
-  std::string name(length, 'a');
+  // "~" then the attempt in base 20, written with the letters g to z: never
+  // hex digits, so a scratch file a crash leaves is never taken for a pull's
+  // transfer file (whose bytes would then be settled as a picture).
+  std::string name(length, 'g');
   name[0] = '~';
-  for (std::size_t at = length - 1; at > 0 && attempt > 0; --at, attempt /= 26) {
-    name[at] = static_cast<char>('a' + attempt % 26);
+  for (std::size_t at = length - 1; at > 0 && attempt > 0; --at, attempt /= 20) {
+    name[at] = static_cast<char>('g' + attempt % 20);
   }
   return path.substr(0, nameAt) + name;
 }

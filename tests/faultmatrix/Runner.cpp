@@ -698,7 +698,7 @@ class Run {
       // opens and no numbering counts; a transfer file ("~" and seven
       // characters) must not outlive its pull.
       if (std::regex_match(file.filename().string(), partialName)) continue;
-      if (name.size() == 8 && name[0] == '~') {
+      if (name.size() == 8 && name[0] == '~' && name.find_first_not_of("0123456789abcdef", 1) == std::string::npos) {
         Fail("a transfer file was left behind: " + fs::relative(file, world_).generic_string());
         continue;
       }

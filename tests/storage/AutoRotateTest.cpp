@@ -144,7 +144,7 @@ TEST_F(AutoRotateTest, ResavesAnImageWhoseProbeByteIsEightWithBothComments) {
     Place(HeaderFile(4096, 8, c.carried));
     AutoRotateImage(path, imaging);
 
-    const std::string scratch = folder / "~aaaaaaa";
+    const std::string scratch = folder / "~ggggggg";
     const std::vector<FakeImaging::Call> expected = {
         {"load", path, {168, 0, 1}, true, {}},
         {"comment", {}, {0, 18}, true, " Pagewick Ver 019"},
@@ -271,14 +271,14 @@ TEST_F(AutoRotateTest, AnImageThatCannotBeReplacedStaysAsItWas) {
 // scratch-like name are neither overwritten nor consumed.
 TEST_F(AutoRotateTest, TheScratchNameIsNeverAFileThatExists) {
   folder.WriteFile("img0001.jpg.autorotate.tmp", "the user's own file");
-  folder.WriteFile("~aaaaaaa", "another file of the user's");
-  folder.WriteFile("~aaaaaab", "and a third");
+  folder.WriteFile("~ggggggg", "another file of the user's");
+  folder.WriteFile("~ggggggh", "and a third");
   Place(HeaderFile(4096, 8, kDateWithZero));
   AutoRotateImage(path, imaging);
   EXPECT_EQ(Content(), "re-saved image");
   EXPECT_EQ(folder.ReadFile("img0001.jpg.autorotate.tmp"), "the user's own file");
-  EXPECT_EQ(folder.ReadFile("~aaaaaaa"), "another file of the user's");
-  EXPECT_EQ(folder.ReadFile("~aaaaaab"), "and a third");
+  EXPECT_EQ(folder.ReadFile("~ggggggg"), "another file of the user's");
+  EXPECT_EQ(folder.ReadFile("~ggggggh"), "and a third");
   EXPECT_FALSE(ScratchLeft(4));
 }
 
