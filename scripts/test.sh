@@ -57,6 +57,8 @@ scripts/check-package.sh build/win32
 
 # The attack suite's summary: a standard user's attacks on the service.
 grep -h '^attacks:' build/host/Testing/Temporary/LastTest.log | head -n 1 || true
+# The crash-point sweep's summary: power cuts and kills at every change the service makes.
+grep -h '^crash points:' build/host/Testing/Temporary/LastTest.log | head -n 1 || true
 # The fault matrix's summary, host and host-asan runs.
 grep -h '^fault matrix:' build/host/Testing/Temporary/LastTest.log build/host-asan/Testing/Temporary/LastTest.log || true
 # The MSI under Wine's msiexec: installed, pulled, upgraded and uninstalled.
