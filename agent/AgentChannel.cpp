@@ -133,6 +133,9 @@ void AgentChannel::AcceptLoop() {
         connections_.push_back(connection);
         connection->reader = std::thread([this, connection] { ReadLoop(connection); });
         connection->writer = std::thread([this, connection] { WriteLoop(connection); });
+        lock.unlock();
+        // The service greets a new agent at once, not at some later pass.
+        WakeServiceThread();
       }
     }
     if (!goOn) return;
@@ -203,11 +206,7 @@ void AgentChannel::ReadLoop(const std::shared_ptr<Connection>& connection) {
       Refuse(*connection, "too many messages waiting");
       break;
     }
-    if (options_.wakeMessage != 0) {
-      const platform::Outcome posted =
-          platform::PostThreadMessage(options_.serviceThread, options_.wakeMessage, 0, 0);
-      if (!posted) Log("Agent channel: cannot wake the service thread (error " + std::to_string(posted.error) + ")");
-    }
+    WakeServiceThread();
   }
   connection->ThreadDone();
 }
@@ -273,6 +272,17 @@ void AgentChannel::SendExit(AgentId agent) {
   if (!Send(agent, ExitMessage{})) return;
   std::scoped_lock lock(mutex_);
   exitDeadlines_.emplace_back(agent, options_.now() + options_.exitGrace);
+}
+
+void AgentChannel::WakeServiceThread() const {
+  if (options_.wakeMessage == 0) return;
+  const platform::Outcome posted = platform::PostThreadMessage(options_.serviceThread, options_.wakeMessage, 0, 0);
+  if (!posted) Log("Agent channel: cannot wake the service thread (error " + std::to_string(posted.error) + ")");
+}
+
+bool AgentChannel::ExitsPending() const {
+  std::scoped_lock lock(mutex_);
+  return !exitDeadlines_.empty();
 }
 
 void AgentChannel::DropOverdue() {
