@@ -148,6 +148,8 @@ int main(int argc, char** argv) {
   form->FormCreate();
   form->Show();
   HWND window = static_cast<HWND>(form->Handle());
+  // At the screen's top left, so that the page at 200% fits on the test's screen.
+  ::SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   ::UpdateWindow(window);
   Pump(std::chrono::milliseconds(800));
   int width = 0;
