@@ -40,6 +40,11 @@ struct AgentChannel::Connection {
     pipe.Close();
   }
   bool Finished() const { return running.load() == 0; }
+  // The agent closed its end; the reader may not have seen it yet. Any thread.
+  bool PeerGone() {
+    std::scoped_lock lock(mutex);
+    return closing || (pipe.valid() && pipe.PeerClosed());
+  }
 };
 
 struct AgentChannel::Listener {
@@ -339,7 +344,9 @@ std::vector<AgentId> AgentChannel::Agents() const {
 std::uint32_t AgentChannel::SessionOf(AgentId agent) const {
   std::scoped_lock lock(mutex_);
   for (const auto& connection : connections_) {
-    if (connection->id == agent && !connection->Finished()) return connection->sessionId;
+    // An agent that has just closed its end is gone, though its threads may
+    // not have ended yet: a new agent of its session is not a second one.
+    if (connection->id == agent && !connection->Finished() && !connection->PeerGone()) return connection->sessionId;
   }
   return platform::kNoSession;
 }

@@ -102,7 +102,8 @@ class AgentChannel {
   // Their ids, in the order they connected (ids only grow). Any thread.
   std::vector<AgentId> Agents() const;
   // The session of a connected agent's process; kNoSession when the agent is
-  // gone or its session could not be had. Any thread.
+  // gone (also when it has closed its end and the channel has not yet seen
+  // it) or its session could not be had. Any thread.
   std::uint32_t SessionOf(AgentId agent) const;
 
  private:
