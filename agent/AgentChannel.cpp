@@ -40,6 +40,11 @@ struct AgentChannel::Connection {
     pipe.Close();
   }
   bool Finished() const { return running.load() == 0; }
+  // The agent closed its end; the reader may not have seen it yet. Any thread.
+  bool PeerGone() {
+    std::scoped_lock lock(mutex);
+    return closing || (pipe.valid() && pipe.PeerClosed());
+  }
 };
 
 struct AgentChannel::Listener {
@@ -133,6 +138,9 @@ void AgentChannel::AcceptLoop() {
         connections_.push_back(connection);
         connection->reader = std::thread([this, connection] { ReadLoop(connection); });
         connection->writer = std::thread([this, connection] { WriteLoop(connection); });
+        lock.unlock();
+        // The service greets a new agent at once, not at some later pass.
+        WakeServiceThread();
       }
     }
     if (!goOn) return;
@@ -203,11 +211,7 @@ void AgentChannel::ReadLoop(const std::shared_ptr<Connection>& connection) {
       Refuse(*connection, "too many messages waiting");
       break;
     }
-    if (options_.wakeMessage != 0) {
-      const platform::Outcome posted =
-          platform::PostThreadMessage(options_.serviceThread, options_.wakeMessage, 0, 0);
-      if (!posted) Log("Agent channel: cannot wake the service thread (error " + std::to_string(posted.error) + ")");
-    }
+    WakeServiceThread();
   }
   connection->ThreadDone();
 }
@@ -275,6 +279,17 @@ void AgentChannel::SendExit(AgentId agent) {
   exitDeadlines_.emplace_back(agent, options_.now() + options_.exitGrace);
 }
 
+void AgentChannel::WakeServiceThread() const {
+  if (options_.wakeMessage == 0) return;
+  const platform::Outcome posted = platform::PostThreadMessage(options_.serviceThread, options_.wakeMessage, 0, 0);
+  if (!posted) Log("Agent channel: cannot wake the service thread (error " + std::to_string(posted.error) + ")");
+}
+
+bool AgentChannel::ExitsPending() const {
+  std::scoped_lock lock(mutex_);
+  return !exitDeadlines_.empty();
+}
+
 void AgentChannel::DropOverdue() {
   std::vector<AgentId> overdue;
   {
@@ -329,7 +344,9 @@ std::vector<AgentId> AgentChannel::Agents() const {
 std::uint32_t AgentChannel::SessionOf(AgentId agent) const {
   std::scoped_lock lock(mutex_);
   for (const auto& connection : connections_) {
-    if (connection->id == agent && !connection->Finished()) return connection->sessionId;
+    // An agent that has just closed its end is gone, though its threads may
+    // not have ended yet: a new agent of its session is not a second one.
+    if (connection->id == agent && !connection->Finished() && !connection->PeerGone()) return connection->sessionId;
   }
   return platform::kNoSession;
 }

@@ -43,7 +43,8 @@ class AgentChannel {
  public:
   struct Options {
     std::string pipeName = kPipeName;
-    // Posted (PostThreadMessageA) after a message was queued; 0: none.
+    // Posted (PostThreadMessageA) after a message was queued and after an
+    // agent connected; 0: none.
     platform::ThreadId serviceThread = 0;
     std::uint32_t wakeMessage = 0;
     // Writes an error entry to the event log. Called on the channel's threads.
@@ -90,6 +91,9 @@ class AgentChannel {
   // Drops the agents that ignored their Exit beyond the grace. Service thread
   // (once per pass of its loop).
   void DropOverdue();
+  // Whether an agent told to end is still awaited (DropOverdue has work once
+  // its grace is over). Any thread.
+  bool ExitsPending() const;
   // Writes a refusal to the event log within the per-minute limit. Any thread.
   void LogRefusal(const std::string& text);
 
@@ -98,7 +102,8 @@ class AgentChannel {
   // Their ids, in the order they connected (ids only grow). Any thread.
   std::vector<AgentId> Agents() const;
   // The session of a connected agent's process; kNoSession when the agent is
-  // gone or its session could not be had. Any thread.
+  // gone (also when it has closed its end and the channel has not yet seen
+  // it) or its session could not be had. Any thread.
   std::uint32_t SessionOf(AgentId agent) const;
 
  private:
@@ -110,6 +115,7 @@ class AgentChannel {
   void Refuse(Connection& connection, const std::string& why);
   bool Queue(Connection& connection, std::vector<std::byte> bytes);
   void ReapFinished();
+  void WakeServiceThread() const;
   void Log(const std::string& text) const;
 
   Options options_;

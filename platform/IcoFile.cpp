@@ -1,6 +1,7 @@
 #include "platform/IcoFile.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "platform/ByteOrder.h"
 
@@ -13,11 +14,11 @@ constexpr std::size_t kEntrySize = 16;
 
 }  // namespace
 
-std::optional<IcoImage> FindIcoImage(std::span<const std::byte> ico, int size) {
+std::optional<std::vector<IcoImage>> IcoImages(std::span<const std::byte> ico) {
   if (ico.size() < kDirectorySize || GetLe16(ico, 0) != 0 || GetLe16(ico, 2) != 1) return std::nullopt;
   std::size_t count = GetLe16(ico, 4);
   if (count == 0 || ico.size() < kDirectorySize + count * kEntrySize) return std::nullopt;
-  std::optional<IcoImage> first;
+  std::vector<IcoImage> images;
   for (std::size_t i = 0; i < count; ++i) {
     std::size_t entry = kDirectorySize + i * kEntrySize;
     std::uint64_t length = GetLe32(ico, entry + 8);
@@ -29,10 +30,24 @@ std::optional<IcoImage> FindIcoImage(std::span<const std::byte> ico, int size) {
     image.colours = static_cast<int>(ico[entry + 2]);
     image.bitCount = static_cast<int>(GetLe16(ico, entry + 6));
     image.data = ico.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
-    if (image.width == size) return image;
-    if (!first) first = image;
+    images.push_back(image);
   }
-  return first;
+  return images;
+}
+
+std::optional<IcoImage> FindIcoImage(std::span<const std::byte> ico, int size) {
+  std::optional<std::vector<IcoImage>> images = IcoImages(ico);
+  if (!images) return std::nullopt;
+  const auto distance = [size](const IcoImage& image) { return std::abs(image.width - size); };
+  const IcoImage* best = nullptr;
+  for (const IcoImage& image : *images) {
+    if (best == nullptr || distance(image) < distance(*best) ||
+        (distance(image) == distance(*best) &&
+         (image.width > best->width || (image.width == best->width && image.bitCount > best->bitCount)))) {
+      best = &image;
+    }
+  }
+  return *best;
 }
 
 }  // namespace pw::platform

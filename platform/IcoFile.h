@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace pw::platform {
 
@@ -14,8 +15,12 @@ struct IcoImage {
   std::span<const std::byte> data;  // the image's DIB (or PNG) bytes
 };
 
-// The image whose width is size, or else the first one; nullopt when the
-// bytes are not an icon file or an entry points outside them.
+// The images of an icon file in its order; nullopt when the bytes are not an
+// icon file or an entry points outside them.
+std::optional<std::vector<IcoImage>> IcoImages(std::span<const std::byte> ico);
+
+// The image whose width is closest to size (the larger on a tie), and of
+// those the one with the most colours; nullopt as for IcoImages.
 std::optional<IcoImage> FindIcoImage(std::span<const std::byte> ico, int size);
 
 }  // namespace pw::platform

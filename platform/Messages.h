@@ -87,6 +87,13 @@ std::optional<Message> PeekMessage();
 // is WM_QUIT (then message holds it).
 bool GetMessage(Message& message);
 
+// MsgWaitForMultipleObjectsEx without handles (QS_ALLINPUT,
+// MWMO_INPUTAVAILABLE): blocks until a message waits in the calling thread's
+// queue or one of its timers is due, or timeoutMs has passed (kInfinite: no
+// limit). Takes nothing from the queue. True when input waits.
+inline constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+bool WaitForInput(std::uint32_t timeoutMs);
+
 // DispatchMessageA: runs the window procedure of the message's window and
 // returns its result; a thread message or a message for a destroyed window is
 // dropped (0). Calling thread only.

@@ -84,6 +84,10 @@ class Pipe {
   Outcome Disconnect();
   // The session of the connected client.
   SessionIdResult ClientSessionId() const;
+  // Whether the other end has closed its end: a look that neither waits nor
+  // reads (PeekNamedPipe failing with ERROR_BROKEN_PIPE). Not while the pipe
+  // is being closed.
+  [[nodiscard]] bool PeerClosed() const;
   // Whether the client's user may create a folder and a file in `path`: the
   // server impersonates the client and creates and deletes a uniquely named
   // folder and file there. error tells why not (5 access denied, 3 no such path).

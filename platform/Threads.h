@@ -30,4 +30,9 @@ std::uint32_t SuspendThread(const ThreadHandle& thread);
 // drops to 0. Any thread.
 std::uint32_t ResumeThread(const ThreadHandle& thread);
 
+// Names the calling thread for debuggers and process tools (at most 15
+// characters are kept on the host; SetThreadDescription where the system has
+// it). Nothing happens where names are not supported.
+void NameCurrentThread(const char* name);
+
 }  // namespace pw::platform

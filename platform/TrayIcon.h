@@ -23,8 +23,12 @@ struct IconTraits {
 using IconHandle = ScopedHandle<IconTraits>;
 
 // Creates an icon from the bytes of a .ico file, taking the image of the
-// requested size (or the first one). Empty on malformed data.
+// requested size (or the closest one). Empty on malformed data.
 IconHandle CreateIconFromIco(std::span<const std::byte> ico, int size);
+
+// The size of the notification area's icons at the system's scaling: the
+// small icon (SM_CXSMICON), 16 pixels at 96 DPI.
+int TrayIconSize();
 
 // A popup menu (CreatePopupMenu); items are appended in order.
 class PopupMenu {

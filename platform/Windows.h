@@ -29,7 +29,26 @@ inline constexpr std::uint32_t kMinimizeBox = 0x00020000u;
 inline constexpr std::uint32_t kMaximizeBox = 0x00010000u;
 inline constexpr std::uint32_t kExToolWindow = 0x00000080u;
 inline constexpr std::uint32_t kExWindowEdge = 0x00000100u;
+inline constexpr std::uint32_t kGroup = 0x00020000u;    // of a child control
+inline constexpr std::uint32_t kTabStop = 0x00010000u;  // of a child control
 }  // namespace style
+
+// The keyboard as the dialog manager reads it: WM_KEYDOWN's virtual keys, and
+// what IsDialogMessageA sends the window (DM_GETDEFID, WM_COMMAND with IDOK,
+// IDCANCEL or the default button's id and BN_CLICKED).
+namespace keys {
+inline constexpr std::uint32_t kKeyDown = 0x0100;
+inline constexpr std::uint32_t kKeyUp = 0x0101;
+inline constexpr std::uint32_t kChar = 0x0102;
+inline constexpr std::uintptr_t kVkTab = 0x09;
+inline constexpr std::uintptr_t kVkReturn = 0x0D;
+inline constexpr std::uintptr_t kVkEscape = 0x1B;
+inline constexpr std::uint32_t kDmGetDefId = 0x0400;
+inline constexpr std::uint16_t kDcHasDefId = 0x534B;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr std::uint16_t kBnClicked = 0;
+}  // namespace keys
 
 // ShowWindow commands.
 enum class ShowCommand : int {
@@ -148,6 +167,16 @@ Outcome PostBroadcast(std::uint32_t message, std::uintptr_t wParam, std::intptr_
 // RegisterWindowMessageA: the same number for the same name (without regard to
 // case) in every process, 0xC000 to 0xFFFF; 0 on failure.
 std::uint32_t RegisterWindowMessage(std::string_view name);
+
+// IsDialogMessageA for the top-level window of a keyboard message's window,
+// when that window holds controls: Tab and Shift+Tab move the focus through
+// the tab stops (WS_TABSTOP, visible and enabled) in their order, Enter asks
+// the window for its default button (DM_GETDEFID) and clicks it when enabled,
+// Esc sends IDCANCEL. True when the message was taken (not to be dispatched).
+// Calling thread's messages only.
+bool IsDialogMessage(const Message& message);
+// GetFocus: the control (or window) of the calling thread with the keyboard focus.
+WindowHandle GetFocus();
 
 // GetCursorPos in screen coordinates.
 Point GetCursorPos();

@@ -24,7 +24,7 @@ struct ControlLayout {
   const char* name;
   Kind kind;
   toolkit::Bounds bounds;
-  int tabOrder;             // -1: not a tab stop
+  int tabOrder;             // the order Tab walks (screen order); -1: not a tab stop
   bool visible;
   const char* placeholder;  // caption carried by the design until the text table's
 };
@@ -37,14 +37,14 @@ inline constexpr ControlLayout kSDImage{"SDImage", Kind::Picture, {8, 143, 129, 
 inline constexpr ControlLayout kDesImage{"DesImage", Kind::Picture, {128, 152, 137, 193}, -1, true, ""};
 inline constexpr ControlLayout kCheckLbl{"CheckLbl", Kind::Label, {280, 150, 233, 33}, -1, false,
                                          "Images scanned to the computer are rotated automatically."};
-inline constexpr ControlLayout kCancelBtn{"CancelBtn", Kind::Button, {413, 311, 100, 25}, 0, true, "Cancel"};
-inline constexpr ControlLayout kApplyBtn{"ApplyBtn", Kind::Button, {296, 311, 107, 25}, 1, true, "Apply"};
-inline constexpr ControlLayout kPagewickFileListBx{"PagewickFileListBx", Kind::FileList, {335, 200, 129, 49}, 2, false,
+inline constexpr ControlLayout kCancelBtn{"CancelBtn", Kind::Button, {413, 311, 100, 25}, 6, true, "Cancel"};
+inline constexpr ControlLayout kApplyBtn{"ApplyBtn", Kind::Button, {296, 311, 107, 25}, 5, true, "Apply"};
+inline constexpr ControlLayout kPagewickFileListBx{"PagewickFileListBx", Kind::FileList, {335, 200, 129, 49}, 4, false,
                                                    ""};
-inline constexpr ControlLayout kBrowseBtn{"BrowseBtn", Kind::Button, {431, 95, 89, 25}, 3, true, "Browse"};
-inline constexpr ControlLayout kPathEdit{"PathEdit", Kind::Edit, {256, 96, 176, 21}, 4, true, ""};
-inline constexpr ControlLayout kSaveComboBx{"SaveComboBx", Kind::ComboBox, {255, 48, 177, 24}, 5, true, ""};
-inline constexpr ControlLayout kAutoRCheckBx{"AutoRCheckBx", Kind::CheckBox, {256, 150, 17, 17}, 6, false, ""};
+inline constexpr ControlLayout kBrowseBtn{"BrowseBtn", Kind::Button, {431, 95, 89, 25}, 2, true, "Browse"};
+inline constexpr ControlLayout kPathEdit{"PathEdit", Kind::Edit, {256, 96, 176, 21}, 1, true, ""};
+inline constexpr ControlLayout kSaveComboBx{"SaveComboBx", Kind::ComboBox, {255, 48, 177, 24}, 0, true, ""};
+inline constexpr ControlLayout kAutoRCheckBx{"AutoRCheckBx", Kind::CheckBox, {256, 150, 17, 17}, 3, false, ""};
 
 inline constexpr std::array<const ControlLayout*, 14> kControls{
     &kBackImage, &kPathLbl,   &kSaveLbl,           &kPCImage,   &kSDImage,   &kDesImage,    &kCheckLbl,

@@ -61,6 +61,9 @@ for os in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f
           8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
   expect_resource "supportedOS Id=\"\"{$os}\"\"" "the supportedOS entry $os"
 done
+expect_resource 'dpiAwareness xmlns=""http://schemas.microsoft.com/SMI/2016/WindowsSettings"">PerMonitorV2' "per-monitor DPI awareness"
+expect_resource '>true/pm</dpiAware>' "the system-aware fallback for older Windows"
+expect_resource 'name=""Microsoft.Windows.Common-Controls"" version=""6.0.0.0""' "Common Controls 6"
 
 # The MSI's tables as msiinfo exports them: each line names a table and a
 # row (tab-separated columns, the key column left out where wixl makes it up).

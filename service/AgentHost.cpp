@@ -16,7 +16,10 @@ namespace {
 
 agent::AgentChannel::Options ChannelOptions(TServiceApplication& owner) {
   agent::AgentChannel::Options options;
-  // The service's loop takes the messages once per pass; no wake-up is needed.
+  // The service thread (which builds the host) waits for its queue; an
+  // agent's message or connection wakes it.
+  options.serviceThread = platform::GetCurrentThreadId();
+  options.wakeMessage = kAgentChannelWakeMessage;
   options.logError = [&owner](const std::string& text) { owner.EventLogger().LogMessage(text); };
   return options;
 }

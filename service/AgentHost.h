@@ -31,6 +31,8 @@ bool UsesSessionAgents();
 
 // The switch that makes a start of the executable a session agent.
 inline constexpr const char* kAgentSwitch = "/agent";
+// The thread message that wakes the service thread for the agent channel.
+inline constexpr std::uint32_t kAgentChannelWakeMessage = 0x8000 + 72;
 
 class AgentHost final : public scanner::UserNotifier {
  public:
@@ -64,6 +66,8 @@ class AgentHost final : public scanner::UserNotifier {
   bool DiskFullBoxOpen() const override;
 
   std::size_t AgentCount() const { return channel_.AgentCount(); }
+  // An agent told to end is awaited: Pump has work once its grace is over.
+  bool ExitsPending() const { return channel_.ExitsPending(); }
 
   // The service's main window, created (and shown and hidden, which applies
   // the settings) when there is none; null when it cannot be built.

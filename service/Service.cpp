@@ -125,7 +125,7 @@ void TService1::ShowMainWindow() {
 void TService1::ServiceExecute(TService& sender) {
   try {
     while (sender.ServiceThread() != nullptr && !sender.ServiceThread()->Terminated()) {
-      platform::Sleep(kExecutePassMs);
+      WaitForWork();
       // A directory of the marker's name is no marker.
       if (agents_) {
         agents_->Pump();
@@ -144,6 +144,19 @@ void TService1::ServiceExecute(TService& sender) {
     platform::TraceCurrentException("Service message loop");
     // A failure ends the loop; the service then stops.
   }
+}
+
+void TService1::WaitForWork() const {
+  if (!sessionAgents_) {
+    // Before Windows Vista the show-window marker is looked for on every pass.
+    platform::Sleep(kExecutePassMs);
+    return;
+  }
+  // Every request reaches the thread's queue: the control manager's requests
+  // and device events, the poll timer, the agents' messages and connections.
+  // Only an agent that was told to end needs a look at the clock.
+  const bool exitsPending = agents_ != nullptr && agents_->ExitsPending();
+  (void)platform::WaitForInput(exitsPending ? kExecutePassMs : platform::kInfinite);
 }
 
 void TService1::ServiceStop(TService&, bool& stopped) {

@@ -28,8 +28,9 @@ class TService1 : public TService {
   void ServiceCreate(TService& sender);
   // Removes a stale marker, creates the main window, shows and hides it.
   void ServiceStart(TService& sender, bool& started);
-  // The service's loop: every pass sleeps, acts on the marker, then serves
-  // the thread's messages, until the service thread is terminated.
+  // The service's loop: every pass waits (before Windows Vista it sleeps and
+  // acts on the marker), then serves the thread's messages, until the service
+  // thread is terminated.
   void ServiceExecute(TService& sender);
   void ServiceStop(TService& sender, bool& stopped);
   void ServiceShutdown(TService& sender);
@@ -47,6 +48,9 @@ class TService1 : public TService {
  private:
   // Shows the service's main window, or creates one when it has none.
   void ShowMainWindow();
+  // The top of a pass: before Windows Vista a fixed sleep; later a wait for
+  // the thread's queue, which every request reaches.
+  void WaitForWork() const;
 
   TServiceApplication& owner_;
   // Windows Vista and later: what the user sees runs in session agents.

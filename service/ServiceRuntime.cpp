@@ -8,6 +8,7 @@
 #include "platform/ErrorSink.h"
 #include "platform/ScopeExit.h"
 #include "platform/Sessions.h"
+#include "platform/Windows.h"
 #include "service/OsError.h"
 
 namespace pw::service {
@@ -228,6 +229,7 @@ void TService::SuspendWhilePaused() {
 }
 
 void TService::RunServiceThread(TServiceThread& thread) {
+  platform::NameCurrentThread(kServiceThreadName);
   platform::EnsureMessageQueue();
   {
     std::scoped_lock lock(threadHandleMutex_);
@@ -303,6 +305,8 @@ void TService::ProcessRequests() {
       SuspendWhilePaused();
       continue;
     }
+    // The main window's keys (Tab, Enter, Esc) go to the dialog manager first.
+    if (platform::IsDialogMessage(*message)) continue;
     (void)platform::DispatchMessage(*message);
   }
 }

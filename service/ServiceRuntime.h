@@ -47,6 +47,8 @@ enum class ServiceState : std::uint32_t {
 
 // The control message: posted with the control code as wParam.
 inline constexpr std::uint32_t kControlMessage = platform::wm::kUser + 1;
+// The service thread's name, as process tools show it.
+inline constexpr const char* kServiceThreadName = "pw-service";
 // The class of the hidden window on the service thread that takes control messages.
 inline constexpr const char* kControlWindowClass = "PagewickServiceControl";
 

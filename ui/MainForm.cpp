@@ -103,20 +103,24 @@ TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, F
   CheckLbl.SetTransparent(true);
   CheckLbl.SetWordWrap(true);
   CheckLbl.SetCaption("Images scanned to the computer are rotated automatically.");
-  CancelBtn.SetTabOrder(0);
+  // Tab walks the page as it reads: top to bottom, left to right. Enter is
+  // Apply, Esc is Cancel.
+  CancelBtn.SetTabOrder(resources::layout::kCancelBtn.tabOrder);
+  CancelBtn.SetCancel(true);
   CancelBtn.SetCaption("Cancel");
-  ApplyBtn.SetTabOrder(1);
+  ApplyBtn.SetTabOrder(resources::layout::kApplyBtn.tabOrder);
+  ApplyBtn.SetDefault(true);
   ApplyBtn.SetCaption("Apply");
   PagewickFileListBx.SetVisible(false);
-  PagewickFileListBx.SetTabOrder(2);
+  PagewickFileListBx.SetTabOrder(resources::layout::kPagewickFileListBx.tabOrder);
   PagewickFileListBx.SetMask("PD*.*");
-  BrowseBtn.SetTabOrder(3);
+  BrowseBtn.SetTabOrder(resources::layout::kBrowseBtn.tabOrder);
   BrowseBtn.SetCaption("Browse");
   PathEdit.SetReadOnly(true);
-  PathEdit.SetTabOrder(4);
-  SaveComboBx.SetTabOrder(5);
+  PathEdit.SetTabOrder(resources::layout::kPathEdit.tabOrder);
+  SaveComboBx.SetTabOrder(resources::layout::kSaveComboBx.tabOrder);
   AutoRCheckBx.SetVisible(false);
-  AutoRCheckBx.SetTabOrder(6);
+  AutoRCheckBx.SetTabOrder(resources::layout::kAutoRCheckBx.tabOrder);
   SettingItem.SetCaption("Setting");
   ExitItem.SetCaption("Exit");
   HideItem.SetCaption("Hide");

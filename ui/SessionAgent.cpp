@@ -10,6 +10,7 @@
 #include "platform/DebugTrace.h"
 #include "platform/Dialogs.h"
 #include "platform/Messages.h"
+#include "platform/Windows.h"
 #include "platform/PathText.h"
 #include "platform/ScopeExit.h"
 #include "platform/Shell.h"
@@ -95,7 +96,10 @@ bool SessionAgent::Run(std::uint32_t connectWaitMs) {
   // A modal loop (a box, the folder browser) drops the wake-up; the queue is
   // looked at after every message, so nothing waits longer than the next one.
   while (!released_ && !ending_ && platform::GetMessage(message)) {
-    if (message.window != nullptr || message.message != kAgentWakeMessage) (void)platform::DispatchMessage(message);
+    // The page's keys (Tab, Enter, Esc) go to the dialog manager first.
+    if ((message.window != nullptr || message.message != kAgentWakeMessage) && !platform::IsDialogMessage(message)) {
+      (void)platform::DispatchMessage(message);
+    }
     TakeMessages();
     if (!connection_.Connected()) break;
   }

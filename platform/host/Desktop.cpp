@@ -313,17 +313,53 @@ Message Desktop::Wait() {
     if (std::optional<Message> message = TakeLocked(self)) return *message;
     // Posts, AdvanceTime and a change of clock mode notify. In real time the
     // clock also moves by itself: then sleep until this thread's next timer.
-    std::optional<std::uint64_t> nextDue;
-    if (realTime_) {
-      for (const Timer& timer : timers_) {
-        if (timer.thread == self && (!nextDue || timer.due < *nextDue)) nextDue = timer.due;
-      }
-    }
-    if (nextDue) {
+    if (std::optional<std::uint64_t> nextDue = NextDueLocked(self)) {
       const std::uint64_t now = NowLocked();
       wake_.wait_for(lock, std::chrono::milliseconds(*nextDue > now ? *nextDue - now : 0));
     } else {
       wake_.wait(lock);
+    }
+  }
+}
+
+std::optional<std::uint64_t> Desktop::NextDueLocked(std::thread::id thread) const {
+  std::optional<std::uint64_t> nextDue;
+  if (!realTime_) return nextDue;
+  for (const Timer& timer : timers_) {
+    if (timer.thread == thread && (!nextDue || timer.due < *nextDue)) nextDue = timer.due;
+  }
+  return nextDue;
+}
+
+bool Desktop::HasInputLocked(std::thread::id thread) {
+  ThreadState& state = ThreadLocked(thread);
+  state.hasQueue = true;
+  if (!state.posted.empty() || state.quitCode) return true;
+  const std::uint64_t now = NowLocked();
+  return std::any_of(timers_.begin(), timers_.end(),
+                     [&](const Timer& timer) { return timer.thread == thread && timer.due <= now; });
+}
+
+bool Desktop::WaitForInput(std::uint32_t timeoutMs) {
+  const std::thread::id self = std::this_thread::get_id();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  Lock lock(mutex_);
+  for (;;) {
+    if (HasInputLocked(self)) return true;
+    auto until = std::chrono::steady_clock::time_point::max();
+    if (timeoutMs != platform::kInfinite) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      until = end;
+    }
+    if (std::optional<std::uint64_t> nextDue = NextDueLocked(self)) {
+      const std::uint64_t now = NowLocked();
+      until = std::min(until, std::chrono::steady_clock::now() +
+                                  std::chrono::milliseconds(*nextDue > now ? *nextDue - now : 0));
+    }
+    if (until == std::chrono::steady_clock::time_point::max()) {
+      wake_.wait(lock);
+    } else {
+      wake_.wait_until(lock, until);
     }
   }
 }
@@ -502,6 +538,11 @@ Outcome Desktop::Destroy(WindowHandle window) {
     std::scoped_lock lock(mutex_);
     windows_.erase(Key(window));
     std::erase_if(timers_, [window](const Timer& timer) { return timer.window == window; });
+    std::erase_if(controlOrder_, [&](WindowHandle control) { return controls_.at(Key(control)).parent == window; });
+    std::erase_if(controls_, [&](const auto& entry) { return entry.second.parent == window; });
+    if (focus_ == window || (focus_ != nullptr && !controls_.contains(Key(focus_)) && !windows_.contains(Key(focus_)))) {
+      focus_ = nullptr;
+    }
     if (foreground_ == window) foreground_ = nullptr;
   }
   if (object != nullptr) ForgetWindowHandle(*object);
@@ -565,6 +606,168 @@ bool Desktop::Show(WindowHandle window, platform::ShowCommand command) {
     Activate(window);
   }
   return wasVisible;
+}
+
+WindowHandle Desktop::CreateControl(WindowHandle parent, int id, std::string name, std::uint32_t style) {
+  std::scoped_lock lock(mutex_);
+  if (FindLocked(parent) == nullptr) return nullptr;
+  const WindowHandle control = NewHandleLocked();
+  controls_[Key(control)] = ControlRecord{parent, id, std::move(name), style, true, true};
+  controlOrder_.push_back(control);
+  return control;
+}
+
+void Desktop::DestroyControl(WindowHandle control) {
+  std::scoped_lock lock(mutex_);
+  controls_.erase(Key(control));
+  std::erase(controlOrder_, control);
+  if (focus_ == control) focus_ = nullptr;
+}
+
+void Desktop::SetControlState(WindowHandle control, bool visible, bool enabled) {
+  std::scoped_lock lock(mutex_);
+  auto it = controls_.find(Key(control));
+  if (it == controls_.end()) return;
+  it->second.visible = visible;
+  it->second.enabled = enabled;
+}
+
+void Desktop::PlaceControlAfter(WindowHandle control, WindowHandle after) {
+  std::scoped_lock lock(mutex_);
+  auto it = controls_.find(Key(control));
+  if (it == controls_.end()) return;
+  const WindowHandle parent = it->second.parent;
+  std::erase(controlOrder_, control);
+  auto at = std::find(controlOrder_.begin(), controlOrder_.end(), after);
+  if (after == nullptr || at == controlOrder_.end()) {
+    // First: before the parent's first control.
+    at = std::find_if(controlOrder_.begin(), controlOrder_.end(), [&](WindowHandle other) {
+      return controls_.at(Key(other)).parent == parent;
+    });
+  } else {
+    ++at;
+  }
+  controlOrder_.insert(at, control);
+}
+
+std::vector<WindowHandle> Desktop::Controls(WindowHandle parent) const {
+  std::scoped_lock lock(mutex_);
+  std::vector<WindowHandle> result;
+  for (WindowHandle control : controlOrder_) {
+    if (controls_.at(Key(control)).parent == parent) result.push_back(control);
+  }
+  return result;
+}
+
+std::string Desktop::ControlName(WindowHandle control) const {
+  std::scoped_lock lock(mutex_);
+  auto it = controls_.find(Key(control));
+  return it == controls_.end() ? std::string() : it->second.name;
+}
+
+WindowHandle Desktop::ControlParent(WindowHandle control) const {
+  std::scoped_lock lock(mutex_);
+  auto it = controls_.find(Key(control));
+  return it == controls_.end() ? nullptr : it->second.parent;
+}
+
+WindowHandle Desktop::Focus() const {
+  std::scoped_lock lock(mutex_);
+  return focus_;
+}
+
+void Desktop::SetFocus(WindowHandle window) {
+  std::scoped_lock lock(mutex_);
+  focus_ = window;
+}
+
+bool Desktop::PressKey(std::uintptr_t virtualKey, bool shift) {
+  {
+    std::scoped_lock lock(mutex_);
+    if (focus_ == nullptr) return false;
+    auto control = controls_.find(Key(focus_));
+    const WindowRecord* owner = FindLocked(control != controls_.end() ? control->second.parent : focus_);
+    if (owner == nullptr || owner->foreign) return false;
+    shiftDown_ = shift;
+    PostLocked(*owner, {focus_, platform::keys::kKeyDown, virtualKey, 1});
+    PostLocked(*owner, {focus_, platform::keys::kKeyUp, virtualKey, static_cast<std::intptr_t>(0xC0000001u)});
+  }
+  wake_.notify_all();
+  return true;
+}
+
+bool Desktop::IsDialogMessage(const Message& message) {
+  namespace keys = platform::keys;
+  if (message.window == nullptr || message.message < keys::kKeyDown || message.message > keys::kChar) return false;
+  WindowHandle dialog = nullptr;
+  WindowHandle next = nullptr;
+  bool hasNext = false;
+  bool shift = false;
+  {
+    std::scoped_lock lock(mutex_);
+    auto control = controls_.find(Key(message.window));
+    dialog = control != controls_.end() ? control->second.parent : message.window;
+    const WindowRecord* record = FindLocked(dialog);
+    if (record == nullptr || record->thread != std::this_thread::get_id()) return false;
+    std::vector<WindowHandle> stops;
+    bool hasControls = false;
+    for (WindowHandle handle : controlOrder_) {
+      const ControlRecord& other = controls_.at(Key(handle));
+      if (other.parent != dialog) continue;
+      hasControls = true;
+      if ((other.style & platform::style::kTabStop) != 0 && other.visible && other.enabled) stops.push_back(handle);
+    }
+    if (!hasControls) return false;
+    shift = shiftDown_;
+    if (message.message == keys::kKeyDown && message.wParam == keys::kVkTab && !stops.empty()) {
+      auto at = std::find(stops.begin(), stops.end(), focus_);
+      if (at == stops.end()) {
+        next = shift ? stops.back() : stops.front();
+      } else if (shift) {
+        next = at == stops.begin() ? stops.back() : *std::prev(at);
+      } else {
+        next = std::next(at) == stops.end() ? stops.front() : *std::next(at);
+      }
+      hasNext = true;
+    }
+  }
+  if (message.message != keys::kKeyDown) return true;
+  const auto byId = [&](int id) -> WindowHandle {
+    std::scoped_lock lock(mutex_);
+    for (const auto& [key, other] : controls_) {
+      if (other.parent == dialog && other.id == id) return HandleOf(key);
+    }
+    return nullptr;
+  };
+  switch (message.wParam) {
+    case keys::kVkTab:
+      if (hasNext) SetFocus(next);
+      return true;
+    case keys::kVkReturn: {
+      const auto answer = static_cast<std::uintptr_t>(Send(dialog, keys::kDmGetDefId, 0, 0));
+      if (((answer >> 16) & 0xFFFF) == keys::kDcHasDefId) {
+        const int id = static_cast<int>(answer & 0xFFFF);
+        const WindowHandle button = byId(id);
+        bool enabled = true;
+        {
+          std::scoped_lock lock(mutex_);
+          if (auto it = controls_.find(Key(button)); it != controls_.end()) enabled = it->second.enabled;
+        }
+        if (enabled) {
+          (void)Send(dialog, wm::kCommand, static_cast<std::uintptr_t>(id) | (std::uintptr_t{keys::kBnClicked} << 16),
+                     reinterpret_cast<std::intptr_t>(button));
+        }
+      } else {
+        (void)Send(dialog, wm::kCommand, keys::kIdOk, reinterpret_cast<std::intptr_t>(Focus()));
+      }
+      return true;
+    }
+    case keys::kVkEscape:
+      (void)Send(dialog, wm::kCommand, keys::kIdCancel, reinterpret_cast<std::intptr_t>(byId(keys::kIdCancel)));
+      return true;
+    default:
+      return true;
+  }
 }
 
 void Desktop::Activate(WindowHandle window) {
@@ -1094,6 +1297,28 @@ void Desktop::RestartTaskbar() {
 }
 
 void Desktop::BroadcastDeviceChange(std::uintptr_t event) { Broadcast(wm::kDeviceChange, event, 0); }
+
+std::optional<platform::Size> Desktop::IconSize(platform::RawHandle icon) const {
+  std::scoped_lock lock(mutex_);
+  auto it = icons_.find(reinterpret_cast<std::uintptr_t>(icon));
+  if (it == icons_.end()) return std::nullopt;
+  return it->second;
+}
+
+void Desktop::SetDpi(int dpi) {
+  std::scoped_lock lock(mutex_);
+  dpi_ = dpi;
+}
+
+int Desktop::Dpi() const {
+  std::scoped_lock lock(mutex_);
+  return dpi_;
+}
+
+int Desktop::ScaleForDpi(int designSize) const {
+  std::scoped_lock lock(mutex_);
+  return (designSize * dpi_ + 48) / 96;
+}
 
 platform::RawHandle Desktop::NewIcon(int width, int height, int colours) {
   (void)colours;

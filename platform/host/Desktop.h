@@ -186,6 +186,27 @@ class Desktop {
   void CloseForeignWindow(platform::WindowHandle window);
   void SetCursorPos(platform::Point at);
 
+  // --- Controls inside a window. The host's controls have no procedure of
+  // their own: what they do reaches their window as WM_COMMAND. Their order
+  // is the native Z-order, which Tab walks.
+  platform::WindowHandle CreateControl(platform::WindowHandle parent, int id, std::string name, std::uint32_t style);
+  void DestroyControl(platform::WindowHandle control);
+  void SetControlState(platform::WindowHandle control, bool visible, bool enabled);
+  // SetWindowPos with an insert-after window: right after `after` (null: first).
+  void PlaceControlAfter(platform::WindowHandle control, platform::WindowHandle after);
+  // A window's controls, in order.
+  std::vector<platform::WindowHandle> Controls(platform::WindowHandle parent) const;
+  std::string ControlName(platform::WindowHandle control) const;
+  platform::WindowHandle ControlParent(platform::WindowHandle control) const;
+  // The keyboard focus (of the foreground window's thread): a control or a window.
+  platform::WindowHandle Focus() const;
+  void SetFocus(platform::WindowHandle window);
+  // The user presses a key, holding Shift or not: WM_KEYDOWN and WM_KEYUP are
+  // posted to the window with the focus. False when nothing has the focus.
+  bool PressKey(std::uintptr_t virtualKey, bool shift = false);
+  // IsDialogMessageA (platform::IsDialogMessage) for a window with controls.
+  bool IsDialogMessage(const platform::Message& message);
+
   // --- The shell's side.
   // Posts the icon's callback message for a click (button down, then up), as
   // the notification area does. False when no such icon is shown.
@@ -217,6 +238,9 @@ class Desktop {
   std::optional<platform::Message> TakeFrom(std::thread::id thread);
   void PostToThread(std::thread::id thread, platform::Message message);
   platform::Message Wait();
+  // Blocks until the calling thread has a message or a due timer, or until
+  // timeoutMs of the steady clock have passed (platform::kInfinite: no limit).
+  bool WaitForInput(std::uint32_t timeoutMs);
   std::vector<platform::Message> Pending(std::thread::id thread) const;
   std::intptr_t Dispatch(const platform::Message& message);
   std::intptr_t Send(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
@@ -261,6 +285,13 @@ class Desktop {
   std::uint32_t RunMenu(const platform::PopupMenu& menu, platform::Point at, platform::WindowHandle owner);
   bool NotifyIcon(std::uint32_t action, const platform::NotifyIconData& data);
   platform::RawHandle NewIcon(int width, int height, int colours);
+  std::optional<platform::Size> IconSize(platform::RawHandle icon) const;
+
+  // The screen's DPI (96 is 100% scaling): sizes the system scales by it.
+  void SetDpi(int dpi);
+  int Dpi() const;
+  // A size of the 96-DPI design at the screen's DPI.
+  int ScaleForDpi(int designSize) const;
   void FreeIcon(platform::RawHandle icon);
 
   // The frame of a window with a caption, as Windows lays it out from the
@@ -301,6 +332,14 @@ class Desktop {
     platform::Window* object = nullptr;
     std::uint64_t z = 0;
   };
+  struct ControlRecord {
+    platform::WindowHandle parent = nullptr;
+    int id = 0;
+    std::string name;
+    std::uint32_t style = 0;
+    bool visible = true;
+    bool enabled = true;
+  };
   struct Timer {
     platform::WindowHandle window = nullptr;
     platform::TimerId id = 0;
@@ -323,6 +362,10 @@ class Desktop {
   platform::Size FrameAroundLocked(std::uint32_t style) const;
   platform::WindowHandle NewHandleLocked();
   std::optional<platform::Message> TakeLocked(std::thread::id thread);
+  // Whether TakeLocked would give the thread a message now.
+  bool HasInputLocked(std::thread::id thread);
+  // The earliest due time of the thread's timers in real-time mode.
+  std::optional<std::uint64_t> NextDueLocked(std::thread::id thread) const;
   void PostLocked(const WindowRecord& record, platform::Message message);
   // Runs the window procedure on the owning thread, or posts the message when
   // the window belongs to another thread (the simulated cross-thread send).
@@ -357,6 +400,10 @@ class Desktop {
   std::map<std::string, std::uint32_t, NameLess> registeredMessages_;
   std::uint32_t nextRegisteredMessage_ = 0xC0F0;
   std::vector<Timer> timers_;
+  std::map<std::uintptr_t, ControlRecord> controls_;
+  std::vector<platform::WindowHandle> controlOrder_;  // of all windows' controls
+  platform::WindowHandle focus_ = nullptr;
+  bool shiftDown_ = false;
   std::uint64_t manualNow_ = 0;
   bool realTime_ = false;
   std::chrono::steady_clock::time_point realBase_ = std::chrono::steady_clock::now();
@@ -377,6 +424,7 @@ class Desktop {
   std::map<std::uintptr_t, ItemIdListObject> itemIdLists_;
   std::uintptr_t nextItemIdList_ = 0x5000;
   std::map<std::uintptr_t, platform::Size> icons_;
+  int dpi_ = 96;
   std::uintptr_t nextIcon_ = 0x7000;
   std::optional<ScreenJournal> journal_;
 };

@@ -34,6 +34,8 @@ bool GetMessage(Message& message) {
   return message.message != wm::kQuit;
 }
 
+bool WaitForInput(std::uint32_t timeoutMs) { return Desk().WaitForInput(timeoutMs); }
+
 std::intptr_t DispatchMessage(const Message& message) { return Desk().Dispatch(message); }
 
 TimerId SetTimer(WindowHandle window, TimerId id, std::uint32_t intervalMs) {

@@ -126,6 +126,12 @@ Pipe& Pipe::operator=(Pipe&& other) noexcept {
 
 bool Pipe::valid() const { return impl_ != nullptr; }
 
+bool Pipe::PeerClosed() const {
+  if (!impl_ || impl_->socket.get() < 0) return false;
+  pollfd fds{impl_->socket.get(), POLLRDHUP, 0};
+  return ::poll(&fds, 1, 0) == 1 && (fds.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0;
+}
+
 void Pipe::Close() {
   if (!impl_) return;
   std::shared_ptr<Listener> listener = std::move(impl_->listener);

@@ -1,4 +1,7 @@
+#include <pthread.h>
+
 #include <condition_variable>
+#include <string>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -79,6 +82,10 @@ std::uint32_t ResumeThread(const ThreadHandle& thread) {
   }
   if (previous == 1) state->resumed.notify_all();
   return previous;
+}
+
+void NameCurrentThread(const char* name) {
+  (void)::pthread_setname_np(::pthread_self(), std::string(name).substr(0, 15).c_str());
 }
 
 }  // namespace pw::platform

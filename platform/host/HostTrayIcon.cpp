@@ -22,6 +22,8 @@ IconHandle CreateIconFromIco(std::span<const std::byte> ico, int size) {
   return IconHandle(Desk().NewIcon(image->width, image->height, image->colours));
 }
 
+int TrayIconSize() { return Desk().ScaleForDpi(16); }
+
 PopupMenu::PopupMenu() = default;
 PopupMenu::~PopupMenu() = default;
 

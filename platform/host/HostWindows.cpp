@@ -49,6 +49,9 @@ Size OuterSizeForClient(std::uint32_t windowStyle, std::uint32_t exStyle, Size c
   return {client.width + frame.width, client.height + frame.height};
 }
 
+bool IsDialogMessage(const Message& message) { return Desk().IsDialogMessage(message); }
+WindowHandle GetFocus() { return Desk().Focus(); }
+
 Outcome DestroyWindow(WindowHandle window) { return Desk().Destroy(window); }
 bool IsWindow(WindowHandle window) { return window != nullptr && Desk().IsWindow(window); }
 bool IsWindowVisible(WindowHandle window) { return Desk().IsVisible(window); }

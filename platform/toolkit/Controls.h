@@ -35,6 +35,12 @@ class Button : public Control {
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption);
 
+  // Enter clicks the default button of its form, Esc the cancel button.
+  bool Default() const { return default_; }
+  void SetDefault(bool isDefault) { default_ = isDefault; }
+  bool Cancel() const { return cancel_; }
+  void SetCancel(bool isCancel) { cancel_ = isCancel; }
+
   Event OnClick;
   // The user pressed the button; a disabled button does not click.
   void Click() const {
@@ -43,6 +49,8 @@ class Button : public Control {
 
  private:
   std::string caption_;
+  bool default_ = false;
+  bool cancel_ = false;
 };
 
 // Single-line edit. Every change of its text runs OnChange, whoever makes it;
@@ -114,6 +122,12 @@ struct Bitmap {
   int height = 0;
   std::vector<std::uint8_t> pixels;
 };
+
+// The picture at another size, resampled smoothly: every target pixel is a
+// tent-weighted mean of the source pixels under it (wide enough to average
+// all of them when shrinking, bilinear when enlarging). A size below 1 or an
+// empty source gives an empty bitmap.
+Bitmap Resample(const Bitmap& source, int width, int height);
 
 class Image : public Control {
  public:

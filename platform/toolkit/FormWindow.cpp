@@ -1,5 +1,7 @@
 #include "platform/toolkit/FormWindow.h"
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 #include "platform/Messages.h"
@@ -47,7 +49,7 @@ class FormWindow::TimerPeer final : public Peer {
 class FormWindow::TrayPeer final : public Peer {
  public:
   TrayPeer(TrayIcon& model, std::span<const std::byte> ico)
-      : model_(model), icon_(platform::CreateIconFromIco(ico, 32)), tray_(icon_.get(), Events()) {
+      : model_(model), icon_(platform::CreateIconFromIco(ico, platform::TrayIconSize())), tray_(icon_.get(), Events()) {
     model_.AttachPeer(this);
     if (!model_.Hint().empty()) tray_.SetTip(model_.Hint());
   }
@@ -107,7 +109,14 @@ FormWindow::~FormWindow() {
   window_.reset();
 }
 
-void FormWindow::AddControl(Control& control, const ControlOptions& options) { controls_->Add(control, options); }
+void FormWindow::AddControl(Control& control, const ControlOptions& options) {
+  controls_->Add(control, options);
+  if (control.TabOrder() < 0) return;
+  const auto at = std::upper_bound(tabStops_.begin(), tabStops_.end(), control.TabOrder(),
+                                   [](int order, const Control* other) { return order < other->TabOrder(); });
+  controls_->PlaceAfter(control, at == tabStops_.begin() ? nullptr : *std::prev(at));
+  tabStops_.insert(at, &control);
+}
 
 void FormWindow::AddTimer(Timer& timer) {
   timers_.push_back(std::make_unique<TimerPeer>(timer, Handle(), timers_.size() + 1));
@@ -127,7 +136,8 @@ std::optional<std::intptr_t> FormWindow::HandleMessage(platform::WindowHandle, s
       return std::nullopt;
     case platform::wm::kActivate:
       if ((wParam & 0xFFFF) != platform::kWaInactive && OnActivate) OnActivate();
-      return std::nullopt;
+      // The controls take the focus back.
+      return controls_ ? controls_->HandleMessage(message, wParam, lParam) : std::nullopt;
     case platform::wm::kClose:
       if (OnClose) OnClose();
       return 0;

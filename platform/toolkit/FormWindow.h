@@ -43,8 +43,12 @@ class NativeControls {
  public:
   virtual ~NativeControls() = default;
   virtual void Add(Control& control, const ControlOptions& options) = 0;
+  // Puts a control right after another in the order that Tab walks (the
+  // native Z-order); null: first.
+  virtual void PlaceAfter(Control& control, const Control* after) = 0;
   // A message of the form window that belongs to its controls (commands,
-  // colours, drawing, erasing the background); nullopt when it is not theirs.
+  // colours, drawing, erasing the background, the focus on activation, the
+  // dialog manager's default button); nullopt when it is not theirs.
   virtual std::optional<std::intptr_t> HandleMessage(std::uint32_t message, std::uintptr_t wParam,
                                                      std::intptr_t lParam) = 0;
 };
@@ -61,9 +65,12 @@ class FormWindow final : private platform::WindowHandler {
 
   [[nodiscard]] platform::WindowHandle Handle() const { return window_ ? window_->handle() : nullptr; }
 
+  // Tab walks the controls with a tab order (TabOrder() >= 0) by that order,
+  // whatever the order in which they were added.
   void AddControl(Control& control, const ControlOptions& options = {});
   void AddTimer(Timer& timer);
-  // The tray icon with the icon file's 32-pixel image; added now, removed with the form.
+  // The tray icon with the icon file's image for the notification area's size
+  // at the system's scaling; added now, removed with the form.
   void AddTrayIcon(TrayIcon& trayIcon, std::span<const std::byte> ico);
   [[nodiscard]] bool TrayIconShown() const;
 
@@ -85,6 +92,7 @@ class FormWindow final : private platform::WindowHandler {
 
   std::unique_ptr<platform::Window> window_;
   std::unique_ptr<NativeControls> controls_;
+  std::vector<const Control*> tabStops_;  // by tab order
   std::vector<std::unique_ptr<TimerPeer>> timers_;
   std::unique_ptr<TrayPeer> tray_;
 };

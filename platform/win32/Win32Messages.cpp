@@ -58,6 +58,10 @@ bool GetMessage(Message& message) {
   return result != 0;
 }
 
+bool WaitForInput(std::uint32_t timeoutMs) {
+  return ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0;
+}
+
 std::intptr_t DispatchMessage(const Message& message) {
   MSG msg = ToMsg(message);
   ::TranslateMessage(&msg);

@@ -80,6 +80,13 @@ Pipe::Pipe(Pipe&&) noexcept = default;
 Pipe& Pipe::operator=(Pipe&&) noexcept = default;
 
 bool Pipe::valid() const { return impl_ != nullptr; }
+
+bool Pipe::PeerClosed() const {
+  if (!impl_ || impl_->handle == INVALID_HANDLE_VALUE) return false;
+  if (::PeekNamedPipe(impl_->handle, nullptr, 0, nullptr, nullptr, nullptr)) return false;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+}
 void Pipe::Close() { impl_.reset(); }
 
 void Pipe::Cancel() {

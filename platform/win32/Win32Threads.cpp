@@ -1,5 +1,8 @@
 #include "platform/Threads.h"
 #include "platform/win32/WinApi.h"
+#include "platform/win32/Win32SystemLibrary.h"
+
+#include <string>
 
 namespace pw::platform {
 
@@ -23,5 +26,15 @@ ThreadHandle OpenCurrentThread() {
 std::uint32_t SuspendThread(const ThreadHandle& thread) { return ::SuspendThread(static_cast<HANDLE>(thread.get())); }
 
 std::uint32_t ResumeThread(const ThreadHandle& thread) { return ::ResumeThread(static_cast<HANDLE>(thread.get())); }
+
+void NameCurrentThread(const char* name) {
+  // Windows 10 1607 and later.
+  using SetDescriptionFunction = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  const auto set = KernelFunction<SetDescriptionFunction>("SetThreadDescription");
+  if (set == nullptr) return;
+  const std::string text(name);
+  const std::wstring wide(text.begin(), text.end());  // the names are ASCII
+  (void)set(::GetCurrentThread(), wide.c_str());
+}
 
 }  // namespace pw::platform

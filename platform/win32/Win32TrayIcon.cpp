@@ -22,6 +22,20 @@ IconHandle CreateIconFromIco(std::span<const std::byte> ico, int size) {
   return IconHandle(icon);
 }
 
+int TrayIconSize() {
+  // Windows 10 1607 and later give the metric for the system's DPI of a
+  // DPI-aware process; before, GetSystemMetrics already follows it.
+  using DpiForSystemFunction = UINT(WINAPI*)();
+  using MetricsForDpiFunction = int(WINAPI*)(int, UINT);
+  HMODULE user32 = ::GetModuleHandleA("user32.dll");
+  const auto dpiForSystem =
+      reinterpret_cast<DpiForSystemFunction>(reinterpret_cast<void*>(::GetProcAddress(user32, "GetDpiForSystem")));
+  const auto metricsForDpi = reinterpret_cast<MetricsForDpiFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(user32, "GetSystemMetricsForDpi")));
+  if (dpiForSystem != nullptr && metricsForDpi != nullptr) return metricsForDpi(SM_CXSMICON, dpiForSystem());
+  return ::GetSystemMetrics(SM_CXSMICON);
+}
+
 PopupMenu::PopupMenu() : menu_(::CreatePopupMenu()) {}
 
 PopupMenu::~PopupMenu() {

@@ -11,6 +11,7 @@
 #undef PeekMessage
 #undef GetMessage
 #undef DispatchMessage
+#undef IsDialogMessage
 #undef SendMessage
 #undef FindWindow
 #undef SetWindowText

@@ -90,6 +90,22 @@ void Window::Destroy() noexcept {
   handle_ = nullptr;
 }
 
+bool IsDialogMessage(const Message& message) {
+  if (message.window == nullptr || message.message < WM_KEYFIRST || message.message > WM_KEYLAST) return false;
+  HWND root = ::GetAncestor(static_cast<HWND>(message.window), GA_ROOT);
+  // Only a window with controls is a dialog to the keyboard.
+  if (root == nullptr || ::GetWindow(root, GW_CHILD) == nullptr) return false;
+  MSG msg{};
+  msg.hwnd = static_cast<HWND>(message.window);
+  msg.message = message.message;
+  msg.wParam = static_cast<WPARAM>(message.wParam);
+  msg.lParam = static_cast<LPARAM>(message.lParam);
+  msg.time = static_cast<DWORD>(::GetMessageTime());
+  return ::IsDialogMessageA(root, &msg) != FALSE;
+}
+
+WindowHandle GetFocus() { return ::GetFocus(); }
+
 Outcome DestroyWindow(WindowHandle window) {
   if (::DestroyWindow(static_cast<HWND>(window))) return Outcome::Success();
   return Outcome::Failure(::GetLastError());

@@ -1,5 +1,6 @@
 // Draws the main window's pictures: the background (JPEG), the computer and
-// memory-card pictures (24-bit BMP) and the tray icon (32 x 32, 16 colours).
+// memory-card pictures (24-bit BMP) and the tray icon (32 x 32 in 16 colours,
+// and 16 to 256 pixels in 32-bit colour).
 // Usage: pagewick_draw_pictures <output folder>
 // Shapes are filled with 4 x 4 supersampling, so edges are smooth.
 #include <cstddef>
@@ -223,14 +224,19 @@ Canvas DrawMemoryCardPicture() {
   return canvas;
 }
 
-// The icon on a given ground; drawn on black and on white, the two tell
-// which pixels the shapes cover.
-Canvas DrawTrayIcon(Colour ground) {
-  Canvas canvas(32, 32, ground);
-  Photograph(canvas, 13, 20, 24, 18, -8, 0, false);
-  DownArrow(canvas, 23, 1, 18, 15, false);
+// The icon on a given ground at a given size (the design is 32 pixels);
+// drawn on black and on white, the two tell which pixels the shapes cover.
+Canvas DrawTrayIcon(Colour ground, int size = 32) {
+  Canvas canvas(size, size, ground);
+  const double k = size / 32.0;
+  Photograph(canvas, 13 * k, 20 * k, 24 * k, 18 * k, -8, 0, false);
+  DownArrow(canvas, 23 * k, 1 * k, 18 * k, 15 * k, false);
   return canvas;
 }
+
+// The sizes of the icon's 32-bit images: the small icon and the large one at
+// 100% to 200% scaling, and Explorer's views up to 256.
+constexpr std::array<int, 8> kIconSizes{16, 20, 24, 32, 40, 48, 64, 256};
 
 std::uint8_t Byte(double v) { return static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); }
 
@@ -343,7 +349,8 @@ int Nearest(Colour c) {
   return best;
 }
 
-void WriteIco(const Canvas& onBlack, const Canvas& onWhite, const std::filesystem::path& path) {
+// The design's 32 x 32 image in 16 colours with its AND mask.
+std::vector<std::uint8_t> SixteenColourIconImage(const Canvas& onBlack, const Canvas& onWhite) {
   const int size = 32;
   // Coverage is 1 minus the difference the ground makes; half covered counts as shown.
   auto transparent = [&](int x, int y) {
@@ -377,19 +384,72 @@ void WriteIco(const Canvas& onBlack, const Canvas& onWhite, const std::filesyste
       image.push_back(bits);
     }
   }
+  return image;
+}
+
+// A 32-bit image (blue, green, red, alpha) with its AND mask: the colour is
+// what the shapes show on black divided by their coverage.
+std::vector<std::uint8_t> TrueColourIconImage(const Canvas& onBlack, const Canvas& onWhite) {
+  const int size = onBlack.width();
+  std::vector<std::uint8_t> image;
+  BitmapInfoHeader(image, size, size * 2, 32, 0);
+  for (int y = size - 1; y >= 0; --y) {
+    for (int x = 0; x < size; ++x) {
+      const Colour& b = onBlack.at(x, y);
+      const Colour& w = onWhite.at(x, y);
+      const double alpha = std::clamp(1.0 - ((w.r - b.r) + (w.g - b.g) + (w.b - b.b)) / 3.0, 0.0, 1.0);
+      const auto channel = [&](double premultiplied) { return alpha > 0 ? premultiplied / alpha : 0.0; };
+      image.push_back(Byte(channel(b.b)));
+      image.push_back(Byte(channel(b.g)));
+      image.push_back(Byte(channel(b.r)));
+      image.push_back(Byte(alpha));
+    }
+  }
+  const int maskStride = ((size + 31) / 32) * 4;
+  for (int y = size - 1; y >= 0; --y) {
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(maskStride), 0);
+    for (int x = 0; x < size; ++x) {
+      const Colour& b = onBlack.at(x, y);
+      const Colour& w = onWhite.at(x, y);
+      if ((w.r - b.r) + (w.g - b.g) + (w.b - b.b) > 1.5) row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+    }
+    image.insert(image.end(), row.begin(), row.end());
+  }
+  return image;
+}
+
+// The icon file: the design's 16-colour image first, then one 32-bit image
+// per size.
+void WriteIco(const std::filesystem::path& path) {
+  struct Entry {
+    int size;
+    int colours;
+    int bits;
+    std::vector<std::uint8_t> image;
+  };
+  std::vector<Entry> entries;
+  entries.push_back({32, 16, 4, SixteenColourIconImage(DrawTrayIcon(Rgb(0, 0, 0)), DrawTrayIcon(Rgb(255, 255, 255)))});
+  for (int size : kIconSizes) {
+    entries.push_back(
+        {size, 0, 32, TrueColourIconImage(DrawTrayIcon(Rgb(0, 0, 0), size), DrawTrayIcon(Rgb(255, 255, 255), size))});
+  }
   std::vector<std::uint8_t> out;
   Put16(out, 0);
   Put16(out, 1);
-  Put16(out, 1);
-  out.push_back(size);
-  out.push_back(size);
-  out.push_back(16);
-  out.push_back(0);
-  Put16(out, 1);
-  Put16(out, 4);
-  Put32(out, static_cast<std::uint32_t>(image.size()));
-  Put32(out, 6 + 16);
-  out.insert(out.end(), image.begin(), image.end());
+  Put16(out, static_cast<std::uint32_t>(entries.size()));
+  std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * entries.size());
+  for (const Entry& entry : entries) {
+    out.push_back(static_cast<std::uint8_t>(entry.size == 256 ? 0 : entry.size));
+    out.push_back(static_cast<std::uint8_t>(entry.size == 256 ? 0 : entry.size));
+    out.push_back(static_cast<std::uint8_t>(entry.colours));
+    out.push_back(0);
+    Put16(out, 1);
+    Put16(out, static_cast<std::uint32_t>(entry.bits));
+    Put32(out, static_cast<std::uint32_t>(entry.image.size()));
+    Put32(out, offset);
+    offset += static_cast<std::uint32_t>(entry.image.size());
+  }
+  for (const Entry& entry : entries) out.insert(out.end(), entry.image.begin(), entry.image.end());
   WriteFile(path, out);
 }
 
@@ -406,7 +466,7 @@ int main(int argc, char** argv) {
     WriteJpeg(DrawBackground(), folder / "Background.jpg");
     WriteBmp(DrawComputerPicture(), folder / "Computer.bmp");
     WriteBmp(DrawMemoryCardPicture(), folder / "MemoryCard.bmp");
-    WriteIco(DrawTrayIcon(Rgb(0, 0, 0)), DrawTrayIcon(Rgb(255, 255, 255)), folder / "TrayIcon.ico");
+    WriteIco(folder / "TrayIcon.ico");
   } catch (const std::exception& e) {
     std::cerr << "pagewick_draw_pictures: " << e.what() << "\n";
     return 1;

@@ -74,9 +74,20 @@ inline std::uint64_t ServicePasses(host::World& world) {
 
 // Waits until the service thread's loop has made a few more passes: a check
 // that something did not happen is only worth making after that.
+// A loop that waits for its queue makes a pass for each message: an empty
+// thread message is posted for every pass asked of it.
 inline ::testing::AssertionResult PassesRan(host::World& world, std::uint64_t passes = 3) {
   const std::uint64_t from = ServicePasses(world);
-  if (WaitUntil([&] { return ServicePasses(world) >= from + passes; })) return ::testing::AssertionSuccess();
+  const auto nudge = [&] {
+    const pf::WindowHandle control = pf::FindWindow(kControlWindowClass, std::nullopt);
+    if (control != nullptr) (void)pf::PostThreadMessage(pf::GetWindowThreadId(control), pf::wm::kNull, 0, 0);
+  };
+  if (WaitUntil([&] {
+        nudge();
+        return ServicePasses(world) >= from + passes;
+      })) {
+    return ::testing::AssertionSuccess();
+  }
   return ::testing::AssertionFailure() << "the service thread's loop made " << ServicePasses(world) - from
                                        << " passes, not " << passes;
 }

@@ -173,6 +173,24 @@ TEST_F(ServiceRunTest, MarkerShowsTheHiddenWindowAndIsRemoved) {
   EXPECT_TRUE(MainWindowVisible());
 }
 
+// The service's window takes the keyboard in its own loop: Tab moves the
+// focus, Esc hides the page.
+TEST_F(ServiceRunTest, TheShownWindowTakesTabAndEscInTheServicesLoop) {
+  StartService();
+  WriteMarker();
+  ASSERT_TRUE(WaitUntil([&] { return MainWindowVisible(); }));
+  host::Desktop& desktop = world.Desktop();
+  const auto focused = [&] { return desktop.ControlName(desktop.Focus()); };
+  ASSERT_TRUE(WaitUntil([&] { return focused() == "SaveComboBx"; }));
+  ASSERT_TRUE(desktop.PressKey(pf::keys::kVkTab));
+  EXPECT_TRUE(WaitUntil([&] { return focused() == "PathEdit"; })) << focused();
+  ASSERT_TRUE(desktop.PressKey(pf::keys::kVkTab, true));
+  EXPECT_TRUE(WaitUntil([&] { return focused() == "SaveComboBx"; })) << focused();
+  ASSERT_TRUE(desktop.PressKey(pf::keys::kVkEscape));
+  EXPECT_TRUE(WaitUntil([&] { return !MainWindowVisible(); }));
+  EXPECT_NE(MainWindow(), nullptr) << "Cancel only hides";
+}
+
 // The tray menu's Exit: the item whose caption is the text table's "Exit".
 void ChooseExitInTheTrayMenu(host::World& world) {
   world.Desktop().SetMenuDriver([](const host::MenuRecord& menu, host::ModalLoop&) -> std::uint32_t {

@@ -482,6 +482,31 @@ TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTh
   StopService();
 }
 
+// The idle service thread waits for its queue: a quiet stretch without
+// messages, timers or agents makes no pass, and the poll timer's tick does.
+TEST_F(SessionAgentServiceTest, TheIdleServiceThreadMakesNoPassUntilSomethingArrives) {
+  StartService();
+  auto agent = ConnectAgent();
+  ASSERT_NE(agent, nullptr);
+  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
+  // Settled: the start-up's and the agent's messages are all taken.
+  std::uint64_t quiet = ServicePasses(world);
+  ASSERT_TRUE(WaitUntil([&] {
+    std::this_thread::sleep_for(100ms);
+    const std::uint64_t before = std::exchange(quiet, ServicePasses(world));
+    return before == quiet;
+  }));
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(ServicePasses(world), quiet) << "the loop woke with nothing to do";
+
+  const int polls = notifying.polls.load();
+  world.Desktop().AdvanceTime(ui::kCardModePollMs);  // a tick in either save type
+  EXPECT_TRUE(WaitUntil([&] { return notifying.polls.load() > polls; })) << "the poll timer wakes the loop";
+  EXPECT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  EXPECT_TRUE(Next<ag::StateMessage>(*agent).has_value()) << "an agent's message wakes the loop";
+  StopService();
+}
+
 // Windows XP: one process with window, tray icon and marker; no agent, no pipe.
 class SingleProcessTest : public SessionAgentServiceTest {
  protected:

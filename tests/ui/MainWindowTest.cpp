@@ -1,6 +1,8 @@
 // The main window on the host desktop: identity, showing and hiding, the
 // save-type rules, the folder browser, the tray icon and its menu.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/Dialogs.h"
 #include "platform/ErrorSink.h"
@@ -89,6 +91,96 @@ TEST_F(MainWindowTest, ShowingActivatesScansAppliesAndStartsThePollTimer) {
   EXPECT_TRUE(main.Timer1.Enabled());
   EXPECT_EQ(main.Timer1.Interval(), kComputerModePollMs);
   EXPECT_TRUE(main.ApplyBtn.Enabled()) << "activation enables Apply after applying";
+}
+
+// The keys as the message loops take them: the dialog manager first.
+TEST_F(MainWindowTest, TabWalksThePageInScreenOrderEnterAppliesAndEscCancels) {
+  TMainForm& main = CreateForm();
+  main.Show();
+  const auto focused = [&] { return Desk().ControlName(Desk().Focus()); };
+  const auto press = [&](std::uintptr_t key, bool shift) {
+    EXPECT_TRUE(Desk().PressKey(key, shift));
+    while (std::optional<platform::Message> message = platform::PeekMessage()) {
+      if (!platform::IsDialogMessage(*message)) platform::DispatchMessage(*message);
+    }
+  };
+  const auto walk = [&](bool shift, std::size_t steps) {
+    std::vector<std::string> names{focused()};
+    for (std::size_t i = 0; i < steps; ++i) {
+      press(platform::keys::kVkTab, shift);
+      names.push_back(focused());
+    }
+    return names;
+  };
+  const auto withAutoRotate = [&](std::vector<std::string> order) {
+    // The check box takes its place after Browse when the page shows it.
+    if (main.AutoRCheckBx.Visible() && main.AutoRCheckBx.Enabled()) {
+      order.insert(std::find(order.begin(), order.end(), "ApplyBtn"), "AutoRCheckBx");
+    }
+    return order;
+  };
+
+  EXPECT_EQ(focused(), "SaveComboBx") << "activation focuses the first control";
+  const struct {
+    int saveType;
+    bool shift;
+    std::vector<std::string> order;  // from SaveComboBx round to it again, as Tab walks
+  } walks[] = {
+      {1, false, {"SaveComboBx", "PathEdit", "BrowseBtn", "ApplyBtn", "CancelBtn", "SaveComboBx"}},
+      {1, true, {"SaveComboBx", "PathEdit", "BrowseBtn", "ApplyBtn", "CancelBtn", "SaveComboBx"}},
+      // Card mode disables the location: Tab passes it by.
+      {0, false, {"SaveComboBx", "ApplyBtn", "CancelBtn", "SaveComboBx"}},
+  };
+  for (const auto& row : walks) {
+    SCOPED_TRACE(testing::Message() << "save type " << row.saveType << (row.shift ? ", Shift+Tab" : ", Tab"));
+    main.SaveComboBx.UserSelect(row.saveType);
+    std::vector<std::string> expected = withAutoRotate(row.order);
+    if (row.shift) std::reverse(expected.begin(), expected.end());
+    EXPECT_EQ(walk(row.shift, expected.size() - 1), expected);
+  }
+
+  // Enter is Apply while Apply is enabled, wherever the focus is but on a button.
+  ASSERT_EQ(focused(), "SaveComboBx");
+  ASSERT_TRUE(main.ApplyBtn.Enabled());
+  const std::size_t polls = link.polls.size();
+  press(platform::keys::kVkReturn, false);
+  EXPECT_NE(Settings().find("Mode=0"), std::string::npos) << "Enter applied the card mode";
+  EXPECT_FALSE(main.ApplyBtn.Enabled());
+  EXPECT_EQ(link.polls.size(), polls + 1);
+  press(platform::keys::kVkReturn, false);
+  EXPECT_EQ(link.polls.size(), polls + 1) << "a disabled Apply is not pressed";
+  EXPECT_TRUE(platform::IsWindowVisible(main.Handle()));
+
+  // Esc is Cancel; so is Enter on the focused Cancel button.
+  press(platform::keys::kVkEscape, false);
+  EXPECT_FALSE(platform::IsWindowVisible(main.Handle())) << "Esc hid the page";
+  main.Show();
+  EXPECT_EQ(focused(), "SaveComboBx") << "the focus comes back where it was";
+  press(platform::keys::kVkTab, true);
+  ASSERT_EQ(focused(), "CancelBtn");
+  press(platform::keys::kVkReturn, false);
+  EXPECT_FALSE(platform::IsWindowVisible(main.Handle())) << "Enter pressed the focused Cancel";
+}
+
+// The notification area shows small icons: 16 pixels at 96 DPI, more at
+// higher scaling, each drawn at its size in the icon file.
+TEST_F(MainWindowTest, TrayIconTakesTheSmallIconSizeOfTheScreensDpi) {
+  const struct {
+    int dpi;
+    int size;
+  } rows[] = {{96, 16}, {120, 20}, {144, 24}, {192, 32}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.dpi);
+    Desk().SetDpi(row.dpi);
+    CreateForm();
+    const std::vector<host::TrayIconRecord> icons = Desk().TrayIcons();
+    ASSERT_EQ(icons.size(), 1u);
+    const std::optional<platform::Size> size = Desk().IconSize(icons.front().icon);
+    ASSERT_TRUE(size);
+    EXPECT_EQ(size->width, row.size);
+    EXPECT_EQ(size->height, row.size);
+    form.reset();
+  }
 }
 
 TEST_F(MainWindowTest, CancelHidesAndKeepsChangesThatTheNextActivationApplies) {

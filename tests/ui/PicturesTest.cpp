@@ -1,6 +1,7 @@
 // The design's pictures decode to the sizes the window expects; bad bytes are refused.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "platform/IcoFile.h"
@@ -31,11 +32,31 @@ TEST(Pictures, DesignFilesDecodeToTheirDesignSizes) {
   EXPECT_EQ(card->width, layout::kMemoryCardPictureWidth);
   EXPECT_EQ(card->height, layout::kMemoryCardPictureHeight);
 
-  std::optional<platform::IcoImage> icon = platform::FindIcoImage(TrayIconIco(), 32);
-  ASSERT_TRUE(icon);
-  EXPECT_EQ(icon->width, layout::kTrayIconSize);
-  EXPECT_EQ(icon->colours, 16);
-  EXPECT_EQ(icon->bitCount, 4);
+  // The design's 32 x 32 image in 16 colours, and the same drawing in 32-bit
+  // colour at every size that scaling and Explorer ask for.
+  std::optional<std::vector<platform::IcoImage>> images = platform::IcoImages(TrayIconIco());
+  ASSERT_TRUE(images);
+  std::vector<std::pair<int, int>> held;  // width, bits
+  for (const platform::IcoImage& image : *images) {
+    EXPECT_EQ(image.width, image.height);
+    held.emplace_back(image.width, image.bitCount);
+  }
+  const std::vector<std::pair<int, int>> expected{{layout::kTrayIconSize, 4}, {16, 32}, {20, 32}, {24, 32}, {32, 32},
+                                                  {40, 32}, {48, 32}, {64, 32}, {256, 32}};
+  EXPECT_EQ(held, expected);
+  EXPECT_EQ(images->front().colours, 16);
+
+  // The size asked for, else the closest (the larger on a tie), in the most colours.
+  const struct {
+    int asked;
+    int width;
+  } rows[] = {{16, 16}, {32, 32}, {18, 20}, {30, 32}, {36, 40}, {100, 64}, {200, 256}, {1, 16}};
+  for (const auto& row : rows) {
+    std::optional<platform::IcoImage> icon = platform::FindIcoImage(TrayIconIco(), row.asked);
+    ASSERT_TRUE(icon) << row.asked;
+    EXPECT_EQ(icon->width, row.width) << row.asked;
+    EXPECT_EQ(icon->bitCount, 32) << row.asked;
+  }
 }
 
 TEST(Pictures, DamagedBytesAreRefusedNotCrashedOn) {
@@ -47,7 +68,7 @@ TEST(Pictures, DamagedBytesAreRefusedNotCrashedOn) {
   bmp[28] = std::byte{8};  // 8 bits per pixel
   EXPECT_FALSE(DecodeBmp(bmp));
   std::vector<std::byte> ico(TrayIconIco().begin(), TrayIconIco().end());
-  ico[14] = std::byte{0xFF};  // image size pointing past the end
+  ico[17] = std::byte{0xFF};  // the first image's size pointing past the end
   EXPECT_FALSE(platform::FindIcoImage(ico, 32));
 }
 

@@ -140,6 +140,41 @@ TEST(ToolkitButton, DisabledButtonDoesNotClick) {
   EXPECT_EQ(clicks, 1);
 }
 
+// Pictures are resampled smoothly: a flat colour stays flat, shrinking
+// averages the pixels under a target pixel, enlarging blends neighbours.
+TEST(ToolkitPicture, ResamplingIsSmoothAtEverySize) {
+  const auto grey = [](std::initializer_list<std::uint8_t> values, int width) {
+    Bitmap bitmap{width, static_cast<int>(values.size()) / width, {}};
+    for (std::uint8_t v : values) bitmap.pixels.insert(bitmap.pixels.end(), {v, v, v});
+    return bitmap;
+  };
+  const auto row = [](const Bitmap& bitmap) {
+    std::vector<int> values;
+    for (std::size_t i = 0; i < bitmap.pixels.size(); i += 3) values.push_back(bitmap.pixels[i]);
+    return values;
+  };
+  const struct {
+    Bitmap source;
+    int width;
+    int height;
+    std::vector<int> expected;
+  } rows[] = {
+      {grey({90, 90, 90, 90}, 2), 5, 3, std::vector<int>(15, 90)},
+      {grey({0, 255}, 2), 1, 1, {128}},
+      {grey({0, 0, 255, 255}, 4), 2, 1, {36, 219}},
+      {grey({0, 255}, 2), 4, 1, {0, 64, 191, 255}},
+      {grey({0, 255}, 2), 0, 1, {}},
+      {Bitmap{3, 3, {}}, 2, 2, {}},  // pixels missing: nothing is read
+  };
+  for (const auto& r : rows) {
+    const Bitmap target = Resample(r.source, r.width, r.height);
+    EXPECT_EQ(row(target), r.expected) << r.source.width << " to " << r.width << " x " << r.height;
+    if (!r.expected.empty()) {
+      EXPECT_EQ(target.width * target.height, static_cast<int>(r.expected.size()));
+    }
+  }
+}
+
 TEST(ToolkitTimer, DisabledTimerDoesNotFire) {
   Timer timer("Timer1", 2000, false);
   int ticks = 0;
