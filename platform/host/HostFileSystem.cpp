@@ -313,13 +313,30 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
   return {true, static_cast<std::uint32_t>(done), error::kSuccess};
 }
 
+namespace {
+
+// The open file behind a handle that was opened for writing, or why the call
+// that wants to change it fails. The caller holds the world's lock.
+struct WritableFile {
+  OpenFile* open = nullptr;
+  ErrorCode error = error::kSuccess;
+};
+WritableFile FindWritableFile(World& world, const FileHandle& file) {
+  OpenFile* open = FindOpenFile(world, file);
+  if (open == nullptr) return {nullptr, error::kInvalidHandle};
+  if (!open->CanWrite()) return {nullptr, error::kAccessDenied};
+  return {open, error::kSuccess};
+}
+
+}  // namespace
+
 Outcome SetFileSize(const FileHandle& file, std::uint64_t size) {
   World* world = World::CurrentOrNull();
   if (world == nullptr) return Outcome::Failure(error::kInvalidHandle);
   std::scoped_lock lock(world->Mutex());
-  OpenFile* open = FindOpenFile(*world, file);
-  if (open == nullptr) return Outcome::Failure(error::kInvalidHandle);
-  if (!open->CanWrite()) return Outcome::Failure(error::kAccessDenied);
+  const WritableFile writable = FindWritableFile(*world, file);
+  if (writable.open == nullptr) return Outcome::Failure(writable.error);
+  OpenFile* open = writable.open;
   if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return Outcome::Failure(error::kInvalidParameter);
   }
@@ -335,10 +352,10 @@ Outcome FlushFile(const FileHandle& file) {
   World* world = World::CurrentOrNull();
   if (world == nullptr) return Outcome::Failure(error::kInvalidHandle);
   std::scoped_lock lock(world->Mutex());
-  OpenFile* open = FindOpenFile(*world, file);
-  if (open == nullptr) return Outcome::Failure(error::kInvalidHandle);
   // FlushFileBuffers needs GENERIC_WRITE.
-  if (!open->CanWrite()) return Outcome::Failure(error::kAccessDenied);
+  const WritableFile writable = FindWritableFile(*world, file);
+  if (writable.open == nullptr) return Outcome::Failure(writable.error);
+  OpenFile* open = writable.open;
   world->Cache().BeforeChange();
   if (!world->Cache().FlushesIgnored() && ::fdatasync(open->Descriptor()) != 0) {
     return Outcome::Failure(host::ErrorFromErrno(errno));

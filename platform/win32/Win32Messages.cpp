@@ -10,6 +10,9 @@ Message FromMsg(const MSG& msg) {
   return {msg.hwnd, msg.message, static_cast<std::uintptr_t>(msg.wParam), static_cast<std::intptr_t>(msg.lParam)};
 }
 
+
+}  // namespace
+
 MSG ToMsg(const Message& message) {
   MSG msg{};
   msg.hwnd = static_cast<HWND>(message.window);
@@ -19,8 +22,6 @@ MSG ToMsg(const Message& message) {
   msg.time = static_cast<DWORD>(::GetMessageTime());
   return msg;
 }
-
-}  // namespace
 
 ThreadId GetCurrentThreadId() { return ::GetCurrentThreadId(); }
 

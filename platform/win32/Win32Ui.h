@@ -24,3 +24,11 @@
 #undef DefWindowProc
 #undef TrackPopupMenu
 #undef Shell_NotifyIcon
+
+#include "platform/Messages.h"
+
+namespace pw::platform {
+// A portable message as the MSG the window manager's calls take, stamped
+// with the current message time.
+MSG ToMsg(const Message& message);
+}  // namespace pw::platform

@@ -95,12 +95,7 @@ bool IsDialogMessage(const Message& message) {
   HWND root = ::GetAncestor(static_cast<HWND>(message.window), GA_ROOT);
   // Only a window with controls is a dialog to the keyboard.
   if (root == nullptr || ::GetWindow(root, GW_CHILD) == nullptr) return false;
-  MSG msg{};
-  msg.hwnd = static_cast<HWND>(message.window);
-  msg.message = message.message;
-  msg.wParam = static_cast<WPARAM>(message.wParam);
-  msg.lParam = static_cast<LPARAM>(message.lParam);
-  msg.time = static_cast<DWORD>(::GetMessageTime());
+  MSG msg = ToMsg(message);
   return ::IsDialogMessageA(root, &msg) != FALSE;
 }
 
