@@ -315,53 +315,45 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
 
 namespace {
 
-// The open file behind a handle that was opened for writing, or why the call
-// that wants to change it fails. The caller holds the world's lock.
-struct WritableFile {
-  OpenFile* open = nullptr;
-  ErrorCode error = error::kSuccess;
-};
-WritableFile FindWritableFile(World& world, const FileHandle& file) {
-  OpenFile* open = FindOpenFile(world, file);
-  if (open == nullptr) return {nullptr, error::kInvalidHandle};
-  if (!open->CanWrite()) return {nullptr, error::kAccessDenied};
-  return {open, error::kSuccess};
+// Runs act(world, file) under the world's lock for a handle opened for
+// writing; an unknown handle or one without write access fails first.
+template <typename Act>
+Outcome ChangeOpenFile(const FileHandle& file, Act act) {
+  World* world = World::CurrentOrNull();
+  if (world == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  std::scoped_lock lock(world->Mutex());
+  OpenFile* open = FindOpenFile(*world, file);
+  if (open == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  if (!open->CanWrite()) return Outcome::Failure(error::kAccessDenied);
+  return act(*world, *open);
 }
 
 }  // namespace
 
 Outcome SetFileSize(const FileHandle& file, std::uint64_t size) {
-  World* world = World::CurrentOrNull();
-  if (world == nullptr) return Outcome::Failure(error::kInvalidHandle);
-  std::scoped_lock lock(world->Mutex());
-  const WritableFile writable = FindWritableFile(*world, file);
-  if (writable.open == nullptr) return Outcome::Failure(writable.error);
-  OpenFile* open = writable.open;
-  if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-    return Outcome::Failure(error::kInvalidParameter);
-  }
-  world->Cache().BeforeChange();
-  world->Cache().BeforeSizeSet(open->Descriptor(), size);
-  if (::ftruncate(open->Descriptor(), static_cast<off_t>(size)) != 0) {
-    return Outcome::Failure(host::ErrorFromErrno(errno));
-  }
-  return Outcome::Success();
+  return ChangeOpenFile(file, [size](World& world, OpenFile& open) {
+    if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+      return Outcome::Failure(error::kInvalidParameter);
+    }
+    world.Cache().BeforeChange();
+    world.Cache().BeforeSizeSet(open.Descriptor(), size);
+    if (::ftruncate(open.Descriptor(), static_cast<off_t>(size)) != 0) {
+      return Outcome::Failure(host::ErrorFromErrno(errno));
+    }
+    return Outcome::Success();
+  });
 }
 
+// FlushFileBuffers needs GENERIC_WRITE.
 Outcome FlushFile(const FileHandle& file) {
-  World* world = World::CurrentOrNull();
-  if (world == nullptr) return Outcome::Failure(error::kInvalidHandle);
-  std::scoped_lock lock(world->Mutex());
-  // FlushFileBuffers needs GENERIC_WRITE.
-  const WritableFile writable = FindWritableFile(*world, file);
-  if (writable.open == nullptr) return Outcome::Failure(writable.error);
-  OpenFile* open = writable.open;
-  world->Cache().BeforeChange();
-  if (!world->Cache().FlushesIgnored() && ::fdatasync(open->Descriptor()) != 0) {
-    return Outcome::Failure(host::ErrorFromErrno(errno));
-  }
-  world->Cache().Flushed(open->Descriptor());
-  return Outcome::Success();
+  return ChangeOpenFile(file, [](World& world, OpenFile& open) {
+    world.Cache().BeforeChange();
+    if (!world.Cache().FlushesIgnored() && ::fdatasync(open.Descriptor()) != 0) {
+      return Outcome::Failure(host::ErrorFromErrno(errno));
+    }
+    world.Cache().Flushed(open.Descriptor());
+    return Outcome::Success();
+  });
 }
 
 IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data) {
