@@ -290,6 +290,13 @@ bool AgentChannel::ExitsPending() const {
   return !exitDeadlines_.empty();
 }
 
+bool AgentChannel::WorkWaiting(AgentId lastSeen) const {
+  std::scoped_lock lock(mutex_);
+  if (!incoming_.empty()) return true;
+  return std::any_of(connections_.begin(), connections_.end(),
+                     [lastSeen](const auto& c) { return c->id > lastSeen && !c->Finished(); });
+}
+
 void AgentChannel::DropOverdue() {
   std::vector<AgentId> overdue;
   {

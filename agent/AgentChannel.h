@@ -94,6 +94,11 @@ class AgentChannel {
   // Whether an agent told to end is still awaited (DropOverdue has work once
   // its grace is over). Any thread.
   bool ExitsPending() const;
+  // Whether a message waits to be taken, or an agent later than the given one
+  // has connected. The service thread asks before it sleeps: the wake-up
+  // message may have been taken off its queue by another part of its pass.
+  // Any thread.
+  bool WorkWaiting(AgentId lastSeen) const;
   // Writes a refusal to the event log within the per-minute limit. Any thread.
   void LogRefusal(const std::string& text);
 

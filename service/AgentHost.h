@@ -68,6 +68,8 @@ class AgentHost final : public scanner::UserNotifier {
   std::size_t AgentCount() const { return channel_.AgentCount(); }
   // An agent told to end is awaited: Pump has work once its grace is over.
   bool ExitsPending() const { return channel_.ExitsPending(); }
+  // A message or a new agent waits for Pump.
+  bool WorkWaiting() const { return started_ && channel_.WorkWaiting(lastGreeted_); }
 
   // The service's main window, created (and shown and hidden, which applies
   // the settings) when there is none; null when it cannot be built.

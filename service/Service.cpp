@@ -155,6 +155,9 @@ void TService1::WaitForWork() const {
   // Every request reaches the thread's queue: the control manager's requests
   // and device events, the poll timer, the agents' messages and connections.
   // Only an agent that was told to end needs a look at the clock.
+  // The agents' wake-up message may have been taken off the queue by this
+  // pass's message processing after Pump looked: what it announced still waits.
+  if (agents_ != nullptr && agents_->WorkWaiting()) return;
   const bool exitsPending = agents_ != nullptr && agents_->ExitsPending();
   (void)platform::WaitForInput(exitsPending ? kExecutePassMs : platform::kInfinite);
 }

@@ -49,9 +49,11 @@ class FormWindow::TimerPeer final : public Peer {
 class FormWindow::TrayPeer final : public Peer {
  public:
   TrayPeer(TrayIcon& model, std::span<const std::byte> ico)
-      : model_(model), icon_(platform::CreateIconFromIco(ico, platform::TrayIconSize())), tray_(icon_.get(), Events()) {
+      : model_(model),
+        icon_(platform::CreateIconFromIco(ico, platform::TrayIconSize())),
+        // The icon is added with its name: never shown nameless.
+        tray_(icon_.get(), Events(), model_.Hint()) {
     model_.AttachPeer(this);
-    if (!model_.Hint().empty()) tray_.SetTip(model_.Hint());
   }
   ~TrayPeer() override { model_.AttachPeer(nullptr); }
   TrayPeer(const TrayPeer&) = delete;

@@ -244,7 +244,11 @@ TEST_F(SessionAgentTest, TheTrayIconIsNamedAndIdentifiedAsTheShellAllows) {
     world.Desktop().SetTrayGuidRefused(row.guidRefused);
     ended = false;
     StartAgent(false);
-    ASSERT_TRUE(WaitUntil([&] { return world.Desktop().TrayIcons().size() == 1 && Page() != nullptr; }));
+    // The version is asked for just after the add: the icon is complete once it has one.
+    ASSERT_TRUE(WaitUntil([&] {
+      const std::vector<host::TrayIconRecord> icons = world.Desktop().TrayIcons();
+      return icons.size() == 1 && icons[0].version != 0 && Page() != nullptr;
+    }));
     const host::TrayIconRecord icon = world.Desktop().TrayIcons()[0];
     EXPECT_EQ(icon.tip, "Pagewick");
     EXPECT_EQ(icon.guid, row.identity);
