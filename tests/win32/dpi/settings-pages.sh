@@ -5,6 +5,10 @@
 # Wine takes the screen's DPI from LogPixels at a process's start; the runs
 # use a prefix of their own, so the other Wine tests keep 96 DPI.
 set -euo pipefail
+# A screen of its own, large enough for the 200% page (1040 x 724 and its frame).
+if [ -z "${PAGEWICK_DPI_SCREEN:-}" ]; then
+  exec env PAGEWICK_DPI_SCREEN=1 xvfb-run -a -s "-screen 0 1600x1200x24" "$0" "$@"
+fi
 shot=$1
 out=$2
 here=$(cd "$(dirname "$0")" && pwd)
