@@ -244,11 +244,12 @@ TEST_F(SessionAgentTest, TheTrayIconIsNamedAndIdentifiedAsTheShellAllows) {
     world.Desktop().SetTrayGuidRefused(row.guidRefused);
     ended = false;
     StartAgent(false);
-    // The version is asked for just after the add: the icon is complete once it has one.
+    // The version is asked for just after the add, and the page names the
+    // icon once its texts are loaded: the icon is complete once it has both.
     ASSERT_TRUE(WaitUntil([&] {
       const std::vector<host::TrayIconRecord> icons = world.Desktop().TrayIcons();
-      return icons.size() == 1 && icons[0].version != 0 && Page() != nullptr;
-    }));
+      return icons.size() == 1 && icons[0].version != 0 && !icons[0].tip.empty() && Page() != nullptr;
+    })) << "the icon was never shown with a name";
     const host::TrayIconRecord icon = world.Desktop().TrayIcons()[0];
     EXPECT_EQ(icon.tip, "Pagewick");
     EXPECT_EQ(icon.guid, row.identity);
