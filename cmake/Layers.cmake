@@ -1,5 +1,6 @@
 # One library per folder of the program, linked along the allowed arrows:
-#   platform (with its window toolkit), imaging
+#   jpeg (libjpeg as the project drives it) <- imaging, resources, the simulator
+#   platform (with its window toolkit), imaging (which sees only jpeg)
 #     <- agent (the channel to the session agents), storage, scanner
 #     <- ui <- service <- tools
 # A folder's headers are seen only by the targets that link its library: its

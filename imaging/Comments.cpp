@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "imaging/pwimaging.h"
-#include "platform/DebugTrace.h"
+#include "imaging/Trace.h"
 
 namespace pw::imaging {
 namespace {
@@ -53,7 +53,7 @@ extern "C" int PwImgSetComment(uint32_t type, const char* text, uint32_t length)
     table.texts[type] = std::move(value);
     return 1;
   } catch (...) {
-    pw::platform::TraceCurrentException("pwimgfil: setting a comment");
+    pw::imaging::TraceCurrentException("pwimgfil: setting a comment");
     return 0;
   }
 }

@@ -21,14 +21,7 @@ void LimitScans(j_common_ptr common) {
 
 }  // namespace
 
-Decoder::Decoder() {
-  info_.err = ArmJpegTrap(trap_);
-  progress_.progress_monitor = LimitScans;
-}
-
-Decoder::~Decoder() {
-  if (created_) jpeg_destroy_decompress(&info_);
-}
+Decoder::Decoder() { progress_.progress_monitor = LimitScans; }
 
 jvirt_barray_ptr Decoder::RequestBlocks(j_common_ptr info, int pool, boolean preZero, JDIMENSION blocksPerRow,
                                          JDIMENSION rows, JDIMENSION maxAccess) {
@@ -57,9 +50,7 @@ void Decoder::RealizeArrays(j_common_ptr info) {
 
 bool Decoder::ReadHeader(const std::uint8_t* data, std::size_t size) {
   if (setjmp(trap_.jump)) return false;
-  // Destroying is safe even if creating fails part-way: it starts from zero.
-  created_ = true;
-  jpeg_CreateDecompress(&info_, JPEG_LIB_VERSION, sizeof info_);
+  decompressor_.Create();
   info_.client_data = this;
   requestBlocks_ = info_.mem->request_virt_barray;
   realizeArrays_ = info_.mem->realize_virt_arrays;

@@ -7,14 +7,13 @@
 #include <cstdint>
 
 #include "imaging/ImageData.h"
-#include "imaging/JpegTrap.h"
+#include "jpeg/JpegCodec.h"
 
 namespace pw::imaging {
 
 class Decoder {
  public:
   Decoder();
-  ~Decoder();
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;
 
@@ -42,8 +41,9 @@ class Decoder {
     std::size_t bytes = 0;
   };
 
-  JpegTrap trap_;
-  jpeg_decompress_struct info_{};
+  jpeg::Decompressor decompressor_;
+  jpeg_decompress_struct& info_ = decompressor_.Info();
+  jpeg::JpegTrap& trap_ = decompressor_.Trap();
   // libjpeg's own memory methods, wrapped to advise large pages on the
   // coefficient arrays before they are first written.
   decltype(jpeg_memory_mgr::request_virt_barray) requestBlocks_ = nullptr;
@@ -51,7 +51,6 @@ class Decoder {
   BlockArray blockArrays_[kMaxComponents] = {};
   int blockArrayCount_ = 0;
   jpeg_progress_mgr progress_{};
-  bool created_ = false;
   JBLOCKROW* rows_[kMaxComponents] = {};
 };
 

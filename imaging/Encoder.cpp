@@ -34,12 +34,7 @@ JDIMENSION RoundUp(std::uint32_t value, std::uint32_t multiple) {
 
 }  // namespace
 
-Encoder::Encoder() { info_.err = ArmJpegTrap(trap_); }
-
-Encoder::~Encoder() {
-  if (created_) jpeg_destroy_compress(&info_);
-  std::free(buffer_);
-}
+Encoder::~Encoder() { std::free(buffer_); }
 
 bool Encoder::Grow(std::size_t atLeast) {
   if (atLeast <= capacity_) return true;
@@ -77,9 +72,8 @@ void Encoder::TermDestination(j_compress_ptr info) {
 
 // Called inside the setjmp scope of the public writers.
 void Encoder::Create(std::size_t expectedBytes) {
-  created_ = true;
   expectedBytes_ = expectedBytes;
-  jpeg_CreateCompress(&info_, JPEG_LIB_VERSION, sizeof info_);
+  compressor_.Create();
   info_.client_data = this;
   destination_.init_destination = InitDestination;
   destination_.empty_output_buffer = EmptyOutputBuffer;
@@ -140,7 +134,7 @@ void Encoder::WriteMarkers(const ImageData& image, const std::vector<std::string
 }
 
 bool Encoder::WriteCoefficients(const ImageData& image, const std::vector<std::string>& comments) {
-  if (setjmp(trap_.jump)) return false;
+  if (setjmp(compressor_.Trap().jump)) return false;
   if (image.components < 1 || image.components > kMaxComponents || image.codec == nullptr) return false;
   Create(image.fileBytes);
   auto* common = reinterpret_cast<j_common_ptr>(&info_);
@@ -233,7 +227,7 @@ bool Encoder::WriteCoefficients(const ImageData& image, const std::vector<std::s
 }
 
 bool Encoder::WritePixels(const ImageData& image, int quality, const std::vector<std::string>& comments) {
-  if (setjmp(trap_.jump)) return false;
+  if (setjmp(compressor_.Trap().jump)) return false;
   if (image.components < 1 || image.components > kMaxComponents || image.pixels == nullptr) return false;
   Create(image.fileBytes);
   info_.image_width = image.width;

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "imaging/ImageData.h"
-#include "imaging/JpegTrap.h"
+#include "jpeg/JpegCodec.h"
 
 namespace pw::imaging {
 
 class Encoder {
  public:
-  Encoder();
+  Encoder() = default;
   ~Encoder();
   Encoder(const Encoder&) = delete;
   Encoder& operator=(const Encoder&) = delete;
@@ -40,10 +40,9 @@ class Encoder {
   void WriteMarkers(const ImageData& image, const std::vector<std::string>& comments);
   bool Grow(std::size_t atLeast);
 
-  JpegTrap trap_;
-  jpeg_compress_struct info_{};
+  jpeg::Compressor compressor_;
+  jpeg_compress_struct& info_ = compressor_.Info();
   jpeg_destination_mgr destination_{};
-  bool created_ = false;
   std::uint8_t* buffer_ = nullptr;  // malloc'd, grown by the destination
   std::size_t capacity_ = 0;
   std::size_t used_ = 0;

@@ -16,7 +16,7 @@
 #include "imaging/Orientation.h"
 #include "imaging/Turn.h"
 #include "imaging/pwimaging.h"
-#include "platform/DebugTrace.h"
+#include "imaging/Trace.h"
 
 namespace pw::imaging {
 namespace {
@@ -273,7 +273,7 @@ extern "C" int PwImgLoadFile(const char* fileName, void* record, uint32_t record
   try {
     return pw::imaging::Load(fileName, record, bitsPerPixel, flags) ? 1 : 0;
   } catch (...) {
-    pw::platform::TraceCurrentException("pwimgfil: loading a file");
+    pw::imaging::TraceCurrentException("pwimgfil: loading a file");
     return 0;
   }
 }

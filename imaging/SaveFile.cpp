@@ -4,7 +4,7 @@
 #include "imaging/FileBytes.h"
 #include "imaging/ImageData.h"
 #include "imaging/pwimaging.h"
-#include "platform/DebugTrace.h"
+#include "imaging/Trace.h"
 
 extern "C" int PwImgSaveFile(const char* fileName, void* record, int32_t format, int32_t bitsPerPixel,
                              int32_t quality, void* reserved) {
@@ -22,7 +22,7 @@ extern "C" int PwImgSaveFile(const char* fileName, void* record, int32_t format,
     if (image->storage == PWIMG_STORAGE_PIXELS) encoded = encoder.WritePixels(*image, quality, comments);
     return encoded && WriteFileBytes(fileName, encoder.Bytes()) ? 1 : 0;
   } catch (...) {
-    pw::platform::TraceCurrentException("pwimgfil: saving a file");
+    pw::imaging::TraceCurrentException("pwimgfil: saving a file");
     return 0;
   }
 }

@@ -2,7 +2,8 @@
  * Pagewick imaging component: JPEG load, comment, save and free entries in two
  * shared modules.
  *
- *   pwimgfil  PwImgLoadFile, PwImgSetComment, PwImgSaveFile (file formats)
+ *   pwimgfil  PwImgLoadFile, PwImgSetComment, PwImgSaveFile (file formats),
+ *             PwImgSetTraceHook
  *   pwimgkrn  PwImgFreeRecord                               (records, memory)
  *
  * Every entry is a plain C call (cdecl). Status results are 1 for success and
@@ -67,6 +68,12 @@
  * PwImgFreeRecord(record)
  *   Releases the data of a record whose HoldsData bit is set and clears the
  *   bit; any other record is left alone, so a second call is harmless.
+ *
+ * PwImgSetTraceHook(hook)
+ *   Sets the function that receives a line (without a line end) for each
+ *   failure an entry swallows, for the program's debug trace; null, the
+ *   default, traces nothing. The hook may be called on any thread that calls
+ *   an entry, and must not throw.
  */
 #ifndef PAGEWICK_IMAGING_PWIMAGING_H
 #define PAGEWICK_IMAGING_PWIMAGING_H
@@ -126,6 +133,9 @@ PWIMGFIL_EXPORT int PwImgSetComment(uint32_t type, const char* text, uint32_t le
 PWIMGFIL_EXPORT int PwImgSaveFile(const char* fileName, void* record, int32_t format,
                                   int32_t bitsPerPixel, int32_t quality, void* reserved);
 PWIMGKRN_EXPORT void PwImgFreeRecord(void* record);
+
+typedef void (*PwImgTraceHook)(const char* line);
+PWIMGFIL_EXPORT void PwImgSetTraceHook(PwImgTraceHook hook);
 
 #ifdef __cplusplus
 }

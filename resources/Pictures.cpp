@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "imaging/JpegTrap.h"
+#include "jpeg/JpegCodec.h"
 #include "platform/ByteOrder.h"
 
 namespace pw::resources {
@@ -30,39 +30,26 @@ namespace {
 
 constexpr int kMaxSide = 8192;
 
-// Decodes into bitmap; false on any error. No object with a destructor lives
-// in this frame across the jump.
+// Decodes into bitmap; false on any error.
 bool DecodeJpegInto(std::span<const std::byte> jpeg, toolkit::Bitmap& bitmap) {
-  jpeg_decompress_struct info{};
-  imaging::JpegTrap trap;
-  info.err = imaging::ArmJpegTrap(trap);
-  if (setjmp(trap.jump) != 0) {
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(jpeg.data()), static_cast<unsigned long>(jpeg.size()));
-  if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) {
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  info.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&info);
-  if (info.output_width == 0 || info.output_height == 0 || info.output_width > kMaxSide ||
-      info.output_height > kMaxSide || info.output_components != 3) {
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  bitmap.width = static_cast<int>(info.output_width);
-  bitmap.height = static_cast<int>(info.output_height);
-  bitmap.pixels.resize(static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height) * 3);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW row = reinterpret_cast<JSAMPROW>(bitmap.pixels.data()) +
-                   static_cast<std::size_t>(info.output_scanline) * static_cast<std::size_t>(bitmap.width) * 3;
-    jpeg_read_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
+  const auto read = [&bitmap](jpeg_decompress_struct& info) {
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    if (info.output_width == 0 || info.output_height == 0 || info.output_width > kMaxSide ||
+        info.output_height > kMaxSide || info.output_components != 3) {
+      return false;
+    }
+    bitmap.width = static_cast<int>(info.output_width);
+    bitmap.height = static_cast<int>(info.output_height);
+    bitmap.pixels.resize(static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height) * 3);
+    while (info.output_scanline < info.output_height) {
+      JSAMPROW row = reinterpret_cast<JSAMPROW>(bitmap.pixels.data()) +
+                     static_cast<std::size_t>(info.output_scanline) * static_cast<std::size_t>(bitmap.width) * 3;
+      jpeg_read_scanlines(&info, &row, 1);
+    }
+    return true;
+  };
+  if (!jpeg::Decompress({reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size()}, read)) return false;
   // The toolkit's bitmaps are B, G, R.
   for (std::size_t i = 0; i + 2 < bitmap.pixels.size(); i += 3) std::swap(bitmap.pixels[i], bitmap.pixels[i + 2]);
   return true;

@@ -1,13 +1,19 @@
 #include "storage/ImagingLibrary.h"
 
 #include "imaging/pwimaging.h"
+#include "platform/DebugTrace.h"
 #include "platform/NativeFileName.h"
 
 namespace pw::storage {
 namespace {
 
+void TraceLine(const char* line) { platform::DebugTrace(line); }
+
 class LinkedModules final : public ImagingLibrary {
  public:
+  // The failures the modules swallow go to the program's debug trace.
+  LinkedModules() { PwImgSetTraceHook(TraceLine); }
+
   int LoadFile(const std::string& fileName, BitmapRecord& record, std::uint32_t recordSize, std::int32_t bitsPerPixel,
                std::int32_t flags, void* loadOptions, void* fileInfo) override {
     const auto name = platform::NativeFileName(fileName);

@@ -3,24 +3,21 @@
 // and 16 to 256 pixels in 32-bit colour).
 // Usage: pagewick_draw_pictures <output folder>
 // Shapes are filled with 4 x 4 supersampling, so edges are smooth.
-#include <cstddef>
-#include <cstdio>
-#include <cstdlib>
-
-#include <jpeglib.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <numbers>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "jpeg/JpegCodec.h"
 #include "platform/ByteOrder.h"
 
 namespace {
@@ -294,38 +291,28 @@ void WriteBmp(const Canvas& canvas, const std::filesystem::path& path) {
 }
 
 void WriteJpeg(const Canvas& canvas, const std::filesystem::path& path) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr jerr{};
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(canvas.width());
-  cinfo.image_height = static_cast<JDIMENSION>(canvas.height());
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
   std::vector<JSAMPLE> row(static_cast<std::size_t>(canvas.width()) * 3);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    int y = static_cast<int>(cinfo.next_scanline);
-    for (int x = 0; x < canvas.width(); ++x) {
-      const Colour& c = canvas.at(x, y);
-      const auto at = static_cast<std::size_t>(x) * 3;
-      row[at] = Byte(c.r);
-      row[at + 1] = Byte(c.g);
-      row[at + 2] = Byte(c.b);
+  const auto write = [&](jpeg_compress_struct& cinfo) {
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+      int y = static_cast<int>(cinfo.next_scanline);
+      for (int x = 0; x < canvas.width(); ++x) {
+        const Colour& c = canvas.at(x, y);
+        const auto at = static_cast<std::size_t>(x) * 3;
+        row[at] = Byte(c.r);
+        row[at + 1] = Byte(c.g);
+        row[at + 2] = Byte(c.b);
+      }
+      JSAMPROW rows[1] = {row.data()};
+      jpeg_write_scanlines(&cinfo, rows, 1);
     }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<std::uint8_t> bytes(buffer, buffer + size);
-  std::free(buffer);
-  WriteFile(path, bytes);
+    return true;
+  };
+  const auto bytes = pw::jpeg::Compress(
+      {static_cast<std::uint32_t>(canvas.width()), static_cast<std::uint32_t>(canvas.height())}, write);
+  if (!bytes) throw std::runtime_error("libjpeg could not encode " + path.string());
+  WriteFile(path, *bytes);
 }
 
 // The 16 colours of the standard VGA palette.

@@ -3,8 +3,6 @@
 // Huffman tables gave a saved file that no longer decoded.
 #include <gtest/gtest.h>
 
-#include <csetjmp>
-
 #include "tests/imaging/ImagingFixture.h"
 
 namespace pw::test {
@@ -14,45 +12,24 @@ using ImagingCoefficientRangeTest = ImagingFixture;
 
 // A 16 x 16 grey picture, arithmetic-coded (which has no limit on magnitude),
 // all blocks zero but coefficient `index` of the last block set to value.
-// Only trivially destructible locals: libjpeg may jump back into it.
-bool EncodeGreyWithCoefficient(int index, int value, unsigned char** buffer, unsigned long* size) {
-  imaging::JpegTrap trap;
-  jpeg_compress_struct info{};
-  info.err = imaging::ArmJpegTrap(trap);
-  if (setjmp(trap.jump)) {
-    jpeg_destroy_compress(&info);
-    return false;
-  }
-  jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof info);
-  jpeg_mem_dest(&info, buffer, size);
-  info.image_width = 16;
-  info.image_height = 16;
-  info.input_components = 1;
-  info.in_color_space = JCS_GRAYSCALE;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 100, TRUE);  // all quantisers 1
-  info.arith_code = TRUE;
-  jvirt_barray_ptr arrays[1];
-  auto* common = reinterpret_cast<j_common_ptr>(&info);
-  arrays[0] = info.mem->request_virt_barray(common, JPOOL_IMAGE, TRUE, 2, 2, 1);
-  jpeg_write_coefficients(&info, arrays);
-  for (JDIMENSION row = 0; row < 2; ++row) {
-    JBLOCKROW blocks = info.mem->access_virt_barray(common, arrays[0], row, 1, TRUE)[0];
-    if (row == 1) blocks[1][index] = static_cast<JCOEF>(value);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  return true;
-}
-
 Bytes GreyWithCoefficient(int index, int value) {
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  const bool encoded = EncodeGreyWithCoefficient(index, value, &buffer, &size);
-  Bytes file = encoded ? Bytes(buffer, buffer + size) : Bytes{};
-  std::free(buffer);
-  if (!encoded) throw std::runtime_error("cannot encode sample");
-  return file;
+  // libjpeg keeps the address of the arrays until the compression finishes.
+  jvirt_barray_ptr arrays[1] = {};
+  const auto write = [&](jpeg_compress_struct& info) {
+    jpeg_set_quality(&info, 100, TRUE);  // all quantisers 1
+    info.arith_code = TRUE;
+    auto* common = reinterpret_cast<j_common_ptr>(&info);
+    arrays[0] = info.mem->request_virt_barray(common, JPOOL_IMAGE, TRUE, 2, 2, 1);
+    jpeg_write_coefficients(&info, arrays);
+    for (JDIMENSION row = 0; row < 2; ++row) {
+      JBLOCKROW blocks = info.mem->access_virt_barray(common, arrays[0], row, 1, TRUE)[0];
+      if (row == 1) blocks[1][index] = static_cast<JCOEF>(value);
+    }
+    return true;
+  };
+  auto file = jpeg::Compress({16, 16, 1, JCS_GRAYSCALE}, write);
+  if (!file) throw std::runtime_error("cannot encode sample");
+  return std::move(*file);
 }
 
 TEST_F(ImagingCoefficientRangeTest, CoefficientsBeyondEightBitsAreNotSavedLosslessly) {

@@ -7,7 +7,6 @@
 // of the component under test.
 #include <algorithm>
 #include <array>
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,9 +19,7 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
-#include "imaging/JpegTrap.h"
+#include "jpeg/JpegCodec.h"
 
 namespace pw::test {
 
@@ -229,10 +226,6 @@ inline Bytes BuildExif(const ExifLayout& details) {
 
 // ------------------------------------------------------------- libjpeg calls
 
-namespace detail {
-
-}  // namespace detail
-
 struct EncodeOptions {
   int quality = 92;
   int lumaH = 2;  // luma sampling; chroma is 1 x 1
@@ -243,84 +236,33 @@ struct EncodeOptions {
   std::vector<std::string> comments;
 };
 
-namespace detail {
-
-// Only trivially destructible locals here: libjpeg may jump back into it.
-inline bool EncodeInto(const Picture& picture, const EncodeOptions& options, const Bytes& exif,
-                       unsigned char** buffer, unsigned long* size) {
-  imaging::JpegTrap trap;
-  jpeg_compress_struct info{};
-  info.err = imaging::ArmJpegTrap(trap);
-  if (setjmp(trap.jump)) {
-    jpeg_destroy_compress(&info);
-    return false;
-  }
-  jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof info);
-  jpeg_mem_dest(&info, buffer, size);
-  info.image_width = picture.width;
-  info.image_height = picture.height;
-  info.input_components = picture.channels;
-  info.in_color_space = picture.channels == 1 ? JCS_GRAYSCALE : picture.channels == 4 ? JCS_CMYK : JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, options.quality, TRUE);
-  if (picture.channels == 3) {
-    info.comp_info[0].h_samp_factor = options.lumaH;
-    info.comp_info[0].v_samp_factor = options.lumaV;
-  }
-  if (options.progressive) jpeg_simple_progression(&info);
-  info.write_JFIF_header = options.jfif ? TRUE : FALSE;
-  jpeg_start_compress(&info, TRUE);
-  if (!exif.empty()) jpeg_write_marker(&info, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
-  for (const std::string& comment : options.comments) {
-    jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()),
-                      static_cast<unsigned>(comment.size()));
-  }
-  const std::size_t stride = std::size_t{picture.width} * static_cast<std::size_t>(picture.channels);
-  while (info.next_scanline < info.image_height) {
-    auto* row = const_cast<JSAMPROW>(picture.samples.data() + stride * info.next_scanline);
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  return true;
-}
-
-inline bool DecodeInto(const Bytes& file, Picture& out) {
-  imaging::JpegTrap trap;
-  jpeg_decompress_struct info{};
-  info.err = imaging::ArmJpegTrap(trap);
-  if (setjmp(trap.jump)) {
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  jpeg_CreateDecompress(&info, JPEG_LIB_VERSION, sizeof info);
-  jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
-  jpeg_read_header(&info, TRUE);
-  info.out_color_space = info.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_start_decompress(&info);
-  out.width = info.output_width;
-  out.height = info.output_height;
-  out.channels = info.output_components;
-  out.samples.assign(std::size_t{out.width} * out.height * static_cast<std::size_t>(out.channels), 0);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW row = out.At(0, info.output_scanline);
-    jpeg_read_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  return true;
-}
-
-}  // namespace detail
-
 inline Bytes EncodeJpeg(const Picture& picture, const EncodeOptions& options = {}) {
   const Bytes exif = options.exif ? BuildExif(*options.exif) : Bytes{};
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  if (!detail::EncodeInto(picture, options, exif, &buffer, &size)) throw std::runtime_error("cannot encode sample");
-  Bytes file(buffer, buffer + size);
-  std::free(buffer);
-  return file;
+  const auto write = [&](jpeg_compress_struct& info) {
+    jpeg_set_quality(&info, options.quality, TRUE);
+    if (picture.channels == 3) {
+      info.comp_info[0].h_samp_factor = options.lumaH;
+      info.comp_info[0].v_samp_factor = options.lumaV;
+    }
+    if (options.progressive) jpeg_simple_progression(&info);
+    info.write_JFIF_header = options.jfif ? TRUE : FALSE;
+    jpeg_start_compress(&info, TRUE);
+    if (!exif.empty()) jpeg_write_marker(&info, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
+    for (const std::string& comment : options.comments) {
+      jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()),
+                        static_cast<unsigned>(comment.size()));
+    }
+    const std::size_t stride = std::size_t{picture.width} * static_cast<std::size_t>(picture.channels);
+    while (info.next_scanline < info.image_height) {
+      auto* row = const_cast<JSAMPROW>(picture.samples.data() + stride * info.next_scanline);
+      jpeg_write_scanlines(&info, &row, 1);
+    }
+    return true;
+  };
+  const J_COLOR_SPACE space = picture.channels == 1 ? JCS_GRAYSCALE : picture.channels == 4 ? JCS_CMYK : JCS_RGB;
+  auto file = jpeg::Compress({picture.width, picture.height, picture.channels, space}, write);
+  if (!file) throw std::runtime_error("cannot encode sample");
+  return std::move(*file);
 }
 
 // A JPEG in the scanner's layout showing `upright` when turned by orientation.
@@ -335,7 +277,20 @@ inline Bytes ScannerJpeg(const Picture& upright, int orientation, const std::str
 
 inline Picture DecodeJpeg(const Bytes& file) {
   Picture picture;
-  if (!detail::DecodeInto(file, picture)) throw std::runtime_error("cannot decode JPEG");
+  const auto read = [&picture](jpeg_decompress_struct& info) {
+    info.out_color_space = info.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_start_decompress(&info);
+    picture.width = info.output_width;
+    picture.height = info.output_height;
+    picture.channels = info.output_components;
+    picture.samples.assign(std::size_t{picture.width} * picture.height * static_cast<std::size_t>(picture.channels), 0);
+    while (info.output_scanline < info.output_height) {
+      JSAMPROW row = picture.At(0, info.output_scanline);
+      jpeg_read_scanlines(&info, &row, 1);
+    }
+    return true;
+  };
+  if (!jpeg::Decompress(file, read)) throw std::runtime_error("cannot decode JPEG");
   return picture;
 }
 
@@ -356,53 +311,36 @@ struct JpegCoefficients {
   std::vector<ComponentBlocks> components;
 };
 
-namespace detail {
-
-inline bool ReadCoefficientsInto(const Bytes& file, JpegCoefficients& out) {
-  imaging::JpegTrap trap;
-  jpeg_decompress_struct info{};
-  info.err = imaging::ArmJpegTrap(trap);
-  if (setjmp(trap.jump)) {
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  jpeg_CreateDecompress(&info, JPEG_LIB_VERSION, sizeof info);
-  jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
-  jpeg_read_header(&info, TRUE);
-  jvirt_barray_ptr* arrays = jpeg_read_coefficients(&info);
-  out.width = info.image_width;
-  out.height = info.image_height;
-  out.colorSpace = info.jpeg_color_space;
-  out.components.resize(static_cast<std::size_t>(info.num_components));
-  for (int c = 0; c < info.num_components; ++c) {
-    const jpeg_component_info& comp = info.comp_info[c];
-    ComponentBlocks& blocks = out.components[static_cast<std::size_t>(c)];
-    blocks.id = comp.component_id;
-    blocks.hSamp = comp.h_samp_factor;
-    blocks.vSamp = comp.v_samp_factor;
-    blocks.widthInBlocks = comp.width_in_blocks;
-    blocks.heightInBlocks = comp.height_in_blocks;
-    std::copy_n(comp.quant_table->quantval, 64, blocks.quant.begin());
-    blocks.dequantized.resize(std::size_t{comp.width_in_blocks} * comp.height_in_blocks * 64);
-    std::size_t at = 0;
-    for (JDIMENSION row = 0; row < comp.height_in_blocks; ++row) {
-      JBLOCKARRAY rows =
-          info.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&info), arrays[c], row, 1, FALSE);
-      for (JDIMENSION col = 0; col < comp.width_in_blocks; ++col) {
-        for (int k = 0; k < 64; ++k) blocks.dequantized[at++] = rows[0][col][k] * blocks.quant[static_cast<std::size_t>(k)];
-      }
-    }
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  return true;
-}
-
-}  // namespace detail
-
 inline JpegCoefficients ReadJpegCoefficients(const Bytes& file) {
   JpegCoefficients coefficients;
-  if (!detail::ReadCoefficientsInto(file, coefficients)) throw std::runtime_error("cannot read coefficients");
+  const auto read = [&coefficients](jpeg_decompress_struct& info) {
+    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&info);
+    coefficients.width = info.image_width;
+    coefficients.height = info.image_height;
+    coefficients.colorSpace = info.jpeg_color_space;
+    coefficients.components.resize(static_cast<std::size_t>(info.num_components));
+    for (int c = 0; c < info.num_components; ++c) {
+      const jpeg_component_info& comp = info.comp_info[c];
+      ComponentBlocks& blocks = coefficients.components[static_cast<std::size_t>(c)];
+      blocks.id = comp.component_id;
+      blocks.hSamp = comp.h_samp_factor;
+      blocks.vSamp = comp.v_samp_factor;
+      blocks.widthInBlocks = comp.width_in_blocks;
+      blocks.heightInBlocks = comp.height_in_blocks;
+      std::copy_n(comp.quant_table->quantval, 64, blocks.quant.begin());
+      blocks.dequantized.resize(std::size_t{comp.width_in_blocks} * comp.height_in_blocks * 64);
+      std::size_t at = 0;
+      for (JDIMENSION row = 0; row < comp.height_in_blocks; ++row) {
+        JBLOCKARRAY rows =
+            info.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&info), arrays[c], row, 1, FALSE);
+        for (JDIMENSION col = 0; col < comp.width_in_blocks; ++col) {
+          for (int k = 0; k < 64; ++k) blocks.dequantized[at++] = rows[0][col][k] * blocks.quant[static_cast<std::size_t>(k)];
+        }
+      }
+    }
+    return true;
+  };
+  if (!jpeg::Decompress(file, read)) throw std::runtime_error("cannot read coefficients");
   return coefficients;
 }
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "imaging/JpegTrap.h"
+#include "jpeg/JpegCodec.h"
 
 namespace pw::sim {
 namespace {
@@ -37,38 +37,22 @@ std::vector<unsigned char> DrawPixels(const PictureRecipe& details) {
 
 std::vector<unsigned char> Encode(const PictureRecipe& details) {
   const std::vector<unsigned char> pixels = DrawPixels(details);
-  jpeg_compress_struct info{};
-  imaging::JpegTrap trap;
-  info.err = imaging::ArmJpegTrap(trap);
-  unsigned char* memory = nullptr;
-  unsigned long size = 0;
-  // No C++ object with a destructor lives between setjmp and a longjmp to it.
-  if (setjmp(trap.jump) != 0) {
-    jpeg_destroy_compress(&info);
-    std::free(memory);
-    throw std::runtime_error("libjpeg could not encode the picture");
-  }
-  jpeg_create_compress(&info);
-  jpeg_mem_dest(&info, &memory, &size);
-  info.image_width = static_cast<JDIMENSION>(details.width);
-  info.image_height = static_cast<JDIMENSION>(details.height);
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, details.quality, TRUE);
-  // An EXIF file carries APP1 where a JFIF file carries APP0.
-  info.write_JFIF_header = details.exif ? FALSE : TRUE;
-  jpeg_start_compress(&info, TRUE);
-  const auto stride = static_cast<std::size_t>(details.width) * 3;
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW row = const_cast<unsigned char*>(&pixels[info.next_scanline * stride]);
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  std::vector<unsigned char> result(memory, memory + size);
-  std::free(memory);
-  return result;
+  const auto write = [&](jpeg_compress_struct& info) {
+    jpeg_set_quality(&info, details.quality, TRUE);
+    // An EXIF file carries APP1 where a JFIF file carries APP0.
+    info.write_JFIF_header = details.exif ? FALSE : TRUE;
+    jpeg_start_compress(&info, TRUE);
+    const auto stride = static_cast<std::size_t>(details.width) * 3;
+    while (info.next_scanline < info.image_height) {
+      JSAMPROW row = const_cast<unsigned char*>(&pixels[info.next_scanline * stride]);
+      jpeg_write_scanlines(&info, &row, 1);
+    }
+    return true;
+  };
+  auto file = jpeg::Compress({static_cast<std::uint32_t>(details.width), static_cast<std::uint32_t>(details.height)},
+                             write);
+  if (!file) throw std::runtime_error("libjpeg could not encode the picture");
+  return std::move(*file);
 }
 
 class Writer {

@@ -1,10 +1,10 @@
-#include "platform/LargePages.h"
+#include "imaging/LargePages.h"
 
 #include <sys/mman.h>
 
 #include <cstdint>
 
-namespace pw::platform {
+namespace pw::imaging {
 
 void AdviseLargePages(void* begin, std::size_t bytes) {
 #if defined(MADV_HUGEPAGE)
@@ -20,4 +20,4 @@ void AdviseLargePages(void* begin, std::size_t bytes) {
 #endif
 }
 
-}  // namespace pw::platform
+}  // namespace pw::imaging

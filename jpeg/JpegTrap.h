@@ -1,8 +1,6 @@
 // libjpeg's errors caught without ending the process: error_exit jumps back
 // to the setjmp of the libjpeg call in progress, and warnings about corrupt
-// data are counted instead of printed. Header-only, so that the window's
-// pictures, the scanner simulator and the tests trap libjpeg the same way
-// without linking the imaging modules' internals.
+// data are counted instead of printed.
 //
 // Rule for every function that calls setjmp on a trap: no local object with a
 // destructor, and no local changed after setjmp that is read after the jump.
@@ -15,7 +13,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-namespace pw::imaging {
+namespace pw::jpeg {
 
 struct JpegTrap {
   jpeg_error_mgr manager{};  // first, so libjpeg's pointer leads back here
@@ -52,4 +50,4 @@ inline jpeg_error_mgr* ArmJpegTrap(JpegTrap& trap) {
   return manager;
 }
 
-}  // namespace pw::imaging
+}  // namespace pw::jpeg
