@@ -34,3 +34,16 @@ if(PAGEWICK_SANITIZE_THREAD)
   target_compile_options(pagewick_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
   target_link_options(pagewick_options INTERFACE -fsanitize=thread)
 endif()
+
+# libFuzzer builds (clang): the project's code gets the coverage feedback and
+# the sanitizers; only the fuzz targets link libFuzzer's own main.
+if(PAGEWICK_BUILD_FUZZERS)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "The fuzzers need clang (the fuzz preset chooses it)")
+  endif()
+  if(PAGEWICK_SANITIZE OR PAGEWICK_SANITIZE_THREAD)
+    message(FATAL_ERROR "The fuzz build brings its own sanitizers")
+  endif()
+  target_compile_options(pagewick_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  target_link_options(pagewick_options INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the host build natively, the win32 build under
 # Wine (with Xvfb for windows), the host tests again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and the threaded ones under ThreadSanitizer.
+# and UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, and
+# the fuzzers over their corpora.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh all
@@ -22,6 +23,10 @@ ctest --preset host-asan -j "$jobs"
 cmake --preset host-tsan >/dev/null
 cmake --build --preset host-tsan -j "$jobs" --target service_tests scanner_tests integration_tests
 ctest --preset host-tsan -j "$jobs"
+
+# The fuzzers (clang, warnings as errors): each over its seed corpus, then a
+# minute of new input, all at once.
+scripts/fuzz.sh 60
 
 # A Wine prefix without the Mono and Gecko installers' prompts.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
