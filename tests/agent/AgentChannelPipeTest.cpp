@@ -16,20 +16,14 @@
 #include "platform/Messages.h"
 #include "platform/NamedPipe.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/Waiting.h"
 
 namespace pw::agent {
 namespace {
 
 constexpr auto kDeadline = std::chrono::seconds(10);
 
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto end = std::chrono::steady_clock::now() + kDeadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using pw::test::WaitUntil;
 
 class AgentChannelPipeTest : public ::testing::Test {
  protected:

@@ -25,6 +25,7 @@
 #include "platform/host/World.h"
 #include "platform/host/WorldSessions.h"
 #include "tests/support/host/UserPipeServer.h"
+#include "tests/support/Waiting.h"
 
 namespace pw::agent {
 namespace {
@@ -32,14 +33,7 @@ namespace {
 constexpr auto kDeadline = std::chrono::seconds(10);
 constexpr std::uint32_t kWake = platform::wm::kUser + 77;
 
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto end = std::chrono::steady_clock::now() + kDeadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using pw::test::WaitUntil;
 
 std::vector<std::byte> Raw(std::initializer_list<int> values) {
   std::vector<std::byte> bytes;

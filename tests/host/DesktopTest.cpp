@@ -17,6 +17,7 @@
 #include "platform/TrayIcon.h"
 #include "platform/host/World.h"
 #include "tests/platform/DesktopFixture.h"
+#include "tests/support/host/ThreadSwitches.h"
 
 namespace pw::test {
 namespace {
@@ -230,17 +231,7 @@ TEST_F(HostDesktopTest, ClosingAModalDialogActivatesItsVisibleOwnerAgain) {
   }
 }
 
-// Context switches of one thread of this process so far: each is a wake-up.
-std::uint64_t ThreadSwitches(pid_t thread) {
-  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
-  std::uint64_t switches = 0;
-  for (std::string line; std::getline(status, line);) {
-    if (line.starts_with("voluntary_ctxt_switches:") || line.starts_with("nonvoluntary_ctxt_switches:")) {
-      switches += std::stoull(line.substr(line.find(':') + 1));
-    }
-  }
-  return switches;
-}
+using pw::test::ThreadSwitches;
 
 // A thread in GetMessage with nothing to do sleeps until something is posted
 // or the clock moves, instead of looking again every few milliseconds.

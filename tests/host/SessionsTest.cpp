@@ -22,6 +22,7 @@
 #include "platform/host/WorldSecurity.h"
 #include "platform/host/WorldSessions.h"
 #include "platform/Security.h"
+#include "tests/support/Waiting.h"
 
 namespace pw::host {
 namespace {
@@ -29,14 +30,7 @@ namespace {
 namespace pf = platform;
 constexpr auto kDeadline = std::chrono::seconds(10);
 
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto end = std::chrono::steady_clock::now() + kDeadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using pw::test::WaitUntil;
 
 TEST(WorldSessions, LogOnMakesASessionWithADesktopAndLogOffEndsIt) {
   World world;

@@ -25,6 +25,7 @@
 #include "ui/FormOwner.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
+#include "tests/support/Installation.h"
 
 namespace pw::sim {
 // Request kinds by name in test failures.
@@ -33,19 +34,10 @@ inline void PrintTo(RequestKind kind, std::ostream* out) { *out << RequestKindNa
 
 namespace pw::test {
 
-inline constexpr const char* kProgramFolder = "C:\\Program Files\\Pagewick";
-inline constexpr const char* kModulePath = "C:\\Program Files\\Pagewick\\pagewick.exe";
-inline constexpr const char* kSettingsPath = "C:\\ProgramData\\Pagewick\\pagewick.info";
+inline constexpr const char* kSettingsPath = kProgramDataSettingsPath;
 inline constexpr const char* kScratchPath = "C:\\ProgramData\\Pagewick\\tmp.jpg";
 inline constexpr const char* kPictures = "C:\\Users\\Public\\Pictures";
 inline constexpr const char* kFirstImage = "C:\\Users\\Public\\Pictures\\Photo1\\img0001.jpg";
-
-inline std::string ShippedTextTable() {
-  std::ifstream in(std::filesystem::path(PAGEWICK_SOURCE_DIR) / "resources" / "rc.info", std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 inline std::string Text(std::span<const std::byte> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};

@@ -32,17 +32,19 @@
 #include "service/ServiceRuntime.h"
 #include "ui/MainForm.h"
 #include "scanner/PollHost.h"
+#include "tests/support/Installation.h"
+#include "tests/support/Waiting.h"
 
 namespace pw::service::test {
 
 using namespace std::chrono_literals;
 namespace pf = platform;
 
-inline constexpr const char* kProgramFolder = "C:\\Program Files\\Pagewick";
-inline constexpr const char* kModulePath = "C:\\Program Files\\Pagewick\\pagewick.exe";
+using pw::test::kModulePath;
+using pw::test::kProgramFolder;
 // The settings file before Vista (and before its move), and from Vista on.
-inline constexpr const char* kSettingsPath = "C:\\Users\\Public\\Documents\\pagewick.info";
-inline constexpr const char* kServiceSettingsPath = "C:\\ProgramData\\Pagewick\\pagewick.info";
+inline constexpr const char* kSettingsPath = pw::test::kPublicSettingsPath;
+inline constexpr const char* kServiceSettingsPath = pw::test::kProgramDataSettingsPath;
 inline constexpr const char* kMarker = "c:\\run.info";
 inline constexpr auto kDeadline = 10s;
 
@@ -55,14 +57,7 @@ class CountingScannerLink : public scanner::ScannerLink {
   std::atomic<int> polls{0};
 };
 
-inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kDeadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using pw::test::WaitUntil;
 
 // How many passes the service thread has made over its queue (it looks at
 // it once per pass of its loop and finds it empty); 0 without a service thread.

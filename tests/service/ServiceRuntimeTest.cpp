@@ -10,6 +10,7 @@
 #include "platform/Dialogs.h"
 #include "service/ServiceRuntime.h"
 #include "tests/service/ServiceFixture.h"
+#include "tests/support/host/ThreadSwitches.h"
 
 namespace pw::service::test {
 namespace {
@@ -263,17 +264,7 @@ TEST_F(ServiceRuntimeTest, AStopInsideABoxNobodyAnswersClosesItAndStops) {
   EXPECT_EQ(State(), state::kStopped);
 }
 
-// Context switches of one thread of this process so far: each is a wake-up.
-std::uint64_t ThreadSwitches(pid_t thread) {
-  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
-  std::uint64_t switches = 0;
-  for (std::string line; std::getline(status, line);) {
-    if (line.starts_with("voluntary_ctxt_switches:") || line.starts_with("nonvoluntary_ctxt_switches:")) {
-      switches += std::stoull(line.substr(line.find(':') + 1));
-    }
-  }
-  return switches;
-}
+using pw::test::ThreadSwitches;
 
 // The dispatcher sleeps until a control request or the service's end: an
 // idle service does not wake it, and a stop still ends it at once.

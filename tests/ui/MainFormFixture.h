@@ -17,22 +17,16 @@
 #include "ui/FormOwner.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
+#include "tests/support/Installation.h"
 
 namespace pw::ui::test {
 
-inline constexpr const char* kProgramFolder = "C:\\Program Files\\Pagewick";
-inline constexpr const char* kModulePath = "C:\\Program Files\\Pagewick\\pagewick.exe";
-inline constexpr const char* kTextTablePath = "C:\\Program Files\\Pagewick\\rc.info";
-// The settings file from Vista on; before Vista, and before the move, in Public Documents.
-inline constexpr const char* kSettingsPath = "C:\\ProgramData\\Pagewick\\pagewick.info";
-inline constexpr const char* kPublicSettingsPath = "C:\\Users\\Public\\Documents\\pagewick.info";
-
-inline std::string ShippedTextTable() {
-  std::ifstream in(std::filesystem::path(PAGEWICK_SOURCE_DIR) / "resources" / "rc.info", std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+using pw::test::kModulePath;
+using pw::test::kProgramFolder;
+using pw::test::kPublicSettingsPath;
+using pw::test::kTextTablePath;
+using pw::test::ShippedTextTable;
+inline constexpr const char* kSettingsPath = pw::test::kProgramDataSettingsPath;
 
 // Records the scanner exchanges the window asks for.
 class RecordingScannerLink : public scanner::ScannerLink {

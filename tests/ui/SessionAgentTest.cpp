@@ -21,20 +21,14 @@
 #include "platform/SystemInfo.h"
 #include "storage/LocationRules.h"
 #include "ui/SessionAgent.h"
+#include "tests/support/Waiting.h"
 
 namespace pw::ui::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto end = std::chrono::steady_clock::now() + 10s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
+using pw::test::WaitUntil;
 
 class SessionAgentTest : public MainFormTest {
  protected:

@@ -11,6 +11,7 @@
 #include "platform/StorageDevice.h"
 #include "platform/win32/WinApi.h"
 #include "tools/scanner-driver/ScannerWire.h"
+#include "tests/support/Waiting.h"
 
 // After windows.h, which it needs.
 #include <tlhelp32.h>
@@ -197,12 +198,8 @@ bool CloseWindowAndItsProcess(const DesktopWindow& window, std::chrono::millisec
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return condition();
+  // Each look may cross into Wine's file system: look less often than the host tests do.
+  return test::WaitUntil(condition, deadline, std::chrono::milliseconds(50));
 }
 
 Tally& RunTally() {
