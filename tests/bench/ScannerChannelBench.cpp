@@ -156,18 +156,28 @@ void PlainSocketChunk(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * chunk);
 }
 
+// Exchanges with the device for the benchmark's iterations; keptBuffer: one
+// buffer serves every exchange instead of one made for each.
+void Exchange(benchmark::State& state, platform::DeviceHandle& device, bool keptBuffer) {
+  scanner::PassThroughBuffer kept;
+  for (auto _ : state) {
+    const bool answered =
+        keptBuffer ? scanner::RunScannerRequest(device, scanner::ScannerRequestKind::RequestComputerMode, kept)
+                   : scanner::RunScannerRequest(device, scanner::ScannerRequestKind::RequestComputerMode);
+    if (!answered) {
+      state.SkipWithError("exchange failed");
+      break;
+    }
+  }
+}
+
 // One exchange: INQUIRY (160 bytes back) and the computer-mode command (80 back).
 void ChannelExchangeInProcess(benchmark::State& state) {
   host::World world;
   world.AddDrive('E', platform::DriveType::Removable);
   world.AttachDevice('E', MakeSimulator(65536));
   platform::DeviceHandle device = Open('E');
-  for (auto _ : state) {
-    if (!scanner::RunScannerRequest(device, scanner::ScannerRequestKind::RequestComputerMode)) {
-      state.SkipWithError("exchange failed");
-      break;
-    }
-  }
+  Exchange(state, device, false);
 }
 
 void PlainMemcpyExchange(benchmark::State& state) {
@@ -187,38 +197,21 @@ void ChannelExchangeInProcessKeptBuffer(benchmark::State& state) {
   world.AddDrive('E', platform::DriveType::Removable);
   world.AttachDevice('E', MakeSimulator(65536));
   platform::DeviceHandle device = Open('E');
-  scanner::PassThroughBuffer buffer;
-  for (auto _ : state) {
-    if (!scanner::RunScannerRequest(device, scanner::ScannerRequestKind::RequestComputerMode, buffer)) {
-      state.SkipWithError("exchange failed");
-      break;
-    }
-  }
+  Exchange(state, device, true);
 }
 
 void ChannelExchangeServed(benchmark::State& state) {
   host::World world;
   sim::SimulatorServer server(MakeSimulator(65536), ds::SocketPathFor(world.Root(), 'E'));
   platform::DeviceHandle device = Open('E');
-  for (auto _ : state) {
-    if (!scanner::RunScannerRequest(device, scanner::ScannerRequestKind::RequestComputerMode)) {
-      state.SkipWithError("exchange failed");
-      break;
-    }
-  }
+  Exchange(state, device, false);
 }
 
 void ChannelExchangeServedKeptBuffer(benchmark::State& state) {
   host::World world;
   sim::SimulatorServer server(MakeSimulator(65536), ds::SocketPathFor(world.Root(), 'E'));
   platform::DeviceHandle device = Open('E');
-  scanner::PassThroughBuffer buffer;
-  for (auto _ : state) {
-    if (!scanner::RunScannerRequest(device, scanner::ScannerRequestKind::RequestComputerMode, buffer)) {
-      state.SkipWithError("exchange failed");
-      break;
-    }
-  }
+  Exchange(state, device, true);
 }
 
 void PlainSocketExchange(benchmark::State& state) {

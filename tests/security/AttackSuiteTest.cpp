@@ -191,15 +191,21 @@ class AttackTest : public ServiceHostTest {
     return condition();
   }
   // Every picture is in a real folder of the location or still on the scanner.
+  // The scanner lets a picture go when it has sent its end marker, a moment
+  // before the service renames the finished transfer file to its image name.
   void ExpectNothingLost(std::size_t pictures, const std::string& location) {
-    std::size_t saved = 0;
-    std::error_code ec;
     const fs::path root = world.HostPath(location);
-    for (fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end; !ec && it != end;
-         it.increment(ec)) {
-      if (it->is_regular_file() && !it->is_symlink() && it->path().extension() == ".jpg") ++saved;
-    }
-    EXPECT_EQ(saved + simulator->QueuedImages(), pictures) << "pictures saved or still on the scanner";
+    auto accounted = [&] {
+      std::size_t saved = 0;
+      std::error_code ec;
+      for (fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end; !ec && it != end;
+           it.increment(ec)) {
+        if (it->is_regular_file() && !it->is_symlink() && it->path().extension() == ".jpg") ++saved;
+      }
+      return saved + simulator->QueuedImages();
+    };
+    (void)WaitUntil([&] { return accounted() == pictures; });
+    EXPECT_EQ(accounted(), pictures) << "pictures saved or still on the scanner";
   }
 
   std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();

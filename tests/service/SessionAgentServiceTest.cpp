@@ -108,6 +108,27 @@ class SessionAgentServiceTest : public ServiceHostTest {
     return found;
   }
 
+  // The refusal of an Apply: the notice that says why and the settings in
+  // effect that come with it (nullopt when either does not come in time).
+  struct Refusal {
+    ag::NotifyMessage notice;
+    ag::StateMessage state;
+  };
+  std::optional<Refusal> NextRefusal(ag::ServiceConnection& connection) {
+    std::optional<ag::NotifyMessage> notice;
+    std::optional<ag::StateMessage> state;
+    if (!WaitUntil([&] {
+          for (const ag::Message& message : connection.TakeMessages()) {
+            if (const auto* n = std::get_if<ag::NotifyMessage>(&message)) notice = *n;
+            if (const auto* s = std::get_if<ag::StateMessage>(&message)) state = *s;
+          }
+          return notice && state;
+        })) {
+      return std::nullopt;
+    }
+    return Refusal{*notice, *state};
+  }
+
   std::string SavedSetting(const char* key) {
     return pf::ReadProfileString(ui::kSettingsSection, key, "", kServiceSettingsPath).text;
   }
@@ -211,19 +232,12 @@ TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
 
   ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Windows\\Locked", false}).ok);
-  std::optional<ag::NotifyMessage> why;
-  std::optional<ag::StateMessage> answer;
-  ASSERT_TRUE(WaitUntil([&] {
-    for (const ag::Message& message : agent->TakeMessages()) {
-      if (const auto* n = std::get_if<ag::NotifyMessage>(&message)) why = *n;
-      if (const auto* state = std::get_if<ag::StateMessage>(&message)) answer = *state;
-    }
-    return why && answer;
-  }));
-  EXPECT_EQ(*why, (ag::NotifyMessage{ag::NoticeKind::LocationRefused, {},
-                                     static_cast<std::uint32_t>(storage::LocationProblem::NotWritable)}))
+  const std::optional<Refusal> refusal = NextRefusal(*agent);
+  ASSERT_TRUE(refusal.has_value());
+  EXPECT_EQ(refusal->notice, (ag::NotifyMessage{ag::NoticeKind::LocationRefused, {},
+                                                static_cast<std::uint32_t>(storage::LocationProblem::NotWritable)}))
       << "the agent is told why";
-  EXPECT_EQ(answer->saveLocation, "C:\\Users\\Public\\Pictures") << "the page goes back to the settings in effect";
+  EXPECT_EQ(refusal->state.saveLocation, "C:\\Users\\Public\\Pictures") << "the page goes back to the settings in effect";
   EXPECT_NE(SavedSetting("Path"), "C:\\Windows\\Locked");
   EXPECT_TRUE(LogMentions("refused"));
 
@@ -271,18 +285,12 @@ TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason
     for (const Case& c : cases) {
       SCOPED_TRACE(c.location + (saveType == 0 ? " (card)" : " (computer)"));
       ASSERT_TRUE(agent->Send(ag::ApplyMessage{saveType, c.location, true}).ok);
-      std::optional<ag::NotifyMessage> notice;
-      std::optional<ag::StateMessage> state;
-      ASSERT_TRUE(WaitUntil([&] {
-        for (const ag::Message& message : agent->TakeMessages()) {
-          if (const auto* n = std::get_if<ag::NotifyMessage>(&message)) notice = *n;
-          if (const auto* s = std::get_if<ag::StateMessage>(&message)) state = *s;
-        }
-        return notice && state;
-      }));
-      EXPECT_EQ(*notice, (ag::NotifyMessage{ag::NoticeKind::LocationRefused, {}, static_cast<std::uint32_t>(c.problem)}));
-      EXPECT_EQ(state->saveLocation, "C:\\Scans");
-      EXPECT_EQ(state->saveType, 1u);
+      const std::optional<Refusal> refusal = NextRefusal(*agent);
+      ASSERT_TRUE(refusal.has_value());
+      EXPECT_EQ(refusal->notice,
+                (ag::NotifyMessage{ag::NoticeKind::LocationRefused, {}, static_cast<std::uint32_t>(c.problem)}));
+      EXPECT_EQ(refusal->state.saveLocation, "C:\\Scans");
+      EXPECT_EQ(refusal->state.saveType, 1u);
       EXPECT_EQ(world.ReadFile(kServiceSettingsPath), before) << "the settings file is untouched";
     }
   }

@@ -24,6 +24,7 @@
 #include "platform/ServiceControl.h"
 #include "platform/win32/WinApi.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/Waiting.h"
 
 #undef CreateProcess
 
@@ -94,12 +95,20 @@ class ServiceWineTest : public ::testing::Test {
   }
 
   static bool WaitForState(const pf::ServiceHandle& service, std::uint32_t state, std::chrono::seconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-      if (pf::QueryServiceStatus(service).status.currentState == state) return true;
-      std::this_thread::sleep_for(50ms);
+    return test::WaitUntil([&] { return pf::QueryServiceStatus(service).status.currentState == state; }, deadline, 50ms);
+  }
+
+  // Installs and starts the service, opened into `opened`; the test is
+  // skipped where the system has no session agents (before Windows Vista).
+  void InstallAndStartWithAgents(pf::ServiceHandleResult& opened) {
+    ASSERT_EQ(RunProgram("/install /silent"), 0);
+    opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+    ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
+    ASSERT_TRUE(pf::StartService(opened.handle, {}).ok);
+    ASSERT_TRUE(WaitForState(opened.handle, pf::service_state::kRunning, 60s));
+    if ((pf::QueryServiceStatus(opened.handle).status.controlsAccepted & kAcceptSessionChange) == 0) {
+      GTEST_SKIP() << "the system reports a version before Windows Vista: no session agents";
     }
-    return false;
   }
 
   pf::ServiceHandle manager_;
@@ -252,12 +261,7 @@ HWND FindPage() {
 }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::seconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(100ms);
-  }
-  return true;
+  return test::WaitUntil(done, deadline, 100ms);
 }
 
 // The service starts an agent in the (one) session; where Wine lists it no
@@ -265,14 +269,9 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::seconds deadline) {
 // found by class and title on this desktop, in a process other than the
 // service's, and the agent ends with the service.
 TEST_F(ServiceWineTest, AgentPageAppearsOnTheDesktopAndEndsWithTheService) {
-  ASSERT_EQ(RunProgram("/install /silent"), 0);
-  pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
-  ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
-  ASSERT_TRUE(pf::StartService(opened.handle, {}).ok);
-  ASSERT_TRUE(WaitForState(opened.handle, pf::service_state::kRunning, 60s));
-  if ((pf::QueryServiceStatus(opened.handle).status.controlsAccepted & kAcceptSessionChange) == 0) {
-    GTEST_SKIP() << "the system reports a version before Windows Vista: no session agents";
-  }
+  pf::ServiceHandleResult opened;
+  InstallAndStartWithAgents(opened);
+  if (HasFatalFailure() || IsSkipped()) return;
   const bool startedByService = WaitFor([] { return FindPage() != nullptr; }, 15s);
   if (!startedByService) {
     EXPECT_TRUE(test::KnownWineDifference("the service starts no agent: WTSEnumerateSessions lists no session"));
@@ -292,14 +291,9 @@ TEST_F(ServiceWineTest, AgentPageAppearsOnTheDesktopAndEndsWithTheService) {
 
 // An agent's Apply, sent over the service's pipe, reaches the settings file.
 TEST_F(ServiceWineTest, SettingsFromTheAgentsPipeReachTheSettingsFile) {
-  ASSERT_EQ(RunProgram("/install /silent"), 0);
-  pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
-  ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
-  ASSERT_TRUE(pf::StartService(opened.handle, {}).ok);
-  ASSERT_TRUE(WaitForState(opened.handle, pf::service_state::kRunning, 60s));
-  if ((pf::QueryServiceStatus(opened.handle).status.controlsAccepted & kAcceptSessionChange) == 0) {
-    GTEST_SKIP() << "the system reports a version before Windows Vista: no session agents";
-  }
+  pf::ServiceHandleResult opened;
+  InstallAndStartWithAgents(opened);
+  if (HasFatalFailure() || IsSkipped()) return;
   // Under Wine the service runs as the test's user, whom an agent accepts
   // as it accepts LocalSystem.
   agent::ServiceConnection connection(agent::ServiceConnection::Options{});
