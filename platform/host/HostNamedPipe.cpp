@@ -23,9 +23,9 @@
 #include "platform/NamedPipe.h"
 #include "platform/Sessions.h"
 #include "platform/WriteProbe.h"
-#include "platform/host/UniqueFd.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/UniqueFd.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 
 namespace pw::platform {
 namespace {

@@ -18,9 +18,9 @@
 #include "platform/ByteOrder.h"
 #include "platform/ErrorSink.h"
 #include "platform/StorageDevice.h"
-#include "platform/host/DeviceSocket.h"
-#include "platform/host/UniqueFd.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/DeviceSocket.h"
+#include "platform/hostworld/UniqueFd.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::host {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/host/Desktop.h"
+#include "platform/hostworld/Desktop.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,8 +10,8 @@
 #include "platform/ScopeExit.h"
 #include "platform/Shell.h"
 #include "platform/TrayIcon.h"
-#include "platform/host/HostWindowBackend.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/HostWindowBackend.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::host {
 

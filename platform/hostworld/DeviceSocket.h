@@ -24,8 +24,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/host/UniqueFd.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/UniqueFd.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::host {
 

@@ -1,4 +1,4 @@
-#include "platform/host/DeviceSocket.h"
+#include "platform/hostworld/DeviceSocket.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
-#include "platform/host/ExecArguments.h"
-#include "platform/host/ServiceManager.h"
+#include "platform/hostworld/ExecArguments.h"
+#include "platform/hostworld/ServiceManager.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -22,10 +22,10 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/ErrorSink.h"
-#include "platform/host/ProcessRunning.h"
-#include "platform/host/RecordText.h"
-#include "platform/host/UniqueFd.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/ProcessRunning.h"
+#include "platform/hostworld/RecordText.h"
+#include "platform/hostworld/UniqueFd.h"
+#include "platform/hostworld/World.h"
 
 extern char** environ;
 
