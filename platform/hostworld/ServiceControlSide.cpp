@@ -2,21 +2,17 @@
 // services, their status and configuration, and controls sent to a running service.
 #include "platform/hostworld/ServiceManager.h"
 
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstddef>
-#include <cstring>
 #include <thread>
 
 #include "platform/ByteOrder.h"
 #include "platform/hostworld/RecordText.h"
 #include "platform/hostworld/ServiceManagerParts.h"
 #include "platform/hostworld/UniqueFd.h"
+#include "platform/hostworld/UnixSocket.h"
 #include "platform/hostworld/World.h"
 
 namespace pw::host {
@@ -29,51 +25,6 @@ using platform::ErrorCode;
 using platform::ServiceStatus;
 using platform::ServiceStatusResult;
 using namespace scm;
-
-namespace {
-
-sockaddr_un AbstractAddress(const std::string& name, socklen_t& length) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::size_t size = std::min(name.size(), sizeof(address.sun_path) - 1);
-  std::memcpy(address.sun_path + 1, name.data(), size);
-  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + size);
-  return address;
-}
-
-bool SendAll(int fd, const std::byte* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    data += sent;
-    size -= static_cast<std::size_t>(sent);
-  }
-  return true;
-}
-
-// Receives exactly size bytes, waiting at most until the deadline.
-bool ReceiveAll(int fd, std::byte* data, std::size_t size, std::chrono::steady_clock::time_point deadline) {
-  while (size > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd entry{fd, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return false;
-    if (ready == 0) continue;
-    const ssize_t got = ::recv(fd, data, size, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    data += got;
-    size -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-using Descriptor = UniqueFd;
-
-}  // namespace
 
 ErrorCode ServiceManager::Create(const platform::ServiceDefinition& definition, std::uint32_t& tagId) {
   namespace type = platform::service_type;
@@ -323,10 +274,8 @@ ServiceStatusResult ServiceManager::Deliver(const ServiceRecord& record, std::ui
     std::scoped_lock lock(mutex_);
     timeout = controlTimeout_;
   }
-  Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  socklen_t length = 0;
-  const sockaddr_un address = AbstractAddress(record.controlAddress, length);
-  if (socket.get() < 0 || ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+  const UniqueFd socket = ConnectSocket(SOCK_STREAM, AbstractSocketAddress(record.controlAddress));
+  if (!socket.valid()) {
     result.error = error::kServiceNotActive;
     return result;
   }
@@ -337,8 +286,8 @@ ServiceStatusResult ServiceManager::Deliver(const ServiceRecord& record, std::ui
   PutLe32(request + 8, eventType);
   PutLe32(request + 12, sessionId);
   std::byte reply[kReplySize];
-  if (!SendAll(socket.get(), request, withEvent ? kEventRequestSize : kRequestSize) ||
-      !ReceiveAll(socket.get(), reply, sizeof reply, std::chrono::steady_clock::now() + timeout) ||
+  if (!SendAll(socket.get(), std::span<const std::byte>(request, withEvent ? kEventRequestSize : kRequestSize)) ||
+      !ReceiveAll(socket.get(), reply, std::chrono::steady_clock::now() + timeout) ||
       GetLe32(reply) != kReplyMagic) {
     result.error = error::kServiceRequestTimeout;
     return result;

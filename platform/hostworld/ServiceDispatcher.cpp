@@ -4,14 +4,10 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <thread>
 
@@ -20,6 +16,7 @@
 #include "platform/hostworld/RecordText.h"
 #include "platform/hostworld/ServiceManagerParts.h"
 #include "platform/hostworld/UniqueFd.h"
+#include "platform/hostworld/UnixSocket.h"
 #include "platform/hostworld/World.h"
 
 namespace pw::host {
@@ -32,51 +29,6 @@ using platform::ErrorCode;
 using platform::ServiceStatus;
 using platform::ServiceStatusResult;
 using namespace scm;
-
-namespace {
-
-sockaddr_un AbstractAddress(const std::string& name, socklen_t& length) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::size_t size = std::min(name.size(), sizeof(address.sun_path) - 1);
-  std::memcpy(address.sun_path + 1, name.data(), size);
-  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + size);
-  return address;
-}
-
-bool SendAll(int fd, const std::byte* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    data += sent;
-    size -= static_cast<std::size_t>(sent);
-  }
-  return true;
-}
-
-// Receives exactly size bytes, waiting at most until the deadline.
-bool ReceiveAll(int fd, std::byte* data, std::size_t size, std::chrono::steady_clock::time_point deadline) {
-  while (size > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd entry{fd, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return false;
-    if (ready == 0) continue;
-    const ssize_t got = ::recv(fd, data, size, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    data += got;
-    size -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-using Descriptor = UniqueFd;
-
-}  // namespace
 
 platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::ServiceTableEntry>& table) {
   std::string launchId;
@@ -99,7 +51,7 @@ platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::Serv
 
   // Claim the launch: the service it is for, still waiting for its process.
   const std::string address = "pagewick-scm-" + launchId;
-  Descriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd listener;
   ServiceRecord service;
   platform::ServiceMainFunction main;
   {
@@ -120,14 +72,12 @@ platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::Serv
     for (const platform::ServiceTableEntry& entry : table) {
       if (NamesEqual(entry.name, service.name) && entry.main) main = entry.main;
     }
-    socklen_t length = 0;
-    const sockaddr_un bound = AbstractAddress(address, length);
     ErrorCode refusal = error::kSuccess;
     if (!main) {
       refusal = error::kServiceNotInExe;
-    } else if (listener.get() < 0 || ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&bound), length) != 0 ||
-               ::listen(listener.get(), 8) != 0) {
-      refusal = error::kGenFailure;
+    } else {
+      listener = ListenSocket(SOCK_STREAM, AbstractSocketAddress(address), 8);
+      if (!listener.valid()) refusal = error::kGenFailure;
     }
     if (refusal != error::kSuccess) {
       service.launchId.clear();
@@ -172,10 +122,9 @@ platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::Serv
     // Without the event (no descriptor left) the end is noticed by polling.
     const int ready = ::poll(entries, 2, running->stoppedEvent.get() >= 0 ? -1 : 20);
     if (ready <= 0 || (entries[0].revents & POLLIN) == 0) continue;
-    const int connection = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) continue;
-    Descriptor owned(connection);
-    ServeControl(connection);
+    const UniqueFd connection = AcceptSocket(listener.get());
+    if (!connection.valid()) continue;
+    ServeControl(connection.get());
   }
   mainThread.join();
 
@@ -201,10 +150,12 @@ platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::Serv
 void ServiceManager::ServeControl(int connection) {
   std::byte request[kEventRequestSize] = {};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  if (!ReceiveAll(connection, request, kRequestSize, deadline)) return;
+  if (!ReceiveAll(connection, std::span<std::byte>(request, kRequestSize), deadline)) return;
   const std::uint32_t magic = GetLe32(request);
   if (magic == kEventRequestMagic) {
-    if (!ReceiveAll(connection, request + kRequestSize, kEventRequestSize - kRequestSize, deadline)) return;
+    if (!ReceiveAll(connection, std::span<std::byte>(request + kRequestSize, kEventRequestSize - kRequestSize), deadline)) {
+      return;
+    }
   } else if (magic != kRequestMagic) {
     return;
   }
@@ -250,7 +201,7 @@ void ServiceManager::ServeControl(int connection) {
     PutLe32(reply + 32, status.checkPoint);
     PutLe32(reply + 36, status.waitHint);
   }
-  (void)SendAll(connection, reply, sizeof reply);
+  (void)SendAll(connection, reply);
 }
 
 platform::RegisterHandlerResult ServiceManager::RegisterHandler(std::string_view name,
