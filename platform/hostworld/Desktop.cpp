@@ -4,14 +4,12 @@
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "platform/TrayIcon.h"
+#include "platform/hostworld/DesktopParts.h"
 #include "platform/hostworld/World.h"
 
 namespace pw::host {
 
-using platform::Message;
-using platform::Outcome;
-using platform::WindowHandle;
-namespace wm = platform::wm;
+using namespace desktop_parts;
 
 Desktop::Desktop(World& world) : world_(world) {}
 

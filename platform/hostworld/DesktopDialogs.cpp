@@ -8,15 +8,12 @@
 #include "platform/Dialogs.h"
 #include "platform/ScopeExit.h"
 #include "platform/Shell.h"
-#include "platform/hostworld/DesktopKeys.h"
+#include "platform/hostworld/DesktopParts.h"
 #include "platform/hostworld/World.h"
 
 namespace pw::host {
 
-using platform::Message;
-using platform::Outcome;
-using platform::WindowHandle;
-namespace wm = platform::wm;
+using namespace desktop_parts;
 
 namespace {
 

@@ -4,14 +4,12 @@
 #include <algorithm>
 
 #include "platform/TrayIcon.h"
+#include "platform/hostworld/DesktopParts.h"
 #include "platform/hostworld/World.h"
 
 namespace pw::host {
 
-using platform::Message;
-using platform::Outcome;
-using platform::WindowHandle;
-namespace wm = platform::wm;
+using namespace desktop_parts;
 
 bool Desktop::NotifyIcon(std::uint32_t action, const platform::NotifyIconData& data) {
   namespace nif = platform::nif;

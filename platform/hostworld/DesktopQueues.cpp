@@ -6,13 +6,11 @@
 
 #include "platform/ErrorSink.h"
 #include "platform/Shell.h"
+#include "platform/hostworld/DesktopParts.h"
 
 namespace pw::host {
 
-using platform::Message;
-using platform::Outcome;
-using platform::WindowHandle;
-namespace wm = platform::wm;
+using namespace desktop_parts;
 
 namespace {
 

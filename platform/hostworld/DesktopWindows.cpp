@@ -4,16 +4,13 @@
 
 #include <algorithm>
 
-#include "platform/hostworld/DesktopKeys.h"
+#include "platform/hostworld/DesktopParts.h"
 #include "platform/hostworld/HostWindowBackend.h"
 #include "platform/hostworld/World.h"
 
 namespace pw::host {
 
-using platform::Message;
-using platform::Outcome;
-using platform::WindowHandle;
-namespace wm = platform::wm;
+using namespace desktop_parts;
 
 namespace {
 

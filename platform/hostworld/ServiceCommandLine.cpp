@@ -7,12 +7,7 @@
 #include "platform/hostworld/World.h"
 
 namespace pw::host {
-namespace fs = std::filesystem;
-namespace error = platform::error;
-namespace state = platform::service_state;
-using platform::ErrorCode;
-using platform::ServiceStatus;
-using platform::ServiceStatusResult;
+
 using namespace scm;
 
 namespace {

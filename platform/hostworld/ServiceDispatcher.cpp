@@ -20,14 +20,7 @@
 #include "platform/hostworld/World.h"
 
 namespace pw::host {
-namespace fs = std::filesystem;
-namespace error = platform::error;
-using platform::GetLe32;
-using platform::PutLe32;
-namespace state = platform::service_state;
-using platform::ErrorCode;
-using platform::ServiceStatus;
-using platform::ServiceStatusResult;
+
 using namespace scm;
 
 platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::ServiceTableEntry>& table) {

@@ -1,7 +1,7 @@
 #pragma once
-// What the service manager's files share: the control wire's format, the
-// variables a launch passes on, the records' conversions, the program of a
-// command line, and the state of a service process.
+// What the service manager's files share: the platform names they speak, the
+// control wire's format, the variables a launch passes on, the records'
+// conversions, the program of a command line, and a service process's state.
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/ServiceControl.h"
 #include "platform/hostworld/RecordText.h"
 #include "platform/hostworld/ServiceManager.h"
@@ -26,6 +27,15 @@ namespace pw::host {
 class World;
 
 namespace scm {
+
+namespace fs = std::filesystem;
+namespace error = platform::error;
+namespace state = platform::service_state;
+using platform::ErrorCode;
+using platform::GetLe32;
+using platform::PutLe32;
+using platform::ServiceStatus;
+using platform::ServiceStatusResult;
 
 inline constexpr std::uint32_t kRequestMagic = 0x43535750u;  // "PWSC" in file order
 inline constexpr std::uint32_t kReplyMagic = 0x52535750u;    // "PWSR"

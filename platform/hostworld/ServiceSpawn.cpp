@@ -18,12 +18,7 @@
 extern char** environ;
 
 namespace pw::host {
-namespace fs = std::filesystem;
-namespace error = platform::error;
-namespace state = platform::service_state;
-using platform::ErrorCode;
-using platform::ServiceStatus;
-using platform::ServiceStatusResult;
+
 using namespace scm;
 
 namespace {
