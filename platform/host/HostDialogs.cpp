@@ -1,7 +1,7 @@
 #include "platform/Dialogs.h"
 
-#include "platform/host/Desktop.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/Desktop.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 

@@ -5,8 +5,8 @@
 
 #include "platform/EventLog.h"
 #include "platform/host/EventLogStore.h"
-#include "platform/host/RecordText.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/RecordText.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::host {
 namespace fs = std::filesystem;

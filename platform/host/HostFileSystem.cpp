@@ -17,8 +17,8 @@
 #include "platform/TextCompare.h"
 #include "platform/host/HostFiles.h"
 #include "platform/host/Wildcard.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 
 namespace pw::platform {
 namespace fs = std::filesystem;

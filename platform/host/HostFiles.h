@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/Errors.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::host {
 

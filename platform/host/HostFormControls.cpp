@@ -1,8 +1,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/host/Desktop.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/Desktop.h"
+#include "platform/hostworld/World.h"
 #include "platform/toolkit/Controls.h"
 #include "platform/toolkit/FormWindow.h"
 

@@ -6,8 +6,8 @@
 
 #include "platform/Security.h"
 #include "platform/TextCompare.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 
 namespace pw::platform {
 

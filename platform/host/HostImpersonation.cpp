@@ -9,8 +9,8 @@
 #include "platform/Security.h"
 #include "platform/Sessions.h"
 #include "platform/host/HostFiles.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 
 namespace pw::platform {
 namespace {

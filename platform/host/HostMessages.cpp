@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/host/Desktop.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/Desktop.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 

@@ -7,7 +7,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,9 +22,10 @@
 #include "platform/NamedPipe.h"
 #include "platform/Sessions.h"
 #include "platform/WriteProbe.h"
-#include "platform/host/UniqueFd.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/UniqueFd.h"
+#include "platform/hostworld/UnixSocket.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 
 namespace pw::platform {
 namespace {
@@ -57,18 +57,12 @@ using Descriptor = host::UniqueFd;
 
 // The socket address of a pipe: abstract, named after the world's root and the
 // pipe's name in lower case (pipe names ignore case).
-sockaddr_un PipeAddress(std::string_view name, socklen_t& length) {
+host::SocketAddress PipeAddress(std::string_view name) {
   std::string lowered(name);
   std::transform(lowered.begin(), lowered.end(), lowered.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   const std::size_t world = std::hash<std::string>{}(host::World::Current().Root().string());
-  const std::string id = "pagewick-pipe-" + std::to_string(world) + "-" + lowered;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::size_t size = std::min(id.size(), sizeof(address.sun_path) - 1);
-  std::memcpy(address.sun_path + 1, id.data(), size);
-  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + size);
-  return address;
+  return host::AbstractSocketAddress("pagewick-pipe-" + std::to_string(world) + "-" + lowered);
 }
 
 struct Listener {
@@ -212,7 +206,7 @@ Outcome Pipe::Connect() {
       return Outcome::Failure(error::kOperationAborted);
     }
     // Several instances may wait on the one listener: the losers try again.
-    Descriptor connection(::accept4(impl_->listener->socket.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    Descriptor connection = host::AcceptSocket(impl_->listener->socket.get(), SOCK_NONBLOCK);
     if (connection.get() < 0) {
       if (errno == EAGAIN || errno == EINTR || errno == ECONNABORTED) continue;
       return Outcome::Failure(ErrnoToError(errno));
@@ -270,9 +264,8 @@ ProcessIdResult Pipe::ServerProcessId() const {
 
 PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint32_t /*maxMessageSize*/) {
   PipeResult result;
-  socklen_t length = 0;
-  const sockaddr_un address = PipeAddress(name, length);
-  const std::string key(address.sun_path + 1, length - offsetof(sockaddr_un, sun_path) - 1);
+  const host::SocketAddress address = PipeAddress(name);
+  const std::string key(address.AbstractName());
   std::shared_ptr<Listener> listener;
   {
     std::scoped_lock lock(g_listenersMutex);
@@ -285,14 +278,12 @@ PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint
     if (!listener) {
       listener = std::make_shared<Listener>();
       listener->key = key;
-      listener->socket = Descriptor(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+      listener->socket = host::ListenSocket(SOCK_SEQPACKET | SOCK_NONBLOCK, address, 16);
       // Another process of the world serving the name holds its address: no
       // one else creates instances of it (the service's pipe grants users no
       // FILE_CREATE_PIPE_INSTANCE), and the service's first instance fails
       // when someone else took the name first.
-      if (listener->socket.get() < 0 ||
-          ::bind(listener->socket.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-          ::listen(listener->socket.get(), 16) != 0) {
+      if (!listener->socket.valid()) {
         // Bound already: another process of the world holds the pipe.
         result.error = ErrnoToError(errno);
         return result;
@@ -308,10 +299,8 @@ PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint
 
 PipeResult OpenPipeClient(std::string_view name) {
   PipeResult result;
-  socklen_t length = 0;
-  const sockaddr_un address = PipeAddress(name, length);
-  Descriptor socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-  if (socket.get() < 0 || ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+  Descriptor socket = host::ConnectSocket(SOCK_SEQPACKET, PipeAddress(name));
+  if (!socket.valid()) {
     result.error = errno == EAGAIN ? error::kPipeBusy : ErrnoToError(errno);
     return result;
   }

@@ -1,7 +1,7 @@
 #include <exception>
 
 #include "platform/NativeFileName.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 

@@ -4,8 +4,8 @@
 
 #include "platform/Process.h"
 #include "platform/Sessions.h"
-#include "platform/host/DeviceSocket.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/DeviceSocket.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 

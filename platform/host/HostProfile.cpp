@@ -4,7 +4,7 @@
 #include "platform/Profile.h"
 #include "platform/host/HostFiles.h"
 #include "platform/ProfileParser.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 namespace fs = std::filesystem;

@@ -6,9 +6,7 @@
 // user may not write (SessionTable::DenyUserWrites), owned by Administrators.
 #include <sys/types.h>
 #include <unistd.h>
-#include <sys/xattr.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,34 +16,9 @@
 #include "platform/FileSystem.h"
 #include "platform/Security.h"
 #include "platform/Sessions.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSecurity.h"
-#include "platform/host/WorldSessions.h"
-
-namespace pw::host {
-namespace {
-
-constexpr const char* kOwnerAttribute = "user.pagewick.owner";
-
-}  // namespace
-
-std::string EntryOwner(std::string_view windowsPath) {
-  const ResolvedPath resolved = World::Current().Resolve(windowsPath);
-  if (resolved.error != platform::error::kSuccess || !resolved.exists) return {};
-  char buffer[256];
-  // lgetxattr: a host symbolic link (a world's link) has an owner of its own.
-  const ssize_t size = ::lgetxattr(resolved.hostPath.c_str(), kOwnerAttribute, buffer, sizeof buffer);
-  if (size < 0) return errno == ENODATA ? kSystemOwner : std::string();
-  return std::string(buffer, static_cast<std::size_t>(size));
-}
-
-bool SetEntryOwner(std::string_view windowsPath, std::string_view owner) {
-  const ResolvedPath resolved = World::Current().Resolve(windowsPath);
-  if (resolved.error != platform::error::kSuccess || !resolved.exists) return false;
-  return ::lsetxattr(resolved.hostPath.c_str(), kOwnerAttribute, owner.data(), owner.size(), 0) == 0;
-}
-
-}  // namespace pw::host
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSecurity.h"
+#include "platform/hostworld/WorldSessions.h"
 
 namespace pw::platform {
 namespace {

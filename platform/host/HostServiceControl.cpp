@@ -1,8 +1,8 @@
 #include <memory>
 
 #include "platform/ServiceControl.h"
-#include "platform/host/ServiceManager.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/ServiceManager.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 namespace {

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "platform/Sessions.h"
-#include "platform/host/ExecArguments.h"
-#include "platform/host/ServiceManager.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/ExecArguments.h"
+#include "platform/hostworld/ServiceManager.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 
 extern char** environ;
 

@@ -2,8 +2,8 @@
 
 #include "platform/ErrorSink.h"
 #include "platform/SystemInfo.h"
-#include "platform/host/Desktop.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/Desktop.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 

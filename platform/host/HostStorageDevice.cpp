@@ -12,9 +12,9 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/FileSystem.h"
-#include "platform/host/DeviceSocket.h"
+#include "platform/hostworld/DeviceSocket.h"
 #include "platform/host/HostFiles.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 namespace {

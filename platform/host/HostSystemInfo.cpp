@@ -2,7 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SystemInfo.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 namespace {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/Threads.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "platform/host/Desktop.h"
+#include "platform/hostworld/Desktop.h"
 #include "platform/IcoFile.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 

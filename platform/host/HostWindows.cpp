@@ -2,9 +2,9 @@
 #include <string>
 
 #include "platform/Windows.h"
-#include "platform/host/Desktop.h"
-#include "platform/host/HostWindowBackend.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/Desktop.h"
+#include "platform/hostworld/HostWindowBackend.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 

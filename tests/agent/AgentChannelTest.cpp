@@ -22,8 +22,8 @@
 #include "agent/ServiceConnection.h"
 #include "platform/Messages.h"
 #include "platform/NamedPipe.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "tests/support/host/UserPipeServer.h"
 #include "tests/support/Waiting.h"
 

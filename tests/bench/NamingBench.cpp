@@ -9,8 +9,8 @@
 #include <string>
 
 #include "platform/LocationRights.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "storage/DestinationNaming.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"

@@ -36,8 +36,8 @@
 
 #include "platform/FileSystem.h"
 #include "platform/StorageDevice.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "scanner/ImagePull.h"
 #include "scanner/PassThroughBuffer.h"
 #include "tools/scanner-sim/ScannerSimulator.h"

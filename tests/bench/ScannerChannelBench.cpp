@@ -19,8 +19,8 @@
 
 #include "platform/FileSystem.h"
 #include "platform/StorageDevice.h"
-#include "platform/host/DeviceSocket.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/DeviceSocket.h"
+#include "platform/hostworld/World.h"
 #include "scanner/ScannerChannel.h"
 #include "tools/scanner-sim/ScannerSimulator.h"
 #include "tools/scanner-sim/SimulatorServer.h"

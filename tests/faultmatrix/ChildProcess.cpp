@@ -12,7 +12,7 @@
 #include <iterator>
 #include <thread>
 
-#include "platform/host/ProcessRunning.h"
+#include "platform/hostworld/ProcessRunning.h"
 
 extern char** environ;
 

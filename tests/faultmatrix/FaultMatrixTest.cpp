@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "agent/ServiceConnection.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "tests/faultmatrix/ChildProcess.h"
 #include "tests/faultmatrix/ExpectedToFail.h"
 #include "tests/faultmatrix/Scenario.h"

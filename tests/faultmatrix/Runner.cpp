@@ -15,7 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "tests/faultmatrix/ChildProcess.h"
 #include "tests/faultmatrix/Scenario.h"
 #include "tests/imaging/JpegSamples.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/WriteCache.h"
+#include "platform/hostworld/WriteCache.h"
 
 namespace pw::faultmatrix {
 

@@ -11,7 +11,7 @@
 
 #include "platform/Profile.h"
 #include "platform/ProfileParser.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace {
 

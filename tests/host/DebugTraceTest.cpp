@@ -11,7 +11,7 @@
 #include "platform/ErrorSink.h"
 #include "platform/Windows.h"
 #include "platform/host/DebugTraceLog.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "tests/platform/DesktopFixture.h"
 
 namespace pw::test {

@@ -15,7 +15,7 @@
 #include "platform/Shell.h"
 #include "platform/SystemInfo.h"
 #include "platform/TrayIcon.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "tests/platform/DesktopFixture.h"
 #include "tests/support/host/ThreadSwitches.h"
 

@@ -9,7 +9,7 @@
 #include "platform/Profile.h"
 #include "platform/ProfileParser.h"
 #include "platform/host/Wildcard.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::platform {
 namespace {

@@ -1,16 +1,21 @@
 // The host's served-device transport and watcher: how long a request waits
-// for a device that does not answer, and a watcher that survives a failure.
+// for a device that does not answer, and a watcher that survives a failure;
+// and the Unix-socket helper beneath it.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,9 +23,10 @@
 #include "platform/ByteOrder.h"
 #include "platform/ErrorSink.h"
 #include "platform/StorageDevice.h"
-#include "platform/host/DeviceSocket.h"
-#include "platform/host/UniqueFd.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/DeviceSocket.h"
+#include "platform/hostworld/UniqueFd.h"
+#include "platform/hostworld/UnixSocket.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::host {
 namespace {
@@ -140,6 +146,84 @@ TEST(ServedDeviceWatcherTest, FailureIsReportedAndTheWatcherGoesOn) {
   std::scoped_lock lock(mutex);
   ASSERT_FALSE(reported.empty());
   EXPECT_TRUE(reported[0].starts_with("Served device watcher: ")) << reported[0];
+}
+
+// The world's Unix-socket helper, which the control manager, the named pipes
+// and the device socket share: what each call does when the other side is
+// there, gone, silent or in the way.
+TEST(UnixSocketTest, EachCallSucceedsOrFailsAsTheSocketsDo) {
+  const std::string name = "pagewick-socket-test-" + std::to_string(::getpid());
+  const auto bytes = [](std::string_view text) { return std::as_bytes(std::span(text.data(), text.size())); };
+  const auto pair = [] {
+    int fds[2] = {-1, -1};
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    return std::pair<UniqueFd, UniqueFd>(UniqueFd(fds[0]), UniqueFd(fds[1]));
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> check;
+  };
+  const std::vector<Case> cases = {
+      {"two parts arrive whole and in order",
+       [&] {
+         auto [a, b] = pair();
+         ASSERT_TRUE(SendAll(a.get(), bytes("head"), bytes("payload")));
+         std::array<std::byte, 11> got{};
+         ASSERT_TRUE(ReceiveAll(b.get(), got));
+         EXPECT_EQ(std::string(reinterpret_cast<const char*>(got.data()), got.size()), "headpayload");
+       }},
+      {"a silent peer ends the wait at the deadline",
+       [&] {
+         auto [a, b] = pair();
+         std::array<std::byte, 4> got{};
+         EXPECT_FALSE(ReceiveAll(b.get(), got, std::chrono::steady_clock::now() + 20ms));
+       }},
+      {"a peer that goes half-way is no whole message",
+       [&] {
+         auto [a, b] = pair();
+         ASSERT_TRUE(SendAll(a.get(), bytes("ab")));
+         a.reset();
+         std::array<std::byte, 4> got{};
+         EXPECT_FALSE(ReceiveAll(b.get(), got));
+       }},
+      {"a send to a peer that went fails without a signal",
+       [&] {
+         auto [a, b] = pair();
+         b.reset();
+         EXPECT_FALSE(SendAll(a.get(), bytes("lost")));
+       }},
+      {"nobody listening refuses the connection",
+       [&] {
+         const UniqueFd client = ConnectSocket(SOCK_STREAM, AbstractSocketAddress(name + "-nobody"));
+         EXPECT_FALSE(client.valid());
+         EXPECT_EQ(errno, ECONNREFUSED);
+       }},
+      {"a listener, a client and the accepted connection talk; a second listener is refused",
+       [&] {
+         const SocketAddress address = AbstractSocketAddress(name);
+         EXPECT_EQ(address.AbstractName(), name);
+         const UniqueFd listener = ListenSocket(SOCK_STREAM, address, 4);
+         ASSERT_TRUE(listener.valid());
+         EXPECT_FALSE(ListenSocket(SOCK_STREAM, address, 4).valid());
+         EXPECT_EQ(errno, EADDRINUSE);
+         const UniqueFd client = ConnectSocket(SOCK_STREAM, address, std::chrono::seconds(1));
+         ASSERT_TRUE(client.valid());
+         const UniqueFd served = AcceptSocket(listener.get());
+         ASSERT_TRUE(served.valid());
+         ASSERT_TRUE(SendAll(client.get(), bytes("ping")));
+         std::array<std::byte, 4> got{};
+         EXPECT_TRUE(ReceiveAll(served.get(), got, std::chrono::steady_clock::now() + 1s));
+       }},
+      {"a socket file's path longer than an address holds has no address",
+       [&] {
+         EXPECT_FALSE(FileSocketAddress(std::string(sizeof(sockaddr_un::sun_path), 'x')).has_value());
+         EXPECT_TRUE(FileSocketAddress(std::string(sizeof(sockaddr_un::sun_path) - 1, 'x')).has_value());
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.check();
+  }
 }
 
 }  // namespace

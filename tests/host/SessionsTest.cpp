@@ -17,10 +17,10 @@
 
 #include "platform/ServiceControl.h"
 #include "platform/Sessions.h"
-#include "platform/host/ServiceManager.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSecurity.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/ServiceManager.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSecurity.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "platform/Security.h"
 #include "tests/support/Waiting.h"
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "platform/FileSystem.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::host {
 namespace {

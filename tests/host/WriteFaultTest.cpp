@@ -7,7 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::host {
 namespace {

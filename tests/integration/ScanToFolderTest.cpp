@@ -14,7 +14,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Windows.h"
-#include "platform/host/DeviceSocket.h"
+#include "platform/hostworld/DeviceSocket.h"
 #include "tests/imaging/JpegSamples.h"
 #include "tests/scanner/PollFixture.h"
 #include "tests/scanner/SimulatorProcess.h"

@@ -15,7 +15,7 @@
 #include "platform/Windows.h"
 
 #if PAGEWICK_HOST
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #endif
 
 namespace pw::test {

@@ -18,7 +18,7 @@
 
 #if PAGEWICK_HOST
 #include "platform/host/EventLogStore.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #endif
 
 namespace pw::platform {

@@ -10,9 +10,9 @@
 #include "platform/PathText.h"
 #include "platform/Shell.h"
 #include "platform/Windows.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "scanner/ImagePull.h"
-#include "platform/host/WorldSecurity.h"
+#include "platform/hostworld/WorldSecurity.h"
 #include "tests/scanner/PollFixture.h"
 #include "tests/scanner/ScannerFixture.h"
 

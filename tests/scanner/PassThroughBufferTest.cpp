@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "scanner/PassThroughBuffer.h"
 #include "scanner/ScannerChannel.h"
 

@@ -20,7 +20,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/StorageDevice.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "tools/scanner-sim/ScannerSimulator.h"
 #include "ui/FormOwner.h"
 #include "ui/MainForm.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "scanner/ImagePull.h"
 #include "scanner/PullHost.h"
 #include "scanner/UserNotifier.h"

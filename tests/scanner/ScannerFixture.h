@@ -11,7 +11,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/StorageDevice.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "scanner/PassThroughBuffer.h"
 #include "scanner/ScannerChannel.h"
 #include "tools/scanner-sim/ScannerSimulator.h"

@@ -1,6 +1,6 @@
 // A scanner served over a Unix socket: the framing round trip, plugging and
 // unplugging through <world root>/devices, and the pagewick-scanner-sim executable.
-#include "platform/host/DeviceSocket.h"
+#include "platform/hostworld/DeviceSocket.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

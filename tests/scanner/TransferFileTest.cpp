@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/FileSystem.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "scanner/TransferFile.h"
 #include "tests/support/TestEnvironment.h"
 

@@ -6,7 +6,7 @@
 #include "platform/SystemInfo.h"
 #include "platform/TrayIcon.h"
 #include "platform/PathText.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "service/Switches.h"
 #include "tests/service/ServiceFixture.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/host/ProcessRunning.h"
+#include "platform/hostworld/ProcessRunning.h"
 #include "tests/service/ServiceFixture.h"
 
 namespace pw::service::test {

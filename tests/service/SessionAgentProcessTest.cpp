@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "agent/ServiceConnection.h"
-#include "platform/host/ScreenJournal.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/ScreenJournal.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "tests/scanner/SimulatorProcess.h"
 #include "tests/service/ProcessWorld.h"
 

@@ -17,7 +17,7 @@
 #include "platform/NamedPipe.h"
 #include "platform/Profile.h"
 #include "platform/Sessions.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "storage/LocationRules.h"
 
 namespace pw::service::test {

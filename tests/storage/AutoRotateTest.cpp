@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "storage/AutoRotate.h"
 #include "tests/imaging/JpegSamples.h"
 #include "tests/imaging/PictureChecks.h"

@@ -1,7 +1,7 @@
 // The free-space guard and the scratch file's name.
 #include <gtest/gtest.h>
 
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "storage/FreeSpaceGuard.h"
 
 namespace pw::storage {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/Profile.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "storage/LocationRules.h"
 
 namespace pw::storage {

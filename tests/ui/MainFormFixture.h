@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/Messages.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "scanner/PollHost.h"
 #include "ui/FormOwner.h"
 #include "ui/MainForm.h"

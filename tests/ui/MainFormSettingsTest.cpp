@@ -5,8 +5,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
 #include "platform/Security.h"
-#include "platform/host/WorldSecurity.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/WorldSecurity.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "resources/MainFormLayout.h"
 #include "tests/ui/MainFormFixture.h"
 

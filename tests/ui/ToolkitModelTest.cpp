@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "platform/toolkit/Controls.h"
 #include "platform/toolkit/FileListBox.h"
 #include "platform/toolkit/Menu.h"

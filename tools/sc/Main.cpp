@@ -21,8 +21,8 @@
 #include "platform/ErrorText.h"
 #include "platform/ServiceControl.h"
 #include "platform/host/EventLogStore.h"
-#include "platform/host/ServiceManager.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/ServiceManager.h"
+#include "platform/hostworld/World.h"
 
 namespace {
 

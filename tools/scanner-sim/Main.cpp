@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host/DeviceSocket.h"
+#include "platform/hostworld/DeviceSocket.h"
 #include "tools/scanner-sim/DeviceOptions.h"
 #include "tools/scanner-sim/FifoPort.h"
 #include "tools/scanner-sim/ScannerPicture.h"

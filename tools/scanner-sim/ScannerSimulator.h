@@ -41,7 +41,7 @@
 
 #include "platform/Errors.h"
 #include "platform/StorageDevice.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::sim {
 

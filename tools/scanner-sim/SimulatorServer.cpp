@@ -11,7 +11,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform/host/DeviceSocket.h"
+#include "platform/hostworld/DeviceSocket.h"
 
 namespace pw::sim {
 namespace fs = std::filesystem;

@@ -1,6 +1,6 @@
 #pragma once
 // Serves one device over a Unix socket in the framing of
-// platform/host/DeviceSocket.h: one thread accepts, one thread per connection
+// platform/hostworld/DeviceSocket.h: one thread accepts, one thread per connection
 // answers its requests in turn. While the socket file exists the device is
 // plugged in; Unplug() removes the file and drops every connection (after the
 // reply in progress), so the world's next look at its drives finds it gone.
@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host/UniqueFd.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/UniqueFd.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::sim {
 

@@ -9,7 +9,7 @@
 
 #include "platform/Messages.h"
 #include "platform/Windows.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
 

@@ -2,7 +2,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 #include "tests/support/ScannerDrive.h"
 #include "tools/scanner-sim/DeviceOptions.h"
 #include "tools/scanner-sim/ScannerSimulator.h"

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "platform/FileSystem.h"
-#include "platform/host/World.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace pw::test {

@@ -23,7 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/NamedPipe.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "platform/host/WriteCache.h"
+#include "platform/hostworld/WriteCache.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -21,8 +21,8 @@
 #include "platform/Handle.h"
 #include "platform/StorageDevice.h"
 #include "platform/SystemInfo.h"
-#include "platform/host/Desktop.h"
-#include "platform/host/WriteCache.h"
+#include "platform/hostworld/Desktop.h"
+#include "platform/hostworld/WriteCache.h"
 
 namespace pw::host {
 

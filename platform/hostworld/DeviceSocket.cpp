@@ -1,10 +1,7 @@
-#include "platform/host/DeviceSocket.h"
+#include "platform/hostworld/DeviceSocket.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <sys/uio.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <array>
@@ -62,38 +59,6 @@ bool DecodeReply(const std::byte (&in)[kHeaderSize], ReplyHeader& header) {
   return header.bytesReturned <= kMaxPayload;
 }
 
-bool SendAll(int fd, std::span<const std::byte> first, std::span<const std::byte> second) {
-  while (!first.empty() || !second.empty()) {
-    std::array<iovec, 2> parts{};
-    std::size_t count = 0;
-    if (!first.empty()) parts[count++] = {const_cast<std::byte*>(first.data()), first.size()};
-    if (!second.empty()) parts[count++] = {const_cast<std::byte*>(second.data()), second.size()};
-    msghdr message{};
-    message.msg_iov = parts.data();
-    message.msg_iovlen = count;
-    const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    auto done = static_cast<std::size_t>(sent);
-    const std::size_t fromFirst = std::min(done, first.size());
-    first = first.subspan(fromFirst);
-    second = second.subspan(done - fromFirst);
-  }
-  return true;
-}
-
-bool ReceiveAll(int fd, std::span<std::byte> data) {
-  while (!data.empty()) {
-    const ssize_t got = ::recv(fd, data.data(), data.size(), 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    data = data.subspan(static_cast<std::size_t>(got));
-  }
-  return true;
-}
-
 std::uint32_t ReplyTimeoutMs(std::uint32_t controlCode, std::span<const std::byte> input) {
   constexpr std::uint32_t kDefault = static_cast<std::uint32_t>(kReplyTimeoutSeconds) * 1000u;
   if (controlCode != platform::kIoctlScsiPassThrough || input.size() < kPassThroughHeaderSize) return kDefault;
@@ -117,18 +82,10 @@ SocketDevice::~SocketDevice() { DisconnectLocked(); }
 
 bool SocketDevice::ConnectLocked() {
   if (fd_.valid()) return true;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string path = socketPath_.string();
-  if (path.size() >= sizeof(address.sun_path)) return false;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const std::optional<SocketAddress> address = FileSocketAddress(socketPath_.string());
+  if (!address) return false;
+  UniqueFd fd = ConnectSocket(SOCK_STREAM, *address, std::chrono::seconds(device_socket::kReplyTimeoutSeconds));
   if (!fd.valid()) return false;
-  timeval timeout{};
-  timeout.tv_sec = device_socket::kReplyTimeoutSeconds;
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
   fd_ = std::move(fd);
   return true;
 }

@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/host/UniqueFd.h"
+#include "platform/hostworld/UniqueFd.h"
 
 namespace pw::host {
 

@@ -1,4 +1,4 @@
-#include "platform/host/RecordText.h"
+#include "platform/hostworld/RecordText.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,9 +1,9 @@
-#include "platform/host/World.h"
+#include "platform/hostworld/World.h"
 
 #include "platform/ScopeExit.h"
 #include "platform/TextCompare.h"
-#include "platform/host/ServiceManager.h"
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/ServiceManager.h"
+#include "platform/hostworld/WorldSessions.h"
 
 #include <unistd.h>
 

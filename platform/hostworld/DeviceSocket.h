@@ -24,8 +24,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/host/UniqueFd.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/UniqueFd.h"
+#include "platform/hostworld/UnixSocket.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::host {
 
@@ -65,10 +66,10 @@ bool DecodeRequest(const std::byte (&in)[kHeaderSize], RequestHeader& header);
 void EncodeReply(const ReplyHeader& header, std::byte (&out)[kHeaderSize]);
 bool DecodeReply(const std::byte (&in)[kHeaderSize], ReplyHeader& header);
 
-// Whole-buffer transfers that retry on EINTR and never raise SIGPIPE. The
-// two-part send writes a header and its payload with one system call where it can.
-bool SendAll(int fd, std::span<const std::byte> first, std::span<const std::byte> second = {});
-bool ReceiveAll(int fd, std::span<std::byte> data);
+// Whole-buffer transfers (UnixSocket.h): a header and its payload go with one
+// system call where they can.
+using host::ReceiveAll;
+using host::SendAll;
 
 // <world root>/devices/<letter>.sock, the letter in upper case.
 std::filesystem::path SocketPathFor(const std::filesystem::path& worldRoot, char letter);

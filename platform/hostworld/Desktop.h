@@ -21,7 +21,7 @@
 #include "platform/TextCompare.h"
 #include "platform/TrayIcon.h"
 #include "platform/Windows.h"
-#include "platform/host/ScreenJournal.h"
+#include "platform/hostworld/ScreenJournal.h"
 
 namespace pw::platform {
 class PopupMenu;

@@ -1,4 +1,4 @@
-#include "platform/host/WorldSessions.h"
+#include "platform/hostworld/WorldSessions.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,10 +12,10 @@
 
 #include "platform/ServiceControl.h"
 #include "platform/Sessions.h"
-#include "platform/host/Desktop.h"
-#include "platform/host/ServiceManager.h"
-#include "platform/host/ProcessRunning.h"
-#include "platform/host/World.h"
+#include "platform/hostworld/Desktop.h"
+#include "platform/hostworld/ServiceManager.h"
+#include "platform/hostworld/ProcessRunning.h"
+#include "platform/hostworld/World.h"
 
 namespace pw::host {
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "platform/host/ScreenJournal.h"
+#include "platform/hostworld/ScreenJournal.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "platform/host/UniqueFd.h"
+#include "platform/hostworld/UniqueFd.h"
 
 namespace pw::host {
 namespace {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/host/UniqueFd.h"
+#include "platform/hostworld/UniqueFd.h"
 
 namespace pw::host {
 
