@@ -34,3 +34,10 @@ if(PAGEWICK_SANITIZE_THREAD)
   target_compile_options(pagewick_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
   target_link_options(pagewick_options INTERFACE -fsanitize=thread)
 endif()
+
+# Thread checks (platform/ThreadChecker.h): on in Debug and sanitizer builds, free elsewhere.
+if(PAGEWICK_SANITIZE OR PAGEWICK_SANITIZE_THREAD)
+  target_compile_definitions(pagewick_options INTERFACE PAGEWICK_THREAD_CHECKS=1)
+else()
+  target_compile_definitions(pagewick_options INTERFACE $<$<CONFIG:Debug>:PAGEWICK_THREAD_CHECKS=1>)
+endif()
