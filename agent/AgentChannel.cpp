@@ -53,7 +53,11 @@ struct AgentChannel::Listener {
 
 AgentChannel::AgentChannel(Options options) : options_(std::move(options)), listener_(std::make_unique<Listener>()) {}
 
-AgentChannel::~AgentChannel() { Stop(); }
+AgentChannel::~AgentChannel() {
+  // The owner may end the channel on another thread once its own has ended.
+  serviceEnd_.DetachFromThread();
+  Stop();
+}
 
 void AgentChannel::Log(const std::string& text) const {
   if (!options_.logError) return;
@@ -66,6 +70,7 @@ void AgentChannel::Log(const std::string& text) const {
 }
 
 platform::Outcome AgentChannel::Start() {
+  serviceEnd_.Check();
   std::scoped_lock lock(mutex_);
   if (acceptThread_.joinable()) return platform::Outcome::Failure(platform::error::kAlreadyExists);
   platform::PipeResult first = platform::CreatePipeServer(options_.pipeName, true, kMaxMessageSize);
@@ -77,6 +82,7 @@ platform::Outcome AgentChannel::Start() {
 }
 
 void AgentChannel::Stop() {
+  serviceEnd_.Check();
   std::vector<std::shared_ptr<Connection>> connections;
   {
     std::scoped_lock lock(mutex_);
@@ -298,6 +304,7 @@ bool AgentChannel::WorkWaiting(AgentId lastSeen) const {
 }
 
 void AgentChannel::DropOverdue() {
+  serviceEnd_.Check();
   std::vector<AgentId> overdue;
   {
     std::scoped_lock lock(mutex_);
@@ -327,6 +334,7 @@ void AgentChannel::Drop(AgentId agent) {
 }
 
 std::vector<AgentMessage> AgentChannel::TakeMessages() {
+  serviceEnd_.Check();
   std::scoped_lock lock(mutex_);
   std::vector<AgentMessage> taken(std::make_move_iterator(incoming_.begin()), std::make_move_iterator(incoming_.end()));
   incoming_.clear();

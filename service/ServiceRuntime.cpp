@@ -85,6 +85,7 @@ class TService::ControlWindow final : public platform::WindowHandler {
   // the request is kept for the next ProcessRequests.
   std::optional<std::intptr_t> HandleMessage(platform::WindowHandle, std::uint32_t message, std::uintptr_t wParam,
                                              std::intptr_t) override {
+    service_.CheckServiceThread();
     if (message != kControlMessage) return std::nullopt;
     const auto code = static_cast<std::uint32_t>(wParam);
     service_.deferredControls_.push_back(code);
@@ -101,7 +102,10 @@ class TService::ControlWindow final : public platform::WindowHandler {
 
 // --- TService
 
-TService::TService() = default;
+TService::TService() {
+  // Built on the main thread; each run's service thread takes it over.
+  serviceThread_.DetachFromThread();
+}
 
 TService::~TService() {
   // A service thread still running here belongs to a process that is ending;
@@ -212,6 +216,7 @@ void TService::Controller(std::uint32_t code) {
 }
 
 void TService::SuspendWhilePaused() {
+  serviceThread_.Check();
   const platform::ThreadHandle* handle = nullptr;
   {
     std::scoped_lock lock(threadHandleMutex_);
@@ -229,6 +234,8 @@ void TService::SuspendWhilePaused() {
 }
 
 void TService::RunServiceThread(TServiceThread& thread) {
+  // This run's thread becomes the owner; the last run's let go as it ended.
+  serviceThread_.Check();
   platform::NameCurrentThread(kServiceThreadName);
   platform::EnsureMessageQueue();
   {
@@ -258,8 +265,11 @@ void TService::RunServiceThread(TServiceThread& thread) {
     deferredControls_.clear();
     serviceThreadId_.store(0);
     pendingControls_.store(0);
-    std::scoped_lock lock(threadHandleMutex_);
-    serviceThreadHandle_.reset();
+    {
+      std::scoped_lock lock(threadHandleMutex_);
+      serviceThreadHandle_.reset();
+    }
+    serviceThread_.DetachFromThread();
   });
 
   try {
@@ -289,6 +299,7 @@ void TService::RunServiceThread(TServiceThread& thread) {
 }
 
 void TService::ProcessRequests() {
+  serviceThread_.Check();
   for (;;) {
     if (!deferredControls_.empty()) {
       const std::uint32_t code = deferredControls_.front();

@@ -317,5 +317,18 @@ TEST(ServiceMainTest, RefusedHandlerRegistrationIsLoggedAndNothingStarts) {
   EXPECT_EQ(probe.Status(), ServiceState::Stopped);
 }
 
+// The service thread's side answers only to the service thread: where thread
+// checks are on, a call from another thread ends the process, naming it.
+TEST_F(ServiceRuntimeTest, ServiceThreadSideRefusesOtherThreads) {
+  if (!pf::kThreadChecksEnabled) GTEST_SKIP() << "thread checks are off in this build";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        Start();
+        if (WaitForState(state::kRunning)) probe.ProcessRequests();
+      },
+      "the service thread's side of TService used on a thread that does not own it");
+}
+
 }  // namespace
 }  // namespace pw::service::test
