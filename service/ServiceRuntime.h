@@ -213,8 +213,14 @@ class TService {
   // Shared with the dispatcher thread.
   std::atomic<platform::WindowHandle> controlWindowHandle_{nullptr};
   std::atomic<platform::ThreadId> serviceThreadId_{0};
-  std::atomic<bool> suspended_{false};
   std::atomic<int> pendingControls_{0};  // posted and not yet acted on
+  // Counting a request and the service thread's decision to suspend itself
+  // happen under this lock, so no request slips between the decision and
+  // the suspension unseen.
+  std::mutex suspendMutex_;
+  // The service thread decided to suspend itself and no control handler has
+  // taken on resuming it yet.
+  bool suspendDecided_ = false;
   std::mutex threadHandleMutex_;
   platform::ThreadHandle serviceThreadHandle_;
 
