@@ -37,9 +37,9 @@ AgentHost::AgentHost(TServiceApplication& owner) : owner_(owner), channel_(Chann
 
 AgentHost::~AgentHost() {
   // The service object, and with it this one, may end on the main thread
-  // after the service thread has gone.
-  thread_.DetachFromThread();
-  Stop();
+  // after the service thread has gone: Stop's work without its thread rule,
+  // the channel closing itself as it goes.
+  if (started_) channel_.Broadcast(agent::ExitMessage{});
 }
 
 platform::Outcome AgentHost::Start() {
