@@ -53,11 +53,7 @@ struct AgentChannel::Listener {
 
 AgentChannel::AgentChannel(Options options) : options_(std::move(options)), listener_(std::make_unique<Listener>()) {}
 
-AgentChannel::~AgentChannel() {
-  // The owner may end the channel on another thread once its own has ended.
-  serviceEnd_.DetachFromThread();
-  Stop();
-}
+AgentChannel::~AgentChannel() { Stop(); }
 
 void AgentChannel::Log(const std::string& text) const {
   if (!options_.logError) return;
@@ -82,7 +78,6 @@ platform::Outcome AgentChannel::Start() {
 }
 
 void AgentChannel::Stop() {
-  serviceEnd_.Check();
   std::vector<std::shared_ptr<Connection>> connections;
   {
     std::scoped_lock lock(mutex_);

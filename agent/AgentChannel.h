@@ -72,10 +72,11 @@ class AgentChannel {
 
   // Creates the pipe (its first instance, so no other process owns the name)
   // and starts accepting agents. The service end's thread (checked), as are
-  // Stop, TakeMessages and DropOverdue.
+  // TakeMessages and DropOverdue.
   platform::Outcome Start();
   // Closes every connection and the pipe; returns when the channel's threads
-  // have ended. The destructor calls it, on whichever thread ends the channel.
+  // have ended. Any thread, once the service end is done with the channel;
+  // the destructor calls it.
   void Stop();
 
   // The messages that arrived since the last call, oldest first.
