@@ -66,6 +66,7 @@ void AgentChannel::Log(const std::string& text) const {
 }
 
 platform::Outcome AgentChannel::Start() {
+  serviceEnd_.Check();
   std::scoped_lock lock(mutex_);
   if (acceptThread_.joinable()) return platform::Outcome::Failure(platform::error::kAlreadyExists);
   platform::PipeResult first = platform::CreatePipeServer(options_.pipeName, true, kMaxMessageSize);
@@ -298,6 +299,7 @@ bool AgentChannel::WorkWaiting(AgentId lastSeen) const {
 }
 
 void AgentChannel::DropOverdue() {
+  serviceEnd_.Check();
   std::vector<AgentId> overdue;
   {
     std::scoped_lock lock(mutex_);
@@ -327,6 +329,7 @@ void AgentChannel::Drop(AgentId agent) {
 }
 
 std::vector<AgentMessage> AgentChannel::TakeMessages() {
+  serviceEnd_.Check();
   std::scoped_lock lock(mutex_);
   std::vector<AgentMessage> taken(std::make_move_iterator(incoming_.begin()), std::make_move_iterator(incoming_.end()));
   incoming_.clear();

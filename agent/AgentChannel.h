@@ -21,6 +21,7 @@
 #include "agent/AgentProtocol.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
+#include "platform/ThreadChecker.h"
 
 namespace pw::agent {
 
@@ -70,13 +71,15 @@ class AgentChannel {
   AgentChannel& operator=(const AgentChannel&) = delete;
 
   // Creates the pipe (its first instance, so no other process owns the name)
-  // and starts accepting agents. Service thread.
+  // and starts accepting agents. The service end's thread (checked), as are
+  // TakeMessages and DropOverdue.
   platform::Outcome Start();
   // Closes every connection and the pipe; returns when the channel's threads
-  // have ended. Service thread; the destructor calls it.
+  // have ended. Any thread, once the service end is done with the channel;
+  // the destructor calls it.
   void Stop();
 
-  // The messages that arrived since the last call, oldest first. Service thread.
+  // The messages that arrived since the last call, oldest first.
   std::vector<AgentMessage> TakeMessages();
 
   // Queues a message for every connected agent / for one. Never blocks; an
@@ -88,8 +91,8 @@ class AgentChannel {
   // Tells an agent to end; one that is still connected exitGrace later is
   // dropped by DropOverdue. Any thread.
   void SendExit(AgentId agent);
-  // Drops the agents that ignored their Exit beyond the grace. Service thread
-  // (once per pass of its loop).
+  // Drops the agents that ignored their Exit beyond the grace. Once per pass
+  // of the service thread's loop.
   void DropOverdue();
   // Whether an agent told to end is still awaited (DropOverdue has work once
   // its grace is over). Any thread.
@@ -137,6 +140,8 @@ class AgentChannel {
   struct Listener;
   std::unique_ptr<Listener> listener_;
   std::thread acceptThread_;
+  // The service end: the thread that built the channel.
+  platform::ThreadChecker serviceEnd_{"AgentChannel's service end"};
 };
 
 }  // namespace pw::agent

@@ -47,3 +47,10 @@ if(PAGEWICK_BUILD_FUZZERS)
   target_compile_options(pagewick_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
   target_link_options(pagewick_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Thread checks (platform/ThreadChecker.h): on in Debug and sanitizer builds, free elsewhere.
+if(PAGEWICK_SANITIZE OR PAGEWICK_SANITIZE_THREAD OR PAGEWICK_BUILD_FUZZERS)
+  target_compile_definitions(pagewick_options INTERFACE PAGEWICK_THREAD_CHECKS=1)
+else()
+  target_compile_definitions(pagewick_options INTERFACE $<$<CONFIG:Debug>:PAGEWICK_THREAD_CHECKS=1>)
+endif()

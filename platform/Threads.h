@@ -30,6 +30,14 @@ std::uint32_t SuspendThread(const ThreadHandle& thread);
 // drops to 0. Any thread.
 std::uint32_t ResumeThread(const ThreadHandle& thread);
 
+// Resumes a thread that has decided to suspend itself, once its suspension
+// has taken effect: a plain ResumeThread that comes before the thread's own
+// SuspendThread finds the count at 0 and is lost. Returns the previous
+// suspend count (at least 1), or kSuspendFailed. Only for a thread that is
+// sure to reach its SuspendThread without waiting for the caller. Any thread
+// but `thread`.
+std::uint32_t ResumeThreadOnceSuspended(const ThreadHandle& thread);
+
 // Names the calling thread for debuggers and process tools (at most 15
 // characters are kept on the host; SetThreadDescription where the system has
 // it). Nothing happens where names are not supported.

@@ -47,6 +47,7 @@ TrayIcon::TrayIcon(RawHandle icon, Events events, std::string tip)
 }
 
 TrayIcon::~TrayIcon() {
+  thread_.Check();
   Remove();
   window_.reset();
 }
@@ -63,6 +64,7 @@ NotifyIconData TrayIcon::Identity() const {
 }
 
 bool TrayIcon::Add() {
+  thread_.Check();
   NotifyIconData data;
   data.window = ownerWindow();
   data.id = kIconId;
@@ -97,6 +99,7 @@ void TrayIcon::Remove() {
 }
 
 void TrayIcon::SetTip(std::string tip) {
+  thread_.Check();
   tip_ = std::move(tip);
   if (!added_) return;
   NotifyIconData data = Identity();
@@ -106,6 +109,7 @@ void TrayIcon::SetTip(std::string tip) {
 }
 
 bool TrayIcon::ShowBalloon(const std::string& title, const std::string& text) {
+  thread_.Check();
   if (!added_) return false;
   NotifyIconData data = Identity();
   data.flags |= nif::kInfo;
@@ -130,6 +134,7 @@ std::string GuidText(const Guid& guid) {
 // command (Exit) defers its own destruction to the top of its thread's loop.
 // Each event is still the last thing a callback does.
 void TrayIcon::OnCallback(std::uintptr_t wParam, std::intptr_t lParam) {
+  thread_.Check();
   // Version 4 puts the event and the id into lParam (wParam holds the
   // anchor point); before it, wParam is the id and lParam the event.
   const auto packed = static_cast<std::uintptr_t>(lParam);

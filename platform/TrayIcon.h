@@ -12,6 +12,7 @@
 
 #include "platform/Errors.h"
 #include "platform/Handle.h"
+#include "platform/ThreadChecker.h"
 #include "platform/Windows.h"
 
 namespace pw::platform {
@@ -133,8 +134,9 @@ bool ShellNotifyIcon(std::uint32_t action, const NotifyIconData& data);
 // GUID (before Windows 7, or an executable that moved since Windows saw it
 // with that GUID) the window and id identify it. It asks for the callbacks of
 // NOTIFYICON_VERSION_4 where the shell has them.
-// Creating thread only; its messages are handled by that thread's loop. The
-// events run inside the icon's own message handling and must not destroy it.
+// Creating thread only (checked): its messages are handled by that thread's
+// loop. The events run inside the icon's own message handling and must not
+// destroy it.
 class TrayIcon {
  public:
   static constexpr std::uint32_t kIconId = 1;
@@ -194,6 +196,7 @@ class TrayIcon {
   // The menu opened at the right button-down; the WM_CONTEXTMENU of version 4
   // that follows the button-up opens no second one.
   bool menuFromMouse_ = false;
+  ThreadChecker thread_{"TrayIcon"};
 };
 
 }  // namespace pw::platform

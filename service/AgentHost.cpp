@@ -35,9 +35,15 @@ bool UsesSessionAgents() {
 
 AgentHost::AgentHost(TServiceApplication& owner) : owner_(owner), channel_(ChannelOptions(owner)) {}
 
-AgentHost::~AgentHost() { Stop(); }
+AgentHost::~AgentHost() {
+  // The service object, and with it this one, may end on the main thread
+  // after the service thread has gone: Stop's work without its thread rule,
+  // the channel closing itself as it goes.
+  if (started_) channel_.Broadcast(agent::ExitMessage{});
+}
 
 platform::Outcome AgentHost::Start() {
+  thread_.Check();
   const platform::Outcome served = channel_.Start();
   if (!served) {
     Log("The session agents' pipe could not be created: " + SystemMessage(served.error));
@@ -54,6 +60,7 @@ platform::Outcome AgentHost::Start() {
 }
 
 void AgentHost::Stop() {
+  thread_.Check();
   if (!started_) return;
   started_ = false;
   // An agent also ends when the pipe closes; Exit first lets it end at once.
@@ -62,6 +69,7 @@ void AgentHost::Stop() {
 }
 
 void AgentHost::SessionChanged(std::uint32_t eventType, std::uint32_t sessionId) {
+  thread_.Check();
   // At logoff the session's processes end with it, the agent among them; its
   // connection closes and the channel forgets it.
   if (started_ && eventType == platform::session_change::kLogon) StartAgentIn(sessionId);
@@ -78,6 +86,7 @@ void AgentHost::StartAgentIn(std::uint32_t session) {
 }
 
 void AgentHost::Pump() {
+  thread_.Check();
   if (!started_) return;
   channel_.DropOverdue();
   for (const agent::AgentMessage& message : channel_.TakeMessages()) Handle(message);
@@ -173,7 +182,8 @@ void AgentHost::Exit() {
 }
 
 ui::TMainForm* AgentHost::MainWindow(bool create) {
-  ui::TMainForm* form = owner_.Process().MainForm;
+  thread_.Check();
+  ui::TMainForm* form = owner_.Process().MainForm.Get();
   if (form != nullptr || !create) return form;
   try {
     // The window lives in session 0, where nobody sees it: no tray icon, and
@@ -192,7 +202,7 @@ ui::TMainForm* AgentHost::MainWindow(bool create) {
 
 agent::StateMessage AgentHost::State() const {
   agent::StateMessage state;
-  const ui::TMainForm* form = owner_.Process().MainForm;
+  const ui::TMainForm* form = owner_.Process().MainForm.Get();
   if (form == nullptr) return state;
   state.saveType = form->SaveComboBx.ItemIndex() == 0 ? ui::SaveModeCard : ui::SaveModeComputer;
   // Longer than any Windows path: the page shows its start, and the agent
@@ -220,6 +230,7 @@ void AgentHost::SendToConsole(const agent::Message& message) {
 }
 
 void AgentHost::TellDiskFull() {
+  thread_.Check();
   const std::vector<agent::AgentId> agents = ConsoleAgents();
   if (agents.empty()) {
     Log("The drive of the save location is full: the picture went to the scratch file. No user session could be told.");
@@ -230,6 +241,7 @@ void AgentHost::TellDiskFull() {
 }
 
 bool AgentHost::DiskFullBoxOpen() const {
+  thread_.Check();
   if (diskFullUnanswered_.empty()) return false;
   for (agent::AgentId id : channel_.Agents()) {
     if (diskFullUnanswered_.contains(id)) return true;
@@ -238,6 +250,7 @@ bool AgentHost::DiskFullBoxOpen() const {
 }
 
 void AgentHost::ShowFolder(const std::string& folder, std::span<const std::string>) {
+  thread_.Check();
   // Each agent looks for an explorer window of the folder on its own desktop.
   if (folder.empty() || folder.size() > agent::kMaxServicePathLength) {
     Log("A folder too long for the session agents was not opened: " + folder);
@@ -247,17 +260,20 @@ void AgentHost::ShowFolder(const std::string& folder, std::span<const std::strin
 }
 
 void AgentHost::TellPictureIncomplete(const std::string& keptPath) {
+  thread_.Check();
   Log("A picture from the scanner did not arrive completely. What arrived is kept in " + keptPath +
       ". The picture stays on the scanner and is transferred again.");
   Relay(agent::NotifyMessage{agent::NoticeKind::PictureIncomplete, keptPath});
 }
 
 void AgentHost::TellCannotSave(const std::string& location) {
+  thread_.Check();
   Log("Scanned pictures cannot be saved in " + location + ". The picture stays on the scanner.");
   Relay(agent::NotifyMessage{agent::NoticeKind::CannotSave, location});
 }
 
 void AgentHost::ShowPage() {
+  thread_.Check();
   (void)TakeSettingsEditedOutside();
   // The drive walk marks the scanner attached only once the page is up.
   agent::StateMessage state = State();
@@ -272,7 +288,7 @@ void AgentHost::Relay(const agent::NotifyMessage& notice) {
 }
 
 bool AgentHost::TakeSettingsEditedOutside() {
-  ui::TMainForm* form = owner_.Process().MainForm;
+  ui::TMainForm* form = owner_.Process().MainForm.Get();
   if (form == nullptr) return false;
   const bool before = form->AutoRCheckBx.Checked();
   form->TakeAutoRotateEditedOutside();

@@ -3,7 +3,8 @@
 // an agent (this executable with /agent) in every interactive session as its
 // user, serves the agent channel, applies what the agents' pages send to the
 // service's hidden main window, and tells the user through the agents (the
-// window's notifier). Service thread only, unless a method says otherwise.
+// window's notifier). Service thread only (checked), unless a method says
+// otherwise.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -15,6 +16,7 @@
 
 #include "agent/AgentChannel.h"
 #include "platform/Sessions.h"
+#include "platform/ThreadChecker.h"
 #include "scanner/UserNotifier.h"
 
 namespace pw::ui {
@@ -98,6 +100,7 @@ class AgentHost final : public scanner::UserNotifier {
   agent::AgentId lastGreeted_ = 0;
   std::set<agent::AgentId> diskFullUnanswered_;
   std::set<agent::AgentId> ending_;  // told to end by Exit
+  platform::ThreadChecker thread_{"AgentHost"};
 };
 
 }  // namespace pw::service

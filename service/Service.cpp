@@ -52,7 +52,7 @@ TService1::TService1(TServiceApplication& owner) : owner_(owner) {
   // A stop inside a box of the main window (a pull's notice nobody answers)
   // closes the box, so the stop is acted on at once.
   OnStopWaitsInModalLoop = [this] {
-    if (const ui::TMainForm* form = owner_.Process().MainForm) platform::CloseOwnedDialogs(form->Handle());
+    if (const ui::TMainForm* form = owner_.Process().MainForm.Get()) platform::CloseOwnedDialogs(form->Handle());
   };
 }
 
@@ -79,6 +79,7 @@ void TService1::ServiceCreate(TService&) {
 }
 
 void TService1::ServiceStart(TService&, bool&) {
+  CheckServiceThread();
   if (sessionAgents_) {
     try {
       agents_ = std::make_unique<AgentHost>(owner_);
@@ -106,7 +107,8 @@ void TService1::ServiceStart(TService&, bool&) {
 }
 
 void TService1::ShowMainWindow() {
-  ui::TMainForm* form = owner_.Process().MainForm;
+  CheckServiceThread();
+  ui::TMainForm* form = owner_.Process().MainForm.Get();
   // Only the window the service holds is ever acted on: a window of the same
   // class and caption while the service holds none (the transient window of
   // another start running its ServiceCreate) counts as not found.
@@ -123,6 +125,7 @@ void TService1::ShowMainWindow() {
 }
 
 void TService1::ServiceExecute(TService& sender) {
+  CheckServiceThread();
   try {
     while (sender.ServiceThread() != nullptr && !sender.ServiceThread()->Terminated()) {
       WaitForWork();
@@ -163,6 +166,7 @@ void TService1::WaitForWork() const {
 }
 
 void TService1::ServiceStop(TService&, bool& stopped) {
+  CheckServiceThread();
   stopped = true;
   try {
     if (agents_) agents_->Stop();
@@ -174,6 +178,7 @@ void TService1::ServiceStop(TService&, bool& stopped) {
 }
 
 void TService1::ServiceShutdown(TService&) {
+  CheckServiceThread();
   try {
     if (agents_) agents_->Stop();
     owner_.DestroyMainForm();
@@ -184,10 +189,12 @@ void TService1::ServiceShutdown(TService&) {
 }
 
 void TService1::ServiceSessionChange(TService&, std::uint32_t eventType, std::uint32_t sessionId) {
+  CheckServiceThread();
   if (agents_) agents_->SessionChanged(eventType, sessionId);
 }
 
 void TService1::ServiceDeviceEvent(TService&, std::uint32_t eventType) {
+  CheckServiceThread();
   // As the window's device broadcasts: the rescan waits for the next poll.
   if (eventType == platform::kDbtDeviceArrival) {
     owner_.Process().PendingDeviceEvent = 1;
@@ -196,8 +203,14 @@ void TService1::ServiceDeviceEvent(TService&, std::uint32_t eventType) {
   }
 }
 
-void TService1::ServicePause(TService&, bool& paused) { paused = true; }
+void TService1::ServicePause(TService&, bool& paused) {
+  CheckServiceThread();
+  paused = true;
+}
 
-void TService1::ServiceContinue(TService&, bool& continued) { continued = true; }
+void TService1::ServiceContinue(TService&, bool& continued) {
+  CheckServiceThread();
+  continued = true;
+}
 
 }  // namespace pw::service

@@ -2,7 +2,8 @@
 // Unit Service: TService1, the service "Service1" ("Pagewick"), and its event
 // handlers, which own the life of the main window: created at start,
 // destroyed at stop, shown when a later start of the executable leaves the
-// show-window marker. Every handler but ServiceCreate runs on the service thread.
+// show-window marker. Every handler but ServiceCreate runs on the service
+// thread (checked).
 #include <cstdint>
 #include <memory>
 

@@ -101,7 +101,7 @@ TServiceApplication::~TServiceApplication() {
     std::scoped_lock lock(formsMutex_);
     forms.swap(forms_);
   }
-  process_.MainForm = nullptr;
+  process_.MainForm.Set(nullptr);
   forms.clear();
   service_.reset();
   window_.reset();
@@ -322,7 +322,7 @@ ui::TMainForm& TServiceApplication::CreateMainForm(ui::WindowPresence presence) 
     std::scoped_lock lock(formsMutex_);
     forms_.push_back({std::move(form), std::this_thread::get_id()});
   }
-  process_.MainForm = &created;
+  process_.MainForm.Set(&created);
   created.FormCreate();
   return created;
 }
@@ -337,9 +337,9 @@ std::unique_ptr<ui::TMainForm> TServiceApplication::TakeForm(const ui::TMainForm
 }
 
 void TServiceApplication::DestroyMainForm() {
-  ui::TMainForm* form = process_.MainForm;
+  ui::TMainForm* form = process_.MainForm.Get();
   if (form == nullptr) return;
-  process_.MainForm = nullptr;
+  process_.MainForm.Set(nullptr);
   TakeForm(form).reset();
 }
 
@@ -354,7 +354,7 @@ void TServiceApplication::DestroyMainFormsOfThisThread() {
     forms_.erase(mine, forms_.end());
   }
   for (const OwnedForm& owned : ending) {
-    if (process_.MainForm == owned.form.get()) process_.MainForm = nullptr;
+    process_.MainForm.ClearIf(owned.form.get());
   }
   ending.clear();
 }

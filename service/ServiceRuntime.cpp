@@ -3,6 +3,7 @@
 #include <exception>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "platform/DebugTrace.h"
 #include "platform/ErrorSink.h"
@@ -16,10 +17,6 @@ namespace {
 
 namespace control = platform::service_control;
 namespace accept = platform::service_accept;
-
-// How long the control handler keeps trying to resume a thread that is about
-// to suspend itself.
-constexpr int kResumeAttempts = 2000;
 
 // Requests that long work on the service thread should make way for.
 bool IsInterruptingControl(std::uint32_t code) {
@@ -85,6 +82,7 @@ class TService::ControlWindow final : public platform::WindowHandler {
   // the request is kept for the next ProcessRequests.
   std::optional<std::intptr_t> HandleMessage(platform::WindowHandle, std::uint32_t message, std::uintptr_t wParam,
                                              std::intptr_t) override {
+    service_.CheckServiceThread();
     if (message != kControlMessage) return std::nullopt;
     const auto code = static_cast<std::uint32_t>(wParam);
     service_.deferredControls_.push_back(code);
@@ -101,7 +99,10 @@ class TService::ControlWindow final : public platform::WindowHandler {
 
 // --- TService
 
-TService::TService() = default;
+TService::TService() {
+  // Built on the main thread; each run's service thread takes it over.
+  serviceThread_.DetachFromThread();
+}
 
 TService::~TService() {
   // A service thread still running here belongs to a process that is ending;
@@ -179,7 +180,10 @@ void TService::ControllerEx(const platform::ServiceControlEvent& event) {
 void TService::Controller(std::uint32_t code) {
   // Counted before it is posted, so that a thread about to pause itself sees
   // that a request is on its way.
-  pendingControls_.fetch_add(1);
+  {
+    std::scoped_lock lock(suspendMutex_);
+    pendingControls_.fetch_add(1);
+  }
   const bool interrupting = IsInterruptingControl(code) && PendingInterrupts != nullptr;
   if (interrupting) PendingInterrupts->fetch_add(1);
   bool posted = false;
@@ -196,22 +200,21 @@ void TService::Controller(std::uint32_t code) {
     if (interrupting) PendingInterrupts->fetch_sub(1);
     return;
   }
-  // A paused service thread takes the request once it runs again. Between
-  // announcing that it suspends and suspending, the thread is not suspended
-  // yet: resuming is retried until it has really been resumed.
-  for (int attempt = 0; attempt < kResumeAttempts && suspended_.load(); ++attempt) {
-    std::uint32_t previous = platform::kSuspendFailed;
-    {
-      std::scoped_lock lock(threadHandleMutex_);
-      if (!serviceThreadHandle_) break;
-      previous = platform::ResumeThread(serviceThreadHandle_);
-    }
-    if (previous != platform::kSuspendFailed && previous > 0) break;
-    platform::Sleep(1);
+  // A paused service thread takes the request once it runs again. A thread
+  // that decided to suspend itself before the request was counted does so
+  // even if it has not got there yet; the one resume it needs waits for it.
+  bool resume = false;
+  {
+    std::scoped_lock lock(suspendMutex_);
+    resume = std::exchange(suspendDecided_, false);
   }
+  if (!resume) return;
+  std::scoped_lock lock(threadHandleMutex_);
+  if (serviceThreadHandle_) (void)platform::ResumeThreadOnceSuspended(serviceThreadHandle_);
 }
 
 void TService::SuspendWhilePaused() {
+  serviceThread_.Check();
   const platform::ThreadHandle* handle = nullptr;
   {
     std::scoped_lock lock(threadHandleMutex_);
@@ -221,14 +224,23 @@ void TService::SuspendWhilePaused() {
   // Frozen until a request arrives; one that only asks (interrogate, a code
   // of the service's own) is answered and the thread freezes again. A thread
   // marked terminated never freezes: its accepted stop must finish.
-  while (status_ == ServiceState::Paused && pendingControls_.load() == 0 && !TerminatedNow()) {
-    suspended_.store(true);
-    if (pendingControls_.load() == 0) (void)platform::SuspendThread(*handle);
-    suspended_.store(false);
+  for (;;) {
+    {
+      // Decided under the lock that counts requests: either a request counted
+      // before this sees it, or the control handler that counts one after it
+      // finds the decision and resumes the thread once it is suspended.
+      std::scoped_lock lock(suspendMutex_);
+      if (status_ != ServiceState::Paused || pendingControls_.load() != 0 || TerminatedNow()) return;
+      suspendDecided_ = true;
+    }
+    // Cannot fail: the handle names this thread.
+    (void)platform::SuspendThread(*handle);
   }
 }
 
 void TService::RunServiceThread(TServiceThread& thread) {
+  // This run's thread becomes the owner; the last run's let go as it ended.
+  serviceThread_.Check();
   platform::NameCurrentThread(kServiceThreadName);
   platform::EnsureMessageQueue();
   {
@@ -258,8 +270,11 @@ void TService::RunServiceThread(TServiceThread& thread) {
     deferredControls_.clear();
     serviceThreadId_.store(0);
     pendingControls_.store(0);
-    std::scoped_lock lock(threadHandleMutex_);
-    serviceThreadHandle_.reset();
+    {
+      std::scoped_lock lock(threadHandleMutex_);
+      serviceThreadHandle_.reset();
+    }
+    serviceThread_.DetachFromThread();
   });
 
   try {
@@ -289,6 +304,7 @@ void TService::RunServiceThread(TServiceThread& thread) {
 }
 
 void TService::ProcessRequests() {
+  serviceThread_.Check();
   for (;;) {
     if (!deferredControls_.empty()) {
       const std::uint32_t code = deferredControls_.front();

@@ -28,6 +28,7 @@
 
 #include "platform/Messages.h"
 #include "platform/ServiceControl.h"
+#include "platform/ThreadChecker.h"
 #include "platform/Threads.h"
 #include "platform/Windows.h"
 #include "service/EventLogger.h"
@@ -175,14 +176,21 @@ class TService {
   // thread, then as Controller. Dispatcher thread.
   void ControllerEx(const platform::ServiceControlEvent& event);
   // Takes every waiting message of the service thread without waiting: acts
-  // on control requests, dispatches everything else. Service thread only.
+  // on control requests, dispatches everything else. Service thread only
+  // (checked).
   void ProcessRequests();
+
+ protected:
+  // Aborts in checked builds unless called on the service thread of the
+  // current run.
+  void CheckServiceThread() const { serviceThread_.Check(); }
 
  private:
   friend class TServiceThread;
   class ControlWindow;
 
-  // The service thread's body. Service thread only.
+  // The service thread's body; the thread owns the service thread's side of
+  // the object until it ends.
   void RunServiceThread(TServiceThread& thread);
   void DoControl(std::uint32_t code);
   // The service thread is marked terminated (a stop or shutdown was accepted).
@@ -190,7 +198,7 @@ class TService {
   void SetStatus(ServiceState status);
   void ReportStatus();
   // While the status is paused and no request waits, the thread suspends
-  // itself. Service thread only.
+  // itself. Service thread only (checked).
   void SuspendWhilePaused();
 
   std::vector<std::string> params_;
@@ -205,8 +213,14 @@ class TService {
   // Shared with the dispatcher thread.
   std::atomic<platform::WindowHandle> controlWindowHandle_{nullptr};
   std::atomic<platform::ThreadId> serviceThreadId_{0};
-  std::atomic<bool> suspended_{false};
   std::atomic<int> pendingControls_{0};  // posted and not yet acted on
+  // Counting a request and the service thread's decision to suspend itself
+  // happen under this lock, so no request slips between the decision and
+  // the suspension unseen.
+  std::mutex suspendMutex_;
+  // The service thread decided to suspend itself and no control handler has
+  // taken on resuming it yet.
+  bool suspendDecided_ = false;
   std::mutex threadHandleMutex_;
   platform::ThreadHandle serviceThreadHandle_;
 
@@ -218,6 +232,8 @@ class TService {
   // Service thread only.
   std::deque<std::uint32_t> deferredControls_;
   std::unique_ptr<ControlWindow> controlWindow_;
+  // Owned by each run's service thread in turn.
+  platform::ThreadChecker serviceThread_{"the service thread's side of TService"};
 };
 
 }  // namespace pw::service

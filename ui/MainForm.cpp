@@ -145,8 +145,9 @@ TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, F
 }
 
 TMainForm::~TMainForm() {
+  thread_.Check();
   window_.reset();
-  if (process_.MainForm == this) process_.MainForm = nullptr;
+  process_.MainForm.ClearIf(this);
 }
 
 void TMainForm::BuildWindow() {
@@ -201,6 +202,7 @@ void TMainForm::BuildWindow() {
 
 std::optional<std::intptr_t> TMainForm::WindowMessage(std::uint32_t message, std::uintptr_t wParam,
                                                       std::intptr_t lParam) {
+  thread_.Check();
   if (message == platform::wm::kDeviceChange || message == QuitRequestMessage) {
     HandleDeviceMessage(TMessage{message, wParam, lParam});
     return 0;
@@ -209,11 +211,13 @@ std::optional<std::intptr_t> TMainForm::WindowMessage(std::uint32_t message, std
 }
 
 void TMainForm::Show() {
+  thread_.Check();
   if (presence_ == WindowPresence::Unseen) return;
   if (windowHandle_ != nullptr) platform::ShowAndBringToFront(windowHandle_);
 }
 
 void TMainForm::Hide() {
+  thread_.Check();
   if (windowHandle_ != nullptr) (void)platform::ShowWindow(windowHandle_, platform::ShowCommand::Hide);
 }
 
@@ -311,7 +315,8 @@ void TMainForm::BrowseForSaveFolder(platform::WindowHandle owner) {
       }
       // A path too long (40001) or a folder that cannot be a save location (a
       // share, a CD-ROM drive): the box says why, then the browser again.
-      platform::WindowHandle mainWindow = process_.MainForm != nullptr ? process_.MainForm->Handle() : nullptr;
+      const TMainForm* named = process_.MainForm.Get();
+      platform::WindowHandle mainWindow = named != nullptr ? named->Handle() : nullptr;
       (void)platform::MessageBoxEx(mainWindow, LoadText(storage::ProblemTextId(problem)),
                                    LoadText(text::kMessageCaption),
                                    platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal,
@@ -328,8 +333,9 @@ int TMainForm::BrowseCallback(platform::WindowHandle dialog, std::uint32_t notif
                               std::intptr_t data) {
   char buffer[200] = {};
   const auto* process = reinterpret_cast<const ProcessState*>(data);
-  if (process != nullptr && process->MainForm != nullptr) {
-    const std::string& path = process->MainForm->PathEdit.Text();
+  const TMainForm* form = process != nullptr ? process->MainForm.Get() : nullptr;
+  if (form != nullptr) {
+    const std::string& path = form->PathEdit.Text();
     path.copy(buffer, std::min(path.size(), sizeof buffer - 1));
   }
   if (notification == platform::kBffmInitialized) {
@@ -339,6 +345,7 @@ int TMainForm::BrowseCallback(platform::WindowHandle dialog, std::uint32_t notif
 }
 
 void TMainForm::FormCreate() {
+  thread_.Check();
   // One guard: a failure ends the sequence at that step without a message,
   // leaving the state as far as it got.
   try {
@@ -437,6 +444,7 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::ApplyBtnClick() {
+  thread_.Check();
   const int index = SaveComboBx.ItemIndex();
   if (pageLink_ != nullptr) {
     if (pageLink_->ApplyPage(index == 0 ? SaveModeCard : SaveModeComputer, PathEdit.Text(), AutoRCheckBx.Checked())) {
@@ -638,11 +646,13 @@ void TMainForm::ScanDrives() { scannerLink_->ScanDrives(*this); }
 void TMainForm::PollScanner(scanner::ScannerRequestKind kind) { scannerLink_->PollScanner(*this, kind); }
 
 void TMainForm::Timer1Timer() {
+  thread_.Check();
   PollScanner(SaveMode != SaveModeCard ? scanner::ScannerRequestKind::RequestPull
                                        : scanner::ScannerRequestKind::RequestCardMode);
 }
 
 void TMainForm::HandleDeviceMessage(const TMessage& message) {
+  thread_.Check();
   if (message.LParam == 0 && message.Msg != platform::wm::kDeviceChange) {
     // The settings go first; the next window starts from the defaults.
     (void)platform::DeleteFile(SettingsFilePath);

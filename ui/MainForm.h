@@ -2,7 +2,7 @@
 // Unit Main: the main window TMainForm with its controls, its application
 // state (the settings in effect, the paths taken from the system at start-up,
 // the settings file) and its handlers. Every handler runs on the thread that
-// owns the window.
+// owns the window (checked).
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -13,6 +13,7 @@
 
 #include "platform/Profile.h"
 #include "platform/SystemInfo.h"
+#include "platform/ThreadChecker.h"
 #include "platform/toolkit/Controls.h"
 #include "platform/toolkit/FileListBox.h"
 #include "platform/toolkit/FormWindow.h"
@@ -289,6 +290,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::int32_t autoRotateStored_ = 0;
   platform::LocationRights locationRights_;
   platform::WindowHandle windowHandle_ = nullptr;
+  platform::ThreadChecker thread_{"TMainForm"};
   // Last member: goes first, while the controls it is tied to still exist.
   std::unique_ptr<toolkit::FormWindow> window_;
 };

@@ -87,7 +87,7 @@ bool SessionAgent::Run(std::uint32_t connectWaitMs) {
   // Linked before the start-up sequence: the agent's user neither walks the
   // drives nor writes the settings file; the service does both.
   form_->SetPageLink(this);
-  process_.MainForm = form_.get();
+  process_.MainForm.Set(form_.get());
   form_->FormCreate();
   form_->CoolTrayIcon1.OnBalloonClick = [this] { OpenBurstFolder(); };
   burstWindow_ = std::make_unique<BurstWindow>(*this);

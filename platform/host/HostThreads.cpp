@@ -17,6 +17,7 @@ namespace {
 struct SuspendState {
   std::mutex mutex;
   std::condition_variable resumed;
+  std::condition_variable suspended;
   std::uint32_t count = 0;
 };
 
@@ -66,6 +67,7 @@ std::uint32_t SuspendThread(const ThreadHandle& thread) {
   std::shared_ptr<SuspendState> state = object->state;
   std::unique_lock lock(state->mutex);
   const std::uint32_t previous = state->count++;
+  state->suspended.notify_all();
   state->resumed.wait(lock, [&] { return state->count == 0; });
   return previous;
 }
@@ -79,6 +81,20 @@ std::uint32_t ResumeThread(const ThreadHandle& thread) {
     std::scoped_lock lock(state->mutex);
     previous = state->count;
     if (state->count > 0) --state->count;
+  }
+  if (previous == 1) state->resumed.notify_all();
+  return previous;
+}
+
+std::uint32_t ResumeThreadOnceSuspended(const ThreadHandle& thread) {
+  ThreadObject* object = Find(thread);
+  if (object == nullptr || object->thread == std::this_thread::get_id()) return kSuspendFailed;
+  std::shared_ptr<SuspendState> state = object->state;
+  std::uint32_t previous = 0;
+  {
+    std::unique_lock lock(state->mutex);
+    state->suspended.wait(lock, [&] { return state->count > 0; });
+    previous = state->count--;
   }
   if (previous == 1) state->resumed.notify_all();
   return previous;

@@ -105,6 +105,7 @@ FormWindow::FormWindow(const FormParams& details) {
 }
 
 FormWindow::~FormWindow() {
+  thread_.Check();
   tray_.reset();
   timers_.clear();
   controls_.reset();
@@ -112,6 +113,7 @@ FormWindow::~FormWindow() {
 }
 
 void FormWindow::AddControl(Control& control, const ControlOptions& options) {
+  thread_.Check();
   controls_->Add(control, options);
   if (control.TabOrder() < 0) return;
   const auto at = std::upper_bound(tabStops_.begin(), tabStops_.end(), control.TabOrder(),
@@ -121,10 +123,12 @@ void FormWindow::AddControl(Control& control, const ControlOptions& options) {
 }
 
 void FormWindow::AddTimer(Timer& timer) {
+  thread_.Check();
   timers_.push_back(std::make_unique<TimerPeer>(timer, Handle(), timers_.size() + 1));
 }
 
 void FormWindow::AddTrayIcon(TrayIcon& trayIcon, std::span<const std::byte> ico) {
+  thread_.Check();
   tray_ = std::make_unique<TrayPeer>(trayIcon, ico);
 }
 
@@ -132,6 +136,7 @@ bool FormWindow::TrayIconShown() const { return tray_ && tray_->shown(); }
 
 std::optional<std::intptr_t> FormWindow::HandleMessage(platform::WindowHandle, std::uint32_t message,
                                                        std::uintptr_t wParam, std::intptr_t lParam) {
+  thread_.Check();
   switch (message) {
     case platform::wm::kShowWindow:
       if (wParam != 0 && OnShow) OnShow();

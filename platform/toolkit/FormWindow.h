@@ -2,7 +2,8 @@
 // The native side of a form: a top-level window with the form's identity, and
 // peers that tie the toolkit's model components to native controls, timers and
 // the tray icon. On Win32 every control is a real child window; on the host
-// the model components are the controls' whole state. Owning thread only.
+// the model components are the controls' whole state. Owning thread only
+// (checked): its window's messages come to the thread that created it.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ThreadChecker.h"
 #include "platform/TrayIcon.h"
 #include "platform/Windows.h"
 #include "platform/toolkit/Component.h"
@@ -95,6 +97,7 @@ class FormWindow final : private platform::WindowHandler {
   std::vector<const Control*> tabStops_;  // by tab order
   std::vector<std::unique_ptr<TimerPeer>> timers_;
   std::unique_ptr<TrayPeer> tray_;
+  platform::ThreadChecker thread_{"FormWindow"};
 };
 
 }  // namespace pw::toolkit

@@ -27,6 +27,19 @@ std::uint32_t SuspendThread(const ThreadHandle& thread) { return ::SuspendThread
 
 std::uint32_t ResumeThread(const ThreadHandle& thread) { return ::ResumeThread(static_cast<HANDLE>(thread.get())); }
 
+std::uint32_t ResumeThreadOnceSuspended(const ThreadHandle& thread) {
+  const auto handle = static_cast<HANDLE>(thread.get());
+  // Windows tells no one when a thread suspends itself. A ResumeThread at
+  // count 0 changes nothing, so it is repeated, yielding the processor each
+  // time, until it finds the suspension; the caller's promise that the thread
+  // is on its way into SuspendThread makes the wait short.
+  for (;;) {
+    const DWORD previous = ::ResumeThread(handle);
+    if (previous != 0) return previous;
+    (void)::SwitchToThread();
+  }
+}
+
 void NameCurrentThread(const char* name) {
   // Windows 10 1607 and later.
   using SetDescriptionFunction = HRESULT(WINAPI*)(HANDLE, PCWSTR);

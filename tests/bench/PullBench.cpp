@@ -87,7 +87,7 @@ void PullWithRights(benchmark::State& state, bool asConsoleUser, bool flushes = 
 
   ui::ProcessState process;
   ui::TMainForm form(process);
-  process.MainForm = &form;
+  process.MainForm.Set(&form);
   form.FormCreate();
   form.SetActsForConsoleUser(asConsoleUser);
   // The folder window of the first image stays open, as the user leaves it.

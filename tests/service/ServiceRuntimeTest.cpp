@@ -308,5 +308,82 @@ TEST(ServiceMainTest, RefusedHandlerRegistrationIsLoggedAndNothingStarts) {
   EXPECT_EQ(probe.Status(), ServiceState::Stopped);
 }
 
+// Pause and continue, many times over: each continue finds the thread either
+// suspended or still on its way there, and each time the thread runs again.
+// Every request is acted on once, in order, and the loop is frozen while paused.
+TEST_F(ServiceRuntimeTest, PauseAndContinueCycleManyTimes) {
+  struct Row {
+    const char* what;
+    std::vector<std::uint32_t> cycle;
+    bool waitForEachState;  // otherwise only the cycle's end (RUNNING) is awaited
+    std::vector<std::uint32_t> reportedPerCycle;
+  };
+  const std::vector<std::uint32_t> pauseContinue{state::kPausePending, state::kPaused, state::kContinuePending,
+                                                 state::kRunning};
+  const Row rows[] = {
+      {"pause, continue, each awaited", {control::kPause, control::kContinue}, true, pauseContinue},
+      {"pause, continue, back to back", {control::kPause, control::kContinue}, false, pauseContinue},
+      // The interrogate is answered (PAUSED again) and the thread freezes anew.
+      {"pause, interrogate, continue",
+       {control::kPause, control::kInterrogate, control::kContinue},
+       true,
+       {state::kPausePending, state::kPaused, state::kPaused, state::kContinuePending, state::kRunning}},
+  };
+  constexpr int kCycles = 100;
+  std::atomic<int> passes{0};
+  probe.OnExecute = [&](TService& sender) {
+    while (!sender.ServiceThread()->Terminated()) {
+      ++passes;
+      sender.ProcessRequests();
+      pf::Sleep(1);
+    }
+  };
+  Start();
+  ASSERT_TRUE(WaitForState(state::kRunning));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    world.Services().ClearStatusReports(probe.Name);
+    std::vector<std::uint32_t> expected;
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+      for (std::uint32_t code : row.cycle) {
+        ASSERT_TRUE(pf::ControlService(handle, code).ok) << "cycle " << cycle;
+        if (!row.waitForEachState) continue;
+        const std::uint32_t settled = code == control::kContinue ? state::kRunning : state::kPaused;
+        ASSERT_TRUE(WaitForState(settled)) << "cycle " << cycle << ", code " << code;
+        if (code == control::kPause || code == control::kInterrogate) {
+          // Frozen: the loop makes no pass while paused.
+          const int frozenAt = passes.load();
+          pf::Sleep(2);
+          ASSERT_EQ(passes.load(), frozenAt) << "cycle " << cycle;
+        }
+      }
+      if (!row.waitForEachState) {
+        ASSERT_TRUE(WaitForState(state::kRunning)) << "cycle " << cycle;
+      }
+      expected.insert(expected.end(), row.reportedPerCycle.begin(), row.reportedPerCycle.end());
+    }
+    ASSERT_TRUE(WaitUntil([&] { return ReportedStates().size() >= expected.size(); }));
+    EXPECT_EQ(ReportedStates(), expected);
+    const int before = passes.load();
+    EXPECT_TRUE(WaitUntil([&] { return passes.load() > before; })) << "the loop runs again";
+  }
+  ASSERT_TRUE(pf::ControlService(handle, control::kStop).ok);
+  ASSERT_TRUE(DispatcherReturned());
+  EXPECT_EQ(State(), state::kStopped);
+}
+
+// The service thread's side answers only to the service thread: where thread
+// checks are on, a call from another thread ends the process, naming it.
+TEST_F(ServiceRuntimeTest, ServiceThreadSideRefusesOtherThreads) {
+  if (!pf::kThreadChecksEnabled) GTEST_SKIP() << "thread checks are off in this build";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        Start();
+        if (WaitForState(state::kRunning)) probe.ProcessRequests();
+      },
+      "the service thread's side of TService used on a thread that does not own it");
+}
+
 }  // namespace
 }  // namespace pw::service::test

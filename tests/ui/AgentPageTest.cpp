@@ -29,7 +29,7 @@ class AgentPageTest : public MainFormTest {
   TMainForm& CreateAgentPage() {
     form = std::make_unique<TMainForm>(process, &link, &owner);
     form->SetPageLink(&page);
-    process.MainForm = form.get();
+    process.MainForm.Set(form.get());
     form->FormCreate();
     return *form;
   }

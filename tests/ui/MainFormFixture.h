@@ -54,7 +54,7 @@ class MainFormTest : public ::testing::Test {
 
   TMainForm& CreateForm() {
     form = std::make_unique<TMainForm>(process, &link, &owner);
-    process.MainForm = form.get();
+    process.MainForm.Set(form.get());
     form->FormCreate();
     return *form;
   }

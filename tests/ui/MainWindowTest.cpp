@@ -268,7 +268,7 @@ TEST_F(MainWindowTest, ExitReturnsTheScannerToCardModeAndTheWindowGoesAfterItsHa
   EXPECT_EQ(link.polls, (std::vector<ScannerRequestKind>{ScannerRequestKind::RequestCardMode}));
   EXPECT_EQ(releases, 1);
   EXPECT_EQ(form, nullptr);
-  EXPECT_EQ(process.MainForm, nullptr);
+  EXPECT_EQ(process.MainForm.Get(), nullptr);
   EXPECT_FALSE(platform::IsWindow(handle));
   EXPECT_TRUE(Desk().TrayIcons().empty()) << "the tray icon went with the window";
   EXPECT_EQ(Found(), nullptr);
@@ -319,7 +319,7 @@ TEST_F(MainWindowTest, MessagesFromOtherProgramsNeverReleaseTheWindow) {
   Pump();
   EXPECT_TRUE(owner.asked.empty());
   ASSERT_NE(form, nullptr);
-  EXPECT_EQ(process.MainForm, form.get());
+  EXPECT_EQ(process.MainForm.Get(), form.get());
   EXPECT_TRUE(platform::IsWindow(handle));
   EXPECT_TRUE(main.TrayIconShown());
   EXPECT_TRUE(main.Timer1.Enabled());

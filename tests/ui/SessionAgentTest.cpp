@@ -162,8 +162,8 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
   world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
     // The first box, a notice, stands for the user at the page: on the agent's
     // thread, they press Apply with the long location, then with a short one.
-    if (box.text.find("D:\\Gone") != std::string::npos && agentProcess.MainForm != nullptr) {
-      TMainForm& page = *agentProcess.MainForm;
+    if (box.text.find("D:\\Gone") != std::string::npos && agentProcess.MainForm.Get() != nullptr) {
+      TMainForm& page = *agentProcess.MainForm.Get();
       shown = page.PathEdit.Text();
       page.AutoRCheckBx.SetChecked(false);
       page.ApplyBtnClick();

@@ -53,7 +53,7 @@ TEST_F(MainFormTest, ASettingsWriteTheDiskRefusesStopsApplyAndLeavesTheFileReada
     EXPECT_EQ(platform::ReadProfileString("Setting", "Mode", "none", kSettingsPath).text, "0") << row.what;
     EXPECT_EQ(platform::ReadProfileString("Setting", "AutoRoate", "none", kSettingsPath).text, "1") << row.what;
     form.reset();
-    process.MainForm = nullptr;
+    process.MainForm.Set(nullptr);
     ASSERT_TRUE(platform::DeleteFile(kSettingsPath).ok);
   }
 }

@@ -85,7 +85,7 @@ class MainWindowWineTest : public ::testing::Test {
   void SetUp() override {
     platform::EnsureMessageQueue();
     form_ = std::make_unique<TMainForm>(process_, nullptr);
-    process_.MainForm = form_.get();
+    process_.MainForm.Set(form_.get());
     form_->FormCreate();
   }
   void TearDown() override { form_.reset(); }

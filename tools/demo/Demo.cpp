@@ -579,7 +579,7 @@ class Demo {
     world.SetModuleFileName(world.WindowsPathOf(PAGEWICK_PROGRAM).value_or("Z:\\pagewick"));
     pw::ui::ProcessState process;
     auto form = std::make_unique<pw::ui::TMainForm>(process);
-    process.MainForm = form.get();
+    process.MainForm.Set(form.get());
     form->FormCreate();
     form->Show();
     form->Hide();

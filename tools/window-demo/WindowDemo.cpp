@@ -65,7 +65,7 @@ int main() {
 
     pw::ui::ProcessState process;
     pw::ui::TMainForm form(process, nullptr);
-    process.MainForm = &form;
+    process.MainForm.Set(&form);
     form.FormCreate();
     PrintDesktop("created", world, form);
 

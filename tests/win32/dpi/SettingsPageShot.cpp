@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
   pw::platform::EnsureMessageQueue();
   pw::ui::ProcessState process;
   auto form = std::make_unique<pw::ui::TMainForm>(process, nullptr);
-  process.MainForm = form.get();
+  process.MainForm.Set(form.get());
   form->FormCreate();
   form->Show();
   HWND window = static_cast<HWND>(form->Handle());
