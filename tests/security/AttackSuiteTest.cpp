@@ -232,17 +232,18 @@ TEST_F(AttackTest, FolderSwappedForAJunctionDuringThePullLeadsNowhere) {
   world.MakeDirectories(std::string(kMalloryScans) + "\\Photo1");
   StartService();
   ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans), kMalloryScans);
-  bool swapped = false;
+  // Set on the thread that answers the scanner's requests, read here.
+  std::atomic<bool> swapped{false};
   simulator->SetEventHandler([&](const sim::SimulatorEvent& event) {
-    if (swapped || event.kind != sim::SimulatorEvent::Kind::ChunkAnswered) return;
-    swapped = true;
+    if (swapped.load() || event.kind != sim::SimulatorEvent::Kind::ChunkAnswered) return;
+    swapped.store(true);
     fs::rename(world.HostPath(std::string(kMalloryScans) + "\\Photo1"),
                world.HostPath(kMalloryScans) / "Moved");
     world.CreateJunction(std::string(kMalloryScans) + "\\Photo1", kSystem32);
   });
   PlugScanner();
-  (void)TickUntil([&] { return swapped && simulator->QueuedImages() == 0; });
-  EXPECT_TRUE(swapped);
+  (void)TickUntil([&] { return swapped.load() && simulator->QueuedImages() == 0; });
+  EXPECT_TRUE(swapped.load());
   ExpectProtectedUnchanged();
   StopService();
 }
