@@ -41,7 +41,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
   try {
     // Is an image waiting? Almost every tick ends here. Only 0 and a failed
     // query mean no: any other answer, even the end marker, starts a pull.
-    if (!SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand, 0).ok) return false;
+    if (!SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand, 0).ok()) return false;
     const std::int32_t firstLength = ReadLengthReply(buffer_).length;
     if (firstLength == 0) return false;
 
@@ -207,23 +207,22 @@ ImagePull::Landing ImagePull::Land(const platform::DeviceHandle& device, std::st
     landing.kind = Landing::Kind::AlreadySaved;
     return landing;
   }
-  platform::Outcome promoted{};
+  platform::Result<void> promoted = platform::Success();
   if (repeat == RepeatOfSaved::Longer && platform::ReplaceFileWith(transferPath, state_.LastSavedPicture.path)) {
     destination = state_.LastSavedPicture.path;
-    promoted.ok = true;
   } else {
     // The whole image takes its name; another program may have taken that
     // name meanwhile, so naming is asked again rather than replacing anything.
     promoted = PromoteTransfer(transferPath, destination);
   }
-  for (int attempt = 0; !promoted.ok && promoted.error == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
+  for (int attempt = 0; !promoted.ok() && promoted.error() == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
     destination = host_.NextImagePath();
     if (!IsFreshImageName(destination)) break;
     promoted = PromoteTransfer(transferPath, destination);
   }
   settled = true;
   landing.path = destination;
-  if (!promoted.ok) {
+  if (!promoted.ok()) {
     landing.kind = Landing::Kind::NotPromoted;
     landing.kept = transferPath;
     return landing;
@@ -321,17 +320,17 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
       }
       if (interrupted()) return end;
       const auto length = static_cast<std::uint32_t>(chunkLength);
-      platform::Outcome read = SendScannerCommand(device, buffer_, ScannerCommand::ChunkReadCommand, length);
-      if (!read.ok) {
+      platform::Result<void> read = SendScannerCommand(device, buffer_, ScannerCommand::ChunkReadCommand, length);
+      if (!read.ok()) {
         end.lastRequestOk = false;
-        if (read.error != error::kSemTimeout) return end;
+        if (read.error() != error::kSemTimeout) return end;
         // The repetitions stop at the first success, whatever their errors.
-        for (int i = 0; i < kChunkReadRepetitions && !read.ok; ++i) {
+        for (int i = 0; i < kChunkReadRepetitions && !read.ok(); ++i) {
           if (interrupted()) return end;
           read = SendScannerCommand(device, buffer_, ScannerCommand::ChunkReadCommand, length);
         }
       }
-      end.lastRequestOk = read.ok;
+      end.lastRequestOk = read.ok();
       // The guard holds for every chunk: a scanner that announces more than
       // the drive can spare never fills it.
       // The scratch drain keeps room for the chunk under the same guard.
@@ -355,7 +354,7 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
         }
         unflushed = true;
       }
-      if (read.ok) {
+      if (read.ok()) {
         tail.Add(buffer_.DataPrefix(length));
         pullOffset += chunkLength;
         idleQueries = 0;
@@ -369,10 +368,10 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
       end.lastRequestOk = false;
       return end;
     }
-    const platform::Outcome query = SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand,
+    const platform::Result<void> query = SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand,
                                                        static_cast<std::uint32_t>(pullOffset));
-    end.lastRequestOk = query.ok;
-    if (!query.ok && query.error != error::kSemTimeout) return end;
+    end.lastRequestOk = query.ok();
+    if (!query.ok() && query.error() != error::kSemTimeout) return end;
     const LengthReply reply = ReadLengthReply(buffer_);
     if (reply.endOfImage) {
       end.endSeen = true;
@@ -380,7 +379,7 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
       return end;
     }
     // A timed-out query simply leads to a new one for the same offset.
-    chunkLength = query.ok ? reply.length : 0;
+    chunkLength = query.ok() ? reply.length : 0;
 
     ++idleQueries;
     if (idleQueries >= kStallLimitQueries || platform::GetTickCount() - lastProgressAt >= kStallLimitMs) {

@@ -65,7 +65,7 @@ std::string PartialImagePath(const std::string& imagePath) {
   return (hasExtension ? imagePath.substr(0, dot) : imagePath) + kPartialImageExtension;
 }
 
-platform::Outcome PromoteTransfer(const std::string& transferPath, const std::string& imagePath) {
+platform::Result<void> PromoteTransfer(const std::string& transferPath, const std::string& imagePath) {
   return platform::MoveFileNoReplace(transferPath, imagePath);
 }
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/FileSystem.h"
 #include "platform/LocationRights.h"
 #include "scanner/ScannerState.h"
@@ -45,7 +45,7 @@ std::string PartialImagePath(const std::string& imagePath);
 
 // Gives a complete transfer its image name. Fails with 183 when an entry of
 // that name exists (it is left as it is) and the transfer keeps its name.
-platform::Outcome PromoteTransfer(const std::string& transferPath, const std::string& imagePath);
+platform::Result<void> PromoteTransfer(const std::string& transferPath, const std::string& imagePath);
 
 // Keeps the bytes of an interrupted transfer for the image: under the image's
 // partial name when that is free, or replacing a partial there whose bytes the

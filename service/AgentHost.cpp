@@ -37,10 +37,10 @@ AgentHost::AgentHost(TServiceApplication& owner) : owner_(owner), channel_(Chann
 
 AgentHost::~AgentHost() { Stop(); }
 
-platform::Outcome AgentHost::Start() {
-  const platform::Outcome served = channel_.Start();
+platform::Result<void> AgentHost::Start() {
+  const platform::Result<void> served = channel_.Start();
   if (!served) {
-    Log("The session agents' pipe could not be created: " + SystemMessage(served.error));
+    Log("The session agents' pipe could not be created: " + SystemMessage(served.error()));
     return served;
   }
   started_ = true;
@@ -140,8 +140,8 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
   // The location is only taken when this agent's user may create folders and
   // files there, in either save type: card mode saves nothing there now, but
   // stores the location for the next computer-mode pull.
-  if (!message.locationCheck || !message.locationCheck->ok) {
-    const platform::ErrorCode error = message.locationCheck ? message.locationCheck->error : 0;
+  if (!message.locationCheck || !message.locationCheck->ok()) {
+    const platform::ErrorCode error = message.locationCheck ? message.locationCheck->error() : 0;
     channel_.LogRefusal("A save location from session " + std::to_string(message.sessionId) +
         " was refused: its user may not write there (" + apply.saveLocation + "): " + SystemMessage(error));
     // The agent tells its user why; the page goes back to the settings in effect.

@@ -70,8 +70,8 @@ void TServiceThread::WaitFor() {
 class TService::ControlWindow final : public platform::WindowHandler {
  public:
   explicit ControlWindow(TService& service) : service_(service) {
-    const platform::Outcome registered = platform::RegisterWindowClass(kControlWindowClass);
-    if (!registered) throw OsError(registered.error);
+    const platform::Result<void> registered = platform::RegisterWindowClass(kControlWindowClass);
+    if (!registered) throw OsError(registered.error());
     platform::WindowParams details;
     details.className = kControlWindowClass;
     details.title = "Service1 control";
@@ -184,11 +184,11 @@ void TService::Controller(std::uint32_t code) {
   if (interrupting) PendingInterrupts->fetch_add(1);
   bool posted = false;
   if (platform::WindowHandle window = controlWindowHandle_.load()) {
-    posted = platform::PostMessage(window, kControlMessage, code, 0).ok;
+    posted = platform::PostMessage(window, kControlMessage, code, 0).ok();
   }
   if (!posted) {
     if (platform::ThreadId thread = serviceThreadId_.load()) {
-      posted = platform::PostThreadMessage(thread, kControlMessage, code, 0).ok;
+      posted = platform::PostThreadMessage(thread, kControlMessage, code, 0).ok();
     }
   }
   if (!posted) {
@@ -421,8 +421,8 @@ void TService::ReportStatus() {
   report.win32ExitCode = ErrCode != 0 ? platform::error::kServiceSpecificError : Win32ErrCode;
   report.serviceSpecificExitCode = ErrCode;
   report.waitHint = WaitHint;
-  const platform::Outcome reported = platform::SetServiceStatus(statusHandle_, report);
-  if (!reported) LogMessage(SystemMessage(reported.error));
+  const platform::Result<void> reported = platform::SetServiceStatus(statusHandle_, report);
+  if (!reported) LogMessage(SystemMessage(reported.error()));
 }
 
 }  // namespace pw::service

@@ -16,7 +16,9 @@
 namespace pw::host {
 
 using platform::Message;
-using platform::Outcome;
+using platform::Result;
+using platform::Success;
+using platform::Failure;
 using platform::WindowHandle;
 namespace wm = platform::wm;
 
@@ -211,30 +213,30 @@ void Desktop::PostLocked(const WindowRecord& record, Message message) {
   state.posted.push_back(message);
 }
 
-Outcome Desktop::Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+Result<void> Desktop::Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
   {
     std::scoped_lock lock(mutex_);
     const WindowRecord* record = FindLocked(window);
-    if (record == nullptr) return Outcome::Failure(platform::kErrorInvalidWindowHandle);
+    if (record == nullptr) return Failure(platform::kErrorInvalidWindowHandle);
     // A window of another process takes the message into its own queue.
-    if (record->foreign) return Outcome::Success();
+    if (record->foreign) return Success();
     PostLocked(*record, {window, message, wParam, lParam});
   }
   wake_.notify_all();
-  return Outcome::Success();
+  return Success();
 }
 
-Outcome Desktop::PostToThread(platform::ThreadId thread, std::uint32_t message, std::uintptr_t wParam,
+Result<void> Desktop::PostToThread(platform::ThreadId thread, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam) {
   {
     std::scoped_lock lock(mutex_);
     auto it = std::find_if(threads_.begin(), threads_.end(),
                            [thread](const auto& entry) { return entry.second.id == thread; });
-    if (it == threads_.end() || !it->second.hasQueue) return Outcome::Failure(platform::kErrorInvalidThreadId);
+    if (it == threads_.end() || !it->second.hasQueue) return Failure(platform::kErrorInvalidThreadId);
     it->second.posted.push_back({nullptr, message, wParam, lParam});
   }
   wake_.notify_all();
-  return Outcome::Success();
+  return Success();
 }
 
 void Desktop::PostQuit(int exitCode) {
@@ -484,13 +486,13 @@ WindowHandle Desktop::NewHandleLocked() {
   return handle;
 }
 
-Outcome Desktop::RegisterClass(std::string_view className) {
-  if (className.empty()) return Outcome::Failure(platform::error::kInvalidParameter);
+Result<void> Desktop::RegisterClass(std::string_view className) {
+  if (className.empty()) return Failure(platform::error::kInvalidParameter);
   std::scoped_lock lock(mutex_);
   bool known = std::any_of(classes_.begin(), classes_.end(),
                            [&](const std::string& name) { return NamesEqual(name, className); });
   if (!known) classes_.emplace_back(className);
-  return Outcome::Success();
+  return Success();
 }
 
 WindowHandle Desktop::CreateWindow(const platform::WindowParams& details, platform::Window* object,
@@ -518,16 +520,16 @@ WindowHandle Desktop::CreateWindow(const platform::WindowParams& details, platfo
   return handle;
 }
 
-Outcome Desktop::Destroy(WindowHandle window) {
+Result<void> Desktop::Destroy(WindowHandle window) {
   platform::Window* object = nullptr;
   {
     std::scoped_lock lock(mutex_);
     WindowRecord* record = FindLocked(window);
-    if (record == nullptr) return Outcome::Failure(platform::kErrorInvalidWindowHandle);
+    if (record == nullptr) return Failure(platform::kErrorInvalidWindowHandle);
     if (record->foreign || record->thread != std::this_thread::get_id()) {
-      return Outcome::Failure(kErrorAccessDenied);
+      return Failure(kErrorAccessDenied);
     }
-    if (record->destroying) return Outcome::Success();
+    if (record->destroying) return Success();
     record->destroying = true;
     object = record->object;
   }
@@ -546,7 +548,7 @@ Outcome Desktop::Destroy(WindowHandle window) {
     if (foreground_ == window) foreground_ = nullptr;
   }
   if (object != nullptr) ForgetWindowHandle(*object);
-  return Outcome::Success();
+  return Success();
 }
 
 void Desktop::DetachObject(WindowHandle window) {
@@ -844,12 +846,12 @@ WindowHandle Desktop::Find(std::optional<std::string_view> className, std::optio
   return best;
 }
 
-Outcome Desktop::SetText(WindowHandle window, std::string_view text) {
+Result<void> Desktop::SetText(WindowHandle window, std::string_view text) {
   std::scoped_lock lock(mutex_);
   WindowRecord* record = FindLocked(window);
-  if (record == nullptr) return Outcome::Failure(platform::kErrorInvalidWindowHandle);
+  if (record == nullptr) return Failure(platform::kErrorInvalidWindowHandle);
   record->title = text;
-  return Outcome::Success();
+  return Success();
 }
 
 std::string Desktop::Text(WindowHandle window) const {

@@ -131,7 +131,7 @@ class SessionServiceTest : public ::testing::Test {
 
 TEST_F(SessionServiceTest, LogOnAndLogOffReachARunningServiceThatAcceptsThem) {
   ASSERT_TRUE(service_.valid());
-  ASSERT_TRUE(pf::StartService(service_, {}).ok);
+  ASSERT_TRUE(pf::StartService(service_, {}).ok());
   ASSERT_TRUE(WaitUntil([&] {
     return pf::QueryServiceStatus(service_).status.currentState == pf::service_state::kRunning;
   }));
@@ -191,7 +191,7 @@ TEST(WorldSecurity, ServiceOnlyFoldersAndOwners) {
   EXPECT_EQ(EntryOwner("C:\\Nothing"), "");
   EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\Nothing"));
 
-  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Pagewick").ok);
+  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Pagewick").ok());
   EXPECT_EQ(EntryOwner("C:\\ProgramData\\Pagewick"), kAdministratorsOwner);
   EXPECT_FALSE(world.UserSessions().UserMayWrite("C:\\ProgramData\\Pagewick\\x.info"));
   EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\ProgramData\\Other"));
@@ -201,14 +201,14 @@ TEST(WorldSecurity, ServiceOnlyFoldersAndOwners) {
   ASSERT_TRUE(SetEntryOwner("C:\\ProgramData\\Taken", "mallory"));
   ASSERT_TRUE(SetEntryOwner("C:\\ProgramData\\Taken\\planted.info", "mallory"));
   EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken"));
-  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Taken").ok) << "an existing folder is taken over";
+  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Taken").ok()) << "an existing folder is taken over";
   EXPECT_TRUE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken"));
   EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken\\planted.info"))
       << "what is inside keeps its owner";
 
   std::filesystem::create_directory_symlink(world.HostPath("C:\\Windows"),
                                             world.HostPath("C:\\ProgramData") / "Linked");
-  EXPECT_FALSE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Linked").ok);
+  EXPECT_FALSE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Linked").ok());
   EXPECT_EQ(EntryOwner("C:\\Windows"), kSystemOwner) << "the link's target is left alone";
   EXPECT_TRUE(pf::ProcessRunsAsLocalSystem(static_cast<std::uint32_t>(::getpid())))
       << "a test runs as the service does, outside every user's session";

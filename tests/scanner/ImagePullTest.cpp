@@ -74,7 +74,7 @@ TEST_F(ImagePullTest, NothingWaitingOrAFailedFirstQueryTakesNoNameAndChangesNoth
     simulator->ClearRequests();
     if (row.imageWaits && simulator->QueuedImages() == 0) simulator->QueueImage(PatternImage(1000, 1));
     if (row.firstQueryError) simulator->AddFault({RequestKind::LengthQuery, 0, sim::kForever, *row.firstQueryError});
-    ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+    ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
     const std::int32_t counter = form->FolderCounter;
 
     EXPECT_FALSE(PullOnce()) << row.what;
@@ -89,7 +89,7 @@ TEST_F(ImagePullTest, NothingWaitingOrAFailedFirstQueryTakesNoNameAndChangesNoth
 TEST_F(ImagePullTest, ATickPullsTheWholeImageWithTheExactRequests) {
   const std::vector<std::byte> image = PatternImage(3 * kChunk + 1234, 2);
   simulator->QueueImage(image);
-  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
   Tick();
 
   EXPECT_EQ(Read(kFirstImage), Image(image));
@@ -200,7 +200,7 @@ TEST_F(ImagePullTest, AFailedLengthQueryKeepsWhatArrivedAsPartialAndThePictureCo
       if (operation != kLengthQueryOperation || ++lengthQueries != 2) return;
       simulator->AddFault({RequestKind::Any, 0, sim::kForever, error::kDeviceNotConnected});
     };
-    ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+    ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
     EXPECT_FALSE(PullOnce()) << "round " << round;
     device->before = nullptr;
     EXPECT_EQ(Read(kFirstPartial), Image(image).substr(0, kChunk)) << "round " << round;
@@ -415,7 +415,7 @@ TEST_F(ImagePullTest, AScratchFileThatCannotBeCreatedLeavesTheImageOnTheScanner)
                                                    platform::share::kNone, platform::Disposition::OpenExisting);
   ASSERT_TRUE(held.file.valid());
   simulator->QueueImage(PatternImage(1000, 16));
-  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
   EXPECT_FALSE(PullOnce());
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(simulator->QueuedImages(), 1u);
@@ -606,7 +606,7 @@ TEST_F(ImagePullTest, AtTheNamingCapTheImageStaysOnTheScanner) {
   for (int n = 1; n <= 9999; ++n) std::filesystem::create_directory(pictures / ("Photo" + std::to_string(n)));
   world.WriteFile(std::string(kPictures) + "\\Photo9999\\img9999.jpg", "the last image");
   simulator->QueueImage(PatternImage(1000, 25));
-  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
 
   Tick();
   EXPECT_EQ(Read(std::string(kPictures) + "\\Photo9999\\img9999.jpg"), "the last image");

@@ -71,17 +71,17 @@ TEST_F(TransferFileTest, PartialNameReplacesTheImageExtension) {
 TEST_F(TransferFileTest, PromotionNeverReplacesAnExistingImageOrFolder) {
   const std::string transfer = Transfer("whole picture");
   folder.WriteFile("img0001.jpg", "user's picture");
-  const platform::Outcome refused = PromoteTransfer(transfer, folder / "img0001.jpg");
-  EXPECT_FALSE(refused.ok);
-  EXPECT_EQ(refused.error, platform::error::kAlreadyExists);
+  const platform::Result<void> refused = PromoteTransfer(transfer, folder / "img0001.jpg");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error(), platform::error::kAlreadyExists);
   EXPECT_EQ(folder.ReadFile("img0001.jpg"), "user's picture");
   EXPECT_TRUE(platform::FileExists(transfer));
 
   ASSERT_TRUE(platform::CreateDirectory(folder / "img0002.jpg"));
-  EXPECT_FALSE(PromoteTransfer(transfer, folder / "img0002.jpg").ok);
+  EXPECT_FALSE(PromoteTransfer(transfer, folder / "img0002.jpg").ok());
   EXPECT_TRUE(platform::DirectoryExists(folder / "img0002.jpg"));
 
-  ASSERT_TRUE(PromoteTransfer(transfer, folder / "img0003.jpg").ok);
+  ASSERT_TRUE(PromoteTransfer(transfer, folder / "img0003.jpg").ok());
   EXPECT_EQ(folder.ReadFile("img0003.jpg"), "whole picture");
   EXPECT_FALSE(platform::FileExists(transfer));
 }
