@@ -5,7 +5,6 @@
 #include <limits>
 #include <optional>
 #include <span>
-#include <stdexcept>
 
 #include "platform/DebugTrace.h"
 #include "platform/FileSystem.h"
@@ -19,13 +18,12 @@ namespace {
 
 namespace error = platform::error;
 
-// The destination cannot be created: the pull ends through its exception
-// path, and the image stays on the scanner for the next poll.
-class PullFileError : public std::runtime_error {
- public:
-  PullFileError(const std::string& path, platform::ErrorCode code)
-      : std::runtime_error("CreateFileA " + path + " failed with error " + std::to_string(code)) {}
-};
+// The destination cannot be created: the pull ends, traced, and the image
+// stays on the scanner for the next poll.
+platform::Error CannotCreate(const std::string& path, platform::ErrorCode code) {
+  platform::DebugTrace("Image pull: CreateFileA " + path + " failed with error " + std::to_string(code));
+  return platform::Failure(code);
+}
 
 }  // namespace
 
@@ -70,8 +68,9 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
       TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
       return false;
     }
-    if (!enough) return DrainToScratch(device, firstLength);
-    return PullToImage(device, std::move(destination), firstLength);
+    const platform::Result<bool> pulled =
+        enough ? PullToImage(device, std::move(destination), firstLength) : DrainToScratch(device, firstLength);
+    if (pulled) return *pulled;
   } catch (const platform::LocationRefusedError& refused) {
     // The picture stays on the scanner. The console user is told once that
     // nothing can be saved there; nobody at the console: nobody to tell.
@@ -87,9 +86,12 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
     return false;
   }
+  // No file could be made for the picture.
+  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  return false;
 }
 
-bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength) {
+platform::Result<bool> ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength) {
   // The scratch file is the service's own: written with the process's rights.
   const std::string scratch = host_.FallbackImagePath();
   TransferEnd end;
@@ -101,7 +103,7 @@ bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_
     platform::OpenResult created =
         platform::CreateFile(scratch, platform::access::kGenericRead | platform::access::kGenericWrite,
                              platform::share::kNone, platform::Disposition::CreateNew);
-    if (!created.file) throw PullFileError(scratch, created.error);
+    if (!created.file) return CannotCreate(scratch, created.error);
     end = Transfer(device, created.file, firstLength, scratch, WithoutRoom::Discard, Durability::Cached);
   }  // closed here: auto-rotate opens the file itself
   if (end.endSeen && host_.AutoRotateSwitchedOn()) {
@@ -113,12 +115,13 @@ bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_
   return end.endSeen && end.lastRequestOk;
 }
 
-bool ImagePull::PullToImage(const platform::DeviceHandle& device, std::string destination, std::int32_t firstLength) {
+platform::Result<bool> ImagePull::PullToImage(const platform::DeviceHandle& device, std::string destination,
+                                              std::int32_t firstLength) {
   const platform::LocationRights& rights = host_.SaveLocationRights();
   Landing landing;
   {
     const platform::LocationRights::Acting acting = rights.Act();
-    landing = Land(device, std::move(destination), firstLength, rights);
+    PW_TRY_ASSIGN(landing, Land(device, std::move(destination), firstLength, rights));
   }
   // The user is told with the process's own rights.
   (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
@@ -151,7 +154,7 @@ bool ImagePull::PullToImage(const platform::DeviceHandle& device, std::string de
   return landing.end.lastRequestOk;
 }
 
-ImagePull::Landing ImagePull::Land(const platform::DeviceHandle& device, std::string destination,
+platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandle& device, std::string destination,
                                    std::int32_t firstLength, const platform::LocationRights& rights) {
   Landing landing;
   landing.path = destination;
@@ -161,7 +164,7 @@ ImagePull::Landing ImagePull::Land(const platform::DeviceHandle& device, std::st
       CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength), rights);
   if (!made.transfer) {
     rights.CheckError(made.error, folder);
-    throw PullFileError(folder, made.error);
+    return CannotCreate(folder, made.error);
   }
   const std::string transferPath = made.transfer->path;
   // Until the transfer has its image name, or its bytes are kept, an

@@ -10,6 +10,7 @@
 #include "platform/PathText.h"
 #include "platform/Shell.h"
 #include "platform/Windows.h"
+#include "platform/host/DebugTraceLog.h"
 #include "platform/host/WorldSessions.h"
 #include "scanner/ImagePull.h"
 #include "platform/host/WorldSecurity.h"
@@ -416,11 +417,16 @@ TEST_F(ImagePullTest, AScratchFileThatCannotBeCreatedLeavesTheImageOnTheScanner)
   ASSERT_TRUE(held.file.valid());
   simulator->QueueImage(PatternImage(1000, 16));
   ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
+  host::ClearDebugTrace();
   EXPECT_FALSE(PullOnce());
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(simulator->QueuedImages(), 1u);
   EXPECT_TRUE(ChunkLengths().empty()) << "nothing more is sent";
   EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\");
+  const std::vector<std::string> trace = host::DebugTraceLines();
+  ASSERT_EQ(trace.size(), 1u);
+  EXPECT_EQ(trace[0].rfind("Image pull: CreateFileA " + std::string(kScratchPath) + " failed with error 80", 0), 0u)
+      << trace[0];
 }
 
 // The notice of an incomplete picture holds nothing back: a user away from
