@@ -160,13 +160,13 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   landing.path = destination;
   if (!IsFreshImageName(destination)) return landing;
   const std::string folder = platform::ExtractFilePath(destination);
-  TransferFileResult made =
+  platform::Result<TransferFile> made =
       CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength), rights);
-  if (!made.transfer) {
-    rights.CheckError(made.error, folder);
-    return CannotCreate(folder, made.error);
+  if (!made) {
+    rights.CheckError(made.error(), folder);
+    return CannotCreate(folder, made.error());
   }
-  const std::string transferPath = made.transfer->path;
+  const std::string transferPath = made->path;
   // Until the transfer has its image name, or its bytes are kept, an
   // exception must not leave it behind unaccounted for.
   bool settled = false;
@@ -176,7 +176,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
 
   TransferEnd& end = landing.end;
   {
-    const platform::FileHandle file = std::move(made.transfer->file);
+    const platform::FileHandle file = std::move(made->file);
     end = Transfer(device, file, firstLength, destination, WithoutRoom::Stop, Durability::OnDisk);
     // Only what arrived is kept: zeros that held the place of a chunk that
     // never came are not the picture's, and would set this attempt apart
