@@ -147,13 +147,8 @@ struct DiskFreeSpace {
   std::uint64_t totalFreeBytes = 0;
 };
 
-struct DiskFreeSpaceResult {
-  std::optional<DiskFreeSpace> space;
-  ErrorCode error = error::kSuccess;
-};
-
 // GetDiskFreeSpaceExA: any directory on the volume; UNC paths end with '\'.
-DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory);
+Result<DiskFreeSpace> GetDiskFreeSpaceEx(const std::string& directory);
 
 Result<void> SetCurrentDirectory(const std::string& path);
 std::string GetCurrentDirectory();

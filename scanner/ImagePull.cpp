@@ -57,7 +57,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
       // switched to the default location, and its next answer stands.
       if (destination == host_.DefaultSaveLocation()) destination = host_.NextImagePath();
       enough = host_.EnoughFreeSpace(destination, kPullBytesNeeded);
-      if (!enough) spaceKnown = platform::GetDiskFreeSpaceEx(destination.substr(0, 3)).space.has_value();
+      if (!enough) spaceKnown = platform::GetDiskFreeSpaceEx(destination.substr(0, 3)).ok();
     }
     if (!spaceKnown) {
       // A drive whose free space cannot be read is not known to be full:

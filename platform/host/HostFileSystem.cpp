@@ -626,41 +626,33 @@ FindResult FindFiles(const std::string& pattern, FindDetail detail) {
   return result;
 }
 
-DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
+Result<DiskFreeSpace> GetDiskFreeSpaceEx(const std::string& directory) {
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
-  DiskFreeSpaceResult result;
   const std::string path = directory.empty() ? world.CurrentDirectory() : directory;
   if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
-    result.error = error::kPathNotFound;  // the world has no network shares
-    return result;
+    return Failure(error::kPathNotFound);  // the world has no network shares
   }
   const ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess) {
-    result.error = resolved.error;
-    return result;
+    return Failure(resolved.error);
   }
   const std::optional<host::Drive> drive = world.FindDrive(DriveLetterOf(resolved));
   if (!drive) {
-    result.error = error::kPathNotFound;
-    return result;
+    return Failure(error::kPathNotFound);
   }
   if (drive->freeSpaceError) {
-    result.error = *drive->freeSpaceError;
-    return result;
+    return Failure(*drive->freeSpaceError);
   }
   if (!resolved.exists) {
-    result.error = error::kPathNotFound;
-    return result;
+    return Failure(error::kPathNotFound);
   }
   if (!IsDirectory(resolved.hostPath)) {
-    result.error = error::kDirectory;
-    return result;
+    return Failure(error::kDirectory);
   }
   struct statvfs figures {};
   if (::statvfs(resolved.hostPath.c_str(), &figures) != 0) {
-    result.error = host::ErrorFromErrno(errno);
-    return result;
+    return Failure(host::ErrorFromErrno(errno));
   }
   const std::uint64_t unit = figures.f_frsize != 0 ? figures.f_frsize : figures.f_bsize;
   DiskFreeSpace space;
@@ -672,8 +664,7 @@ DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
     space.totalFreeBytes = *drive->freeBytes;
     space.totalBytes = std::max(space.totalBytes, *drive->freeBytes);
   }
-  result.space = space;
-  return result;
+  return space;
 }
 
 std::optional<std::string> FinalPathOfHandle(const FileHandle& file) {

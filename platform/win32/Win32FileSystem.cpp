@@ -161,17 +161,14 @@ FindResult FindFiles(const std::string& pattern, FindDetail detail) {
   return result;
 }
 
-DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
-  DiskFreeSpaceResult result;
+Result<DiskFreeSpace> GetDiskFreeSpaceEx(const std::string& directory) {
   ULARGE_INTEGER available;
   ULARGE_INTEGER total;
   ULARGE_INTEGER totalFree;
   if (!::GetDiskFreeSpaceExA(directory.empty() ? nullptr : directory.c_str(), &available, &total, &totalFree)) {
-    result.error = ::GetLastError();
-    return result;
+    return Failure(::GetLastError());
   }
-  result.space = DiskFreeSpace{available.QuadPart, total.QuadPart, totalFree.QuadPart};
-  return result;
+  return DiskFreeSpace{available.QuadPart, total.QuadPart, totalFree.QuadPart};
 }
 
 Result<void> SetCurrentDirectory(const std::string& path) { return FromBool(::SetCurrentDirectoryA(path.c_str())); }

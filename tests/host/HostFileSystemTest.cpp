@@ -25,22 +25,22 @@ TEST_F(HostFileSystemTest, FreeSpaceOverrideAndFailureComeFromTheDrive) {
   world_.AddDrive('E', DriveType::Removable);
   world_.MakeDirectories("E:\\Scans");
   world_.SetDriveFreeBytes('E', 4096);
-  DiskFreeSpaceResult result = GetDiskFreeSpaceEx("e:\\scans");
-  ASSERT_TRUE(result.space.has_value());
-  EXPECT_EQ(result.space->freeBytesAvailableToCaller, 4096u);
-  EXPECT_EQ(result.space->totalFreeBytes, 4096u);
-  EXPECT_GE(result.space->totalBytes, 4096u);
+  Result<DiskFreeSpace> result = GetDiskFreeSpaceEx("e:\\scans");
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result->freeBytesAvailableToCaller, 4096u);
+  EXPECT_EQ(result->totalFreeBytes, 4096u);
+  EXPECT_GE(result->totalBytes, 4096u);
 
   world_.SetDriveFreeSpaceError('E', error::kNotReady);
   result = GetDiskFreeSpaceEx("E:\\");
-  EXPECT_FALSE(result.space.has_value());
-  EXPECT_EQ(result.error, error::kNotReady);
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), error::kNotReady);
 
   world_.SetDriveFreeSpaceError('E', std::nullopt);
   world_.SetDriveFreeBytes('E', std::nullopt);
   result = GetDiskFreeSpaceEx("E:\\");
-  ASSERT_TRUE(result.space.has_value());
-  EXPECT_GT(result.space->totalBytes, 0u);
+  ASSERT_TRUE(result.ok());
+  EXPECT_GT(result->totalBytes, 0u);
 
   struct Case {
     const char* path;
@@ -50,8 +50,8 @@ TEST_F(HostFileSystemTest, FreeSpaceOverrideAndFailureComeFromTheDrive) {
   for (const Case& row : {Case{"\\\\server\\share\\", error::kPathNotFound}, Case{"Q:\\", error::kPathNotFound},
                           Case{"E:\\absent", error::kPathNotFound}, Case{"E:\\file.txt", error::kDirectory}}) {
     result = GetDiskFreeSpaceEx(row.path);
-    EXPECT_FALSE(result.space.has_value()) << row.path;
-    EXPECT_EQ(result.error, row.error) << row.path;
+    EXPECT_FALSE(result.ok()) << row.path;
+    EXPECT_EQ(result.error(), row.error) << row.path;
   }
 }
 

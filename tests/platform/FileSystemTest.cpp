@@ -327,13 +327,13 @@ TEST_F(FileSystemTest, RemoveDirectoryNeedsAnEmptyFolder) {
 }
 
 TEST_F(FileSystemTest, DiskFreeSpaceOfAFolderOnTheVolume) {
-  const DiskFreeSpaceResult result = GetDiskFreeSpaceEx(scratch_.Path() + "\\");
-  ASSERT_TRUE(result.space.has_value()) << "error " << result.error;
-  EXPECT_GT(result.space->totalBytes, 0u);
-  EXPECT_LE(result.space->totalFreeBytes, result.space->totalBytes);
-  EXPECT_LE(result.space->freeBytesAvailableToCaller, result.space->totalFreeBytes);
-  const DiskFreeSpaceResult sameWithoutSlash = GetDiskFreeSpaceEx(scratch_.Path());
-  EXPECT_TRUE(sameWithoutSlash.space.has_value()) << "error " << sameWithoutSlash.error;
+  const Result<DiskFreeSpace> result = GetDiskFreeSpaceEx(scratch_.Path() + "\\");
+  ASSERT_TRUE(result.ok()) << "error " << result.error();
+  EXPECT_GT(result->totalBytes, 0u);
+  EXPECT_LE(result->totalFreeBytes, result->totalBytes);
+  EXPECT_LE(result->freeBytesAvailableToCaller, result->totalFreeBytes);
+  const Result<DiskFreeSpace> sameWithoutSlash = GetDiskFreeSpaceEx(scratch_.Path());
+  EXPECT_TRUE(sameWithoutSlash.ok()) << "error " << sameWithoutSlash.error();
 }
 
 TEST_F(FileSystemTest, DiskFreeSpaceOfAMissingDriveFails) {
@@ -346,9 +346,9 @@ TEST_F(FileSystemTest, DiskFreeSpaceOfAMissingDriveFails) {
     }
   }
   if (root.empty()) GTEST_SKIP() << "every drive letter from M: to Y: is in use";
-  const DiskFreeSpaceResult result = GetDiskFreeSpaceEx(root);
-  EXPECT_FALSE(result.space.has_value());
-  EXPECT_EQ(result.error, error::kPathNotFound);
+  const Result<DiskFreeSpace> result = GetDiskFreeSpaceEx(root);
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), error::kPathNotFound);
 }
 
 TEST_F(FileSystemTest, CurrentDirectoryFollowsSetCurrentDirectory) {
