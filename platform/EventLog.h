@@ -29,13 +29,8 @@ struct EventSourceHandleTraits {
 };
 using EventSourceHandle = ScopedHandle<EventSourceHandleTraits>;
 
-struct EventSourceResult {
-  EventSourceHandle handle;
-  ErrorCode error = error::kSuccess;
-};
-
 // RegisterEventSourceA. nullopt server: the local machine.
-EventSourceResult RegisterEventSource(const std::optional<std::string>& server, std::string_view source);
+Result<EventSourceHandle> RegisterEventSource(const std::optional<std::string>& server, std::string_view source);
 
 // ReportEventA with no user SID and no raw data.
 Result<void> ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,

@@ -44,12 +44,12 @@ platform::Result<void> AgentHost::Start() {
     return served;
   }
   started_ = true;
-  const platform::SessionListResult sessions = platform::EnumerateInteractiveSessions();
-  if (!sessions.ok) {
-    Log("The interactive sessions could not be listed: " + SystemMessage(sessions.error));
+  const platform::Result<std::vector<std::uint32_t>> sessions = platform::EnumerateInteractiveSessions();
+  if (!sessions) {
+    Log("The interactive sessions could not be listed: " + SystemMessage(sessions.error()));
     return served;
   }
-  for (std::uint32_t session : sessions.sessions) StartAgentIn(session);
+  for (std::uint32_t session : *sessions) StartAgentIn(session);
   return served;
 }
 
@@ -70,10 +70,10 @@ void AgentHost::SessionChanged(std::uint32_t eventType, std::uint32_t sessionId)
 void AgentHost::StartAgentIn(std::uint32_t session) {
   std::string path = platform::GetModuleFileName();
   if (path.find(' ') != std::string::npos) path = "\"" + path + "\"";
-  const platform::StartInSessionResult started = platform::StartProcessInSession(session, path + " " + kAgentSwitch);
-  if (!started.ok) {
+  const platform::Result<std::uint32_t> started = platform::StartProcessInSession(session, path + " " + kAgentSwitch);
+  if (!started) {
     Log("The session agent could not be started in session " + std::to_string(session) + ": " +
-        SystemMessage(started.error));
+        SystemMessage(started.error()));
   }
 }
 

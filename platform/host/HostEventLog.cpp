@@ -85,18 +85,14 @@ void EventSourceHandleTraits::Close(RawHandle handle) noexcept {
   if (host::World* world = host::World::CurrentOrNull()) world->CloseHandle(handle);
 }
 
-EventSourceResult RegisterEventSource(const std::optional<std::string>& server, std::string_view source) {
-  EventSourceResult result;
+Result<EventSourceHandle> RegisterEventSource(const std::optional<std::string>& server, std::string_view source) {
   if (server && !server->empty()) {
-    result.error = 1722;  // RPC_S_SERVER_UNAVAILABLE: the world is one machine
-    return result;
+    return Failure(1722);  // RPC_S_SERVER_UNAVAILABLE: the world is one machine
   }
   if (source.empty()) {
-    result.error = error::kInvalidParameter;
-    return result;
+    return Failure(error::kInvalidParameter);
   }
-  result.handle = EventSourceHandle(host::World::Current().AddHandle(std::make_unique<EventSourceObject>(std::string(source))));
-  return result;
+  return EventSourceHandle(host::World::Current().AddHandle(std::make_unique<EventSourceObject>(std::string(source))));
 }
 
 Result<void> ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,

@@ -12,16 +12,11 @@ void EventSourceHandleTraits::Close(RawHandle handle) noexcept {
   ::SetLastError(error);
 }
 
-EventSourceResult RegisterEventSource(const std::optional<std::string>& server, std::string_view source) {
-  EventSourceResult result;
+Result<EventSourceHandle> RegisterEventSource(const std::optional<std::string>& server, std::string_view source) {
   std::string name(source);
   HANDLE handle = ::RegisterEventSourceA(server ? server->c_str() : nullptr, name.c_str());
-  if (handle == nullptr) {
-    result.error = ::GetLastError();
-  } else {
-    result.handle = EventSourceHandle(handle);
-  }
-  return result;
+  if (handle == nullptr) return Failure(::GetLastError());
+  return EventSourceHandle(handle);
 }
 
 Result<void> ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,

@@ -40,14 +40,14 @@ bool WaitUntil(const std::function<bool()>& done) {
 
 TEST(WorldSessions, LogOnMakesASessionWithADesktopAndLogOffEndsIt) {
   World world;
-  EXPECT_TRUE(pf::EnumerateInteractiveSessions().sessions.empty());
+  EXPECT_TRUE(pf::EnumerateInteractiveSessions().value().empty());
   EXPECT_EQ(pf::ActiveConsoleSessionId(), pf::kNoSession);
 
   const std::uint32_t ann = world.UserSessions().LogOn("ann");
   const std::uint32_t bob = world.UserSessions().LogOn("bob");
   EXPECT_EQ(ann, 1u);
   EXPECT_EQ(bob, 2u);
-  EXPECT_EQ(pf::EnumerateInteractiveSessions().sessions, (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(pf::EnumerateInteractiveSessions().value(), (std::vector<std::uint32_t>{1, 2}));
   EXPECT_EQ(pf::ActiveConsoleSessionId(), ann);
   ASSERT_NE(world.UserSessions().SessionDesktop(ann), nullptr);
   EXPECT_NE(world.UserSessions().SessionDesktop(ann), world.UserSessions().SessionDesktop(bob));
@@ -55,7 +55,7 @@ TEST(WorldSessions, LogOnMakesASessionWithADesktopAndLogOffEndsIt) {
 
   EXPECT_TRUE(world.UserSessions().LogOff(ann));
   EXPECT_FALSE(world.UserSessions().LogOff(ann)) << "already logged off";
-  EXPECT_EQ(pf::EnumerateInteractiveSessions().sessions, (std::vector<std::uint32_t>{2}));
+  EXPECT_EQ(pf::EnumerateInteractiveSessions().value(), (std::vector<std::uint32_t>{2}));
   EXPECT_EQ(world.UserSessions().SessionDesktop(ann), nullptr);
   // A new logon never reuses a session that is still in use.
   EXPECT_EQ(world.UserSessions().LogOn("carl"), 3u);
@@ -103,7 +103,7 @@ class SessionServiceTest : public ::testing::Test {
           std::scoped_lock lock(mutex_);
           events_.push_back(event);
           // What a service does on a session change: look at the sessions again.
-          if (event.control == pf::session_change::kControl) seen_.push_back(pf::EnumerateInteractiveSessions().sessions);
+          if (event.control == pf::session_change::kControl) seen_.push_back(pf::EnumerateInteractiveSessions().value());
         });
     pf::ServiceStatus status;
     status.serviceType = pf::service_type::kOwnProcess;
@@ -161,25 +161,25 @@ TEST_F(SessionServiceTest, LogOnAndLogOffReachARunningServiceThatAcceptsThem) {
 
 TEST(WorldSessions, ProcessStartsAsTheSessionsUserAndEndsAtLogoff) {
   World world;
-  EXPECT_EQ(pf::StartProcessInSession(1, "Z:\\bin\\true").error, 1008u) << "no user in session 1";
+  EXPECT_EQ(pf::StartProcessInSession(1, "Z:\\bin\\true").error(), 1008u) << "no user in session 1";
   const std::uint32_t session = world.UserSessions().LogOn("ann");
   const std::filesystem::path mark = world.Root() / "session-of-child";
-  const pf::StartInSessionResult reporter =
+  const pf::Result<std::uint32_t> reporter =
       pf::StartProcessInSession(session, "Z:\\bin\\sh -c \"echo $PAGEWICK_SESSION > '" + mark.string() + "'\"");
-  ASSERT_TRUE(reporter.ok) << reporter.error;
+  ASSERT_TRUE(reporter.ok()) << reporter.error();
   ASSERT_TRUE(WaitUntil([&] {
     std::ifstream in(mark);
     std::string text;
     return std::getline(in, text) && text == std::to_string(session);
   }));
 
-  const pf::StartInSessionResult sleeper = pf::StartProcessInSession(session, "Z:\\bin\\sleep 30");
-  ASSERT_TRUE(sleeper.ok) << sleeper.error;
-  EXPECT_FALSE(pf::ProcessRunsAsLocalSystem(sleeper.processId)) << "it runs as the session's user";
-  EXPECT_FALSE(pf::ProcessRunsAsThisUser(sleeper.processId)) << "this test runs as LocalSystem";
+  const pf::Result<std::uint32_t> sleeper = pf::StartProcessInSession(session, "Z:\\bin\\sleep 30");
+  ASSERT_TRUE(sleeper.ok()) << sleeper.error();
+  EXPECT_FALSE(pf::ProcessRunsAsLocalSystem(*sleeper)) << "it runs as the session's user";
+  EXPECT_FALSE(pf::ProcessRunsAsThisUser(*sleeper)) << "this test runs as LocalSystem";
   ASSERT_TRUE(world.UserSessions().LogOff(session));
-  EXPECT_NE(::kill(static_cast<pid_t>(sleeper.processId), 0), 0) << "the session's process ended with it";
-  EXPECT_EQ(pf::StartProcessInSession(session, "Z:\\bin\\true").error, 1008u);
+  EXPECT_NE(::kill(static_cast<pid_t>(*sleeper), 0), 0) << "the session's process ended with it";
+  EXPECT_EQ(pf::StartProcessInSession(session, "Z:\\bin\\true").error(), 1008u);
 }
 
 // Folders only the service and administrators may change: owned by

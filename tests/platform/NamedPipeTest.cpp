@@ -254,12 +254,11 @@ TEST(Sessions, ThisProcessHasASessionAndTheQueriesAnswer) {
   const SessionIdResult own = CurrentProcessSessionId();
   ASSERT_TRUE(own.ok) << own.error;
   EXPECT_NE(own.sessionId, kNoSession);
-  const SessionListResult sessions = EnumerateInteractiveSessions();
-  EXPECT_TRUE(sessions.ok || sessions.error == error::kCallNotImplemented) << sessions.error;
+  const Result<std::vector<std::uint32_t>> sessions = EnumerateInteractiveSessions();
+  EXPECT_TRUE(sessions.ok() || sessions.error() == error::kCallNotImplemented) << sessions.error();
   // A process outside session 0 runs in a session a user is logged on to.
-  if (sessions.ok && own.sessionId != 0) {
-    const bool listed =
-        std::find(sessions.sessions.begin(), sessions.sessions.end(), own.sessionId) != sessions.sessions.end();
+  if (sessions.ok() && own.sessionId != 0) {
+    const bool listed = std::find(sessions->begin(), sessions->end(), own.sessionId) != sessions->end();
     if (!listed && test::KnownWineDifference("WTSEnumerateSessions lists no session")) return;
     EXPECT_TRUE(listed) << "session " << own.sessionId;
   }

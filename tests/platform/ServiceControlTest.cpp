@@ -169,10 +169,10 @@ TEST(EventLogTest, ErrorEntryWithOneStringIsReported) {
 #if PAGEWICK_HOST
   host::World world;
 #endif
-  EventSourceResult source = RegisterEventSource(std::nullopt, "PagewickContract");
-  ASSERT_TRUE(source.handle.valid()) << "error " << source.error;
+  Result<EventSourceHandle> source = RegisterEventSource(std::nullopt, "PagewickContract");
+  ASSERT_TRUE(source.ok() && source->valid()) << "error " << source.error();
   const std::array<std::string, 1> strings{"Service failed on start: contract test"};
-  const Result<void> reported = ReportEvent(source.handle, event_type::kError, 0, 0, strings);
+  const Result<void> reported = ReportEvent(*source, event_type::kError, 0, 0, strings);
   EXPECT_TRUE(reported.ok()) << "error " << reported.error();
 #if PAGEWICK_HOST
   const std::vector<host::EventLogEntry> entries = host::EventLogEntries(world);
