@@ -82,7 +82,7 @@ OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std:
 // prefix): "C:\Scans\Photo1". nullopt when it cannot be told (before Vista).
 std::optional<std::string> FinalPathOfHandle(const FileHandle& file);
 
-struct IoResult {
+struct IoResult {  // not a Result: a failed write still tells how many bytes landed
   bool ok = false;
   std::uint32_t bytes = 0;
   ErrorCode error = error::kSuccess;
