@@ -278,16 +278,11 @@ class DeviceNotification {
   void* handle_ = nullptr;
 };
 
-struct DeviceNotificationResult {
-  DeviceNotification registration;
-  ErrorCode error = error::kSuccess;
-};
-
 // RegisterDeviceNotificationA with DEVICE_NOTIFY_SERVICE_HANDLE for the volume
 // device-interface class: arrivals and removals of volumes reach the handler
 // registered with RegisterServiceCtrlHandlerEx even where no window broadcast
 // reaches the service (session 0).
-DeviceNotificationResult RegisterServiceVolumeNotification(ServiceStatusHandle handle);
+Result<DeviceNotification> RegisterServiceVolumeNotification(ServiceStatusHandle handle);
 
 // SetServiceStatus. Any thread of the service process.
 Result<void> SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);

@@ -150,10 +150,10 @@ void TService::Main(const std::vector<std::string>& arguments) {
   }
   statusHandle_ = registered.handle;
   if (VolumeEvents) {
-    platform::DeviceNotificationResult volumes = platform::RegisterServiceVolumeNotification(statusHandle_);
+    platform::Result<platform::DeviceNotification> volumes = platform::RegisterServiceVolumeNotification(statusHandle_);
     // Without it a scanner is still found through the drive walk of each poll.
-    if (!volumes.registration.valid()) LogMessage(SystemMessage(volumes.error));
-    volumeNotification_ = std::move(volumes.registration);
+    if (!volumes) LogMessage(SystemMessage(volumes.error()));
+    volumeNotification_ = volumes ? std::move(volumes).value() : platform::DeviceNotification{};
   }
   try {
     SetStatus(ServiceState::StartPending);

@@ -197,15 +197,10 @@ DeviceNotification::~DeviceNotification() = default;
 
 // The host world's control manager sends device events with SendControlEvent;
 // a registration only has to exist.
-DeviceNotificationResult RegisterServiceVolumeNotification(ServiceStatusHandle handle) {
-  DeviceNotificationResult result;
-  if (handle == nullptr) {
-    result.error = error::kInvalidHandle;
-    return result;
-  }
+Result<DeviceNotification> RegisterServiceVolumeNotification(ServiceStatusHandle handle) {
+  if (handle == nullptr) return Failure(error::kInvalidHandle);
   static int token = 0;
-  result.registration = DeviceNotification(&token);
-  return result;
+  return DeviceNotification(&token);
 }
 
 }  // namespace pw::platform

@@ -313,7 +313,7 @@ DeviceNotification::~DeviceNotification() {
   if (handle_ != nullptr) (void)::UnregisterDeviceNotification(static_cast<HDEVNOTIFY>(handle_));
 }
 
-DeviceNotificationResult RegisterServiceVolumeNotification(ServiceStatusHandle handle) {
+Result<DeviceNotification> RegisterServiceVolumeNotification(ServiceStatusHandle handle) {
   // GUID_DEVINTERFACE_VOLUME, spelt out so that no header has to define it.
   constexpr GUID kVolumeInterface = {0x53f5630d, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
   DEV_BROADCAST_DEVICEINTERFACE_A filter{};
@@ -321,13 +321,8 @@ DeviceNotificationResult RegisterServiceVolumeNotification(ServiceStatusHandle h
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   filter.dbcc_classguid = kVolumeInterface;
   HDEVNOTIFY registered = ::RegisterDeviceNotificationA(handle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
-  DeviceNotificationResult result;
-  if (registered == nullptr) {
-    result.error = ::GetLastError();
-    return result;
-  }
-  result.registration = DeviceNotification(registered);
-  return result;
+  if (registered == nullptr) return Failure(::GetLastError());
+  return DeviceNotification(registered);
 }
 
 }  // namespace pw::platform
