@@ -65,16 +65,16 @@ void AgentChannel::Log(const std::string& text) const {
   }
 }
 
-platform::Outcome AgentChannel::Start() {
+platform::Result<void> AgentChannel::Start() {
   serviceEnd_.Check();
   std::scoped_lock lock(mutex_);
-  if (acceptThread_.joinable()) return platform::Outcome::Failure(platform::error::kAlreadyExists);
+  if (acceptThread_.joinable()) return platform::Failure(platform::error::kAlreadyExists);
   platform::PipeResult first = platform::CreatePipeServer(options_.pipeName, true, kMaxMessageSize);
-  if (!first.pipe) return platform::Outcome::Failure(first.error);
+  if (!first.pipe) return platform::Failure(first.error);
   listener_->waiting = std::move(first.pipe);
   stopping_ = false;
   acceptThread_ = std::thread([this] { AcceptLoop(); });
-  return platform::Outcome::Success();
+  return platform::Success();
 }
 
 void AgentChannel::Stop() {
@@ -106,7 +106,7 @@ void AgentChannel::AcceptLoop() {
   for (;;) {
     ReapFinished();
     // Connect runs outside the lock; Stop cancels it through the same object.
-    const platform::Outcome connected = listener_->waiting.Connect();
+    const platform::Result<void> connected = listener_->waiting.Connect();
     std::unique_lock lock(mutex_);
     if (stopping_) return;
     // The next instance exists before this one is handed on, so that the pipe
@@ -282,8 +282,8 @@ void AgentChannel::SendExit(AgentId agent) {
 
 void AgentChannel::WakeServiceThread() const {
   if (options_.wakeMessage == 0) return;
-  const platform::Outcome posted = platform::PostThreadMessage(options_.serviceThread, options_.wakeMessage, 0, 0);
-  if (!posted) Log("Agent channel: cannot wake the service thread (error " + std::to_string(posted.error) + ")");
+  const platform::Result<void> posted = platform::PostThreadMessage(options_.serviceThread, options_.wakeMessage, 0, 0);
+  if (!posted) Log("Agent channel: cannot wake the service thread (error " + std::to_string(posted.error()) + ")");
 }
 
 bool AgentChannel::ExitsPending() const {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "agent/AgentProtocol.h"
-#include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/Messages.h"
 #include "platform/ThreadChecker.h"
 
@@ -37,7 +37,7 @@ struct AgentMessage {
   // For Apply: whether the agent's user may create folders and files in the
   // save location, found on the connection's thread by impersonating the
   // client. The service accepts the location only when this is ok.
-  std::optional<platform::Outcome> locationCheck;
+  std::optional<platform::Result<void>> locationCheck;
 };
 
 class AgentChannel {
@@ -73,7 +73,7 @@ class AgentChannel {
   // Creates the pipe (its first instance, so no other process owns the name)
   // and starts accepting agents. The service end's thread (checked), as are
   // TakeMessages and DropOverdue.
-  platform::Outcome Start();
+  platform::Result<void> Start();
   // Closes every connection and the pipe; returns when the channel's threads
   // have ended. Any thread, once the service end is done with the channel;
   // the destructor calls it.

@@ -16,34 +16,34 @@ ServiceConnection::ServiceConnection(Options options) : options_(std::move(optio
 
 ServiceConnection::~ServiceConnection() { Close(); }
 
-platform::Outcome ServiceConnection::Connect() {
-  if (pipe_) return platform::Outcome::Failure(platform::error::kAlreadyExists);
+platform::Result<void> ServiceConnection::Connect() {
+  if (pipe_) return platform::Failure(platform::error::kAlreadyExists);
   platform::PipeResult opened = platform::OpenPipeClient(options_.pipeName);
   // Every instance busy (231): the service makes the next one at once.
   for (int attempt = 0; !opened.pipe && opened.error == platform::error::kPipeBusy && attempt < 40; ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
     opened = platform::OpenPipeClient(options_.pipeName);
   }
-  if (!opened.pipe) return platform::Outcome::Failure(opened.error);
+  if (!opened.pipe) return platform::Failure(opened.error);
   // The service runs as LocalSystem. A server of the agent's own user is a
   // process that user runs anyway: it gains nothing by being talked to. Any
   // other user's server is a squatter, and learns nothing: nothing was sent.
   const platform::ProcessIdResult server = opened.pipe.ServerProcessId();
   if (!server.ok ||
       (!platform::ProcessRunsAsLocalSystem(server.processId) && !platform::ProcessRunsAsThisUser(server.processId))) {
-    return platform::Outcome::Failure(platform::error::kAccessDenied);
+    return platform::Failure(platform::error::kAccessDenied);
   }
   pipe_ = std::make_unique<ServicePipe>(ServicePipe{std::move(opened.pipe)});
   connected_ = true;
   reader_ = std::thread([this] { ReadLoop(); });
-  return platform::Outcome::Success();
+  return platform::Success();
 }
 
-platform::Outcome ServiceConnection::Send(const Message& message) {
-  if (!pipe_ || !connected_) return platform::Outcome::Failure(platform::error::kPipeNotConnected);
+platform::Result<void> ServiceConnection::Send(const Message& message) {
+  if (!pipe_ || !connected_) return platform::Failure(platform::error::kPipeNotConnected);
   const platform::PipeTransfer written = pipe_->pipe.Write(Encode(message));
-  if (!written.ok) return platform::Outcome::Failure(written.error);
-  return platform::Outcome::Success();
+  if (!written.ok) return platform::Failure(written.error);
+  return platform::Success();
 }
 
 std::vector<Message> ServiceConnection::TakeMessages() {

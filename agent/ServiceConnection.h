@@ -14,7 +14,7 @@
 
 #include "agent/AgentChannel.h"
 #include "agent/AgentProtocol.h"
-#include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/Messages.h"
 
 namespace pw::agent {
@@ -35,9 +35,9 @@ class ServiceConnection {
   // Opens the pipe and starts the reader. Fails with 2 when the service does
   // not serve the pipe, with 5 when its server does not run as LocalSystem
   // (or who runs it cannot be told). Agent thread.
-  platform::Outcome Connect();
+  platform::Result<void> Connect();
   // Writes one message. Fails when the connection is closed. Agent thread.
-  platform::Outcome Send(const Message& message);
+  platform::Result<void> Send(const Message& message);
   // The messages that arrived since the last call, oldest first. Agent thread.
   std::vector<Message> TakeMessages();
   // False once the service closed the pipe or sent something the decoder

@@ -1,6 +1,6 @@
 #pragma once
-// Win32 error codes the program looks at, and the result type of platform calls
-// that can fail. Values are the Win32 ones so both backends report the same.
+// Win32 error codes the program looks at. Values are the Win32 ones so both
+// backends report the same.
 #include <cstdint>
 
 namespace pw::platform {
@@ -37,16 +37,5 @@ inline constexpr ErrorCode kMoreData = 234;
 inline constexpr ErrorCode kDiskFull = 112;
 inline constexpr ErrorCode kDeviceNotConnected = 1167;
 }  // namespace error
-
-// Outcome of a platform call: the success flag and, on failure, the thread's
-// last error taken right after the call.
-struct [[nodiscard]] Outcome {
-  bool ok = false;
-  ErrorCode error = error::kSuccess;
-
-  static Outcome Success() { return {true, error::kSuccess}; }
-  static Outcome Failure(ErrorCode code) { return {false, code}; }
-  explicit operator bool() const { return ok; }
-};
 
 }  // namespace pw::platform

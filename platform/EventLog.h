@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/Handle.h"
 
 namespace pw::platform {
@@ -29,16 +29,11 @@ struct EventSourceHandleTraits {
 };
 using EventSourceHandle = ScopedHandle<EventSourceHandleTraits>;
 
-struct EventSourceResult {
-  EventSourceHandle handle;
-  ErrorCode error = error::kSuccess;
-};
-
 // RegisterEventSourceA. nullopt server: the local machine.
-EventSourceResult RegisterEventSource(const std::optional<std::string>& server, std::string_view source);
+Result<EventSourceHandle> RegisterEventSource(const std::optional<std::string>& server, std::string_view source);
 
 // ReportEventA with no user SID and no raw data.
-Outcome ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
+Result<void> ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
                     std::span<const std::string> strings);
 
 // A source's registration in the Application log, the key
@@ -51,9 +46,9 @@ struct EventSourceRegistration {
 };
 
 // Creates or overwrites the source's key and both values.
-Outcome RegisterEventSourceFile(std::string_view source, const EventSourceRegistration& registration);
+Result<void> RegisterEventSourceFile(std::string_view source, const EventSourceRegistration& registration);
 // Deletes the source's key; a source that is not registered is an error (2).
-Outcome RemoveEventSourceFile(std::string_view source);
+Result<void> RemoveEventSourceFile(std::string_view source);
 // The registration as the key holds it; nullopt when there is no key.
 std::optional<EventSourceRegistration> FindEventSourceFile(std::string_view source);
 

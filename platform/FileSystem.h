@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/Handle.h"
 
 namespace pw::platform {
@@ -82,7 +82,7 @@ OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std:
 // prefix): "C:\Scans\Photo1". nullopt when it cannot be told (before Vista).
 std::optional<std::string> FinalPathOfHandle(const FileHandle& file);
 
-struct IoResult {
+struct IoResult {  // not a Result: a failed write still tells how many bytes landed
   bool ok = false;
   std::uint32_t bytes = 0;
   ErrorCode error = error::kSuccess;
@@ -97,26 +97,26 @@ IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std:
 std::optional<std::uint64_t> GetFileSize(const FileHandle& file);
 // Sets the end of the file at the given size (SetFilePointerEx + SetEndOfFile):
 // cuts what lies beyond, or extends with zeros.
-Outcome SetFileSize(const FileHandle& file, std::uint64_t size);
+Result<void> SetFileSize(const FileHandle& file, std::uint64_t size);
 // FlushFileBuffers: the file's written bytes and its size are on the disk when
 // this returns, not only in the system's cache. Needs a handle with write access.
-Outcome FlushFile(const FileHandle& file);
+Result<void> FlushFile(const FileHandle& file);
 
-Outcome DeleteFile(const std::string& path);
+Result<void> DeleteFile(const std::string& path);
 // One level: the parent must exist (else 3); an existing entry gives 183.
-Outcome CreateDirectory(const std::string& path);
-Outcome RemoveDirectory(const std::string& path);
+Result<void> CreateDirectory(const std::string& path);
+Result<void> RemoveDirectory(const std::string& path);
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING: replaces the target in one step.
 // Both moves also pass MOVEFILE_WRITE_THROUGH: the new name is on the disk
 // when the call returns.
-Outcome ReplaceFileWith(const std::string& source, const std::string& target);
+Result<void> ReplaceFileWith(const std::string& source, const std::string& target);
 // MoveFileExA without replacing: renames within the volume and never replaces
 // an existing entry (183 when the target exists, file or directory).
-Outcome MoveFileNoReplace(const std::string& source, const std::string& target);
+Result<void> MoveFileNoReplace(const std::string& source, const std::string& target);
 
 // GetFileAttributesA: nullopt when the entry does not exist or cannot be reached.
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path);
-Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes);
+Result<void> SetFileAttributes(const std::string& path, std::uint32_t attributes);
 bool FileExists(const std::string& path);       // an entry that is not a directory
 bool DirectoryExists(const std::string& path);  // an entry that is a directory
 
@@ -147,15 +147,10 @@ struct DiskFreeSpace {
   std::uint64_t totalFreeBytes = 0;
 };
 
-struct DiskFreeSpaceResult {
-  std::optional<DiskFreeSpace> space;
-  ErrorCode error = error::kSuccess;
-};
-
 // GetDiskFreeSpaceExA: any directory on the volume; UNC paths end with '\'.
-DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory);
+Result<DiskFreeSpace> GetDiskFreeSpaceEx(const std::string& directory);
 
-Outcome SetCurrentDirectory(const std::string& path);
+Result<void> SetCurrentDirectory(const std::string& path);
 std::string GetCurrentDirectory();
 
 // The file's security descriptor (DACL part) as bytes, for comparing states.

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/Handle.h"
 
 namespace pw::platform {
@@ -68,12 +68,12 @@ void EnsureMessageQueue();
 
 // PostMessageA: the message waits in the queue of the thread that owns the
 // window. Fails with 1400 for a window that does not exist. Any thread.
-Outcome PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+Result<void> PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
 // PostThreadMessageA: a message without a window. Fails with 1444 when the
 // thread has no message queue. A modal loop (message box, folder browser)
 // that takes a thread message drops it. Any thread.
-Outcome PostThreadMessage(ThreadId thread, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+Result<void> PostThreadMessage(ThreadId thread, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
 // PostQuitMessage: puts WM_QUIT with the exit code into the calling thread's queue.
 void PostQuitMessage(int exitCode);

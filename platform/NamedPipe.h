@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 
 namespace pw::platform {
 
@@ -79,9 +79,9 @@ class Pipe {
   void Close();
 
   // Server side. Waits for a client (a client that came first counts as success).
-  Outcome Connect();
+  Result<void> Connect();
   // DisconnectNamedPipe: the client's later calls fail; the instance may Connect again.
-  Outcome Disconnect();
+  Result<void> Disconnect();
   // The session of the connected client.
   SessionIdResult ClientSessionId() const;
   // Whether the other end has closed its end: a look that neither waits nor
@@ -91,7 +91,7 @@ class Pipe {
   // Whether the client's user may create a folder and a file in `path`: the
   // server impersonates the client and creates and deletes a uniquely named
   // folder and file there. error tells why not (5 access denied, 3 no such path).
-  Outcome ClientMayWriteIn(std::string_view path) const;
+  Result<void> ClientMayWriteIn(std::string_view path) const;
 
   // Client side: the process that serves the pipe (Vista and later; looked up
   // at run time, kCallNotImplemented before).

@@ -51,28 +51,28 @@ ErrorCode ReadCurrentBytes(const std::string& path, std::string& bytes) {
 
 // The new text in a file of its own beside the old, on the disk before it
 // takes the old one's place. A failure deletes the new file.
-Outcome ReplaceWhole(const std::string& path, const std::string& bytes) {
+Result<void> ReplaceWhole(const std::string& path, const std::string& bytes) {
   const std::string fresh = ProfileReplacementPath(path);
   {
     // CREATE_ALWAYS: a new file left by an earlier cut is simply overwritten.
     OpenResult created = CreateFile(fresh, access::kGenericWrite, share::kNone, Disposition::CreateAlways);
-    if (!created.file) return Outcome::Failure(created.error);
-    Outcome stored = Outcome::Success();
+    if (!created.file) return Failure(created.error);
+    Result<void> stored = Success();
     if (!bytes.empty()) {
       const IoResult written =
           WriteFileAt(created.file, 0, {reinterpret_cast<const std::byte*>(bytes.data()), bytes.size()});
-      if (!written.ok) stored = Outcome::Failure(written.error);
-      else if (written.bytes != bytes.size()) stored = Outcome::Failure(error::kWriteFault);
+      if (!written.ok) stored = Failure(written.error);
+      else if (written.bytes != bytes.size()) stored = Failure(error::kWriteFault);
     }
-    if (stored.ok) stored = FlushFile(created.file);
-    if (!stored.ok) {
+    if (stored.ok()) stored = FlushFile(created.file);
+    if (!stored.ok()) {
       created.file.reset();
       (void)DeleteFile(fresh);
       return stored;
     }
   }
-  const Outcome replaced = ReplaceFileWith(fresh, path);
-  if (!replaced.ok) (void)DeleteFile(fresh);
+  const Result<void> replaced = ReplaceFileWith(fresh, path);
+  if (!replaced.ok()) (void)DeleteFile(fresh);
   return replaced;
 }
 
@@ -80,11 +80,11 @@ Outcome ReplaceWhole(const std::string& path, const std::string& bytes) {
 
 std::string ProfileReplacementPath(const std::string& path) { return FullProfilePath(path) + ".new"; }
 
-Outcome WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path) {
+Result<void> WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path) {
   const std::string full = FullProfilePath(path);
   std::string bytes;
   const ErrorCode read = ReadCurrentBytes(full, bytes);
-  if (read != error::kSuccess) return Outcome::Failure(read);
+  if (read != error::kSuccess) return Failure(read);
   bool changed = false;
   for (const ProfileEntry& entry : entries) {
     const std::optional<std::string_view> value =
@@ -94,11 +94,11 @@ Outcome WriteProfileStrings(std::string_view section, std::span<const ProfileEnt
     bytes = std::move(*updated);
     changed = true;
   }
-  if (!changed) return Outcome::Success();
+  if (!changed) return Success();
   return ReplaceWhole(full, bytes);
 }
 
-Outcome WriteProfileString(std::string_view section, std::string_view key, std::optional<std::string_view> value,
+Result<void> WriteProfileString(std::string_view section, std::string_view key, std::optional<std::string_view> value,
                            const std::string& path) {
   const ProfileEntry entry{std::string(key), value ? std::optional<std::string>(std::string(*value)) : std::nullopt};
   return WriteProfileStrings(section, std::span(&entry, 1), path);
@@ -140,7 +140,7 @@ std::int32_t ReadProfileInteger(std::string_view section, std::string_view key, 
   return ParseProfileInteger(text.text, defaultValue);
 }
 
-Outcome WriteProfileInteger(std::string_view section, std::string_view key, std::int32_t value,
+Result<void> WriteProfileInteger(std::string_view section, std::string_view key, std::int32_t value,
                             const std::string& path) {
   const std::string text = std::to_string(value);
   return WriteProfileString(section, key, text, path);

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 
 namespace pw::platform {
 
@@ -32,7 +32,7 @@ ProfileText ReadProfileString(std::string_view section, std::string_view key, st
 // Writes key=value in the section, creating the file or section when missing
 // and leaving every other line as it was. nullopt as value deletes the key.
 // A write that fails leaves the file as it was and no new file beside it.
-Outcome WriteProfileString(std::string_view section, std::string_view key, std::optional<std::string_view> value,
+Result<void> WriteProfileString(std::string_view section, std::string_view key, std::optional<std::string_view> value,
                            const std::string& path);
 
 // The name of the new file a write makes beside the profile file.
@@ -44,7 +44,7 @@ struct ProfileEntry {
 };
 // Writes the keys in order, as that many WriteProfileString calls would, in
 // one replacement of the file: all of them land, or none.
-Outcome WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path);
+Result<void> WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path);
 
 // The program's own integer rule: text longer than two characters that starts
 // with "0x" or "0X" is hexadecimal, other text decimal; text that is not wholly
@@ -56,7 +56,7 @@ std::int32_t ReadProfileInteger(std::string_view section, std::string_view key, 
                                 const std::string& path);
 
 // Writes the value as decimal text.
-Outcome WriteProfileInteger(std::string_view section, std::string_view key, std::int32_t value,
+Result<void> WriteProfileInteger(std::string_view section, std::string_view key, std::int32_t value,
                             const std::string& path);
 
 }  // namespace pw::platform

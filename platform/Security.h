@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/Handle.h"
 
 namespace pw::platform {
@@ -78,7 +78,7 @@ bool OwnedBySystemOrAdministrators(const std::string& path);
 // change: owner Administrators, a protected DACL with full control for SYSTEM
 // and Administrators and read and execute for Users, inherited by what is
 // created below. An existing folder is given that owner and DACL.
-Outcome CreateServiceOnlyDirectory(const std::string& path);
+Result<void> CreateServiceOnlyDirectory(const std::string& path);
 
 // Whether principals other than SYSTEM, Administrators and TrustedInstaller
 // may create files in the folder or change it (by its DACL and owner);

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/Handle.h"
 
 namespace pw::platform {
@@ -153,11 +153,11 @@ ServiceHandleResult OpenService(const ServiceHandle& manager, std::string_view n
 
 // DeleteService: marks the service for deletion; the registration goes once
 // the service has stopped. 1072 when it is marked already.
-Outcome DeleteService(const ServiceHandle& service);
+Result<void> DeleteService(const ServiceHandle& service);
 
 // StartServiceA with the given arguments (the service receives its name first).
 // Returns once the service process has connected and its main entry runs.
-Outcome StartService(const ServiceHandle& service, const std::vector<std::string>& arguments);
+Result<void> StartService(const ServiceHandle& service, const std::vector<std::string>& arguments);
 
 // SERVICE_STATUS.
 struct ServiceStatus {
@@ -218,7 +218,7 @@ struct ServiceTableEntry {
 // returns when every service of the process has stopped. Fails with 1063 when
 // the process was not started by the control manager and with 1056 when the
 // process has called it already. Calling thread: it becomes the dispatcher.
-Outcome StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table);
+Result<void> StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table);
 
 // A control handler: runs on the dispatcher thread and must return quickly.
 using ServiceControlHandler = std::function<void(std::uint32_t control)>;
@@ -278,18 +278,13 @@ class DeviceNotification {
   void* handle_ = nullptr;
 };
 
-struct DeviceNotificationResult {
-  DeviceNotification registration;
-  ErrorCode error = error::kSuccess;
-};
-
 // RegisterDeviceNotificationA with DEVICE_NOTIFY_SERVICE_HANDLE for the volume
 // device-interface class: arrivals and removals of volumes reach the handler
 // registered with RegisterServiceCtrlHandlerEx even where no window broadcast
 // reaches the service (session 0).
-DeviceNotificationResult RegisterServiceVolumeNotification(ServiceStatusHandle handle);
+Result<DeviceNotification> RegisterServiceVolumeNotification(ServiceStatusHandle handle);
 
 // SetServiceStatus. Any thread of the service process.
-Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);
+Result<void> SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);
 
 }  // namespace pw::platform

@@ -25,15 +25,9 @@ inline constexpr std::uint32_t kLogon = 5;      // WTS_SESSION_LOGON
 inline constexpr std::uint32_t kLogoff = 6;     // WTS_SESSION_LOGOFF
 }  // namespace session_change
 
-struct SessionListResult {
-  bool ok = false;
-  std::vector<std::uint32_t> sessions;
-  ErrorCode error = error::kSuccess;
-};
-
 // The sessions a user is logged on to: WTSActive ones, and WTSDisconnected
 // ones other than session 0 (their user may reconnect).
-SessionListResult EnumerateInteractiveSessions();
+Result<std::vector<std::uint32_t>> EnumerateInteractiveSessions();
 
 // WTSGetActiveConsoleSessionId: kNoSession while none is attached.
 std::uint32_t ActiveConsoleSessionId();
@@ -41,14 +35,9 @@ std::uint32_t ActiveConsoleSessionId();
 // ProcessIdToSessionId for this process.
 SessionIdResult CurrentProcessSessionId();
 
-struct StartInSessionResult {
-  bool ok = false;
-  std::uint32_t processId = 0;
-  ErrorCode error = error::kSuccess;
-};
-
 // Starts `commandLine` in `session` as the session's user, on its interactive
 // desktop, with the user's environment. Needs LocalSystem on Windows.
-StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_view commandLine);
+// Gives the new process's id.
+Result<std::uint32_t> StartProcessInSession(std::uint32_t session, std::string_view commandLine);
 
 }  // namespace pw::platform

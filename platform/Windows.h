@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/Handle.h"
 #include "platform/Messages.h"
 
@@ -89,7 +89,7 @@ class WindowHandler {
 
 // RegisterClassA with the platform's window procedure, arrow cursor and the
 // button-face background. Registering a class name again succeeds.
-Outcome RegisterWindowClass(std::string_view className);
+Result<void> RegisterWindowClass(std::string_view className);
 
 struct WindowParams {
   std::string className;  // registered with RegisterWindowClass
@@ -130,7 +130,7 @@ class Window {
 
 // DestroyWindow: WM_DESTROY reaches the window procedure; the window is gone
 // afterwards. Owning thread only.
-Outcome DestroyWindow(WindowHandle window);
+Result<void> DestroyWindow(WindowHandle window);
 // IsWindow. Any thread.
 bool IsWindow(WindowHandle window);
 bool IsWindowVisible(WindowHandle window);
@@ -143,7 +143,7 @@ bool ShowWindow(WindowHandle window, ShowCommand command);
 // SetForegroundWindow.
 void ShowAndBringToFront(WindowHandle window);
 // UpdateWindow: paints the invalid part at once.
-Outcome UpdateWindow(WindowHandle window);
+Result<void> UpdateWindow(WindowHandle window);
 // SetForegroundWindow: activates the window (WM_ACTIVATE to it and, inactive,
 // to the window that was active).
 bool SetForegroundWindow(WindowHandle window);
@@ -154,7 +154,7 @@ WindowHandle GetForegroundWindow();
 // not given. nullptr when none matches.
 WindowHandle FindWindow(std::optional<std::string_view> className, std::optional<std::string_view> title);
 
-Outcome SetWindowText(WindowHandle window, std::string_view text);
+Result<void> SetWindowText(WindowHandle window, std::string_view text);
 std::string GetWindowText(WindowHandle window);
 std::optional<Rect> GetWindowRect(WindowHandle window);
 std::optional<Size> GetClientSize(WindowHandle window);
@@ -163,7 +163,7 @@ ThreadId GetWindowThreadId(WindowHandle window);
 // SendMessageA to a window of the calling thread: runs its procedure now.
 std::intptr_t SendMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 // PostMessageA(HWND_BROADCAST): posts to every top-level window of the desktop.
-Outcome PostBroadcast(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+Result<void> PostBroadcast(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 // RegisterWindowMessageA: the same number for the same name (without regard to
 // case) in every process, 0xC000 to 0xFFFF; 0 on failure.
 std::uint32_t RegisterWindowMessage(std::string_view name);

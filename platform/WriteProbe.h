@@ -4,10 +4,10 @@
 // named folder and file there and deleting both again.
 #include <string_view>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 
 namespace pw::platform {
 
-Outcome ProbeWriteAccess(std::string_view path);
+Result<void> ProbeWriteAccess(std::string_view path);
 
 }  // namespace pw::platform

@@ -5,7 +5,6 @@
 #include <limits>
 #include <optional>
 #include <span>
-#include <stdexcept>
 
 #include "platform/DebugTrace.h"
 #include "platform/FileSystem.h"
@@ -19,13 +18,12 @@ namespace {
 
 namespace error = platform::error;
 
-// The destination cannot be created: the pull ends through its exception
-// path, and the image stays on the scanner for the next poll.
-class PullFileError : public std::runtime_error {
- public:
-  PullFileError(const std::string& path, platform::ErrorCode code)
-      : std::runtime_error("CreateFileA " + path + " failed with error " + std::to_string(code)) {}
-};
+// The destination cannot be created: the pull ends, traced, and the image
+// stays on the scanner for the next poll.
+platform::Error CannotCreate(const std::string& path, platform::ErrorCode code) {
+  platform::DebugTrace("Image pull: CreateFileA " + path + " failed with error " + std::to_string(code));
+  return platform::Failure(code);
+}
 
 }  // namespace
 
@@ -41,7 +39,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
   try {
     // Is an image waiting? Almost every tick ends here. Only 0 and a failed
     // query mean no: any other answer, even the end marker, starts a pull.
-    if (!SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand, 0).ok) return false;
+    if (!SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand, 0).ok()) return false;
     const std::int32_t firstLength = ReadLengthReply(buffer_).length;
     if (firstLength == 0) return false;
 
@@ -59,7 +57,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
       // switched to the default location, and its next answer stands.
       if (destination == host_.DefaultSaveLocation()) destination = host_.NextImagePath();
       enough = host_.EnoughFreeSpace(destination, kPullBytesNeeded);
-      if (!enough) spaceKnown = platform::GetDiskFreeSpaceEx(destination.substr(0, 3)).space.has_value();
+      if (!enough) spaceKnown = platform::GetDiskFreeSpaceEx(destination.substr(0, 3)).ok();
     }
     if (!spaceKnown) {
       // A drive whose free space cannot be read is not known to be full:
@@ -70,8 +68,9 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
       TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
       return false;
     }
-    if (!enough) return DrainToScratch(device, firstLength);
-    return PullToImage(device, std::move(destination), firstLength);
+    const platform::Result<bool> pulled =
+        enough ? PullToImage(device, std::move(destination), firstLength) : DrainToScratch(device, firstLength);
+    if (pulled) return *pulled;
   } catch (const platform::LocationRefusedError& refused) {
     // The picture stays on the scanner. The console user is told once that
     // nothing can be saved there; nobody at the console: nobody to tell.
@@ -87,9 +86,12 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
     return false;
   }
+  // No file could be made for the picture.
+  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  return false;
 }
 
-bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength) {
+platform::Result<bool> ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength) {
   // The scratch file is the service's own: written with the process's rights.
   const std::string scratch = host_.FallbackImagePath();
   TransferEnd end;
@@ -101,7 +103,7 @@ bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_
     platform::OpenResult created =
         platform::CreateFile(scratch, platform::access::kGenericRead | platform::access::kGenericWrite,
                              platform::share::kNone, platform::Disposition::CreateNew);
-    if (!created.file) throw PullFileError(scratch, created.error);
+    if (!created.file) return CannotCreate(scratch, created.error);
     end = Transfer(device, created.file, firstLength, scratch, WithoutRoom::Discard, Durability::Cached);
   }  // closed here: auto-rotate opens the file itself
   if (end.endSeen && host_.AutoRotateSwitchedOn()) {
@@ -113,12 +115,13 @@ bool ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_
   return end.endSeen && end.lastRequestOk;
 }
 
-bool ImagePull::PullToImage(const platform::DeviceHandle& device, std::string destination, std::int32_t firstLength) {
+platform::Result<bool> ImagePull::PullToImage(const platform::DeviceHandle& device, std::string destination,
+                                              std::int32_t firstLength) {
   const platform::LocationRights& rights = host_.SaveLocationRights();
   Landing landing;
   {
     const platform::LocationRights::Acting acting = rights.Act();
-    landing = Land(device, std::move(destination), firstLength, rights);
+    PW_TRY_ASSIGN(landing, Land(device, std::move(destination), firstLength, rights));
   }
   // The user is told with the process's own rights.
   (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
@@ -151,19 +154,19 @@ bool ImagePull::PullToImage(const platform::DeviceHandle& device, std::string de
   return landing.end.lastRequestOk;
 }
 
-ImagePull::Landing ImagePull::Land(const platform::DeviceHandle& device, std::string destination,
+platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandle& device, std::string destination,
                                    std::int32_t firstLength, const platform::LocationRights& rights) {
   Landing landing;
   landing.path = destination;
   if (!IsFreshImageName(destination)) return landing;
   const std::string folder = platform::ExtractFilePath(destination);
-  TransferFileResult made =
+  platform::Result<TransferFile> made =
       CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength), rights);
-  if (!made.transfer) {
-    rights.CheckError(made.error, folder);
-    throw PullFileError(folder, made.error);
+  if (!made) {
+    rights.CheckError(made.error(), folder);
+    return CannotCreate(folder, made.error());
   }
-  const std::string transferPath = made.transfer->path;
+  const std::string transferPath = made->path;
   // Until the transfer has its image name, or its bytes are kept, an
   // exception must not leave it behind unaccounted for.
   bool settled = false;
@@ -173,7 +176,7 @@ ImagePull::Landing ImagePull::Land(const platform::DeviceHandle& device, std::st
 
   TransferEnd& end = landing.end;
   {
-    const platform::FileHandle file = std::move(made.transfer->file);
+    const platform::FileHandle file = std::move(made->file);
     end = Transfer(device, file, firstLength, destination, WithoutRoom::Stop, Durability::OnDisk);
     // Only what arrived is kept: zeros that held the place of a chunk that
     // never came are not the picture's, and would set this attempt apart
@@ -207,23 +210,22 @@ ImagePull::Landing ImagePull::Land(const platform::DeviceHandle& device, std::st
     landing.kind = Landing::Kind::AlreadySaved;
     return landing;
   }
-  platform::Outcome promoted{};
+  platform::Result<void> promoted = platform::Success();
   if (repeat == RepeatOfSaved::Longer && platform::ReplaceFileWith(transferPath, state_.LastSavedPicture.path)) {
     destination = state_.LastSavedPicture.path;
-    promoted.ok = true;
   } else {
     // The whole image takes its name; another program may have taken that
     // name meanwhile, so naming is asked again rather than replacing anything.
     promoted = PromoteTransfer(transferPath, destination);
   }
-  for (int attempt = 0; !promoted.ok && promoted.error == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
+  for (int attempt = 0; !promoted.ok() && promoted.error() == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
     destination = host_.NextImagePath();
     if (!IsFreshImageName(destination)) break;
     promoted = PromoteTransfer(transferPath, destination);
   }
   settled = true;
   landing.path = destination;
-  if (!promoted.ok) {
+  if (!promoted.ok()) {
     landing.kind = Landing::Kind::NotPromoted;
     landing.kept = transferPath;
     return landing;
@@ -321,17 +323,17 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
       }
       if (interrupted()) return end;
       const auto length = static_cast<std::uint32_t>(chunkLength);
-      platform::Outcome read = SendScannerCommand(device, buffer_, ScannerCommand::ChunkReadCommand, length);
-      if (!read.ok) {
+      platform::Result<void> read = SendScannerCommand(device, buffer_, ScannerCommand::ChunkReadCommand, length);
+      if (!read.ok()) {
         end.lastRequestOk = false;
-        if (read.error != error::kSemTimeout) return end;
+        if (read.error() != error::kSemTimeout) return end;
         // The repetitions stop at the first success, whatever their errors.
-        for (int i = 0; i < kChunkReadRepetitions && !read.ok; ++i) {
+        for (int i = 0; i < kChunkReadRepetitions && !read.ok(); ++i) {
           if (interrupted()) return end;
           read = SendScannerCommand(device, buffer_, ScannerCommand::ChunkReadCommand, length);
         }
       }
-      end.lastRequestOk = read.ok;
+      end.lastRequestOk = read.ok();
       // The guard holds for every chunk: a scanner that announces more than
       // the drive can spare never fills it.
       // The scratch drain keeps room for the chunk under the same guard.
@@ -355,7 +357,7 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
         }
         unflushed = true;
       }
-      if (read.ok) {
+      if (read.ok()) {
         tail.Add(buffer_.DataPrefix(length));
         pullOffset += chunkLength;
         idleQueries = 0;
@@ -369,10 +371,10 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
       end.lastRequestOk = false;
       return end;
     }
-    const platform::Outcome query = SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand,
+    const platform::Result<void> query = SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand,
                                                        static_cast<std::uint32_t>(pullOffset));
-    end.lastRequestOk = query.ok;
-    if (!query.ok && query.error != error::kSemTimeout) return end;
+    end.lastRequestOk = query.ok();
+    if (!query.ok() && query.error() != error::kSemTimeout) return end;
     const LengthReply reply = ReadLengthReply(buffer_);
     if (reply.endOfImage) {
       end.endSeen = true;
@@ -380,7 +382,7 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
       return end;
     }
     // A timed-out query simply leads to a new one for the same offset.
-    chunkLength = query.ok ? reply.length : 0;
+    chunkLength = query.ok() ? reply.length : 0;
 
     ++idleQueries;
     if (idleQueries >= kStallLimitQueries || platform::GetTickCount() - lastProgressAt >= kStallLimitMs) {

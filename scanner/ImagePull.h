@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/FileSystem.h"
+#include "platform/Result.h"
 #include "platform/StorageDevice.h"
 #include "scanner/PassThroughBuffer.h"
 #include "scanner/PullHost.h"
@@ -86,12 +87,14 @@ class ImagePull final : public ImagePuller {
                        std::int32_t firstLength, const std::string& roomPath, WithoutRoom withoutRoom,
                        Durability durability);
   // The file-system side of PullToImage, acting with the location's rights.
-  Landing Land(const platform::DeviceHandle& device, std::string destination, std::int32_t firstLength,
+  // These three fail when no file could be made for the picture.
+  platform::Result<Landing> Land(const platform::DeviceHandle& device, std::string destination, std::int32_t firstLength,
                const platform::LocationRights& rights);
   // The disk was full: the image is drained into the scratch file.
-  bool DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength);
+  platform::Result<bool> DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength);
   // The image goes to the numbered file naming chose, through a transfer file.
-  bool PullToImage(const platform::DeviceHandle& device, std::string destination, std::int32_t firstLength);
+  platform::Result<bool> PullToImage(const platform::DeviceHandle& device, std::string destination,
+                                     std::int32_t firstLength);
   // Whether naming's answer is a name that may be written: not the default
   // save location itself, inside an existing folder, and free.
   bool IsFreshImageName(const std::string& destination) const;

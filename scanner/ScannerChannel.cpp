@@ -40,12 +40,12 @@ CommandLayout LayoutOf(ScannerCommand command, std::uint32_t argument) {
   return layout;
 }
 
-platform::Outcome SendScannerCommand(const platform::DeviceHandle& device, PassThroughBuffer& buffer,
+platform::Result<void> SendScannerCommand(const platform::DeviceHandle& device, PassThroughBuffer& buffer,
                                      ScannerCommand command, std::uint32_t argument) {
   buffer.Clear();
   if (command == ScannerCommand::ChunkReadCommand &&
       (argument == 0 || argument > static_cast<std::uint32_t>(kLargestChunk))) {
-    return platform::Outcome::Failure(platform::error::kInvalidParameter);
+    return platform::Failure(platform::error::kInvalidParameter);
   }
   const CommandLayout layout = LayoutOf(command, argument);
 
@@ -72,7 +72,7 @@ platform::Outcome SendScannerCommand(const platform::DeviceHandle& device, PassT
   const platform::IoControlResult result =
       platform::DeviceIoControl(device, platform::kIoctlScsiPassThrough, io.data(), pt::kInputSize, io.data(), outputSize);
   buffer.EndRequest(result.ok, result.bytesReturned);
-  return result.ok ? platform::Outcome::Success() : platform::Outcome::Failure(result.error);
+  return result.ok ? platform::Success() : platform::Failure(result.error);
 }
 
 LengthReply ReadLengthReply(const PassThroughBuffer& buffer) {
@@ -87,12 +87,12 @@ LengthReply ReadLengthReply(const PassThroughBuffer& buffer) {
 
 bool RunScannerRequest(const platform::DeviceHandle& device, ScannerRequestKind kind, PassThroughBuffer& buffer,
                        ImagePuller* puller) {
-  if (!SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok) return false;
+  if (!SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok()) return false;
   switch (kind) {
     case ScannerRequestKind::RequestCardMode:
-      return SendScannerCommand(device, buffer, ScannerCommand::CardModeCommand).ok;
+      return SendScannerCommand(device, buffer, ScannerCommand::CardModeCommand).ok();
     case ScannerRequestKind::RequestComputerMode:
-      return SendScannerCommand(device, buffer, ScannerCommand::ComputerModeCommand).ok;
+      return SendScannerCommand(device, buffer, ScannerCommand::ComputerModeCommand).ok();
     case ScannerRequestKind::RequestPull:
       // The pull sends its own requests; without one, nothing more goes out.
       return puller != nullptr && puller->PullImage(device);

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/StorageDevice.h"
 #include "scanner/PassThroughBuffer.h"
 #include "scanner/ScannerRequestKind.h"
@@ -65,7 +65,7 @@ CommandLayout LayoutOf(ScannerCommand command, std::uint32_t argument);
 // failure, its last error. A chunk read whose length is outside 1..524288
 // would not fit the data area: it is not sent and fails with
 // ERROR_INVALID_PARAMETER (87).
-platform::Outcome SendScannerCommand(const platform::DeviceHandle& device, PassThroughBuffer& buffer,
+platform::Result<void> SendScannerCommand(const platform::DeviceHandle& device, PassThroughBuffer& buffer,
                                      ScannerCommand command, std::uint32_t argument = 0);
 
 // The bytes CC DD EE FF: the image is complete.

@@ -32,9 +32,8 @@ platform::FileHandle OpenForReading(const std::string& path, const platform::Loc
 
 }  // namespace
 
-TransferFileResult CreateTransferFile(const std::string& folder, std::uint32_t seed,
-                                      const platform::LocationRights& rights) {
-  TransferFileResult result;
+platform::Result<TransferFile> CreateTransferFile(const std::string& folder, std::uint32_t seed,
+                                                  const platform::LocationRights& rights) {
   std::uint32_t value = seed;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     // Twenty-eight bits of the value: seven hex digits.
@@ -45,17 +44,12 @@ TransferFileResult CreateTransferFile(const std::string& folder, std::uint32_t s
     platform::OpenResult created =
         rights.Open(path, platform::access::kGenericRead | platform::access::kGenericWrite, platform::share::kNone,
                     platform::Disposition::CreateNew);
-    if (created.file) {
-      result.transfer = TransferFile{path, std::move(created.file)};
-      return result;
-    }
+    if (created.file) return TransferFile{path, std::move(created.file)};
     if (created.error != error::kFileExists && created.error != error::kAlreadyExists) {
-      result.error = created.error;
-      return result;
+      return platform::Failure(created.error);
     }
   }
-  result.error = error::kFileExists;
-  return result;
+  return platform::Failure(error::kFileExists);
 }
 
 std::string PartialImagePath(const std::string& imagePath) {
@@ -65,7 +59,7 @@ std::string PartialImagePath(const std::string& imagePath) {
   return (hasExtension ? imagePath.substr(0, dot) : imagePath) + kPartialImageExtension;
 }
 
-platform::Outcome PromoteTransfer(const std::string& transferPath, const std::string& imagePath) {
+platform::Result<void> PromoteTransfer(const std::string& transferPath, const std::string& imagePath) {
   return platform::MoveFileNoReplace(transferPath, imagePath);
 }
 

@@ -14,9 +14,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/LocationRights.h"
+#include "platform/Result.h"
 #include "scanner/ScannerState.h"
 
 namespace pw::scanner {
@@ -28,24 +28,20 @@ struct TransferFile {
   platform::FileHandle file;  // opened for reading and writing, shared with nobody
 };
 
-struct TransferFileResult {
-  std::optional<TransferFile> transfer;
-  platform::ErrorCode error = platform::error::kSuccess;  // why none could be made
-};
-
 // Creates a new, empty transfer file in the folder (CREATE_NEW: an existing
 // entry is never opened). seed varies the name; a taken name is stepped over.
 // Every open goes through the rights' Open: for the console user no link is
 // followed and nothing outside the location is opened.
-TransferFileResult CreateTransferFile(const std::string& folder, std::uint32_t seed,
-                                      const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
+platform::Result<TransferFile> CreateTransferFile(
+    const std::string& folder, std::uint32_t seed,
+    const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 // "C:\Scans\Photo1\img0001.partial" for "C:\Scans\Photo1\img0001.jpg".
 std::string PartialImagePath(const std::string& imagePath);
 
 // Gives a complete transfer its image name. Fails with 183 when an entry of
 // that name exists (it is left as it is) and the transfer keeps its name.
-platform::Outcome PromoteTransfer(const std::string& transferPath, const std::string& imagePath);
+platform::Result<void> PromoteTransfer(const std::string& transferPath, const std::string& imagePath);
 
 // Keeps the bytes of an interrupted transfer for the image: under the image's
 // partial name when that is free, or replacing a partial there whose bytes the

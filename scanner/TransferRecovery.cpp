@@ -137,16 +137,16 @@ class FolderSettler {
       const std::optional<std::string> name = naming_.FreeImageName(0);
       if (!name) return Leave(path, "no image number is left");
       const std::string image = Join(folder_, *name);
-      const platform::Outcome moved = platform::MoveFileNoReplace(path, image);
+      const platform::Result<void> moved = platform::MoveFileNoReplace(path, image);
       naming_.TakeImageName(*name);
-      if (moved.ok) {
+      if (moved.ok()) {
         entries_.push_back({*name, 0, size});
         ++counts_.named;
         counts_.lastWhole = image;
         DropSupersededPartial(image, rights_);
         return;
       }
-      if (moved.error != platform::error::kAlreadyExists && moved.error != platform::error::kFileExists) break;
+      if (moved.error() != platform::error::kAlreadyExists && moved.error() != platform::error::kFileExists) break;
     }
     Leave(path, "it cannot be renamed");
   }

@@ -42,20 +42,20 @@ AgentHost::~AgentHost() {
   if (started_) channel_.Broadcast(agent::ExitMessage{});
 }
 
-platform::Outcome AgentHost::Start() {
+platform::Result<void> AgentHost::Start() {
   thread_.Check();
-  const platform::Outcome served = channel_.Start();
+  const platform::Result<void> served = channel_.Start();
   if (!served) {
-    Log("The session agents' pipe could not be created: " + SystemMessage(served.error));
+    Log("The session agents' pipe could not be created: " + SystemMessage(served.error()));
     return served;
   }
   started_ = true;
-  const platform::SessionListResult sessions = platform::EnumerateInteractiveSessions();
-  if (!sessions.ok) {
-    Log("The interactive sessions could not be listed: " + SystemMessage(sessions.error));
+  const platform::Result<std::vector<std::uint32_t>> sessions = platform::EnumerateInteractiveSessions();
+  if (!sessions) {
+    Log("The interactive sessions could not be listed: " + SystemMessage(sessions.error()));
     return served;
   }
-  for (std::uint32_t session : sessions.sessions) StartAgentIn(session);
+  for (std::uint32_t session : *sessions) StartAgentIn(session);
   return served;
 }
 
@@ -78,10 +78,10 @@ void AgentHost::SessionChanged(std::uint32_t eventType, std::uint32_t sessionId)
 void AgentHost::StartAgentIn(std::uint32_t session) {
   std::string path = platform::GetModuleFileName();
   if (path.find(' ') != std::string::npos) path = "\"" + path + "\"";
-  const platform::StartInSessionResult started = platform::StartProcessInSession(session, path + " " + kAgentSwitch);
-  if (!started.ok) {
+  const platform::Result<std::uint32_t> started = platform::StartProcessInSession(session, path + " " + kAgentSwitch);
+  if (!started) {
     Log("The session agent could not be started in session " + std::to_string(session) + ": " +
-        SystemMessage(started.error));
+        SystemMessage(started.error()));
   }
 }
 
@@ -149,8 +149,8 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
   // The location is only taken when this agent's user may create folders and
   // files there, in either save type: card mode saves nothing there now, but
   // stores the location for the next computer-mode pull.
-  if (!message.locationCheck || !message.locationCheck->ok) {
-    const platform::ErrorCode error = message.locationCheck ? message.locationCheck->error : 0;
+  if (!message.locationCheck || !message.locationCheck->ok()) {
+    const platform::ErrorCode error = message.locationCheck ? message.locationCheck->error() : 0;
     channel_.LogRefusal("A save location from session " + std::to_string(message.sessionId) +
         " was refused: its user may not write there (" + apply.saveLocation + "): " + SystemMessage(error));
     // The agent tells its user why; the page goes back to the settings in effect.

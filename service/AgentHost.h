@@ -44,7 +44,7 @@ class AgentHost final : public scanner::UserNotifier {
   AgentHost& operator=(const AgentHost&) = delete;
 
   // Serves the pipe and starts an agent in each logged-on session.
-  platform::Outcome Start();
+  platform::Result<void> Start();
   // Tells every agent to end and closes the channel.
   void Stop();
   // One pass of the service's loop: acts on the agents' messages and sends

@@ -9,9 +9,9 @@ TEventLogger::TEventLogger(std::string sourceName) : sourceName_(std::move(sourc
 void TEventLogger::LogMessage(const std::string& message) {
   std::scoped_lock lock(mutex_);
   if (!source_) {
-    platform::EventSourceResult opened = platform::RegisterEventSource(std::nullopt, sourceName_);
-    if (!opened.handle) return;
-    source_ = std::move(opened.handle);
+    platform::Result<platform::EventSourceHandle> opened = platform::RegisterEventSource(std::nullopt, sourceName_);
+    if (!opened) return;
+    source_ = std::move(opened).value();
   }
   const std::array<std::string, 1> strings{message};
   (void)platform::ReportEvent(source_, platform::event_type::kError, 0, 0, strings);

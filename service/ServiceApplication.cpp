@@ -52,8 +52,8 @@ TServiceStartThread::TServiceStartThread(std::vector<platform::ServiceTableEntry
     : thread_([this, table = std::move(table), lastAct = std::move(lastAct)] {
         platform::ErrorCode outcome = platform::error::kSuccess;
         try {
-          const platform::Outcome dispatched = platform::StartServiceCtrlDispatcher(table);
-          if (!dispatched) outcome = dispatched.error;
+          const platform::Result<void> dispatched = platform::StartServiceCtrlDispatcher(table);
+          if (!dispatched) outcome = dispatched.error();
         } catch (...) {
           platform::ReportCurrentException();
           outcome = platform::error::kGenFailure;
@@ -86,8 +86,8 @@ TServiceApplication::TServiceApplication(scanner::ScannerLink* scannerLink)
     : scannerLink_(scannerLink),
       eventLogger_(platform::ExtractFileName(platform::GetModuleFileName())),
       windowHandler_(std::make_unique<AppWindow>()) {
-  const platform::Outcome registered = platform::RegisterWindowClass(kAppWindowClass);
-  if (!registered) throw OsError(registered.error);
+  const platform::Result<void> registered = platform::RegisterWindowClass(kAppWindowClass);
+  if (!registered) throw OsError(registered.error());
   platform::WindowParams details;
   details.className = kAppWindowClass;
   details.title = platform::ExtractFileName(platform::GetModuleFileName());
@@ -192,8 +192,8 @@ void TServiceApplication::Uninstall(bool silent) {
       platform::ServiceHandleResult opened =
           platform::OpenService(manager, service->Name, platform::service_access::kAllAccess);
       if (!opened.handle) throw OsError(opened.error);
-      const platform::Outcome deleted = platform::DeleteService(opened.handle);
-      if (!deleted) throw OsError(deleted.error);
+      const platform::Result<void> deleted = platform::DeleteService(opened.handle);
+      if (!deleted) throw OsError(deleted.error());
       opened.handle.reset();
       if (UsesSessionAgents()) RemoveEventSources(service->Name);
       if (service->AfterUninstall) service->AfterUninstall(*service);

@@ -67,8 +67,8 @@ void TServiceThread::WaitFor() {
 class TService::ControlWindow final : public platform::WindowHandler {
  public:
   explicit ControlWindow(TService& service) : service_(service) {
-    const platform::Outcome registered = platform::RegisterWindowClass(kControlWindowClass);
-    if (!registered) throw OsError(registered.error);
+    const platform::Result<void> registered = platform::RegisterWindowClass(kControlWindowClass);
+    if (!registered) throw OsError(registered.error());
     platform::WindowParams details;
     details.className = kControlWindowClass;
     details.title = "Service1 control";
@@ -151,10 +151,10 @@ void TService::Main(const std::vector<std::string>& arguments) {
   }
   statusHandle_ = registered.handle;
   if (VolumeEvents) {
-    platform::DeviceNotificationResult volumes = platform::RegisterServiceVolumeNotification(statusHandle_);
+    platform::Result<platform::DeviceNotification> volumes = platform::RegisterServiceVolumeNotification(statusHandle_);
     // Without it a scanner is still found through the drive walk of each poll.
-    if (!volumes.registration.valid()) LogMessage(SystemMessage(volumes.error));
-    volumeNotification_ = std::move(volumes.registration);
+    if (!volumes) LogMessage(SystemMessage(volumes.error()));
+    volumeNotification_ = volumes ? std::move(volumes).value() : platform::DeviceNotification{};
   }
   try {
     SetStatus(ServiceState::StartPending);
@@ -188,11 +188,11 @@ void TService::Controller(std::uint32_t code) {
   if (interrupting) PendingInterrupts->fetch_add(1);
   bool posted = false;
   if (platform::WindowHandle window = controlWindowHandle_.load()) {
-    posted = platform::PostMessage(window, kControlMessage, code, 0).ok;
+    posted = platform::PostMessage(window, kControlMessage, code, 0).ok();
   }
   if (!posted) {
     if (platform::ThreadId thread = serviceThreadId_.load()) {
-      posted = platform::PostThreadMessage(thread, kControlMessage, code, 0).ok;
+      posted = platform::PostThreadMessage(thread, kControlMessage, code, 0).ok();
     }
   }
   if (!posted) {
@@ -437,8 +437,8 @@ void TService::ReportStatus() {
   report.win32ExitCode = ErrCode != 0 ? platform::error::kServiceSpecificError : Win32ErrCode;
   report.serviceSpecificExitCode = ErrCode;
   report.waitHint = WaitHint;
-  const platform::Outcome reported = platform::SetServiceStatus(statusHandle_, report);
-  if (!reported) LogMessage(SystemMessage(reported.error));
+  const platform::Result<void> reported = platform::SetServiceStatus(statusHandle_, report);
+  if (!reported) LogMessage(SystemMessage(reported.error()));
 }
 
 }  // namespace pw::service

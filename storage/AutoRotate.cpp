@@ -86,7 +86,7 @@ bool HoldsBytesOnDisk(const std::string& path, const platform::LocationRights& r
                   platform::Disposition::OpenExisting);
   if (!opened.file) return false;
   const std::optional<std::uint64_t> size = platform::GetFileSize(opened.file);
-  return size && *size > 0 && platform::FlushFile(opened.file).ok;
+  return size && *size > 0 && platform::FlushFile(opened.file).ok();
 }
 
 }  // namespace

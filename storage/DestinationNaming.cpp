@@ -152,8 +152,8 @@ std::string NextImagePath(NamingState& state) {
   const platform::LocationRights& rights = state.rights;
 
   if (!platform::DirectoryExists(location)) {
-    const platform::Outcome made = platform::CreateDirectory(location);
-    if (!made.ok) rights.CheckError(made.error, location);
+    const platform::Result<void> made = platform::CreateDirectory(location);
+    if (!made.ok()) rights.CheckError(made.error(), location);
   }
   if (platform::DirectoryExists(location)) rights.ConfineTo(location);
 
@@ -170,9 +170,9 @@ std::string NextImagePath(NamingState& state) {
 
   std::string folder = ImageFolderPath(location, state.folderPrefix, state.folderCounter);
   if (!used[static_cast<std::size_t>(state.folderCounter)] && !platform::DirectoryExists(folder)) {
-    const platform::Outcome made = platform::CreateDirectory(folder);
-    if (!made.ok) {
-      rights.CheckError(made.error, folder);
+    const platform::Result<void> made = platform::CreateDirectory(folder);
+    if (!made.ok()) {
+      rights.CheckError(made.error(), folder);
       // No image folder can be made here: switch to the default location (its
       // change handler stores the counter) and tell the caller.
       state.host.SwitchSaveLocationToDefault();
@@ -195,8 +195,8 @@ std::string NextImagePath(NamingState& state) {
     // is the last before the first gap.
     ++state.folderCounter;
     folder = ImageFolderPath(location, state.folderPrefix, state.folderCounter);
-    const platform::Outcome made = platform::CreateDirectory(folder);
-    if (!made.ok) rights.CheckError(made.error, folder);
+    const platform::Result<void> made = platform::CreateDirectory(folder);
+    if (!made.ok()) rights.CheckError(made.error(), folder);
     if (platform::DirectoryExists(folder)) rights.CheckFolder(folder);
     number = 1;
   }

@@ -8,9 +8,9 @@ namespace pw::storage {
 bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) {
   const std::int64_t needKiB = bytesNeeded / 1024;
   if (needKiB <= 0) return true;
-  const platform::DiskFreeSpaceResult result = platform::GetDiskFreeSpaceEx(path.substr(0, 3));
-  if (!result.space) return false;
-  const std::uint64_t freeKiB = result.space->totalFreeBytes / 1024;
+  const platform::Result<platform::DiskFreeSpace> result = platform::GetDiskFreeSpaceEx(path.substr(0, 3));
+  if (!result) return false;
+  const std::uint64_t freeKiB = result->totalFreeBytes / 1024;
   return freeKiB / static_cast<std::uint64_t>(needKiB) >= 2;
 }
 

@@ -667,7 +667,7 @@ void TMainForm::HandleDeviceMessage(const TMessage& message) {
 }
 
 void TMainForm::WriteSetting(const std::string& key, const std::string& value) {
-  if (!platform::WriteProfileString(kSettingsSection, key, value, SettingsFilePath).ok) {
+  if (!platform::WriteProfileString(kSettingsSection, key, value, SettingsFilePath).ok()) {
     throw SettingsWriteError(SettingsFilePath);
   }
 }
@@ -677,7 +677,7 @@ void TMainForm::WriteSettingInteger(const std::string& key, std::int32_t value) 
 }
 
 void TMainForm::WriteSettings(std::span<const platform::ProfileEntry> settings) {
-  if (!platform::WriteProfileStrings(kSettingsSection, settings, SettingsFilePath).ok) {
+  if (!platform::WriteProfileStrings(kSettingsSection, settings, SettingsFilePath).ok()) {
     throw SettingsWriteError(SettingsFilePath);
   }
 }

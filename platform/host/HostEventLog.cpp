@@ -85,58 +85,54 @@ void EventSourceHandleTraits::Close(RawHandle handle) noexcept {
   if (host::World* world = host::World::CurrentOrNull()) world->CloseHandle(handle);
 }
 
-EventSourceResult RegisterEventSource(const std::optional<std::string>& server, std::string_view source) {
-  EventSourceResult result;
+Result<EventSourceHandle> RegisterEventSource(const std::optional<std::string>& server, std::string_view source) {
   if (server && !server->empty()) {
-    result.error = 1722;  // RPC_S_SERVER_UNAVAILABLE: the world is one machine
-    return result;
+    return Failure(1722);  // RPC_S_SERVER_UNAVAILABLE: the world is one machine
   }
   if (source.empty()) {
-    result.error = error::kInvalidParameter;
-    return result;
+    return Failure(error::kInvalidParameter);
   }
-  result.handle = EventSourceHandle(host::World::Current().AddHandle(std::make_unique<EventSourceObject>(std::string(source))));
-  return result;
+  return EventSourceHandle(host::World::Current().AddHandle(std::make_unique<EventSourceObject>(std::string(source))));
 }
 
-Outcome ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
+Result<void> ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
                     std::span<const std::string> strings) {
   host::World& world = host::World::Current();
   auto* object = source.valid() ? dynamic_cast<EventSourceObject*>(world.FindHandle(source.get())) : nullptr;
-  if (object == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  if (object == nullptr) return Failure(error::kInvalidHandle);
   host::EventLogEntry entry;
   entry.source = object->source;
   entry.type = type;
   entry.category = category;
   entry.eventId = eventId;
   entry.strings.assign(strings.begin(), strings.end());
-  if (!host::AppendEventLogEntry(world, entry)) return Outcome::Failure(error::kDiskFull);
-  return Outcome::Success();
+  if (!host::AppendEventLogEntry(world, entry)) return Failure(error::kDiskFull);
+  return Success();
 }
 
 }  // namespace pw::platform
 
 namespace pw::platform {
 
-Outcome RegisterEventSourceFile(std::string_view source, const EventSourceRegistration& registration) {
-  if (!host::ValidSource(source)) return Outcome::Failure(error::kInvalidParameter);
+Result<void> RegisterEventSourceFile(std::string_view source, const EventSourceRegistration& registration) {
+  if (!host::ValidSource(source)) return Failure(error::kInvalidParameter);
   const host::World& world = host::World::Current();
   const host::Record record{{"EventMessageFile", registration.messageFile},
                             {"TypesSupported", std::to_string(registration.typesSupported)}};
   host::FileLock lock(host::LockPath(world));
   std::error_code ec;
   std::filesystem::create_directories(host::SourcePath(world, source).parent_path(), ec);
-  if (!host::WriteRecord(host::SourcePath(world, source), record)) return Outcome::Failure(error::kAccessDenied);
-  return Outcome::Success();
+  if (!host::WriteRecord(host::SourcePath(world, source), record)) return Failure(error::kAccessDenied);
+  return Success();
 }
 
-Outcome RemoveEventSourceFile(std::string_view source) {
-  if (!host::ValidSource(source)) return Outcome::Failure(error::kInvalidParameter);
+Result<void> RemoveEventSourceFile(std::string_view source) {
+  if (!host::ValidSource(source)) return Failure(error::kInvalidParameter);
   const host::World& world = host::World::Current();
   host::FileLock lock(host::LockPath(world));
   std::error_code ec;
-  if (!std::filesystem::remove(host::SourcePath(world, source), ec)) return Outcome::Failure(error::kFileNotFound);
-  return Outcome::Success();
+  if (!std::filesystem::remove(host::SourcePath(world, source), ec)) return Failure(error::kFileNotFound);
+  return Success();
 }
 
 std::optional<EventSourceRegistration> FindEventSourceFile(std::string_view source) {

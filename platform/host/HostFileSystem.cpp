@@ -318,41 +318,41 @@ namespace {
 // Runs act(world, file) under the world's lock for a handle opened for
 // writing; an unknown handle or one without write access fails first.
 template <typename Act>
-Outcome ChangeOpenFile(const FileHandle& file, Act act) {
+Result<void> ChangeOpenFile(const FileHandle& file, Act act) {
   World* world = World::CurrentOrNull();
-  if (world == nullptr) return Outcome::Failure(error::kInvalidHandle);
+  if (world == nullptr) return Failure(error::kInvalidHandle);
   std::scoped_lock lock(world->Mutex());
   OpenFile* open = FindOpenFile(*world, file);
-  if (open == nullptr) return Outcome::Failure(error::kInvalidHandle);
-  if (!open->CanWrite()) return Outcome::Failure(error::kAccessDenied);
+  if (open == nullptr) return Failure(error::kInvalidHandle);
+  if (!open->CanWrite()) return Failure(error::kAccessDenied);
   return act(*world, *open);
 }
 
 }  // namespace
 
-Outcome SetFileSize(const FileHandle& file, std::uint64_t size) {
-  return ChangeOpenFile(file, [size](World& world, OpenFile& open) {
+Result<void> SetFileSize(const FileHandle& file, std::uint64_t size) {
+  return ChangeOpenFile(file, [size](World& world, OpenFile& open) -> Result<void> {
     if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-      return Outcome::Failure(error::kInvalidParameter);
+      return Failure(error::kInvalidParameter);
     }
     world.Cache().BeforeChange();
     world.Cache().BeforeSizeSet(open.Descriptor(), size);
     if (::ftruncate(open.Descriptor(), static_cast<off_t>(size)) != 0) {
-      return Outcome::Failure(host::ErrorFromErrno(errno));
+      return Failure(host::ErrorFromErrno(errno));
     }
-    return Outcome::Success();
+    return Success();
   });
 }
 
 // FlushFileBuffers needs GENERIC_WRITE.
-Outcome FlushFile(const FileHandle& file) {
-  return ChangeOpenFile(file, [](World& world, OpenFile& open) {
+Result<void> FlushFile(const FileHandle& file) {
+  return ChangeOpenFile(file, [](World& world, OpenFile& open) -> Result<void> {
     world.Cache().BeforeChange();
     if (!world.Cache().FlushesIgnored() && ::fdatasync(open.Descriptor()) != 0) {
-      return Outcome::Failure(host::ErrorFromErrno(errno));
+      return Failure(host::ErrorFromErrno(errno));
     }
     world.Cache().Flushed(open.Descriptor());
-    return Outcome::Success();
+    return Success();
   });
 }
 
@@ -389,95 +389,95 @@ std::optional<std::uint64_t> GetFileSize(const FileHandle& file) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
-Outcome DeleteFile(const std::string& path) {
-  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
+Result<void> DeleteFile(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
-  if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
+  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  if (!resolved.exists) return Failure(MissingEntryError(resolved));
   const bool link = IsLink(resolved.hostPath);
-  if (IsDirectory(resolved.hostPath) && !link) return Outcome::Failure(error::kAccessDenied);
-  if (HasReadOnly(world, resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
-  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
+  if (IsDirectory(resolved.hostPath) && !link) return Failure(error::kAccessDenied);
+  if (HasReadOnly(world, resolved.hostPath)) return Failure(error::kAccessDenied);
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Failure(denied);
   // DeleteFileA opens the file for DELETE, sharing everything: any open
   // without FILE_SHARE_DELETE refuses it.
   if (host::SharingConflict(world, resolved.hostPath, host::access_bit::kDelete, kShareAll)) {
-    return Outcome::Failure(error::kSharingViolation);
+    return Failure(error::kSharingViolation);
   }
   world.Cache().BeforeChange();
-  if (::unlink(resolved.hostPath.c_str()) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  if (::unlink(resolved.hostPath.c_str()) != 0) return Failure(host::ErrorFromErrno(errno));
   world.SetExtraAttributes(resolved.hostPath, 0);
-  return Outcome::Success();
+  return Success();
 }
 
-Outcome CreateDirectory(const std::string& path) {
-  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
+Result<void> CreateDirectory(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
-  if (resolved.isRoot) return Outcome::Failure(error::kAccessDenied);
-  if (resolved.exists) return Outcome::Failure(error::kAlreadyExists);
-  if (!resolved.parentExists) return Outcome::Failure(error::kPathNotFound);
-  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
+  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  if (resolved.isRoot) return Failure(error::kAccessDenied);
+  if (resolved.exists) return Failure(error::kAlreadyExists);
+  if (!resolved.parentExists) return Failure(error::kPathNotFound);
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Failure(denied);
   world.Cache().BeforeChange();
-  if (::mkdir(resolved.hostPath.c_str(), 0777) != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  if (::mkdir(resolved.hostPath.c_str(), 0777) != 0) return Failure(host::ErrorFromErrno(errno));
   world.SetExtraAttributes(resolved.hostPath, 0);
-  return Outcome::Success();
+  return Success();
 }
 
-Outcome RemoveDirectory(const std::string& path) {
-  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
+Result<void> RemoveDirectory(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
-  if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
-  if (!IsDirectory(resolved.hostPath)) return Outcome::Failure(error::kDirectory);
-  if (resolved.isRoot || HasReadOnly(world, resolved.hostPath)) return Outcome::Failure(error::kAccessDenied);
-  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
+  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  if (!resolved.exists) return Failure(MissingEntryError(resolved));
+  if (!IsDirectory(resolved.hostPath)) return Failure(error::kDirectory);
+  if (resolved.isRoot || HasReadOnly(world, resolved.hostPath)) return Failure(error::kAccessDenied);
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Failure(denied);
   world.Cache().BeforeChange();
   // A junction goes itself; what it points at stays.
   const int removed = IsLink(resolved.hostPath) ? ::unlink(resolved.hostPath.c_str()) : ::rmdir(resolved.hostPath.c_str());
-  if (removed != 0) return Outcome::Failure(host::ErrorFromErrno(errno));
+  if (removed != 0) return Failure(host::ErrorFromErrno(errno));
   world.SetExtraAttributes(resolved.hostPath, 0);
-  return Outcome::Success();
+  return Success();
 }
 
 namespace {
 
 // MoveFileExA on the world: with replace, an existing file target is replaced
 // in one step; without, any existing target fails the move with 183.
-Outcome MoveEntry(const std::string& source, const std::string& target, bool replace) {
-  if (const ErrorCode tooLong = PathLengthError(source)) return Outcome::Failure(tooLong);
-  if (const ErrorCode tooLong = PathLengthError(target)) return Outcome::Failure(tooLong);
+Result<void> MoveEntry(const std::string& source, const std::string& target, bool replace) {
+  if (const ErrorCode tooLong = PathLengthError(source)) return Failure(tooLong);
+  if (const ErrorCode tooLong = PathLengthError(target)) return Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath from = world.Resolve(source);
-  if (from.error != error::kSuccess) return Outcome::Failure(from.error);
-  if (!from.exists) return Outcome::Failure(MissingEntryError(from));
+  if (from.error != error::kSuccess) return Failure(from.error);
+  if (!from.exists) return Failure(MissingEntryError(from));
   const ResolvedPath to = world.Resolve(target);
-  if (to.error != error::kSuccess) return Outcome::Failure(to.error);
-  if (!to.exists && !to.parentExists) return Outcome::Failure(error::kPathNotFound);
+  if (to.error != error::kSuccess) return Failure(to.error);
+  if (!to.exists && !to.parentExists) return Failure(error::kPathNotFound);
   // Without MOVEFILE_COPY_ALLOWED a move stays on its volume.
-  if (DriveLetterOf(from) != DriveLetterOf(to)) return Outcome::Failure(error::kNotSameDevice);
-  if (from.isRoot || to.isRoot) return Outcome::Failure(error::kAccessDenied);
-  if (const ErrorCode denied = UserWriteDenied(world, from.hostPath, false)) return Outcome::Failure(denied);
-  if (const ErrorCode denied = UserWriteDenied(world, to.hostPath, false)) return Outcome::Failure(denied);
+  if (DriveLetterOf(from) != DriveLetterOf(to)) return Failure(error::kNotSameDevice);
+  if (from.isRoot || to.isRoot) return Failure(error::kAccessDenied);
+  if (const ErrorCode denied = UserWriteDenied(world, from.hostPath, false)) return Failure(denied);
+  if (const ErrorCode denied = UserWriteDenied(world, to.hostPath, false)) return Failure(denied);
   const bool sourceIsDirectory = IsDirectory(from.hostPath);
   const bool sameEntry = to.exists && host::OpenFileKey(from.hostPath) == host::OpenFileKey(to.hostPath);
   if (to.exists && !sameEntry) {
-    if (!replace) return Outcome::Failure(error::kAlreadyExists);
-    if (sourceIsDirectory || IsDirectory(to.hostPath)) return Outcome::Failure(error::kAccessDenied);
-    if (HasReadOnly(world, to.hostPath)) return Outcome::Failure(error::kAccessDenied);
+    if (!replace) return Failure(error::kAlreadyExists);
+    if (sourceIsDirectory || IsDirectory(to.hostPath)) return Failure(error::kAccessDenied);
+    if (HasReadOnly(world, to.hostPath)) return Failure(error::kAccessDenied);
     if (host::SharingConflict(world, to.hostPath, host::access_bit::kDelete, kShareAll)) {
-      return Outcome::Failure(error::kAccessDenied);
+      return Failure(error::kAccessDenied);
     }
   }
   if (sourceIsDirectory ? host::AnyOpenFile(world, from.hostPath)
                         : host::SharingConflict(world, from.hostPath, host::access_bit::kDelete, kShareAll)) {
-    return Outcome::Failure(sourceIsDirectory ? error::kAccessDenied : error::kSharingViolation);
+    return Failure(sourceIsDirectory ? error::kAccessDenied : error::kSharingViolation);
   }
   const std::uint32_t attributes = world.ExtraAttributes(from.hostPath);
   world.Cache().BeforeChange();
@@ -486,19 +486,19 @@ Outcome MoveEntry(const std::string& source, const std::string& target, bool rep
   const int moved = replace ? ::rename(from.hostPath.c_str(), to.hostPath.c_str())
                             : ::renameat2(AT_FDCWD, from.hostPath.c_str(), AT_FDCWD, to.hostPath.c_str(),
                                           sameEntry ? 0u : RENAME_NOREPLACE);
-  if (moved != 0) return Outcome::Failure(errno == EEXIST ? error::kAlreadyExists : host::ErrorFromErrno(errno));
+  if (moved != 0) return Failure(errno == EEXIST ? error::kAlreadyExists : host::ErrorFromErrno(errno));
   world.SetExtraAttributes(from.hostPath, 0);
   world.SetExtraAttributes(to.hostPath, attributes);
-  return Outcome::Success();
+  return Success();
 }
 
 }  // namespace
 
-Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
+Result<void> ReplaceFileWith(const std::string& source, const std::string& target) {
   return MoveEntry(source, target, true);
 }
 
-Outcome MoveFileNoReplace(const std::string& source, const std::string& target) {
+Result<void> MoveFileNoReplace(const std::string& source, const std::string& target) {
   return MoveEntry(source, target, false);
 }
 
@@ -511,14 +511,14 @@ std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
   return EntryAttributes(world, resolved.hostPath);
 }
 
-Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
-  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
+Result<void> SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
-  if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
-  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Outcome::Failure(denied);
+  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  if (!resolved.exists) return Failure(MissingEntryError(resolved));
+  if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Failure(denied);
   world.Cache().BeforeChange();
   const std::uint32_t kept = attributes & kStoredAttributes;
   if (IsDirectory(resolved.hostPath)) {
@@ -526,7 +526,7 @@ Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
   } else {
     world.SetExtraAttributes(resolved.hostPath, kept == 0 ? attribute::kNormal : kept);
   }
-  return Outcome::Success();
+  return Success();
 }
 
 bool FileExists(const std::string& path) {
@@ -626,41 +626,33 @@ FindResult FindFiles(const std::string& pattern, FindDetail detail) {
   return result;
 }
 
-DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
+Result<DiskFreeSpace> GetDiskFreeSpaceEx(const std::string& directory) {
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
-  DiskFreeSpaceResult result;
   const std::string path = directory.empty() ? world.CurrentDirectory() : directory;
   if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
-    result.error = error::kPathNotFound;  // the world has no network shares
-    return result;
+    return Failure(error::kPathNotFound);  // the world has no network shares
   }
   const ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess) {
-    result.error = resolved.error;
-    return result;
+    return Failure(resolved.error);
   }
   const std::optional<host::Drive> drive = world.FindDrive(DriveLetterOf(resolved));
   if (!drive) {
-    result.error = error::kPathNotFound;
-    return result;
+    return Failure(error::kPathNotFound);
   }
   if (drive->freeSpaceError) {
-    result.error = *drive->freeSpaceError;
-    return result;
+    return Failure(*drive->freeSpaceError);
   }
   if (!resolved.exists) {
-    result.error = error::kPathNotFound;
-    return result;
+    return Failure(error::kPathNotFound);
   }
   if (!IsDirectory(resolved.hostPath)) {
-    result.error = error::kDirectory;
-    return result;
+    return Failure(error::kDirectory);
   }
   struct statvfs figures {};
   if (::statvfs(resolved.hostPath.c_str(), &figures) != 0) {
-    result.error = host::ErrorFromErrno(errno);
-    return result;
+    return Failure(host::ErrorFromErrno(errno));
   }
   const std::uint64_t unit = figures.f_frsize != 0 ? figures.f_frsize : figures.f_bsize;
   DiskFreeSpace space;
@@ -672,8 +664,7 @@ DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
     space.totalFreeBytes = *drive->freeBytes;
     space.totalBytes = std::max(space.totalBytes, *drive->freeBytes);
   }
-  result.space = space;
-  return result;
+  return space;
 }
 
 std::optional<std::string> FinalPathOfHandle(const FileHandle& file) {
@@ -689,16 +680,16 @@ std::optional<std::string> FinalPathOfHandle(const FileHandle& file) {
   return world->FinalWindowsPathOf(held, false);
 }
 
-Outcome SetCurrentDirectory(const std::string& path) {
-  if (const ErrorCode tooLong = PathLengthError(path)) return Outcome::Failure(tooLong);
+Result<void> SetCurrentDirectory(const std::string& path) {
+  if (const ErrorCode tooLong = PathLengthError(path)) return Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
   const ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
-  if (!resolved.exists) return Outcome::Failure(MissingEntryError(resolved));
-  if (!IsDirectory(resolved.hostPath)) return Outcome::Failure(error::kDirectory);
+  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  if (!resolved.exists) return Failure(MissingEntryError(resolved));
+  if (!IsDirectory(resolved.hostPath)) return Failure(error::kDirectory);
   world.SetCurrentDirectoryText(resolved.windowsPath);
-  return Outcome::Success();
+  return Success();
 }
 
 std::string GetCurrentDirectory() { return World::Current().CurrentDirectory(); }

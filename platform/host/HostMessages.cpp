@@ -16,11 +16,11 @@ ThreadId GetCurrentThreadId() { return Desk().CurrentThreadId(); }
 
 void EnsureMessageQueue() { Desk().EnsureQueue(); }
 
-Outcome PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+Result<void> PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
   return Desk().Post(window, message, wParam, lParam);
 }
 
-Outcome PostThreadMessage(ThreadId thread, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+Result<void> PostThreadMessage(ThreadId thread, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
   return Desk().PostToThread(thread, message, wParam, lParam);
 }
 

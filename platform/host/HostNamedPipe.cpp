@@ -197,22 +197,22 @@ PipeTransfer Pipe::Write(std::span<const std::byte> message) {
   }
 }
 
-Outcome Pipe::Connect() {
-  if (!impl_ || !impl_->listener) return Outcome::Failure(error::kInvalidHandle);
-  if (impl_->socket.get() >= 0) return Outcome::Failure(error::kPipeConnected);
+Result<void> Pipe::Connect() {
+  if (!impl_ || !impl_->listener) return Failure(error::kInvalidHandle);
+  if (impl_->socket.get() >= 0) return Failure(error::kPipeConnected);
   for (;;) {
-    if (impl_->cancelled) return Outcome::Failure(error::kOperationAborted);
+    if (impl_->cancelled) return Failure(error::kOperationAborted);
     if (!WaitFor(impl_->listener->socket.get(), POLLIN, impl_->wake.get())) {
-      return Outcome::Failure(error::kOperationAborted);
+      return Failure(error::kOperationAborted);
     }
     // Several instances may wait on the one listener: the losers try again.
     Descriptor connection = host::AcceptSocket(impl_->listener->socket.get(), SOCK_NONBLOCK);
     if (connection.get() < 0) {
       if (errno == EAGAIN || errno == EINTR || errno == ECONNABORTED) continue;
-      return Outcome::Failure(ErrnoToError(errno));
+      return Failure(ErrnoToError(errno));
     }
     std::byte hello[kHelloSize];
-    if (!WaitFor(connection.get(), POLLIN, impl_->wake.get())) return Outcome::Failure(error::kOperationAborted);
+    if (!WaitFor(connection.get(), POLLIN, impl_->wake.get())) return Failure(error::kOperationAborted);
     if (::recv(connection.get(), hello, sizeof hello, MSG_DONTWAIT) != static_cast<ssize_t>(sizeof hello)) continue;
     std::uint32_t words[2];
     std::memcpy(words, hello, sizeof words);
@@ -221,16 +221,16 @@ Outcome Pipe::Connect() {
     impl_->socket = std::move(connection);
     impl_->disconnected = false;
     impl_->rest.clear();
-    return Outcome::Success();
+    return Success();
   }
 }
 
-Outcome Pipe::Disconnect() {
-  if (!impl_ || !impl_->listener) return Outcome::Failure(error::kInvalidHandle);
+Result<void> Pipe::Disconnect() {
+  if (!impl_ || !impl_->listener) return Failure(error::kInvalidHandle);
   impl_->socket.reset();
   impl_->rest.clear();
   impl_->disconnected = true;
-  return Outcome::Success();
+  return Success();
 }
 
 SessionIdResult Pipe::ClientSessionId() const {
@@ -239,12 +239,12 @@ SessionIdResult Pipe::ClientSessionId() const {
   return {true, impl_->clientSession, error::kSuccess};
 }
 
-Outcome Pipe::ClientMayWriteIn(std::string_view path) const {
+Result<void> Pipe::ClientMayWriteIn(std::string_view path) const {
   const SessionIdResult session = ClientSessionId();
-  if (!session.ok) return Outcome::Failure(session.error);
+  if (!session.ok) return Failure(session.error);
   // Session 0 is the services' own: a client there writes as LocalSystem.
   if (session.sessionId != 0 && !host::World::Current().UserSessions().UserMayWrite(path)) {
-    return Outcome::Failure(error::kAccessDenied);
+    return Failure(error::kAccessDenied);
   }
   return ProbeWriteAccess(path);
 }

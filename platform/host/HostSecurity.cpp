@@ -86,23 +86,23 @@ bool OwnedBySystemOrAdministrators(const std::string& path) {
   return owner == host::kSystemOwner || owner == host::kAdministratorsOwner;
 }
 
-Outcome CreateServiceOnlyDirectory(const std::string& path) {
+Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   host::World& world = host::World::Current();
   const host::ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Outcome::Failure(resolved.error);
+  if (resolved.error != error::kSuccess) return Failure(resolved.error);
   if (resolved.exists) {
     // A link planted in its place is never secured: that would secure what it points to.
     std::error_code ignored;
     if (std::filesystem::is_symlink(resolved.hostPath, ignored) ||
         !std::filesystem::is_directory(resolved.hostPath, ignored)) {
-      return Outcome::Failure(error::kDirectory);
+      return Failure(error::kDirectory);
     }
-  } else if (Outcome made = CreateDirectory(path); !made) {
+  } else if (Result<void> made = CreateDirectory(path); !made) {
     return made;
   }
-  if (!host::SetEntryOwner(path, host::kAdministratorsOwner)) return Outcome::Failure(error::kAccessDenied);
+  if (!host::SetEntryOwner(path, host::kAdministratorsOwner)) return Failure(error::kAccessDenied);
   if (world.UserSessions().UserMayWrite(path)) world.UserSessions().DenyUserWrites(path);
-  return Outcome::Success();
+  return Success();
 }
 
 }  // namespace pw::platform

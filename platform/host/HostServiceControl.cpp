@@ -119,20 +119,20 @@ ServiceHandleResult OpenService(const ServiceHandle& manager, std::string_view n
   return result;
 }
 
-Outcome DeleteService(const ServiceHandle& service) {
+Result<void> DeleteService(const ServiceHandle& service) {
   ServiceObject* object = Object<ServiceObject>(service);
-  if (object == nullptr) return Outcome::Failure(error::kInvalidHandle);
-  if ((object->access & service_access::kDelete) == 0) return Outcome::Failure(error::kAccessDenied);
+  if (object == nullptr) return Failure(error::kInvalidHandle);
+  if ((object->access & service_access::kDelete) == 0) return Failure(error::kAccessDenied);
   const ErrorCode code = Manager().MarkForDelete(object->name);
-  return code == error::kSuccess ? Outcome::Success() : Outcome::Failure(code);
+  return code == error::kSuccess ? Success() : Failure(code);
 }
 
-Outcome StartService(const ServiceHandle& service, const std::vector<std::string>& arguments) {
+Result<void> StartService(const ServiceHandle& service, const std::vector<std::string>& arguments) {
   ServiceObject* object = Object<ServiceObject>(service);
-  if (object == nullptr) return Outcome::Failure(error::kInvalidHandle);
-  if ((object->access & service_access::kStart) == 0) return Outcome::Failure(error::kAccessDenied);
+  if (object == nullptr) return Failure(error::kInvalidHandle);
+  if ((object->access & service_access::kStart) == 0) return Failure(error::kAccessDenied);
   const ErrorCode code = Manager().Start(object->name, arguments);
-  return code == error::kSuccess ? Outcome::Success() : Outcome::Failure(code);
+  return code == error::kSuccess ? Success() : Failure(code);
 }
 
 ServiceStatusResult ControlService(const ServiceHandle& service, std::uint32_t control) {
@@ -177,7 +177,7 @@ ServiceConfigResult QueryServiceConfig(const ServiceHandle& service) {
   return Manager().QueryConfig(object->name);
 }
 
-Outcome StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table) {
+Result<void> StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table) {
   return Manager().RunDispatcher(table);
 }
 
@@ -189,7 +189,7 @@ RegisterHandlerResult RegisterServiceCtrlHandlerEx(std::string_view name, Servic
   return Manager().RegisterHandlerEx(name, std::move(handler));
 }
 
-Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+Result<void> SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
   return Manager().SetStatus(handle, status);
 }
 
@@ -197,15 +197,10 @@ DeviceNotification::~DeviceNotification() = default;
 
 // The host world's control manager sends device events with SendControlEvent;
 // a registration only has to exist.
-DeviceNotificationResult RegisterServiceVolumeNotification(ServiceStatusHandle handle) {
-  DeviceNotificationResult result;
-  if (handle == nullptr) {
-    result.error = error::kInvalidHandle;
-    return result;
-  }
+Result<DeviceNotification> RegisterServiceVolumeNotification(ServiceStatusHandle handle) {
+  if (handle == nullptr) return Failure(error::kInvalidHandle);
   static int token = 0;
-  result.registration = DeviceNotification(&token);
-  return result;
+  return DeviceNotification(&token);
 }
 
 }  // namespace pw::platform

@@ -28,13 +28,12 @@ constexpr ErrorCode kNoToken = 1008;  // ERROR_NO_TOKEN: no user is logged on to
 
 }  // namespace
 
-SessionListResult EnumerateInteractiveSessions() {
-  SessionListResult result;
-  result.ok = true;
+Result<std::vector<std::uint32_t>> EnumerateInteractiveSessions() {
+  std::vector<std::uint32_t> sessions;
   for (const host::UserSession& session : host::World::Current().UserSessions().Sessions()) {
-    result.sessions.push_back(session.id);
+    sessions.push_back(session.id);
   }
-  return result;
+  return sessions;
 }
 
 std::uint32_t ActiveConsoleSessionId() {
@@ -50,18 +49,15 @@ SessionIdResult CurrentProcessSessionId() {
   return {true, static_cast<std::uint32_t>(id), error::kSuccess};
 }
 
-StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_view commandLine) {
-  StartInSessionResult result;
+Result<std::uint32_t> StartProcessInSession(std::uint32_t session, std::string_view commandLine) {
   host::World& world = host::World::Current();
   if (!world.UserSessions().Find(session)) {
-    result.error = kNoToken;
-    return result;
+    return Failure(kNoToken);
   }
   std::filesystem::path program;
   std::vector<std::string> arguments;
   if (!host::FindCommandLineProgram(world, commandLine, program, arguments)) {
-    result.error = error::kFileNotFound;
-    return result;
+    return Failure(error::kFileNotFound);
   }
   std::vector<std::string> argumentTexts{program.string()};
   argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
@@ -81,13 +77,10 @@ StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_vi
   pid_t child = 0;
   const int spawned = ::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), envp.data());
   if (spawned != 0) {
-    result.error = spawned == ENOENT ? error::kFileNotFound : error::kAccessDenied;
-    return result;
+    return Failure(spawned == ENOENT ? error::kFileNotFound : error::kAccessDenied);
   }
   world.UserSessions().AddProcess(session, child);
-  result.ok = true;
-  result.processId = static_cast<std::uint32_t>(child);
-  return result;
+  return static_cast<std::uint32_t>(child);
 }
 
 }  // namespace pw::platform

@@ -41,7 +41,7 @@ void Window::Destroy() noexcept {
   }
 }
 
-Outcome RegisterWindowClass(std::string_view className) { return Desk().RegisterClass(className); }
+Result<void> RegisterWindowClass(std::string_view className) { return Desk().RegisterClass(className); }
 
 Size OuterSizeForClient(std::uint32_t windowStyle, std::uint32_t exStyle, Size client) {
   (void)exStyle;
@@ -52,7 +52,7 @@ Size OuterSizeForClient(std::uint32_t windowStyle, std::uint32_t exStyle, Size c
 bool IsDialogMessage(const Message& message) { return Desk().IsDialogMessage(message); }
 WindowHandle GetFocus() { return Desk().Focus(); }
 
-Outcome DestroyWindow(WindowHandle window) { return Desk().Destroy(window); }
+Result<void> DestroyWindow(WindowHandle window) { return Desk().Destroy(window); }
 bool IsWindow(WindowHandle window) { return window != nullptr && Desk().IsWindow(window); }
 bool IsWindowVisible(WindowHandle window) { return Desk().IsVisible(window); }
 bool ShowWindow(WindowHandle window, ShowCommand command) { return Desk().Show(window, command); }
@@ -62,9 +62,9 @@ void ShowAndBringToFront(WindowHandle window) {
   Desk().SetForeground(window);
 }
 
-Outcome UpdateWindow(WindowHandle window) {
+Result<void> UpdateWindow(WindowHandle window) {
   // Nothing is painted in the simulated world; the call succeeds for a live window.
-  return Desk().IsWindow(window) ? Outcome::Success() : Outcome::Failure(kErrorInvalidWindowHandle);
+  return Desk().IsWindow(window) ? Success() : Failure(kErrorInvalidWindowHandle);
 }
 
 bool SetForegroundWindow(WindowHandle window) { return Desk().SetForeground(window); }
@@ -74,7 +74,7 @@ WindowHandle FindWindow(std::optional<std::string_view> className, std::optional
   return Desk().Find(className, title);
 }
 
-Outcome SetWindowText(WindowHandle window, std::string_view text) { return Desk().SetText(window, text); }
+Result<void> SetWindowText(WindowHandle window, std::string_view text) { return Desk().SetText(window, text); }
 std::string GetWindowText(WindowHandle window) { return Desk().Text(window); }
 std::optional<Rect> GetWindowRect(WindowHandle window) { return Desk().Bounds(window); }
 std::optional<Size> GetClientSize(WindowHandle window) { return Desk().ClientSize(window); }
@@ -84,9 +84,9 @@ std::intptr_t SendMessage(WindowHandle window, std::uint32_t message, std::uintp
   return Desk().Send(window, message, wParam, lParam);
 }
 
-Outcome PostBroadcast(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+Result<void> PostBroadcast(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
   Desk().Broadcast(message, wParam, lParam);
-  return Outcome::Success();
+  return Success();
 }
 
 std::uint32_t RegisterWindowMessage(std::string_view name) { return Desk().RegisterMessage(name); }

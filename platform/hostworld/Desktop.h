@@ -229,9 +229,9 @@ class Desktop {
   // --- Backend surface, used by the host platform layer.
   platform::ThreadId CurrentThreadId();
   void EnsureQueue();
-  platform::Outcome Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+  platform::Result<void> Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                          std::intptr_t lParam);
-  platform::Outcome PostToThread(platform::ThreadId thread, std::uint32_t message, std::uintptr_t wParam,
+  platform::Result<void> PostToThread(platform::ThreadId thread, std::uint32_t message, std::uintptr_t wParam,
                                  std::intptr_t lParam);
   void PostQuit(int exitCode);
   std::optional<platform::Message> Take();
@@ -248,10 +248,10 @@ class Desktop {
   platform::TimerId SetTimer(platform::WindowHandle window, platform::TimerId id, std::uint32_t intervalMs);
   bool KillTimer(platform::WindowHandle window, platform::TimerId id);
 
-  platform::Outcome RegisterClass(std::string_view className);
+  platform::Result<void> RegisterClass(std::string_view className);
   platform::WindowHandle CreateWindow(const platform::WindowParams& details, platform::Window* object,
                                       platform::WindowHandler* handler, platform::ErrorCode& error);
-  platform::Outcome Destroy(platform::WindowHandle window);
+  platform::Result<void> Destroy(platform::WindowHandle window);
   // Cuts the window from its object and procedure (the object is going away
   // while the window cannot be destroyed, e.g. from a foreign thread).
   void DetachObject(platform::WindowHandle window);
@@ -262,7 +262,7 @@ class Desktop {
   platform::WindowHandle Foreground() const;
   void Raise(platform::WindowHandle window);
   platform::WindowHandle Find(std::optional<std::string_view> className, std::optional<std::string_view> title) const;
-  platform::Outcome SetText(platform::WindowHandle window, std::string_view text);
+  platform::Result<void> SetText(platform::WindowHandle window, std::string_view text);
   std::string Text(platform::WindowHandle window) const;
   std::optional<platform::Rect> Bounds(platform::WindowHandle window) const;
   std::optional<platform::Size> ClientSize(platform::WindowHandle window) const;

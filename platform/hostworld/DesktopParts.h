@@ -10,7 +10,9 @@
 namespace pw::host::desktop_parts {
 
 using platform::Message;
-using platform::Outcome;
+using platform::Result;
+using platform::Success;
+using platform::Failure;
 using platform::WindowHandle;
 namespace wm = platform::wm;
 

@@ -43,30 +43,30 @@ void Desktop::PostLocked(const WindowRecord& record, Message message) {
   state.posted.push_back(message);
 }
 
-Outcome Desktop::Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+Result<void> Desktop::Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
   {
     std::scoped_lock lock(mutex_);
     const WindowRecord* record = FindLocked(window);
-    if (record == nullptr) return Outcome::Failure(platform::kErrorInvalidWindowHandle);
+    if (record == nullptr) return Failure(platform::kErrorInvalidWindowHandle);
     // A window of another process takes the message into its own queue.
-    if (record->foreign) return Outcome::Success();
+    if (record->foreign) return Success();
     PostLocked(*record, {window, message, wParam, lParam});
   }
   wake_.notify_all();
-  return Outcome::Success();
+  return Success();
 }
 
-Outcome Desktop::PostToThread(platform::ThreadId thread, std::uint32_t message, std::uintptr_t wParam,
+Result<void> Desktop::PostToThread(platform::ThreadId thread, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam) {
   {
     std::scoped_lock lock(mutex_);
     auto it = std::find_if(threads_.begin(), threads_.end(),
                            [thread](const auto& entry) { return entry.second.id == thread; });
-    if (it == threads_.end() || !it->second.hasQueue) return Outcome::Failure(platform::kErrorInvalidThreadId);
+    if (it == threads_.end() || !it->second.hasQueue) return Failure(platform::kErrorInvalidThreadId);
     it->second.posted.push_back({nullptr, message, wParam, lParam});
   }
   wake_.notify_all();
-  return Outcome::Success();
+  return Success();
 }
 
 void Desktop::PostQuit(int exitCode) {

@@ -35,13 +35,13 @@ WindowHandle Desktop::NewHandleLocked() {
   return handle;
 }
 
-Outcome Desktop::RegisterClass(std::string_view className) {
-  if (className.empty()) return Outcome::Failure(platform::error::kInvalidParameter);
+Result<void> Desktop::RegisterClass(std::string_view className) {
+  if (className.empty()) return Failure(platform::error::kInvalidParameter);
   std::scoped_lock lock(mutex_);
   bool known = std::any_of(classes_.begin(), classes_.end(),
                            [&](const std::string& name) { return NamesEqual(name, className); });
   if (!known) classes_.emplace_back(className);
-  return Outcome::Success();
+  return Success();
 }
 
 WindowHandle Desktop::CreateWindow(const platform::WindowParams& details, platform::Window* object,
@@ -69,16 +69,16 @@ WindowHandle Desktop::CreateWindow(const platform::WindowParams& details, platfo
   return handle;
 }
 
-Outcome Desktop::Destroy(WindowHandle window) {
+Result<void> Desktop::Destroy(WindowHandle window) {
   platform::Window* object = nullptr;
   {
     std::scoped_lock lock(mutex_);
     WindowRecord* record = FindLocked(window);
-    if (record == nullptr) return Outcome::Failure(platform::kErrorInvalidWindowHandle);
+    if (record == nullptr) return Failure(platform::kErrorInvalidWindowHandle);
     if (record->foreign || record->thread != std::this_thread::get_id()) {
-      return Outcome::Failure(kErrorAccessDenied);
+      return Failure(kErrorAccessDenied);
     }
-    if (record->destroying) return Outcome::Success();
+    if (record->destroying) return Success();
     record->destroying = true;
     object = record->object;
   }
@@ -97,7 +97,7 @@ Outcome Desktop::Destroy(WindowHandle window) {
     if (foreground_ == window) foreground_ = nullptr;
   }
   if (object != nullptr) ForgetWindowHandle(*object);
-  return Outcome::Success();
+  return Success();
 }
 
 void Desktop::DetachObject(WindowHandle window) {
@@ -395,12 +395,12 @@ WindowHandle Desktop::Find(std::optional<std::string_view> className, std::optio
   return best;
 }
 
-Outcome Desktop::SetText(WindowHandle window, std::string_view text) {
+Result<void> Desktop::SetText(WindowHandle window, std::string_view text) {
   std::scoped_lock lock(mutex_);
   WindowRecord* record = FindLocked(window);
-  if (record == nullptr) return Outcome::Failure(platform::kErrorInvalidWindowHandle);
+  if (record == nullptr) return Failure(platform::kErrorInvalidWindowHandle);
   record->title = text;
-  return Outcome::Success();
+  return Success();
 }
 
 std::string Desktop::Text(WindowHandle window) const {

@@ -23,23 +23,23 @@ namespace pw::host {
 
 using namespace scm;
 
-platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::ServiceTableEntry>& table) {
+platform::Result<void> ServiceManager::RunDispatcher(const std::vector<platform::ServiceTableEntry>& table) {
   std::string launchId;
   {
     std::scoped_lock lock(process_->mutex);
-    if (process_->dispatcherCalled) return platform::Outcome::Failure(error::kServiceAlreadyRunning);
+    if (process_->dispatcherCalled) return platform::Failure(error::kServiceAlreadyRunning);
     if (process_->adoptedLaunch) {
       launchId = *process_->adoptedLaunch;
     } else if (const char* fromParent = std::getenv(kLaunchVariable)) {
       launchId = fromParent;
     }
-    if (launchId.empty()) return platform::Outcome::Failure(error::kFailedServiceControllerConnect);
+    if (launchId.empty()) return platform::Failure(error::kFailedServiceControllerConnect);
     process_->dispatcherCalled = true;
   }
   auto fail = [&](ErrorCode code) {
     std::scoped_lock lock(process_->mutex);
     process_->dispatcherCalled = false;
-    return platform::Outcome::Failure(code);
+    return platform::Failure(code);
   };
 
   // Claim the launch: the service it is for, still waiting for its process.
@@ -137,7 +137,7 @@ platform::Outcome ServiceManager::RunDispatcher(const std::vector<platform::Serv
       }
     }
   }
-  return platform::Outcome::Success();
+  return platform::Success();
 }
 
 void ServiceManager::ServeControl(int connection) {
@@ -225,20 +225,20 @@ platform::RegisterHandlerResult ServiceManager::RegisterHandlerEx(std::string_vi
   return result;
 }
 
-platform::Outcome ServiceManager::SetStatus(platform::ServiceStatusHandle handle, const ServiceStatus& status) {
+platform::Result<void> ServiceManager::SetStatus(platform::ServiceStatusHandle handle, const ServiceStatus& status) {
   {
     std::scoped_lock lock(mutex_);
-    if (statusFailure_) return platform::Outcome::Failure(*statusFailure_);
+    if (statusFailure_) return platform::Failure(*statusFailure_);
   }
   std::string name;
   std::shared_ptr<RunningService> running;
   {
     std::scoped_lock lock(process_->mutex);
     if (handle == nullptr || !process_->running || handle != process_->running.get()) {
-      return platform::Outcome::Failure(error::kInvalidHandle);
+      return platform::Failure(error::kInvalidHandle);
     }
     if (status.currentState < state::kStopped || status.currentState > state::kPaused) {
-      return platform::Outcome::Failure(error::kInvalidData);
+      return platform::Failure(error::kInvalidData);
     }
     running = process_->running;
     running->last = status;
@@ -258,7 +258,7 @@ platform::Outcome ServiceManager::SetStatus(platform::ServiceStatusHandle handle
   }
   // The dispatcher returns once the service has stopped.
   if (status.currentState == state::kStopped) running->MarkStopped();
-  return platform::Outcome::Success();
+  return platform::Success();
 }
 
 }  // namespace pw::host

@@ -127,10 +127,10 @@ class ServiceManager {
   platform::ServiceStatusResult QueryStatus(std::string_view name) const;
   platform::ServiceConfigResult QueryConfig(std::string_view name) const;
 
-  platform::Outcome RunDispatcher(const std::vector<platform::ServiceTableEntry>& table);
+  platform::Result<void> RunDispatcher(const std::vector<platform::ServiceTableEntry>& table);
   platform::RegisterHandlerResult RegisterHandler(std::string_view name, platform::ServiceControlHandler handler);
   platform::RegisterHandlerResult RegisterHandlerEx(std::string_view name, platform::ServiceControlHandlerEx handler);
-  platform::Outcome SetStatus(platform::ServiceStatusHandle handle, const platform::ServiceStatus& status);
+  platform::Result<void> SetStatus(platform::ServiceStatusHandle handle, const platform::ServiceStatus& status);
 
  private:
   struct RunningService;

@@ -22,7 +22,7 @@ void FileListBox::SetMask(std::string mask) {
 
 void FileListBox::SetDirectory(const std::string& directory) {
   if (!directory_.empty() && platform::SameTextIgnoringCase(directory, directory_)) return;
-  if (!platform::SetCurrentDirectory(directory).ok) {
+  if (!platform::SetCurrentDirectory(directory).ok()) {
     throw DirectoryError("Cannot open the folder " + directory);
   }
   directory_ = platform::GetCurrentDirectory();

@@ -92,8 +92,8 @@ class FormWindow::TrayPeer final : public Peer {
 };
 
 FormWindow::FormWindow(const FormParams& details) {
-  platform::Outcome registered = platform::RegisterWindowClass(details.className);
-  if (!registered) throw std::runtime_error("RegisterClassA failed with error " + std::to_string(registered.error));
+  platform::Result<void> registered = platform::RegisterWindowClass(details.className);
+  if (!registered) throw std::runtime_error("RegisterClassA failed with error " + std::to_string(registered.error()));
   platform::Size outer = platform::OuterSizeForClient(details.style, 0, details.client);
   platform::WindowParams window;
   window.className = details.className;

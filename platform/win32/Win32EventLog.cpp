@@ -12,27 +12,22 @@ void EventSourceHandleTraits::Close(RawHandle handle) noexcept {
   ::SetLastError(error);
 }
 
-EventSourceResult RegisterEventSource(const std::optional<std::string>& server, std::string_view source) {
-  EventSourceResult result;
+Result<EventSourceHandle> RegisterEventSource(const std::optional<std::string>& server, std::string_view source) {
   std::string name(source);
   HANDLE handle = ::RegisterEventSourceA(server ? server->c_str() : nullptr, name.c_str());
-  if (handle == nullptr) {
-    result.error = ::GetLastError();
-  } else {
-    result.handle = EventSourceHandle(handle);
-  }
-  return result;
+  if (handle == nullptr) return Failure(::GetLastError());
+  return EventSourceHandle(handle);
 }
 
-Outcome ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
+Result<void> ReportEvent(const EventSourceHandle& source, std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
                     std::span<const std::string> strings) {
   std::vector<LPCSTR> pointers;
   for (const std::string& text : strings) pointers.push_back(text.c_str());
   if (::ReportEventA(static_cast<HANDLE>(source.get()), type, category, eventId, nullptr,
                      static_cast<WORD>(pointers.size()), 0, pointers.empty() ? nullptr : pointers.data(), nullptr)) {
-    return Outcome::Success();
+    return Success();
   }
-  return Outcome::Failure(::GetLastError());
+  return Failure(::GetLastError());
 }
 
 }  // namespace pw::platform
@@ -65,28 +60,28 @@ bool ValidSource(std::string_view source) { return !source.empty() && source.fin
 
 }  // namespace
 
-Outcome RegisterEventSourceFile(std::string_view source, const EventSourceRegistration& registration) {
-  if (!ValidSource(source)) return Outcome::Failure(error::kInvalidParameter);
+Result<void> RegisterEventSourceFile(std::string_view source, const EventSourceRegistration& registration) {
+  if (!ValidSource(source)) return Failure(error::kInvalidParameter);
   RegistryKey key;
   LSTATUS status = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, SourceKey(source).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                      KEY_SET_VALUE, nullptr, key.Receive(), nullptr);
-  if (status != ERROR_SUCCESS) return Outcome::Failure(static_cast<ErrorCode>(status));
+  if (status != ERROR_SUCCESS) return Failure(static_cast<ErrorCode>(status));
   const std::string& file = registration.messageFile;
   status = ::RegSetValueExA(key.get(), "EventMessageFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()),
                             static_cast<DWORD>(file.size() + 1));
-  if (status != ERROR_SUCCESS) return Outcome::Failure(static_cast<ErrorCode>(status));
+  if (status != ERROR_SUCCESS) return Failure(static_cast<ErrorCode>(status));
   const DWORD types = registration.typesSupported;
   status = ::RegSetValueExA(key.get(), "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
                             sizeof types);
-  if (status != ERROR_SUCCESS) return Outcome::Failure(static_cast<ErrorCode>(status));
-  return Outcome::Success();
+  if (status != ERROR_SUCCESS) return Failure(static_cast<ErrorCode>(status));
+  return Success();
 }
 
-Outcome RemoveEventSourceFile(std::string_view source) {
-  if (!ValidSource(source)) return Outcome::Failure(error::kInvalidParameter);
+Result<void> RemoveEventSourceFile(std::string_view source) {
+  if (!ValidSource(source)) return Failure(error::kInvalidParameter);
   const LSTATUS status = ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, SourceKey(source).c_str());
-  if (status != ERROR_SUCCESS) return Outcome::Failure(static_cast<ErrorCode>(status));
-  return Outcome::Success();
+  if (status != ERROR_SUCCESS) return Failure(static_cast<ErrorCode>(status));
+  return Success();
 }
 
 std::optional<EventSourceRegistration> FindEventSourceFile(std::string_view source) {

@@ -16,9 +16,9 @@ struct FindHandleTraits {
 };
 using FindHandle = ScopedHandle<FindHandleTraits>;
 
-Outcome FromBool(BOOL ok) {
-  if (ok) return Outcome::Success();
-  return Outcome::Failure(::GetLastError());
+Result<void> FromBool(BOOL ok) {
+  if (ok) return Success();
+  return Failure(::GetLastError());
 }
 
 bool SeekTo(HANDLE file, std::uint64_t offset) {
@@ -69,12 +69,12 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
   return {true, written, ERROR_SUCCESS};
 }
 
-Outcome SetFileSize(const FileHandle& file, std::uint64_t size) {
-  if (!SeekTo(file.get(), size)) return Outcome::Failure(::GetLastError());
+Result<void> SetFileSize(const FileHandle& file, std::uint64_t size) {
+  if (!SeekTo(file.get(), size)) return Failure(::GetLastError());
   return FromBool(::SetEndOfFile(file.get()));
 }
 
-Outcome FlushFile(const FileHandle& file) { return FromBool(::FlushFileBuffers(file.get())); }
+Result<void> FlushFile(const FileHandle& file) { return FromBool(::FlushFileBuffers(file.get())); }
 
 IoResult ReadFileAt(const FileHandle& file, std::uint64_t offset, std::span<std::byte> data) {
   if (data.size() > std::numeric_limits<DWORD>::max()) return {false, 0, ERROR_INVALID_PARAMETER};
@@ -92,17 +92,17 @@ std::optional<std::uint64_t> GetFileSize(const FileHandle& file) {
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-Outcome DeleteFile(const std::string& path) { return FromBool(::DeleteFileA(path.c_str())); }
+Result<void> DeleteFile(const std::string& path) { return FromBool(::DeleteFileA(path.c_str())); }
 
-Outcome CreateDirectory(const std::string& path) { return FromBool(::CreateDirectoryA(path.c_str(), nullptr)); }
+Result<void> CreateDirectory(const std::string& path) { return FromBool(::CreateDirectoryA(path.c_str(), nullptr)); }
 
-Outcome RemoveDirectory(const std::string& path) { return FromBool(::RemoveDirectoryA(path.c_str())); }
+Result<void> RemoveDirectory(const std::string& path) { return FromBool(::RemoveDirectoryA(path.c_str())); }
 
-Outcome ReplaceFileWith(const std::string& source, const std::string& target) {
+Result<void> ReplaceFileWith(const std::string& source, const std::string& target) {
   return FromBool(::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
-Outcome MoveFileNoReplace(const std::string& source, const std::string& target) {
+Result<void> MoveFileNoReplace(const std::string& source, const std::string& target) {
   return FromBool(::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH));
 }
 
@@ -112,7 +112,7 @@ std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
   return attributes;
 }
 
-Outcome SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+Result<void> SetFileAttributes(const std::string& path, std::uint32_t attributes) {
   return FromBool(::SetFileAttributesA(path.c_str(), attributes));
 }
 
@@ -161,20 +161,17 @@ FindResult FindFiles(const std::string& pattern, FindDetail detail) {
   return result;
 }
 
-DiskFreeSpaceResult GetDiskFreeSpaceEx(const std::string& directory) {
-  DiskFreeSpaceResult result;
+Result<DiskFreeSpace> GetDiskFreeSpaceEx(const std::string& directory) {
   ULARGE_INTEGER available;
   ULARGE_INTEGER total;
   ULARGE_INTEGER totalFree;
   if (!::GetDiskFreeSpaceExA(directory.empty() ? nullptr : directory.c_str(), &available, &total, &totalFree)) {
-    result.error = ::GetLastError();
-    return result;
+    return Failure(::GetLastError());
   }
-  result.space = DiskFreeSpace{available.QuadPart, total.QuadPart, totalFree.QuadPart};
-  return result;
+  return DiskFreeSpace{available.QuadPart, total.QuadPart, totalFree.QuadPart};
 }
 
-Outcome SetCurrentDirectory(const std::string& path) { return FromBool(::SetCurrentDirectoryA(path.c_str())); }
+Result<void> SetCurrentDirectory(const std::string& path) { return FromBool(::SetCurrentDirectoryA(path.c_str())); }
 
 std::string GetCurrentDirectory() {
   std::string buffer(MAX_PATH, '\0');

@@ -30,14 +30,14 @@ void EnsureMessageQueue() {
   ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
 }
 
-Outcome PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-  if (::PostMessageA(static_cast<HWND>(window), message, wParam, lParam)) return Outcome::Success();
-  return Outcome::Failure(::GetLastError());
+Result<void> PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (::PostMessageA(static_cast<HWND>(window), message, wParam, lParam)) return Success();
+  return Failure(::GetLastError());
 }
 
-Outcome PostThreadMessage(ThreadId thread, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-  if (::PostThreadMessageA(thread, message, wParam, lParam)) return Outcome::Success();
-  return Outcome::Failure(::GetLastError());
+Result<void> PostThreadMessage(ThreadId thread, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (::PostThreadMessageA(thread, message, wParam, lParam)) return Success();
+  return Failure(::GetLastError());
 }
 
 void PostQuitMessage(int exitCode) { ::PostQuitMessage(exitCode); }

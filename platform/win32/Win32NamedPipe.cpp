@@ -119,24 +119,24 @@ PipeTransfer Pipe::Write(std::span<const std::byte> message) {
   return {error == ERROR_SUCCESS, bytes, error};
 }
 
-Outcome Pipe::Connect() {
-  if (!impl_ || !impl_->server) return Outcome::Failure(ERROR_INVALID_HANDLE);
-  if (impl_->Cancelled()) return Outcome::Failure(ERROR_OPERATION_ABORTED);
+Result<void> Pipe::Connect() {
+  if (!impl_ || !impl_->server) return Failure(ERROR_INVALID_HANDLE);
+  if (impl_->Cancelled()) return Failure(ERROR_OPERATION_ABORTED);
   Event done(true);
   OVERLAPPED overlapped{};
   overlapped.hEvent = done.get();
   const BOOL started = ::ConnectNamedPipe(impl_->handle, &overlapped);
   // A client that came between CreateNamedPipe and now is connected already.
-  if (!started && ::GetLastError() == ERROR_PIPE_CONNECTED) return Outcome::Success();
+  if (!started && ::GetLastError() == ERROR_PIPE_CONNECTED) return Success();
   DWORD bytes = 0;
   const DWORD error = impl_->Finish(started, overlapped, bytes);
-  return error == ERROR_SUCCESS ? Outcome::Success() : Outcome::Failure(error);
+  return error == ERROR_SUCCESS ? Success() : Failure(error);
 }
 
-Outcome Pipe::Disconnect() {
-  if (!impl_ || !impl_->server) return Outcome::Failure(ERROR_INVALID_HANDLE);
-  if (::DisconnectNamedPipe(impl_->handle)) return Outcome::Success();
-  return Outcome::Failure(::GetLastError());
+Result<void> Pipe::Disconnect() {
+  if (!impl_ || !impl_->server) return Failure(ERROR_INVALID_HANDLE);
+  if (::DisconnectNamedPipe(impl_->handle)) return Success();
+  return Failure(::GetLastError());
 }
 
 SessionIdResult Pipe::ClientSessionId() const {
@@ -160,9 +160,9 @@ ProcessIdResult Pipe::ServerProcessId() const {
   return {true, process, ERROR_SUCCESS};
 }
 
-Outcome Pipe::ClientMayWriteIn(std::string_view path) const {
-  if (!impl_ || !impl_->server) return Outcome::Failure(ERROR_INVALID_HANDLE);
-  if (!::ImpersonateNamedPipeClient(impl_->handle)) return Outcome::Failure(::GetLastError());
+Result<void> Pipe::ClientMayWriteIn(std::string_view path) const {
+  if (!impl_ || !impl_->server) return Failure(ERROR_INVALID_HANDLE);
+  if (!::ImpersonateNamedPipeClient(impl_->handle)) return Failure(::GetLastError());
   // Never let this thread go on as the client, whatever the probe does.
   ScopeExit revert([] {
     if (!::RevertToSelf()) ::ExitProcess(ERROR_CANNOT_IMPERSONATE);

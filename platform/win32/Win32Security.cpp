@@ -100,19 +100,19 @@ bool OwnedBySystemOrAdministrators(const std::string& path) {
          (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
 }
 
-Outcome CreateServiceOnlyDirectory(const std::string& path) {
+Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kServiceOnlySecurity, SDDL_REVISION_1, &descriptor,
                                                               nullptr)) {
-    return Outcome::Failure(::GetLastError());
+    return Failure(::GetLastError());
   }
   ScopeExit free([descriptor] { ::LocalFree(descriptor); });
   SECURITY_ATTRIBUTES attributes{};
   attributes.nLength = sizeof attributes;
   attributes.lpSecurityDescriptor = descriptor;
-  if (::CreateDirectoryA(path.c_str(), &attributes)) return Outcome::Success();
+  if (::CreateDirectoryA(path.c_str(), &attributes)) return Success();
   const DWORD created = ::GetLastError();
-  if (created != ERROR_ALREADY_EXISTS) return Outcome::Failure(created);
+  if (created != ERROR_ALREADY_EXISTS) return Failure(created);
 
   // The folder exists (a user may have made it first): it is given the owner
   // and DACL. Taking ownership of a folder whose DACL leaves SYSTEM out needs
@@ -124,12 +124,12 @@ Outcome CreateServiceOnlyDirectory(const std::string& path) {
   Handle folder(::CreateFileA(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!folder.valid()) return Outcome::Failure(::GetLastError());
+  if (!folder.valid()) return Failure(::GetLastError());
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!::GetFileInformationByHandle(folder.get(), &information)) return Outcome::Failure(::GetLastError());
+  if (!::GetFileInformationByHandle(folder.get(), &information)) return Failure(::GetLastError());
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return Outcome::Failure(ERROR_DIRECTORY);
+    return Failure(ERROR_DIRECTORY);
   }
   PSID owner = nullptr;
   BOOL ownerDefaulted = FALSE;
@@ -138,13 +138,13 @@ Outcome CreateServiceOnlyDirectory(const std::string& path) {
   BOOL daclDefaulted = FALSE;
   if (!::GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) ||
       !::GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &daclDefaulted)) {
-    return Outcome::Failure(::GetLastError());
+    return Failure(::GetLastError());
   }
   const DWORD set = ::SetSecurityInfo(folder.get(), SE_FILE_OBJECT,
                                       OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
                                           PROTECTED_DACL_SECURITY_INFORMATION,
                                       owner, nullptr, dacl, nullptr);
-  return set == ERROR_SUCCESS ? Outcome::Success() : Outcome::Failure(set);
+  return set == ERROR_SUCCESS ? Success() : Failure(set);
 }
 
 }  // namespace pw::platform

@@ -133,18 +133,18 @@ ServiceHandleResult OpenService(const ServiceHandle& manager, std::string_view n
   return result;
 }
 
-Outcome DeleteService(const ServiceHandle& service) {
-  if (::DeleteService(Sc(service))) return Outcome::Success();
-  return Outcome::Failure(::GetLastError());
+Result<void> DeleteService(const ServiceHandle& service) {
+  if (::DeleteService(Sc(service))) return Success();
+  return Failure(::GetLastError());
 }
 
-Outcome StartService(const ServiceHandle& service, const std::vector<std::string>& arguments) {
+Result<void> StartService(const ServiceHandle& service, const std::vector<std::string>& arguments) {
   std::vector<const char*> pointers;
   for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
   if (::StartServiceA(Sc(service), static_cast<DWORD>(pointers.size()), pointers.empty() ? nullptr : pointers.data())) {
-    return Outcome::Success();
+    return Success();
   }
-  return Outcome::Failure(::GetLastError());
+  return Failure(::GetLastError());
 }
 
 ServiceStatusResult ControlService(const ServiceHandle& service, std::uint32_t control) {
@@ -196,7 +196,7 @@ ServiceConfigResult QueryServiceConfig(const ServiceHandle& service) {
   return result;
 }
 
-Outcome StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table) {
+Result<void> StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table) {
   std::vector<std::string> names;
   names.reserve(table.size());
   for (const ServiceTableEntry& entry : table) names.push_back(entry.name);
@@ -219,8 +219,8 @@ Outcome StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table) 
     std::scoped_lock lock(g_tableMutex);
     g_table.clear();
   }
-  if (ok) return Outcome::Success();
-  return Outcome::Failure(error);
+  if (ok) return Success();
+  return Failure(error);
 }
 
 RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceControlHandler handler) {
@@ -251,7 +251,7 @@ RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceC
   return result;
 }
 
-Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+Result<void> SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
   SERVICE_STATUS native{};
   native.dwServiceType = status.serviceType;
   native.dwCurrentState = status.currentState;
@@ -260,8 +260,8 @@ Outcome SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
   native.dwServiceSpecificExitCode = status.serviceSpecificExitCode;
   native.dwCheckPoint = status.checkPoint;
   native.dwWaitHint = status.waitHint;
-  if (::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &native)) return Outcome::Success();
-  return Outcome::Failure(::GetLastError());
+  if (::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &native)) return Success();
+  return Failure(::GetLastError());
 }
 
 }  // namespace pw::platform
@@ -313,7 +313,7 @@ DeviceNotification::~DeviceNotification() {
   if (handle_ != nullptr) (void)::UnregisterDeviceNotification(static_cast<HDEVNOTIFY>(handle_));
 }
 
-DeviceNotificationResult RegisterServiceVolumeNotification(ServiceStatusHandle handle) {
+Result<DeviceNotification> RegisterServiceVolumeNotification(ServiceStatusHandle handle) {
   // GUID_DEVINTERFACE_VOLUME, spelt out so that no header has to define it.
   constexpr GUID kVolumeInterface = {0x53f5630d, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
   DEV_BROADCAST_DEVICEINTERFACE_A filter{};
@@ -321,13 +321,8 @@ DeviceNotificationResult RegisterServiceVolumeNotification(ServiceStatusHandle h
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   filter.dbcc_classguid = kVolumeInterface;
   HDEVNOTIFY registered = ::RegisterDeviceNotificationA(handle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
-  DeviceNotificationResult result;
-  if (registered == nullptr) {
-    result.error = ::GetLastError();
-    return result;
-  }
-  result.registration = DeviceNotification(registered);
-  return result;
+  if (registered == nullptr) return Failure(::GetLastError());
+  return DeviceNotification(registered);
 }
 
 }  // namespace pw::platform

@@ -43,32 +43,27 @@ using ProcessIdToSessionIdFunction = BOOL(WINAPI*)(DWORD, DWORD*);
 
 }  // namespace
 
-SessionListResult EnumerateInteractiveSessions() {
-  SessionListResult result;
+Result<std::vector<std::uint32_t>> EnumerateInteractiveSessions() {
   const Module wts("wtsapi32.dll");
   const auto enumerate = wts.Find<EnumerateSessionsFunction>("WTSEnumerateSessionsA");
   const auto freeMemory = wts.Find<FreeMemoryFunction>("WTSFreeMemory");
   if (enumerate == nullptr || freeMemory == nullptr) {
-    result.error = ERROR_CALL_NOT_IMPLEMENTED;
-    return result;
+    return Failure(ERROR_CALL_NOT_IMPLEMENTED);
   }
   PWTS_SESSION_INFOA sessions = nullptr;
   DWORD count = 0;
-  if (!enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) {
-    result.error = ::GetLastError();
-    return result;
-  }
+  if (!enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) return Failure(::GetLastError());
   ScopeExit release([&] { freeMemory(sessions); });
+  std::vector<std::uint32_t> listed;
   for (DWORD i = 0; i < count; ++i) {
     // A disconnected session keeps its logged-on user, who comes back to it
     // at a reconnect that no logon announces. Session 0, the services' own,
     // is listed as disconnected from Vista on and has no user.
     const bool loggedOn = sessions[i].State == WTSActive ||
                           (sessions[i].State == WTSDisconnected && sessions[i].SessionId != 0);
-    if (loggedOn) result.sessions.push_back(sessions[i].SessionId);
+    if (loggedOn) listed.push_back(sessions[i].SessionId);
   }
-  result.ok = true;
-  return result;
+  return listed;
 }
 
 std::uint32_t ActiveConsoleSessionId() {
@@ -116,25 +111,21 @@ UserTokenResult SessionUserToken(std::uint32_t session) {
 
 }  // namespace
 
-StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_view commandLine) {
-  StartInSessionResult result;
+Result<std::uint32_t> StartProcessInSession(std::uint32_t session, std::string_view commandLine) {
   const Module userenv("userenv.dll");
   const auto createEnvironment = userenv.Find<CreateEnvironmentBlockFunction>("CreateEnvironmentBlock");
   const auto destroyEnvironment = userenv.Find<DestroyEnvironmentBlockFunction>("DestroyEnvironmentBlock");
   if (createEnvironment == nullptr || destroyEnvironment == nullptr) {
-    result.error = ERROR_CALL_NOT_IMPLEMENTED;
-    return result;
+    return Failure(ERROR_CALL_NOT_IMPLEMENTED);
   }
   const UserTokenResult user = SessionUserToken(session);
   if (!user.token) {
-    result.error = user.error;
-    return result;
+    return Failure(user.error);
   }
   HANDLE token = user.token.get();
   LPVOID environment = nullptr;
   if (!createEnvironment(&environment, token, FALSE)) {
-    result.error = ::GetLastError();
-    return result;
+    return Failure(::GetLastError());
   }
   ScopeExit destroy([&] { destroyEnvironment(environment); });
 
@@ -146,14 +137,11 @@ StartInSessionResult StartProcessInSession(std::uint32_t session, std::string_vi
   PROCESS_INFORMATION process{};
   if (!::CreateProcessAsUserA(token, nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                               environment, nullptr, &startup, &process)) {
-    result.error = ::GetLastError();
-    return result;
+    return Failure(::GetLastError());
   }
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
-  result.ok = true;
-  result.processId = process.dwProcessId;
-  return result;
+  return static_cast<std::uint32_t>(process.dwProcessId);
 }
 
 UserTokenResult ConsoleUserToken() {

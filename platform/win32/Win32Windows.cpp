@@ -45,7 +45,7 @@ class WindowBackend {
   }
 };
 
-Outcome RegisterWindowClass(std::string_view className) {
+Result<void> RegisterWindowClass(std::string_view className) {
   std::string name(className);
   WNDCLASSA wc{};
   wc.lpfnWndProc = &WindowBackend::Procedure;
@@ -53,10 +53,10 @@ Outcome RegisterWindowClass(std::string_view className) {
   wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   wc.lpszClassName = name.c_str();
-  if (::RegisterClassA(&wc) != 0) return Outcome::Success();
+  if (::RegisterClassA(&wc) != 0) return Success();
   DWORD error = ::GetLastError();
-  if (error == ERROR_CLASS_ALREADY_EXISTS) return Outcome::Success();
-  return Outcome::Failure(error);
+  if (error == ERROR_CLASS_ALREADY_EXISTS) return Success();
+  return Failure(error);
 }
 
 // The frame comes from the system's metrics (dialog frame and caption height),
@@ -101,9 +101,9 @@ bool IsDialogMessage(const Message& message) {
 
 WindowHandle GetFocus() { return ::GetFocus(); }
 
-Outcome DestroyWindow(WindowHandle window) {
-  if (::DestroyWindow(static_cast<HWND>(window))) return Outcome::Success();
-  return Outcome::Failure(::GetLastError());
+Result<void> DestroyWindow(WindowHandle window) {
+  if (::DestroyWindow(static_cast<HWND>(window))) return Success();
+  return Failure(::GetLastError());
 }
 
 bool IsWindow(WindowHandle window) { return window != nullptr && ::IsWindow(static_cast<HWND>(window)) != FALSE; }
@@ -121,9 +121,9 @@ void ShowAndBringToFront(WindowHandle window) {
   ::SetForegroundWindow(hwnd);
 }
 
-Outcome UpdateWindow(WindowHandle window) {
-  if (::UpdateWindow(static_cast<HWND>(window))) return Outcome::Success();
-  return Outcome::Failure(::GetLastError());
+Result<void> UpdateWindow(WindowHandle window) {
+  if (::UpdateWindow(static_cast<HWND>(window))) return Success();
+  return Failure(::GetLastError());
 }
 
 bool SetForegroundWindow(WindowHandle window) { return ::SetForegroundWindow(static_cast<HWND>(window)) != FALSE; }
@@ -136,10 +136,10 @@ WindowHandle FindWindow(std::optional<std::string_view> className, std::optional
   return ::FindWindowA(className ? classText.c_str() : nullptr, title ? titleText.c_str() : nullptr);
 }
 
-Outcome SetWindowText(WindowHandle window, std::string_view text) {
+Result<void> SetWindowText(WindowHandle window, std::string_view text) {
   std::string value(text);
-  if (::SetWindowTextA(static_cast<HWND>(window), value.c_str())) return Outcome::Success();
-  return Outcome::Failure(::GetLastError());
+  if (::SetWindowTextA(static_cast<HWND>(window), value.c_str())) return Success();
+  return Failure(::GetLastError());
 }
 
 std::string GetWindowText(WindowHandle window) {
@@ -171,9 +171,9 @@ std::intptr_t SendMessage(WindowHandle window, std::uint32_t message, std::uintp
   return ::SendMessageA(static_cast<HWND>(window), message, wParam, lParam);
 }
 
-Outcome PostBroadcast(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-  if (::PostMessageA(HWND_BROADCAST, message, wParam, lParam)) return Outcome::Success();
-  return Outcome::Failure(::GetLastError());
+Result<void> PostBroadcast(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (::PostMessageA(HWND_BROADCAST, message, wParam, lParam)) return Success();
+  return Failure(::GetLastError());
 }
 
 std::uint32_t RegisterWindowMessage(std::string_view name) {

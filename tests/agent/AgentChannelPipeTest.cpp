@@ -49,15 +49,15 @@ class AgentChannelPipeTest : public ::testing::Test {
 
 TEST_F(AgentChannelPipeTest, ApplyGoesUpStateComesDownAndStopEndsTheAgent) {
   AgentChannel channel(options_);
-  const platform::Outcome started = channel.Start();
-  ASSERT_TRUE(started.ok) << started.error;
+  const platform::Result<void> started = channel.Start();
+  ASSERT_TRUE(started.ok()) << started.error();
   // The server runs as this process's user: an agent accepts it as it
   // accepts LocalSystem's.
   ServiceConnection agent(ServiceConnection::Options{options_.pipeName, 0, 0});
-  const platform::Outcome connected = agent.Connect();
-  ASSERT_TRUE(connected.ok) << connected.error;
+  const platform::Result<void> connected = agent.Connect();
+  ASSERT_TRUE(connected.ok()) << connected.error();
 
-  ASSERT_TRUE(agent.Send(ApplyMessage{1, scratch_.Path(), true}).ok);
+  ASSERT_TRUE(agent.Send(ApplyMessage{1, scratch_.Path(), true}).ok());
   std::vector<AgentMessage> up;
   ASSERT_TRUE(WaitUntil([&] {
     up = channel.TakeMessages();
@@ -65,7 +65,7 @@ TEST_F(AgentChannelPipeTest, ApplyGoesUpStateComesDownAndStopEndsTheAgent) {
   }));
   EXPECT_EQ(up[0].message, Message(ApplyMessage{1, scratch_.Path(), true}));
   ASSERT_TRUE(up[0].locationCheck.has_value());
-  EXPECT_TRUE(up[0].locationCheck->ok) << up[0].locationCheck->error;
+  EXPECT_TRUE(up[0].locationCheck->ok()) << up[0].locationCheck->error();
 
   const Message state = StateMessage{1, scratch_.Path(), true, false};
   channel.Broadcast(state);
@@ -84,7 +84,7 @@ TEST_F(AgentChannelPipeTest, ApplyGoesUpStateComesDownAndStopEndsTheAgent) {
 
 TEST_F(AgentChannelPipeTest, GarbageClosesTheConnectionWithALogEntry) {
   AgentChannel channel(options_);
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
   ASSERT_TRUE(client.pipe.valid()) << client.error;
   const std::byte garbage[] = {std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF},

@@ -69,8 +69,8 @@ class AgentChannelTest : public ::testing::Test {
 
   std::unique_ptr<ServiceConnection> ConnectAgent() {
     auto agent = std::make_unique<ServiceConnection>(ServiceConnection::Options{options_.pipeName, 0, 0});
-    const platform::Outcome connected = agent->Connect();
-    EXPECT_TRUE(connected.ok) << connected.error;
+    const platform::Result<void> connected = agent->Connect();
+    EXPECT_TRUE(connected.ok()) << connected.error();
     return agent;
   }
 
@@ -98,9 +98,9 @@ TEST_F(AgentChannelTest, AgentMessageReachesTheServiceThreadWithAWakeUp) {
   options_.wakeMessage = kWake;
   (void)platform::PeekMessage();  // gives this thread its message queue
   AgentChannel channel(options_);
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   auto agent = ConnectAgent();
-  ASSERT_TRUE(agent->Send(ApplyMessage{1, "C:\\Scans", true}).ok);
+  ASSERT_TRUE(agent->Send(ApplyMessage{1, "C:\\Scans", true}).ok());
 
   std::vector<AgentMessage> taken;
   ASSERT_TRUE(WaitUntil([&] {
@@ -112,7 +112,7 @@ TEST_F(AgentChannelTest, AgentMessageReachesTheServiceThreadWithAWakeUp) {
   EXPECT_EQ(taken[0].message, Message(ApplyMessage{1, "C:\\Scans", true}));
   EXPECT_EQ(taken[0].sessionId, 0u);
   ASSERT_TRUE(taken[0].locationCheck.has_value());
-  EXPECT_TRUE(taken[0].locationCheck->ok) << taken[0].locationCheck->error;
+  EXPECT_TRUE(taken[0].locationCheck->ok()) << taken[0].locationCheck->error();
 
   const std::optional<platform::Message> woken = platform::PeekMessage();
   ASSERT_TRUE(woken.has_value());
@@ -125,10 +125,10 @@ TEST_F(AgentChannelTest, LocationCheckRunsAsTheAgentsUser) {
   const std::uint32_t session = world_.UserSessions().LogOn("ann");
   ::setenv("PAGEWICK_SESSION", std::to_string(session).c_str(), 1);
   AgentChannel channel(options_);
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   auto agent = ConnectAgent();
-  ASSERT_TRUE(agent->Send(ApplyMessage{1, "C:\\Windows\\System32", false}).ok);
-  ASSERT_TRUE(agent->Send(ApplyMessage{1, "C:\\Scans", false}).ok);
+  ASSERT_TRUE(agent->Send(ApplyMessage{1, "C:\\Windows\\System32", false}).ok());
+  ASSERT_TRUE(agent->Send(ApplyMessage{1, "C:\\Scans", false}).ok());
 
   std::vector<AgentMessage> taken;
   ASSERT_TRUE(WaitUntil([&] {
@@ -138,15 +138,15 @@ TEST_F(AgentChannelTest, LocationCheckRunsAsTheAgentsUser) {
   }));
   EXPECT_EQ(taken[0].sessionId, session);
   ASSERT_TRUE(taken[0].locationCheck && taken[1].locationCheck);
-  EXPECT_FALSE(taken[0].locationCheck->ok);
-  EXPECT_EQ(taken[0].locationCheck->error, platform::error::kAccessDenied);
-  EXPECT_TRUE(taken[1].locationCheck->ok);
+  EXPECT_FALSE(taken[0].locationCheck->ok());
+  EXPECT_EQ(taken[0].locationCheck->error(), platform::error::kAccessDenied);
+  EXPECT_TRUE(taken[1].locationCheck->ok());
 }
 
 TEST_F(AgentChannelTest, BroadcastReachesEveryAgentAndExitReachesOne) {
   options_.maxAgentsPerSession = 3;  // three agents of this process's session
   AgentChannel channel(options_);
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   std::vector<std::unique_ptr<ServiceConnection>> agents;
   for (int i = 0; i < 3; ++i) agents.push_back(ConnectAgent());
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 3; }));
@@ -165,7 +165,7 @@ TEST_F(AgentChannelTest, BroadcastReachesEveryAgentAndExitReachesOne) {
   }
 
   // Exit to the first agent alone, then the service stops: every agent sees the end.
-  ASSERT_TRUE(agents[0]->Send(ExitMessage{}).ok);
+  ASSERT_TRUE(agents[0]->Send(ExitMessage{}).ok());
   std::vector<AgentMessage> fromAgents;
   ASSERT_TRUE(WaitUntil([&] {
     fromAgents = channel.TakeMessages();
@@ -180,7 +180,7 @@ TEST_F(AgentChannelTest, BroadcastReachesEveryAgentAndExitReachesOne) {
 
 TEST_F(AgentChannelTest, HostileMessagesCloseTheirConnectionAndReachNobody) {
   AgentChannel channel(options_);
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   struct Case {
     const char* what;
     std::vector<std::byte> bytes;
@@ -216,14 +216,14 @@ TEST_F(AgentChannelTest, HostileMessagesCloseTheirConnectionAndReachNobody) {
 
   // The channel still serves a well-behaved agent.
   auto agent = ConnectAgent();
-  ASSERT_TRUE(agent->Send(ExitMessage{}).ok);
+  ASSERT_TRUE(agent->Send(ExitMessage{}).ok());
   EXPECT_TRUE(WaitUntil([&] { return channel.TakeMessages().size() == 1; }));
 }
 
 TEST_F(AgentChannelTest, ConnectionsBeyondTheLimitAreRefused) {
   options_.maxAgents = 3;
   AgentChannel channel(options_);
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   std::vector<platform::Pipe> clients;
   for (int i = 0; i < 8; ++i) {
     // Each of its own session: the limit of all agents refuses them.
@@ -242,7 +242,7 @@ TEST_F(AgentChannelTest, ConnectionsBeyondTheLimitAreRefused) {
 // One session holding connections cannot take the places of the others.
 TEST_F(AgentChannelTest, ASessionHoldsAtMostItsShareOfConnections) {
   AgentChannel channel(options_);
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   std::vector<platform::Pipe> held;
   ::setenv("PAGEWICK_SESSION", "1", 1);
   for (int i = 0; i < 16; ++i) {
@@ -262,7 +262,7 @@ TEST_F(AgentChannelTest, ASessionHoldsAtMostItsShareOfConnections) {
   }
   EXPECT_EQ(ofOne, 2u);
   EXPECT_EQ(ofTwo, 1u);
-  EXPECT_TRUE(other->Send(ExitMessage{}).ok);
+  EXPECT_TRUE(other->Send(ExitMessage{}).ok());
   EXPECT_TRUE(WaitUntil([&] { return channel.TakeMessages().size() == 1; })) << "the other session is served";
 }
 
@@ -273,7 +273,7 @@ TEST_F(AgentChannelTest, AnAgentThatIgnoresExitIsDroppedAfterTheGrace) {
   options_.now = [&now] { return now; };
   options_.exitGrace = std::chrono::seconds(5);
   AgentChannel channel(options_);
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   platform::PipeResult stubborn = platform::OpenPipeClient(options_.pipeName);
   ASSERT_TRUE(stubborn.pipe.valid());
   auto polite = ConnectAgent();
@@ -330,25 +330,25 @@ TEST(UserPipeServerProcess, DISABLED_CreatesAnInstanceAsAUser) { test::ServePipe
 TEST_F(AgentChannelTest, AUsersServerOfThePipeIsRefused) {
   {
     AgentChannel channel(options_);
-    ASSERT_TRUE(channel.Start().ok);
+    ASSERT_TRUE(channel.Start().ok());
     const test::UserPipeServer added(world_, options_.pipeName, false);
     EXPECT_EQ(added.Result(), std::optional<platform::ErrorCode>(platform::error::kAccessDenied));
   }
   const test::UserPipeServer squatter(world_, options_.pipeName, true);
   ASSERT_EQ(squatter.Result(), std::optional<platform::ErrorCode>(0));
   AgentChannel late(options_);
-  EXPECT_EQ(late.Start().error, platform::error::kAccessDenied) << "the first instance is the user's";
+  EXPECT_EQ(late.Start().error(), platform::error::kAccessDenied) << "the first instance is the user's";
   ServiceConnection agent(ServiceConnection::Options{options_.pipeName, 0, 0});
-  const platform::Outcome connected = agent.Connect();
-  EXPECT_FALSE(connected.ok);
-  EXPECT_EQ(connected.error, platform::error::kAccessDenied) << "its server does not run as LocalSystem";
-  EXPECT_FALSE(agent.Send(ApplyMessage{1, "C:\\Scans", false}).ok) << "nothing reaches it";
+  const platform::Result<void> connected = agent.Connect();
+  EXPECT_FALSE(connected.ok());
+  EXPECT_EQ(connected.error(), platform::error::kAccessDenied) << "its server does not run as LocalSystem";
+  EXPECT_FALSE(agent.Send(ApplyMessage{1, "C:\\Scans", false}).ok()) << "nothing reaches it";
 }
 
 TEST_F(AgentChannelTest, AnAgentThatDoesNotReadIsDroppedNotWaitedFor) {
   options_.maxOutgoingPerAgent = 4;
   AgentChannel channel(options_);
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   platform::PipeResult silent = platform::OpenPipeClient(options_.pipeName);
   ASSERT_TRUE(silent.pipe.valid());
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1; }));
@@ -364,19 +364,19 @@ TEST_F(AgentChannelTest, AnAgentThatDoesNotReadIsDroppedNotWaitedFor) {
 
 TEST_F(AgentChannelTest, AgentWithoutAServiceFailsToConnect) {
   ServiceConnection agent(ServiceConnection::Options{options_.pipeName, 0, 0});
-  const platform::Outcome connected = agent.Connect();
-  EXPECT_FALSE(connected.ok);
-  EXPECT_EQ(connected.error, platform::error::kFileNotFound);
-  EXPECT_FALSE(agent.Send(ExitMessage{}).ok);
+  const platform::Result<void> connected = agent.Connect();
+  EXPECT_FALSE(connected.ok());
+  EXPECT_EQ(connected.error(), platform::error::kFileNotFound);
+  EXPECT_FALSE(agent.Send(ExitMessage{}).ok());
 }
 
 TEST_F(AgentChannelTest, SecondServiceCannotTakeThePipe) {
   AgentChannel first(options_);
-  ASSERT_TRUE(first.Start().ok);
+  ASSERT_TRUE(first.Start().ok());
   AgentChannel second(options_);
-  const platform::Outcome started = second.Start();
-  EXPECT_FALSE(started.ok);
-  EXPECT_EQ(started.error, platform::error::kAccessDenied);
+  const platform::Result<void> started = second.Start();
+  EXPECT_FALSE(started.ok());
+  EXPECT_EQ(started.error(), platform::error::kAccessDenied);
 }
 
 }  // namespace

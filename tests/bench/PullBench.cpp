@@ -132,7 +132,7 @@ void FlushedWrite(benchmark::State& state) {
                            platform::share::kNone, platform::Disposition::CreateAlways);
   std::uint64_t offset = 0;
   for (auto _ : state) {
-    if (!platform::WriteFileAt(created.file, offset, bytes).ok || !platform::FlushFile(created.file).ok) {
+    if (!platform::WriteFileAt(created.file, offset, bytes).ok || !platform::FlushFile(created.file).ok()) {
       state.SkipWithError("the write or the flush failed");
     }
     offset += chunk;

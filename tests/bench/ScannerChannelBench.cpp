@@ -54,9 +54,9 @@ void RunChunkCycles(benchmark::State& state, const platform::DeviceHandle& devic
   std::uint32_t offset = 0;
   for (auto _ : state) {
     if (offset + chunk > kImageSize) offset = 0;
-    if (!scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::LengthQueryCommand, offset).ok ||
+    if (!scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::LengthQueryCommand, offset).ok() ||
         scanner::ReadLengthReply(buffer).length != static_cast<std::int32_t>(chunk) ||
-        !scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::ChunkReadCommand, chunk).ok) {
+        !scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::ChunkReadCommand, chunk).ok()) {
       state.SkipWithError("the chunk cycle failed");
       break;
     }

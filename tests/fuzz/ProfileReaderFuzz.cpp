@@ -61,14 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A write changes only its own key: every other key reads as before.
   const std::optional<std::string> before = platform::FindProfileValue(content, "Setting", "Path");
   const std::optional<std::string> otherBefore = platform::FindProfileValue(content, "String", "10005");
-  Check(platform::WriteProfileString("Setting", "Mode", "7", kPath).ok);
+  Check(platform::WriteProfileString("Setting", "Mode", "7", kPath).ok());
   Check(platform::ReadProfileString("Setting", "Mode", "", kPath).text == "7");
   const std::string written = world.ReadFile(kPath);
   Check(platform::FindProfileValue(written, "Setting", "Path") == before);
   Check(platform::FindProfileValue(written, "String", "10005") == otherBefore);
 
   // Deleting the key again leaves the rest as it was.
-  Check(platform::WriteProfileString("Setting", "Mode", std::nullopt, kPath).ok);
+  Check(platform::WriteProfileString("Setting", "Mode", std::nullopt, kPath).ok());
   Check(platform::FindProfileValue(world.ReadFile(kPath), "String", "10005") == otherBefore);
   return 0;
 }

@@ -252,7 +252,7 @@ TEST_F(HostDesktopTest, IdleGetMessageSleepsUntilAPostArrives) {
   const std::uint64_t before = ThreadSwitches(waiter);
   platform::Sleep(500);
   const std::uint64_t idleWakeUps = ThreadSwitches(waiter) - before;
-  EXPECT_TRUE(platform::PostThreadMessage(waiterId, wm::kUser + 5, 0, 0).ok);
+  EXPECT_TRUE(platform::PostThreadMessage(waiterId, wm::kUser + 5, 0, 0).ok());
   thread.join();
   EXPECT_EQ(received.load(), wm::kUser + 5) << "a post wakes it";
   EXPECT_LT(idleWakeUps, 5u) << "woke " << idleWakeUps << " times in 500 ms with nothing to do";

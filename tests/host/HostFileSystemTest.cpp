@@ -25,22 +25,22 @@ TEST_F(HostFileSystemTest, FreeSpaceOverrideAndFailureComeFromTheDrive) {
   world_.AddDrive('E', DriveType::Removable);
   world_.MakeDirectories("E:\\Scans");
   world_.SetDriveFreeBytes('E', 4096);
-  DiskFreeSpaceResult result = GetDiskFreeSpaceEx("e:\\scans");
-  ASSERT_TRUE(result.space.has_value());
-  EXPECT_EQ(result.space->freeBytesAvailableToCaller, 4096u);
-  EXPECT_EQ(result.space->totalFreeBytes, 4096u);
-  EXPECT_GE(result.space->totalBytes, 4096u);
+  Result<DiskFreeSpace> result = GetDiskFreeSpaceEx("e:\\scans");
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result->freeBytesAvailableToCaller, 4096u);
+  EXPECT_EQ(result->totalFreeBytes, 4096u);
+  EXPECT_GE(result->totalBytes, 4096u);
 
   world_.SetDriveFreeSpaceError('E', error::kNotReady);
   result = GetDiskFreeSpaceEx("E:\\");
-  EXPECT_FALSE(result.space.has_value());
-  EXPECT_EQ(result.error, error::kNotReady);
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), error::kNotReady);
 
   world_.SetDriveFreeSpaceError('E', std::nullopt);
   world_.SetDriveFreeBytes('E', std::nullopt);
   result = GetDiskFreeSpaceEx("E:\\");
-  ASSERT_TRUE(result.space.has_value());
-  EXPECT_GT(result.space->totalBytes, 0u);
+  ASSERT_TRUE(result.ok());
+  EXPECT_GT(result->totalBytes, 0u);
 
   struct Case {
     const char* path;
@@ -50,14 +50,14 @@ TEST_F(HostFileSystemTest, FreeSpaceOverrideAndFailureComeFromTheDrive) {
   for (const Case& row : {Case{"\\\\server\\share\\", error::kPathNotFound}, Case{"Q:\\", error::kPathNotFound},
                           Case{"E:\\absent", error::kPathNotFound}, Case{"E:\\file.txt", error::kDirectory}}) {
     result = GetDiskFreeSpaceEx(row.path);
-    EXPECT_FALSE(result.space.has_value()) << row.path;
-    EXPECT_EQ(result.error, row.error) << row.path;
+    EXPECT_FALSE(result.ok()) << row.path;
+    EXPECT_EQ(result.error(), row.error) << row.path;
   }
 }
 
 TEST_F(HostFileSystemTest, CreateAlwaysRefusesHiddenAndSystemFiles) {
   world_.WriteFile("C:\\hidden.txt", "keep");
-  ASSERT_TRUE(SetFileAttributes("C:\\hidden.txt", attribute::kHidden).ok);
+  ASSERT_TRUE(SetFileAttributes("C:\\hidden.txt", attribute::kHidden).ok());
   OpenResult replaced = CreateFile("C:\\hidden.txt", access::kGenericWrite, share::kNone, Disposition::CreateAlways);
   EXPECT_FALSE(replaced.file.valid());
   EXPECT_EQ(replaced.error, error::kAccessDenied);
@@ -72,17 +72,17 @@ TEST_F(HostFileSystemTest, DeleteIsAllowedWhenEveryOpenSharesDelete) {
   OpenResult holder = CreateFile("C:\\shared.txt", access::kGenericRead, share::kRead | share::kDelete,
                                  Disposition::OpenExisting);
   ASSERT_TRUE(holder.file.valid());
-  EXPECT_TRUE(DeleteFile("C:\\shared.txt").ok);
+  EXPECT_TRUE(DeleteFile("C:\\shared.txt").ok());
   EXPECT_FALSE(FileExists("C:\\shared.txt"));
 }
 
 TEST_F(HostFileSystemTest, MovesStayOnTheirVolumeAndCarryAttributes) {
   world_.AddDrive('D', DriveType::Fixed);
   world_.WriteFile("C:\\a.txt", "a");
-  Outcome across = ReplaceFileWith("C:\\a.txt", "D:\\a.txt");
-  EXPECT_EQ(across.error, error::kNotSameDevice);
-  ASSERT_TRUE(SetFileAttributes("C:\\a.txt", attribute::kHidden).ok);
-  ASSERT_TRUE(ReplaceFileWith("C:\\a.txt", "C:\\b.txt").ok);
+  Result<void> across = ReplaceFileWith("C:\\a.txt", "D:\\a.txt");
+  EXPECT_EQ(across.error(), error::kNotSameDevice);
+  ASSERT_TRUE(SetFileAttributes("C:\\a.txt", attribute::kHidden).ok());
+  ASSERT_TRUE(ReplaceFileWith("C:\\a.txt", "C:\\b.txt").ok());
   EXPECT_EQ(GetFileAttributes("C:\\b.txt"), attribute::kHidden);
   world_.WriteFile("C:\\a.txt", "again");
   EXPECT_EQ(GetFileAttributes("C:\\a.txt"), attribute::kArchive);  // a new file starts plain
@@ -107,25 +107,25 @@ TEST_F(HostFileSystemTest, InvalidAndClosedHandlesAreRefused) {
 
 TEST_F(HostFileSystemTest, CurrentDirectoryMustBeAFolder) {
   world_.WriteFile("C:\\file.txt", "x");
-  EXPECT_EQ(SetCurrentDirectory("C:\\file.txt").error, error::kDirectory);
-  EXPECT_EQ(SetCurrentDirectory("Q:\\").error, error::kPathNotFound);
+  EXPECT_EQ(SetCurrentDirectory("C:\\file.txt").error(), error::kDirectory);
+  EXPECT_EQ(SetCurrentDirectory("Q:\\").error(), error::kPathNotFound);
   world_.MakeDirectories("C:\\Work");
-  ASSERT_TRUE(SetCurrentDirectory("c:\\WORK\\").ok);
+  ASSERT_TRUE(SetCurrentDirectory("c:\\WORK\\").ok());
   EXPECT_EQ(GetCurrentDirectory(), "C:\\Work");  // the stored spelling
 }
 
 TEST_F(HostFileSystemTest, ProfileNameWithoutFolderLivesInTheWindowsDirectory) {
-  ASSERT_TRUE(WriteProfileString("A", "k", "v", "bare.ini").ok);
+  ASSERT_TRUE(WriteProfileString("A", "k", "v", "bare.ini").ok());
   EXPECT_EQ(world_.ReadFile("C:\\Windows\\bare.ini"), "[A]\r\nk=v\r\n");
   EXPECT_EQ(ReadProfileString("A", "k", "", "bare.ini").text, "v");
 }
 
 TEST_F(HostFileSystemTest, ProfileWriteRefusesReadOnlyFilesAndFolders) {
   world_.WriteFile("C:\\ro.ini", "[A]\r\nk=1\r\n");
-  ASSERT_TRUE(SetFileAttributes("C:\\ro.ini", attribute::kReadOnly).ok);
-  EXPECT_EQ(WriteProfileString("A", "k", "2", "C:\\ro.ini").error, error::kAccessDenied);
+  ASSERT_TRUE(SetFileAttributes("C:\\ro.ini", attribute::kReadOnly).ok());
+  EXPECT_EQ(WriteProfileString("A", "k", "2", "C:\\ro.ini").error(), error::kAccessDenied);
   EXPECT_EQ(world_.ReadFile("C:\\ro.ini"), "[A]\r\nk=1\r\n");
-  EXPECT_EQ(WriteProfileString("A", "k", "2", "C:\\Windows").error, error::kAccessDenied);
+  EXPECT_EQ(WriteProfileString("A", "k", "2", "C:\\Windows").error(), error::kAccessDenied);
   EXPECT_EQ(ReadProfileString("A", "k", "d", "C:\\Windows").error, error::kAccessDenied);
   EXPECT_EQ(ReadProfileString("A", "k", "d", "C:\\nowhere\\x.ini").error, error::kPathNotFound);
 }

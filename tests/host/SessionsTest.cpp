@@ -34,14 +34,14 @@ using pw::test::WaitUntil;
 
 TEST(WorldSessions, LogOnMakesASessionWithADesktopAndLogOffEndsIt) {
   World world;
-  EXPECT_TRUE(pf::EnumerateInteractiveSessions().sessions.empty());
+  EXPECT_TRUE(pf::EnumerateInteractiveSessions().value().empty());
   EXPECT_EQ(pf::ActiveConsoleSessionId(), pf::kNoSession);
 
   const std::uint32_t ann = world.UserSessions().LogOn("ann");
   const std::uint32_t bob = world.UserSessions().LogOn("bob");
   EXPECT_EQ(ann, 1u);
   EXPECT_EQ(bob, 2u);
-  EXPECT_EQ(pf::EnumerateInteractiveSessions().sessions, (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(pf::EnumerateInteractiveSessions().value(), (std::vector<std::uint32_t>{1, 2}));
   EXPECT_EQ(pf::ActiveConsoleSessionId(), ann);
   ASSERT_NE(world.UserSessions().SessionDesktop(ann), nullptr);
   EXPECT_NE(world.UserSessions().SessionDesktop(ann), world.UserSessions().SessionDesktop(bob));
@@ -49,7 +49,7 @@ TEST(WorldSessions, LogOnMakesASessionWithADesktopAndLogOffEndsIt) {
 
   EXPECT_TRUE(world.UserSessions().LogOff(ann));
   EXPECT_FALSE(world.UserSessions().LogOff(ann)) << "already logged off";
-  EXPECT_EQ(pf::EnumerateInteractiveSessions().sessions, (std::vector<std::uint32_t>{2}));
+  EXPECT_EQ(pf::EnumerateInteractiveSessions().value(), (std::vector<std::uint32_t>{2}));
   EXPECT_EQ(world.UserSessions().SessionDesktop(ann), nullptr);
   // A new logon never reuses a session that is still in use.
   EXPECT_EQ(world.UserSessions().LogOn("carl"), 3u);
@@ -97,7 +97,7 @@ class SessionServiceTest : public ::testing::Test {
           std::scoped_lock lock(mutex_);
           events_.push_back(event);
           // What a service does on a session change: look at the sessions again.
-          if (event.control == pf::session_change::kControl) seen_.push_back(pf::EnumerateInteractiveSessions().sessions);
+          if (event.control == pf::session_change::kControl) seen_.push_back(pf::EnumerateInteractiveSessions().value());
         });
     pf::ServiceStatus status;
     status.serviceType = pf::service_type::kOwnProcess;
@@ -125,7 +125,7 @@ class SessionServiceTest : public ::testing::Test {
 
 TEST_F(SessionServiceTest, LogOnAndLogOffReachARunningServiceThatAcceptsThem) {
   ASSERT_TRUE(service_.valid());
-  ASSERT_TRUE(pf::StartService(service_, {}).ok);
+  ASSERT_TRUE(pf::StartService(service_, {}).ok());
   ASSERT_TRUE(WaitUntil([&] {
     return pf::QueryServiceStatus(service_).status.currentState == pf::service_state::kRunning;
   }));
@@ -155,25 +155,25 @@ TEST_F(SessionServiceTest, LogOnAndLogOffReachARunningServiceThatAcceptsThem) {
 
 TEST(WorldSessions, ProcessStartsAsTheSessionsUserAndEndsAtLogoff) {
   World world;
-  EXPECT_EQ(pf::StartProcessInSession(1, "Z:\\bin\\true").error, 1008u) << "no user in session 1";
+  EXPECT_EQ(pf::StartProcessInSession(1, "Z:\\bin\\true").error(), 1008u) << "no user in session 1";
   const std::uint32_t session = world.UserSessions().LogOn("ann");
   const std::filesystem::path mark = world.Root() / "session-of-child";
-  const pf::StartInSessionResult reporter =
+  const pf::Result<std::uint32_t> reporter =
       pf::StartProcessInSession(session, "Z:\\bin\\sh -c \"echo $PAGEWICK_SESSION > '" + mark.string() + "'\"");
-  ASSERT_TRUE(reporter.ok) << reporter.error;
+  ASSERT_TRUE(reporter.ok()) << reporter.error();
   ASSERT_TRUE(WaitUntil([&] {
     std::ifstream in(mark);
     std::string text;
     return std::getline(in, text) && text == std::to_string(session);
   }));
 
-  const pf::StartInSessionResult sleeper = pf::StartProcessInSession(session, "Z:\\bin\\sleep 30");
-  ASSERT_TRUE(sleeper.ok) << sleeper.error;
-  EXPECT_FALSE(pf::ProcessRunsAsLocalSystem(sleeper.processId)) << "it runs as the session's user";
-  EXPECT_FALSE(pf::ProcessRunsAsThisUser(sleeper.processId)) << "this test runs as LocalSystem";
+  const pf::Result<std::uint32_t> sleeper = pf::StartProcessInSession(session, "Z:\\bin\\sleep 30");
+  ASSERT_TRUE(sleeper.ok()) << sleeper.error();
+  EXPECT_FALSE(pf::ProcessRunsAsLocalSystem(*sleeper)) << "it runs as the session's user";
+  EXPECT_FALSE(pf::ProcessRunsAsThisUser(*sleeper)) << "this test runs as LocalSystem";
   ASSERT_TRUE(world.UserSessions().LogOff(session));
-  EXPECT_NE(::kill(static_cast<pid_t>(sleeper.processId), 0), 0) << "the session's process ended with it";
-  EXPECT_EQ(pf::StartProcessInSession(session, "Z:\\bin\\true").error, 1008u);
+  EXPECT_NE(::kill(static_cast<pid_t>(*sleeper), 0), 0) << "the session's process ended with it";
+  EXPECT_EQ(pf::StartProcessInSession(session, "Z:\\bin\\true").error(), 1008u);
 }
 
 // Folders only the service and administrators may change: owned by
@@ -185,7 +185,7 @@ TEST(WorldSecurity, ServiceOnlyFoldersAndOwners) {
   EXPECT_EQ(EntryOwner("C:\\Nothing"), "");
   EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\Nothing"));
 
-  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Pagewick").ok);
+  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Pagewick").ok());
   EXPECT_EQ(EntryOwner("C:\\ProgramData\\Pagewick"), kAdministratorsOwner);
   EXPECT_FALSE(world.UserSessions().UserMayWrite("C:\\ProgramData\\Pagewick\\x.info"));
   EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\ProgramData\\Other"));
@@ -195,14 +195,14 @@ TEST(WorldSecurity, ServiceOnlyFoldersAndOwners) {
   ASSERT_TRUE(SetEntryOwner("C:\\ProgramData\\Taken", "mallory"));
   ASSERT_TRUE(SetEntryOwner("C:\\ProgramData\\Taken\\planted.info", "mallory"));
   EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken"));
-  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Taken").ok) << "an existing folder is taken over";
+  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Taken").ok()) << "an existing folder is taken over";
   EXPECT_TRUE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken"));
   EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken\\planted.info"))
       << "what is inside keeps its owner";
 
   std::filesystem::create_directory_symlink(world.HostPath("C:\\Windows"),
                                             world.HostPath("C:\\ProgramData") / "Linked");
-  EXPECT_FALSE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Linked").ok);
+  EXPECT_FALSE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Linked").ok());
   EXPECT_EQ(EntryOwner("C:\\Windows"), kSystemOwner) << "the link's target is left alone";
   EXPECT_TRUE(pf::ProcessRunsAsLocalSystem(static_cast<std::uint32_t>(::getpid())))
       << "a test runs as the service does, outside every user's session";

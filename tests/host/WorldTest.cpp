@@ -58,7 +58,7 @@ TEST_F(WorldTest, DrivesCanBeAddedMappedAndRemoved) {
   EXPECT_TRUE(platform::DirectoryExists("E:\\"));
 
   world_.MapDrive('F', folder, DriveType::CdRom);  // two letters, one folder
-  ASSERT_TRUE(platform::CreateDirectory("F:\\Shared").ok);
+  ASSERT_TRUE(platform::CreateDirectory("F:\\Shared").ok());
   EXPECT_TRUE(platform::DirectoryExists("E:\\shared"));
 
   world_.UnmapDrive('E');
@@ -71,7 +71,7 @@ TEST_F(WorldTest, DrivesCanBeAddedMappedAndRemoved) {
 TEST_F(WorldTest, ResolveHandlesWindowsPathForms) {
   world_.MakeDirectories("C:\\Scans\\PHOTO1");
   world_.WriteFile("C:\\Scans\\PHOTO1\\Img.JPG", "x");
-  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Scans").ok);
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Scans").ok());
 
   struct Case {
     const char* path;

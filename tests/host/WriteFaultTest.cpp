@@ -82,14 +82,14 @@ TEST_F(WriteFaultTest, AProfileWriteTheDiskRefusesLeavesTheFileAsItWas) {
   world.WriteFile("C:\\Data\\app.ini", "[S]\r\nk=v\r\n");
   for (const WriteFault& fault : {WriteFault::FailWrite(1), WriteFault::ShortWrite(1, 3), WriteFault::DiskFullAfter(4)}) {
     world.SetWriteFault("C:\\Data\\app.ini.new", fault);
-    const platform::Outcome written = platform::WriteProfileString("S", "k", "longer value", "C:\\Data\\app.ini");
-    EXPECT_FALSE(written.ok);
-    EXPECT_NE(written.error, error::kSuccess);
+    const platform::Result<void> written = platform::WriteProfileString("S", "k", "longer value", "C:\\Data\\app.ini");
+    EXPECT_FALSE(written.ok());
+    EXPECT_NE(written.error(), error::kSuccess);
     EXPECT_EQ(world.ReadFile("C:\\Data\\app.ini"), "[S]\r\nk=v\r\n");
     EXPECT_FALSE(platform::FileExists("C:\\Data\\app.ini.new"));
     world.ClearWriteFaults();
   }
-  EXPECT_TRUE(platform::WriteProfileString("S", "k", "w", "C:\\Data\\app.ini").ok);
+  EXPECT_TRUE(platform::WriteProfileString("S", "k", "w", "C:\\Data\\app.ini").ok());
   EXPECT_EQ(world.ReadFile("C:\\Data\\app.ini"), "[S]\r\nk=w\r\n");
 }
 
@@ -110,18 +110,18 @@ TEST_F(WriteFaultTest, APowerCutLosesOnlyWhatWasNotFlushed) {
   int n = 0;
   for (const Row& row : rows) {
     const std::string folder = "C:\\Data\\" + std::to_string(++n);
-    ASSERT_TRUE(platform::CreateDirectory(folder).ok);
+    ASSERT_TRUE(platform::CreateDirectory(folder).ok());
     {
       platform::FileHandle old = Create(folder + "\\old.bin");
       ASSERT_TRUE(Write(old, 0, "durable").ok);
-      ASSERT_TRUE(platform::FlushFile(old).ok);
+      ASSERT_TRUE(platform::FlushFile(old).ok());
       ASSERT_TRUE(Write(old, 0, "DU").ok);
       ASSERT_TRUE(Write(old, 7, "-more").ok);
       platform::FileHandle created = Create(folder + "\\new.bin");
       ASSERT_TRUE(Write(created, 0, "fresh").ok);
     }
     // Renamed after the writes: the rename survives, the bytes go with the file.
-    ASSERT_TRUE(platform::MoveFileNoReplace(folder + "\\new.bin", folder + "\\renamed.bin").ok);
+    ASSERT_TRUE(platform::MoveFileNoReplace(folder + "\\new.bin", folder + "\\renamed.bin").ok());
     world.Cache().CutPower(row.loss);
     EXPECT_EQ(world.ReadFile(folder + "\\old.bin"), row.expected) << n;
     EXPECT_EQ(world.ReadFile(folder + "\\renamed.bin"), row.created) << n;

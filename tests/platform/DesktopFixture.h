@@ -61,7 +61,7 @@ class DesktopTest : public ::testing::Test {
 
   void SetUp() override {
     platform::EnsureMessageQueue();
-    ASSERT_TRUE(platform::RegisterWindowClass(kClass).ok);
+    ASSERT_TRUE(platform::RegisterWindowClass(kClass).ok());
     Drain();
   }
 

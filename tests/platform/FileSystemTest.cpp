@@ -28,7 +28,7 @@ class FileSystemTest : public ::testing::Test {
 };
 
 TEST_F(FileSystemTest, CreateDirectoryMakesOneLevelWithWindowsErrors) {
-  EXPECT_TRUE(CreateDirectory(scratch_ / "Scans").ok);
+  EXPECT_TRUE(CreateDirectory(scratch_ / "Scans").ok());
   EXPECT_TRUE(DirectoryExists(scratch_ / "Scans"));
 
   struct Case {
@@ -46,15 +46,15 @@ TEST_F(FileSystemTest, CreateDirectoryMakesOneLevelWithWindowsErrors) {
   };
   scratch_.WriteFile("file.txt", "x");
   for (const Case& row : cases) {
-    const Outcome created = CreateDirectory(row.path);
-    EXPECT_FALSE(created.ok) << row.name;
-    EXPECT_EQ(created.error, row.error) << row.name;
+    const Result<void> created = CreateDirectory(row.path);
+    EXPECT_FALSE(created.ok()) << row.name;
+    EXPECT_EQ(created.error(), row.error) << row.name;
   }
   EXPECT_FALSE(DirectoryExists(scratch_ / "a"));
 }
 
 TEST_F(FileSystemTest, TrailingDotsAndSpacesAreDropped) {
-  ASSERT_TRUE(CreateDirectory(scratch_ / "Photo1. .").ok);
+  ASSERT_TRUE(CreateDirectory(scratch_ / "Photo1. .").ok());
   EXPECT_TRUE(DirectoryExists(scratch_ / "Photo1"));
   OpenResult created = CreateFile(scratch_ / "Photo1\\img.jpg  ", access::kGenericWrite, share::kNone,
                                   Disposition::CreateNew);
@@ -66,7 +66,7 @@ TEST_F(FileSystemTest, TrailingDotsAndSpacesAreDropped) {
 }
 
 TEST_F(FileSystemTest, NamesAreCaseInsensitiveAndCasePreserving) {
-  ASSERT_TRUE(CreateDirectory(scratch_ / "PHOTO1").ok);
+  ASSERT_TRUE(CreateDirectory(scratch_ / "PHOTO1").ok());
   scratch_.WriteFile("PHOTO1\\Img0001.JPG", "data");
   EXPECT_TRUE(DirectoryExists(scratch_ / "photo1"));
   EXPECT_TRUE(FileExists(scratch_ / "Photo1/img0001.jpg"));  // '/' separates as well
@@ -94,7 +94,7 @@ TEST_F(FileSystemTest, CreateAlwaysTruncatesAnExistingFileAndReports183) {
 
 TEST_F(FileSystemTest, DispositionsGiveWindowsResults) {
   scratch_.WriteFile("existing.txt", "abc");
-  ASSERT_TRUE(CreateDirectory(scratch_ / "folder").ok);
+  ASSERT_TRUE(CreateDirectory(scratch_ / "folder").ok());
   struct Case {
     const char* name;
     std::string path;
@@ -173,40 +173,40 @@ TEST_F(FileSystemTest, ShareModesRefuseConflictingOpens) {
 }
 
 TEST_F(FileSystemTest, DeleteFileFollowsWindowsRules) {
-  ASSERT_TRUE(CreateDirectory(scratch_ / "folder").ok);
+  ASSERT_TRUE(CreateDirectory(scratch_ / "folder").ok());
   scratch_.WriteFile("open.txt", "x");
   scratch_.WriteFile("readonly.txt", "x");
   scratch_.WriteFile("plain.txt", "x");
-  ASSERT_TRUE(SetFileAttributes(scratch_ / "readonly.txt", attribute::kReadOnly).ok);
+  ASSERT_TRUE(SetFileAttributes(scratch_ / "readonly.txt", attribute::kReadOnly).ok());
 
-  Outcome folder = DeleteFile(scratch_ / "folder");
-  EXPECT_FALSE(folder.ok);
-  EXPECT_EQ(folder.error, error::kAccessDenied);
-  Outcome missing = DeleteFile(scratch_ / "absent.txt");
-  EXPECT_EQ(missing.error, error::kFileNotFound);
-  Outcome missingFolder = DeleteFile(scratch_ / "nowhere\\absent.txt");
-  EXPECT_EQ(missingFolder.error, error::kPathNotFound);
-  Outcome readOnly = DeleteFile(scratch_ / "readonly.txt");
-  EXPECT_FALSE(readOnly.ok);
-  EXPECT_EQ(readOnly.error, error::kAccessDenied);
+  Result<void> folder = DeleteFile(scratch_ / "folder");
+  EXPECT_FALSE(folder.ok());
+  EXPECT_EQ(folder.error(), error::kAccessDenied);
+  Result<void> missing = DeleteFile(scratch_ / "absent.txt");
+  EXPECT_EQ(missing.error(), error::kFileNotFound);
+  Result<void> missingFolder = DeleteFile(scratch_ / "nowhere\\absent.txt");
+  EXPECT_EQ(missingFolder.error(), error::kPathNotFound);
+  Result<void> readOnly = DeleteFile(scratch_ / "readonly.txt");
+  EXPECT_FALSE(readOnly.ok());
+  EXPECT_EQ(readOnly.error(), error::kAccessDenied);
   {
     OpenResult holder = CreateFile(scratch_ / "open.txt", access::kGenericRead, share::kRead | share::kWrite,
                                    Disposition::OpenExisting);
     ASSERT_TRUE(holder.file.valid());
-    Outcome busy = DeleteFile(scratch_ / "open.txt");
-    EXPECT_FALSE(busy.ok);
-    EXPECT_EQ(busy.error, error::kSharingViolation);
+    Result<void> busy = DeleteFile(scratch_ / "open.txt");
+    EXPECT_FALSE(busy.ok());
+    EXPECT_EQ(busy.error(), error::kSharingViolation);
   }
-  EXPECT_TRUE(DeleteFile(scratch_ / "open.txt").ok);
-  EXPECT_TRUE(DeleteFile(scratch_ / "PLAIN.TXT").ok);
+  EXPECT_TRUE(DeleteFile(scratch_ / "open.txt").ok());
+  EXPECT_TRUE(DeleteFile(scratch_ / "PLAIN.TXT").ok());
   EXPECT_FALSE(FileExists(scratch_ / "plain.txt"));
-  ASSERT_TRUE(SetFileAttributes(scratch_ / "readonly.txt", attribute::kNormal).ok);
-  EXPECT_TRUE(DeleteFile(scratch_ / "readonly.txt").ok);
+  ASSERT_TRUE(SetFileAttributes(scratch_ / "readonly.txt", attribute::kNormal).ok());
+  EXPECT_TRUE(DeleteFile(scratch_ / "readonly.txt").ok());
 }
 
 TEST_F(FileSystemTest, ReadOnlyFilesRefuseWriters) {
   scratch_.WriteFile("ro.txt", "keep");
-  ASSERT_TRUE(SetFileAttributes(scratch_ / "ro.txt", attribute::kReadOnly).ok);
+  ASSERT_TRUE(SetFileAttributes(scratch_ / "ro.txt", attribute::kReadOnly).ok());
   ScopeExit clear([&] { (void)SetFileAttributes(scratch_ / "ro.txt", attribute::kNormal); });
   EXPECT_EQ(GetFileAttributes(scratch_ / "ro.txt").value_or(0) & attribute::kReadOnly, attribute::kReadOnly);
   if (test::KnownWineDifference("Wine enforces the read-only attribute on opens through Unix permissions, "
@@ -264,29 +264,29 @@ TEST_F(FileSystemTest, AccessRightsLimitReadsAndWrites) {
 TEST_F(FileSystemTest, ReplaceFileWithReplacesTheTarget) {
   scratch_.WriteFile("new.ini", "new");
   scratch_.WriteFile("old.ini", "old");
-  ASSERT_TRUE(ReplaceFileWith(scratch_ / "new.ini", scratch_ / "old.ini").ok);
+  ASSERT_TRUE(ReplaceFileWith(scratch_ / "new.ini", scratch_ / "old.ini").ok());
   EXPECT_FALSE(FileExists(scratch_ / "new.ini"));
   EXPECT_EQ(scratch_.ReadFile("old.ini"), "new");
-  Outcome missing = ReplaceFileWith(scratch_ / "absent.ini", scratch_ / "old.ini");
-  EXPECT_FALSE(missing.ok);
-  EXPECT_EQ(missing.error, error::kFileNotFound);
+  Result<void> missing = ReplaceFileWith(scratch_ / "absent.ini", scratch_ / "old.ini");
+  EXPECT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error(), error::kFileNotFound);
 }
 
 TEST_F(FileSystemTest, MoveFileNoReplaceRenamesButNeverReplaces) {
   scratch_.WriteFile("moving.tmp", "new");
   scratch_.WriteFile("taken.jpg", "old");
-  ASSERT_TRUE(CreateDirectory(scratch_ / "folder.jpg").ok);
+  ASSERT_TRUE(CreateDirectory(scratch_ / "folder.jpg").ok());
 
-  const Outcome ontoFile = MoveFileNoReplace(scratch_ / "moving.tmp", scratch_ / "TAKEN.JPG");
-  EXPECT_FALSE(ontoFile.ok);
-  EXPECT_EQ(ontoFile.error, error::kAlreadyExists);
+  const Result<void> ontoFile = MoveFileNoReplace(scratch_ / "moving.tmp", scratch_ / "TAKEN.JPG");
+  EXPECT_FALSE(ontoFile.ok());
+  EXPECT_EQ(ontoFile.error(), error::kAlreadyExists);
   EXPECT_EQ(scratch_.ReadFile("taken.jpg"), "old");
-  const Outcome ontoFolder = MoveFileNoReplace(scratch_ / "moving.tmp", scratch_ / "folder.jpg");
-  EXPECT_FALSE(ontoFolder.ok);
-  EXPECT_EQ(ontoFolder.error, error::kAlreadyExists);
+  const Result<void> ontoFolder = MoveFileNoReplace(scratch_ / "moving.tmp", scratch_ / "folder.jpg");
+  EXPECT_FALSE(ontoFolder.ok());
+  EXPECT_EQ(ontoFolder.error(), error::kAlreadyExists);
   EXPECT_TRUE(DirectoryExists(scratch_ / "folder.jpg"));
 
-  ASSERT_TRUE(MoveFileNoReplace(scratch_ / "moving.tmp", scratch_ / "free.jpg").ok);
+  ASSERT_TRUE(MoveFileNoReplace(scratch_ / "moving.tmp", scratch_ / "free.jpg").ok());
   EXPECT_FALSE(FileExists(scratch_ / "moving.tmp"));
   EXPECT_EQ(scratch_.ReadFile("free.jpg"), "new");
 }
@@ -296,44 +296,44 @@ TEST_F(FileSystemTest, SetFileSizeCutsOrExtendsWithZeros) {
                                Disposition::CreateNew);
   ASSERT_TRUE(file.file.valid());
   ASSERT_TRUE(WriteFileAt(file.file, 0, Bytes("abcdef")).ok);
-  ASSERT_TRUE(SetFileSize(file.file, 2).ok);
+  ASSERT_TRUE(SetFileSize(file.file, 2).ok());
   EXPECT_EQ(GetFileSize(file.file), 2u);
-  ASSERT_TRUE(SetFileSize(file.file, 4).ok);
+  ASSERT_TRUE(SetFileSize(file.file, 4).ok());
   file.file.reset();
   EXPECT_EQ(scratch_.ReadFile("sized.bin"), std::string("ab\0\0", 4));
 
   OpenResult reader = CreateFile(scratch_ / "sized.bin", access::kGenericRead, share::kRead, Disposition::OpenExisting);
   ASSERT_TRUE(reader.file.valid());
-  const Outcome refused = SetFileSize(reader.file, 0);
-  EXPECT_FALSE(refused.ok);
+  const Result<void> refused = SetFileSize(reader.file, 0);
+  EXPECT_FALSE(refused.ok());
   if (test::KnownWineDifference("SetEndOfFile on a handle without write access fails with 87, not 5")) {
-    EXPECT_EQ(refused.error, error::kInvalidParameter);
+    EXPECT_EQ(refused.error(), error::kInvalidParameter);
   } else {
-    EXPECT_EQ(refused.error, error::kAccessDenied);
+    EXPECT_EQ(refused.error(), error::kAccessDenied);
   }
   EXPECT_EQ(scratch_.ReadFile("sized.bin"), std::string("ab\0\0", 4));
 }
 
 TEST_F(FileSystemTest, RemoveDirectoryNeedsAnEmptyFolder) {
-  ASSERT_TRUE(CreateDirectory(scratch_ / "full").ok);
+  ASSERT_TRUE(CreateDirectory(scratch_ / "full").ok());
   scratch_.WriteFile("full\\a.txt", "x");
-  Outcome notEmpty = RemoveDirectory(scratch_ / "full");
-  EXPECT_FALSE(notEmpty.ok);
-  EXPECT_EQ(notEmpty.error, error::kDirNotEmpty);
-  ASSERT_TRUE(DeleteFile(scratch_ / "full\\a.txt").ok);
-  EXPECT_TRUE(RemoveDirectory(scratch_ / "FULL").ok);
+  Result<void> notEmpty = RemoveDirectory(scratch_ / "full");
+  EXPECT_FALSE(notEmpty.ok());
+  EXPECT_EQ(notEmpty.error(), error::kDirNotEmpty);
+  ASSERT_TRUE(DeleteFile(scratch_ / "full\\a.txt").ok());
+  EXPECT_TRUE(RemoveDirectory(scratch_ / "FULL").ok());
   EXPECT_FALSE(DirectoryExists(scratch_ / "full"));
-  EXPECT_EQ(RemoveDirectory(scratch_ / "full").error, error::kFileNotFound);
+  EXPECT_EQ(RemoveDirectory(scratch_ / "full").error(), error::kFileNotFound);
 }
 
 TEST_F(FileSystemTest, DiskFreeSpaceOfAFolderOnTheVolume) {
-  const DiskFreeSpaceResult result = GetDiskFreeSpaceEx(scratch_.Path() + "\\");
-  ASSERT_TRUE(result.space.has_value()) << "error " << result.error;
-  EXPECT_GT(result.space->totalBytes, 0u);
-  EXPECT_LE(result.space->totalFreeBytes, result.space->totalBytes);
-  EXPECT_LE(result.space->freeBytesAvailableToCaller, result.space->totalFreeBytes);
-  const DiskFreeSpaceResult sameWithoutSlash = GetDiskFreeSpaceEx(scratch_.Path());
-  EXPECT_TRUE(sameWithoutSlash.space.has_value()) << "error " << sameWithoutSlash.error;
+  const Result<DiskFreeSpace> result = GetDiskFreeSpaceEx(scratch_.Path() + "\\");
+  ASSERT_TRUE(result.ok()) << "error " << result.error();
+  EXPECT_GT(result->totalBytes, 0u);
+  EXPECT_LE(result->totalFreeBytes, result->totalBytes);
+  EXPECT_LE(result->freeBytesAvailableToCaller, result->totalFreeBytes);
+  const Result<DiskFreeSpace> sameWithoutSlash = GetDiskFreeSpaceEx(scratch_.Path());
+  EXPECT_TRUE(sameWithoutSlash.ok()) << "error " << sameWithoutSlash.error();
 }
 
 TEST_F(FileSystemTest, DiskFreeSpaceOfAMissingDriveFails) {
@@ -346,34 +346,34 @@ TEST_F(FileSystemTest, DiskFreeSpaceOfAMissingDriveFails) {
     }
   }
   if (root.empty()) GTEST_SKIP() << "every drive letter from M: to Y: is in use";
-  const DiskFreeSpaceResult result = GetDiskFreeSpaceEx(root);
-  EXPECT_FALSE(result.space.has_value());
-  EXPECT_EQ(result.error, error::kPathNotFound);
+  const Result<DiskFreeSpace> result = GetDiskFreeSpaceEx(root);
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), error::kPathNotFound);
 }
 
 TEST_F(FileSystemTest, CurrentDirectoryFollowsSetCurrentDirectory) {
   const std::string before = GetCurrentDirectory();
   ASSERT_FALSE(before.empty());
   ScopeExit restore([&] { (void)SetCurrentDirectory(before); });
-  ASSERT_TRUE(CreateDirectory(scratch_ / "Work").ok);
-  ASSERT_TRUE(SetCurrentDirectory(scratch_ / "work").ok);
+  ASSERT_TRUE(CreateDirectory(scratch_ / "Work").ok());
+  ASSERT_TRUE(SetCurrentDirectory(scratch_ / "work").ok());
   EXPECT_EQ(Upper(GetCurrentDirectory()), Upper(scratch_ / "Work"));
   // Relative names now start from there.
   scratch_.WriteFile("Work\\here.txt", "x");
   EXPECT_TRUE(FileExists("here.txt"));
 
-  Outcome missing = SetCurrentDirectory(scratch_ / "absent");
-  EXPECT_EQ(missing.error, error::kFileNotFound);
-  Outcome missingParent = SetCurrentDirectory(scratch_ / "absent\\deeper");
-  EXPECT_EQ(missingParent.error, error::kPathNotFound);
+  Result<void> missing = SetCurrentDirectory(scratch_ / "absent");
+  EXPECT_EQ(missing.error(), error::kFileNotFound);
+  Result<void> missingParent = SetCurrentDirectory(scratch_ / "absent\\deeper");
+  EXPECT_EQ(missingParent.error(), error::kPathNotFound);
   EXPECT_EQ(Upper(GetCurrentDirectory()), Upper(scratch_ / "Work"));  // unchanged by the failures
   restore.Dismiss();
-  EXPECT_TRUE(SetCurrentDirectory(before).ok);
+  EXPECT_TRUE(SetCurrentDirectory(before).ok());
   EXPECT_EQ(GetCurrentDirectory(), before);
 }
 
 TEST_F(FileSystemTest, SecurityDescriptorIsStableAndNeedsAnEntry) {
-  ASSERT_TRUE(CreateDirectory(scratch_ / "secured").ok);
+  ASSERT_TRUE(CreateDirectory(scratch_ / "secured").ok());
   const auto first = GetFileDaclBytes(scratch_ / "secured");
   const auto second = GetFileDaclBytes(scratch_ / "SECURED");
   ASSERT_TRUE(first.has_value());
@@ -387,12 +387,12 @@ TEST_F(FileSystemTest, SecurityDescriptorIsStableAndNeedsAnEntry) {
 // Administrators, and what the service creates there is its own.
 TEST_F(FileSystemTest, ServiceOnlyFolderIsTheServicesOwn) {
   const std::string folder = scratch_ / "service";
-  const Outcome made = CreateServiceOnlyDirectory(folder);
-  ASSERT_TRUE(made.ok) << made.error;
+  const Result<void> made = CreateServiceOnlyDirectory(folder);
+  ASSERT_TRUE(made.ok()) << made.error();
   EXPECT_TRUE(DirectoryExists(folder));
-  const Outcome again = CreateServiceOnlyDirectory(folder);
-  EXPECT_TRUE(again.ok) << "an existing folder is given the owner and DACL: " << again.error;
-  EXPECT_FALSE(CreateServiceOnlyDirectory(scratch_ / "no such\\service").ok);
+  const Result<void> again = CreateServiceOnlyDirectory(folder);
+  EXPECT_TRUE(again.ok()) << "an existing folder is given the owner and DACL: " << again.error();
+  EXPECT_FALSE(CreateServiceOnlyDirectory(scratch_ / "no such\\service").ok());
   EXPECT_FALSE(OwnedBySystemOrAdministrators(scratch_ / "absent"));
   if (!OwnedBySystemOrAdministrators(folder) &&
       test::KnownWineDifference("files and folders are owned by the Wine user, not Administrators")) {
@@ -412,7 +412,7 @@ namespace {
 TEST(FileSystemPathLength, PathsBeyondMaxPathAreRefused) {
   test::ScratchFolder scratch;
   const std::string folder = scratch / std::string(180 - scratch.Path().size(), 'd');
-  ASSERT_TRUE(CreateDirectory(folder).ok);
+  ASSERT_TRUE(CreateDirectory(folder).ok());
   auto pathOf = [&](std::size_t length) { return folder + "\\" + std::string(length - folder.size() - 1, 'f'); };
 
   const std::string longest = pathOf(259);
@@ -420,16 +420,16 @@ TEST(FileSystemPathLength, PathsBeyondMaxPathAreRefused) {
   EXPECT_TRUE(created.file.valid()) << created.error;
   created.file.reset();
   EXPECT_TRUE(FileExists(longest));
-  EXPECT_TRUE(DeleteFile(longest).ok);
+  EXPECT_TRUE(DeleteFile(longest).ok());
 
   const std::string tooLong = pathOf(261);
   created = CreateFile(tooLong, access::kGenericWrite, share::kNone, Disposition::CreateNew);
   EXPECT_FALSE(created.file.valid());
   EXPECT_EQ(created.error, error::kFilenameExcedRange);
   EXPECT_FALSE(FileExists(tooLong));
-  const Outcome made = CreateDirectory(tooLong);
-  EXPECT_FALSE(made.ok);
-  EXPECT_EQ(made.error, error::kFilenameExcedRange);
+  const Result<void> made = CreateDirectory(tooLong);
+  EXPECT_FALSE(made.ok());
+  EXPECT_EQ(made.error(), error::kFilenameExcedRange);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ class FindFilesTest : public ::testing::Test {
     for (const char* name : {"img0001", "img.a.b.c", "IMG0002.JPG", "img", "im", "ximg0003.jpg", "photo.txt"}) {
       scratch_.WriteFile(name, "x");
     }
-    ASSERT_TRUE(CreateDirectory(scratch_ / "imgdir").ok);
+    ASSERT_TRUE(CreateDirectory(scratch_ / "imgdir").ok());
   }
 
   std::set<std::string> Names(const std::string& pattern) const {
@@ -58,8 +58,8 @@ TEST_F(FindFilesTest, PatternsMatchAsOnWindows) {
 TEST_F(FindFilesTest, ReportsAttributesSizesAndLeavesOutDotEntries) {
   scratch_.WriteFile("hidden.jpg", "12345");
   scratch_.WriteFile("system.jpg", "x");
-  ASSERT_TRUE(SetFileAttributes(scratch_ / "hidden.jpg", attribute::kHidden).ok);
-  ASSERT_TRUE(SetFileAttributes(scratch_ / "system.jpg", attribute::kSystem | attribute::kReadOnly).ok);
+  ASSERT_TRUE(SetFileAttributes(scratch_ / "hidden.jpg", attribute::kHidden).ok());
+  ASSERT_TRUE(SetFileAttributes(scratch_ / "system.jpg", attribute::kSystem | attribute::kReadOnly).ok());
   const FindResult listing = FindFiles(scratch_ / "*");
   EXPECT_EQ(listing.error, error::kSuccess);
   auto find = [&](const std::string& name) -> const FindEntry* {
@@ -83,7 +83,7 @@ TEST_F(FindFilesTest, ReportsAttributesSizesAndLeavesOutDotEntries) {
   const FindEntry* plain = find("img0001");
   ASSERT_NE(plain, nullptr);
   EXPECT_EQ(plain->attributes & (attribute::kHidden | attribute::kSystem | attribute::kDirectory), 0u);
-  ASSERT_TRUE(SetFileAttributes(scratch_ / "system.jpg", attribute::kNormal).ok);
+  ASSERT_TRUE(SetFileAttributes(scratch_ / "system.jpg", attribute::kNormal).ok());
 }
 
 TEST_F(FindFilesTest, MissingFolderAndNoMatchGiveDifferentErrors) {
@@ -99,7 +99,7 @@ TEST_F(FindFilesTest, ListingShowsTheFolderAsItIsNow) {
   EXPECT_EQ(Names("new*.*").size(), 0u);
   scratch_.WriteFile("new1.jpg", "x");
   EXPECT_EQ(Names("new*.*"), std::set<std::string>{"new1.jpg"});
-  ASSERT_TRUE(DeleteFile(scratch_ / "new1.jpg").ok);
+  ASSERT_TRUE(DeleteFile(scratch_ / "new1.jpg").ok());
   EXPECT_EQ(Names("new*.*").size(), 0u);
 }
 

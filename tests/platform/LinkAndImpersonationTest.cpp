@@ -23,7 +23,7 @@ class LinkTest : public ::testing::Test {
  protected:
   // Target\inside.txt, and Link: a junction to Target.
   void SetUp() override {
-    ASSERT_TRUE(CreateDirectory(scratch_ / "Target").ok);
+    ASSERT_TRUE(CreateDirectory(scratch_ / "Target").ok());
     scratch_.WriteFile("Target\\inside.txt", "inside");
     if (!test::CreateJunction(scratch_ / "Link", scratch_ / "Target")) {
       ASSERT_TRUE(test::KnownWineDifference("Wine 8 makes no junctions (FSCTL_SET_REPARSE_POINT)"));
@@ -146,13 +146,13 @@ TEST(ImpersonationTest, TheConsoleUsersTokenDeniesWritesThatUserMayNotMake) {
       const Impersonation acting(console.token);
       ASSERT_TRUE(acting.ok()) << acting.error();
       const OpenResult created = CreateFile(row.path, kReadWrite, share::kNone, Disposition::CreateNew);
-      const Outcome folder = CreateDirectory(row.path + ".d");
+      const Result<void> folder = CreateDirectory(row.path + ".d");
       if (wineLetsItThrough) {
         EXPECT_TRUE(created.file.valid()) << row.what;
       } else {
         EXPECT_FALSE(created.file.valid()) << row.what;
         EXPECT_EQ(created.error, error::kAccessDenied) << row.what;
-        EXPECT_EQ(folder.error, error::kAccessDenied) << row.what;
+        EXPECT_EQ(folder.error(), error::kAccessDenied) << row.what;
       }
     }
     // Back to the process's own rights: what Wine let through goes again.

@@ -18,7 +18,7 @@ using MessageQueueTest = DesktopTest;
 TEST_F(MessageQueueTest, PostedMessageReachesTheWindowProcedureWhenDispatched) {
   RecordingHandler handler;
   auto window = MakeWindow(handler, "Queue probe");
-  ASSERT_TRUE(platform::PostMessage(window->handle(), kProbe, 11, -22).ok);
+  ASSERT_TRUE(platform::PostMessage(window->handle(), kProbe, 11, -22).ok());
   EXPECT_EQ(handler.Count(kProbe), 0u) << "posting must not call the procedure";
 
   std::vector<Message> taken = Drain();
@@ -38,13 +38,13 @@ TEST_F(MessageQueueTest, PostingToADestroyedWindowFails) {
   auto window = MakeWindow(handler, "Soon gone");
   platform::WindowHandle handle = window->handle();
   window.reset();
-  platform::Outcome outcome = platform::PostMessage(handle, kProbe, 0, 0);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.error, platform::kErrorInvalidWindowHandle);
+  platform::Result<void> outcome = platform::PostMessage(handle, kProbe, 0, 0);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error(), platform::kErrorInvalidWindowHandle);
 }
 
 TEST_F(MessageQueueTest, ThreadMessageArrivesWithoutAWindowAndDispatchesToNothing) {
-  ASSERT_TRUE(platform::PostThreadMessage(platform::GetCurrentThreadId(), wm::kUser + 1, 4, 0).ok);
+  ASSERT_TRUE(platform::PostThreadMessage(platform::GetCurrentThreadId(), wm::kUser + 1, 4, 0).ok());
   std::optional<Message> message = platform::PeekMessage();
   ASSERT_TRUE(message);
   EXPECT_EQ(message->window, nullptr);
@@ -77,22 +77,22 @@ TEST_F(MessageQueueTest, ThreadWithoutQueueRefusesThreadMessagesUntilItMakesOne)
     waitFor(4);
   });
   ASSERT_TRUE(waitFor(1));
-  platform::Outcome before = platform::PostThreadMessage(id, kProbe, 0, 0);
+  platform::Result<void> before = platform::PostThreadMessage(id, kProbe, 0, 0);
   advance(2);
   ASSERT_TRUE(waitFor(3));
-  platform::Outcome after = platform::PostThreadMessage(id, kProbe, 0, 0);
+  platform::Result<void> after = platform::PostThreadMessage(id, kProbe, 0, 0);
   advance(4);
   worker.join();
-  EXPECT_FALSE(before.ok);
-  EXPECT_EQ(before.error, platform::kErrorInvalidThreadId);
-  EXPECT_TRUE(after.ok);
+  EXPECT_FALSE(before.ok());
+  EXPECT_EQ(before.error(), platform::kErrorInvalidThreadId);
+  EXPECT_TRUE(after.ok());
 }
 
 TEST_F(MessageQueueTest, QuitComesAfterPostedMessagesAndEndsGetMessage) {
   RecordingHandler handler;
   auto window = MakeWindow(handler, "Quit probe");
   platform::PostQuitMessage(3);
-  ASSERT_TRUE(platform::PostMessage(window->handle(), kProbe, 0, 0).ok);
+  ASSERT_TRUE(platform::PostMessage(window->handle(), kProbe, 0, 0).ok());
 
   Message message;
   ASSERT_TRUE(platform::GetMessage(message));
@@ -127,7 +127,7 @@ TEST_F(MessageQueueTest, PostedMessagesComeBeforeADueTimer) {
   auto window = MakeWindow(handler, "Order probe");
   ASSERT_NE(platform::SetTimer(window->handle(), 1, 20), 0u);
   AdvanceClock(40);
-  ASSERT_TRUE(platform::PostMessage(window->handle(), kProbe, 0, 0).ok);
+  ASSERT_TRUE(platform::PostMessage(window->handle(), kProbe, 0, 0).ok());
   std::optional<Message> first = platform::PeekMessage();
   ASSERT_TRUE(first);
   EXPECT_EQ(first->message, kProbe);

@@ -54,8 +54,8 @@ class NamedPipeTest : public ::testing::Test {
     PipeResult client = OpenPipeClient(name_);
     EXPECT_TRUE(client.pipe.valid()) << client.error;
     if (!server.pipe || !client.pipe) return pair;
-    const Outcome connected = server.pipe.Connect();
-    EXPECT_TRUE(connected.ok) << connected.error;
+    const Result<void> connected = server.pipe.Connect();
+    EXPECT_TRUE(connected.ok()) << connected.error();
     pair.server = std::move(server.pipe);
     pair.client = std::move(client.pipe);
     return pair;
@@ -158,7 +158,7 @@ TEST_F(NamedPipeTest, ServerGoneBreaksTheClientsRead) {
 TEST_F(NamedPipeTest, DisconnectedInstanceAcceptsTheNextClient) {
   Pair pair = Connected();
   ASSERT_TRUE(pair.server && pair.client);
-  ASSERT_TRUE(pair.server.Disconnect().ok);
+  ASSERT_TRUE(pair.server.Disconnect().ok());
   std::byte buffer[16];
   EXPECT_FALSE(pair.client.Read(buffer).ok);
   // A disconnected instance listens again only once Connect runs.
@@ -171,7 +171,7 @@ TEST_F(NamedPipeTest, DisconnectedInstanceAcceptsTheNextClient) {
   }
   ASSERT_TRUE(next.pipe.valid()) << next.error;
   ASSERT_EQ(connect.wait_for(kDeadline), std::future_status::ready);
-  ASSERT_TRUE(connect.get().ok);
+  ASSERT_TRUE(connect.get().ok());
   ASSERT_TRUE(next.pipe.Write(Bytes("again")).ok);
   EXPECT_EQ(ReadText(pair.server), "again");
 }
@@ -200,9 +200,9 @@ TEST_F(NamedPipeTest, CancelEndsABlockedReadAndConnect) {
   const PipeTransfer readResult = read.get();
   EXPECT_FALSE(readResult.ok);
   EXPECT_EQ(readResult.error, error::kOperationAborted);
-  const Outcome connectResult = connect.get();
-  EXPECT_FALSE(connectResult.ok);
-  EXPECT_EQ(connectResult.error, error::kOperationAborted);
+  const Result<void> connectResult = connect.get();
+  EXPECT_FALSE(connectResult.ok());
+  EXPECT_EQ(connectResult.error(), error::kOperationAborted);
 }
 
 TEST_F(NamedPipeTest, ServerSeesTheClientsSession) {
@@ -240,11 +240,11 @@ TEST_F(NamedPipeTest, ClientLearnsWhichProcessServesThePipe) {
 TEST_F(NamedPipeTest, ServerProbesWhereTheClientMayWrite) {
   Pair pair = Connected();
   ASSERT_TRUE(pair.server && pair.client);
-  const Outcome writable = pair.server.ClientMayWriteIn(scratch_.Path());
-  EXPECT_TRUE(writable.ok) << writable.error;
-  const Outcome missing = pair.server.ClientMayWriteIn(scratch_ / "no such folder");
-  EXPECT_FALSE(missing.ok);
-  EXPECT_EQ(missing.error, error::kPathNotFound);
+  const Result<void> writable = pair.server.ClientMayWriteIn(scratch_.Path());
+  EXPECT_TRUE(writable.ok()) << writable.error();
+  const Result<void> missing = pair.server.ClientMayWriteIn(scratch_ / "no such folder");
+  EXPECT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error(), error::kPathNotFound);
   // The probe leaves nothing behind.
   EXPECT_TRUE(FindFiles(scratch_ / "*").entries.empty());
 }
@@ -254,12 +254,11 @@ TEST(Sessions, ThisProcessHasASessionAndTheQueriesAnswer) {
   const SessionIdResult own = CurrentProcessSessionId();
   ASSERT_TRUE(own.ok) << own.error;
   EXPECT_NE(own.sessionId, kNoSession);
-  const SessionListResult sessions = EnumerateInteractiveSessions();
-  EXPECT_TRUE(sessions.ok || sessions.error == error::kCallNotImplemented) << sessions.error;
+  const Result<std::vector<std::uint32_t>> sessions = EnumerateInteractiveSessions();
+  EXPECT_TRUE(sessions.ok() || sessions.error() == error::kCallNotImplemented) << sessions.error();
   // A process outside session 0 runs in a session a user is logged on to.
-  if (sessions.ok && own.sessionId != 0) {
-    const bool listed =
-        std::find(sessions.sessions.begin(), sessions.sessions.end(), own.sessionId) != sessions.sessions.end();
+  if (sessions.ok() && own.sessionId != 0) {
+    const bool listed = std::find(sessions->begin(), sessions->end(), own.sessionId) != sessions->end();
     if (!listed && test::KnownWineDifference("WTSEnumerateSessions lists no session")) return;
     EXPECT_TRUE(listed) << "session " << own.sessionId;
   }

@@ -189,8 +189,8 @@ TEST_F(ProfileTest, WritesFollowTheWindowsRules) {
     for (const WriteStep& step : row.steps) {
       const std::optional<std::string_view> value =
           step.value ? std::optional<std::string_view>(*step.value) : std::nullopt;
-      const Outcome written = WriteProfileString(step.section, step.key, value, path);
-      EXPECT_TRUE(written.ok) << "error " << written.error;
+      const Result<void> written = WriteProfileString(step.section, step.key, value, path);
+      EXPECT_TRUE(written.ok()) << "error " << written.error();
     }
     EXPECT_EQ(scratch_.ReadFile("write.ini"), row.expected);
     EXPECT_FALSE(FileExists(path + ".new"));
@@ -227,11 +227,11 @@ TEST_F(ProfileTest, ABatchOfKeysLandsInOneReplacement) {
       scratch_.WriteFile("single.ini", *row.initial);
     }
     if (row.leftover) scratch_.WriteFile("batch.ini.new", *row.leftover);
-    ASSERT_TRUE(WriteProfileStrings("Setting", row.entries, path).ok);
+    ASSERT_TRUE(WriteProfileStrings("Setting", row.entries, path).ok());
     for (const ProfileEntry& entry : row.entries) {
       const std::optional<std::string_view> value =
           entry.value ? std::optional<std::string_view>(*entry.value) : std::nullopt;
-      ASSERT_TRUE(WriteProfileString("Setting", entry.key, value, single).ok);
+      ASSERT_TRUE(WriteProfileString("Setting", entry.key, value, single).ok());
     }
     EXPECT_EQ(scratch_.ReadFile("batch.ini"), scratch_.ReadFile("single.ini"));
     EXPECT_FALSE(FileExists(path + ".new"));
@@ -255,7 +255,7 @@ TEST_F(ProfileTest, AWriteThatFailsLeavesTheOldBytesAndNoNewFile) {
     SCOPED_TRACE(row.what);
     scratch_.WriteFile("kept.ini", old);
     if (row.newNameIsAFolder) {
-      ASSERT_TRUE(CreateDirectory(path + ".new").ok);
+      ASSERT_TRUE(CreateDirectory(path + ".new").ok());
     }
     {
       OpenResult holder;
@@ -263,12 +263,12 @@ TEST_F(ProfileTest, AWriteThatFailsLeavesTheOldBytesAndNoNewFile) {
         holder = CreateFile(path, access::kGenericRead, share::kRead | share::kWrite, Disposition::OpenExisting);
         ASSERT_TRUE(holder.file.valid());
       }
-      EXPECT_FALSE(WriteProfileStrings("Setting", entries, path).ok);
+      EXPECT_FALSE(WriteProfileStrings("Setting", entries, path).ok());
     }
     EXPECT_EQ(scratch_.ReadFile("kept.ini"), old);
     if (row.newNameIsAFolder) {
       EXPECT_TRUE(DirectoryExists(path + ".new"));
-      ASSERT_TRUE(RemoveDirectory(path + ".new").ok);
+      ASSERT_TRUE(RemoveDirectory(path + ".new").ok());
     } else {
       EXPECT_FALSE(GetFileAttributes(path + ".new").has_value());
     }
@@ -279,16 +279,16 @@ TEST_F(ProfileTest, ValuesAreWrittenVerbatimAndReadBack) {
   const std::string path = scratch_ / "verbatim.ini";
   for (const std::string value : {"a=b;c", "C:\\Users\\Public\\Pictures", "#x", "'q'x", "0x1F"}) {
     SCOPED_TRACE(value);
-    ASSERT_TRUE(WriteProfileString("Setting", "k", value, path).ok);
+    ASSERT_TRUE(WriteProfileString("Setting", "k", value, path).ok());
     EXPECT_EQ(ReadProfileString("Setting", "k", "", path).text, value);
   }
   EXPECT_EQ(scratch_.ReadFile("verbatim.ini"), "[Setting]\r\nk=0x1F\r\n");
 }
 
 TEST_F(ProfileTest, WriteNeedsAnExistingDirectory) {
-  const Outcome written = WriteProfileString("A", "k", "v", scratch_ / "missing\\sub.ini");
-  EXPECT_FALSE(written.ok);
-  EXPECT_EQ(written.error, error::kPathNotFound);
+  const Result<void> written = WriteProfileString("A", "k", "v", scratch_ / "missing\\sub.ini");
+  EXPECT_FALSE(written.ok());
+  EXPECT_EQ(written.error(), error::kPathNotFound);
   EXPECT_FALSE(DirectoryExists(scratch_ / "missing"));
 }
 
@@ -298,9 +298,9 @@ TEST_F(ProfileTest, WriteFailsWhileTheFileIsOpenWithoutShareWrite) {
   {
     OpenResult holder = CreateFile(path, access::kGenericRead, share::kRead, Disposition::OpenExisting);
     ASSERT_TRUE(holder.file.valid());
-    const Outcome written = WriteProfileString("A", "k", "2", path);
-    EXPECT_FALSE(written.ok);
-    EXPECT_EQ(written.error, error::kSharingViolation);
+    const Result<void> written = WriteProfileString("A", "k", "2", path);
+    EXPECT_FALSE(written.ok());
+    EXPECT_EQ(written.error(), error::kSharingViolation);
   }
   // The new file takes the old one's place by a rename, which an open
   // that does not share deletion refuses.
@@ -308,11 +308,11 @@ TEST_F(ProfileTest, WriteFailsWhileTheFileIsOpenWithoutShareWrite) {
     OpenResult holder =
         CreateFile(path, access::kGenericRead, share::kRead | share::kWrite, Disposition::OpenExisting);
     ASSERT_TRUE(holder.file.valid());
-    EXPECT_FALSE(WriteProfileString("A", "k", "3", path).ok);
+    EXPECT_FALSE(WriteProfileString("A", "k", "3", path).ok());
   }
   EXPECT_EQ(ReadProfileString("A", "k", "", path).text, "1");
   EXPECT_FALSE(FileExists(path + ".new"));
-  EXPECT_TRUE(WriteProfileString("A", "k", "3", path).ok) << "once nobody holds it";
+  EXPECT_TRUE(WriteProfileString("A", "k", "3", path).ok()) << "once nobody holds it";
   EXPECT_EQ(ReadProfileString("A", "k", "", path).text, "3");
 }
 
@@ -359,9 +359,9 @@ TEST(ProfileIntegerTest, ParsesDecimalAndPrefixedHexadecimal) {
 
 TEST_F(ProfileTest, IntegersRoundTripThroughTheFile) {
   const std::string path = scratch_ / "numbers.ini";
-  ASSERT_TRUE(WriteProfileInteger("Setting", "Mode", -5, path).ok);
-  ASSERT_TRUE(WriteProfileString("Setting", "AutoRoate", "0x10", path).ok);
-  ASSERT_TRUE(WriteProfileString("Setting", "Junk", "12abc", path).ok);
+  ASSERT_TRUE(WriteProfileInteger("Setting", "Mode", -5, path).ok());
+  ASSERT_TRUE(WriteProfileString("Setting", "AutoRoate", "0x10", path).ok());
+  ASSERT_TRUE(WriteProfileString("Setting", "Junk", "12abc", path).ok());
   EXPECT_EQ(scratch_.ReadFile("numbers.ini"), "[Setting]\r\nMode=-5\r\nAutoRoate=0x10\r\nJunk=12abc\r\n");
   EXPECT_EQ(ReadProfileInteger("Setting", "Mode", 1, path), -5);
   EXPECT_EQ(ReadProfileInteger("Setting", "AutoRoate", 0, path), 16);

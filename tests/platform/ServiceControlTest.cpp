@@ -119,10 +119,10 @@ TEST_F(ServiceControlTest, DeletedServiceIsGoneForNewOpens) {
   const ServiceDefinition definition = Definition(UniqueServiceName("PwDelete"));
   CreateServiceResult created = Create(definition);
   ASSERT_TRUE(created.handle.valid());
-  ASSERT_TRUE(DeleteService(created.handle).ok);
-  const Outcome again = DeleteService(created.handle);
-  EXPECT_FALSE(again.ok);
-  EXPECT_EQ(again.error, error::kServiceMarkedForDelete);
+  ASSERT_TRUE(DeleteService(created.handle).ok());
+  const Result<void> again = DeleteService(created.handle);
+  EXPECT_FALSE(again.ok());
+  EXPECT_EQ(again.error(), error::kServiceMarkedForDelete);
   created.handle.reset();
   const ServiceHandleResult reopened = OpenService(manager_, definition.name, service_access::kAllAccess);
   EXPECT_FALSE(reopened.handle.valid());
@@ -142,9 +142,9 @@ TEST_F(ServiceControlTest, StartingAServiceWhoseProgramIsMissingFailsWith2) {
   ASSERT_TRUE(manager_.valid());
   CreateServiceResult created = Create(Definition(UniqueServiceName("PwNoProgram")));
   ASSERT_TRUE(created.handle.valid());
-  const Outcome started = StartService(created.handle, {});
-  EXPECT_FALSE(started.ok);
-  EXPECT_EQ(started.error, error::kFileNotFound);
+  const Result<void> started = StartService(created.handle, {});
+  EXPECT_FALSE(started.ok());
+  EXPECT_EQ(started.error(), error::kFileNotFound);
   EXPECT_EQ(QueryServiceStatus(created.handle).status.currentState, service_state::kStopped);
 }
 
@@ -153,9 +153,9 @@ TEST_F(ServiceControlTest, DispatcherFailsWith1063OutsideAServiceProcess) {
   const std::vector<ServiceTableEntry> table{{"PwNotAService", [&](const std::vector<std::string>&) {
                                                mainCalled = true;
                                              }}};
-  const Outcome dispatched = StartServiceCtrlDispatcher(table);
-  EXPECT_FALSE(dispatched.ok);
-  EXPECT_EQ(dispatched.error, error::kFailedServiceControllerConnect);
+  const Result<void> dispatched = StartServiceCtrlDispatcher(table);
+  EXPECT_FALSE(dispatched.ok());
+  EXPECT_EQ(dispatched.error(), error::kFailedServiceControllerConnect);
   EXPECT_FALSE(mainCalled);
 }
 
@@ -169,11 +169,11 @@ TEST(EventLogTest, ErrorEntryWithOneStringIsReported) {
 #if PAGEWICK_HOST
   host::World world;
 #endif
-  EventSourceResult source = RegisterEventSource(std::nullopt, "PagewickContract");
-  ASSERT_TRUE(source.handle.valid()) << "error " << source.error;
+  Result<EventSourceHandle> source = RegisterEventSource(std::nullopt, "PagewickContract");
+  ASSERT_TRUE(source.ok() && source->valid()) << "error " << source.error();
   const std::array<std::string, 1> strings{"Service failed on start: contract test"};
-  const Outcome reported = ReportEvent(source.handle, event_type::kError, 0, 0, strings);
-  EXPECT_TRUE(reported.ok) << "error " << reported.error;
+  const Result<void> reported = ReportEvent(*source, event_type::kError, 0, 0, strings);
+  EXPECT_TRUE(reported.ok()) << "error " << reported.error();
 #if PAGEWICK_HOST
   const std::vector<host::EventLogEntry> entries = host::EventLogEntries(world);
   ASSERT_EQ(entries.size(), 1u);
@@ -252,7 +252,7 @@ class QuitTest : public ::testing::Test, public WindowHandler {
     return std::nullopt;
   }
   std::unique_ptr<Window> MakeWindow() {
-    EXPECT_TRUE(RegisterWindowClass("PagewickQuitProbe").ok);
+    EXPECT_TRUE(RegisterWindowClass("PagewickQuitProbe").ok());
     WindowParams details;
     details.className = "PagewickQuitProbe";
     details.title = "quit probe";
@@ -263,7 +263,7 @@ class QuitTest : public ::testing::Test, public WindowHandler {
 
 TEST_F(QuitTest, QuitPostedToAWindowEndsGetMessage) {
   std::unique_ptr<Window> window = MakeWindow();
-  ASSERT_TRUE(PostMessage(window->handle(), wm::kQuit, 0, 0).ok);
+  ASSERT_TRUE(PostMessage(window->handle(), wm::kQuit, 0, 0).ok());
   Message message;
   EXPECT_FALSE(GetMessage(message));
   EXPECT_EQ(message.message, wm::kQuit);

@@ -53,7 +53,7 @@ TEST_F(WindowTest, CloseMessageDestroysByDefaultAndTheObjectForgetsItsHandle) {
   RecordingHandler handler;
   auto window = MakeWindow(handler, "Pagewick Close Probe");
   platform::WindowHandle handle = window->handle();
-  ASSERT_TRUE(platform::PostMessage(handle, wm::kClose, 0, 0).ok);
+  ASSERT_TRUE(platform::PostMessage(handle, wm::kClose, 0, 0).ok());
   Drain();
   EXPECT_FALSE(platform::IsWindow(handle));
   EXPECT_FALSE(window->alive());
@@ -109,7 +109,7 @@ TEST_F(WindowTest, BroadcastReachesHiddenTopLevelWindows) {
   RecordingHandler handler;
   auto window = MakeWindow(handler, "Pagewick Broadcast Probe", platform::style::kPopup);
   std::uint32_t message = platform::RegisterWindowMessage("PagewickContractBroadcast");
-  ASSERT_TRUE(platform::PostBroadcast(message, 5, 0).ok);
+  ASSERT_TRUE(platform::PostBroadcast(message, 5, 0).ok());
   ASSERT_TRUE(PumpUntil([&] { return handler.Count(message) == 1; }));
 }
 
@@ -122,7 +122,7 @@ TEST_F(WindowTest, ExceptionInAWindowProcedureGoesToTheErrorSinkNotTheCaller) {
     return std::nullopt;
   };
   auto window = MakeWindow(handler, "Pagewick Throw Probe");
-  ASSERT_TRUE(platform::PostMessage(window->handle(), wm::kUser + 3, 0, 0).ok);
+  ASSERT_TRUE(platform::PostMessage(window->handle(), wm::kUser + 3, 0, 0).ok());
   EXPECT_NO_THROW(Drain());
   EXPECT_NO_THROW(platform::SendMessage(window->handle(), wm::kUser + 3, 0, 0));
   platform::SetErrorSink(std::move(previous));

@@ -31,7 +31,7 @@ class DrivePollTest : public PollFixture {
   // Forgets the attachment, so that the next scan walks the drives again.
   void Detach() { process.ScannerAttached = 0; }
   void Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    ASSERT_TRUE(platform::PostMessage(form->Handle(), message, wParam, lParam).ok);
+    ASSERT_TRUE(platform::PostMessage(form->Handle(), message, wParam, lParam).ok());
     Pump();
   }
 };

@@ -162,22 +162,22 @@ TEST_F(ScannerFixture, AnUnpluggedDeviceFailsCallsOnHandlesOpenedBefore) {
 
   world.DetachDevice('E');
   scanner::PassThroughBuffer buffer;
-  platform::Outcome outcome = scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.error, error::kDeviceNotConnected);
+  platform::Result<void> outcome = scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error(), error::kDeviceNotConnected);
 
   // Plugged in again (a new device object): the old handle stays dead, a new one works.
   auto replugged = std::make_shared<sim::ScannerSimulator>();
   world.AttachDevice('E', replugged);
   outcome = scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest);
-  EXPECT_EQ(outcome.error, error::kDeviceNotConnected);
+  EXPECT_EQ(outcome.error(), error::kDeviceNotConnected);
   platform::DeviceHandle fresh = OpenVolume();
-  EXPECT_TRUE(scanner::SendScannerCommand(fresh, buffer, scanner::ScannerCommand::InquiryRequest).ok);
+  EXPECT_TRUE(scanner::SendScannerCommand(fresh, buffer, scanner::ScannerCommand::InquiryRequest).ok());
   EXPECT_EQ(simulator->RequestCount(), 2u) << "the old simulator got nothing after the unplug";
 
   world.UnmapDrive('E');
   outcome = scanner::SendScannerCommand(fresh, buffer, scanner::ScannerCommand::InquiryRequest);
-  EXPECT_EQ(outcome.error, error::kDeviceNotConnected);
+  EXPECT_EQ(outcome.error(), error::kDeviceNotConnected);
 }
 
 }  // namespace

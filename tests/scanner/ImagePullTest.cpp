@@ -10,6 +10,7 @@
 #include "platform/PathText.h"
 #include "platform/Shell.h"
 #include "platform/Windows.h"
+#include "platform/host/DebugTraceLog.h"
 #include "platform/hostworld/WorldSessions.h"
 #include "scanner/ImagePull.h"
 #include "platform/hostworld/WorldSecurity.h"
@@ -74,7 +75,7 @@ TEST_F(ImagePullTest, NothingWaitingOrAFailedFirstQueryTakesNoNameAndChangesNoth
     simulator->ClearRequests();
     if (row.imageWaits && simulator->QueuedImages() == 0) simulator->QueueImage(PatternImage(1000, 1));
     if (row.firstQueryError) simulator->AddFault({RequestKind::LengthQuery, 0, sim::kForever, *row.firstQueryError});
-    ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+    ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
     const std::int32_t counter = form->FolderCounter;
 
     EXPECT_FALSE(PullOnce()) << row.what;
@@ -89,7 +90,7 @@ TEST_F(ImagePullTest, NothingWaitingOrAFailedFirstQueryTakesNoNameAndChangesNoth
 TEST_F(ImagePullTest, ATickPullsTheWholeImageWithTheExactRequests) {
   const std::vector<std::byte> image = PatternImage(3 * kChunk + 1234, 2);
   simulator->QueueImage(image);
-  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
   Tick();
 
   EXPECT_EQ(Read(kFirstImage), Image(image));
@@ -200,7 +201,7 @@ TEST_F(ImagePullTest, AFailedLengthQueryKeepsWhatArrivedAsPartialAndThePictureCo
       if (operation != kLengthQueryOperation || ++lengthQueries != 2) return;
       simulator->AddFault({RequestKind::Any, 0, sim::kForever, error::kDeviceNotConnected});
     };
-    ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+    ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
     EXPECT_FALSE(PullOnce()) << "round " << round;
     device->before = nullptr;
     EXPECT_EQ(Read(kFirstPartial), Image(image).substr(0, kChunk)) << "round " << round;
@@ -415,12 +416,17 @@ TEST_F(ImagePullTest, AScratchFileThatCannotBeCreatedLeavesTheImageOnTheScanner)
                                                    platform::share::kNone, platform::Disposition::OpenExisting);
   ASSERT_TRUE(held.file.valid());
   simulator->QueueImage(PatternImage(1000, 16));
-  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
+  host::ClearDebugTrace();
   EXPECT_FALSE(PullOnce());
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(simulator->QueuedImages(), 1u);
   EXPECT_TRUE(ChunkLengths().empty()) << "nothing more is sent";
   EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\");
+  const std::vector<std::string> trace = host::DebugTraceLines();
+  ASSERT_EQ(trace.size(), 1u);
+  EXPECT_EQ(trace[0].rfind("Image pull: CreateFileA " + std::string(kScratchPath) + " failed with error 80", 0), 0u)
+      << trace[0];
 }
 
 // The notice of an incomplete picture holds nothing back: a user away from
@@ -606,7 +612,7 @@ TEST_F(ImagePullTest, AtTheNamingCapTheImageStaysOnTheScanner) {
   for (int n = 1; n <= 9999; ++n) std::filesystem::create_directory(pictures / ("Photo" + std::to_string(n)));
   world.WriteFile(std::string(kPictures) + "\\Photo9999\\img9999.jpg", "the last image");
   simulator->QueueImage(PatternImage(1000, 25));
-  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok);
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
 
   Tick();
   EXPECT_EQ(Read(std::string(kPictures) + "\\Photo9999\\img9999.jpg"), "the last image");

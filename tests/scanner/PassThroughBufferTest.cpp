@@ -116,14 +116,14 @@ TEST(PassThroughBuffer, TheChannelKeepsOnlyWhatTheDeviceReturned) {
   PassThroughBuffer buffer;
 
   device->returned = 80 + 1000;
-  ASSERT_TRUE(scanner::SendScannerCommand(volume, buffer, scanner::ScannerCommand::ChunkReadCommand, 4096).ok);
+  ASSERT_TRUE(scanner::SendScannerCommand(volume, buffer, scanner::ScannerCommand::ChunkReadCommand, 4096).ok());
   auto bytes = buffer.Bytes();
   EXPECT_TRUE(std::all_of(bytes.begin(), bytes.begin() + 1080, [](std::byte b) { return b == std::byte{0xA5}; }));
   EXPECT_TRUE(std::all_of(bytes.begin() + 1080, bytes.end(), [](std::byte b) { return b == std::byte{0}; }));
 
   // A failed call: the header as built, everything else zero.
   device->ok = false;
-  EXPECT_FALSE(scanner::SendScannerCommand(volume, buffer, scanner::ScannerCommand::ChunkReadCommand, 8192).ok);
+  EXPECT_FALSE(scanner::SendScannerCommand(volume, buffer, scanner::ScannerCommand::ChunkReadCommand, 8192).ok());
   bytes = buffer.Bytes();
   EXPECT_EQ(std::to_integer<int>(bytes[0]), 44) << "the header's Length field";
   EXPECT_EQ(std::to_integer<int>(bytes[28]), 0x53) << "the CDB";

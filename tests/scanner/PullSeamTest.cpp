@@ -109,7 +109,7 @@ TEST_F(PullSeamTest, TheImageGoesWhereTheHostSaysAndItsFolderIsShownByBothTitles
   simulator->QueueImage(image);
   host.answers = {"C:\\Scans\\Photo7\\img0003.jpg"};
   host.autoRotate = true;
-  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Elsewhere").ok);
+  ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Elsewhere").ok());
 
   EXPECT_TRUE(Pull());
   EXPECT_EQ(world.ReadFile("C:\\Scans\\Photo7\\img0003.jpg"), Text(image));

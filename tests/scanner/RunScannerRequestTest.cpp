@@ -100,8 +100,8 @@ TEST_F(ScannerFixture, AKeptBufferHoldsNothingOfAnEarlierExchange) {
   simulator->QueueImage(MakeImage(100000, 8));
   platform::DeviceHandle device = OpenVolume();
   scanner::PassThroughBuffer buffer;
-  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::LengthQueryCommand, 0).ok);
-  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::ChunkReadCommand, 65536).ok);
+  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::LengthQueryCommand, 0).ok());
+  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::ChunkReadCommand, 65536).ok());
   simulator->ClearRequests();
   EXPECT_TRUE(scanner::RunScannerRequest(device, ScannerRequestKind::RequestCardMode, buffer));
   const auto records = simulator->Requests();

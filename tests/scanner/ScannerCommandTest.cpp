@@ -70,9 +70,9 @@ TEST_P(ScannerCommandWire, SendsTheExactHeaderAndCdb) {
   PassThroughBuffer buffer;
   // A chunk read needs a length query before it; the record of interest is the last one.
   if (c.command == ScannerCommand::ChunkReadCommand) {
-    ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 0).ok);
+    ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 0).ok());
   }
-  ASSERT_TRUE(SendScannerCommand(device, buffer, c.command, c.argument).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, c.command, c.argument).ok());
 
   const std::vector<sim::RecordedRequest> records = simulator->Requests();
   ASSERT_FALSE(records.empty());
@@ -128,12 +128,12 @@ TEST_F(ScannerFixture, AfterEveryRequestOnlyItsReplyIsLeftInTheBuffer) {
   PassThroughBuffer buffer;
   // A large chunk fills most of the buffer; the small requests after it must
   // not see any of it, inside or outside their own output span.
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 0).ok);
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 250000).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 0).ok());
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 250000).ok());
   EXPECT_FALSE(AllZero(buffer.Data().first(250000)));
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 250000).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 250000).ok());
   EXPECT_TRUE(AllZero(buffer.Bytes().subspan(84))) << "bytes of the earlier chunk survived";
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok());
   EXPECT_TRUE(AllZero(buffer.Bytes().subspan(160)));
 }
 
@@ -142,13 +142,13 @@ TEST_F(ScannerFixture, AFailedRequestStillStartsFromAZeroedBuffer) {
   simulator->QueueImage(MakeImage(1000, 5));
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 0).ok);
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 1000).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 0).ok());
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 1000).ok());
   simulator->AddFault({sim::RequestKind::ChunkRead, 1, 1, platform::error::kSemTimeout});
   // The repetition of a timed-out chunk read: the data area reads as zero.
-  const platform::Outcome again = SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 1000);
-  EXPECT_FALSE(again.ok);
-  EXPECT_EQ(again.error, platform::error::kSemTimeout);
+  const platform::Result<void> again = SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 1000);
+  EXPECT_FALSE(again.ok());
+  EXPECT_EQ(again.error(), platform::error::kSemTimeout);
   EXPECT_TRUE(AllZero(buffer.Bytes().subspan(44)));
 }
 
@@ -156,9 +156,9 @@ TEST_F(ScannerFixture, ChunkLengthsOutsideTheDataAreaAreNeverSent) {
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
   for (std::uint32_t length : {0u, 524289u, 0x80000000u, 0xFFFFFFFFu}) {
-    const platform::Outcome outcome = SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, length);
-    EXPECT_FALSE(outcome.ok) << length;
-    EXPECT_EQ(outcome.error, platform::error::kInvalidParameter) << length;
+    const platform::Result<void> outcome = SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, length);
+    EXPECT_FALSE(outcome.ok()) << length;
+    EXPECT_EQ(outcome.error(), platform::error::kInvalidParameter) << length;
   }
   EXPECT_EQ(simulator->RequestCount(), 0u);
 }
@@ -168,13 +168,13 @@ TEST_F(ScannerFixture, ARequestTheDeviceFailsReportsItsErrorCode) {
   simulator->AddFault({sim::RequestKind::CardMode, 0, sim::kForever, platform::error::kGenFailure});
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
-  const platform::Outcome inquiry = SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest);
-  EXPECT_FALSE(inquiry.ok);
-  EXPECT_EQ(inquiry.error, platform::error::kSemTimeout);
-  EXPECT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok);
-  const platform::Outcome card = SendScannerCommand(device, buffer, ScannerCommand::CardModeCommand);
-  EXPECT_FALSE(card.ok);
-  EXPECT_EQ(card.error, platform::error::kGenFailure);
+  const platform::Result<void> inquiry = SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest);
+  EXPECT_FALSE(inquiry.ok());
+  EXPECT_EQ(inquiry.error(), platform::error::kSemTimeout);
+  EXPECT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok());
+  const platform::Result<void> card = SendScannerCommand(device, buffer, ScannerCommand::CardModeCommand);
+  EXPECT_FALSE(card.ok());
+  EXPECT_EQ(card.error(), platform::error::kGenFailure);
 }
 
 // Length replies as the device puts them into data bytes 0-3.
@@ -193,7 +193,7 @@ TEST_P(LengthReplyDecoding, ReadsTheFourDataBytes) {
   simulator->AddLengthOverride({0, c.wire});
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 0).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 0).ok());
   const scanner::LengthReply reply = scanner::ReadLengthReply(buffer);
   EXPECT_EQ(reply.endOfImage, c.endOfImage);
   EXPECT_EQ(reply.length, c.length);
@@ -222,8 +222,8 @@ TEST_F(ScannerFixture, ACheckConditionReplyCountsAsSuccessWithZeroData) {
   // the driver completes the I/O control, and the data area stays zero.
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
-  const platform::Outcome outcome = SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 4096);
-  EXPECT_TRUE(outcome.ok);
+  const platform::Result<void> outcome = SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 4096);
+  EXPECT_TRUE(outcome.ok());
   EXPECT_TRUE(AllZero(buffer.Data().first(4096)));
   EXPECT_EQ(std::to_integer<int>(buffer.Bytes()[2]), 2) << "the driver's ScsiStatus came back in the header";
 }
@@ -233,9 +233,9 @@ TEST_F(ScannerFixture, ACheckConditionReplyCountsAsSuccessWithZeroData) {
 TEST_F(ScannerFixture, SenseDataOfAnEarlierReplyIsGoneFromTheNext) {
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 4096).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 4096).ok());
   ASSERT_FALSE(AllZero(buffer.Bytes().subspan(48, 32))) << "the check condition's sense data";
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok());
   EXPECT_TRUE(AllZero(buffer.Bytes().subspan(44, 36)));
   EXPECT_FALSE(AllZero(buffer.Data().first(36))) << "the inquiry data";
 }

@@ -18,7 +18,7 @@ using scanner::SendScannerCommand;
 using Mode = sim::ScannerSimulator::Mode;
 
 scanner::LengthReply Query(const platform::DeviceHandle& device, PassThroughBuffer& buffer, std::uint32_t offset) {
-  EXPECT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, offset).ok);
+  EXPECT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, offset).ok());
   return scanner::ReadLengthReply(buffer);
 }
 
@@ -86,7 +86,7 @@ TEST_F(ScannerFixture, ChunkReadsDeliverFromTheOffsetOfTheLastLengthQuery) {
   PassThroughBuffer buffer;
   ASSERT_EQ(Query(device, buffer, 300).length, 100);
   for (int repeat = 0; repeat < 2; ++repeat) {  // a repeated read delivers the same bytes
-    ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 100).ok);
+    ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 100).ok());
     EXPECT_TRUE(std::equal(image.begin() + 300, image.begin() + 400, buffer.Data().begin()));
   }
   EXPECT_EQ(Query(device, buffer, 950).length, 50) << "never beyond the image's end";
@@ -131,14 +131,14 @@ TEST_F(ScannerFixture, TimeoutsHitTheChosenRequestsWithoutEffectOnTheDevice) {
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
   ASSERT_EQ(Query(device, buffer, 0).length, 1000);
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 1000).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 1000).ok());
   ASSERT_EQ(Query(device, buffer, 1000).length, 1000);
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const platform::Outcome timedOut = SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 1000);
-    EXPECT_FALSE(timedOut.ok);
-    EXPECT_EQ(timedOut.error, platform::error::kSemTimeout);
+    const platform::Result<void> timedOut = SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 1000);
+    EXPECT_FALSE(timedOut.ok());
+    EXPECT_EQ(timedOut.error(), platform::error::kSemTimeout);
   }
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 1000).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::ChunkReadCommand, 1000).ok());
   EXPECT_TRUE(std::equal(image.begin() + 1000, image.begin() + 2000, buffer.Data().begin()));
 }
 
@@ -164,7 +164,7 @@ TEST_F(ScannerFixture, RandomTimeoutsFollowTheirSeed) {
     PassThroughBuffer buffer;
     std::string pattern;
     for (int i = 0; i < 64; ++i) {
-      pattern += SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok ? '.' : 'T';
+      pattern += SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok() ? '.' : 'T';
     }
     return pattern;
   };
@@ -187,14 +187,14 @@ TEST_F(ScannerFixture, UnpluggingMidTransferFailsEveryLaterRequest) {
   EXPECT_EQ(simulator->RequestsOf(sim::RequestKind::ChunkRead).size(), 3u);
   EXPECT_FALSE(world.FindDrive('E')->device) << "the handler took the device off the drive";
   PassThroughBuffer buffer;
-  EXPECT_EQ(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).error,
+  EXPECT_EQ(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).error(),
             platform::error::kDeviceNotConnected);
 }
 
 TEST_F(ScannerFixture, ADriverRejectsRequestsWhoseBuffersDoNotHoldTheirData) {
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok());
   // The same header with an output too small for its 80 data bytes.
   std::vector<std::byte> request(buffer.Header().begin(), buffer.Header().end());
   request.resize(100);
@@ -210,7 +210,7 @@ TEST_F(ScannerFixture, ADriverRejectsRequestsWhoseBuffersDoNotHoldTheirData) {
 TEST_F(ScannerFixture, InquiryDataCarriesTheIdentity) {
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
-  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok);
+  ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok());
   const auto data = buffer.Data();
   EXPECT_EQ(std::to_integer<int>(data[1]), 0x80) << "removable";
   EXPECT_EQ(std::to_integer<int>(data[4]), 31) << "36 bytes in all";

@@ -81,7 +81,7 @@ TEST_F(ServedScanner, RequestsArriveWithTheSameBytesAsInProcess) {
   platform::DeviceHandle device = OpenVolume();
   ASSERT_TRUE(scanner::RunScannerRequest(device, scanner::ScannerRequestKind::RequestComputerMode));
   scanner::PassThroughBuffer buffer;
-  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::LengthQueryCommand, 0x00012345).ok);
+  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::LengthQueryCommand, 0x00012345).ok());
 
   // The same requests to an in-process twin on another drive.
   auto twin = std::make_shared<sim::ScannerSimulator>();
@@ -89,7 +89,7 @@ TEST_F(ServedScanner, RequestsArriveWithTheSameBytesAsInProcess) {
   world.AttachDevice('F', twin);
   platform::DeviceHandle local = OpenVolume("\\\\?\\F:");
   ASSERT_TRUE(scanner::RunScannerRequest(local, scanner::ScannerRequestKind::RequestComputerMode));
-  ASSERT_TRUE(scanner::SendScannerCommand(local, buffer, scanner::ScannerCommand::LengthQueryCommand, 0x00012345).ok);
+  ASSERT_TRUE(scanner::SendScannerCommand(local, buffer, scanner::ScannerCommand::LengthQueryCommand, 0x00012345).ok());
 
   const auto served = simulator->Requests();
   const auto inProcess = twin->Requests();
@@ -116,21 +116,21 @@ TEST_F(ServedScanner, ErrorsComeBackAsTheDeviceGaveThem) {
   auto server = Serve('E', simulator);
   platform::DeviceHandle device = OpenVolume();
   scanner::PassThroughBuffer buffer;
-  const platform::Outcome outcome = scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.error, error::kSemTimeout);
-  EXPECT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).ok);
+  const platform::Result<void> outcome = scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error(), error::kSemTimeout);
+  EXPECT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).ok());
 }
 
 TEST_F(ServedScanner, UnpluggingRemovesTheDriveAndFailsOpenHandles) {
   auto server = Serve('E', simulator);
   platform::DeviceHandle device = OpenVolume();
   scanner::PassThroughBuffer buffer;
-  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).ok);
+  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).ok());
 
   server->Unplug();
   EXPECT_TRUE(WaitFor([&] {
-    return scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).error ==
+    return scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).error() ==
            error::kDeviceNotConnected;
   }));
   EXPECT_EQ(platform::GetLogicalDrives() & kDriveE, 0u);
@@ -139,10 +139,10 @@ TEST_F(ServedScanner, UnpluggingRemovesTheDriveAndFailsOpenHandles) {
   // Plugged in again under the same letter: a new drive, the old handle stays dead.
   server = Serve('E', simulator);
   EXPECT_NE(platform::GetLogicalDrives() & kDriveE, 0u);
-  EXPECT_EQ(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).error,
+  EXPECT_EQ(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).error(),
             error::kDeviceNotConnected);
   platform::DeviceHandle fresh = OpenVolume();
-  EXPECT_TRUE(scanner::SendScannerCommand(fresh, buffer, scanner::ScannerCommand::InquiryRequest).ok);
+  EXPECT_TRUE(scanner::SendScannerCommand(fresh, buffer, scanner::ScannerCommand::InquiryRequest).ok());
 }
 
 TEST_F(ServedScanner, AnUnplugFaultMidTransferEndsThePull) {
@@ -183,7 +183,7 @@ class DeviceChangeRecorder final : public platform::WindowHandler {
 
 TEST_F(ServedScanner, TheWatcherBroadcastsPlugAndUnplugToTopLevelWindows) {
   platform::EnsureMessageQueue();
-  ASSERT_TRUE(platform::RegisterWindowClass("DeviceChangeRecorder").ok);
+  ASSERT_TRUE(platform::RegisterWindowClass("DeviceChangeRecorder").ok());
   DeviceChangeRecorder recorder;
   platform::WindowParams details;
   details.className = "DeviceChangeRecorder";

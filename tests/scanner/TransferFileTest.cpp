@@ -20,11 +20,11 @@ class TransferFileTest : public ::testing::Test {
   test::ScratchFolder folder;
 
   std::string Transfer(std::string_view bytes, std::uint32_t seed = 1) {
-    TransferFileResult made = CreateTransferFile(folder.Path(), seed);
-    EXPECT_TRUE(made.transfer.has_value()) << made.error;
-    if (!made.transfer) return {};
-    const std::string path = made.transfer->path;
-    made.transfer->file.reset();
+    platform::Result<TransferFile> made = CreateTransferFile(folder.Path(), seed);
+    EXPECT_TRUE(made.ok()) << made.error();
+    if (!made) return {};
+    const std::string path = made->path;
+    made->file.reset();
     const std::string name = path.substr(folder.Path().size() + 1);
     folder.WriteFile(name, bytes);
     return path;
@@ -34,9 +34,9 @@ class TransferFileTest : public ::testing::Test {
 TEST_F(TransferFileTest, TransferNamesAreFreshShortAndNeverImageNames) {
   std::set<std::string> names;
   for (std::uint32_t i = 0; i < 20; ++i) {
-    TransferFileResult made = CreateTransferFile(folder.Path(), 7);  // same seed: every call must step on
-    ASSERT_TRUE(made.transfer.has_value()) << made.error;
-    const std::string name = made.transfer->path.substr(folder.Path().size() + 1);
+    platform::Result<TransferFile> made = CreateTransferFile(folder.Path(), 7);  // same seed: every call must step on
+    ASSERT_TRUE(made.ok()) << made.error();
+    const std::string name = made->path.substr(folder.Path().size() + 1);
     EXPECT_EQ(name.size(), 8u) << "no longer than the shortest image name (\"0001.jpg\")";
     EXPECT_EQ(name.front(), '~');
     EXPECT_EQ(name.find('.'), std::string::npos) << "no extension a viewer would open";
@@ -45,21 +45,21 @@ TEST_F(TransferFileTest, TransferNamesAreFreshShortAndNeverImageNames) {
 }
 
 TEST_F(TransferFileTest, TransferSkipsAFolderOfTheSameNameAndReportsAMissingFolder) {
-  TransferFileResult first = CreateTransferFile(folder.Path(), 3);
-  ASSERT_TRUE(first.transfer.has_value());
-  const std::string taken = first.transfer->path;
-  first.transfer->file.reset();
+  platform::Result<TransferFile> first = CreateTransferFile(folder.Path(), 3);
+  ASSERT_TRUE(first.ok());
+  const std::string taken = first->path;
+  first->file.reset();
   ASSERT_TRUE(platform::DeleteFile(taken));
   ASSERT_TRUE(platform::CreateDirectory(taken));
 
-  TransferFileResult second = CreateTransferFile(folder.Path(), 3);
-  ASSERT_TRUE(second.transfer.has_value());
-  EXPECT_NE(second.transfer->path, taken);
+  platform::Result<TransferFile> second = CreateTransferFile(folder.Path(), 3);
+  ASSERT_TRUE(second.ok());
+  EXPECT_NE(second->path, taken);
   EXPECT_TRUE(platform::DirectoryExists(taken));
 
-  const TransferFileResult missing = CreateTransferFile(folder / "no such folder", 3);
-  EXPECT_FALSE(missing.transfer.has_value());
-  EXPECT_EQ(missing.error, platform::error::kPathNotFound);
+  const platform::Result<TransferFile> missing = CreateTransferFile(folder / "no such folder", 3);
+  EXPECT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error(), platform::error::kPathNotFound);
 }
 
 TEST_F(TransferFileTest, PartialNameReplacesTheImageExtension) {
@@ -71,17 +71,17 @@ TEST_F(TransferFileTest, PartialNameReplacesTheImageExtension) {
 TEST_F(TransferFileTest, PromotionNeverReplacesAnExistingImageOrFolder) {
   const std::string transfer = Transfer("whole picture");
   folder.WriteFile("img0001.jpg", "user's picture");
-  const platform::Outcome refused = PromoteTransfer(transfer, folder / "img0001.jpg");
-  EXPECT_FALSE(refused.ok);
-  EXPECT_EQ(refused.error, platform::error::kAlreadyExists);
+  const platform::Result<void> refused = PromoteTransfer(transfer, folder / "img0001.jpg");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error(), platform::error::kAlreadyExists);
   EXPECT_EQ(folder.ReadFile("img0001.jpg"), "user's picture");
   EXPECT_TRUE(platform::FileExists(transfer));
 
   ASSERT_TRUE(platform::CreateDirectory(folder / "img0002.jpg"));
-  EXPECT_FALSE(PromoteTransfer(transfer, folder / "img0002.jpg").ok);
+  EXPECT_FALSE(PromoteTransfer(transfer, folder / "img0002.jpg").ok());
   EXPECT_TRUE(platform::DirectoryExists(folder / "img0002.jpg"));
 
-  ASSERT_TRUE(PromoteTransfer(transfer, folder / "img0003.jpg").ok);
+  ASSERT_TRUE(PromoteTransfer(transfer, folder / "img0003.jpg").ok());
   EXPECT_EQ(folder.ReadFile("img0003.jpg"), "whole picture");
   EXPECT_FALSE(platform::FileExists(transfer));
 }

@@ -143,7 +143,7 @@ class AttackTest : public ServiceHostTest {
   std::unique_ptr<ag::ServiceConnection> Connect(std::uint32_t session) {
     ::setenv("PAGEWICK_SESSION", std::to_string(session).c_str(), 1);
     auto connection = std::make_unique<ag::ServiceConnection>(ag::ServiceConnection::Options{});
-    const bool connected = WaitUntil([&] { return connection->Connect().ok; });
+    const bool connected = WaitUntil([&] { return connection->Connect().ok(); });
     ::unsetenv("PAGEWICK_SESSION");
     return connected ? std::move(connection) : nullptr;
   }
@@ -171,7 +171,7 @@ class AttackTest : public ServiceHostTest {
     auto agent = Connect(session);
     if (!agent) return "(no connection)";
     (void)Received<ag::StateMessage>(*agent, [](const ag::StateMessage&) { return true; });
-    if (!agent->Send(ag::ApplyMessage{saveType, location, false}).ok) return "(not sent)";
+    if (!agent->Send(ag::ApplyMessage{saveType, location, false}).ok()) return "(not sent)";
     const std::vector<ag::StateMessage> states =
         Received<ag::StateMessage>(*agent, [](const ag::StateMessage&) { return true; });
     return states.empty() ? "(no answer)" : states.back().saveLocation;
@@ -315,7 +315,7 @@ TEST_F(AttackTest, CardModeApplyOfAFolderTheUserMayNotCreateCreatesNothing) {
     // Exit destroys the window; the next agent brings a new one (FormCreate).
     auto agent = Connect(mallory);
     ASSERT_NE(agent, nullptr);
-    ASSERT_TRUE(agent->Send(ag::ExitMessage{}).ok);
+    ASSERT_TRUE(agent->Send(ag::ExitMessage{}).ok());
     ASSERT_TRUE(PassesRan(world));
   }
   auto again = Connect(mallory);
@@ -422,10 +422,10 @@ TEST_F(AttackTest, AgentsRefuseAServerThatTookThePipeFirst) {
   StartService();
   ::setenv("PAGEWICK_SESSION", std::to_string(ann).c_str(), 1);
   ag::ServiceConnection annsAgent(ag::ServiceConnection::Options{});
-  const pf::Outcome connected = annsAgent.Connect();
+  const pf::Result<void> connected = annsAgent.Connect();
   ::unsetenv("PAGEWICK_SESSION");
-  EXPECT_FALSE(connected.ok) << "ann's agent talks to mallory's server";
-  EXPECT_FALSE(annsAgent.Send(ag::ApplyMessage{1, "C:\\Users\\ann\\Documents", false}).ok);
+  EXPECT_FALSE(connected.ok()) << "ann's agent talks to mallory's server";
+  EXPECT_FALSE(annsAgent.Send(ag::ApplyMessage{1, "C:\\Users\\ann\\Documents", false}).ok());
   StopService();
 }
 
@@ -462,7 +462,7 @@ TEST_F(AttackTest, AgentThatIgnoresExitIsDropped) {
   {
     auto other = Connect(mallory);
     ASSERT_NE(other, nullptr);
-    ASSERT_TRUE(other->Send(ag::ExitMessage{}).ok);
+    ASSERT_TRUE(other->Send(ag::ExitMessage{}).ok());
   }
   // The stubborn client reads its messages but never goes; the service must
   // close the connection from its side.

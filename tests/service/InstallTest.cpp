@@ -182,7 +182,7 @@ TEST_F(InstallTest, InstallRegistersTheEventSourcesAndUninstallRemovesThem) {
   }
   // A second uninstall finds no service; a registration made by someone else
   // is left alone then.
-  ASSERT_TRUE(pf::RegisterEventSourceFile("Service1", {"C:\\Other\\other.dll", 1}).ok);
+  ASSERT_TRUE(pf::RegisterEventSourceFile("Service1", {"C:\\Other\\other.dll", 1}).ok());
   EXPECT_EQ(RunProgram({"/uninstall", "/silent"}), 0);
   EXPECT_TRUE(pf::FindEventSourceFile("Service1").has_value());
 }

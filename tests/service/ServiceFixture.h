@@ -175,8 +175,8 @@ class ServiceHostTest : public ::testing::Test {
   void StartService() {
     if (!world.Services().Find("Service1")) Install();
     service1 = OpenService1();
-    const pf::Outcome started = pf::StartService(service1, {});
-    ASSERT_TRUE(started.ok) << "error " << started.error;
+    const pf::Result<void> started = pf::StartService(service1, {});
+    ASSERT_TRUE(started.ok()) << "error " << started.error();
     ASSERT_TRUE(WaitForState(pf::service_state::kRunning));
   }
 

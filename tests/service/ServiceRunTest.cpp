@@ -240,7 +240,7 @@ TEST_F(ServiceRunTest, StaleMarkerIsRemovedAtStartWithoutShowing) {
 
 TEST_F(ServiceRunTest, DirectoryOfTheMarkersNameShowsNothing) {
   Install();
-  ASSERT_TRUE(pf::DeleteFile(kMarker).ok);  // the install run's marker
+  ASSERT_TRUE(pf::DeleteFile(kMarker).ok());  // the install run's marker
   world.MakeDirectories(kMarker);
   StartService();
   ASSERT_TRUE(PassesRan(world));
@@ -322,7 +322,7 @@ TEST_F(ServiceRunTest, StopDuringAModalLoopIsKeptForAfterIt) {
 // log; the service goes on.
 TEST_F(ServiceRunTest, WindowHandlerFailureIsWrittenToTheApplicationLog) {
   world.WriteFile(kSettingsPath, "[Setting]\r\nMode=1\r\n");
-  ASSERT_TRUE(pf::SetFileAttributes(kSettingsPath, pf::attribute::kReadOnly).ok);
+  ASSERT_TRUE(pf::SetFileAttributes(kSettingsPath, pf::attribute::kReadOnly).ok());
   StartService();  // showing the window applies the settings, which cannot be written
   const std::vector<host::EventLogEntry> entries = EventLog();
   ASSERT_FALSE(entries.empty());
@@ -339,7 +339,7 @@ TEST_F(ServiceRunTest, RefusedStatusReportIsLoggedAndTheServiceGoesOn) {
   Install();
   world.Services().SetStatusReportFailure(pf::error::kAccessDenied);
   service1 = OpenService1();
-  ASSERT_TRUE(pf::StartService(service1, {}).ok);
+  ASSERT_TRUE(pf::StartService(service1, {}).ok());
   ASSERT_TRUE(WaitUntil([&] { return EventLog().size() >= 3; })) << "three refused reports up to RUNNING";
   for (const host::EventLogEntry& entry : EventLog()) {
     EXPECT_EQ(entry.source, "Service1");

@@ -60,8 +60,8 @@ class ServiceRuntimeTest : public ::testing::Test {
 
   void Start(const std::vector<std::string>& arguments = {}) {
     ASSERT_TRUE(handle.valid());
-    const pf::Outcome started = pf::StartService(handle, arguments);
-    ASSERT_TRUE(started.ok) << "error " << started.error;
+    const pf::Result<void> started = pf::StartService(handle, arguments);
+    ASSERT_TRUE(started.ok()) << "error " << started.error();
   }
 
   std::uint32_t State() { return pf::QueryServiceStatus(handle).status.currentState; }
@@ -95,7 +95,7 @@ class ServiceRuntimeTest : public ::testing::Test {
   std::thread dispatcher;
   std::atomic<bool> dispatcherDone{false};
   std::atomic<pid_t> dispatcherThread{0};
-  pf::Outcome dispatched;
+  pf::Result<void> dispatched = pf::Failure(pf::error::kGenFailure);  // until the dispatcher returns
 };
 
 // The failing handler's status is put back and reported; the entry names the action.
@@ -154,7 +154,7 @@ TEST_F(ServiceRuntimeTest, FailingShutdownStillStopsTheService) {
   world.Services().ClearStatusReports(probe.Name);
   ASSERT_TRUE(world.Services().SendControl(probe.Name, control::kShutdown).ok);
   ASSERT_TRUE(DispatcherReturned());
-  EXPECT_TRUE(dispatched.ok);
+  EXPECT_TRUE(dispatched.ok());
   EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kStopPending, state::kStopped}));
   EXPECT_EQ(LogTexts(), std::vector<std::string>{"Service failed on shutdown: no time left"});
 }
@@ -246,7 +246,7 @@ TEST_F(ServiceRuntimeTest, AStopInsideABoxNobodyAnswersClosesItAndStops) {
   });
   probe.OnStopWaitsInModalLoop = [&] { pf::CloseOwnedDialogs(owner); };
   probe.OnExecute = [&](TService& sender) {
-    ASSERT_TRUE(pf::RegisterWindowClass("ProbeOwner").ok);
+    ASSERT_TRUE(pf::RegisterWindowClass("ProbeOwner").ok());
     pf::Window window({"ProbeOwner", "Probe owner", pf::style::kOverlapped, 0, {0, 0, 100, 100}}, quiet);
     owner = window.handle();
     answer = pf::MessageBoxEx(owner, "nobody reads this", "Probe", pf::mb::kOk, 0);

@@ -185,8 +185,8 @@ TEST_F(SessionAgentProcessTest, ADesktopStartShowsItsSessionsPageAlsoAfterExit) 
     ::setenv("PAGEWICK_WORLD", world.Root().c_str(), 1);
     agent::ServiceConnection exitChosen(agent::ServiceConnection::Options{});
     ::unsetenv("PAGEWICK_WORLD");
-    ASSERT_TRUE(WaitUntil([&] { return exitChosen.Connect().ok; }));
-    ASSERT_TRUE(exitChosen.Send(agent::ExitMessage{}).ok);
+    ASSERT_TRUE(WaitUntil([&] { return exitChosen.Connect().ok(); }));
+    ASSERT_TRUE(exitChosen.Send(agent::ExitMessage{}).ok());
     ASSERT_TRUE(WaitForScreens([&](const Screens& s) { return s.IconOwners(ann).empty() && s.IconOwners(bob).empty(); }))
         << "every agent removes its icon";
   }

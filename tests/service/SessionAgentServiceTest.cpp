@@ -90,7 +90,7 @@ class SessionAgentServiceTest : public ServiceHostTest {
   std::unique_ptr<ag::ServiceConnection> ConnectAgent(std::uint32_t session = 0) {
     if (session != 0) ::setenv("PAGEWICK_SESSION", std::to_string(session).c_str(), 1);
     auto connection = std::make_unique<ag::ServiceConnection>(ag::ServiceConnection::Options{});
-    const bool connected = WaitUntil([&] { return connection->Connect().ok; });
+    const bool connected = WaitUntil([&] { return connection->Connect().ok(); });
     ::unsetenv("PAGEWICK_SESSION");
     return connected ? std::move(connection) : nullptr;
   }
@@ -188,7 +188,7 @@ TEST_F(SessionAgentServiceTest, AgentGetsTheSettingsAndItsApplyReachesTheSetting
   EXPECT_EQ(first->saveType, 1u);
   EXPECT_EQ(first->saveLocation, "C:\\Users\\Public\\Pictures");
 
-  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", true}).ok);
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", true}).ok());
   const std::optional<ag::StateMessage> applied = Next<ag::StateMessage>(*agent);
   ASSERT_TRUE(applied.has_value());
   EXPECT_EQ(applied->saveLocation, "C:\\Scans");
@@ -209,14 +209,14 @@ TEST_F(SessionAgentServiceTest, AnAutoRotateKeyEditedWhileTheServiceRunsIsWhatTh
   ASSERT_NE(first, nullptr);
   ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
   ASSERT_EQ(SavedSetting("AutoRoate"), "0");
-  ASSERT_TRUE(pf::WriteProfileString(ui::kSettingsSection, "AutoRoate", "1", kServiceSettingsPath).ok);
+  ASSERT_TRUE(pf::WriteProfileString(ui::kSettingsSection, "AutoRoate", "1", kServiceSettingsPath).ok());
 
   auto agent = ConnectAgent(bob);
   ASSERT_NE(agent, nullptr);
   const std::optional<ag::StateMessage> shown = Next<ag::StateMessage>(*agent);
   ASSERT_TRUE(shown.has_value());
   EXPECT_TRUE(shown->autoRotate);
-  ASSERT_TRUE(agent->Send(ag::ApplyMessage{shown->saveType, shown->saveLocation, shown->autoRotate}).ok);
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{shown->saveType, shown->saveLocation, shown->autoRotate}).ok());
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
   EXPECT_EQ(SavedSetting("AutoRoate"), "1") << "the page's Apply keeps the edit";
   StopService();
@@ -231,7 +231,7 @@ TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
   ASSERT_NE(agent, nullptr);
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
 
-  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Windows\\Locked", false}).ok);
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Windows\\Locked", false}).ok());
   const std::optional<Refusal> refusal = NextRefusal(*agent);
   ASSERT_TRUE(refusal.has_value());
   EXPECT_EQ(refusal->notice, (ag::NotifyMessage{ag::NoticeKind::LocationRefused, {},
@@ -242,12 +242,12 @@ TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
   EXPECT_TRUE(LogMentions("refused"));
 
   // Card mode stores the location too: it is checked the same way.
-  ASSERT_TRUE(agent->Send(ag::ApplyMessage{0, "C:\\Windows\\Locked\\New", false}).ok);
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{0, "C:\\Windows\\Locked\\New", false}).ok());
   const std::optional<ag::StateMessage> refusedCard = Next<ag::StateMessage>(*agent);
   ASSERT_TRUE(refusedCard.has_value());
   EXPECT_EQ(refusedCard->saveType, 1u) << "nothing of a refused Apply is taken";
   EXPECT_NE(SavedSetting("Path"), "C:\\Windows\\Locked\\New");
-  ASSERT_TRUE(agent->Send(ag::ApplyMessage{0, "C:\\Users\\Public\\Pictures", false}).ok);
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{0, "C:\\Users\\Public\\Pictures", false}).ok());
   const std::optional<ag::StateMessage> card = Next<ag::StateMessage>(*agent);
   ASSERT_TRUE(card.has_value());
   EXPECT_EQ(card->saveType, 0u);
@@ -265,7 +265,7 @@ TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason
   auto agent = ConnectAgent(ann);
   ASSERT_NE(agent, nullptr);
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
-  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
   const std::string before = world.ReadFile(kServiceSettingsPath);
   struct Case {
@@ -284,7 +284,7 @@ TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason
   for (std::uint32_t saveType : {0u, 1u}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.location + (saveType == 0 ? " (card)" : " (computer)"));
-      ASSERT_TRUE(agent->Send(ag::ApplyMessage{saveType, c.location, true}).ok);
+      ASSERT_TRUE(agent->Send(ag::ApplyMessage{saveType, c.location, true}).ok());
       const std::optional<Refusal> refusal = NextRefusal(*agent);
       ASSERT_TRUE(refusal.has_value());
       EXPECT_EQ(refusal->notice,
@@ -304,7 +304,7 @@ TEST_F(SessionAgentServiceTest, FolderWindowAndDiskFullGoToTheAgentsNotToSession
   auto agent = ConnectAgent(ann);
   ASSERT_NE(agent, nullptr);
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
-  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
 
   const std::optional<ag::OpenFolderMessage> folder = Next<ag::OpenFolderMessage>(*agent);
   ASSERT_TRUE(folder.has_value());
@@ -332,7 +332,7 @@ TEST_F(SessionAgentServiceTest, ALocationOverTheBrowsersLimitIsShownWholeAndItsF
   EXPECT_EQ(state->saveLocation, location);
 
   // The poll of an Apply in computer mode tells of the long folder.
-  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
   const std::optional<ag::OpenFolderMessage> folder = Next<ag::OpenFolderMessage>(*agent);
   ASSERT_TRUE(folder.has_value());
   EXPECT_EQ(folder->path, location + "\\Photo1");
@@ -352,7 +352,7 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheConsoleAgentOnlyAndAnUnansweredDi
   ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
   ASSERT_TRUE(Next<ag::StateMessage>(*second).has_value());
   // Computer mode polls at once: the console's agent is told.
-  ASSERT_TRUE(second->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  ASSERT_TRUE(second->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
   std::vector<ag::NotifyMessage> notices;
   ASSERT_TRUE(WaitUntil([&] {
     for (const ag::Message& message : first->TakeMessages()) {
@@ -378,7 +378,7 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheConsoleAgentOnlyAndAnUnansweredDi
   auto pollOnce = [&](ag::ServiceConnection& agent) {
     std::vector<ag::NotifyMessage> told;
     bool settings = false;
-    if (!agent.Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok) return told;
+    if (!agent.Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok()) return told;
     (void)WaitUntil([&] {
       for (const ag::Message& message : agent.TakeMessages()) {
         if (const auto* notice = std::get_if<ag::NotifyMessage>(&message)) told.push_back(*notice);
@@ -393,7 +393,7 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheConsoleAgentOnlyAndAnUnansweredDi
   EXPECT_TRUE(WaitUntil([&] { return notifying.heldPolls.load() > held; })) << "no pull while the box is open";
 
   // Its answer lets the pulls, and their notices, go on.
-  ASSERT_TRUE(first->Send(ag::NoticeClosedMessage{ag::NoticeKind::DiskFull}).ok);
+  ASSERT_TRUE(first->Send(ag::NoticeClosedMessage{ag::NoticeKind::DiskFull}).ok());
   EXPECT_TRUE(WaitUntil([&] { return !pollOnce(*first).empty(); }));
   StopService();
 }
@@ -410,7 +410,7 @@ TEST_F(SessionAgentServiceTest, AFoundScannerBringsUpTheAgentsPagesNotTheService
   notifying.scannerPlugged = true;
   std::optional<ag::StateMessage> settings;
   bool pageShown = false;
-  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
   ASSERT_TRUE(WaitUntil([&] {
     for (const ag::Message& message : agent->TakeMessages()) {
       if (const auto* state = std::get_if<ag::StateMessage>(&message); state && !pageShown) settings = *state;
@@ -450,7 +450,7 @@ TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowB
   ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
   ASSERT_TRUE(WaitUntil([&] { return MainWindow() != nullptr; }));
 
-  ASSERT_TRUE(first->Send(ag::ExitMessage{}).ok);
+  ASSERT_TRUE(first->Send(ag::ExitMessage{}).ok());
   EXPECT_TRUE(Next<ag::ExitMessage>(*first).has_value());
   EXPECT_TRUE(Next<ag::ExitMessage>(*second).has_value()) << "every agent removes its icon";
   ASSERT_TRUE(WaitUntil([&] { return MainWindow() == nullptr; })) << "the service's window object is released";
@@ -482,7 +482,7 @@ TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTh
     // The control is taken before the next passes end; an Apply in computer
     // mode then polls the scanner at once.
     ASSERT_TRUE(PassesRan(world));
-    ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+    ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
     ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
     EXPECT_EQ(notifying.pendingDeviceEvent.load(), row.pending);
   }
@@ -510,7 +510,7 @@ TEST_F(SessionAgentServiceTest, TheIdleServiceThreadMakesNoPassUntilSomethingArr
   const int polls = notifying.polls.load();
   world.Desktop().AdvanceTime(ui::kCardModePollMs);  // a tick in either save type
   EXPECT_TRUE(WaitUntil([&] { return notifying.polls.load() > polls; })) << "the poll timer wakes the loop";
-  EXPECT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok);
+  EXPECT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
   EXPECT_TRUE(Next<ag::StateMessage>(*agent).has_value()) << "an agent's message wakes the loop";
   StopService();
 }

@@ -290,7 +290,7 @@ TEST_F(AutoRotateTest, AnImageWhosePathIsLongIsTurnedAllTheSame) {
     imaging.calls.clear();
     const std::string name = "img0001.jpg";
     const std::string deep = folder / std::string(length - folder.Path().size() - 2 - name.size(), 'd');
-    ASSERT_TRUE(platform::CreateDirectory(deep).ok);
+    ASSERT_TRUE(platform::CreateDirectory(deep).ok());
     const std::string image = deep + "\\" + name;
     ASSERT_EQ(image.size(), length);
     world.WriteFile(image, HeaderFile(4096, 8, kDateWithZero));
@@ -303,8 +303,8 @@ TEST_F(AutoRotateTest, AnImageWhosePathIsLongIsTurnedAllTheSame) {
     EXPECT_EQ(scratch.find_first_of("0123456789", deep.size()), std::string::npos)
         << scratch << ": no number for the naming's listing to count";
     EXPECT_EQ(platform::FindFiles(deep + "\\*").entries.size(), 1u) << "no scratch left";
-    ASSERT_TRUE(platform::DeleteFile(image).ok);
-    ASSERT_TRUE(platform::RemoveDirectory(deep).ok);
+    ASSERT_TRUE(platform::DeleteFile(image).ok());
+    ASSERT_TRUE(platform::RemoveDirectory(deep).ok());
   }
 }
 

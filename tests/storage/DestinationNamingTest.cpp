@@ -114,8 +114,8 @@ TEST_F(DestinationNamingTest, EveryCallReadsTheFolderAfresh) {
   EXPECT_EQ(Next("D:\\Scans"), "D:\\Scans\\Photo1\\img0042.jpg");
   AddImages("D:\\Scans\\Photo1", 42, 42);
   EXPECT_EQ(form->NextImagePath(), "D:\\Scans\\Photo1\\img0043.jpg");
-  ASSERT_TRUE(platform::DeleteFile("D:\\Scans\\Photo1\\img0042.jpg").ok);
-  ASSERT_TRUE(platform::DeleteFile("D:\\Scans\\Photo1\\img0041.jpg").ok);
+  ASSERT_TRUE(platform::DeleteFile("D:\\Scans\\Photo1\\img0042.jpg").ok());
+  ASSERT_TRUE(platform::DeleteFile("D:\\Scans\\Photo1\\img0041.jpg").ok());
   EXPECT_EQ(form->NextImagePath(), "D:\\Scans\\Photo1\\img0041.jpg") << "the newest image was deleted";
 }
 
@@ -154,7 +154,7 @@ TEST_F(DestinationNamingTest, OnlyFoldersNamedPrefixAndANumberCount) {
 
 TEST_F(DestinationNamingTest, HiddenImageIsNeverHandedOut) {
   AddImages("D:\\Scans\\Photo1", 1, 2);
-  ASSERT_TRUE(platform::SetFileAttributes("D:\\Scans\\Photo1\\img0002.jpg", platform::attribute::kHidden).ok);
+  ASSERT_TRUE(platform::SetFileAttributes("D:\\Scans\\Photo1\\img0002.jpg", platform::attribute::kHidden).ok());
   EXPECT_EQ(Next("D:\\Scans"), "D:\\Scans\\Photo1\\img0003.jpg");
 }
 
@@ -234,7 +234,7 @@ TEST_F(DestinationNamingTest, FullSaveLocationRefusesAndReplacesNothing) {
   EXPECT_THROW(Next("D:\\Full"), storage::SaveLocationFullError);
   EXPECT_EQ(form->FolderCounter, 9999);
 
-  ASSERT_TRUE(platform::DeleteFile("D:\\Full\\Photo9999\\img9999.jpg").ok);
+  ASSERT_TRUE(platform::DeleteFile("D:\\Full\\Photo9999\\img9999.jpg").ok());
   AddImages("D:\\Full\\Photo9999", 9998, 9998);
   EXPECT_EQ(form->NextImagePath(), "D:\\Full\\Photo9999\\img9999.jpg");
 }

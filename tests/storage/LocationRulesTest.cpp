@@ -88,8 +88,8 @@ TEST_F(LocationRulesTest, AcceptedLocationsReadBackAsWrittenAndTouchNoOtherEntry
   for (const std::string location : {"C:\\Scans", "C:\\Program Files\\a;b [x]", "D:\\x\\", "c:\\Mode\\Path"}) {
     ASSERT_EQ(CheckSaveLocation(location, kMaxChosenLocationLength), LocationProblem::None) << location;
     world.WriteFile(file, "[Setting]\r\nMode=1\r\nFile=img\r\nFolder=Photo\r\n");
-    ASSERT_TRUE(platform::WriteProfileString("Setting", "Path", location, file).ok);
-    ASSERT_TRUE(platform::WriteProfileInteger("Setting", location, 7, file).ok);
+    ASSERT_TRUE(platform::WriteProfileString("Setting", "Path", location, file).ok());
+    ASSERT_TRUE(platform::WriteProfileInteger("Setting", location, 7, file).ok());
     EXPECT_EQ(platform::ReadProfileString("Setting", "Path", "", file).text, location);
     EXPECT_EQ(platform::ReadProfileInteger("Setting", location, 0, file), 7) << location;
     EXPECT_EQ(platform::ReadProfileString("Setting", "File", "", file).text, "img") << location;

@@ -141,7 +141,7 @@ TEST_F(MainFormTest, SaveLocationKeysMatchIgnoringCase) {
 TEST_F(MainFormTest, RemovingTheSettingsFileStartsTheNextWindowFromDefaults) {
   world.WriteFile(kSettingsPath, "[Setting]\r\nMode=0\r\nFile=x\r\n");
   EXPECT_EQ(CreateForm().FilePrefix, "x");
-  ASSERT_TRUE(platform::DeleteFile(kSettingsPath).ok);
+  ASSERT_TRUE(platform::DeleteFile(kSettingsPath).ok());
   TMainForm& f = CreateForm();
   EXPECT_EQ(f.FilePrefix, "img");
   EXPECT_EQ(f.SaveComboBx.ItemIndex(), 1);

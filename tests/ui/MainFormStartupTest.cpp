@@ -49,7 +49,7 @@ TEST_F(MainFormTest, CaptionsAndItemsComeFromTheTextTable) {
 }
 
 TEST_F(MainFormTest, WithoutTextTableEveryCaptionIsEmpty) {
-  ASSERT_TRUE(platform::DeleteFile(kTextTablePath).ok);
+  ASSERT_TRUE(platform::DeleteFile(kTextTablePath).ok());
   TMainForm& f = CreateForm();
   EXPECT_EQ(f.SaveLbl.Caption(), "");
   EXPECT_EQ(f.SaveComboBx.Items(), (std::vector<std::string>{"", ""}));

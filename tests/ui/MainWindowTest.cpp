@@ -235,7 +235,7 @@ TEST_F(MainWindowTest, SaveTypeSwitchingFollowsTheEnablingRules) {
 TEST_F(MainWindowTest, CloseBoxOnlyHidesAndTheTrayIconStays) {
   TMainForm& main = CreateForm();
   main.Show();
-  ASSERT_TRUE(platform::PostMessage(main.Handle(), platform::wm::kClose, 0, 0).ok);
+  ASSERT_TRUE(platform::PostMessage(main.Handle(), platform::wm::kClose, 0, 0).ok());
   Pump();
   EXPECT_TRUE(platform::IsWindow(main.Handle()));
   EXPECT_FALSE(platform::IsWindowVisible(main.Handle()));
@@ -313,8 +313,8 @@ TEST_F(MainWindowTest, MessagesFromOtherProgramsNeverReleaseTheWindow) {
   const platform::WindowHandle handle = main.Handle();
   // 3025 (WM_USER + 2001) and its neighbours, as any other program may post them.
   for (std::uint32_t message : {0x0400u + 2001u, 0x0400u + 2002u, 0x0400u + 1999u}) {
-    ASSERT_TRUE(platform::PostMessage(handle, message, 0, 0).ok);
-    ASSERT_TRUE(platform::PostMessage(handle, message, 1, 1).ok);
+    ASSERT_TRUE(platform::PostMessage(handle, message, 0, 0).ok());
+    ASSERT_TRUE(platform::PostMessage(handle, message, 1, 1).ok());
   }
   Pump();
   EXPECT_TRUE(owner.asked.empty());

@@ -73,7 +73,7 @@ TEST_F(SessionAgentTest, WithoutAServiceTheAgentEndsAtOnceAndShowsNothing) {
 }
 
 TEST_F(SessionAgentTest, ShowsTheIconThePageTheFolderAndTheBoxThenEndsOnExit) {
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   StartAgent(false);
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && world.Desktop().TrayIcons().size() == 1; }));
   ASSERT_NE(Page(), nullptr);
@@ -106,7 +106,7 @@ TEST_F(SessionAgentTest, EachNoticeShowsItsBoxAndIsAnsweredOnlyWhenTheBoxCloses)
     while (!release.load() && loop.Pump()) std::this_thread::sleep_for(1ms);
     return host::Desktop::DefaultMessageBoxResult(box.style);
   });
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   StartAgent(false);
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && Page() != nullptr; }));
   std::vector<agent::NoticeKind> answered;
@@ -177,7 +177,7 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
     }
     return host::Desktop::DefaultMessageBoxResult(box.style);
   });
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   StartAgent(false);
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && Page() != nullptr; }));
   channel.Broadcast(agent::StateMessage{1, longLocation, true, false});
@@ -202,7 +202,7 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
 }
 
 TEST_F(SessionAgentTest, DesktopStartShowsThePageOnceTheSettingsAreInAndEndsWhenTheServiceGoes) {
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   StartAgent(true);
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && Page() != nullptr; }));
   EXPECT_FALSE(platform::IsWindowVisible(Page())) << "not before the service's settings";
@@ -231,7 +231,7 @@ TEST_F(SessionAgentTest, TheTrayIconIsNamedAndIdentifiedAsTheShellAllows) {
       {"Windows 11, GUID refused", 10, 0, true, std::nullopt, 4},
       {"Windows Vista", 6, 0, false, std::nullopt, 4},
   };
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   for (const auto& row : rows) {
     SCOPED_TRACE(row.system);
     world.SetVersion(platform::kPlatformNt, row.major, row.minor, 1000);
@@ -264,7 +264,7 @@ TEST_F(SessionAgentTest, EachBurstOfPicturesIsToldOnceWithItsCountAndFolder) {
   for (const char* folder : {"C:\\Scans\\Photo1", "C:\\Scans\\Photo2", "C:\\Scans\\Photo3", "C:\\Scans\\Photo4"}) {
     world.MakeDirectories(folder);
   }
-  ASSERT_TRUE(channel.Start().ok);
+  ASSERT_TRUE(channel.Start().ok());
   StartAgent(false);
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && world.Desktop().TrayIcons().size() == 1; }));
   // A box after the pictures: once it is up, the agent has counted them all.

@@ -54,7 +54,7 @@ TEST_F(MainFormTest, ASettingsWriteTheDiskRefusesStopsApplyAndLeavesTheFileReada
     EXPECT_EQ(platform::ReadProfileString("Setting", "AutoRoate", "none", kSettingsPath).text, "1") << row.what;
     form.reset();
     process.MainForm.Set(nullptr);
-    ASSERT_TRUE(platform::DeleteFile(kSettingsPath).ok);
+    ASSERT_TRUE(platform::DeleteFile(kSettingsPath).ok());
   }
 }
 

@@ -239,8 +239,8 @@ TEST_F(FileListBoxTest, ListsMatchingFilesSortedIgnoringCaseWithoutFoldersHidden
   world.WriteFile("C:\\Scans\\img0004.jpg", "x");
   world.WriteFile("C:\\Scans\\img0005.jpg", "x");
   world.MakeDirectories("C:\\Scans\\img0009.jpg");
-  ASSERT_TRUE(platform::SetFileAttributes("C:\\Scans\\img0004.jpg", platform::attribute::kHidden).ok);
-  ASSERT_TRUE(platform::SetFileAttributes("C:\\Scans\\img0005.jpg", platform::attribute::kSystem).ok);
+  ASSERT_TRUE(platform::SetFileAttributes("C:\\Scans\\img0004.jpg", platform::attribute::kHidden).ok());
+  ASSERT_TRUE(platform::SetFileAttributes("C:\\Scans\\img0005.jpg", platform::attribute::kSystem).ok());
 
   FileListBox list("PagewickFileListBx", {});
   list.SetMask("img*.*");

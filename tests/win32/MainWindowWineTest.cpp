@@ -404,7 +404,7 @@ class TickCounter final : public platform::WindowHandler {
 
 TEST(ModalLoopWineTest, TimerTicksContinueInsideAMessageBox) {
   platform::EnsureMessageQueue();
-  ASSERT_TRUE(platform::RegisterWindowClass("PagewickTickProbe").ok);
+  ASSERT_TRUE(platform::RegisterWindowClass("PagewickTickProbe").ok());
   TickCounter counter;
   platform::WindowParams details;
   details.className = "PagewickTickProbe";

@@ -104,7 +104,7 @@ class ServiceWineTest : public ::testing::Test {
     ASSERT_EQ(RunProgram("/install /silent"), 0);
     opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
     ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
-    ASSERT_TRUE(pf::StartService(opened.handle, {}).ok);
+    ASSERT_TRUE(pf::StartService(opened.handle, {}).ok());
     ASSERT_TRUE(WaitForState(opened.handle, pf::service_state::kRunning, 60s));
     if ((pf::QueryServiceStatus(opened.handle).status.controlsAccepted & kAcceptSessionChange) == 0) {
       GTEST_SKIP() << "the system reports a version before Windows Vista: no session agents";
@@ -131,8 +131,8 @@ TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
   EXPECT_EQ(pf::QueryServiceStatus(service).status.currentState, pf::service_state::kStopped);
   const bool markerAfterInstall = pf::FileExists(kMarker);
 
-  const pf::Outcome started = pf::StartService(service, {});
-  ASSERT_TRUE(started.ok) << "error " << started.error;
+  const pf::Result<void> started = pf::StartService(service, {});
+  ASSERT_TRUE(started.ok()) << "error " << started.error();
   ASSERT_TRUE(WaitForState(service, pf::service_state::kRunning, 60s));
   const pf::ServiceStatus running = pf::QueryServiceStatus(service).status;
   // Windows Vista and later (as Wine reports itself): session agents, no marker.
@@ -299,7 +299,7 @@ TEST_F(ServiceWineTest, SettingsFromTheAgentsPipeReachTheSettingsFile) {
   agent::ServiceConnection connection(agent::ServiceConnection::Options{});
   const auto end = std::chrono::steady_clock::now() + 30s;
   bool connected = false;
-  while (!(connected = connection.Connect().ok) && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(100ms);
+  while (!(connected = connection.Connect().ok()) && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(100ms);
   ASSERT_TRUE(connected) << "the service serves the agents' pipe";
   auto nextState = [&]() -> std::optional<agent::StateMessage> {
     const auto until = std::chrono::steady_clock::now() + 30s;
@@ -315,7 +315,7 @@ TEST_F(ServiceWineTest, SettingsFromTheAgentsPipeReachTheSettingsFile) {
 
   const std::string folder = "C:\\pagewick-agent-test";
   (void)pf::CreateDirectory(folder);
-  ASSERT_TRUE(connection.Send(agent::ApplyMessage{1, folder, true}).ok);
+  ASSERT_TRUE(connection.Send(agent::ApplyMessage{1, folder, true}).ok());
   const std::optional<agent::StateMessage> applied = nextState();
   ASSERT_TRUE(applied.has_value());
   EXPECT_EQ(applied->saveLocation, folder);

@@ -196,8 +196,8 @@ int Run(const pw::host::World& world, const std::vector<std::string>& args) {
   if (command == "create") return Create(args);
   if (command == "delete") {
     return WithService(name, pf::service_access::kDelete, [](const pf::ServiceHandle& service) {
-      const pf::Outcome deleted = pf::DeleteService(service);
-      if (!deleted) return Fail("DeleteService", deleted.error);
+      const pf::Result<void> deleted = pf::DeleteService(service);
+      if (!deleted) return Fail("DeleteService", deleted.error());
       std::cout << "[SC] DeleteService SUCCESS\n";
       return 0;
     });
@@ -206,8 +206,8 @@ int Run(const pw::host::World& world, const std::vector<std::string>& args) {
     std::vector<std::string> arguments(args.begin() + 2, args.end());
     return WithService(name, pf::service_access::kStart | pf::service_access::kQueryStatus,
                        [&](const pf::ServiceHandle& service) {
-                         const pf::Outcome started = pf::StartService(service, arguments);
-                         if (!started) return Fail("StartService", started.error);
+                         const pf::Result<void> started = pf::StartService(service, arguments);
+                         if (!started) return Fail("StartService", started.error());
                          PrintStatus(name, pf::QueryServiceStatus(service).status, ProcessIdOf(world, name));
                          return 0;
                        });

@@ -43,15 +43,15 @@ double BarePull(const ww::SimulatorPort& port, const ww::WorldPaths& world, std:
                      pf::share::kRead | pf::share::kWrite);
   if (!opened.device.valid()) return -1;
   pw::scanner::PassThroughBuffer buffer;
-  if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::InquiryRequest).ok) return -1;
+  if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::InquiryRequest).ok()) return -1;
   std::uint32_t offset = 0;
   for (;;) {
-    if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::LengthQueryCommand, offset).ok) return -1;
+    if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::LengthQueryCommand, offset).ok()) return -1;
     const pw::scanner::LengthReply reply = pw::scanner::ReadLengthReply(buffer);
     if (reply.endOfImage) break;
     if (reply.length <= 0) return -1;
     const auto length = static_cast<std::uint32_t>(reply.length);
-    if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::ChunkReadCommand, length).ok) return -1;
+    if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::ChunkReadCommand, length).ok()) return -1;
     offset += length;
   }
   const long micros = port.Status()["pull_us"];
@@ -72,7 +72,7 @@ double ProgramPull(const ww::SimulatorPort& port, const pf::ServiceHandle& servi
   (void)pf::DeleteFile("C:\\users\\Public\\Pictures\\Photo1\\img0001.jpg");
   (void)pf::DeleteFile("C:\\users\\Public\\Documents\\pagewick.info");
   if (!port.Plug(PlugLine(chunk))) return -1;
-  if (!pf::StartService(service, {}).ok) return -1;
+  if (!pf::StartService(service, {}).ok()) return -1;
   const bool pulled = ww::WaitUntil([&] { return port.Status()["delivered"] == 1; }, 120s);
   // The file is complete once the program has closed it; the timing is the simulator's.
   const long micros = port.Status()["pull_us"];

@@ -20,9 +20,9 @@ ScratchFolder::ScratchFolder() : backend_(std::make_unique<Backend>()) {
   (void)platform::CreateDirectory(base);
   for (;;) {
     path_ = base + "\\test" + std::to_string(++counter);
-    const platform::Outcome created = platform::CreateDirectory(path_);
+    const platform::Result<void> created = platform::CreateDirectory(path_);
     if (created) break;
-    if (created.error != platform::error::kAlreadyExists) {
+    if (created.error() != platform::error::kAlreadyExists) {
       throw std::runtime_error("cannot create the scratch folder " + path_);
     }
   }

@@ -21,9 +21,9 @@ ScratchFolder::ScratchFolder() {
   for (unsigned attempt = 0;; ++attempt) {
     path_ = base + "\\pagewick-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
             std::to_string(::GetTickCount()) + "-" + std::to_string(attempt);
-    const platform::Outcome created = platform::CreateDirectory(path_);
+    const platform::Result<void> created = platform::CreateDirectory(path_);
     if (created) break;
-    if (created.error != ERROR_ALREADY_EXISTS || attempt > 1000) {
+    if (created.error() != ERROR_ALREADY_EXISTS || attempt > 1000) {
       throw std::runtime_error("cannot create the scratch folder " + path_);
     }
   }

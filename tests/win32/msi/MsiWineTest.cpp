@@ -246,7 +246,7 @@ TEST_F(MsiInWine, InstallsPullsUpgradesAndUninstallsLeavingOnlyPicturesAndSettin
   WriteWholeFile(settings, settingsText);
   const std::optional<std::vector<int>> queued = port.Plug("--chunk fixed:65536 --plain-picture --image-size 120000");
   ASSERT_TRUE(queued && !queued->empty());
-  ASSERT_TRUE(pf::StartService(opened.handle, {}).ok);
+  ASSERT_TRUE(pf::StartService(opened.handle, {}).ok());
   const std::size_t count = queued->size();
   ASSERT_TRUE(WaitUntil([&] { return pf::FileExists(PicturePath(static_cast<int>(count))); }, 60s))
       << port.Control("status");

@@ -157,8 +157,8 @@ class PagewickInWine : public ::testing::Test {
     pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
     ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
     service_ = std::move(opened.handle);
-    const pf::Outcome started = pf::StartService(service_, {});
-    ASSERT_TRUE(started.ok) << "error " << started.error;
+    const pf::Result<void> started = pf::StartService(service_, {});
+    ASSERT_TRUE(started.ok()) << "error " << started.error();
     ASSERT_TRUE(WaitUntil([&] { return State(service_) == pf::service_state::kRunning; }, 60s));
   }
 

@@ -46,16 +46,16 @@ class ScannerDriver : public ::testing::Test {
     return std::move(opened.device);
   }
 
-  pf::Outcome Inquiry(const pf::DeviceHandle& device) {
+  pf::Result<void> Inquiry(const pf::DeviceHandle& device) {
     return scanner::SendScannerCommand(device, buffer_, ScannerCommand::InquiryRequest);
   }
 
   // Runs the request and checks that it came back well within the driver's
   // own reply deadline: nothing waits for a reply that cannot come.
   template <typename Request>
-  pf::Outcome Timed(Request request, std::chrono::milliseconds limit) {
+  pf::Result<void> Timed(Request request, std::chrono::milliseconds limit) {
     const auto start = std::chrono::steady_clock::now();
-    const pf::Outcome outcome = request();
+    const pf::Result<void> outcome = request();
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LE(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), limit.count());
     return outcome;
@@ -90,12 +90,12 @@ TEST_F(ScannerDriver, CarriesAPullFromLengthQueryToEndMarker) {
   Bytes pulled;
   for (int request = 0; request < 20; ++request) {
     ASSERT_TRUE(scanner::SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand,
-                                            static_cast<std::uint32_t>(pulled.size())).ok);
+                                            static_cast<std::uint32_t>(pulled.size())).ok());
     const scanner::LengthReply reply = scanner::ReadLengthReply(buffer_);
     if (reply.endOfImage) break;
     ASSERT_GT(reply.length, 0);
     ASSERT_TRUE(scanner::SendScannerCommand(device, buffer_, ScannerCommand::ChunkReadCommand,
-                                            static_cast<std::uint32_t>(reply.length)).ok);
+                                            static_cast<std::uint32_t>(reply.length)).ok());
     const std::byte* data = buffer_.Data().data();
     pulled.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(reply.length));
   }
@@ -106,23 +106,23 @@ TEST_F(ScannerDriver, CarriesAPullFromLengthQueryToEndMarker) {
 TEST_F(ScannerDriver, PassesTheDevicesErrorCodesOn) {
   ASSERT_TRUE(port_->Plug("--fail inquiry:0:1 --fail inquiry:1:1:31"));
   const pf::DeviceHandle device = Open();
-  pf::Outcome outcome = Inquiry(device);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.error, kErrorSemTimeout);
+  pf::Result<void> outcome = Inquiry(device);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error(), kErrorSemTimeout);
   outcome = Inquiry(device);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.error, 31u);
-  EXPECT_TRUE(Inquiry(device).ok);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error(), 31u);
+  EXPECT_TRUE(Inquiry(device).ok());
 }
 
 TEST_F(ScannerDriver, AnEmptyPortAnswersDeviceNotConnectedAndAFreshPlugWorksOnTheSameHandle) {
   const pf::DeviceHandle device = Open();
   ASSERT_EQ(port_->Control("unplug"), "ok");
-  const pf::Outcome outcome = Inquiry(device);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.error, kErrorDeviceNotConnected);
+  const pf::Result<void> outcome = Inquiry(device);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error(), kErrorDeviceNotConnected);
   ASSERT_TRUE(port_->Plug(""));
-  EXPECT_TRUE(Inquiry(device).ok);
+  EXPECT_TRUE(Inquiry(device).ok());
 }
 
 TEST_F(ScannerDriver, RefusesMalformedRepliesAndGoesOnWithTheNextRequest) {
@@ -133,21 +133,21 @@ TEST_F(ScannerDriver, RefusesMalformedRepliesAndGoesOnWithTheNextRequest) {
     SCOPED_TRACE(garble);
     ASSERT_EQ(port_->Control(std::string("garble ") + garble), "ok");
     buffer_.Clear();
-    const pf::Outcome outcome = Timed([&] { return Inquiry(device); }, 2000ms);
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_NE(outcome.error, 0u);
+    const pf::Result<void> outcome = Timed([&] { return Inquiry(device); }, 2000ms);
+    EXPECT_FALSE(outcome.ok());
+    EXPECT_NE(outcome.error(), 0u);
     EXPECT_EQ(buffer_.Data()[0], std::byte{0}) << "nothing of a refused reply reaches the caller";
-    EXPECT_TRUE(Inquiry(device).ok) << "the next request is answered again";
+    EXPECT_TRUE(Inquiry(device).ok()) << "the next request is answered again";
   }
 }
 
 TEST_F(ScannerDriver, AReplyThatNeverComesTimesOut) {
   const pf::DeviceHandle device = Open();
   ASSERT_EQ(port_->Control("garble silence"), "ok");
-  const pf::Outcome outcome = Timed([&] { return Inquiry(device); }, 15000ms);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.error, kErrorSemTimeout);
-  EXPECT_TRUE(Inquiry(device).ok) << "the next request is answered again";
+  const pf::Result<void> outcome = Timed([&] { return Inquiry(device); }, 15000ms);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error(), kErrorSemTimeout);
+  EXPECT_TRUE(Inquiry(device).ok()) << "the next request is answered again";
 }
 
 }  // namespace
