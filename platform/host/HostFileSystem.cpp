@@ -389,12 +389,23 @@ std::optional<std::uint64_t> GetFileSize(const FileHandle& file) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
-Result<void> DeleteFile(const std::string& path) {
+namespace {
+
+// The path as the world resolves it, for a call that holds the world's lock:
+// a path too long for the call or one that does not resolve is its failure.
+Result<ResolvedPath> ResolveLocked(World& world, const std::string& path) {
   if (const ErrorCode tooLong = PathLengthError(path)) return Failure(tooLong);
+  ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  return resolved;
+}
+
+}  // namespace
+
+Result<void> DeleteFile(const std::string& path) {
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
-  const ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  PW_TRY_ASSIGN(const ResolvedPath resolved, ResolveLocked(world, path));
   if (!resolved.exists) return Failure(MissingEntryError(resolved));
   const bool link = IsLink(resolved.hostPath);
   if (IsDirectory(resolved.hostPath) && !link) return Failure(error::kAccessDenied);
@@ -412,11 +423,9 @@ Result<void> DeleteFile(const std::string& path) {
 }
 
 Result<void> CreateDirectory(const std::string& path) {
-  if (const ErrorCode tooLong = PathLengthError(path)) return Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
-  const ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  PW_TRY_ASSIGN(const ResolvedPath resolved, ResolveLocked(world, path));
   if (resolved.isRoot) return Failure(error::kAccessDenied);
   if (resolved.exists) return Failure(error::kAlreadyExists);
   if (!resolved.parentExists) return Failure(error::kPathNotFound);
@@ -428,11 +437,9 @@ Result<void> CreateDirectory(const std::string& path) {
 }
 
 Result<void> RemoveDirectory(const std::string& path) {
-  if (const ErrorCode tooLong = PathLengthError(path)) return Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
-  const ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  PW_TRY_ASSIGN(const ResolvedPath resolved, ResolveLocked(world, path));
   if (!resolved.exists) return Failure(MissingEntryError(resolved));
   if (!IsDirectory(resolved.hostPath)) return Failure(error::kDirectory);
   if (resolved.isRoot || HasReadOnly(world, resolved.hostPath)) return Failure(error::kAccessDenied);
@@ -512,11 +519,9 @@ std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
 }
 
 Result<void> SetFileAttributes(const std::string& path, std::uint32_t attributes) {
-  if (const ErrorCode tooLong = PathLengthError(path)) return Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
-  const ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  PW_TRY_ASSIGN(const ResolvedPath resolved, ResolveLocked(world, path));
   if (!resolved.exists) return Failure(MissingEntryError(resolved));
   if (const ErrorCode denied = UserWriteDenied(world, resolved.hostPath, false)) return Failure(denied);
   world.Cache().BeforeChange();
@@ -681,11 +686,9 @@ std::optional<std::string> FinalPathOfHandle(const FileHandle& file) {
 }
 
 Result<void> SetCurrentDirectory(const std::string& path) {
-  if (const ErrorCode tooLong = PathLengthError(path)) return Failure(tooLong);
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
-  const ResolvedPath resolved = world.Resolve(path);
-  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  PW_TRY_ASSIGN(const ResolvedPath resolved, ResolveLocked(world, path));
   if (!resolved.exists) return Failure(MissingEntryError(resolved));
   if (!IsDirectory(resolved.hostPath)) return Failure(error::kDirectory);
   world.SetCurrentDirectoryText(resolved.windowsPath);

@@ -108,6 +108,15 @@ class SessionAgentServiceTest : public ServiceHostTest {
     return found;
   }
 
+  // Starts the service and connects an agent of the session (0: the
+  // console's) that has had its first state; nullptr when either does not happen.
+  std::unique_ptr<ag::ServiceConnection> StartServiceWithAgent(std::uint32_t session = 0) {
+    StartService();
+    auto agent = ConnectAgent(session);
+    if (agent == nullptr || !Next<ag::StateMessage>(*agent).has_value()) return nullptr;
+    return agent;
+  }
+
   // The refusal of an Apply: the notice that says why and the settings in
   // effect that come with it (nullopt when either does not come in time).
   struct Refusal {
@@ -226,10 +235,8 @@ TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
   world.UserSessions().DenyUserWrites("C:\\Windows");
   world.MakeDirectories("C:\\Windows\\Locked");
   const std::uint32_t ann = world.UserSessions().LogOn("ann");
-  StartService();
-  auto agent = ConnectAgent(ann);
+  auto agent = StartServiceWithAgent(ann);
   ASSERT_NE(agent, nullptr);
-  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
 
   ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Windows\\Locked", false}).ok());
   const std::optional<Refusal> refusal = NextRefusal(*agent);
@@ -261,10 +268,8 @@ TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
 TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason) {
   world.AddDrive('N', pf::DriveType::Remote);
   const std::uint32_t ann = world.UserSessions().LogOn("ann");
-  StartService();
-  auto agent = ConnectAgent(ann);
+  auto agent = StartServiceWithAgent(ann);
   ASSERT_NE(agent, nullptr);
-  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
   ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
   const std::string before = world.ReadFile(kServiceSettingsPath);
@@ -300,10 +305,8 @@ TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason
 
 TEST_F(SessionAgentServiceTest, FolderWindowAndDiskFullGoToTheAgentsNotToSessionZero) {
   const std::uint32_t ann = world.UserSessions().LogOn("ann");
-  StartService();
-  auto agent = ConnectAgent(ann);
+  auto agent = StartServiceWithAgent(ann);
   ASSERT_NE(agent, nullptr);
-  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
   ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
 
   const std::optional<ag::OpenFolderMessage> folder = Next<ag::OpenFolderMessage>(*agent);
@@ -468,10 +471,8 @@ TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowB
 }
 
 TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTheNextPoll) {
-  StartService();
-  auto agent = ConnectAgent();
+  auto agent = StartServiceWithAgent();
   ASSERT_NE(agent, nullptr);
-  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
   const struct {
     std::uint32_t eventType;
     int pending;
@@ -493,10 +494,8 @@ TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTh
 // The idle service thread waits for its queue: a quiet stretch without
 // messages, timers or agents makes no pass, and the poll timer's tick does.
 TEST_F(SessionAgentServiceTest, TheIdleServiceThreadMakesNoPassUntilSomethingArrives) {
-  StartService();
-  auto agent = ConnectAgent();
+  auto agent = StartServiceWithAgent();
   ASSERT_NE(agent, nullptr);
-  ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
   // Settled: the start-up's and the agent's messages are all taken.
   std::uint64_t quiet = ServicePasses(world);
   ASSERT_TRUE(WaitUntil([&] {

@@ -51,16 +51,20 @@ bool SameTextIgnoringCase(std::string a, std::string b) {
   return a == b;
 }
 
-// Runs pagewick.exe with the arguments and waits for it; its exit code, or -1.
-int RunProgram(const std::string& arguments) {
+// Starts pagewick.exe with the arguments; false when it cannot be started.
+bool LaunchProgram(const std::string& arguments, PROCESS_INFORMATION& process) {
   std::string commandLine = "\"" + ProgramPath() + "\" " + arguments;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-    return -1;
-  }
+  process = PROCESS_INFORMATION{};
+  return ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process) != FALSE;
+}
+
+// Runs pagewick.exe with the arguments and waits for it; its exit code, or -1.
+int RunProgram(const std::string& arguments) {
+  PROCESS_INFORMATION process;
+  if (!LaunchProgram(arguments, process)) return -1;
   const DWORD waited = ::WaitForSingleObject(process.hProcess, 60000);
   DWORD exitCode = static_cast<DWORD>(-1);
   if (waited == WAIT_OBJECT_0) ::GetExitCodeProcess(process.hProcess, &exitCode);
@@ -205,14 +209,8 @@ TEST_F(ServiceWineTest, InstallRegistersTheEventSourcesWhoseMessageIsTheEntrysTe
 
 // Starts pagewick.exe with the arguments without waiting for it.
 bool StartProgram(const std::string& arguments) {
-  std::string commandLine = "\"" + ProgramPath() + "\" " + arguments;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-    return false;
-  }
+  PROCESS_INFORMATION process;
+  if (!LaunchProgram(arguments, process)) return false;
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
   return true;
