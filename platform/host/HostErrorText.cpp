@@ -25,6 +25,7 @@ std::string SystemErrorMessage(ErrorCode code) {
       {121, "The semaphore timeout period has expired."},
       {123, "The filename, directory name, or volume label syntax is incorrect."},
       {183, "Cannot create a file when that file already exists."},
+      {1008, "An attempt was made to reference a token that does not exist."},
       {1052, "The requested control is not valid for this service."},
       {1053, "The service did not respond to the start or control request in a timely fashion."},
       {1056, "An instance of the service is already running."},

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <string>
 #include <sstream>
 #include <system_error>
 
@@ -96,17 +97,25 @@ std::optional<Record> ReadRecord(const fs::path& path) {
 }
 
 bool WriteRecord(const fs::path& path, const Record& record) {
+  std::string text;
+  for (const auto& [key, value] : record) text += key + '=' + EncodeField(value) + '\n';
+  return ReplaceFileText(path, text);
+}
+
+bool ReplaceFileText(const fs::path& path, std::string_view text) {
   std::error_code ec;
   fs::create_directories(path.parent_path(), ec);
-  const fs::path temporary = path.string() + ".tmp";
+  const fs::path temporary = path.string() + ".tmp" + std::to_string(::getpid());
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) return false;
-    for (const auto& [key, value] : record) out << key << '=' << EncodeField(value) << '\n';
+    out << text;
     if (!out.flush()) return false;
   }
   fs::rename(temporary, path, ec);
-  return !ec;
+  if (!ec) return true;
+  fs::remove(temporary, ec);
+  return false;
 }
 
 bool AppendLine(const fs::path& path, std::string_view line) {

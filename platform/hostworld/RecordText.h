@@ -29,6 +29,10 @@ using Record = std::map<std::string, std::string>;  // decoded values by key
 std::optional<Record> ReadRecord(const std::filesystem::path& path);
 // Writes the whole record (to a temporary file, then renamed over the old one).
 bool WriteRecord(const std::filesystem::path& path, const Record& record);
+// Replaces the whole file with the text: written to a temporary file of this
+// process, then renamed over the old one, so that another process of the
+// world reads the old text or the new one, never a part of either.
+bool ReplaceFileText(const std::filesystem::path& path, std::string_view text);
 // Appends one line to a file; false when it cannot be written.
 bool AppendLine(const std::filesystem::path& path, std::string_view line);
 std::vector<std::string> ReadLines(const std::filesystem::path& path);

@@ -9,12 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "platform/ServiceControl.h"
 #include "platform/Sessions.h"
 #include "platform/hostworld/Desktop.h"
 #include "platform/hostworld/ServiceManager.h"
 #include "platform/hostworld/ProcessRunning.h"
+#include "platform/hostworld/RecordText.h"
 #include "platform/hostworld/World.h"
 
 namespace pw::host {
@@ -26,6 +28,9 @@ fs::path SessionsFile(const fs::path& root) { return root / "sessions"; }
 fs::path SessionsFile(const World& world) { return SessionsFile(world.Root()); }
 fs::path DeniedFile(const World& world) { return world.Root() / "user-write-denied"; }
 fs::path ProcessesFile(const World& world) { return world.Root() / "session-processes"; }
+// Held while a process of the world changes the processes file: the service
+// adds its agents while a test's logoff takes the session's processes out.
+fs::path ProcessesLockFile(const World& world) { return world.Root() / "session-processes.lock"; }
 fs::path ConsoleFile(const fs::path& root) { return root / "console-session"; }
 fs::path ConsoleFile(const World& world) { return ConsoleFile(world.Root()); }
 
@@ -40,8 +45,9 @@ std::vector<std::pair<std::uint32_t, pid_t>> LoadProcesses(const World& world) {
 }
 
 void SaveProcesses(const World& world, const std::vector<std::pair<std::uint32_t, pid_t>>& processes) {
-  std::ofstream out(ProcessesFile(world), std::ios::trunc);
-  for (const auto& [session, process] : processes) out << session << ' ' << process << '\n';
+  std::ostringstream text;
+  for (const auto& [session, process] : processes) text << session << ' ' << process << '\n';
+  (void)ReplaceFileText(ProcessesFile(world), text.str());
 }
 
 // Ends a process as a logoff does. A child of this process is reaped; one
@@ -108,8 +114,10 @@ SessionTable::~SessionTable() {
 }
 
 void SessionTable::Save(const std::vector<UserSession>& sessions) const {
-  std::ofstream out(SessionsFile(world_), std::ios::trunc);
-  for (const UserSession& session : sessions) out << session.id << ' ' << session.user << '\n';
+  // Other processes of the world (the service) read the table at any time.
+  std::string text;
+  for (const UserSession& session : sessions) text += std::to_string(session.id) + ' ' + session.user + '\n';
+  (void)ReplaceFileText(SessionsFile(world_), text);
 }
 
 std::uint32_t SessionTable::LogOn(std::string user) {
@@ -140,6 +148,7 @@ bool SessionTable::LogOff(std::uint32_t id) {
     Save(sessions);
     if (ConsoleSession() == id) SetConsoleSession(std::nullopt);
     processes_.erase(id);
+    const FileLock processesLock(ProcessesLockFile(world_));
     std::vector<std::pair<std::uint32_t, pid_t>> all = LoadProcesses(world_);
     std::erase_if(all, [&](const auto& entry) {
       if (entry.first != id) return false;
@@ -186,8 +195,8 @@ std::vector<SessionChangeRecord> SessionTable::Changes() const {
 }
 
 void SessionTable::SeatConsoleUser(const fs::path& worldRoot, const std::string& user) {
-  std::ofstream(SessionsFile(worldRoot), std::ios::trunc) << 1 << ' ' << user << '\n';
-  std::ofstream(ConsoleFile(worldRoot), std::ios::trunc) << 1 << '\n';
+  (void)ReplaceFileText(SessionsFile(worldRoot), "1 " + user + '\n');
+  (void)ReplaceFileText(ConsoleFile(worldRoot), "1\n");
 }
 
 std::optional<std::uint32_t> SessionTable::ConsoleSession() const {
@@ -200,8 +209,7 @@ std::optional<std::uint32_t> SessionTable::ConsoleSession() const {
 
 void SessionTable::SetConsoleSession(std::optional<std::uint32_t> id) {
   std::scoped_lock lock(mutex_);
-  std::ofstream out(ConsoleFile(world_), std::ios::trunc);
-  if (id) out << *id << '\n';
+  (void)ReplaceFileText(ConsoleFile(world_), id ? std::to_string(*id) + '\n' : std::string());
 }
 
 Desktop* SessionTable::SessionDesktop(std::uint32_t id) const {
@@ -251,7 +259,8 @@ const std::vector<std::string>& SessionTable::DeniedFolders() const {
 void SessionTable::AddProcess(std::uint32_t id, pid_t process) {
   std::scoped_lock lock(mutex_);
   processes_[id].push_back(process);
-  std::ofstream(ProcessesFile(world_), std::ios::app) << id << ' ' << process << '\n';
+  const FileLock processesLock(ProcessesLockFile(world_));
+  (void)AppendLine(ProcessesFile(world_), std::to_string(id) + ' ' + std::to_string(process));
 }
 
 std::vector<pid_t> SessionTable::Processes(std::uint32_t id) const {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -53,6 +54,34 @@ TEST(WorldSessions, LogOnMakesASessionWithADesktopAndLogOffEndsIt) {
   EXPECT_EQ(world.UserSessions().SessionDesktop(ann), nullptr);
   // A new logon never reuses a session that is still in use.
   EXPECT_EQ(world.UserSessions().LogOn("carl"), 3u);
+}
+
+// The service reads the world's session table from its own process while a
+// test logs users on and off: every read must see the whole table.
+TEST(WorldSessions, AnotherProcessNeverReadsAHalfWrittenTable) {
+  World world;
+  world.UserSessions().LogOn("ann");
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0};
+  std::atomic<int> partial{0};
+  std::thread reader([&] {
+    while (!done.load()) {
+      std::ifstream sessions(world.Root() / "sessions");
+      std::ifstream console(world.Root() / "console-session");
+      std::string table((std::istreambuf_iterator<char>(sessions)), std::istreambuf_iterator<char>());
+      std::string consoleId((std::istreambuf_iterator<char>(console)), std::istreambuf_iterator<char>());
+      if (table.find("1 ann\n") == std::string::npos || consoleId != "1\n") ++partial;
+      ++reads;
+    }
+  });
+  for (int i = 0; i < 100; ++i) {
+    const std::uint32_t id = world.UserSessions().LogOn("user" + std::to_string(i));
+    if (i % 2 == 0) world.UserSessions().LogOff(id);
+  }
+  done = true;
+  reader.join();
+  EXPECT_GT(reads.load(), 0);
+  EXPECT_EQ(partial.load(), 0) << "of " << reads.load() << " reads";
 }
 
 TEST(WorldSessions, UsersMayNotWriteInDeniedFolders) {
