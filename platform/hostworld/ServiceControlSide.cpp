@@ -174,25 +174,21 @@ ServiceStatusResult ServiceManager::QueryStatus(std::string_view name) const {
   return result;
 }
 
-platform::ServiceConfigResult ServiceManager::QueryConfig(std::string_view name) const {
-  platform::ServiceConfigResult result;
+platform::Result<platform::ServiceConfig> ServiceManager::QueryConfig(std::string_view name) const {
   std::optional<ServiceRecord> record = Find(name);
-  if (!record) {
-    result.error = error::kServiceMarkedForDelete;
-    return result;
-  }
-  result.ok = true;
-  result.config.type = record->type;
-  result.config.startType = record->startType;
-  result.config.errorControl = record->errorControl;
-  result.config.binaryPath = record->binaryPath;
-  result.config.loadOrderGroup = record->loadOrderGroup.value_or("");
-  result.config.tagId = record->tagId;
-  result.config.dependencies = record->dependencies.value_or(std::vector<std::string>{});
+  if (!record) return platform::Failure(error::kServiceMarkedForDelete);
+  platform::ServiceConfig config;
+  config.type = record->type;
+  config.startType = record->startType;
+  config.errorControl = record->errorControl;
+  config.binaryPath = record->binaryPath;
+  config.loadOrderGroup = record->loadOrderGroup.value_or("");
+  config.tagId = record->tagId;
+  config.dependencies = record->dependencies.value_or(std::vector<std::string>{});
   // No account name means LocalSystem.
-  result.config.serviceStartName = record->account.value_or("LocalSystem");
-  result.config.displayName = record->displayName;
-  return result;
+  config.serviceStartName = record->account.value_or("LocalSystem");
+  config.displayName = record->displayName;
+  return config;
 }
 
 ServiceStatusResult ServiceManager::Control(std::string_view name, std::uint32_t control) {

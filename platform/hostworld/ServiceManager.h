@@ -125,11 +125,11 @@ class ServiceManager {
   platform::ErrorCode Start(std::string_view name, const std::vector<std::string>& arguments);
   platform::ServiceStatusResult Control(std::string_view name, std::uint32_t control);
   platform::ServiceStatusResult QueryStatus(std::string_view name) const;
-  platform::ServiceConfigResult QueryConfig(std::string_view name) const;
+  platform::Result<platform::ServiceConfig> QueryConfig(std::string_view name) const;
 
   platform::Result<void> RunDispatcher(const std::vector<platform::ServiceTableEntry>& table);
-  platform::RegisterHandlerResult RegisterHandler(std::string_view name, platform::ServiceControlHandler handler);
-  platform::RegisterHandlerResult RegisterHandlerEx(std::string_view name, platform::ServiceControlHandlerEx handler);
+  platform::Result<platform::ServiceStatusHandle> RegisterHandler(std::string_view name, platform::ServiceControlHandler handler);
+  platform::Result<platform::ServiceStatusHandle> RegisterHandlerEx(std::string_view name, platform::ServiceControlHandlerEx handler);
   platform::Result<void> SetStatus(platform::ServiceStatusHandle handle, const platform::ServiceStatus& status);
 
  private:
