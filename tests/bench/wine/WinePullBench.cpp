@@ -38,20 +38,20 @@ std::string PlugLine(std::uint32_t chunk) {
 // read in turn), with nothing done with the bytes. Seconds, or -1.
 double BarePull(const ww::SimulatorPort& port, const ww::WorldPaths& world, std::uint32_t chunk) {
   if (!port.Plug(PlugLine(chunk))) return -1;
-  pf::DeviceOpenResult opened =
+  pf::Result<pf::DeviceHandle> opened =
       pf::OpenDevice(std::string("\\\\?\\") + world.drive + ":", pf::access::kGenericRead | pf::access::kGenericWrite,
                      pf::share::kRead | pf::share::kWrite);
-  if (!opened.device.valid()) return -1;
+  if (!opened.ok()) return -1;
   pw::scanner::PassThroughBuffer buffer;
-  if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::InquiryRequest).ok()) return -1;
+  if (!pw::scanner::SendScannerCommand(*opened, buffer, ScannerCommand::InquiryRequest).ok()) return -1;
   std::uint32_t offset = 0;
   for (;;) {
-    if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::LengthQueryCommand, offset).ok()) return -1;
+    if (!pw::scanner::SendScannerCommand(*opened, buffer, ScannerCommand::LengthQueryCommand, offset).ok()) return -1;
     const pw::scanner::LengthReply reply = pw::scanner::ReadLengthReply(buffer);
     if (reply.endOfImage) break;
     if (reply.length <= 0) return -1;
     const auto length = static_cast<std::uint32_t>(reply.length);
-    if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::ChunkReadCommand, length).ok()) return -1;
+    if (!pw::scanner::SendScannerCommand(*opened, buffer, ScannerCommand::ChunkReadCommand, length).ok()) return -1;
     offset += length;
   }
   const long micros = port.Status()["pull_us"];
