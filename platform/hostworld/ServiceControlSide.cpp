@@ -130,11 +130,12 @@ ErrorCode ServiceManager::Start(std::string_view name, const std::vector<std::st
     return code;
   };
 
-  const LaunchResult launched = launcher ? launcher(request) : SpawnProcess(request);
-  if (launched.error != error::kSuccess) return abandon(launched.error);
-  if (launched.processId > 0) {
+  const platform::Result<pid_t> launched = launcher ? launcher(request) : SpawnProcess(request);
+  if (!launched) return abandon(launched.error());
+  const pid_t child = *launched;
+  if (child > 0) {
     std::scoped_lock lock(mutex_);
-    children_.push_back(launched.processId);
+    children_.push_back(child);
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
@@ -149,11 +150,11 @@ ErrorCode ServiceManager::Start(std::string_view name, const std::vector<std::st
     }
     // abandon takes the lock itself.
     if (lost) return abandon(error::kServiceRequestTimeout);
-    if (launched.processId > 0) {
+    if (child > 0) {
       int status = 0;
-      if (::waitpid(launched.processId, &status, WNOHANG) == launched.processId) {
+      if (::waitpid(child, &status, WNOHANG) == child) {
         std::scoped_lock lock(mutex_);
-        std::erase(children_, launched.processId);
+        std::erase(children_, child);
         return abandon(error::kProcessAborted);
       }
     }

@@ -65,12 +65,8 @@ struct LaunchRequest {
   std::filesystem::path worldRoot;
 };
 
-struct LaunchResult {
-  platform::ErrorCode error = platform::error::kSuccess;
-  pid_t processId = 0;  // a host process to watch; 0 for an in-process launch
-};
-
-using Launcher = std::function<LaunchResult(const LaunchRequest&)>;
+// A launch gives the host process to watch, or 0 for an in-process launch.
+using Launcher = std::function<platform::Result<pid_t>(const LaunchRequest&)>;
 
 // The host program a Windows command line names, and its arguments, as a
 // launch finds them (a name without extension may name "name.exe" too).
@@ -99,7 +95,7 @@ class ServiceManager {
   bool Administrator() const;
   void SetLauncher(Launcher launcher);
   // The default launcher: the binary as a host process.
-  static LaunchResult SpawnProcess(const LaunchRequest& request);
+  static platform::Result<pid_t> SpawnProcess(const LaunchRequest& request);
   void SetStartTimeout(std::chrono::milliseconds timeout);
   void SetControlTimeout(std::chrono::milliseconds timeout);
   // Makes SetServiceStatus fail with the code (nullopt: succeed again).

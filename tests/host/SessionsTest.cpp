@@ -74,7 +74,7 @@ class SessionServiceTest : public ::testing::Test {
       dispatcher_ = std::thread([this] {
         (void)pf::StartServiceCtrlDispatcher({{"Watcher", [this](const std::vector<std::string>&) { Main(); }}});
       });
-      return LaunchResult{};
+      return pid_t{0};
     });
     const pf::Result<pf::ServiceHandle> manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
     pf::ServiceDefinition definition;

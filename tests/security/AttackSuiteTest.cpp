@@ -96,7 +96,7 @@ class AttackTest : public ServiceHostTest {
     world.Services().SetLauncher([this](const host::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, nullptr));
-      return host::LaunchResult{};
+      return pid_t{0};
     });
     // Session agents started by the service only record their start.
     world.WriteFile(kModulePath, "#!/bin/sh\nexit 0\n");

@@ -139,7 +139,7 @@ class ServiceHostTest : public ::testing::Test {
     world.Services().SetLauncher([this](const host::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, &link));
-      return host::LaunchResult{};
+      return pid_t{0};
     });
   }
 

@@ -35,7 +35,7 @@ class ServiceRuntimeTest : public ::testing::Test {
             {{probe.Name, [this](const std::vector<std::string>& arguments) { probe.Main(arguments); }}});
         dispatcherDone = true;
       });
-      return host::LaunchResult{};
+      return pid_t{0};
     });
     const pf::Result<pf::ServiceHandle> manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
     pf::ServiceDefinition definition;

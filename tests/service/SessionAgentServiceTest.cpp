@@ -69,7 +69,7 @@ class SessionAgentServiceTest : public ServiceHostTest {
     world.Services().SetLauncher([this](const host::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, &notifying));
-      return host::LaunchResult{};
+      return pid_t{0};
     });
     // The executable records each start with its session and arguments.
     starts = world.Root() / "starts.log";
