@@ -246,7 +246,7 @@ TEST_F(NamedPipeTest, ServerProbesWhereTheClientMayWrite) {
   EXPECT_FALSE(missing.ok());
   EXPECT_EQ(missing.error(), error::kPathNotFound);
   // The probe leaves nothing behind.
-  EXPECT_TRUE(FindFiles(scratch_ / "*").entries.empty());
+  EXPECT_TRUE(FindFiles(scratch_ / "*").value_or(FindEntries()).empty());
 }
 
 TEST(Sessions, ThisProcessHasASessionAndTheQueriesAnswer) {

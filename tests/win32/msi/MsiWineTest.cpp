@@ -285,7 +285,7 @@ TEST_F(MsiInWine, InstallsPullsUpgradesAndUninstallsLeavingOnlyPicturesAndSettin
   // Uninstalled: the service stopped and gone, nothing of the package left.
   ASSERT_EQ(Msiexec(*world_, "/x \"" + second_ + "\" /qn", "msi-uninstall.log"), 0);
   int filesLeft = 0;
-  for (const pf::FindEntry& entry : pf::FindFiles(std::string(kProgramFolder) + "\\*").entries) {
+  for (const pf::FindEntry& entry : pf::FindFiles(std::string(kProgramFolder) + "\\*").value_or(pf::FindEntries())) {
     if (entry.name == "." || entry.name == "..") continue;
     const std::string path = std::string(kProgramFolder) + "\\" + entry.name;
     if (path == settings) continue;

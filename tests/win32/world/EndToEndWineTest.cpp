@@ -145,7 +145,7 @@ class PagewickInWine : public ::testing::Test {
   }
 
   static void RemoveFolder(const std::string& path) {
-    for (const pf::FindEntry& entry : pf::FindFiles(path + "\\*").entries) {
+    for (const pf::FindEntry& entry : pf::FindFiles(path + "\\*").value_or(pf::FindEntries())) {
       if (entry.name != "." && entry.name != "..") (void)pf::DeleteFile(path + "\\" + entry.name);
     }
     (void)pf::RemoveDirectory(path);
