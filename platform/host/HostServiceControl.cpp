@@ -74,10 +74,12 @@ CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDef
     result.error = error::kAccessDenied;
     return result;
   }
-  std::uint32_t tag = 0;
-  result.error = Manager().Create(definition, tag);
-  if (result.error != error::kSuccess) return result;
-  result.tagId = tag;
+  const Result<std::uint32_t> tag = Manager().Create(definition);
+  if (!tag) {
+    result.error = tag.error();
+    return result;
+  }
+  result.tagId = *tag;
   result.handle = NewHandle(std::make_unique<ServiceObject>(definition.name, definition.access));
   return result;
 }

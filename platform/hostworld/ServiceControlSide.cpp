@@ -19,29 +19,31 @@ namespace pw::host {
 
 using namespace scm;
 
-ErrorCode ServiceManager::Create(const platform::ServiceDefinition& definition, std::uint32_t& tagId) {
+platform::Result<std::uint32_t> ServiceManager::Create(const platform::ServiceDefinition& definition) {
   namespace type = platform::service_type;
-  if (definition.name.empty() || definition.name.find_first_of("\\/") != std::string::npos) return error::kInvalidName;
-  if (definition.binaryPath.empty()) return error::kInvalidParameter;
+  if (definition.name.empty() || definition.name.find_first_of("\\/") != std::string::npos) {
+    return platform::Failure(error::kInvalidName);
+  }
+  if (definition.binaryPath.empty()) return platform::Failure(error::kInvalidParameter);
   const std::uint32_t kind = definition.type & ~type::kInteractiveProcess;
-  if (kind != type::kOwnProcess && kind != type::kShareProcess) return error::kInvalidParameter;
+  if (kind != type::kOwnProcess && kind != type::kShareProcess) return platform::Failure(error::kInvalidParameter);
   // An interactive service runs as LocalSystem only.
   if ((definition.type & type::kInteractiveProcess) != 0 && definition.account &&
       !NamesEqual(*definition.account, "LocalSystem")) {
-    return error::kInvalidParameter;
+    return platform::Failure(error::kInvalidParameter);
   }
   if (definition.startType < platform::start_type::kAuto || definition.startType > platform::start_type::kDisabled) {
-    return error::kInvalidParameter;
+    return platform::Failure(error::kInvalidParameter);
   }
-  if (definition.errorControl > platform::error_control::kCritical) return error::kInvalidParameter;
+  if (definition.errorControl > platform::error_control::kCritical) return platform::Failure(error::kInvalidParameter);
   // A tag orders services within their load-order group.
   if (definition.requestTag && (!definition.loadOrderGroup || definition.loadOrderGroup->empty())) {
-    return error::kInvalidParameter;
+    return platform::Failure(error::kInvalidParameter);
   }
 
   FileLock lock(LockPath());
   if (std::optional<ServiceRecord> existing = Load(definition.name)) {
-    return existing->deletePending ? error::kServiceMarkedForDelete : error::kServiceExists;
+    return platform::Failure(existing->deletePending ? error::kServiceMarkedForDelete : error::kServiceExists);
   }
   const std::string displayName = definition.displayName.value_or(definition.name);
   std::error_code ec;
@@ -52,7 +54,7 @@ ErrorCode ServiceManager::Create(const platform::ServiceDefinition& definition, 
     const ServiceRecord service = FromRecord(*other);
     if (NamesEqual(service.displayName, displayName) || NamesEqual(service.name, displayName) ||
         NamesEqual(service.displayName, definition.name)) {
-      return error::kDuplicateServiceName;
+      return platform::Failure(error::kDuplicateServiceName);
     }
   }
 
@@ -70,11 +72,10 @@ ErrorCode ServiceManager::Create(const platform::ServiceDefinition& definition, 
   record.account = definition.account;
   record.password = definition.password;
   record.status = StoppedStatus(definition.type, error::kSuccess);
-  if (!Save(record)) return error::kAccessDenied;
+  if (!Save(record)) return platform::Failure(error::kAccessDenied);
   std::error_code removed;
   fs::remove(ReportsPath(definition.name), removed);
-  tagId = record.tagId;
-  return error::kSuccess;
+  return record.tagId;
 }
 
 ErrorCode ServiceManager::MarkForDelete(std::string_view name) {

@@ -116,7 +116,8 @@ class ServiceManager {
   int SystemShutdown();
 
   // --- The backend of the platform calls (HostServiceControl.cpp).
-  platform::ErrorCode Create(const platform::ServiceDefinition& definition, std::uint32_t& tagId);
+  // Registers the service; gives its tag (0 unless one was asked for).
+  platform::Result<std::uint32_t> Create(const platform::ServiceDefinition& definition);
   platform::ErrorCode MarkForDelete(std::string_view name);
   platform::ErrorCode Start(std::string_view name, const std::vector<std::string>& arguments);
   platform::ServiceStatusResult Control(std::string_view name, std::uint32_t control);
