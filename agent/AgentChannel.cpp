@@ -69,9 +69,7 @@ platform::Result<void> AgentChannel::Start() {
   serviceEnd_.Check();
   std::scoped_lock lock(mutex_);
   if (acceptThread_.joinable()) return platform::Failure(platform::error::kAlreadyExists);
-  platform::PipeResult first = platform::CreatePipeServer(options_.pipeName, true, kMaxMessageSize);
-  if (!first.pipe) return platform::Failure(first.error);
-  listener_->waiting = std::move(first.pipe);
+  PW_TRY_ASSIGN(listener_->waiting, platform::CreatePipeServer(options_.pipeName, true, kMaxMessageSize));
   stopping_ = false;
   acceptThread_ = std::thread([this] { AcceptLoop(); });
   return platform::Success();
@@ -111,9 +109,9 @@ void AgentChannel::AcceptLoop() {
     if (stopping_) return;
     // The next instance exists before this one is handed on, so that the pipe
     // never vanishes and a client arriving meanwhile finds it.
-    platform::PipeResult next = platform::CreatePipeServer(options_.pipeName, false, kMaxMessageSize);
-    if (!next.pipe) Log("Agent channel: cannot create a pipe instance (error " + std::to_string(next.error) + ")");
-    platform::Pipe current = std::exchange(listener_->waiting, std::move(next.pipe));
+    platform::Result<platform::Pipe> next = platform::CreatePipeServer(options_.pipeName, false, kMaxMessageSize);
+    if (!next) Log("Agent channel: cannot create a pipe instance (error " + std::to_string(next.error()) + ")");
+    platform::Pipe current = std::exchange(listener_->waiting, std::move(next).value_or(platform::Pipe()));
     const bool goOn = listener_->waiting.valid();
     // A client that came and went before Connect (232), or another failure:
     // its instance closes here.
@@ -122,8 +120,7 @@ void AgentChannel::AcceptLoop() {
       connection->pipe = std::move(current);
       const auto live = static_cast<std::size_t>(
           std::count_if(connections_.begin(), connections_.end(), [](const auto& c) { return !c->Finished(); }));
-      const platform::SessionIdResult session = connection->pipe.ClientSessionId();
-      connection->sessionId = session.ok ? session.sessionId : platform::kNoSession;
+      connection->sessionId = connection->pipe.ClientSessionId().value_or(platform::kNoSession);
       const auto ofSession = static_cast<std::size_t>(std::count_if(
           connections_.begin(), connections_.end(),
           [&](const auto& c) { return !c->Finished() && c->sessionId == connection->sessionId; }));

@@ -18,22 +18,21 @@ ServiceConnection::~ServiceConnection() { Close(); }
 
 platform::Result<void> ServiceConnection::Connect() {
   if (pipe_) return platform::Failure(platform::error::kAlreadyExists);
-  platform::PipeResult opened = platform::OpenPipeClient(options_.pipeName);
+  platform::Result<platform::Pipe> opened = platform::OpenPipeClient(options_.pipeName);
   // Every instance busy (231): the service makes the next one at once.
-  for (int attempt = 0; !opened.pipe && opened.error == platform::error::kPipeBusy && attempt < 40; ++attempt) {
+  for (int attempt = 0; !opened && opened.error() == platform::error::kPipeBusy && attempt < 40; ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
     opened = platform::OpenPipeClient(options_.pipeName);
   }
-  if (!opened.pipe) return platform::Failure(opened.error);
+  if (!opened) return platform::Failure(opened.error());
   // The service runs as LocalSystem. A server of the agent's own user is a
   // process that user runs anyway: it gains nothing by being talked to. Any
   // other user's server is a squatter, and learns nothing: nothing was sent.
-  const platform::ProcessIdResult server = opened.pipe.ServerProcessId();
-  if (!server.ok ||
-      (!platform::ProcessRunsAsLocalSystem(server.processId) && !platform::ProcessRunsAsThisUser(server.processId))) {
+  const platform::Result<std::uint32_t> server = opened->ServerProcessId();
+  if (!server || (!platform::ProcessRunsAsLocalSystem(*server) && !platform::ProcessRunsAsThisUser(*server))) {
     return platform::Failure(platform::error::kAccessDenied);
   }
-  pipe_ = std::make_unique<ServicePipe>(ServicePipe{std::move(opened.pipe)});
+  pipe_ = std::make_unique<ServicePipe>(ServicePipe{std::move(opened).value()});
   connected_ = true;
   reader_ = std::thread([this] { ReadLoop(); });
   return platform::Success();

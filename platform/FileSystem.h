@@ -126,20 +126,20 @@ struct FindEntry {
   std::uint64_t size = 0;
 };
 
-struct FindResult {
-  std::vector<FindEntry> entries;  // in the platform's order, "." and ".." left out
-  ErrorCode error = error::kSuccess;  // 2 or 3 when nothing could be listed, 0 otherwise
-};
+// A listing in the platform's order, "." and ".." left out.
+using FindEntries = std::vector<FindEntry>;
 
 // FindFirstFileA/FindNextFileA over a pattern such as "C:\Scans\Photo1\img*.*",
 // with the platform's wildcard rules (`*.*` matches names without a dot).
-FindResult FindFiles(const std::string& pattern);
+// Never an empty listing: nothing matched fails with 2 (3 when the folder
+// is missing); callers that take nothing as empty use value_or.
+Result<FindEntries> FindFiles(const std::string& pattern);
 
 // What a listing fills in: NamesAndAttributes leaves every size 0 and lists a
 // large folder faster (FindFirstFileExA with FindExInfoBasic and
 // FIND_FIRST_EX_LARGE_FETCH from Windows 7 on).
 enum class FindDetail { WithSizes, NamesAndAttributes };
-FindResult FindFiles(const std::string& pattern, FindDetail detail);
+Result<FindEntries> FindFiles(const std::string& pattern, FindDetail detail);
 
 struct DiskFreeSpace {
   std::uint64_t freeBytesAvailableToCaller = 0;

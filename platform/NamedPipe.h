@@ -41,18 +41,6 @@ struct PipeTransfer {
   ErrorCode error = error::kSuccess;
 };
 
-struct ProcessIdResult {
-  bool ok = false;
-  std::uint32_t processId = 0;
-  ErrorCode error = error::kSuccess;
-};
-
-struct SessionIdResult {
-  bool ok = false;
-  std::uint32_t sessionId = 0;
-  ErrorCode error = error::kSuccess;
-};
-
 // One end of a pipe: a server instance or a client. Move-only; closing it
 // closes the handle. Thread rule: one thread reads and one thread writes at a
 // time; Cancel and the queries are for any thread.
@@ -83,7 +71,7 @@ class Pipe {
   // DisconnectNamedPipe: the client's later calls fail; the instance may Connect again.
   Result<void> Disconnect();
   // The session of the connected client.
-  SessionIdResult ClientSessionId() const;
+  Result<std::uint32_t> ClientSessionId() const;
   // Whether the other end has closed its end: a look that neither waits nor
   // reads (PeekNamedPipe failing with ERROR_BROKEN_PIPE). Not while the pipe
   // is being closed.
@@ -95,7 +83,7 @@ class Pipe {
 
   // Client side: the process that serves the pipe (Vista and later; looked up
   // at run time, kCallNotImplemented before).
-  ProcessIdResult ServerProcessId() const;
+  Result<std::uint32_t> ServerProcessId() const;
 
   struct Impl;
 
@@ -105,19 +93,14 @@ class Pipe {
   std::unique_ptr<Impl> impl_;
 };
 
-struct PipeResult {
-  Pipe pipe;
-  ErrorCode error = error::kSuccess;
-};
-
 // A new server instance of the local pipe `name` (without "\\.\pipe\"),
 // duplex, message type and read mode. firstInstance: fail with 5 when the
 // pipe exists already (FILE_FLAG_FIRST_PIPE_INSTANCE), so no other process can
 // have created it first.
-PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint32_t maxMessageSize);
+Result<Pipe> CreatePipeServer(std::string_view name, bool firstInstance, std::uint32_t maxMessageSize);
 
 // Opens the local pipe `name` as a client in message read mode. Fails with
 // 2 when there is no such pipe, 231 when every instance is taken.
-PipeResult OpenPipeClient(std::string_view name);
+Result<Pipe> OpenPipeClient(std::string_view name);
 
 }  // namespace pw::platform

@@ -45,6 +45,11 @@ class [[nodiscard]] Result {
   T value_or(U&& fallback) const& {
     return ok() ? value() : static_cast<T>(std::forward<U>(fallback));
   }
+  // The same for a value that can only move (a handle): moves it out.
+  template <class U>
+  T value_or(U&& fallback) && {
+    return ok() ? std::move(value()) : static_cast<T>(std::forward<U>(fallback));
+  }
 
  private:
   std::variant<T, Error> state_;

@@ -114,14 +114,9 @@ struct ServiceHandleTraits {
 };
 using ServiceHandle = ScopedHandle<ServiceHandleTraits>;
 
-struct ServiceHandleResult {
-  ServiceHandle handle;
-  ErrorCode error = error::kSuccess;  // the failure's code when handle is invalid
-};
-
 // OpenSCManagerA. nullopt machine and database: the local machine's active database.
-ServiceHandleResult OpenSCManager(const std::optional<std::string>& machine, const std::optional<std::string>& database,
-                                  std::uint32_t access);
+Result<ServiceHandle> OpenSCManager(const std::optional<std::string>& machine, const std::optional<std::string>& database,
+                                    std::uint32_t access);
 
 // Everything CreateServiceA receives. An absent optional is a NULL pointer;
 // an empty dependency list is the empty double-zero-terminated list.
@@ -149,7 +144,7 @@ struct CreateServiceResult {
 CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDefinition& definition);
 
 // OpenServiceA: 1060 when no such service is installed.
-ServiceHandleResult OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access);
+Result<ServiceHandle> OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access);
 
 // DeleteService: marks the service for deletion; the registration goes once
 // the service has stopped. 1072 when it is marked already.
@@ -171,6 +166,8 @@ struct ServiceStatus {
   friend bool operator==(const ServiceStatus&, const ServiceStatus&) = default;
 };
 
+// Kept a struct: a refused control still reports the service's status (the
+// control manager fills it in for "not active" and "cannot accept").
 struct ServiceStatusResult {
   bool ok = false;
   ErrorCode error = error::kSuccess;
@@ -195,13 +192,7 @@ struct ServiceConfig {
   std::string displayName;
 };
 
-struct ServiceConfigResult {
-  bool ok = false;
-  ErrorCode error = error::kSuccess;
-  ServiceConfig config;
-};
-
-ServiceConfigResult QueryServiceConfig(const ServiceHandle& service);
+Result<ServiceConfig> QueryServiceConfig(const ServiceHandle& service);
 
 // --- The service process's side.
 
@@ -226,13 +217,8 @@ using ServiceControlHandler = std::function<void(std::uint32_t control)>;
 // SERVICE_STATUS_HANDLE; never closed.
 using ServiceStatusHandle = void*;
 
-struct RegisterHandlerResult {
-  ServiceStatusHandle handle = nullptr;
-  ErrorCode error = error::kSuccess;
-};
-
 // RegisterServiceCtrlHandlerA for a service of this process.
-RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceControlHandler handler);
+Result<ServiceStatusHandle> RegisterServiceCtrlHandler(std::string_view name, ServiceControlHandler handler);
 
 // A control with its event (RegisterServiceCtrlHandlerExA's arguments): for
 // SERVICE_CONTROL_SESSIONCHANGE the event type (WTS_SESSION_LOGON, ...) and
@@ -246,7 +232,7 @@ using ServiceControlHandlerEx = std::function<void(const ServiceControlEvent& ev
 
 // RegisterServiceCtrlHandlerExA for a service of this process. The handler
 // runs on the dispatcher thread and must return quickly.
-RegisterHandlerResult RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler);
+Result<ServiceStatusHandle> RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler);
 
 // SERVICE_CONTROL_DEVICEEVENT: a device event for a registration made with
 // RegisterServiceVolumeNotification; its event type is the DBT_ code.

@@ -33,7 +33,7 @@ Result<std::vector<std::uint32_t>> EnumerateInteractiveSessions();
 std::uint32_t ActiveConsoleSessionId();
 
 // ProcessIdToSessionId for this process.
-SessionIdResult CurrentProcessSessionId();
+Result<std::uint32_t> CurrentProcessSessionId();
 
 // Starts `commandLine` in `session` as the session's user, on its interactive
 // desktop, with the user's environment. Needs LocalSystem on Windows.

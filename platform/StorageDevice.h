@@ -6,6 +6,7 @@
 
 #include "platform/Errors.h"
 #include "platform/Handle.h"
+#include "platform/Result.h"
 
 namespace pw::platform {
 
@@ -33,14 +34,9 @@ struct DeviceHandleTraits {
 };
 using DeviceHandle = ScopedHandle<DeviceHandleTraits>;
 
-struct DeviceOpenResult {
-  DeviceHandle device;
-  ErrorCode error = error::kSuccess;
-};
-
 // CreateFileA on a volume path such as "\\?\E:" with the given access and share
 // flags, no security attributes, OPEN_EXISTING, no flags, no template.
-DeviceOpenResult OpenDevice(const std::string& devicePath, std::uint32_t desiredAccess, std::uint32_t shareMode);
+Result<DeviceHandle> OpenDevice(const std::string& devicePath, std::uint32_t desiredAccess, std::uint32_t shareMode);
 
 struct IoControlResult {
   bool ok = false;

@@ -21,7 +21,7 @@ namespace {
 // Pass-through needs a handle opened for reading and writing; the drive stays
 // open to others, since a nested scan (from an activation of the window during
 // the recognition) opens it again.
-platform::DeviceOpenResult OpenVolume(const std::string& devicePath) {
+platform::Result<platform::DeviceHandle> OpenVolume(const std::string& devicePath) {
   return platform::OpenDevice(devicePath, platform::access::kGenericRead | platform::access::kGenericWrite,
                               platform::share::kRead | platform::share::kWrite);
 }
@@ -78,10 +78,10 @@ void DrivePoll::ScanDrives(PollHost& host) {
       if (root == "A:\\" || process.ScannerAttached != 0) continue;
 
       const std::string devicePath = VolumePath(letter);
-      platform::DeviceOpenResult opened = OpenVolume(devicePath);
-      if (!opened.device) continue;
+      platform::Result<platform::DeviceHandle> opened = OpenVolume(devicePath);
+      if (!opened) continue;
       StorageDescriptorBuffer descriptor;
-      const bool described = QueryStorageDescriptor(opened.device, descriptor);
+      const bool described = QueryStorageDescriptor(*opened, descriptor);
       if (!described) queryFailed = true;
 
       // The selection on the page counts, applied or not, for every drive opened.
@@ -92,7 +92,7 @@ void DrivePoll::ScanDrives(PollHost& host) {
       }
 
       if (described && IsScannerIdentity(ProductText(descriptor), RevisionText(descriptor))) {
-        (void)RunScannerRequest(opened.device, kind);
+        (void)RunScannerRequest(*opened, kind);
         host.ShowForScanner();
         process.ScannerAttached = 1;
         StoreDevicePath(process, devicePath);
@@ -126,12 +126,12 @@ void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
     }
     if (process.ScannerAttached == 0) return;
 
-    platform::DeviceOpenResult opened = OpenVolume(StoredDevicePath(process));
-    if (!opened.device) {
+    platform::Result<platform::DeviceHandle> opened = OpenVolume(StoredDevicePath(process));
+    if (!opened) {
       Detach(process);
       return;
     }
-    device = std::move(opened.device);
+    device = std::move(opened).value();
     // Another removable drive may have taken the scanner's letter since the
     // last poll: the vendor commands go to nothing but the scanner.
     if (!StillTheScanner(device)) {

@@ -38,10 +38,10 @@ void ShowDialog(const std::string& text, const char* caption, std::uint32_t icon
 // The local control manager with full access; a failure ends the install or
 // uninstall run through the process entry's error box.
 platform::ServiceHandle OpenLocalManager() {
-  platform::ServiceHandleResult manager =
+  platform::Result<platform::ServiceHandle> manager =
       platform::OpenSCManager(std::nullopt, std::nullopt, platform::manager_access::kAllAccess);
-  if (!manager.handle) throw OsError(manager.error);
-  return std::move(manager.handle);
+  if (!manager) throw OsError(manager.error());
+  return std::move(manager).value();
 }
 
 }  // namespace
@@ -189,12 +189,12 @@ void TServiceApplication::Uninstall(bool silent) {
   if (TService1* service = service_.get()) {
     try {
       if (service->BeforeUninstall) service->BeforeUninstall(*service);
-      platform::ServiceHandleResult opened =
+      platform::Result<platform::ServiceHandle> opened =
           platform::OpenService(manager, service->Name, platform::service_access::kAllAccess);
-      if (!opened.handle) throw OsError(opened.error);
-      const platform::Result<void> deleted = platform::DeleteService(opened.handle);
+      if (!opened) throw OsError(opened.error());
+      const platform::Result<void> deleted = platform::DeleteService(*opened);
       if (!deleted) throw OsError(deleted.error());
-      opened.handle.reset();
+      opened->reset();
       if (UsesSessionAgents()) RemoveEventSources(service->Name);
       if (service->AfterUninstall) service->AfterUninstall(*service);
     } catch (...) {
@@ -282,15 +282,15 @@ void TServiceApplication::RunAgent(bool desktopStart) {
 TServiceApplication::OwnService TServiceApplication::OwnServiceState() const {
   if (!service_) return OwnService::Running;
   // Any user may connect to the manager and query a service's status.
-  platform::ServiceHandleResult manager =
+  const platform::Result<platform::ServiceHandle> manager =
       platform::OpenSCManager(std::nullopt, std::nullopt, platform::manager_access::kConnect);
-  if (!manager.handle) return OwnService::Running;
-  platform::ServiceHandleResult opened =
-      platform::OpenService(manager.handle, service_->Name, platform::service_access::kQueryStatus);
-  if (!opened.handle) {
-    return opened.error == platform::error::kServiceDoesNotExist ? OwnService::NotInstalled : OwnService::Running;
+  if (!manager) return OwnService::Running;
+  const platform::Result<platform::ServiceHandle> opened =
+      platform::OpenService(*manager, service_->Name, platform::service_access::kQueryStatus);
+  if (!opened) {
+    return opened.error() == platform::error::kServiceDoesNotExist ? OwnService::NotInstalled : OwnService::Running;
   }
-  const platform::ServiceStatusResult status = platform::QueryServiceStatus(opened.handle);
+  const platform::ServiceStatusResult status = platform::QueryServiceStatus(*opened);
   // Anything but stopped (starting, stopping, running) is left to the pipe.
   if (status.ok && status.status.currentState == platform::service_state::kStopped) return OwnService::Stopped;
   return OwnService::Running;
@@ -298,15 +298,15 @@ TServiceApplication::OwnService TServiceApplication::OwnServiceState() const {
 
 bool TServiceApplication::StartOwnService() const {
   if (!service_) return false;
-  platform::ServiceHandleResult manager =
+  const platform::Result<platform::ServiceHandle> manager =
       platform::OpenSCManager(std::nullopt, std::nullopt, platform::manager_access::kConnect);
-  if (!manager.handle) return false;
+  if (!manager) return false;
   // Standard users hold no start right on a service by default: the open fails
   // with 5 and the user is told how to have it started.
-  platform::ServiceHandleResult opened =
-      platform::OpenService(manager.handle, service_->Name, platform::service_access::kStart);
-  if (!opened.handle) return false;
-  return static_cast<bool>(platform::StartService(opened.handle, {}));
+  const platform::Result<platform::ServiceHandle> opened =
+      platform::OpenService(*manager, service_->Name, platform::service_access::kStart);
+  if (!opened) return false;
+  return static_cast<bool>(platform::StartService(*opened, {}));
 }
 
 void TServiceApplication::ServiceMain(const std::vector<std::string>& arguments) {

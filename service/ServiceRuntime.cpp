@@ -141,15 +141,15 @@ void TService::LogMessage(const std::string& message) {
 
 void TService::Main(const std::vector<std::string>& arguments) {
   params_.insert(params_.end(), arguments.begin(), arguments.end());
-  platform::RegisterHandlerResult registered =
+  const platform::Result<platform::ServiceStatusHandle> registered =
       AllowSessionChange || VolumeEvents
           ? platform::RegisterServiceCtrlHandlerEx(Name, [this](const platform::ServiceControlEvent& event) { ControllerEx(event); })
           : platform::RegisterServiceCtrlHandler(Name, [this](std::uint32_t code) { Controller(code); });
-  if (registered.handle == nullptr) {
-    LogMessage(SystemMessage(registered.error));
+  if (!registered) {
+    LogMessage(SystemMessage(registered.error()));
     return;
   }
-  statusHandle_ = registered.handle;
+  statusHandle_ = *registered;
   if (VolumeEvents) {
     platform::Result<platform::DeviceNotification> volumes = platform::RegisterServiceVolumeNotification(statusHandle_);
     // Without it a scanner is still found through the drive walk of each poll.

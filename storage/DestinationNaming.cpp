@@ -62,8 +62,9 @@ std::string ImageFileName(const std::string& filePrefix, std::int32_t number) {
 std::vector<bool> FolderNumbersInUse(const std::string& location, const std::string& prefix) {
   std::vector<bool> used(static_cast<std::size_t>(kMaxFolderNumber) + 1, false);
   const std::string pattern = location.size() == 3 ? location + "*" : location + "\\*";
-  const platform::FindResult found = platform::FindFiles(pattern, platform::FindDetail::NamesAndAttributes);
-  for (const platform::FindEntry& entry : found.entries) {
+  const platform::FindEntries found =
+      platform::FindFiles(pattern, platform::FindDetail::NamesAndAttributes).value_or(platform::FindEntries());
+  for (const platform::FindEntry& entry : found) {
     if ((entry.attributes & platform::attribute::kDirectory) == 0) continue;
     if (entry.name.size() <= prefix.size() || entry.name.size() > prefix.size() + 4) continue;
     if (!platform::SameTextIgnoringCase(std::string_view(entry.name).substr(0, prefix.size()), prefix)) continue;
@@ -99,12 +100,12 @@ bool EndsWithJpg(std::string_view name) {
 // Reads the names of one listing of an image folder: the images the
 // system's lister would list for a plain prefix, and the image numbers whose
 // name any entry holds.
-ImageFolderNames ReadFolderNames(platform::FindResult found, const std::string& prefix, bool plainPrefix) {
+ImageFolderNames ReadFolderNames(platform::FindEntries found, const std::string& prefix, bool plainPrefix) {
   ImageFolderNames names;
   names.taken.assign(static_cast<std::size_t>(kMaxFileNumber) + 1, false);
   constexpr std::uint32_t kLeftOut =
       platform::attribute::kDirectory | platform::attribute::kHidden | platform::attribute::kSystem;
-  for (const platform::FindEntry& entry : found.entries) {
+  for (const platform::FindEntry& entry : found) {
     if ((entry.attributes & platform::attribute::kReparsePoint) != 0) names.holdsLink = true;
     if (plainPrefix && (entry.attributes & kLeftOut) == 0 && entry.name.size() >= prefix.size() &&
         platform::SameTextIgnoringCase(std::string_view(entry.name).substr(0, prefix.size()), prefix)) {
@@ -120,13 +121,14 @@ ImageFolderNames ReadFolderNames(platform::FindResult found, const std::string& 
       }
     }
   }
-  names.entries = std::move(found.entries);
+  names.entries = std::move(found);
   return names;
 }
 
 ImageFolderNames ListFolder(const std::string& folder, NamingState& state, bool plainPrefix) {
   ImageFolderNames names = ReadFolderNames(
-      platform::FindFiles(folder + "\\*", platform::FindDetail::NamesAndAttributes), state.filePrefix, plainPrefix);
+      platform::FindFiles(folder + "\\*", platform::FindDetail::NamesAndAttributes).value_or(platform::FindEntries()),
+      state.filePrefix, plainPrefix);
   if (!plainPrefix) names.images = state.host.ListImageFiles(folder);
   return names;
 }
@@ -134,8 +136,9 @@ ImageFolderNames ListFolder(const std::string& folder, NamingState& state, bool 
 }  // namespace
 
 ImageFolderNames ListImageFolder(const std::string& folder, const std::string& filePrefix) {
-  return ReadFolderNames(platform::FindFiles(folder + "\\*", platform::FindDetail::WithSizes), filePrefix,
-                         PlainPrefix(filePrefix));
+  return ReadFolderNames(
+      platform::FindFiles(folder + "\\*", platform::FindDetail::WithSizes).value_or(platform::FindEntries()), filePrefix,
+      PlainPrefix(filePrefix));
 }
 
 std::int32_t NextImageNumber(const ImageFolderNames& names, const std::string& filePrefix) {

@@ -544,16 +544,13 @@ bool DirectoryExists(const std::string& path) {
   return attributes && (*attributes & attribute::kDirectory) != 0;
 }
 
-FindResult FindFiles(const std::string& pattern) { return FindFiles(pattern, FindDetail::WithSizes); }
+Result<FindEntries> FindFiles(const std::string& pattern) { return FindFiles(pattern, FindDetail::WithSizes); }
 
-FindResult FindFiles(const std::string& pattern, FindDetail detail) {
+Result<FindEntries> FindFiles(const std::string& pattern, FindDetail detail) {
   World& world = World::Current();
   std::scoped_lock lock(world.Mutex());
-  FindResult result;
-  if (const ErrorCode tooLong = PathLengthError(pattern)) {
-    result.error = tooLong;
-    return result;
-  }
+  FindEntries entries;
+  if (const ErrorCode tooLong = PathLengthError(pattern)) return Failure(tooLong);
   const std::size_t separator = pattern.find_last_of("\\/");
   std::string folder;
   std::string namePattern;
@@ -568,18 +565,9 @@ FindResult FindFiles(const std::string& pattern, FindDetail detail) {
     namePattern = pattern;
   }
   const ResolvedPath resolved = world.Resolve(folder);
-  if (resolved.error != error::kSuccess) {
-    result.error = resolved.error;
-    return result;
-  }
-  if (!resolved.exists || !IsDirectory(resolved.hostPath)) {
-    result.error = error::kPathNotFound;
-    return result;
-  }
-  if (namePattern.empty()) {
-    result.error = error::kFileNotFound;
-    return result;
-  }
+  if (resolved.error != error::kSuccess) return Failure(resolved.error);
+  if (!resolved.exists || !IsDirectory(resolved.hostPath)) return Failure(error::kPathNotFound);
+  if (namePattern.empty()) return Failure(error::kFileNotFound);
   // One pass over the folder: the type comes with each entry, and sizes are
   // read relative to the folder, so a large folder costs one look per file.
   const int folderFd = ::open(resolved.hostPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -587,8 +575,7 @@ FindResult FindFiles(const std::string& pattern, FindDetail detail) {
   if (listing == nullptr) {
     const int code = errno;
     if (folderFd >= 0) ::close(folderFd);
-    result.error = host::ErrorFromErrno(code);
-    return result;
+    return Failure(host::ErrorFromErrno(code));
   }
   // "*" and "*.*" match every name.
   const bool matchesAll = namePattern == "*" || namePattern == "*.*";
@@ -614,21 +601,17 @@ FindResult FindFiles(const std::string& pattern, FindDetail detail) {
       entry.attributes = AttributesOf(world, resolved.hostPath / entry.name, type == DT_DIR);
     }
     if (type == DT_REG && looked && detail == FindDetail::WithSizes) entry.size = static_cast<std::uint64_t>(info.st_size);
-    result.entries.push_back(std::move(entry));
+    entries.push_back(std::move(entry));
     errno = 0;
   }
   const int readError = errno;
   ::closedir(listing);
-  if (readError != 0) {
-    result.entries.clear();
-    result.error = host::ErrorFromErrno(readError);
-    return result;
-  }
+  if (readError != 0) return Failure(host::ErrorFromErrno(readError));
+  if (entries.empty()) return Failure(error::kFileNotFound);
   // NTFS lists a folder in the order of its upper-cased names.
-  std::sort(result.entries.begin(), result.entries.end(),
+  std::sort(entries.begin(), entries.end(),
             [](const FindEntry& a, const FindEntry& b) { return LessTextIgnoringCase(a.name, b.name); });
-  if (result.entries.empty()) result.error = error::kFileNotFound;
-  return result;
+  return entries;
 }
 
 Result<DiskFreeSpace> GetDiskFreeSpaceEx(const std::string& directory) {

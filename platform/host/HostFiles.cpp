@@ -116,28 +116,24 @@ platform::ErrorCode ErrorFromErrno(int code) {
   }
 }
 
-bool ReadWholeFile(const fs::path& hostPath, std::string& content, platform::ErrorCode& code) {
+platform::Result<std::string> ReadWholeFile(const fs::path& hostPath) {
   const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    code = ErrorFromErrno(errno);
-    return false;
-  }
-  content.clear();
+  if (fd < 0) return platform::Failure(ErrorFromErrno(errno));
+  std::string content;
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
-      code = ErrorFromErrno(errno);
+      const platform::ErrorCode code = ErrorFromErrno(errno);
       ::close(fd);
-      return false;
+      return platform::Failure(code);
     }
     if (got == 0) break;
     content.append(buffer, static_cast<std::size_t>(got));
   }
   ::close(fd);
-  code = error::kSuccess;
-  return true;
+  return content;
 }
 
 }  // namespace pw::host

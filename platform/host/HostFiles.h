@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/Errors.h"
+#include "platform/Result.h"
 #include "platform/hostworld/World.h"
 
 namespace pw::host {
@@ -69,7 +70,7 @@ const std::string* ImpersonatedUser();
 // The Win32 error code that matches a POSIX errno value.
 platform::ErrorCode ErrorFromErrno(int error);
 
-// Reads a whole file of the host file system; false when it cannot be read.
-bool ReadWholeFile(const std::filesystem::path& hostPath, std::string& content, platform::ErrorCode& error);
+// Reads a whole file of the host file system.
+platform::Result<std::string> ReadWholeFile(const std::filesystem::path& hostPath);
 
 }  // namespace pw::host

@@ -233,47 +233,42 @@ Result<void> Pipe::Disconnect() {
   return Success();
 }
 
-SessionIdResult Pipe::ClientSessionId() const {
-  if (!impl_ || !impl_->listener) return {false, 0, error::kInvalidHandle};
-  if (impl_->socket.get() < 0) return {false, 0, error::kPipeNotConnected};
-  return {true, impl_->clientSession, error::kSuccess};
+Result<std::uint32_t> Pipe::ClientSessionId() const {
+  if (!impl_ || !impl_->listener) return Failure(error::kInvalidHandle);
+  if (impl_->socket.get() < 0) return Failure(error::kPipeNotConnected);
+  return impl_->clientSession;
 }
 
 Result<void> Pipe::ClientMayWriteIn(std::string_view path) const {
-  const SessionIdResult session = ClientSessionId();
-  if (!session.ok) return Failure(session.error);
+  PW_TRY_ASSIGN(const std::uint32_t session, ClientSessionId());
   // Session 0 is the services' own: a client there writes as LocalSystem.
-  if (session.sessionId != 0 && !host::World::Current().UserSessions().UserMayWrite(path)) {
+  if (session != 0 && !host::World::Current().UserSessions().UserMayWrite(path)) {
     return Failure(error::kAccessDenied);
   }
   return ProbeWriteAccess(path);
 }
 
-ProcessIdResult Pipe::ServerProcessId() const {
-  if (!impl_ || impl_->listener) return {false, 0, error::kInvalidHandle};
-  if (impl_->socket.get() < 0) return {false, 0, error::kPipeNotConnected};
+Result<std::uint32_t> Pipe::ServerProcessId() const {
+  if (!impl_ || impl_->listener) return Failure(error::kInvalidHandle);
+  if (impl_->socket.get() < 0) return Failure(error::kPipeNotConnected);
   // The credentials of a listening socket's peer are those of the process
   // that made it listen: the pipe's server.
   ucred credentials{};
   socklen_t size = sizeof credentials;
   if (::getsockopt(impl_->socket.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
-    return {false, 0, ErrnoToError(errno)};
+    return Failure(ErrnoToError(errno));
   }
-  return {true, static_cast<std::uint32_t>(credentials.pid), error::kSuccess};
+  return static_cast<std::uint32_t>(credentials.pid);
 }
 
-PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint32_t /*maxMessageSize*/) {
-  PipeResult result;
+Result<Pipe> CreatePipeServer(std::string_view name, bool firstInstance, std::uint32_t /*maxMessageSize*/) {
   const host::SocketAddress address = PipeAddress(name);
   const std::string key(address.AbstractName());
   std::shared_ptr<Listener> listener;
   {
     std::scoped_lock lock(g_listenersMutex);
     if (auto found = g_listeners.find(key); found != g_listeners.end()) listener = found->second.lock();
-    if (listener && firstInstance) {
-      result.error = error::kAccessDenied;
-      return result;
-    }
+    if (listener && firstInstance) return Failure(error::kAccessDenied);
 
     if (!listener) {
       listener = std::make_shared<Listener>();
@@ -285,39 +280,27 @@ PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint
       // when someone else took the name first.
       if (!listener->socket.valid()) {
         // Bound already: another process of the world holds the pipe.
-        result.error = ErrnoToError(errno);
-        return result;
+        return Failure(ErrnoToError(errno));
       }
       g_listeners[key] = listener;
     }
   }
   auto impl = std::make_unique<Pipe::Impl>();
   impl->listener = std::move(listener);
-  result.pipe = PipeFactory::Make(std::move(impl));
-  return result;
+  return PipeFactory::Make(std::move(impl));
 }
 
-PipeResult OpenPipeClient(std::string_view name) {
-  PipeResult result;
+Result<Pipe> OpenPipeClient(std::string_view name) {
   Descriptor socket = host::ConnectSocket(SOCK_SEQPACKET, PipeAddress(name));
-  if (!socket.valid()) {
-    result.error = errno == EAGAIN ? error::kPipeBusy : ErrnoToError(errno);
-    return result;
-  }
-  const SessionIdResult session = CurrentProcessSessionId();
-  const std::uint32_t words[2] = {kHelloMagic, session.ok ? session.sessionId : 0};
+  if (!socket.valid()) return Failure(errno == EAGAIN ? error::kPipeBusy : ErrnoToError(errno));
+  const std::uint32_t words[2] = {kHelloMagic, CurrentProcessSessionId().value_or(0u)};
   if (::send(socket.get(), words, sizeof words, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof words)) {
-    result.error = ErrnoToError(errno);
-    return result;
+    return Failure(ErrnoToError(errno));
   }
-  if (::fcntl(socket.get(), F_SETFL, O_NONBLOCK) != 0) {
-    result.error = ErrnoToError(errno);
-    return result;
-  }
+  if (::fcntl(socket.get(), F_SETFL, O_NONBLOCK) != 0) return Failure(ErrnoToError(errno));
   auto impl = std::make_unique<Pipe::Impl>();
   impl->socket = std::move(socket);
-  result.pipe = PipeFactory::Make(std::move(impl));
-  return result;
+  return PipeFactory::Make(std::move(impl));
 }
 
 }  // namespace pw::platform

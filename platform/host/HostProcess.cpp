@@ -31,9 +31,8 @@ ProcessPlatform::ProcessPlatform() : state_(std::make_unique<State>()) {
   // What this process shows, on the screen of its session, for the world's
   // other processes to see (a test that runs the service and its agents).
   if (!options.root.empty()) {
-    const SessionIdResult session = CurrentProcessSessionId();
-    state_->world->Desktop().SetScreenJournal(
-        host::ScreenJournal(state_->world->ScreenJournalFile(), session.ok ? session.sessionId : 0));
+    const std::uint32_t session = CurrentProcessSessionId().value_or(0u);
+    state_->world->Desktop().SetScreenJournal(host::ScreenJournal(state_->world->ScreenJournalFile(), session));
   }
   // As the system notices a device plugged in without being asked.
   state_->watcher = std::make_unique<host::ServedDeviceWatcher>(*state_->world);

@@ -59,10 +59,9 @@ ProfileText ReadProfileString(std::string_view section, std::string_view key, st
   if (host::SharingConflict(world, resolved.hostPath, access::kGenericRead, kProfileShare)) {
     return DefaultText(defaultValue, bufferSize, error::kSharingViolation);
   }
-  std::string bytes;
-  ErrorCode readError = error::kSuccess;
-  if (!host::ReadWholeFile(resolved.hostPath, bytes, readError)) return DefaultText(defaultValue, bufferSize, readError);
-  std::optional<std::string> value = platform::FindProfileValue(bytes, section, key);
+  const Result<std::string> bytes = host::ReadWholeFile(resolved.hostPath);
+  if (!bytes) return DefaultText(defaultValue, bufferSize, bytes.error());
+  std::optional<std::string> value = platform::FindProfileValue(*bytes, section, key);
   if (!value) return DefaultText(defaultValue, bufferSize, error::kSuccess);
   return Fit(std::move(*value), bufferSize, error::kSuccess);
 }

@@ -51,25 +51,16 @@ void ServiceHandleTraits::Close(RawHandle handle) noexcept {
   if (host::World* world = host::World::CurrentOrNull()) world->CloseHandle(handle);
 }
 
-ServiceHandleResult OpenSCManager(const std::optional<std::string>& machine, const std::optional<std::string>& database,
-                                  std::uint32_t access) {
-  ServiceHandleResult result;
+Result<ServiceHandle> OpenSCManager(const std::optional<std::string>& machine,
+                                    const std::optional<std::string>& database, std::uint32_t access) {
   // The world is one machine with the active database only.
-  if (machine && !machine->empty()) {
-    result.error = 1722;  // RPC_S_SERVER_UNAVAILABLE
-    return result;
-  }
+  if (machine && !machine->empty()) return Failure(1722);  // RPC_S_SERVER_UNAVAILABLE
   if (database && !database->empty() && !host::NamesEqual(*database, "ServicesActive")) {
-    result.error = 1065;  // ERROR_DATABASE_DOES_NOT_EXIST
-    return result;
+    return Failure(1065);  // ERROR_DATABASE_DOES_NOT_EXIST
   }
   constexpr std::uint32_t kUserRights = manager_access::kConnect | manager_access::kEnumerateService | 0x10 | 0x20000;
-  if (!Manager().Administrator() && (access & ~kUserRights) != 0) {
-    result.error = error::kAccessDenied;
-    return result;
-  }
-  result.handle = NewHandle(std::make_unique<ManagerObject>(access));
-  return result;
+  if (!Manager().Administrator() && (access & ~kUserRights) != 0) return Failure(error::kAccessDenied);
+  return NewHandle(std::make_unique<ManagerObject>(access));
 }
 
 CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDefinition& definition) {
@@ -83,40 +74,28 @@ CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDef
     result.error = error::kAccessDenied;
     return result;
   }
-  std::uint32_t tag = 0;
-  result.error = Manager().Create(definition, tag);
-  if (result.error != error::kSuccess) return result;
-  result.tagId = tag;
+  const Result<std::uint32_t> tag = Manager().Create(definition);
+  if (!tag) {
+    result.error = tag.error();
+    return result;
+  }
+  result.tagId = *tag;
   result.handle = NewHandle(std::make_unique<ServiceObject>(definition.name, definition.access));
   return result;
 }
 
-ServiceHandleResult OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access) {
-  ServiceHandleResult result;
-  if (Object<ManagerObject>(manager) == nullptr) {
-    result.error = error::kInvalidHandle;
-    return result;
-  }
-  if (name.empty()) {
-    result.error = error::kInvalidName;
-    return result;
-  }
+Result<ServiceHandle> OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access) {
+  if (Object<ManagerObject>(manager) == nullptr) return Failure(error::kInvalidHandle);
+  if (name.empty()) return Failure(error::kInvalidName);
   std::optional<host::ServiceRecord> record = Manager().Find(name);
-  if (!record) {
-    result.error = error::kServiceDoesNotExist;
-    return result;
-  }
+  if (!record) return Failure(error::kServiceDoesNotExist);
   // The security a service gets at creation: interactive users may query it,
   // interrogate it and send it user-defined controls (and read that
   // security), nothing more; administrators may do everything.
   constexpr std::uint32_t kUserRights = service_access::kQueryConfig | service_access::kQueryStatus | 0x0008 |
                                         service_access::kInterrogate | service_access::kUserDefinedControl | 0x20000;
-  if (!Manager().Administrator() && (access & ~kUserRights) != 0) {
-    result.error = error::kAccessDenied;
-    return result;
-  }
-  result.handle = NewHandle(std::make_unique<ServiceObject>(record->name, access));
-  return result;
+  if (!Manager().Administrator() && (access & ~kUserRights) != 0) return Failure(error::kAccessDenied);
+  return NewHandle(std::make_unique<ServiceObject>(record->name, access));
 }
 
 Result<void> DeleteService(const ServiceHandle& service) {
@@ -163,17 +142,10 @@ ServiceStatusResult QueryServiceStatus(const ServiceHandle& service) {
   return Manager().QueryStatus(object->name);
 }
 
-ServiceConfigResult QueryServiceConfig(const ServiceHandle& service) {
-  ServiceConfigResult result;
+Result<ServiceConfig> QueryServiceConfig(const ServiceHandle& service) {
   ServiceObject* object = Object<ServiceObject>(service);
-  if (object == nullptr) {
-    result.error = error::kInvalidHandle;
-    return result;
-  }
-  if ((object->access & service_access::kQueryConfig) == 0) {
-    result.error = error::kAccessDenied;
-    return result;
-  }
+  if (object == nullptr) return Failure(error::kInvalidHandle);
+  if ((object->access & service_access::kQueryConfig) == 0) return Failure(error::kAccessDenied);
   return Manager().QueryConfig(object->name);
 }
 
@@ -181,11 +153,11 @@ Result<void> StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& ta
   return Manager().RunDispatcher(table);
 }
 
-RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceControlHandler handler) {
+Result<ServiceStatusHandle> RegisterServiceCtrlHandler(std::string_view name, ServiceControlHandler handler) {
   return Manager().RegisterHandler(name, std::move(handler));
 }
 
-RegisterHandlerResult RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler) {
+Result<ServiceStatusHandle> RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler) {
   return Manager().RegisterHandlerEx(name, std::move(handler));
 }
 

@@ -40,13 +40,13 @@ std::uint32_t ActiveConsoleSessionId() {
   return host::World::Current().UserSessions().ConsoleSession().value_or(kNoSession);
 }
 
-SessionIdResult CurrentProcessSessionId() {
+Result<std::uint32_t> CurrentProcessSessionId() {
   const char* text = std::getenv(kSessionVariable);
-  if (text == nullptr || *text == '\0') return {true, 0, error::kSuccess};
+  if (text == nullptr || *text == '\0') return std::uint32_t{0};
   char* end = nullptr;
   const unsigned long id = std::strtoul(text, &end, 10);
-  if (*end != '\0' || id >= kNoSession) return {false, 0, error::kInvalidParameter};
-  return {true, static_cast<std::uint32_t>(id), error::kSuccess};
+  if (*end != '\0' || id >= kNoSession) return Failure(error::kInvalidParameter);
+  return static_cast<std::uint32_t>(id);
 }
 
 Result<std::uint32_t> StartProcessInSession(std::uint32_t session, std::string_view commandLine) {

@@ -136,26 +136,16 @@ DriveType GetDriveType(const std::string& root) {
   return drive ? drive->type : DriveType::NoRootDir;
 }
 
-DeviceOpenResult OpenDevice(const std::string& devicePath, std::uint32_t desiredAccess, std::uint32_t shareMode) {
-  DeviceOpenResult result;
+Result<DeviceHandle> OpenDevice(const std::string& devicePath, std::uint32_t desiredAccess, std::uint32_t shareMode) {
   World* world = CurrentWorld();
-  if (world == nullptr) {
-    result.error = error::kFileNotFound;
-    return result;
-  }
+  if (world == nullptr) return Failure(error::kFileNotFound);
   const std::optional<char> letter = VolumeLetter(devicePath);
-  if (!letter) {
-    result.error = error::kInvalidName;
-    return result;
-  }
+  if (!letter) return Failure(error::kInvalidName);
   host::RefreshServedDevices(*world);
 
   std::scoped_lock lock(world->Mutex());
   const std::optional<host::Drive> drive = world->FindDrive(*letter);
-  if (!drive) {
-    result.error = error::kFileNotFound;
-    return result;
-  }
+  if (!drive) return Failure(error::kFileNotFound);
   bool conflict = false;
   world->ForEachHandle([&](host::HandleObject& object) {
     const auto* other = dynamic_cast<const VolumeHandle*>(&object);
@@ -164,12 +154,8 @@ DeviceOpenResult OpenDevice(const std::string& devicePath, std::uint32_t desired
       conflict = true;
     }
   });
-  if (conflict) {
-    result.error = error::kSharingViolation;
-    return result;
-  }
-  result.device = DeviceHandle(world->AddHandle(std::make_unique<VolumeHandle>(*letter, desiredAccess, shareMode, drive->device)));
-  return result;
+  if (conflict) return Failure(error::kSharingViolation);
+  return DeviceHandle(world->AddHandle(std::make_unique<VolumeHandle>(*letter, desiredAccess, shareMode, drive->device)));
 }
 
 IoControlResult DeviceIoControl(const DeviceHandle& device, std::uint32_t controlCode, const void* input,

@@ -18,9 +18,9 @@ class WindowBackend {
 };
 
 Window::Window(const WindowParams& details, WindowHandler& handler) : handler_(&handler) {
-  ErrorCode error = error::kSuccess;
-  handle_ = Desk().CreateWindow(details, this, handler_, error);
-  if (handle_ == nullptr) throw std::runtime_error("CreateWindowExA failed with error " + std::to_string(error));
+  const Result<WindowHandle> created = Desk().CreateWindow(details, this, handler_);
+  if (!created) throw std::runtime_error("CreateWindowExA failed with error " + std::to_string(created.error()));
+  handle_ = *created;
   if (Desk().Send(handle_, wm::kCreate, 0, 0) == -1) {
     Destroy();
     throw std::runtime_error("CreateWindowExA failed: the window refused WM_CREATE");

@@ -249,8 +249,8 @@ class Desktop {
   bool KillTimer(platform::WindowHandle window, platform::TimerId id);
 
   platform::Result<void> RegisterClass(std::string_view className);
-  platform::WindowHandle CreateWindow(const platform::WindowParams& details, platform::Window* object,
-                                      platform::WindowHandler* handler, platform::ErrorCode& error);
+  platform::Result<platform::WindowHandle> CreateWindow(const platform::WindowParams& details, platform::Window* object,
+                                                        platform::WindowHandler* handler);
   platform::Result<void> Destroy(platform::WindowHandle window);
   // Cuts the window from its object and procedure (the object is going away
   // while the window cannot be destroyed, e.g. from a foreign thread).

@@ -44,15 +44,12 @@ Result<void> Desktop::RegisterClass(std::string_view className) {
   return Success();
 }
 
-WindowHandle Desktop::CreateWindow(const platform::WindowParams& details, platform::Window* object,
-                                   platform::WindowHandler* handler, platform::ErrorCode& error) {
+Result<WindowHandle> Desktop::CreateWindow(const platform::WindowParams& details, platform::Window* object,
+                                           platform::WindowHandler* handler) {
   std::scoped_lock lock(mutex_);
   bool known = std::any_of(classes_.begin(), classes_.end(),
                            [&](const std::string& name) { return NamesEqual(name, details.className); });
-  if (!known) {
-    error = kErrorCannotFindWindowClass;
-    return nullptr;
-  }
+  if (!known) return platform::Failure(kErrorCannotFindWindowClass);
   WindowHandle handle = NewHandleLocked();
   WindowRecord record;
   record.className = details.className;
@@ -65,7 +62,6 @@ WindowHandle Desktop::CreateWindow(const platform::WindowParams& details, platfo
   record.z = nextZ_++;
   ThreadLocked(record.thread).hasQueue = true;
   windows_.emplace(Key(handle), std::move(record));
-  error = platform::error::kSuccess;
   return handle;
 }
 

@@ -19,29 +19,31 @@ namespace pw::host {
 
 using namespace scm;
 
-ErrorCode ServiceManager::Create(const platform::ServiceDefinition& definition, std::uint32_t& tagId) {
+platform::Result<std::uint32_t> ServiceManager::Create(const platform::ServiceDefinition& definition) {
   namespace type = platform::service_type;
-  if (definition.name.empty() || definition.name.find_first_of("\\/") != std::string::npos) return error::kInvalidName;
-  if (definition.binaryPath.empty()) return error::kInvalidParameter;
+  if (definition.name.empty() || definition.name.find_first_of("\\/") != std::string::npos) {
+    return platform::Failure(error::kInvalidName);
+  }
+  if (definition.binaryPath.empty()) return platform::Failure(error::kInvalidParameter);
   const std::uint32_t kind = definition.type & ~type::kInteractiveProcess;
-  if (kind != type::kOwnProcess && kind != type::kShareProcess) return error::kInvalidParameter;
+  if (kind != type::kOwnProcess && kind != type::kShareProcess) return platform::Failure(error::kInvalidParameter);
   // An interactive service runs as LocalSystem only.
   if ((definition.type & type::kInteractiveProcess) != 0 && definition.account &&
       !NamesEqual(*definition.account, "LocalSystem")) {
-    return error::kInvalidParameter;
+    return platform::Failure(error::kInvalidParameter);
   }
   if (definition.startType < platform::start_type::kAuto || definition.startType > platform::start_type::kDisabled) {
-    return error::kInvalidParameter;
+    return platform::Failure(error::kInvalidParameter);
   }
-  if (definition.errorControl > platform::error_control::kCritical) return error::kInvalidParameter;
+  if (definition.errorControl > platform::error_control::kCritical) return platform::Failure(error::kInvalidParameter);
   // A tag orders services within their load-order group.
   if (definition.requestTag && (!definition.loadOrderGroup || definition.loadOrderGroup->empty())) {
-    return error::kInvalidParameter;
+    return platform::Failure(error::kInvalidParameter);
   }
 
   FileLock lock(LockPath());
   if (std::optional<ServiceRecord> existing = Load(definition.name)) {
-    return existing->deletePending ? error::kServiceMarkedForDelete : error::kServiceExists;
+    return platform::Failure(existing->deletePending ? error::kServiceMarkedForDelete : error::kServiceExists);
   }
   const std::string displayName = definition.displayName.value_or(definition.name);
   std::error_code ec;
@@ -52,7 +54,7 @@ ErrorCode ServiceManager::Create(const platform::ServiceDefinition& definition, 
     const ServiceRecord service = FromRecord(*other);
     if (NamesEqual(service.displayName, displayName) || NamesEqual(service.name, displayName) ||
         NamesEqual(service.displayName, definition.name)) {
-      return error::kDuplicateServiceName;
+      return platform::Failure(error::kDuplicateServiceName);
     }
   }
 
@@ -70,11 +72,10 @@ ErrorCode ServiceManager::Create(const platform::ServiceDefinition& definition, 
   record.account = definition.account;
   record.password = definition.password;
   record.status = StoppedStatus(definition.type, error::kSuccess);
-  if (!Save(record)) return error::kAccessDenied;
+  if (!Save(record)) return platform::Failure(error::kAccessDenied);
   std::error_code removed;
   fs::remove(ReportsPath(definition.name), removed);
-  tagId = record.tagId;
-  return error::kSuccess;
+  return record.tagId;
 }
 
 ErrorCode ServiceManager::MarkForDelete(std::string_view name) {
@@ -130,11 +131,12 @@ ErrorCode ServiceManager::Start(std::string_view name, const std::vector<std::st
     return code;
   };
 
-  const LaunchResult launched = launcher ? launcher(request) : SpawnProcess(request);
-  if (launched.error != error::kSuccess) return abandon(launched.error);
-  if (launched.processId > 0) {
+  const platform::Result<pid_t> launched = launcher ? launcher(request) : SpawnProcess(request);
+  if (!launched) return abandon(launched.error());
+  const pid_t child = *launched;
+  if (child > 0) {
     std::scoped_lock lock(mutex_);
-    children_.push_back(launched.processId);
+    children_.push_back(child);
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
@@ -149,11 +151,11 @@ ErrorCode ServiceManager::Start(std::string_view name, const std::vector<std::st
     }
     // abandon takes the lock itself.
     if (lost) return abandon(error::kServiceRequestTimeout);
-    if (launched.processId > 0) {
+    if (child > 0) {
       int status = 0;
-      if (::waitpid(launched.processId, &status, WNOHANG) == launched.processId) {
+      if (::waitpid(child, &status, WNOHANG) == child) {
         std::scoped_lock lock(mutex_);
-        std::erase(children_, launched.processId);
+        std::erase(children_, child);
         return abandon(error::kProcessAborted);
       }
     }
@@ -174,25 +176,21 @@ ServiceStatusResult ServiceManager::QueryStatus(std::string_view name) const {
   return result;
 }
 
-platform::ServiceConfigResult ServiceManager::QueryConfig(std::string_view name) const {
-  platform::ServiceConfigResult result;
+platform::Result<platform::ServiceConfig> ServiceManager::QueryConfig(std::string_view name) const {
   std::optional<ServiceRecord> record = Find(name);
-  if (!record) {
-    result.error = error::kServiceMarkedForDelete;
-    return result;
-  }
-  result.ok = true;
-  result.config.type = record->type;
-  result.config.startType = record->startType;
-  result.config.errorControl = record->errorControl;
-  result.config.binaryPath = record->binaryPath;
-  result.config.loadOrderGroup = record->loadOrderGroup.value_or("");
-  result.config.tagId = record->tagId;
-  result.config.dependencies = record->dependencies.value_or(std::vector<std::string>{});
+  if (!record) return platform::Failure(error::kServiceMarkedForDelete);
+  platform::ServiceConfig config;
+  config.type = record->type;
+  config.startType = record->startType;
+  config.errorControl = record->errorControl;
+  config.binaryPath = record->binaryPath;
+  config.loadOrderGroup = record->loadOrderGroup.value_or("");
+  config.tagId = record->tagId;
+  config.dependencies = record->dependencies.value_or(std::vector<std::string>{});
   // No account name means LocalSystem.
-  result.config.serviceStartName = record->account.value_or("LocalSystem");
-  result.config.displayName = record->displayName;
-  return result;
+  config.serviceStartName = record->account.value_or("LocalSystem");
+  config.displayName = record->displayName;
+  return config;
 }
 
 ServiceStatusResult ServiceManager::Control(std::string_view name, std::uint32_t control) {

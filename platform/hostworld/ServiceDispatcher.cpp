@@ -197,32 +197,26 @@ void ServiceManager::ServeControl(int connection) {
   (void)SendAll(connection, reply);
 }
 
-platform::RegisterHandlerResult ServiceManager::RegisterHandler(std::string_view name,
-                                                                platform::ServiceControlHandler handler) {
-  platform::RegisterHandlerResult result;
+platform::Result<platform::ServiceStatusHandle> ServiceManager::RegisterHandler(
+    std::string_view name, platform::ServiceControlHandler handler) {
   std::scoped_lock lock(process_->mutex);
   if (!process_->running || !NamesEqual(process_->running->name, name)) {
-    result.error = error::kServiceDoesNotExist;
-    return result;
+    return platform::Failure(error::kServiceDoesNotExist);
   }
-  process_->running->handler = std::move(handler);
   process_->running->handlerEx = nullptr;
-  result.handle = process_->running.get();
-  return result;
+  process_->running->handler = std::move(handler);
+  return platform::ServiceStatusHandle{process_->running.get()};
 }
 
-platform::RegisterHandlerResult ServiceManager::RegisterHandlerEx(std::string_view name,
-                                                                  platform::ServiceControlHandlerEx handler) {
-  platform::RegisterHandlerResult result;
+platform::Result<platform::ServiceStatusHandle> ServiceManager::RegisterHandlerEx(
+    std::string_view name, platform::ServiceControlHandlerEx handler) {
   std::scoped_lock lock(process_->mutex);
   if (!process_->running || !NamesEqual(process_->running->name, name)) {
-    result.error = error::kServiceDoesNotExist;
-    return result;
+    return platform::Failure(error::kServiceDoesNotExist);
   }
   process_->running->handler = nullptr;
   process_->running->handlerEx = std::move(handler);
-  result.handle = process_->running.get();
-  return result;
+  return platform::ServiceStatusHandle{process_->running.get()};
 }
 
 platform::Result<void> ServiceManager::SetStatus(platform::ServiceStatusHandle handle, const ServiceStatus& status) {

@@ -65,12 +65,8 @@ struct LaunchRequest {
   std::filesystem::path worldRoot;
 };
 
-struct LaunchResult {
-  platform::ErrorCode error = platform::error::kSuccess;
-  pid_t processId = 0;  // a host process to watch; 0 for an in-process launch
-};
-
-using Launcher = std::function<LaunchResult(const LaunchRequest&)>;
+// A launch gives the host process to watch, or 0 for an in-process launch.
+using Launcher = std::function<platform::Result<pid_t>(const LaunchRequest&)>;
 
 // The host program a Windows command line names, and its arguments, as a
 // launch finds them (a name without extension may name "name.exe" too).
@@ -99,7 +95,7 @@ class ServiceManager {
   bool Administrator() const;
   void SetLauncher(Launcher launcher);
   // The default launcher: the binary as a host process.
-  static LaunchResult SpawnProcess(const LaunchRequest& request);
+  static platform::Result<pid_t> SpawnProcess(const LaunchRequest& request);
   void SetStartTimeout(std::chrono::milliseconds timeout);
   void SetControlTimeout(std::chrono::milliseconds timeout);
   // Makes SetServiceStatus fail with the code (nullopt: succeed again).
@@ -120,16 +116,17 @@ class ServiceManager {
   int SystemShutdown();
 
   // --- The backend of the platform calls (HostServiceControl.cpp).
-  platform::ErrorCode Create(const platform::ServiceDefinition& definition, std::uint32_t& tagId);
+  // Registers the service; gives its tag (0 unless one was asked for).
+  platform::Result<std::uint32_t> Create(const platform::ServiceDefinition& definition);
   platform::ErrorCode MarkForDelete(std::string_view name);
   platform::ErrorCode Start(std::string_view name, const std::vector<std::string>& arguments);
   platform::ServiceStatusResult Control(std::string_view name, std::uint32_t control);
   platform::ServiceStatusResult QueryStatus(std::string_view name) const;
-  platform::ServiceConfigResult QueryConfig(std::string_view name) const;
+  platform::Result<platform::ServiceConfig> QueryConfig(std::string_view name) const;
 
   platform::Result<void> RunDispatcher(const std::vector<platform::ServiceTableEntry>& table);
-  platform::RegisterHandlerResult RegisterHandler(std::string_view name, platform::ServiceControlHandler handler);
-  platform::RegisterHandlerResult RegisterHandlerEx(std::string_view name, platform::ServiceControlHandlerEx handler);
+  platform::Result<platform::ServiceStatusHandle> RegisterHandler(std::string_view name, platform::ServiceControlHandler handler);
+  platform::Result<platform::ServiceStatusHandle> RegisterHandlerEx(std::string_view name, platform::ServiceControlHandlerEx handler);
   platform::Result<void> SetStatus(platform::ServiceStatusHandle handle, const platform::ServiceStatus& status);
 
  private:

@@ -35,15 +35,11 @@ ErrorCode ErrorFromSpawn(int code) {
 
 }  // namespace
 
-LaunchResult ServiceManager::SpawnProcess(const LaunchRequest& request) {
-  LaunchResult result;
+platform::Result<pid_t> ServiceManager::SpawnProcess(const LaunchRequest& request) {
   World& world = World::Current();
   fs::path program;
   std::vector<std::string> rest;
-  if (!FindProgram(world, request.binaryPath, program, rest)) {
-    result.error = error::kFileNotFound;
-    return result;
-  }
+  if (!FindProgram(world, request.binaryPath, program, rest)) return platform::Failure(error::kFileNotFound);
   std::vector<std::string> argumentTexts{program.string()};
   argumentTexts.insert(argumentTexts.end(), rest.begin(), rest.end());
   std::vector<std::string> environmentTexts;
@@ -79,12 +75,8 @@ LaunchResult ServiceManager::SpawnProcess(const LaunchRequest& request) {
   const int spawned = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) {
-    result.error = ErrorFromSpawn(spawned);
-    return result;
-  }
-  result.processId = child;
-  return result;
+  if (spawned != 0) return platform::Failure(ErrorFromSpawn(spawned));
+  return child;
 }
 
 void ServiceManager::ReapChildren() {

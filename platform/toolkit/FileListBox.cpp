@@ -38,7 +38,7 @@ void FileListBox::Update() {
     pattern += mask_.empty() ? std::string("*.*") : mask_;
     constexpr std::uint32_t kLeftOut =
         platform::attribute::kDirectory | platform::attribute::kHidden | platform::attribute::kSystem;
-    for (const platform::FindEntry& entry : platform::FindFiles(pattern).entries) {
+    for (const platform::FindEntry& entry : platform::FindFiles(pattern).value_or(platform::FindEntries())) {
       if ((entry.attributes & kLeftOut) == 0) items_.push_back(entry.name);
     }
     std::stable_sort(items_.begin(), items_.end(), LessIgnoringCase);

@@ -126,10 +126,10 @@ bool DirectoryExists(const std::string& path) {
   return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-FindResult FindFiles(const std::string& pattern) { return FindFiles(pattern, FindDetail::WithSizes); }
+Result<FindEntries> FindFiles(const std::string& pattern) { return FindFiles(pattern, FindDetail::WithSizes); }
 
-FindResult FindFiles(const std::string& pattern, FindDetail detail) {
-  FindResult result;
+Result<FindEntries> FindFiles(const std::string& pattern, FindDetail detail) {
+  FindEntries entries;
   WIN32_FIND_DATAA data{};
   const bool basic = detail == FindDetail::NamesAndAttributes;
   FindHandle find(basic ? ::FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
@@ -137,10 +137,7 @@ FindResult FindFiles(const std::string& pattern, FindDetail detail) {
                         : ::FindFirstFileA(pattern.c_str(), &data));
   // Before Windows 7 the basic level and the large fetch are refused.
   if (!find && basic && ::GetLastError() == ERROR_INVALID_PARAMETER) find.reset(::FindFirstFileA(pattern.c_str(), &data));
-  if (!find) {
-    result.error = ::GetLastError();
-    return result;
-  }
+  if (!find) return Failure(::GetLastError());
   do {
     const std::string name = data.cFileName;
     if (name == "." || name == "..") continue;
@@ -148,17 +145,13 @@ FindResult FindFiles(const std::string& pattern, FindDetail detail) {
     entry.name = name;
     entry.attributes = data.dwFileAttributes;
     if (!basic) entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    result.entries.push_back(std::move(entry));
+    entries.push_back(std::move(entry));
   } while (::FindNextFileA(find.get(), &data));
   const DWORD lastError = ::GetLastError();
-  if (lastError != ERROR_NO_MORE_FILES) {
-    result.entries.clear();
-    result.error = lastError;
-    return result;
-  }
+  if (lastError != ERROR_NO_MORE_FILES) return Failure(lastError);
   // A listing that held only "." and ".." found nothing.
-  if (result.entries.empty()) result.error = ERROR_FILE_NOT_FOUND;
-  return result;
+  if (entries.empty()) return Failure(ERROR_FILE_NOT_FOUND);
+  return entries;
 }
 
 Result<DiskFreeSpace> GetDiskFreeSpaceEx(const std::string& directory) {

@@ -139,25 +139,25 @@ Result<void> Pipe::Disconnect() {
   return Failure(::GetLastError());
 }
 
-SessionIdResult Pipe::ClientSessionId() const {
-  if (!impl_ || !impl_->server) return {false, 0, ERROR_INVALID_HANDLE};
+Result<std::uint32_t> Pipe::ClientSessionId() const {
+  if (!impl_ || !impl_->server) return Failure(ERROR_INVALID_HANDLE);
   // Vista and later: looked up so the program still starts on older systems.
   const auto query = reinterpret_cast<GetClientSessionIdFunction>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetNamedPipeClientSessionId")));
-  if (query == nullptr) return {false, 0, ERROR_CALL_NOT_IMPLEMENTED};
+  if (query == nullptr) return Failure(ERROR_CALL_NOT_IMPLEMENTED);
   ULONG session = 0;
-  if (!query(impl_->handle, &session)) return {false, 0, ::GetLastError()};
-  return {true, session, ERROR_SUCCESS};
+  if (!query(impl_->handle, &session)) return Failure(::GetLastError());
+  return static_cast<std::uint32_t>(session);
 }
 
-ProcessIdResult Pipe::ServerProcessId() const {
-  if (!impl_ || impl_->server) return {false, 0, ERROR_INVALID_HANDLE};
+Result<std::uint32_t> Pipe::ServerProcessId() const {
+  if (!impl_ || impl_->server) return Failure(ERROR_INVALID_HANDLE);
   const auto query = reinterpret_cast<GetServerProcessIdFunction>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetNamedPipeServerProcessId")));
-  if (query == nullptr) return {false, 0, ERROR_CALL_NOT_IMPLEMENTED};
+  if (query == nullptr) return Failure(ERROR_CALL_NOT_IMPLEMENTED);
   ULONG process = 0;
-  if (!query(impl_->handle, &process)) return {false, 0, ::GetLastError()};
-  return {true, process, ERROR_SUCCESS};
+  if (!query(impl_->handle, &process)) return Failure(::GetLastError());
+  return static_cast<std::uint32_t>(process);
 }
 
 Result<void> Pipe::ClientMayWriteIn(std::string_view path) const {
@@ -170,12 +170,10 @@ Result<void> Pipe::ClientMayWriteIn(std::string_view path) const {
   return ProbeWriteAccess(path);
 }
 
-PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint32_t maxMessageSize) {
-  PipeResult result;
+Result<Pipe> CreatePipeServer(std::string_view name, bool firstInstance, std::uint32_t maxMessageSize) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kPipeSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
-    result.error = ::GetLastError();
-    return result;
+    return Failure(::GetLastError());
   }
   ScopeExit freeDescriptor([descriptor] { ::LocalFree(descriptor); });
   SECURITY_ATTRIBUTES attributes{};
@@ -191,33 +189,21 @@ PipeResult CreatePipeServer(std::string_view name, bool firstInstance, std::uint
   impl->handle = ::CreateNamedPipeA(path.c_str(), openMode,
                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
                                     PIPE_UNLIMITED_INSTANCES, maxMessageSize, maxMessageSize, 0, &attributes);
-  if (impl->handle == INVALID_HANDLE_VALUE) {
-    result.error = ::GetLastError();
-    return result;
-  }
-  result.pipe = PipeFactory::Make(std::move(impl));
-  return result;
+  if (impl->handle == INVALID_HANDLE_VALUE) return Failure(::GetLastError());
+  return PipeFactory::Make(std::move(impl));
 }
 
-PipeResult OpenPipeClient(std::string_view name) {
-  PipeResult result;
+Result<Pipe> OpenPipeClient(std::string_view name) {
   const std::string path = LocalPipePath(name);
   auto impl = std::make_unique<Pipe::Impl>();
   // SECURITY_IDENTIFICATION is the most a server learns of this client by
   // default; impersonation for the write probe needs SECURITY_IMPERSONATION.
   impl->handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IMPERSONATION, nullptr);
-  if (impl->handle == INVALID_HANDLE_VALUE) {
-    result.error = ::GetLastError();
-    return result;
-  }
+  if (impl->handle == INVALID_HANDLE_VALUE) return Failure(::GetLastError());
   DWORD mode = PIPE_READMODE_MESSAGE;
-  if (!::SetNamedPipeHandleState(impl->handle, &mode, nullptr, nullptr)) {
-    result.error = ::GetLastError();
-    return result;
-  }
-  result.pipe = PipeFactory::Make(std::move(impl));
-  return result;
+  if (!::SetNamedPipeHandleState(impl->handle, &mode, nullptr, nullptr)) return Failure(::GetLastError());
+  return PipeFactory::Make(std::move(impl));
 }
 
 }  // namespace pw::platform

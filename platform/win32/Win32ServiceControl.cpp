@@ -84,16 +84,11 @@ void ServiceHandleTraits::Close(RawHandle handle) noexcept {
   ::SetLastError(error);
 }
 
-ServiceHandleResult OpenSCManager(const std::optional<std::string>& machine, const std::optional<std::string>& database,
-                                  std::uint32_t access) {
-  ServiceHandleResult result;
+Result<ServiceHandle> OpenSCManager(const std::optional<std::string>& machine,
+                                    const std::optional<std::string>& database, std::uint32_t access) {
   SC_HANDLE handle = ::OpenSCManagerA(OrNull(machine), OrNull(database), access);
-  if (handle == nullptr) {
-    result.error = ::GetLastError();
-  } else {
-    result.handle = ServiceHandle(handle);
-  }
-  return result;
+  if (handle == nullptr) return Failure(::GetLastError());
+  return ServiceHandle(handle);
 }
 
 CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDefinition& definition) {
@@ -121,16 +116,11 @@ CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDef
   return result;
 }
 
-ServiceHandleResult OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access) {
-  ServiceHandleResult result;
+Result<ServiceHandle> OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access) {
   std::string text(name);
   SC_HANDLE handle = ::OpenServiceA(Sc(manager), text.c_str(), access);
-  if (handle == nullptr) {
-    result.error = ::GetLastError();
-  } else {
-    result.handle = ServiceHandle(handle);
-  }
-  return result;
+  if (handle == nullptr) return Failure(::GetLastError());
+  return ServiceHandle(handle);
 }
 
 Result<void> DeleteService(const ServiceHandle& service) {
@@ -165,34 +155,27 @@ ServiceStatusResult QueryServiceStatus(const ServiceHandle& service) {
   return result;
 }
 
-ServiceConfigResult QueryServiceConfig(const ServiceHandle& service) {
-  ServiceConfigResult result;
+Result<ServiceConfig> QueryServiceConfig(const ServiceHandle& service) {
   DWORD needed = 0;
   ::QueryServiceConfigA(Sc(service), nullptr, 0, &needed);
   DWORD error = ::GetLastError();
-  if (error != ERROR_INSUFFICIENT_BUFFER) {
-    result.error = error;
-    return result;
-  }
+  if (error != ERROR_INSUFFICIENT_BUFFER) return Failure(error);
   std::vector<std::byte> buffer(needed);
   auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-  if (!::QueryServiceConfigA(Sc(service), config, needed, &needed)) {
-    result.error = ::GetLastError();
-    return result;
-  }
+  if (!::QueryServiceConfigA(Sc(service), config, needed, &needed)) return Failure(::GetLastError());
   auto text = [](const char* value) { return value != nullptr ? std::string(value) : std::string(); };
-  result.ok = true;
-  result.config.type = config->dwServiceType;
-  result.config.startType = config->dwStartType;
-  result.config.errorControl = config->dwErrorControl;
-  result.config.binaryPath = text(config->lpBinaryPathName);
-  result.config.loadOrderGroup = text(config->lpLoadOrderGroup);
-  result.config.tagId = config->dwTagId;
+  ServiceConfig result;
+  result.type = config->dwServiceType;
+  result.startType = config->dwStartType;
+  result.errorControl = config->dwErrorControl;
+  result.binaryPath = text(config->lpBinaryPathName);
+  result.loadOrderGroup = text(config->lpLoadOrderGroup);
+  result.tagId = config->dwTagId;
   for (const char* name = config->lpDependencies; name != nullptr && *name != '\0'; name += std::strlen(name) + 1) {
-    result.config.dependencies.emplace_back(name);
+    result.dependencies.emplace_back(name);
   }
-  result.config.serviceStartName = text(config->lpServiceStartName);
-  result.config.displayName = text(config->lpDisplayName);
+  result.serviceStartName = text(config->lpServiceStartName);
+  result.displayName = text(config->lpDisplayName);
   return result;
 }
 
@@ -223,8 +206,7 @@ Result<void> StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& ta
   return Failure(error);
 }
 
-RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceControlHandler handler) {
-  RegisterHandlerResult result;
+Result<ServiceStatusHandle> RegisterServiceCtrlHandler(std::string_view name, ServiceControlHandler handler) {
   std::string text(name);
   std::size_t slot = kHandlerSlots;
   {
@@ -232,23 +214,19 @@ RegisterHandlerResult RegisterServiceCtrlHandler(std::string_view name, ServiceC
     for (std::size_t i = 0; i < kHandlerSlots && slot == kHandlerSlots; ++i) {
       if (!g_handlers[i] || SameTextIgnoringCase(g_handlerNames[i], text)) slot = i;
     }
-    if (slot == kHandlerSlots) {
-      result.error = ERROR_NOT_ENOUGH_MEMORY;
-      return result;
-    }
+    if (slot == kHandlerSlots) return Failure(ERROR_NOT_ENOUGH_MEMORY);
     g_handlers[slot] = std::move(handler);
     g_handlerNames[slot] = text;
   }
   SERVICE_STATUS_HANDLE handle = ::RegisterServiceCtrlHandlerA(text.c_str(), kTrampolines[slot]);
   if (handle == nullptr) {
-    result.error = ::GetLastError();
+    const ErrorCode error = ::GetLastError();
     std::scoped_lock lock(g_tableMutex);
     g_handlers[slot] = nullptr;
     g_handlerNames[slot].clear();
-    return result;
+    return Failure(error);
   }
-  result.handle = handle;
-  return result;
+  return ServiceStatusHandle{handle};
 }
 
 Result<void> SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
@@ -291,8 +269,7 @@ DWORD WINAPI HandlerExTrampoline(DWORD control, DWORD eventType, LPVOID eventDat
 
 }  // namespace
 
-RegisterHandlerResult RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler) {
-  RegisterHandlerResult result;
+Result<ServiceStatusHandle> RegisterServiceCtrlHandlerEx(std::string_view name, ServiceControlHandlerEx handler) {
   ServiceControlHandlerEx* context = nullptr;
   {
     std::scoped_lock lock(g_handlerExMutex);
@@ -301,12 +278,8 @@ RegisterHandlerResult RegisterServiceCtrlHandlerEx(std::string_view name, Servic
   }
   const std::string text(name);
   SERVICE_STATUS_HANDLE handle = ::RegisterServiceCtrlHandlerExA(text.c_str(), &HandlerExTrampoline, context);
-  if (handle == nullptr) {
-    result.error = ::GetLastError();
-    return result;
-  }
-  result.handle = handle;
-  return result;
+  if (handle == nullptr) return Failure(::GetLastError());
+  return ServiceStatusHandle{handle};
 }
 
 DeviceNotification::~DeviceNotification() {

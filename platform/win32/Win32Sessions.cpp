@@ -71,12 +71,12 @@ std::uint32_t ActiveConsoleSessionId() {
   return query == nullptr ? kNoSession : query();
 }
 
-SessionIdResult CurrentProcessSessionId() {
+Result<std::uint32_t> CurrentProcessSessionId() {
   const auto query = KernelFunction<ProcessIdToSessionIdFunction>("ProcessIdToSessionId");
-  if (query == nullptr) return {false, 0, ERROR_CALL_NOT_IMPLEMENTED};
+  if (query == nullptr) return Failure(ERROR_CALL_NOT_IMPLEMENTED);
   DWORD session = 0;
-  if (!query(::GetCurrentProcessId(), &session)) return {false, 0, ::GetLastError()};
-  return {true, session, ERROR_SUCCESS};
+  if (!query(::GetCurrentProcessId(), &session)) return Failure(::GetLastError());
+  return static_cast<std::uint32_t>(session);
 }
 
 RawHandle TokenHandleTraits::Invalid() noexcept { return nullptr; }

@@ -76,15 +76,10 @@ DriveType GetDriveType(const std::string& root) {
   return type <= static_cast<UINT>(DriveType::RamDisk) ? static_cast<DriveType>(type) : DriveType::Unknown;
 }
 
-DeviceOpenResult OpenDevice(const std::string& devicePath, std::uint32_t desiredAccess, std::uint32_t shareMode) {
-  DeviceOpenResult result;
+Result<DeviceHandle> OpenDevice(const std::string& devicePath, std::uint32_t desiredAccess, std::uint32_t shareMode) {
   HANDLE handle = ::CreateFileA(devicePath.c_str(), desiredAccess, shareMode, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    result.error = ::GetLastError();
-    return result;
-  }
-  result.device = DeviceHandle(handle);
-  return result;
+  if (handle == INVALID_HANDLE_VALUE) return Failure(::GetLastError());
+  return DeviceHandle(handle);
 }
 
 IoControlResult DeviceIoControl(const DeviceHandle& device, std::uint32_t controlCode, const void* input,

@@ -85,17 +85,17 @@ TEST_F(AgentChannelPipeTest, ApplyGoesUpStateComesDownAndStopEndsTheAgent) {
 TEST_F(AgentChannelPipeTest, GarbageClosesTheConnectionWithALogEntry) {
   AgentChannel channel(options_);
   ASSERT_TRUE(channel.Start().ok());
-  platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
-  ASSERT_TRUE(client.pipe.valid()) << client.error;
+  platform::Result<platform::Pipe> client = platform::OpenPipeClient(options_.pipeName);
+  ASSERT_TRUE(client.ok()) << client.error();
   const std::byte garbage[] = {std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF},
                                std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}};
-  ASSERT_TRUE(client.pipe.Write(garbage).ok);
+  ASSERT_TRUE(client->Write(garbage).ok);
   auto read = std::async(std::launch::async, [&] {
     std::byte buffer[64];
-    return client.pipe.Read(buffer);
+    return client->Read(buffer);
   });
   if (read.wait_for(kDeadline) != std::future_status::ready) {
-    client.pipe.Cancel();
+    client->Cancel();
     FAIL() << "the service kept the connection";
   }
   EXPECT_EQ(read.get().error, platform::error::kBrokenPipe);

@@ -199,17 +199,17 @@ TEST_F(AgentChannelTest, HostileMessagesCloseTheirConnectionAndReachNobody) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
-    ASSERT_TRUE(client.pipe.valid()) << client.error;
-    ASSERT_TRUE(client.pipe.Write(c.bytes).ok);
-    EXPECT_TRUE(ClosedByService(client.pipe));
+    platform::Result<platform::Pipe> client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.ok()) << client.error();
+    ASSERT_TRUE(client->Write(c.bytes).ok);
+    EXPECT_TRUE(ClosedByService(*client));
     EXPECT_TRUE(Logged(c.logged));
   }
   // A client that sends half a message and hangs up is refused all the same.
   {
-    platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
-    ASSERT_TRUE(client.pipe.valid());
-    ASSERT_TRUE(client.pipe.Write(Raw({6, 0, 0, 0, 9})).ok);
+    platform::Result<platform::Pipe> client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.ok());
+    ASSERT_TRUE(client->Write(Raw({6, 0, 0, 0, 9})).ok);
   }
   EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 0; }));
   EXPECT_TRUE(channel.TakeMessages().empty());
@@ -228,9 +228,9 @@ TEST_F(AgentChannelTest, ConnectionsBeyondTheLimitAreRefused) {
   for (int i = 0; i < 8; ++i) {
     // Each of its own session: the limit of all agents refuses them.
     ::setenv("PAGEWICK_SESSION", std::to_string(i + 1).c_str(), 1);
-    platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
-    ASSERT_TRUE(client.pipe.valid()) << client.error;
-    clients.push_back(std::move(client.pipe));
+    platform::Result<platform::Pipe> client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.ok()) << client.error();
+    clients.push_back(std::move(client).value());
   }
   EXPECT_TRUE(Logged("too many agents; a connection was refused"));
   EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 3; }));
@@ -246,9 +246,9 @@ TEST_F(AgentChannelTest, ASessionHoldsAtMostItsShareOfConnections) {
   std::vector<platform::Pipe> held;
   ::setenv("PAGEWICK_SESSION", "1", 1);
   for (int i = 0; i < 16; ++i) {
-    platform::PipeResult client = platform::OpenPipeClient(options_.pipeName);
-    ASSERT_TRUE(client.pipe.valid()) << client.error;
-    held.push_back(std::move(client.pipe));
+    platform::Result<platform::Pipe> client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.ok()) << client.error();
+    held.push_back(std::move(client).value());
   }
   EXPECT_TRUE(Logged("too many agents of session 1"));
   ::setenv("PAGEWICK_SESSION", "2", 1);
@@ -274,8 +274,8 @@ TEST_F(AgentChannelTest, AnAgentThatIgnoresExitIsDroppedAfterTheGrace) {
   options_.exitGrace = std::chrono::seconds(5);
   AgentChannel channel(options_);
   ASSERT_TRUE(channel.Start().ok());
-  platform::PipeResult stubborn = platform::OpenPipeClient(options_.pipeName);
-  ASSERT_TRUE(stubborn.pipe.valid());
+  platform::Result<platform::Pipe> stubborn = platform::OpenPipeClient(options_.pipeName);
+  ASSERT_TRUE(stubborn.ok());
   auto polite = ConnectAgent();
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 2; }));
   for (AgentId id : channel.Agents()) channel.SendExit(id);
@@ -289,10 +289,10 @@ TEST_F(AgentChannelTest, AnAgentThatIgnoresExitIsDroppedAfterTheGrace) {
   channel.DropOverdue();
   EXPECT_TRUE(WaitUntil([&] { return channel.AgentCount() == 0; }));
   std::byte exit[kMaxMessageSize];
-  const platform::PipeTransfer told = stubborn.pipe.Read(exit);
+  const platform::PipeTransfer told = stubborn->Read(exit);
   ASSERT_TRUE(told.ok);
   EXPECT_EQ(Decode(std::span(exit).first(told.bytes), Sender::Service).message, Message(ExitMessage{}));
-  EXPECT_TRUE(ClosedByService(stubborn.pipe));
+  EXPECT_TRUE(ClosedByService(*stubborn));
   const std::vector<std::string> log = Log();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_NE(log[0].find("ignored Exit"), std::string::npos) << log[0];
@@ -349,8 +349,8 @@ TEST_F(AgentChannelTest, AnAgentThatDoesNotReadIsDroppedNotWaitedFor) {
   options_.maxOutgoingPerAgent = 4;
   AgentChannel channel(options_);
   ASSERT_TRUE(channel.Start().ok());
-  platform::PipeResult silent = platform::OpenPipeClient(options_.pipeName);
-  ASSERT_TRUE(silent.pipe.valid());
+  platform::Result<platform::Pipe> silent = platform::OpenPipeClient(options_.pipeName);
+  ASSERT_TRUE(silent.ok());
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1; }));
   auto flood = std::async(std::launch::async, [&] {
     for (int i = 0; i < 100000 && channel.AgentCount() == 1; ++i) {

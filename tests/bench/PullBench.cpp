@@ -96,9 +96,9 @@ void PullWithRights(benchmark::State& state, bool asConsoleUser, bool flushes = 
   const std::vector<std::byte> image = Image();
   const std::string destination = form.PathEdit.Text() + "\\Photo1\\img0001.jpg";
   platform::DeviceHandle volume =
-      std::move(platform::OpenDevice("\\\\?\\E:", platform::access::kGenericRead | platform::access::kGenericWrite,
-                                     platform::share::kRead | platform::share::kWrite)
-                    .device);
+      platform::OpenDevice("\\\\?\\E:", platform::access::kGenericRead | platform::access::kGenericWrite,
+                           platform::share::kRead | platform::share::kWrite)
+          .value_or(platform::DeviceHandle());
   for (auto _ : state) {
     state.PauseTiming();
     simulator->QueueImage(image);

@@ -45,7 +45,7 @@ std::shared_ptr<sim::ScannerSimulator> MakeSimulator(std::uint32_t chunk) {
 
 platform::DeviceHandle Open(char letter) {
   const std::string path = std::string("\\\\?\\") + letter + ":";
-  return std::move(platform::OpenDevice(path, kReadWrite, kShare).device);
+  return platform::OpenDevice(path, kReadWrite, kShare).value_or(platform::DeviceHandle());
 }
 
 // One chunk cycle per iteration, walking through the image.

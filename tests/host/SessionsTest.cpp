@@ -103,9 +103,9 @@ class SessionServiceTest : public ::testing::Test {
       dispatcher_ = std::thread([this] {
         (void)pf::StartServiceCtrlDispatcher({{"Watcher", [this](const std::vector<std::string>&) { Main(); }}});
       });
-      return LaunchResult{};
+      return pid_t{0};
     });
-    pf::ServiceHandleResult manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
+    const pf::Result<pf::ServiceHandle> manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
     pf::ServiceDefinition definition;
     definition.name = "Watcher";
     definition.access = pf::service_access::kAllAccess;
@@ -113,7 +113,7 @@ class SessionServiceTest : public ::testing::Test {
     definition.startType = pf::start_type::kDemand;
     definition.errorControl = pf::error_control::kNormal;
     definition.binaryPath = "C:\\watcher.exe";
-    service_ = pf::CreateService(manager.handle, definition).handle;
+    service_ = pf::CreateService(manager.value(), definition).handle;
   }
   ~SessionServiceTest() override {
     stop_ = true;
@@ -121,7 +121,7 @@ class SessionServiceTest : public ::testing::Test {
   }
 
   void Main() {
-    const pf::RegisterHandlerResult registered =
+    const pf::Result<pf::ServiceStatusHandle> registered =
         pf::RegisterServiceCtrlHandlerEx("Watcher", [this](const pf::ServiceControlEvent& event) {
           std::scoped_lock lock(mutex_);
           events_.push_back(event);
@@ -132,10 +132,11 @@ class SessionServiceTest : public ::testing::Test {
     status.serviceType = pf::service_type::kOwnProcess;
     status.currentState = pf::service_state::kRunning;
     status.controlsAccepted = pf::session_change::kAccept;
-    (void)pf::SetServiceStatus(registered.handle, status);
+    const pf::ServiceStatusHandle handle = registered.value_or(nullptr);
+    (void)pf::SetServiceStatus(handle, status);
     WaitUntil([this] { return stop_.load(); });
     status.currentState = pf::service_state::kStopped;
-    (void)pf::SetServiceStatus(registered.handle, status);
+    (void)pf::SetServiceStatus(handle, status);
   }
 
   std::vector<pf::ServiceControlEvent> Events() {

@@ -60,9 +60,9 @@ TEST_F(FileSystemTest, TrailingDotsAndSpacesAreDropped) {
                                   Disposition::CreateNew);
   ASSERT_TRUE(created.file.valid()) << created.error;
   created.file.reset();
-  const FindResult listing = FindFiles(scratch_ / "Photo1\\*");
-  ASSERT_EQ(listing.entries.size(), 1u);
-  EXPECT_EQ(listing.entries[0].name, "img.jpg");
+  const FindEntries listing = FindFiles(scratch_ / "Photo1\\*").value_or(FindEntries());
+  ASSERT_EQ(listing.size(), 1u);
+  EXPECT_EQ(listing[0].name, "img.jpg");
 }
 
 TEST_F(FileSystemTest, NamesAreCaseInsensitiveAndCasePreserving) {
@@ -72,9 +72,9 @@ TEST_F(FileSystemTest, NamesAreCaseInsensitiveAndCasePreserving) {
   EXPECT_TRUE(FileExists(scratch_ / "Photo1/img0001.jpg"));  // '/' separates as well
   EXPECT_FALSE(DirectoryExists(scratch_ / "photo1\\img0001.jpg"));
   EXPECT_EQ(scratch_.ReadFile("photo1\\IMG0001.jpg"), "data");
-  const FindResult listing = FindFiles(scratch_ / "*");
-  ASSERT_EQ(listing.entries.size(), 1u);
-  EXPECT_EQ(listing.entries[0].name, "PHOTO1");
+  const FindEntries listing = FindFiles(scratch_ / "*").value_or(FindEntries());
+  ASSERT_EQ(listing.size(), 1u);
+  EXPECT_EQ(listing[0].name, "PHOTO1");
 }
 
 TEST_F(FileSystemTest, CreateAlwaysTruncatesAnExistingFileAndReports183) {

@@ -23,7 +23,7 @@ class FindFilesTest : public ::testing::Test {
 
   std::set<std::string> Names(const std::string& pattern) const {
     std::set<std::string> names;
-    for (const FindEntry& entry : FindFiles(scratch_ / pattern).entries) names.insert(entry.name);
+    for (const FindEntry& entry : FindFiles(scratch_ / pattern).value_or(FindEntries())) names.insert(entry.name);
     return names;
   }
 
@@ -60,12 +60,12 @@ TEST_F(FindFilesTest, ReportsAttributesSizesAndLeavesOutDotEntries) {
   scratch_.WriteFile("system.jpg", "x");
   ASSERT_TRUE(SetFileAttributes(scratch_ / "hidden.jpg", attribute::kHidden).ok());
   ASSERT_TRUE(SetFileAttributes(scratch_ / "system.jpg", attribute::kSystem | attribute::kReadOnly).ok());
-  const FindResult listing = FindFiles(scratch_ / "*");
-  EXPECT_EQ(listing.error, error::kSuccess);
+  const Result<FindEntries> listing = FindFiles(scratch_ / "*");
+  ASSERT_TRUE(listing.ok()) << listing.error();
   auto find = [&](const std::string& name) -> const FindEntry* {
-    auto it = std::find_if(listing.entries.begin(), listing.entries.end(),
+    auto it = std::find_if(listing->begin(), listing->end(),
                            [&](const FindEntry& entry) { return entry.name == name; });
-    return it == listing.entries.end() ? nullptr : &*it;
+    return it == listing->end() ? nullptr : &*it;
   };
   EXPECT_EQ(find("."), nullptr);
   EXPECT_EQ(find(".."), nullptr);
@@ -87,12 +87,12 @@ TEST_F(FindFilesTest, ReportsAttributesSizesAndLeavesOutDotEntries) {
 }
 
 TEST_F(FindFilesTest, MissingFolderAndNoMatchGiveDifferentErrors) {
-  const FindResult noFolder = FindFiles(scratch_ / "absent\\img*.*");
-  EXPECT_TRUE(noFolder.entries.empty());
-  EXPECT_EQ(noFolder.error, error::kPathNotFound);
-  const FindResult noMatch = FindFiles(scratch_ / "zzz*.*");
-  EXPECT_TRUE(noMatch.entries.empty());
-  EXPECT_EQ(noMatch.error, error::kFileNotFound);
+  const Result<FindEntries> noFolder = FindFiles(scratch_ / "absent\\img*.*");
+  EXPECT_FALSE(noFolder.ok());
+  EXPECT_EQ(noFolder.error(), error::kPathNotFound);
+  const Result<FindEntries> noMatch = FindFiles(scratch_ / "zzz*.*");
+  EXPECT_FALSE(noMatch.ok());
+  EXPECT_EQ(noMatch.error(), error::kFileNotFound);
 }
 
 TEST_F(FindFilesTest, ListingShowsTheFolderAsItIsNow) {

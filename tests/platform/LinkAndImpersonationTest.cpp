@@ -75,20 +75,20 @@ TEST_F(LinkTest, AttributesAndListingsShowTheLinkWithoutFollowingIt) {
   EXPECT_EQ(*GetFileAttributes(scratch_ / "Target") & attribute::kReparsePoint, 0u);
   EXPECT_EQ(*GetFileAttributes(scratch_ / "Link\\inside.txt") & attribute::kReparsePoint, 0u) << "links on the way";
 
-  const FindResult listed = FindFiles(scratch_ / "*");
-  ASSERT_EQ(listed.entries.size(), 2u);
-  EXPECT_EQ(listed.entries[0].name, "Link");
-  EXPECT_NE(listed.entries[0].attributes & attribute::kReparsePoint, 0u);
-  EXPECT_EQ(listed.entries[1].attributes & attribute::kReparsePoint, 0u);
+  const FindEntries listed = FindFiles(scratch_ / "*").value_or(FindEntries());
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[0].name, "Link");
+  EXPECT_NE(listed[0].attributes & attribute::kReparsePoint, 0u);
+  EXPECT_EQ(listed[1].attributes & attribute::kReparsePoint, 0u);
 
   // The quick listing names the same entries with the same attributes.
-  const FindResult quick = FindFiles(scratch_ / "Target\\*", FindDetail::NamesAndAttributes);
-  const FindResult full = FindFiles(scratch_ / "Target\\*");
-  ASSERT_EQ(quick.entries.size(), 1u);
-  EXPECT_EQ(quick.entries[0].name, full.entries[0].name);
-  EXPECT_EQ(quick.entries[0].attributes, full.entries[0].attributes);
-  EXPECT_EQ(full.entries[0].size, 6u);
-  EXPECT_EQ(quick.entries[0].size, 0u);
+  const FindEntries quick = FindFiles(scratch_ / "Target\\*", FindDetail::NamesAndAttributes).value_or(FindEntries());
+  const FindEntries full = FindFiles(scratch_ / "Target\\*").value_or(FindEntries());
+  ASSERT_EQ(quick.size(), 1u);
+  EXPECT_EQ(quick[0].name, full[0].name);
+  EXPECT_EQ(quick[0].attributes, full[0].attributes);
+  EXPECT_EQ(full[0].size, 6u);
+  EXPECT_EQ(quick[0].size, 0u);
 }
 
 TEST_F(LinkTest, AFileSymbolicLinkIsFollowedUnlessTheFlagSaysNot) {

@@ -49,15 +49,15 @@ class NamedPipeTest : public ::testing::Test {
   };
   Pair Connected(bool firstInstance = true) {
     Pair pair;
-    PipeResult server = CreatePipeServer(name_, firstInstance, 4096);
-    EXPECT_TRUE(server.pipe.valid()) << server.error;
-    PipeResult client = OpenPipeClient(name_);
-    EXPECT_TRUE(client.pipe.valid()) << client.error;
-    if (!server.pipe || !client.pipe) return pair;
-    const Result<void> connected = server.pipe.Connect();
+    Result<Pipe> server = CreatePipeServer(name_, firstInstance, 4096);
+    EXPECT_TRUE(server.ok()) << server.error();
+    Result<Pipe> client = OpenPipeClient(name_);
+    EXPECT_TRUE(client.ok()) << client.error();
+    if (!server || !client) return pair;
+    const Result<void> connected = server->Connect();
     EXPECT_TRUE(connected.ok()) << connected.error();
-    pair.server = std::move(server.pipe);
-    pair.client = std::move(client.pipe);
+    pair.server = std::move(server).value();
+    pair.client = std::move(client).value();
     return pair;
   }
 
@@ -116,11 +116,11 @@ TEST_F(NamedPipeTest, SecondInstanceServesASecondClient) {
   {
     // FILE_FLAG_FIRST_PIPE_INSTANCE on a pipe that exists fails with 5. The
     // instance closes again at once, so the next client cannot land on it.
-    const PipeResult another = CreatePipeServer(name_, true, 4096);
-    if (!another.pipe.valid() ||
+    const Result<Pipe> another = CreatePipeServer(name_, true, 4096);
+    if (!another.ok() ||
         !test::KnownWineDifference("FILE_FLAG_FIRST_PIPE_INSTANCE does not refuse a second instance")) {
-      EXPECT_FALSE(another.pipe.valid());
-      EXPECT_EQ(another.error, error::kAccessDenied);
+      EXPECT_FALSE(another.ok());
+      EXPECT_EQ(another.error(), error::kAccessDenied);
     }
   }
 
@@ -163,29 +163,29 @@ TEST_F(NamedPipeTest, DisconnectedInstanceAcceptsTheNextClient) {
   EXPECT_FALSE(pair.client.Read(buffer).ok);
   // A disconnected instance listens again only once Connect runs.
   auto connect = std::async(std::launch::async, [&] { return pair.server.Connect(); });
-  PipeResult next = OpenPipeClient(name_);
+  Result<Pipe> next = OpenPipeClient(name_);
   const auto end = std::chrono::steady_clock::now() + kDeadline;
-  while (!next.pipe && next.error == error::kPipeBusy && std::chrono::steady_clock::now() < end) {
+  while (!next && next.error() == error::kPipeBusy && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     next = OpenPipeClient(name_);
   }
-  ASSERT_TRUE(next.pipe.valid()) << next.error;
+  ASSERT_TRUE(next.ok()) << next.error();
   ASSERT_EQ(connect.wait_for(kDeadline), std::future_status::ready);
   ASSERT_TRUE(connect.get().ok());
-  ASSERT_TRUE(next.pipe.Write(Bytes("again")).ok);
+  ASSERT_TRUE(next->Write(Bytes("again")).ok);
   EXPECT_EQ(ReadText(pair.server), "again");
 }
 
 TEST_F(NamedPipeTest, NoSuchPipeIsFileNotFound) {
-  const PipeResult client = OpenPipeClient(name_ + "Missing");
-  EXPECT_FALSE(client.pipe.valid());
-  EXPECT_EQ(client.error, error::kFileNotFound);
+  const Result<Pipe> client = OpenPipeClient(name_ + "Missing");
+  EXPECT_FALSE(client.ok());
+  EXPECT_EQ(client.error(), error::kFileNotFound);
 }
 
 TEST_F(NamedPipeTest, CancelEndsABlockedReadAndConnect) {
-  PipeResult waiting = CreatePipeServer(name_ + "Idle", true, 4096);
-  ASSERT_TRUE(waiting.pipe.valid()) << waiting.error;
-  auto connect = std::async(std::launch::async, [&] { return waiting.pipe.Connect(); });
+  Result<Pipe> waiting = CreatePipeServer(name_ + "Idle", true, 4096);
+  ASSERT_TRUE(waiting.ok()) << waiting.error();
+  auto connect = std::async(std::launch::async, [&] { return waiting->Connect(); });
   Pair pair = Connected();
   ASSERT_TRUE(pair.server && pair.client);
   auto read = std::async(std::launch::async, [&] {
@@ -194,7 +194,7 @@ TEST_F(NamedPipeTest, CancelEndsABlockedReadAndConnect) {
   });
   EXPECT_EQ(read.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
   pair.server.Cancel();
-  waiting.pipe.Cancel();
+  waiting->Cancel();
   ASSERT_EQ(read.wait_for(kDeadline), std::future_status::ready);
   ASSERT_EQ(connect.wait_for(kDeadline), std::future_status::ready);
   const PipeTransfer readResult = read.get();
@@ -208,33 +208,33 @@ TEST_F(NamedPipeTest, CancelEndsABlockedReadAndConnect) {
 TEST_F(NamedPipeTest, ServerSeesTheClientsSession) {
   Pair pair = Connected();
   ASSERT_TRUE(pair.server && pair.client);
-  const SessionIdResult own = CurrentProcessSessionId();
-  ASSERT_TRUE(own.ok) << own.error;
-  const SessionIdResult client = pair.server.ClientSessionId();
-  if (!client.ok && test::KnownWineDifference("GetNamedPipeClientSessionId is not implemented")) return;
-  ASSERT_TRUE(client.ok) << client.error;
-  EXPECT_EQ(client.sessionId, own.sessionId);
+  const Result<std::uint32_t> own = CurrentProcessSessionId();
+  ASSERT_TRUE(own.ok()) << own.error();
+  const Result<std::uint32_t> client = pair.server.ClientSessionId();
+  if (!client.ok() && test::KnownWineDifference("GetNamedPipeClientSessionId is not implemented")) return;
+  ASSERT_TRUE(client.ok()) << client.error();
+  EXPECT_EQ(*client, *own);
 }
 
 // An agent checks who serves the pipe before it says anything.
 TEST_F(NamedPipeTest, ClientLearnsWhichProcessServesThePipe) {
   Pair pair = Connected();
   ASSERT_TRUE(pair.server && pair.client);
-  EXPECT_FALSE(pair.server.ServerProcessId().ok) << "only a client asks";
-  const ProcessIdResult server = pair.client.ServerProcessId();
-  if (!server.ok && test::KnownWineDifference("GetNamedPipeServerProcessId is not implemented")) return;
-  ASSERT_TRUE(server.ok) << server.error;
-  EXPECT_NE(server.processId, 0u);
+  EXPECT_FALSE(pair.server.ServerProcessId().ok()) << "only a client asks";
+  const Result<std::uint32_t> server = pair.client.ServerProcessId();
+  if (!server.ok() && test::KnownWineDifference("GetNamedPipeServerProcessId is not implemented")) return;
+  ASSERT_TRUE(server.ok()) << server.error();
+  EXPECT_NE(*server, 0u);
   EXPECT_FALSE(ProcessRunsAsLocalSystem(0));
   EXPECT_FALSE(ProcessRunsAsThisUser(0));
-  EXPECT_TRUE(ProcessRunsAsThisUser(server.processId)) << "this process serves the pipe";
+  EXPECT_TRUE(ProcessRunsAsThisUser(*server)) << "this process serves the pipe";
   // The tests run as the service does (outside every user's session); under
   // Wine every process runs as the one Wine user.
-  if (!ProcessRunsAsLocalSystem(server.processId) &&
+  if (!ProcessRunsAsLocalSystem(*server) &&
       test::KnownWineDifference("no process runs as LocalSystem (S-1-5-18)")) {
     return;
   }
-  EXPECT_TRUE(ProcessRunsAsLocalSystem(server.processId));
+  EXPECT_TRUE(ProcessRunsAsLocalSystem(*server));
 }
 
 TEST_F(NamedPipeTest, ServerProbesWhereTheClientMayWrite) {
@@ -246,21 +246,21 @@ TEST_F(NamedPipeTest, ServerProbesWhereTheClientMayWrite) {
   EXPECT_FALSE(missing.ok());
   EXPECT_EQ(missing.error(), error::kPathNotFound);
   // The probe leaves nothing behind.
-  EXPECT_TRUE(FindFiles(scratch_ / "*").entries.empty());
+  EXPECT_TRUE(FindFiles(scratch_ / "*").value_or(FindEntries()).empty());
 }
 
 TEST(Sessions, ThisProcessHasASessionAndTheQueriesAnswer) {
   test::ScratchFolder world;
-  const SessionIdResult own = CurrentProcessSessionId();
-  ASSERT_TRUE(own.ok) << own.error;
-  EXPECT_NE(own.sessionId, kNoSession);
+  const Result<std::uint32_t> own = CurrentProcessSessionId();
+  ASSERT_TRUE(own.ok()) << own.error();
+  EXPECT_NE(*own, kNoSession);
   const Result<std::vector<std::uint32_t>> sessions = EnumerateInteractiveSessions();
   EXPECT_TRUE(sessions.ok() || sessions.error() == error::kCallNotImplemented) << sessions.error();
   // A process outside session 0 runs in a session a user is logged on to.
-  if (sessions.ok() && own.sessionId != 0) {
-    const bool listed = std::find(sessions->begin(), sessions->end(), own.sessionId) != sessions->end();
+  if (sessions.ok() && *own != 0) {
+    const bool listed = std::find(sessions->begin(), sessions->end(), *own) != sessions->end();
     if (!listed && test::KnownWineDifference("WTSEnumerateSessions lists no session")) return;
-    EXPECT_TRUE(listed) << "session " << own.sessionId;
+    EXPECT_TRUE(listed) << "session " << *own;
   }
 }
 

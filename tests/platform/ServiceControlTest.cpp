@@ -34,14 +34,14 @@ std::string UniqueServiceName(const char* stem) {
 class ServiceControlTest : public ::testing::Test {
  protected:
   ServiceControlTest() {
-    manager_ = OpenSCManager(std::nullopt, std::nullopt, manager_access::kAllAccess).handle;
+    manager_ = OpenSCManager(std::nullopt, std::nullopt, manager_access::kAllAccess).value_or(ServiceHandle());
   }
 
   ~ServiceControlTest() override {
     // Whatever a test created goes again, also when it failed half way.
     for (const std::string& name : created_) {
-      ServiceHandleResult service = OpenService(manager_, name, service_access::kAllAccess);
-      if (service.handle) (void)DeleteService(service.handle);
+      const Result<ServiceHandle> service = OpenService(manager_, name, service_access::kAllAccess);
+      if (service) (void)DeleteService(*service);
     }
   }
 
@@ -79,17 +79,17 @@ TEST_F(ServiceControlTest, RegistrationKeepsEveryValueSent) {
   const ServiceDefinition definition = Definition(UniqueServiceName("PwReg"));
   CreateServiceResult created = Create(definition);
   ASSERT_TRUE(created.handle.valid()) << "error " << created.error;
-  const ServiceConfigResult queried = QueryServiceConfig(created.handle);
-  ASSERT_TRUE(queried.ok) << "error " << queried.error;
-  EXPECT_EQ(queried.config.type, 0x110u);
-  EXPECT_EQ(queried.config.startType, start_type::kDemand);
-  EXPECT_EQ(queried.config.errorControl, error_control::kNormal);
-  EXPECT_EQ(queried.config.binaryPath, definition.binaryPath);
-  EXPECT_EQ(queried.config.loadOrderGroup, "");
-  EXPECT_EQ(queried.config.tagId, 0u);
-  EXPECT_TRUE(queried.config.dependencies.empty());
-  EXPECT_EQ(queried.config.serviceStartName, "LocalSystem") << "no account name means LocalSystem";
-  EXPECT_EQ(queried.config.displayName, *definition.displayName);
+  const Result<ServiceConfig> queried = QueryServiceConfig(created.handle);
+  ASSERT_TRUE(queried.ok()) << "error " << queried.error();
+  EXPECT_EQ(queried->type, 0x110u);
+  EXPECT_EQ(queried->startType, start_type::kDemand);
+  EXPECT_EQ(queried->errorControl, error_control::kNormal);
+  EXPECT_EQ(queried->binaryPath, definition.binaryPath);
+  EXPECT_EQ(queried->loadOrderGroup, "");
+  EXPECT_EQ(queried->tagId, 0u);
+  EXPECT_TRUE(queried->dependencies.empty());
+  EXPECT_EQ(queried->serviceStartName, "LocalSystem") << "no account name means LocalSystem";
+  EXPECT_EQ(queried->displayName, *definition.displayName);
 
   const ServiceStatusResult status = QueryServiceStatus(created.handle);
   ASSERT_TRUE(status.ok);
@@ -109,9 +109,9 @@ TEST_F(ServiceControlTest, SecondCreateOfTheSameNameFailsWith1073) {
 
 TEST_F(ServiceControlTest, OpeningAMissingServiceFailsWith1060) {
   ASSERT_TRUE(manager_.valid());
-  const ServiceHandleResult opened = OpenService(manager_, UniqueServiceName("PwMissing"), service_access::kAllAccess);
-  EXPECT_FALSE(opened.handle.valid());
-  EXPECT_EQ(opened.error, error::kServiceDoesNotExist);
+  const Result<ServiceHandle> opened = OpenService(manager_, UniqueServiceName("PwMissing"), service_access::kAllAccess);
+  EXPECT_FALSE(opened.ok());
+  EXPECT_EQ(opened.error(), error::kServiceDoesNotExist);
 }
 
 TEST_F(ServiceControlTest, DeletedServiceIsGoneForNewOpens) {
@@ -124,9 +124,9 @@ TEST_F(ServiceControlTest, DeletedServiceIsGoneForNewOpens) {
   EXPECT_FALSE(again.ok());
   EXPECT_EQ(again.error(), error::kServiceMarkedForDelete);
   created.handle.reset();
-  const ServiceHandleResult reopened = OpenService(manager_, definition.name, service_access::kAllAccess);
-  EXPECT_FALSE(reopened.handle.valid());
-  EXPECT_EQ(reopened.error, error::kServiceDoesNotExist);
+  const Result<ServiceHandle> reopened = OpenService(manager_, definition.name, service_access::kAllAccess);
+  EXPECT_FALSE(reopened.ok());
+  EXPECT_EQ(reopened.error(), error::kServiceDoesNotExist);
 }
 
 TEST_F(ServiceControlTest, StoppedServiceTakesNoControls) {
@@ -160,9 +160,9 @@ TEST_F(ServiceControlTest, DispatcherFailsWith1063OutsideAServiceProcess) {
 }
 
 TEST_F(ServiceControlTest, ControlHandlerRegistersOnlyForAServiceOfTheProcess) {
-  const RegisterHandlerResult registered = RegisterServiceCtrlHandler("PwNotAService", [](std::uint32_t) {});
-  EXPECT_EQ(registered.handle, nullptr);
-  EXPECT_NE(registered.error, error::kSuccess);
+  const Result<ServiceStatusHandle> registered = RegisterServiceCtrlHandler("PwNotAService", [](std::uint32_t) {});
+  EXPECT_FALSE(registered.ok());
+  EXPECT_NE(registered.error(), error::kSuccess);
 }
 
 TEST(EventLogTest, ErrorEntryWithOneStringIsReported) {

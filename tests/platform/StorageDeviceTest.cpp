@@ -47,9 +47,9 @@ class StorageDeviceContract : public ::testing::Test {
   }
 
   DeviceHandle Open() const {
-    DeviceOpenResult opened = OpenDevice(volume_, kReadWrite, kShareReadWrite);
-    EXPECT_TRUE(opened.device.valid()) << volume_ << ": error " << opened.error;
-    return std::move(opened.device);
+    Result<DeviceHandle> opened = OpenDevice(volume_, kReadWrite, kShareReadWrite);
+    EXPECT_TRUE(opened.ok()) << volume_ << ": error " << opened.error();
+    return std::move(opened).value_or(DeviceHandle());
   }
 
   std::unique_ptr<test::ScannerDrive> drive_;
@@ -63,16 +63,16 @@ TEST_F(StorageDeviceContract, TheScannersDriveIsListedAsRemovable) {
 
 TEST_F(StorageDeviceContract, VolumePathsOfTheDriveOpenAndAMissingDriveDoesNot) {
   for (const std::string& path : {volume_, std::string("\\\\.\\") + drive_->Letter() + ":"}) {
-    DeviceOpenResult opened = OpenDevice(path, kReadWrite, kShareReadWrite);
-    EXPECT_TRUE(opened.device.valid()) << path << ": error " << opened.error;
+    Result<DeviceHandle> opened = OpenDevice(path, kReadWrite, kShareReadWrite);
+    EXPECT_TRUE(opened.ok()) << path << ": error " << opened.error();
   }
-  DeviceOpenResult twice = OpenDevice(volume_, kReadWrite, kShareReadWrite);
-  DeviceOpenResult again = OpenDevice(volume_, kReadWrite, kShareReadWrite);
-  EXPECT_TRUE(twice.device.valid() && again.device.valid()) << "opens shared for reading and writing coexist";
+  Result<DeviceHandle> twice = OpenDevice(volume_, kReadWrite, kShareReadWrite);
+  Result<DeviceHandle> again = OpenDevice(volume_, kReadWrite, kShareReadWrite);
+  EXPECT_TRUE(twice.ok() && again.ok()) << "opens shared for reading and writing coexist";
   const char missing = drive_->Letter() == 'Q' ? 'P' : 'Q';
-  DeviceOpenResult none = OpenDevice(std::string("\\\\?\\") + missing + ":", kReadWrite, kShareReadWrite);
-  EXPECT_FALSE(none.device.valid());
-  EXPECT_EQ(none.error, error::kFileNotFound);
+  Result<DeviceHandle> none = OpenDevice(std::string("\\\\?\\") + missing + ":", kReadWrite, kShareReadWrite);
+  EXPECT_FALSE(none.ok());
+  EXPECT_EQ(none.error(), error::kFileNotFound);
 }
 
 TEST_F(StorageDeviceContract, TheStorageQueryFillsTheDescriptorWithinTheCallersBuffer) {
@@ -117,16 +117,16 @@ TEST_F(StorageDeviceContract, TheDevicesErrorBecomesTheLastError) {
 }
 
 TEST_F(StorageDeviceContract, PassThroughNeedsReadAndWriteAccessTheStorageQueryDoesNot) {
-  DeviceOpenResult readOnly = OpenDevice(volume_, access::kGenericRead, kShareReadWrite);
-  ASSERT_TRUE(readOnly.device.valid()) << "error " << readOnly.error;
+  Result<DeviceHandle> readOnly = OpenDevice(volume_, access::kGenericRead, kShareReadWrite);
+  ASSERT_TRUE(readOnly.ok()) << "error " << readOnly.error();
   std::vector<std::byte> buffer(551, std::byte{0});
   PutInquiry(buffer);
-  const IoControlResult pass = DeviceIoControl(readOnly.device, kIoctlScsiPassThrough, buffer.data(), 44, buffer.data(), 160);
+  const IoControlResult pass = DeviceIoControl(*readOnly, kIoctlScsiPassThrough, buffer.data(), 44, buffer.data(), 160);
   EXPECT_FALSE(pass.ok);
   EXPECT_EQ(pass.error, error::kAccessDenied);
   std::fill(buffer.begin(), buffer.end(), std::byte{0});
   const IoControlResult query =
-      DeviceIoControl(readOnly.device, kIoctlStorageQueryProperty, buffer.data(), 12, buffer.data(), 551);
+      DeviceIoControl(*readOnly, kIoctlStorageQueryProperty, buffer.data(), 12, buffer.data(), 551);
   EXPECT_TRUE(query.ok) << "error " << query.error;
 }
 

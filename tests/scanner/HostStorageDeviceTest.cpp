@@ -54,17 +54,17 @@ TEST(HostVolumes, OpenNamesAVolumeOfAnExistingDrive) {
   host::World world;
   world.AddDrive('E', DriveType::Removable);
   for (const char* path : {"\\\\?\\E:", "\\\\.\\E:", "\\\\?\\e:"}) {
-    platform::DeviceOpenResult opened = platform::OpenDevice(path, kReadWrite, kShareReadWrite);
-    EXPECT_TRUE(opened.device.valid()) << path;
-    EXPECT_EQ(opened.error, error::kSuccess) << path;
+    platform::Result<platform::DeviceHandle> opened = platform::OpenDevice(path, kReadWrite, kShareReadWrite);
+    EXPECT_TRUE(opened.ok()) << path;
+    EXPECT_EQ(opened.error(), error::kSuccess) << path;
   }
-  platform::DeviceOpenResult missing = platform::OpenDevice("\\\\?\\Q:", kReadWrite, kShareReadWrite);
-  EXPECT_FALSE(missing.device.valid());
-  EXPECT_EQ(missing.error, error::kFileNotFound);
+  platform::Result<platform::DeviceHandle> missing = platform::OpenDevice("\\\\?\\Q:", kReadWrite, kShareReadWrite);
+  EXPECT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error(), error::kFileNotFound);
   for (const char* path : {"E:", "\\\\?\\E:\\", "\\\\?\\EE:", ""}) {
-    platform::DeviceOpenResult bad = platform::OpenDevice(path, kReadWrite, kShareReadWrite);
-    EXPECT_FALSE(bad.device.valid()) << path;
-    EXPECT_NE(bad.error, error::kSuccess) << path;
+    platform::Result<platform::DeviceHandle> bad = platform::OpenDevice(path, kReadWrite, kShareReadWrite);
+    EXPECT_FALSE(bad.ok()) << path;
+    EXPECT_NE(bad.error(), error::kSuccess) << path;
   }
 }
 
@@ -75,17 +75,17 @@ TEST(HostVolumes, ShareModesApplyBetweenOpensAndHandlesClose) {
     platform::DeviceHandle shared = OpenVolume();
     platform::DeviceHandle second = OpenVolume();  // both shared for reading and writing
     EXPECT_TRUE(second.valid());
-    platform::DeviceOpenResult exclusive = platform::OpenDevice("\\\\?\\E:", kReadWrite, platform::share::kNone);
-    EXPECT_FALSE(exclusive.device.valid());
-    EXPECT_EQ(exclusive.error, error::kSharingViolation);
+    platform::Result<platform::DeviceHandle> exclusive = platform::OpenDevice("\\\\?\\E:", kReadWrite, platform::share::kNone);
+    EXPECT_FALSE(exclusive.ok());
+    EXPECT_EQ(exclusive.error(), error::kSharingViolation);
   }
   int open = 0;
   world.ForEachHandle([&](host::HandleObject&) { ++open; });
   EXPECT_EQ(open, 0) << "closing the handles removes them from the world";
-  platform::DeviceOpenResult exclusive = platform::OpenDevice("\\\\?\\E:", kReadWrite, platform::share::kNone);
-  ASSERT_TRUE(exclusive.device.valid());
-  platform::DeviceOpenResult blocked = platform::OpenDevice("\\\\?\\E:", kReadWrite, kShareReadWrite);
-  EXPECT_EQ(blocked.error, error::kSharingViolation);
+  platform::Result<platform::DeviceHandle> exclusive = platform::OpenDevice("\\\\?\\E:", kReadWrite, platform::share::kNone);
+  ASSERT_TRUE(exclusive.ok());
+  platform::Result<platform::DeviceHandle> blocked = platform::OpenDevice("\\\\?\\E:", kReadWrite, kShareReadWrite);
+  EXPECT_EQ(blocked.error(), error::kSharingViolation);
 }
 
 TEST(HostVolumes, IoControlsReachTheDeviceByteForByte) {
@@ -122,15 +122,15 @@ TEST(HostVolumes, PassThroughNeedsReadAndWriteAccess) {
   host::World world;
   world.AddDrive('E', DriveType::Removable);
   world.AttachDevice('E', std::make_shared<EchoDevice>());
-  platform::DeviceOpenResult readOnly = platform::OpenDevice("\\\\?\\E:", platform::access::kGenericRead, kShareReadWrite);
-  ASSERT_TRUE(readOnly.device.valid());
+  platform::Result<platform::DeviceHandle> readOnly = platform::OpenDevice("\\\\?\\E:", platform::access::kGenericRead, kShareReadWrite);
+  ASSERT_TRUE(readOnly.ok());
   std::array<std::byte, 100> buffer{};
-  const platform::IoControlResult pass = platform::DeviceIoControl(readOnly.device, platform::kIoctlScsiPassThrough,
+  const platform::IoControlResult pass = platform::DeviceIoControl(*readOnly, platform::kIoctlScsiPassThrough,
                                                                    buffer.data(), 44, buffer.data(), 84);
   EXPECT_FALSE(pass.ok);
   EXPECT_EQ(pass.error, error::kAccessDenied);
   const platform::IoControlResult query = platform::DeviceIoControl(
-      readOnly.device, platform::kIoctlStorageQueryProperty, buffer.data(), 12, buffer.data(), 100);
+      *readOnly, platform::kIoctlStorageQueryProperty, buffer.data(), 12, buffer.data(), 100);
   EXPECT_TRUE(query.ok) << "the storage query works on any handle";
 }
 

@@ -111,7 +111,7 @@ TEST(PassThroughBuffer, TheChannelKeepsOnlyWhatTheDeviceReturned) {
   world.AddDrive('E', platform::DriveType::Removable);
   auto device = std::make_shared<ScribblingDevice>();
   world.AttachDevice('E', device);
-  platform::DeviceHandle volume = std::move(platform::OpenDevice("\\\\?\\E:", 0xC0000000u, 3).device);
+  platform::DeviceHandle volume = platform::OpenDevice("\\\\?\\E:", 0xC0000000u, 3).value_or(platform::DeviceHandle());
   ASSERT_TRUE(volume.valid());
   PassThroughBuffer buffer;
 

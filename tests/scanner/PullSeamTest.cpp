@@ -223,7 +223,7 @@ TEST_F(PullSeamTest, AFaultThatPersistsLeavesOnePartialAndOneNotice) {
     EXPECT_FALSE(Pull()) << "poll " << poll;
   }
   std::vector<std::string> names;
-  for (const platform::FindEntry& entry : platform::FindFiles("C:\\Scans\\Photo7\\*.*").entries) names.push_back(entry.name);
+  for (const platform::FindEntry& entry : platform::FindFiles("C:\\Scans\\Photo7\\*.*").value_or(platform::FindEntries())) names.push_back(entry.name);
   EXPECT_EQ(names, std::vector<std::string>{"img0001.partial"});
   EXPECT_EQ(world.ReadFile("C:\\Scans\\Photo7\\img0001.partial"), Text(image).substr(0, 2048));
   EXPECT_EQ(notifier.incomplete, std::vector<std::string>{"C:\\Scans\\Photo7\\img0001.partial"});

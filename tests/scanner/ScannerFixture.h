@@ -22,9 +22,9 @@ inline constexpr std::uint32_t kReadWrite = platform::access::kGenericRead | pla
 inline constexpr std::uint32_t kShareReadWrite = platform::share::kRead | platform::share::kWrite;
 
 inline platform::DeviceHandle OpenVolume(const std::string& path = "\\\\?\\E:") {
-  platform::DeviceOpenResult opened = platform::OpenDevice(path, kReadWrite, kShareReadWrite);
-  EXPECT_TRUE(opened.device.valid()) << path << " error " << opened.error;
-  return std::move(opened.device);
+  platform::Result<platform::DeviceHandle> opened = platform::OpenDevice(path, kReadWrite, kShareReadWrite);
+  EXPECT_TRUE(opened.ok()) << path << " error " << opened.error();
+  return std::move(opened).value_or(platform::DeviceHandle());
 }
 
 inline std::vector<std::byte> Bytes(std::initializer_list<int> values) {

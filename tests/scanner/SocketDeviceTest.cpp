@@ -134,7 +134,7 @@ TEST_F(ServedScanner, UnpluggingRemovesTheDriveAndFailsOpenHandles) {
            error::kDeviceNotConnected;
   }));
   EXPECT_EQ(platform::GetLogicalDrives() & kDriveE, 0u);
-  EXPECT_EQ(platform::OpenDevice("\\\\?\\E:", kReadWrite, kShareReadWrite).error, error::kFileNotFound);
+  EXPECT_EQ(platform::OpenDevice("\\\\?\\E:", kReadWrite, kShareReadWrite).error(), error::kFileNotFound);
 
   // Plugged in again under the same letter: a new drive, the old handle stays dead.
   server = Serve('E', simulator);

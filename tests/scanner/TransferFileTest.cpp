@@ -113,7 +113,7 @@ TEST_F(TransferFileTest, InterruptedTransfersKeepTheLongestDeliveryOnce) {
   // Nothing under an image name at any point.
   EXPECT_FALSE(platform::FileExists(image));
   std::size_t transfers = 0;
-  for (const platform::FindEntry& entry : platform::FindFiles(folder / "*.*").entries) {
+  for (const platform::FindEntry& entry : platform::FindFiles(folder / "*.*").value_or(platform::FindEntries())) {
     if (entry.name.front() == '~') ++transfers;
   }
   EXPECT_EQ(transfers, 1u) << "only the transfer whose bytes differ is left";

@@ -96,7 +96,7 @@ class AttackTest : public ServiceHostTest {
     world.Services().SetLauncher([this](const host::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, nullptr));
-      return host::LaunchResult{};
+      return pid_t{0};
     });
     // Session agents started by the service only record their start.
     world.WriteFile(kModulePath, "#!/bin/sh\nexit 0\n");
@@ -437,8 +437,8 @@ TEST_F(AttackTest, OneSessionCannotTakeEveryConnection) {
   std::vector<pf::Pipe> held;
   ::setenv("PAGEWICK_SESSION", std::to_string(mallory).c_str(), 1);
   for (int i = 0; i < 20; ++i) {
-    pf::PipeResult client = pf::OpenPipeClient(ag::kPipeName);
-    if (client.pipe) held.push_back(std::move(client.pipe));
+    pf::Result<pf::Pipe> client = pf::OpenPipeClient(ag::kPipeName);
+    if (client) held.push_back(std::move(client).value());
   }
   ::unsetenv("PAGEWICK_SESSION");
   ASSERT_TRUE(PassesRan(world));
@@ -452,11 +452,11 @@ TEST_F(AttackTest, OneSessionCannotTakeEveryConnection) {
 // An agent told to end that keeps its connection is dropped after a grace.
 TEST_F(AttackTest, AgentThatIgnoresExitIsDropped) {
   StartService();
-  pf::PipeResult stubborn;
+  pf::Pipe stubborn;
   ::setenv("PAGEWICK_SESSION", std::to_string(mallory).c_str(), 1);
   ASSERT_TRUE(WaitUntil([&] {
-    stubborn = pf::OpenPipeClient(ag::kPipeName);
-    return static_cast<bool>(stubborn.pipe);
+    stubborn = pf::OpenPipeClient(ag::kPipeName).value_or(pf::Pipe());
+    return stubborn.valid();
   }));
   ::unsetenv("PAGEWICK_SESSION");
   {
@@ -470,14 +470,14 @@ TEST_F(AttackTest, AgentThatIgnoresExitIsDropped) {
   std::thread reader([&] {
     std::array<std::byte, 512> buffer{};
     for (;;) {
-      const pf::PipeTransfer read = stubborn.pipe.Read(buffer);
+      const pf::PipeTransfer read = stubborn.Read(buffer);
       if (!read.ok && read.error != pf::error::kMoreData) break;
     }
     closed = true;
   });
   (void)WaitUntil([&] { return closed.load(); }, 20s);
   const bool closedByTheService = closed.load();
-  stubborn.pipe.Cancel();
+  stubborn.Cancel();
   reader.join();
   closed = closedByTheService;
   EXPECT_TRUE(closed) << "the connection of an agent that ignored Exit stays open";
@@ -491,12 +491,12 @@ TEST_F(AttackTest, RefusalsCannotFloodTheEventLog) {
   const std::size_t before = EventLog().size();
   ::setenv("PAGEWICK_SESSION", std::to_string(mallory).c_str(), 1);
   for (int i = 0; i < 60; ++i) {
-    pf::PipeResult client = pf::OpenPipeClient(ag::kPipeName);
-    if (!client.pipe) continue;
+    pf::Result<pf::Pipe> client = pf::OpenPipeClient(ag::kPipeName);
+    if (!client) continue;
     const std::array<std::byte, 2> junk{std::byte{2}, std::byte{0}};
-    (void)client.pipe.Write(junk);
+    (void)client->Write(junk);
     std::array<std::byte, 512> buffer{};
-    (void)client.pipe.Read(buffer);
+    (void)client->Read(buffer);
   }
   ::unsetenv("PAGEWICK_SESSION");
   ASSERT_TRUE(PassesRan(world));

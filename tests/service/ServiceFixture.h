@@ -139,7 +139,7 @@ class ServiceHostTest : public ::testing::Test {
     world.Services().SetLauncher([this](const host::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, &link));
-      return host::LaunchResult{};
+      return pid_t{0};
     });
   }
 
@@ -164,11 +164,14 @@ class ServiceHostTest : public ::testing::Test {
   }
 
   pf::ServiceHandle OpenService1() {
-    pf::ServiceHandleResult manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
-    EXPECT_TRUE(manager.handle.valid());
-    pf::ServiceHandleResult opened = pf::OpenService(manager.handle, "Service1", pf::service_access::kAllAccess);
-    EXPECT_TRUE(opened.handle.valid()) << "error " << opened.error;
-    return std::move(opened.handle);
+    const pf::Result<pf::ServiceHandle> manager =
+        pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
+    EXPECT_TRUE(manager.ok()) << "error " << manager.error();
+    if (!manager) return pf::ServiceHandle();
+    pf::Result<pf::ServiceHandle> opened = pf::OpenService(*manager, "Service1", pf::service_access::kAllAccess);
+    EXPECT_TRUE(opened.ok()) << "error " << opened.error();
+    if (!opened) return pf::ServiceHandle();
+    return std::move(opened).value();
   }
 
   // Installs and starts the service and waits until it reports RUNNING.

@@ -35,9 +35,9 @@ class ServiceRuntimeTest : public ::testing::Test {
             {{probe.Name, [this](const std::vector<std::string>& arguments) { probe.Main(arguments); }}});
         dispatcherDone = true;
       });
-      return host::LaunchResult{};
+      return pid_t{0};
     });
-    pf::ServiceHandleResult manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
+    const pf::Result<pf::ServiceHandle> manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
     pf::ServiceDefinition definition;
     definition.name = probe.Name;
     definition.access = pf::service_access::kAllAccess;
@@ -45,7 +45,7 @@ class ServiceRuntimeTest : public ::testing::Test {
     definition.startType = pf::start_type::kDemand;
     definition.errorControl = pf::error_control::kNormal;
     definition.binaryPath = "C:\\probe.exe";
-    handle = pf::CreateService(manager.handle, definition).handle;
+    handle = pf::CreateService(manager.value(), definition).handle;
   }
 
   ~ServiceRuntimeTest() override {

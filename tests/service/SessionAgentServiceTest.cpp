@@ -69,7 +69,7 @@ class SessionAgentServiceTest : public ServiceHostTest {
     world.Services().SetLauncher([this](const host::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, &notifying));
-      return host::LaunchResult{};
+      return pid_t{0};
     });
     // The executable records each start with its session and arguments.
     starts = world.Root() / "starts.log";
@@ -528,7 +528,7 @@ TEST_F(SingleProcessTest, NoAgentAndNoPipeBeforeVista) {
   StartService();
   EXPECT_TRUE(PassesRan(world));
   EXPECT_TRUE(AgentStarts().empty());
-  EXPECT_EQ(pf::OpenPipeClient(ag::kPipeName).error, pf::error::kFileNotFound);
+  EXPECT_EQ(pf::OpenPipeClient(ag::kPipeName).error(), pf::error::kFileNotFound);
   EXPECT_EQ(Reports().back().controlsAccepted & pf::session_change::kAccept, 0u);
   EXPECT_EQ(TrayIconCount(), 1u) << "the service's own tray icon";
   WriteMarker();
@@ -551,15 +551,15 @@ TEST_F(SessionAgentServiceTest, HostilePipeClientIsRefusedAndTheServiceGoesOn) {
   };
   for (const auto& row : hostile) {
     SCOPED_TRACE(row.what);
-    pf::PipeResult client;
+    pf::Pipe client;
     ASSERT_TRUE(WaitUntil([&] {
-      client = pf::OpenPipeClient(ag::kPipeName);
-      return static_cast<bool>(client.pipe);
+      client = pf::OpenPipeClient(ag::kPipeName).value_or(pf::Pipe());
+      return client.valid();
     }));
-    (void)client.pipe.Write(row.bytes);
+    (void)client.Write(row.bytes);
     // The service closes the connection: the read ends without a message.
     std::array<std::byte, 512> buffer{};
-    (void)client.pipe.Read(buffer);
+    (void)client.Read(buffer);
   }
   EXPECT_EQ(State(), pf::service_state::kRunning);
   EXPECT_NE(SavedSetting("Path"), "C:\\Windows");

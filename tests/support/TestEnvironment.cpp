@@ -36,8 +36,8 @@ std::string ScratchFolder::ReadFile(std::string_view name) const {
 
 void RemoveTree(const std::string& path) {
   using namespace platform;
-  const FindResult listing = FindFiles(path + "\\*");
-  for (const FindEntry& entry : listing.entries) {
+  const FindEntries listing = FindFiles(path + "\\*").value_or(FindEntries());
+  for (const FindEntry& entry : listing) {
     const std::string child = path + "\\" + entry.name;
     if ((entry.attributes & attribute::kReadOnly) != 0) (void)SetFileAttributes(child, attribute::kNormal);
     if ((entry.attributes & (attribute::kDirectory | attribute::kReparsePoint)) ==

@@ -75,7 +75,10 @@ int RunProgram(const std::string& arguments) {
 
 class ServiceWineTest : public ::testing::Test {
  protected:
-  ServiceWineTest() { manager_ = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess).handle; }
+  ServiceWineTest() {
+    manager_ =
+        pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess).value_or(pf::ServiceHandle());
+  }
 
   void SetUp() override {
     ASSERT_TRUE(manager_.valid());
@@ -89,28 +92,29 @@ class ServiceWineTest : public ::testing::Test {
   }
 
   void RemoveService() {
-    pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
-    if (!opened.handle) return;
-    if (pf::QueryServiceStatus(opened.handle).status.currentState != pf::service_state::kStopped) {
-      (void)pf::ControlService(opened.handle, pf::service_control::kStop);
-      (void)WaitForState(opened.handle, pf::service_state::kStopped, 30s);
+    pf::Result<pf::ServiceHandle> opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+    if (!opened) return;
+    if (pf::QueryServiceStatus(*opened).status.currentState != pf::service_state::kStopped) {
+      (void)pf::ControlService(*opened, pf::service_control::kStop);
+      (void)WaitForState(*opened, pf::service_state::kStopped, 30s);
     }
-    (void)pf::DeleteService(opened.handle);
+    (void)pf::DeleteService(*opened);
   }
 
   static bool WaitForState(const pf::ServiceHandle& service, std::uint32_t state, std::chrono::seconds deadline) {
     return test::WaitUntil([&] { return pf::QueryServiceStatus(service).status.currentState == state; }, deadline, 50ms);
   }
 
-  // Installs and starts the service, opened into `opened`; the test is
+  // Installs and starts the service, opened into `service`; the test is
   // skipped where the system has no session agents (before Windows Vista).
-  void InstallAndStartWithAgents(pf::ServiceHandleResult& opened) {
+  void InstallAndStartWithAgents(pf::ServiceHandle& service) {
     ASSERT_EQ(RunProgram("/install /silent"), 0);
-    opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
-    ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
-    ASSERT_TRUE(pf::StartService(opened.handle, {}).ok());
-    ASSERT_TRUE(WaitForState(opened.handle, pf::service_state::kRunning, 60s));
-    if ((pf::QueryServiceStatus(opened.handle).status.controlsAccepted & kAcceptSessionChange) == 0) {
+    pf::Result<pf::ServiceHandle> opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+    ASSERT_TRUE(opened.ok()) << "error " << opened.error();
+    service = std::move(opened).value();
+    ASSERT_TRUE(pf::StartService(service, {}).ok());
+    ASSERT_TRUE(WaitForState(service, pf::service_state::kRunning, 60s));
+    if ((pf::QueryServiceStatus(service).status.controlsAccepted & kAcceptSessionChange) == 0) {
       GTEST_SKIP() << "the system reports a version before Windows Vista: no session agents";
     }
   }
@@ -120,18 +124,18 @@ class ServiceWineTest : public ::testing::Test {
 
 TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
   ASSERT_EQ(RunProgram("/install /silent"), 0);
-  pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
-  ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
-  const pf::ServiceHandle& service = opened.handle;
+  pf::Result<pf::ServiceHandle> opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+  ASSERT_TRUE(opened.ok()) << "error " << opened.error();
+  const pf::ServiceHandle& service = *opened;
 
-  const pf::ServiceConfigResult config = pf::QueryServiceConfig(service);
-  ASSERT_TRUE(config.ok) << "error " << config.error;
-  EXPECT_EQ(config.config.type, 0x110u);
-  EXPECT_EQ(config.config.startType, pf::start_type::kAuto);
-  EXPECT_EQ(config.config.errorControl, pf::error_control::kNormal);
-  EXPECT_TRUE(SameTextIgnoringCase(config.config.binaryPath, ProgramPath())) << config.config.binaryPath;
-  EXPECT_EQ(config.config.displayName, "Pagewick");
-  EXPECT_EQ(config.config.serviceStartName, "LocalSystem");
+  const pf::Result<pf::ServiceConfig> config = pf::QueryServiceConfig(service);
+  ASSERT_TRUE(config.ok()) << "error " << config.error();
+  EXPECT_EQ(config->type, 0x110u);
+  EXPECT_EQ(config->startType, pf::start_type::kAuto);
+  EXPECT_EQ(config->errorControl, pf::error_control::kNormal);
+  EXPECT_TRUE(SameTextIgnoringCase(config->binaryPath, ProgramPath())) << config->binaryPath;
+  EXPECT_EQ(config->displayName, "Pagewick");
+  EXPECT_EQ(config->serviceStartName, "LocalSystem");
   EXPECT_EQ(pf::QueryServiceStatus(service).status.currentState, pf::service_state::kStopped);
   const bool markerAfterInstall = pf::FileExists(kMarker);
 
@@ -156,10 +160,10 @@ TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
   EXPECT_TRUE(WaitForState(service, pf::service_state::kStopped, 30s));
 
   ASSERT_EQ(RunProgram("/uninstall /silent"), 0);
-  opened.handle.reset();
-  const pf::ServiceHandleResult again = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
-  EXPECT_FALSE(again.handle.valid());
-  EXPECT_EQ(again.error, pf::error::kServiceDoesNotExist);
+  opened->reset();
+  const pf::Result<pf::ServiceHandle> again = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+  EXPECT_FALSE(again.ok());
+  EXPECT_EQ(again.error(), pf::error::kServiceDoesNotExist);
 }
 
 // /install registers both event sources with pagewick.exe as their message
@@ -267,7 +271,7 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::seconds deadline) {
 // found by class and title on this desktop, in a process other than the
 // service's, and the agent ends with the service.
 TEST_F(ServiceWineTest, AgentPageAppearsOnTheDesktopAndEndsWithTheService) {
-  pf::ServiceHandleResult opened;
+  pf::ServiceHandle opened;
   InstallAndStartWithAgents(opened);
   if (HasFatalFailure() || IsSkipped()) return;
   const bool startedByService = WaitFor([] { return FindPage() != nullptr; }, 15s);
@@ -282,14 +286,14 @@ TEST_F(ServiceWineTest, AgentPageAppearsOnTheDesktopAndEndsWithTheService) {
   ASSERT_TRUE(agentPage) << "the agent's page is found by class and title";
   EXPECT_TRUE(::IsWindowVisible(FindPage()) == FALSE) << "an agent started for the session shows only its icon";
 
-  ASSERT_TRUE(pf::ControlService(opened.handle, pf::service_control::kStop).ok);
-  EXPECT_TRUE(WaitForState(opened.handle, pf::service_state::kStopped, 30s));
+  ASSERT_TRUE(pf::ControlService(opened, pf::service_control::kStop).ok);
+  EXPECT_TRUE(WaitForState(opened, pf::service_state::kStopped, 30s));
   EXPECT_TRUE(WaitFor([] { return FindPage() == nullptr; }, 30s)) << "the agent ends with the service";
 }
 
 // An agent's Apply, sent over the service's pipe, reaches the settings file.
 TEST_F(ServiceWineTest, SettingsFromTheAgentsPipeReachTheSettingsFile) {
-  pf::ServiceHandleResult opened;
+  pf::ServiceHandle opened;
   InstallAndStartWithAgents(opened);
   if (HasFatalFailure() || IsSkipped()) return;
   // Under Wine the service runs as the test's user, whom an agent accepts
@@ -328,8 +332,8 @@ TEST_F(ServiceWineTest, SettingsFromTheAgentsPipeReachTheSettingsFile) {
   EXPECT_EQ(pf::ReadProfileString("Setting", "Path", "", settings).text, folder);
   EXPECT_EQ(pf::ReadProfileString("Setting", "AutoRoate", "", settings).text, "1");
 
-  ASSERT_TRUE(pf::ControlService(opened.handle, pf::service_control::kStop).ok);
-  EXPECT_TRUE(WaitForState(opened.handle, pf::service_state::kStopped, 30s));
+  ASSERT_TRUE(pf::ControlService(opened, pf::service_control::kStop).ok);
+  EXPECT_TRUE(WaitForState(opened, pf::service_state::kStopped, 30s));
   connection.Close();
   (void)pf::DeleteFile(settings);
   (void)pf::RemoveDirectory(folder);

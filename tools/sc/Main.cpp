@@ -103,13 +103,17 @@ long ProcessIdOf(const pw::host::World& world, const std::string& name) {
 }
 
 pf::ServiceHandle OpenManager(int& failure) {
-  pf::ServiceHandleResult manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
-  if (!manager.handle) {
+  pf::Result<pf::ServiceHandle> manager =
+      pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess);
+  if (!manager) {
     // Without administrator rights the manager opens for connecting only.
     manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kConnect);
   }
-  if (!manager.handle) failure = Fail("OpenSCManager", manager.error);
-  return std::move(manager.handle);
+  if (!manager) {
+    failure = Fail("OpenSCManager", manager.error());
+    return pf::ServiceHandle();
+  }
+  return std::move(manager).value();
 }
 
 // sc.exe's "key= value" options.
@@ -165,9 +169,9 @@ int WithService(const std::string& name, std::uint32_t access, const std::functi
   int failure = 0;
   pf::ServiceHandle manager = OpenManager(failure);
   if (!manager) return failure;
-  pf::ServiceHandleResult service = pf::OpenService(manager, name, access);
-  if (!service.handle) return Fail("OpenService", service.error);
-  return act(service.handle);
+  const pf::Result<pf::ServiceHandle> service = pf::OpenService(manager, name, access);
+  if (!service) return Fail("OpenService", service.error());
+  return act(*service);
 }
 
 int Run(const pw::host::World& world, const std::vector<std::string>& args) {
@@ -245,9 +249,9 @@ int Run(const pw::host::World& world, const std::vector<std::string>& args) {
   }
   if (command == "qc") {
     return WithService(name, pf::service_access::kQueryConfig, [&](const pf::ServiceHandle& service) {
-      const pf::ServiceConfigResult result = pf::QueryServiceConfig(service);
-      if (!result.ok) return Fail("QueryServiceConfig", result.error);
-      const pf::ServiceConfig& config = result.config;
+      const pf::Result<pf::ServiceConfig> result = pf::QueryServiceConfig(service);
+      if (!result) return Fail("QueryServiceConfig", result.error());
+      const pf::ServiceConfig& config = *result;
       std::cout << "[SC] QueryServiceConfig SUCCESS\n\nSERVICE_NAME: " << name << "\n";
       std::cout << "        TYPE               : " << TypeText(config.type) << "\n";
       std::cout << "        START_TYPE         : " << config.startType << "\n";

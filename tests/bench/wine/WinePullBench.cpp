@@ -38,20 +38,20 @@ std::string PlugLine(std::uint32_t chunk) {
 // read in turn), with nothing done with the bytes. Seconds, or -1.
 double BarePull(const ww::SimulatorPort& port, const ww::WorldPaths& world, std::uint32_t chunk) {
   if (!port.Plug(PlugLine(chunk))) return -1;
-  pf::DeviceOpenResult opened =
+  pf::Result<pf::DeviceHandle> opened =
       pf::OpenDevice(std::string("\\\\?\\") + world.drive + ":", pf::access::kGenericRead | pf::access::kGenericWrite,
                      pf::share::kRead | pf::share::kWrite);
-  if (!opened.device.valid()) return -1;
+  if (!opened.ok()) return -1;
   pw::scanner::PassThroughBuffer buffer;
-  if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::InquiryRequest).ok()) return -1;
+  if (!pw::scanner::SendScannerCommand(*opened, buffer, ScannerCommand::InquiryRequest).ok()) return -1;
   std::uint32_t offset = 0;
   for (;;) {
-    if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::LengthQueryCommand, offset).ok()) return -1;
+    if (!pw::scanner::SendScannerCommand(*opened, buffer, ScannerCommand::LengthQueryCommand, offset).ok()) return -1;
     const pw::scanner::LengthReply reply = pw::scanner::ReadLengthReply(buffer);
     if (reply.endOfImage) break;
     if (reply.length <= 0) return -1;
     const auto length = static_cast<std::uint32_t>(reply.length);
-    if (!pw::scanner::SendScannerCommand(opened.device, buffer, ScannerCommand::ChunkReadCommand, length).ok()) return -1;
+    if (!pw::scanner::SendScannerCommand(*opened, buffer, ScannerCommand::ChunkReadCommand, length).ok()) return -1;
     offset += length;
   }
   const long micros = port.Status()["pull_us"];
@@ -102,8 +102,10 @@ int main() {
     std::fprintf(stderr, "wine_pull_bench: pagewick.exe /install /silent failed\n");
     return 1;
   }
-  pf::ServiceHandle manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess).handle;
-  pf::ServiceHandleResult service = pf::OpenService(manager, "Service1", pf::service_access::kAllAccess);
+  const pf::ServiceHandle manager =
+      pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess).value_or(pf::ServiceHandle());
+  pf::ServiceHandle service =
+      pf::OpenService(manager, "Service1", pf::service_access::kAllAccess).value_or(pf::ServiceHandle());
   int status = 0;
   const double megabytes = kImageSize / 1e6;
   for (std::uint32_t chunk : {65536u, 524288u}) {
@@ -111,7 +113,7 @@ int main() {
     std::vector<double> program;
     for (int round = 0; round < kRounds; ++round) {
       bare.push_back(BarePull(port, *world, chunk));
-      program.push_back(ProgramPull(port, service.handle, chunk));
+      program.push_back(ProgramPull(port, service, chunk));
     }
     for (std::size_t round = 0; round < bare.size(); ++round) {
       std::printf("  chunk %6u round %zu: bare %.1f ms, pagewick.exe %.1f ms\n", chunk, round + 1, bare[round] * 1e3,
@@ -128,8 +130,8 @@ int main() {
                 megabytes / bareMedian, bareMedian * 1e3, megabytes / programMedian, programMedian * 1e3,
                 programMedian / bareMedian);
   }
-  Stop(service.handle);
-  service.handle.reset();
+  Stop(service);
+  service.reset();
   (void)ww::RunProgram(world->program, "/uninstall /silent");
   return status;
 }

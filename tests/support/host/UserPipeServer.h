@@ -90,14 +90,14 @@ inline void ServePipeAsAUser() {
   if (pipe == nullptr) GTEST_SKIP() << "runs only as the process of UserPipeServer";
   host::World world(host::World::Options{std::getenv("PAGEWICK_WORLD")});
   const bool first = std::string(std::getenv("PAGEWICK_SQUAT_FIRST")) == "1";
-  platform::PipeResult server = platform::CreatePipeServer(pipe, first, 512);  // the agent protocol's largest message
+  platform::Result<platform::Pipe> server = platform::CreatePipeServer(pipe, first, 512);  // the agent protocol's largest message
   {
     const std::string path = std::getenv("PAGEWICK_SQUAT_RESULT");
-    std::ofstream(path + ".tmp") << (server.pipe ? 0u : server.error) << '\n';
+    std::ofstream(path + ".tmp") << (server.ok() ? 0u : server.error()) << '\n';
     std::filesystem::rename(path + ".tmp", path);
   }
   // Serves until the test ends it; nothing is answered.
-  for (int i = 0; server.pipe && i < 600; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (int i = 0; server.ok() && i < 600; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 }  // namespace pw::test

@@ -18,14 +18,14 @@ class Win32ScannerDrive final : public ScannerDrive {
   char Letter() const override { return letter_; }
 
   bool Plug(const std::string& options) override {
-    platform::DeviceOpenResult opened =
+    platform::Result<platform::DeviceHandle> opened =
         platform::OpenDevice(std::string("\\\\?\\") + letter_ + ":", platform::access::kGenericRead | platform::access::kGenericWrite,
                              platform::share::kRead | platform::share::kWrite);
-    if (!opened.device.valid()) return false;
+    if (!opened.ok()) return false;
     const std::string line = "plug " + options;
     std::string answer(1024, '\0');
     const platform::IoControlResult result =
-        platform::DeviceIoControl(opened.device, PW_WIRE_SIMULATOR_CONTROL, line.data(),
+        platform::DeviceIoControl(*opened, PW_WIRE_SIMULATOR_CONTROL, line.data(),
                                   static_cast<std::uint32_t>(line.size()), answer.data(),
                                   static_cast<std::uint32_t>(answer.size()));
     return result.ok && answer.rfind("ok", 0) == 0;

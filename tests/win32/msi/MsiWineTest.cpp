@@ -125,7 +125,8 @@ class MsiInWine : public ::testing::Test {
     // The world puts the program where the package goes; the package must
     // find an empty place.
     test::RemoveTree(kProgramFolder);
-    manager_ = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess).handle;
+    manager_ =
+        pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess).value_or(pf::ServiceHandle());
     ASSERT_TRUE(manager_.valid());
     pictures_ = SpecialFolder(kCommonPictures);
     ASSERT_FALSE(pictures_.empty());
@@ -133,8 +134,8 @@ class MsiInWine : public ::testing::Test {
   }
 
   std::uint32_t State() const {
-    pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
-    return opened.handle ? pf::QueryServiceStatus(opened.handle).status.currentState : 0;
+    pf::Result<pf::ServiceHandle> opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+    return opened.ok() ? pf::QueryServiceStatus(*opened).status.currentState : 0;
   }
   bool WaitForState(std::uint32_t state) const {
     return WaitUntil([&] { return State() == state; }, 60s);
@@ -150,11 +151,11 @@ class MsiInWine : public ::testing::Test {
   }
 
   void ExpectServiceAsInstallRegistersIt() const {
-    pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
-    ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
-    const pf::ServiceConfigResult queried = pf::QueryServiceConfig(opened.handle);
-    ASSERT_TRUE(queried.ok) << "error " << queried.error;
-    const pf::ServiceConfig& config = queried.config;
+    pf::Result<pf::ServiceHandle> opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+    ASSERT_TRUE(opened.ok()) << "error " << opened.error();
+    const pf::Result<pf::ServiceConfig> queried = pf::QueryServiceConfig(*opened);
+    ASSERT_TRUE(queried.ok()) << "error " << queried.error();
+    const pf::ServiceConfig& config = *queried;
     EXPECT_EQ(config.type, 0x110u) << "own process, interactive";
     EXPECT_EQ(config.startType, pf::start_type::kAuto);
     EXPECT_EQ(config.errorControl, pf::error_control::kNormal);
@@ -237,16 +238,16 @@ TEST_F(MsiInWine, InstallsPullsUpgradesAndUninstallsLeavingOnlyPicturesAndSettin
 
   // Pictures pulled by the installed service through the scanner driver.
   SimulatorPort port(*world_);
-  pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
-  ASSERT_TRUE(opened.handle.valid());
-  ASSERT_TRUE(pf::ControlService(opened.handle, pf::service_control::kStop).ok);
+  pf::Result<pf::ServiceHandle> opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+  ASSERT_TRUE(opened.ok());
+  ASSERT_TRUE(pf::ControlService(*opened, pf::service_control::kStop).ok);
   ASSERT_TRUE(WaitForState(pf::service_state::kStopped));
   const std::string settings = SettingsPath();
   const std::string settingsText = "[Setting]\r\nMode=1\r\nAutoRoate=0\r\n";
   WriteWholeFile(settings, settingsText);
   const std::optional<std::vector<int>> queued = port.Plug("--chunk fixed:65536 --plain-picture --image-size 120000");
   ASSERT_TRUE(queued && !queued->empty());
-  ASSERT_TRUE(pf::StartService(opened.handle, {}).ok());
+  ASSERT_TRUE(pf::StartService(*opened, {}).ok());
   const std::size_t count = queued->size();
   ASSERT_TRUE(WaitUntil([&] { return pf::FileExists(PicturePath(static_cast<int>(count))); }, 60s))
       << port.Control("status");
@@ -259,7 +260,7 @@ TEST_F(MsiInWine, InstallsPullsUpgradesAndUninstallsLeavingOnlyPicturesAndSettin
   }
   (void)port.Control("plug");  // an idle scanner from here on
   // An open handle would keep a deleted service registered.
-  opened.handle.reset();
+  opened->reset();
   const std::uint32_t firstProcess = ServiceProcessId(kServiceName);
   EXPECT_NE(firstProcess, 0u);
 
@@ -284,7 +285,7 @@ TEST_F(MsiInWine, InstallsPullsUpgradesAndUninstallsLeavingOnlyPicturesAndSettin
   // Uninstalled: the service stopped and gone, nothing of the package left.
   ASSERT_EQ(Msiexec(*world_, "/x \"" + second_ + "\" /qn", "msi-uninstall.log"), 0);
   int filesLeft = 0;
-  for (const pf::FindEntry& entry : pf::FindFiles(std::string(kProgramFolder) + "\\*").entries) {
+  for (const pf::FindEntry& entry : pf::FindFiles(std::string(kProgramFolder) + "\\*").value_or(pf::FindEntries())) {
     if (entry.name == "." || entry.name == "..") continue;
     const std::string path = std::string(kProgramFolder) + "\\" + entry.name;
     if (path == settings) continue;

@@ -92,11 +92,12 @@ class PagewickInWine : public ::testing::Test {
 
   static void TearDownTestSuite() {
     if (!world_) return;
-    pf::ServiceHandle manager = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess).handle;
+    const pf::ServiceHandle manager =
+        pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess).value_or(pf::ServiceHandle());
     StopIfRunning(manager);
     EXPECT_EQ(RunProgram(world_->program, "/uninstall /silent"), 0);
-    const pf::ServiceHandleResult gone = pf::OpenService(manager, kServiceName, pf::service_access::kAllAccess);
-    EXPECT_FALSE(gone.handle.valid()) << "the uninstall run removed the service";
+    const pf::Result<pf::ServiceHandle> gone = pf::OpenService(manager, kServiceName, pf::service_access::kAllAccess);
+    EXPECT_FALSE(gone.ok()) << "the uninstall run removed the service";
   }
 
   // The settings file the service reads: from Vista on in its own folder
@@ -114,7 +115,8 @@ class PagewickInWine : public ::testing::Test {
     if (!world_) GTEST_SKIP() << "not in the Wine world of scripts/wine-world.sh";
     ASSERT_TRUE(installed_) << "pagewick.exe /install /silent failed";
     port_.emplace(*world_);
-    manager_ = pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess).handle;
+    manager_ =
+        pf::OpenSCManager(std::nullopt, std::nullopt, pf::manager_access::kAllAccess).value_or(pf::ServiceHandle());
     ASSERT_TRUE(manager_.valid());
     StopIfRunning(manager_);
     pictures_ = SpecialFolder(kCommonPictures);
@@ -130,11 +132,11 @@ class PagewickInWine : public ::testing::Test {
   }
 
   static void StopIfRunning(const pf::ServiceHandle& manager) {
-    pf::ServiceHandleResult opened = pf::OpenService(manager, kServiceName, pf::service_access::kAllAccess);
-    if (!opened.handle) return;
-    if (pf::QueryServiceStatus(opened.handle).status.currentState != pf::service_state::kStopped) {
-      (void)pf::ControlService(opened.handle, pf::service_control::kStop);
-      (void)WaitUntil([&] { return State(opened.handle) == pf::service_state::kStopped; }, 30s);
+    pf::Result<pf::ServiceHandle> opened = pf::OpenService(manager, kServiceName, pf::service_access::kAllAccess);
+    if (!opened) return;
+    if (pf::QueryServiceStatus(*opened).status.currentState != pf::service_state::kStopped) {
+      (void)pf::ControlService(*opened, pf::service_control::kStop);
+      (void)WaitUntil([&] { return State(*opened) == pf::service_state::kStopped; }, 30s);
     }
   }
 
@@ -143,7 +145,7 @@ class PagewickInWine : public ::testing::Test {
   }
 
   static void RemoveFolder(const std::string& path) {
-    for (const pf::FindEntry& entry : pf::FindFiles(path + "\\*").entries) {
+    for (const pf::FindEntry& entry : pf::FindFiles(path + "\\*").value_or(pf::FindEntries())) {
       if (entry.name != "." && entry.name != "..") (void)pf::DeleteFile(path + "\\" + entry.name);
     }
     (void)pf::RemoveDirectory(path);
@@ -154,9 +156,9 @@ class PagewickInWine : public ::testing::Test {
   }
 
   void StartService() {
-    pf::ServiceHandleResult opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
-    ASSERT_TRUE(opened.handle.valid()) << "error " << opened.error;
-    service_ = std::move(opened.handle);
+    pf::Result<pf::ServiceHandle> opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
+    ASSERT_TRUE(opened.ok()) << "error " << opened.error();
+    service_ = std::move(opened).value();
     const pf::Result<void> started = pf::StartService(service_, {});
     ASSERT_TRUE(started.ok()) << "error " << started.error();
     ASSERT_TRUE(WaitUntil([&] { return State(service_) == pf::service_state::kRunning; }, 60s));

@@ -39,11 +39,11 @@ class ScannerDriver : public ::testing::Test {
   }
 
   pf::DeviceHandle Open() const {
-    pf::DeviceOpenResult opened = pf::OpenDevice(std::string("\\\\?\\") + world_->drive + ":",
+    pf::Result<pf::DeviceHandle> opened = pf::OpenDevice(std::string("\\\\?\\") + world_->drive + ":",
                                                  pf::access::kGenericRead | pf::access::kGenericWrite,
                                                  pf::share::kRead | pf::share::kWrite);
-    EXPECT_TRUE(opened.device.valid()) << "error " << opened.error;
-    return std::move(opened.device);
+    EXPECT_TRUE(opened.ok()) << "error " << opened.error();
+    return std::move(opened).value_or(pf::DeviceHandle());
   }
 
   pf::Result<void> Inquiry(const pf::DeviceHandle& device) {

@@ -30,12 +30,12 @@ std::optional<WorldPaths> FindWorld() {
 
 std::string SimulatorPort::Control(const std::string& line) const {
   const std::string path = std::string("\\\\?\\") + world_.drive + ":";
-  platform::DeviceOpenResult opened = platform::OpenDevice(
+  platform::Result<platform::DeviceHandle> opened = platform::OpenDevice(
       path, platform::access::kGenericRead | platform::access::kGenericWrite, platform::share::kRead | platform::share::kWrite);
-  if (!opened.device.valid()) return "transport error " + std::to_string(opened.error);
+  if (!opened.ok()) return "transport error " + std::to_string(opened.error());
   std::string answer(4096, '\0');
   const platform::IoControlResult result =
-      platform::DeviceIoControl(opened.device, PW_WIRE_SIMULATOR_CONTROL, line.data(),
+      platform::DeviceIoControl(*opened, PW_WIRE_SIMULATOR_CONTROL, line.data(),
                                 static_cast<std::uint32_t>(line.size()), answer.data(),
                                 static_cast<std::uint32_t>(answer.size()));
   if (!result.ok) return "transport error " + std::to_string(result.error);
