@@ -30,9 +30,9 @@ const LocationRights& LocationRights::ProcessOwn() {
 LocationRights::Pull::Pull(LocationRights& rights) : rights_(rights) {
   rights_.locationFinal_.reset();
   if (!rights_.consoleUser_) return;
-  UserTokenResult console = ConsoleUserToken();
-  if (!console.token) throw LocationRefusedError(LocationRefusal::NobodyAtConsole, "the console");
-  rights_.token_ = std::move(console.token);
+  Result<TokenHandle> console = ConsoleUserToken();
+  if (!console) throw LocationRefusedError(LocationRefusal::NobodyAtConsole, "the console");
+  rights_.token_ = std::move(console).value();
 }
 
 LocationRights::Pull::~Pull() {

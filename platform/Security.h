@@ -28,17 +28,11 @@ struct TokenHandleTraits {
 // A user's primary token.
 using TokenHandle = ScopedHandle<TokenHandleTraits>;
 
-struct UserTokenResult {
-  TokenHandle token;
-  std::uint32_t sessionId = 0xFFFFFFFFu;
-  ErrorCode error = error::kSuccess;  // kNoToken while nobody is at the console
-};
-
 // The token of the user of the active console session: the person at the
 // keyboard and the USB ports (WTSGetActiveConsoleSessionId, WTSQueryUserToken;
 // needs LocalSystem). Fails with kNoToken while no user session is attached to
 // the console.
-UserTokenResult ConsoleUserToken();
+Result<TokenHandle> ConsoleUserToken();
 
 // Acts with the token's rights on this thread for the object's life
 // (ImpersonateLoggedOnUser, RevertToSelf). A revert that fails ends the

@@ -135,13 +135,9 @@ struct ServiceDefinition {
   std::optional<std::string> password;
 };
 
-struct CreateServiceResult {
-  ServiceHandle handle;
-  ErrorCode error = error::kSuccess;
-  std::uint32_t tagId = 0;
-};
-
-CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDefinition& definition);
+// CreateServiceA. A tag asked for (requestTag) is read back with
+// QueryServiceConfig.
+Result<ServiceHandle> CreateService(const ServiceHandle& manager, const ServiceDefinition& definition);
 
 // OpenServiceA: 1060 when no such service is installed.
 Result<ServiceHandle> OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access);

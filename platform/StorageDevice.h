@@ -38,6 +38,8 @@ using DeviceHandle = ScopedHandle<DeviceHandleTraits>;
 // flags, no security attributes, OPEN_EXISTING, no flags, no template.
 Result<DeviceHandle> OpenDevice(const std::string& devicePath, std::uint32_t desiredAccess, std::uint32_t shareMode);
 
+// Not a Result: a call that fails with ERROR_MORE_DATA (234) has still
+// filled the buffer, and bytesReturned tells how much of it.
 struct IoControlResult {
   bool ok = false;
   std::uint32_t bytesReturned = 0;

@@ -153,9 +153,10 @@ void TServiceApplication::Install(bool silent) {
       definition.dependencies = service->Dependencies;
       if (!service->ServiceStartName.empty()) definition.account = service->ServiceStartName;
       definition.password = service->Password;
-      platform::CreateServiceResult created = platform::CreateService(manager, definition);
-      if (!created.handle) throw OsError(created.error);
-      created.handle.reset();
+      if (const platform::Result<platform::ServiceHandle> created = platform::CreateService(manager, definition);
+          !created) {
+        throw OsError(created.error());
+      }
       if (UsesSessionAgents()) RegisterEventSources(service->Name);
       if (service->AfterInstall) service->AfterInstall(*service);
     } catch (...) {

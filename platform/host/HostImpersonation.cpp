@@ -37,18 +37,12 @@ void TokenHandleTraits::Close(RawHandle handle) noexcept {
   if (host::World* world = host::World::CurrentOrNull()) world->CloseHandle(handle);
 }
 
-UserTokenResult ConsoleUserToken() {
-  UserTokenResult result;
+Result<TokenHandle> ConsoleUserToken() {
   host::World& world = host::World::Current();
   const std::optional<std::uint32_t> console = world.UserSessions().ConsoleSession();
   const std::optional<host::UserSession> session = console ? world.UserSessions().Find(*console) : std::nullopt;
-  if (!session) {
-    result.error = error::kNoToken;
-    return result;
-  }
-  result.sessionId = session->id;
-  result.token = TokenHandle(world.AddHandle(std::make_unique<UserToken>(session->user, session->id)));
-  return result;
+  if (!session) return Failure(error::kNoToken);
+  return TokenHandle(world.AddHandle(std::make_unique<UserToken>(session->user, session->id)));
 }
 
 Impersonation::Impersonation(const TokenHandle& token) {

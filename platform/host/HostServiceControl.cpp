@@ -63,25 +63,12 @@ Result<ServiceHandle> OpenSCManager(const std::optional<std::string>& machine,
   return NewHandle(std::make_unique<ManagerObject>(access));
 }
 
-CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDefinition& definition) {
-  CreateServiceResult result;
+Result<ServiceHandle> CreateService(const ServiceHandle& manager, const ServiceDefinition& definition) {
   ManagerObject* object = Object<ManagerObject>(manager);
-  if (object == nullptr) {
-    result.error = error::kInvalidHandle;
-    return result;
-  }
-  if ((object->access & manager_access::kCreateService) == 0) {
-    result.error = error::kAccessDenied;
-    return result;
-  }
-  const Result<std::uint32_t> tag = Manager().Create(definition);
-  if (!tag) {
-    result.error = tag.error();
-    return result;
-  }
-  result.tagId = *tag;
-  result.handle = NewHandle(std::make_unique<ServiceObject>(definition.name, definition.access));
-  return result;
+  if (object == nullptr) return Failure(error::kInvalidHandle);
+  if ((object->access & manager_access::kCreateService) == 0) return Failure(error::kAccessDenied);
+  PW_TRY(Manager().Create(definition));
+  return NewHandle(std::make_unique<ServiceObject>(definition.name, definition.access));
 }
 
 Result<ServiceHandle> OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access) {

@@ -376,6 +376,16 @@ class Desktop {
   void PostTrayEvent(const TrayIconRecord& icon, std::uint32_t event);
   platform::WindowHandle OpenDialogWindow(std::string_view title, std::optional<std::size_t> browseIndex,
                                           platform::WindowHandle owner);
+  // What a modal dialog learns as it opens.
+  template <class Driver>
+  struct DialogEntry {
+    std::size_t index = 0;  // its record's place in the desktop's list
+    Driver driver;          // the test's answer to it, if any
+    bool quitWaiting = false;  // WM_QUIT already waits on this thread
+  };
+  // Adds a dialog's record to its list and takes the driver, in one step.
+  template <class Record, class Driver>
+  DialogEntry<Driver> EnterDialog(std::vector<Record>& records, const Record& record, const Driver& driver);
   bool DialogClosedByOwner(platform::WindowHandle dialog) const;
   // Destroys a modal dialog's window and gives the activation back to its owner.
   void CloseDialogWindow(platform::WindowHandle dialog, platform::WindowHandle owner);

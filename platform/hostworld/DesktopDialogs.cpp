@@ -64,6 +64,14 @@ bool ModalLoop::AdvanceTime(std::uint32_t milliseconds) {
   return Pump();
 }
 
+template <class Record, class Driver>
+Desktop::DialogEntry<Driver> Desktop::EnterDialog(std::vector<Record>& records, const Record& record,
+                                                 const Driver& driver) {
+  std::scoped_lock lock(mutex_);
+  records.push_back(record);
+  return {records.size() - 1, driver, ThreadLocked(std::this_thread::get_id()).quitCode.has_value()};
+}
+
 int Desktop::DefaultMessageBoxResult(std::uint32_t style) { return DefaultButton(style); }
 
 WindowHandle Desktop::OpenDialogWindow(std::string_view title, std::optional<std::size_t> browseIndex,
@@ -112,17 +120,8 @@ void Desktop::CloseDialogWindow(WindowHandle dialog, WindowHandle owner) {
 
 int Desktop::RunMessageBox(WindowHandle owner, std::string_view text, std::string_view caption, std::uint32_t style,
                            std::uint16_t language) {
-  std::size_t index = 0;
-  MessageBoxRecord record{owner, std::string(text), std::string(caption), style, language, 0};
-  MessageBoxDriver driver;
-  bool quitWaiting = false;
-  {
-    std::scoped_lock lock(mutex_);
-    messageBoxes_.push_back(record);
-    index = messageBoxes_.size() - 1;
-    driver = messageBoxDriver_;
-    quitWaiting = ThreadLocked(std::this_thread::get_id()).quitCode.has_value();
-  }
+  const MessageBoxRecord record{owner, std::string(text), std::string(caption), style, language, 0};
+  const auto [index, driver, quitWaiting] = EnterDialog(messageBoxes_, record, messageBoxDriver_);
   if (journal_) journal_->Record(screen_event::kMessageBox, record.caption + '\t' + record.text);
   WindowHandle dialog = OpenDialogWindow(caption, std::nullopt, owner);
   int result = platform::dialog_result::kNone;
@@ -177,16 +176,7 @@ platform::RawHandle Desktop::RunBrowser(const BrowseRequest& request) {
   record.title = request.title;
   record.flags = request.flags;
   record.rootIsDrives = request.root != nullptr && ItemIdListIsDrives(request.root);
-  std::size_t index = 0;
-  BrowseDriver driver;
-  bool quitWaiting = false;
-  {
-    std::scoped_lock lock(mutex_);
-    browses_.push_back(record);
-    index = browses_.size() - 1;
-    driver = browseDriver_;
-    quitWaiting = ThreadLocked(std::this_thread::get_id()).quitCode.has_value();
-  }
+  const auto [index, driver, quitWaiting] = EnterDialog(browses_, record, browseDriver_);
   if (journal_) journal_->Record(screen_event::kFolderBrowser, record.title);
   WindowHandle dialog = OpenDialogWindow("Browse For Folder", index, request.owner);
   ScopeExit close([&] { CloseDialogWindow(dialog, request.owner); });

@@ -91,7 +91,7 @@ Result<ServiceHandle> OpenSCManager(const std::optional<std::string>& machine,
   return ServiceHandle(handle);
 }
 
-CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDefinition& definition) {
+Result<ServiceHandle> CreateService(const ServiceHandle& manager, const ServiceDefinition& definition) {
   std::string dependencies;
   if (definition.dependencies) {
     for (const std::string& name : *definition.dependencies) {
@@ -100,20 +100,14 @@ CreateServiceResult CreateService(const ServiceHandle& manager, const ServiceDef
     }
     dependencies += '\0';  // the list ends with an empty name
   }
-  CreateServiceResult result;
   DWORD tag = 0;
   SC_HANDLE handle = ::CreateServiceA(
       Sc(manager), definition.name.c_str(), OrNull(definition.displayName), definition.access, definition.type,
       definition.startType, definition.errorControl, definition.binaryPath.c_str(), OrNull(definition.loadOrderGroup),
       definition.requestTag ? &tag : nullptr, definition.dependencies ? dependencies.c_str() : nullptr,
       OrNull(definition.account), OrNull(definition.password));
-  if (handle == nullptr) {
-    result.error = ::GetLastError();
-  } else {
-    result.handle = ServiceHandle(handle);
-    result.tagId = tag;
-  }
-  return result;
+  if (handle == nullptr) return Failure(::GetLastError());
+  return ServiceHandle(handle);
 }
 
 Result<ServiceHandle> OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access) {

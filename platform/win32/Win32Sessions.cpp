@@ -91,22 +91,13 @@ namespace {
 
 // The primary token of the session's user (WTSQueryUserToken, LocalSystem
 // only); ERROR_NO_TOKEN while the session shows the logon screen.
-UserTokenResult SessionUserToken(std::uint32_t session) {
-  UserTokenResult result;
+Result<TokenHandle> SessionUserToken(std::uint32_t session) {
   const Module wts("wtsapi32.dll");
   const auto queryToken = wts.Find<QueryUserTokenFunction>("WTSQueryUserToken");
-  if (queryToken == nullptr) {
-    result.error = ERROR_CALL_NOT_IMPLEMENTED;
-    return result;
-  }
+  if (queryToken == nullptr) return Failure(ERROR_CALL_NOT_IMPLEMENTED);
   HANDLE token = nullptr;
-  if (!queryToken(session, &token)) {
-    result.error = ::GetLastError();
-    return result;
-  }
-  result.token = TokenHandle(token);
-  result.sessionId = session;
-  return result;
+  if (!queryToken(session, &token)) return Failure(::GetLastError());
+  return TokenHandle(token);
 }
 
 }  // namespace
@@ -118,11 +109,8 @@ Result<std::uint32_t> StartProcessInSession(std::uint32_t session, std::string_v
   if (createEnvironment == nullptr || destroyEnvironment == nullptr) {
     return Failure(ERROR_CALL_NOT_IMPLEMENTED);
   }
-  const UserTokenResult user = SessionUserToken(session);
-  if (!user.token) {
-    return Failure(user.error);
-  }
-  HANDLE token = user.token.get();
+  PW_TRY_ASSIGN(const TokenHandle user, SessionUserToken(session));
+  HANDLE token = user.get();
   LPVOID environment = nullptr;
   if (!createEnvironment(&environment, token, FALSE)) {
     return Failure(::GetLastError());
@@ -144,13 +132,9 @@ Result<std::uint32_t> StartProcessInSession(std::uint32_t session, std::string_v
   return static_cast<std::uint32_t>(process.dwProcessId);
 }
 
-UserTokenResult ConsoleUserToken() {
+Result<TokenHandle> ConsoleUserToken() {
   const std::uint32_t session = ActiveConsoleSessionId();
-  if (session == kNoSession) {
-    UserTokenResult none;
-    none.error = error::kNoToken;
-    return none;
-  }
+  if (session == kNoSession) return Failure(error::kNoToken);
   return SessionUserToken(session);
 }
 

@@ -113,7 +113,7 @@ class SessionServiceTest : public ::testing::Test {
     definition.startType = pf::start_type::kDemand;
     definition.errorControl = pf::error_control::kNormal;
     definition.binaryPath = "C:\\watcher.exe";
-    service_ = pf::CreateService(manager.value(), definition).handle;
+    service_ = pf::CreateService(manager.value(), definition).value_or(pf::ServiceHandle());
   }
   ~SessionServiceTest() override {
     stop_ = true;

@@ -129,9 +129,9 @@ TEST(FinalPathTest, APlainFileReportsItsOwnPathWithTheStoredCase) {
 TEST(ImpersonationTest, TheConsoleUsersTokenDeniesWritesThatUserMayNotMake) {
   test::ScratchFolder scratch;
   const std::string denied = test::FolderTheConsoleUserMayNotWrite();
-  UserTokenResult console = ConsoleUserToken();
-  if (console.error == 1314) GTEST_SKIP() << "WTSQueryUserToken needs LocalSystem";
-  ASSERT_TRUE(console.token.valid()) << console.error;
+  const Result<TokenHandle> console = ConsoleUserToken();
+  if (!console && console.error() == 1314) GTEST_SKIP() << "WTSQueryUserToken needs LocalSystem";
+  ASSERT_TRUE(console) << console.error();
   const bool viaJunction = test::CreateJunction(scratch / "Link", denied);
 
   struct Row {
@@ -143,7 +143,7 @@ TEST(ImpersonationTest, TheConsoleUsersTokenDeniesWritesThatUserMayNotMake) {
   const bool wineLetsItThrough = test::KnownWineDifference("Wine enforces no file access by token: the write is made");
   for (const Row& row : rows) {
     {
-      const Impersonation acting(console.token);
+      const Impersonation acting(*console);
       ASSERT_TRUE(acting.ok()) << acting.error();
       const OpenResult created = CreateFile(row.path, kReadWrite, share::kNone, Disposition::CreateNew);
       const Result<void> folder = CreateDirectory(row.path + ".d");

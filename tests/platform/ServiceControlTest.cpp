@@ -60,7 +60,7 @@ class ServiceControlTest : public ::testing::Test {
     return definition;
   }
 
-  CreateServiceResult Create(const ServiceDefinition& definition) {
+  Result<ServiceHandle> Create(const ServiceDefinition& definition) {
     created_.push_back(definition.name);
     return CreateService(manager_, definition);
   }
@@ -77,9 +77,9 @@ TEST_F(ServiceControlTest, ManagerOpensForAllAccess) { ASSERT_TRUE(manager_.vali
 TEST_F(ServiceControlTest, RegistrationKeepsEveryValueSent) {
   ASSERT_TRUE(manager_.valid());
   const ServiceDefinition definition = Definition(UniqueServiceName("PwReg"));
-  CreateServiceResult created = Create(definition);
-  ASSERT_TRUE(created.handle.valid()) << "error " << created.error;
-  const Result<ServiceConfig> queried = QueryServiceConfig(created.handle);
+  Result<ServiceHandle> created = Create(definition);
+  ASSERT_TRUE(created) << "error " << created.error();
+  const Result<ServiceConfig> queried = QueryServiceConfig(*created);
   ASSERT_TRUE(queried.ok()) << "error " << queried.error();
   EXPECT_EQ(queried->type, 0x110u);
   EXPECT_EQ(queried->startType, start_type::kDemand);
@@ -91,7 +91,7 @@ TEST_F(ServiceControlTest, RegistrationKeepsEveryValueSent) {
   EXPECT_EQ(queried->serviceStartName, "LocalSystem") << "no account name means LocalSystem";
   EXPECT_EQ(queried->displayName, *definition.displayName);
 
-  const ServiceStatusResult status = QueryServiceStatus(created.handle);
+  const ServiceStatusResult status = QueryServiceStatus(*created);
   ASSERT_TRUE(status.ok);
   EXPECT_EQ(status.status.currentState, service_state::kStopped) << "creating a service does not start it";
 }
@@ -99,12 +99,12 @@ TEST_F(ServiceControlTest, RegistrationKeepsEveryValueSent) {
 TEST_F(ServiceControlTest, SecondCreateOfTheSameNameFailsWith1073) {
   ASSERT_TRUE(manager_.valid());
   const ServiceDefinition definition = Definition(UniqueServiceName("PwTwice"));
-  ASSERT_TRUE(Create(definition).handle.valid());
+  ASSERT_TRUE(Create(definition).ok());
   ServiceDefinition again = definition;
   again.displayName = *definition.displayName + " again";
-  const CreateServiceResult second = CreateService(manager_, again);
-  EXPECT_FALSE(second.handle.valid());
-  EXPECT_EQ(second.error, error::kServiceExists);
+  const Result<ServiceHandle> second = CreateService(manager_, again);
+  EXPECT_FALSE(second);
+  EXPECT_EQ(second.error(), error::kServiceExists);
 }
 
 TEST_F(ServiceControlTest, OpeningAMissingServiceFailsWith1060) {
@@ -117,13 +117,13 @@ TEST_F(ServiceControlTest, OpeningAMissingServiceFailsWith1060) {
 TEST_F(ServiceControlTest, DeletedServiceIsGoneForNewOpens) {
   ASSERT_TRUE(manager_.valid());
   const ServiceDefinition definition = Definition(UniqueServiceName("PwDelete"));
-  CreateServiceResult created = Create(definition);
-  ASSERT_TRUE(created.handle.valid());
-  ASSERT_TRUE(DeleteService(created.handle).ok());
-  const Result<void> again = DeleteService(created.handle);
+  Result<ServiceHandle> created = Create(definition);
+  ASSERT_TRUE(created);
+  ASSERT_TRUE(DeleteService(*created).ok());
+  const Result<void> again = DeleteService(*created);
   EXPECT_FALSE(again.ok());
   EXPECT_EQ(again.error(), error::kServiceMarkedForDelete);
-  created.handle.reset();
+  created->reset();
   const Result<ServiceHandle> reopened = OpenService(manager_, definition.name, service_access::kAllAccess);
   EXPECT_FALSE(reopened.ok());
   EXPECT_EQ(reopened.error(), error::kServiceDoesNotExist);
@@ -131,21 +131,21 @@ TEST_F(ServiceControlTest, DeletedServiceIsGoneForNewOpens) {
 
 TEST_F(ServiceControlTest, StoppedServiceTakesNoControls) {
   ASSERT_TRUE(manager_.valid());
-  CreateServiceResult created = Create(Definition(UniqueServiceName("PwIdle")));
-  ASSERT_TRUE(created.handle.valid());
-  const ServiceStatusResult stopped = ControlService(created.handle, service_control::kStop);
+  Result<ServiceHandle> created = Create(Definition(UniqueServiceName("PwIdle")));
+  ASSERT_TRUE(created);
+  const ServiceStatusResult stopped = ControlService(*created, service_control::kStop);
   EXPECT_FALSE(stopped.ok);
   EXPECT_EQ(stopped.error, error::kServiceNotActive);
 }
 
 TEST_F(ServiceControlTest, StartingAServiceWhoseProgramIsMissingFailsWith2) {
   ASSERT_TRUE(manager_.valid());
-  CreateServiceResult created = Create(Definition(UniqueServiceName("PwNoProgram")));
-  ASSERT_TRUE(created.handle.valid());
-  const Result<void> started = StartService(created.handle, {});
+  Result<ServiceHandle> created = Create(Definition(UniqueServiceName("PwNoProgram")));
+  ASSERT_TRUE(created);
+  const Result<void> started = StartService(*created, {});
   EXPECT_FALSE(started.ok());
   EXPECT_EQ(started.error(), error::kFileNotFound);
-  EXPECT_EQ(QueryServiceStatus(created.handle).status.currentState, service_state::kStopped);
+  EXPECT_EQ(QueryServiceStatus(*created).status.currentState, service_state::kStopped);
 }
 
 TEST_F(ServiceControlTest, DispatcherFailsWith1063OutsideAServiceProcess) {

@@ -45,7 +45,7 @@ class ServiceRuntimeTest : public ::testing::Test {
     definition.startType = pf::start_type::kDemand;
     definition.errorControl = pf::error_control::kNormal;
     definition.binaryPath = "C:\\probe.exe";
-    handle = pf::CreateService(manager.value(), definition).handle;
+    handle = pf::CreateService(manager.value(), definition).value_or(pf::ServiceHandle());
   }
 
   ~ServiceRuntimeTest() override {

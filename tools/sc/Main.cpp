@@ -159,8 +159,8 @@ int Create(const std::vector<std::string>& args) {
   int failure = 0;
   pf::ServiceHandle manager = OpenManager(failure);
   if (!manager) return failure;
-  pf::CreateServiceResult created = pf::CreateService(manager, definition);
-  if (!created.handle) return Fail("CreateService", created.error);
+  const pf::Result<pf::ServiceHandle> created = pf::CreateService(manager, definition);
+  if (!created) return Fail("CreateService", created.error());
   std::cout << "[SC] CreateService SUCCESS\n";
   return 0;
 }
