@@ -54,13 +54,11 @@ Result<std::uint32_t> StartProcessInSession(std::uint32_t session, std::string_v
   if (!world.UserSessions().Find(session)) {
     return Failure(kNoToken);
   }
-  std::filesystem::path program;
-  std::vector<std::string> arguments;
-  if (!host::FindCommandLineProgram(world, commandLine, program, arguments)) {
-    return Failure(error::kFileNotFound);
-  }
+  const std::optional<host::CommandLineProgram> found = host::FindCommandLineProgram(world, commandLine);
+  if (!found) return Failure(error::kFileNotFound);
+  const std::filesystem::path& program = found->program;
   std::vector<std::string> argumentTexts{program.string()};
-  argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
+  argumentTexts.insert(argumentTexts.end(), found->arguments.begin(), found->arguments.end());
   std::vector<std::string> environmentTexts;
   const std::string sessionPrefix = std::string(kSessionVariable) + "=";
   const std::string worldPrefix = std::string(kWorldVariable) + "=";

@@ -44,21 +44,19 @@ bool NamesFile(const World& world, const std::string& windowsPath, fs::path& hos
 
 }  // namespace
 
-namespace scm {
-
-// The program of a service's command line as the system finds it: a quoted
-// path ends at its closing quote; an unquoted one is tried at each blank in
-// turn, the first prefix that names a file winning, with ".exe" added when the
-// prefix has no extension.
-bool FindProgram(const World& world, std::string_view commandLine, fs::path& program, std::vector<std::string>& rest) {
+// A quoted path ends at its closing quote; an unquoted one is tried at each
+// blank in turn, the first prefix that names a file winning, with ".exe"
+// added when the prefix has no extension.
+std::optional<CommandLineProgram> FindCommandLineProgram(const World& world, std::string_view commandLine) {
+  CommandLineProgram found;
   std::string_view text = commandLine;
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   if (!text.empty() && text.front() == '"') {
     const std::size_t close = text.find('"', 1);
     const std::string path(text.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
-    if (!NamesFile(world, path, program)) return false;
-    rest = SplitArguments(close == std::string_view::npos ? std::string_view() : text.substr(close + 1));
-    return true;
+    if (!NamesFile(world, path, found.program)) return std::nullopt;
+    found.arguments = SplitArguments(close == std::string_view::npos ? std::string_view() : text.substr(close + 1));
+    return found;
   }
   for (std::size_t end = 0; end <= text.size(); ++end) {
     if (end < text.size() && text[end] != ' ') continue;
@@ -67,19 +65,13 @@ bool FindProgram(const World& world, std::string_view commandLine, fs::path& pro
                                                   ? 0
                                                   : candidate.find_last_of("\\/") + 1);
     const bool hasExtension = name.find('.') != std::string::npos;
-    if (NamesFile(world, candidate, program) || (!hasExtension && NamesFile(world, candidate + ".exe", program))) {
-      rest = SplitArguments(end < text.size() ? text.substr(end + 1) : std::string_view());
-      return true;
+    if (NamesFile(world, candidate, found.program) ||
+        (!hasExtension && NamesFile(world, candidate + ".exe", found.program))) {
+      found.arguments = SplitArguments(end < text.size() ? text.substr(end + 1) : std::string_view());
+      return found;
     }
   }
-  return false;
-}
-
-}  // namespace scm
-
-bool FindCommandLineProgram(const World& world, std::string_view commandLine, fs::path& program,
-                            std::vector<std::string>& arguments) {
-  return FindProgram(world, commandLine, program, arguments);
+  return std::nullopt;
 }
 
 }  // namespace pw::host

@@ -68,10 +68,14 @@ struct LaunchRequest {
 // A launch gives the host process to watch, or 0 for an in-process launch.
 using Launcher = std::function<platform::Result<pid_t>(const LaunchRequest&)>;
 
-// The host program a Windows command line names, and its arguments, as a
-// launch finds them (a name without extension may name "name.exe" too).
-bool FindCommandLineProgram(const World& world, std::string_view commandLine, std::filesystem::path& program,
-                            std::vector<std::string>& arguments);
+// The host program a Windows command line names, and its arguments.
+struct CommandLineProgram {
+  std::filesystem::path program;
+  std::vector<std::string> arguments;
+};
+// The program as a launch finds it (a name without extension may name
+// "name.exe" too); nullopt when the command line names no file.
+std::optional<CommandLineProgram> FindCommandLineProgram(const World& world, std::string_view commandLine);
 
 class ServiceManager {
  public:

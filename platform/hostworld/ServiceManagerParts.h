@@ -56,9 +56,6 @@ std::string NewLaunchId();
 Record ToRecord(const ServiceRecord& service);
 ServiceRecord FromRecord(const Record& record);
 platform::ServiceStatus StoppedStatus(std::uint32_t type, platform::ErrorCode exitCode);
-// The program of a service's command line as the system finds it, and the arguments after it.
-bool FindProgram(const World& world, std::string_view commandLine, std::filesystem::path& program,
-                 std::vector<std::string>& rest);
 
 }  // namespace scm
 

@@ -37,11 +37,11 @@ ErrorCode ErrorFromSpawn(int code) {
 
 platform::Result<pid_t> ServiceManager::SpawnProcess(const LaunchRequest& request) {
   World& world = World::Current();
-  fs::path program;
-  std::vector<std::string> rest;
-  if (!FindProgram(world, request.binaryPath, program, rest)) return platform::Failure(error::kFileNotFound);
+  const std::optional<CommandLineProgram> found = FindCommandLineProgram(world, request.binaryPath);
+  if (!found) return platform::Failure(error::kFileNotFound);
+  const fs::path& program = found->program;
   std::vector<std::string> argumentTexts{program.string()};
-  argumentTexts.insert(argumentTexts.end(), rest.begin(), rest.end());
+  argumentTexts.insert(argumentTexts.end(), found->arguments.begin(), found->arguments.end());
   std::vector<std::string> environmentTexts;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
