@@ -26,6 +26,7 @@
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
 #include "tests/support/Installation.h"
+#include "tests/support/PatternImage.h"
 
 namespace pw::sim {
 // Request kinds by name in test failures.
@@ -41,16 +42,6 @@ inline constexpr const char* kFirstImage = "C:\\Users\\Public\\Pictures\\Photo1\
 
 inline std::string Text(std::span<const std::byte> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
-inline std::vector<std::byte> PatternImage(std::size_t size, std::uint32_t seed) {
-  std::vector<std::byte> bytes(size);
-  std::uint32_t state = seed * 2654435761u + 7;
-  for (std::byte& b : bytes) {
-    state = state * 1664525u + 1013904223u;
-    b = static_cast<std::byte>(state >> 24);
-  }
-  return bytes;
 }
 
 // Stands between the volume and the simulator: the test may act just before

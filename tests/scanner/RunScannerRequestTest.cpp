@@ -97,7 +97,7 @@ TEST_F(ScannerFixture, AnUnknownKindSendsNothingAfterTheInquiry) {
 
 TEST_F(ScannerFixture, AKeptBufferHoldsNothingOfAnEarlierExchange) {
   simulator->SetMode(Mode::Computer);
-  simulator->QueueImage(MakeImage(100000, 8));
+  simulator->QueueImage(PatternImage(100000, 8));
   platform::DeviceHandle device = OpenVolume();
   scanner::PassThroughBuffer buffer;
   ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::LengthQueryCommand, 0).ok());

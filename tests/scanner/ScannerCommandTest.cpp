@@ -65,7 +65,7 @@ class ScannerCommandWire : public ScannerFixture, public ::testing::WithParamInt
 TEST_P(ScannerCommandWire, SendsTheExactHeaderAndCdb) {
   const WireCase& c = GetParam();
   simulator->SetMode(sim::ScannerSimulator::Mode::Computer);
-  simulator->QueueImage(MakeImage(200000, 3));
+  simulator->QueueImage(PatternImage(200000, 3));
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
   // A chunk read needs a length query before it; the record of interest is the last one.
@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ScannerFixture, AfterEveryRequestOnlyItsReplyIsLeftInTheBuffer) {
   simulator->SetMode(sim::ScannerSimulator::Mode::Computer);
-  simulator->QueueImage(MakeImage(300000, 5));
+  simulator->QueueImage(PatternImage(300000, 5));
   simulator->SetChunkPolicy(sim::ChunkPolicy::Script({250000, 1000}));
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
@@ -139,7 +139,7 @@ TEST_F(ScannerFixture, AfterEveryRequestOnlyItsReplyIsLeftInTheBuffer) {
 
 TEST_F(ScannerFixture, AFailedRequestStillStartsFromAZeroedBuffer) {
   simulator->SetMode(sim::ScannerSimulator::Mode::Computer);
-  simulator->QueueImage(MakeImage(1000, 5));
+  simulator->QueueImage(PatternImage(1000, 5));
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
   ASSERT_TRUE(SendScannerCommand(device, buffer, ScannerCommand::LengthQueryCommand, 0).ok());

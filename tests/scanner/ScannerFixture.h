@@ -15,6 +15,7 @@
 #include "scanner/PassThroughBuffer.h"
 #include "scanner/ScannerChannel.h"
 #include "tools/scanner-sim/ScannerSimulator.h"
+#include "tests/support/PatternImage.h"
 
 namespace pw::test {
 
@@ -30,16 +31,6 @@ inline platform::DeviceHandle OpenVolume(const std::string& path = "\\\\?\\E:") 
 inline std::vector<std::byte> Bytes(std::initializer_list<int> values) {
   std::vector<std::byte> bytes;
   for (int v : values) bytes.push_back(static_cast<std::byte>(v));
-  return bytes;
-}
-
-inline std::vector<std::byte> MakeImage(std::size_t size, std::uint32_t seed) {
-  std::vector<std::byte> bytes(size);
-  std::uint32_t state = seed * 2654435761u + 1;
-  for (std::byte& b : bytes) {
-    state = state * 1664525u + 1013904223u;
-    b = static_cast<std::byte>(state >> 24);
-  }
   return bytes;
 }
 

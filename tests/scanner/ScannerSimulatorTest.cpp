@@ -23,7 +23,7 @@ scanner::LengthReply Query(const platform::DeviceHandle& device, PassThroughBuff
 }
 
 TEST_F(ScannerFixture, ImagesAreAnnouncedOnlyInComputerMode) {
-  simulator->QueueImage(MakeImage(5000, 1));
+  simulator->QueueImage(PatternImage(5000, 1));
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
   EXPECT_EQ(Query(device, buffer, 0).length, 0) << "a fresh scanner is in neither mode";
@@ -47,8 +47,8 @@ TEST_P(ChunkPolicies, DeliverTheImageByteForByteAndThenTheNextOne) {
   const PolicyCase& c = GetParam();
   simulator->SetMode(Mode::Computer);
   simulator->SetChunkPolicy(c.policy);
-  const std::vector<std::byte> first = MakeImage(c.imageSize, 11);
-  const std::vector<std::byte> second = MakeImage(777, 12);
+  const std::vector<std::byte> first = PatternImage(c.imageSize, 11);
+  const std::vector<std::byte> second = PatternImage(777, 12);
   simulator->QueueImage(first);
   simulator->QueueImage(second);
   platform::DeviceHandle device = OpenVolume();
@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ScannerFixture, ChunkReadsDeliverFromTheOffsetOfTheLastLengthQuery) {
   simulator->SetMode(Mode::Computer);
   simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(100));
-  const std::vector<std::byte> image = MakeImage(1000, 2);
+  const std::vector<std::byte> image = PatternImage(1000, 2);
   simulator->QueueImage(image);
   platform::DeviceHandle device = OpenVolume();
   PassThroughBuffer buffer;
@@ -124,7 +124,7 @@ TEST_F(ScannerFixture, AnEmptyImageFileQueuesAnEmptyImage) {
 TEST_F(ScannerFixture, TimeoutsHitTheChosenRequestsWithoutEffectOnTheDevice) {
   simulator->SetMode(Mode::Computer);
   simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(1000));
-  const std::vector<std::byte> image = MakeImage(3000, 4);
+  const std::vector<std::byte> image = PatternImage(3000, 4);
   simulator->QueueImage(image);
   // The second chunk read times out three times; the fourth attempt delivers.
   simulator->AddFault({sim::RequestKind::ChunkRead, 1, 3, platform::error::kSemTimeout});
@@ -144,7 +144,7 @@ TEST_F(ScannerFixture, TimeoutsHitTheChosenRequestsWithoutEffectOnTheDevice) {
 
 TEST_F(ScannerFixture, AnErrorFromAChosenRequestOnEndsEverything) {
   simulator->SetMode(Mode::Computer);
-  simulator->QueueImage(MakeImage(100000, 4));
+  simulator->QueueImage(PatternImage(100000, 4));
   simulator->AddFault({sim::RequestKind::Any, 3, sim::kForever, platform::error::kGenFailure});
   platform::DeviceHandle device = OpenVolume();
   EXPECT_EQ(PullOverChannel(device), std::nullopt);
@@ -178,7 +178,7 @@ TEST_F(ScannerFixture, RandomTimeoutsFollowTheirSeed) {
 TEST_F(ScannerFixture, UnpluggingMidTransferFailsEveryLaterRequest) {
   simulator->SetMode(Mode::Computer);
   simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(10000));
-  simulator->QueueImage(MakeImage(100000, 4));
+  simulator->QueueImage(PatternImage(100000, 4));
   simulator->PlanUnplug({sim::RequestKind::ChunkRead, 3});
   simulator->SetUnplugHandler([this] { world.DetachDevice('E'); });
   platform::DeviceHandle device = OpenVolume();

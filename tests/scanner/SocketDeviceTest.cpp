@@ -104,7 +104,7 @@ TEST_F(ServedScanner, RequestsArriveWithTheSameBytesAsInProcess) {
 TEST_F(ServedScanner, AWholeImageCrossesTheSocket) {
   simulator->SetMode(sim::ScannerSimulator::Mode::Computer);
   simulator->SetChunkPolicy(sim::ChunkPolicy::Random(3, 1, 524288));
-  const std::vector<std::byte> image = MakeImage(3'000'000, 9);
+  const std::vector<std::byte> image = PatternImage(3'000'000, 9);
   simulator->QueueImage(image);
   auto server = Serve('E', simulator);
   platform::DeviceHandle device = OpenVolume();
@@ -148,7 +148,7 @@ TEST_F(ServedScanner, UnpluggingRemovesTheDriveAndFailsOpenHandles) {
 TEST_F(ServedScanner, AnUnplugFaultMidTransferEndsThePull) {
   simulator->SetMode(sim::ScannerSimulator::Mode::Computer);
   simulator->SetChunkPolicy(sim::ChunkPolicy::Fixed(10000));
-  simulator->QueueImage(MakeImage(100000, 4));
+  simulator->QueueImage(PatternImage(100000, 4));
   simulator->PlanUnplug({sim::RequestKind::ChunkRead, 2});
   auto server = Serve('E', simulator);
   simulator->SetUnplugHandler([raw = server.get()] { raw->Unplug(); });
