@@ -13,6 +13,7 @@
 #include "platform/Result.h"
 #include "platform/Handle.h"
 #include "platform/Messages.h"
+#include "platform/ThreadChecker.h"
 
 namespace pw::platform {
 
@@ -108,7 +109,11 @@ class WindowBackend;
 // Owns one top-level window of the calling thread. The window is created
 // hidden (a visible style bit is ignored) and destroyed with the object.
 // Messages reach handler until the window is destroyed: by the object, by
-// DestroyWindow, or by the default processing of WM_CLOSE. Creating thread only.
+// DestroyWindow, or by the default processing of WM_CLOSE. Creating thread
+// only (checked): the window's messages, and with them the end that clears
+// the handle, come to that thread. Destroy and the destructor may also run on
+// another thread (an owner that outlives the window's thread): DestroyWindow
+// fails there, and the window is only cut loose from the object.
 class Window {
  public:
   // Throws std::runtime_error naming CreateWindowExA and the error code.
@@ -118,18 +123,26 @@ class Window {
   Window& operator=(const Window&) = delete;
 
   // nullptr once the window has been destroyed.
-  [[nodiscard]] WindowHandle handle() const noexcept { return handle_; }
-  [[nodiscard]] bool alive() const noexcept { return handle_ != nullptr; }
+  [[nodiscard]] WindowHandle handle() const noexcept {
+    thread_.Check();
+    return handle_;
+  }
+  [[nodiscard]] bool alive() const noexcept {
+    thread_.Check();
+    return handle_ != nullptr;
+  }
   void Destroy() noexcept;
 
  private:
   friend class WindowBackend;
   WindowHandle handle_ = nullptr;
   WindowHandler* handler_ = nullptr;
+  ThreadChecker thread_{"Window"};
 };
 
 // DestroyWindow: WM_DESTROY reaches the window procedure; the window is gone
-// afterwards. Owning thread only.
+// afterwards. Owning thread only: on another thread it fails (access denied),
+// as on Windows.
 Result<void> DestroyWindow(WindowHandle window);
 // IsWindow. Any thread.
 bool IsWindow(WindowHandle window);

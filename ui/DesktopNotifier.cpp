@@ -32,21 +32,33 @@ void DesktopNotifier::ShowBox(const std::string& message, bool holdsPulls) {
   (void)platform::MessageBoxEx(form_.Handle(), message, caption, kDiskFullMessageStyle, 0);
 }
 
-void DesktopNotifier::TellDiskFull() { ShowBox(form_.LoadText(text::kDiskFullMessage), true); }
+void DesktopNotifier::TellDiskFull() {
+  thread_.Check();
+  ShowBox(form_.LoadText(text::kDiskFullMessage), true);
+}
 
 void DesktopNotifier::TellPictureIncomplete(const std::string& keptPath) {
+  thread_.Check();
   ShowBox(WithValue(form_.LoadText(text::kPictureIncompleteMessage), keptPath), false);
 }
 
+bool DesktopNotifier::DiskFullBoxOpen() const {
+  thread_.Check();
+  return diskFullBoxOpen_;
+}
+
 void DesktopNotifier::ShowPage() {
+  thread_.Check();
   if (form_.Handle() != nullptr) platform::ShowAndBringToFront(form_.Handle());
 }
 
 void DesktopNotifier::TellCannotSave(const std::string& location) {
+  thread_.Check();
   ShowBox(WithValue(form_.LoadText(text::kCannotSaveMessage), location), false);
 }
 
 void DesktopNotifier::ShowFolder(const std::string& folder, std::span<const std::string> titles) {
+  thread_.Check();
   // An explorer window already showing the folder is titled with its bare
   // name or with its full path. Every title is looked up before deciding.
   bool shown = false;

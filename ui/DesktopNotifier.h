@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "platform/ThreadChecker.h"
 #include "scanner/UserNotifier.h"
 
 namespace pw::ui {
@@ -16,7 +17,8 @@ class TMainForm;
 inline constexpr std::uint32_t kDiskFullMessageStyle = 0x1040;
 inline constexpr const char* kExploreVerb = "explore";
 
-// Window's thread only.
+// Window's thread only (checked): the boxes are owned by the window, and the
+// polls that look at the open box run inside its modal loop.
 class DesktopNotifier final : public scanner::UserNotifier {
  public:
   explicit DesktopNotifier(const TMainForm& form) : form_(form) {}
@@ -33,7 +35,7 @@ class DesktopNotifier final : public scanner::UserNotifier {
   void TellCannotSave(const std::string& location) override;
   // Shows the window and brings it to the front.
   void ShowPage() override;
-  bool DiskFullBoxOpen() const override { return diskFullBoxOpen_; }
+  bool DiskFullBoxOpen() const override;
 
  private:
   // A box owned by the window, unless a window with the caption is open;
@@ -42,6 +44,7 @@ class DesktopNotifier final : public scanner::UserNotifier {
 
   const TMainForm& form_;
   bool diskFullBoxOpen_ = false;
+  platform::ThreadChecker thread_{"DesktopNotifier"};
 };
 
 }  // namespace pw::ui

@@ -72,12 +72,14 @@ SessionAgent::SessionAgent(ProcessState& process, bool showPage, std::string pip
     : process_(process), showPage_(showPage), connection_(ConnectionOptions(pipeName)) {}
 
 SessionAgent::~SessionAgent() {
+  thread_.Check();
   connection_.Close();
   burstWindow_.reset();
   form_.reset();
 }
 
 bool SessionAgent::Run(std::uint32_t connectWaitMs) {
+  thread_.Check();
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(connectWaitMs);
   while (!connection_.Connect()) {
     if (std::chrono::steady_clock::now() >= giveUp) return false;
@@ -187,6 +189,7 @@ void SessionAgent::Send(const agent::Message& message) {
 }
 
 bool SessionAgent::ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) {
+  thread_.Check();
   // The browser gives at most 128 characters; a longer location came from the
   // settings file, and the service takes from an agent only what the browser
   // gives. The user is asked for a shorter folder, as the browser asks.
@@ -209,6 +212,7 @@ void SessionAgent::CountPicture(const std::string& folder) {
 }
 
 void SessionAgent::TellBurst() {
+  thread_.Check();
   if (burstPictures_ == 0 || !form_) return;
   const std::string text =
       burstPictures_ == 1 ? WithInserts(LoadTableText(text::kOnePictureArrivedMessage), 1, burstFolder_)
@@ -219,13 +223,20 @@ void SessionAgent::TellBurst() {
 }
 
 void SessionAgent::OpenBurstFolder() {
+  thread_.Check();
   // As the folder window of a new picture opens: explorer, as this user.
   if (toldFolder_.empty() || !form_) return;
   (void)platform::ShellExecute(form_->Handle(), kExploreVerb, toldFolder_, "", "", platform::kSwShow);
 }
 
-void SessionAgent::ExitChosen() { Send(agent::ExitMessage{}); }
+void SessionAgent::ExitChosen() {
+  thread_.Check();
+  Send(agent::ExitMessage{});
+}
 
-void SessionAgent::ReleaseForm(TMainForm&) { released_ = true; }
+void SessionAgent::ReleaseForm(TMainForm&) {
+  thread_.Check();
+  released_ = true;
+}
 
 }  // namespace pw::ui

@@ -4,12 +4,15 @@
 // service: the tray icon and its menu, the settings page (the main window,
 // whose Apply and Exit go to the service), the folder browser, the notice
 // boxes and the folder windows of new images. It lives as long as its
-// connection to the service. Agent's (main) thread only.
+// connection to the service. Agent's (main) thread only (checked): the
+// connection posts its wake-ups to the thread that built the agent, and that
+// thread's loop runs the window, the boxes and the service's messages.
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "agent/ServiceConnection.h"
+#include "platform/ThreadChecker.h"
 #include "storage/LocationRules.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"
@@ -76,6 +79,7 @@ class SessionAgent final : public FormOwner, public PageLink {
   std::string toldFolder_;
   // A hidden window of the agent's thread whose timer ends a burst.
   std::unique_ptr<BurstWindow> burstWindow_;
+  platform::ThreadChecker thread_{"SessionAgent"};
 };
 
 }  // namespace pw::ui

@@ -14,7 +14,11 @@ host::Desktop& Desk() { return host::World::Current().Desktop(); }
 
 class WindowBackend {
  public:
-  static void Forget(Window& window) noexcept { window.handle_ = nullptr; }
+  // The desktop destroys a window only on its own thread.
+  static void Forget(Window& window) noexcept {
+    window.thread_.Check();
+    window.handle_ = nullptr;
+  }
 };
 
 Window::Window(const WindowParams& details, WindowHandler& handler) : handler_(&handler) {

@@ -24,7 +24,10 @@ class WindowBackend {
     auto* window = reinterpret_cast<Window*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (message == WM_NCDESTROY) {
       ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-      if (window != nullptr) window->handle_ = nullptr;
+      if (window != nullptr) {
+        window->thread_.Check();
+        window->handle_ = nullptr;
+      }
       window = nullptr;
     }
     if (window != nullptr && window->handler_ != nullptr) {
