@@ -159,6 +159,8 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
   const std::string shortLocation = "C:\\Scans";
   std::string shown;
   bool appliedShort = false;
+  // Set last on the agent's thread: what the user saw is then there to read.
+  std::atomic<bool> userDone{false};
   world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
     // The first box, a notice, stands for the user at the page: on the agent's
     // thread, they press Apply with the long location, then with a short one.
@@ -174,6 +176,7 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
       page.PathEdit.SetText(shortLocation);
       page.ApplyBtnClick();
       appliedShort = !page.ApplyBtn.Enabled();
+      userDone = true;
     }
     return host::Desktop::DefaultMessageBoxResult(box.style);
   });
@@ -190,6 +193,9 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
     }
     return !applied.empty();
   }));
+  // The short location's Apply reaches the service before the user's hand
+  // leaves the page.
+  ASSERT_TRUE(WaitUntil([&] { return userDone.load(); }));
   EXPECT_EQ(shown, longLocation) << "the page shows the location whole";
   const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
   ASSERT_EQ(boxes.size(), 3u);
@@ -237,12 +243,16 @@ TEST_F(SessionAgentTest, TheTrayIconIsNamedAndIdentifiedAsTheShellAllows) {
     world.SetVersion(platform::kPlatformNt, row.major, row.minor, 1000);
     world.Desktop().SetTrayGuidRefused(row.guidRefused);
     ended = false;
+    // The last row's agent is gone from the channel before this one comes.
+    ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 0; }));
     StartAgent(false);
     // The version is asked for just after the add, and the page names the
     // icon once its texts are loaded: the icon is complete once it has both.
+    // The agent must also be connected, or the Exit below reaches nobody.
     ASSERT_TRUE(WaitUntil([&] {
       const std::vector<host::TrayIconRecord> icons = world.Desktop().TrayIcons();
-      return icons.size() == 1 && icons[0].version != 0 && !icons[0].tip.empty() && Page() != nullptr;
+      return icons.size() == 1 && icons[0].version != 0 && !icons[0].tip.empty() && Page() != nullptr &&
+             channel.AgentCount() == 1;
     })) << "the icon was never shown with a name";
     const host::TrayIconRecord icon = world.Desktop().TrayIcons()[0];
     EXPECT_EQ(icon.tip, "Pagewick");
