@@ -118,12 +118,15 @@ void AgentChannel::AcceptLoop() {
     if (connected) {
       auto connection = std::make_shared<Connection>();
       connection->pipe = std::move(current);
-      const auto live = static_cast<std::size_t>(
-          std::count_if(connections_.begin(), connections_.end(), [](const auto& c) { return !c->Finished(); }));
+      // A connection whose agent has closed its end holds no place, though its
+      // threads may not have seen that yet: an agent that ends and one that
+      // starts at once are not two.
+      const auto holdsPlace = [](const auto& c) { return !c->Finished() && !c->PeerGone(); };
+      const auto live = static_cast<std::size_t>(std::count_if(connections_.begin(), connections_.end(), holdsPlace));
       connection->sessionId = connection->pipe.ClientSessionId().value_or(platform::kNoSession);
       const auto ofSession = static_cast<std::size_t>(std::count_if(
           connections_.begin(), connections_.end(),
-          [&](const auto& c) { return !c->Finished() && c->sessionId == connection->sessionId; }));
+          [&](const auto& c) { return holdsPlace(c) && c->sessionId == connection->sessionId; }));
       if (live >= options_.maxAgents) {
         lock.unlock();
         LogRefusal("Agent channel: too many agents; a connection was refused");

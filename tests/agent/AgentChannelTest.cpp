@@ -266,6 +266,24 @@ TEST_F(AgentChannelTest, ASessionHoldsAtMostItsShareOfConnections) {
   EXPECT_TRUE(WaitUntil([&] { return channel.TakeMessages().size() == 1; })) << "the other session is served";
 }
 
+// A client that has closed its end holds no place, even before the channel's
+// threads have seen it go: clients that come and go at once are never refused.
+TEST_F(AgentChannelTest, AClosedConnectionHoldsNoPlace) {
+  options_.maxAgents = 1;
+  options_.maxAgentsPerSession = 1;
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok());
+  ::setenv("PAGEWICK_SESSION", "1", 1);
+  for (int i = 0; i < 100; ++i) {
+    platform::Result<platform::Pipe> client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.ok()) << client.error();
+  }
+  auto agent = ConnectAgent();
+  EXPECT_TRUE(agent->Send(ExitMessage{}).ok());
+  EXPECT_TRUE(WaitUntil([&] { return channel.TakeMessages().size() == 1; })) << "the last one is served";
+  for (const std::string& entry : Log()) EXPECT_EQ(entry.find("too many agents"), std::string::npos) << entry;
+}
+
 // An agent told to end that stays connected is dropped once the grace is
 // over; one that ends in time is not reported.
 TEST_F(AgentChannelTest, AnAgentThatIgnoresExitIsDroppedAfterTheGrace) {

@@ -207,6 +207,14 @@ class ServiceHostTest : public ::testing::Test {
     return states;
   }
   std::vector<host::EventLogEntry> EventLog() { return host::EventLogEntries(world); }
+  // The event log's texts, one line each: what a failed expectation prints.
+  std::string EventLogText() {
+    std::string text = "event log:";
+    for (const host::EventLogEntry& entry : EventLog()) {
+      for (const std::string& part : entry.strings) text += "\n  " + part;
+    }
+    return text;
+  }
 
   pf::WindowHandle MainWindow() { return pf::FindWindow("TMainForm", "Pagewick"); }
   bool MainWindowVisible() {

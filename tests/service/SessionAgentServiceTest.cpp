@@ -566,7 +566,7 @@ TEST_F(SessionAgentServiceTest, HostilePipeClientIsRefusedAndTheServiceGoesOn) {
   EXPECT_NE(SavedSetting("Mode"), "7");
   auto agent = ConnectAgent();
   ASSERT_NE(agent, nullptr);
-  EXPECT_TRUE(Next<ag::StateMessage>(*agent).has_value()) << "a well-behaved agent is still served";
+  EXPECT_TRUE(Next<ag::StateMessage>(*agent).has_value()) << "a well-behaved agent is still served\n" << EventLogText();
   StopService();
 }
 
