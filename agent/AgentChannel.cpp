@@ -32,6 +32,17 @@ struct AgentChannel::Connection {
     }
     wake.notify_all();
   }
+  // A write failed. An agent that went away (232, 109) may have sent messages
+  // before it went, its Exit as it ends among them: the reader still takes
+  // them and ends at the pipe's end. Any other failure ends both threads.
+  void WriteFailed(platform::ErrorCode error) {
+    if (error != platform::error::kNoData && error != platform::error::kBrokenPipe) {
+      Close();
+      return;
+    }
+    std::scoped_lock lock(mutex);
+    closing = true;
+  }
   // Called by the reader and the writer as they end: the last one closes the
   // pipe, so the agent sees the connection end at once.
   void ThreadDone() {
@@ -229,7 +240,7 @@ void AgentChannel::WriteLoop(const std::shared_ptr<Connection>& connection) {
     }
     const platform::PipeTransfer written = connection->pipe.Write(next);
     if (!written.ok) {
-      connection->Close();
+      connection->WriteFailed(written.error);
       break;
     }
   }

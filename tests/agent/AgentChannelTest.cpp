@@ -284,6 +284,28 @@ TEST_F(AgentChannelTest, AClosedConnectionHoldsNoPlace) {
   for (const std::string& entry : Log()) EXPECT_EQ(entry.find("too many agents"), std::string::npos) << entry;
 }
 
+// An agent that writes its last message and goes at once, while the service
+// is writing to it, has that message taken.
+TEST_F(AgentChannelTest, WhatAnAgentSentBeforeItWentIsTaken) {
+  AgentChannel channel(options_);
+  ASSERT_TRUE(channel.Start().ok());
+  constexpr int kAgents = 40;
+  int taken = 0;
+  for (int i = 0; i < kAgents; ++i) {
+    platform::Result<platform::Pipe> client = platform::OpenPipeClient(options_.pipeName);
+    ASSERT_TRUE(client.ok()) << client.error();
+    ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1; }));
+    // The service's messages stay unread, as an agent that ends leaves them.
+    for (int j = 0; j < 4; ++j) channel.Broadcast(StateMessage{});
+    ASSERT_TRUE(client->Write(Encode(ExitMessage{})).ok);
+    client->Close();
+    for (int j = 0; j < 4; ++j) channel.Broadcast(StateMessage{});
+    ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 0; }));
+    taken += static_cast<int>(channel.TakeMessages().size());
+  }
+  EXPECT_EQ(taken, kAgents);
+}
+
 // An agent told to end that stays connected is dropped once the grace is
 // over; one that ends in time is not reported.
 TEST_F(AgentChannelTest, AnAgentThatIgnoresExitIsDroppedAfterTheGrace) {

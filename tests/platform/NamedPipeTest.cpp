@@ -135,7 +135,12 @@ TEST_F(NamedPipeTest, SecondInstanceServesASecondClient) {
 TEST_F(NamedPipeTest, ClientGoneBreaksTheServersReadsAndWrites) {
   Pair pair = Connected();
   ASSERT_TRUE(pair.server && pair.client);
+  // What the client wrote before it went is still read, even when it left
+  // the server's message unread; then the pipe is broken.
+  ASSERT_TRUE(pair.server.Write(Bytes("never read")).ok);
+  ASSERT_TRUE(pair.client.Write(Bytes("last words")).ok);
   pair.client.Close();
+  EXPECT_EQ(ReadText(pair.server), "last words");
   std::byte buffer[16];
   const PipeTransfer read = pair.server.Read(buffer);
   EXPECT_FALSE(read.ok);

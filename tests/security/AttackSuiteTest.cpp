@@ -488,7 +488,7 @@ TEST_F(AttackTest, AgentThatIgnoresExitIsDropped) {
   reader.join();
   closed = closedByTheService;
   EXPECT_TRUE(wasGreeted) << "the service never greeted the connection";
-  EXPECT_TRUE(closed) << "the connection of an agent that ignored Exit stays open";
+  EXPECT_TRUE(closed) << "the connection of an agent that ignored Exit stays open\n" << EventLogText();
   StopService();
 }
 
