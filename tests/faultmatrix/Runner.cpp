@@ -339,6 +339,9 @@ class Run {
     const std::size_t colon = started.output.find(':', at == std::string::npos ? 0 : at);
     long pid = at == std::string::npos || colon == std::string::npos ? 0 : std::strtol(&started.output[colon + 1], nullptr, 10);
     if (pid <= 0) {
+      // The plan's crash may come before the tool reads the status back: the
+      // service is already stopped, with no process.
+      if (CrashHit()) return false;
       Fail("no service process id in: " + started.output);
       return false;
     }
