@@ -56,6 +56,10 @@ struct AgentChannel::Connection {
     std::scoped_lock lock(mutex);
     return closing || (pipe.valid() && pipe.PeerClosed());
   }
+  // An agent still there: its threads run and it has not closed its end. A
+  // connection whose agent has gone holds no place and is no session's agent,
+  // though its threads may not have seen the end yet.
+  bool AgentPresent() { return !Finished() && !PeerGone(); }
 };
 
 struct AgentChannel::Listener {
@@ -129,15 +133,13 @@ void AgentChannel::AcceptLoop() {
     if (connected) {
       auto connection = std::make_shared<Connection>();
       connection->pipe = std::move(current);
-      // A connection whose agent has closed its end holds no place, though its
-      // threads may not have seen that yet: an agent that ends and one that
-      // starts at once are not two.
-      const auto holdsPlace = [](const auto& c) { return !c->Finished() && !c->PeerGone(); };
-      const auto live = static_cast<std::size_t>(std::count_if(connections_.begin(), connections_.end(), holdsPlace));
+      // An agent that ends and one that starts at once are not two.
+      const auto live = static_cast<std::size_t>(
+          std::count_if(connections_.begin(), connections_.end(), [](const auto& c) { return c->AgentPresent(); }));
       connection->sessionId = connection->pipe.ClientSessionId().value_or(platform::kNoSession);
       const auto ofSession = static_cast<std::size_t>(std::count_if(
           connections_.begin(), connections_.end(),
-          [&](const auto& c) { return holdsPlace(c) && c->sessionId == connection->sessionId; }));
+          [&](const auto& c) { return c->AgentPresent() && c->sessionId == connection->sessionId; }));
       if (live >= options_.maxAgents) {
         lock.unlock();
         LogRefusal("Agent channel: too many agents; a connection was refused");
@@ -365,9 +367,8 @@ std::vector<AgentId> AgentChannel::Agents() const {
 std::uint32_t AgentChannel::SessionOf(AgentId agent) const {
   std::scoped_lock lock(mutex_);
   for (const auto& connection : connections_) {
-    // An agent that has just closed its end is gone, though its threads may
-    // not have ended yet: a new agent of its session is not a second one.
-    if (connection->id == agent && !connection->Finished() && !connection->PeerGone()) return connection->sessionId;
+    // A new agent of the session of one that has just closed its end is not a second one.
+    if (connection->id == agent && connection->AgentPresent()) return connection->sessionId;
   }
   return platform::kNoSession;
 }

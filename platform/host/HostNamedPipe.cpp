@@ -153,11 +153,12 @@ PipeTransfer Pipe::Read(std::span<std::byte> buffer) {
     if (impl_->socket.get() < 0) return {false, 0, error::kPipeNotConnected};
     if (!WaitFor(impl_->socket.get(), POLLIN, impl_->wake.get())) return {false, 0, error::kOperationAborted};
     // The size of the waiting message first, so that none of it is lost.
-    ssize_t size = ::recv(impl_->socket.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+    const auto waitingSize = [&] { return ::recv(impl_->socket.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT); };
+    ssize_t size = waitingSize();
     // A peer that closed with our messages unread is reported once as a
     // reset, ahead of what it wrote before it went. A Windows pipe still
     // gives those messages, then the broken pipe.
-    if (size < 0 && errno == ECONNRESET) size = ::recv(impl_->socket.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+    if (size < 0 && errno == ECONNRESET) size = waitingSize();
     if (size < 0) return {false, 0, error::kBrokenPipe};
     if (size == 0) {
       // An orderly close reads as an empty packet too: the hang-up tells them apart.
