@@ -153,12 +153,15 @@ PipeTransfer Pipe::Read(std::span<std::byte> buffer) {
     if (impl_->socket.get() < 0) return {false, 0, error::kPipeNotConnected};
     if (!WaitFor(impl_->socket.get(), POLLIN, impl_->wake.get())) return {false, 0, error::kOperationAborted};
     // The size of the waiting message first, so that none of it is lost.
-    const auto waitingSize = [&] { return ::recv(impl_->socket.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT); };
-    ssize_t size = waitingSize();
     // A peer that closed with our messages unread is reported once as a
-    // reset, ahead of what it wrote before it went. A Windows pipe still
-    // gives those messages, then the broken pipe.
-    if (size < 0 && errno == ECONNRESET) size = waitingSize();
+    // reset, ahead of what it wrote before it went, on whichever receive comes
+    // next. A Windows pipe still gives those messages, then the broken pipe.
+    const auto receive = [&](void* into, std::size_t length, int flags) {
+      ssize_t got = ::recv(impl_->socket.get(), into, length, flags | MSG_DONTWAIT);
+      if (got < 0 && errno == ECONNRESET) got = ::recv(impl_->socket.get(), into, length, flags | MSG_DONTWAIT);
+      return got;
+    };
+    const ssize_t size = receive(nullptr, 0, MSG_PEEK | MSG_TRUNC);
     if (size < 0) return {false, 0, error::kBrokenPipe};
     if (size == 0) {
       // An orderly close reads as an empty packet too: the hang-up tells them apart.
@@ -167,11 +170,11 @@ PipeTransfer Pipe::Read(std::span<std::byte> buffer) {
         return {false, 0, error::kBrokenPipe};
       }
       char none = 0;
-      if (::recv(impl_->socket.get(), &none, 0, MSG_DONTWAIT) < 0) return {false, 0, error::kBrokenPipe};
+      if (receive(&none, 0, 0) < 0) return {false, 0, error::kBrokenPipe};
       return {true, 0, error::kSuccess};
     }
     impl_->rest.resize(static_cast<std::size_t>(size));
-    const ssize_t got = ::recv(impl_->socket.get(), impl_->rest.data(), impl_->rest.size(), MSG_DONTWAIT);
+    const ssize_t got = receive(impl_->rest.data(), impl_->rest.size(), 0);
     if (got != size) {
       impl_->rest.clear();
       return {false, 0, error::kBrokenPipe};
