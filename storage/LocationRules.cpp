@@ -41,7 +41,34 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Upper(x) == Upper(y); });
 }
 
+// The names NTFS keeps for itself in a volume's root: opening one reaches the
+// file system's own data, never a folder of pictures.
+bool IsFileSystemName(std::string_view name) {
+  static constexpr std::array<std::string_view, 20> kNames{
+      "$MFT",    "$MFTMirr", "$LogFile", "$Volume", "$AttrDef", "$Bitmap",  "$Boot",       "$BadClus", "$Secure", "$UpCase",
+      "$Extend", "$Quota",   "$ObjId",   "$Reparse", "$UsnJrnl", "$Deleted", "$RmMetadata", "$TxfLog",  "$Txf",    "$Tops"};
+  return std::any_of(kNames.begin(), kNames.end(), [&](std::string_view known) { return SameIgnoringCase(name, known); });
+}
+
 }  // namespace
+
+bool IsDeviceName(std::string_view name) {
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && (IsBlank(stem.back()) || stem.back() == '.')) stem.remove_suffix(1);
+  static constexpr std::array<std::string_view, 6> kNames{"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  if (std::any_of(kNames.begin(), kNames.end(), [&](std::string_view device) { return SameIgnoringCase(stem, device); })) {
+    return true;
+  }
+  if (stem.size() < 4 || (!SameIgnoringCase(stem.substr(0, 3), "COM") && !SameIgnoringCase(stem.substr(0, 3), "LPT"))) {
+    return false;
+  }
+  // One digit, or a superscript 1, 2 or 3: a byte of code page 1252 or two of UTF-8.
+  const std::string_view number = stem.substr(3);
+  if (number.size() == 1) {
+    return (number[0] >= '0' && number[0] <= '9') || number[0] == '\xB9' || number[0] == '\xB2' || number[0] == '\xB3';
+  }
+  return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
 
 LocationProblem CheckLocationText(std::string_view location, std::size_t maxLength) {
   if (location.starts_with("\\\\?\\") || location.starts_with("\\\\.\\") || location.starts_with("//?/") ||
@@ -77,6 +104,9 @@ LocationProblem CheckLocationText(std::string_view location, std::size_t maxLeng
     if (std::any_of(component.begin(), component.end(), InvalidInName)) return LocationProblem::BadCharacters;
     // Windows drops a name's trailing blanks and dots: the folder reached is not the one named.
     if (IsBlank(component.back()) || component.back() == '.') return LocationProblem::BadCharacters;
+    // "C:\Scans\CON" opens the console, in any component and with any extension.
+    if (IsDeviceName(component)) return LocationProblem::DevicePath;
+    if (component.data() == location.data() + 3 && IsFileSystemName(component)) return LocationProblem::FileSystemName;
     if (end == std::string_view::npos) break;
     rest = rest.substr(end + 1);
   }
@@ -127,6 +157,8 @@ std::int32_t ProblemTextId(LocationProblem problem) {
       return 40009;
     case LocationProblem::NotWritable:
       return 40010;
+    case LocationProblem::FileSystemName:
+      return 40030;
   }
   return 40004;
 }
@@ -140,7 +172,7 @@ std::string_view ProblemText(LocationProblem problem) {
     case LocationProblem::NetworkPath:
       return "a network path";
     case LocationProblem::DevicePath:
-      return "a device path";
+      return "a device path or device name";
     case LocationProblem::BadCharacters:
       return "characters that a folder name or the settings file cannot hold";
     case LocationProblem::ParentFolder:
@@ -151,6 +183,8 @@ std::string_view ProblemText(LocationProblem problem) {
       return "too long";
     case LocationProblem::NotWritable:
       return "its user may not write there";
+    case LocationProblem::FileSystemName:
+      return "a name the file system keeps for itself";
   }
   return "refused";
 }
@@ -159,16 +193,10 @@ bool IsPlainNamePrefix(std::string_view name) {
   if (name.empty() || name.find("..") != std::string_view::npos) return false;
   if (std::any_of(name.begin(), name.end(), InvalidInName)) return false;
   if (IsBlank(name.front()) || IsBlank(name.back())) return false;
-  // A device name stays a device with any extension ("CON.txt"). "COM" and
-  // "LPT" are refused too: the counter after them would make "COM1".
-  const std::string_view stem = name.substr(0, name.find('.'));
-  static constexpr std::array<std::string_view, 6> kDevices{"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
-  for (std::string_view device : kDevices) {
-    if (SameIgnoringCase(stem, device)) return false;
-    if (stem.size() == 4 && SameIgnoringCase(stem.substr(0, 3), device) && (device == "COM" || device == "LPT") &&
-        stem[3] >= '0' && stem[3] <= '9') {
-      return false;
-    }
+  // "COM" and "LPT" are refused too: the counter after them would make "COM1".
+  if (IsDeviceName(name) || SameIgnoringCase(name.substr(0, name.find('.')), "COM") ||
+      SameIgnoringCase(name.substr(0, name.find('.')), "LPT")) {
+    return false;
   }
   return true;
 }

@@ -66,6 +66,36 @@ TEST_F(LocationRulesTest, SaveLocationsFromAnySource) {
       {"C:\\..", LocationProblem::ParentFolder},
       {"C:\\.\\Scans", LocationProblem::ParentFolder},
       {"C:\\\\Scans", LocationProblem::ParentFolder},
+      // A device name in any component, with any extension, in any case.
+      {"C:\\Scans\\CON", LocationProblem::DevicePath},
+      {"C:\\x\\COM1", LocationProblem::DevicePath},
+      {"C:\\x\\NUL.txt", LocationProblem::DevicePath},
+      {"C:\\x\\CONIN$", LocationProblem::DevicePath},
+      {"C:\\x\\conout$", LocationProblem::DevicePath},
+      {"C:\\nul\\Scans", LocationProblem::DevicePath},
+      {"C:\\x\\Aux.tar.gz", LocationProblem::DevicePath},
+      {"C:\\x\\pRn", LocationProblem::DevicePath},
+      {"C:\\x\\NUL .txt", LocationProblem::DevicePath},  // blanks before the dot are dropped
+      {"C:\\x\\com0", LocationProblem::DevicePath},
+      {"C:\\x\\LPT9.log", LocationProblem::DevicePath},
+      {"C:\\x\\com\xB9", LocationProblem::DevicePath},      // superscript one, code page 1252
+      {"C:\\x\\LPT\xC2\xB3", LocationProblem::DevicePath},  // superscript three, UTF-8
+      {"C:\\x\\Com\xB2.jpg", LocationProblem::DevicePath},
+      {"C:\\CONTACTS", LocationProblem::None},
+      {"C:\\x\\COM10", LocationProblem::None},
+      {"C:\\x\\NULL", LocationProblem::None},
+      {"C:\\x\\CONIN", LocationProblem::None},
+      {"C:\\x\\LPT\xB4", LocationProblem::None},  // an acute accent, no digit
+      {"C:\\x\\COM", LocationProblem::None},
+      {"C:\\x\\my.CON", LocationProblem::None},
+      // NTFS's own names at the root, in any case; below it they are plain names.
+      {"C:\\$Extend", LocationProblem::FileSystemName},
+      {"C:\\$mft\\Scans", LocationProblem::FileSystemName},
+      {"D:\\$UpCase", LocationProblem::FileSystemName},
+      {"C:\\$BadClus", LocationProblem::FileSystemName},
+      {"C:\\x\\$Extend", LocationProblem::None},
+      {"C:\\$Recycle.Bin\\x", LocationProblem::None},
+      {"C:\\$Extended", LocationProblem::None},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CheckSaveLocation(c.location, kMaxChosenLocationLength), c.expected) << c.location;
@@ -81,6 +111,9 @@ TEST_F(LocationRulesTest, SaveLocationsFromAnySource) {
   EXPECT_EQ(CheckStoredLocation("R:\\Scans"), LocationProblem::DriveNotUsable);
   EXPECT_EQ(CheckStoredLocation("N:\\Scans"), LocationProblem::NetworkPath);
   EXPECT_EQ(CheckStoredLocation("Q:\\a\r\nFile=x"), LocationProblem::BadCharacters);
+  // The settings file is held to the same names, on a drive there or not.
+  EXPECT_EQ(CheckStoredLocation("C:\\Scans\\CON"), LocationProblem::DevicePath);
+  EXPECT_EQ(CheckStoredLocation("Q:\\$Extend"), LocationProblem::FileSystemName);
 }
 
 TEST_F(LocationRulesTest, AcceptedLocationsReadBackAsWrittenAndTouchNoOtherEntry) {
@@ -110,7 +143,8 @@ TEST(NamePrefixRules, PlainNamesOnly) {
       {"a*", false},     {"a?", false},       {"a|b", false},   {"a<b", false},      {"\"a\"", false},
       {"CON", false},    {"con.txt", false},  {"PRN", false},   {"AUX", false},      {"NUL", false},
       {"nul.jpg", false}, {"COM1", false},    {"LPT9", false},  {"com", false},      {"LPT", false},
-      {" img", false},   {"img ", false},
+      {" img", false},   {"img ", false},     {"CONIN$", false}, {"com\xB9", false}, {"LPT\xC2\xB2.x", false},
+      {"COM0", false},   {"CONINx", true},
   };
   for (const Case& c : cases) EXPECT_EQ(IsPlainNamePrefix(c.name), c.plain) << c.name;
 }

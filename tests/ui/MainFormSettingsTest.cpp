@@ -250,6 +250,9 @@ TEST_F(MainFormTest, RefusedLocationsAreNeverStoredInEitherSaveType) {
       {"C:Scans", 40004},
       {"C:\\Scans\\..\\Windows", 40008},
       {"R:\\", 40009},
+      {"C:\\Scans\\CON", 40006},
+      {"C:\\x\\lpt\xC2\xB2.txt", 40006},
+      {"C:\\$Extend", 40030},
   };
   const std::string before = "[Setting]\r\nMode=1\r\nPath=C:\\Scans\r\nFile=img\r\nFolder=Photo\r\nC:\\Scans=3\r\n";
   for (int mode : {0, 1}) {
@@ -307,6 +310,8 @@ TEST_F(MainFormTest, SettingsFileValuesThatFailTheRulesGiveTheDefaults) {
       {"Path=..\\Windows", pictures, "img", "Photo"},
       {"Path=C:\\Scans\\..\\..\\Windows", pictures, "img", "Photo"},
       {"Path=R:\\Scans", pictures, "img", "Photo"},  // a CD-ROM drive
+      {"Path=C:\\Scans\\CON\r\nFile=CONIN$\r\nFolder=com\xB9", pictures, "img", "Photo"},
+      {"Path=Q:\\$Extend", pictures, "img", "Photo"},
       {"Path=Q:\\Gone", "Q:\\Gone", "img", "Photo"},  // a drive unplugged now keeps its place
   };
   for (const Case& c : cases) {

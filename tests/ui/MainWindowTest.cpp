@@ -424,7 +424,8 @@ TEST_F(MainWindowTest, AChosenFolderThatCannotBeASaveLocationBringsItsBoxAndTheB
   world.AddDrive('R', platform::DriveType::CdRom);
   TMainForm& main = CreateForm();
   const std::vector<std::pair<std::string, int>> refused{
-      {"\\\\host\\share\\Scans", 40005}, {"N:\\Scans", 40005}, {"R:\\", 40009}};
+      {"\\\\host\\share\\Scans", 40005}, {"N:\\Scans", 40005}, {"R:\\", 40009},
+      {"C:\\x\\NUL.txt", 40006},           {"C:\\$MFT", 40030}};
   std::vector<std::string> answers;
   for (const auto& [folder, text] : refused) answers.push_back(folder);
   answers.push_back("C:\\Scans");
