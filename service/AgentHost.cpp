@@ -132,6 +132,10 @@ void AgentHost::Handle(const agent::AgentMessage& message) {
   // The decoder lets no other type from an agent through.
 }
 
+// Every problem the rules can name travels as a notice's reason.
+static_assert(static_cast<std::uint32_t>(storage::LocationProblem::NotAbsolute) == agent::kMinLocationReason &&
+              static_cast<std::uint32_t>(storage::LocationProblem::FileSystemName) == agent::kMaxLocationReason);
+
 void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMessage& apply) {
   // A location that fails the rules is refused in either save type, before
   // anything changes; the agent tells its user why.
