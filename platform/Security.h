@@ -79,6 +79,15 @@ Result<void> CreateServiceOnlyDirectory(const std::string& path);
 // nullopt when its security cannot be read.
 std::optional<bool> NonAdministratorsMayWrite(const std::string& path);
 
+// Whether principals other than SYSTEM, Administrators and TrustedInstaller
+// may put something else in the entry's place (by its DACL and owner): they
+// own it, may change its DACL or owner, may delete or rename it, may delete
+// or rename what a folder holds, or may write a file's data. Adding new
+// entries to a folder is not counted: any user may make a folder in a drive's
+// root, never remove one that another made. nullopt when the entry is missing
+// or its security cannot be read.
+std::optional<bool> NonAdministratorsMayReplace(const std::string& path);
+
 // ---- Process-wide hardening ---------------------------------------------
 
 // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32): DLLs loaded by

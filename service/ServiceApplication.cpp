@@ -7,6 +7,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/ErrorSink.h"
+#include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/PathText.h"
 #include "platform/ScopeExit.h"
@@ -172,16 +173,44 @@ void TServiceApplication::Install(bool silent) {
 
 void TServiceApplication::RefuseProgramFolderUsersMayChange() {
   // The service runs this executable, its imaging modules and its text table
-  // as LocalSystem: from a folder that standard users may change, any of
-  // them could replace those files and run code as LocalSystem.
-  std::string folder = platform::ExtractFilePath(platform::GetModuleFileName());
+  // as LocalSystem: where a standard user may change the folder or any of
+  // those files, or rename a folder above it and put another in its place,
+  // they could run code as LocalSystem.
+  const std::string module = platform::GetModuleFileName();
+  std::string folder = platform::ExtractFilePath(module);
   if (folder.size() > 3) folder.pop_back();
+  const auto refuse = [](const std::string& what) {
+    throw std::runtime_error(what + ". Copy pagewick.exe, pwimgfil.dll, pwimgkrn.dll and rc.info to a folder "
+                                    "below Program Files and install from there");
+  };
   const std::optional<bool> usersMayChange = platform::NonAdministratorsMayWrite(folder);
-  if (usersMayChange && !*usersMayChange) return;
-  throw std::runtime_error(std::string(usersMayChange ? "Users who are not administrators can change the folder "
-                                                      : "The security of the folder cannot be read: ") +
-                           folder + ". Copy pagewick.exe, pwimgfil.dll, pwimgkrn.dll and rc.info to a folder "
-                           "below Program Files and install from there");
+  if (!usersMayChange) refuse("The security of the folder cannot be read: " + folder);
+  if (*usersMayChange) refuse("Users who are not administrators can change the folder " + folder);
+  // Every folder above it, up to the drive's root.
+  std::string above = folder;
+  while (above.size() > 3) {
+    const std::size_t cut = above.find_last_of('\\');
+    if (cut == std::string::npos || cut == 0) break;
+    above.resize(cut);
+    if (above.size() == 2 && above[1] == ':') above += '\\';
+    const std::optional<bool> replaceable = platform::NonAdministratorsMayReplace(above);
+    if (!replaceable) refuse("The security of the folder cannot be read: " + above);
+    if (*replaceable) {
+      refuse("Users who are not administrators can rename or replace the folder " + above +
+             ", which holds the program's folder " + folder);
+    }
+  }
+  // The files it loads from there; one that is missing cannot be put there
+  // by a user who may not change the folder.
+  const std::string inFolder = folder.back() == '\\' ? folder : folder + '\\';
+  for (const std::string& name : {platform::ExtractFileName(module), std::string("pwimgfil.dll"),
+                                  std::string("pwimgkrn.dll"), std::string(ui::kTextTableFileName)}) {
+    const std::string file = inFolder + name;
+    if (!platform::FileExists(file)) continue;
+    const std::optional<bool> replaceable = platform::NonAdministratorsMayReplace(file);
+    if (!replaceable) refuse("The security of the file cannot be read: " + file);
+    if (*replaceable) refuse("Users who are not administrators can change or replace the file " + file);
+  }
 }
 
 void TServiceApplication::Uninstall(bool silent) {

@@ -100,7 +100,9 @@ class TServiceApplication final : public ui::FormOwner {
 
   void Install(bool silent);
   // Windows Vista and later: throws, saying to copy the program below Program
-  // Files, when users who are not administrators may change its folder.
+  // Files, when users who are not administrators may change its folder, rename
+  // or replace a folder above it, or change a file it loads from there; the
+  // message names the folder or file.
   void RefuseProgramFolderUsersMayChange();
   void Uninstall(bool silent);
   void RunAsService();

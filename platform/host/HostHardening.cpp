@@ -7,6 +7,7 @@
 #include "platform/Security.h"
 #include "platform/TextCompare.h"
 #include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSecurity.h"
 #include "platform/hostworld/WorldSessions.h"
 
 namespace pw::platform {
@@ -23,25 +24,60 @@ bool EnableRedirectionTrust() {
          (version.majorVersion > 10 || (version.majorVersion == 10 && version.buildNumber >= 22621));
 }
 
+namespace {
+
+// Z: is the host's own file system, outside the world: no user of the world
+// can change it.
+bool OutsideTheWorld(const host::ResolvedPath& resolved) {
+  return std::toupper(static_cast<unsigned char>(resolved.windowsPath.front())) == 'Z';
+}
+
+// An owner other than SYSTEM or Administrators is a user's: they may change
+// the entry's DACL and so everything else.
+bool OwnedByAUser(const host::ResolvedPath& resolved) {
+  const std::string owner = host::EntryOwner(resolved.windowsPath);
+  return !owner.empty() && owner != host::kSystemOwner && owner != host::kAdministratorsOwner;
+}
+
+// The Windows directory and Program Files are the administrators' as on
+// Windows ("Program Files (x86)" too).
+bool InSystemFolder(host::World& world, const std::string& inside) {
+  std::vector<std::string> systemFolders = {"C:\\Program Files"};
+  if (std::optional<std::string> windows = world.WindowsDirectory()) systemFolders.push_back(*windows);
+  for (const std::string& folder : systemFolders) {
+    if (inside.size() >= folder.size() && SameTextIgnoringCase(inside.substr(0, folder.size()), folder) &&
+        (inside.size() == folder.size() || inside[folder.size()] == '\\' || inside[folder.size()] == ' ')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 std::optional<bool> NonAdministratorsMayWrite(const std::string& path) {
   host::World& world = host::World::Current();
   const host::ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess) return std::nullopt;
-  // Z: is the host's own file system, outside the world: no user of the world
-  // can change it. The Windows directory and Program Files are the
-  // administrators' as on Windows; elsewhere the world's users may write
-  // unless a test denied it (a folder made in the root of C: inherits the
-  // root's "Authenticated Users: modify").
-  if (std::toupper(static_cast<unsigned char>(resolved.windowsPath.front())) == 'Z') return false;
-  std::vector<std::string> systemFolders = {"C:\\Program Files"};
-  if (std::optional<std::string> windows = world.WindowsDirectory()) systemFolders.push_back(*windows);
-  for (const std::string& folder : systemFolders) {
-    const std::string& inside = resolved.windowsPath;
-    if (inside.size() >= folder.size() && SameTextIgnoringCase(inside.substr(0, folder.size()), folder) &&
-        (inside.size() == folder.size() || inside[folder.size()] == '\\' || inside[folder.size()] == ' ')) {
-      return false;  // "Program Files (x86)" too
-    }
-  }
+  if (OutsideTheWorld(resolved)) return false;
+  if (resolved.exists && OwnedByAUser(resolved)) return true;
+  // Elsewhere the world's users may write unless a test denied it (a folder
+  // made in the root of C: inherits the root's "Authenticated Users: modify").
+  if (InSystemFolder(world, resolved.windowsPath)) return false;
+  return world.UserSessions().UserMayWrite(resolved.windowsPath);
+}
+
+std::optional<bool> NonAdministratorsMayReplace(const std::string& path) {
+  host::World& world = host::World::Current();
+  const host::ResolvedPath resolved = world.Resolve(path);
+  if (resolved.error != error::kSuccess || !resolved.exists) return std::nullopt;
+  if (OutsideTheWorld(resolved)) return false;
+  if (OwnedByAUser(resolved)) return true;
+  if (InSystemFolder(world, resolved.windowsPath)) return false;
+  // A drive's root lets users add folders, never delete or rename another's.
+  if (resolved.windowsPath.size() <= 3) return false;
+  // Below it, "modify" (inherited from the root unless denied) includes
+  // deleting and renaming the entry and what a folder holds.
   return world.UserSessions().UserMayWrite(resolved.windowsPath);
 }
 

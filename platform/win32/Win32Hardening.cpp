@@ -24,6 +24,16 @@ constexpr ACCESS_MASK kChangingRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | 
                                         FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC |
                                         WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
 
+// Rights that let their holder put something else in an entry's place: delete
+// or rename it, change its DACL or owner, and for a folder delete or rename
+// what it holds. Adding to a folder is not among them: every user may make a
+// folder in a drive's root.
+constexpr ACCESS_MASK kReplacingFolderRights =
+    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL | MAXIMUM_ALLOWED;
+// For a file also writing its data.
+constexpr ACCESS_MASK kReplacingFileRights =
+    kReplacingFolderRights | FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE;
+
 class LocalMemory {
  public:
   LocalMemory() = default;
@@ -104,7 +114,12 @@ bool EnableRedirectionTrust() {
   return set(kProcessRedirectionTrustPolicy, &flags, sizeof flags) != FALSE;
 }
 
-std::optional<bool> NonAdministratorsMayWrite(const std::string& path) {
+namespace {
+
+// Whether a principal other than SYSTEM, Administrators, TrustedInstaller (or
+// the administrator running this process) owns the entry or is allowed any of
+// `rights` on it by its DACL.
+std::optional<bool> OthersHoldRights(const std::string& path, ACCESS_MASK rights) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   LocalMemory descriptor;
@@ -132,13 +147,24 @@ std::optional<bool> NonAdministratorsMayWrite(const std::string& path) {
     // An ACE only for what is created below does not apply to the folder.
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
     const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
-    if ((allowed->Mask & kChangingRights) == 0) continue;
+    if ((allowed->Mask & rights) == 0) continue;
     auto* sid = reinterpret_cast<PSID>(const_cast<DWORD*>(&allowed->SidStart));
     // CREATOR OWNER on the folder itself stands for its owner, checked above.
     if (trusted(sid) || creatorOwner.Matches(sid)) continue;
     return true;
   }
   return false;
+}
+
+}  // namespace
+
+std::optional<bool> NonAdministratorsMayWrite(const std::string& path) { return OthersHoldRights(path, kChangingRights); }
+
+std::optional<bool> NonAdministratorsMayReplace(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return OthersHoldRights(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kReplacingFolderRights
+                                                                             : kReplacingFileRights);
 }
 
 }  // namespace pw::platform

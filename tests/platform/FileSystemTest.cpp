@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -394,6 +395,9 @@ TEST_F(FileSystemTest, ServiceOnlyFolderIsTheServicesOwn) {
   EXPECT_TRUE(again.ok()) << "an existing folder is given the owner and DACL: " << again.error();
   EXPECT_FALSE(CreateServiceOnlyDirectory(scratch_ / "no such\\service").ok());
   EXPECT_FALSE(OwnedBySystemOrAdministrators(scratch_ / "absent"));
+  // Nobody but SYSTEM and Administrators may put anything in its place.
+  EXPECT_EQ(NonAdministratorsMayReplace(folder), std::optional<bool>(false));
+  EXPECT_EQ(NonAdministratorsMayReplace(scratch_ / "absent"), std::nullopt);
   if (!OwnedBySystemOrAdministrators(folder) &&
       test::KnownWineDifference("files and folders are owned by the Wine user, not Administrators")) {
     return;

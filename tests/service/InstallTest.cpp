@@ -121,6 +121,7 @@ TEST_F(InstallTest, InstallRefusesAProgramFolderThatStandardUsersMayChangeFromVi
       {10, "C:\\Tools\\pagewick.exe", false, false},  // made in the root of C: by default
       {10, "C:\\Users\\Public\\pagewick.exe", false, false},
       {10, "C:\\Tools\\pagewick.exe", true, true},
+      {10, "C:\\Apps\\Pagewick\\pagewick.exe", true, false},  // users may rename C:\Apps and put another there
       {6, "D:\\Scanner\\pagewick.exe", false, false},
       {5, "C:\\Tools\\pagewick.exe", false, true},  // Windows XP: as specified
   };
@@ -129,6 +130,7 @@ TEST_F(InstallTest, InstallRefusesAProgramFolderThatStandardUsersMayChangeFromVi
   for (const Row& row : rows) {
     world.SetVersion(pf::kPlatformNt, row.major, 0, row.major == 5 ? 2600 : 19045);
     world.SetModuleFileName(row.module);
+    world.MakeDirectories(pf::ExtractFilePath(row.module));
     if (row.denyUsers) world.UserSessions().DenyUserWrites(pf::ExtractFilePath(row.module));
     const std::size_t before = world.Desktop().MessageBoxes().size();
     EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
@@ -164,6 +166,7 @@ TEST_F(InstallTest, InstallRegistersTheEventSourcesAndUninstallRemovesThem) {
   for (const Row& row : rows) {
     world.SetVersion(pf::kPlatformNt, row.major, 0, row.major == 5 ? 2600 : 19045);
     world.SetModuleFileName(row.module);
+    world.MakeDirectories(pf::ExtractFilePath(row.module));
     const std::string file = pf::ExtractFileName(row.module);
     ASSERT_EQ(RunProgram({"/install", "/silent"}), 0);
     ASSERT_TRUE(world.Services().Find("Service1").has_value()) << row.module;
