@@ -2,7 +2,8 @@
 # Checks the Windows package as a user gets it: unpacks the zip that the
 # win32 build's package target wrote into a clean folder, looks at its files
 # and at pagewick.exe's resources (version record, icon, manifest, message
-# table), checks the MSI's tables and, for a signed build, every signature,
+# table), checks the MSI's tables (scripts/check-msi-repair.sh: what a repair
+# runs as SYSTEM) and, for a signed build, every signature,
 # and runs
 # the unpacked pagewick.exe under Wine in a throwaway prefix: /install /silent
 # registers it with its own path, it runs as the service and stops, and
@@ -104,6 +105,9 @@ for row in "${expected_rows[@]}"; do
 done
 files=$(tail -n +4 <<<"${tables[File]}" | wc -l)
 [ "$files" = 5 ] || fail "the MSI installs $files files, expected the zip's five"
+# Any user may start a repair (msiexec /fa), which runs as SYSTEM: the package
+# runs no code of its own then and changes no ACL.
+repair=$(scripts/check-msi-repair.sh "$msi") || fail "a repair of $msi would run code or set ACLs as SYSTEM"
 
 # Signatures: with a certificate in the build's cache every binary of the zip
 # and the MSI is signed by it (a self-signed one is its own authority), and
@@ -160,4 +164,5 @@ timeout 120 wine "$unpacked/pagewick.exe" /uninstall /silent || fail "pagewick.e
 if wine sc query Service1 >/dev/null 2>&1; then fail "Service1 is still registered after /uninstall /silent"; fi
 wineserver -k || true
 
+echo "check-package: $repair"
 echo "check-package: $zip holds $expected; pagewick.exe $version carries its version record, icon, manifest and message table, installs, runs as the service, stops and uninstalls under Wine; $msi has the expected tables; $signed"

@@ -1,6 +1,8 @@
 // Attacks on what the service is installed from and on the names it is told
 // to write to: a save location that names a device, a program folder whose
 // parent or files a standard user may change, and the package's repair.
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -83,6 +85,41 @@ TEST_F(AttackTest, InstallWhereAFileTheServiceLoadsIsTheUsersIsRefused) {
   EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
   EXPECT_TRUE(world.Services().Find("Service1").has_value());
   ExpectProtectedUnchanged();
+}
+
+// Any user may start a repair of the installed package (msiexec /fa), and the
+// installer service runs it as SYSTEM: a custom action that runs a program,
+// DLL or script would run, and show its windows, as SYSTEM, and a permissions
+// table would set ACLs. The package is built here from its own definition
+// (with stand-ins for the five files) and its tables read back with msiinfo.
+TEST_F(AttackTest, RepairOfThePackageRunsNoCodeAndChangesNoAcl) {
+  if (std::system("{ command -v wixl && command -v msibuild && command -v msiinfo && command -v cmake; } >/dev/null") != 0) {
+    GTEST_SKIP() << "wixl, msibuild, msiinfo or cmake is missing: the package cannot be built here";
+  }
+  const fs::path folder = world.Root() / "package";
+  fs::create_directories(folder);
+  std::string files;
+  for (const char* name : {"pagewick.exe", "pwimgfil.dll", "pwimgkrn.dll", "rc.info", "README.txt"}) {
+    std::ofstream(folder / name) << "stand-in for " << name;
+    files += (files.empty() ? "" : "|") + (folder / name).string();
+  }
+  const std::string source = PAGEWICK_SOURCE_DIR;
+  const fs::path msi = folder / "pagewick.msi";
+  const fs::path log = folder / "check.log";
+  const auto said = [&] {
+    std::ifstream in(log);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  const std::string build = "cmake -D 'PAGEWICK_MSI_FILES=" + files + "' -D PAGEWICK_MSI_VERSION=0.1.0 -D 'PAGEWICK_MSI_OUTPUT=" +
+                            msi.string() + "' -D 'PAGEWICK_SOURCE_DIR=" + source + "' -P '" + source +
+                            "/cmake/BuildMsi.cmake' >'" + log.string() + "' 2>&1";
+  ASSERT_EQ(std::system(build.c_str()), 0) << said();
+  const std::string check = "'" + source + "/scripts/check-msi-repair.sh' '" + msi.string() + "' >'" + log.string() +
+                            "' 2>&1";
+  const int status = std::system(check.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said();
+  EXPECT_EQ(said().rfind("msi repair: ", 0), 0u) << said();
+  std::printf("%s", said().c_str());
 }
 
 }  // namespace
