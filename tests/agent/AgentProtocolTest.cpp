@@ -171,7 +171,7 @@ TEST(AgentProtocol, ValidateAgreesWithTheDecoder) {
   EXPECT_EQ(Validate(NotifyMessage{NoticeKind::DiskFull, "C:\\"}), Refusal::BadPath);
   EXPECT_EQ(Validate(NotifyMessage{NoticeKind::CannotSave, ""}), Refusal::BadPath);
   EXPECT_EQ(Validate(NotifyMessage{NoticeKind::DiskFull, {}, 3}), Refusal::BadReason);
-  EXPECT_EQ(Validate(NotifyMessage{NoticeKind::LocationRefused, {}, 9}), Refusal::BadReason);
+  EXPECT_EQ(Validate(NotifyMessage{NoticeKind::LocationRefused, {}, kMaxLocationReason + 1}), Refusal::BadReason);
   EXPECT_EQ(Validate(NoticeClosedMessage{static_cast<NoticeKind>(0)}), Refusal::BadNoticeKind);
   EXPECT_EQ(Validate(ExitMessage{}), Refusal::None);
 }
