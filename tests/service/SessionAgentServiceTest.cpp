@@ -285,6 +285,8 @@ TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason
       {"\\\\?\\C:\\Windows", storage::LocationProblem::DevicePath},
       {"..\\..\\Windows", storage::LocationProblem::NotAbsolute},
       {"C:\\Scans\\..\\Windows", storage::LocationProblem::ParentFolder},
+      {"C:\\Scans\\CON", storage::LocationProblem::DevicePath},
+      {"C:\\$Extend", storage::LocationProblem::FileSystemName},  // the last reason the protocol carries
   };
   for (std::uint32_t saveType : {0u, 1u}) {
     for (const Case& c : cases) {
