@@ -45,9 +45,11 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 // file system's own data, never a folder of pictures.
 bool IsFileSystemName(std::string_view name) {
   static constexpr std::array<std::string_view, 20> kNames{
-      "$MFT",    "$MFTMirr", "$LogFile", "$Volume", "$AttrDef", "$Bitmap",  "$Boot",       "$BadClus", "$Secure", "$UpCase",
-      "$Extend", "$Quota",   "$ObjId",   "$Reparse", "$UsnJrnl", "$Deleted", "$RmMetadata", "$TxfLog",  "$Txf",    "$Tops"};
-  return std::any_of(kNames.begin(), kNames.end(), [&](std::string_view known) { return SameIgnoringCase(name, known); });
+      "$MFT",    "$MFTMirr", "$LogFile", "$Volume", "$AttrDef",    "$Bitmap", "$Boot", "$BadClus", "$Secure", "$UpCase",
+      "$Extend", "$Quota",   "$ObjId",   "$Reparse", "$UsnJrnl",   "$RmMetadata", "$TxfLog", "$Txf", "$Tops",
+      "$Deleted"};
+  return std::any_of(kNames.begin(), kNames.end(),
+                     [&](std::string_view known) { return SameIgnoringCase(name, known); });
 }
 
 }  // namespace
@@ -56,7 +58,8 @@ bool IsDeviceName(std::string_view name) {
   std::string_view stem = name.substr(0, name.find('.'));
   while (!stem.empty() && (IsBlank(stem.back()) || stem.back() == '.')) stem.remove_suffix(1);
   static constexpr std::array<std::string_view, 6> kNames{"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  if (std::any_of(kNames.begin(), kNames.end(), [&](std::string_view device) { return SameIgnoringCase(stem, device); })) {
+  if (std::any_of(kNames.begin(), kNames.end(),
+                  [&](std::string_view device) { return SameIgnoringCase(stem, device); })) {
     return true;
   }
   if (stem.size() < 4 || (!SameIgnoringCase(stem.substr(0, 3), "COM") && !SameIgnoringCase(stem.substr(0, 3), "LPT"))) {

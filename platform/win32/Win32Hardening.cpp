@@ -158,7 +158,9 @@ std::optional<bool> OthersHoldRights(const std::string& path, ACCESS_MASK rights
 
 }  // namespace
 
-std::optional<bool> NonAdministratorsMayWrite(const std::string& path) { return OthersHoldRights(path, kChangingRights); }
+std::optional<bool> NonAdministratorsMayWrite(const std::string& path) {
+  return OthersHoldRights(path, kChangingRights);
+}
 
 std::optional<bool> NonAdministratorsMayReplace(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());

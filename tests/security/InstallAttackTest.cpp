@@ -93,7 +93,9 @@ TEST_F(AttackTest, InstallWhereAFileTheServiceLoadsIsTheUsersIsRefused) {
 // table would set ACLs. The package is built here from its own definition
 // (with stand-ins for the five files) and its tables read back with msiinfo.
 TEST_F(AttackTest, RepairOfThePackageRunsNoCodeAndChangesNoAcl) {
-  if (std::system("{ command -v wixl && command -v msibuild && command -v msiinfo && command -v cmake; } >/dev/null") != 0) {
+  const char* tools = "{ command -v wixl && command -v msibuild && command -v msiinfo && command -v cmake; } "
+                      ">/dev/null";
+  if (std::system(tools) != 0) {
     GTEST_SKIP() << "wixl, msibuild, msiinfo or cmake is missing: the package cannot be built here";
   }
   const fs::path folder = world.Root() / "package";
@@ -110,9 +112,9 @@ TEST_F(AttackTest, RepairOfThePackageRunsNoCodeAndChangesNoAcl) {
     std::ifstream in(log);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   };
-  const std::string build = "cmake -D 'PAGEWICK_MSI_FILES=" + files + "' -D PAGEWICK_MSI_VERSION=0.1.0 -D 'PAGEWICK_MSI_OUTPUT=" +
-                            msi.string() + "' -D 'PAGEWICK_SOURCE_DIR=" + source + "' -P '" + source +
-                            "/cmake/BuildMsi.cmake' >'" + log.string() + "' 2>&1";
+  const std::string build = "cmake -D 'PAGEWICK_MSI_FILES=" + files + "' -D PAGEWICK_MSI_VERSION=0.1.0" +
+                            " -D 'PAGEWICK_MSI_OUTPUT=" + msi.string() + "' -D 'PAGEWICK_SOURCE_DIR=" + source +
+                            "' -P '" + source + "/cmake/BuildMsi.cmake' >'" + log.string() + "' 2>&1";
   ASSERT_EQ(std::system(build.c_str()), 0) << said();
   const std::string check = "'" + source + "/scripts/check-msi-repair.sh' '" + msi.string() + "' >'" + log.string() +
                             "' 2>&1";
