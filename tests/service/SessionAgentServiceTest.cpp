@@ -108,8 +108,8 @@ class SessionAgentServiceTest : public ServiceHostTest {
     return found;
   }
 
-  // Starts the service and connects an agent of the session (0: the
-  // console's) that has had its first state; nullptr when either does not happen.
+  // Starts the service and connects an agent of the session (0: the test's own,
+  // where no user is) that has had its first state; nullptr when either does not happen.
   std::unique_ptr<ag::ServiceConnection> StartServiceWithAgent(std::uint32_t session = 0) {
     StartService();
     auto agent = ConnectAgent(session);
@@ -189,13 +189,15 @@ TEST_F(SessionAgentServiceTest, AgentStartShowsItsTrayIconAndEndsWhenTheServiceS
 }
 
 TEST_F(SessionAgentServiceTest, AgentGetsTheSettingsAndItsApplyReachesTheSettingsFile) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");  // the console's
   StartService();
-  auto agent = ConnectAgent();
+  auto agent = ConnectAgent(ann);
   ASSERT_NE(agent, nullptr);
   const std::optional<ag::StateMessage> first = Next<ag::StateMessage>(*agent);
   ASSERT_TRUE(first.has_value());
   EXPECT_EQ(first->saveType, 1u);
   EXPECT_EQ(first->saveLocation, "C:\\Users\\Public\\Pictures");
+  EXPECT_TRUE(first->mayChange) << "the console's agent may change the settings";
 
   ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", true}).ok());
   const std::optional<ag::StateMessage> applied = Next<ag::StateMessage>(*agent);
@@ -355,7 +357,7 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheConsoleAgentOnlyAndAnUnansweredDi
   ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
   ASSERT_TRUE(Next<ag::StateMessage>(*second).has_value());
   // Computer mode polls at once: the console's agent is told.
-  ASSERT_TRUE(second->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
+  ASSERT_TRUE(first->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
   std::vector<ag::NotifyMessage> notices;
   ASSERT_TRUE(WaitUntil([&] {
     for (const ag::Message& message : first->TakeMessages()) {
@@ -405,8 +407,9 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheConsoleAgentOnlyAndAnUnansweredDi
 // pages, never the service's own window or icon.
 TEST_F(SessionAgentServiceTest, AFoundScannerBringsUpTheAgentsPagesNotTheServicesWindow) {
   notifying.notify = false;
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");  // the console's
   StartService();
-  auto agent = ConnectAgent(1);
+  auto agent = ConnectAgent(ann);
   ASSERT_NE(agent, nullptr);
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
   // The scanner is plugged in; the poll of an Apply in computer mode finds it.
@@ -446,9 +449,11 @@ TEST_F(SessionAgentServiceTest, ASecondAgentInASessionShowsTheFirstOnesPageAndEn
 }
 
 TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowBack) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");  // the console's
+  const std::uint32_t bob = world.UserSessions().LogOn("bob");
   StartService();
-  auto first = ConnectAgent(1);
-  auto second = ConnectAgent(2);
+  auto first = ConnectAgent(ann);
+  auto second = ConnectAgent(bob);
   ASSERT_TRUE(first && second);
   ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
   ASSERT_TRUE(WaitUntil([&] { return MainWindow() != nullptr; }));
@@ -463,7 +468,7 @@ TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowB
   first.reset();
   second.reset();
 
-  auto later = ConnectAgent(1);
+  auto later = ConnectAgent(ann);
   ASSERT_NE(later, nullptr);
   EXPECT_TRUE(Next<ag::StateMessage>(*later).has_value());
   EXPECT_TRUE(WaitUntil([&] { return MainWindow() != nullptr; }));
@@ -471,7 +476,7 @@ TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowB
 }
 
 TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTheNextPoll) {
-  auto agent = StartServiceWithAgent();
+  auto agent = StartServiceWithAgent(world.UserSessions().LogOn("ann"));
   ASSERT_NE(agent, nullptr);
   const struct {
     std::uint32_t eventType;
@@ -494,7 +499,7 @@ TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTh
 // The idle service thread waits for its queue: a quiet stretch without
 // messages, timers or agents makes no pass, and the poll timer's tick does.
 TEST_F(SessionAgentServiceTest, TheIdleServiceThreadMakesNoPassUntilSomethingArrives) {
-  auto agent = StartServiceWithAgent();
+  auto agent = StartServiceWithAgent(world.UserSessions().LogOn("ann"));
   ASSERT_NE(agent, nullptr);
   // Settled: the start-up's and the agent's messages are all taken.
   std::uint64_t quiet = ServicePasses(world);
