@@ -108,6 +108,19 @@ class SessionAgentServiceTest : public ServiceHostTest {
     return found;
   }
 
+  // The last message of type T among those that arrived once one has.
+  template <typename T>
+  std::optional<T> Last(ag::ServiceConnection& connection) {
+    std::optional<T> found;
+    (void)WaitUntil([&] {
+      for (const ag::Message& message : connection.TakeMessages()) {
+        if (const T* body = std::get_if<T>(&message)) found = *body;
+      }
+      return found.has_value();
+    });
+    return found;
+  }
+
   // Starts the service and connects an agent of the session (0: the test's own,
   // where no user is) that has had its first state; nullptr when either does not happen.
   std::unique_ptr<ag::ServiceConnection> StartServiceWithAgent(std::uint32_t session = 0) {
@@ -400,6 +413,51 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheConsoleAgentOnlyAndAnUnansweredDi
   // Its answer lets the pulls, and their notices, go on.
   ASSERT_TRUE(first->Send(ag::NoticeClosedMessage{ag::NoticeKind::DiskFull}).ok());
   EXPECT_TRUE(WaitUntil([&] { return !pollOnce(*first).empty(); }));
+  StopService();
+}
+
+// Whose page may change the settings follows the console: when it moves to
+// another session (told or not), each agent gets its state again, and only
+// the new console's Apply is taken.
+TEST_F(SessionAgentServiceTest, WhoMayChangeTheSettingsFollowsTheConsole) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");  // the console's
+  const std::uint32_t bob = world.UserSessions().LogOn("bob");
+  StartService();
+  auto anns = ConnectAgent(ann);
+  auto bobs = ConnectAgent(bob);
+  ASSERT_TRUE(anns && bobs);
+  const struct {
+    std::optional<std::uint32_t> console;
+    bool annMay;
+    bool bobMay;
+  } steps[] = {{ann, true, false}, {bob, false, true}, {std::nullopt, false, false}, {ann, true, false}};
+  std::optional<ag::StateMessage> annState;
+  std::optional<ag::StateMessage> bobState;
+  auto latest = [&](ag::ServiceConnection& agent, std::optional<ag::StateMessage>& state) {
+    for (const ag::Message& message : agent.TakeMessages()) {
+      if (const auto* body = std::get_if<ag::StateMessage>(&message)) state = *body;
+    }
+    return state;
+  };
+  int step = 0;
+  for (const auto& [console, annMay, bobMay] : steps) {
+    SCOPED_TRACE(++step);
+    world.UserSessions().SetConsoleSession(console);
+    ASSERT_TRUE(PassesRan(world));
+    EXPECT_TRUE(WaitUntil([&] {
+      const auto a = latest(*anns, annState);
+      const auto b = latest(*bobs, bobState);
+      return a && b && a->mayChange == annMay && b->mayChange == bobMay;
+    }));
+    ag::ServiceConnection& applier = bobMay ? *bobs : *anns;
+    const std::string location = "C:\\Scans\\" + std::to_string(step);
+    world.MakeDirectories(location);
+    (void)applier.TakeMessages();
+    ASSERT_TRUE(applier.Send(ag::ApplyMessage{1, location, false}).ok());
+    const std::optional<ag::StateMessage> answer = Last<ag::StateMessage>(applier);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->saveLocation == location, annMay || bobMay) << answer->saveLocation;
+  }
   StopService();
 }
 
