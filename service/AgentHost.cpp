@@ -142,8 +142,8 @@ void AgentHost::Handle(const agent::AgentMessage& message) {
   // console, whose pictures they steer: another session's agent only shows them.
   if ((apply || exit) && !AtConsole(message.sessionId)) {
     channel_.LogRefusal(std::string(apply ? "Settings" : "An Exit") + " from session " +
-                        std::to_string(message.sessionId) +
-                        " were refused: only the session at the console may change them");
+                        std::to_string(message.sessionId) + (apply ? " were" : " was") +
+                        " refused: only the console session's agent may apply settings or choose Exit");
     (void)channel_.Send(message.agent, StateFor(message.agent));
     return;
   }
