@@ -452,6 +452,8 @@ void TMainForm::FormCreate() {
 void TMainForm::ApplyBtnClick() {
   thread_.Check();
   const int index = SaveComboBx.ItemIndex();
+  // New settings: a later switch to the default location is told again.
+  toldSwitchToDefault_ = false;
   if (pageLink_ != nullptr) {
     // A read-only page has nothing to send (Enter still reaches this).
     if (!mayChange_) return;
@@ -470,8 +472,6 @@ void TMainForm::ApplyBtnClick() {
     Timer1.SetInterval(kComputerModePollMs);
   }
   Timer1.SetEnabled(true);
-  // New settings: a later switch to the default location is told again.
-  toldSwitchToDefault_ = false;
 
   // A location that fails the rules is never stored, in either save type:
   // the mode and the switch are, and the user is told why.
