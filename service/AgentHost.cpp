@@ -326,11 +326,9 @@ void AgentHost::ShowPage() {
   }
 }
 
-void AgentHost::TellSwitchedToDefault(const std::string& chosen, const std::string& defaultFolder) {
+void AgentHost::TellSwitchedToDefault(const std::string&, const std::string& defaultFolder) {
   thread_.Check();
-  Log("No folder for scanned pictures could be made below the save location " + chosen +
-      ". Pictures are saved in the default location " + defaultFolder +
-      " from now on, where every user of this computer can read them.");
+  // The window has written the event log's entry.
   Relay(agent::NotifyMessage{agent::NoticeKind::SwitchedToDefault, defaultFolder});
   // The pages show the location in force.
   SendStates();

@@ -61,7 +61,7 @@ class AgentHost final : public scanner::UserNotifier {
   void ShowFolder(const std::string& folder, std::span<const std::string> titles) override;
   void TellPictureIncomplete(const std::string& keptPath) override;
   void TellCannotSave(const std::string& location) override;
-  // The event log and the console's agents are told where pictures go now.
+  // The console's agents are told where pictures go now.
   void TellSwitchedToDefault(const std::string& chosen, const std::string& defaultFolder) override;
   // The console session's agents show their page, with the settings and the
   // scanner attached.

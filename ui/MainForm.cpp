@@ -669,6 +669,11 @@ void TMainForm::TellSwitchToDefault() {
   if (!switchToTell_) return;
   const std::string chosen = std::move(*switchToTell_);
   switchToTell_.reset();
+  if (eventLog_) {
+    eventLog_("No folder for scanned pictures could be made below the save location " + chosen +
+              ". Pictures are saved in the default location " + DefaultSavePath +
+              " from now on, where every user of this computer can read them.");
+  }
   Notifier().TellSwitchedToDefault(chosen, DefaultSavePath);
 }
 

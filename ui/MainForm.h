@@ -4,6 +4,7 @@
 // the settings file) and its handlers. Every handler runs on the thread that
 // owns the window (checked).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -158,6 +159,9 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // the save location it does as the user at the console, following no link
   // out of the location (platform/LocationRights.h).
   void SetActsForConsoleUser(bool on) { locationRights_.SetActForConsoleUser(on); }
+  // Where the window writes what the machine's administrator should read (the
+  // service's event log); none: nowhere.
+  void SetEventLog(std::function<void(const std::string&)> log) { eventLog_ = std::move(log); }
   // Fills the page with settings that came from elsewhere (the service) and
   // leaves Apply disabled, as after an Apply. Without mayChange the page only
   // shows them: every control and Apply disabled, and a line says why.
@@ -307,6 +311,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   bool switchedInNaming_ = false;
   // The location naming switched away from, until the user is told.
   std::optional<std::string> switchToTell_;
+  std::function<void(const std::string&)> eventLog_;
   // The auto-rotate key as this window last read or wrote it.
   std::int32_t autoRotateStored_ = 0;
   platform::LocationRights locationRights_;

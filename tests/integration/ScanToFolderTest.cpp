@@ -124,14 +124,20 @@ TEST_F(ScanToFolderTest, ASwitchToTheDefaultLocationIsToldOncePerSwitch) {
     told.push_back(box.text);
     return platform::dialog_result::kOk;
   });
+  std::vector<std::string> logged;
   Plug();
   StartLikeTheService();
+  form->SetEventLog([&](const std::string& text) { logged.push_back(text); });
   for (std::uint32_t seed = 2; seed < 5; ++seed) QueuePicture(1, seed);
   ASSERT_TRUE(TickUntil([&] { return Exists("C:\\Users\\Public\\Pictures\\Photo1\\img0003.jpg"); }));
   (void)TickUntil([] { return false; }, 2);
   const std::string expected = "Scanned pictures are now saved in C:\\Users\\Public\\Pictures, which every user";
   ASSERT_EQ(told.size(), 1u) << "told once, not per picture";
   EXPECT_NE(told[0].find(expected), std::string::npos) << told[0];
+  EXPECT_EQ(logged, (std::vector<std::string>{
+                        "No folder for scanned pictures could be made below the save location C:\\Scans. Pictures are "
+                        "saved in the default location C:\\Users\\Public\\Pictures from now on, where every user of "
+                        "this computer can read them."}));
 
   world.MakeDirectories("C:\\Scans2");
   world.WriteFile("C:\\Scans2\\Photo1", "not a folder either");
@@ -141,6 +147,8 @@ TEST_F(ScanToFolderTest, ASwitchToTheDefaultLocationIsToldOncePerSwitch) {
   ASSERT_TRUE(TickUntil([&] { return Exists("C:\\Users\\Public\\Pictures\\Photo1\\img0004.jpg"); }));
   ASSERT_EQ(told.size(), 2u) << "a switch after new settings is told again";
   EXPECT_NE(told[1].find(expected), std::string::npos) << told[1];
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_NE(logged[1].find("below the save location C:\\Scans2."), std::string::npos) << logged[1];
 }
 
 TEST_F(ScanToFolderTest, WithTheDiskFullTheUserIsToldAndTheScratchFileGoes) {
