@@ -86,6 +86,7 @@ Refusal CheckNoticeKind(NoticeKind kind) {
     case NoticeKind::PictureIncomplete:
     case NoticeKind::CannotSave:
     case NoticeKind::LocationRefused:
+    case NoticeKind::SwitchedToDefault:
       return Refusal::None;
   }
   return Refusal::BadNoticeKind;
@@ -161,6 +162,7 @@ Decoded DecodeBody(MessageType type, Reader& reader) {
       text(state.saveLocation, true, kMaxServicePathLength);
       flag(state.autoRotate);
       flag(state.scannerAttached);
+      flag(state.mayChange);
       message = std::move(state);
       break;
     }
@@ -257,6 +259,7 @@ std::vector<std::byte> Encode(const Message& message) {
           writer.Text(m.saveLocation);
           writer.Flag(m.autoRotate);
           writer.Flag(m.scannerAttached);
+          writer.Flag(m.mayChange);
         } else if constexpr (std::is_same_v<T, ApplyMessage>) {
           writer.Word(m.saveType);
           writer.Text(m.saveLocation);

@@ -15,7 +15,7 @@
 namespace pw::agent {
 
 enum class MessageType : std::uint32_t {
-  State = 1,       // service -> agent: the settings and whether a scanner is attached
+  State = 1,       // service -> agent: the settings, whether a scanner is attached, whether the agent may change them
   Apply = 2,       // agent -> service: new settings from the settings page
   ShowPage = 3,    // service -> agent: show the settings page
   Notify = 4,      // service -> agent: tell the user something (a message box)
@@ -44,6 +44,7 @@ enum class NoticeKind : std::uint32_t {
   PictureIncomplete = 3,  // a pull was cut short; path: the file that keeps what arrived
   CannotSave = 4,         // pictures cannot be saved; path: the save location
   LocationRefused = 5,    // the service refused an applied location; reason: why
+  SwitchedToDefault = 6,  // no image folder could be made below the location; path: where pictures go now
 };
 
 // Why a save location was refused (a notice's reason); the values of the
@@ -53,7 +54,8 @@ inline constexpr std::uint32_t kMaxLocationReason = 9;
 
 // Whether a notice of this kind names a path (the others carry none).
 constexpr bool NoticeHasPath(NoticeKind kind) {
-  return kind == NoticeKind::PictureIncomplete || kind == NoticeKind::CannotSave;
+  return kind == NoticeKind::PictureIncomplete || kind == NoticeKind::CannotSave ||
+         kind == NoticeKind::SwitchedToDefault;
 }
 
 struct StateMessage {
@@ -61,6 +63,9 @@ struct StateMessage {
   std::string saveLocation;
   bool autoRotate = false;
   bool scannerAttached = false;
+  // Whether this agent's user may change the settings in force (Apply, Exit):
+  // only the user at the console may. Otherwise the page shows them read-only.
+  bool mayChange = false;
   bool operator==(const StateMessage&) const = default;
 };
 

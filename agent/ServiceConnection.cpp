@@ -5,8 +5,11 @@
 
 #include "platform/NamedPipe.h"
 #include "platform/Security.h"
+#include "platform/SystemInfo.h"
 
 namespace pw::agent {
+
+bool ServerOfSameUserAllowed() { return platform::ReadMachinePolicyDword(kAllowServerOfSameUser) == 1u; }
 
 struct ServicePipe {
   platform::Pipe pipe;
@@ -25,11 +28,13 @@ platform::Result<void> ServiceConnection::Connect() {
     opened = platform::OpenPipeClient(options_.pipeName);
   }
   if (!opened) return platform::Failure(opened.error());
-  // The service runs as LocalSystem. A server of the agent's own user is a
-  // process that user runs anyway: it gains nothing by being talked to. Any
-  // other user's server is a squatter, and learns nothing: nothing was sent.
+  // The service runs as LocalSystem. Any other server is a squatter, and
+  // learns nothing: nothing was sent. A server of the agent's own user is
+  // taken only where an administrator allowed it (a test machine whose
+  // service runs as that user).
   const platform::Result<std::uint32_t> server = opened->ServerProcessId();
-  if (!server || (!platform::ProcessRunsAsLocalSystem(*server) && !platform::ProcessRunsAsThisUser(*server))) {
+  if (!server || (!platform::ProcessRunsAsLocalSystem(*server) &&
+                  !(ServerOfSameUserAllowed() && platform::ProcessRunsAsThisUser(*server)))) {
     return platform::Failure(platform::error::kAccessDenied);
   }
   pipe_ = std::make_unique<ServicePipe>(ServicePipe{std::move(opened).value()});

@@ -19,6 +19,12 @@
 
 namespace pw::agent {
 
+// The machine policy value (a DWORD under HKLM\SOFTWARE\Pagewick) that, set
+// to 1, lets an agent talk to a server run by its own user: for test
+// machines whose service cannot run as LocalSystem. The installer never sets it.
+inline constexpr const char* kAllowServerOfSameUser = "AllowServerOfSameUser";
+bool ServerOfSameUserAllowed();
+
 class ServiceConnection {
  public:
   struct Options {
@@ -34,7 +40,8 @@ class ServiceConnection {
 
   // Opens the pipe and starts the reader. Fails with 2 when the service does
   // not serve the pipe, with 5 when its server does not run as LocalSystem
-  // (or who runs it cannot be told). Agent thread.
+  // (nor, where the machine policy allows it, as the agent's own user) or who
+  // runs it cannot be told. Agent thread.
   platform::Result<void> Connect();
   // Writes one message. Fails when the connection is closed. Agent thread.
   platform::Result<void> Send(const Message& message);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/Handle.h"
 
@@ -44,5 +45,11 @@ inline constexpr int kCommonPictures = 54;
 // SHGetSpecialFolderPathA: nullopt when the folder is not known (or, without
 // create, does not exist).
 std::optional<std::string> GetSpecialFolderPath(WindowHandle owner, int csidl, bool create);
+
+// The program's machine policy: a REG_DWORD value under
+// HKEY_LOCAL_MACHINE\SOFTWARE\Pagewick, a key only administrators may
+// write. nullopt when the key or the value is missing or not a DWORD.
+inline constexpr const char* kMachinePolicyKey = "SOFTWARE\\Pagewick";
+std::optional<std::uint32_t> ReadMachinePolicyDword(std::string_view valueName);
 
 }  // namespace pw::platform

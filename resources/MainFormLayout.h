@@ -46,9 +46,14 @@ inline constexpr ControlLayout kPathEdit{"PathEdit", Kind::Edit, {256, 96, 176, 
 inline constexpr ControlLayout kSaveComboBx{"SaveComboBx", Kind::ComboBox, {255, 48, 177, 24}, 0, true, ""};
 inline constexpr ControlLayout kAutoRCheckBx{"AutoRCheckBx", Kind::CheckBox, {256, 150, 17, 17}, 3, false, ""};
 
-inline constexpr std::array<const ControlLayout*, 14> kControls{
+// The line a session agent's page shows when its user may only look at the
+// settings: below the auto-rotate switch, above the buttons. Hidden otherwise.
+inline constexpr ControlLayout kReadOnlyLbl{"ReadOnlyLbl", Kind::Label, {280, 236, 233, 52}, -1, false, ""};
+
+inline constexpr std::array<const ControlLayout*, 15> kControls{
     &kBackImage, &kPathLbl,   &kSaveLbl,           &kPCImage,   &kSDImage,   &kDesImage,    &kCheckLbl,
-    &kCancelBtn, &kApplyBtn,  &kPagewickFileListBx, &kBrowseBtn, &kPathEdit, &kSaveComboBx, &kAutoRCheckBx};
+    &kCancelBtn, &kApplyBtn,  &kPagewickFileListBx, &kBrowseBtn, &kPathEdit, &kSaveComboBx, &kAutoRCheckBx,
+    &kReadOnlyLbl};
 
 // The save-type list's own font and item height.
 inline constexpr int kComboFontHeight = -13;

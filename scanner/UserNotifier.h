@@ -23,6 +23,11 @@ class UserNotifier {
   // No fresh image name could be had below the save location: the picture
   // stays on the scanner. A box, unless one is open already.
   virtual void TellCannotSave(const std::string& location) = 0;
+  // No image folder could be made below the chosen save location, so
+  // pictures go to the default location from now on: where and why. Once per
+  // switch (the window also writes it to the event log). A box, unless one is
+  // open already.
+  virtual void TellSwitchedToDefault(const std::string& chosen, const std::string& defaultFolder) = 0;
   // A scanner was found: the settings page comes up, so the user can choose
   // where its pictures go.
   virtual void ShowPage() = 0;

@@ -50,6 +50,7 @@ platform::Result<void> AgentHost::Start() {
     return served;
   }
   started_ = true;
+  lastConsole_ = platform::ActiveConsoleSessionId();
   const platform::Result<std::vector<std::uint32_t>> sessions = platform::EnumerateInteractiveSessions();
   if (!sessions) {
     Log("The interactive sessions could not be listed: " + SystemMessage(sessions.error()));
@@ -73,6 +74,11 @@ void AgentHost::SessionChanged(std::uint32_t eventType, std::uint32_t sessionId)
   // At logoff the session's processes end with it, the agent among them; its
   // connection closes and the channel forgets it.
   if (started_ && eventType == platform::session_change::kLogon) StartAgentIn(sessionId);
+  // A change may have moved the console: whose page may change the settings follows.
+  if (started_) {
+    lastConsole_ = platform::ActiveConsoleSessionId();
+    SendStates();
+  }
 }
 
 void AgentHost::StartAgentIn(std::uint32_t session) {
@@ -97,7 +103,7 @@ void AgentHost::Pump() {
     // that did not find the first one's page: the first shows it, and the
     // second ends before it shows anything but a passing icon.
     if (const std::optional<agent::AgentId> first = EarlierAgentOfSession(id)) {
-      if (TakeSettingsEditedOutside()) (void)channel_.Send(*first, State());
+      if (TakeSettingsEditedOutside()) (void)channel_.Send(*first, StateFor(*first));
       (void)channel_.Send(*first, agent::ShowPageMessage{});
       channel_.SendExit(id);
       continue;
@@ -106,7 +112,15 @@ void AgentHost::Pump() {
     // show-window marker does before Windows Vista.
     (void)MainWindow(true);
     (void)TakeSettingsEditedOutside();
-    (void)channel_.Send(id, State());
+    (void)channel_.Send(id, StateFor(id));
+  }
+  // The console moved to another session (a session change the control
+  // manager may tell late or not at all): each page learns whether it may
+  // change the settings now.
+  const std::uint32_t console = platform::ActiveConsoleSessionId();
+  if (console != lastConsole_) {
+    lastConsole_ = console;
+    SendStates();
   }
 }
 
@@ -122,9 +136,20 @@ std::optional<agent::AgentId> AgentHost::EarlierAgentOfSession(agent::AgentId ag
 }
 
 void AgentHost::Handle(const agent::AgentMessage& message) {
-  if (const auto* apply = std::get_if<agent::ApplyMessage>(&message.message)) {
-    Apply(message, *apply);
-  } else if (std::holds_alternative<agent::ExitMessage>(message.message)) {
+  const bool apply = std::holds_alternative<agent::ApplyMessage>(message.message);
+  const bool exit = std::holds_alternative<agent::ExitMessage>(message.message);
+  // The settings in force and the service's window belong to the user at the
+  // console, whose pictures they steer: another session's agent only shows them.
+  if ((apply || exit) && !AtConsole(message.sessionId)) {
+    channel_.LogRefusal(std::string(apply ? "Settings" : "An Exit") + " from session " +
+                        std::to_string(message.sessionId) + (apply ? " were" : " was") +
+                        " refused: only the console session's agent may apply settings or choose Exit");
+    (void)channel_.Send(message.agent, StateFor(message.agent));
+    return;
+  }
+  if (apply) {
+    Apply(message, std::get<agent::ApplyMessage>(message.message));
+  } else if (exit) {
     Exit();
   } else if (const auto* closed = std::get_if<agent::NoticeClosedMessage>(&message.message)) {
     if (closed->kind == agent::NoticeKind::DiskFull) diskFullUnanswered_.erase(message.agent);
@@ -145,7 +170,7 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
                         " was refused: " + std::string(storage::ProblemText(problem)));
     (void)channel_.Send(message.agent, agent::NotifyMessage{agent::NoticeKind::LocationRefused, {},
                                                             static_cast<std::uint32_t>(problem)});
-    (void)channel_.Send(message.agent, State());
+    (void)channel_.Send(message.agent, StateFor(message.agent));
     return;
   }
   ui::TMainForm* form = MainWindow(true);
@@ -160,7 +185,7 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
     // The agent tells its user why; the page goes back to the settings in effect.
     constexpr auto kNotWritable = static_cast<std::uint32_t>(storage::LocationProblem::NotWritable);
     (void)channel_.Send(message.agent, agent::NotifyMessage{agent::NoticeKind::LocationRefused, {}, kNotWritable});
-    (void)channel_.Send(message.agent, State());
+    (void)channel_.Send(message.agent, StateFor(message.agent));
     return;
   }
   try {
@@ -172,7 +197,7 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
   } catch (const std::exception& failure) {
     Log(std::string("The settings from a session agent could not be applied: ") + failure.what());
   }
-  channel_.Broadcast(State());
+  SendStates();
 }
 
 void AgentHost::Exit() {
@@ -201,6 +226,22 @@ ui::TMainForm* AgentHost::MainWindow(bool create) {
   } catch (const std::exception& failure) {
     Log(std::string("The main window could not be created: ") + failure.what());
     return nullptr;
+  }
+}
+
+bool AgentHost::AtConsole(std::uint32_t session) const {
+  return session != platform::kNoSession && session == platform::ActiveConsoleSessionId();
+}
+
+agent::StateMessage AgentHost::StateFor(agent::AgentId agent) const {
+  agent::StateMessage state = State();
+  state.mayChange = AtConsole(channel_.SessionOf(agent));
+  return state;
+}
+
+void AgentHost::SendStates() {
+  for (agent::AgentId id : channel_.Agents()) {
+    if (!ending_.contains(id)) (void)channel_.Send(id, StateFor(id));
   }
 }
 
@@ -279,11 +320,22 @@ void AgentHost::TellCannotSave(const std::string& location) {
 void AgentHost::ShowPage() {
   thread_.Check();
   (void)TakeSettingsEditedOutside();
-  // The drive walk marks the scanner attached only once the page is up.
-  agent::StateMessage state = State();
-  state.scannerAttached = true;
-  channel_.Broadcast(state);
-  channel_.Broadcast(agent::ShowPageMessage{});
+  // The drive walk marks the scanner attached only once the page is up. The
+  // scanner is the console user's: only their page comes up.
+  for (agent::AgentId id : ConsoleAgents()) {
+    agent::StateMessage state = StateFor(id);
+    state.scannerAttached = true;
+    (void)channel_.Send(id, state);
+    (void)channel_.Send(id, agent::ShowPageMessage{});
+  }
+}
+
+void AgentHost::TellSwitchedToDefault(const std::string&, const std::string& defaultFolder) {
+  thread_.Check();
+  // The window has written the event log's entry.
+  Relay(agent::NotifyMessage{agent::NoticeKind::SwitchedToDefault, defaultFolder});
+  // The pages show the location in force.
+  SendStates();
 }
 
 void AgentHost::Relay(const agent::NotifyMessage& notice) {

@@ -61,7 +61,10 @@ class AgentHost final : public scanner::UserNotifier {
   void ShowFolder(const std::string& folder, std::span<const std::string> titles) override;
   void TellPictureIncomplete(const std::string& keptPath) override;
   void TellCannotSave(const std::string& location) override;
-  // Every agent shows its page, with the settings and the scanner attached.
+  // The console's agents are told where pictures go now.
+  void TellSwitchedToDefault(const std::string& chosen, const std::string& defaultFolder) override;
+  // The console session's agents show their page, with the settings and the
+  // scanner attached.
   void ShowPage() override;
   // True while an agent that was told of a full disk has not answered that
   // its box closed (an agent that goes away counts as answered).
@@ -91,13 +94,21 @@ class AgentHost final : public scanner::UserNotifier {
   // The connected agents of the active console session (none told to end).
   std::vector<agent::AgentId> ConsoleAgents() const;
   void SendToConsole(const agent::Message& message);
+  // Whether the session is the active console's: the only one whose agents
+  // may change the settings in force or end the service's window.
+  bool AtConsole(std::uint32_t session) const;
   agent::StateMessage State() const;
+  // The state for one agent: whether it may change the settings is its own.
+  agent::StateMessage StateFor(agent::AgentId agent) const;
+  // Every agent (none told to end) gets its state.
+  void SendStates();
   void Log(const std::string& text);
 
   TServiceApplication& owner_;
   agent::AgentChannel channel_;
   bool started_ = false;
   agent::AgentId lastGreeted_ = 0;
+  std::uint32_t lastConsole_ = platform::kNoSession;
   std::set<agent::AgentId> diskFullUnanswered_;
   std::set<agent::AgentId> ending_;  // told to end by Exit
   platform::ThreadChecker thread_{"AgentHost"};

@@ -348,6 +348,7 @@ ui::TMainForm& TServiceApplication::CreateMainForm(ui::WindowPresence presence) 
   // The tray menu's Exit asks this owner to destroy the window.
   auto form = std::make_unique<ui::TMainForm>(process_, scannerLink_, this, presence);
   ui::TMainForm& created = *form;
+  created.SetEventLog([this](const std::string& text) { eventLogger_.LogMessage(text); });
   {
     std::scoped_lock lock(formsMutex_);
     forms_.push_back({std::move(form), std::this_thread::get_id()});

@@ -57,6 +57,11 @@ void DesktopNotifier::TellCannotSave(const std::string& location) {
   ShowBox(WithValue(form_.LoadText(text::kCannotSaveMessage), location), false);
 }
 
+void DesktopNotifier::TellSwitchedToDefault(const std::string&, const std::string& defaultFolder) {
+  thread_.Check();
+  ShowBox(WithValue(form_.LoadText(text::kSwitchedToDefaultMessage), defaultFolder), false);
+}
+
 void DesktopNotifier::ShowFolder(const std::string& folder, std::span<const std::string> titles) {
   thread_.Check();
   // An explorer window already showing the folder is titled with its bare

@@ -33,6 +33,9 @@ class DesktopNotifier final : public scanner::UserNotifier {
   void TellPictureIncomplete(const std::string& keptPath) override;
   // The box with text 40003 (its %s the save location), as the disk-full box.
   void TellCannotSave(const std::string& location) override;
+  // The box with text 40021 (its %s the default location), as the disk-full
+  // box. (The window writes the event log's entry.)
+  void TellSwitchedToDefault(const std::string& chosen, const std::string& defaultFolder) override;
   // Shows the window and brings it to the front.
   void ShowPage() override;
   bool DiskFullBoxOpen() const override;

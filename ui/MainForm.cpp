@@ -79,6 +79,7 @@ TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, F
       PathEdit("PathEdit", resources::layout::kPathEdit.bounds),
       SaveComboBx("SaveComboBx", resources::layout::kSaveComboBx.bounds),
       AutoRCheckBx("AutoRCheckBx", resources::layout::kAutoRCheckBx.bounds),
+      ReadOnlyLbl("ReadOnlyLbl", resources::layout::kReadOnlyLbl.bounds),
       MainPopupMenu("MainPopupMenu"),
       SettingItem("SettingItem"),
       ExitItem("ExitItem"),
@@ -121,6 +122,9 @@ TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, F
   SaveComboBx.SetTabOrder(resources::layout::kSaveComboBx.tabOrder);
   AutoRCheckBx.SetVisible(false);
   AutoRCheckBx.SetTabOrder(resources::layout::kAutoRCheckBx.tabOrder);
+  ReadOnlyLbl.SetVisible(false);
+  ReadOnlyLbl.SetTransparent(true);
+  ReadOnlyLbl.SetWordWrap(true);
   SettingItem.SetCaption("Setting");
   ExitItem.SetCaption("Exit");
   HideItem.SetCaption("Hide");
@@ -188,6 +192,7 @@ void TMainForm::BuildWindow() {
   window_->AddControl(PathEdit);
   window_->AddControl(SaveComboBx, combo);
   window_->AddControl(AutoRCheckBx, highlight);
+  window_->AddControl(ReadOnlyLbl, highlight);
   window_->AddTimer(Timer1);
   if (presence_ == WindowPresence::OnDesktop) window_->AddTrayIcon(CoolTrayIcon1, resources::TrayIconIco());
 
@@ -227,14 +232,14 @@ void TMainForm::Release() {
 
 void TMainForm::ShowForScanner() {
   Notifier().ShowPage();
-  ApplyBtn.SetEnabled(true);
+  ApplyBtn.SetEnabled(mayChange_);
 }
 
 void TMainForm::FormShow() { (void)platform::SetForegroundWindow(windowHandle_); }
 
 void TMainForm::FormActivate() {
   if (pageLink_ != nullptr) {
-    ApplyBtn.SetEnabled(true);
+    ApplyBtn.SetEnabled(mayChange_);
     return;
   }
   SettleAtStart();
@@ -363,6 +368,7 @@ void TMainForm::FormCreate() {
     SettingItem.SetCaption(LoadText(text::kSettingItem));
     ExitItem.SetCaption(LoadText(text::kExitItem));
     CheckLbl.SetCaption(LoadText(text::kCheckLabel));
+    ReadOnlyLbl.SetCaption(LoadText(text::kReadOnlyPageLine));
     CoolTrayIcon1.SetHint(LoadText(text::kTrayIconTip));
     // The auto-rotate switch is on the page, at its designed place.
     CheckLbl.SetVisible(true);
@@ -446,7 +452,11 @@ void TMainForm::FormCreate() {
 void TMainForm::ApplyBtnClick() {
   thread_.Check();
   const int index = SaveComboBx.ItemIndex();
+  // New settings: a later switch to the default location is told again.
+  toldSwitchToDefault_ = false;
   if (pageLink_ != nullptr) {
+    // A read-only page has nothing to send (Enter still reaches this).
+    if (!mayChange_) return;
     if (pageLink_->ApplyPage(index == 0 ? SaveModeCard : SaveModeComputer, PathEdit.Text(), AutoRCheckBx.Checked())) {
       ApplyBtn.SetEnabled(false);
     }
@@ -570,13 +580,23 @@ void TMainForm::PathEditChange() {
   FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
 }
 
-void TMainForm::ShowSettings(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) {
+void TMainForm::ShowSettings(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate,
+                             bool mayChange) {
+  mayChange_ = mayChange;
   SaveComboBx.SetItemIndex(saveType == SaveModeCard ? 0 : 1);
   SaveComboBxChange();
   SaveMode = saveType;
   PathEdit.SetText(saveLocation);
   AutoRCheckBx.SetChecked(autoRotate);
   ApplyBtn.SetEnabled(false);
+  SaveComboBx.SetEnabled(mayChange);
+  if (!mayChange) {
+    PathEdit.SetEnabled(false);
+    BrowseBtn.SetEnabled(false);
+    CheckLbl.SetEnabled(false);
+    AutoRCheckBx.SetEnabled(false);
+  }
+  ReadOnlyLbl.SetVisible(!mayChange);
 }
 
 void TMainForm::SaveComboBxChange() {
@@ -590,15 +610,15 @@ void TMainForm::SaveComboBxChange() {
     AutoRCheckBx.SetEnabled(false);
   } else {
     DesImage.SetPicture(PCImage.Picture());
-    PathEdit.SetEnabled(true);
-    BrowseBtn.SetEnabled(true);
-    CheckLbl.SetEnabled(true);
-    AutoRCheckBx.SetEnabled(true);
+    PathEdit.SetEnabled(mayChange_);
+    BrowseBtn.SetEnabled(mayChange_);
+    CheckLbl.SetEnabled(mayChange_);
+    AutoRCheckBx.SetEnabled(mayChange_);
   }
-  ApplyBtn.SetEnabled(true);
+  ApplyBtn.SetEnabled(mayChange_);
 }
 
-void TMainForm::AutoRCheckBxClick() { ApplyBtn.SetEnabled(true); }
+void TMainForm::AutoRCheckBxClick() { ApplyBtn.SetEnabled(mayChange_); }
 
 void TMainForm::TakeAutoRotateEditedOutside() {
   if (pageLink_ != nullptr || SettingsFilePath.empty()) return;
@@ -620,7 +640,41 @@ std::string TMainForm::LoadText(std::int32_t id) const {
 std::string TMainForm::NextImagePath() {
   storage::NamingState state{PathEdit.Text(), FilePrefix,     FolderPrefix, DefaultSavePath,
                              FolderCounter,   ActiveSavePath, *this,        locationRights_};
-  return storage::NextImagePath(state);
+  switchedInNaming_ = false;
+  std::string path = storage::NextImagePath(state);
+  // An image folder was had: a later switch is a new one, and is told.
+  if (!switchedInNaming_) toldSwitchToDefault_ = false;
+  return path;
+}
+
+void TMainForm::SwitchSaveLocationToDefault() {
+  switchedInNaming_ = true;
+  if (!toldSwitchToDefault_) {
+    toldSwitchToDefault_ = true;
+    // Told once the poll is over: a box in the middle of a pull would run the
+    // poll timer inside it.
+    switchToTell_ = PathEdit.Text();
+  }
+  try {
+    PathEdit.SetText(DefaultSavePath);
+  } catch (const SettingsWriteError&) {
+    // The change handler stores the new location's folder counter; during a
+    // pull it writes as the console user, who may not write the service's
+    // settings. Naming counts the folders anew each time: the switch stands.
+    platform::TraceCurrentException("Folder counter of the default location");
+  }
+}
+
+void TMainForm::TellSwitchToDefault() {
+  if (!switchToTell_) return;
+  const std::string chosen = std::move(*switchToTell_);
+  switchToTell_.reset();
+  if (eventLog_) {
+    eventLog_("No folder for scanned pictures could be made below the save location " + chosen +
+              ". Pictures are saved in the default location " + DefaultSavePath +
+              " from now on, where every user of this computer can read them.");
+  }
+  Notifier().TellSwitchedToDefault(chosen, DefaultSavePath);
 }
 
 std::vector<std::string> TMainForm::ListImageFiles(const std::string& folder) {
@@ -649,6 +703,7 @@ void TMainForm::Timer1Timer() {
   thread_.Check();
   PollScanner(SaveMode != SaveModeCard ? scanner::ScannerRequestKind::RequestPull
                                        : scanner::ScannerRequestKind::RequestCardMode);
+  TellSwitchToDefault();
 }
 
 void TMainForm::HandleDeviceMessage(const TMessage& message) {

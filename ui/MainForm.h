@@ -4,6 +4,7 @@
 // the settings file) and its handlers. Every handler runs on the thread that
 // owns the window (checked).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -57,6 +58,10 @@ inline constexpr std::int32_t kDiskFullMessage = 40000;
 inline constexpr std::int32_t kPathTooLongMessage = 40001;
 inline constexpr std::int32_t kPictureIncompleteMessage = 40002;
 inline constexpr std::int32_t kCannotSaveMessage = 40003;
+// A session agent's page whose user is not at the console.
+inline constexpr std::int32_t kReadOnlyPageLine = 40020;
+// Pictures go to the default location now; %s is that folder.
+inline constexpr std::int32_t kSwitchedToDefaultMessage = 40021;
 }  // namespace text
 
 // Save types: item 0 and item 1 of SaveComboBx.
@@ -116,6 +121,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   toolkit::Edit PathEdit;
   toolkit::ComboBox SaveComboBx;
   toolkit::CheckBox AutoRCheckBx;
+  toolkit::Label ReadOnlyLbl;
   toolkit::PopupMenu MainPopupMenu;
   toolkit::MenuItem SettingItem;
   toolkit::MenuItem ExitItem;
@@ -153,9 +159,15 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // the save location it does as the user at the console, following no link
   // out of the location (platform/LocationRights.h).
   void SetActsForConsoleUser(bool on) { locationRights_.SetActForConsoleUser(on); }
+  // Where the window writes what the machine's administrator should read (the
+  // service's event log); none: nowhere.
+  void SetEventLog(std::function<void(const std::string&)> log) { eventLog_ = std::move(log); }
   // Fills the page with settings that came from elsewhere (the service) and
-  // leaves Apply disabled, as after an Apply.
-  void ShowSettings(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate);
+  // leaves Apply disabled, as after an Apply. Without mayChange the page only
+  // shows them: every control and Apply disabled, and a line says why.
+  void ShowSettings(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate, bool mayChange = true);
+  // Whether the page's user may change the settings (false: read-only).
+  bool MayChangeSettings() const { return mayChange_; }
   // Takes the settings file's auto-rotate key into the switch when it was
   // changed outside since this window last read or wrote it (an edit while
   // the service runs), so the next Apply keeps it. In save type card the
@@ -254,7 +266,12 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   }
   // storage::NamingHost
   std::vector<std::string> ListImageFiles(const std::string& folder) override;
-  void SwitchSaveLocationToDefault() override { PathEdit.SetText(DefaultSavePath); }
+  // Tells the user once per switch where pictures go now: again only after
+  // an image folder could be had (the default location works, or another
+  // location was applied) and naming switches once more.
+  void SwitchSaveLocationToDefault() override;
+  // Tells the user of a switch made during the last poll, if any.
+  void TellSwitchToDefault();
 
   // The box that says why a location was refused (the service's window,
   // which nobody sees, leaves it to its callers).
@@ -286,6 +303,15 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   DesktopNotifier notifier_{*this};
   scanner::UserNotifier* notifierOverride_ = nullptr;
   PageLink* pageLink_ = nullptr;
+  // An agent's page whose user is not at the console shows the settings only.
+  bool mayChange_ = true;
+  // The user was told of the switch to the default location; cleared once a
+  // picture's folder could be had, or at Apply.
+  bool toldSwitchToDefault_ = false;
+  bool switchedInNaming_ = false;
+  // The location naming switched away from, until the user is told.
+  std::optional<std::string> switchToTell_;
+  std::function<void(const std::string&)> eventLog_;
   // The auto-rotate key as this window last read or wrote it.
   std::int32_t autoRotateStored_ = 0;
   platform::LocationRights locationRights_;

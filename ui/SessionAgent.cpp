@@ -127,7 +127,7 @@ void SessionAgent::Handle(const agent::Message& message) {
       [this](const auto& body) {
         using T = std::decay_t<decltype(body)>;
         if constexpr (std::is_same_v<T, agent::StateMessage>) {
-          form_->ShowSettings(body.saveType, body.saveLocation, body.autoRotate);
+          form_->ShowSettings(body.saveType, body.saveLocation, body.autoRotate, body.mayChange);
           if (showPage_) {
             showPage_ = false;
             form_->Show();
@@ -140,6 +140,13 @@ void SessionAgent::Handle(const agent::Message& message) {
           // An explorer window of the folder is titled with its name or its full path.
           std::string folder = body.path;
           while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+          // Only a folder that could be a save location is opened (as this
+          // user, with the "explore" verb): never a share, a device or a
+          // relative path, whoever sent it.
+          if (storage::CheckStoredLocation(folder) != storage::LocationProblem::None) {
+            platform::DebugTrace("A folder that is no save location was not opened: " + folder);
+            return;
+          }
           const std::vector<std::string> titles{platform::ExtractFileName(folder), folder};
           DesktopNotifier(*form_).ShowFolder(folder, titles);
           CountPicture(folder);
@@ -165,6 +172,9 @@ void SessionAgent::Tell(const agent::NotifyMessage& notice) {
       break;
     case agent::NoticeKind::CannotSave:
       notifier.TellCannotSave(notice.path);
+      break;
+    case agent::NoticeKind::SwitchedToDefault:
+      notifier.TellSwitchedToDefault({}, notice.path);
       break;
     case agent::NoticeKind::PathTooLong:
       ShowPathTooLong();
@@ -231,6 +241,9 @@ void SessionAgent::OpenBurstFolder() {
 
 void SessionAgent::ExitChosen() {
   thread_.Check();
+  // A user away from the console ends only their own agent: the service
+  // would refuse their Exit.
+  if (form_ && !form_->MayChangeSettings()) return;
   Send(agent::ExitMessage{});
 }
 

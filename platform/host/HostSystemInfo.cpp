@@ -45,3 +45,11 @@ std::optional<std::string> GetSpecialFolderPath(WindowHandle /*owner*/, int csid
 }
 
 }  // namespace pw::platform
+
+namespace pw::platform {
+
+std::optional<std::uint32_t> ReadMachinePolicyDword(std::string_view valueName) {
+  return host::World::Current().MachinePolicyDword(valueName);
+}
+
+}  // namespace pw::platform

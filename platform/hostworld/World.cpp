@@ -286,6 +286,46 @@ void World::SetModuleFileName(std::string path) {
   moduleFileName_ = std::move(path);
 }
 
+namespace {
+
+// The machine policy file: one "name value" line per DWORD value.
+std::vector<std::pair<std::string, std::uint32_t>> ReadPolicyFile(const std::filesystem::path& file) {
+  std::vector<std::pair<std::string, std::uint32_t>> values;
+  std::ifstream in(file);
+  std::string name;
+  std::uint32_t value = 0;
+  while (in >> name >> value) values.emplace_back(name, value);
+  return values;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> World::MachinePolicyDword(std::string_view name) const {
+  std::scoped_lock lock(mutex_);
+  for (const auto& [stored, value] : ReadPolicyFile(root_ / "machine-policy")) {
+    if (platform::SameTextIgnoringCase(stored, name)) return value;
+  }
+  return std::nullopt;
+}
+
+void World::SetMachinePolicyDword(std::string_view name, std::optional<std::uint32_t> value) {
+  if (name.empty() || name.find_first_of(" \t\r\n") != std::string_view::npos) {
+    throw std::invalid_argument("a policy value's name is one word");
+  }
+  std::scoped_lock lock(mutex_);
+  const std::filesystem::path file = root_ / "machine-policy";
+  std::vector<std::pair<std::string, std::uint32_t>> values = ReadPolicyFile(file);
+  std::erase_if(values, [&](const auto& entry) { return platform::SameTextIgnoringCase(entry.first, name); });
+  if (value) values.emplace_back(std::string(name), *value);
+  // Replaced whole, so another process never reads half a file.
+  const std::filesystem::path written = root_ / "machine-policy.new";
+  {
+    std::ofstream out(written, std::ios::trunc);
+    for (const auto& [stored, number] : values) out << stored << ' ' << number << '\n';
+  }
+  std::filesystem::rename(written, file);
+}
+
 std::optional<std::string> World::SpecialFolder(int csidl) const {
   std::scoped_lock lock(mutex_);
   auto it = specialFolders_.find(csidl);

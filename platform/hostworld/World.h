@@ -145,6 +145,11 @@ class World {
   void SetModuleFileName(std::string path);
   std::optional<std::string> SpecialFolder(int csidl) const;
   void SetSpecialFolder(int csidl, std::optional<std::string> path);
+  // The DWORD values of the program's key in HKEY_LOCAL_MACHINE (names
+  // compared ignoring case, as the registry does), in the world's folder so
+  // every process of the world reads them; nullopt removes one.
+  std::optional<std::uint32_t> MachinePolicyDword(std::string_view name) const;
+  void SetMachinePolicyDword(std::string_view name, std::optional<std::uint32_t> value);
 
   // Paths. Relative paths start from the current directory.
   ResolvedPath Resolve(std::string_view windowsPath) const;

@@ -55,4 +55,22 @@ std::optional<std::string> GetSpecialFolderPath(WindowHandle owner, int csidl, b
   return std::string(buffer);
 }
 
+std::optional<std::uint32_t> ReadMachinePolicyDword(std::string_view valueName) {
+  // A 32-bit process on 64-bit Windows reads the 32-bit view of the key
+  // (SOFTWARE\WOW6432Node\Pagewick), where its 32-bit installer writes.
+  // RegOpenKeyExA and RegQueryValueExA: RegGetValue is missing before Vista.
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMachinePolicyKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  const std::string name(valueName);
+  DWORD type = 0;
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  const LONG read = ::RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  ::RegCloseKey(key);
+  if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
+
 }  // namespace pw::platform

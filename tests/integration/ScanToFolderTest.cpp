@@ -111,6 +111,46 @@ TEST_F(ScanToFolderTest, TwoImagesInOneFolderOpenTheExplorerOnce) {
   EXPECT_EQ(world.Desktop().ShellExecutes().size(), 2u);
 }
 
+// No picture folder can be made below the chosen location (a file holds the
+// next folder's name): the pictures go to the default location, and the user
+// is told so once per switch, not per picture; new settings that switch again
+// are told again.
+TEST_F(ScanToFolderTest, ASwitchToTheDefaultLocationIsToldOncePerSwitch) {
+  world.MakeDirectories("C:\\Scans");
+  world.WriteFile("C:\\Scans\\Photo1", "not a folder");
+  world.WriteFile(kSettingsPath, "[Setting]\r\nMode=1\r\nPath=C:\\Scans\r\n");
+  std::vector<std::string> told;
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
+    told.push_back(box.text);
+    return platform::dialog_result::kOk;
+  });
+  std::vector<std::string> logged;
+  Plug();
+  StartLikeTheService();
+  form->SetEventLog([&](const std::string& text) { logged.push_back(text); });
+  for (std::uint32_t seed = 2; seed < 5; ++seed) QueuePicture(1, seed);
+  ASSERT_TRUE(TickUntil([&] { return Exists("C:\\Users\\Public\\Pictures\\Photo1\\img0003.jpg"); }));
+  (void)TickUntil([] { return false; }, 2);
+  const std::string expected = "Scanned pictures are now saved in C:\\Users\\Public\\Pictures, which every user";
+  ASSERT_EQ(told.size(), 1u) << "told once, not per picture";
+  EXPECT_NE(told[0].find(expected), std::string::npos) << told[0];
+  EXPECT_EQ(logged, (std::vector<std::string>{
+                        "No folder for scanned pictures could be made below the save location C:\\Scans. Pictures are "
+                        "saved in the default location C:\\Users\\Public\\Pictures from now on, where every user of "
+                        "this computer can read them."}));
+
+  world.MakeDirectories("C:\\Scans2");
+  world.WriteFile("C:\\Scans2\\Photo1", "not a folder either");
+  form->PathEdit.SetText("C:\\Scans2");
+  form->ApplyBtnClick();
+  QueuePicture(1, 5);
+  ASSERT_TRUE(TickUntil([&] { return Exists("C:\\Users\\Public\\Pictures\\Photo1\\img0004.jpg"); }));
+  ASSERT_EQ(told.size(), 2u) << "a switch after new settings is told again";
+  EXPECT_NE(told[1].find(expected), std::string::npos) << told[1];
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_NE(logged[1].find("below the save location C:\\Scans2."), std::string::npos) << logged[1];
+}
+
 TEST_F(ScanToFolderTest, WithTheDiskFullTheUserIsToldAndTheScratchFileGoes) {
   world.SetDriveFreeBytes('C', 2 * 1024 * 1024);
   Plug();

@@ -64,5 +64,22 @@ TEST_F(SystemInfoTest, SharedFoldersAreKnown) {
   EXPECT_NE(*documents, *pictures);
 }
 
+// The program's machine policy: what an administrator wrote under
+// HKLM\SOFTWARE\Pagewick reads back by any letter case; what is missing,
+// removed or not a DWORD reads as none.
+TEST_F(SystemInfoTest, MachinePolicyValuesReadBackAsWritten) {
+  const std::string name = "PagewickContractTestValue";
+  ASSERT_TRUE(test::SetMachinePolicyDword(name, std::nullopt));
+  EXPECT_EQ(ReadMachinePolicyDword(name), std::nullopt);
+  EXPECT_EQ(ReadMachinePolicyDword("NoSuchPagewickValue"), std::nullopt);
+  for (std::uint32_t value : {1u, 0u, 0xFFFFFFFFu}) {
+    ASSERT_TRUE(test::SetMachinePolicyDword(name, value));
+    EXPECT_EQ(ReadMachinePolicyDword(name), std::optional<std::uint32_t>(value));
+    EXPECT_EQ(ReadMachinePolicyDword("pagewickcontracttestVALUE"), std::optional<std::uint32_t>(value));
+  }
+  ASSERT_TRUE(test::SetMachinePolicyDword(name, std::nullopt));
+  EXPECT_EQ(ReadMachinePolicyDword(name), std::nullopt);
+}
+
 }  // namespace
 }  // namespace pw::platform

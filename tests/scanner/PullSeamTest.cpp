@@ -59,8 +59,12 @@ class RecordingNotifier final : public scanner::UserNotifier {
   }
   void TellPictureIncomplete(const std::string& keptPath) override { incomplete.push_back(keptPath); }
   void TellCannotSave(const std::string& location) override { cannotSave.push_back(location); }
+  void TellSwitchedToDefault(const std::string&, const std::string& defaultFolder) override {
+    switchedTo.push_back(defaultFolder);
+  }
   void ShowPage() override { ++pagesShown; }
   bool DiskFullBoxOpen() const override { return diskFullBoxOpen; }
+  std::vector<std::string> switchedTo;
   int pagesShown = 0;
   int diskFull = 0;
   std::vector<std::pair<std::string, std::vector<std::string>>> folders;

@@ -108,8 +108,21 @@ class SessionAgentServiceTest : public ServiceHostTest {
     return found;
   }
 
-  // Starts the service and connects an agent of the session (0: the
-  // console's) that has had its first state; nullptr when either does not happen.
+  // The last message of type T among those that arrived once one has.
+  template <typename T>
+  std::optional<T> Last(ag::ServiceConnection& connection) {
+    std::optional<T> found;
+    (void)WaitUntil([&] {
+      for (const ag::Message& message : connection.TakeMessages()) {
+        if (const T* body = std::get_if<T>(&message)) found = *body;
+      }
+      return found.has_value();
+    });
+    return found;
+  }
+
+  // Starts the service and connects an agent of the session (0: the test's own,
+  // where no user is) that has had its first state; nullptr when either does not happen.
   std::unique_ptr<ag::ServiceConnection> StartServiceWithAgent(std::uint32_t session = 0) {
     StartService();
     auto agent = ConnectAgent(session);
@@ -189,13 +202,15 @@ TEST_F(SessionAgentServiceTest, AgentStartShowsItsTrayIconAndEndsWhenTheServiceS
 }
 
 TEST_F(SessionAgentServiceTest, AgentGetsTheSettingsAndItsApplyReachesTheSettingsFile) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");  // the console's
   StartService();
-  auto agent = ConnectAgent();
+  auto agent = ConnectAgent(ann);
   ASSERT_NE(agent, nullptr);
   const std::optional<ag::StateMessage> first = Next<ag::StateMessage>(*agent);
   ASSERT_TRUE(first.has_value());
   EXPECT_EQ(first->saveType, 1u);
   EXPECT_EQ(first->saveLocation, "C:\\Users\\Public\\Pictures");
+  EXPECT_TRUE(first->mayChange) << "the console's agent may change the settings";
 
   ASSERT_TRUE(agent->Send(ag::ApplyMessage{1, "C:\\Scans", true}).ok());
   const std::optional<ag::StateMessage> applied = Next<ag::StateMessage>(*agent);
@@ -357,7 +372,7 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheConsoleAgentOnlyAndAnUnansweredDi
   ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
   ASSERT_TRUE(Next<ag::StateMessage>(*second).has_value());
   // Computer mode polls at once: the console's agent is told.
-  ASSERT_TRUE(second->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
+  ASSERT_TRUE(first->Send(ag::ApplyMessage{1, "C:\\Scans", false}).ok());
   std::vector<ag::NotifyMessage> notices;
   ASSERT_TRUE(WaitUntil([&] {
     for (const ag::Message& message : first->TakeMessages()) {
@@ -403,12 +418,58 @@ TEST_F(SessionAgentServiceTest, NoticesReachTheConsoleAgentOnlyAndAnUnansweredDi
   StopService();
 }
 
+// Whose page may change the settings follows the console: when it moves to
+// another session (told or not), each agent gets its state again, and only
+// the new console's Apply is taken.
+TEST_F(SessionAgentServiceTest, WhoMayChangeTheSettingsFollowsTheConsole) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");  // the console's
+  const std::uint32_t bob = world.UserSessions().LogOn("bob");
+  StartService();
+  auto anns = ConnectAgent(ann);
+  auto bobs = ConnectAgent(bob);
+  ASSERT_TRUE(anns && bobs);
+  const struct {
+    std::optional<std::uint32_t> console;
+    bool annMay;
+    bool bobMay;
+  } steps[] = {{ann, true, false}, {bob, false, true}, {std::nullopt, false, false}, {ann, true, false}};
+  std::optional<ag::StateMessage> annState;
+  std::optional<ag::StateMessage> bobState;
+  auto latest = [&](ag::ServiceConnection& agent, std::optional<ag::StateMessage>& state) {
+    for (const ag::Message& message : agent.TakeMessages()) {
+      if (const auto* body = std::get_if<ag::StateMessage>(&message)) state = *body;
+    }
+    return state;
+  };
+  int step = 0;
+  for (const auto& [console, annMay, bobMay] : steps) {
+    SCOPED_TRACE(++step);
+    world.UserSessions().SetConsoleSession(console);
+    ASSERT_TRUE(PassesRan(world));
+    EXPECT_TRUE(WaitUntil([&] {
+      const auto a = latest(*anns, annState);
+      const auto b = latest(*bobs, bobState);
+      return a && b && a->mayChange == annMay && b->mayChange == bobMay;
+    }));
+    ag::ServiceConnection& applier = bobMay ? *bobs : *anns;
+    const std::string location = "C:\\Scans\\" + std::to_string(step);
+    world.MakeDirectories(location);
+    (void)applier.TakeMessages();
+    ASSERT_TRUE(applier.Send(ag::ApplyMessage{1, location, false}).ok());
+    const std::optional<ag::StateMessage> answer = Last<ag::StateMessage>(applier);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->saveLocation == location, annMay || bobMay) << answer->saveLocation;
+  }
+  StopService();
+}
+
 // The service's window is in session 0: a found scanner brings up the agents'
 // pages, never the service's own window or icon.
 TEST_F(SessionAgentServiceTest, AFoundScannerBringsUpTheAgentsPagesNotTheServicesWindow) {
   notifying.notify = false;
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");  // the console's
   StartService();
-  auto agent = ConnectAgent(1);
+  auto agent = ConnectAgent(ann);
   ASSERT_NE(agent, nullptr);
   ASSERT_TRUE(Next<ag::StateMessage>(*agent).has_value());
   // The scanner is plugged in; the poll of an Apply in computer mode finds it.
@@ -448,9 +509,11 @@ TEST_F(SessionAgentServiceTest, ASecondAgentInASessionShowsTheFirstOnesPageAndEn
 }
 
 TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowBack) {
+  const std::uint32_t ann = world.UserSessions().LogOn("ann");  // the console's
+  const std::uint32_t bob = world.UserSessions().LogOn("bob");
   StartService();
-  auto first = ConnectAgent(1);
-  auto second = ConnectAgent(2);
+  auto first = ConnectAgent(ann);
+  auto second = ConnectAgent(bob);
   ASSERT_TRUE(first && second);
   ASSERT_TRUE(Next<ag::StateMessage>(*first).has_value());
   ASSERT_TRUE(WaitUntil([&] { return MainWindow() != nullptr; }));
@@ -465,7 +528,7 @@ TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowB
   first.reset();
   second.reset();
 
-  auto later = ConnectAgent(1);
+  auto later = ConnectAgent(ann);
   ASSERT_NE(later, nullptr);
   EXPECT_TRUE(Next<ag::StateMessage>(*later).has_value());
   EXPECT_TRUE(WaitUntil([&] { return MainWindow() != nullptr; }));
@@ -473,7 +536,7 @@ TEST_F(SessionAgentServiceTest, ExitEndsEveryAgentAndALaterAgentBringsTheWindowB
 }
 
 TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTheNextPoll) {
-  auto agent = StartServiceWithAgent();
+  auto agent = StartServiceWithAgent(world.UserSessions().LogOn("ann"));
   ASSERT_NE(agent, nullptr);
   const struct {
     std::uint32_t eventType;
@@ -496,7 +559,7 @@ TEST_F(SessionAgentServiceTest, VolumeEventsOfTheControlHandlerLeaveARescanForTh
 // The idle service thread waits for its queue: a quiet stretch without
 // messages, timers or agents makes no pass, and the poll timer's tick does.
 TEST_F(SessionAgentServiceTest, TheIdleServiceThreadMakesNoPassUntilSomethingArrives) {
-  auto agent = StartServiceWithAgent();
+  auto agent = StartServiceWithAgent(world.UserSessions().LogOn("ann"));
   ASSERT_NE(agent, nullptr);
   // Settled: the start-up's and the agent's messages are all taken.
   std::uint64_t quiet = ServicePasses(world);

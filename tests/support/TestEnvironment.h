@@ -2,9 +2,12 @@
 // What a test needs around the platform layer, in both builds: a scratch
 // folder with a Windows path, whether Wine runs the test, and a visible record
 // of the places where Wine is known to differ from Windows.
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace pw::test {
 
@@ -48,6 +51,28 @@ bool CreateFileSymlink(const std::string& link, const std::string& target);
 // folders already are: the host world is told so), with a user at the
 // console. Returns the folder's path.
 std::string FolderTheConsoleUserMayNotWrite();
+
+// Sets a DWORD value of the program's machine policy key
+// (HKEY_LOCAL_MACHINE\SOFTWARE\Pagewick), or removes it (nullopt): the host
+// world's model, or the registry (the Wine tests run as an administrator).
+// False when it cannot be written.
+bool SetMachinePolicyDword(const std::string& name, std::optional<std::uint32_t> value);
+
+// A machine policy value for the life of the object, removed again after.
+class MachinePolicyValue {
+ public:
+  MachinePolicyValue(std::string name, std::uint32_t value) : name_(std::move(name)) {
+    set_ = SetMachinePolicyDword(name_, value);
+  }
+  ~MachinePolicyValue() { (void)SetMachinePolicyDword(name_, std::nullopt); }
+  MachinePolicyValue(const MachinePolicyValue&) = delete;
+  MachinePolicyValue& operator=(const MachinePolicyValue&) = delete;
+  bool ok() const { return set_; }
+
+ private:
+  std::string name_;
+  bool set_ = false;
+};
 
 // True when the test runs under Wine (ntdll exports wine_get_version); always
 // false in the host build.

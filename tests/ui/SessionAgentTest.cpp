@@ -79,7 +79,7 @@ TEST_F(SessionAgentTest, ShowsTheIconThePageTheFolderAndTheBoxThenEndsOnExit) {
   ASSERT_NE(Page(), nullptr);
   EXPECT_FALSE(platform::IsWindowVisible(Page())) << "a started agent shows only its icon";
 
-  channel.Broadcast(agent::StateMessage{1, "C:\\Scans", true, true});
+  channel.Broadcast(agent::StateMessage{1, "C:\\Scans", true, true, true});
   channel.Broadcast(agent::ShowPageMessage{});
   EXPECT_TRUE(WaitUntil([&] { return platform::IsWindowVisible(Page()); }));
 
@@ -183,7 +183,7 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
   ASSERT_TRUE(channel.Start().ok());
   StartAgent(false);
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && Page() != nullptr; }));
-  channel.Broadcast(agent::StateMessage{1, longLocation, true, false});
+  channel.Broadcast(agent::StateMessage{1, longLocation, true, false, true});
   channel.Broadcast(agent::NotifyMessage{agent::NoticeKind::CannotSave, "D:\\Gone"});
 
   std::vector<agent::ApplyMessage> applied;
@@ -207,12 +207,63 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
   EXPECT_EQ(channel.AgentCount(), 1u) << "the agent's connection stays";
 }
 
+// A page whose user is not at the console shows the settings with every
+// control and Apply disabled and a line that says why, and sends nothing; a
+// later state that lets it change them makes it a page like any other.
+TEST_F(SessionAgentTest, APageThatMayNotChangeTheSettingsShowsThemReadOnly) {
+  struct Seen {
+    bool saveType = false, path = false, browse = false, autoRotate = false, apply = false, line = false;
+    std::string lineText;
+    bool operator==(const Seen&) const = default;
+  };
+  std::vector<Seen> seen;
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
+    // Each notice's box stands for the user at the page, on the agent's thread.
+    if (box.text.find("D:\\Gone") != std::string::npos && agentProcess.MainForm.Get() != nullptr) {
+      TMainForm& page = *agentProcess.MainForm.Get();
+      page.AutoRCheckBxClick();
+      page.ApplyBtnClick();
+      seen.push_back({page.SaveComboBx.Enabled(), page.PathEdit.Enabled(), page.BrowseBtn.Enabled(),
+                      page.AutoRCheckBx.Enabled(), page.ApplyBtn.Enabled(), page.ReadOnlyLbl.Visible(),
+                      page.ReadOnlyLbl.Caption()});
+    }
+    return host::Desktop::DefaultMessageBoxResult(box.style);
+  });
+  ASSERT_TRUE(channel.Start().ok());
+  StartAgent(false);
+  ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && Page() != nullptr; }));
+  channel.Broadcast(agent::StateMessage{1, "C:\\Scans", true, false, false});
+  channel.Broadcast(agent::NotifyMessage{agent::NoticeKind::CannotSave, "D:\\Gone"});
+  ASSERT_TRUE(WaitUntil([&] { return world.Desktop().MessageBoxes().size() == 1; }));
+  channel.Broadcast(agent::StateMessage{1, "C:\\Scans", true, false, true});
+  channel.Broadcast(agent::NotifyMessage{agent::NoticeKind::CannotSave, "D:\\Gone"});
+  ASSERT_TRUE(WaitUntil([&] { return world.Desktop().MessageBoxes().size() == 2; }));
+  std::vector<agent::ApplyMessage> applied;
+  (void)WaitUntil([&] {
+    for (const agent::AgentMessage& message : channel.TakeMessages()) {
+      if (const auto* apply = std::get_if<agent::ApplyMessage>(&message.message)) applied.push_back(*apply);
+    }
+    return !applied.empty();
+  }, 1s);
+
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], (Seen{false, false, false, false, false, true,
+                           "Only the user at this computer's console can change these settings. They are shown here "
+                           "read-only."}));
+  EXPECT_EQ(seen[1], (Seen{true, true, true, true, false, false,
+                           "Only the user at this computer's console can change these settings. They are shown here "
+                           "read-only."}))
+      << "Apply sent the settings and is disabled again";
+  ASSERT_EQ(applied.size(), 1u) << "only the page that may change the settings sends them";
+  EXPECT_EQ(applied[0], (agent::ApplyMessage{1, "C:\\Scans", true}));
+}
+
 TEST_F(SessionAgentTest, DesktopStartShowsThePageOnceTheSettingsAreInAndEndsWhenTheServiceGoes) {
   ASSERT_TRUE(channel.Start().ok());
   StartAgent(true);
   ASSERT_TRUE(WaitUntil([&] { return channel.AgentCount() == 1 && Page() != nullptr; }));
   EXPECT_FALSE(platform::IsWindowVisible(Page())) << "not before the service's settings";
-  channel.Broadcast(agent::StateMessage{0, "C:\\Scans", false, false});
+  channel.Broadcast(agent::StateMessage{0, "C:\\Scans", false, false, true});
   EXPECT_TRUE(WaitUntil([&] { return Page() != nullptr && platform::IsWindowVisible(Page()); }));
 
   channel.Stop();

@@ -108,6 +108,10 @@ class ServiceWineTest : public ::testing::Test {
   // Installs and starts the service, opened into `service`; the test is
   // skipped where the system has no session agents (before Windows Vista).
   void InstallAndStartWithAgents(pf::ServiceHandle& service) {
+    // Under Wine the service runs as the test's user, not as LocalSystem: an
+    // agent talks to it only where the machine policy allows that.
+    sameUserServer_.emplace(agent::kAllowServerOfSameUser, 1);
+    ASSERT_TRUE(sameUserServer_->ok()) << "HKLM\\SOFTWARE\\Pagewick is written (the tests run as an administrator)";
     ASSERT_EQ(RunProgram("/install /silent"), 0);
     pf::Result<pf::ServiceHandle> opened = pf::OpenService(manager_, kServiceName, pf::service_access::kAllAccess);
     ASSERT_TRUE(opened.ok()) << "error " << opened.error();
@@ -120,6 +124,7 @@ class ServiceWineTest : public ::testing::Test {
   }
 
   pf::ServiceHandle manager_;
+  std::optional<test::MachinePolicyValue> sameUserServer_;
 };
 
 TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
@@ -297,7 +302,7 @@ TEST_F(ServiceWineTest, SettingsFromTheAgentsPipeReachTheSettingsFile) {
   InstallAndStartWithAgents(opened);
   if (HasFatalFailure() || IsSkipped()) return;
   // Under Wine the service runs as the test's user, whom an agent accepts
-  // as it accepts LocalSystem.
+  // only as the machine policy allows (set by InstallAndStartWithAgents).
   agent::ServiceConnection connection(agent::ServiceConnection::Options{});
   const auto end = std::chrono::steady_clock::now() + 30s;
   bool connected = false;

@@ -53,3 +53,12 @@ std::string FolderTheConsoleUserMayNotWrite() {
 }
 
 }  // namespace pw::test
+
+namespace pw::test {
+
+bool SetMachinePolicyDword(const std::string& name, std::optional<std::uint32_t> value) {
+  host::World::Current().SetMachinePolicyDword(name, value);
+  return true;
+}
+
+}  // namespace pw::test

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/SystemInfo.h"
 #include "platform/win32/WinApi.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -103,6 +104,29 @@ std::string FolderTheConsoleUserMayNotWrite() {
   char windows[MAX_PATH + 1] = {};
   const UINT length = ::GetSystemDirectoryA(windows, sizeof windows);
   return std::string(windows, length);
+}
+
+}  // namespace pw::test
+
+namespace pw::test {
+
+bool SetMachinePolicyDword(const std::string& name, std::optional<std::uint32_t> value) {
+  // The 32-bit view, as the program (a 32-bit process) reads it.
+  HKEY key = nullptr;
+  if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, platform::kMachinePolicyKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  LONG done = ERROR_SUCCESS;
+  if (value) {
+    const DWORD dword = *value;
+    done = ::RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword), sizeof dword);
+  } else {
+    done = ::RegDeleteValueA(key, name.c_str());
+    if (done == ERROR_FILE_NOT_FOUND) done = ERROR_SUCCESS;
+  }
+  ::RegCloseKey(key);
+  return done == ERROR_SUCCESS;
 }
 
 }  // namespace pw::test

@@ -235,6 +235,8 @@ TEST_F(MsiInWine, InstallsPullsUpgradesAndUninstallsLeavingOnlyPicturesAndSettin
   ExpectEventSources();
   ExpectAppsAndFeatures(Environment("PAGEWICK_MSI_FIRST_VERSION"));
   EXPECT_TRUE(pf::FileExists(ShortcutPath())) << ShortcutPath();
+  // The package never lets agents talk to a pipe server of their own user.
+  EXPECT_EQ(Key("Software\\Pagewick").Text("AllowServerOfSameUser"), std::nullopt);
 
   // Pictures pulled by the installed service through the scanner driver.
   SimulatorPort port(*world_);

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "agent/ServiceConnection.h"
 #include "platform/FileSystem.h"
 #include "platform/ScopeExit.h"
 #include "platform/Security.h"
@@ -340,6 +341,10 @@ TEST_F(PagewickInWine, ANewFolderOpensInAWindowStartedByTheSessionAgent) {
   const test::ScratchFolder location;
   ASSERT_TRUE(port_->Plug("")) << "an idle scanner";
   WriteWholeFile(settings_, "[Setting]\r\nMode=1\r\nPath=" + location.Path() + "\r\nAutoRoate=0\r\n");
+  // The service runs as the test's user under Wine, not as LocalSystem: the
+  // agent talks to it only where the machine policy allows that.
+  const test::MachinePolicyValue sameUserServer(agent::kAllowServerOfSameUser, 1);
+  ASSERT_TRUE(sameUserServer.ok()) << "HKLM\\SOFTWARE\\Pagewick is written (the tests run as an administrator)";
   StartService();
   if ((pf::QueryServiceStatus(service_).status.controlsAccepted & kAcceptSessionChange) == 0) {
     StopService();
