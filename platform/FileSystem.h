@@ -91,6 +91,13 @@ std::optional<FileInformation> GetFileInformation(const FileHandle& file);
 // The number of names of the open file; nullopt when it cannot be told.
 std::optional<std::uint32_t> FileLinkCount(const FileHandle& file);
 
+// Whether an open file is a plain file with one name (no hard link, not a
+// link opened itself, not a folder) whose final path lies directly in the
+// folder, both with links resolved: a file the caller made or owns there,
+// not one that leads elsewhere. False when it cannot be told; before Vista,
+// where no final path can be told, the kind and the names are checked.
+bool IsSoleFileIn(const FileHandle& file, const std::string& folder);
+
 struct IoResult {  // not a Result: a failed write still tells how many bytes landed
   bool ok = false;
   std::uint32_t bytes = 0;

@@ -498,6 +498,34 @@ void TMainForm::TellLocationRefused(storage::LocationProblem problem) {
                                platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
 }
 
+namespace {
+
+// Renames whatever stands at the folder's name to "<folder>.untrusted-<n>",
+// the first n that is free. The new name, or nullopt when it cannot be moved.
+std::optional<std::string> SetAside(const std::string& folder) {
+  constexpr int kNames = 100;
+  for (int n = 1; n <= kNames; ++n) {
+    const std::string aside = folder + ".untrusted-" + std::to_string(n);
+    if (platform::GetFileAttributes(aside)) continue;
+    const platform::Result<void> moved = platform::MoveFileNoReplace(folder, aside);
+    if (moved) return aside;
+    if (moved.error() != platform::error::kAlreadyExists) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void FormOwner::RecordEvent(const std::string& text) { platform::DebugTrace(text); }
+
+void TMainForm::RecordEvent(const std::string& text) {
+  if (owner_ != nullptr) {
+    owner_->RecordEvent(text);
+  } else {
+    platform::DebugTrace(text);
+  }
+}
+
 std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
                                            const std::string& publicFile) {
   std::string folder;
@@ -506,15 +534,28 @@ std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, cons
   }
   // An agent (its user) only reads there; the service makes sure of the folder.
   if (pageLink_ != nullptr) return folder.empty() ? besideExecutable + settingsName : folder + "\\" + settingsName;
-  // A folder that cannot be made the service's own (a link planted in its
-  // place, a folder the service cannot take over) is not used: the installed
-  // folder beside the executable, which only administrators may change, takes
-  // the settings and the scratch file instead.
-  if (folder.empty() || !platform::CreateServiceOnlyDirectory(folder) ||
-      !platform::OwnedBySystemOrAdministrators(folder)) {
+  platform::Result<void> secured = folder.empty() ? platform::Failure(platform::error::kPathNotFound)
+                                                  : platform::CreateServiceOnlyDirectory(folder);
+  // Whatever someone else put in the folder's place (a folder a user made
+  // first, with their files and open handles in it, a link, a file) is never
+  // adopted: it is renamed aside and a fresh folder made.
+  const bool someoneElses = !secured && (secured.error() == platform::error::kAlreadyExists ||
+                                         secured.error() == platform::error::kDirectory);
+  if (someoneElses) {
+    if (const std::optional<std::string> aside = SetAside(folder)) {
+      RecordEvent("The folder " + folder + " was not made by the service or an administrator: it was renamed to " +
+                  *aside + " and not used.");
+      secured = platform::CreateServiceOnlyDirectory(folder);
+    }
+  }
+  // A folder that cannot be made the service's own is not used: the
+  // installed folder beside the executable, which only administrators may
+  // change, takes the settings and the scratch file instead.
+  if (!secured || !platform::OwnedBySystemOrAdministrators(folder)) {
     platform::DebugTrace("Settings folder " + folder + " cannot be secured: using the program's folder");
     return besideExecutable + settingsName;
   }
+  settingsFolder_ = folder;
   const std::string path = folder + "\\" + settingsName;
   // A file someone else owns (made before the folder was secured) is never
   // read: it is deleted and the settings start afresh.
@@ -547,10 +588,16 @@ void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to)
   }
   const std::int32_t autoRotate = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, from);
   if (autoRotate == 0 || autoRotate == 1) carry("AutoRoate", std::to_string(autoRotate));
-  (void)platform::WriteProfileStrings(kSettingsSection, carried, to);
+  (void)WriteSettingsFile(carried, to);
   // Once the new file exists the old one is never read again; where the
   // service may not delete it (its user shut the service out), it stays.
   if (!platform::DeleteFile(from)) platform::DebugTrace("The old settings file " + from + " could not be removed");
+}
+
+platform::Result<void> TMainForm::WriteSettingsFile(std::span<const platform::ProfileEntry> settings,
+                                                    const std::string& path) {
+  if (settingsFolder_.empty()) return platform::WriteProfileStrings(kSettingsSection, settings, path);
+  return platform::WriteProfileStrings(kSettingsSection, settings, path, platform::ProfileConfinement{settingsFolder_});
 }
 
 bool TMainForm::SessionAgentsInUse() const {
@@ -667,9 +714,8 @@ void TMainForm::HandleDeviceMessage(const TMessage& message) {
 }
 
 void TMainForm::WriteSetting(const std::string& key, const std::string& value) {
-  if (!platform::WriteProfileString(kSettingsSection, key, value, SettingsFilePath).ok()) {
-    throw SettingsWriteError(SettingsFilePath);
-  }
+  const platform::ProfileEntry entry{key, value};
+  WriteSettings(std::span(&entry, 1));
 }
 
 void TMainForm::WriteSettingInteger(const std::string& key, std::int32_t value) {
@@ -677,7 +723,7 @@ void TMainForm::WriteSettingInteger(const std::string& key, std::int32_t value) 
 }
 
 void TMainForm::WriteSettings(std::span<const platform::ProfileEntry> settings) {
-  if (!platform::WriteProfileStrings(kSettingsSection, settings, SettingsFilePath).ok()) {
+  if (!WriteSettingsFile(settings, SettingsFilePath).ok()) {
     throw SettingsWriteError(SettingsFilePath);
   }
 }

@@ -267,6 +267,12 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::string ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
                                   const std::string& publicFile);
   void MoveSettingsFile(const std::string& from, const std::string& to);
+  // Writes to the settings file; in the service's own folder every open
+  // stays in it (platform::ProfileConfinement).
+  platform::Result<void> WriteSettingsFile(std::span<const platform::ProfileEntry> settings,
+                                           const std::string& path);
+  // An entry for administrators: the owner's event log.
+  void RecordEvent(const std::string& text);
   // Settles the save location as the console user (the process itself
   // before Vista); with nobody at the console its first pull does it.
   void SettleAtStart();
@@ -282,6 +288,8 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::unique_ptr<scanner::ScannerLink> ownScannerLink_;
   scanner::ScannerLink* scannerLink_;
   FormOwner* owner_;
+  // The service's own settings folder, when the settings file lies in it.
+  std::string settingsFolder_;
   WindowPresence presence_;
   DesktopNotifier notifier_{*this};
   scanner::UserNotifier* notifierOverride_ = nullptr;

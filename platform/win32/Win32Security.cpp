@@ -100,6 +100,26 @@ bool OwnedBySystemOrAdministrators(const std::string& path) {
          (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
 }
 
+namespace {
+
+// Whether the open entry's owner is SYSTEM, Administrators or the user this
+// process runs as (Wine gives every entry that user).
+bool OwnedByServiceAccount(HANDLE entry) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR read = nullptr;
+  if (::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &read) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  ScopeExit free([read] { ::LocalFree(read); });
+  if (owner == nullptr) return false;
+  if (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
+  std::vector<unsigned char> self = ProcessUserSid(::GetCurrentProcess());
+  return !self.empty() && ::EqualSid(owner, self.data()) != FALSE;
+}
+
+}  // namespace
+
 Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kServiceOnlySecurity, SDDL_REVISION_1, &descriptor,
@@ -136,6 +156,9 @@ Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   PACL dacl = nullptr;
   BOOL daclPresent = FALSE;
   BOOL daclDefaulted = FALSE;
+  // Only the service's own folder is taken again; what someone else made
+  // (with their entries and open handles inside) is never adopted.
+  if (!OwnedByServiceAccount(folder.get())) return Failure(ERROR_ALREADY_EXISTS);
   if (!::GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) ||
       !::GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &daclDefaulted)) {
     return Failure(::GetLastError());
