@@ -570,8 +570,22 @@ std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, cons
 }
 
 void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to) {
+  // Only a file the service or an administrator made is read (any user may
+  // write to Public Documents), never one reached through a link. Another
+  // is left where it is; the new settings file starts empty, so the next
+  // start neither looks nor tells again.
+  const std::optional<std::uint32_t> attributes = platform::GetFileAttributes(from);
+  if (!attributes || (*attributes & platform::attribute::kReparsePoint) != 0 ||
+      !platform::OwnedBySystemOrAdministrators(from)) {
+    RecordEvent("The settings file " + from +
+                " was not made by the service or an administrator: its values were not used, and it was left where "
+                "it is.");
+    (void)platform::CreateFile(to, platform::access::kGenericWrite, platform::share::kNone,
+                               platform::Disposition::CreateNew, platform::open_flag::kOpenReparsePoint);
+    return;
+  }
   // Only the values that pass the rules are carried over, written afresh in
-  // one new file: the old file may be a user's, and is never copied as it is.
+  // one new file: the old file is never copied as it is.
   std::vector<platform::ProfileEntry> carried;
   auto carry = [&](const char* key, const std::string& value) { carried.push_back({key, value}); };
   const std::int32_t mode = platform::ReadProfileInteger(kSettingsSection, "Mode", -1, from);

@@ -401,15 +401,14 @@ TEST_F(MainFormTest, ASettingsFolderThatIsNotTheServicesIsSetAsideOrNotUsed) {
   EXPECT_EQ(host::EntryOwner("C:\\ProgramData\\Pagewick"), "mallory") << "a user's folder is never adopted";
 }
 
-// The first start from Vista on moves an existing Public Documents file: only
-// what passes the rules is carried over, into a file written afresh, and the
-// old file goes. Later starts never read Public Documents again.
+// The first start from Vista on moves an existing Public Documents file that
+// an administrator's program made: only what passes the rules is carried
+// over, into a file written afresh, and the old file goes. Later starts never read Public Documents again.
 TEST_F(MainFormTest, TheSettingsMoveOnceFromPublicDocumentsCarryingOnlyValidValues) {
   world.MakeDirectories("C:\\Scans");
   world.WriteFile(kPublicSettingsPath,
                   "[Setting]\r\nMode=0\r\nPath=C:\\Scans\r\nC:\\Scans=7\r\nFile=scan\r\nFolder=..\\x\r\n"
                   "AutoRoate=1\r\nEvil=1\r\n[Other]\r\nMode=1\r\n");
-  ASSERT_TRUE(host::SetEntryOwner(kPublicSettingsPath, "mallory"));
   TMainForm& f = CreateForm();
   EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
   EXPECT_EQ(f.PathEdit.Text(), "C:\\Scans");
