@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/Shell.h"
+#include "platform/TextCompare.h"
 #include "platform/Windows.h"
 #include "platform/PathText.h"
 #include "platform/Profile.h"
@@ -477,7 +478,7 @@ void TMainForm::ApplyBtnClick() {
     settings.push_back({PathEdit.Text(), std::to_string(FolderCounter)});
   }
   settings.push_back({"AutoRoate", AutoRCheckBx.Checked() ? "1" : "0"});
-  WriteSettings(settings);
+  WriteSettings(settings, true);
   autoRotateStored_ = AutoRCheckBx.Checked() ? 1 : 0;
   if (problem != storage::LocationProblem::None) {
     TellLocationRefused(problem);
@@ -512,6 +513,34 @@ std::optional<std::string> SetAside(const std::string& folder) {
     if (moved.error() != platform::error::kAlreadyExists) return std::nullopt;
   }
   return std::nullopt;
+}
+
+// A settings file no version of the program writes: larger than any it
+// writes (a few hundred bytes), a location longer than the field, or bytes
+// that the code page leaves undefined (Windows reads them as control
+// characters). Its values are read as any file's, each by its rules; the
+// next Apply replaces it whole.
+constexpr std::uint64_t kLargestSettingsFile = 64 * 1024;
+
+bool SettingsFileDamaged(const std::string& path) {
+  std::string bytes;
+  {
+    const platform::OpenResult opened =
+        platform::CreateFile(path, platform::access::kGenericRead, platform::share::kRead | platform::share::kWrite,
+                             platform::Disposition::OpenExisting, platform::open_flag::kOpenReparsePoint);
+    if (!opened.file) return false;  // nothing readable: every read gives its default
+    const std::optional<std::uint64_t> size = platform::GetFileSize(opened.file);
+    if (!size || *size > kLargestSettingsFile) return true;
+    bytes.resize(static_cast<std::size_t>(*size));
+    const platform::IoResult read =
+        platform::ReadFileAt(opened.file, 0, {reinterpret_cast<std::byte*>(bytes.data()), bytes.size()});
+    if (!read.ok) return false;
+    bytes.resize(read.bytes);
+  }
+  const std::string location = platform::ReadProfileString(kSettingsSection, "Path", "", path).text;
+  if (location.size() > storage::kMaxStoredLocationLength) return true;
+  const bool cp1252 = platform::AnsiCodePage() == 1252;
+  return cp1252 && bytes.find_first_of(std::string_view("\x81\x8D\x8F\x90\x9D", 5)) != std::string::npos;
 }
 
 }  // namespace
@@ -563,6 +592,14 @@ std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, cons
     (void)platform::DeleteFile(path);
     if (platform::FileExists(path)) return besideExecutable + settingsName;
   }
+  // A damaged file (or one made to harm) is read by the rules, each value
+  // that fails them giving its default, and replaced whole by the next Apply.
+  if (platform::FileExists(path) && SettingsFileDamaged(path)) {
+    RecordEvent("The settings file " + path +
+                " is damaged: values that fail the rules give their defaults, and the next Apply writes the file "
+                "anew.");
+    settingsRebuild_ = true;
+  }
   if (!platform::FileExists(path) && !publicFile.empty() && platform::FileExists(publicFile)) {
     MoveSettingsFile(publicFile, path);
   }
@@ -609,9 +646,18 @@ void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to)
 }
 
 platform::Result<void> TMainForm::WriteSettingsFile(std::span<const platform::ProfileEntry> settings,
-                                                    const std::string& path) {
+                                                    const std::string& path, bool whole) {
   if (settingsFolder_.empty()) return platform::WriteProfileStrings(kSettingsSection, settings, path);
-  return platform::WriteProfileStrings(kSettingsSection, settings, path, platform::ProfileConfinement{settingsFolder_});
+  if (!whole || !settingsRebuild_ || path != SettingsFilePath) {
+    return platform::WriteProfileStrings(kSettingsSection, settings, path, platform::ProfileConfinement{settingsFolder_});
+  }
+  // A damaged file is written anew: the prefixes in force, then the keys.
+  std::vector<platform::ProfileEntry> rebuilt{{"File", FilePrefix}, {"Folder", FolderPrefix}};
+  rebuilt.insert(rebuilt.end(), settings.begin(), settings.end());
+  const platform::Result<void> written = platform::WriteProfileStrings(
+      kSettingsSection, rebuilt, path, platform::ProfileConfinement{settingsFolder_, true});
+  if (written) settingsRebuild_ = false;
+  return written;
 }
 
 bool TMainForm::SessionAgentsInUse() const {
@@ -736,8 +782,8 @@ void TMainForm::WriteSettingInteger(const std::string& key, std::int32_t value) 
   WriteSetting(key, std::to_string(value));
 }
 
-void TMainForm::WriteSettings(std::span<const platform::ProfileEntry> settings) {
-  if (!WriteSettingsFile(settings, SettingsFilePath).ok()) {
+void TMainForm::WriteSettings(std::span<const platform::ProfileEntry> settings, bool whole) {
+  if (!WriteSettingsFile(settings, SettingsFilePath, whole).ok()) {
     throw SettingsWriteError(SettingsFilePath);
   }
 }

@@ -270,7 +270,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // Writes to the settings file; in the service's own folder every open
   // stays in it (platform::ProfileConfinement).
   platform::Result<void> WriteSettingsFile(std::span<const platform::ProfileEntry> settings,
-                                           const std::string& path);
+                                           const std::string& path, bool whole = false);
   // An entry for administrators: the owner's event log.
   void RecordEvent(const std::string& text);
   // Settles the save location as the console user (the process itself
@@ -279,7 +279,8 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
   // The keys in one replacement of the settings file; throws SettingsWriteError.
-  void WriteSettings(std::span<const platform::ProfileEntry> settings);
+  // Apply's write passes whole: a damaged file is then replaced whole.
+  void WriteSettings(std::span<const platform::ProfileEntry> settings, bool whole = false);
   void BuildWindow();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
@@ -290,6 +291,8 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   FormOwner* owner_;
   // The service's own settings folder, when the settings file lies in it.
   std::string settingsFolder_;
+  // The settings file was found damaged: the next write replaces it whole.
+  bool settingsRebuild_ = false;
   WindowPresence presence_;
   DesktopNotifier notifier_{*this};
   scanner::UserNotifier* notifierOverride_ = nullptr;
