@@ -138,13 +138,18 @@ Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   // and DACL. Taking ownership of a folder whose DACL leaves SYSTEM out needs
   // these privileges, which LocalSystem holds.
   EnablePrivilege("SeTakeOwnershipPrivilege");
+  EnablePrivilege("SeBackupPrivilege");
   EnablePrivilege("SeRestorePrivilege");
   // Opened as itself: a junction or link in its place is refused, never
   // followed (securing it would secure whatever it points to).
   Handle folder(::CreateFileA(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!folder.valid()) return Failure(::GetLastError());
+  if (!folder.valid()) {
+    // A folder whose DACL shuts even LocalSystem out is someone else's.
+    const DWORD opened = ::GetLastError();
+    return Failure(opened == ERROR_ACCESS_DENIED ? static_cast<DWORD>(ERROR_ALREADY_EXISTS) : opened);
+  }
   BY_HANDLE_FILE_INFORMATION information{};
   if (!::GetFileInformationByHandle(folder.get(), &information)) return Failure(::GetLastError());
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
