@@ -82,6 +82,22 @@ OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std:
 // prefix): "C:\Scans\Photo1". nullopt when it cannot be told (before Vista).
 std::optional<std::string> FinalPathOfHandle(const FileHandle& file);
 
+// GetFileInformationByHandle: what an open file is, as the handle reached it.
+struct FileInformation {
+  std::uint32_t attributes = 0;  // attribute::...; kReparsePoint for a link opened itself
+  std::uint32_t links = 0;       // its names (nNumberOfLinks): more than one is a hard link
+};
+std::optional<FileInformation> GetFileInformation(const FileHandle& file);
+// The number of names of the open file; nullopt when it cannot be told.
+std::optional<std::uint32_t> FileLinkCount(const FileHandle& file);
+
+// Whether an open file is a plain file with one name (no hard link, not a
+// link opened itself, not a folder) whose final path lies directly in the
+// folder, both with links resolved: a file the caller made or owns there,
+// not one that leads elsewhere. False when it cannot be told; before Vista,
+// where no final path can be told, the kind and the names are checked.
+bool IsSoleFileIn(const FileHandle& file, const std::string& folder);
+
 struct IoResult {  // not a Result: a failed write still tells how many bytes landed
   bool ok = false;
   std::uint32_t bytes = 0;
@@ -113,6 +129,11 @@ Result<void> ReplaceFileWith(const std::string& source, const std::string& targe
 // MoveFileExA without replacing: renames within the volume and never replaces
 // an existing entry (183 when the target exists, file or directory).
 Result<void> MoveFileNoReplace(const std::string& source, const std::string& target);
+
+// CreateHardLinkA: a second name for an existing file on the same volume (the
+// name must be free: 183; a folder cannot be linked: 5). A write through
+// either name is seen through both; deleting one name leaves the other.
+Result<void> CreateHardLink(const std::string& newName, const std::string& existingFile);
 
 // GetFileAttributesA: nullopt when the entry does not exist or cannot be reached.
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path);

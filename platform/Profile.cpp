@@ -32,10 +32,12 @@ std::string FullProfilePath(const std::string& path) {
 // opened as WritePrivateProfileStringA opens it (reading and writing, shared
 // for both): a read-only file, a folder or an open that denies writing
 // refuses the write before anything is written.
-ErrorCode ReadCurrentBytes(const std::string& path, std::string& bytes) {
+ErrorCode ReadCurrentBytes(const std::string& path, std::string& bytes, const ProfileConfinement* within) {
   OpenResult opened = CreateFile(path, access::kGenericRead | access::kGenericWrite, share::kRead | share::kWrite,
-                                 Disposition::OpenExisting);
+                                 Disposition::OpenExisting,
+                                 within != nullptr ? open_flag::kOpenReparsePoint : open_flag::kNone);
   if (!opened.file) return opened.error == error::kFileNotFound ? error::kSuccess : opened.error;
+  if (within != nullptr && !IsSoleFileIn(opened.file, within->folder)) return error::kAccessDenied;
   const std::optional<std::uint64_t> size = GetFileSize(opened.file);
   if (!size) return error::kReadFault;
   std::vector<std::byte> chunk(kReadChunk);
@@ -49,16 +51,35 @@ ErrorCode ReadCurrentBytes(const std::string& path, std::string& bytes) {
   return error::kSuccess;
 }
 
+// Within the folder the new file's name is cleared, never opened: a file
+// left by an earlier cut (or a second name of another file) is deleted, a
+// link goes itself, an empty folder is removed.
+Result<void> ClearReplacementName(const std::string& fresh) {
+  const std::optional<std::uint32_t> attributes = GetFileAttributes(fresh);
+  if (!attributes) return Success();
+  if ((*attributes & attribute::kDirectory) != 0) return RemoveDirectory(fresh);
+  return DeleteFile(fresh);
+}
+
 // The new text in a file of its own beside the old, on the disk before it
 // takes the old one's place. A failure deletes the new file.
-Result<void> ReplaceWhole(const std::string& path, const std::string& bytes) {
+Result<void> ReplaceWhole(const std::string& path, const std::string& bytes, const ProfileConfinement* within) {
   const std::string fresh = ProfileReplacementPath(path);
   {
+    if (within != nullptr) {
+      if (Result<void> cleared = ClearReplacementName(fresh); !cleared) return cleared;
+    }
     // CREATE_ALWAYS: a new file left by an earlier cut is simply overwritten.
-    OpenResult created = CreateFile(fresh, access::kGenericWrite, share::kNone, Disposition::CreateAlways);
+    // Within a folder the name was cleared: CREATE_NEW never reaches an
+    // entry someone put there meanwhile.
+    OpenResult created =
+        within == nullptr
+            ? CreateFile(fresh, access::kGenericWrite, share::kNone, Disposition::CreateAlways)
+            : CreateFile(fresh, access::kGenericWrite, share::kNone, Disposition::CreateNew, open_flag::kOpenReparsePoint);
     if (!created.file) return Failure(created.error);
     Result<void> stored = Success();
-    if (!bytes.empty()) {
+    if (within != nullptr && !IsSoleFileIn(created.file, within->folder)) stored = Failure(error::kAccessDenied);
+    if (stored.ok() && !bytes.empty()) {
       const IoResult written =
           WriteFileAt(created.file, 0, {reinterpret_cast<const std::byte*>(bytes.data()), bytes.size()});
       if (!written.ok) stored = Failure(written.error);
@@ -80,12 +101,17 @@ Result<void> ReplaceWhole(const std::string& path, const std::string& bytes) {
 
 std::string ProfileReplacementPath(const std::string& path) { return FullProfilePath(path) + ".new"; }
 
-Result<void> WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path) {
+namespace {
+
+Result<void> WriteEntries(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path,
+                          const ProfileConfinement* within) {
   const std::string full = FullProfilePath(path);
   std::string bytes;
-  const ErrorCode read = ReadCurrentBytes(full, bytes);
+  const ErrorCode read = ReadCurrentBytes(full, bytes, within);
   if (read != error::kSuccess) return Failure(read);
-  bool changed = false;
+  const bool afresh = within != nullptr && within->startAfresh;
+  if (afresh) bytes.clear();
+  bool changed = afresh;
   for (const ProfileEntry& entry : entries) {
     const std::optional<std::string_view> value =
         entry.value ? std::optional<std::string_view>(*entry.value) : std::nullopt;
@@ -95,7 +121,18 @@ Result<void> WriteProfileStrings(std::string_view section, std::span<const Profi
     changed = true;
   }
   if (!changed) return Success();
-  return ReplaceWhole(full, bytes);
+  return ReplaceWhole(full, bytes, within);
+}
+
+}  // namespace
+
+Result<void> WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path) {
+  return WriteEntries(section, entries, path, nullptr);
+}
+
+Result<void> WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path,
+                                 const ProfileConfinement& within) {
+  return WriteEntries(section, entries, path, &within);
 }
 
 Result<void> WriteProfileString(std::string_view section, std::string_view key, std::optional<std::string_view> value,

@@ -46,6 +46,20 @@ struct ProfileEntry {
 // one replacement of the file: all of them land, or none.
 Result<void> WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path);
 
+// The folder a write must stay in (the service's own): the file and its new
+// file are opened without following links and must be plain files of one
+// name (no hard link) whose final paths lie directly in that folder. A new
+// file name taken by a link or an empty folder is cleared first. Anything
+// else refuses the write with ERROR_ACCESS_DENIED and writes nothing.
+// With startAfresh the file's present text is dropped: the entries make the
+// whole new file (the checks are made all the same).
+struct ProfileConfinement {
+  std::string folder;
+  bool startAfresh = false;
+};
+Result<void> WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries, const std::string& path,
+                                 const ProfileConfinement& within);
+
 // The program's own integer rule: text longer than two characters that starts
 // with "0x" or "0X" is hexadecimal, other text decimal; text that is not wholly
 // a number in the 32-bit range, or no text, gives the default.

@@ -71,7 +71,13 @@ bool OwnedBySystemOrAdministrators(const std::string& path);
 // Creates a folder (one level) that only SYSTEM and Administrators may
 // change: owner Administrators, a protected DACL with full control for SYSTEM
 // and Administrators and read and execute for Users, inherited by what is
-// created below. An existing folder is given that owner and DACL.
+// created below. The security descriptor is passed to the creating call, so
+// nobody else holds the new folder for a moment. An existing folder that
+// SYSTEM, Administrators or the process's own user owns (the service's own
+// from an earlier run) is given that owner and DACL again. Anything else in
+// its place is never adopted and left as it is: a folder someone else owns
+// fails with ERROR_ALREADY_EXISTS (183), a link or a file with
+// ERROR_DIRECTORY (267).
 Result<void> CreateServiceOnlyDirectory(const std::string& path);
 
 // Whether principals other than SYSTEM, Administrators and TrustedInstaller

@@ -99,11 +99,20 @@ platform::Result<bool> ImagePull::DrainToScratch(const platform::DeviceHandle& d
     // The scratch file is the program's own and always a new one: an earlier
     // file goes first, and CREATE_NEW never writes through a file (or a link)
     // that someone else put there meanwhile. Nobody else may open it.
+    // What is made must be that one new file, in the settings' folder: not
+    // a second name of another file nor a file a link leads to.
     if (platform::FileExists(scratch)) (void)platform::DeleteFile(scratch);
     platform::OpenResult created =
         platform::CreateFile(scratch, platform::access::kGenericRead | platform::access::kGenericWrite,
-                             platform::share::kNone, platform::Disposition::CreateNew);
+                             platform::share::kNone, platform::Disposition::CreateNew,
+                             platform::open_flag::kOpenReparsePoint);
     if (!created.file) return CannotCreate(scratch, created.error);
+    std::string folder = platform::ExtractFilePath(scratch);
+    if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+    if (!platform::IsSoleFileIn(created.file, folder)) {
+      created.file.reset();
+      return CannotCreate(scratch, platform::error::kAccessDenied);
+    }
     end = Transfer(device, created.file, firstLength, scratch, WithoutRoom::Discard, Durability::Cached);
   }  // closed here: auto-rotate opens the file itself
   if (end.endSeen && host_.AutoRotateSwitchedOn()) {

@@ -390,6 +390,8 @@ void TServiceApplication::DestroyMainFormsOfThisThread() {
   ending.clear();
 }
 
+void TServiceApplication::RecordEvent(const std::string& text) { eventLogger_.LogMessage(text); }
+
 void TServiceApplication::ReleaseForm(ui::TMainForm& form) {
   std::scoped_lock lock(formsMutex_);
   for (OwnedForm& owned : forms_) {

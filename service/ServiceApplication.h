@@ -86,6 +86,8 @@ class TServiceApplication final : public ui::FormOwner {
   // A main window asks to go (Exit): it is marked, and destroyed by the next
   // DestroyReleasedForms on its thread. Window's thread only.
   void ReleaseForm(ui::TMainForm& form) override;
+  // A main window's entry for administrators goes to the event log.
+  void RecordEvent(const std::string& text) override;
   // Destroys the calling thread's main windows that asked to go. Called from
   // the top of the thread's loop, where none of their handlers is running.
   void DestroyReleasedForms();

@@ -5,13 +5,18 @@
 #include <cctype>
 
 #include "platform/StorageDevice.h"
+#include "platform/TextCompare.h"
 
 namespace pw::storage {
 namespace {
 
+// Control characters, and the bytes that code page 1252 leaves undefined:
+// Windows turns them into the C1 control characters U+0081, U+008D, ...
 bool IsControl(char c) {
   const auto unit = static_cast<unsigned char>(c);
-  return unit < 0x20 || unit == 0x7F;
+  if (unit < 0x20 || unit == 0x7F) return true;
+  const bool undefined = unit == 0x81 || unit == 0x8D || unit == 0x8F || unit == 0x90 || unit == 0x9D;
+  return undefined && platform::AnsiCodePage() == 1252;
 }
 
 // Characters Windows refuses in a file or folder name (besides control characters).

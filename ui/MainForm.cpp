@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Messages.h"
 #include "platform/Shell.h"
+#include "platform/TextCompare.h"
 #include "platform/Windows.h"
 #include "platform/PathText.h"
 #include "platform/Profile.h"
@@ -487,7 +488,7 @@ void TMainForm::ApplyBtnClick() {
     settings.push_back({PathEdit.Text(), std::to_string(FolderCounter)});
   }
   settings.push_back({"AutoRoate", AutoRCheckBx.Checked() ? "1" : "0"});
-  WriteSettings(settings);
+  WriteSettings(settings, true);
   autoRotateStored_ = AutoRCheckBx.Checked() ? 1 : 0;
   if (problem != storage::LocationProblem::None) {
     TellLocationRefused(problem);
@@ -508,6 +509,62 @@ void TMainForm::TellLocationRefused(storage::LocationProblem problem) {
                                platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
 }
 
+namespace {
+
+// Renames whatever stands at the folder's name to "<folder>.untrusted-<n>",
+// the first n that is free. The new name, or nullopt when it cannot be moved.
+std::optional<std::string> SetAside(const std::string& folder) {
+  constexpr int kNames = 100;
+  for (int n = 1; n <= kNames; ++n) {
+    const std::string aside = folder + ".untrusted-" + std::to_string(n);
+    if (platform::GetFileAttributes(aside)) continue;
+    const platform::Result<void> moved = platform::MoveFileNoReplace(folder, aside);
+    if (moved) return aside;
+    if (moved.error() != platform::error::kAlreadyExists) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// A settings file no version of the program writes: larger than any it
+// writes (a few hundred bytes), a location longer than the field, or bytes
+// that the code page leaves undefined (Windows reads them as control
+// characters). Its values are read as any file's, each by its rules; the
+// next Apply replaces it whole.
+constexpr std::uint64_t kLargestSettingsFile = 64 * 1024;
+
+bool SettingsFileDamaged(const std::string& path) {
+  std::string bytes;
+  {
+    const platform::OpenResult opened =
+        platform::CreateFile(path, platform::access::kGenericRead, platform::share::kRead | platform::share::kWrite,
+                             platform::Disposition::OpenExisting, platform::open_flag::kOpenReparsePoint);
+    if (!opened.file) return false;  // nothing readable: every read gives its default
+    const std::optional<std::uint64_t> size = platform::GetFileSize(opened.file);
+    if (!size || *size > kLargestSettingsFile) return true;
+    bytes.resize(static_cast<std::size_t>(*size));
+    const platform::IoResult read =
+        platform::ReadFileAt(opened.file, 0, {reinterpret_cast<std::byte*>(bytes.data()), bytes.size()});
+    if (!read.ok) return false;
+    bytes.resize(read.bytes);
+  }
+  const std::string location = platform::ReadProfileString(kSettingsSection, "Path", "", path).text;
+  if (location.size() > storage::kMaxStoredLocationLength) return true;
+  const bool cp1252 = platform::AnsiCodePage() == 1252;
+  return cp1252 && bytes.find_first_of(std::string_view("\x81\x8D\x8F\x90\x9D", 5)) != std::string::npos;
+}
+
+}  // namespace
+
+void FormOwner::RecordEvent(const std::string& text) { platform::DebugTrace(text); }
+
+void TMainForm::RecordEvent(const std::string& text) {
+  if (owner_ != nullptr) {
+    owner_->RecordEvent(text);
+  } else {
+    platform::DebugTrace(text);
+  }
+}
+
 std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
                                            const std::string& publicFile) {
   std::string folder;
@@ -516,21 +573,42 @@ std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, cons
   }
   // An agent (its user) only reads there; the service makes sure of the folder.
   if (pageLink_ != nullptr) return folder.empty() ? besideExecutable + settingsName : folder + "\\" + settingsName;
-  // A folder that cannot be made the service's own (a link planted in its
-  // place, a folder the service cannot take over) is not used: the installed
-  // folder beside the executable, which only administrators may change, takes
-  // the settings and the scratch file instead.
-  if (folder.empty() || !platform::CreateServiceOnlyDirectory(folder) ||
-      !platform::OwnedBySystemOrAdministrators(folder)) {
+  platform::Result<void> secured = folder.empty() ? platform::Failure(platform::error::kPathNotFound)
+                                                  : platform::CreateServiceOnlyDirectory(folder);
+  // Whatever someone else put in the folder's place (a folder a user made
+  // first, with their files and open handles in it, a link, a file) is never
+  // adopted: it is renamed aside and a fresh folder made.
+  const bool someoneElses = !secured && (secured.error() == platform::error::kAlreadyExists ||
+                                         secured.error() == platform::error::kDirectory);
+  if (someoneElses) {
+    if (const std::optional<std::string> aside = SetAside(folder)) {
+      RecordEvent("The folder " + folder + " was not made by the service or an administrator: it was renamed to " +
+                  *aside + " and not used.");
+      secured = platform::CreateServiceOnlyDirectory(folder);
+    }
+  }
+  // A folder that cannot be made the service's own is not used: the
+  // installed folder beside the executable, which only administrators may
+  // change, takes the settings and the scratch file instead.
+  if (!secured || !platform::OwnedBySystemOrAdministrators(folder)) {
     platform::DebugTrace("Settings folder " + folder + " cannot be secured: using the program's folder");
     return besideExecutable + settingsName;
   }
+  settingsFolder_ = folder;
   const std::string path = folder + "\\" + settingsName;
   // A file someone else owns (made before the folder was secured) is never
   // read: it is deleted and the settings start afresh.
   if (platform::FileExists(path) && !platform::OwnedBySystemOrAdministrators(path)) {
     (void)platform::DeleteFile(path);
     if (platform::FileExists(path)) return besideExecutable + settingsName;
+  }
+  // A damaged file (or one made to harm) is read by the rules, each value
+  // that fails them giving its default, and replaced whole by the next Apply.
+  if (platform::FileExists(path) && SettingsFileDamaged(path)) {
+    RecordEvent("The settings file " + path +
+                " is damaged: values that fail the rules give their defaults, and the next Apply writes the file "
+                "anew.");
+    settingsRebuild_ = true;
   }
   if (!platform::FileExists(path) && !publicFile.empty() && platform::FileExists(publicFile)) {
     MoveSettingsFile(publicFile, path);
@@ -539,8 +617,22 @@ std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, cons
 }
 
 void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to) {
+  // Only a file the service or an administrator made is read (any user may
+  // write to Public Documents), never one reached through a link. Another
+  // is left where it is; the new settings file starts empty, so the next
+  // start neither looks nor tells again.
+  const std::optional<std::uint32_t> attributes = platform::GetFileAttributes(from);
+  if (!attributes || (*attributes & platform::attribute::kReparsePoint) != 0 ||
+      !platform::OwnedBySystemOrAdministrators(from)) {
+    RecordEvent("The settings file " + from +
+                " was not made by the service or an administrator: its values were not used, and it was left where "
+                "it is.");
+    (void)platform::CreateFile(to, platform::access::kGenericWrite, platform::share::kNone,
+                               platform::Disposition::CreateNew, platform::open_flag::kOpenReparsePoint);
+    return;
+  }
   // Only the values that pass the rules are carried over, written afresh in
-  // one new file: the old file may be a user's, and is never copied as it is.
+  // one new file: the old file is never copied as it is.
   std::vector<platform::ProfileEntry> carried;
   auto carry = [&](const char* key, const std::string& value) { carried.push_back({key, value}); };
   const std::int32_t mode = platform::ReadProfileInteger(kSettingsSection, "Mode", -1, from);
@@ -557,10 +649,25 @@ void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to)
   }
   const std::int32_t autoRotate = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, from);
   if (autoRotate == 0 || autoRotate == 1) carry("AutoRoate", std::to_string(autoRotate));
-  (void)platform::WriteProfileStrings(kSettingsSection, carried, to);
+  (void)WriteSettingsFile(carried, to);
   // Once the new file exists the old one is never read again; where the
   // service may not delete it (its user shut the service out), it stays.
   if (!platform::DeleteFile(from)) platform::DebugTrace("The old settings file " + from + " could not be removed");
+}
+
+platform::Result<void> TMainForm::WriteSettingsFile(std::span<const platform::ProfileEntry> settings,
+                                                    const std::string& path, bool whole) {
+  if (settingsFolder_.empty()) return platform::WriteProfileStrings(kSettingsSection, settings, path);
+  if (!whole || !settingsRebuild_ || path != SettingsFilePath) {
+    return platform::WriteProfileStrings(kSettingsSection, settings, path, platform::ProfileConfinement{settingsFolder_});
+  }
+  // A damaged file is written anew: the prefixes in force, then the keys.
+  std::vector<platform::ProfileEntry> rebuilt{{"File", FilePrefix}, {"Folder", FolderPrefix}};
+  rebuilt.insert(rebuilt.end(), settings.begin(), settings.end());
+  const platform::Result<void> written = platform::WriteProfileStrings(
+      kSettingsSection, rebuilt, path, platform::ProfileConfinement{settingsFolder_, true});
+  if (written) settingsRebuild_ = false;
+  return written;
 }
 
 bool TMainForm::SessionAgentsInUse() const {
@@ -722,17 +829,16 @@ void TMainForm::HandleDeviceMessage(const TMessage& message) {
 }
 
 void TMainForm::WriteSetting(const std::string& key, const std::string& value) {
-  if (!platform::WriteProfileString(kSettingsSection, key, value, SettingsFilePath).ok()) {
-    throw SettingsWriteError(SettingsFilePath);
-  }
+  const platform::ProfileEntry entry{key, value};
+  WriteSettings(std::span(&entry, 1));
 }
 
 void TMainForm::WriteSettingInteger(const std::string& key, std::int32_t value) {
   WriteSetting(key, std::to_string(value));
 }
 
-void TMainForm::WriteSettings(std::span<const platform::ProfileEntry> settings) {
-  if (!platform::WriteProfileStrings(kSettingsSection, settings, SettingsFilePath).ok()) {
+void TMainForm::WriteSettings(std::span<const platform::ProfileEntry> settings, bool whole) {
+  if (!WriteSettingsFile(settings, SettingsFilePath, whole).ok()) {
     throw SettingsWriteError(SettingsFilePath);
   }
 }

@@ -284,13 +284,20 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::string ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
                                   const std::string& publicFile);
   void MoveSettingsFile(const std::string& from, const std::string& to);
+  // Writes to the settings file; in the service's own folder every open
+  // stays in it (platform::ProfileConfinement).
+  platform::Result<void> WriteSettingsFile(std::span<const platform::ProfileEntry> settings,
+                                           const std::string& path, bool whole = false);
+  // An entry for administrators: the owner's event log.
+  void RecordEvent(const std::string& text);
   // Settles the save location as the console user (the process itself
   // before Vista); with nobody at the console its first pull does it.
   void SettleAtStart();
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteSettingInteger(const std::string& key, std::int32_t value);
   // The keys in one replacement of the settings file; throws SettingsWriteError.
-  void WriteSettings(std::span<const platform::ProfileEntry> settings);
+  // Apply's write passes whole: a damaged file is then replaced whole.
+  void WriteSettings(std::span<const platform::ProfileEntry> settings, bool whole = false);
   void BuildWindow();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
@@ -299,6 +306,10 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::unique_ptr<scanner::ScannerLink> ownScannerLink_;
   scanner::ScannerLink* scannerLink_;
   FormOwner* owner_;
+  // The service's own settings folder, when the settings file lies in it.
+  std::string settingsFolder_;
+  // The settings file was found damaged: the next write replaces it whole.
+  bool settingsRebuild_ = false;
   WindowPresence presence_;
   DesktopNotifier notifier_{*this};
   scanner::UserNotifier* notifierOverride_ = nullptr;

@@ -70,7 +70,9 @@ bool AnyOpenFile(const World& world, const fs::path& hostPath) {
     auto* file = dynamic_cast<OpenFile*>(&object);
     if (file == nullptr || found) return;
     const std::string path = file->HostPath().string();
-    if (path == prefix || (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
+    if (path == prefix) {
+      if ((file->ShareMode() & platform::share::kDelete) == 0) found = true;
+    } else if ((path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
                            path[prefix.size()] == '/')) {
       found = true;
     }

@@ -61,7 +61,9 @@ bool OpensCollide(std::uint32_t access, std::uint32_t shareMode, std::uint32_t o
 bool SharingConflict(const World& world, const std::filesystem::path& hostPath, std::uint32_t access,
                      std::uint32_t shareMode);
 
-// True when any file below (or at) hostPath is open.
+// True when a folder may not be renamed: a file below it is open, or the
+// folder itself is open without FILE_SHARE_DELETE (a handle that shares
+// delete goes with the folder to its new name).
 bool AnyOpenFile(const World& world, const std::filesystem::path& hostPath);
 
 // The user this thread acts for (platform::Impersonation), if any.

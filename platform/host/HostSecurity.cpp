@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
 
 #include "platform/FileSystem.h"
@@ -88,6 +89,9 @@ bool OwnedBySystemOrAdministrators(const std::string& path) {
 
 Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   host::World& world = host::World::Current();
+  // Made, owned and closed to users in one step: no other thread of the
+  // world sees the folder in between.
+  std::scoped_lock lock(world.Mutex());
   const host::ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess) return Failure(resolved.error);
   if (resolved.exists) {
@@ -97,6 +101,8 @@ Result<void> CreateServiceOnlyDirectory(const std::string& path) {
         !std::filesystem::is_directory(resolved.hostPath, ignored)) {
       return Failure(error::kDirectory);
     }
+    // A folder someone else made keeps that person's entries and handles.
+    if (!OwnedBySystemOrAdministrators(path)) return Failure(error::kAlreadyExists);
   } else if (Result<void> made = CreateDirectory(path); !made) {
     return made;
   }

@@ -171,6 +171,11 @@ class World {
   // folder exist; throws std::invalid_argument otherwise.
   void CreateJunction(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
   void CreateFileSymlink(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
+  // A hard link: a second name of an existing file (a host hard link, so a
+  // write through either name changes both and each name counts in the
+  // file's links). Made as NtSetInformationFile(FileLinkInformation) makes
+  // it, without write access to the file; the same rules for the name.
+  void CreateHardLink(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
 
   // Write faults, per drive letter or per file (a Windows path). Test code:
   //   world.SetWriteFault('C', host::WriteFault::DiskFullAfter(4096));

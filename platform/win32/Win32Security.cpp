@@ -100,6 +100,26 @@ bool OwnedBySystemOrAdministrators(const std::string& path) {
          (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
 }
 
+namespace {
+
+// Whether the open entry's owner is SYSTEM, Administrators or the user this
+// process runs as (Wine gives every entry that user).
+bool OwnedByServiceAccount(HANDLE entry) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR read = nullptr;
+  if (::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &read) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  ScopeExit free([read] { ::LocalFree(read); });
+  if (owner == nullptr) return false;
+  if (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
+  std::vector<unsigned char> self = ProcessUserSid(::GetCurrentProcess());
+  return !self.empty() && ::EqualSid(owner, self.data()) != FALSE;
+}
+
+}  // namespace
+
 Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kServiceOnlySecurity, SDDL_REVISION_1, &descriptor,
@@ -118,13 +138,18 @@ Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   // and DACL. Taking ownership of a folder whose DACL leaves SYSTEM out needs
   // these privileges, which LocalSystem holds.
   EnablePrivilege("SeTakeOwnershipPrivilege");
+  EnablePrivilege("SeBackupPrivilege");
   EnablePrivilege("SeRestorePrivilege");
   // Opened as itself: a junction or link in its place is refused, never
   // followed (securing it would secure whatever it points to).
   Handle folder(::CreateFileA(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!folder.valid()) return Failure(::GetLastError());
+  if (!folder.valid()) {
+    // A folder whose DACL shuts even LocalSystem out is someone else's.
+    const DWORD opened = ::GetLastError();
+    return Failure(opened == ERROR_ACCESS_DENIED ? static_cast<DWORD>(ERROR_ALREADY_EXISTS) : opened);
+  }
   BY_HANDLE_FILE_INFORMATION information{};
   if (!::GetFileInformationByHandle(folder.get(), &information)) return Failure(::GetLastError());
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
@@ -136,6 +161,9 @@ Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   PACL dacl = nullptr;
   BOOL daclPresent = FALSE;
   BOOL daclDefaulted = FALSE;
+  // Only the service's own folder is taken again; what someone else made
+  // (with their entries and open handles inside) is never adopted.
+  if (!OwnedByServiceAccount(folder.get())) return Failure(ERROR_ALREADY_EXISTS);
   if (!::GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) ||
       !::GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &daclDefaulted)) {
     return Failure(::GetLastError());

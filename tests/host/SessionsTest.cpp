@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/FileSystem.h"
 #include "platform/ServiceControl.h"
 #include "platform/Sessions.h"
 #include "platform/hostworld/ServiceManager.h"
@@ -225,14 +226,29 @@ TEST(WorldSecurity, ServiceOnlyFoldersAndOwners) {
   ASSERT_TRUE(SetEntryOwner("C:\\ProgramData\\Taken", "mallory"));
   ASSERT_TRUE(SetEntryOwner("C:\\ProgramData\\Taken\\planted.info", "mallory"));
   EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken"));
-  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Taken").ok()) << "an existing folder is taken over";
-  EXPECT_TRUE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken"));
-  EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken\\planted.info"))
-      << "what is inside keeps its owner";
+  EXPECT_EQ(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Taken").error(), pf::error::kAlreadyExists)
+      << "a user's folder is never adopted";
+  EXPECT_EQ(EntryOwner("C:\\ProgramData\\Taken"), "mallory");
+  EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\ProgramData\\Taken\\planted.info"));
+  ASSERT_TRUE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Pagewick").ok()) << "the service's own is taken again";
+
+  // Any user may create a folder in ProgramData, and owns what they create there.
+  world.UserSessions().LogOn("mallory");
+  {
+    pf::Result<pf::TokenHandle> token = pf::ConsoleUserToken();
+    ASSERT_TRUE(token.ok());
+    const pf::Impersonation acting(*token);
+    ASSERT_TRUE(acting.ok());
+    ASSERT_TRUE(pf::CreateDirectory("C:\\ProgramData\\Made").ok());
+    world.WriteFile("C:\\ProgramData\\Plain.txt", "");
+    ASSERT_TRUE(pf::CreateHardLink("C:\\ProgramData\\Made\\link.txt", "C:\\ProgramData\\Plain.txt").ok());
+  }
+  EXPECT_EQ(EntryOwner("C:\\ProgramData\\Made"), "mallory");
+  EXPECT_EQ(EntryOwner("C:\\ProgramData\\Plain.txt"), kSystemOwner) << "made with the process's own rights";
 
   std::filesystem::create_directory_symlink(world.HostPath("C:\\Windows"),
                                             world.HostPath("C:\\ProgramData") / "Linked");
-  EXPECT_FALSE(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Linked").ok());
+  EXPECT_EQ(pf::CreateServiceOnlyDirectory("C:\\ProgramData\\Linked").error(), pf::error::kDirectory);
   EXPECT_EQ(EntryOwner("C:\\Windows"), kSystemOwner) << "the link's target is left alone";
   EXPECT_TRUE(pf::ProcessRunsAsLocalSystem(static_cast<std::uint32_t>(::getpid())))
       << "a test runs as the service does, outside every user's session";

@@ -2,6 +2,7 @@
 // against the host world and, in the win32 build, against kernel32 under Wine.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -236,6 +237,64 @@ TEST_F(ProfileTest, ABatchOfKeysLandsInOneReplacement) {
     EXPECT_EQ(scratch_.ReadFile("batch.ini"), scratch_.ReadFile("single.ini"));
     EXPECT_FALSE(FileExists(path + ".new"));
   }
+}
+
+// A write confined to a folder opens only files of one name there: a second
+// name of another file or a link as the file is refused, whatever holds the
+// new file's name is cleared rather than opened, and afresh drops the old text.
+TEST_F(ProfileTest, AWriteConfinedToAFolderOpensOnlyItsOwnFiles) {
+  const std::string folder = scratch_ / "own";
+  ASSERT_TRUE(CreateDirectory(folder).ok());
+  const std::string path = folder + "\\s.ini";
+  const std::string other = scratch_ / "other.txt";
+  const ProfileConfinement within{folder};
+  const ProfileEntry entry{"Mode", "1"};
+  auto write = [&](const ProfileConfinement& confinement) {
+    return WriteProfileStrings("Setting", std::span(&entry, 1), path, confinement);
+  };
+  auto reset = [&] {
+    (void)DeleteFile(path);
+    (void)DeleteFile(path + ".new");
+    (void)RemoveDirectory(path + ".new");
+    scratch_.WriteFile("other.txt", "other's");
+  };
+
+  reset();
+  ASSERT_TRUE(CreateHardLink(path, other).ok());
+  EXPECT_EQ(write(within).error(), error::kAccessDenied) << "a second name of another file";
+  EXPECT_EQ(scratch_.ReadFile("other.txt"), "other's");
+
+  struct Planted {
+    const char* what;
+    std::function<bool()> plant;  // false: this system cannot make it
+  };
+  const Planted planted[] = {
+      {"a leftover new file", [&] { return WriteProfileString("x", "y", "z", path + ".new").ok(); }},
+      {"a hard link as the new file", [&] { return CreateHardLink(path + ".new", other).ok(); }},
+      {"a link as the new file", [&] { return test::CreateFileSymlink(path + ".new", other); }},
+      {"an empty folder as the new file", [&] { return CreateDirectory(path + ".new").ok(); }},
+  };
+  for (const Planted& p : planted) {
+    SCOPED_TRACE(p.what);
+    reset();
+    scratch_.WriteFile("own\\s.ini", "[Setting]\r\nKept=1\r\n");
+    if (!p.plant()) continue;
+    const Result<void> written = write(within);
+    EXPECT_TRUE(written.ok()) << written.error();
+    EXPECT_EQ(scratch_.ReadFile("own\\s.ini"), "[Setting]\r\nKept=1\r\nMode=1\r\n");
+    EXPECT_EQ(scratch_.ReadFile("other.txt"), "other's");
+    EXPECT_FALSE(GetFileAttributes(path + ".new").has_value());
+  }
+
+  reset();
+  if (test::CreateFileSymlink(path, other)) {
+    EXPECT_FALSE(write(within).ok()) << "a link as the file";
+    EXPECT_EQ(scratch_.ReadFile("other.txt"), "other's");
+    (void)DeleteFile(path);
+  }
+  scratch_.WriteFile("own\\s.ini", "junk\r\n[Setting]\r\nKey1=x\r\n");
+  ASSERT_TRUE(write(ProfileConfinement{folder, true}).ok());
+  EXPECT_EQ(scratch_.ReadFile("own\\s.ini"), "[Setting]\r\nMode=1\r\n");
 }
 
 // A write that cannot make its new file, or cannot put it in the old one's

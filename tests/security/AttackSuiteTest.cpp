@@ -194,18 +194,33 @@ TEST_F(AttackTest, SettingsFilePlantedInPublicDocumentsIsNotTrusted) {
 
 // The user makes the service's settings folder below ProgramData before the
 // service first runs (users may create folders there), with a settings file
-// of their own in it: as its owner they could change both for good.
-TEST_F(AttackTest, SettingsFolderMadeFirstByTheUserIsTakenOver) {
+// of their own in it and a handle on the folder kept open: taken over, the
+// folder kept the user's file and the handle's rights.
+TEST_F(AttackTest, SettingsFolderMadeFirstByTheUserIsSetAside) {
   const std::string folder = "C:\\ProgramData\\Pagewick";
   world.MakeDirectories(folder);
   world.WriteFile(folder + "\\pagewick.info", "[Setting]\r\nMode=1\r\nPath=C:\\Windows\\System32\r\n");
   ASSERT_TRUE(host::SetEntryOwner(folder, "mallory"));
   ASSERT_TRUE(host::SetEntryOwner(folder + "\\pagewick.info", "mallory"));
+  const pf::OpenResult held =
+      pf::CreateFile(folder, pf::access::kGenericRead | pf::access::kGenericWrite,
+                     pf::share::kRead | pf::share::kWrite | pf::share::kDelete, pf::Disposition::OpenExisting,
+                     pf::open_flag::kBackupSemantics);
+  ASSERT_TRUE(held.file.valid());
   StartService();
+  ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans), kMalloryScans);
   PlugScanner();
   (void)TickUntil([&] { return simulator->QueuedImages() == 0; });
+  EXPECT_EQ(pf::FinalPathOfHandle(held.file), std::optional<std::string>(folder + ".untrusted-1"))
+      << "the user's handle still reaches the service's folder";
+  EXPECT_EQ(host::EntryOwner(folder), host::kAdministratorsOwner);
   EXPECT_FALSE(world.UserSessions().UserMayWrite(folder + "\\pagewick.info")) << "the user still holds the folder";
-  EXPECT_NE(host::EntryOwner(folder + "\\pagewick.info"), "mallory") << "the user's settings file is still read";
+  EXPECT_NE(world.ReadFile(folder + "\\pagewick.info").find("Path=C:\\Users\\mallory\\Scans"), std::string::npos)
+      << "the settings are not in the fresh folder";
+  EXPECT_EQ(world.ReadFile(folder + ".untrusted-1\\pagewick.info"),
+            "[Setting]\r\nMode=1\r\nPath=C:\\Windows\\System32\r\n")
+      << "the user's own file is left as it was";
+  ExpectNothingLost(1, kMalloryScans);
   ExpectProtectedUnchanged();
   StopService();
 }

@@ -60,6 +60,11 @@ TEST_F(LocationRulesTest, SaveLocationsFromAnySource) {
       {"\"C:\\Scans\"", LocationProblem::BadCharacters},
       {"C:\\Scans=5", LocationProblem::BadCharacters},  // as a key it would be "C:\Scans"
       {"C:\\a:b", LocationProblem::BadCharacters},
+      // Bytes code page 1252 leaves undefined read as C1 control characters;
+      // its other high bytes are letters and signs.
+      {"C:\\Sc\x81ns", LocationProblem::BadCharacters},
+      {"C:\\Sc\x9D", LocationProblem::BadCharacters},
+      {"C:\\Caf\xE9 \x80\xA9\xFF", LocationProblem::None},
       {"C:\\a*", LocationProblem::BadCharacters},
       {"C:\\a.\\b", LocationProblem::BadCharacters},  // Windows would reach "C:\a\b"
       {"C:\\Scans\\..\\Windows", LocationProblem::ParentFolder},

@@ -373,29 +373,47 @@ TEST_F(MainFormTest, ASettingsFolderOrFileAUserMadeFirstIsNeverTrusted) {
   EXPECT_EQ(Settings().find("evil"), std::string::npos);
 }
 
-// A link (here a host symbolic link) in the folder's place is not secured,
-// which would secure what it points to: the settings go beside the executable.
-TEST_F(MainFormTest, ASettingsFolderThatCannotBeSecuredIsNotUsed) {
+// A link (here a host symbolic link) in the folder's place is never secured,
+// which would secure what it points to: it is renamed aside and a fresh
+// folder made. Where nothing can be moved aside (a file below it is open),
+// the settings go beside the executable.
+TEST_F(MainFormTest, ASettingsFolderThatIsNotTheServicesIsSetAsideOrNotUsed) {
   world.MakeDirectories("C:\\Windows\\System32");
   std::filesystem::remove_all(world.HostPath("C:\\ProgramData\\Pagewick"));
   std::filesystem::create_directory_symlink(world.HostPath("C:\\Windows\\System32"),
                                             world.HostPath("C:\\ProgramData") / "Pagewick");
+  {
+    TMainForm& f = CreateForm();
+    EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
+    EXPECT_EQ(f.FallbackImagePath(), "C:\\ProgramData\\Pagewick\\tmp.jpg");
+    EXPECT_TRUE(std::filesystem::is_symlink(world.HostPath("C:\\ProgramData\\Pagewick.untrusted-1")));
+    EXPECT_EQ(host::EntryOwner("C:\\ProgramData\\Pagewick"), host::kAdministratorsOwner);
+    EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\Windows\\System32\\x")) << "the link's target was left alone";
+    EXPECT_EQ(host::EntryOwner("C:\\Windows\\System32"), host::kSystemOwner);
+    form.reset();
+  }
+  std::filesystem::remove_all(world.HostPath("C:\\ProgramData\\Pagewick"));
+  world.MakeDirectories("C:\\ProgramData\\Pagewick");
+  world.WriteFile("C:\\ProgramData\\Pagewick\\held.txt", "");
+  ASSERT_TRUE(host::SetEntryOwner("C:\\ProgramData\\Pagewick", "mallory"));
+  const platform::OpenResult held = platform::CreateFile("C:\\ProgramData\\Pagewick\\held.txt",
+                                                         platform::access::kGenericRead, platform::share::kRead,
+                                                         platform::Disposition::OpenExisting);
+  ASSERT_TRUE(held.file.valid());
   TMainForm& f = CreateForm();
   EXPECT_EQ(f.SettingsFilePath, std::string(kProgramFolder) + "\\pagewick.info");
   EXPECT_EQ(f.FallbackImagePath(), std::string(kProgramFolder) + "\\tmp.jpg");
-  EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\Windows\\System32\\x")) << "the link's target was left alone";
-  EXPECT_EQ(host::EntryOwner("C:\\Windows\\System32"), host::kSystemOwner);
+  EXPECT_EQ(host::EntryOwner("C:\\ProgramData\\Pagewick"), "mallory") << "a user's folder is never adopted";
 }
 
-// The first start from Vista on moves an existing Public Documents file: only
-// what passes the rules is carried over, into a file written afresh, and the
-// old file goes. Later starts never read Public Documents again.
+// The first start from Vista on moves an existing Public Documents file that
+// an administrator's program made: only what passes the rules is carried
+// over, into a file written afresh, and the old file goes. Later starts never read Public Documents again.
 TEST_F(MainFormTest, TheSettingsMoveOnceFromPublicDocumentsCarryingOnlyValidValues) {
   world.MakeDirectories("C:\\Scans");
   world.WriteFile(kPublicSettingsPath,
                   "[Setting]\r\nMode=0\r\nPath=C:\\Scans\r\nC:\\Scans=7\r\nFile=scan\r\nFolder=..\\x\r\n"
                   "AutoRoate=1\r\nEvil=1\r\n[Other]\r\nMode=1\r\n");
-  ASSERT_TRUE(host::SetEntryOwner(kPublicSettingsPath, "mallory"));
   TMainForm& f = CreateForm();
   EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
   EXPECT_EQ(f.PathEdit.Text(), "C:\\Scans");
