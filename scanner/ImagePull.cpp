@@ -203,7 +203,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   // second time, and one that was cut short by an early end marker gives way
   // to the whole picture under its own name.
   const RepeatOfSaved repeat = CompareWithSaved(transferPath, state_.LastSavedPicture, rights);
-  if (repeat == RepeatOfSaved::Same && platform::DeleteFile(transferPath)) {
+  if (repeat == RepeatOfSaved::Same && rights.Delete(transferPath)) {
     settled = true;
     state_.LastFaultNotice.clear();
     landing.path = state_.LastSavedPicture.path;
@@ -211,17 +211,17 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
     return landing;
   }
   platform::Result<void> promoted = platform::Success();
-  if (repeat == RepeatOfSaved::Longer && platform::ReplaceFileWith(transferPath, state_.LastSavedPicture.path)) {
+  if (repeat == RepeatOfSaved::Longer && rights.Move(transferPath, state_.LastSavedPicture.path, true)) {
     destination = state_.LastSavedPicture.path;
   } else {
     // The whole image takes its name; another program may have taken that
     // name meanwhile, so naming is asked again rather than replacing anything.
-    promoted = PromoteTransfer(transferPath, destination);
+    promoted = PromoteTransfer(transferPath, destination, rights);
   }
   for (int attempt = 0; !promoted.ok() && promoted.error() == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
     destination = host_.NextImagePath();
     if (!IsFreshImageName(destination)) break;
-    promoted = PromoteTransfer(transferPath, destination);
+    promoted = PromoteTransfer(transferPath, destination, rights);
   }
   settled = true;
   landing.path = destination;

@@ -59,8 +59,9 @@ std::string PartialImagePath(const std::string& imagePath) {
   return (hasExtension ? imagePath.substr(0, dot) : imagePath) + kPartialImageExtension;
 }
 
-platform::Result<void> PromoteTransfer(const std::string& transferPath, const std::string& imagePath) {
-  return platform::MoveFileNoReplace(transferPath, imagePath);
+platform::Result<void> PromoteTransfer(const std::string& transferPath, const std::string& imagePath,
+                                       const platform::LocationRights& rights) {
+  return rights.Move(transferPath, imagePath, false);
 }
 
 bool FileStartsWith(const std::string& longerPath, const std::string& shorterPath,
@@ -94,25 +95,25 @@ std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, 
     size = platform::GetFileSize(transfer);
   }
   if (size && *size == 0) {
-    (void)platform::DeleteFile(transferPath);
+    (void)rights.Delete(transferPath);
     return std::nullopt;
   }
 
   const std::string partial = PartialImagePath(imagePath);
   const std::optional<std::uint32_t> attributes = platform::GetFileAttributes(partial);
   if (!attributes) {
-    if (platform::MoveFileNoReplace(transferPath, partial)) return partial;
+    if (rights.Move(transferPath, partial, false)) return partial;
     return transferPath;
   }
   if ((*attributes & (platform::attribute::kDirectory | platform::attribute::kReparsePoint)) != 0) return transferPath;
   // The scanner sends a picture again from its start: a later attempt that
   // holds all of an earlier one's bytes replaces it, a shorter one goes.
   if (FileStartsWith(transferPath, partial, rights)) {
-    if (platform::ReplaceFileWith(transferPath, partial)) return partial;
+    if (rights.Move(transferPath, partial, true)) return partial;
     return transferPath;
   }
   if (FileStartsWith(partial, transferPath, rights)) {
-    if (platform::DeleteFile(transferPath)) return partial;
+    if (rights.Delete(transferPath)) return partial;
     return transferPath;
   }
   // Other bytes than the partial's: both stay.
@@ -121,7 +122,7 @@ std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, 
 
 void DropSupersededPartial(const std::string& imagePath, const platform::LocationRights& rights) {
   const std::string partial = PartialImagePath(imagePath);
-  if (platform::FileExists(partial) && FileStartsWith(imagePath, partial, rights)) (void)platform::DeleteFile(partial);
+  if (platform::FileExists(partial) && FileStartsWith(imagePath, partial, rights)) (void)rights.Delete(partial);
 }
 
 std::optional<SavedPictureRecord> DescribeSavedPicture(const std::string& path,

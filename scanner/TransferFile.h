@@ -41,7 +41,10 @@ std::string PartialImagePath(const std::string& imagePath);
 
 // Gives a complete transfer its image name. Fails with 183 when an entry of
 // that name exists (it is left as it is) and the transfer keeps its name.
-platform::Result<void> PromoteTransfer(const std::string& transferPath, const std::string& imagePath);
+// For the console user the rename goes through the folder's handle.
+platform::Result<void> PromoteTransfer(
+    const std::string& transferPath, const std::string& imagePath,
+    const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 // Keeps the bytes of an interrupted transfer for the image: under the image's
 // partial name when that is free, or replacing a partial there whose bytes the

@@ -110,7 +110,7 @@ class FolderSettler {
       if (*size > 0) whole = HoldsWholePicture(file, *size);
     }  // closed here: the rename and the delete need it closed
     if (*size == 0) {
-      if (!platform::DeleteFile(path)) return Leave(path, "it cannot be deleted");
+      if (!rights_.Delete(path)) return Leave(path, "it cannot be deleted");
       ++counts_.deleted;
       return;
     }
@@ -126,7 +126,7 @@ class FolderSettler {
     for (const platform::FindEntry& entry : entries_) {
       if (entry.size != size || !IsPlainFile(entry.attributes) || !naming_.IsImageName(entry.name)) continue;
       if (FileStartsWith(Join(folder_, entry.name), path, rights_)) {
-        if (!platform::DeleteFile(path)) return Leave(path, "it cannot be deleted");
+        if (!rights_.Delete(path)) return Leave(path, "it cannot be deleted");
         ++counts_.deleted;
         counts_.lastWhole = Join(folder_, entry.name);
         return;
@@ -137,7 +137,7 @@ class FolderSettler {
       const std::optional<std::string> name = naming_.FreeImageName(0);
       if (!name) return Leave(path, "no image number is left");
       const std::string image = Join(folder_, *name);
-      const platform::Result<void> moved = platform::MoveFileNoReplace(path, image);
+      const platform::Result<void> moved = rights_.Move(path, image, false);
       naming_.TakeImageName(*name);
       if (moved.ok()) {
         entries_.push_back({*name, 0, size});

@@ -30,6 +30,8 @@ OpenFile::~OpenFile() {
   if (descriptor_ >= 0) ::close(descriptor_);
 }
 
+void OpenFile::Renamed(const fs::path& hostPath) { hostPath_ = OpenFileKey(hostPath); }
+
 bool OpenFile::CanRead() const { return ReadsData(access_); }
 bool OpenFile::CanWrite() const { return WritesData(access_); }
 
@@ -70,8 +72,9 @@ bool AnyOpenFile(const World& world, const fs::path& hostPath) {
     auto* file = dynamic_cast<OpenFile*>(&object);
     if (file == nullptr || found) return;
     const std::string path = file->HostPath().string();
-    if (path == prefix || (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
-                           path[prefix.size()] == '/')) {
+    // The folder itself, opened sharing delete, may be renamed under its handle.
+    if ((path == prefix && (file->ShareMode() & platform::share::kDelete) == 0) ||
+        (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 && path[prefix.size()] == '/')) {
       found = true;
     }
   });

@@ -34,6 +34,8 @@ class OpenFile final : public HandleObject {
   bool CanWrite() const;
   std::uint32_t Access() const { return access_; }
   std::uint32_t ShareMode() const { return shareMode_; }
+  // The file was renamed through this handle.
+  void Renamed(const std::filesystem::path& hostPath);
 
  private:
   int descriptor_;
@@ -61,7 +63,8 @@ bool OpensCollide(std::uint32_t access, std::uint32_t shareMode, std::uint32_t o
 bool SharingConflict(const World& world, const std::filesystem::path& hostPath, std::uint32_t access,
                      std::uint32_t shareMode);
 
-// True when any file below (or at) hostPath is open.
+// True when any file below hostPath is open, or hostPath itself without
+// FILE_SHARE_DELETE: a folder with such an open cannot be renamed.
 bool AnyOpenFile(const World& world, const std::filesystem::path& hostPath);
 
 // The user this thread acts for (platform::Impersonation), if any.
