@@ -84,6 +84,15 @@ OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std:
 // prefix): "C:\Scans\Photo1". nullopt when it cannot be told (before Vista).
 std::optional<std::string> FinalPathOfHandle(const FileHandle& file);
 
+// GetFileInformationByHandle: what an open file is, as the handle reached it.
+struct FileInformation {
+  std::uint32_t attributes = 0;  // attribute::...; kReparsePoint for a link opened itself
+  std::uint32_t links = 0;       // its names (nNumberOfLinks): more than one is a hard link
+};
+std::optional<FileInformation> GetFileInformation(const FileHandle& file);
+// The number of names of the open file; nullopt when it cannot be told.
+std::optional<std::uint32_t> FileLinkCount(const FileHandle& file);
+
 // ---- Files of an open folder ---------------------------------------------
 // A folder opened once (CreateFile with kBackupSemantics) stands for the
 // folder itself: a file created, renamed or deleted relative to it lands in
@@ -139,6 +148,11 @@ Result<void> ReplaceFileWith(const std::string& source, const std::string& targe
 // MoveFileExA without replacing: renames within the volume and never replaces
 // an existing entry (183 when the target exists, file or directory).
 Result<void> MoveFileNoReplace(const std::string& source, const std::string& target);
+
+// CreateHardLinkA: a second name for an existing file on the same volume (the
+// name must be free: 183; a folder cannot be linked: 5). A write through
+// either name is seen through both; deleting one name leaves the other.
+Result<void> CreateHardLink(const std::string& newName, const std::string& existingFile);
 
 // GetFileAttributesA: nullopt when the entry does not exist or cannot be reached.
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path);

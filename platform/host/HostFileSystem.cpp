@@ -18,6 +18,7 @@
 #include "platform/host/HostFiles.h"
 #include "platform/host/Wildcard.h"
 #include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSecurity.h"
 #include "platform/hostworld/WorldSessions.h"
 
 namespace pw::platform {
@@ -82,6 +83,13 @@ ErrorCode UserWriteDenied(const World& world, const fs::path& hostPath, bool fol
   const std::optional<std::string> reached = world.FinalWindowsPathOf(hostPath, followLast);
   if (!reached || !world.UserSessions().UserMayWriteResolved(*reached)) return error::kAccessDenied;
   return error::kSuccess;
+}
+
+// What a thread acting for a user creates is that user's (the creator owns
+// it, as CREATOR OWNER gives it in ProgramData and in a user's own folders);
+// what the process creates with its own rights has no recorded owner: SYSTEM.
+void RecordCreator(const ResolvedPath& created) {
+  if (const std::string* user = host::ImpersonatedUser()) (void)host::SetEntryOwner(created.windowsPath, *user);
 }
 
 bool HasReadOnly(const World& world, const fs::path& hostPath) {
@@ -274,6 +282,7 @@ OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std:
   if (changesDisk) world.Cache().Created(fd);
   // A created or replaced file starts with the attributes the call asked for.
   if (!resolved.exists || disposition == Disposition::CreateAlways) world.SetExtraAttributes(resolved.hostPath, 0);
+  if (!resolved.exists) RecordCreator(resolved);
 
   OpenResult result;
   result.file = FileHandle(world.AddHandle(std::make_unique<OpenFile>(fd, resolved.hostPath, desiredAccess, shareMode)));
@@ -434,6 +443,7 @@ Result<void> CreateDirectory(const std::string& path) {
   world.Cache().BeforeChange();
   if (::mkdir(resolved.hostPath.c_str(), 0777) != 0) return Failure(host::ErrorFromErrno(errno));
   world.SetExtraAttributes(resolved.hostPath, 0);
+  RecordCreator(resolved);
   return Success();
 }
 
@@ -667,6 +677,48 @@ std::optional<std::string> FinalPathOfHandle(const FileHandle& file) {
   const fs::path held = fs::read_symlink("/proc/self/fd/" + std::to_string(open->Descriptor()), ec);
   if (ec) return std::nullopt;
   return world->FinalWindowsPathOf(held, false);
+}
+
+std::optional<FileInformation> GetFileInformation(const FileHandle& file) {
+  World* world = World::CurrentOrNull();
+  if (world == nullptr) return std::nullopt;
+  std::scoped_lock lock(world->Mutex());
+  OpenFile* open = FindOpenFile(*world, file);
+  if (open == nullptr) return std::nullopt;
+  struct stat info {};
+  if (::fstat(open->Descriptor(), &info) != 0) return std::nullopt;
+  FileInformation result;
+  result.links = static_cast<std::uint32_t>(info.st_nlink);
+  if (S_ISLNK(info.st_mode)) {
+    result.attributes = EntryAttributes(*world, open->HostPath());
+  } else {
+    result.attributes = AttributesOf(*world, open->HostPath(), S_ISDIR(info.st_mode));
+  }
+  return result;
+}
+
+std::optional<std::uint32_t> FileLinkCount(const FileHandle& file) {
+  const std::optional<FileInformation> information = GetFileInformation(file);
+  if (!information) return std::nullopt;
+  return information->links;
+}
+
+Result<void> CreateHardLink(const std::string& newName, const std::string& existingFile) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  PW_TRY_ASSIGN(const ResolvedPath existing, ResolveLocked(world, existingFile));
+  PW_TRY_ASSIGN(const ResolvedPath added, ResolveLocked(world, newName));
+  if (!existing.exists) return Failure(MissingEntryError(existing));
+  if (IsDirectory(existing.hostPath)) return Failure(error::kAccessDenied);
+  if (added.exists) return Failure(error::kAlreadyExists);
+  if (!added.parentExists) return Failure(error::kPathNotFound);
+  if (DriveLetterOf(existing) != DriveLetterOf(added)) return Failure(error::kNotSameDevice);
+  if (const ErrorCode denied = UserWriteDenied(world, added.hostPath, false)) return Failure(denied);
+  world.Cache().BeforeChange();
+  if (::link(existing.hostPath.c_str(), added.hostPath.c_str()) != 0) {
+    return Failure(errno == EXDEV ? error::kNotSameDevice : host::ErrorFromErrno(errno));
+  }
+  return Success();
 }
 
 Result<void> SetCurrentDirectory(const std::string& path) {

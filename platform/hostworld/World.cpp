@@ -502,6 +502,19 @@ void World::CreateFileSymlink(std::string_view linkWindowsPath, std::string_view
   CreateLink(*this, linkWindowsPath, targetWindowsPath, false);
 }
 
+void World::CreateHardLink(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const {
+  const ResolvedPath at = Resolve(linkWindowsPath);
+  if (at.error != error::kSuccess || at.exists || !at.parentExists || at.isRoot) {
+    throw std::invalid_argument("cannot create a link at " + std::string(linkWindowsPath));
+  }
+  const ResolvedPath to = Resolve(targetWindowsPath);
+  std::error_code ec;
+  if (to.error != error::kSuccess || !to.exists || fs::is_directory(to.hostPath, ec)) {
+    throw std::invalid_argument("not a file of the world: " + std::string(targetWindowsPath));
+  }
+  fs::create_hard_link(to.hostPath, at.hostPath);
+}
+
 std::uint32_t World::ExtraAttributes(const fs::path& hostPath) const {
   std::scoped_lock lock(mutex_);
   if (extraAttributes_.empty()) return 0;

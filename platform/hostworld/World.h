@@ -166,6 +166,11 @@ class World {
   // folder exist; throws std::invalid_argument otherwise.
   void CreateJunction(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
   void CreateFileSymlink(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
+  // A hard link: a second name of an existing file (a host hard link, so a
+  // write through either name changes both and each name counts in the
+  // file's links). Made as NtSetInformationFile(FileLinkInformation) makes
+  // it, without write access to the file; the same rules for the name.
+  void CreateHardLink(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
 
   // Test code: runs on the creating thread, under the world's lock, just
   // before a file is created (its host path as the call will create it), so

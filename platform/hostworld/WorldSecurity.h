@@ -3,8 +3,10 @@
 // or checks them. An owner is kept with the entry itself (an extended
 // attribute of its host file), so it goes when the entry is deleted and every
 // process of the world sees it. An entry without a recorded owner is the
-// service's (SYSTEM); a test makes an entry a user's, as when that user
-// created it first.
+// service's (SYSTEM). A thread that impersonates a user owns what it
+// creates, as on Windows: any user may create folders and files in
+// %ProgramData% and is their owner (a test may also make an entry a user's
+// directly, as when that user created it first).
 #include <string>
 #include <string_view>
 

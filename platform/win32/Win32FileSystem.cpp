@@ -100,6 +100,22 @@ Result<void> DeleteFile(const std::string& path) { return FromBool(::DeleteFileA
 
 Result<void> CreateDirectory(const std::string& path) { return FromBool(::CreateDirectoryA(path.c_str(), nullptr)); }
 
+Result<void> CreateHardLink(const std::string& newName, const std::string& existingFile) {
+  return FromBool(::CreateHardLinkA(newName.c_str(), existingFile.c_str(), nullptr));
+}
+
+std::optional<FileInformation> GetFileInformation(const FileHandle& file) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!file.valid() || !::GetFileInformationByHandle(file.get(), &information)) return std::nullopt;
+  return FileInformation{information.dwFileAttributes, information.nNumberOfLinks};
+}
+
+std::optional<std::uint32_t> FileLinkCount(const FileHandle& file) {
+  const std::optional<FileInformation> information = GetFileInformation(file);
+  if (!information) return std::nullopt;
+  return information->links;
+}
+
 Result<void> RemoveDirectory(const std::string& path) { return FromBool(::RemoveDirectoryA(path.c_str())); }
 
 Result<void> ReplaceFileWith(const std::string& source, const std::string& target) {

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/FileSystem.h"
 #include "platform/ServiceControl.h"
 #include "platform/Sessions.h"
 #include "platform/hostworld/ServiceManager.h"
@@ -229,6 +230,20 @@ TEST(WorldSecurity, ServiceOnlyFoldersAndOwners) {
   EXPECT_TRUE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken"));
   EXPECT_FALSE(pf::OwnedBySystemOrAdministrators("C:\\ProgramData\\Taken\\planted.info"))
       << "what is inside keeps its owner";
+
+  // Any user may create a folder in ProgramData, and owns what they create there.
+  world.UserSessions().LogOn("mallory");
+  {
+    pf::Result<pf::TokenHandle> token = pf::ConsoleUserToken();
+    ASSERT_TRUE(token.ok());
+    const pf::Impersonation acting(*token);
+    ASSERT_TRUE(acting.ok());
+    ASSERT_TRUE(pf::CreateDirectory("C:\\ProgramData\\Made").ok());
+    world.WriteFile("C:\\ProgramData\\Plain.txt", "");
+    ASSERT_TRUE(pf::CreateHardLink("C:\\ProgramData\\Made\\link.txt", "C:\\ProgramData\\Plain.txt").ok());
+  }
+  EXPECT_EQ(EntryOwner("C:\\ProgramData\\Made"), "mallory");
+  EXPECT_EQ(EntryOwner("C:\\ProgramData\\Plain.txt"), kSystemOwner) << "made with the process's own rights";
 
   std::filesystem::create_directory_symlink(world.HostPath("C:\\Windows"),
                                             world.HostPath("C:\\ProgramData") / "Linked");

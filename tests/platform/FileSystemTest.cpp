@@ -204,6 +204,34 @@ TEST_F(FileSystemTest, DeleteFileFollowsWindowsRules) {
   EXPECT_TRUE(DeleteFile(scratch_ / "readonly.txt").ok());
 }
 
+// A hard link is a second name of one file: a write through either name is
+// read through the other, the handle counts both names, and deleting one
+// name leaves the file under the other.
+TEST_F(FileSystemTest, HardLinksAreOneFileWithTwoNames) {
+  scratch_.WriteFile("first.txt", "one");
+  ASSERT_TRUE(CreateDirectory(scratch_ / "sub").ok());
+  const Result<void> linked = CreateHardLink(scratch_ / "sub\\second.txt", scratch_ / "first.txt");
+  ASSERT_TRUE(linked.ok()) << linked.error();
+  EXPECT_EQ(CreateHardLink(scratch_ / "sub\\second.txt", scratch_ / "first.txt").error(), error::kAlreadyExists);
+  EXPECT_FALSE(CreateHardLink(scratch_ / "third.txt", scratch_ / "sub").ok()) << "a folder has no second name";
+  {
+    OpenResult second = CreateFile(scratch_ / "sub\\second.txt", access::kGenericRead | access::kGenericWrite,
+                                   share::kRead, Disposition::OpenExisting);
+    ASSERT_TRUE(second.file.valid()) << second.error;
+    EXPECT_EQ(FileLinkCount(second.file), std::optional<std::uint32_t>(2));
+    const std::optional<FileInformation> information = GetFileInformation(second.file);
+    ASSERT_TRUE(information.has_value());
+    EXPECT_EQ(information->attributes & (attribute::kDirectory | attribute::kReparsePoint), 0u);
+    EXPECT_TRUE(WriteFileAt(second.file, 0, Bytes("two")).ok);
+  }
+  EXPECT_EQ(scratch_.ReadFile("first.txt"), "two") << "written through the other name";
+  ASSERT_TRUE(DeleteFile(scratch_ / "first.txt").ok());
+  EXPECT_EQ(scratch_.ReadFile("sub\\second.txt"), "two");
+  OpenResult alone = CreateFile(scratch_ / "sub\\second.txt", access::kGenericRead, share::kRead, Disposition::OpenExisting);
+  EXPECT_EQ(FileLinkCount(alone.file), std::optional<std::uint32_t>(1));
+  EXPECT_FALSE(FileLinkCount(FileHandle()).has_value());
+}
+
 TEST_F(FileSystemTest, ReadOnlyFilesRefuseWriters) {
   scratch_.WriteFile("ro.txt", "keep");
   ASSERT_TRUE(SetFileAttributes(scratch_ / "ro.txt", attribute::kReadOnly).ok());
