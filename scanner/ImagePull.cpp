@@ -42,6 +42,8 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     if (!SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand, 0).ok()) return false;
     const std::int32_t firstLength = ReadLengthReply(buffer_).length;
     if (firstLength == 0) return false;
+    // The record of transfers is opened with the service's own rights.
+    (void)host_.Transfers();
 
     // The console user's token, taken once for the pull: with nobody at the
     // console nothing is pulled, and the picture waits on the scanner.
@@ -160,8 +162,9 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   landing.path = destination;
   if (!IsFreshImageName(destination)) return landing;
   const std::string folder = platform::ExtractFilePath(destination);
+  TransferJournal& journal = host_.Transfers();
   platform::Result<TransferFile> made =
-      CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength), rights);
+      CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength), rights, &journal);
   if (!made) {
     rights.CheckError(made.error(), folder);
     return CannotCreate(folder, made.error());
@@ -170,8 +173,13 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   // Until the transfer has its image name, or its bytes are kept, an
   // exception must not leave it behind unaccounted for.
   bool settled = false;
+  // The journal's entry goes once the transfer's name is gone.
+  const auto keep = [&](const std::optional<std::string>& keptAt) {
+    if (keptAt != transferPath) journal.Remove(transferPath);
+    return keptAt;
+  };
   ScopeExit keepOnException([&] {
-    if (!settled) (void)KeepPartialTransfer(transferPath, destination, rights);
+    if (!settled) (void)keep(KeepPartialTransfer(transferPath, destination, rights));
   });
 
   TransferEnd& end = landing.end;
@@ -195,7 +203,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   if (!end.endSeen) {
     settled = true;
     landing.kind = Landing::Kind::Incomplete;
-    landing.kept = KeepPartialTransfer(transferPath, destination, rights);
+    landing.kept = keep(KeepPartialTransfer(transferPath, destination, rights));
     return landing;
   }
 
@@ -205,6 +213,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   const RepeatOfSaved repeat = CompareWithSaved(transferPath, state_.LastSavedPicture, rights);
   if (repeat == RepeatOfSaved::Same && rights.Delete(transferPath)) {
     settled = true;
+    journal.Remove(transferPath);
     state_.LastFaultNotice.clear();
     landing.path = state_.LastSavedPicture.path;
     landing.kind = Landing::Kind::AlreadySaved;
@@ -230,6 +239,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
     landing.kept = transferPath;
     return landing;
   }
+  journal.Remove(transferPath);
   state_.LastFaultNotice.clear();
   DropSupersededPartial(destination, rights);
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/LocationRights.h"
+#include "scanner/TransferJournal.h"
 
 namespace pw::scanner {
 
@@ -33,6 +34,9 @@ class PullHost {
   // Settles the leftover transfer files of the save location, unless this
   // run settled that location already; the caller acts with the rights.
   virtual void SettleSaveLocation() = 0;
+  // The record of the transfer files this service made, opened with the
+  // service's own rights on first use (call it before acting for a user).
+  virtual TransferJournal& Transfers() = 0;
   // The root of the system drive: the current directory after every pull.
   virtual const std::string& SystemDriveRootPath() const = 0;
   // As the last NextImagePath left them: the name of the image folder and the

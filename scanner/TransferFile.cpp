@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <span>
 
+#include "platform/DebugTrace.h"
+
 namespace pw::scanner {
 namespace {
 
@@ -33,7 +35,7 @@ platform::FileHandle OpenForReading(const std::string& path, const platform::Loc
 }  // namespace
 
 platform::Result<TransferFile> CreateTransferFile(const std::string& folder, std::uint32_t seed,
-                                                  const platform::LocationRights& rights) {
+                                                  const platform::LocationRights& rights, TransferJournal* journal) {
   std::uint32_t value = seed;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     // Twenty-eight bits of the value: seven hex digits.
@@ -41,10 +43,16 @@ platform::Result<TransferFile> CreateTransferFile(const std::string& folder, std
     value = value * 2654435761u + 0x9E3779B9u;
     // A directory of that name would answer 5 to CREATE_NEW, not 80.
     if (platform::GetFileAttributes(path)) continue;
+    if (journal != nullptr) {
+      if (const platform::Result<void> listed = journal->Add(path); !listed) {
+        platform::DebugTrace("Transfer " + path + " not listed: error " + std::to_string(listed.error()));
+      }
+    }
     platform::OpenResult created =
         rights.Open(path, platform::access::kGenericRead | platform::access::kGenericWrite, platform::share::kNone,
                     platform::Disposition::CreateNew);
     if (created.file) return TransferFile{path, std::move(created.file)};
+    if (journal != nullptr) journal->Remove(path);
     if (created.error != error::kFileExists && created.error != error::kAlreadyExists) {
       return platform::Failure(created.error);
     }

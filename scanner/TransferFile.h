@@ -18,6 +18,7 @@
 #include "platform/LocationRights.h"
 #include "platform/Result.h"
 #include "scanner/ScannerState.h"
+#include "scanner/TransferJournal.h"
 
 namespace pw::scanner {
 
@@ -32,9 +33,13 @@ struct TransferFile {
 // entry is never opened). seed varies the name; a taken name is stepped over.
 // Every open goes through the rights' Open: for the console user no link is
 // followed and nothing outside the location is opened.
+// With a journal, each name is listed there before its file is made (a name
+// found taken is cleared again); a journal that cannot be written does not
+// stop the transfer.
 platform::Result<TransferFile> CreateTransferFile(
     const std::string& folder, std::uint32_t seed,
-    const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
+    const platform::LocationRights& rights = platform::LocationRights::ProcessOwn(),
+    TransferJournal* journal = nullptr);
 
 // "C:\Scans\Photo1\img0001.partial" for "C:\Scans\Photo1\img0001.jpg".
 std::string PartialImagePath(const std::string& imagePath);

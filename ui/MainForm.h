@@ -224,6 +224,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;
   platform::LocationRights& SaveLocationRights() override { return locationRights_; }
   void SettleSaveLocation() override;
+  scanner::TransferJournal& Transfers() override;
 
   // Walks the drives and attaches the scanner (through the scanner link).
   void ScanDrives();
@@ -279,6 +280,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
   ProcessState& process_;
+  scanner::TransferJournal transfers_;
   std::unique_ptr<scanner::ScannerLink> ownScannerLink_;
   scanner::ScannerLink* scannerLink_;
   FormOwner* owner_;

@@ -863,6 +863,13 @@ OpenResult CreateFileRelative(const FileHandle& folder, const std::string& name,
   }
   if (changesDisk) world.Cache().Created(fd);
   if (!exists || disposition == Disposition::CreateAlways) world.SetExtraAttributes(hostPath, 0);
+  if (!exists) {
+    // What a thread acting for a user creates is that user's.
+    const std::optional<std::string> created = world.WindowsPathOf(hostPath);
+    if (const std::string* user = host::ImpersonatedUser(); user != nullptr && created) {
+      (void)host::SetEntryOwner(*created, *user);
+    }
+  }
   OpenResult result;
   result.file = FileHandle(world.AddHandle(std::make_unique<OpenFile>(fd, hostPath, desiredAccess, shareMode)));
   const bool reportsExisting =

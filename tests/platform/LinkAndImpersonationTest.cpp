@@ -221,6 +221,27 @@ TEST(ImpersonationTest, TheConsoleUsersTokenDeniesWritesThatUserMayNotMake) {
     (void)RemoveDirectory(row.path + ".d");
   }
   if (viaJunction) (void)RemoveDirectory(scratch / "Link");
+
+  // What the user's thread creates is the user's, made by name or relative
+  // to the folder; what the process creates is its own (or Administrators').
+  scratch.WriteFile("own.txt", "x");
+  EXPECT_TRUE(OwnedByActingUser(scratch / "own.txt") || OwnedBySystemOrAdministrators(scratch / "own.txt"));
+  const std::string mine = scratch.Path();
+  const OpenResult folder = CreateFile(mine, access::kGenericRead, kShareAll, Disposition::OpenExisting,
+                                       open_flag::kBackupSemantics);
+  ASSERT_TRUE(folder.file.valid());
+  {
+    const Impersonation acting(*console);
+    ASSERT_TRUE(acting.ok()) << acting.error();
+    const OpenResult byName = CreateFile(mine + "\\pagewick-owned.txt", kReadWrite, share::kNone, Disposition::CreateNew);
+    const OpenResult relative =
+        CreateFileRelative(folder.file, "pagewick-owned2.txt", kReadWrite, share::kNone, Disposition::CreateNew);
+    ASSERT_TRUE(byName.file.valid() && relative.file.valid());
+    EXPECT_TRUE(OwnedByActingUser(mine + "\\pagewick-owned.txt"));
+    EXPECT_TRUE(OwnedByActingUser(mine + "\\pagewick-owned2.txt"));
+  }
+  (void)DeleteFile(mine + "\\pagewick-owned.txt");
+  (void)DeleteFile(mine + "\\pagewick-owned2.txt");
 }
 
 }  // namespace

@@ -49,6 +49,18 @@ class ImagePullTest : public PollFixture {
   // One tick of the poll timer.
   void Tick() { Advance(ui::kComputerModePollMs); }
 
+  // Lists planted transfers in the service's record, as the run of the
+  // service that made them would have; an open record reads them again.
+  void ListTransfers(const std::vector<std::string>& paths) {
+    const std::string record = platform::ExtractFilePath(kSettingsPath) + scanner::kTransferJournalName;
+    std::string text = platform::FileExists(record) ? world.ReadFile(record) : std::string();
+    for (const std::string& path : paths) text += "+" + path + "\n";
+    world.WriteFile(record, text);
+    if (form && form->Transfers().IsOpen()) {
+      ASSERT_TRUE(form->Transfers().Open(record).ok());
+    }
+  }
+
   std::vector<std::uint32_t> ChunkLengths() const {
     std::vector<std::uint32_t> lengths;
     for (const sim::RecordedRequest& r : simulator->RequestsOf(RequestKind::ChunkRead)) {
@@ -457,13 +469,18 @@ TEST_F(ImagePullTest, AChunkTheFileDoesNotTakeEndsThePullAndTheScannerKeepsTheIm
                       {"the second write is cut short", host::WriteFault::ShortWrite(2, 100)},
                       {"the disk fills in the second chunk", host::WriteFault::DiskFullAfter(kChunk + 10)},
                       {"the disk fills, as a handle reports it", host::WriteFault::DiskFullAfter(kChunk, error::kHandleDiskFull)}};
+  // On a drive of their own: the service's record of transfers on C: is not
+  // counted among the picture's writes.
+  world.AddDrive('D', platform::DriveType::Fixed);
+  world.MakeDirectories("D:\\Scans");
+  form->PathEdit.SetText("D:\\Scans");
   int round = 0;
   for (const Row& row : rows) {
     ++round;
     const std::vector<std::byte> image = PatternImage(3 * kChunk, static_cast<std::uint8_t>(40 + round));
     simulator->QueueImage(image);
-    const std::string destination = std::string(kPictures) + "\\Photo1\\img000" + std::to_string(round) + ".jpg";
-    world.SetWriteFault('C', row.fault);
+    const std::string destination = "D:\\Scans\\Photo1\\img000" + std::to_string(round) + ".jpg";
+    world.SetWriteFault('D', row.fault);
     simulator->ClearRequests();
 
     EXPECT_FALSE(PullOnce()) << row.what;
@@ -958,10 +975,13 @@ TEST_F(ImagePullTest, LeftoverTransferFilesAreSettledBeforeTheFirstPullIntoTheLo
       const std::string location = std::string(consoleUser ? "C:\\ScansU" : "C:\\Scans") + std::to_string(index++);
       world.MakeDirectories(location + "\\Photo1");
       for (const std::string& folder : row.folders) world.MakeDirectories(location + "\\" + folder);
+      std::vector<std::string> planted;
       for (const Entry& entry : row.before) {
         world.MakeDirectories(platform::ExtractFilePath(location + "\\" + entry.path));
         world.WriteFile(location + "\\" + entry.path, *entry.bytes);
+        planted.push_back(location + "\\" + entry.path);
       }
+      ListTransfers(planted);
       // A link named like a transfer is not followed, nor touched.
       world.MakeDirectories("C:\\Elsewhere");
       world.WriteFile("C:\\Elsewhere\\target", "not a picture");
@@ -1015,6 +1035,7 @@ TEST_F(ImagePullTest, TheServiceWindowSettlesLeftoverTransfersWhenItStarts) {
     world.MakeDirectories(folder);
     world.WriteFile(folder + "\\img0001.jpg", b);
     world.WriteFile(folder + "\\~0000001", a);
+    ListTransfers({folder + "\\~0000001"});
     CreateForm();
     form->SetActsForConsoleUser(row.consoleUser);
     form->Show();

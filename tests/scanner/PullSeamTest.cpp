@@ -34,6 +34,7 @@ class FakePullHost final : public scanner::PullHost {
   void AutoRotateImage(const std::string& path, const platform::LocationRights&) override { rotated.push_back(path); }
   platform::LocationRights& SaveLocationRights() override { return rights; }
   void SettleSaveLocation() override {}
+  scanner::TransferJournal& Transfers() override { return transfers; }
   const std::string& SystemDriveRootPath() const override { return root; }
   std::string ImageFolderTitle() const override { return "Photo7"; }
   const std::string& ActiveSaveLocation() const override { return active; }
@@ -46,6 +47,7 @@ class FakePullHost final : public scanner::PullHost {
   bool enoughRoom = true;
   bool roomForAChunk = true;
   bool autoRotate = false;
+  scanner::TransferJournal transfers;
   mutable std::vector<std::pair<std::string, std::int32_t>> spaceAsked;
   std::vector<std::string> rotated;
   platform::LocationRights rights;
