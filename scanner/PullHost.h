@@ -22,6 +22,9 @@ class PullHost {
   virtual const std::string& DefaultSaveLocation() const = 0;
   // Whether the drive of the path has room for the needed bytes.
   virtual bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const = 0;
+  // Whether the drive of the path has room for a chunk and a small reserve
+  // beyond it: asked before every chunk of a picture that passed the above.
+  virtual bool RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const = 0;
   // The scratch file that takes an image when the drive lacks room.
   virtual std::string FallbackImagePath() const = 0;
   // The auto-rotate switch, and the step itself on a finished, closed file,

@@ -642,6 +642,10 @@ std::vector<std::string> TMainForm::ListImageFiles(const std::string& folder) {
   return PagewickFileListBx.Items();
 }
 
+bool TMainForm::RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const {
+  return storage::RoomForChunk(path, chunkBytes);
+}
+
 bool TMainForm::EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const {
   return storage::EnoughFreeSpace(path, bytesNeeded);
 }

@@ -219,6 +219,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const override;
   // The scratch file beside the settings file.
   std::string FallbackImagePath() const override;
+  bool RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const override;
   // Re-saves a pulled image upright through the imaging component when its
   // EXIF orientation asks for it; throws when the file cannot be opened.
   void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;

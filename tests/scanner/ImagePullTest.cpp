@@ -13,6 +13,7 @@
 #include "platform/host/DebugTraceLog.h"
 #include "platform/hostworld/WorldSessions.h"
 #include "scanner/ImagePull.h"
+#include "storage/FreeSpaceGuard.h"
 #include "platform/hostworld/WorldSecurity.h"
 #include "tests/scanner/PollFixture.h"
 #include "tests/scanner/ScannerFixture.h"
@@ -772,22 +773,55 @@ TEST_F(ConsoleUserPullTest, ThePullWaitsForAConsoleUserAndIsRefusedWhereThatUser
   EXPECT_EQ(simulator->QueuedImages(), 0u);
 }
 
-// The guard holds for every chunk: a scanner that announces more than the
-// drive can spare stops when the drive falls below the guard's margin, and
-// the picture stays on the scanner, its bytes kept as a partial.
-TEST_F(ImagePullTest, TheFreeSpaceGuardStopsTheTransferWhenTheDriveFallsBelowItsMargin) {
-  constexpr std::uint64_t kMargin = 3999744;  // twice 2000000 in whole KiB
-  world.SetDriveFreeBytes('C', kMargin + 3 * kChunk);
-  simulator->QueueImage(PatternImage(16 * kChunk, 42));
-  EXPECT_FALSE(PullOnce());
-  EXPECT_FALSE(Exists(kFirstImage));
-  EXPECT_EQ(simulator->QueuedImages(), 1u);
-  ASSERT_TRUE(Exists(kFirstPartial));
-  EXPECT_LE(Read(kFirstPartial).size(), 4 * kChunk);
-  // At most the chunk that took the drive below the margin, and the few
-  // bytes of settings the form keeps on the same drive.
-  EXPECT_GE(*world.FindDrive('C')->freeBytes + kChunk + 4096, kMargin);
-  EXPECT_TRUE(Explores().empty());
+// On a drive that passes the start check, each chunk needs room for itself
+// and a small reserve: a picture that fits is saved whole however little it
+// leaves beyond the reserve; one that would eat into the reserve is stopped,
+// keeps nothing, and the next poll takes the disk-full path.
+TEST_F(ImagePullTest, EachChunkLeavesTheReserveAndAPictureThatFitsIsSavedWhole) {
+  constexpr std::uint64_t kFree = 6 * 1024 * 1024;  // past the start check's 3999744 bytes
+  constexpr std::uint64_t kFloor = kChunk + storage::kChunkReserveBytes;
+  struct Row {
+    const char* what;
+    std::uint64_t leftFree;  // after the whole picture
+    bool saved;
+  };
+  const Row rows[] = {{"twice the floor left", 2 * kFloor, true},
+                      {"just over the floor left", kFloor + 1, true},
+                      {"less than the floor, not even the reserve, left", storage::kChunkReserveBytes - 1, false}};
+  world.AddDrive('D', platform::DriveType::Fixed);
+  world.MakeDirectories("D:\\Scans");
+  form->PathEdit.SetText("D:\\Scans");
+  std::uint32_t number = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    world.SetDriveFreeBytes('D', kFree);
+    const std::vector<std::byte> image = PatternImage(kFree - row.leftFree, static_cast<std::uint8_t>(70 + number));
+    simulator->QueueImage(image);
+    const std::size_t boxesBefore = Boxes().size();
+    const std::string next = "D:\\Scans\\Photo1\\img000" + std::to_string(number + 1) + ".jpg";
+    EXPECT_EQ(PullOnce(), row.saved);
+    if (row.saved) {
+      ++number;
+      EXPECT_EQ(Read(next), Image(image));
+      EXPECT_EQ(simulator->QueuedImages(), 0u);
+      continue;
+    }
+    // Nothing is kept, nothing said yet; the picture waits on the scanner.
+    EXPECT_FALSE(Exists(next));
+    EXPECT_FALSE(Exists(platform::ChangeFileExt(next, ".partial")));
+    EXPECT_TRUE(platform::FindFiles("D:\\Scans\\Photo1\\~*").value_or(platform::FindEntries()).empty())
+        << "the transfer is deleted";
+    EXPECT_EQ(simulator->QueuedImages(), 1u);
+    EXPECT_EQ(Boxes().size(), boxesBefore);
+    // The next poll drains it into the scratch file and says the disk is full.
+    Tick();
+    EXPECT_EQ(simulator->QueuedImages(), 0u);
+    EXPECT_FALSE(Exists(kScratchPath));
+    EXPECT_FALSE(Exists(next));
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), boxesBefore + 1);
+    EXPECT_EQ(boxes.back().text, form->LoadText(ui::text::kDiskFullMessage));
+  }
 }
 
 // A drive that cannot tell its free space is not written on a guess: the

@@ -30,6 +30,10 @@ class FakePullHost final : public scanner::PullHost {
     return bytesNeeded == scanner::kPullBytesNeeded ? enoughRoom : roomForAChunk;
   }
   std::string FallbackImagePath() const override { return "C:\\Conf\\tmp.jpg"; }
+  bool RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const override {
+    chunksAsked.emplace_back(path, chunkBytes);
+    return roomForAChunk;
+  }
   bool AutoRotateSwitchedOn() const override { return autoRotate; }
   void AutoRotateImage(const std::string& path, const platform::LocationRights&) override { rotated.push_back(path); }
   platform::LocationRights& SaveLocationRights() override { return rights; }
@@ -49,6 +53,7 @@ class FakePullHost final : public scanner::PullHost {
   bool autoRotate = false;
   scanner::TransferJournal transfers;
   mutable std::vector<std::pair<std::string, std::int32_t>> spaceAsked;
+  mutable std::vector<std::pair<std::string, std::uint32_t>> chunksAsked;
   std::vector<std::string> rotated;
   platform::LocationRights rights;
 };
@@ -115,10 +120,11 @@ TEST_F(PullSeamTest, TheImageGoesWhereTheHostSaysAndItsFolderIsShownByBothTitles
 
   EXPECT_TRUE(Pull());
   EXPECT_EQ(world.ReadFile("C:\\Scans\\Photo7\\img0003.jpg"), Text(image));
-  // Before the pull, and again before its one chunk.
+  // Before the pull, and room for its one chunk.
   EXPECT_EQ(host.spaceAsked, (std::vector<std::pair<std::string, std::int32_t>>{
-                                 {"C:\\Scans\\Photo7\\img0003.jpg", scanner::kPullBytesNeeded},
                                  {"C:\\Scans\\Photo7\\img0003.jpg", scanner::kPullBytesNeeded}}));
+  EXPECT_EQ(host.chunksAsked, (std::vector<std::pair<std::string, std::uint32_t>>{
+                                  {"C:\\Scans\\Photo7\\img0003.jpg", 3000u}}));
   EXPECT_EQ(host.rotated, std::vector<std::string>{"C:\\Scans\\Photo7\\img0003.jpg"});
   EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\");
   EXPECT_EQ(notifier.diskFull, 0);
