@@ -333,8 +333,8 @@ OpenResult CreateFileRelative(const FileHandle& folder, const std::string& name,
                              kFileNonDirectoryFile | kFileSynchronousIoNonAlert | kFileOpenReparsePoint, nullptr, 0);
   if (result < 0) {
     // A folder of that name answers as CreateFileA does for it.
-    const ULONG code = toError(result);
-    return OpenFailed(code == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : code);
+    const auto code = static_cast<ErrorCode>(toError(result));
+    return OpenFailed(code == ERROR_ALREADY_EXISTS ? ErrorCode{ERROR_FILE_EXISTS} : code);
   }
   OpenResult opened;
   opened.file = FileHandle(file);
@@ -373,11 +373,12 @@ Result<void> RenameRelative(const FileHandle& file, const FileHandle& folder, co
   info->ReplaceIfExists = replace ? TRUE : FALSE;
   info->RootDirectory = folder.get();
   info->FileNameLength = static_cast<DWORD>(wide->size() * sizeof(WCHAR));
-  std::copy(wide->begin(), wide->end(), info->FileName);
-  info->FileName[wide->size()] = L'\0';
+  auto* name = reinterpret_cast<WCHAR*>(buffer.data() + offsetof(RenameHead, FileName));
+  std::copy(wide->begin(), wide->end(), name);
+  name[wide->size()] = L'\0';
   if (setInformation(file.get(), kFileRenameInfoClass, info, static_cast<DWORD>(bytes))) return Success();
-  const DWORD code = ::GetLastError();
-  return Failure(code == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : code);
+  const auto code = static_cast<ErrorCode>(::GetLastError());
+  return Failure(code == ERROR_FILE_EXISTS ? ErrorCode{ERROR_ALREADY_EXISTS} : code);
 }
 
 Result<void> DeleteByHandle(const FileHandle& file) {
