@@ -17,6 +17,8 @@ namespace pw::platform {
 namespace access {
 inline constexpr std::uint32_t kGenericRead = 0x80000000u;
 inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
+// DELETE: needed to rename or delete a file through its handle.
+inline constexpr std::uint32_t kDelete = 0x00010000u;
 }  // namespace access
 
 namespace share {
@@ -97,6 +99,30 @@ std::optional<std::uint32_t> FileLinkCount(const FileHandle& file);
 // not one that leads elsewhere. False when it cannot be told; before Vista,
 // where no final path can be told, the kind and the names are checked.
 bool IsSoleFileIn(const FileHandle& file, const std::string& folder);
+
+// ---- Files of an open folder ---------------------------------------------
+// A folder opened once (CreateFile with kBackupSemantics) stands for the
+// folder itself: a file created, renamed or deleted relative to it lands in
+// that folder even when its path is made to lead elsewhere meanwhile. Windows
+// Vista and later; where the calls are missing they fail with
+// ERROR_CALL_NOT_IMPLEMENTED (120).
+
+// Opens or creates the file named name (one component) in the open folder
+// (NtCreateFile with the folder as root directory). A link as the name is
+// never followed: CreateNew finds the name taken (80), any other disposition
+// fails with ERROR_ACCESS_DENIED; a folder as the name fails with 5 as well.
+OpenResult CreateFileRelative(const FileHandle& folder, const std::string& name, std::uint32_t desiredAccess,
+                              std::uint32_t shareMode, Disposition disposition);
+// Renames the open file to name (one component) in the open folder
+// (SetFileInformationByHandle, FileRenameInfo). Without replace an existing
+// entry of that name fails the call with 183; with replace an existing file is
+// replaced in one step, a folder never. The handle needs kDelete access.
+Result<void> RenameRelative(const FileHandle& file, const FileHandle& folder, const std::string& name,
+                            bool replace = false);
+// Deletes the open file itself, whatever its name now leads to
+// (SetFileInformationByHandle, FileDispositionInfo): its name is gone once the
+// handle is closed. The handle needs kDelete access.
+Result<void> DeleteByHandle(const FileHandle& file);
 
 struct IoResult {  // not a Result: a failed write still tells how many bytes landed
   bool ok = false;

@@ -6,7 +6,11 @@
 // impersonating the user at the console, and nothing in the location is
 // reached through a link: folders and files are opened so that a reparse
 // point is refused, and what a handle reaches must lie inside the location.
+// A folder of the location is opened once, when it is checked, and the
+// files in it are created, opened, renamed and deleted relative to that
+// handle: a folder swapped for a link afterwards leads nowhere.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -74,15 +78,28 @@ class LocationRights {
   // path is taken here (a location chosen as a link counts as where it leads).
   void ConfineTo(const std::string& location) const;
 
-  // Opens a file of the location: for the console user the last component is
-  // never followed (a link there is refused: CreateNew finds it taken, other
-  // opens fail with ERROR_ACCESS_DENIED) and a handle that lies outside the
-  // location is closed again (ERROR_ACCESS_DENIED). The process's own: CreateFile.
+  // Opens a file of the location: for the console user relative to its
+  // folder's handle (the folder is checked first, as CheckFolder does), the
+  // last component never followed (a link there is refused: CreateNew finds
+  // it taken, other opens fail with ERROR_ACCESS_DENIED), and a handle that
+  // lies outside the location is refused with ERROR_ACCESS_DENIED (a file the
+  // call created is deleted through that handle first). The process's own:
+  // CreateFile.
   OpenResult Open(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
                   Disposition disposition) const;
 
+  // Renames a file of the location within the same folder's handle for the
+  // console user (without replace an existing entry gives 183); MoveFileEx by
+  // path for the process's own. A folder that fails its check gives 5.
+  Result<void> Move(const std::string& from, const std::string& to, bool replace) const;
+  // Deletes a file of the location through a handle opened relative to its
+  // folder for the console user; DeleteFile for the process's own.
+  Result<void> Delete(const std::string& path) const;
+
   // Throws LocationRefusedError (Link) when the folder is a link, or lies
-  // outside the location, for the console user; nothing otherwise.
+  // outside the location, for the console user; nothing otherwise. The
+  // folder stays open for the pull's files until the pull ends or the
+  // location is confined anew.
   void CheckFolder(const std::string& folder) const;
 
   // An error of a call made in the location: for the console user,
@@ -91,10 +108,17 @@ class LocationRights {
 
  private:
   bool Inside(const std::optional<std::string>& finalPath) const;
+  // The checked folder's handle, opened now if it is not yet; nullptr when
+  // the folder fails the check.
+  const FileHandle* HeldFolder(const std::string& folder) const;
+  OpenResult OpenInFolder(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
+                          Disposition disposition) const;
 
   bool consoleUser_ = false;
   std::optional<TokenHandle> token_;
   mutable std::optional<std::string> locationFinal_;
+  // Checked folders by their path in upper case.
+  mutable std::map<std::string, FileHandle> folders_;
 };
 
 }  // namespace pw::platform

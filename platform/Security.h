@@ -68,6 +68,10 @@ bool ProcessRunsAsThisUser(std::uint32_t processId);
 // cannot be read.
 bool OwnedBySystemOrAdministrators(const std::string& path);
 
+// Whether the entry is owned by the user this thread acts for: the user it
+// impersonates, else the process's own user. False when either cannot be read.
+bool OwnedByActingUser(const std::string& path);
+
 // Creates a folder (one level) that only SYSTEM and Administrators may
 // change: owner Administrators, a protected DACL with full control for SYSTEM
 // and Administrators and read and execute for Users, inherited by what is

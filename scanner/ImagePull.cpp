@@ -39,9 +39,18 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
   try {
     // Is an image waiting? Almost every tick ends here. Only 0 and a failed
     // query mean no: any other answer, even the end marker, starts a pull.
-    if (!SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand, 0).ok()) return false;
+    // A picture stopped for lack of room that no longer waits is not drained.
+    if (!SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand, 0).ok()) {
+      state_.DrainNextPicture = false;
+      return false;
+    }
     const std::int32_t firstLength = ReadLengthReply(buffer_).length;
-    if (firstLength == 0) return false;
+    if (firstLength == 0) {
+      state_.DrainNextPicture = false;
+      return false;
+    }
+    // The record of transfers is opened with the service's own rights.
+    (void)host_.Transfers();
 
     // The console user's token, taken once for the pull: with nobody at the
     // console nothing is pulled, and the picture waits on the scanner.
@@ -56,10 +65,11 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
       // No image folder could be made below the save location: naming has
       // switched to the default location, and its next answer stands.
       if (destination == host_.DefaultSaveLocation()) destination = host_.NextImagePath();
-      enough = host_.EnoughFreeSpace(destination, kPullBytesNeeded);
+      // The picture that ran out of room last time takes the disk-full path.
+      enough = !state_.DrainNextPicture && host_.EnoughFreeSpace(destination, kPullBytesNeeded);
       if (!enough) spaceKnown = platform::GetDiskFreeSpaceEx(destination.substr(0, 3)).ok();
     }
-    if (!spaceKnown) {
+    if (!spaceKnown && !state_.DrainNextPicture) {
       // A drive whose free space cannot be read is not known to be full:
       // draining the picture into the scratch file would lose it. It stays
       // on the scanner, and the user is told once.
@@ -94,6 +104,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
 platform::Result<bool> ImagePull::DrainToScratch(const platform::DeviceHandle& device, std::int32_t firstLength) {
   // The scratch file is the service's own: written with the process's rights.
   const std::string scratch = host_.FallbackImagePath();
+  state_.DrainNextPicture = false;
   TransferEnd end;
   {
     // The scratch file is the program's own and always a new one: an earlier
@@ -143,8 +154,12 @@ platform::Result<bool> ImagePull::PullToImage(const platform::DeviceHandle& devi
     case Landing::Kind::Incomplete:
       // A stop or pause is not a fault to report: the picture comes again
       // after it. Nothing at all arrived: nothing to tell either. A drive
-      // that fell below the guard's margin is told as any cut transfer; the
-      // next poll finds it full and takes the disk-full path.
+      // that ran out of room keeps nothing of the picture: the next poll
+      // drains it into the scratch file and tells the user the disk is full.
+      if (landing.end.outOfRoom) {
+        state_.DrainNextPicture = true;
+        return false;
+      }
       if (landing.kept && !landing.end.interrupted) {
         TellOnce(landing.path, [&] { notifier_.TellPictureIncomplete(*landing.kept); });
       }
@@ -169,8 +184,9 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   landing.path = destination;
   if (!IsFreshImageName(destination)) return landing;
   const std::string folder = platform::ExtractFilePath(destination);
+  TransferJournal& journal = host_.Transfers();
   platform::Result<TransferFile> made =
-      CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength), rights);
+      CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength), rights, &journal);
   if (!made) {
     rights.CheckError(made.error(), folder);
     return CannotCreate(folder, made.error());
@@ -179,8 +195,13 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   // Until the transfer has its image name, or its bytes are kept, an
   // exception must not leave it behind unaccounted for.
   bool settled = false;
+  // The journal's entry goes once the transfer's name is gone.
+  const auto keep = [&](const std::optional<std::string>& keptAt) {
+    if (keptAt != transferPath) journal.Remove(transferPath);
+    return keptAt;
+  };
   ScopeExit keepOnException([&] {
-    if (!settled) (void)KeepPartialTransfer(transferPath, destination, rights);
+    if (!settled) (void)keep(KeepPartialTransfer(transferPath, destination, rights));
   });
 
   TransferEnd& end = landing.end;
@@ -204,7 +225,13 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   if (!end.endSeen) {
     settled = true;
     landing.kind = Landing::Kind::Incomplete;
-    landing.kept = KeepPartialTransfer(transferPath, destination, rights);
+    // Out of room: what arrived goes, the drive needs the room more than a
+    // part that the scanner sends again; nothing is said to be kept.
+    if (end.outOfRoom && rights.Delete(transferPath)) {
+      journal.Remove(transferPath);
+      return landing;
+    }
+    landing.kept = keep(KeepPartialTransfer(transferPath, destination, rights));
     return landing;
   }
 
@@ -212,25 +239,26 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   // second time, and one that was cut short by an early end marker gives way
   // to the whole picture under its own name.
   const RepeatOfSaved repeat = CompareWithSaved(transferPath, state_.LastSavedPicture, rights);
-  if (repeat == RepeatOfSaved::Same && platform::DeleteFile(transferPath)) {
+  if (repeat == RepeatOfSaved::Same && rights.Delete(transferPath)) {
     settled = true;
+    journal.Remove(transferPath);
     state_.LastFaultNotice.clear();
     landing.path = state_.LastSavedPicture.path;
     landing.kind = Landing::Kind::AlreadySaved;
     return landing;
   }
   platform::Result<void> promoted = platform::Success();
-  if (repeat == RepeatOfSaved::Longer && platform::ReplaceFileWith(transferPath, state_.LastSavedPicture.path)) {
+  if (repeat == RepeatOfSaved::Longer && rights.Move(transferPath, state_.LastSavedPicture.path, true)) {
     destination = state_.LastSavedPicture.path;
   } else {
     // The whole image takes its name; another program may have taken that
     // name meanwhile, so naming is asked again rather than replacing anything.
-    promoted = PromoteTransfer(transferPath, destination);
+    promoted = PromoteTransfer(transferPath, destination, rights);
   }
   for (int attempt = 0; !promoted.ok() && promoted.error() == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
     destination = host_.NextImagePath();
     if (!IsFreshImageName(destination)) break;
-    promoted = PromoteTransfer(transferPath, destination);
+    promoted = PromoteTransfer(transferPath, destination, rights);
   }
   settled = true;
   landing.path = destination;
@@ -239,6 +267,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
     landing.kept = transferPath;
     return landing;
   }
+  journal.Remove(transferPath);
   state_.LastFaultNotice.clear();
   DropSupersededPartial(destination, rights);
 
@@ -343,11 +372,13 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
         }
       }
       end.lastRequestOk = read.ok();
-      // The guard holds for every chunk: a scanner that announces more than
-      // the drive can spare never fills it.
-      // The scratch drain keeps room for the chunk under the same guard.
-      const bool room = host_.EnoughFreeSpace(
-          roomPath, withoutRoom == WithoutRoom::Stop ? kPullBytesNeeded : static_cast<std::int32_t>(length));
+      // Every chunk leaves the drive a small reserve: a scanner that
+      // announces more than the drive can spare never fills it, and a
+      // picture that fits is saved whole. The scratch drain keeps room for
+      // the chunk under the start check's rule.
+      const bool room = withoutRoom == WithoutRoom::Stop
+                            ? host_.RoomForChunk(roomPath, length)
+                            : host_.EnoughFreeSpace(roomPath, static_cast<std::int32_t>(length));
       if (!room && withoutRoom == WithoutRoom::Stop) {
         end.lastRequestOk = false;
         end.outOfRoom = true;

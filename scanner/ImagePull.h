@@ -63,7 +63,7 @@ class ImagePull final : public ImagePuller {
     bool endSeen = false;        // the end marker arrived: the file holds the whole image
     bool lastRequestOk = false;  // success flag of the last request sent
     bool interrupted = false;    // a stop, shutdown or pause ended it
-    bool outOfRoom = false;      // the drive fell below the free-space guard's margin
+    bool outOfRoom = false;      // the drive had no room for the next chunk and the reserve beyond it
     bool flushFailed = false;    // the bytes could not be put on the disk
     std::int32_t arrived = 0;    // bytes the scanner delivered: the offset of the next length query
   };

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/LocationRights.h"
+#include "scanner/TransferJournal.h"
 
 namespace pw::scanner {
 
@@ -21,6 +22,9 @@ class PullHost {
   virtual const std::string& DefaultSaveLocation() const = 0;
   // Whether the drive of the path has room for the needed bytes.
   virtual bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const = 0;
+  // Whether the drive of the path has room for a chunk and a small reserve
+  // beyond it: asked before every chunk of a picture that passed the above.
+  virtual bool RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const = 0;
   // The scratch file that takes an image when the drive lacks room.
   virtual std::string FallbackImagePath() const = 0;
   // The auto-rotate switch, and the step itself on a finished, closed file,
@@ -33,6 +37,9 @@ class PullHost {
   // Settles the leftover transfer files of the save location, unless this
   // run settled that location already; the caller acts with the rights.
   virtual void SettleSaveLocation() = 0;
+  // The record of the transfer files this service made, opened with the
+  // service's own rights on first use (call it before acting for a user).
+  virtual TransferJournal& Transfers() = 0;
   // The root of the system drive: the current directory after every pull.
   virtual const std::string& SystemDriveRootPath() const = 0;
   // As the last NextImagePath left them: the name of the image folder and the

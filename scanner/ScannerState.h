@@ -44,6 +44,10 @@ struct ScannerState {
   // could not be saved): a fault that persists is told once, not at every
   // poll. Cleared when a picture arrives whole.
   std::string LastFaultNotice;
+  // A picture was stopped because the drive ran out of room while it
+  // arrived: the next poll drains it into the scratch file (the disk-full
+  // path). Cleared once drained, or when no picture waits any more.
+  bool DrainNextPicture = false;
   // A picture the scanner offers again after an end marker that came too
   // early, or after the answer to its last length query was lost, is
   // compared with this one rather than saved a second time.

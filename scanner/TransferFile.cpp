@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <span>
 
+#include "platform/DebugTrace.h"
+
 namespace pw::scanner {
 namespace {
 
@@ -33,7 +35,7 @@ platform::FileHandle OpenForReading(const std::string& path, const platform::Loc
 }  // namespace
 
 platform::Result<TransferFile> CreateTransferFile(const std::string& folder, std::uint32_t seed,
-                                                  const platform::LocationRights& rights) {
+                                                  const platform::LocationRights& rights, TransferJournal* journal) {
   std::uint32_t value = seed;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     // Twenty-eight bits of the value: seven hex digits.
@@ -41,10 +43,16 @@ platform::Result<TransferFile> CreateTransferFile(const std::string& folder, std
     value = value * 2654435761u + 0x9E3779B9u;
     // A directory of that name would answer 5 to CREATE_NEW, not 80.
     if (platform::GetFileAttributes(path)) continue;
+    if (journal != nullptr) {
+      if (const platform::Result<void> listed = journal->Add(path); !listed) {
+        platform::DebugTrace("Transfer " + path + " not listed: error " + std::to_string(listed.error()));
+      }
+    }
     platform::OpenResult created =
         rights.Open(path, platform::access::kGenericRead | platform::access::kGenericWrite, platform::share::kNone,
                     platform::Disposition::CreateNew);
     if (created.file) return TransferFile{path, std::move(created.file)};
+    if (journal != nullptr) journal->Remove(path);
     if (created.error != error::kFileExists && created.error != error::kAlreadyExists) {
       return platform::Failure(created.error);
     }
@@ -59,8 +67,9 @@ std::string PartialImagePath(const std::string& imagePath) {
   return (hasExtension ? imagePath.substr(0, dot) : imagePath) + kPartialImageExtension;
 }
 
-platform::Result<void> PromoteTransfer(const std::string& transferPath, const std::string& imagePath) {
-  return platform::MoveFileNoReplace(transferPath, imagePath);
+platform::Result<void> PromoteTransfer(const std::string& transferPath, const std::string& imagePath,
+                                       const platform::LocationRights& rights) {
+  return rights.Move(transferPath, imagePath, false);
 }
 
 bool FileStartsWith(const std::string& longerPath, const std::string& shorterPath,
@@ -94,25 +103,25 @@ std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, 
     size = platform::GetFileSize(transfer);
   }
   if (size && *size == 0) {
-    (void)platform::DeleteFile(transferPath);
+    (void)rights.Delete(transferPath);
     return std::nullopt;
   }
 
   const std::string partial = PartialImagePath(imagePath);
   const std::optional<std::uint32_t> attributes = platform::GetFileAttributes(partial);
   if (!attributes) {
-    if (platform::MoveFileNoReplace(transferPath, partial)) return partial;
+    if (rights.Move(transferPath, partial, false)) return partial;
     return transferPath;
   }
   if ((*attributes & (platform::attribute::kDirectory | platform::attribute::kReparsePoint)) != 0) return transferPath;
   // The scanner sends a picture again from its start: a later attempt that
   // holds all of an earlier one's bytes replaces it, a shorter one goes.
   if (FileStartsWith(transferPath, partial, rights)) {
-    if (platform::ReplaceFileWith(transferPath, partial)) return partial;
+    if (rights.Move(transferPath, partial, true)) return partial;
     return transferPath;
   }
   if (FileStartsWith(partial, transferPath, rights)) {
-    if (platform::DeleteFile(transferPath)) return partial;
+    if (rights.Delete(transferPath)) return partial;
     return transferPath;
   }
   // Other bytes than the partial's: both stay.
@@ -121,7 +130,7 @@ std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, 
 
 void DropSupersededPartial(const std::string& imagePath, const platform::LocationRights& rights) {
   const std::string partial = PartialImagePath(imagePath);
-  if (platform::FileExists(partial) && FileStartsWith(imagePath, partial, rights)) (void)platform::DeleteFile(partial);
+  if (platform::FileExists(partial) && FileStartsWith(imagePath, partial, rights)) (void)rights.Delete(partial);
 }
 
 std::optional<SavedPictureRecord> DescribeSavedPicture(const std::string& path,

@@ -18,6 +18,7 @@
 #include "platform/LocationRights.h"
 #include "platform/Result.h"
 #include "scanner/ScannerState.h"
+#include "scanner/TransferJournal.h"
 
 namespace pw::scanner {
 
@@ -32,16 +33,23 @@ struct TransferFile {
 // entry is never opened). seed varies the name; a taken name is stepped over.
 // Every open goes through the rights' Open: for the console user no link is
 // followed and nothing outside the location is opened.
+// With a journal, each name is listed there before its file is made (a name
+// found taken is cleared again); a journal that cannot be written does not
+// stop the transfer.
 platform::Result<TransferFile> CreateTransferFile(
     const std::string& folder, std::uint32_t seed,
-    const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
+    const platform::LocationRights& rights = platform::LocationRights::ProcessOwn(),
+    TransferJournal* journal = nullptr);
 
 // "C:\Scans\Photo1\img0001.partial" for "C:\Scans\Photo1\img0001.jpg".
 std::string PartialImagePath(const std::string& imagePath);
 
 // Gives a complete transfer its image name. Fails with 183 when an entry of
 // that name exists (it is left as it is) and the transfer keeps its name.
-platform::Result<void> PromoteTransfer(const std::string& transferPath, const std::string& imagePath);
+// For the console user the rename goes through the folder's handle.
+platform::Result<void> PromoteTransfer(
+    const std::string& transferPath, const std::string& imagePath,
+    const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 // Keeps the bytes of an interrupted transfer for the image: under the image's
 // partial name when that is free, or replacing a partial there whose bytes the

@@ -9,6 +9,7 @@
 
 #include "platform/DebugTrace.h"
 #include "platform/FileSystem.h"
+#include "platform/Security.h"
 #include "scanner/TransferFile.h"
 
 namespace pw::scanner {
@@ -75,8 +76,13 @@ bool IsPlainFile(std::uint32_t attributes) {
 class FolderSettler {
  public:
   FolderSettler(const std::string& folder, SettleNaming& naming, const platform::LocationRights& rights,
-                SettleCounts& counts)
-      : folder_(folder), naming_(naming), rights_(rights), counts_(counts), entries_(naming.ListFolder(folder)) {}
+                TransferJournal& journal, SettleCounts& counts)
+      : folder_(folder),
+        naming_(naming),
+        rights_(rights),
+        journal_(journal),
+        counts_(counts),
+        entries_(naming.ListFolder(folder)) {}
 
   void Run() {
     std::vector<std::string> transfers;
@@ -98,6 +104,10 @@ class FolderSettler {
   }
 
   void Settle(const std::string& path) {
+    if (!journal_.Lists(path)) return Leave(path, "this service did not make it");
+    if (!platform::OwnedBySystemOrAdministrators(path) && !platform::OwnedByActingUser(path)) {
+      return Leave(path, "another user owns it");
+    }
     std::optional<std::uint64_t> size;
     std::optional<bool> whole;
     {
@@ -105,12 +115,15 @@ class FolderSettler {
           rights_.Open(path, platform::access::kGenericRead, platform::share::kRead, platform::Disposition::OpenExisting)
               .file;
       if (!file) return Leave(path, "it cannot be opened");
+      // Another name of the same file (a hard link) may be anyone's file.
+      if (platform::FileLinkCount(file).value_or(0) != 1) return Leave(path, "it has more than one name");
       size = platform::GetFileSize(file);
       if (!size) return Leave(path, "its size cannot be read");
       if (*size > 0) whole = HoldsWholePicture(file, *size);
     }  // closed here: the rename and the delete need it closed
     if (*size == 0) {
-      if (!platform::DeleteFile(path)) return Leave(path, "it cannot be deleted");
+      if (!rights_.Delete(path)) return Leave(path, "it cannot be deleted");
+      journal_.Remove(path);
       ++counts_.deleted;
       return;
     }
@@ -126,7 +139,8 @@ class FolderSettler {
     for (const platform::FindEntry& entry : entries_) {
       if (entry.size != size || !IsPlainFile(entry.attributes) || !naming_.IsImageName(entry.name)) continue;
       if (FileStartsWith(Join(folder_, entry.name), path, rights_)) {
-        if (!platform::DeleteFile(path)) return Leave(path, "it cannot be deleted");
+        if (!rights_.Delete(path)) return Leave(path, "it cannot be deleted");
+        journal_.Remove(path);
         ++counts_.deleted;
         counts_.lastWhole = Join(folder_, entry.name);
         return;
@@ -137,9 +151,10 @@ class FolderSettler {
       const std::optional<std::string> name = naming_.FreeImageName(0);
       if (!name) return Leave(path, "no image number is left");
       const std::string image = Join(folder_, *name);
-      const platform::Result<void> moved = platform::MoveFileNoReplace(path, image);
+      const platform::Result<void> moved = rights_.Move(path, image, false);
       naming_.TakeImageName(*name);
       if (moved.ok()) {
+        journal_.Remove(path);
         entries_.push_back({*name, 0, size});
         ++counts_.named;
         counts_.lastWhole = image;
@@ -165,6 +180,7 @@ class FolderSettler {
       }
       const std::optional<std::string> kept = KeepPartialTransfer(path, image, rights_);
       if (kept && *kept == path) return Leave(path, "it cannot be renamed");
+      journal_.Remove(path);
       ++counts_.kept;
       return;
     }
@@ -173,6 +189,7 @@ class FolderSettler {
   const std::string& folder_;
   SettleNaming& naming_;
   const platform::LocationRights& rights_;
+  TransferJournal& journal_;
   SettleCounts& counts_;
   std::vector<platform::FindEntry> entries_;
 };
@@ -185,7 +202,7 @@ bool IsTransferFileName(std::string_view name) {
 }
 
 SettleCounts SettleLeftoverTransfers(const std::string& location, SettleNaming& naming,
-                                     const platform::LocationRights& rights) {
+                                     const platform::LocationRights& rights, TransferJournal& journal) {
   SettleCounts counts;
   if (location.empty() || !platform::DirectoryExists(location)) return counts;
   try {
@@ -202,15 +219,15 @@ SettleCounts SettleLeftoverTransfers(const std::string& location, SettleNaming& 
       continue;
     }
     ++counts.folders;
-    FolderSettler(folder, naming, rights, counts).Run();
+    FolderSettler(folder, naming, rights, journal, counts).Run();
   }
   return counts;
 }
 
 void SettleLocationOnce(ScannerState& state, const std::string& location, SettleNaming& naming,
-                        const platform::LocationRights& rights) {
+                        const platform::LocationRights& rights, TransferJournal& journal) {
   if (state.SettledLocation == location) return;
-  const SettleCounts counts = SettleLeftoverTransfers(location, naming, rights);
+  const SettleCounts counts = SettleLeftoverTransfers(location, naming, rights, journal);
   state.SettledLocation = location;
   if (counts.lastWhole) {
     if (std::optional<SavedPictureRecord> saved = DescribeSavedPicture(*counts.lastWhole, rights)) {

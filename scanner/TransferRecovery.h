@@ -15,6 +15,7 @@
 #include "platform/FileSystem.h"
 #include "platform/LocationRights.h"
 #include "scanner/ScannerState.h"
+#include "scanner/TransferJournal.h"
 
 namespace pw::scanner {
 
@@ -56,15 +57,19 @@ bool IsTransferFileName(std::string_view name);
 // One listing of the location and one of each image folder; the caller acts
 // with the rights (inside their Acting). A location that does not exist is
 // left alone; for the console user one that is a link is left alone, and a
-// folder that is one is skipped.
+// folder that is one is skipped. Only the service's own leftovers are
+// settled: a transfer the journal lists, owned by the service (SYSTEM or
+// Administrators) or by the user the thread acts for, with one name only (a
+// hard link is never written through nor deleted). Any other stays as it is.
+// A settled transfer's entry goes from the journal.
 SettleCounts SettleLeftoverTransfers(const std::string& location, SettleNaming& naming,
-                                     const platform::LocationRights& rights);
+                                     const platform::LocationRights& rights, TransferJournal& journal);
 
 // Settles the location unless this run settled it already (the state
 // remembers the last location settled; clearing it settles again). A whole
 // picture settled becomes the picture saved last: a crash before the scanner
 // let it go makes the scanner offer it again, and it is not saved twice.
 void SettleLocationOnce(ScannerState& state, const std::string& location, SettleNaming& naming,
-                        const platform::LocationRights& rights);
+                        const platform::LocationRights& rights, TransferJournal& journal);
 
 }  // namespace pw::scanner

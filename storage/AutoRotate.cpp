@@ -113,8 +113,8 @@ void AutoRotateImage(const std::string& path, ImagingLibrary& library, const pla
   const std::optional<std::string> scratch = ReserveScratch(path, rights);
   if (!scratch) return;
   const bool saved = library.SaveFile(*scratch, record, kSaveFormat, kSaveBitsPerPixel, kSaveQuality, nullptr) != 0;
-  if (saved && HoldsBytesOnDisk(*scratch, rights) && platform::ReplaceFileWith(*scratch, path)) return;
-  (void)platform::DeleteFile(*scratch);
+  if (saved && HoldsBytesOnDisk(*scratch, rights) && rights.Move(*scratch, path, true)) return;
+  (void)rights.Delete(*scratch);
 }
 
 void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) {

@@ -14,6 +14,11 @@ bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) {
   return freeKiB / static_cast<std::uint64_t>(needKiB) >= 2;
 }
 
+bool RoomForChunk(const std::string& path, std::uint32_t chunkBytes) {
+  const platform::Result<platform::DiskFreeSpace> result = platform::GetDiskFreeSpaceEx(path.substr(0, 3));
+  return result && result->totalFreeBytes >= std::uint64_t{chunkBytes} + kChunkReserveBytes;
+}
+
 std::string FallbackImagePath(const std::string& settingsFilePath) {
   return platform::ExtractFilePath(settingsFilePath) + kFallbackFileName;
 }

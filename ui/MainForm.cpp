@@ -251,6 +251,8 @@ void TMainForm::FormActivate() {
 }
 
 void TMainForm::SettleAtStart() {
+  // Opened with the service's own rights, before any action for a user.
+  (void)Transfers();
   // With nobody at the console the location waits for its first pull.
   try {
     const platform::LocationRights::Pull pull(locationRights_);
@@ -263,7 +265,16 @@ void TMainForm::SettleAtStart() {
 
 void TMainForm::SettleSaveLocation() {
   LeftoverNaming naming(PathEdit.Text(), FolderPrefix, FilePrefix);
-  scanner::SettleLocationOnce(process_, PathEdit.Text(), naming, locationRights_);
+  scanner::SettleLocationOnce(process_, PathEdit.Text(), naming, locationRights_, transfers_);
+}
+
+scanner::TransferJournal& TMainForm::Transfers() {
+  if (!transfers_.IsOpen() && !SettingsFilePath.empty()) {
+    const platform::Result<void> opened =
+        transfers_.Open(platform::ExtractFilePath(SettingsFilePath) + scanner::kTransferJournalName);
+    if (!opened) platform::DebugTrace("The record of transfers cannot be opened: error " + std::to_string(opened.error()));
+  }
+  return transfers_;
 }
 
 void TMainForm::FormClose() {
@@ -790,6 +801,10 @@ std::vector<std::string> TMainForm::ListImageFiles(const std::string& folder) {
   PagewickFileListBx.SetDirectory(SystemDriveRoot);
   PagewickFileListBx.SetDirectory(folder);
   return PagewickFileListBx.Items();
+}
+
+bool TMainForm::RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const {
+  return storage::RoomForChunk(path, chunkBytes);
 }
 
 bool TMainForm::EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const {

@@ -231,11 +231,13 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const override;
   // The scratch file beside the settings file.
   std::string FallbackImagePath() const override;
+  bool RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const override;
   // Re-saves a pulled image upright through the imaging component when its
   // EXIF orientation asks for it; throws when the file cannot be opened.
   void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;
   platform::LocationRights& SaveLocationRights() override { return locationRights_; }
   void SettleSaveLocation() override;
+  scanner::TransferJournal& Transfers() override;
 
   // Walks the drives and attaches the scanner (through the scanner link).
   void ScanDrives();
@@ -303,6 +305,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
   ProcessState& process_;
+  scanner::TransferJournal transfers_;
   std::unique_ptr<scanner::ScannerLink> ownScannerLink_;
   scanner::ScannerLink* scannerLink_;
   FormOwner* owner_;

@@ -272,6 +272,7 @@ OpenResult CreateFile(const std::string& path, std::uint32_t desiredAccess, std:
   if (truncate) flags |= O_TRUNC;
   if (!resolved.exists) flags |= O_CREAT | O_EXCL;
   const bool changesDisk = truncate || !resolved.exists;
+  if (!resolved.exists) world.BeforeCreate(resolved.hostPath);
   if (changesDisk) world.Cache().BeforeChange();
   const int fd = ::open(resolved.hostPath.c_str(), flags, 0666);
   if (fd < 0) {
@@ -738,6 +739,235 @@ std::optional<std::vector<std::byte>> GetFileDaclBytes(const std::string& path) 
   const ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess || !resolved.exists) return std::nullopt;
   return DescriptorFor(resolved.windowsPath, IsDirectory(resolved.hostPath));
+}
+
+}  // namespace pw::platform
+
+// ---- Files of an open folder ----------------------------------------------
+// The world keeps the folder's descriptor: every call below works relative to
+// it (openat, renameat2, unlinkat), so the folder's path may be changed
+// meanwhile without the call landing anywhere else.
+
+namespace pw::platform {
+namespace {
+
+// Where the entry a descriptor holds is now.
+std::optional<fs::path> HeldPath(const OpenFile& open) {
+  std::error_code ec;
+  fs::path held = fs::read_symlink("/proc/self/fd/" + std::to_string(open.Descriptor()), ec);
+  if (ec || held.empty() || held.native().ends_with(" (deleted)")) return std::nullopt;
+  return held;
+}
+
+// One component of a name, as NtCreateFile takes it below a root directory.
+bool IsOneComponent(const std::string& name) {
+  if (name.empty() || name.size() > 255 || name == "." || name == "..") return false;
+  if (name.back() == '.' || name.back() == ' ') return false;
+  return name.find_first_of("\\/:*?\"<>|") == std::string::npos &&
+         std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 32; });
+}
+
+// The stored name of the folder's entry that matches name case-insensitively.
+std::optional<std::string> StoredNameIn(int folderFd, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return name;
+  const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return std::nullopt;
+  DIR* listing = ::fdopendir(listFd);
+  if (listing == nullptr) {
+    ::close(listFd);
+    return std::nullopt;
+  }
+  std::optional<std::string> found;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (host::NamesEqual(entry->d_name, name)) {
+      found = entry->d_name;
+      break;
+    }
+  }
+  ::closedir(listing);
+  return found;
+}
+
+struct RelativeFolder {
+  int fd = -1;
+  fs::path held;
+};
+
+// The open folder of a handle, or the failure of a handle that is none.
+Result<RelativeFolder> FolderOf(World& world, const FileHandle& folder) {
+  OpenFile* open = FindOpenFile(world, folder);
+  if (open == nullptr) return Failure(error::kInvalidHandle);
+  const std::optional<fs::path> held = HeldPath(*open);
+  if (!held) return Failure(error::kFileNotFound);
+  if (IsLink(*held) || !IsDirectory(*held)) return Failure(error::kDirectory);
+  return RelativeFolder{open->Descriptor(), *held};
+}
+
+}  // namespace
+
+OpenResult CreateFileRelative(const FileHandle& folder, const std::string& name, std::uint32_t desiredAccess,
+                              std::uint32_t shareMode, Disposition disposition) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  const auto how = static_cast<std::uint32_t>(disposition);
+  if (how < 1 || how > 5) return OpenFailure(error::kInvalidParameter);
+  Result<RelativeFolder> dir = FolderOf(world, folder);
+  if (!dir) return OpenFailure(dir.error());
+  if (!IsOneComponent(name)) return OpenFailure(error::kInvalidName);
+  const bool wantsWrite = (desiredAccess & kWriteAccess) != 0;
+  const bool wantsRead = (desiredAccess & kReadAccess) != 0;
+  if (disposition == Disposition::TruncateExisting && !wantsWrite) return OpenFailure(error::kInvalidParameter);
+
+  const std::optional<std::string> stored = StoredNameIn(dir->fd, name);
+  const std::string entry = stored.value_or(name);
+  const fs::path hostPath = dir->held / entry;
+  const bool exists = stored.has_value();
+  if (exists) {
+    struct stat info {};
+    if (::fstatat(dir->fd, entry.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      return OpenFailure(host::ErrorFromErrno(errno));
+    }
+    // A link or a folder as the name is never opened.
+    if (disposition == Disposition::CreateNew) return OpenFailure(error::kFileExists);
+    if (S_ISLNK(info.st_mode) || S_ISDIR(info.st_mode)) return OpenFailure(error::kAccessDenied);
+  } else if (disposition == Disposition::OpenExisting || disposition == Disposition::TruncateExisting) {
+    return OpenFailure(error::kFileNotFound);
+  }
+  const bool truncate =
+      exists && (disposition == Disposition::CreateAlways || disposition == Disposition::TruncateExisting);
+  if (wantsWrite || truncate || !exists) {
+    if (const ErrorCode denied = UserWriteDenied(world, hostPath, false)) return OpenFailure(denied);
+  }
+  if (exists) {
+    const std::uint32_t attributes = AttributesOf(world, hostPath, false);
+    if ((attributes & attribute::kReadOnly) != 0 && (wantsWrite || truncate)) return OpenFailure(error::kAccessDenied);
+    if (disposition == Disposition::CreateAlways && (attributes & (attribute::kHidden | attribute::kSystem)) != 0) {
+      return OpenFailure(error::kAccessDenied);
+    }
+    if (host::SharingConflict(world, hostPath, desiredAccess, shareMode)) return OpenFailure(error::kSharingViolation);
+  }
+
+  int flags = O_CLOEXEC | O_NOFOLLOW;
+  flags |= (truncate || (wantsRead && wantsWrite)) ? O_RDWR : wantsWrite ? O_WRONLY : O_RDONLY;
+  if (truncate) flags |= O_TRUNC;
+  if (!exists) flags |= O_CREAT | O_EXCL;
+  const bool changesDisk = truncate || !exists;
+  if (!exists) world.BeforeCreate(hostPath);
+  if (changesDisk) world.Cache().BeforeChange();
+  const int fd = ::openat(dir->fd, entry.c_str(), flags, 0666);
+  if (fd < 0) {
+    const int code = errno;
+    return OpenFailure(code == EEXIST ? error::kFileExists : code == ELOOP ? error::kAccessDenied
+                                                                           : host::ErrorFromErrno(code));
+  }
+  if (changesDisk) world.Cache().Created(fd);
+  if (!exists || disposition == Disposition::CreateAlways) world.SetExtraAttributes(hostPath, 0);
+  if (!exists) {
+    // What a thread acting for a user creates is that user's.
+    const std::optional<std::string> created = world.WindowsPathOf(hostPath);
+    if (const std::string* user = host::ImpersonatedUser(); user != nullptr && created) {
+      (void)host::SetEntryOwner(*created, *user);
+    }
+  }
+  OpenResult result;
+  result.file = FileHandle(world.AddHandle(std::make_unique<OpenFile>(fd, hostPath, desiredAccess, shareMode)));
+  const bool reportsExisting =
+      exists && (disposition == Disposition::CreateAlways || disposition == Disposition::OpenAlways);
+  result.error = reportsExisting ? error::kAlreadyExists : error::kSuccess;
+  return result;
+}
+
+namespace {
+
+// The open file behind a handle that may rename or delete it: its entry is
+// still where the descriptor says, and it is a file.
+Result<fs::path> FileForChange(World& world, const FileHandle& file, OpenFile*& open) {
+  open = FindOpenFile(world, file);
+  if (open == nullptr) return Failure(error::kInvalidHandle);
+  if ((open->Access() & (host::access_bit::kDelete | host::access_bit::kGenericAll)) == 0) {
+    return Failure(error::kAccessDenied);
+  }
+  const std::optional<fs::path> held = HeldPath(*open);
+  if (!held) return Failure(error::kFileNotFound);
+  struct stat mine {};
+  struct stat there {};
+  if (::fstat(open->Descriptor(), &mine) != 0 || ::lstat(held->c_str(), &there) != 0 ||
+      mine.st_dev != there.st_dev || mine.st_ino != there.st_ino) {
+    return Failure(error::kFileNotFound);
+  }
+  if (S_ISDIR(mine.st_mode)) return Failure(error::kAccessDenied);
+  return *held;
+}
+
+// Other opens of the same file than this handle's own.
+bool OthersCollide(const World& world, const OpenFile& self, const fs::path& hostPath) {
+  const fs::path key = host::OpenFileKey(hostPath);
+  bool conflict = false;
+  world.ForEachHandle([&](host::HandleObject& object) {
+    auto* other = dynamic_cast<OpenFile*>(&object);
+    if (other == nullptr || other == &self || conflict || other->HostPath() != key) return;
+    conflict = host::OpensCollide(host::access_bit::kDelete, kShareAll, other->Access(), other->ShareMode());
+  });
+  return conflict;
+}
+
+}  // namespace
+
+Result<void> RenameRelative(const FileHandle& file, const FileHandle& folder, const std::string& name, bool replace) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  OpenFile* open = nullptr;
+  PW_TRY_ASSIGN(const fs::path from, FileForChange(world, file, open));
+  PW_TRY_ASSIGN(const RelativeFolder dir, FolderOf(world, folder));
+  if (!IsOneComponent(name)) return Failure(error::kInvalidName);
+  struct stat fromInfo {};
+  struct stat dirInfo {};
+  if (::lstat(from.c_str(), &fromInfo) != 0 || ::fstat(dir.fd, &dirInfo) != 0) return Failure(error::kFileNotFound);
+  if (fromInfo.st_dev != dirInfo.st_dev) return Failure(error::kNotSameDevice);
+  const std::optional<std::string> stored = StoredNameIn(dir.fd, name);
+  const fs::path to = dir.held / stored.value_or(name);
+  const bool sameEntry = stored && host::OpenFileKey(to) == host::OpenFileKey(from);
+  if (const ErrorCode denied = UserWriteDenied(world, from, false)) return Failure(denied);
+  if (const ErrorCode denied = UserWriteDenied(world, to, false)) return Failure(denied);
+  if (stored && !sameEntry) {
+    if (!replace) return Failure(error::kAlreadyExists);
+    struct stat target {};
+    if (::fstatat(dir.fd, stored->c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0) return Failure(host::ErrorFromErrno(errno));
+    if (S_ISDIR(target.st_mode) || HasReadOnly(world, to)) return Failure(error::kAccessDenied);
+    if (host::SharingConflict(world, to, host::access_bit::kDelete, kShareAll)) return Failure(error::kAccessDenied);
+  }
+  if (OthersCollide(world, *open, from)) return Failure(error::kSharingViolation);
+  const std::uint32_t attributes = world.ExtraAttributes(from);
+  world.Cache().BeforeChange();
+  // The name this call gives may have been taken meanwhile by another process
+  // of the world: without replace the host rename never replaces either.
+  const std::string target = stored.value_or(name);
+  const unsigned int how = (replace || sameEntry) ? 0u : RENAME_NOREPLACE;
+  if (::renameat2(AT_FDCWD, from.c_str(), dir.fd, target.c_str(), how) != 0) {
+    return Failure(errno == EEXIST ? error::kAlreadyExists : host::ErrorFromErrno(errno));
+  }
+  world.SetExtraAttributes(from, 0);
+  world.SetExtraAttributes(to, attributes);
+  // The handle follows its file: later share checks see the new name.
+  open->Renamed(to);
+  return Success();
+}
+
+Result<void> DeleteByHandle(const FileHandle& file) {
+  World& world = World::Current();
+  std::scoped_lock lock(world.Mutex());
+  OpenFile* open = nullptr;
+  PW_TRY_ASSIGN(const fs::path path, FileForChange(world, file, open));
+  if (HasReadOnly(world, path)) return Failure(error::kAccessDenied);
+  if (const ErrorCode denied = UserWriteDenied(world, path, false)) return Failure(denied);
+  if (OthersCollide(world, *open, path)) return Failure(error::kSharingViolation);
+  world.Cache().BeforeChange();
+  // Unlinked at once: the name goes no later than on Windows, when the
+  // handle is closed. Only this entry's name: another link to the file stays.
+  if (::unlink(path.c_str()) != 0) return Failure(host::ErrorFromErrno(errno));
+  world.SetExtraAttributes(path, 0);
+  return Success();
 }
 
 }  // namespace pw::platform

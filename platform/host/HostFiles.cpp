@@ -30,6 +30,8 @@ OpenFile::~OpenFile() {
   if (descriptor_ >= 0) ::close(descriptor_);
 }
 
+void OpenFile::Renamed(const fs::path& hostPath) { hostPath_ = OpenFileKey(hostPath); }
+
 bool OpenFile::CanRead() const { return ReadsData(access_); }
 bool OpenFile::CanWrite() const { return WritesData(access_); }
 

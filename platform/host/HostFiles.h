@@ -34,6 +34,8 @@ class OpenFile final : public HandleObject {
   bool CanWrite() const;
   std::uint32_t Access() const { return access_; }
   std::uint32_t ShareMode() const { return shareMode_; }
+  // The file was renamed through this handle.
+  void Renamed(const std::filesystem::path& hostPath);
 
  private:
   int descriptor_;

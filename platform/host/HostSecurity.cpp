@@ -17,6 +17,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Security.h"
 #include "platform/Sessions.h"
+#include "platform/host/HostFiles.h"
 #include "platform/hostworld/World.h"
 #include "platform/hostworld/WorldSecurity.h"
 #include "platform/hostworld/WorldSessions.h"
@@ -85,6 +86,12 @@ bool ProcessRunsAsThisUser(std::uint32_t processId) {
 bool OwnedBySystemOrAdministrators(const std::string& path) {
   const std::string owner = host::EntryOwner(path);
   return owner == host::kSystemOwner || owner == host::kAdministratorsOwner;
+}
+
+bool OwnedByActingUser(const std::string& path) {
+  const std::string owner = host::EntryOwner(path);
+  const std::string* user = host::ImpersonatedUser();
+  return !owner.empty() && owner == (user != nullptr ? *user : std::string(host::kSystemOwner));
 }
 
 Result<void> CreateServiceOnlyDirectory(const std::string& path) {

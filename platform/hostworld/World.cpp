@@ -690,4 +690,14 @@ std::string World::ReadFile(std::string_view windowsPath) const {
 
 void World::MakeDirectories(std::string_view windowsPath) const { fs::create_directories(HostPath(windowsPath)); }
 
+void World::SetCreateObserver(std::function<void(const fs::path&)> observer) {
+  std::scoped_lock lock(mutex_);
+  createObserver_ = std::move(observer);
+}
+
+void World::BeforeCreate(const fs::path& hostPath) {
+  std::scoped_lock lock(mutex_);
+  if (createObserver_) createObserver_(hostPath);
+}
+
 }  // namespace pw::host

@@ -177,6 +177,13 @@ class World {
   // it, without write access to the file; the same rules for the name.
   void CreateHardLink(std::string_view linkWindowsPath, std::string_view targetWindowsPath) const;
 
+  // Test code: runs on the creating thread, under the world's lock, just
+  // before a file is created (its host path as the call will create it), so
+  // a test can change the world at that very moment. Empty: none.
+  void SetCreateObserver(std::function<void(const std::filesystem::path&)> observer);
+  // For the backend: a file is about to be created at hostPath.
+  void BeforeCreate(const std::filesystem::path& hostPath);
+
   // Write faults, per drive letter or per file (a Windows path). Test code:
   //   world.SetWriteFault('C', host::WriteFault::DiskFullAfter(4096));
   void SetWriteFault(char letter, WriteFault fault);
@@ -246,6 +253,7 @@ class World {
   std::unique_ptr<ServiceManager> services_;
   std::unique_ptr<SessionTable> sessions_;
   mutable WriteCache writeCache_;
+  std::function<void(const std::filesystem::path&)> createObserver_;
 };
 
 // Case-insensitive comparison of ANSI names as Windows volumes do it

@@ -1,4 +1,8 @@
+#include <algorithm>
+#include <cstddef>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/win32/WinApi.h"
@@ -227,6 +231,162 @@ std::optional<std::string> FinalPathOfHandle(const FileHandle& file) {
     path.assign(length, '\0');  // the size it needs, its terminating zero included
   }
   return std::nullopt;
+}
+
+
+// ---- Files of an open folder ----------------------------------------------
+
+namespace {
+
+// The parts of the native API the relative calls need (winternl.h names).
+struct NativeUnicodeString {
+  USHORT Length;
+  USHORT MaximumLength;
+  PWSTR Buffer;
+};
+struct NativeObjectAttributes {
+  ULONG Length;
+  HANDLE RootDirectory;
+  NativeUnicodeString* ObjectName;
+  ULONG Attributes;
+  PVOID SecurityDescriptor;
+  PVOID SecurityQualityOfService;
+};
+struct NativeIoStatusBlock {
+  union {
+    LONG Status;
+    PVOID Pointer;
+  };
+  ULONG_PTR Information;
+};
+using NtCreateFileFunction = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, NativeObjectAttributes*, NativeIoStatusBlock*,
+                                          PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using StatusToErrorFunction = ULONG(NTAPI*)(LONG);
+using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+
+constexpr ULONG kObjCaseInsensitive = 0x40;
+constexpr ULONG kFileNonDirectoryFile = 0x40;
+constexpr ULONG kFileSynchronousIoNonAlert = 0x20;
+constexpr ULONG kFileOpenReparsePoint = 0x00200000;
+constexpr int kFileRenameInfoClass = 3;       // FileRenameInfo
+constexpr int kFileDispositionInfoClass = 4;  // FileDispositionInfo
+
+template <typename Function>
+Function NativeCall(const char* module, const char* name) {
+  HMODULE loaded = ::GetModuleHandleA(module);
+  if (loaded == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(loaded, name)));
+}
+
+ULONG NativeDisposition(Disposition disposition) {
+  switch (disposition) {
+    case Disposition::CreateNew:
+      return 2;  // FILE_CREATE
+    case Disposition::CreateAlways:
+      return 5;  // FILE_OVERWRITE_IF
+    case Disposition::OpenExisting:
+      return 1;  // FILE_OPEN
+    case Disposition::OpenAlways:
+      return 3;  // FILE_OPEN_IF
+    case Disposition::TruncateExisting:
+      return 4;  // FILE_OVERWRITE
+  }
+  return 1;
+}
+
+// One component in the ANSI code page, as the *A calls take names.
+std::optional<std::wstring> WideComponent(const std::string& name) {
+  if (name.empty() || name == "." || name == ".." || name.find_first_of("\\/:") != std::string::npos) {
+    return std::nullopt;
+  }
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+  if (length <= 0 || length > 255) return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), wide.data(), length);
+  return wide;
+}
+
+OpenResult OpenFailed(ErrorCode code) {
+  OpenResult result;
+  result.error = code;
+  return result;
+}
+
+}  // namespace
+
+OpenResult CreateFileRelative(const FileHandle& folder, const std::string& name, std::uint32_t desiredAccess,
+                              std::uint32_t shareMode, Disposition disposition) {
+  const auto create = NativeCall<NtCreateFileFunction>("ntdll.dll", "NtCreateFile");
+  const auto toError = NativeCall<StatusToErrorFunction>("ntdll.dll", "RtlNtStatusToDosError");
+  if (create == nullptr || toError == nullptr) return OpenFailed(ERROR_CALL_NOT_IMPLEMENTED);
+  if (!folder.valid()) return OpenFailed(ERROR_INVALID_HANDLE);
+  std::optional<std::wstring> wide = WideComponent(name);
+  if (!wide) return OpenFailed(ERROR_INVALID_NAME);
+  NativeUnicodeString objectName{static_cast<USHORT>(wide->size() * sizeof(wchar_t)),
+                                 static_cast<USHORT>(wide->size() * sizeof(wchar_t)), wide->data()};
+  NativeObjectAttributes attributes{sizeof(NativeObjectAttributes), folder.get(), &objectName, kObjCaseInsensitive,
+                                    nullptr, nullptr};
+  NativeIoStatusBlock status{};
+  HANDLE file = INVALID_HANDLE_VALUE;
+  const LONG result = create(&file, desiredAccess | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                             shareMode, NativeDisposition(disposition),
+                             kFileNonDirectoryFile | kFileSynchronousIoNonAlert | kFileOpenReparsePoint, nullptr, 0);
+  if (result < 0) {
+    // A folder of that name answers as CreateFileA does for it.
+    const auto code = static_cast<ErrorCode>(toError(result));
+    return OpenFailed(code == ERROR_ALREADY_EXISTS ? ErrorCode{ERROR_FILE_EXISTS} : code);
+  }
+  OpenResult opened;
+  opened.file = FileHandle(file);
+  // The link itself was opened (FILE_OPEN_REPARSE_POINT): it is not the file asked for.
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return OpenFailed(ERROR_ACCESS_DENIED);
+  }
+  // FILE_OPENED with OPEN_IF or OVERWRITE_IF: CreateFileA leaves 183 behind.
+  constexpr ULONG_PTR kFileOpened = 1;
+  constexpr ULONG_PTR kFileOverwritten = 3;
+  const bool existed = status.Information == kFileOpened || status.Information == kFileOverwritten;
+  opened.error = existed && (disposition == Disposition::OpenAlways || disposition == Disposition::CreateAlways)
+                     ? ERROR_ALREADY_EXISTS
+                     : ERROR_SUCCESS;
+  return opened;
+}
+
+Result<void> RenameRelative(const FileHandle& file, const FileHandle& folder, const std::string& name, bool replace) {
+  const auto setInformation = NativeCall<SetInformationFunction>("kernel32.dll", "SetFileInformationByHandle");
+  if (setInformation == nullptr) return Failure(ERROR_CALL_NOT_IMPLEMENTED);
+  if (!file.valid() || !folder.valid()) return Failure(ERROR_INVALID_HANDLE);
+  const std::optional<std::wstring> wide = WideComponent(name);
+  if (!wide) return Failure(ERROR_INVALID_NAME);
+  // FILE_RENAME_INFO: a BOOLEAN, the root directory, the name's length in
+  // bytes and the name itself, laid out as the structure declares them.
+  struct RenameHead {
+    BOOLEAN ReplaceIfExists;
+    HANDLE RootDirectory;
+    DWORD FileNameLength;
+    WCHAR FileName[1];
+  };
+  const std::size_t bytes = offsetof(RenameHead, FileName) + (wide->size() + 1) * sizeof(WCHAR);
+  std::vector<std::byte> buffer(bytes + sizeof(RenameHead));
+  auto* info = reinterpret_cast<RenameHead*>(buffer.data());
+  info->ReplaceIfExists = replace ? TRUE : FALSE;
+  info->RootDirectory = folder.get();
+  info->FileNameLength = static_cast<DWORD>(wide->size() * sizeof(WCHAR));
+  auto* name = reinterpret_cast<WCHAR*>(buffer.data() + offsetof(RenameHead, FileName));
+  std::copy(wide->begin(), wide->end(), name);
+  name[wide->size()] = L'\0';
+  if (setInformation(file.get(), kFileRenameInfoClass, info, static_cast<DWORD>(bytes))) return Success();
+  const auto code = static_cast<ErrorCode>(::GetLastError());
+  return Failure(code == ERROR_FILE_EXISTS ? ErrorCode{ERROR_ALREADY_EXISTS} : code);
+}
+
+Result<void> DeleteByHandle(const FileHandle& file) {
+  const auto setInformation = NativeCall<SetInformationFunction>("kernel32.dll", "SetFileInformationByHandle");
+  if (setInformation == nullptr) return Failure(ERROR_CALL_NOT_IMPLEMENTED);
+  if (!file.valid()) return Failure(ERROR_INVALID_HANDLE);
+  BOOLEAN deleteFile = TRUE;  // FILE_DISPOSITION_INFO
+  return FromBool(setInformation(file.get(), kFileDispositionInfoClass, &deleteFile, sizeof deleteFile));
 }
 
 }  // namespace pw::platform

@@ -120,6 +120,28 @@ bool OwnedByServiceAccount(HANDLE entry) {
 
 }  // namespace
 
+
+bool OwnedByActingUser(const std::string& path) {
+  Handle token;
+  if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) &&
+      !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+    return false;
+  }
+  DWORD size = 0;
+  (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size == 0) return false;
+  std::vector<unsigned char> user(size);
+  if (!::GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return false;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD read = ::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                             nullptr, nullptr, nullptr, &descriptor);
+  if (read != ERROR_SUCCESS) return false;
+  ScopeExit free([descriptor] { ::LocalFree(descriptor); });
+  const auto* tokenUser = reinterpret_cast<const TOKEN_USER*>(user.data());
+  return owner != nullptr && ::EqualSid(owner, tokenUser->User.Sid) != FALSE;
+}
+
 Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kServiceOnlySecurity, SDDL_REVISION_1, &descriptor,

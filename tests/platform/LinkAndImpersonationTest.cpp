@@ -112,6 +112,67 @@ TEST_F(LinkTest, AFileSymbolicLinkIsFollowedUnlessTheFlagSaysNot) {
   EXPECT_EQ(scratch_.ReadFile("Target\\inside.txt"), "inside");
 }
 
+// A folder opened once keeps the files made relative to it, even after its
+// path was swapped for a junction to another folder.
+TEST_F(LinkTest, FilesOfAnOpenFolderStayInItWhenItsPathLeadsElsewhere) {
+  ASSERT_TRUE(CreateDirectory(scratch_ / "Photo1").ok());
+  scratch_.WriteFile("Photo1\\img0001.jpg", "first");
+  const OpenResult folder =
+      CreateFile(scratch_ / "Photo1", 0, kShareAll, Disposition::OpenExisting, open_flag::kBackupSemantics);
+  ASSERT_TRUE(folder.file.valid()) << folder.error;
+  ASSERT_TRUE(MoveFileNoReplace(scratch_ / "Photo1", scratch_ / "Moved").ok());
+  ASSERT_TRUE(test::CreateJunction(scratch_ / "Photo1", scratch_ / "Target"));
+
+  constexpr std::uint32_t kChange = kReadWrite | access::kDelete;
+  OpenResult transfer = CreateFileRelative(folder.file, "~1234567", kChange, share::kNone, Disposition::CreateNew);
+  ASSERT_TRUE(transfer.file.valid()) << transfer.error;
+  EXPECT_TRUE(WriteFileAt(transfer.file, 0, Bytes("picture")).ok);
+  EXPECT_EQ(RenameRelative(transfer.file, folder.file, "img0001.jpg").error(), error::kAlreadyExists);
+  ASSERT_TRUE(RenameRelative(transfer.file, folder.file, "img0002.jpg").ok());
+  transfer.file.reset();
+  EXPECT_EQ(scratch_.ReadFile("Moved\\img0002.jpg"), "picture");
+  EXPECT_FALSE(FileExists(scratch_ / "Target\\img0002.jpg"));
+  EXPECT_FALSE(FileExists(scratch_ / "Moved\\~1234567"));
+
+  struct Row {
+    const char* what;
+    std::string name;
+    Disposition disposition;
+    ErrorCode error;
+  };
+  const Row refused[] = {
+      {"a taken name, other case", "IMG0001.JPG", Disposition::CreateNew, error::kFileExists},
+      {"a missing file", "img0009.jpg", Disposition::OpenExisting, error::kFileNotFound},
+      {"more than one component", "sub\\img.jpg", Disposition::CreateNew, error::kInvalidName},
+      {"the parent", "..", Disposition::CreateNew, error::kInvalidName},
+  };
+  for (const Row& row : refused) {
+    const OpenResult opened = CreateFileRelative(folder.file, row.name, kChange, share::kNone, row.disposition);
+    EXPECT_FALSE(opened.file.valid()) << row.what;
+    EXPECT_EQ(opened.error, row.error) << row.what;
+  }
+  if (test::CreateFileSymlink(scratch_ / "Moved\\img0003.jpg", scratch_ / "Target\\inside.txt")) {
+    for (const Disposition disposition : {Disposition::CreateNew, Disposition::OpenExisting, Disposition::CreateAlways}) {
+      const OpenResult opened = CreateFileRelative(folder.file, "img0003.jpg", kChange, share::kNone, disposition);
+      EXPECT_FALSE(opened.file.valid()) << "a link as the name";
+    }
+    EXPECT_EQ(scratch_.ReadFile("Target\\inside.txt"), "inside");
+  }
+
+  // Replacing, then deleting through the handle: the name goes, nothing else.
+  OpenResult second = CreateFileRelative(folder.file, "~7654321", kChange, share::kNone, Disposition::CreateNew);
+  ASSERT_TRUE(second.file.valid()) << second.error;
+  EXPECT_TRUE(RenameRelative(second.file, folder.file, "img0002.jpg", true).ok());
+  EXPECT_TRUE(DeleteByHandle(second.file).ok());
+  second.file.reset();
+  EXPECT_FALSE(FileExists(scratch_ / "Moved\\img0002.jpg"));
+  EXPECT_EQ(scratch_.ReadFile("Moved\\img0001.jpg"), "first");
+  const OpenResult reader = CreateFileRelative(folder.file, "img0001.jpg", access::kGenericRead, share::kRead,
+                                               Disposition::OpenExisting);
+  ASSERT_TRUE(reader.file.valid());
+  EXPECT_EQ(DeleteByHandle(reader.file).error(), error::kAccessDenied) << "no delete access";
+}
+
 TEST(FinalPathTest, APlainFileReportsItsOwnPathWithTheStoredCase) {
   test::ScratchFolder scratch;
   scratch.WriteFile("Photo1.txt", "x");
@@ -160,6 +221,27 @@ TEST(ImpersonationTest, TheConsoleUsersTokenDeniesWritesThatUserMayNotMake) {
     (void)RemoveDirectory(row.path + ".d");
   }
   if (viaJunction) (void)RemoveDirectory(scratch / "Link");
+
+  // What the user's thread creates is the user's, made by name or relative
+  // to the folder; what the process creates is its own (or Administrators').
+  scratch.WriteFile("own.txt", "x");
+  EXPECT_TRUE(OwnedByActingUser(scratch / "own.txt") || OwnedBySystemOrAdministrators(scratch / "own.txt"));
+  const std::string mine = scratch.Path();
+  const OpenResult folder = CreateFile(mine, access::kGenericRead, kShareAll, Disposition::OpenExisting,
+                                       open_flag::kBackupSemantics);
+  ASSERT_TRUE(folder.file.valid());
+  {
+    const Impersonation acting(*console);
+    ASSERT_TRUE(acting.ok()) << acting.error();
+    const OpenResult byName = CreateFile(mine + "\\pagewick-owned.txt", kReadWrite, share::kNone, Disposition::CreateNew);
+    const OpenResult relative =
+        CreateFileRelative(folder.file, "pagewick-owned2.txt", kReadWrite, share::kNone, Disposition::CreateNew);
+    ASSERT_TRUE(byName.file.valid() && relative.file.valid());
+    EXPECT_TRUE(OwnedByActingUser(mine + "\\pagewick-owned.txt"));
+    EXPECT_TRUE(OwnedByActingUser(mine + "\\pagewick-owned2.txt"));
+  }
+  (void)DeleteFile(mine + "\\pagewick-owned.txt");
+  (void)DeleteFile(mine + "\\pagewick-owned2.txt");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/host/DebugTraceLog.h"
 #include "platform/hostworld/WorldSessions.h"
 #include "scanner/ImagePull.h"
+#include "storage/FreeSpaceGuard.h"
 #include "platform/hostworld/WorldSecurity.h"
 #include "tests/scanner/PollFixture.h"
 #include "tests/scanner/ScannerFixture.h"
@@ -48,6 +49,18 @@ class ImagePullTest : public PollFixture {
   }
   // One tick of the poll timer.
   void Tick() { Advance(ui::kComputerModePollMs); }
+
+  // Lists planted transfers in the service's record, as the run of the
+  // service that made them would have; an open record reads them again.
+  void ListTransfers(const std::vector<std::string>& paths) {
+    const std::string record = platform::ExtractFilePath(kSettingsPath) + scanner::kTransferJournalName;
+    std::string text = platform::FileExists(record) ? world.ReadFile(record) : std::string();
+    for (const std::string& path : paths) text += "+" + path + "\n";
+    world.WriteFile(record, text);
+    if (form && form->Transfers().IsOpen()) {
+      ASSERT_TRUE(form->Transfers().Open(record).ok());
+    }
+  }
 
   std::vector<std::uint32_t> ChunkLengths() const {
     std::vector<std::uint32_t> lengths;
@@ -457,13 +470,18 @@ TEST_F(ImagePullTest, AChunkTheFileDoesNotTakeEndsThePullAndTheScannerKeepsTheIm
                       {"the second write is cut short", host::WriteFault::ShortWrite(2, 100)},
                       {"the disk fills in the second chunk", host::WriteFault::DiskFullAfter(kChunk + 10)},
                       {"the disk fills, as a handle reports it", host::WriteFault::DiskFullAfter(kChunk, error::kHandleDiskFull)}};
+  // On a drive of their own: the service's record of transfers on C: is not
+  // counted among the picture's writes.
+  world.AddDrive('D', platform::DriveType::Fixed);
+  world.MakeDirectories("D:\\Scans");
+  form->PathEdit.SetText("D:\\Scans");
   int round = 0;
   for (const Row& row : rows) {
     ++round;
     const std::vector<std::byte> image = PatternImage(3 * kChunk, static_cast<std::uint8_t>(40 + round));
     simulator->QueueImage(image);
-    const std::string destination = std::string(kPictures) + "\\Photo1\\img000" + std::to_string(round) + ".jpg";
-    world.SetWriteFault('C', row.fault);
+    const std::string destination = "D:\\Scans\\Photo1\\img000" + std::to_string(round) + ".jpg";
+    world.SetWriteFault('D', row.fault);
     simulator->ClearRequests();
 
     EXPECT_FALSE(PullOnce()) << row.what;
@@ -755,22 +773,55 @@ TEST_F(ConsoleUserPullTest, ThePullWaitsForAConsoleUserAndIsRefusedWhereThatUser
   EXPECT_EQ(simulator->QueuedImages(), 0u);
 }
 
-// The guard holds for every chunk: a scanner that announces more than the
-// drive can spare stops when the drive falls below the guard's margin, and
-// the picture stays on the scanner, its bytes kept as a partial.
-TEST_F(ImagePullTest, TheFreeSpaceGuardStopsTheTransferWhenTheDriveFallsBelowItsMargin) {
-  constexpr std::uint64_t kMargin = 3999744;  // twice 2000000 in whole KiB
-  world.SetDriveFreeBytes('C', kMargin + 3 * kChunk);
-  simulator->QueueImage(PatternImage(16 * kChunk, 42));
-  EXPECT_FALSE(PullOnce());
-  EXPECT_FALSE(Exists(kFirstImage));
-  EXPECT_EQ(simulator->QueuedImages(), 1u);
-  ASSERT_TRUE(Exists(kFirstPartial));
-  EXPECT_LE(Read(kFirstPartial).size(), 4 * kChunk);
-  // At most the chunk that took the drive below the margin, and the few
-  // bytes of settings the form keeps on the same drive.
-  EXPECT_GE(*world.FindDrive('C')->freeBytes + kChunk + 4096, kMargin);
-  EXPECT_TRUE(Explores().empty());
+// On a drive that passes the start check, each chunk needs room for itself
+// and a small reserve: a picture that fits is saved whole however little it
+// leaves beyond the reserve; one that would eat into the reserve is stopped,
+// keeps nothing, and the next poll takes the disk-full path.
+TEST_F(ImagePullTest, EachChunkLeavesTheReserveAndAPictureThatFitsIsSavedWhole) {
+  constexpr std::uint64_t kFree = 6 * 1024 * 1024;  // past the start check's 3999744 bytes
+  constexpr std::uint64_t kFloor = kChunk + storage::kChunkReserveBytes;
+  struct Row {
+    const char* what;
+    std::uint64_t leftFree;  // after the whole picture
+    bool saved;
+  };
+  const Row rows[] = {{"twice the floor left", 2 * kFloor, true},
+                      {"just over the floor left", kFloor + 1, true},
+                      {"less than the floor, not even the reserve, left", storage::kChunkReserveBytes - 1, false}};
+  world.AddDrive('D', platform::DriveType::Fixed);
+  world.MakeDirectories("D:\\Scans");
+  form->PathEdit.SetText("D:\\Scans");
+  std::uint32_t number = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    world.SetDriveFreeBytes('D', kFree);
+    const std::vector<std::byte> image = PatternImage(kFree - row.leftFree, static_cast<std::uint8_t>(70 + number));
+    simulator->QueueImage(image);
+    const std::size_t boxesBefore = Boxes().size();
+    const std::string next = "D:\\Scans\\Photo1\\img000" + std::to_string(number + 1) + ".jpg";
+    EXPECT_EQ(PullOnce(), row.saved);
+    if (row.saved) {
+      ++number;
+      EXPECT_EQ(Read(next), Image(image));
+      EXPECT_EQ(simulator->QueuedImages(), 0u);
+      continue;
+    }
+    // Nothing is kept, nothing said yet; the picture waits on the scanner.
+    EXPECT_FALSE(Exists(next));
+    EXPECT_FALSE(Exists(platform::ChangeFileExt(next, ".partial")));
+    EXPECT_TRUE(platform::FindFiles("D:\\Scans\\Photo1\\~*").value_or(platform::FindEntries()).empty())
+        << "the transfer is deleted";
+    EXPECT_EQ(simulator->QueuedImages(), 1u);
+    EXPECT_EQ(Boxes().size(), boxesBefore);
+    // The next poll drains it into the scratch file and says the disk is full.
+    Tick();
+    EXPECT_EQ(simulator->QueuedImages(), 0u);
+    EXPECT_FALSE(Exists(kScratchPath));
+    EXPECT_FALSE(Exists(next));
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), boxesBefore + 1);
+    EXPECT_EQ(boxes.back().text, form->LoadText(ui::text::kDiskFullMessage));
+  }
 }
 
 // A drive that cannot tell its free space is not written on a guess: the
@@ -958,10 +1009,13 @@ TEST_F(ImagePullTest, LeftoverTransferFilesAreSettledBeforeTheFirstPullIntoTheLo
       const std::string location = std::string(consoleUser ? "C:\\ScansU" : "C:\\Scans") + std::to_string(index++);
       world.MakeDirectories(location + "\\Photo1");
       for (const std::string& folder : row.folders) world.MakeDirectories(location + "\\" + folder);
+      std::vector<std::string> planted;
       for (const Entry& entry : row.before) {
         world.MakeDirectories(platform::ExtractFilePath(location + "\\" + entry.path));
         world.WriteFile(location + "\\" + entry.path, *entry.bytes);
+        planted.push_back(location + "\\" + entry.path);
       }
+      ListTransfers(planted);
       // A link named like a transfer is not followed, nor touched.
       world.MakeDirectories("C:\\Elsewhere");
       world.WriteFile("C:\\Elsewhere\\target", "not a picture");
@@ -1015,6 +1069,7 @@ TEST_F(ImagePullTest, TheServiceWindowSettlesLeftoverTransfersWhenItStarts) {
     world.MakeDirectories(folder);
     world.WriteFile(folder + "\\img0001.jpg", b);
     world.WriteFile(folder + "\\~0000001", a);
+    ListTransfers({folder + "\\~0000001"});
     CreateForm();
     form->SetActsForConsoleUser(row.consoleUser);
     form->Show();

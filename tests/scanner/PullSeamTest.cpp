@@ -30,10 +30,15 @@ class FakePullHost final : public scanner::PullHost {
     return bytesNeeded == scanner::kPullBytesNeeded ? enoughRoom : roomForAChunk;
   }
   std::string FallbackImagePath() const override { return "C:\\Conf\\tmp.jpg"; }
+  bool RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const override {
+    chunksAsked.emplace_back(path, chunkBytes);
+    return roomForAChunk;
+  }
   bool AutoRotateSwitchedOn() const override { return autoRotate; }
   void AutoRotateImage(const std::string& path, const platform::LocationRights&) override { rotated.push_back(path); }
   platform::LocationRights& SaveLocationRights() override { return rights; }
   void SettleSaveLocation() override {}
+  scanner::TransferJournal& Transfers() override { return transfers; }
   const std::string& SystemDriveRootPath() const override { return root; }
   std::string ImageFolderTitle() const override { return "Photo7"; }
   const std::string& ActiveSaveLocation() const override { return active; }
@@ -46,7 +51,9 @@ class FakePullHost final : public scanner::PullHost {
   bool enoughRoom = true;
   bool roomForAChunk = true;
   bool autoRotate = false;
+  scanner::TransferJournal transfers;
   mutable std::vector<std::pair<std::string, std::int32_t>> spaceAsked;
+  mutable std::vector<std::pair<std::string, std::uint32_t>> chunksAsked;
   std::vector<std::string> rotated;
   platform::LocationRights rights;
 };
@@ -117,10 +124,11 @@ TEST_F(PullSeamTest, TheImageGoesWhereTheHostSaysAndItsFolderIsShownByBothTitles
 
   EXPECT_TRUE(Pull());
   EXPECT_EQ(world.ReadFile("C:\\Scans\\Photo7\\img0003.jpg"), Text(image));
-  // Before the pull, and again before its one chunk.
+  // Before the pull, and room for its one chunk.
   EXPECT_EQ(host.spaceAsked, (std::vector<std::pair<std::string, std::int32_t>>{
-                                 {"C:\\Scans\\Photo7\\img0003.jpg", scanner::kPullBytesNeeded},
                                  {"C:\\Scans\\Photo7\\img0003.jpg", scanner::kPullBytesNeeded}}));
+  EXPECT_EQ(host.chunksAsked, (std::vector<std::pair<std::string, std::uint32_t>>{
+                                  {"C:\\Scans\\Photo7\\img0003.jpg", 3000u}}));
   EXPECT_EQ(host.rotated, std::vector<std::string>{"C:\\Scans\\Photo7\\img0003.jpg"});
   EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\");
   EXPECT_EQ(notifier.diskFull, 0);

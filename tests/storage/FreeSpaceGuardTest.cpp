@@ -38,8 +38,25 @@ TEST_F(FreeSpaceGuardTest, NeedsTwiceTheSizeInWholeKiB) {
 }
 
 // A drive that cannot say how full it is is not written on a guess.
+// Each chunk needs room for itself and the reserve, counted in bytes.
+TEST_F(FreeSpaceGuardTest, AChunkNeedsItsOwnRoomAndTheReserve) {
+  const struct {
+    std::uint64_t freeBytes;
+    std::uint32_t chunk;
+    bool room;
+  } cases[] = {{65536 + kChunkReserveBytes, 65536, true},
+               {65535 + kChunkReserveBytes, 65536, false},
+               {kChunkReserveBytes, 0, true},
+               {3ull << 40, 0xFFFFFFFFu, true}};
+  for (const auto& c : cases) {
+    world.SetDriveFreeBytes('D', c.freeBytes);
+    EXPECT_EQ(RoomForChunk("D:\\Scans\\Photo1\\img0001.jpg", c.chunk), c.room) << c.freeBytes << " free";
+  }
+}
+
 TEST_F(FreeSpaceGuardTest, UnreadableFreeSpaceCountsAsNotEnoughRoom) {
   world.SetDriveFreeSpaceError('D', platform::error::kNotReady);
+  EXPECT_FALSE(RoomForChunk("D:\\Scans\\img0001.jpg", 1));
   EXPECT_FALSE(EnoughFreeSpace("D:\\Scans\\img0001.jpg", kPullBytesNeeded));
   EXPECT_FALSE(EnoughFreeSpace("Q:\\Scans\\img0001.jpg", kPullBytesNeeded)) << "no such drive";
   EXPECT_FALSE(EnoughFreeSpace("\\\\server\\share\\img0001.jpg", kPullBytesNeeded)) << "network path";
