@@ -214,6 +214,23 @@ void Controls(std::vector<Scenario>& rows) {
   }
 }
 
+// A scanner that stops answering in the middle of a poll, at each of its
+// requests: the request is held past its time-out (10 s for the descriptor
+// query, 2 s and a margin for the others), and a stop comes while it is
+// held, a second after the first poll began. The stop must not wait for it;
+// after the restart the scanner answers again and the picture comes.
+void HungScanner(std::vector<Scenario>& rows) {
+  // The start-up's drive walk sends the first descriptor query and INQUIRY;
+  // the first poll (2 s after the start) the next ones.
+  const std::pair<const char*, const char*> holds[] = {
+      {"descriptor", "descriptor:1:1"}, {"inquiry", "inquiry:1:1"}, {"length", "length:0:1"}, {"chunk", "chunk:0:1"}};
+  for (const auto& [label, hang] : holds) {
+    Scenario row = Row(std::string("hung/") + label + "-stop", "fixed:8192", {"--hang", hang});
+    row.controls = {ControlStep{0, ControlAction::StopThenRestart, 3000ms}};
+    rows.push_back(row);
+  }
+}
+
 // Pictures in a row across the folder boundary: Photo1 holds img9998.jpg, so
 // the next pictures are Photo1\img9999.jpg, Photo2\img0001.jpg, Photo2\img0002.jpg.
 void FolderBoundary(std::vector<Scenario>& rows) {
@@ -357,6 +374,7 @@ std::vector<Scenario> AllScenarios() {
   Drives(rows);
   SaveLocations(rows);
   Controls(rows);
+  HungScanner(rows);
   FolderBoundary(rows);
   SettingsAndTexts(rows);
   AutoRotate(rows);
