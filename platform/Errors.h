@@ -36,6 +36,8 @@ inline constexpr ErrorCode kAlreadyExists = 183;
 inline constexpr ErrorCode kMoreData = 234;
 inline constexpr ErrorCode kDiskFull = 112;
 inline constexpr ErrorCode kDeviceNotConnected = 1167;
+inline constexpr ErrorCode kOperationAborted = 995;  // a synchronous request cancelled from another thread
+inline constexpr ErrorCode kNotFound = 1168;
 }  // namespace error
 
 }  // namespace pw::platform

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Errors.h"
 #include "platform/Result.h"
 
 namespace pw::platform {
@@ -28,7 +29,6 @@ inline constexpr ErrorCode kPipeBusy = 231;           // every instance is taken
 inline constexpr ErrorCode kNoData = 232;             // writing to a pipe being closed
 inline constexpr ErrorCode kPipeNotConnected = 233;   // no client on this instance
 inline constexpr ErrorCode kPipeConnected = 535;      // the client came before ConnectNamedPipe
-inline constexpr ErrorCode kOperationAborted = 995;   // cancelled
 inline constexpr ErrorCode kCallNotImplemented = 120;
 }  // namespace error
 

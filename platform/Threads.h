@@ -38,6 +38,12 @@ std::uint32_t ResumeThread(const ThreadHandle& thread);
 // but `thread`.
 std::uint32_t ResumeThreadOnceSuspended(const ThreadHandle& thread);
 
+// CancelSynchronousIo: the device request the thread is blocked in ends at
+// once with ERROR_OPERATION_ABORTED (995). False when the thread is in no
+// request (a cancel is not kept for its next one) or the system has no such
+// call (before Windows Vista; looked up at run time). Any thread but `thread`.
+bool CancelSynchronousIo(const ThreadHandle& thread);
+
 // Names the calling thread for debuggers and process tools (at most 15
 // characters are kept on the host; SetThreadDescription where the system has
 // it). Nothing happens where names are not supported.

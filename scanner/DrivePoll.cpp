@@ -42,6 +42,11 @@ bool StillTheScanner(const platform::DeviceHandle& device) {
          IsScannerIdentity(ProductText(descriptor), RevisionText(descriptor));
 }
 
+// A stop, pause or shutdown waits for the service thread: the poll sends
+// nothing more, so that a scanner that does not answer cannot hold it up for
+// one time-out after another.
+bool Interrupted(const ScannerState& process) { return process.InterruptPull.load(std::memory_order_relaxed) > 0; }
+
 // The scanner is taken to be gone. It may be back already under another
 // letter, whose arrival came while the old path was still attached, so the
 // next poll walks the drives as after an arrival.
@@ -77,6 +82,11 @@ void DrivePoll::ScanDrives(PollHost& host) {
       // The floppy drive is never opened, and nothing is once a scanner is attached.
       if (root == "A:\\" || process.ScannerAttached != 0) continue;
 
+      // A walk cut short is walked again at the next poll.
+      if (Interrupted(process)) {
+        process.RescanDue = true;
+        return;
+      }
       const std::string devicePath = VolumePath(letter);
       platform::Result<platform::DeviceHandle> opened = OpenVolume(devicePath);
       if (!opened) continue;
@@ -91,6 +101,10 @@ void DrivePoll::ScanDrives(PollHost& host) {
         host.SetSaveMode(static_cast<std::uint32_t>(index));
       }
 
+      if (Interrupted(process)) {
+        process.RescanDue = true;
+        return;
+      }
       if (described && IsScannerIdentity(ProductText(descriptor), RevisionText(descriptor))) {
         (void)RunScannerRequest(*opened, kind);
         host.ShowForScanner();
@@ -117,14 +131,17 @@ void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
   ScannerState& process = host.Scanner();
   platform::DeviceHandle device;
   try {
+    if (Interrupted(process)) return;
     if (process.PendingDeviceEvent == 1 || process.PendingDeviceEvent == 2) {
       process.DescriptorRescans = 0;
       ScanDrives(host);
+      // A walk cut short by a stop or pause leaves the broadcast for the next poll.
+      if (Interrupted(process)) return;
       process.PendingDeviceEvent = 0;
     } else if (process.RescanDue) {
       ScanDrives(host);
     }
-    if (process.ScannerAttached == 0) return;
+    if (process.ScannerAttached == 0 || Interrupted(process)) return;
 
     platform::Result<platform::DeviceHandle> opened = OpenVolume(StoredDevicePath(process));
     if (!opened) {
@@ -135,15 +152,18 @@ void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
     // Another removable drive may have taken the scanner's letter since the
     // last poll: the vendor commands go to nothing but the scanner.
     if (!StillTheScanner(device)) {
+      // A query cut short by a stop or pause says nothing about the drive.
+      if (Interrupted(process)) return;
       device.reset();
       Detach(process);
       return;
     }
+    if (Interrupted(process)) return;
     const std::string scratchFile = host.FallbackImagePath();
     {
       PassThroughBuffer buffer;
       ImagePull pull(host.Pull(), host.Notifier(), host.Scanner(), buffer);
-      (void)RunScannerRequest(device, kind, buffer, &pull);
+      (void)RunScannerRequest(device, kind, buffer, &pull, &process.InterruptPull);
     }
     // A pull that found no room drained its image into the scratch file.
     if (platform::FileExists(scratchFile)) (void)platform::DeleteFile(scratchFile);

@@ -364,7 +364,8 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
       platform::Result<void> read = SendScannerCommand(device, buffer_, ScannerCommand::ChunkReadCommand, length);
       if (!read.ok()) {
         end.lastRequestOk = false;
-        if (read.error() != error::kSemTimeout) return end;
+        // A read cut short by a stop or pause (cancelled: 995) is its interruption.
+        if (read.error() != error::kSemTimeout) return interrupted(), end;
         // The repetitions stop at the first success, whatever their errors.
         for (int i = 0; i < kChunkReadRepetitions && !read.ok(); ++i) {
           if (interrupted()) return end;
@@ -414,7 +415,7 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
     const platform::Result<void> query = SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand,
                                                        static_cast<std::uint32_t>(pullOffset));
     end.lastRequestOk = query.ok();
-    if (!query.ok() && query.error() != error::kSemTimeout) return end;
+    if (!query.ok() && query.error() != error::kSemTimeout) return interrupted(), end;
     const LengthReply reply = ReadLengthReply(buffer_);
     if (reply.endOfImage) {
       end.endSeen = true;

@@ -86,8 +86,9 @@ LengthReply ReadLengthReply(const PassThroughBuffer& buffer) {
 }
 
 bool RunScannerRequest(const platform::DeviceHandle& device, ScannerRequestKind kind, PassThroughBuffer& buffer,
-                       ImagePuller* puller) {
+                       ImagePuller* puller, const std::atomic<int>* interrupt) {
   if (!SendScannerCommand(device, buffer, ScannerCommand::InquiryRequest).ok()) return false;
+  if (interrupt != nullptr && interrupt->load(std::memory_order_relaxed) > 0) return false;
   switch (kind) {
     case ScannerRequestKind::RequestCardMode:
       return SendScannerCommand(device, buffer, ScannerCommand::CardModeCommand).ok();

@@ -3,6 +3,7 @@
 // exact bytes, the decoding of the length reply, and RunScannerRequest, the
 // one exchange (INQUIRY first) through which the poll talks to the scanner.
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -99,8 +100,10 @@ class ImagePuller {
 bool RunScannerRequest(const platform::DeviceHandle& device, ScannerRequestKind kind, ImagePuller* puller = nullptr);
 // The same with the caller's buffer for the INQUIRY and the mode command, for
 // a caller that keeps one buffer across exchanges (a fresh one costs a
-// half-megabyte allocation). A pull brings its own.
+// half-megabyte allocation). A pull brings its own. With `interrupt`, nothing
+// is sent after the INQUIRY while it is above 0 (a stop, pause or shutdown
+// waits): the exchange ends as after a failed request.
 bool RunScannerRequest(const platform::DeviceHandle& device, ScannerRequestKind kind, PassThroughBuffer& buffer,
-                       ImagePuller* puller = nullptr);
+                       ImagePuller* puller = nullptr, const std::atomic<int>* interrupt = nullptr);
 
 }  // namespace pw::scanner

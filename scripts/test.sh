@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the host build natively, the win32 build under
-# Wine (with Xvfb for windows), the host tests again under AddressSanitizer
+# Builds and runs every test: the host build natively (with a smoke run of the
+# benchmarks), the win32 build under Wine (with Xvfb for windows), the host
+# tests again under AddressSanitizer
 # and UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, and
 # the fuzzers over their corpora.
 set -euo pipefail
@@ -11,6 +12,9 @@ jobs=$(nproc)
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$jobs"
 ctest --preset host -j "$jobs"
+# The benchmark table with a token time for every figure: each row must come
+# out (no figure is judged here, the machine may be shared).
+scripts/bench.sh --smoke
 # Soak: the host service under a stream of pictures, faults and control requests.
 scripts/soak.sh --minutes 3
 

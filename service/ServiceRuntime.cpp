@@ -200,6 +200,14 @@ void TService::Controller(std::uint32_t code) {
     if (interrupting) PendingInterrupts->fetch_sub(1);
     return;
   }
+  // A device request the service thread waits in (a scanner that does not
+  // answer holds each one for its time-out) ends at once, so that the thread
+  // comes to the request within the wait hint. The thread looks at the count
+  // above before each request, and sends no more in that poll.
+  if (interrupting) {
+    std::scoped_lock lock(threadHandleMutex_);
+    if (serviceThreadHandle_) (void)platform::CancelSynchronousIo(serviceThreadHandle_);
+  }
   // A paused service thread takes the request once it runs again. A thread
   // that decided to suspend itself before the request was counted does so
   // even if it has not got there yet; the one resume it needs waits for it.

@@ -169,8 +169,9 @@ class TService {
   // --- The runtime.
   // The service main entry. Control manager's thread.
   void Main(const std::vector<std::string>& arguments);
-  // The control handler: posts the control code to the service thread and
-  // resumes the thread when it is paused. Dispatcher thread.
+  // The control handler: posts the control code to the service thread,
+  // cancels the device request the thread waits in for a stop, shutdown or
+  // pause, and resumes the thread when it is paused. Dispatcher thread.
   void Controller(std::uint32_t code);
   // The Ex control handler: keeps a session change's or device event for the service
   // thread, then as Controller. Dispatcher thread.

@@ -203,8 +203,13 @@ IoControlResult DeviceIoControl(const DeviceHandle& device, std::uint32_t contro
   const std::span<std::byte> outputSpan(static_cast<std::byte*>(output), outputSize);
 
   if (target) {
+    // The request is the thread's synchronous I/O from here on: another
+    // thread may cancel it (CancelSynchronousIo) while the device holds it.
+    host::SynchronousIo::Request request(world->PendingIo());
     IoControlResult result = target->IoControl(controlCode, inputCopy, outputSpan);
     result.bytesReturned = std::min(result.bytesReturned, outputSize);
+    // A request that completed before the cancel keeps its outcome.
+    if (!result.ok && request.Cancelled()) return {false, 0, error::kOperationAborted};
     if (result.ok) {
       result.error = error::kSuccess;
     } else if (result.error == error::kSuccess) {

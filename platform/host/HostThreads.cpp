@@ -100,6 +100,12 @@ std::uint32_t ResumeThreadOnceSuspended(const ThreadHandle& thread) {
   return previous;
 }
 
+bool CancelSynchronousIo(const ThreadHandle& thread) {
+  ThreadObject* object = Find(thread);
+  if (object == nullptr || object->thread == std::this_thread::get_id()) return false;
+  return host::World::Current().PendingIo().Cancel(object->thread);
+}
+
 void NameCurrentThread(const char* name) {
   (void)::pthread_setname_np(::pthread_self(), std::string(name).substr(0, 15).c_str());
 }

@@ -1,9 +1,11 @@
 #include "platform/hostworld/DeviceSocket.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -114,6 +116,28 @@ platform::IoControlResult SocketDevice::IoControl(std::uint32_t controlCode, std
   if (!device_socket::SendAll(fd_.get(), frame, input)) {
     DisconnectLocked();
     return {false, 0, error::kDeviceNotConnected};
+  }
+
+  // A request cancelled from another thread ends the wait for the reply at
+  // once; the connection goes with it, so that the late reply is never read.
+  if (SynchronousIo::Request* request = SynchronousIo::Current()) {
+    const int cancelFd = request->CancelFd();
+    pollfd waits[2] = {{fd_.get(), POLLIN, 0}, {cancelFd, POLLIN, 0}};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const int ready = ::poll(waits, cancelFd >= 0 ? 2 : 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready > 0 && (waits[1].revents & POLLIN) != 0) {
+        DisconnectLocked();
+        return {false, 0, error::kOperationAborted};
+      }
+      if (ready == 0) {
+        DisconnectLocked();
+        return {false, 0, error::kSemTimeout};
+      }
+      break;  // the reply (or the end of the connection) is there
+    }
   }
 
   device_socket::ReplyHeader reply;

@@ -79,7 +79,9 @@ std::filesystem::path SocketPathFor(const std::filesystem::path& worldRoot, char
 // A connection that cannot be made or breaks reports ERROR_DEVICE_NOT_CONNECTED
 // (the device is gone); a reply that does not come within ReplyTimeoutMs
 // reports ERROR_SEM_TIMEOUT and drops the connection, so that a late reply can
-// never be taken for the answer to a later request.
+// never be taken for the answer to a later request. A request cancelled from
+// another thread while it waits (CancelSynchronousIo) ends at once with
+// ERROR_OPERATION_ABORTED and drops the connection the same way.
 class SocketDevice final : public Device {
  public:
   // broughtDrive: the drive letter existed only because of this device and

@@ -22,6 +22,7 @@
 #include "platform/StorageDevice.h"
 #include "platform/SystemInfo.h"
 #include "platform/hostworld/Desktop.h"
+#include "platform/hostworld/SynchronousIo.h"
 #include "platform/hostworld/WriteCache.h"
 
 namespace pw::host {
@@ -221,6 +222,10 @@ class World {
   // crash plan a process may take (WriteCache.h).
   WriteCache& Cache() const { return writeCache_; }
 
+  // The device requests the world's threads are blocked in, for their
+  // cancellation from another thread (SynchronousIo.h).
+  SynchronousIo& PendingIo() const { return pendingIo_; }
+
   // Test conveniences working on Windows paths.
   void WriteFile(std::string_view windowsPath, std::string_view bytes) const;
   std::string ReadFile(std::string_view windowsPath) const;
@@ -254,6 +259,7 @@ class World {
   std::unique_ptr<SessionTable> sessions_;
   mutable WriteCache writeCache_;
   std::function<void(const std::filesystem::path&)> createObserver_;
+  mutable SynchronousIo pendingIo_;
 };
 
 // Case-insensitive comparison of ANSI names as Windows volumes do it

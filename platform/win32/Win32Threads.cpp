@@ -17,7 +17,7 @@ ThreadHandle OpenCurrentThread() {
   // GetCurrentThread is a pseudo handle that means "the caller" to whoever
   // uses it; the duplicate names this thread from any thread.
   if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &real,
-                         THREAD_SUSPEND_RESUME | THREAD_QUERY_INFORMATION | SYNCHRONIZE, FALSE, 0)) {
+                         THREAD_SUSPEND_RESUME | THREAD_QUERY_INFORMATION | THREAD_TERMINATE | SYNCHRONIZE, FALSE, 0)) {
     return ThreadHandle();
   }
   return ThreadHandle(real);
@@ -38,6 +38,13 @@ std::uint32_t ResumeThreadOnceSuspended(const ThreadHandle& thread) {
     if (previous != 0) return previous;
     (void)::SwitchToThread();
   }
+}
+
+bool CancelSynchronousIo(const ThreadHandle& thread) {
+  // Windows Vista and later; the handle needs THREAD_TERMINATE.
+  using CancelFunction = BOOL(WINAPI*)(HANDLE);
+  const auto cancel = KernelFunction<CancelFunction>("CancelSynchronousIo");
+  return cancel != nullptr && cancel(static_cast<HANDLE>(thread.get())) != FALSE;
 }
 
 void NameCurrentThread(const char* name) {

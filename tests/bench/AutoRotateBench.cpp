@@ -10,6 +10,7 @@
 
 #include "imaging/pwimaging.h"
 #include "tests/bench/BenchSamples.h"
+#include "tests/bench/BenchTime.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ BENCHMARK(BM_AutoRotateLossless)
     ->Args({kNoisyPhoto, 50})
     ->Args({kSmoothScan, 50})
     ->Unit(benchmark::kMillisecond)
-    ->MinTime(3.0);
+    ->MinTime(pw::bench::MinSeconds(3.0));
 BENCHMARK(BM_AutoRotateDecodeTurnEncode)
     ->ArgNames({"smooth", "quality"})
     ->Args({kNoisyPhoto, 50})
@@ -61,7 +62,7 @@ BENCHMARK(BM_AutoRotateDecodeTurnEncode)
     ->Args({kSmoothScan, 50})
     ->Args({kSmoothScan, 90})
     ->Unit(benchmark::kMillisecond)
-    ->MinTime(3.0);
+    ->MinTime(pw::bench::MinSeconds(3.0));
 
 }  // namespace
 

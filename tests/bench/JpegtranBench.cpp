@@ -19,6 +19,7 @@
 
 #include "imaging/pwimaging.h"
 #include "tests/bench/BenchSamples.h"
+#include "tests/bench/BenchTime.h"
 
 namespace {
 
@@ -73,8 +74,8 @@ void Jpegtran270(benchmark::State& state) {
   }
 }
 
-BENCHMARK(LosslessTurn)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
-BENCHMARK(Jpegtran270)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+BENCHMARK(LosslessTurn)->Unit(benchmark::kMillisecond)->MinTime(pw::bench::MinSeconds(3.0))->UseRealTime();
+BENCHMARK(Jpegtran270)->Unit(benchmark::kMillisecond)->MinTime(pw::bench::MinSeconds(3.0))->UseRealTime();
 
 }  // namespace
 

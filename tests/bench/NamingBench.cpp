@@ -12,6 +12,7 @@
 #include "platform/hostworld/World.h"
 #include "platform/hostworld/WorldSessions.h"
 #include "storage/DestinationNaming.h"
+#include "tests/bench/BenchTime.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
 
@@ -55,7 +56,7 @@ void BM_NextImagePathWorstCase(benchmark::State& state) {
   }
   state.SetLabel("9,998 folders, 9,999 images in the last");
 }
-BENCHMARK(BM_NextImagePathWorstCase)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_NextImagePathWorstCase)->Unit(benchmark::kMillisecond)->Iterations(pw::bench::RunIterations(20));
 
 // The same worst case as the service names it on Windows Vista and later:
 // impersonating the console user, the location's final path taken, the
@@ -78,7 +79,7 @@ void BM_NextImagePathWorstCaseAsConsoleUser(benchmark::State& state) {
   }
   state.SetLabel("9,998 folders, 9,999 images in the last, as the console user");
 }
-BENCHMARK(BM_NextImagePathWorstCaseAsConsoleUser)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_NextImagePathWorstCaseAsConsoleUser)->Unit(benchmark::kMillisecond)->Iterations(pw::bench::RunIterations(20));
 
 // The cap: all 9,999 folders exist and the last holds number 9,998.
 void BM_NextImagePathAllFolders(benchmark::State& state) {
@@ -86,7 +87,7 @@ void BM_NextImagePathAllFolders(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(naming.form->NextImagePath());
   state.SetLabel("9,999 folders, 9,998 images in the last");
 }
-BENCHMARK(BM_NextImagePathAllFolders)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_NextImagePathAllFolders)->Unit(benchmark::kMillisecond)->Iterations(pw::bench::RunIterations(20));
 
 // Settling leftover transfer files, as at every start of the service: one
 // listing of the location and one of each of its 9,999 folders (the last
@@ -119,7 +120,7 @@ void BM_SettleLeftoversAllFolders(benchmark::State& state) {
   state.SetLabel(state.range(0) == 1 ? "9,999 folders, a whole picture left in the last"
                                      : "9,999 folders, nothing left");
 }
-BENCHMARK(BM_SettleLeftoversAllFolders)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_SettleLeftoversAllFolders)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(pw::bench::RunIterations(10));
 
 }  // namespace
 

@@ -507,7 +507,8 @@ class Run {
         break;
       }
       while (nextStep < scenario_.controls.size() &&
-             ChunksAnswered() >= static_cast<std::size_t>(scenario_.controls[nextStep].afterChunks)) {
+             ChunksAnswered() >= static_cast<std::size_t>(scenario_.controls[nextStep].afterChunks) &&
+             Clock::now() - start >= scenario_.controls[nextStep].afterRun) {
         Act(scenario_.controls[nextStep++]);
       }
       if (scenario_.applyMidway && !applied_ && DeliveredCount() >= 1) {

@@ -49,6 +49,9 @@ enum class ControlAction {
 struct ControlStep {
   int afterChunks = 0;  // once this many chunk reads were answered
   ControlAction action = ControlAction::Interrogate;
+  // And once the run (from the service's first RUNNING) is this old: a step
+  // timed into a poll in progress.
+  std::chrono::milliseconds afterRun{0};
 };
 
 enum class Expect {

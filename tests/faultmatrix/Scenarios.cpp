@@ -214,6 +214,32 @@ void Controls(std::vector<Scenario>& rows) {
   }
 }
 
+// A scanner that stops answering in the middle of a poll, at each of its
+// requests: the request is held past its time-out (10 s for the descriptor
+// query, 2 s and a margin for the others), and a stop comes 3 s after the
+// start, while one is held. The stop must not wait for it. The descriptor
+// query is held once (from the first poll on; the start-up walks the drives
+// twice before it), and the picture comes after the restart; the other
+// requests are held from then on, so that the stop finds one held whatever
+// the phase of the poll, and the scanner keeps its picture.
+void HungScanner(std::vector<Scenario>& rows) {
+  struct Hold {
+    const char* label;
+    const char* hang;
+    Expect expect;
+  };
+  const Hold holds[] = {{"descriptor", "descriptor:2:1", Expect::SavedOnce},
+                        {"inquiry", "inquiry:2:forever", Expect::NotDelivered},
+                        {"length", "length:0:forever", Expect::NotDelivered},
+                        {"chunk", "chunk:0:forever", Expect::NotDelivered}};
+  for (const Hold& hold : holds) {
+    Scenario row = Row(std::string("hung/") + hold.label + "-stop", "fixed:8192", {"--hang", hold.hang});
+    row.controls = {ControlStep{0, ControlAction::StopThenRestart, 3000ms}};
+    row.expect = hold.expect;
+    rows.push_back(row);
+  }
+}
+
 // Pictures in a row across the folder boundary: Photo1 holds img9998.jpg, so
 // the next pictures are Photo1\img9999.jpg, Photo2\img0001.jpg, Photo2\img0002.jpg.
 void FolderBoundary(std::vector<Scenario>& rows) {
@@ -357,6 +383,7 @@ std::vector<Scenario> AllScenarios() {
   Drives(rows);
   SaveLocations(rows);
   Controls(rows);
+  HungScanner(rows);
   FolderBoundary(rows);
   SettingsAndTexts(rows);
   AutoRotate(rows);

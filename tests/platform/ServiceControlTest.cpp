@@ -243,6 +243,28 @@ TEST(ThreadSuspendTest, ThreadSuspendsItselfUntilAnotherResumesIt) {
   EXPECT_EQ(ResumeThread(handle), 0u) << "a running thread has nothing to resume";
 }
 
+// A cancel reaches only a device request in progress: a thread that waits
+// for something else has nothing to cancel, and the cancel is not kept.
+TEST(ThreadSuspendTest, ACancelFindsNothingInAThreadOutsideADeviceRequest) {
+#if PAGEWICK_HOST
+  host::World world;
+#endif
+  std::atomic<bool> handleReady{false};
+  std::atomic<bool> release{false};
+  ThreadHandle handle;
+  std::thread worker([&] {
+    handle = OpenCurrentThread();
+    handleReady = true;
+    while (!release) Sleep(5);
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!handleReady && std::chrono::steady_clock::now() < deadline) Sleep(1);
+  ASSERT_TRUE(handleReady);
+  EXPECT_FALSE(CancelSynchronousIo(handle));
+  release = true;
+  worker.join();
+}
+
 class QuitTest : public ::testing::Test, public WindowHandler {
  protected:
 #if PAGEWICK_HOST

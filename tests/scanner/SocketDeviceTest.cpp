@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "platform/Messages.h"
+#include "platform/Threads.h"
 #include "platform/Windows.h"
 #include "scanner/StorageDescriptor.h"
 #include "tests/scanner/ScannerFixture.h"
@@ -120,6 +122,40 @@ TEST_F(ServedScanner, ErrorsComeBackAsTheDeviceGaveThem) {
   EXPECT_FALSE(outcome.ok());
   EXPECT_EQ(outcome.error(), error::kSemTimeout);
   EXPECT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest).ok());
+}
+
+// A request the device holds is cancelled from another thread
+// (CancelSynchronousIo): it ends at once with 995, and the late reply is never
+// taken for the next request's answer.
+TEST_F(ServedScanner, ACancelEndsAHeldRequestAtOnceAndTheNextGetsItsOwnAnswer) {
+  simulator->SetDelay(sim::RequestKind::Inquiry, 1500ms);
+  simulator->SetMode(sim::ScannerSimulator::Mode::Computer);
+  simulator->QueueImage(PatternImage(5000, 3));
+  auto server = Serve('E', simulator);
+  platform::DeviceHandle device = OpenVolume();
+  platform::ThreadHandle requester;
+  std::atomic<bool> ready{false};
+  platform::Result<void> outcome = platform::Success();
+  std::chrono::milliseconds took{0};
+  std::thread thread([&] {
+    requester = platform::OpenCurrentThread();
+    ready = true;
+    scanner::PassThroughBuffer buffer;
+    const auto start = std::chrono::steady_clock::now();
+    outcome = scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::InquiryRequest);
+    took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  });
+  ASSERT_TRUE(WaitFor([&] { return ready.load(); }));
+  std::this_thread::sleep_for(300ms);  // the requester is waiting for the reply by now
+  EXPECT_TRUE(platform::CancelSynchronousIo(requester));
+  thread.join();
+  ASSERT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error(), error::kOperationAborted);
+  EXPECT_LT(took, 1000ms);
+
+  scanner::PassThroughBuffer buffer;
+  ASSERT_TRUE(scanner::SendScannerCommand(device, buffer, scanner::ScannerCommand::LengthQueryCommand, 0).ok());
+  EXPECT_EQ(scanner::ReadLengthReply(buffer).length, 5000) << "the length query's own answer";
 }
 
 TEST_F(ServedScanner, UnpluggingRemovesTheDriveAndFailsOpenHandles) {

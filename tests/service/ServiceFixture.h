@@ -49,12 +49,21 @@ inline constexpr const char* kMarker = "c:\\run.info";
 inline constexpr auto kDeadline = 10s;
 
 // Counts the window's drive walks and polls; called on the service thread.
+// With `inner` set (before the service starts), each walk and poll is also
+// the inner link's: the program's own (scanner::DrivePoll) talks to the drives.
 class CountingScannerLink : public scanner::ScannerLink {
  public:
-  void ScanDrives(scanner::PollHost&) override { ++scans; }
-  void PollScanner(scanner::PollHost&, scanner::ScannerRequestKind) override { ++polls; }
+  void ScanDrives(scanner::PollHost& host) override {
+    ++scans;
+    if (inner != nullptr) inner->ScanDrives(host);
+  }
+  void PollScanner(scanner::PollHost& host, scanner::ScannerRequestKind kind) override {
+    ++polls;
+    if (inner != nullptr) inner->PollScanner(host, kind);
+  }
   std::atomic<int> scans{0};
   std::atomic<int> polls{0};
+  scanner::ScannerLink* inner = nullptr;
 };
 
 using pw::test::WaitUntil;

@@ -5,6 +5,11 @@
 
 #include "platform/Dialogs.h"
 #include "platform/TrayIcon.h"
+#include "platform/hostworld/DeviceSocket.h"
+#include "platform/hostworld/SynchronousIo.h"
+#include "platform/hostworld/WorldSessions.h"
+#include "scanner/DrivePoll.h"
+#include "tools/scanner-sim/ScannerSimulator.h"
 #include "tests/service/ServiceFixture.h"
 
 namespace pw::service::test {
@@ -131,6 +136,114 @@ TEST_F(ServiceRunTest, InterrogateWhilePausedLeavesTheServiceFrozen) {
   EXPECT_EQ(State(), state::kPaused);
   ASSERT_TRUE(Control(control::kContinue).ok);
   EXPECT_TRUE(WaitForState(state::kRunning));
+}
+
+// A scanner that stops answering, once armed, from one kind of request on
+// (Any: every request): the request is held until its time-out, as the
+// served device waits for a reply (2 s and the port driver's margin for a
+// pass-through request, 10 s for the storage query), unless the thread's
+// request is cancelled. Everything else goes to the simulator.
+class HangingScanner final : public host::Device {
+ public:
+  explicit HangingScanner(sim::RequestKind from) : from_(from) {}
+
+  pf::IoControlResult IoControl(std::uint32_t controlCode, std::span<const std::byte> input,
+                                std::span<std::byte> output) override {
+    const sim::RequestKind kind = KindOf(controlCode, input);
+    if (armed && (hanging || from_ == sim::RequestKind::Any || kind == from_)) {
+      hanging = true;
+      const std::chrono::milliseconds timeout(host::device_socket::ReplyTimeoutMs(controlCode, input));
+      if (host::SynchronousIo::Request* request = host::SynchronousIo::Current()) {
+        if (request->WaitForCancel(timeout)) ++cancelled;
+      } else {
+        std::this_thread::sleep_for(timeout);
+      }
+      return {false, 0, pf::error::kSemTimeout};
+    }
+    return simulator.IoControl(controlCode, input, output);
+  }
+
+  sim::ScannerSimulator simulator;
+  std::atomic<bool> armed{false};
+  std::atomic<bool> hanging{false};
+  std::atomic<int> cancelled{0};  // held requests that were cancelled rather than waited out
+
+ private:
+  static sim::RequestKind KindOf(std::uint32_t controlCode, std::span<const std::byte> input) {
+    constexpr std::size_t kCdbAt = 28;
+    if (controlCode == pf::kIoctlStorageQueryProperty) return sim::RequestKind::StorageQuery;
+    if (controlCode != pf::kIoctlScsiPassThrough || input.size() <= kCdbAt) return sim::RequestKind::Other;
+    switch (std::to_integer<std::uint8_t>(input[kCdbAt])) {
+      case 0x12: return sim::RequestKind::Inquiry;
+      case 0x52: return sim::RequestKind::LengthQuery;
+      case 0x53: return sim::RequestKind::ChunkRead;
+      default: return sim::RequestKind::Other;
+    }
+  }
+
+  const sim::RequestKind from_;
+};
+
+// A scanner that stops answering in the middle of a poll holds none of a
+// stop, a pause or a shutdown beyond the wait hint, whichever request of the
+// poll it stops at: the request in progress is cancelled and the poll sends
+// no other.
+TEST_F(ServiceRunTest, AScannerThatStopsAnsweringHoldsNoStopPauseOrShutdown) {
+  struct Case {
+    sim::RequestKind from;
+    std::uint32_t code;
+  };
+  const Case cases[] = {
+      {sim::RequestKind::StorageQuery, control::kStop},  {sim::RequestKind::Inquiry, control::kStop},
+      {sim::RequestKind::LengthQuery, control::kStop},   {sim::RequestKind::ChunkRead, control::kStop},
+      {sim::RequestKind::Any, control::kStop},           {sim::RequestKind::StorageQuery, control::kPause},
+      {sim::RequestKind::ChunkRead, control::kPause},    {sim::RequestKind::StorageQuery, control::kShutdown},
+  };
+  scanner::DrivePoll poll;
+  link.inner = &poll;
+  world.AddDrive('E', pf::DriveType::Removable);
+  // A picture can be pulled: someone is at the console.
+  (void)world.UserSessions().LogOn("ann");
+  for (const Case& c : cases) {
+    const std::string row = std::string(sim::RequestKindName(c.from)) + " / control " + std::to_string(c.code);
+    SCOPED_TRACE(row);
+    auto scanner = std::make_shared<HangingScanner>(c.from);
+    scanner->simulator.QueueGeneratedImage(200000, 7);
+    scanner->simulator.SetChunkPolicy(sim::ChunkPolicy::Fixed(65536));
+    world.AttachDevice('E', scanner);
+    StartService();
+    const int pollsBefore = link.polls.load();
+    scanner->armed = true;
+    world.Desktop().AdvanceTime(2000);  // the next poll
+    ASSERT_TRUE(WaitUntil([&] { return scanner->hanging.load(); })) << "the poll never reached the request";
+    world.Services().ClearStatusReports("Service1");
+
+    const auto asked = std::chrono::steady_clock::now();
+    if (c.code == control::kShutdown) {
+      ASSERT_EQ(world.Services().SystemShutdown(), 1);
+    } else {
+      ASSERT_TRUE(Control(c.code).ok);
+    }
+    const std::uint32_t answered = c.code == control::kPause ? state::kPaused : state::kStopped;
+    ASSERT_TRUE(WaitForState(answered, 20s));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+    std::printf("scanner stops answering at %s: control %u answered in %lld ms\n", sim::RequestKindName(c.from),
+                c.code, static_cast<long long>(took.count()));
+    EXPECT_LT(took, 5000ms);
+    EXPECT_GE(scanner->cancelled.load(), 1) << "the request in progress is cancelled, not waited out";
+    const std::uint32_t pending = c.code == control::kPause ? state::kPausePending : state::kStopPending;
+    EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{pending, answered}));
+    EXPECT_GE(link.polls.load(), pollsBefore + 1);
+
+    scanner->armed = false;
+    if (c.code == control::kPause) {
+      ASSERT_TRUE(Control(control::kContinue).ok);
+      ASSERT_TRUE(WaitForState(state::kRunning));
+      StopService();
+    }
+    ASSERT_TRUE(ServiceProcess().WaitFinished());
+    world.DetachDevice('E');
+  }
 }
 
 TEST_F(ServiceRunTest, StopWhilePausedStopsNormally) {

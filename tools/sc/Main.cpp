@@ -1,7 +1,7 @@
 // pagewick-sc: controls the services of a host world as sc.exe does on
 // Windows: create, delete, start, stop, pause, continue, interrogate, send a
 // control code, query status and configuration, and a system shutdown. It
-// also prints the world's event log.
+// also prints the world's event log and seats a user at the console.
 //
 //   pagewick-sc [--world DIR] <command> [service] [options]
 //
@@ -23,6 +23,7 @@
 #include "platform/host/EventLogStore.h"
 #include "platform/hostworld/ServiceManager.h"
 #include "platform/hostworld/World.h"
+#include "platform/hostworld/WorldSessions.h"
 
 namespace {
 
@@ -43,7 +44,8 @@ constexpr const char* kUsage =
     "  wait <name> <STATE> [milliseconds]   wait until the service is in the state\n"
     "  shutdown              the system shuts down: every running service that accepts it is told\n"
     "  eventlog              print the world's event log\n"
-    "  admin yes|no          whether callers hold administrator rights\n";
+    "  admin yes|no          whether callers hold administrator rights\n"
+    "  console <user>        <user> is logged on at the console (session 1); before the services start\n";
 
 const char* StateName(std::uint32_t state) {
   switch (state) {
@@ -186,6 +188,10 @@ int Run(const pw::host::World& world, const std::vector<std::string>& args) {
   }
   if (command == "shutdown") {
     std::cout << "[SC] shutdown: " << world.Services().SystemShutdown() << " service(s) told\n";
+    return 0;
+  }
+  if (command == "console" && args.size() >= 2) {
+    pw::host::SessionTable::SeatConsoleUser(world.Root(), args[1]);
     return 0;
   }
   if (command == "admin" && args.size() >= 2) {

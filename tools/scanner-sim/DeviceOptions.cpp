@@ -145,6 +145,15 @@ bool ApplyDeviceOption(DeviceSetup& setup, std::string_view option, const std::f
     if (parts.size() > 2) rule.count = parts[2] == "forever" ? kForever : Number32(parts[2], option);
     if (parts.size() > 3) rule.error = Number32(parts[3], option);
     simulator.AddFault(rule);
+  } else if (option == "--hang") {
+    const std::vector<std::string> parts = SplitText(next(), ':');
+    if (parts.size() < 2 || parts.size() > 3) Bad("bad --hang");
+    FaultRule rule;
+    rule.kind = Kind(parts[0]);
+    rule.first = Number32(parts[1], option);
+    if (parts.size() > 2) rule.count = parts[2] == "forever" ? kForever : Number32(parts[2], option);
+    rule.hold = true;
+    simulator.AddFault(rule);
   } else if (option == "--random-fail") {
     const std::vector<std::string> parts = SplitText(next(), ':');
     if (parts.size() < 3 || parts.size() > 4) Bad("bad --random-fail");

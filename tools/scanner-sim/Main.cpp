@@ -61,6 +61,7 @@ constexpr const char* kUsage = R"(usage: pagewick-scanner-sim (--root DIR | --fi
   --mode card|computer       the mode the scanner starts in (default: neither)
   --hold                     announce nothing until restarted without it (or --release)
   --fail KIND:FIRST[:COUNT[:ERROR]]    requests fail (COUNT a number or 'forever', ERROR 121)
+  --hang KIND:FIRST[:COUNT]            requests get no answer before the caller's time-out (a hung device)
   --random-fail KIND:PROB:SEED[:ERROR] requests fail at random
   --length-override QUERY:VALUE        length query number QUERY answers VALUE (0x.. allowed)
   --unplug-after KIND:N      unplug once N requests of KIND were answered

@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "platform/ByteOrder.h"
+#include "platform/hostworld/DeviceSocket.h"
+#include "platform/hostworld/SynchronousIo.h"
 
 namespace pw::sim {
 namespace error = platform::error;
@@ -302,9 +304,26 @@ IoControlResult ScannerSimulator::IoControl(std::uint32_t controlCode, std::span
     kind = KindOfOperation(std::to_integer<std::uint8_t>(input[28]));
   }
   std::chrono::milliseconds delay{0};
+  bool held = false;
   {
     std::scoped_lock lock(mutex_);
     if (auto it = delays_.find(kind); it != delays_.end()) delay = it->second;
+    // The numbers this request is about to get.
+    const std::uint32_t kindIndex = kindCounts_[static_cast<std::size_t>(kind)];
+    for (const FaultRule& rule : faults_) {
+      if (!rule.hold || (rule.kind != RequestKind::Any && rule.kind != kind)) continue;
+      const std::uint32_t n = rule.kind == RequestKind::Any ? requestCount_ : kindIndex;
+      if (n >= rule.first && (rule.count == kForever || n - rule.first < rule.count)) held = true;
+    }
+  }
+  if (held) {
+    // Its fault rule fails it below, once the caller has given up on it.
+    const std::chrono::milliseconds timeout(host::device_socket::ReplyTimeoutMs(controlCode, input));
+    if (host::SynchronousIo::Request* request = host::SynchronousIo::Current()) {
+      (void)request->WaitForCancel(timeout);
+    } else {
+      std::this_thread::sleep_for(timeout + std::chrono::seconds(1));
+    }
   }
   if (delay.count() > 0) std::this_thread::sleep_for(delay);
   {

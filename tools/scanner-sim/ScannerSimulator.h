@@ -107,6 +107,10 @@ struct FaultRule {
   std::uint32_t first = 0;
   std::uint32_t count = 1;  // kForever: this one and every later one
   platform::ErrorCode error = platform::error::kSemTimeout;
+  // A hung device: the request gets no answer until the caller has given up
+  // on it (its own time-out: in a world's thread, until its time-out passes
+  // or the request is cancelled; served, a second past it), then fails.
+  bool hold = false;
 };
 
 // Each request of the kind fails with the probability, from a seeded generator.
