@@ -373,9 +373,9 @@ Result<void> RenameRelative(const FileHandle& file, const FileHandle& folder, co
   info->ReplaceIfExists = replace ? TRUE : FALSE;
   info->RootDirectory = folder.get();
   info->FileNameLength = static_cast<DWORD>(wide->size() * sizeof(WCHAR));
-  auto* name = reinterpret_cast<WCHAR*>(buffer.data() + offsetof(RenameHead, FileName));
-  std::copy(wide->begin(), wide->end(), name);
-  name[wide->size()] = L'\0';
+  auto* target = reinterpret_cast<WCHAR*>(buffer.data() + offsetof(RenameHead, FileName));
+  std::copy(wide->begin(), wide->end(), target);
+  target[wide->size()] = L'\0';
   if (setInformation(file.get(), kFileRenameInfoClass, info, static_cast<DWORD>(bytes))) return Success();
   const auto code = static_cast<ErrorCode>(::GetLastError());
   return Failure(code == ERROR_FILE_EXISTS ? ErrorCode{ERROR_ALREADY_EXISTS} : code);

@@ -20,6 +20,7 @@
 #undef DeleteFile
 #undef CreateDirectory
 #undef RemoveDirectory
+#undef CreateHardLink
 #undef GetFileAttributes
 #undef SetFileAttributes
 #undef GetCurrentDirectory
