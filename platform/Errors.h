@@ -36,6 +36,7 @@ inline constexpr ErrorCode kAlreadyExists = 183;
 inline constexpr ErrorCode kMoreData = 234;
 inline constexpr ErrorCode kDiskFull = 112;
 inline constexpr ErrorCode kDeviceNotConnected = 1167;
+inline constexpr ErrorCode kCancelled = 1223;  // ERROR_CANCELLED: the user refused, e.g. a consent prompt
 }  // namespace error
 
 }  // namespace pw::platform

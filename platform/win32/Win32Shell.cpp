@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/ErrorSink.h"
+#include "platform/ScopeExit.h"
 #include "platform/win32/Win32Ui.h"
 
 namespace pw::platform {
@@ -80,6 +81,34 @@ std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb, std::strin
                                      fileText.c_str(), parameterText.empty() ? nullptr : parameterText.c_str(),
                                      directoryText.empty() ? nullptr : directoryText.c_str(), showCommand);
   return reinterpret_cast<std::intptr_t>(result);
+}
+
+Result<std::uint32_t> RunElevatedAndWait(WindowHandle owner, std::string_view file, std::string_view parameters) {
+  const std::string fileText(file);
+  const std::string parameterText(parameters);
+  SHELLEXECUTEINFOA execute{};
+  execute.cbSize = sizeof execute;
+  execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  execute.hwnd = static_cast<HWND>(owner);
+  execute.lpVerb = "runas";
+  execute.lpFile = fileText.c_str();
+  execute.lpParameters = parameterText.empty() ? nullptr : parameterText.c_str();
+  execute.nShow = SW_SHOWNORMAL;
+  if (!::ShellExecuteExA(&execute)) {
+    const DWORD failure = ::GetLastError();
+    return Failure(failure != 0 ? failure : static_cast<DWORD>(error::kGenFailure));
+  }
+  // An executable always gives a process handle; without one there is no
+  // outcome to wait for.
+  if (execute.hProcess == nullptr) return Failure(error::kGenFailure);
+  const HANDLE process = execute.hProcess;
+  ScopeExit close([process] { ::CloseHandle(process); });
+  DWORD exitCode = 0;
+  const bool ended = ::WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
+                     ::GetExitCodeProcess(process, &exitCode) != FALSE;
+  const DWORD failure = ended ? 0 : ::GetLastError();
+  if (!ended) return Failure(failure != 0 ? failure : static_cast<DWORD>(error::kGenFailure));
+  return static_cast<std::uint32_t>(exitCode);
 }
 
 }  // namespace pw::platform
