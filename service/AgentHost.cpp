@@ -134,7 +134,7 @@ void AgentHost::Handle(const agent::AgentMessage& message) {
 
 // Every problem the rules can name travels as a notice's reason.
 static_assert(static_cast<std::uint32_t>(storage::LocationProblem::NotAbsolute) == agent::kMinLocationReason &&
-              static_cast<std::uint32_t>(storage::LocationProblem::FileSystemName) == agent::kMaxLocationReason);
+              static_cast<std::uint32_t>(storage::LocationProblem::DroppedNameEnd) == agent::kMaxLocationReason);
 
 void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMessage& apply) {
   // A location that fails the rules is refused in either save type, before

@@ -286,7 +286,9 @@ TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason
       {"..\\..\\Windows", storage::LocationProblem::NotAbsolute},
       {"C:\\Scans\\..\\Windows", storage::LocationProblem::ParentFolder},
       {"C:\\Scans\\CON", storage::LocationProblem::DevicePath},
-      {"C:\\$Extend", storage::LocationProblem::FileSystemName},  // the last reason the protocol carries
+      {"C:\\$Extend", storage::LocationProblem::FileSystemName},
+      {"C:\\Scans=2024", storage::LocationProblem::SettingsKey},
+      {"C:\\Scans.\\x", storage::LocationProblem::DroppedNameEnd},  // the last reason the protocol carries
   };
   for (std::uint32_t saveType : {0u, 1u}) {
     for (const Case& c : cases) {
