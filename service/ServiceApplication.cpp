@@ -168,9 +168,12 @@ platform::ErrorCode TServiceApplication::Install(bool silent) {
       definition.dependencies = service->Dependencies;
       if (!service->ServiceStartName.empty()) definition.account = service->ServiceStartName;
       definition.password = service->Password;
-      if (const platform::Result<platform::ServiceHandle> created = platform::CreateService(manager, definition);
-          !created) {
-        throw OsError(created.error());
+      const platform::Result<platform::ServiceHandle> created = platform::CreateService(manager, definition);
+      if (!created) throw OsError(created.error());
+      // What services.msc, sc qdescription and Get-Service say the service
+      // is. Without it the service is installed all the same.
+      if (const std::string description = ui::LoadTableText(ui::text::kServiceDescription); !description.empty()) {
+        (void)platform::ChangeServiceDescription(*created, description);
       }
       if (UsesSessionAgents()) RegisterEventSources(service->Name);
       if (service->AfterInstall) service->AfterInstall(*service);

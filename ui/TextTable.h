@@ -26,6 +26,8 @@ inline constexpr std::int32_t kElevatedUninstallDoneMessage = 40071;
 inline constexpr std::int32_t kElevationRefusedMessage = 40072;
 inline constexpr std::int32_t kElevatedRunFailedMessage = 40073;
 inline constexpr std::int32_t kElevationNotStartedMessage = 40074;
+// The service's description in the control manager.
+inline constexpr std::int32_t kServiceDescription = 40077;
 }  // namespace text
 
 // The text with the given id, read anew from the table; empty when missing.

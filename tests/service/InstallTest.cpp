@@ -86,6 +86,9 @@ TEST_F(InstallTest, PathWithABlankIsRegisteredQuoted) {
   std::optional<host::ServiceRecord> record = world.Services().Find("Service1");
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->binaryPath, "\"C:\\Program Files\\Pagewick\\pagewick.exe\"");
+  // The text table beside it gives the description services.msc shows.
+  EXPECT_EQ(record->description.rfind("Receives the pictures scanned on a Pagewick USB scanner", 0), 0u)
+      << record->description;
   EXPECT_TRUE(world.Desktop().MessageBoxes().empty()) << "SILENT: no success message";
 }
 

@@ -189,6 +189,9 @@ TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
   EXPECT_TRUE(SameTextIgnoringCase(config->binaryPath, ProgramPath())) << config->binaryPath;
   EXPECT_EQ(config->displayName, "Pagewick");
   EXPECT_EQ(config->serviceStartName, "LocalSystem");
+  const pf::Result<std::string> description = pf::QueryServiceDescription(service);
+  ASSERT_TRUE(description.ok()) << "error " << description.error();
+  EXPECT_EQ(description->rfind("Receives the pictures scanned on a Pagewick USB scanner", 0), 0u) << *description;
   EXPECT_EQ(pf::QueryServiceStatus(service).status.currentState, pf::service_state::kStopped);
   const bool markerAfterInstall = pf::FileExists(kMarker);
 
