@@ -246,7 +246,7 @@ TEST_F(ServiceWineTest, FailingSilentInstallAndUninstallEndWithTheirErrorCode) {
 
 // /install registers both event sources with pagewick.exe as their message
 // file, and its message table gives every entry's text back as written (the
-// program writes each one with event id 0 and the text as its one string);
+// program writes each one with event id 0, 1 or 2 and the text as its one string);
 // /uninstall removes both registrations.
 TEST_F(ServiceWineTest, InstallRegistersTheEventSourcesWhoseMessageIsTheEntrysText) {
   ASSERT_EQ(RunProgram("/install /silent"), 0);
@@ -269,20 +269,23 @@ TEST_F(ServiceWineTest, InstallRegistersTheEventSourcesWhoseMessageIsTheEntrysTe
       "Exception EAccessViolation in module pagewick.exe at 00000000.\nAccess violation.",
       "100% of %1 and %%: inserted text is not formatted again",
   };
-  for (const char* text : texts) {
-    const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text)};
-    char formatted[512] = {};
-    const DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0, 0, formatted,
-                         sizeof formatted, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
-    EXPECT_NE(length, 0u) << "error " << ::GetLastError();
-    EXPECT_EQ(std::string(formatted, length), text);
+  // Event id 0 (failures), 1 (refused locations), 2 (refused connections).
+  for (DWORD eventId = 0; eventId <= 2; ++eventId) {
+    for (const char* text : texts) {
+      const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text)};
+      char formatted[512] = {};
+      const DWORD length =
+          ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, eventId, 0, formatted,
+                           sizeof formatted, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
+      EXPECT_NE(length, 0u) << "event id " << eventId << ", error " << ::GetLastError();
+      EXPECT_EQ(std::string(formatted, length), text) << "event id " << eventId;
+    }
   }
   char none[64] = {};
-  EXPECT_EQ(::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, 1, 0, none,
+  EXPECT_EQ(::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, 3, 0, none,
                              sizeof none, nullptr),
             0u)
-      << "no message but id 0: " << none;
+      << "no message past id 2: " << none;
 
   ASSERT_EQ(RunProgram("/uninstall /silent"), 0);
   EXPECT_FALSE(pf::FindEventSourceFile("Service1").has_value());
