@@ -92,6 +92,7 @@ expected_rows=(
   "Property|Manufacturer	Pagewick"
   "Property|ALLUSERS	1"
   "Property|ARPNOMODIFY	1"
+  "Property|LIMITUI	1"
   "Property|ARPPRODUCTICON	pagewick.ico"
   "Directory|INSTALLDIR	ProgramFilesFolder	Pagewick"
   "Shortcut|ProgramMenuFolder	Pagewick	StartMenu	[#PagewickExe]"
