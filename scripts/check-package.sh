@@ -100,6 +100,7 @@ expected_rows=(
   "AppSearch|PREVIOUSINSTALLDIR	PreviousInstallDir"
   "RegLocator|PreviousInstallDir	2	Software\Pagewick	InstallDir	2"
   "CustomAction|UsePreviousInstallDir	2099	INSTALLDIR	[PREVIOUSINSTALLDIR]"
+  "InstallExecuteSequence|SetHelpLink		1001"
   "InstallExecuteSequence|UsePreviousInstallDir	PREVIOUSINSTALLDIR AND NOT INSTALLDIR	51"
   "CustomAction|RemoveSettingsData	2099	SETTINGSDATAFOLDER	[CommonAppDataFolder]Pagewick\\"
   "InstallExecuteSequence|RemoveSettingsData	REMOVESETTINGS=1 AND REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE	1002"

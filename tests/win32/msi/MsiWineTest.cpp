@@ -179,14 +179,14 @@ class MsiInWine : public ::testing::Test {
     }
   }
 
-  void ExpectAppsAndFeatures(const std::string& version) const {
+  void ExpectAppsAndFeatures(const std::string& version, const std::string& folder = kProgramFolder) const {
     const std::vector<std::string> entries = UninstallEntries();
     ASSERT_EQ(entries.size(), 1u) << "one entry in Apps & features";
     const Key entry(entries.front());
     EXPECT_EQ(entry.Text("Publisher"), std::optional<std::string>("Pagewick"));
     EXPECT_EQ(entry.Text("DisplayVersion"), std::optional<std::string>(version));
     EXPECT_EQ(entry.Text("NoModify"), std::optional<std::string>("1"));
-    EXPECT_EQ(entry.Text("HelpLink"), std::optional<std::string>(std::string(kProgramFolder) + "\\README.txt"));
+    EXPECT_EQ(entry.Text("HelpLink"), std::optional<std::string>(folder + "\\README.txt"));
   }
 
   // The Start menu entry of all users; Wine's installer puts a per-machine
@@ -324,7 +324,7 @@ TEST_F(MsiInWine, UpgradeKeepsTheChosenFolderAndRemoveSettingsRemovesTheSettings
   ASSERT_EQ(Msiexec(*world_, "/i \"" + first_ + "\" INSTALLDIR=\"" + custom + "\\\" /qn", "msi-custom.log"), 0);
   EXPECT_TRUE(pf::FileExists(custom + "\\pagewick.exe"));
   EXPECT_FALSE(pf::FileExists(std::string(kProgramFolder) + "\\pagewick.exe"));
-  ExpectAppsAndFeatures(Environment("PAGEWICK_MSI_FIRST_VERSION"));
+  ExpectAppsAndFeatures(Environment("PAGEWICK_MSI_FIRST_VERSION"), custom);
 
   // No INSTALLDIR on the upgrade's command line: the first install's folder.
   ASSERT_EQ(Msiexec(*world_, "/i \"" + second_ + "\" /qn", "msi-custom-upgrade.log"), 0);
@@ -334,6 +334,7 @@ TEST_F(MsiInWine, UpgradeKeepsTheChosenFolderAndRemoveSettingsRemovesTheSettings
               program->compare(program->size() - secondMark_.size(), secondMark_.size(), secondMark_) == 0)
       << "pagewick.exe is the newer package's";
   EXPECT_FALSE(pf::FileExists(std::string(kProgramFolder) + "\\pagewick.exe")) << "nothing went to the default folder";
+  ExpectAppsAndFeatures(Environment("PAGEWICK_MSI_SECOND_VERSION"), custom);
   ASSERT_TRUE(WaitForState(pf::service_state::kRunning));
 
   // The settings and a scratch file where the service keeps them.
