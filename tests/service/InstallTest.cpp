@@ -290,6 +290,25 @@ TEST_F(InstallTest, WithoutAdministratorRightsTheBoxOffersTheAdministratorPrompt
     EXPECT_NE(boxes.back().text.find(row.outcome), std::string::npos) << boxes.back().text;
     EXPECT_EQ(boxes.back().caption, "Pagewick Message");
   }
+
+  // A desktop start (Windows 10) that finds no service offers the install
+  // through the same prompt; consented, the service is installed.
+  if (world.Services().Find("Service1")) {
+    world.Services().SetAdministrator(true);
+    ASSERT_EQ(RunProgram({"/uninstall", "/silent"}), 0);
+    world.Services().SetAdministrator(false);
+  }
+  world.SetVersion(pf::kPlatformNt, 10, 0, 19045);
+  user = User::Consents;
+  const std::size_t before = world.Desktop().MessageBoxes().size();
+  EXPECT_EQ(RunProgram({}), 0);
+  EXPECT_TRUE(world.Services().Find("Service1").has_value());
+  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  ASSERT_EQ(boxes.size(), before + 2);
+  EXPECT_NE(boxes[before].text.find("Choose OK to install it now (pagewick.exe /install)"), std::string::npos)
+      << boxes[before].text;
+  EXPECT_NE(boxes.back().text.find("The Pagewick service is installed."), std::string::npos) << boxes.back().text;
+  EXPECT_EQ(world.Desktop().Elevations().back().parameters, "/install /silent");
 }
 
 TEST(ApplicationErrorTextTest, PeriodIsAddedOnlyWhenTheMessageLacksOne) {
