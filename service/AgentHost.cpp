@@ -164,8 +164,8 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
   if (!message.locationCheck || !message.locationCheck->ok()) {
     const platform::ErrorCode error = message.locationCheck ? message.locationCheck->error() : 0;
     channel_.LogRefusal("A save location from session " + std::to_string(message.sessionId) +
-                            " was refused: its user could not create a folder and a file there (" + apply.saveLocation + "): " +
-                            SystemMessage(error),
+                            " was refused: its user could not create a folder and a file there (" +
+                            apply.saveLocation + "): " + SystemMessage(error),
                         agent::RefusalKind::Location);
     // The agent tells its user why; the page goes back to the settings in effect.
     constexpr auto kNotWritable = static_cast<std::uint32_t>(storage::LocationProblem::NotWritable);

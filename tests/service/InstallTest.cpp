@@ -251,7 +251,8 @@ TEST_F(InstallTest, WithoutAdministratorRightsTheBoxOffersTheAdministratorPrompt
     // The elevated process: the program again, with administrator rights.
     world.Services().SetAdministrator(true);
     int exitCode = -1;
-    std::thread elevated([&] { exitCode = RunProgram({prompt.parameters.substr(0, prompt.parameters.find(' ')), "/silent"}); });
+    const std::string switchName = prompt.parameters.substr(0, prompt.parameters.find(' '));
+    std::thread elevated([&] { exitCode = RunProgram({switchName, "/silent"}); });
     elevated.join();
     world.Services().SetAdministrator(false);
     return static_cast<std::uint32_t>(exitCode);

@@ -74,7 +74,8 @@ TEST_F(SeparateProcessTest, ToolReportsFailuresWithTheSystemsCodes) {
   // The description the install set, as sc qdescription shows it.
   const auto [described, description] = RunCapturing(tool + "qdescription Service1");
   EXPECT_EQ(described, 0);
-  EXPECT_NE(description.find("DESCRIPTION:  Receives the pictures scanned on a Pagewick USB scanner"), std::string::npos)
+  EXPECT_NE(description.find("DESCRIPTION:  Receives the pictures scanned on a Pagewick USB scanner"),
+            std::string::npos)
       << description;
 }
 

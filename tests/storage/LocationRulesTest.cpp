@@ -175,8 +175,9 @@ TEST_F(LocationRulesTest, EachRefusalTextSaysTheTrueReason) {
     }
   }
   // Found by trying, whatever kept the folder or file from being made.
-  EXPECT_NE(texts[ProblemTextId(LocationProblem::NotWritable)].find("failed with your user's rights"), std::string::npos);
-  EXPECT_EQ(texts[ProblemTextId(LocationProblem::NotWritable)].find("You may not"), std::string::npos);
+  const std::string& notWritable = texts[ProblemTextId(LocationProblem::NotWritable)];
+  EXPECT_NE(notWritable.find("failed with your user's rights"), std::string::npos) << notWritable;
+  EXPECT_EQ(notWritable.find("You may not"), std::string::npos) << notWritable;
 }
 
 TEST(NamePrefixRules, PlainNamesOnly) {
