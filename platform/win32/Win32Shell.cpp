@@ -103,9 +103,29 @@ Result<std::uint32_t> RunElevatedAndWait(WindowHandle owner, std::string_view fi
   if (execute.hProcess == nullptr) return Failure(error::kGenFailure);
   const HANDLE process = execute.hProcess;
   ScopeExit close([process] { ::CloseHandle(process); });
+  // The thread's windows keep answering while the prompt and the program
+  // run (a broadcast sent to them would wait otherwise); a quit message is
+  // posted again for the caller's loop.
+  bool quit = false;
+  int quitCode = 0;
+  DWORD waited = WAIT_FAILED;
+  for (;;) {
+    waited = ::MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+    if (waited != WAIT_OBJECT_0 + 1) break;
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        quitCode = static_cast<int>(message.wParam);
+        continue;
+      }
+      ::TranslateMessage(&message);
+      ::DispatchMessageA(&message);
+    }
+  }
+  if (quit) ::PostQuitMessage(quitCode);
   DWORD exitCode = 0;
-  const bool ended = ::WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
-                     ::GetExitCodeProcess(process, &exitCode) != FALSE;
+  const bool ended = waited == WAIT_OBJECT_0 && ::GetExitCodeProcess(process, &exitCode) != FALSE;
   const DWORD failure = ended ? 0 : ::GetLastError();
   if (!ended) return Failure(failure != 0 ? failure : static_cast<DWORD>(error::kGenFailure));
   return static_cast<std::uint32_t>(exitCode);
