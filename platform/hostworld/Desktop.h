@@ -299,7 +299,8 @@ class Desktop {
   platform::RawHandle RunBrowser(const BrowseRequest& request);
   std::intptr_t RunShellExecute(ShellExecuteRecord record);
   // The consent prompt and the elevated program's run: its exit code, or
-  // kCancelled when refused, kFileNotFound when the program is missing.
+  // kCancelled when refused, kFileNotFound when the program is missing
+  // (kPathNotFound when its folder is).
   platform::Result<std::uint32_t> RunElevation(ElevationRecord record);
   std::uint32_t RunMenu(const platform::PopupMenu& menu, platform::Point at, platform::WindowHandle owner);
   bool NotifyIcon(std::uint32_t action, const platform::NotifyIconData& data);

@@ -233,8 +233,10 @@ platform::Result<std::uint32_t> Desktop::RunElevation(ElevationRecord record) {
   // The shell finds the program before Windows asks for consent.
   const ResolvedPath resolved = world_.Resolve(record.file);
   std::error_code ec;
-  if (resolved.error != platform::error::kSuccess || !resolved.exists ||
-      !std::filesystem::is_regular_file(resolved.hostPath, ec)) {
+  if (resolved.error != platform::error::kSuccess || !resolved.parentExists) {
+    return platform::Failure(platform::error::kPathNotFound);
+  }
+  if (!resolved.exists || !std::filesystem::is_regular_file(resolved.hostPath, ec)) {
     return platform::Failure(platform::error::kFileNotFound);
   }
   if (journal_) journal_->Record(screen_event::kElevationPrompt, record.file + '\t' + record.parameters);

@@ -134,11 +134,19 @@ TEST_F(WindowTest, ExceptionInAWindowProcedureGoesToTheErrorSinkNotTheCaller) {
 
 // The administrator prompt is never shown for a program that is not there:
 // the shell looks for it first.
-TEST_F(WindowTest, ElevatedRunOfAMissingProgramFailsWith2) {
-  const platform::Result<std::uint32_t> ran =
-      platform::RunElevatedAndWait(nullptr, "C:\\PagewickContract\\missing-program.exe", "/install");
-  ASSERT_FALSE(ran.ok());
-  EXPECT_EQ(ran.error(), platform::error::kFileNotFound);
+TEST_F(WindowTest, ElevatedRunOfAMissingProgramFailsWith2Or3) {
+  const struct {
+    const char* program;
+    platform::ErrorCode error;
+  } rows[] = {
+      {"C:\\pagewick-contract-missing.exe", platform::error::kFileNotFound},
+      {"C:\\PagewickContract\\missing-program.exe", platform::error::kPathNotFound},  // no such folder
+  };
+  for (const auto& row : rows) {
+    const platform::Result<std::uint32_t> ran = platform::RunElevatedAndWait(nullptr, row.program, "/install");
+    ASSERT_FALSE(ran.ok()) << row.program;
+    EXPECT_EQ(ran.error(), row.error) << row.program;
+  }
 }
 
 }  // namespace
