@@ -109,8 +109,8 @@ void AgentChannel::Stop() {
   listener_->waiting.Close();
   std::scoped_lock refusals(refusalMutex_);
   if (refusalsLeftOut_ != 0) {
-    Log("Agent channel: " + std::to_string(refusalsLeftOut_) +
-        " further refusals in one minute were left out of the event log");
+    LogRefused(RefusalKind::Connection, "Agent channel: " + std::to_string(refusalsLeftOut_) +
+                                            " further refusals in one minute were left out of the event log");
     refusalsLeftOut_ = 0;
   }
 }
@@ -166,7 +166,19 @@ void AgentChannel::Refuse(Connection& connection, const std::string& why) {
   connection.Close();
 }
 
-void AgentChannel::LogRefusal(const std::string& text) {
+void AgentChannel::LogRefused(RefusalKind kind, const std::string& text) const {
+  if (!options_.logRefusal) {
+    Log(text);
+    return;
+  }
+  try {
+    options_.logRefusal(kind, text);
+  } catch (...) {
+    platform::TraceCurrentException("Agent channel: writing to the event log");
+  }
+}
+
+void AgentChannel::LogRefusal(const std::string& text, RefusalKind kind) {
   std::string leftOut;
   {
     std::scoped_lock lock(refusalMutex_);
@@ -186,8 +198,8 @@ void AgentChannel::LogRefusal(const std::string& text) {
     }
     ++refusalsInWindow_;
   }
-  if (!leftOut.empty()) Log(leftOut);
-  Log(text);
+  if (!leftOut.empty()) LogRefused(RefusalKind::Connection, leftOut);
+  LogRefused(kind, text);
 }
 
 void AgentChannel::ReadLoop(const std::shared_ptr<Connection>& connection) {

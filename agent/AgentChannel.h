@@ -40,6 +40,10 @@ struct AgentMessage {
   std::optional<platform::Result<void>> locationCheck;
 };
 
+// What a logged refusal refused: an agent's connection or message, or a
+// save location an agent sent.
+enum class RefusalKind { Connection, Location };
+
 class AgentChannel {
  public:
   struct Options {
@@ -50,6 +54,9 @@ class AgentChannel {
     std::uint32_t wakeMessage = 0;
     // Writes an error entry to the event log. Called on the channel's threads.
     std::function<void(const std::string&)> logError;
+    // Writes a refusal (no failure of the service) to the event log; logError
+    // when unset. Called on the channel's threads.
+    std::function<void(RefusalKind, const std::string&)> logRefusal;
     std::size_t maxAgents = 16;
     // Connections of one session: its agent and a desktop start that finds it.
     // No session can take the places of the others.
@@ -103,7 +110,7 @@ class AgentChannel {
   // Any thread.
   bool WorkWaiting(AgentId lastSeen) const;
   // Writes a refusal to the event log within the per-minute limit. Any thread.
-  void LogRefusal(const std::string& text);
+  void LogRefusal(const std::string& text, RefusalKind kind = RefusalKind::Connection);
 
   // Agents connected now. Any thread.
   std::size_t AgentCount() const;
@@ -125,6 +132,7 @@ class AgentChannel {
   void ReapFinished();
   void WakeServiceThread() const;
   void Log(const std::string& text) const;
+  void LogRefused(RefusalKind kind, const std::string& text) const;
 
   Options options_;
   mutable std::mutex mutex_;

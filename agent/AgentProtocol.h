@@ -50,7 +50,7 @@ enum class NoticeKind : std::uint32_t {
 // Why a save location was refused (a notice's reason); the values of the
 // location rules' problems, so either side can name them.
 inline constexpr std::uint32_t kMinLocationReason = 1;
-inline constexpr std::uint32_t kMaxLocationReason = 9;
+inline constexpr std::uint32_t kMaxLocationReason = 11;
 
 // Whether a notice of this kind names a path (the others carry none).
 constexpr bool NoticeHasPath(NoticeKind kind) {

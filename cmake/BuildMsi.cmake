@@ -54,14 +54,29 @@ function(pagewick_build_msi files version output source_dir exe_suffix)
   endif()
   # What wixl has no attribute for, written into its tables: the service is
   # vital (a service that cannot be registered fails the install instead of
-  # asking to ignore it), and each key the package writes goes at uninstall
-  # with everything in it.
+  # asking to ignore it), each key the package writes goes at uninstall
+  # with everything in it, and the settings files that REMOVESETTINGS=1
+  # removes at uninstall, named through properties that only that sets (a
+  # row whose folder property is empty removes nothing). The folder's row
+  # sorts after its files' rows (Wine's installer takes them in key order),
+  # so it is empty when its turn comes.
   set(application "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application")
   set(queries
       "UPDATE `ServiceInstall` SET `ErrorControl` = 32769 WHERE `ServiceInstall` = 'Service1'"
       "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSourceKeyService1', 2, '${application}\\Service1', '-', 'EventSources')"
       "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSourceKeyExecutable', 2, '${application}\\pagewick.exe', '-', 'EventSources')"
-      "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('StartMenuKey', 2, 'Software\\Pagewick', '-', 'StartMenu')")
+      "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('StartMenuKey', 2, 'Software\\Pagewick', '-', 'StartMenu')"
+      "DELETE FROM `RemoveFile` WHERE `FileKey` = 'SettingsDataFolder'")
+  foreach(folder Data Program)
+    string(TOUPPER "SETTINGS${folder}FOLDER" property)
+    foreach(file pagewick.info tmp.jpg)
+      string(REPLACE "." "" key "Settings${folder}${file}")
+      list(APPEND queries
+           "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('${key}', 'Program', '${file}', '${property}', 2)")
+    endforeach()
+  endforeach()
+  list(APPEND queries
+       "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `DirProperty`, `InstallMode`) VALUES ('SettingsFolder', 'Program', 'SETTINGSDATAFOLDER', 2)")
   foreach(query IN LISTS queries)
     execute_process(COMMAND ${PAGEWICK_MSIBUILD} ${output} -q "${query}"
                     RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)

@@ -45,7 +45,9 @@ function(pagewick_add_windows_resources target)
   add_dependencies(${target} ${target}_message_table)
   configure_file(${PAGEWICK_RESOURCES_DIR}/Pagewick.rc.in ${generated}/Pagewick.rc @ONLY)
   target_sources(${target} PRIVATE ${generated}/Pagewick.rc)
-  set_source_files_properties(${generated}/Pagewick.rc PROPERTIES
+  # Source properties belong to a folder: set them where the target is, or the
+  # resources are not compiled again when the message table changes.
+  set_source_files_properties(${generated}/Pagewick.rc TARGET_DIRECTORY ${target} PROPERTIES
     OBJECT_DEPENDS "${PAGEWICK_MANIFEST};${PAGEWICK_RESOURCES_DIR}/TrayIcon.ico;${PAGEWICK_MESSAGE_TABLE}")
 endfunction()
 

@@ -38,6 +38,7 @@ inline constexpr ErrorCode kDiskFull = 112;
 inline constexpr ErrorCode kDeviceNotConnected = 1167;
 inline constexpr ErrorCode kOperationAborted = 995;  // a synchronous request cancelled from another thread
 inline constexpr ErrorCode kNotFound = 1168;
+inline constexpr ErrorCode kCancelled = 1223;  // ERROR_CANCELLED: the user refused, e.g. a consent prompt
 }  // namespace error
 
 }  // namespace pw::platform

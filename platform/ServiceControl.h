@@ -190,6 +190,13 @@ struct ServiceConfig {
 
 Result<ServiceConfig> QueryServiceConfig(const ServiceHandle& service);
 
+// ChangeServiceConfig2A with SERVICE_CONFIG_DESCRIPTION (needs the change-config
+// right): the text services.msc, sc qdescription and Get-Service show. An
+// empty text removes the description.
+Result<void> ChangeServiceDescription(const ServiceHandle& service, std::string_view description);
+// QueryServiceConfig2A with SERVICE_CONFIG_DESCRIPTION: empty when none is set.
+Result<std::string> QueryServiceDescription(const ServiceHandle& service);
+
 // --- The service process's side.
 
 // A service main entry: called by the control manager on a thread of its own

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/Handle.h"
+#include "platform/Result.h"
 
 namespace pw::platform {
 
@@ -51,5 +52,13 @@ std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb, std::strin
                            std::string_view parameters, std::string_view directory, int showCommand);
 
 inline constexpr int kSwShow = 5;
+
+// ShellExecuteExA with the "runas" verb: Windows asks for an administrator's
+// consent (the UAC prompt), starts the program with administrator rights and
+// this call waits for it to end, dispatching the calling thread's window
+// messages meanwhile (a WM_QUIT is posted again). Its exit code; kCancelled
+// when the user refused the prompt, or the error that kept the program from
+// starting.
+Result<std::uint32_t> RunElevatedAndWait(WindowHandle owner, std::string_view file, std::string_view parameters);
 
 }  // namespace pw::platform

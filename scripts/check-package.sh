@@ -92,9 +92,21 @@ expected_rows=(
   "Property|Manufacturer	Pagewick"
   "Property|ALLUSERS	1"
   "Property|ARPNOMODIFY	1"
+  "Property|LIMITUI	1"
   "Property|ARPPRODUCTICON	pagewick.ico"
   "Directory|INSTALLDIR	ProgramFilesFolder	Pagewick"
   "Shortcut|ProgramMenuFolder	Pagewick	StartMenu	[#PagewickExe]"
+  "Registry|2	Software\Pagewick	InstallDir	[INSTALLDIR]	StartMenu"
+  "AppSearch|PREVIOUSINSTALLDIR	PreviousInstallDir"
+  "RegLocator|PreviousInstallDir	2	Software\Pagewick	InstallDir	2"
+  "CustomAction|UsePreviousInstallDir	2099	INSTALLDIR	[PREVIOUSINSTALLDIR]"
+  "InstallExecuteSequence|SetHelpLink		1001"
+  "InstallExecuteSequence|UsePreviousInstallDir	PREVIOUSINSTALLDIR AND NOT INSTALLDIR	51"
+  "CustomAction|RemoveSettingsData	2099	SETTINGSDATAFOLDER	[CommonAppDataFolder]Pagewick\\"
+  "InstallExecuteSequence|RemoveSettingsData	REMOVESETTINGS=1 AND REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE	1002"
+  "RemoveFile|SettingsDatapagewickinfo	Program	pagewick.info	SETTINGSDATAFOLDER	2"
+  "RemoveFile|SettingsProgrampagewickinfo	Program	pagewick.info	SETTINGSPROGRAMFOLDER	2"
+  "RemoveFile|SettingsFolder	Program		SETTINGSDATAFOLDER	2"
 )
 declare -A tables=()
 for row in "${expected_rows[@]}"; do

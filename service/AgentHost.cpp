@@ -21,6 +21,13 @@ agent::AgentChannel::Options ChannelOptions(TServiceApplication& owner) {
   options.serviceThread = platform::GetCurrentThreadId();
   options.wakeMessage = kAgentChannelWakeMessage;
   options.logError = [&owner](const std::string& text) { owner.EventLogger().LogMessage(text); };
+  // Refusals are no failures: warnings, with an event id for each kind.
+  options.logRefusal = [&owner](agent::RefusalKind kind, const std::string& text) {
+    owner.EventLogger().LogEntry(platform::event_type::kWarning,
+                                 kind == agent::RefusalKind::Location ? event_id::kLocationRefused
+                                                                      : event_id::kConnectionRefused,
+                                 text);
+  };
   return options;
 }
 
@@ -159,7 +166,7 @@ void AgentHost::Handle(const agent::AgentMessage& message) {
 
 // Every problem the rules can name travels as a notice's reason.
 static_assert(static_cast<std::uint32_t>(storage::LocationProblem::NotAbsolute) == agent::kMinLocationReason &&
-              static_cast<std::uint32_t>(storage::LocationProblem::FileSystemName) == agent::kMaxLocationReason);
+              static_cast<std::uint32_t>(storage::LocationProblem::DroppedNameEnd) == agent::kMaxLocationReason);
 
 void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMessage& apply) {
   // A location that fails the rules is refused in either save type, before
@@ -167,7 +174,8 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
   const storage::LocationProblem problem = storage::CheckSaveLocation(apply.saveLocation, agent::kMaxPathLength);
   if (problem != storage::LocationProblem::None) {
     channel_.LogRefusal("A save location from session " + std::to_string(message.sessionId) +
-                        " was refused: " + std::string(storage::ProblemText(problem)));
+                            " was refused: " + std::string(storage::ProblemText(problem)),
+                        agent::RefusalKind::Location);
     (void)channel_.Send(message.agent, agent::NotifyMessage{agent::NoticeKind::LocationRefused, {},
                                                             static_cast<std::uint32_t>(problem)});
     (void)channel_.Send(message.agent, StateFor(message.agent));
@@ -181,7 +189,9 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
   if (!message.locationCheck || !message.locationCheck->ok()) {
     const platform::ErrorCode error = message.locationCheck ? message.locationCheck->error() : 0;
     channel_.LogRefusal("A save location from session " + std::to_string(message.sessionId) +
-        " was refused: its user may not write there (" + apply.saveLocation + "): " + SystemMessage(error));
+                            " was refused: its user could not create a folder and a file there (" +
+                            apply.saveLocation + "): " + SystemMessage(error),
+                        agent::RefusalKind::Location);
     // The agent tells its user why; the page goes back to the settings in effect.
     constexpr auto kNotWritable = static_cast<std::uint32_t>(storage::LocationProblem::NotWritable);
     (void)channel_.Send(message.agent, agent::NotifyMessage{agent::NoticeKind::LocationRefused, {}, kNotWritable});

@@ -11,6 +11,7 @@
 #include "platform/PathText.h"
 #include "platform/Security.h"
 #include "platform/SystemInfo.h"
+#include "service/Elevation.h"
 #include "service/OsError.h"
 #include "service/Service.h"
 #include "service/ServiceApplication.h"
@@ -51,26 +52,31 @@ int ProcessEntry(std::span<const std::string> commandLine, scanner::ScannerLink*
   // Before any DLL is loaded by name: from System32 only, never from this
   // folder or the current directory.
   (void)platform::RestrictDllSearchToSystem32();
+  const CommandLine line = ParseCommandLine(commandLine.empty() ? commandLine : commandLine.subspan(1));
+  const bool installing = line.mode == RunMode::Install || line.mode == RunMode::Uninstall;
+  // A script learns from the exit code whether an install or uninstall
+  // worked; other runs end with 0.
+  const auto failed = [installing] { return installing ? static_cast<int>(CurrentFailureCode()) : 0; };
   try {
     TServiceApplication application(scannerLink);
     application.CreateService1();
-    application.Run(commandLine.empty() ? commandLine : commandLine.subspan(1));
+    return application.Run(commandLine.empty() ? commandLine : commandLine.subspan(1));
   } catch (const OsError& failure) {
     // Without administrator rights the control manager will not open for an
-    // install or uninstall: the user is told how to run it instead.
-    const CommandLine line = ParseCommandLine(commandLine.empty() ? commandLine : commandLine.subspan(1));
-    if (failure.Code() == platform::error::kAccessDenied &&
-        (line.mode == RunMode::Install || line.mode == RunMode::Uninstall)) {
-      ui::ShowTableMessage(nullptr, ui::text::kRunAsAdministratorMessage, platform::mb::kIconWarning);
-    } else {
-      showError(&failure);
+    // install or uninstall: the box offers the administrator prompt.
+    if (failure.Code() == platform::error::kAccessDenied && installing) {
+      return static_cast<int>(OfferElevatedRun(ui::text::kRunAsAdministratorMessage,
+                                               line.mode == RunMode::Install ? "/install" : "/uninstall"));
     }
+    showError(&failure);
+    return failed();
   } catch (const std::exception& exception) {
     showError(&exception);
+    return failed();
   } catch (...) {
     showError(nullptr);
+    return failed();
   }
-  return 0;
 }
 
 }  // namespace pw::service

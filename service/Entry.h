@@ -14,7 +14,8 @@ namespace pw::service {
 // Runs the program for the command line (the program's name first):
 // initialises the application, creates the service object (ServiceCreate),
 // then installs, uninstalls or runs the service. An exception that escapes is
-// shown in the "Application Error" box. Returns the exit code, 0. Main thread.
+// shown in the "Application Error" box. Returns the exit code: 0, or for an
+// install or uninstall that failed its error code. Main thread.
 int ProcessEntry(std::span<const std::string> commandLine, scanner::ScannerLink* scannerLink);
 
 // The error box's text for an exception:

@@ -2,12 +2,21 @@
 // TEventLogger: writes error entries to the Windows event log under one source
 // name. The source is opened (RegisterEventSourceA) at the first entry and
 // closed (DeregisterEventSource) with the logger. Any thread.
+#include <cstdint>
 #include <mutex>
 #include <string>
 
 #include "platform/EventLog.h"
 
 namespace pw::service {
+
+// The event ids of the entries; the message table has a message for each,
+// which is the entry's one string.
+namespace event_id {
+inline constexpr std::uint32_t kFailure = 0;            // error: something failed
+inline constexpr std::uint32_t kLocationRefused = 1;    // warning: a save location from a session was refused
+inline constexpr std::uint32_t kConnectionRefused = 2;  // warning: an agent's connection or message was refused
+}  // namespace event_id
 
 class TEventLogger {
  public:
@@ -21,6 +30,8 @@ class TEventLogger {
   // message as its one string, no raw data. A log that cannot be written has
   // nowhere further to report to: the entry is dropped.
   void LogMessage(const std::string& message);
+  // One entry of the type (platform::event_type) and event id, as LogMessage.
+  void LogEntry(std::uint16_t type, std::uint32_t eventId, const std::string& message);
 
  private:
   std::mutex mutex_;

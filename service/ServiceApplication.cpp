@@ -18,6 +18,7 @@
 #include "platform/Windows.h"
 #include "resources/MainFormLayout.h"
 #include "service/AgentHost.h"
+#include "service/Elevation.h"
 #include "service/EventSources.h"
 #include "service/Service.h"
 #include "service/Switches.h"
@@ -46,6 +47,18 @@ platform::ServiceHandle OpenLocalManager() {
 }
 
 }  // namespace
+
+platform::ErrorCode CurrentFailureCode() {
+  try {
+    throw;
+  } catch (const OsError& failure) {
+    return failure.Code() != platform::error::kSuccess ? failure.Code() : platform::error::kGenFailure;
+  } catch (const ProgramFolderRefusal&) {
+    return kProgramFolderRefused;
+  } catch (...) {
+    return platform::error::kGenFailure;
+  }
+}
 
 // --- TServiceStartThread
 
@@ -115,14 +128,15 @@ TService1& TServiceApplication::CreateService1() {
   return *service_;
 }
 
-void TServiceApplication::Run(std::span<const std::string> arguments) {
+int TServiceApplication::Run(std::span<const std::string> arguments) {
   const CommandLine line = ParseCommandLine(arguments);
   switch (line.mode) {
-    case RunMode::Install: Install(line.silent); break;
-    case RunMode::Uninstall: Uninstall(line.silent); break;
+    case RunMode::Install: return static_cast<int>(Install(line.silent));
+    case RunMode::Uninstall: return static_cast<int>(Uninstall(line.silent));
     case RunMode::Service: RunAsService(); break;
     case RunMode::Agent: RunAgent(false); break;
   }
+  return 0;
 }
 
 std::string TServiceApplication::ServicePath() const {
@@ -134,9 +148,9 @@ std::string TServiceApplication::ServicePath() const {
   return path;
 }
 
-void TServiceApplication::Install(bool silent) {
+platform::ErrorCode TServiceApplication::Install(bool silent) {
   platform::ServiceHandle manager = OpenLocalManager();
-  bool succeeded = true;
+  platform::ErrorCode outcome = platform::error::kSuccess;
   if (TService1* service = service_.get()) {
     try {
       if (UsesSessionAgents()) RefuseProgramFolderUsersMayChange();
@@ -154,21 +168,27 @@ void TServiceApplication::Install(bool silent) {
       definition.dependencies = service->Dependencies;
       if (!service->ServiceStartName.empty()) definition.account = service->ServiceStartName;
       definition.password = service->Password;
-      if (const platform::Result<platform::ServiceHandle> created = platform::CreateService(manager, definition);
-          !created) {
-        throw OsError(created.error());
+      const platform::Result<platform::ServiceHandle> created = platform::CreateService(manager, definition);
+      if (!created) throw OsError(created.error());
+      // What services.msc, sc qdescription and Get-Service say the service
+      // is. Without it the service is installed all the same.
+      if (const std::string description = ui::LoadTableText(ui::text::kServiceDescription); !description.empty()) {
+        (void)platform::ChangeServiceDescription(*created, description);
       }
       if (UsesSessionAgents()) RegisterEventSources(service->Name);
       if (service->AfterInstall) service->AfterInstall(*service);
     } catch (...) {
-      succeeded = false;
+      outcome = CurrentFailureCode();
       ShowDialog("Service \"" + service->DisplayName + "\" failed to install with error: \"" +
                      CurrentExceptionMessage() + "\"",
                  kErrorCaption, platform::mb::kIconError);
     }
   }
   manager.reset();
-  if (succeeded && !silent) ShowDialog(kInstalledText, kInformationCaption, platform::mb::kIconInformation);
+  if (outcome == platform::error::kSuccess && !silent) {
+    ShowDialog(kInstalledText, kInformationCaption, platform::mb::kIconInformation);
+  }
+  return outcome;
 }
 
 void TServiceApplication::RefuseProgramFolderUsersMayChange() {
@@ -180,7 +200,7 @@ void TServiceApplication::RefuseProgramFolderUsersMayChange() {
   std::string folder = platform::ExtractFilePath(module);
   if (folder.size() > 3) folder.pop_back();
   const auto refuse = [](const std::string& what) {
-    throw std::runtime_error(what + ". Copy pagewick.exe, pwimgfil.dll, pwimgkrn.dll and rc.info to a folder "
+    throw ProgramFolderRefusal(what + ". Copy pagewick.exe, pwimgfil.dll, pwimgkrn.dll and rc.info to a folder "
                                     "below Program Files and install from there");
   };
   const std::optional<bool> usersMayChange = platform::NonAdministratorsMayWrite(folder);
@@ -213,9 +233,9 @@ void TServiceApplication::RefuseProgramFolderUsersMayChange() {
   }
 }
 
-void TServiceApplication::Uninstall(bool silent) {
+platform::ErrorCode TServiceApplication::Uninstall(bool silent) {
   platform::ServiceHandle manager = OpenLocalManager();
-  bool succeeded = true;
+  platform::ErrorCode outcome = platform::error::kSuccess;
   if (TService1* service = service_.get()) {
     try {
       if (service->BeforeUninstall) service->BeforeUninstall(*service);
@@ -228,14 +248,17 @@ void TServiceApplication::Uninstall(bool silent) {
       if (UsesSessionAgents()) RemoveEventSources(service->Name);
       if (service->AfterUninstall) service->AfterUninstall(*service);
     } catch (...) {
-      succeeded = false;
+      outcome = CurrentFailureCode();
       ShowDialog("Service \"" + service->DisplayName + "\" failed to uninstall with error: \"" +
                      CurrentExceptionMessage() + "\"",
                  kErrorCaption, platform::mb::kIconError);
     }
   }
   manager.reset();
-  if (succeeded && !silent) ShowDialog(kUninstalledText, kInformationCaption, platform::mb::kIconInformation);
+  if (outcome == platform::error::kSuccess && !silent) {
+    ShowDialog(kUninstalledText, kInformationCaption, platform::mb::kIconInformation);
+  }
+  return outcome;
 }
 
 void TServiceApplication::RunAsService() {
@@ -291,7 +314,8 @@ void TServiceApplication::RunAgent(bool desktopStart) {
   std::uint32_t waitForService = 0;
   switch (OwnServiceState()) {
     case OwnService::NotInstalled:
-      ui::ShowTableMessage(nullptr, ui::text::kServiceNotInstalledMessage, platform::mb::kIconInformation);
+      // The box offers the install through the administrator prompt.
+      (void)OfferElevatedRun(ui::text::kServiceNotInstalledMessage, "/install");
       return;
     case OwnService::Stopped:
       if (!StartOwnService()) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,8 +66,10 @@ class TServiceApplication final : public ui::FormOwner {
 
   // Installs, uninstalls or runs the service as the arguments (those after
   // the program's name) say. Throws OsError when the control manager cannot
-  // be opened for an install or uninstall. Main thread.
-  void Run(std::span<const std::string> arguments);
+  // be opened for an install or uninstall. Returns the process's exit code:
+  // 0, or for a failed install or uninstall its error code (the Windows one,
+  // or kProgramFolderRefused). Main thread.
+  int Run(std::span<const std::string> arguments);
 
   ui::ProcessState& Process() { return process_; }
   TEventLogger& EventLogger() { return eventLogger_; }
@@ -100,13 +103,13 @@ class TServiceApplication final : public ui::FormOwner {
     bool released = false;
   };
 
-  void Install(bool silent);
+  platform::ErrorCode Install(bool silent);
   // Windows Vista and later: throws, saying to copy the program below Program
   // Files, when users who are not administrators may change its folder, rename
   // or replace a folder above it, or change a file it loads from there; the
   // message names the folder or file.
   void RefuseProgramFolderUsersMayChange();
-  void Uninstall(bool silent);
+  platform::ErrorCode Uninstall(bool silent);
   void RunAsService();
   // Runs this start as the session agent of its session (Windows Vista and
   // later). A desktop start shows the page of an agent already running in
@@ -140,6 +143,21 @@ inline constexpr const char* kInstalledText = "Service installed successfully";
 inline constexpr const char* kUninstalledText = "Service uninstalled successfully";
 inline constexpr const char* kInformationCaption = "Information";
 inline constexpr const char* kErrorCaption = "Error";
+// The exit code of an install refused for its program folder: an
+// application-defined code (bit 29 set, which Windows leaves to applications).
+inline constexpr platform::ErrorCode kProgramFolderRefused = 0x20000001;
+
+// An install refused because of where the program is: its exit code is
+// kProgramFolderRefused.
+class ProgramFolderRefusal : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The exit code for the exception being handled (inside a catch block): an
+// OsError's code, kProgramFolderRefused, or ERROR_GEN_FAILURE.
+platform::ErrorCode CurrentFailureCode();
+
 // How long a desktop start that started the service waits for its pipe.
 inline constexpr std::uint32_t kServiceStartWaitMs = 30000;
 

@@ -84,13 +84,15 @@ LocationProblem CheckLocationText(std::string_view location, std::size_t maxLeng
     return LocationProblem::DevicePath;
   }
   if (location.starts_with("\\\\") || location.starts_with("//")) return LocationProblem::NetworkPath;
+  // Control characters (a line break would end the settings file's line) are
+  // refused by Windows in any name.
+  if (std::any_of(location.begin(), location.end(), IsControl)) return LocationProblem::BadCharacters;
   // Blanks and quotes at the ends are dropped by a profile reader, so such a
   // location would not read back as itself.
   if (!location.empty() && (IsBlank(location.front()) || IsBlank(location.back()) || location.front() == '"' ||
                             location.back() == '"' || location.front() == '\'' || location.back() == '\'')) {
-    return LocationProblem::BadCharacters;
+    return LocationProblem::SettingsKey;
   }
-  if (std::any_of(location.begin(), location.end(), IsControl)) return LocationProblem::BadCharacters;
   // "X:\": a drive letter's root. Everything else (a path relative to the
   // current folder or to a drive's current folder) is refused. Starting with a
   // letter, no location can be read as a comment (';') or section ('[') line,
@@ -100,8 +102,9 @@ LocationProblem CheckLocationText(std::string_view location, std::size_t maxLeng
     return LocationProblem::NotAbsolute;
   }
   if (location.size() > maxLength) return LocationProblem::TooLong;
-  // '=' would end the key when the location is written as one.
-  if (location.find('=') != std::string_view::npos) return LocationProblem::BadCharacters;
+  // '=' would end the key when the location is written as one; Windows
+  // itself allows it in a name.
+  if (location.find('=') != std::string_view::npos) return LocationProblem::SettingsKey;
   std::string_view rest = location.substr(3);
   while (!rest.empty()) {
     const std::size_t end = rest.find('\\');
@@ -111,7 +114,7 @@ LocationProblem CheckLocationText(std::string_view location, std::size_t maxLeng
     if (component == "." || component == "..") return LocationProblem::ParentFolder;
     if (std::any_of(component.begin(), component.end(), InvalidInName)) return LocationProblem::BadCharacters;
     // Windows drops a name's trailing blanks and dots: the folder reached is not the one named.
-    if (IsBlank(component.back()) || component.back() == '.') return LocationProblem::BadCharacters;
+    if (IsBlank(component.back()) || component.back() == '.') return LocationProblem::DroppedNameEnd;
     // "C:\Scans\CON" opens the console, in any component and with any extension.
     if (IsDeviceName(component)) return LocationProblem::DevicePath;
     if (component.data() == location.data() + 3 && IsFileSystemName(component)) return LocationProblem::FileSystemName;
@@ -167,6 +170,10 @@ std::int32_t ProblemTextId(LocationProblem problem) {
       return 40010;
     case LocationProblem::FileSystemName:
       return 40030;
+    case LocationProblem::SettingsKey:
+      return 40075;
+    case LocationProblem::DroppedNameEnd:
+      return 40076;
   }
   return 40004;
 }
@@ -182,7 +189,7 @@ std::string_view ProblemText(LocationProblem problem) {
     case LocationProblem::DevicePath:
       return "a device path or device name";
     case LocationProblem::BadCharacters:
-      return "characters that a folder name or the settings file cannot hold";
+      return "characters that Windows does not allow in a folder name";
     case LocationProblem::ParentFolder:
       return "an empty, '.' or '..' folder name";
     case LocationProblem::DriveNotUsable:
@@ -193,6 +200,10 @@ std::string_view ProblemText(LocationProblem problem) {
       return "its user may not write there";
     case LocationProblem::FileSystemName:
       return "a name the file system keeps for itself";
+    case LocationProblem::SettingsKey:
+      return "'=', or a blank or quote at its ends, which the settings file cannot keep in a key";
+    case LocationProblem::DroppedNameEnd:
+      return "a folder name that ends in a blank or a dot, which Windows drops";
   }
   return "refused";
 }

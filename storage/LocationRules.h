@@ -16,12 +16,14 @@ enum class LocationProblem {
   NotAbsolute,     // empty, relative, or without "X:\" at its start
   NetworkPath,     // "\\host\share\..." or a drive letter mapped to a share
   DevicePath,      // "\\?\...", "\\.\...", or a device name (CON, NUL.txt, COM1, CONIN$, ...) as a component
-  BadCharacters,   // control characters, characters invalid in names, '=', blanks or quotes at an end
+  BadCharacters,   // control characters or characters Windows refuses in a name
   ParentFolder,    // a "." or ".." component, or an empty one
   DriveNotUsable,  // no such drive, a CD-ROM drive, or a kind of drive that is neither fixed nor removable
   TooLong,         // longer than allowed where it came from
   NotWritable,     // its user may not create folders and files there (found by trying, never by the rules)
   FileSystemName,  // a name NTFS keeps for itself at a drive's root ($MFT, $Extend, ...)
+  SettingsKey,     // '=', or blanks or quotes at its ends: the settings file could not keep it as a key
+  DroppedNameEnd,  // a folder name ending in a blank or a dot, which Windows drops
 };
 
 // The longest location the folder browser and an agent's Apply accept.

@@ -19,6 +19,15 @@ inline constexpr std::int32_t kRunAsAdministratorMessage = 40014;
 // The notification after a burst of pictures: "%s" the folder, "%u" the count.
 inline constexpr std::int32_t kOnePictureArrivedMessage = 40015;
 inline constexpr std::int32_t kPicturesArrivedMessage = 40016;
+// How a run started through the administrator prompt ended ("%s" the switch,
+// "%u" the error code).
+inline constexpr std::int32_t kElevatedInstallDoneMessage = 40070;
+inline constexpr std::int32_t kElevatedUninstallDoneMessage = 40071;
+inline constexpr std::int32_t kElevationRefusedMessage = 40072;
+inline constexpr std::int32_t kElevatedRunFailedMessage = 40073;
+inline constexpr std::int32_t kElevationNotStartedMessage = 40074;
+// The service's description in the control manager.
+inline constexpr std::int32_t kServiceDescription = 40077;
 }  // namespace text
 
 // The text with the given id, read anew from the table; empty when missing.

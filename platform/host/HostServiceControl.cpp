@@ -136,6 +136,22 @@ Result<ServiceConfig> QueryServiceConfig(const ServiceHandle& service) {
   return Manager().QueryConfig(object->name);
 }
 
+Result<void> ChangeServiceDescription(const ServiceHandle& service, std::string_view description) {
+  ServiceObject* object = Object<ServiceObject>(service);
+  if (object == nullptr) return Failure(error::kInvalidHandle);
+  if ((object->access & service_access::kChangeConfig) == 0) return Failure(error::kAccessDenied);
+  return Manager().SetDescription(object->name, description);
+}
+
+Result<std::string> QueryServiceDescription(const ServiceHandle& service) {
+  ServiceObject* object = Object<ServiceObject>(service);
+  if (object == nullptr) return Failure(error::kInvalidHandle);
+  if ((object->access & service_access::kQueryConfig) == 0) return Failure(error::kAccessDenied);
+  const std::optional<host::ServiceRecord> record = Manager().Find(object->name);
+  if (!record) return Failure(error::kServiceMarkedForDelete);
+  return record->description;
+}
+
 Result<void> StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table) {
   return Manager().RunDispatcher(table);
 }

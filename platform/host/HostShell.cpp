@@ -60,4 +60,12 @@ std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb, std::strin
   return Desk().RunShellExecute(std::move(record));
 }
 
+Result<std::uint32_t> RunElevatedAndWait(WindowHandle owner, std::string_view file, std::string_view parameters) {
+  host::ElevationRecord record;
+  record.owner = owner;
+  record.file = std::string(file);
+  record.parameters = std::string(parameters);
+  return Desk().RunElevation(std::move(record));
+}
+
 }  // namespace pw::platform

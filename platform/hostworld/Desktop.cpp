@@ -57,6 +57,11 @@ void Desktop::SetMessageBoxDriver(MessageBoxDriver driver) {
   messageBoxDriver_ = std::move(driver);
 }
 
+void Desktop::SetElevationDriver(ElevationDriver driver) {
+  std::scoped_lock lock(mutex_);
+  elevationDriver_ = std::move(driver);
+}
+
 void Desktop::SetBrowseDriver(BrowseDriver driver) {
   std::scoped_lock lock(mutex_);
   browseDriver_ = std::move(driver);
@@ -80,6 +85,11 @@ std::vector<BrowseRecord> Desktop::Browses() const {
 std::vector<MenuRecord> Desktop::Menus() const {
   std::scoped_lock lock(mutex_);
   return menus_;
+}
+
+std::vector<ElevationRecord> Desktop::Elevations() const {
+  std::scoped_lock lock(mutex_);
+  return elevations_;
 }
 
 std::vector<ShellExecuteRecord> Desktop::ShellExecutes() const {

@@ -69,6 +69,15 @@ struct ShellExecuteRecord {
   std::intptr_t result = 0;
 };
 
+// Windows' consent prompt (UAC) for a program started with the "runas" verb.
+struct ElevationRecord {
+  platform::WindowHandle owner = nullptr;
+  std::string file;
+  std::string parameters;
+  bool consented = false;                 // filled when the prompt closes
+  std::optional<std::uint32_t> exitCode;  // of the program that ran elevated
+};
+
 struct TrayIconRecord {
   platform::WindowHandle window = nullptr;
   std::uint32_t id = 0;
@@ -134,6 +143,10 @@ struct BrowseAnswer {
 using MessageBoxDriver = std::function<int(const MessageBoxRecord&, ModalLoop&)>;
 using BrowseDriver = std::function<BrowseAnswer(const BrowseRecord&, ModalLoop&)>;
 using MenuDriver = std::function<std::uint32_t(const MenuRecord&, ModalLoop&)>;
+// Answers the consent prompt: nullopt is No; a value is Yes, and the exit
+// code of the program that the driver ran with administrator rights in the
+// prompt's place (the driver is the elevated process).
+using ElevationDriver = std::function<std::optional<std::uint32_t>(const ElevationRecord&)>;
 
 enum class MouseButton { Left, Right };
 
@@ -157,6 +170,8 @@ class Desktop {
   static int DefaultMessageBoxResult(std::uint32_t style);
   void SetBrowseDriver(BrowseDriver driver);
   void SetMenuDriver(MenuDriver driver);
+  // Without a driver the consent prompt is refused: nothing runs elevated.
+  void SetElevationDriver(ElevationDriver driver);
 
   // --- A record of what appears on this desktop, for the world's other
   // processes (ScreenJournal.h). Set before the desktop is used by more than
@@ -168,6 +183,7 @@ class Desktop {
   std::vector<BrowseRecord> Browses() const;
   std::vector<MenuRecord> Menus() const;
   std::vector<ShellExecuteRecord> ShellExecutes() const;
+  std::vector<ElevationRecord> Elevations() const;
   std::vector<TrayIconRecord> TrayIcons() const;
   std::vector<TrayIconCall> TrayIconCalls() const;
   std::vector<BalloonRecord> Balloons() const;
@@ -282,6 +298,10 @@ class Desktop {
   bool ItemIdListIsDrives(platform::RawHandle list) const;
   platform::RawHandle RunBrowser(const BrowseRequest& request);
   std::intptr_t RunShellExecute(ShellExecuteRecord record);
+  // The consent prompt and the elevated program's run: its exit code, or
+  // kCancelled when refused, kFileNotFound when the program is missing
+  // (kPathNotFound when its folder is).
+  platform::Result<std::uint32_t> RunElevation(ElevationRecord record);
   std::uint32_t RunMenu(const platform::PopupMenu& menu, platform::Point at, platform::WindowHandle owner);
   bool NotifyIcon(std::uint32_t action, const platform::NotifyIconData& data);
   platform::RawHandle NewIcon(int width, int height, int colours);
@@ -422,6 +442,8 @@ class Desktop {
   MessageBoxDriver messageBoxDriver_;
   BrowseDriver browseDriver_;
   MenuDriver menuDriver_;
+  ElevationDriver elevationDriver_;
+  std::vector<ElevationRecord> elevations_;
   std::vector<MessageBoxRecord> messageBoxes_;
   std::vector<BrowseRecord> browses_;
   std::vector<MenuRecord> menus_;

@@ -229,6 +229,34 @@ std::intptr_t Desktop::RunShellExecute(ShellExecuteRecord record) {
   return record.result;
 }
 
+platform::Result<std::uint32_t> Desktop::RunElevation(ElevationRecord record) {
+  // The shell finds the program before Windows asks for consent.
+  const ResolvedPath resolved = world_.Resolve(record.file);
+  std::error_code ec;
+  if (resolved.error != platform::error::kSuccess || !resolved.parentExists) {
+    return platform::Failure(platform::error::kPathNotFound);
+  }
+  if (!resolved.exists || !std::filesystem::is_regular_file(resolved.hostPath, ec)) {
+    return platform::Failure(platform::error::kFileNotFound);
+  }
+  if (journal_) journal_->Record(screen_event::kElevationPrompt, record.file + '\t' + record.parameters);
+  ElevationDriver driver;
+  {
+    std::scoped_lock lock(mutex_);
+    driver = elevationDriver_;
+  }
+  // The driver runs outside the lock: the elevated program uses this desktop too.
+  const std::optional<std::uint32_t> exitCode = driver ? driver(record) : std::nullopt;
+  record.consented = exitCode.has_value();
+  record.exitCode = exitCode;
+  {
+    std::scoped_lock lock(mutex_);
+    elevations_.push_back(record);
+  }
+  if (!exitCode) return platform::Failure(platform::error::kCancelled);
+  return *exitCode;
+}
+
 std::uint32_t Desktop::RunMenu(const platform::PopupMenu& menu, platform::Point at, WindowHandle owner) {
   MenuRecord record;
   record.owner = owner;

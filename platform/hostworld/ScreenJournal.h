@@ -33,6 +33,7 @@ inline constexpr std::string_view kWindowHidden = "window-hidden";    // class, 
 inline constexpr std::string_view kMessageBox = "message-box";        // caption, tab, text
 inline constexpr std::string_view kFolderBrowser = "folder-browser";  // the browser's title
 inline constexpr std::string_view kShellExecute = "shell-execute";    // verb, tab, file
+inline constexpr std::string_view kElevationPrompt = "elevation-prompt";  // program, tab, its arguments
 }  // namespace screen_event
 
 class ScreenJournal {

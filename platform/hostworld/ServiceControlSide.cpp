@@ -193,6 +193,15 @@ platform::Result<platform::ServiceConfig> ServiceManager::QueryConfig(std::strin
   return config;
 }
 
+platform::Result<void> ServiceManager::SetDescription(std::string_view name, std::string_view description) {
+  FileLock lock(LockPath());
+  std::optional<ServiceRecord> record = Load(name);
+  if (!record || record->deletePending) return platform::Failure(error::kServiceMarkedForDelete);
+  record->description = std::string(description);
+  if (!Save(*record)) return platform::Failure(error::kGenFailure);
+  return platform::Success();
+}
+
 ServiceStatusResult ServiceManager::Control(std::string_view name, std::uint32_t control) {
   namespace code = platform::service_control;
   namespace accept = platform::service_accept;

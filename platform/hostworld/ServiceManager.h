@@ -47,6 +47,7 @@ struct ServiceRecord {
   std::optional<std::vector<std::string>> dependencies;
   std::optional<std::string> account;
   std::optional<std::string> password;
+  std::string description;  // ChangeServiceConfig2's SERVICE_CONFIG_DESCRIPTION; empty: none
 
   platform::ServiceStatus status;
   bool deletePending = false;
@@ -127,6 +128,7 @@ class ServiceManager {
   platform::ServiceStatusResult Control(std::string_view name, std::uint32_t control);
   platform::ServiceStatusResult QueryStatus(std::string_view name) const;
   platform::Result<platform::ServiceConfig> QueryConfig(std::string_view name) const;
+  platform::Result<void> SetDescription(std::string_view name, std::string_view description);
 
   platform::Result<void> RunDispatcher(const std::vector<platform::ServiceTableEntry>& table);
   platform::Result<platform::ServiceStatusHandle> RegisterHandler(std::string_view name, platform::ServiceControlHandler handler);

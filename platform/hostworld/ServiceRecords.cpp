@@ -79,6 +79,7 @@ Record ToRecord(const ServiceRecord& service) {
   if (service.dependencies) record["dependencies"] = EncodeList(*service.dependencies);
   if (service.account) record["account"] = *service.account;
   if (service.password) record["password"] = *service.password;
+  if (!service.description.empty()) record["description"] = service.description;
   put("state", service.status.currentState);
   put("controlsAccepted", service.status.controlsAccepted);
   put("win32ExitCode", service.status.win32ExitCode);
@@ -109,6 +110,7 @@ ServiceRecord FromRecord(const Record& record) {
   if (auto list = Optional(record, "dependencies")) service.dependencies = DecodeList(*list);
   service.account = Optional(record, "account");
   service.password = Optional(record, "password");
+  service.description = Optional(record, "description").value_or("");
   service.status.serviceType = service.type;
   service.status.currentState = Number(record, "state");
   service.status.controlsAccepted = Number(record, "controlsAccepted");

@@ -173,6 +173,28 @@ Result<ServiceConfig> QueryServiceConfig(const ServiceHandle& service) {
   return result;
 }
 
+Result<void> ChangeServiceDescription(const ServiceHandle& service, std::string_view description) {
+  std::string text(description);
+  SERVICE_DESCRIPTIONA change{};
+  change.lpDescription = text.data();
+  if (!::ChangeServiceConfig2A(Sc(service), SERVICE_CONFIG_DESCRIPTION, &change)) return Failure(::GetLastError());
+  return Success();
+}
+
+Result<std::string> QueryServiceDescription(const ServiceHandle& service) {
+  DWORD needed = 0;
+  ::QueryServiceConfig2A(Sc(service), SERVICE_CONFIG_DESCRIPTION, nullptr, 0, &needed);
+  const DWORD error = ::GetLastError();
+  if (error != ERROR_INSUFFICIENT_BUFFER) return Failure(error);
+  std::vector<std::byte> buffer(needed);
+  if (!::QueryServiceConfig2A(Sc(service), SERVICE_CONFIG_DESCRIPTION, reinterpret_cast<LPBYTE>(buffer.data()),
+                              needed, &needed)) {
+    return Failure(::GetLastError());
+  }
+  const auto* read = reinterpret_cast<const SERVICE_DESCRIPTIONA*>(buffer.data());
+  return read->lpDescription != nullptr ? std::string(read->lpDescription) : std::string();
+}
+
 Result<void> StartServiceCtrlDispatcher(const std::vector<ServiceTableEntry>& table) {
   std::vector<std::string> names;
   names.reserve(table.size());

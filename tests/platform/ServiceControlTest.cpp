@@ -91,6 +91,24 @@ TEST_F(ServiceControlTest, RegistrationKeepsEveryValueSent) {
   EXPECT_EQ(queried->serviceStartName, "LocalSystem") << "no account name means LocalSystem";
   EXPECT_EQ(queried->displayName, *definition.displayName);
 
+  // A description is none at first; set, it reads back; empty removes it.
+  // Without the change-config right it cannot be set.
+  Result<std::string> description = QueryServiceDescription(*created);
+  ASSERT_TRUE(description.ok()) << "error " << description.error();
+  EXPECT_EQ(*description, "");
+  ASSERT_TRUE(ChangeServiceDescription(*created, "Pulls pictures; 100% of them.").ok());
+  description = QueryServiceDescription(*created);
+  ASSERT_TRUE(description.ok()) << "error " << description.error();
+  EXPECT_EQ(*description, "Pulls pictures; 100% of them.");
+  const Result<ServiceHandle> queryOnly = OpenService(manager_, definition.name, service_access::kQueryConfig);
+  ASSERT_TRUE(queryOnly.ok());
+  const Result<void> refused = ChangeServiceDescription(*queryOnly, "other");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error(), error::kAccessDenied);
+  EXPECT_EQ(QueryServiceDescription(*queryOnly).value_or("?"), "Pulls pictures; 100% of them.");
+  ASSERT_TRUE(ChangeServiceDescription(*created, "").ok());
+  EXPECT_EQ(QueryServiceDescription(*created).value_or("?"), "");
+
   const ServiceStatusResult status = QueryServiceStatus(*created);
   ASSERT_TRUE(status.ok);
   EXPECT_EQ(status.status.currentState, service_state::kStopped) << "creating a service does not start it";

@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "platform/ErrorSink.h"
+#include "platform/Shell.h"
 #include "tests/platform/DesktopFixture.h"
 
 namespace pw::test {
@@ -129,6 +130,23 @@ TEST_F(WindowTest, ExceptionInAWindowProcedureGoesToTheErrorSinkNotTheCaller) {
   ASSERT_EQ(reported.size(), 2u);
   EXPECT_EQ(reported[0], "handler failed");
   EXPECT_TRUE(platform::IsWindow(window->handle()));
+}
+
+// The administrator prompt is never shown for a program that is not there:
+// the shell looks for it first.
+TEST_F(WindowTest, ElevatedRunOfAMissingProgramFailsWith2Or3) {
+  const struct {
+    const char* program;
+    platform::ErrorCode error;
+  } rows[] = {
+      {"C:\\pagewick-contract-missing.exe", platform::error::kFileNotFound},
+      {"C:\\PagewickContract\\missing-program.exe", platform::error::kPathNotFound},  // no such folder
+  };
+  for (const auto& row : rows) {
+    const platform::Result<std::uint32_t> ran = platform::RunElevatedAndWait(nullptr, row.program, "/install");
+    ASSERT_FALSE(ran.ok()) << row.program;
+    EXPECT_EQ(ran.error(), row.error) << row.program;
+  }
 }
 
 }  // namespace

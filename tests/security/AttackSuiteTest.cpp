@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "storage/FreeSpaceGuard.h"
+#include "service/ServiceApplication.h"
 #include "tests/security/AttackFixture.h"
 
 namespace pw::service::test {
@@ -376,7 +377,7 @@ TEST_F(AttackTest, AnotherSessionSeesNothingOfThePull) {
 TEST_F(AttackTest, InstallFromAFolderTheUserMayChangeIsRefused) {
   world.MakeDirectories("C:\\Tools");
   world.SetModuleFileName("C:\\Tools\\pagewick.exe");
-  EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
+  EXPECT_EQ(RunProgram({"/install", "/silent"}), static_cast<int>(kProgramFolderRefused));
   EXPECT_FALSE(world.Services().Find("Service1").has_value());
   ExpectProtectedUnchanged();
 }

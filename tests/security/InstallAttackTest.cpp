@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "service/ServiceApplication.h"
 #include "tests/security/AttackFixture.h"
 
 namespace pw::service::test {
@@ -48,7 +49,7 @@ TEST_F(AttackTest, InstallFromAFolderWhoseParentTheUserOwnsIsRefused) {
   ASSERT_TRUE(host::SetEntryOwner("C:\\Apps", "mallory"));
   world.SetModuleFileName("C:\\Apps\\Pagewick\\pagewick.exe");
   const std::size_t boxes = world.Desktop().MessageBoxes().size();
-  EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
+  EXPECT_EQ(RunProgram({"/install", "/silent"}), static_cast<int>(kProgramFolderRefused));
   EXPECT_FALSE(world.Services().Find("Service1").has_value());
   const std::vector<host::MessageBoxRecord> shown = world.Desktop().MessageBoxes();
   ASSERT_EQ(shown.size(), boxes + 1);
@@ -72,7 +73,7 @@ TEST_F(AttackTest, InstallWhereAFileTheServiceLoadsIsTheUsersIsRefused) {
     const std::string file = folder + "\\" + name;
     ASSERT_TRUE(host::SetEntryOwner(file, "mallory"));
     const std::size_t boxes = world.Desktop().MessageBoxes().size();
-    EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
+    EXPECT_EQ(RunProgram({"/install", "/silent"}), static_cast<int>(kProgramFolderRefused)) << name;
     EXPECT_FALSE(world.Services().Find("Service1").has_value()) << name;
     const std::vector<host::MessageBoxRecord> shown = world.Desktop().MessageBoxes();
     ASSERT_EQ(shown.size(), boxes + 1) << name;

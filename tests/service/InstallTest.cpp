@@ -1,12 +1,14 @@
 // The process entry's install and uninstall runs: switches, the values the
 // control manager receives, the dialogs, and ServiceCreate in every mode.
 #include <regex>
+#include <thread>
 
 #include "platform/Dialogs.h"
 #include "platform/SystemInfo.h"
 #include "platform/TrayIcon.h"
 #include "platform/PathText.h"
 #include "platform/hostworld/WorldSessions.h"
+#include "service/ServiceApplication.h"
 #include "service/Switches.h"
 #include "tests/service/ServiceFixture.h"
 
@@ -84,6 +86,9 @@ TEST_F(InstallTest, PathWithABlankIsRegisteredQuoted) {
   std::optional<host::ServiceRecord> record = world.Services().Find("Service1");
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->binaryPath, "\"C:\\Program Files\\Pagewick\\pagewick.exe\"");
+  // The text table beside it gives the description services.msc shows.
+  EXPECT_EQ(record->description.rfind("Receives the pictures scanned on a Pagewick USB scanner", 0), 0u)
+      << record->description;
   EXPECT_TRUE(world.Desktop().MessageBoxes().empty()) << "SILENT: no success message";
 }
 
@@ -93,7 +98,7 @@ TEST_F(InstallTest, SecondInstallShowsTheErrorDialogWith1073) {
     const std::size_t before = world.Desktop().MessageBoxes().size();
     std::vector<std::string> arguments{"/install"};
     if (*silent != '\0') arguments.emplace_back(silent);
-    EXPECT_EQ(RunProgram(arguments), 0);
+    EXPECT_EQ(RunProgram(arguments), 1073) << "ERROR_SERVICE_EXISTS as the exit code; " << silent;
     const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
     ASSERT_EQ(boxes.size(), before + 1) << "one dialog, no success message; " << silent;
     EXPECT_EQ(boxes.back().caption, "Error");
@@ -133,7 +138,8 @@ TEST_F(InstallTest, InstallRefusesAProgramFolderThatStandardUsersMayChangeFromVi
     world.MakeDirectories(pf::ExtractFilePath(row.module));
     if (row.denyUsers) world.UserSessions().DenyUserWrites(pf::ExtractFilePath(row.module));
     const std::size_t before = world.Desktop().MessageBoxes().size();
-    EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
+    EXPECT_EQ(RunProgram({"/install", "/silent"}), row.installed ? 0 : static_cast<int>(kProgramFolderRefused))
+        << row.module << " on " << row.major;
     EXPECT_EQ(world.Services().Find("Service1").has_value(), row.installed) << row.module << " on " << row.major;
     const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
     if (row.installed) {
@@ -186,7 +192,7 @@ TEST_F(InstallTest, InstallRegistersTheEventSourcesAndUninstallRemovesThem) {
   // A second uninstall finds no service; a registration made by someone else
   // is left alone then.
   ASSERT_TRUE(pf::RegisterEventSourceFile("Service1", {"C:\\Other\\other.dll", 1}).ok());
-  EXPECT_EQ(RunProgram({"/uninstall", "/silent"}), 0);
+  EXPECT_EQ(RunProgram({"/uninstall", "/silent"}), 1060);
   EXPECT_TRUE(pf::FindEventSourceFile("Service1").has_value());
 }
 
@@ -201,7 +207,7 @@ TEST_F(InstallTest, UninstallRemovesTheRegistration) {
 }
 
 TEST_F(InstallTest, UninstallOfAMissingServiceShowsTheErrorDialogWith1060) {
-  EXPECT_EQ(RunProgram({"-UNINSTALL", "-silent"}), 0);
+  EXPECT_EQ(RunProgram({"-UNINSTALL", "-silent"}), 1060) << "ERROR_SERVICE_DOES_NOT_EXIST as the exit code";
   const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, "Error");
@@ -212,22 +218,98 @@ TEST_F(InstallTest, UninstallOfAMissingServiceShowsTheErrorDialogWith1060) {
 }
 
 // Without administrator rights the control manager does not open for an
-// install or uninstall: the box says to run it as administrator, instead of
-// the error box that names error 5.
-TEST_F(InstallTest, ControlManagerThatCannotBeOpenedAsksToRunAsAdministrator) {
-  world.Services().SetAdministrator(false);
-  for (const char* mode : {"/install", "/uninstall"}) {
+// install or uninstall: the box offers Windows' administrator prompt, OK runs
+// the same switch elevated and a second box says how that ended; the exit
+// code is the elevated run's, 1223 for a refused prompt, 5 for Cancel.
+TEST_F(InstallTest, WithoutAdministratorRightsTheBoxOffersTheAdministratorPrompt) {
+  enum class User { Cancels, RefusesPrompt, Consents };
+  struct Row {
+    const char* mode;
+    bool installedBefore;
+    User user;
+    int exitCode;
+    bool installedAfter;
+    const char* outcome;  // a part of the second box's text; null: no second box
+  };
+  const Row rows[] = {
+      {"/install", false, User::Cancels, 5, false, nullptr},
+      {"/install", false, User::RefusesPrompt, 1223, false, "consent was refused"},
+      {"/install", false, User::Consents, 0, true, "The Pagewick service is installed."},
+      {"/install", true, User::Consents, 1073, true, "/install with administrator rights failed with error 1073"},
+      {"/uninstall", true, User::RefusesPrompt, 1223, true, "consent was refused"},
+      {"/uninstall", true, User::Consents, 0, false, "The Pagewick service is removed."},
+      {"/uninstall", false, User::Consents, 1060, false, "failed with error 1060"},
+  };
+  world.WriteFile(kModulePath, "MZ");
+  User user = User::Cancels;
+  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
+    if ((box.style & 0xF) == pf::mb::kOkCancel && user == User::Cancels) return pf::dialog_result::kCancel;
+    return host::Desktop::DefaultMessageBoxResult(box.style);
+  });
+  world.Desktop().SetElevationDriver([&](const host::ElevationRecord& prompt) -> std::optional<std::uint32_t> {
+    if (user != User::Consents) return std::nullopt;
+    // The elevated process: the program again, with administrator rights.
+    world.Services().SetAdministrator(true);
+    int exitCode = -1;
+    const std::string switchName = prompt.parameters.substr(0, prompt.parameters.find(' '));
+    std::thread elevated([&] { exitCode = RunProgram({switchName, "/silent"}); });
+    elevated.join();
+    world.Services().SetAdministrator(false);
+    return static_cast<std::uint32_t>(exitCode);
+  });
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.mode) + " " + std::to_string(static_cast<int>(row.user)));
+    if (row.installedBefore && !world.Services().Find("Service1")) Install();
+    if (!row.installedBefore && world.Services().Find("Service1")) {
+      ASSERT_EQ(RunProgram({"/uninstall", "/silent"}), 0);
+    }
+    world.Services().SetAdministrator(false);
+    user = row.user;
     const std::size_t before = world.Desktop().MessageBoxes().size();
-    EXPECT_EQ(RunProgram({mode, "/silent"}), 0) << "the process ends with exit code 0";
+    const std::size_t prompts = world.Desktop().Elevations().size();
+    EXPECT_EQ(RunProgram({row.mode, "/silent"}), row.exitCode);
+    EXPECT_EQ(world.Services().Find("Service1").has_value(), row.installedAfter);
     const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
-    ASSERT_EQ(boxes.size(), before + 1) << mode;
+    ASSERT_GT(boxes.size(), before);
+    const host::MessageBoxRecord& offer = boxes[before];
+    EXPECT_EQ(offer.caption, "Pagewick Message");
+    EXPECT_EQ(offer.style, pf::mb::kOkCancel | pf::mb::kIconWarning);
+    EXPECT_NE(offer.text.find(std::string("Choose OK to run pagewick.exe ") + row.mode + " with administrator rights"),
+              std::string::npos)
+        << offer.text;
+    EXPECT_EQ(offer.text.find("Code: 5"), std::string::npos);
+    const std::vector<host::ElevationRecord> elevations = world.Desktop().Elevations();
+    if (row.outcome == nullptr) {
+      EXPECT_EQ(boxes.size(), before + 1);
+      EXPECT_EQ(elevations.size(), prompts) << "Cancel: no prompt";
+      continue;
+    }
+    ASSERT_EQ(elevations.size(), prompts + 1);
+    EXPECT_EQ(elevations.back().file, kModulePath);
+    EXPECT_EQ(elevations.back().parameters, std::string(row.mode) + " /silent");
+    EXPECT_EQ(elevations.back().consented, row.user == User::Consents);
+    EXPECT_NE(boxes.back().text.find(row.outcome), std::string::npos) << boxes.back().text;
     EXPECT_EQ(boxes.back().caption, "Pagewick Message");
-    EXPECT_EQ(boxes.back().style, pf::mb::kOk | pf::mb::kIconWarning);
-    EXPECT_NE(boxes.back().text.find("Right-click pagewick.exe, choose \"Run as administrator\""), std::string::npos)
-        << boxes.back().text;
-    EXPECT_EQ(boxes.back().text.find("Code: 5"), std::string::npos);
   }
-  EXPECT_FALSE(world.Services().Find("Service1").has_value());
+
+  // A desktop start (Windows 10) that finds no service offers the install
+  // through the same prompt; consented, the service is installed.
+  if (world.Services().Find("Service1")) {
+    world.Services().SetAdministrator(true);
+    ASSERT_EQ(RunProgram({"/uninstall", "/silent"}), 0);
+    world.Services().SetAdministrator(false);
+  }
+  world.SetVersion(pf::kPlatformNt, 10, 0, 19045);
+  user = User::Consents;
+  const std::size_t before = world.Desktop().MessageBoxes().size();
+  EXPECT_EQ(RunProgram({}), 0);
+  EXPECT_TRUE(world.Services().Find("Service1").has_value());
+  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  ASSERT_EQ(boxes.size(), before + 2);
+  EXPECT_NE(boxes[before].text.find("Choose OK to install it now (pagewick.exe /install)"), std::string::npos)
+      << boxes[before].text;
+  EXPECT_NE(boxes.back().text.find("The Pagewick service is installed."), std::string::npos) << boxes.back().text;
+  EXPECT_EQ(world.Desktop().Elevations().back().parameters, "/install /silent");
 }
 
 TEST(ApplicationErrorTextTest, PeriodIsAddedOnlyWhenTheMessageLacksOne) {
@@ -253,7 +335,7 @@ TEST_F(InstallTest, EveryStartRunsServiceCreateOnceBeforeTheSwitches) {
   for (const std::vector<std::string>& run : runs) {
     (void)pf::DeleteFile(kMarker);
     const std::size_t callsBefore = world.Desktop().TrayIconCalls().size();
-    EXPECT_EQ(RunProgram(run), 0);
+    (void)RunProgram(run);
     EXPECT_TRUE(MarkerExists()) << (run.empty() ? "no switch" : run[0]);
     // What the shell took (a request it refuses, such as an identity this
     // system does not know, leaves no icon).

@@ -71,6 +71,12 @@ TEST_F(SeparateProcessTest, ToolReportsFailuresWithTheSystemsCodes) {
     EXPECT_NE(output.find(row.printed), std::string::npos) << row.command << " printed: " << output;
   }
   EXPECT_EQ(RunCapturing(tool + "query Service1").first, 0);
+  // The description the install set, as sc qdescription shows it.
+  const auto [described, description] = RunCapturing(tool + "qdescription Service1");
+  EXPECT_EQ(described, 0);
+  EXPECT_NE(description.find("DESCRIPTION:  Receives the pictures scanned on a Pagewick USB scanner"),
+            std::string::npos)
+      << description;
 }
 
 // A run with nobody at its desktop shows its message boxes on the standard
@@ -81,7 +87,7 @@ TEST_F(SeparateProcessTest, MessageBoxesOfAProcessOfItsOwnAreShownOnStandardErro
   EXPECT_EQ(firstStatus, 0);
   EXPECT_NE(first.find("[Information] Service installed successfully"), std::string::npos) << first;
   const auto [secondStatus, second] = RunCapturing(program + "/install");
-  EXPECT_EQ(secondStatus, 0);
+  EXPECT_EQ(secondStatus, 1073 & 0xFF) << "the exit code, of which a host process keeps the low 8 bits";
   EXPECT_NE(second.find("[Error] Service \"Pagewick\" failed to install with error: \"Win32 Error.  Code: 1073."),
             std::string::npos)
       << second;

@@ -218,7 +218,9 @@ TEST_F(SessionAgentProcessTest, ADesktopStartShowsItsSessionsPageAlsoAfterExit) 
 // A start from the user's desktop that finds no running service says at
 // once, in that user's session, why and what to do; an administrator's start
 // starts the service and goes on as the session's agent. An install or
-// uninstall without administrator rights says to run it as administrator.
+// uninstall without administrator rights, and a desktop start before the
+// install, offer the administrator prompt; refused (the world's default), a
+// second box says so and the install or uninstall ends with 1223.
 TEST_F(SessionAgentProcessTest, ADesktopStartOrInstallThatCannotWorkSaysWhyInTheUsersSession) {
   world.MakeDirectories("C:\\Scans");
   const std::uint32_t ann = world.UserSessions().LogOn("ann");
@@ -227,28 +229,37 @@ TEST_F(SessionAgentProcessTest, ADesktopStartOrInstallThatCannotWorkSaysWhyInThe
     const char* what;
     bool administrator;
     const char* arguments;
-    const char* says;  // a part of the one box's text
+    int exitCode;
+    const char* says;      // a part of the first box's text
+    bool offersElevation;  // a second box says the prompt was refused
   } rows[] = {
-      {"a desktop start before the install", false, "", "service is not installed"},
-      {"an install as a standard user", false, "/install", "choose \"Run as administrator\""},
-      {"an uninstall as a standard user", false, "/uninstall", "choose \"Run as administrator\""},
-      {"an install as administrator", true, "/install /silent", nullptr},
-      {"a standard user's desktop start with the service stopped", false, "", "installed but not running"},
+      {"a desktop start before the install", false, "", 0, "service is not installed", true},
+      {"an install as a standard user", false, "/install", 1223, "Choose OK to run pagewick.exe /install", true},
+      {"an uninstall as a standard user", false, "/uninstall", 1223, "Choose OK to run pagewick.exe /uninstall", true},
+      {"an install as administrator", true, "/install /silent", 0, nullptr, false},
+      {"a standard user's desktop start with the service stopped", false, "", 0, "installed but not running", false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     world.Services().SetAdministrator(row.administrator);
     const std::size_t boxes = Screen().Of(ann, se::kMessageBox).size();
+    const std::size_t prompts = Screen().Of(ann, se::kElevationPrompt).size();
     // At once: a start that waited for a pipe would be ended after 8 s (124).
-    EXPECT_EQ(Run(std::string("timeout 8 '") + PAGEWICK_PROGRAM + "' " + row.arguments, session), 0);
+    // A host process's exit status keeps the code's low 8 bits.
+    EXPECT_EQ(Run(std::string("timeout 8 '") + PAGEWICK_PROGRAM + "' " + row.arguments, session),
+              row.exitCode & 0xFF);
     const std::vector<host::ScreenEvent> shown = Screen().Of(ann, se::kMessageBox);
     if (row.says == nullptr) {
       EXPECT_EQ(shown.size(), boxes);
       continue;
     }
-    ASSERT_EQ(shown.size(), boxes + 1) << Screen().Text();
-    EXPECT_NE(shown.back().detail.find(row.says), std::string::npos) << shown.back().detail;
-    EXPECT_EQ(shown.back().detail.rfind("Pagewick Message\t", 0), 0u) << shown.back().detail;
+    ASSERT_EQ(shown.size(), boxes + (row.offersElevation ? 2 : 1)) << Screen().Text();
+    EXPECT_NE(shown[boxes].detail.find(row.says), std::string::npos) << shown[boxes].detail;
+    EXPECT_EQ(shown[boxes].detail.rfind("Pagewick Message\t", 0), 0u) << shown[boxes].detail;
+    EXPECT_EQ(Screen().Of(ann, se::kElevationPrompt).size(), prompts + (row.offersElevation ? 1 : 0));
+    if (row.offersElevation) {
+      EXPECT_NE(shown.back().detail.find("consent was refused"), std::string::npos) << shown.back().detail;
+    }
   }
   EXPECT_TRUE(Screen().IconOwners(ann).empty()) << "no start stayed as an agent";
 

@@ -18,6 +18,7 @@
 #include "platform/Profile.h"
 #include "platform/Sessions.h"
 #include "platform/hostworld/WorldSessions.h"
+#include "service/EventLogger.h"
 #include "storage/LocationRules.h"
 
 namespace pw::service::test {
@@ -164,6 +165,22 @@ class SessionAgentServiceTest : public ServiceHostTest {
     return false;
   }
 
+  // The entries that mention the text: refusals are warnings with an event
+  // id of their kind, so Event Viewer can filter them from the failures.
+  ::testing::AssertionResult LoggedAs(const std::string& text, std::uint16_t type, std::uint32_t eventId) {
+    std::size_t found = 0;
+    for (const host::EventLogEntry& entry : EventLog()) {
+      if (entry.strings.empty() || entry.strings[0].find(text) == std::string::npos) continue;
+      ++found;
+      if (entry.type != type || entry.eventId != eventId) {
+        return ::testing::AssertionFailure() << "type " << entry.type << ", id " << entry.eventId << ": "
+                                             << entry.strings[0];
+      }
+    }
+    if (found == 0) return ::testing::AssertionFailure() << "no entry mentions " << text << "\n" << EventLogText();
+    return ::testing::AssertionSuccess();
+  }
+
   NotifyingScannerLink notifying;
   std::filesystem::path starts;
 };
@@ -301,7 +318,9 @@ TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason
       {"..\\..\\Windows", storage::LocationProblem::NotAbsolute},
       {"C:\\Scans\\..\\Windows", storage::LocationProblem::ParentFolder},
       {"C:\\Scans\\CON", storage::LocationProblem::DevicePath},
-      {"C:\\$Extend", storage::LocationProblem::FileSystemName},  // the last reason the protocol carries
+      {"C:\\$Extend", storage::LocationProblem::FileSystemName},
+      {"C:\\Scans=2024", storage::LocationProblem::SettingsKey},
+      {"C:\\Scans.\\x", storage::LocationProblem::DroppedNameEnd},  // the last reason the protocol carries
   };
   for (std::uint32_t saveType : {0u, 1u}) {
     for (const Case& c : cases) {
@@ -317,6 +336,7 @@ TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason
     }
   }
   EXPECT_TRUE(LogMentions("a network path"));
+  EXPECT_TRUE(LoggedAs("A save location from session", pf::event_type::kWarning, event_id::kLocationRefused));
   StopService();
 }
 
@@ -632,6 +652,7 @@ TEST_F(SessionAgentServiceTest, HostilePipeClientIsRefusedAndTheServiceGoesOn) {
   auto agent = ConnectAgent();
   ASSERT_NE(agent, nullptr);
   EXPECT_TRUE(Next<ag::StateMessage>(*agent).has_value()) << "a well-behaved agent is still served\n" << EventLogText();
+  EXPECT_TRUE(LoggedAs("Agent channel: connection of session", pf::event_type::kWarning, event_id::kConnectionRefused));
   StopService();
 }
 

@@ -2,6 +2,9 @@
 // through the settings file without touching another entry.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <fstream>
+#include <map>
 #include <string>
 
 #include "platform/Profile.h"
@@ -54,11 +57,11 @@ TEST_F(LocationRulesTest, SaveLocationsFromAnySource) {
       {"C:\\Scans\nFolder=..\\..\\Windows\\y", LocationProblem::BadCharacters},
       {std::string("C:\\Sc\0ans", 9), LocationProblem::BadCharacters},
       {"C:\\Scans\t", LocationProblem::BadCharacters},
-      {"C:\\Scans ", LocationProblem::BadCharacters},
-      {" C:\\Scans", LocationProblem::BadCharacters},
-      {"C:\\Scans\"", LocationProblem::BadCharacters},
-      {"\"C:\\Scans\"", LocationProblem::BadCharacters},
-      {"C:\\Scans=5", LocationProblem::BadCharacters},  // as a key it would be "C:\Scans"
+      {"C:\\Scans ", LocationProblem::SettingsKey},
+      {" C:\\Scans", LocationProblem::SettingsKey},
+      {"C:\\Scans\"", LocationProblem::SettingsKey},
+      {"\"C:\\Scans\"", LocationProblem::SettingsKey},
+      {"C:\\Scans=5", LocationProblem::SettingsKey},  // as a key it would be "C:\Scans"
       {"C:\\a:b", LocationProblem::BadCharacters},
       // Bytes code page 1252 leaves undefined read as C1 control characters;
       // its other high bytes are letters and signs.
@@ -66,7 +69,8 @@ TEST_F(LocationRulesTest, SaveLocationsFromAnySource) {
       {"C:\\Sc\x9D", LocationProblem::BadCharacters},
       {"C:\\Caf\xE9 \x80\xA9\xFF", LocationProblem::None},
       {"C:\\a*", LocationProblem::BadCharacters},
-      {"C:\\a.\\b", LocationProblem::BadCharacters},  // Windows would reach "C:\a\b"
+      {"C:\\a.\\b", LocationProblem::DroppedNameEnd},  // Windows would reach "C:\a\b"
+      {"C:\\a \\b", LocationProblem::DroppedNameEnd},
       {"C:\\Scans\\..\\Windows", LocationProblem::ParentFolder},
       {"C:\\..", LocationProblem::ParentFolder},
       {"C:\\.\\Scans", LocationProblem::ParentFolder},
@@ -134,6 +138,51 @@ TEST_F(LocationRulesTest, AcceptedLocationsReadBackAsWrittenAndTouchNoOtherEntry
     EXPECT_EQ(platform::ReadProfileString("Setting", "Folder", "", file).text, "Photo") << location;
     EXPECT_EQ(platform::ReadProfileInteger("Setting", "Mode", 0, file), 1) << location;
   }
+}
+
+// The text a refused location is shown says the true reason: a folder
+// Windows would accept is refused for the settings file's sake, and says so.
+TEST_F(LocationRulesTest, EachRefusalTextSaysTheTrueReason) {
+  std::ifstream table(std::string(PAGEWICK_SOURCE_DIR) + "/resources/rc.info");
+  std::map<std::int32_t, std::string> texts;
+  for (std::string line; std::getline(table, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t equals = line.find('=');
+    if (equals == std::string::npos || line.empty() || std::isdigit(static_cast<unsigned char>(line[0])) == 0) continue;
+    texts[std::stoi(line.substr(0, equals))] = line.substr(equals + 1);
+  }
+  struct Case {
+    std::string location;
+    LocationProblem problem;
+    const char* says;     // the reason, in the text
+    const char* saysNot;  // a reason that is false for this location
+  };
+  const Case cases[] = {
+      {"C:\\Scans=2024", LocationProblem::SettingsKey, "key of its settings file", "Windows does not allow"},
+      {"C:\\Scans ", LocationProblem::SettingsKey, "nor begin or end with a blank", "Windows does not allow"},
+      {"C:\\a|b", LocationProblem::BadCharacters, "Windows does not allow in a folder name", "settings file"},
+      {"C:\\a\nb", LocationProblem::BadCharacters, "control character", "settings file"},
+      {"C:\\Scans.\\x", LocationProblem::DroppedNameEnd, "ends with a blank or a dot", "does not allow"},
+      {"\\\\?\\C:\\Windows", LocationProblem::DevicePath, "starts with \\\\?\\", "names a device rather"},
+      {"C:\\x\\NUL.txt", LocationProblem::DevicePath, "names a device (such as CON, NUL", nullptr},
+      {"Scans", LocationProblem::NotAbsolute, "full path that starts with a drive letter", nullptr},
+      {"N:\\Scans", LocationProblem::NetworkPath, "network drive or share", nullptr},
+      {"C:\\a\\..\\b", LocationProblem::ParentFolder, ". or .. folder name", nullptr},
+      {"R:\\Scans", LocationProblem::DriveNotUsable, "not a local fixed or removable drive", nullptr},
+      {"C:\\$Extend", LocationProblem::FileSystemName, "keeps for itself", nullptr},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(CheckSaveLocation(c.location, kMaxChosenLocationLength), c.problem) << c.location;
+    const std::string& text = texts[ProblemTextId(c.problem)];
+    EXPECT_NE(text.find(c.says), std::string::npos) << c.location << ": " << text;
+    if (c.saysNot != nullptr) {
+      EXPECT_EQ(text.find(c.saysNot), std::string::npos) << c.location << ": " << text;
+    }
+  }
+  // Found by trying, whatever kept the folder or file from being made.
+  const std::string& notWritable = texts[ProblemTextId(LocationProblem::NotWritable)];
+  EXPECT_NE(notWritable.find("failed with your user's rights"), std::string::npos) << notWritable;
+  EXPECT_EQ(notWritable.find("You may not"), std::string::npos) << notWritable;
 }
 
 TEST(NamePrefixRules, PlainNamesOnly) {

@@ -126,7 +126,7 @@ TEST_F(SessionAgentTest, EachNoticeShowsItsBoxAndIsAnsweredOnlyWhenTheBoxCloses)
       {{agent::NoticeKind::LocationRefused, {}, 2}, "network drive or share"},
       {{agent::NoticeKind::LocationRefused, {}, 3}, "names a device"},
       {{agent::NoticeKind::LocationRefused, {}, static_cast<std::uint32_t>(storage::LocationProblem::NotWritable)},
-       "You may not create folders and files in the save location"},
+       "Creating a folder and a file in the save location failed with your user's rights"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(static_cast<int>(row.notice.kind));

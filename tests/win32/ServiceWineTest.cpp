@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <optional>
 #include <variant>
@@ -71,6 +72,58 @@ int RunProgram(const std::string& arguments) {
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
   return waited == WAIT_OBJECT_0 ? static_cast<int>(exitCode) : -1;
+}
+
+struct Search {
+  DWORD processId;
+  HWND found;
+};
+
+// EnumWindows: the first visible dialog (a message box) of the process.
+BOOL CALLBACK FindProcessDialog(HWND window, LPARAM data) {
+  auto* wanted = reinterpret_cast<Search*>(data);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  char className[16] = {};
+  ::GetClassNameA(window, className, sizeof className);
+  if (owner != wanted->processId || std::string(className) != "#32770" || !::IsWindowVisible(window)) return TRUE;
+  wanted->found = window;
+  return FALSE;
+}
+
+struct BoxedRun {
+  int exitCode = -1;
+  std::vector<std::string> captions;  // of the boxes it showed, closed here
+};
+
+// Runs pagewick.exe with the arguments and closes each box it shows, as a
+// user who presses OK would; its exit code (-1 when it did not end within a
+// minute) and the boxes' captions.
+BoxedRun RunProgramClosingBoxes(const std::string& arguments) {
+  BoxedRun run;
+  PROCESS_INFORMATION process;
+  if (!LaunchProgram(arguments, process)) return run;
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  DWORD waited = WAIT_TIMEOUT;
+  while (waited == WAIT_TIMEOUT && std::chrono::steady_clock::now() < deadline) {
+    waited = ::WaitForSingleObject(process.hProcess, 50);
+    Search search{process.dwProcessId, nullptr};
+    ::EnumWindows(&FindProcessDialog, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) continue;
+    char caption[64] = {};
+    ::GetWindowTextA(search.found, caption, sizeof caption);
+    run.captions.emplace_back(caption);
+    ::PostMessageA(search.found, WM_CLOSE, 0, 0);
+    // The box closes before the next look.
+    for (int i = 0; i < 100 && ::IsWindow(search.found) && ::IsWindowVisible(search.found); ++i) ::Sleep(20);
+  }
+  DWORD exitCode = static_cast<DWORD>(-1);
+  if (waited == WAIT_OBJECT_0) ::GetExitCodeProcess(process.hProcess, &exitCode);
+  if (waited != WAIT_OBJECT_0) ::TerminateProcess(process.hProcess, 1);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  run.exitCode = waited == WAIT_OBJECT_0 ? static_cast<int>(exitCode) : -1;
+  return run;
 }
 
 class ServiceWineTest : public ::testing::Test {
@@ -141,6 +194,9 @@ TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
   EXPECT_TRUE(SameTextIgnoringCase(config->binaryPath, ProgramPath())) << config->binaryPath;
   EXPECT_EQ(config->displayName, "Pagewick");
   EXPECT_EQ(config->serviceStartName, "LocalSystem");
+  const pf::Result<std::string> description = pf::QueryServiceDescription(service);
+  ASSERT_TRUE(description.ok()) << "error " << description.error();
+  EXPECT_EQ(description->rfind("Receives the pictures scanned on a Pagewick USB scanner", 0), 0u) << *description;
   EXPECT_EQ(pf::QueryServiceStatus(service).status.currentState, pf::service_state::kStopped);
   const bool markerAfterInstall = pf::FileExists(kMarker);
 
@@ -171,9 +227,31 @@ TEST_F(ServiceWineTest, InstallStartStopUninstallThroughTheControlManager) {
   EXPECT_EQ(again.error(), pf::error::kServiceDoesNotExist);
 }
 
+// A script learns from the exit code whether a silent install or uninstall
+// worked: 0, or the Windows error code the failure box names.
+TEST_F(ServiceWineTest, FailingSilentInstallAndUninstallEndWithTheirErrorCode) {
+  const struct {
+    const char* arguments;
+    int exitCode;
+    bool errorBox;
+  } rows[] = {
+      {"/install /silent", 0, false},
+      {"/install /silent", 1073, true},  // ERROR_SERVICE_EXISTS
+      {"-INSTALL", 1073, true},
+      {"/uninstall /silent", 0, false},
+      {"/uninstall /silent", 1060, true},  // ERROR_SERVICE_DOES_NOT_EXIST
+  };
+  for (const auto& row : rows) {
+    const BoxedRun run = RunProgramClosingBoxes(row.arguments);
+    EXPECT_EQ(run.exitCode, row.exitCode) << row.arguments;
+    EXPECT_EQ(run.captions, row.errorBox ? std::vector<std::string>{"Error"} : std::vector<std::string>{})
+        << row.arguments;
+  }
+}
+
 // /install registers both event sources with pagewick.exe as their message
 // file, and its message table gives every entry's text back as written (the
-// program writes each one with event id 0 and the text as its one string);
+// program writes each one with event id 0, 1 or 2 and the text as its one string);
 // /uninstall removes both registrations.
 TEST_F(ServiceWineTest, InstallRegistersTheEventSourcesWhoseMessageIsTheEntrysText) {
   ASSERT_EQ(RunProgram("/install /silent"), 0);
@@ -196,20 +274,23 @@ TEST_F(ServiceWineTest, InstallRegistersTheEventSourcesWhoseMessageIsTheEntrysTe
       "Exception EAccessViolation in module pagewick.exe at 00000000.\nAccess violation.",
       "100% of %1 and %%: inserted text is not formatted again",
   };
-  for (const char* text : texts) {
-    const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text)};
-    char formatted[512] = {};
-    const DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0, 0, formatted,
-                         sizeof formatted, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
-    EXPECT_NE(length, 0u) << "error " << ::GetLastError();
-    EXPECT_EQ(std::string(formatted, length), text);
+  // Event id 0 (failures), 1 (refused locations), 2 (refused connections).
+  for (DWORD eventId = 0; eventId <= 2; ++eventId) {
+    for (const char* text : texts) {
+      const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text)};
+      char formatted[512] = {};
+      const DWORD length =
+          ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, eventId, 0, formatted,
+                           sizeof formatted, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
+      EXPECT_NE(length, 0u) << "event id " << eventId << ", error " << ::GetLastError();
+      EXPECT_EQ(std::string(formatted, length), text) << "event id " << eventId;
+    }
   }
   char none[64] = {};
-  EXPECT_EQ(::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, 1, 0, none,
+  EXPECT_EQ(::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, 3, 0, none,
                              sizeof none, nullptr),
             0u)
-      << "no message but id 0: " << none;
+      << "no message past id 2: " << none;
 
   ASSERT_EQ(RunProgram("/uninstall /silent"), 0);
   EXPECT_FALSE(pf::FindEventSourceFile("Service1").has_value());

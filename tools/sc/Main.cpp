@@ -41,6 +41,7 @@ constexpr const char* kUsage =
     "  control <name> <code>\n"
     "  query <name>          status\n"
     "  qc <name>             configuration\n"
+    "  qdescription <name>   description\n"
     "  wait <name> <STATE> [milliseconds]   wait until the service is in the state\n"
     "  shutdown              the system shuts down: every running service that accepts it is told\n"
     "  eventlog              print the world's event log\n"
@@ -269,6 +270,15 @@ int Run(const pw::host::World& world, const std::vector<std::string>& args) {
       std::cout << "        DEPENDENCIES       :";
       for (const std::string& dependency : config.dependencies) std::cout << " " << dependency;
       std::cout << "\n        SERVICE_START_NAME : " << config.serviceStartName << "\n";
+      return 0;
+    });
+  }
+  if (command == "qdescription") {
+    return WithService(name, pf::service_access::kQueryConfig, [&](const pf::ServiceHandle& service) {
+      const pf::Result<std::string> result = pf::QueryServiceDescription(service);
+      if (!result) return Fail("QueryServiceConfig2", result.error());
+      std::cout << "[SC] QueryServiceConfig2 SUCCESS\n\nSERVICE_NAME: " << name << "\nDESCRIPTION:  " << *result
+                << "\n";
       return 0;
     });
   }

@@ -142,12 +142,12 @@ class MsiInWine : public ::testing::Test {
   }
 
   // The settings file the service reads (as the end-to-end tests find it).
-  std::string SettingsPath() const {
+  std::string SettingsPath(const std::string& programFolder = kProgramFolder) const {
     const std::string folder = SpecialFolder(kCommonAppData) + "\\Pagewick";
     (void)pf::CreateServiceOnlyDirectory(folder);
     if (pf::OwnedBySystemOrAdministrators(folder)) return folder + "\\pagewick.info";
     (void)test::KnownWineDifference("the settings folder is not owned by Administrators: settings beside the executable");
-    return std::string(kProgramFolder) + "\\pagewick.info";
+    return programFolder + "\\pagewick.info";
   }
 
   void ExpectServiceAsInstallRegistersIt() const {
@@ -179,14 +179,14 @@ class MsiInWine : public ::testing::Test {
     }
   }
 
-  void ExpectAppsAndFeatures(const std::string& version) const {
+  void ExpectAppsAndFeatures(const std::string& version, const std::string& folder = kProgramFolder) const {
     const std::vector<std::string> entries = UninstallEntries();
     ASSERT_EQ(entries.size(), 1u) << "one entry in Apps & features";
     const Key entry(entries.front());
     EXPECT_EQ(entry.Text("Publisher"), std::optional<std::string>("Pagewick"));
     EXPECT_EQ(entry.Text("DisplayVersion"), std::optional<std::string>(version));
     EXPECT_EQ(entry.Text("NoModify"), std::optional<std::string>("1"));
-    EXPECT_EQ(entry.Text("HelpLink"), std::optional<std::string>(std::string(kProgramFolder) + "\\README.txt"));
+    EXPECT_EQ(entry.Text("HelpLink"), std::optional<std::string>(folder + "\\README.txt"));
   }
 
   // The Start menu entry of all users; Wine's installer puts a per-machine
@@ -315,6 +315,41 @@ TEST_F(MsiInWine, InstallsPullsUpgradesAndUninstallsLeavingOnlyPicturesAndSettin
   }
   std::printf("msi: installed, pulled %zu pictures, upgraded, uninstalled; %d files and %d registry keys left behind\n",
               pulled.size(), filesLeft, keysLeft);
+}
+
+// A folder chosen at the first install is where an upgrade goes too, and
+// msiexec /x with REMOVESETTINGS=1 removes the settings file, the scratch
+// file and their folder with the program.
+TEST_F(MsiInWine, UpgradeKeepsTheChosenFolderAndRemoveSettingsRemovesTheSettings) {
+  const std::string custom = "C:\\Program Files\\Pagewick Custom";
+  test::RemoveTree(custom);
+  ASSERT_EQ(Msiexec(*world_, "/i \"" + first_ + "\" INSTALLDIR=\"" + custom + "\\\" /qn", "msi-custom.log"), 0);
+  EXPECT_TRUE(pf::FileExists(custom + "\\pagewick.exe"));
+  EXPECT_FALSE(pf::FileExists(std::string(kProgramFolder) + "\\pagewick.exe"));
+  ExpectAppsAndFeatures(Environment("PAGEWICK_MSI_FIRST_VERSION"), custom);
+
+  // No INSTALLDIR on the upgrade's command line: the first install's folder.
+  ASSERT_EQ(Msiexec(*world_, "/i \"" + second_ + "\" /qn", "msi-custom-upgrade.log"), 0);
+  const std::optional<Bytes> program = ReadWholeFile(custom + "\\pagewick.exe");
+  ASSERT_TRUE(program.has_value()) << "the upgrade left the chosen folder";
+  EXPECT_TRUE(program->size() > secondMark_.size() &&
+              program->compare(program->size() - secondMark_.size(), secondMark_.size(), secondMark_) == 0)
+      << "pagewick.exe is the newer package's";
+  EXPECT_FALSE(pf::FileExists(std::string(kProgramFolder) + "\\pagewick.exe")) << "nothing went to the default folder";
+  ExpectAppsAndFeatures(Environment("PAGEWICK_MSI_SECOND_VERSION"), custom);
+  ASSERT_TRUE(WaitForState(pf::service_state::kRunning));
+
+  // The settings and a scratch file where the service keeps them.
+  const std::string settings = SettingsPath(custom);
+  const std::string folder = settings.substr(0, settings.rfind('\\'));
+  WriteWholeFile(settings, "[Setting]\r\nMode=1\r\n");
+  WriteWholeFile(folder + "\\tmp.jpg", "scratch");
+  ASSERT_EQ(Msiexec(*world_, "/x \"" + second_ + "\" REMOVESETTINGS=1 /qn", "msi-remove-settings.log"), 0);
+  EXPECT_FALSE(pf::FileExists(settings)) << settings;
+  EXPECT_FALSE(pf::FileExists(folder + "\\tmp.jpg"));
+  EXPECT_FALSE(pf::DirectoryExists(custom)) << "the chosen folder is gone with everything in it";
+  EXPECT_FALSE(pf::DirectoryExists(SpecialFolder(kCommonAppData) + "\\Pagewick")) << "the settings folder is gone";
+  EXPECT_TRUE(UninstallEntries().empty());
 }
 
 }  // namespace
