@@ -16,6 +16,7 @@ namespace event_id {
 inline constexpr std::uint32_t kFailure = 0;            // error: something failed
 inline constexpr std::uint32_t kLocationRefused = 1;    // warning: a save location from a session was refused
 inline constexpr std::uint32_t kConnectionRefused = 2;  // warning: an agent's connection or message was refused
+inline constexpr std::uint32_t kUntrustedFile = 3;  // warning: a file or folder of the service's a user made was not used
 }  // namespace event_id
 
 class TEventLogger {

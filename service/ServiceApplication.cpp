@@ -414,7 +414,9 @@ void TServiceApplication::DestroyMainFormsOfThisThread() {
   ending.clear();
 }
 
-void TServiceApplication::RecordEvent(const std::string& text) { eventLogger_.LogMessage(text); }
+void TServiceApplication::RecordEvent(const std::string& text) {
+  eventLogger_.LogEntry(platform::event_type::kWarning, event_id::kUntrustedFile, text);
+}
 
 void TServiceApplication::ReleaseForm(ui::TMainForm& form) {
   std::scoped_lock lock(formsMutex_);

@@ -51,8 +51,10 @@ TEST_F(AgentChannelPipeTest, ApplyGoesUpStateComesDownAndStopEndsTheAgent) {
   AgentChannel channel(options_);
   const platform::Result<void> started = channel.Start();
   ASSERT_TRUE(started.ok()) << started.error();
-  // The server runs as this process's user: an agent accepts it as it
-  // accepts LocalSystem's.
+  // The server runs as this process's user (under Wine no process runs as
+  // LocalSystem): the machine's policy value lets the agent accept it.
+  const test::MachinePolicyValue sameUserServer(kAllowServerOfSameUser, 1);
+  ASSERT_TRUE(sameUserServer.ok());
   ServiceConnection agent(ServiceConnection::Options{options_.pipeName, 0, 0});
   const platform::Result<void> connected = agent.Connect();
   ASSERT_TRUE(connected.ok()) << connected.error();

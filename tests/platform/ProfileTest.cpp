@@ -287,7 +287,12 @@ TEST_F(ProfileTest, AWriteConfinedToAFolderOpensOnlyItsOwnFiles) {
   }
 
   reset();
-  if (test::CreateFileSymlink(path, other)) {
+  const bool linked = test::CreateFileSymlink(path, other);
+  const bool seenAsLink = linked && (GetFileAttributes(path).value_or(0) & attribute::kReparsePoint) != 0;
+  if (linked && !seenAsLink &&
+      test::KnownWineDifference("CreateSymbolicLink makes a Unix link that Win32 sees as its target, not as a link")) {
+    (void)DeleteFile(path);
+  } else if (linked) {
     EXPECT_FALSE(write(within).ok()) << "a link as the file";
     EXPECT_EQ(scratch_.ReadFile("other.txt"), "other's");
     (void)DeleteFile(path);

@@ -5,6 +5,7 @@
 // attack asserts that nothing outside what that user may touch was created,
 // changed or handed to them. The suite's summary line counts the attacks
 // and those that succeeded.
+#include <algorithm>
 #include <cstdio>
 
 #include "storage/FreeSpaceGuard.h"
@@ -222,6 +223,12 @@ TEST_F(AttackTest, SettingsFolderMadeFirstByTheUserIsSetAside) {
   EXPECT_EQ(world.ReadFile(folder + ".untrusted-1\\pagewick.info"),
             "[Setting]\r\nMode=1\r\nPath=C:\\Windows\\System32\r\n")
       << "the user's own file is left as it was";
+  // An administrator can find the folder set aside by its warning's event id.
+  const std::vector<host::EventLogEntry> log = EventLog();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const host::EventLogEntry& entry) {
+    return entry.type == pf::event_type::kWarning && entry.eventId == event_id::kUntrustedFile &&
+           !entry.strings.empty() && entry.strings.front().find(folder + ".untrusted-1") != std::string::npos;
+  })) << EventLogText();
   ExpectNothingLost(1, kMalloryScans);
   ExpectProtectedUnchanged();
   StopService();

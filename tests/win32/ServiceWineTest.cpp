@@ -274,8 +274,9 @@ TEST_F(ServiceWineTest, InstallRegistersTheEventSourcesWhoseMessageIsTheEntrysTe
       "Exception EAccessViolation in module pagewick.exe at 00000000.\nAccess violation.",
       "100% of %1 and %%: inserted text is not formatted again",
   };
-  // Event id 0 (failures), 1 (refused locations), 2 (refused connections).
-  for (DWORD eventId = 0; eventId <= 2; ++eventId) {
+  // Event id 0 (failures), 1 (refused locations), 2 (refused connections),
+  // 3 (the service's own files made by a user, not used).
+  for (DWORD eventId = 0; eventId <= 3; ++eventId) {
     for (const char* text : texts) {
       const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text)};
       char formatted[512] = {};
@@ -287,10 +288,10 @@ TEST_F(ServiceWineTest, InstallRegistersTheEventSourcesWhoseMessageIsTheEntrysTe
     }
   }
   char none[64] = {};
-  EXPECT_EQ(::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, 3, 0, none,
+  EXPECT_EQ(::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, 4, 0, none,
                              sizeof none, nullptr),
             0u)
-      << "no message past id 2: " << none;
+      << "no message past id 3: " << none;
 
   ASSERT_EQ(RunProgram("/uninstall /silent"), 0);
   EXPECT_FALSE(pf::FindEventSourceFile("Service1").has_value());
