@@ -114,7 +114,7 @@ bool IsSoleFileIn(const FileHandle& file, const std::string& folder);
 OpenResult CreateFileRelative(const FileHandle& folder, const std::string& name, std::uint32_t desiredAccess,
                               std::uint32_t shareMode, Disposition disposition);
 // Renames the open file to name (one component) in the open folder
-// (SetFileInformationByHandle, FileRenameInfo). Without replace an existing
+// (NtSetInformationFile, FileRenameInformation). Without replace an existing
 // entry of that name fails the call with 183; with replace an existing file is
 // replaced in one step, a folder never. The handle needs kDelete access.
 Result<void> RenameRelative(const FileHandle& file, const FileHandle& folder, const std::string& name,

@@ -263,12 +263,13 @@ using NtCreateFileFunction = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, NativeObjectAttr
                                           PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 using StatusToErrorFunction = ULONG(NTAPI*)(LONG);
 using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+using NtSetInformationFileFunction = LONG(NTAPI*)(HANDLE, NativeIoStatusBlock*, PVOID, ULONG, ULONG);
 
 constexpr ULONG kObjCaseInsensitive = 0x40;
 constexpr ULONG kFileNonDirectoryFile = 0x40;
 constexpr ULONG kFileSynchronousIoNonAlert = 0x20;
 constexpr ULONG kFileOpenReparsePoint = 0x00200000;
-constexpr int kFileRenameInfoClass = 3;       // FileRenameInfo
+constexpr ULONG kFileRenameInformationClass = 10;  // FileRenameInformation (NtSetInformationFile)
 constexpr int kFileDispositionInfoClass = 4;  // FileDispositionInfo
 
 template <typename Function>
@@ -354,12 +355,16 @@ OpenResult CreateFileRelative(const FileHandle& folder, const std::string& name,
 }
 
 Result<void> RenameRelative(const FileHandle& file, const FileHandle& folder, const std::string& name, bool replace) {
-  const auto setInformation = NativeCall<SetInformationFunction>("kernel32.dll", "SetFileInformationByHandle");
-  if (setInformation == nullptr) return Failure(ERROR_CALL_NOT_IMPLEMENTED);
+  // NtSetInformationFile itself: Wine's SetFileInformationByHandle turns the
+  // name into a full DOS path before it looks at the root directory, and so
+  // refuses a relative name with 87; the native call takes it on both.
+  const auto setInformation = NativeCall<NtSetInformationFileFunction>("ntdll.dll", "NtSetInformationFile");
+  const auto toError = NativeCall<StatusToErrorFunction>("ntdll.dll", "RtlNtStatusToDosError");
+  if (setInformation == nullptr || toError == nullptr) return Failure(ERROR_CALL_NOT_IMPLEMENTED);
   if (!file.valid() || !folder.valid()) return Failure(ERROR_INVALID_HANDLE);
   const std::optional<std::wstring> wide = WideComponent(name);
   if (!wide) return Failure(ERROR_INVALID_NAME);
-  // FILE_RENAME_INFO: a BOOLEAN, the root directory, the name's length in
+  // FILE_RENAME_INFORMATION: a BOOLEAN, the root directory, the name's length in
   // bytes and the name itself, laid out as the structure declares them.
   struct RenameHead {
     BOOLEAN ReplaceIfExists;
@@ -376,8 +381,10 @@ Result<void> RenameRelative(const FileHandle& file, const FileHandle& folder, co
   auto* target = reinterpret_cast<WCHAR*>(buffer.data() + offsetof(RenameHead, FileName));
   std::copy(wide->begin(), wide->end(), target);
   target[wide->size()] = L'\0';
-  if (setInformation(file.get(), kFileRenameInfoClass, info, static_cast<DWORD>(bytes))) return Success();
-  const auto code = static_cast<ErrorCode>(::GetLastError());
+  NativeIoStatusBlock status{};
+  const LONG result = setInformation(file.get(), &status, info, static_cast<ULONG>(bytes), kFileRenameInformationClass);
+  if (result >= 0) return Success();
+  const auto code = static_cast<ErrorCode>(toError(result));
   return Failure(code == ERROR_FILE_EXISTS ? ErrorCode{ERROR_ALREADY_EXISTS} : code);
 }
 
