@@ -75,6 +75,14 @@ function(pagewick_build_msi files version output source_dir exe_suffix)
            "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('${key}', 'Program', '${file}', '${property}', 2)")
     endforeach()
   endforeach()
+  # The service's record of transfers in progress goes at every uninstall but
+  # an upgrade's (the new version settles what the record lists); its keys
+  # sort before the folder's row too.
+  foreach(folder Data Program)
+    string(TOUPPER "TRANSFERS${folder}FOLDER" property)
+    list(APPEND queries
+         "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('Settings${folder}pagewicktransfers', 'Program', 'pagewick.transfers', '${property}', 2)")
+  endforeach()
   list(APPEND queries
        "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `DirProperty`, `InstallMode`) VALUES ('SettingsFolder', 'Program', 'SETTINGSDATAFOLDER', 2)")
   foreach(query IN LISTS queries)

@@ -107,6 +107,9 @@ expected_rows=(
   "RemoveFile|SettingsDatapagewickinfo	Program	pagewick.info	SETTINGSDATAFOLDER	2"
   "RemoveFile|SettingsProgrampagewickinfo	Program	pagewick.info	SETTINGSPROGRAMFOLDER	2"
   "RemoveFile|SettingsFolder	Program		SETTINGSDATAFOLDER	2"
+  "InstallExecuteSequence|RemoveTransfersData	REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE	1004"
+  "RemoveFile|SettingsDatapagewicktransfers	Program	pagewick.transfers	TRANSFERSDATAFOLDER	2"
+  "RemoveFile|SettingsProgrampagewicktransfers	Program	pagewick.transfers	TRANSFERSPROGRAMFOLDER	2"
 )
 declare -A tables=()
 for row in "${expected_rows[@]}"; do
