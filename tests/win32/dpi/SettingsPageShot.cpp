@@ -6,7 +6,10 @@
 // box shows (the page against the check box drawn alone on the background),
 // and the contrast of every label's and the check box's text against the
 // background beneath it (the page against the background with no control).
-// Exit code 3 when the box is covered or a text reads at less than 4.5:1.
+// It also looks at the window class's icons: the program's, at the large and
+// the small icon size of the screen's scaling.
+// Exit code 3 when the box is covered, a text reads at less than 4.5:1, or
+// an icon is missing or of another size.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -151,7 +154,7 @@ struct Shot {
 };
 
 bool Same(const std::uint8_t* a, const std::uint8_t* b) {
-  constexpr int kTolerance = 24;
+  constexpr int kTolerance = 8;  // the captures draw the same picture alike; a box's face differs from white
   for (int i = 0; i < 3; ++i) {
     if (std::abs(int{a[i]} - int{b[i]}) > kTolerance) return false;
   }
@@ -210,18 +213,20 @@ bool Redrawn(HWND window, Shot& shot) {
   return Capture(window, shot.width, shot.height, shot.rgb);
 }
 
-// The share of the check box's rectangle where the page shows what the box
-// alone draws there.
-double ShownShare(const Shot& page, const Shot& alone, const RECT& box) {
+// The share of what the check box alone draws over the background (its box,
+// its frame, its text) that the page shows. A pixel where the page without
+// the box looks the same as the box alone cannot tell and is not counted.
+double ShownShare(const Shot& page, const Shot& withoutBox, const Shot& alone, const Shot& ground, const RECT& box) {
   int same = 0;
-  int all = 0;
+  int counted = 0;
   for (int y = std::max(0, static_cast<int>(box.top)); y < std::min(page.height, static_cast<int>(box.bottom)); ++y) {
     for (int x = std::max(0, static_cast<int>(box.left)); x < std::min(page.width, static_cast<int>(box.right)); ++x) {
-      ++all;
+      if (Same(alone.At(x, y), ground.At(x, y)) || Same(alone.At(x, y), withoutBox.At(x, y))) continue;
+      ++counted;
       if (Same(page.At(x, y), alone.At(x, y))) ++same;
     }
   }
-  return all == 0 ? 0.0 : static_cast<double>(same) / all;
+  return counted == 0 ? 0.0 : static_cast<double>(same) / counted;
 }
 
 // The text's colour is the page's pixel that stands out most from the
@@ -253,6 +258,23 @@ double TextContrast(const Shot& page, const Shot& ground, const RECT& area) {
   return worst;
 }
 
+// The class's icon of this kind is there at the size of these metrics.
+bool ClassIconFits(HWND window, int index, int widthMetric, const char* what) {
+  const auto icon = reinterpret_cast<HICON>(::GetClassLongPtrA(window, index));
+  ICONINFO info{};
+  if (icon == nullptr || !::GetIconInfo(icon, &info)) {
+    std::printf("%s icon: none\n", what);
+    return false;
+  }
+  BITMAP bitmap{};
+  ::GetObjectA(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor != nullptr) ::DeleteObject(info.hbmColor);
+  if (info.hbmMask != nullptr) ::DeleteObject(info.hbmMask);
+  std::printf("%s icon: %ld pixels wide (the screen's size %d)\n", what, bitmap.bmWidth,
+              ::GetSystemMetrics(widthMetric));
+  return bitmap.bmWidth == ::GetSystemMetrics(widthMetric);
+}
+
 // Measures the page as the screen shows it now; false when the check box is
 // hidden or covered, or a text reads at less than 4.5:1. Leaves the controls hidden.
 bool Measure(HWND window, const Shot& page, int dpi) {
@@ -271,15 +293,20 @@ bool Measure(HWND window, const Shot& page, int dpi) {
     std::printf("the auto-rotate check box has no caption of its own\n");
     good = false;
   }
+  Shot withoutBox;
+  if (box != nullptr) {
+    ::ShowWindow(box, SW_HIDE);
+    if (!Redrawn(window, withoutBox)) return false;
+  }
   for (HWND child : children) ::ShowWindow(child, SW_HIDE);
   Shot ground;
   if (!Redrawn(window, ground)) return false;
-  if (box != nullptr && ::IsWindowEnabled(box)) {
+  if (box != nullptr) {
     ::ShowWindow(box, SW_SHOWNA);
     Shot alone;
     if (!Redrawn(window, alone)) return false;
     ::ShowWindow(box, SW_HIDE);
-    const double shown = ShownShare(page, alone, ChildRect(window, box));
+    const double shown = ShownShare(page, withoutBox, alone, ground, ChildRect(window, box));
     std::printf("check box: %.1f%% of it shows\n", shown * 100);
     if (shown < 0.98) good = false;
   }
@@ -333,7 +360,9 @@ int main(int argc, char** argv) {
   const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
   std::printf("settings page %d x %d at %d DPI: %s\n", width, height, dpi, argv[1]);
   ::ReleaseDC(nullptr, screen);
-  const bool readable = Measure(window, Shot{width, height, std::move(rgb)}, dpi);
+  const bool iconed = ClassIconFits(window, GCLP_HICON, SM_CXICON, "large") &
+                     ClassIconFits(window, GCLP_HICONSM, SM_CXSMICON, "small");
+  const bool readable = Measure(window, Shot{width, height, std::move(rgb)}, dpi) && iconed;
   form.reset();
   return readable ? 0 : 3;
 }
