@@ -246,6 +246,14 @@ class Win32Controls final : public NativeControls {
         FocusOnActivation();
         return 0;
       case DM_GETDEFID: return DefaultId();
+      case WM_NEXTDLGCTL: {
+        // The dialog manager moves the focus so for a label's access key: to
+        // the label, then on to the next tab stop after it.
+        HWND target = LOWORD(lParam) != 0 ? reinterpret_cast<HWND>(wParam)
+                                          : ::GetNextDlgTabItem(form_, ::GetFocus(), wParam != 0 ? TRUE : FALSE);
+        if (target != nullptr) ::SetFocus(target);
+        return 0;
+      }
       case WM_ERASEBKGND:
         if (const Bitmap* ground = Background()) {
           HDC dc = reinterpret_cast<HDC>(wParam);
