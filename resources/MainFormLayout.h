@@ -44,7 +44,10 @@ inline constexpr ControlLayout kPagewickFileListBx{"PagewickFileListBx", Kind::F
 inline constexpr ControlLayout kBrowseBtn{"BrowseBtn", Kind::Button, {431, 95, 89, 25}, 2, true, "Browse"};
 inline constexpr ControlLayout kPathEdit{"PathEdit", Kind::Edit, {256, 96, 176, 21}, 1, true, ""};
 inline constexpr ControlLayout kSaveComboBx{"SaveComboBx", Kind::ComboBox, {255, 48, 177, 24}, 0, true, ""};
-inline constexpr ControlLayout kAutoRCheckBx{"AutoRCheckBx", Kind::CheckBox, {256, 150, 17, 17}, 3, false, ""};
+// The auto-rotate switch carries its text as its own caption, in the label's
+// place: right of the destination picture, where nothing covers it.
+inline constexpr ControlLayout kAutoRCheckBx{"AutoRCheckBx", Kind::CheckBox, {280, 150, 233, 33}, 3, false,
+                                             "Images scanned to the computer are rotated automatically."};
 
 // The line a session agent's page shows when its user may only look at the
 // settings: below the auto-rotate switch, above the buttons. Hidden otherwise.

@@ -121,8 +121,10 @@ TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, F
   PathEdit.SetReadOnly(true);
   PathEdit.SetTabOrder(resources::layout::kPathEdit.tabOrder);
   SaveComboBx.SetTabOrder(resources::layout::kSaveComboBx.tabOrder);
+  SaveComboBx.SetListOnly(true);
   AutoRCheckBx.SetVisible(false);
   AutoRCheckBx.SetTabOrder(resources::layout::kAutoRCheckBx.tabOrder);
+  AutoRCheckBx.SetCaption(resources::layout::kAutoRCheckBx.placeholder);
   ReadOnlyLbl.SetVisible(false);
   ReadOnlyLbl.SetTransparent(true);
   ReadOnlyLbl.SetWordWrap(true);
@@ -174,8 +176,6 @@ void TMainForm::BuildWindow() {
 
   toolkit::ControlOptions background;
   background.background = true;
-  toolkit::ControlOptions highlight;
-  highlight.highlightText = true;
   toolkit::ControlOptions combo;
   combo.fontHeight = layout::kComboFontHeight;
   combo.itemHeight = layout::kComboItemHeight;
@@ -185,15 +185,18 @@ void TMainForm::BuildWindow() {
   window_->AddControl(PCImage);
   window_->AddControl(SDImage);
   window_->AddControl(DesImage);
-  window_->AddControl(CheckLbl, highlight);
+  window_->AddControl(CheckLbl);
   window_->AddControl(CancelBtn);
   window_->AddControl(ApplyBtn);
   window_->AddControl(PagewickFileListBx);
   window_->AddControl(BrowseBtn);
   window_->AddControl(PathEdit);
   window_->AddControl(SaveComboBx, combo);
-  window_->AddControl(AutoRCheckBx, highlight);
-  window_->AddControl(ReadOnlyLbl, highlight);
+  window_->AddControl(AutoRCheckBx);
+  window_->AddControl(ReadOnlyLbl);
+  // Alt with a label's letter goes to the control the label names.
+  window_->SetFocusControl(SaveLbl, SaveComboBx);
+  window_->SetFocusControl(PathLbl, PathEdit);
   window_->AddTimer(Timer1);
   if (presence_ == WindowPresence::OnDesktop) window_->AddTrayIcon(CoolTrayIcon1, resources::TrayIconIco());
 
@@ -380,10 +383,11 @@ void TMainForm::FormCreate() {
     SettingItem.SetCaption(LoadText(text::kSettingItem));
     ExitItem.SetCaption(LoadText(text::kExitItem));
     CheckLbl.SetCaption(LoadText(text::kCheckLabel));
+    AutoRCheckBx.SetCaption(CheckLbl.Caption());
     ReadOnlyLbl.SetCaption(LoadText(text::kReadOnlyPageLine));
     CoolTrayIcon1.SetHint(LoadText(text::kTrayIconTip));
-    // The auto-rotate switch is on the page, at its designed place.
-    CheckLbl.SetVisible(true);
+    // The auto-rotate switch is on the page with its text as its own
+    // caption (focus, access key and name); the separate label stays hidden.
     AutoRCheckBx.SetVisible(true);
 
     SaveMode = SaveModeCard;

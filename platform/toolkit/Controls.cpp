@@ -50,10 +50,18 @@ void ComboBox::UserSelect(int index) {
   Fire(OnChange);
 }
 
-void ComboBox::UserEditText(std::string text) {
+bool ComboBox::UserEditText(std::string text) {
+  if (listOnly_) return false;
   itemIndex_ = -1;
   text_ = std::move(text);
   Fire(OnChange);
+  return true;
+}
+
+void CheckBox::SetCaption(std::string caption) {
+  if (caption_ == caption) return;
+  caption_ = std::move(caption);
+  Notify(Property::Caption);
 }
 
 void CheckBox::SetChecked(bool checked) {

@@ -70,11 +70,15 @@ class Edit : public Control {
   bool readOnly_ = false;
 };
 
-// Drop-down combo box with an edit part. Selecting an item from code does not
-// run OnChange; a selection or typing by the user does.
+// Drop-down combo box, with an edit part or (list only) without one.
+// Selecting an item from code does not run OnChange; a selection or typing by
+// the user does.
 class ComboBox : public Control {
  public:
   using Control::Control;
+  // A drop-down list: the user picks an item and cannot type a text.
+  bool ListOnly() const { return listOnly_; }
+  void SetListOnly(bool listOnly) { listOnly_ = listOnly; }
   const std::vector<std::string>& Items() const { return items_; }
   void AddItem(std::string item);
   // -1 when nothing is selected.
@@ -89,7 +93,8 @@ class ComboBox : public Control {
   void UserSelect(int index);
   // The user typed into the edit part: the selection is lost. The peer is not
   // told, so the typed text is never written back under the user's caret.
-  void UserEditText(std::string text);
+  // A list-only combo has no edit part: the typing is refused (false).
+  bool UserEditText(std::string text);
 
  private:
   void Select(int index);
@@ -97,12 +102,16 @@ class ComboBox : public Control {
   std::vector<std::string> items_;
   int itemIndex_ = -1;
   std::string text_;
+  bool listOnly_ = false;
 };
 
-// Check box. Every change of the tick runs OnClick, by the user or the program.
+// Check box with its own caption beside the box. Every change of the tick
+// runs OnClick, by the user or the program.
 class CheckBox : public Control {
  public:
   using Control::Control;
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(std::string caption);
   bool Checked() const { return checked_; }
   void SetChecked(bool checked);
 
@@ -114,6 +123,7 @@ class CheckBox : public Control {
 
  private:
   bool checked_ = false;
+  std::string caption_;
 };
 
 // A decoded picture: rows top-down, 3 bytes per pixel in B, G, R order.

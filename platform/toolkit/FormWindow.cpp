@@ -122,6 +122,13 @@ void FormWindow::AddControl(Control& control, const ControlOptions& options) {
   tabStops_.insert(at, &control);
 }
 
+void FormWindow::SetFocusControl(Control& label, const Control& target) {
+  thread_.Check();
+  const auto at = std::find(tabStops_.begin(), tabStops_.end(), &target);
+  if (at == tabStops_.end()) return;
+  controls_->PlaceAfter(label, at == tabStops_.begin() ? nullptr : *std::prev(at));
+}
+
 void FormWindow::AddTimer(Timer& timer) {
   thread_.Check();
   timers_.push_back(std::make_unique<TimerPeer>(timer, Handle(), timers_.size() + 1));

@@ -35,7 +35,6 @@ struct FormParams {
 // How a control looks beyond its model properties.
 struct ControlOptions {
   bool background = false;     // a picture that is the form's background, stretched over the client area
-  bool highlightText = false;  // text in the highlight-text colour
   int fontHeight = 0;          // 0: the form's font
   int itemHeight = 0;          // list items of a combo box
 };
@@ -70,6 +69,11 @@ class FormWindow final : private platform::WindowHandler {
   // Tab walks the controls with a tab order (TabOrder() >= 0) by that order,
   // whatever the order in which they were added.
   void AddControl(Control& control, const ControlOptions& options = {});
+  // The label's access key (the letter after '&' in its caption) moves the
+  // focus to the target, as the dialog manager moves it to the control that
+  // follows a label in the order Tab walks: the label is placed right before
+  // the target there. Both are added already; the target is a tab stop.
+  void SetFocusControl(Control& label, const Control& target);
   void AddTimer(Timer& timer);
   // The tray icon with the icon file's image for the notification area's size
   // at the system's scaling; added now, removed with the form.

@@ -133,7 +133,7 @@ class ChildPeer final : public Peer {
     ::SetWindowTextA(hwnd_, text.c_str());
     RepaintBehind();
   }
-  // A transparent label shows the form's background: repaint that first.
+  // A transparent label or a check box shows the form's background: repaint that first.
   void RepaintBehind();
   // The file list's names as the model read them last, in its order (the
   // native list box does not sort).
@@ -194,7 +194,7 @@ class Win32Controls final : public NativeControls {
         break;
       case Kind::CheckBox:
         windowClass = "BUTTON";
-        style |= BS_CHECKBOX;
+        style |= BS_CHECKBOX | BS_MULTILINE | BS_VCENTER;
         break;
       case Kind::Edit:
         windowClass = "EDIT";
@@ -202,7 +202,9 @@ class Win32Controls final : public NativeControls {
         break;
       case Kind::ComboBox:
         windowClass = "COMBOBOX";
-        style |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL;
+        style |= WS_VSCROLL | static_cast<DWORD>(static_cast<ComboBox&>(control).ListOnly()
+                                                     ? CBS_DROPDOWNLIST
+                                                     : CBS_DROPDOWN | CBS_AUTOHSCROLL);
         height = b.height + Scale(kComboDropHeight);  // the dropped-down list belongs to the window's height
         break;
       case Kind::FileList:
@@ -244,6 +246,14 @@ class Win32Controls final : public NativeControls {
         FocusOnActivation();
         return 0;
       case DM_GETDEFID: return DefaultId();
+      case WM_NEXTDLGCTL: {
+        // The dialog manager moves the focus so for a label's access key: to
+        // the label, then on to the next tab stop after it.
+        HWND target = LOWORD(lParam) != 0 ? reinterpret_cast<HWND>(wParam)
+                                          : ::GetNextDlgTabItem(form_, ::GetFocus(), wParam != 0 ? TRUE : FALSE);
+        if (target != nullptr) ::SetFocus(target);
+        return 0;
+      }
       case WM_ERASEBKGND:
         if (const Bitmap* ground = Background()) {
           HDC dc = reinterpret_cast<HDC>(wParam);
@@ -392,17 +402,16 @@ class Win32Controls final : public NativeControls {
     }
   }
 
+  // Labels and check boxes write in the system's window-text colour on the
+  // form's background, which shows through them.
   std::optional<std::intptr_t> Colour(HDC dc, HWND child) {
     ChildPeer* peer = PeerOf(child);
     if (peer == nullptr) return std::nullopt;
-    if (peer->options().highlightText) ::SetTextColor(dc, ::GetSysColor(COLOR_HIGHLIGHTTEXT));
-    if (peer->kind() == Kind::Label && static_cast<Label&>(peer->control()).Transparent()) {
+    if (peer->kind() != Kind::Label && peer->kind() != Kind::CheckBox) return std::nullopt;
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    if (peer->kind() == Kind::CheckBox || static_cast<Label&>(peer->control()).Transparent()) {
       ::SetBkMode(dc, TRANSPARENT);
       return reinterpret_cast<std::intptr_t>(::GetStockObject(NULL_BRUSH));
-    }
-    if (peer->options().highlightText) {
-      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-      return reinterpret_cast<std::intptr_t>(::GetSysColorBrush(COLOR_BTNFACE));
     }
     return std::nullopt;
   }
@@ -517,10 +526,16 @@ void ChildPeer::PropertyChanged(const Component&, Property property) {
       ::ShowWindow(hwnd_, control_.Visible() ? SW_SHOWNA : SW_HIDE);
       RepaintBehind();
       break;
-    case Property::Enabled: ::EnableWindow(hwnd_, control_.Enabled() ? TRUE : FALSE); break;
+    case Property::Enabled:
+      ::EnableWindow(hwnd_, control_.Enabled() ? TRUE : FALSE);
+      // A check box draws on the background without erasing: its caption in
+      // the other state must not land on the old one.
+      if (kind_ == Kind::CheckBox) RepaintBehind();
+      break;
     case Property::Caption:
       if (kind_ == Kind::Label) SetText(static_cast<Label&>(control_).Caption());
       if (kind_ == Kind::Button) SetText(static_cast<Button&>(control_).Caption());
+      if (kind_ == Kind::CheckBox) SetText(static_cast<CheckBox&>(control_).Caption());
       break;
     case Property::Text:
       if (kind_ == Kind::Edit) ::SetWindowTextA(hwnd_, static_cast<Edit&>(control_).Text().c_str());

@@ -48,15 +48,32 @@ class WindowBackend {
   }
 };
 
+namespace {
+
+// The program's icon (the executable's first icon group, id 1) at the size
+// a metric asks for; the system's metrics follow its scaling for a DPI-aware
+// process. Null in a program without that icon: the system's default shows.
+HICON ProgramIcon(int widthMetric, int heightMetric) {
+  return static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_ICON,
+                                         ::GetSystemMetrics(widthMetric), ::GetSystemMetrics(heightMetric),
+                                         LR_DEFAULTCOLOR | LR_SHARED));
+}
+
+}  // namespace
+
 Result<void> RegisterWindowClass(std::string_view className) {
   std::string name(className);
-  WNDCLASSA wc{};
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
   wc.lpfnWndProc = &WindowBackend::Procedure;
   wc.hInstance = ::GetModuleHandleA(nullptr);
+  // The title bar and the taskbar show the program's icon, each at its size.
+  wc.hIcon = ProgramIcon(SM_CXICON, SM_CYICON);
+  wc.hIconSm = ProgramIcon(SM_CXSMICON, SM_CYSMICON);
   wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   wc.lpszClassName = name.c_str();
-  if (::RegisterClassA(&wc) != 0) return Success();
+  if (::RegisterClassExA(&wc) != 0) return Success();
   DWORD error = ::GetLastError();
   if (error == ERROR_CLASS_ALREADY_EXISTS) return Success();
   return Failure(error);

@@ -136,7 +136,7 @@ TEST_F(DrivePollTest, TheScanSendsTheModeOfTheCurrentSelectionAppliedOrNot) {
     if (row.selection >= 0) {
       form->SaveComboBx.UserSelect(row.selection);
     } else {
-      form->SaveComboBx.UserEditText("typed");
+      form->SaveComboBx.SetItemIndex(-1);
     }
     form->SaveMode = 7;
     simulator->ClearRequests();

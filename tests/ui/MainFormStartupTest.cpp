@@ -45,6 +45,7 @@ TEST_F(MainFormTest, CaptionsAndItemsComeFromTheTextTable) {
   EXPECT_EQ(f.SettingItem.Caption(), "Open");
   EXPECT_EQ(f.ExitItem.Caption(), "Quit");
   EXPECT_EQ(f.CheckLbl.Caption(), "Rotate");
+  EXPECT_EQ(f.AutoRCheckBx.Caption(), "Rotate") << "the check box's own caption: its name and its focus";
   EXPECT_EQ(f.HideItem.Caption(), "Hide") << "the hidden item keeps its design caption";
 }
 

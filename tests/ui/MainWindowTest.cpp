@@ -1,6 +1,8 @@
 // The main window on the host desktop: identity, showing and hiding, the
 // save-type rules, the folder browser, the tray icon and its menu.
 #include <algorithm>
+#include <cctype>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -162,6 +164,79 @@ TEST_F(MainWindowTest, TabWalksThePageInScreenOrderEnterAppliesAndEscCancels) {
   EXPECT_FALSE(platform::IsWindowVisible(main.Handle())) << "Enter pressed the focused Cancel";
 }
 
+// What a keyboard and a screen reader need of the page: the auto-rotate
+// switch and the read-only line uncovered within the design, the switch's
+// text as its own caption, a save type the user picks but cannot type, and
+// an Alt+letter for every caption, a label's going to the control after it.
+TEST_F(MainWindowTest, ThePageIsUncoveredNamedAndReachableByAccessKeys) {
+  TMainForm& main = CreateForm();
+  main.Show();
+  const std::vector<const toolkit::Control*> page{
+      &main.PathLbl,  &main.SaveLbl,            &main.PCImage,   &main.SDImage,  &main.DesImage,
+      &main.CheckLbl, &main.CancelBtn,          &main.ApplyBtn,  &main.BrowseBtn, &main.PathEdit,
+      &main.SaveComboBx, &main.PagewickFileListBx, &main.AutoRCheckBx, &main.ReadOnlyLbl};
+  const auto overlap = [](const toolkit::Bounds& a, const toolkit::Bounds& b) {
+    return a.left < b.left + b.width && b.left < a.left + a.width && a.top < b.top + b.height &&
+           b.top < a.top + a.height;
+  };
+  // The read-only line shows on an agent's page that may not change anything.
+  for (const toolkit::Control* kept : {static_cast<const toolkit::Control*>(&main.AutoRCheckBx),
+                                       static_cast<const toolkit::Control*>(&main.ReadOnlyLbl)}) {
+    SCOPED_TRACE(kept->Name());
+    const toolkit::Bounds b = kept->GetBounds();
+    EXPECT_TRUE(b.left >= 0 && b.top >= 0 && b.left + b.width <= 520 && b.top + b.height <= 362);
+    for (const toolkit::Control* other : page) {
+      if (other == kept || !(other->Visible() || other == &main.ReadOnlyLbl || other == &main.AutoRCheckBx)) continue;
+      EXPECT_FALSE(overlap(b, other->GetBounds())) << "covered by " << other->Name();
+    }
+  }
+  EXPECT_TRUE(main.AutoRCheckBx.Visible());
+  EXPECT_EQ(main.AutoRCheckBx.Caption(), main.LoadText(text::kCheckLabel));
+  EXPECT_FALSE(main.AutoRCheckBx.Caption().empty());
+
+  ASSERT_EQ(main.SaveComboBx.ItemIndex(), 1);
+  EXPECT_TRUE(main.SaveComboBx.ListOnly());
+  EXPECT_FALSE(main.SaveComboBx.UserEditText("hello")) << "a drop-down list takes no typing";
+  EXPECT_EQ(main.SaveComboBx.ItemIndex(), 1);
+  EXPECT_EQ(main.SaveComboBx.Text(), main.LoadText(text::kSaveModeComputerItem));
+
+  const std::vector<std::string> order = [&] {
+    std::vector<std::string> names;
+    for (platform::WindowHandle control : Desk().Controls(main.Handle())) names.push_back(Desk().ControlName(control));
+    return names;
+  }();
+  const struct {
+    std::string caption;
+    const char* owner;
+    const char* focused;  // the control the key moves to
+  } keys[] = {
+      {main.SaveLbl.Caption(), "SaveLbl", "SaveComboBx"},
+      {main.PathLbl.Caption(), "PathLbl", "PathEdit"},
+      {main.BrowseBtn.Caption(), "BrowseBtn", "BrowseBtn"},
+      {main.AutoRCheckBx.Caption(), "AutoRCheckBx", "AutoRCheckBx"},
+      {main.ApplyBtn.Caption(), "ApplyBtn", "ApplyBtn"},
+      {main.CancelBtn.Caption(), "CancelBtn", "CancelBtn"},
+  };
+  std::string letters;
+  for (const auto& key : keys) {
+    SCOPED_TRACE(key.owner);
+    const auto amp = key.caption.find('&');
+    ASSERT_NE(amp, std::string::npos) << key.caption;
+    ASSERT_LT(amp + 1, key.caption.size());
+    EXPECT_EQ(key.caption.find('&', amp + 1), std::string::npos) << "one access key: " << key.caption;
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(key.caption[amp + 1])));
+    EXPECT_TRUE(std::isalpha(static_cast<unsigned char>(letter)));
+    EXPECT_EQ(letters.find(letter), std::string::npos) << "the letter " << letter << " is taken already";
+    letters += letter;
+    if (std::string(key.owner) != key.focused) {
+      const auto at = std::find(order.begin(), order.end(), key.owner);
+      ASSERT_NE(at, order.end());
+      ASSERT_NE(std::next(at), order.end());
+      EXPECT_EQ(*std::next(at), key.focused) << "the label's key goes to the control after it";
+    }
+  }
+}
+
 // The notification area shows small icons: 16 pixels at 96 DPI, more at
 // higher scaling, each drawn at its size in the icon file.
 TEST_F(MainWindowTest, TrayIconTakesTheSmallIconSizeOfTheScreensDpi) {
@@ -226,7 +301,8 @@ TEST_F(MainWindowTest, SaveTypeSwitchingFollowsTheEnablingRules) {
   EXPECT_TRUE(main.ApplyBtn.Enabled());
 
   main.ApplyBtnClick();
-  main.SaveComboBx.UserEditText("typed");  // nothing selected: the computer picture
+  main.SaveComboBx.SetItemIndex(-1);  // nothing selected (a "Mode" of -1): the computer picture
+  main.SaveComboBxChange();
   EXPECT_EQ(main.SaveComboBx.ItemIndex(), -1);
   EXPECT_EQ(main.DesImage.Picture(), main.PCImage.Picture());
   EXPECT_TRUE(main.ApplyBtn.Enabled());

@@ -54,9 +54,9 @@ TEST_F(MainFormTest, LoadTextWithoutTableOrSectionGivesEmptyText) {
 
 TEST_F(MainFormTest, CaptionsSetAtStartUpChangeOnlyWithTheNextWindow) {
   TMainForm& first = CreateForm();
-  EXPECT_EQ(first.ApplyBtn.Caption(), "Apply");
+  EXPECT_EQ(first.ApplyBtn.Caption(), "&Apply");
   world.WriteFile(kTextTablePath, "[String]\r\n10005=Store\r\n");
-  EXPECT_EQ(first.ApplyBtn.Caption(), "Apply");
+  EXPECT_EQ(first.ApplyBtn.Caption(), "&Apply");
   EXPECT_EQ(CreateForm().ApplyBtn.Caption(), "Store");
 }
 

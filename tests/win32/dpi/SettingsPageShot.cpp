@@ -2,7 +2,17 @@
 // a PNG file: settings_page_shot <out.png>. The process declares itself DPI
 // aware at start, as pagewick.exe's manifest does (per monitor V2, else
 // system aware), so that the page lays itself out for the DPI.
+// It then measures the page on the screen: how much of the auto-rotate check
+// box shows (the page against the check box drawn alone on the background),
+// and the contrast of every label's and the check box's text against the
+// background beneath it (the page against the background with no control).
+// It also looks at the window class's icons: the program's, at the large and
+// the small icon size of the screen's scaling.
+// Exit code 3 when the box is covered, a text reads at less than 4.5:1, or
+// an icon is missing or of another size.
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -133,6 +143,186 @@ void Pump(std::chrono::milliseconds period) {
   }
 }
 
+// A capture of the client area: RGB rows top-down.
+struct Shot {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+  const std::uint8_t* At(int x, int y) const {
+    return rgb.data() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3;
+  }
+};
+
+bool Same(const std::uint8_t* a, const std::uint8_t* b) {
+  constexpr int kTolerance = 8;  // the captures draw the same picture alike; a box's face differs from white
+  for (int i = 0; i < 3; ++i) {
+    if (std::abs(int{a[i]} - int{b[i]}) > kTolerance) return false;
+  }
+  return true;
+}
+
+// WCAG's relative luminance of an sRGB colour.
+double Luminance(const std::uint8_t* rgb) {
+  double sum = 0;
+  const double weights[] = {0.2126, 0.7152, 0.0722};
+  for (int i = 0; i < 3; ++i) {
+    const double c = rgb[i] / 255.0;
+    sum += weights[i] * (c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+  }
+  return sum;
+}
+
+double Contrast(double a, double b) { return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05); }
+
+RECT ChildRect(HWND window, HWND child) {
+  RECT rect;
+  ::GetWindowRect(child, &rect);
+  ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+std::vector<HWND> Children(HWND window) {
+  std::vector<HWND> children;
+  for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back(child);
+  }
+  return children;
+}
+
+bool IsClass(HWND window, const char* name) {
+  char buffer[32] = {};
+  ::GetClassNameA(window, buffer, static_cast<int>(sizeof buffer));
+  return ::lstrcmpiA(buffer, name) == 0;
+}
+
+bool IsCheckBox(HWND child) {
+  const auto type = static_cast<DWORD>(::GetWindowLongA(child, GWL_STYLE)) & BS_TYPEMASK;
+  return IsClass(child, "Button") && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX);
+}
+
+// A visible control that shows a text on the page's background: a label or a check box.
+bool ShowsText(HWND child) {
+  if (!::IsWindowVisible(child) || ::GetWindowTextLengthA(child) == 0) return false;
+  const auto style = static_cast<DWORD>(::GetWindowLongA(child, GWL_STYLE));
+  return IsCheckBox(child) || (IsClass(child, "Static") && (style & SS_TYPEMASK) != SS_OWNERDRAW);
+}
+
+bool Redrawn(HWND window, Shot& shot) {
+  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Pump(std::chrono::milliseconds(400));
+  return Capture(window, shot.width, shot.height, shot.rgb);
+}
+
+// The share of what the check box alone draws over the background (its box,
+// its frame, its text) that the page shows. A pixel where the page without
+// the box looks the same as the box alone cannot tell and is not counted.
+double ShownShare(const Shot& page, const Shot& withoutBox, const Shot& alone, const Shot& ground, const RECT& box) {
+  int same = 0;
+  int counted = 0;
+  for (int y = std::max(0, static_cast<int>(box.top)); y < std::min(page.height, static_cast<int>(box.bottom)); ++y) {
+    for (int x = std::max(0, static_cast<int>(box.left)); x < std::min(page.width, static_cast<int>(box.right)); ++x) {
+      if (Same(alone.At(x, y), ground.At(x, y)) || Same(alone.At(x, y), withoutBox.At(x, y))) continue;
+      ++counted;
+      if (Same(page.At(x, y), alone.At(x, y))) ++same;
+    }
+  }
+  return counted == 0 ? 0.0 : static_cast<double>(same) / counted;
+}
+
+// The text's colour is the page's pixel that stands out most from the
+// background beneath it; its contrast is taken against every background
+// pixel under the text's rectangle, the worst counting. 0: no text drawn.
+double TextContrast(const Shot& page, const Shot& ground, const RECT& area) {
+  const std::uint8_t* text = nullptr;
+  double farthest = 0;
+  for (int y = std::max(0, static_cast<int>(area.top)); y < std::min(page.height, static_cast<int>(area.bottom)); ++y) {
+    for (int x = std::max(0, static_cast<int>(area.left)); x < std::min(page.width, static_cast<int>(area.right));
+         ++x) {
+      if (Same(page.At(x, y), ground.At(x, y))) continue;
+      const double ratio = Contrast(Luminance(page.At(x, y)), Luminance(ground.At(x, y)));
+      if (text == nullptr || ratio > farthest) {
+        text = page.At(x, y);
+        farthest = ratio;
+      }
+    }
+  }
+  if (text == nullptr) return 0;
+  const double textLuminance = Luminance(text);
+  double worst = farthest;
+  for (int y = std::max(0, static_cast<int>(area.top)); y < std::min(page.height, static_cast<int>(area.bottom)); ++y) {
+    for (int x = std::max(0, static_cast<int>(area.left)); x < std::min(page.width, static_cast<int>(area.right));
+         ++x) {
+      worst = std::min(worst, Contrast(textLuminance, Luminance(ground.At(x, y))));
+    }
+  }
+  return worst;
+}
+
+// The class's icon of this kind is there at the size of these metrics.
+bool ClassIconFits(HWND window, int index, int widthMetric, const char* what) {
+  const auto icon = reinterpret_cast<HICON>(::GetClassLongPtrA(window, index));
+  ICONINFO info{};
+  if (icon == nullptr || !::GetIconInfo(icon, &info)) {
+    std::printf("%s icon: none\n", what);
+    return false;
+  }
+  BITMAP bitmap{};
+  ::GetObjectA(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor != nullptr) ::DeleteObject(info.hbmColor);
+  if (info.hbmMask != nullptr) ::DeleteObject(info.hbmMask);
+  std::printf("%s icon: %ld pixels wide (the screen's size %d)\n", what, bitmap.bmWidth,
+              ::GetSystemMetrics(widthMetric));
+  return bitmap.bmWidth == ::GetSystemMetrics(widthMetric);
+}
+
+// Measures the page as the screen shows it now; false when the check box is
+// hidden or covered, or a text reads at less than 4.5:1. Leaves the controls hidden.
+bool Measure(HWND window, const Shot& page, int dpi) {
+  const std::vector<HWND> children = Children(window);
+  HWND box = nullptr;
+  std::vector<HWND> texts;
+  for (HWND child : children) {
+    if (IsCheckBox(child)) box = child;
+    if (ShowsText(child)) texts.push_back(child);
+  }
+  bool good = true;
+  if (box == nullptr || !::IsWindowVisible(box)) {
+    std::printf("the auto-rotate check box is not on the page\n");
+    good = false;
+  } else if (::GetWindowTextLengthA(box) == 0) {
+    std::printf("the auto-rotate check box has no caption of its own\n");
+    good = false;
+  }
+  Shot withoutBox;
+  if (box != nullptr) {
+    ::ShowWindow(box, SW_HIDE);
+    if (!Redrawn(window, withoutBox)) return false;
+  }
+  for (HWND child : children) ::ShowWindow(child, SW_HIDE);
+  Shot ground;
+  if (!Redrawn(window, ground)) return false;
+  if (box != nullptr) {
+    ::ShowWindow(box, SW_SHOWNA);
+    Shot alone;
+    if (!Redrawn(window, alone)) return false;
+    ::ShowWindow(box, SW_HIDE);
+    const double shown = ShownShare(page, withoutBox, alone, ground, ChildRect(window, box));
+    std::printf("check box: %.1f%% of it shows\n", shown * 100);
+    if (shown < 0.98) good = false;
+  }
+  for (HWND child : texts) {
+    RECT area = ChildRect(window, child);
+    // A check box's text: right of the box, which is drawn in its own colours.
+    if (IsCheckBox(child)) area.left += ::MulDiv(16, dpi, 96);
+    char caption[128] = {};
+    ::GetWindowTextA(child, caption, static_cast<int>(sizeof caption));
+    const double contrast = TextContrast(page, ground, area);
+    std::printf("\"%s\": contrast %.2f:1\n", caption, contrast);
+    if (contrast < 4.5) good = false;
+  }
+  return good;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -167,8 +357,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   HDC screen = ::GetDC(nullptr);
-  std::printf("settings page %d x %d at %d DPI: %s\n", width, height, ::GetDeviceCaps(screen, LOGPIXELSY), argv[1]);
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  std::printf("settings page %d x %d at %d DPI: %s\n", width, height, dpi, argv[1]);
   ::ReleaseDC(nullptr, screen);
+  const bool iconed = ClassIconFits(window, GCLP_HICON, SM_CXICON, "large") &
+                     ClassIconFits(window, GCLP_HICONSM, SM_CXSMICON, "small");
+  const bool readable = Measure(window, Shot{width, height, std::move(rgb)}, dpi) && iconed;
   form.reset();
-  return 0;
+  return readable ? 0 : 3;
 }
