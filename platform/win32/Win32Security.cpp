@@ -89,13 +89,38 @@ bool ProcessRunsAsThisUser(std::uint32_t processId) {
   return !other.empty() && !self.empty() && ::EqualSid(other.data(), self.data()) != FALSE;
 }
 
+namespace {
+
+// The owner of a file or folder. The SID lives in the security descriptor
+// the call returned, which goes with the object.
+class NamedEntryOwner {
+ public:
+  explicit NamedEntryOwner(const std::string& path) {
+    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner_, nullptr, nullptr,
+                                nullptr, &descriptor_) != ERROR_SUCCESS) {
+      owner_ = nullptr;
+      descriptor_ = nullptr;
+    }
+  }
+  ~NamedEntryOwner() {
+    if (descriptor_ != nullptr) ::LocalFree(descriptor_);
+  }
+  NamedEntryOwner(const NamedEntryOwner&) = delete;
+  NamedEntryOwner& operator=(const NamedEntryOwner&) = delete;
+
+  // Null when the owner could not be read.
+  PSID get() const { return owner_; }
+
+ private:
+  PSID owner_ = nullptr;
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+};
+
+}  // namespace
+
 bool OwnedBySystemOrAdministrators(const std::string& path) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read = ::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                             nullptr, nullptr, nullptr, &descriptor);
-  if (read != ERROR_SUCCESS) return false;
-  ScopeExit free([descriptor] { ::LocalFree(descriptor); });
+  const NamedEntryOwner entry(path);
+  const PSID owner = entry.get();
   return owner != nullptr &&
          (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
 }
@@ -132,14 +157,9 @@ bool OwnedByActingUser(const std::string& path) {
   if (size == 0) return false;
   std::vector<unsigned char> user(size);
   if (!::GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return false;
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read = ::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                             nullptr, nullptr, nullptr, &descriptor);
-  if (read != ERROR_SUCCESS) return false;
-  ScopeExit free([descriptor] { ::LocalFree(descriptor); });
+  const NamedEntryOwner entry(path);
   const auto* tokenUser = reinterpret_cast<const TOKEN_USER*>(user.data());
-  return owner != nullptr && ::EqualSid(owner, tokenUser->User.Sid) != FALSE;
+  return entry.get() != nullptr && ::EqualSid(entry.get(), tokenUser->User.Sid) != FALSE;
 }
 
 Result<void> CreateServiceOnlyDirectory(const std::string& path) {

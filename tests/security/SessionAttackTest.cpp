@@ -2,15 +2,9 @@
 // agent trusts: another user's Apply, Exit and scan page; a silent switch of
 // the console user's pictures to the default location; a pipe server of the
 // agent's own user; a folder path a server names for the agent to open.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include "tests/security/AttackFixture.h"
 #include "ui/SessionAgent.h"
 
-extern char** environ;
 
 namespace pw::service::test {
 namespace {
@@ -34,60 +28,17 @@ std::optional<ag::StateMessage> LastState(ag::ServiceConnection& connection,
 }
 
 // A session agent's connection in a process of its own, run by a session's
-// user: the test binary started again with only its disabled
-// AgentProcess test, which connects to the pipe and records the outcome.
-class AgentInSession {
+// user: its disabled AgentInSessionProcess test connects to the pipe and
+// records the outcome (the error its Connect gave, 0 when it talks to the server).
+class AgentInSession : public pw::test::SessionProcess {
  public:
   AgentInSession(const host::World& world, const std::string& pipeName, std::uint32_t session)
-      : result_(world.Root() / ("agent-" + pipeName + "-" + std::to_string(session) + "-" + std::to_string(++runs_))) {
-    std::vector<std::string> texts;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string_view text(*entry);
-      if (!text.starts_with("PAGEWICK_")) texts.emplace_back(text);
-    }
-    texts.push_back("PAGEWICK_WORLD=" + world.Root().string());
-    texts.push_back("PAGEWICK_SESSION=" + std::to_string(session));
-    texts.push_back("PAGEWICK_AGENT_PIPE=" + pipeName);
-    texts.push_back("PAGEWICK_AGENT_RESULT=" + result_.string());
-    std::vector<std::string> arguments{"agent-in-session", "--gtest_filter=AgentInSessionProcess.*",
-                                       "--gtest_also_run_disabled_tests"};
-    std::vector<char*> argv;
-    for (std::string& a : arguments) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& t : texts) envp.push_back(t.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    if (::posix_spawn(&process_, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data()) != 0) process_ = 0;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~AgentInSession() {
-    if (process_ == 0) return;
-    ::kill(process_, SIGTERM);
-    ::waitpid(process_, nullptr, 0);
-  }
-  AgentInSession(const AgentInSession&) = delete;
-  AgentInSession& operator=(const AgentInSession&) = delete;
-
-  // The error its Connect gave (0: it talks to the server); nothing when the
-  // process did not say within ten seconds.
-  std::optional<pf::ErrorCode> Result() const {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      std::ifstream in(result_);
-      pf::ErrorCode code = 0;
-      if (in >> code) return code;
-      std::this_thread::sleep_for(5ms);
-    }
-    return std::nullopt;
-  }
+      : SessionProcess(world, session, "AgentInSessionProcess.*",
+                       world.Root() / ("agent-" + pipeName + "-" + std::to_string(session) + "-" + std::to_string(++runs_)),
+                       {"PAGEWICK_AGENT_PIPE=" + pipeName}) {}
 
  private:
   static inline int runs_ = 0;
-  fs::path result_;
-  pid_t process_ = 0;
 };
 
 }  // namespace
@@ -312,9 +263,7 @@ TEST(AgentInSessionProcess, DISABLED_ConnectsAsAUser) {
   host::World world(host::World::Options{std::getenv("PAGEWICK_WORLD")});
   ag::ServiceConnection connection(ag::ServiceConnection::Options{pipe});
   const pf::Result<void> connected = connection.Connect();
-  const std::string path = std::getenv("PAGEWICK_AGENT_RESULT");
-  std::ofstream(path + ".tmp") << (connected.ok() ? 0u : connected.error()) << '\n';
-  fs::rename(path + ".tmp", path);
+  pw::test::WriteSessionProcessResult(connected.ok() ? 0u : connected.error());
 }
 
 }  // namespace pw::service::test

@@ -1,7 +1,7 @@
 #pragma once
-// A standard user's server of a pipe, in a process of its own: the test binary
-// started again in a user's session, running only its disabled
-// UserPipeServerProcess test, which calls ServePipeAsAUser. It creates a
+// A standard user's server of a pipe, in a process of its own (a
+// SessionProcess running only the disabled UserPipeServerProcess test, which
+// calls ServePipeAsAUser). It creates a
 // server instance of the pipe, records the outcome in the world's folder and
 // serves until the test ends it. Each binary that uses it defines
 //   TEST(UserPipeServerProcess, DISABLED_CreatesAnInstanceAsAUser) { test::ServePipeAsAUser(); }
@@ -29,11 +29,16 @@ extern char** environ;
 
 namespace pw::test {
 
-class UserPipeServer {
+// The test binary started again as a process of a session's user, running
+// only the disabled tests its filter names, with the world and the session in
+// its environment and `variables` beside them. Its body writes an error code
+// to the result file (WriteSessionProcessResult); the process is ended with
+// the object.
+class SessionProcess {
  public:
-  UserPipeServer(const host::World& world, const std::string& pipeName, bool firstInstance,
-                 std::uint32_t session = 1)
-      : result_(world.Root() / ("squat-" + pipeName + (firstInstance ? "-first" : "-added"))) {
+  SessionProcess(const host::World& world, std::uint32_t session, const std::string& filter,
+                 std::filesystem::path result, const std::vector<std::string>& variables)
+      : result_(std::move(result)) {
     std::vector<std::string> texts;
     for (char** entry = environ; *entry != nullptr; ++entry) {
       const std::string_view text(*entry);
@@ -41,11 +46,9 @@ class UserPipeServer {
     }
     texts.push_back("PAGEWICK_WORLD=" + world.Root().string());
     texts.push_back("PAGEWICK_SESSION=" + std::to_string(session));
-    texts.push_back("PAGEWICK_SQUAT_PIPE=" + pipeName);
-    texts.push_back(std::string("PAGEWICK_SQUAT_FIRST=") + (firstInstance ? "1" : "0"));
-    texts.push_back("PAGEWICK_SQUAT_RESULT=" + result_.string());
-    std::vector<std::string> arguments{"user-pipe-server", "--gtest_filter=UserPipeServerProcess.*",
-                                       "--gtest_also_run_disabled_tests"};
+    texts.push_back("PAGEWICK_PROCESS_RESULT=" + result_.string());
+    texts.insert(texts.end(), variables.begin(), variables.end());
+    std::vector<std::string> arguments{"session-process", "--gtest_filter=" + filter, "--gtest_also_run_disabled_tests"};
     std::vector<char*> argv;
     for (std::string& a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -58,16 +61,15 @@ class UserPipeServer {
     if (::posix_spawn(&process_, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data()) != 0) process_ = 0;
     posix_spawn_file_actions_destroy(&actions);
   }
-  ~UserPipeServer() {
+  ~SessionProcess() {
     if (process_ == 0) return;
     ::kill(process_, SIGTERM);
     ::waitpid(process_, nullptr, 0);
   }
-  UserPipeServer(const UserPipeServer&) = delete;
-  UserPipeServer& operator=(const UserPipeServer&) = delete;
+  SessionProcess(const SessionProcess&) = delete;
+  SessionProcess& operator=(const SessionProcess&) = delete;
 
-  // The error its CreatePipeServer gave (0: it serves the pipe now); nothing
-  // when the process did not say within ten seconds.
+  // The error code the process wrote; nothing when it did not say within ten seconds.
   std::optional<platform::ErrorCode> Result() const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -84,6 +86,29 @@ class UserPipeServer {
   pid_t process_ = 0;
 };
 
+// In a SessionProcess: records its outcome whole (written beside, then renamed).
+inline void WriteSessionProcessResult(platform::ErrorCode code) {
+  const std::string path = std::getenv("PAGEWICK_PROCESS_RESULT");
+  std::ofstream(path + ".tmp") << code << '\n';
+  std::filesystem::rename(path + ".tmp", path);
+}
+
+class UserPipeServer {
+ public:
+  UserPipeServer(const host::World& world, const std::string& pipeName, bool firstInstance,
+                 std::uint32_t session = 1)
+      : process_(world, session, "UserPipeServerProcess.*",
+                 world.Root() / ("squat-" + pipeName + (firstInstance ? "-first" : "-added")),
+                 {"PAGEWICK_SQUAT_PIPE=" + pipeName, std::string("PAGEWICK_SQUAT_FIRST=") + (firstInstance ? "1" : "0")}) {}
+
+  // The error its CreatePipeServer gave (0: it serves the pipe now); nothing
+  // when the process did not say within ten seconds.
+  std::optional<platform::ErrorCode> Result() const { return process_.Result(); }
+
+ private:
+  SessionProcess process_;
+};
+
 // The body of the user's process.
 inline void ServePipeAsAUser() {
   const char* pipe = std::getenv("PAGEWICK_SQUAT_PIPE");
@@ -91,11 +116,7 @@ inline void ServePipeAsAUser() {
   host::World world(host::World::Options{std::getenv("PAGEWICK_WORLD")});
   const bool first = std::string(std::getenv("PAGEWICK_SQUAT_FIRST")) == "1";
   platform::Result<platform::Pipe> server = platform::CreatePipeServer(pipe, first, 512);  // the agent protocol's largest message
-  {
-    const std::string path = std::getenv("PAGEWICK_SQUAT_RESULT");
-    std::ofstream(path + ".tmp") << (server.ok() ? 0u : server.error()) << '\n';
-    std::filesystem::rename(path + ".tmp", path);
-  }
+  WriteSessionProcessResult(server.ok() ? 0u : server.error());
   // Serves until the test ends it; nothing is answered.
   for (int i = 0; server.ok() && i < 600; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
