@@ -231,6 +231,14 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
       journal.Remove(transferPath);
       return landing;
     }
+    // A stop or pause cancelled the query that could have brought the end
+    // marker: the scanner may have let the picture go. Its bytes are on the
+    // disk, and the transfer stays listed as a power cut leaves it: the next
+    // start names it, or drops it once the scanner has sent it again.
+    if (end.interrupted && end.endQueryLost) {
+      landing.kept = transferPath;
+      return landing;
+    }
     landing.kept = keep(KeepPartialTransfer(transferPath, destination, rights));
     return landing;
   }
@@ -415,7 +423,10 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
     const platform::Result<void> query = SendScannerCommand(device, buffer_, ScannerCommand::LengthQueryCommand,
                                                        static_cast<std::uint32_t>(pullOffset));
     end.lastRequestOk = query.ok();
-    if (!query.ok() && query.error() != error::kSemTimeout) return interrupted(), end;
+    if (!query.ok() && query.error() != error::kSemTimeout) {
+      end.endQueryLost = tail.EndsWithEndOfImage();
+      return interrupted(), end;
+    }
     const LengthReply reply = ReadLengthReply(buffer_);
     if (reply.endOfImage) {
       end.endSeen = true;

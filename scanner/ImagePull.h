@@ -65,6 +65,10 @@ class ImagePull final : public ImagePuller {
     bool interrupted = false;    // a stop, shutdown or pause ended it
     bool outOfRoom = false;      // the drive had no room for the next chunk and the reserve beyond it
     bool flushFailed = false;    // the bytes could not be put on the disk
+    // The last request was a length query that could have brought the end
+    // marker (the bytes on the disk end a JPEG) and it failed: the scanner
+    // may have let the picture go although its answer was lost.
+    bool endQueryLost = false;
     std::int32_t arrived = 0;    // bytes the scanner delivered: the offset of the next length query
   };
   // What became of an image in the save location.
