@@ -55,9 +55,8 @@ void EnablePrivilege(const char* name) {
 namespace {
 
 // The user SID of a process's token; empty when it cannot be read.
-std::vector<unsigned char> ProcessUserSid(HANDLE process) {
-  Handle token;
-  if (!::OpenProcessToken(process, TOKEN_QUERY, token.put())) return {};
+// The user SID of a token opened with TOKEN_QUERY; empty when it cannot be read.
+std::vector<unsigned char> TokenUserSid(const Handle& token) {
   DWORD size = 0;
   (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
   if (size == 0) return {};
@@ -66,6 +65,12 @@ std::vector<unsigned char> ProcessUserSid(HANDLE process) {
   const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
   const unsigned char* first = static_cast<const unsigned char*>(sid);
   return {first, first + ::GetLengthSid(sid)};
+}
+
+std::vector<unsigned char> ProcessUserSid(HANDLE process) {
+  Handle token;
+  if (!::OpenProcessToken(process, TOKEN_QUERY, token.put())) return {};
+  return TokenUserSid(token);
 }
 
 std::vector<unsigned char> ProcessUserSid(std::uint32_t processId) {
@@ -152,14 +157,9 @@ bool OwnedByActingUser(const std::string& path) {
       !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
     return false;
   }
-  DWORD size = 0;
-  (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  if (size == 0) return false;
-  std::vector<unsigned char> user(size);
-  if (!::GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return false;
+  std::vector<unsigned char> user = TokenUserSid(token);
   const NamedEntryOwner entry(path);
-  const auto* tokenUser = reinterpret_cast<const TOKEN_USER*>(user.data());
-  return entry.get() != nullptr && ::EqualSid(entry.get(), tokenUser->User.Sid) != FALSE;
+  return !user.empty() && entry.get() != nullptr && ::EqualSid(entry.get(), user.data()) != FALSE;
 }
 
 Result<void> CreateServiceOnlyDirectory(const std::string& path) {
