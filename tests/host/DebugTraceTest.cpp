@@ -10,7 +10,7 @@
 #include "platform/DebugTrace.h"
 #include "platform/ErrorSink.h"
 #include "platform/Windows.h"
-#include "platform/host/DebugTraceLog.h"
+#include "platform/hostworld/DebugTraceLog.h"
 #include "platform/hostworld/World.h"
 #include "tests/platform/DesktopFixture.h"
 
@@ -18,7 +18,7 @@ namespace pw::test {
 namespace {
 
 bool TraceHas(const std::string& text) {
-  const std::vector<std::string> lines = host::DebugTraceLines();
+  const std::vector<std::string> lines = hostworld::DebugTraceLines();
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line == text; });
 }
 
@@ -38,9 +38,9 @@ class DebugTraceTest : public DesktopTest {
  protected:
   void SetUp() override {
     DesktopTest::SetUp();
-    host::ClearDebugTrace();
+    hostworld::ClearDebugTrace();
   }
-  void TearDown() override { host::ClearDebugTrace(); }
+  void TearDown() override { hostworld::ClearDebugTrace(); }
 };
 
 TEST_F(DebugTraceTest, AFailureInAWindowProcedureIsSwallowedForTheUserButTraced) {
@@ -71,10 +71,10 @@ TEST_F(DebugTraceTest, DescribesTheExceptionBeingHandled) {
     EXPECT_EQ(platform::CurrentExceptionMessage(), "Unknown exception");
     platform::TraceCurrentException("Scanner poll");
   }
-  EXPECT_EQ(host::DebugTraceLines(),
+  EXPECT_EQ(hostworld::DebugTraceLines(),
             (std::vector<std::string>{"Drive scan: bad letter", "Scanner poll: Unknown exception"}));
-  host::ClearDebugTrace();
-  EXPECT_TRUE(host::DebugTraceLines().empty());
+  hostworld::ClearDebugTrace();
+  EXPECT_TRUE(hostworld::DebugTraceLines().empty());
 }
 
 TEST_F(DebugTraceTest, ASinkThatFailsStillLeavesATrace) {
