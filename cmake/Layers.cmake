@@ -9,26 +9,32 @@
 # the same folder), the folders whose headers it may see, and one header of
 # the folder that the probes name. Every folder the table does not allow is
 # forbidden, and tests/ holds one probe per forbidden pair. tools/ and tests/
-# stand on top of everything and are not in the table.
+# stand on top of everything and are not in the table. The "sees" relation,
+# and the links among the table's libraries, must go one way: a cycle stops
+# the configuration.
 #
+#   platform/facilities the facility headers of platform/ whose types the host
+#                       world speaks (a root of its own, no code): below both
+#                       the world and the platform's library
 #   platform/hostworld  the simulated Windows of the host build: seen only by
 #                       the host backend's adapters (privately), the tools and
-#                       the tests
+#                       the tests; it calls nothing of the platform's library
 #   platform/toolkit    the window controls, at the level of the window
 #   platform/host, platform/win32  the backend adapters: private to the
 #                       platform's and the toolkit's libraries
 set(PAGEWICK_LAYER_TABLE
   "jpeg|pagewick_jpeg_support||jpeg/JpegTrap.h"
   "imaging|pwimgfil pwimgkrn pagewick_imaging|jpeg|imaging/pwimaging.h"
-  "platform|pagewick_platform|platform/hostworld|platform/ByteOrder.h"
-  "platform/hostworld|pagewick_host_world|platform|platform/hostworld/World.h"
-  "platform/toolkit|pagewick_toolkit|platform platform/hostworld|platform/toolkit/Controls.h"
-  "resources|pagewick_resources|platform platform/toolkit jpeg|resources/Pictures.h"
-  "agent|pagewick_agent|platform|agent/AgentProtocol.h"
-  "storage|pagewick_storage|platform imaging|storage/DestinationNaming.h"
-  "scanner|pagewick_scanner|platform|scanner/ScannerState.h"
-  "ui|pagewick_ui|agent scanner storage platform platform/toolkit resources|ui/MainForm.h"
-  "service|pagewick_service|ui agent scanner storage platform platform/toolkit resources|service/Service.h")
+  "platform/facilities|pagewick_platform_facilities||platform/Handle.h"
+  "platform/hostworld|pagewick_host_world|platform/facilities|platform/hostworld/World.h"
+  "platform|pagewick_platform|platform/facilities platform/hostworld|platform/ErrorSink.h"
+  "platform/toolkit|pagewick_toolkit|platform platform/facilities platform/hostworld|platform/toolkit/Controls.h"
+  "resources|pagewick_resources|platform platform/facilities platform/toolkit jpeg|resources/Pictures.h"
+  "agent|pagewick_agent|platform platform/facilities|agent/AgentProtocol.h"
+  "storage|pagewick_storage|platform platform/facilities imaging|storage/DestinationNaming.h"
+  "scanner|pagewick_scanner|platform platform/facilities|scanner/ScannerState.h"
+  "ui|pagewick_ui|agent scanner storage platform platform/facilities platform/toolkit resources|ui/MainForm.h"
+  "service|pagewick_service|ui agent scanner storage platform platform/facilities platform/toolkit resources|service/Service.h")
 
 # Reads one row of the table into <prefix>_folder, _targets, _sees, _header.
 function(pagewick_layer_row row prefix)
@@ -130,6 +136,100 @@ function(pagewick_check_layer_links)
       endforeach()
     endforeach()
   endforeach()
+endfunction()
+
+# The first cycle found among the nodes (a list variable's name) along the
+# edges held in the variables <prefix><node>, as "a -> b -> a" in <out>; empty
+# when there is none. Peels off the nodes that nothing left points at; what
+# remains lies on or behind a cycle, which a walk back along the edges finds.
+function(pagewick_layer_cycle nodes prefix out)
+  set(left ${${nodes}})
+  foreach(node IN LISTS left)
+    set(into_${node} 0)
+  endforeach()
+  foreach(node IN LISTS left)
+    foreach(next IN LISTS ${prefix}${node})
+      if(next IN_LIST left)
+        math(EXPR into_${next} "${into_${next}} + 1")
+      endif()
+    endforeach()
+  endforeach()
+  set(peeled TRUE)
+  while(peeled)
+    set(peeled FALSE)
+    foreach(node IN LISTS left)
+      if(into_${node} EQUAL 0)
+        list(REMOVE_ITEM left ${node})
+        foreach(next IN LISTS ${prefix}${node})
+          if(next IN_LIST left)
+            math(EXPR into_${next} "${into_${next}} - 1")
+          endif()
+        endforeach()
+        set(peeled TRUE)
+      endif()
+    endforeach()
+  endwhile()
+  if(NOT left)
+    set(${out} "" PARENT_SCOPE)
+    return()
+  endif()
+  # Every node left has an edge into it from another node left.
+  list(GET left 0 node)
+  set(walked "")
+  while(NOT node IN_LIST walked)
+    list(APPEND walked ${node})
+    foreach(from IN LISTS left)
+      if(node IN_LIST ${prefix}${from})
+        set(node ${from})
+        break()
+      endif()
+    endforeach()
+  endwhile()
+  list(FIND walked ${node} start)
+  list(SUBLIST walked ${start} -1 cycle)
+  list(REVERSE cycle)
+  list(PREPEND cycle ${node})
+  list(JOIN cycle " -> " text)
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# Stops the configuration when the table's "sees" relation, or the links among
+# the table's libraries, go round in a cycle: a layer stands on the layers
+# below it only. Called once every library exists.
+function(pagewick_check_layer_cycles)
+  set(folders "")
+  set(targets "")
+  foreach(row IN LISTS PAGEWICK_LAYER_TABLE)
+    pagewick_layer_row("${row}" layer)
+    list(APPEND folders ${layer_folder})
+    set(sees_${layer_folder} ${layer_sees})
+    foreach(target IN LISTS layer_targets)
+      if(TARGET ${target})
+        list(APPEND targets ${target})
+      endif()
+    endforeach()
+  endforeach()
+  pagewick_layer_cycle(folders sees_ cycle)
+  if(cycle)
+    message(FATAL_ERROR "The layer table's \"sees\" relation has a cycle: ${cycle}")
+  endif()
+  foreach(target IN LISTS targets)
+    get_target_property(links ${target} LINK_LIBRARIES)
+    get_target_property(interface_links ${target} INTERFACE_LINK_LIBRARIES)
+    set(links_${target} "")
+    foreach(link IN LISTS links interface_links)
+      if(link MATCHES "^\\$<LINK_ONLY:(.+)>$")
+        set(link ${CMAKE_MATCH_1})
+      endif()
+      if(link IN_LIST targets)
+        list(APPEND links_${target} ${link})
+      endif()
+    endforeach()
+  endforeach()
+  pagewick_layer_cycle(targets links_ cycle)
+  if(cycle)
+    message(FATAL_ERROR "The layer table's libraries link each other in a cycle: ${cycle}")
+  endif()
 endfunction()
 
 # One test per forbidden pair of the table: compiles an include of the higher

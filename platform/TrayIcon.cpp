@@ -1,6 +1,5 @@
 #include "platform/TrayIcon.h"
 
-#include <cstdio>
 #include <utility>
 
 namespace pw::platform {
@@ -117,17 +116,6 @@ bool TrayIcon::ShowBalloon(const std::string& title, const std::string& text) {
   data.info = text;
   data.infoFlags = kBalloonInfoIcon;
   return ShellNotifyIcon(nim::kModify, data);
-}
-
-std::string GuidText(const Guid& guid) {
-  char text[39] = {};
-  (void)std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", guid.data1,
-                      static_cast<unsigned>(guid.data2), static_cast<unsigned>(guid.data3),
-                      static_cast<unsigned>(guid.data4[0]), static_cast<unsigned>(guid.data4[1]),
-                      static_cast<unsigned>(guid.data4[2]), static_cast<unsigned>(guid.data4[3]),
-                      static_cast<unsigned>(guid.data4[4]), static_cast<unsigned>(guid.data4[5]),
-                      static_cast<unsigned>(guid.data4[6]), static_cast<unsigned>(guid.data4[7]));
-  return text;
 }
 
 // The events must not destroy this object: an owner that ends with a menu

@@ -98,8 +98,6 @@ struct Guid {
   std::array<std::uint8_t, 8> data4{};
   friend bool operator==(const Guid&, const Guid&) = default;
 };
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
-std::string GuidText(const Guid& guid);
 
 struct NotifyIconData {
   WindowHandle window = nullptr;

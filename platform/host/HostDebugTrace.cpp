@@ -1,49 +1,31 @@
-#include <cstddef>
-#include <mutex>
-
+// The host backend's debug trace, kept by the world for tests to read, and the
+// way the world's failures reach the program's error sink.
 #include "platform/DebugTrace.h"
-#include "platform/host/DebugTraceLog.h"
+#include "platform/ErrorSink.h"
+#include "platform/hostworld/DebugTraceLog.h"
+#include "platform/hostworld/FailureSink.h"
 
-namespace pw {
+namespace pw::platform {
+
+void DebugTrace(std::string_view text) noexcept { hostworld::AppendDebugTrace(text); }
 
 namespace {
 
-// Enough for any test; a long-running process keeps only the latest lines.
-constexpr std::size_t kMaxLines = 4096;
-
-struct TraceLog {
-  std::mutex mutex;
-  std::vector<std::string> lines;
+// A failure that a window procedure, a service entry or a watcher of the world
+// swallowed goes where the program's own boundaries send theirs.
+class ErrorSinkObserver final : public hostworld::FailureObserver {
+ public:
+  void UnhandledFailure(std::string_view what) noexcept override { ReportUnhandledError(what); }
 };
 
-TraceLog& Log() {
-  static TraceLog log;
-  return log;
-}
+constinit ErrorSinkObserver gErrorSinkObserver;
+
+// Plugged in when the program starts. This file is linked wherever the error
+// sink is (ReportUnhandledError traces through DebugTrace), so a program that
+// can set a sink has the world report to it; a test may replace the observer
+// and put this one back (SetFailureObserver returns it).
+[[maybe_unused]] const bool gObserverPlugged = (hostworld::SetFailureObserver(&gErrorSinkObserver), true);
 
 }  // namespace
 
-void platform::DebugTrace(std::string_view text) noexcept {
-  try {
-    TraceLog& log = Log();
-    std::scoped_lock lock(log.mutex);
-    if (log.lines.size() >= kMaxLines) log.lines.erase(log.lines.begin());
-    log.lines.emplace_back(text);
-  } catch (...) {
-    // No memory for the line: a trace has nowhere further to go.
-  }
-}
-
-std::vector<std::string> host::DebugTraceLines() {
-  TraceLog& log = Log();
-  std::scoped_lock lock(log.mutex);
-  return log.lines;
-}
-
-void host::ClearDebugTrace() {
-  TraceLog& log = Log();
-  std::scoped_lock lock(log.mutex);
-  log.lines.clear();
-}
-
-}  // namespace pw
+}  // namespace pw::platform

@@ -24,8 +24,8 @@
 namespace pw::platform {
 namespace fs = std::filesystem;
 using host::OpenFile;
-using host::ResolvedPath;
-using host::World;
+using hostworld::ResolvedPath;
+using hostworld::World;
 
 namespace {
 
@@ -89,7 +89,7 @@ ErrorCode UserWriteDenied(const World& world, const fs::path& hostPath, bool fol
 // it, as CREATOR OWNER gives it in ProgramData and in a user's own folders);
 // what the process creates with its own rights has no recorded owner: SYSTEM.
 void RecordCreator(const ResolvedPath& created) {
-  if (const std::string* user = host::ImpersonatedUser()) (void)host::SetEntryOwner(created.windowsPath, *user);
+  if (const std::string* user = host::ImpersonatedUser()) (void)hostworld::SetEntryOwner(created.windowsPath, *user);
 }
 
 bool HasReadOnly(const World& world, const fs::path& hostPath) {
@@ -174,8 +174,8 @@ std::vector<std::byte> DescriptorFor(std::string_view windowsPath, bool director
 // ERROR_FILENAME_EXCED_RANGE. A path of exactly MAX_PATH characters leaves no
 // room for the terminating zero and is not found.
 ErrorCode PathLengthError(const std::string& path) {
-  if (path.size() > host::kMaxPath) return error::kFilenameExcedRange;
-  if (path.size() == host::kMaxPath) return error::kPathNotFound;
+  if (path.size() > hostworld::kMaxPath) return error::kFilenameExcedRange;
+  if (path.size() == hostworld::kMaxPath) return error::kPathNotFound;
   return error::kSuccess;
 }
 
@@ -304,7 +304,7 @@ IoResult WriteFileAt(const FileHandle& file, std::uint64_t offset, std::span<con
   }
   world->Cache().BeforeChange();
   // The world's write faults decide how much of the write lands.
-  const host::WriteAllowance allowance = world->AllowWrite(open->HostPath(), data.size());
+  const hostworld::WriteAllowance allowance = world->AllowWrite(open->HostPath(), data.size());
   if (!allowance.ok) return {false, 0, allowance.error};
   world->Cache().BeforeWrite(open->Descriptor(), offset, allowance.bytes);
   std::size_t done = 0;
@@ -636,7 +636,7 @@ Result<DiskFreeSpace> GetDiskFreeSpaceEx(const std::string& directory) {
   if (resolved.error != error::kSuccess) {
     return Failure(resolved.error);
   }
-  const std::optional<host::Drive> drive = world.FindDrive(DriveLetterOf(resolved));
+  const std::optional<hostworld::Drive> drive = world.FindDrive(DriveLetterOf(resolved));
   if (!drive) {
     return Failure(error::kPathNotFound);
   }
@@ -780,7 +780,7 @@ std::optional<std::string> StoredNameIn(int folderFd, const std::string& name) {
   }
   std::optional<std::string> found;
   while (const dirent* entry = ::readdir(listing)) {
-    if (host::NamesEqual(entry->d_name, name)) {
+    if (hostworld::NamesEqual(entry->d_name, name)) {
       found = entry->d_name;
       break;
     }
@@ -867,7 +867,7 @@ OpenResult CreateFileRelative(const FileHandle& folder, const std::string& name,
     // What a thread acting for a user creates is that user's.
     const std::optional<std::string> created = world.WindowsPathOf(hostPath);
     if (const std::string* user = host::ImpersonatedUser(); user != nullptr && created) {
-      (void)host::SetEntryOwner(*created, *user);
+      (void)hostworld::SetEntryOwner(*created, *user);
     }
   }
   OpenResult result;
@@ -904,7 +904,7 @@ Result<fs::path> FileForChange(World& world, const FileHandle& file, OpenFile*& 
 bool OthersCollide(const World& world, const OpenFile& self, const fs::path& hostPath) {
   const fs::path key = host::OpenFileKey(hostPath);
   bool conflict = false;
-  world.ForEachHandle([&](host::HandleObject& object) {
+  world.ForEachHandle([&](hostworld::HandleObject& object) {
     auto* other = dynamic_cast<OpenFile*>(&object);
     if (other == nullptr || other == &self || conflict || other->HostPath() != key) return;
     conflict = host::OpensCollide(host::access_bit::kDelete, kShareAll, other->Access(), other->ShareMode());

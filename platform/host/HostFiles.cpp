@@ -11,6 +11,8 @@
 namespace pw::host {
 namespace fs = std::filesystem;
 namespace error = platform::error;
+using hostworld::HandleObject;
+using hostworld::World;
 
 namespace {
 

@@ -21,7 +21,7 @@ inline constexpr std::uint32_t kGenericAll = 0x10000000;
 }  // namespace access_bit
 
 // An open file: a POSIX descriptor plus the access and share mode it was opened with.
-class OpenFile final : public HandleObject {
+class OpenFile final : public hostworld::HandleObject {
  public:
   OpenFile(int descriptor, std::filesystem::path hostPath, std::uint32_t access, std::uint32_t shareMode);
   ~OpenFile() override;
@@ -60,13 +60,13 @@ bool OpensCollide(std::uint32_t access, std::uint32_t shareMode, std::uint32_t o
 // True when opening hostPath with this access and share mode collides with a
 // file the world already has open (ERROR_SHARING_VIOLATION on Windows).
 // Hold the world's lock across this check and the AddHandle that follows.
-bool SharingConflict(const World& world, const std::filesystem::path& hostPath, std::uint32_t access,
+bool SharingConflict(const hostworld::World& world, const std::filesystem::path& hostPath, std::uint32_t access,
                      std::uint32_t shareMode);
 
 // True when a folder may not be renamed: a file below it is open, or the
 // folder itself is open without FILE_SHARE_DELETE (a handle that shares
 // delete goes with the folder to its new name).
-bool AnyOpenFile(const World& world, const std::filesystem::path& hostPath);
+bool AnyOpenFile(const hostworld::World& world, const std::filesystem::path& hostPath);
 
 // The user this thread acts for (platform::Impersonation), if any.
 const std::string* ImpersonatedUser();

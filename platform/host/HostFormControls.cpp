@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kFirstId = 100;
 
-host::Desktop& Desk() { return host::World::Current().Desktop(); }
+hostworld::Desktop& Desk() { return hostworld::World::Current().Desktop(); }
 
 // The simulated world draws nothing: the model components are the controls'
 // whole state, and tests act on them through the model's user actions. Each
@@ -26,7 +26,7 @@ class HostPeer final : public Peer {
   }
   ~HostPeer() override {
     control_.AttachPeer(nullptr);
-    if (host::World* world = host::World::CurrentOrNull()) world->Desktop().DestroyControl(handle_);
+    if (hostworld::World* world = hostworld::World::CurrentOrNull()) world->Desktop().DestroyControl(handle_);
   }
   HostPeer(const HostPeer&) = delete;
   HostPeer& operator=(const HostPeer&) = delete;

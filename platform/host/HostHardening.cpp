@@ -19,7 +19,7 @@ bool RestrictDllSearchToSystem32() { return true; }
 // Offered from Windows 11 22H2 (10.0.22621) on, as on Windows. The host world
 // follows every link it resolves, so the answer is all it models.
 bool EnableRedirectionTrust() {
-  const OsVersionInfo version = host::World::Current().Version();
+  const OsVersionInfo version = hostworld::World::Current().Version();
   return version.platformId == kPlatformNt &&
          (version.majorVersion > 10 || (version.majorVersion == 10 && version.buildNumber >= 22621));
 }
@@ -28,20 +28,20 @@ namespace {
 
 // Z: is the host's own file system, outside the world: no user of the world
 // can change it.
-bool OutsideTheWorld(const host::ResolvedPath& resolved) {
+bool OutsideTheWorld(const hostworld::ResolvedPath& resolved) {
   return std::toupper(static_cast<unsigned char>(resolved.windowsPath.front())) == 'Z';
 }
 
 // An owner other than SYSTEM or Administrators is a user's: they may change
 // the entry's DACL and so everything else.
-bool OwnedByAUser(const host::ResolvedPath& resolved) {
-  const std::string owner = host::EntryOwner(resolved.windowsPath);
-  return !owner.empty() && owner != host::kSystemOwner && owner != host::kAdministratorsOwner;
+bool OwnedByAUser(const hostworld::ResolvedPath& resolved) {
+  const std::string owner = hostworld::EntryOwner(resolved.windowsPath);
+  return !owner.empty() && owner != hostworld::kSystemOwner && owner != hostworld::kAdministratorsOwner;
 }
 
 // The Windows directory and Program Files are the administrators' as on
 // Windows ("Program Files (x86)" too).
-bool InSystemFolder(host::World& world, const std::string& inside) {
+bool InSystemFolder(hostworld::World& world, const std::string& inside) {
   std::vector<std::string> systemFolders = {"C:\\Program Files"};
   if (std::optional<std::string> windows = world.WindowsDirectory()) systemFolders.push_back(*windows);
   for (const std::string& folder : systemFolders) {
@@ -56,8 +56,8 @@ bool InSystemFolder(host::World& world, const std::string& inside) {
 }  // namespace
 
 std::optional<bool> NonAdministratorsMayWrite(const std::string& path) {
-  host::World& world = host::World::Current();
-  const host::ResolvedPath resolved = world.Resolve(path);
+  hostworld::World& world = hostworld::World::Current();
+  const hostworld::ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess) return std::nullopt;
   if (OutsideTheWorld(resolved)) return false;
   if (resolved.exists && OwnedByAUser(resolved)) return true;
@@ -68,8 +68,8 @@ std::optional<bool> NonAdministratorsMayWrite(const std::string& path) {
 }
 
 std::optional<bool> NonAdministratorsMayReplace(const std::string& path) {
-  host::World& world = host::World::Current();
-  const host::ResolvedPath resolved = world.Resolve(path);
+  hostworld::World& world = hostworld::World::Current();
+  const hostworld::ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess || !resolved.exists) return std::nullopt;
   if (OutsideTheWorld(resolved)) return false;
   if (OwnedByAUser(resolved)) return true;

@@ -15,7 +15,7 @@
 namespace pw::platform {
 namespace {
 
-class UserToken final : public host::HandleObject {
+class UserToken final : public hostworld::HandleObject {
  public:
   UserToken(std::string user, std::uint32_t session) : user_(std::move(user)), session_(session) {}
   const std::string& User() const { return user_; }
@@ -34,19 +34,19 @@ thread_local std::optional<std::string> t_impersonated;
 RawHandle TokenHandleTraits::Invalid() noexcept { return nullptr; }
 
 void TokenHandleTraits::Close(RawHandle handle) noexcept {
-  if (host::World* world = host::World::CurrentOrNull()) world->CloseHandle(handle);
+  if (hostworld::World* world = hostworld::World::CurrentOrNull()) world->CloseHandle(handle);
 }
 
 Result<TokenHandle> ConsoleUserToken() {
-  host::World& world = host::World::Current();
+  hostworld::World& world = hostworld::World::Current();
   const std::optional<std::uint32_t> console = world.UserSessions().ConsoleSession();
-  const std::optional<host::UserSession> session = console ? world.UserSessions().Find(*console) : std::nullopt;
+  const std::optional<hostworld::UserSession> session = console ? world.UserSessions().Find(*console) : std::nullopt;
   if (!session) return Failure(error::kNoToken);
   return TokenHandle(world.AddHandle(std::make_unique<UserToken>(session->user, session->id)));
 }
 
 Impersonation::Impersonation(const TokenHandle& token) {
-  host::World* world = host::World::CurrentOrNull();
+  hostworld::World* world = hostworld::World::CurrentOrNull();
   const auto* user = world != nullptr && token.valid() ? dynamic_cast<UserToken*>(world->FindHandle(token.get())) : nullptr;
   if (user == nullptr) {
     error_ = error::kInvalidHandle;

@@ -9,7 +9,7 @@
 namespace pw::platform {
 
 namespace {
-host::Desktop& Desk() { return host::World::Current().Desktop(); }
+hostworld::Desktop& Desk() { return hostworld::World::Current().Desktop(); }
 }  // namespace
 
 ThreadId GetCurrentThreadId() { return Desk().CurrentThreadId(); }

@@ -53,16 +53,16 @@ ErrorCode ErrnoToError(int code) {
   }
 }
 
-using Descriptor = host::UniqueFd;
+using Descriptor = hostworld::UniqueFd;
 
 // The socket address of a pipe: abstract, named after the world's root and the
 // pipe's name in lower case (pipe names ignore case).
-host::SocketAddress PipeAddress(std::string_view name) {
+hostworld::SocketAddress PipeAddress(std::string_view name) {
   std::string lowered(name);
   std::transform(lowered.begin(), lowered.end(), lowered.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  const std::size_t world = std::hash<std::string>{}(host::World::Current().Root().string());
-  return host::AbstractSocketAddress("pagewick-pipe-" + std::to_string(world) + "-" + lowered);
+  const std::size_t world = std::hash<std::string>{}(hostworld::World::Current().Root().string());
+  return hostworld::AbstractSocketAddress("pagewick-pipe-" + std::to_string(world) + "-" + lowered);
 }
 
 struct Listener {
@@ -214,7 +214,7 @@ Result<void> Pipe::Connect() {
       return Failure(error::kOperationAborted);
     }
     // Several instances may wait on the one listener: the losers try again.
-    Descriptor connection = host::AcceptSocket(impl_->listener->socket.get(), SOCK_NONBLOCK);
+    Descriptor connection = hostworld::AcceptSocket(impl_->listener->socket.get(), SOCK_NONBLOCK);
     if (connection.get() < 0) {
       if (errno == EAGAIN || errno == EINTR || errno == ECONNABORTED) continue;
       return Failure(ErrnoToError(errno));
@@ -250,7 +250,7 @@ Result<std::uint32_t> Pipe::ClientSessionId() const {
 Result<void> Pipe::ClientMayWriteIn(std::string_view path) const {
   PW_TRY_ASSIGN(const std::uint32_t session, ClientSessionId());
   // Session 0 is the services' own: a client there writes as LocalSystem.
-  if (session != 0 && !host::World::Current().UserSessions().UserMayWrite(path)) {
+  if (session != 0 && !hostworld::World::Current().UserSessions().UserMayWrite(path)) {
     return Failure(error::kAccessDenied);
   }
   return ProbeWriteAccess(path);
@@ -270,7 +270,7 @@ Result<std::uint32_t> Pipe::ServerProcessId() const {
 }
 
 Result<Pipe> CreatePipeServer(std::string_view name, bool firstInstance, std::uint32_t /*maxMessageSize*/) {
-  const host::SocketAddress address = PipeAddress(name);
+  const hostworld::SocketAddress address = PipeAddress(name);
   const std::string key(address.AbstractName());
   std::shared_ptr<Listener> listener;
   {
@@ -281,7 +281,7 @@ Result<Pipe> CreatePipeServer(std::string_view name, bool firstInstance, std::ui
     if (!listener) {
       listener = std::make_shared<Listener>();
       listener->key = key;
-      listener->socket = host::ListenSocket(SOCK_SEQPACKET | SOCK_NONBLOCK, address, 16);
+      listener->socket = hostworld::ListenSocket(SOCK_SEQPACKET | SOCK_NONBLOCK, address, 16);
       // Another process of the world serving the name holds its address: no
       // one else creates instances of it (the service's pipe grants users no
       // FILE_CREATE_PIPE_INSTANCE), and the service's first instance fails
@@ -299,7 +299,7 @@ Result<Pipe> CreatePipeServer(std::string_view name, bool firstInstance, std::ui
 }
 
 Result<Pipe> OpenPipeClient(std::string_view name) {
-  Descriptor socket = host::ConnectSocket(SOCK_SEQPACKET, PipeAddress(name));
+  Descriptor socket = hostworld::ConnectSocket(SOCK_SEQPACKET, PipeAddress(name));
   if (!socket.valid()) return Failure(errno == EAGAIN ? error::kPipeBusy : ErrnoToError(errno));
   const std::uint32_t words[2] = {kHelloMagic, CurrentProcessSessionId().value_or(0u)};
   if (::send(socket.get(), words, sizeof words, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof words)) {

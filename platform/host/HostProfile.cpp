@@ -8,8 +8,8 @@
 
 namespace pw::platform {
 namespace fs = std::filesystem;
-using host::ResolvedPath;
-using host::World;
+using hostworld::ResolvedPath;
+using hostworld::World;
 
 namespace {
 

@@ -77,29 +77,29 @@ bool ProcessRunsAsThisUser(std::uint32_t processId) {
   if (!other || !self) return false;
   if (*other == *self) return true;
   if (*other == 0 || *self == 0) return false;
-  const host::SessionTable& sessions = host::World::Current().UserSessions();
-  const std::optional<host::UserSession> a = sessions.Find(*other);
-  const std::optional<host::UserSession> b = sessions.Find(*self);
+  const hostworld::SessionTable& sessions = hostworld::World::Current().UserSessions();
+  const std::optional<hostworld::UserSession> a = sessions.Find(*other);
+  const std::optional<hostworld::UserSession> b = sessions.Find(*self);
   return a && b && a->user == b->user;
 }
 
 bool OwnedBySystemOrAdministrators(const std::string& path) {
-  const std::string owner = host::EntryOwner(path);
-  return owner == host::kSystemOwner || owner == host::kAdministratorsOwner;
+  const std::string owner = hostworld::EntryOwner(path);
+  return owner == hostworld::kSystemOwner || owner == hostworld::kAdministratorsOwner;
 }
 
 bool OwnedByActingUser(const std::string& path) {
-  const std::string owner = host::EntryOwner(path);
+  const std::string owner = hostworld::EntryOwner(path);
   const std::string* user = host::ImpersonatedUser();
-  return !owner.empty() && owner == (user != nullptr ? *user : std::string(host::kSystemOwner));
+  return !owner.empty() && owner == (user != nullptr ? *user : std::string(hostworld::kSystemOwner));
 }
 
 Result<void> CreateServiceOnlyDirectory(const std::string& path) {
-  host::World& world = host::World::Current();
+  hostworld::World& world = hostworld::World::Current();
   // Made, owned and closed to users in one step: no other thread of the
   // world sees the folder in between.
   std::scoped_lock lock(world.Mutex());
-  const host::ResolvedPath resolved = world.Resolve(path);
+  const hostworld::ResolvedPath resolved = world.Resolve(path);
   if (resolved.error != error::kSuccess) return Failure(resolved.error);
   if (resolved.exists) {
     // A link planted in its place is never secured: that would secure what it points to.
@@ -113,7 +113,7 @@ Result<void> CreateServiceOnlyDirectory(const std::string& path) {
   } else if (Result<void> made = CreateDirectory(path); !made) {
     return made;
   }
-  if (!host::SetEntryOwner(path, host::kAdministratorsOwner)) return Failure(error::kAccessDenied);
+  if (!hostworld::SetEntryOwner(path, hostworld::kAdministratorsOwner)) return Failure(error::kAccessDenied);
   if (world.UserSessions().UserMayWrite(path)) world.UserSessions().DenyUserWrites(path);
   return Success();
 }

@@ -8,30 +8,30 @@ namespace pw::platform {
 namespace {
 
 // What a service handle of the host world stands for.
-class ManagerObject final : public host::HandleObject {
+class ManagerObject final : public hostworld::HandleObject {
  public:
   explicit ManagerObject(std::uint32_t rights) : access(rights) {}
   std::uint32_t access;
 };
 
-class ServiceObject final : public host::HandleObject {
+class ServiceObject final : public hostworld::HandleObject {
  public:
   ServiceObject(std::string serviceName, std::uint32_t rights) : name(std::move(serviceName)), access(rights) {}
   std::string name;
   std::uint32_t access;
 };
 
-host::ServiceManager& Manager() { return host::World::Current().Services(); }
+hostworld::ServiceManager& Manager() { return hostworld::World::Current().Services(); }
 
 template <typename T>
 T* Object(const ServiceHandle& handle) {
-  host::World* world = host::World::CurrentOrNull();
+  hostworld::World* world = hostworld::World::CurrentOrNull();
   if (world == nullptr || !handle.valid()) return nullptr;
   return dynamic_cast<T*>(world->FindHandle(handle.get()));
 }
 
-ServiceHandle NewHandle(std::unique_ptr<host::HandleObject> object) {
-  return ServiceHandle(host::World::Current().AddHandle(std::move(object)));
+ServiceHandle NewHandle(std::unique_ptr<hostworld::HandleObject> object) {
+  return ServiceHandle(hostworld::World::Current().AddHandle(std::move(object)));
 }
 
 // The access right that ControlService needs for a code.
@@ -48,14 +48,14 @@ std::uint32_t ControlRight(std::uint32_t control) {
 }  // namespace
 
 void ServiceHandleTraits::Close(RawHandle handle) noexcept {
-  if (host::World* world = host::World::CurrentOrNull()) world->CloseHandle(handle);
+  if (hostworld::World* world = hostworld::World::CurrentOrNull()) world->CloseHandle(handle);
 }
 
 Result<ServiceHandle> OpenSCManager(const std::optional<std::string>& machine,
                                     const std::optional<std::string>& database, std::uint32_t access) {
   // The world is one machine with the active database only.
   if (machine && !machine->empty()) return Failure(1722);  // RPC_S_SERVER_UNAVAILABLE
-  if (database && !database->empty() && !host::NamesEqual(*database, "ServicesActive")) {
+  if (database && !database->empty() && !hostworld::NamesEqual(*database, "ServicesActive")) {
     return Failure(1065);  // ERROR_DATABASE_DOES_NOT_EXIST
   }
   constexpr std::uint32_t kUserRights = manager_access::kConnect | manager_access::kEnumerateService | 0x10 | 0x20000;
@@ -74,7 +74,7 @@ Result<ServiceHandle> CreateService(const ServiceHandle& manager, const ServiceD
 Result<ServiceHandle> OpenService(const ServiceHandle& manager, std::string_view name, std::uint32_t access) {
   if (Object<ManagerObject>(manager) == nullptr) return Failure(error::kInvalidHandle);
   if (name.empty()) return Failure(error::kInvalidName);
-  std::optional<host::ServiceRecord> record = Manager().Find(name);
+  std::optional<hostworld::ServiceRecord> record = Manager().Find(name);
   if (!record) return Failure(error::kServiceDoesNotExist);
   // The security a service gets at creation: interactive users may query it,
   // interrogate it and send it user-defined controls (and read that
@@ -147,7 +147,7 @@ Result<std::string> QueryServiceDescription(const ServiceHandle& service) {
   ServiceObject* object = Object<ServiceObject>(service);
   if (object == nullptr) return Failure(error::kInvalidHandle);
   if ((object->access & service_access::kQueryConfig) == 0) return Failure(error::kAccessDenied);
-  const std::optional<host::ServiceRecord> record = Manager().Find(object->name);
+  const std::optional<hostworld::ServiceRecord> record = Manager().Find(object->name);
   if (!record) return Failure(error::kServiceMarkedForDelete);
   return record->description;
 }

@@ -30,14 +30,14 @@ constexpr ErrorCode kNoToken = 1008;  // ERROR_NO_TOKEN: no user is logged on to
 
 Result<std::vector<std::uint32_t>> EnumerateInteractiveSessions() {
   std::vector<std::uint32_t> sessions;
-  for (const host::UserSession& session : host::World::Current().UserSessions().Sessions()) {
+  for (const hostworld::UserSession& session : hostworld::World::Current().UserSessions().Sessions()) {
     sessions.push_back(session.id);
   }
   return sessions;
 }
 
 std::uint32_t ActiveConsoleSessionId() {
-  return host::World::Current().UserSessions().ConsoleSession().value_or(kNoSession);
+  return hostworld::World::Current().UserSessions().ConsoleSession().value_or(kNoSession);
 }
 
 Result<std::uint32_t> CurrentProcessSessionId() {
@@ -50,11 +50,11 @@ Result<std::uint32_t> CurrentProcessSessionId() {
 }
 
 Result<std::uint32_t> StartProcessInSession(std::uint32_t session, std::string_view commandLine) {
-  host::World& world = host::World::Current();
+  hostworld::World& world = hostworld::World::Current();
   if (!world.UserSessions().Find(session)) {
     return Failure(kNoToken);
   }
-  const std::optional<host::CommandLineProgram> found = host::FindCommandLineProgram(world, commandLine);
+  const std::optional<hostworld::CommandLineProgram> found = hostworld::FindCommandLineProgram(world, commandLine);
   if (!found) return Failure(error::kFileNotFound);
   const std::filesystem::path& program = found->program;
   std::vector<std::string> argumentTexts{program.string()};
@@ -69,8 +69,8 @@ Result<std::uint32_t> StartProcessInSession(std::uint32_t session, std::string_v
   }
   environmentTexts.push_back(sessionPrefix + std::to_string(session));
   environmentTexts.push_back(worldPrefix + world.Root().string());
-  std::vector<char*> argv = host::NullTerminatedPointers(argumentTexts);
-  std::vector<char*> envp = host::NullTerminatedPointers(environmentTexts);
+  std::vector<char*> argv = hostworld::NullTerminatedPointers(argumentTexts);
+  std::vector<char*> envp = hostworld::NullTerminatedPointers(environmentTexts);
 
   pid_t child = 0;
   const int spawned = ::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), envp.data());

@@ -8,17 +8,17 @@
 namespace pw::platform {
 
 namespace {
-host::Desktop& Desk() { return host::World::Current().Desktop(); }
+hostworld::Desktop& Desk() { return hostworld::World::Current().Desktop(); }
 }  // namespace
 
 void ItemIdListTraits::Close(RawHandle list) noexcept {
-  if (host::World* world = host::World::CurrentOrNull()) world->Desktop().FreeItemIdList(list);
+  if (hostworld::World* world = hostworld::World::CurrentOrNull()) world->Desktop().FreeItemIdList(list);
 }
 
 ItemIdList GetSpecialFolderLocation(WindowHandle owner, int csidl) {
   (void)owner;
   if (csidl == csidl::kDrives) return ItemIdList(Desk().NewItemIdList(std::nullopt, true));
-  std::optional<std::string> path = host::World::Current().SpecialFolder(csidl);
+  std::optional<std::string> path = hostworld::World::Current().SpecialFolder(csidl);
   if (!path) return {};
   return ItemIdList(Desk().NewItemIdList(*path, false));
 }
@@ -29,7 +29,7 @@ std::optional<std::string> GetPathFromIdList(const ItemIdList& list) {
 }
 
 ItemIdList BrowseForFolder(const BrowseInfo& info) {
-  host::BrowseRequest request;
+  hostworld::BrowseRequest request;
   request.owner = info.owner;
   request.root = info.root != nullptr ? info.root->get() : nullptr;
   request.title = info.title;
@@ -50,7 +50,7 @@ ItemIdList BrowseForFolder(const BrowseInfo& info) {
 
 std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb, std::string_view file,
                            std::string_view parameters, std::string_view directory, int showCommand) {
-  host::ShellExecuteRecord record{owner,
+  hostworld::ShellExecuteRecord record{owner,
                                   std::string(verb),
                                   std::string(file),
                                   std::string(parameters),
@@ -61,7 +61,7 @@ std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb, std::strin
 }
 
 Result<std::uint32_t> RunElevatedAndWait(WindowHandle owner, std::string_view file, std::string_view parameters) {
-  host::ElevationRecord record;
+  hostworld::ElevationRecord record;
   record.owner = owner;
   record.file = std::string(file);
   record.parameters = std::string(parameters);

@@ -19,7 +19,7 @@
 namespace pw::platform {
 namespace {
 
-using host::World;
+using hostworld::World;
 
 constexpr ErrorCode kInvalidFunction = 1;  // ERROR_INVALID_FUNCTION
 constexpr ErrorCode kNotSupported = 50;    // ERROR_NOT_SUPPORTED
@@ -30,21 +30,21 @@ char UpperLetter(char c) { return static_cast<char>(std::toupper(static_cast<uns
 // An open volume: the drive it names, how it was opened and the device the
 // drive carried at that moment. When the drive later carries another device,
 // or none, or is gone, the volume was unplugged under the handle.
-class VolumeHandle final : public host::HandleObject {
+class VolumeHandle final : public hostworld::HandleObject {
  public:
-  VolumeHandle(char letter, std::uint32_t access, std::uint32_t shareMode, std::shared_ptr<host::Device> device)
+  VolumeHandle(char letter, std::uint32_t access, std::uint32_t shareMode, std::shared_ptr<hostworld::Device> device)
       : letter_(letter), access_(access), shareMode_(shareMode), device_(std::move(device)) {}
 
   char Letter() const { return letter_; }
   std::uint32_t Access() const { return access_; }
   std::uint32_t ShareMode() const { return shareMode_; }
-  const std::shared_ptr<host::Device>& Device() const { return device_; }
+  const std::shared_ptr<hostworld::Device>& Device() const { return device_; }
 
  private:
   char letter_;
   std::uint32_t access_;
   std::uint32_t shareMode_;
-  std::shared_ptr<host::Device> device_;
+  std::shared_ptr<hostworld::Device> device_;
 };
 
 // "\\?\E:" or "\\.\E:" (any letter case) names the volume of drive E:.
@@ -115,9 +115,9 @@ void DeviceHandleTraits::Close(RawHandle handle) noexcept {
 std::uint32_t GetLogicalDrives() {
   World* world = CurrentWorld();
   if (world == nullptr) return 0;
-  host::RefreshServedDevices(*world);
+  hostworld::RefreshServedDevices(*world);
   std::uint32_t mask = 0;
-  for (const host::Drive& drive : world->Drives()) {
+  for (const hostworld::Drive& drive : world->Drives()) {
     if (drive.letter >= 'A' && drive.letter <= 'Z') mask |= 1u << (drive.letter - 'A');
   }
   return mask;
@@ -132,7 +132,7 @@ DriveType GetDriveType(const std::string& root) {
   const bool rootForm = (text.size() == 2 || (text.size() == 3 && (text[2] == '\\' || text[2] == '/'))) &&
                         text[1] == ':' && std::isalpha(static_cast<unsigned char>(text[0]));
   if (!rootForm) return DriveType::NoRootDir;
-  const std::optional<host::Drive> drive = world->FindDrive(text[0]);
+  const std::optional<hostworld::Drive> drive = world->FindDrive(text[0]);
   return drive ? drive->type : DriveType::NoRootDir;
 }
 
@@ -141,13 +141,13 @@ Result<DeviceHandle> OpenDevice(const std::string& devicePath, std::uint32_t des
   if (world == nullptr) return Failure(error::kFileNotFound);
   const std::optional<char> letter = VolumeLetter(devicePath);
   if (!letter) return Failure(error::kInvalidName);
-  host::RefreshServedDevices(*world);
+  hostworld::RefreshServedDevices(*world);
 
   std::scoped_lock lock(world->Mutex());
-  const std::optional<host::Drive> drive = world->FindDrive(*letter);
+  const std::optional<hostworld::Drive> drive = world->FindDrive(*letter);
   if (!drive) return Failure(error::kFileNotFound);
   bool conflict = false;
-  world->ForEachHandle([&](host::HandleObject& object) {
+  world->ForEachHandle([&](hostworld::HandleObject& object) {
     const auto* other = dynamic_cast<const VolumeHandle*>(&object);
     if (other != nullptr && other->Letter() == *letter &&
         host::OpensCollide(desiredAccess, shareMode, other->Access(), other->ShareMode())) {
@@ -166,7 +166,7 @@ IoControlResult DeviceIoControl(const DeviceHandle& device, std::uint32_t contro
 
   char letter = 0;
   std::uint32_t access = 0;
-  std::shared_ptr<host::Device> target;
+  std::shared_ptr<hostworld::Device> target;
   bool removable = false;
   {
     std::scoped_lock lock(world->Mutex());
@@ -175,7 +175,7 @@ IoControlResult DeviceIoControl(const DeviceHandle& device, std::uint32_t contro
     letter = volume->Letter();
     access = volume->Access();
     target = volume->Device();
-    const std::optional<host::Drive> drive = world->FindDrive(letter);
+    const std::optional<hostworld::Drive> drive = world->FindDrive(letter);
     // The drive is gone, or it carries another device than when it was opened.
     if (!drive || drive->device != target) return {false, 0, error::kDeviceNotConnected};
     removable = drive->type == DriveType::Removable;
@@ -205,7 +205,7 @@ IoControlResult DeviceIoControl(const DeviceHandle& device, std::uint32_t contro
   if (target) {
     // The request is the thread's synchronous I/O from here on: another
     // thread may cancel it (CancelSynchronousIo) while the device holds it.
-    host::SynchronousIo::Request request(world->PendingIo());
+    hostworld::SynchronousIo::Request request(world->PendingIo());
     IoControlResult result = target->IoControl(controlCode, inputCopy, outputSpan);
     result.bytesReturned = std::min(result.bytesReturned, outputSize);
     // A request that completed before the cancel keeps its outcome.

@@ -21,7 +21,7 @@ struct SuspendState {
   std::uint32_t count = 0;
 };
 
-class ThreadObject final : public host::HandleObject {
+class ThreadObject final : public hostworld::HandleObject {
  public:
   ThreadObject(std::thread::id id, std::shared_ptr<SuspendState> shared) : thread(id), state(std::move(shared)) {}
   std::thread::id thread;
@@ -44,7 +44,7 @@ std::shared_ptr<SuspendState> StateOf(std::thread::id thread) {
 }
 
 ThreadObject* Find(const ThreadHandle& handle) {
-  host::World* world = host::World::CurrentOrNull();
+  hostworld::World* world = hostworld::World::CurrentOrNull();
   if (world == nullptr || !handle.valid()) return nullptr;
   return dynamic_cast<ThreadObject*>(world->FindHandle(handle.get()));
 }
@@ -52,12 +52,12 @@ ThreadObject* Find(const ThreadHandle& handle) {
 }  // namespace
 
 void ThreadHandleTraits::Close(RawHandle handle) noexcept {
-  if (host::World* world = host::World::CurrentOrNull()) world->CloseHandle(handle);
+  if (hostworld::World* world = hostworld::World::CurrentOrNull()) world->CloseHandle(handle);
 }
 
 ThreadHandle OpenCurrentThread() {
   const std::thread::id self = std::this_thread::get_id();
-  return ThreadHandle(host::World::Current().AddHandle(std::make_unique<ThreadObject>(self, StateOf(self))));
+  return ThreadHandle(hostworld::World::Current().AddHandle(std::make_unique<ThreadObject>(self, StateOf(self))));
 }
 
 std::uint32_t SuspendThread(const ThreadHandle& thread) {
@@ -103,7 +103,7 @@ std::uint32_t ResumeThreadOnceSuspended(const ThreadHandle& thread) {
 bool CancelSynchronousIo(const ThreadHandle& thread) {
   ThreadObject* object = Find(thread);
   if (object == nullptr || object->thread == std::this_thread::get_id()) return false;
-  return host::World::Current().PendingIo().Cancel(object->thread);
+  return hostworld::World::Current().PendingIo().Cancel(object->thread);
 }
 
 void NameCurrentThread(const char* name) {

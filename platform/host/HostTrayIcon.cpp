@@ -9,11 +9,11 @@
 namespace pw::platform {
 
 namespace {
-host::Desktop& Desk() { return host::World::Current().Desktop(); }
+hostworld::Desktop& Desk() { return hostworld::World::Current().Desktop(); }
 }  // namespace
 
 void IconTraits::Close(RawHandle icon) noexcept {
-  if (host::World* world = host::World::CurrentOrNull()) world->Desktop().FreeIcon(icon);
+  if (hostworld::World* world = hostworld::World::CurrentOrNull()) world->Desktop().FreeIcon(icon);
 }
 
 IconHandle CreateIconFromIco(std::span<const std::byte> ico, int size) {

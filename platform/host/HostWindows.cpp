@@ -3,13 +3,12 @@
 
 #include "platform/Windows.h"
 #include "platform/hostworld/Desktop.h"
-#include "platform/hostworld/HostWindowBackend.h"
 #include "platform/hostworld/World.h"
 
 namespace pw::platform {
 
 namespace {
-host::Desktop& Desk() { return host::World::Current().Desktop(); }
+hostworld::Desktop& Desk() { return hostworld::World::Current().Desktop(); }
 }  // namespace
 
 class WindowBackend {
@@ -21,8 +20,20 @@ class WindowBackend {
   }
 };
 
+namespace {
+
+// Makes a Window forget its handle when the desktop destroys the window.
+class HandleForgetter final : public hostworld::WindowObserver {
+ public:
+  void WindowDestroyed(Window& object) noexcept override { WindowBackend::Forget(object); }
+};
+
+constinit HandleForgetter gHandleForgetter;
+
+}  // namespace
+
 Window::Window(const WindowParams& details, WindowHandler& handler) : handler_(&handler) {
-  const Result<WindowHandle> created = Desk().CreateWindow(details, this, handler_);
+  const Result<WindowHandle> created = Desk().CreateWindow(details, this, &gHandleForgetter, handler_);
   if (!created) throw std::runtime_error("CreateWindowExA failed with error " + std::to_string(created.error()));
   handle_ = *created;
   if (Desk().Send(handle_, wm::kCreate, 0, 0) == -1) {
@@ -36,7 +47,7 @@ Window::~Window() { Destroy(); }
 void Window::Destroy() noexcept {
   if (handle_ == nullptr) return;
   WindowHandle handle = handle_;
-  host::World* world = host::World::CurrentOrNull();
+  hostworld::World* world = hostworld::World::CurrentOrNull();
   if (world == nullptr) {
     handle_ = nullptr;
   } else if (!world->Desktop().Destroy(handle)) {
@@ -98,9 +109,3 @@ std::uint32_t RegisterWindowMessage(std::string_view name) { return Desk().Regis
 Point GetCursorPos() { return Desk().CursorPos(); }
 
 }  // namespace pw::platform
-
-namespace pw::host {
-
-void ForgetWindowHandle(platform::Window& window) noexcept { platform::WindowBackend::Forget(window); }
-
-}  // namespace pw::host

@@ -7,7 +7,7 @@
 #include "platform/hostworld/DesktopParts.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using namespace desktop_parts;
 
@@ -124,4 +124,4 @@ std::size_t Desktop::LiveItemIdLists() const {
   return itemIdLists_.size();
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -18,20 +18,31 @@
 #include <vector>
 
 #include "platform/Messages.h"
-#include "platform/TextCompare.h"
 #include "platform/TrayIcon.h"
 #include "platform/Windows.h"
+#include "platform/hostworld/CaseFolding.h"
 #include "platform/hostworld/ScreenJournal.h"
 
 namespace pw::platform {
 class PopupMenu;
 }
 
-namespace pw::host {
+namespace pw::hostworld {
 
 class World;
 class Desktop;
 struct BrowseRequest;
+
+// Told when the desktop destroys a window made for a platform Window object
+// (on the window's thread), so that the object forgets its handle. The host
+// adapter implements it; the desktop calls nothing of the platform library.
+class WindowObserver {
+ public:
+  virtual void WindowDestroyed(platform::Window& object) noexcept = 0;
+
+ protected:
+  ~WindowObserver() = default;
+};
 
 struct MessageBoxRecord {
   platform::WindowHandle owner = nullptr;
@@ -265,8 +276,10 @@ class Desktop {
   bool KillTimer(platform::WindowHandle window, platform::TimerId id);
 
   platform::Result<void> RegisterClass(std::string_view className);
+  // The window is made for object (the host adapter's Window), whose observer
+  // the desktop tells when it destroys the window.
   platform::Result<platform::WindowHandle> CreateWindow(const platform::WindowParams& details, platform::Window* object,
-                                                        platform::WindowHandler* handler);
+                                                        WindowObserver* observer, platform::WindowHandler* handler);
   platform::Result<void> Destroy(platform::WindowHandle window);
   // Cuts the window from its object and procedure (the object is going away
   // while the window cannot be destroyed, e.g. from a foreign thread).
@@ -350,6 +363,7 @@ class Desktop {
     std::optional<std::size_t> browseIndex;  // the browse record of a folder-browser dialog
     platform::WindowHandler* handler = nullptr;
     platform::Window* object = nullptr;
+    WindowObserver* observer = nullptr;
     std::uint64_t z = 0;
   };
   struct ControlRecord {
@@ -425,7 +439,7 @@ class Desktop {
   std::vector<std::string> classes_;
   // RegisterWindowMessageA's names are the same in any letter case.
   struct NameLess {
-    bool operator()(const std::string& a, const std::string& b) const { return platform::LessTextIgnoringCase(a, b); }
+    bool operator()(const std::string& a, const std::string& b) const { return LessTextIgnoringCase(a, b); }
   };
   std::map<std::string, std::uint32_t, NameLess> registeredMessages_;
   std::uint32_t nextRegisteredMessage_ = 0xC0F0;
@@ -470,4 +484,4 @@ struct BrowseRequest {
   std::function<void(platform::WindowHandle dialog, std::uint32_t notification, std::intptr_t param)> callback;
 };
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -11,7 +11,7 @@
 #include "platform/hostworld/DesktopParts.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using namespace desktop_parts;
 
@@ -281,4 +281,4 @@ std::uint32_t Desktop::RunMenu(const platform::PopupMenu& menu, platform::Point 
   return chosen;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -2,14 +2,31 @@
 #include "platform/hostworld/Desktop.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/TrayIcon.h"
 #include "platform/hostworld/DesktopParts.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using namespace desktop_parts;
+
+namespace {
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", as the journal names an icon.
+std::string GuidText(const platform::Guid& guid) {
+  char text[39] = {};
+  (void)std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", guid.data1,
+                      static_cast<unsigned>(guid.data2), static_cast<unsigned>(guid.data3),
+                      static_cast<unsigned>(guid.data4[0]), static_cast<unsigned>(guid.data4[1]),
+                      static_cast<unsigned>(guid.data4[2]), static_cast<unsigned>(guid.data4[3]),
+                      static_cast<unsigned>(guid.data4[4]), static_cast<unsigned>(guid.data4[5]),
+                      static_cast<unsigned>(guid.data4[6]), static_cast<unsigned>(guid.data4[7]));
+  return text;
+}
+
+}  // namespace
 
 bool Desktop::NotifyIcon(std::uint32_t action, const platform::NotifyIconData& data) {
   namespace nif = platform::nif;
@@ -28,7 +45,7 @@ bool Desktop::NotifyIcon(std::uint32_t action, const platform::NotifyIconData& d
     return byGuid ? icon.guid == data.guid : !icon.guid && icon.window == data.window && icon.id == data.id;
   });
   const auto identity = [](const TrayIconRecord& icon) {
-    return (icon.guid ? "guid " + platform::GuidText(*icon.guid) : "id " + std::to_string(icon.id)) + "\tversion " +
+    return (icon.guid ? "guid " + GuidText(*icon.guid) : "id " + std::to_string(icon.id)) + "\tversion " +
            std::to_string(icon.version);
   };
   if (window != nullptr && !window->foreign && (!byGuid || (seven && !trayGuidRefused_))) {
@@ -182,4 +199,4 @@ void Desktop::FreeIcon(platform::RawHandle icon) {
   icons_.erase(reinterpret_cast<std::uintptr_t>(icon));
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

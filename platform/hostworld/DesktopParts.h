@@ -7,7 +7,7 @@
 #include "platform/Messages.h"
 #include "platform/Windows.h"
 
-namespace pw::host::desktop_parts {
+namespace pw::hostworld::desktop_parts {
 
 using platform::Message;
 using platform::Result;
@@ -19,4 +19,4 @@ namespace wm = platform::wm;
 inline std::uintptr_t Key(WindowHandle window) { return reinterpret_cast<std::uintptr_t>(window); }
 inline WindowHandle HandleOf(std::uintptr_t key) { return reinterpret_cast<WindowHandle>(key); }
 
-}  // namespace pw::host::desktop_parts
+}  // namespace pw::hostworld::desktop_parts

@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "platform/ErrorSink.h"
 #include "platform/Shell.h"
 #include "platform/hostworld/DesktopParts.h"
+#include "platform/hostworld/FailureSink.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using namespace desktop_parts;
 
@@ -259,7 +259,7 @@ std::intptr_t Desktop::Deliver(WindowHandle window, std::uint32_t message, std::
     try {
       result = handler->HandleMessage(window, message, wParam, lParam);
     } catch (...) {
-      platform::ReportCurrentException();
+      ReportCurrentFailure();
       return 0;
     }
   }
@@ -298,4 +298,4 @@ bool Desktop::KillTimer(WindowHandle window, platform::TimerId id) {
   return true;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

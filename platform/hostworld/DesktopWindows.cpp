@@ -5,10 +5,9 @@
 #include <algorithm>
 
 #include "platform/hostworld/DesktopParts.h"
-#include "platform/hostworld/HostWindowBackend.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using namespace desktop_parts;
 
@@ -45,7 +44,7 @@ Result<void> Desktop::RegisterClass(std::string_view className) {
 }
 
 Result<WindowHandle> Desktop::CreateWindow(const platform::WindowParams& details, platform::Window* object,
-                                           platform::WindowHandler* handler) {
+                                           WindowObserver* observer, platform::WindowHandler* handler) {
   std::scoped_lock lock(mutex_);
   bool known = std::any_of(classes_.begin(), classes_.end(),
                            [&](const std::string& name) { return NamesEqual(name, details.className); });
@@ -59,6 +58,7 @@ Result<WindowHandle> Desktop::CreateWindow(const platform::WindowParams& details
   record.thread = std::this_thread::get_id();
   record.handler = handler;
   record.object = object;
+  record.observer = observer;
   record.z = nextZ_++;
   ThreadLocked(record.thread).hasQueue = true;
   windows_.emplace(Key(handle), std::move(record));
@@ -67,6 +67,7 @@ Result<WindowHandle> Desktop::CreateWindow(const platform::WindowParams& details
 
 Result<void> Desktop::Destroy(WindowHandle window) {
   platform::Window* object = nullptr;
+  WindowObserver* observer = nullptr;
   {
     std::scoped_lock lock(mutex_);
     WindowRecord* record = FindLocked(window);
@@ -77,6 +78,7 @@ Result<void> Desktop::Destroy(WindowHandle window) {
     if (record->destroying) return Success();
     record->destroying = true;
     object = record->object;
+    observer = record->observer;
   }
   Deactivate(window);
   Deliver(window, wm::kDestroy, 0, 0);
@@ -92,7 +94,7 @@ Result<void> Desktop::Destroy(WindowHandle window) {
     }
     if (foreground_ == window) foreground_ = nullptr;
   }
-  if (object != nullptr) ForgetWindowHandle(*object);
+  if (object != nullptr && observer != nullptr) observer->WindowDestroyed(*object);
   return Success();
 }
 
@@ -101,6 +103,7 @@ void Desktop::DetachObject(WindowHandle window) {
   if (WindowRecord* record = FindLocked(window)) {
     record->handler = nullptr;
     record->object = nullptr;
+    record->observer = nullptr;
   }
 }
 
@@ -509,4 +512,4 @@ int Desktop::ScaleForDpi(int designSize) const {
   return (designSize * dpi_ + 48) / 96;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -15,10 +15,10 @@
 #include <utility>
 
 #include "platform/ByteOrder.h"
-#include "platform/ErrorSink.h"
+#include "platform/hostworld/FailureSink.h"
 
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace fs = std::filesystem;
 namespace error = platform::error;
 using platform::GetLe32;
@@ -223,9 +223,9 @@ ServedDeviceWatcher::ServedDeviceWatcher(World& world, std::chrono::milliseconds
       try {
         RefreshServedDevices(world_);
       } catch (const std::exception& failure) {
-        platform::ReportUnhandledError(std::string("Served device watcher: ") + failure.what());
+        ReportFailure(std::string("Served device watcher: ") + failure.what());
       } catch (...) {
-        platform::ReportUnhandledError("Served device watcher: unknown failure");
+        ReportFailure("Served device watcher: unknown failure");
       }
       lock.lock();
       wake_.wait_for(lock, interval_, [this] { return stopping_; });
@@ -242,4 +242,4 @@ ServedDeviceWatcher::~ServedDeviceWatcher() {
   thread_.join();
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

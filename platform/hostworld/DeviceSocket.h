@@ -28,7 +28,7 @@
 #include "platform/hostworld/UnixSocket.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 namespace device_socket {
 inline constexpr std::uint32_t kRequestMagic = 0x51445750u;  // "PWDQ" in file order
@@ -68,8 +68,8 @@ bool DecodeReply(const std::byte (&in)[kHeaderSize], ReplyHeader& header);
 
 // Whole-buffer transfers (UnixSocket.h): a header and its payload go with one
 // system call where they can.
-using host::ReceiveAll;
-using host::SendAll;
+using hostworld::ReceiveAll;
+using hostworld::SendAll;
 
 // <world root>/devices/<letter>.sock, the letter in upper case.
 std::filesystem::path SocketPathFor(const std::filesystem::path& worldRoot, char letter);
@@ -145,4 +145,4 @@ class ServedDeviceWatcher {
   std::thread thread_;
 };
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace pw::host {
+namespace pw::hostworld {
 
 inline std::vector<char*> NullTerminatedPointers(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
@@ -14,4 +14,4 @@ inline std::vector<char*> NullTerminatedPointers(std::vector<std::string>& texts
   return pointers;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-namespace pw::host {
+namespace pw::hostworld {
 
 inline bool ProcessRunning(pid_t process) {
   if (process <= 0 || ::kill(process, 0) != 0) return false;
@@ -19,4 +19,4 @@ inline bool ProcessRunning(pid_t process) {
   return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

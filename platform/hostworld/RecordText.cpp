@@ -10,7 +10,7 @@
 #include <sstream>
 #include <system_error>
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace fs = std::filesystem;
 
 namespace {
@@ -148,4 +148,4 @@ FileLock::FileLock(const fs::path& path) {
 // Closing the descriptor releases the lock.
 FileLock::~FileLock() = default;
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

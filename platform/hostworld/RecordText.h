@@ -13,7 +13,7 @@
 
 #include "platform/hostworld/UniqueFd.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 // Percent-encodes '%', '=', ',', and every byte outside printable ASCII.
 std::string EncodeField(std::string_view text);
@@ -49,4 +49,4 @@ class FileLock {
   UniqueFd descriptor_;
 };
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -8,7 +8,7 @@
 
 #include "platform/hostworld/UniqueFd.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace {
 
 void AppendEscaped(std::string& line, std::string_view text) {
@@ -70,4 +70,4 @@ std::vector<ScreenEvent> ScreenJournal::Read(const std::filesystem::path& file) 
   return events;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

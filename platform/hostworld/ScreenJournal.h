@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pw::host {
+namespace pw::hostworld {
 
 struct ScreenEvent {
   std::uint32_t session = 0;
@@ -52,4 +52,4 @@ class ScreenJournal {
   std::uint32_t session_;
 };
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -6,7 +6,7 @@
 #include "platform/hostworld/ServiceManagerParts.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using namespace scm;
 
@@ -74,4 +74,4 @@ std::optional<CommandLineProgram> FindCommandLineProgram(const World& world, std
   return std::nullopt;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

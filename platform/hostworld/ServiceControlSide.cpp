@@ -15,7 +15,7 @@
 #include "platform/hostworld/UnixSocket.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using namespace scm;
 
@@ -305,4 +305,4 @@ ServiceStatusResult ServiceManager::Deliver(const ServiceRecord& record, std::ui
   return result;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

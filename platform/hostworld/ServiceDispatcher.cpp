@@ -12,14 +12,14 @@
 #include <thread>
 
 #include "platform/ByteOrder.h"
-#include "platform/ErrorSink.h"
+#include "platform/hostworld/FailureSink.h"
 #include "platform/hostworld/RecordText.h"
 #include "platform/hostworld/ServiceManagerParts.h"
 #include "platform/hostworld/UniqueFd.h"
 #include "platform/hostworld/UnixSocket.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using namespace scm;
 
@@ -105,7 +105,7 @@ platform::Result<void> ServiceManager::RunDispatcher(const std::vector<platform:
     try {
       main(arguments);
     } catch (...) {
-      platform::ReportCurrentException();
+      ReportCurrentFailure();
     }
   });
 
@@ -177,7 +177,7 @@ void ServiceManager::ServeControl(int connection) {
     try {
       handler(control);
     } catch (...) {
-      platform::ReportCurrentException();
+      ReportCurrentFailure();
     }
     ServiceStatus status;
     {
@@ -255,4 +255,4 @@ platform::Result<void> ServiceManager::SetStatus(platform::ServiceStatusHandle h
   return platform::Success();
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

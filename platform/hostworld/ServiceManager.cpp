@@ -4,11 +4,10 @@
 
 #include <cstddef>
 
-#include "platform/ErrorSink.h"
 #include "platform/hostworld/ServiceManagerParts.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using platform::ErrorCode;
 
@@ -43,4 +42,4 @@ void ServiceManager::AdoptLaunch(const std::string& launchId) {
   process_->adoptedLaunch = launchId;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

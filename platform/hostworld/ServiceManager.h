@@ -29,7 +29,7 @@
 
 #include "platform/ServiceControl.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 class World;
 
@@ -161,4 +161,4 @@ class ServiceManager {
   std::unique_ptr<ProcessSide> process_;
 };
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

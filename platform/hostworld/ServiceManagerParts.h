@@ -23,7 +23,7 @@
 #include "platform/hostworld/ServiceManager.h"
 #include "platform/hostworld/UniqueFd.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 class World;
 
 namespace scm {
@@ -82,4 +82,4 @@ struct ServiceManager::ProcessSide {
   std::shared_ptr<RunningService> running;
 };
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -16,7 +16,7 @@
 #include "platform/hostworld/ServiceManagerParts.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using namespace scm;
 
@@ -224,4 +224,4 @@ bool ServiceManager::Administrator() const {
   return it == config->end() || it->second != "0";
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -17,7 +17,7 @@
 
 extern char** environ;
 
-namespace pw::host {
+namespace pw::hostworld {
 
 using namespace scm;
 
@@ -87,4 +87,4 @@ void ServiceManager::ReapChildren() {
   });
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

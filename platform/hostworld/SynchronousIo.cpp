@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace {
 
 thread_local SynchronousIo::Request* t_current = nullptr;
@@ -71,4 +71,4 @@ bool SynchronousIo::Cancel(std::thread::id thread) {
 
 SynchronousIo::Request* SynchronousIo::Current() { return t_current; }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

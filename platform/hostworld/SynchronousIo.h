@@ -13,7 +13,7 @@
 
 #include "platform/hostworld/UniqueFd.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 class SynchronousIo {
  public:
@@ -57,4 +57,4 @@ class SynchronousIo {
   std::map<std::thread::id, Request*> requests_;
 };
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace pw::host {
+namespace pw::hostworld {
 
 class UniqueFd {
  public:
@@ -33,4 +33,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstring>
 
-namespace pw::host {
+namespace pw::hostworld {
 
 std::string_view SocketAddress::AbstractName() const {
   const std::size_t start = offsetof(sockaddr_un, sun_path) + 1;
@@ -117,4 +117,4 @@ bool ReceiveAll(int fd, std::span<std::byte> data, std::optional<std::chrono::st
   return true;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

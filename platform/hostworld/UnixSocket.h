@@ -14,7 +14,7 @@
 
 #include "platform/hostworld/UniqueFd.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 struct SocketAddress {
   sockaddr_un address{};
@@ -48,4 +48,4 @@ bool SendAll(int fd, std::span<const std::byte> first, std::span<const std::byte
 bool ReceiveAll(int fd, std::span<std::byte> data,
                 std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

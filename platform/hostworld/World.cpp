@@ -1,7 +1,7 @@
 #include "platform/hostworld/World.h"
 
 #include "platform/ScopeExit.h"
-#include "platform/TextCompare.h"
+#include "platform/hostworld/CaseFolding.h"
 #include "platform/hostworld/ServiceManager.h"
 #include "platform/hostworld/WorldSessions.h"
 
@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <system_error>
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace fs = std::filesystem;
 using platform::DriveType;
 using platform::ErrorCode;
@@ -91,11 +91,11 @@ std::optional<std::string> FindEntryName(const fs::path& dir, const std::string&
 
 }  // namespace
 
-bool NamesEqual(std::string_view a, std::string_view b) { return platform::SameTextIgnoringCase(a, b); }
+bool NamesEqual(std::string_view a, std::string_view b) { return SameTextIgnoringCase(a, b); }
 
 World::World() : World(Options{}) {}
 
-World::World(Options options) : desktop_(std::make_unique<host::Desktop>(*this)) {
+World::World(Options options) : desktop_(std::make_unique<hostworld::Desktop>(*this)) {
   if (options.root.empty()) {
     root_ = MakeTemporaryRoot();
     ownsRoot_ = true;
@@ -303,7 +303,7 @@ std::vector<std::pair<std::string, std::uint32_t>> ReadPolicyFile(const std::fil
 std::optional<std::uint32_t> World::MachinePolicyDword(std::string_view name) const {
   std::scoped_lock lock(mutex_);
   for (const auto& [stored, value] : ReadPolicyFile(root_ / "machine-policy")) {
-    if (platform::SameTextIgnoringCase(stored, name)) return value;
+    if (SameTextIgnoringCase(stored, name)) return value;
   }
   return std::nullopt;
 }
@@ -315,7 +315,7 @@ void World::SetMachinePolicyDword(std::string_view name, std::optional<std::uint
   std::scoped_lock lock(mutex_);
   const std::filesystem::path file = root_ / "machine-policy";
   std::vector<std::pair<std::string, std::uint32_t>> values = ReadPolicyFile(file);
-  std::erase_if(values, [&](const auto& entry) { return platform::SameTextIgnoringCase(entry.first, name); });
+  std::erase_if(values, [&](const auto& entry) { return SameTextIgnoringCase(entry.first, name); });
   if (value) values.emplace_back(std::string(name), *value);
   // Replaced whole, so another process never reads half a file.
   const std::filesystem::path written = root_ / "machine-policy.new";
@@ -700,4 +700,4 @@ void World::BeforeCreate(const fs::path& hostPath) {
   if (createObserver_) createObserver_(hostPath);
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

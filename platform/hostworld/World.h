@@ -25,7 +25,7 @@
 #include "platform/hostworld/SynchronousIo.h"
 #include "platform/hostworld/WriteCache.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 class ServiceManager;
 class SessionTable;
@@ -186,7 +186,7 @@ class World {
   void BeforeCreate(const std::filesystem::path& hostPath);
 
   // Write faults, per drive letter or per file (a Windows path). Test code:
-  //   world.SetWriteFault('C', host::WriteFault::DiskFullAfter(4096));
+  //   world.SetWriteFault('C', hostworld::WriteFault::DiskFullAfter(4096));
   void SetWriteFault(char letter, WriteFault fault);
   void SetWriteFault(std::string_view windowsPath, WriteFault fault);
   void ClearWriteFaults();
@@ -206,7 +206,7 @@ class World {
   void ForEachHandle(const std::function<void(HandleObject&)>& visit) const;
 
   // Windows, message queues, timers, dialogs and the shell's notification area.
-  host::Desktop& Desktop() const { return *desktop_; }
+  hostworld::Desktop& Desktop() const { return *desktop_; }
 
   // The service control manager; its database is in the world's folder.
   ServiceManager& Services() const { return *services_; }
@@ -254,7 +254,7 @@ class World {
   };
   std::vector<WriteFaultRule> writeFaults_;
   std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
-  std::unique_ptr<host::Desktop> desktop_;
+  std::unique_ptr<hostworld::Desktop> desktop_;
   std::unique_ptr<ServiceManager> services_;
   std::unique_ptr<SessionTable> sessions_;
   mutable WriteCache writeCache_;
@@ -263,7 +263,7 @@ class World {
 };
 
 // Case-insensitive comparison of ANSI names as Windows volumes do it
-// (platform::SameTextIgnoringCase).
+// (SameTextIgnoringCase).
 bool NamesEqual(std::string_view a, std::string_view b);
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

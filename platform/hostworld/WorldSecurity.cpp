@@ -8,7 +8,7 @@
 #include "platform/hostworld/World.h"
 #include "platform/hostworld/WorldSecurity.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace {
 
 constexpr const char* kOwnerAttribute = "user.pagewick.owner";
@@ -31,4 +31,4 @@ bool SetEntryOwner(std::string_view windowsPath, std::string_view owner) {
   return ::lsetxattr(resolved.hostPath.c_str(), kOwnerAttribute, owner.data(), owner.size(), 0) == 0;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace pw::host {
+namespace pw::hostworld {
 
 inline constexpr const char* kSystemOwner = "SYSTEM";
 inline constexpr const char* kAdministratorsOwner = "Administrators";
@@ -21,4 +21,4 @@ std::string EntryOwner(std::string_view windowsPath);
 // Records the owner of an existing entry. False when that cannot be done.
 bool SetEntryOwner(std::string_view windowsPath, std::string_view owner);
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -19,7 +19,7 @@
 #include "platform/hostworld/RecordText.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace fs = std::filesystem;
 
 namespace {
@@ -272,4 +272,4 @@ std::vector<pid_t> SessionTable::Processes(std::uint32_t id) const {
   return processes;
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pw::host {
+namespace pw::hostworld {
 
 class World;
 class Desktop;
@@ -92,4 +92,4 @@ class SessionTable {
   std::vector<SessionChangeRecord> changes_;
 };
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <sstream>
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace {
 
 namespace fs = std::filesystem;
@@ -225,4 +225,4 @@ void WriteCache::CutPower(CutLoss loss) {
   unflushed_.clear();
 }
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

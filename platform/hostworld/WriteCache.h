@@ -24,7 +24,7 @@
 
 #include "platform/hostworld/UniqueFd.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 
 // What a power cut leaves of the bytes written to a file since its last flush.
 enum class CutLoss {
@@ -118,4 +118,4 @@ class WriteCache {
   std::map<Key, Unflushed> unflushed_;
 };
 
-}  // namespace pw::host
+}  // namespace pw::hostworld

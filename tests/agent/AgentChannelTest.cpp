@@ -87,7 +87,7 @@ class AgentChannelTest : public ::testing::Test {
     return read.get().error == platform::error::kBrokenPipe;
   }
 
-  host::World world_;
+  hostworld::World world_;
   std::mutex logMutex_;
   std::vector<std::string> log_;
   AgentChannel::Options options_;

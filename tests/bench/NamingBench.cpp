@@ -30,7 +30,7 @@ struct NamingWorld {
     form->FormCreate();
     form->PathEdit.SetText("C:\\Scans");
   }
-  pw::host::World world;
+  pw::hostworld::World world;
   pw::ui::ProcessState process;
   std::unique_ptr<pw::ui::TMainForm> form;
 };

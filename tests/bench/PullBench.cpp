@@ -68,7 +68,7 @@ void Report(benchmark::State& state) {
 void PullWithRights(benchmark::State& state, bool asConsoleUser, bool flushes = true,
                     std::chrono::milliseconds chunkDelay = std::chrono::milliseconds(0)) {
   const auto chunk = static_cast<std::uint32_t>(state.range(0));
-  host::World world;
+  hostworld::World world;
   world.Cache().IgnoreFlushes(!flushes);
   if (asConsoleUser) world.UserSessions().LogOn("alice");
   world.MakeDirectories(kProgramFolder);
@@ -124,7 +124,7 @@ void PullAtUsbSpeedWithoutFlushes(benchmark::State& state) {
 
 void FlushedWrite(benchmark::State& state) {
   const auto chunk = static_cast<std::size_t>(state.range(0));
-  host::World world;
+  hostworld::World world;
   world.MakeDirectories("C:\\Bench");
   const std::vector<std::byte> bytes(chunk, std::byte{0x5A});
   platform::OpenResult created =
@@ -141,7 +141,7 @@ void FlushedWrite(benchmark::State& state) {
 
 void DirectWrite(benchmark::State& state) {
   const auto chunk = static_cast<std::size_t>(state.range(0));
-  host::World world;
+  hostworld::World world;
   world.MakeDirectories("C:\\Bench");
   const std::vector<std::byte> image = Image();
   const std::string path = "C:\\Bench\\img0001.jpg";

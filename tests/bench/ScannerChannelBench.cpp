@@ -28,7 +28,7 @@
 namespace {
 
 using namespace pw;
-namespace ds = host::device_socket;
+namespace ds = hostworld::device_socket;
 
 constexpr std::size_t kImageSize = 16u << 20;
 constexpr std::uint32_t kReadWrite = platform::access::kGenericRead | platform::access::kGenericWrite;
@@ -83,7 +83,7 @@ void PlainMemcpy(benchmark::State& state) {
 
 void ChannelChunkInProcess(benchmark::State& state) {
   const auto chunk = static_cast<std::uint32_t>(state.range(0));
-  host::World world;
+  hostworld::World world;
   world.AddDrive('E', platform::DriveType::Removable);
   world.AttachDevice('E', MakeSimulator(chunk));
   platform::DeviceHandle device = Open('E');
@@ -92,7 +92,7 @@ void ChannelChunkInProcess(benchmark::State& state) {
 
 void ChannelChunkServed(benchmark::State& state) {
   const auto chunk = static_cast<std::uint32_t>(state.range(0));
-  host::World world;
+  hostworld::World world;
   sim::SimulatorServer server(MakeSimulator(chunk), ds::SocketPathFor(world.Root(), 'E'));
   platform::DeviceHandle device = Open('E');
   RunChunkCycles(state, device, chunk);
@@ -173,7 +173,7 @@ void Exchange(benchmark::State& state, platform::DeviceHandle& device, bool kept
 
 // One exchange: INQUIRY (160 bytes back) and the computer-mode command (80 back).
 void ChannelExchangeInProcess(benchmark::State& state) {
-  host::World world;
+  hostworld::World world;
   world.AddDrive('E', platform::DriveType::Removable);
   world.AttachDevice('E', MakeSimulator(65536));
   platform::DeviceHandle device = Open('E');
@@ -193,7 +193,7 @@ void PlainMemcpyExchange(benchmark::State& state) {
 
 // The same with one buffer kept across exchanges.
 void ChannelExchangeInProcessKeptBuffer(benchmark::State& state) {
-  host::World world;
+  hostworld::World world;
   world.AddDrive('E', platform::DriveType::Removable);
   world.AttachDevice('E', MakeSimulator(65536));
   platform::DeviceHandle device = Open('E');
@@ -201,14 +201,14 @@ void ChannelExchangeInProcessKeptBuffer(benchmark::State& state) {
 }
 
 void ChannelExchangeServed(benchmark::State& state) {
-  host::World world;
+  hostworld::World world;
   sim::SimulatorServer server(MakeSimulator(65536), ds::SocketPathFor(world.Root(), 'E'));
   platform::DeviceHandle device = Open('E');
   Exchange(state, device, false);
 }
 
 void ChannelExchangeServedKeptBuffer(benchmark::State& state) {
-  host::World world;
+  hostworld::World world;
   sim::SimulatorServer server(MakeSimulator(65536), ds::SocketPathFor(world.Root(), 'E'));
   platform::DeviceHandle device = Open('E');
   Exchange(state, device, true);

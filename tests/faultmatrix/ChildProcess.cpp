@@ -122,7 +122,7 @@ bool ForeignProcess::Ended() {
     ended_ = true;
   } else if (reaped < 0 && errno == ECHILD) {
     // Not ours to reap (no subreaper): it has ended once it is gone or a zombie.
-    ended_ = !host::ProcessRunning(pid_);
+    ended_ = !hostworld::ProcessRunning(pid_);
   }
   return ended_;
 }

@@ -219,7 +219,7 @@ TEST_F(FaultMatrix, EveryCrashPointKeepsEveryPicture) {
   // First the runs without a crash, counting the service's changes.
   std::vector<Scenario> counting = bases;
   for (Scenario& row : counting) {
-    row.crash = host::CrashPlan{};
+    row.crash = hostworld::CrashPlan{};
     row.name += "/counted";
   }
   const std::vector<ScenarioResult> counted = RunAll(counting, scratch.Path() / "counted", false);
@@ -229,13 +229,13 @@ TEST_F(FaultMatrix, EveryCrashPointKeepsEveryPicture) {
     ASSERT_GT(counted[b].changes, 10u) << counted[b].name << " made almost no changes to the disk";
     for (std::uint64_t change = 1; change <= counted[b].changes; ++change) {
       Scenario cut = bases[b];
-      const host::CutLoss loss = change % 3 == 0   ? host::CutLoss::Everything
-                                 : change % 3 == 1 ? host::CutLoss::Prefix
-                                                   : host::CutLoss::Zeros;
-      cut.crash = host::CrashPlan{host::CrashKind::PowerCut, change, loss};
+      const hostworld::CutLoss loss = change % 3 == 0   ? hostworld::CutLoss::Everything
+                                 : change % 3 == 1 ? hostworld::CutLoss::Prefix
+                                                   : hostworld::CutLoss::Zeros;
+      cut.crash = hostworld::CrashPlan{hostworld::CrashKind::PowerCut, change, loss};
       cut.name += "/cut-" + std::to_string(change);
       Scenario killed = bases[b];
-      killed.crash = host::CrashPlan{host::CrashKind::Kill, change, host::CutLoss::Everything};
+      killed.crash = hostworld::CrashPlan{hostworld::CrashKind::Kill, change, hostworld::CutLoss::Everything};
       killed.name += "/kill-" + std::to_string(change);
       rows.push_back(std::move(cut));
       rows.push_back(std::move(killed));
@@ -248,7 +248,7 @@ TEST_F(FaultMatrix, EveryCrashPointKeepsEveryPicture) {
   std::size_t cuts = 0, kills = 0, lost = 0, broken = 0;
   for (std::size_t i = 0; i < results.size(); ++i) {
     const ScenarioResult& result = results[i];
-    if (result.crashed) ++(rows[i].crash->kind == host::CrashKind::PowerCut ? cuts : kills);
+    if (result.crashed) ++(rows[i].crash->kind == hostworld::CrashKind::PowerCut ? cuts : kills);
     lost += result.lost;
     for (const std::string& failure : result.failures) {
       if (failure.find("is not a whole picture") != std::string::npos) ++broken;
@@ -330,7 +330,7 @@ TEST(CrashPointApply, DISABLED_SendsTheApply) {
   const char* root = std::getenv("PAGEWICK_WORLD");
   const char* location = std::getenv("PAGEWICK_APPLY_LOCATION");
   if (root == nullptr || location == nullptr) GTEST_SKIP() << "runs only as the crash-point sweep's Apply";
-  host::World world(host::World::Options{root});
+  hostworld::World world(hostworld::World::Options{root});
   bool sent = false;
   for (int attempt = 0; attempt < 300 && !sent; ++attempt) {
     agent::ServiceConnection connection(agent::ServiceConnection::Options{});

@@ -241,7 +241,7 @@ class Run {
     WriteAll(Documents() / "pagewick.info", settings);
 
     // Someone is at the console: the service saves pictures with that user's rights.
-    host::SessionTable::SeatConsoleUser(world_, "user");
+    hostworld::SessionTable::SeatConsoleUser(world_, "user");
 
     // The default save location holds a picture of the user's already.
     Seed(DefaultPictures() / "Photo1" / "img0001.jpg", "\xFF\xD8 the user's picture in the default place \xFF\xD9");
@@ -358,7 +358,7 @@ class Run {
   // Whether the crash plan's change has come and was not yet dealt with.
   bool CrashHit() const {
     std::error_code ec;
-    return scenario_.crash && !result_.crashed && fs::exists(host::WriteCache::HitFile(world_), ec);
+    return scenario_.crash && !result_.crashed && fs::exists(hostworld::WriteCache::HitFile(world_), ec);
   }
 
   // Gives a service process that is going a moment to end.
@@ -478,7 +478,7 @@ class Run {
       Fail("install failed: " + installed.output);
       return;
     }
-    if (scenario_.crash) host::WriteCache::WritePlan(world_, *scenario_.crash);
+    if (scenario_.crash) hostworld::WriteCache::WritePlan(world_, *scenario_.crash);
     if (!StartService()) {
       // The crash plan's change may come while the service starts: it
       // starts once more on what survived.
@@ -540,7 +540,7 @@ class Run {
       }
     }
     if (scenario_.crash && scenario_.crash->atChange == 0) {
-      result_.changes = std::strtoull(ReadAll(host::WriteCache::CountFile(world_)).c_str(), nullptr, 10);
+      result_.changes = std::strtoull(ReadAll(hostworld::WriteCache::CountFile(world_)).c_str(), nullptr, 10);
     }
 
     if (!simulator.Terminate(3s)) Fail("the scanner simulator did not end");

@@ -87,7 +87,7 @@ struct Scenario {
   // The service process crashes (a power cut or a kill) at the plan's change
   // to the disk, and is started again on what survived. A plan without a
   // change only counts the service's changes (ScenarioResult::changes).
-  std::optional<host::CrashPlan> crash;
+  std::optional<hostworld::CrashPlan> crash;
   // Once the first picture was delivered, a user's Apply (through the
   // service's pipe, as the settings page sends it) switches auto-rotate on.
   bool applyMidway = false;

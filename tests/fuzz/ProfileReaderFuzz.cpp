@@ -19,9 +19,9 @@ using namespace pw;
 
 constexpr const char* kPath = "C:\\fuzz\\settings.info";
 
-host::World& FuzzWorld() {
-  static std::unique_ptr<host::World> world = [] {
-    auto created = std::make_unique<host::World>();
+hostworld::World& FuzzWorld() {
+  static std::unique_ptr<hostworld::World> world = [] {
+    auto created = std::make_unique<hostworld::World>();
     created->MakeDirectories("C:\\fuzz");
     return created;
   }();
@@ -35,7 +35,7 @@ void Check(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  host::World& world = FuzzWorld();
+  hostworld::World& world = FuzzWorld();
   const std::string content(reinterpret_cast<const char*>(data), size);
   world.WriteFile(kPath, content);
 

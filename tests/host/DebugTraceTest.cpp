@@ -9,8 +9,10 @@
 
 #include "platform/DebugTrace.h"
 #include "platform/ErrorSink.h"
+#include "platform/ScopeExit.h"
 #include "platform/Windows.h"
-#include "platform/host/DebugTraceLog.h"
+#include "platform/hostworld/DebugTraceLog.h"
+#include "platform/hostworld/FailureSink.h"
 #include "platform/hostworld/World.h"
 #include "tests/platform/DesktopFixture.h"
 
@@ -18,7 +20,7 @@ namespace pw::test {
 namespace {
 
 bool TraceHas(const std::string& text) {
-  const std::vector<std::string> lines = host::DebugTraceLines();
+  const std::vector<std::string> lines = hostworld::DebugTraceLines();
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line == text; });
 }
 
@@ -38,24 +40,48 @@ class DebugTraceTest : public DesktopTest {
  protected:
   void SetUp() override {
     DesktopTest::SetUp();
-    host::ClearDebugTrace();
+    hostworld::ClearDebugTrace();
   }
-  void TearDown() override { host::ClearDebugTrace(); }
+  void TearDown() override { hostworld::ClearDebugTrace(); }
 };
 
 TEST_F(DebugTraceTest, AFailureInAWindowProcedureIsSwallowedForTheUserButTraced) {
-  std::vector<std::string> reported;
-  SinkRestorer sink([&](std::string_view what) { reported.emplace_back(what); });
-  RecordingHandler handler;
-  handler.react = [](const Received& entry) -> std::optional<std::intptr_t> {
-    if (entry.message == platform::wm::kUser + 7) throw std::runtime_error("the disk went away");
-    return std::nullopt;
+  // The world hands what a window procedure throws to the failure observer the
+  // adapters plugged in (the program's error sink); unplugged, the world
+  // traces it itself and the program's sink hears nothing.
+  struct Case {
+    const char* name;
+    bool unplugged;
+    bool throwsStdException;
+    std::vector<std::string> reported;
+    const char* traced;
   };
-  auto window = MakeWindow(handler, "Traced");
-  EXPECT_EQ(platform::SendMessage(window->handle(), platform::wm::kUser + 7, 0, 0), 0);
-  EXPECT_TRUE(world_.Desktop().MessageBoxes().empty()) << "the user sees nothing";
-  EXPECT_TRUE(TraceHas("the disk went away"));
-  EXPECT_EQ(reported, std::vector<std::string>{"the disk went away"});
+  const Case cases[] = {
+      {"plugged", false, true, {"the disk went away"}, "the disk went away"},
+      {"plugged, not a std::exception", false, false, {"Unknown exception"}, "Unknown exception"},
+      {"unplugged", true, true, {}, "the disk went away"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    hostworld::ClearDebugTrace();
+    std::vector<std::string> reported;
+    SinkRestorer sink([&](std::string_view what) { reported.emplace_back(what); });
+    hostworld::FailureObserver* const adapter = hostworld::SetFailureObserver(nullptr);
+    ASSERT_NE(adapter, nullptr) << "the adapters plug an observer in when the program starts";
+    ScopeExit replug([adapter] { hostworld::SetFailureObserver(adapter); });
+    if (!c.unplugged) hostworld::SetFailureObserver(adapter);
+    RecordingHandler handler;
+    handler.react = [&c](const Received& entry) -> std::optional<std::intptr_t> {
+      if (entry.message != platform::wm::kUser + 7) return std::nullopt;
+      if (c.throwsStdException) throw std::runtime_error("the disk went away");
+      throw 42;
+    };
+    auto window = MakeWindow(handler, "Traced");
+    EXPECT_EQ(platform::SendMessage(window->handle(), platform::wm::kUser + 7, 0, 0), 0);
+    EXPECT_TRUE(world_.Desktop().MessageBoxes().empty()) << "the user sees nothing";
+    EXPECT_TRUE(TraceHas(c.traced));
+    EXPECT_EQ(reported, c.reported);
+  }
 }
 
 TEST_F(DebugTraceTest, DescribesTheExceptionBeingHandled) {
@@ -71,10 +97,10 @@ TEST_F(DebugTraceTest, DescribesTheExceptionBeingHandled) {
     EXPECT_EQ(platform::CurrentExceptionMessage(), "Unknown exception");
     platform::TraceCurrentException("Scanner poll");
   }
-  EXPECT_EQ(host::DebugTraceLines(),
+  EXPECT_EQ(hostworld::DebugTraceLines(),
             (std::vector<std::string>{"Drive scan: bad letter", "Scanner poll: Unknown exception"}));
-  host::ClearDebugTrace();
-  EXPECT_TRUE(host::DebugTraceLines().empty());
+  hostworld::ClearDebugTrace();
+  EXPECT_TRUE(hostworld::DebugTraceLines().empty());
 }
 
 TEST_F(DebugTraceTest, ASinkThatFailsStillLeavesATrace) {

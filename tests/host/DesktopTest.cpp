@@ -23,14 +23,14 @@ namespace pw::test {
 namespace {
 
 namespace wm = platform::wm;
-using host::BrowseAnswer;
-using host::ModalLoop;
+using hostworld::BrowseAnswer;
+using hostworld::ModalLoop;
 
 using HostDesktopTest = DesktopTest;
 
 TEST_F(HostDesktopTest, MessageBoxIsRecordedFindableWhileOpenAndAnsweredByTheDriver) {
   platform::WindowHandle seenWhileOpen = nullptr;
-  world_.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, ModalLoop&) {
+  world_.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord& box, ModalLoop&) {
     seenWhileOpen = platform::FindWindow(std::nullopt, box.caption);
     return platform::dialog_result::kCancel;
   });
@@ -49,7 +49,7 @@ TEST_F(HostDesktopTest, TimerTicksContinueInsideAMessageBoxAndThreadMessagesAreL
   RecordingHandler handler;
   auto window = MakeWindow(handler, "Owner");
   ASSERT_NE(platform::SetTimer(window->handle(), 1, 2000), 0u);
-  world_.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, ModalLoop& loop) {
+  world_.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, ModalLoop& loop) {
     (void)platform::PostThreadMessage(platform::GetCurrentThreadId(), wm::kUser + 1, 1, 0);
     for (int i = 0; i < 3; ++i) loop.AdvanceTime(2000);
     return platform::dialog_result::kOk;
@@ -61,7 +61,7 @@ TEST_F(HostDesktopTest, TimerTicksContinueInsideAMessageBoxAndThreadMessagesAreL
 }
 
 TEST_F(HostDesktopTest, QuitClosesAnOpenBoxAndStaysForTheOuterLoop) {
-  world_.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, ModalLoop& loop) {
+  world_.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, ModalLoop& loop) {
     platform::PostQuitMessage(4);
     EXPECT_FALSE(loop.Pump());
     return platform::dialog_result::kOk;
@@ -74,7 +74,7 @@ TEST_F(HostDesktopTest, QuitClosesAnOpenBoxAndStaysForTheOuterLoop) {
 
   // Opened with WM_QUIT already waiting, the box closes at once.
   bool driverRan = false;
-  world_.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, ModalLoop&) {
+  world_.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, ModalLoop&) {
     driverRan = true;
     return platform::dialog_result::kOk;
   });
@@ -103,7 +103,7 @@ TEST_F(HostDesktopTest, FolderBrowserCallsBackFirstAndReturnsTheDriversChoice) {
       {BrowseAnswer::Cancel(), false, std::nullopt},
   };
   for (const Row& row : rows) {
-    world_.Desktop().SetBrowseDriver([&](const host::BrowseRecord& record, ModalLoop&) {
+    world_.Desktop().SetBrowseDriver([&](const hostworld::BrowseRecord& record, ModalLoop&) {
       EXPECT_TRUE(record.initializedSent);
       EXPECT_EQ(record.selectionSent, std::string(kStart));
       return row.answer;
@@ -144,7 +144,7 @@ TEST_F(HostDesktopTest, ExploreOpensAnExplorerWindowTitledWithTheFolderName) {
   EXPECT_EQ(calls[0].show, platform::kSwShow);
 }
 
-class SilentDevice : public host::Device {
+class SilentDevice : public hostworld::Device {
  public:
   platform::IoControlResult IoControl(std::uint32_t, std::span<const std::byte>, std::span<std::byte>) override {
     return {false, 0, platform::error::kNotReady};
@@ -201,11 +201,11 @@ TEST_F(HostDesktopTest, ClosingAModalDialogActivatesItsVisibleOwnerAgain) {
     handler.received.clear();
     bool activeWhileOpen = true;
     auto duringDialog = [&] { activeWhileOpen = platform::GetForegroundWindow() == window->handle(); };
-    world_.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, ModalLoop&) {
+    world_.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, ModalLoop&) {
       duringDialog();
       return platform::dialog_result::kOk;
     });
-    world_.Desktop().SetBrowseDriver([&](const host::BrowseRecord&, ModalLoop&) {
+    world_.Desktop().SetBrowseDriver([&](const hostworld::BrowseRecord&, ModalLoop&) {
       duringDialog();
       return BrowseAnswer::Cancel();
     });
@@ -329,7 +329,7 @@ TEST_F(TrayIconTest, ComesBackAfterTheTaskbarIsCreatedAgain) {
 
 TEST_F(TrayIconTest, LeftClickRunsClickAtButtonUpAndDoubleClickRunsNoDefaultItem) {
   platform::TrayIcon tray(icon_.get(), Events());
-  ASSERT_TRUE(world_.Desktop().ClickTrayIcon(1, host::MouseButton::Left));
+  ASSERT_TRUE(world_.Desktop().ClickTrayIcon(1, hostworld::MouseButton::Left));
   Drain();
   EXPECT_EQ(events_, (std::vector<std::string>{"click"}));
   events_.clear();
@@ -341,11 +341,11 @@ TEST_F(TrayIconTest, LeftClickRunsClickAtButtonUpAndDoubleClickRunsNoDefaultItem
 TEST_F(TrayIconTest, RightClickForegroundsTheOwnerOpensTheMenuAtTheCursorAndPostsNull) {
   platform::TrayIcon tray(icon_.get(), Events());
   world_.Desktop().SetCursorPos({700, 560});
-  world_.Desktop().SetMenuDriver([&](const host::MenuRecord& menu, ModalLoop&) {
+  world_.Desktop().SetMenuDriver([&](const hostworld::MenuRecord& menu, ModalLoop&) {
     EXPECT_EQ(platform::GetForegroundWindow(), tray.ownerWindow());
     return menu.items.at(1).first;
   });
-  ASSERT_TRUE(world_.Desktop().ClickTrayIcon(1, host::MouseButton::Right));
+  ASSERT_TRUE(world_.Desktop().ClickTrayIcon(1, hostworld::MouseButton::Right));
   // Take the messages one by one to see the WM_NULL that follows the menu.
   bool nullPosted = false;
   while (std::optional<platform::Message> message = platform::PeekMessage()) {

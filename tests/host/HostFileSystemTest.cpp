@@ -14,7 +14,7 @@
 namespace pw::platform {
 namespace {
 
-using host::World;
+using hostworld::World;
 
 class HostFileSystemTest : public ::testing::Test {
  protected:

@@ -28,7 +28,7 @@
 #include "platform/hostworld/UnixSocket.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace {
 
 namespace fs = std::filesystem;
@@ -227,4 +227,4 @@ TEST(UnixSocketTest, EachCallSucceedsOrFailsAsTheSocketsDo) {
 }
 
 }  // namespace
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -26,7 +26,7 @@
 #include "platform/Security.h"
 #include "tests/support/Waiting.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace {
 
 namespace pf = platform;
@@ -255,4 +255,4 @@ TEST(WorldSecurity, ServiceOnlyFoldersAndOwners) {
 }
 
 }  // namespace
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -9,7 +9,7 @@
 #include "platform/FileSystem.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace {
 
 namespace fs = std::filesystem;
@@ -218,4 +218,4 @@ TEST_F(WorldTest, SpecialFoldersAreCreatedOnlyWhenAsked) {
 }
 
 }  // namespace
-}  // namespace pw::host
+}  // namespace pw::hostworld

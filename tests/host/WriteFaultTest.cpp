@@ -9,7 +9,7 @@
 #include "platform/Profile.h"
 #include "platform/hostworld/World.h"
 
-namespace pw::host {
+namespace pw::hostworld {
 namespace {
 
 namespace error = platform::error;
@@ -136,4 +136,4 @@ TEST_F(WriteFaultTest, APowerCutLosesOnlyWhatWasNotFlushed) {
 }
 
 }  // namespace
-}  // namespace pw::host
+}  // namespace pw::hostworld

@@ -120,7 +120,7 @@ TEST_F(ScanToFolderTest, ASwitchToTheDefaultLocationIsToldOncePerSwitch) {
   world.WriteFile("C:\\Scans\\Photo1", "not a folder");
   world.WriteFile(kSettingsPath, "[Setting]\r\nMode=1\r\nPath=C:\\Scans\r\n");
   std::vector<std::string> told;
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord& box, hostworld::ModalLoop&) {
     told.push_back(box.text);
     return platform::dialog_result::kOk;
   });
@@ -157,7 +157,7 @@ TEST_F(ScanToFolderTest, WithTheDiskFullTheUserIsToldAndTheScratchFileGoes) {
   StartLikeTheService();
   QueuePicture(8, 5);
   std::vector<std::string> seen;
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord& box, hostworld::ModalLoop&) {
     seen.push_back(box.text);
     seen.push_back(Exists(kScratchPath) ? "scratch file present" : "no scratch file");
     return platform::dialog_result::kOk;
@@ -214,7 +214,7 @@ TEST_F(ScanToFolderTest, UnpluggingInTheMiddleOfATransferKeepsWhatArrivedAndTheP
 TEST_F(ScanToFolderTest, TheServedSimulatorIsNoticedPulledFromAndUnplugged) {
   WithAutoRotate();
   StartLikeTheService();
-  host::ServedDeviceWatcher watcher(world, 10ms);
+  hostworld::ServedDeviceWatcher watcher(world, 10ms);
   const std::string root = world.Root().string();
   SimulatorProcess simulatorProcess({"--root", root, "--drive", "F", "--picture", "8,2024:05:17 10:20:30",
                                      "--plain-picture", "--chunk", "fixed:3000", "--exit-when-drained"});

@@ -51,7 +51,7 @@ class RecordingHandler : public platform::WindowHandler {
 class DesktopTest : public ::testing::Test {
  protected:
 #if PAGEWICK_HOST
-  host::World world_;
+  hostworld::World world_;
   void AdvanceClock(std::uint32_t ms) { world_.Desktop().AdvanceTime(ms); }
 #else
   void AdvanceClock(std::uint32_t ms) { platform::Sleep(ms); }

@@ -17,7 +17,7 @@
 #include "tests/support/TestEnvironment.h"
 
 #if PAGEWICK_HOST
-#include "platform/host/EventLogStore.h"
+#include "platform/hostworld/EventLogStore.h"
 #include "platform/hostworld/World.h"
 #endif
 
@@ -66,7 +66,7 @@ class ServiceControlTest : public ::testing::Test {
   }
 
 #if PAGEWICK_HOST
-  host::World world_;
+  hostworld::World world_;
 #endif
   ServiceHandle manager_;
   std::vector<std::string> created_;
@@ -185,7 +185,7 @@ TEST_F(ServiceControlTest, ControlHandlerRegistersOnlyForAServiceOfTheProcess) {
 
 TEST(EventLogTest, ErrorEntryWithOneStringIsReported) {
 #if PAGEWICK_HOST
-  host::World world;
+  hostworld::World world;
 #endif
   Result<EventSourceHandle> source = RegisterEventSource(std::nullopt, "PagewickContract");
   ASSERT_TRUE(source.ok() && source->valid()) << "error " << source.error();
@@ -193,7 +193,7 @@ TEST(EventLogTest, ErrorEntryWithOneStringIsReported) {
   const Result<void> reported = ReportEvent(*source, event_type::kError, 0, 0, strings);
   EXPECT_TRUE(reported.ok()) << "error " << reported.error();
 #if PAGEWICK_HOST
-  const std::vector<host::EventLogEntry> entries = host::EventLogEntries(world);
+  const std::vector<hostworld::EventLogEntry> entries = hostworld::EventLogEntries(world);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].source, "PagewickContract");
   EXPECT_EQ(entries[0].type, event_type::kError);
@@ -229,7 +229,7 @@ TEST(SystemMessageTest, ServiceErrorsHaveTheSystemsTexts) {
 
 TEST(ThreadSuspendTest, ThreadSuspendsItselfUntilAnotherResumesIt) {
 #if PAGEWICK_HOST
-  host::World world;
+  hostworld::World world;
 #endif
   std::atomic<bool> suspending{false};
   std::atomic<bool> resumed{false};
@@ -265,7 +265,7 @@ TEST(ThreadSuspendTest, ThreadSuspendsItselfUntilAnotherResumesIt) {
 // for something else has nothing to cancel, and the cancel is not kept.
 TEST(ThreadSuspendTest, ACancelFindsNothingInAThreadOutsideADeviceRequest) {
 #if PAGEWICK_HOST
-  host::World world;
+  hostworld::World world;
 #endif
   std::atomic<bool> handleReady{false};
   std::atomic<bool> release{false};
@@ -286,7 +286,7 @@ TEST(ThreadSuspendTest, ACancelFindsNothingInAThreadOutsideADeviceRequest) {
 class QuitTest : public ::testing::Test, public WindowHandler {
  protected:
 #if PAGEWICK_HOST
-  host::World world_;
+  hostworld::World world_;
 #endif
   std::optional<std::intptr_t> HandleMessage(WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) override {
     return std::nullopt;

@@ -12,7 +12,7 @@ using platform::DriveType;
 namespace error = platform::error;
 
 // Remembers the bytes it was handed and writes a pattern over its output.
-class EchoDevice final : public host::Device {
+class EchoDevice final : public hostworld::Device {
  public:
   platform::IoControlResult IoControl(std::uint32_t controlCode, std::span<const std::byte> input,
                                       std::span<std::byte> output) override {
@@ -30,7 +30,7 @@ class EchoDevice final : public host::Device {
 };
 
 TEST(HostDrives, MaskAndTypesFollowTheWorld) {
-  host::World world;
+  hostworld::World world;
   world.AddDrive('A', DriveType::Removable);
   world.AddDrive('E', DriveType::Removable);
   world.AddDrive('R', DriveType::CdRom);
@@ -51,7 +51,7 @@ TEST(HostDrives, MaskAndTypesFollowTheWorld) {
 }
 
 TEST(HostVolumes, OpenNamesAVolumeOfAnExistingDrive) {
-  host::World world;
+  hostworld::World world;
   world.AddDrive('E', DriveType::Removable);
   for (const char* path : {"\\\\?\\E:", "\\\\.\\E:", "\\\\?\\e:"}) {
     platform::Result<platform::DeviceHandle> opened = platform::OpenDevice(path, kReadWrite, kShareReadWrite);
@@ -69,7 +69,7 @@ TEST(HostVolumes, OpenNamesAVolumeOfAnExistingDrive) {
 }
 
 TEST(HostVolumes, ShareModesApplyBetweenOpensAndHandlesClose) {
-  host::World world;
+  hostworld::World world;
   world.AddDrive('E', DriveType::Removable);
   {
     platform::DeviceHandle shared = OpenVolume();
@@ -80,7 +80,7 @@ TEST(HostVolumes, ShareModesApplyBetweenOpensAndHandlesClose) {
     EXPECT_EQ(exclusive.error(), error::kSharingViolation);
   }
   int open = 0;
-  world.ForEachHandle([&](host::HandleObject&) { ++open; });
+  world.ForEachHandle([&](hostworld::HandleObject&) { ++open; });
   EXPECT_EQ(open, 0) << "closing the handles removes them from the world";
   platform::Result<platform::DeviceHandle> exclusive = platform::OpenDevice("\\\\?\\E:", kReadWrite, platform::share::kNone);
   ASSERT_TRUE(exclusive.ok());
@@ -89,7 +89,7 @@ TEST(HostVolumes, ShareModesApplyBetweenOpensAndHandlesClose) {
 }
 
 TEST(HostVolumes, IoControlsReachTheDeviceByteForByte) {
-  host::World world;
+  hostworld::World world;
   world.AddDrive('E', DriveType::Removable);
   auto device = std::make_shared<EchoDevice>();
   world.AttachDevice('E', device);
@@ -119,7 +119,7 @@ TEST(HostVolumes, IoControlsReachTheDeviceByteForByte) {
 }
 
 TEST(HostVolumes, PassThroughNeedsReadAndWriteAccess) {
-  host::World world;
+  hostworld::World world;
   world.AddDrive('E', DriveType::Removable);
   world.AttachDevice('E', std::make_shared<EchoDevice>());
   platform::Result<platform::DeviceHandle> readOnly = platform::OpenDevice("\\\\?\\E:", platform::access::kGenericRead, kShareReadWrite);
@@ -135,7 +135,7 @@ TEST(HostVolumes, PassThroughNeedsReadAndWriteAccess) {
 }
 
 TEST(HostVolumes, ADriveWithoutADeviceRefusesPassThrough) {
-  host::World world;
+  hostworld::World world;
   world.AddDrive('E', DriveType::Removable);
   platform::DeviceHandle volume = OpenVolume();
   std::array<std::byte, 100> buffer{};
@@ -146,7 +146,7 @@ TEST(HostVolumes, ADriveWithoutADeviceRefusesPassThrough) {
 }
 
 TEST(HostVolumes, AnUnknownHandleIsInvalid) {
-  host::World world;
+  hostworld::World world;
   platform::DeviceHandle none;
   std::array<std::byte, 100> buffer{};
   const platform::IoControlResult result =

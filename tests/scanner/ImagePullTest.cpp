@@ -10,7 +10,7 @@
 #include "platform/PathText.h"
 #include "platform/Shell.h"
 #include "platform/Windows.h"
-#include "platform/host/DebugTraceLog.h"
+#include "platform/hostworld/DebugTraceLog.h"
 #include "platform/hostworld/WorldSessions.h"
 #include "scanner/ImagePull.h"
 #include "storage/FreeSpaceGuard.h"
@@ -69,8 +69,8 @@ class ImagePullTest : public PollFixture {
     }
     return lengths;
   }
-  std::vector<host::ShellExecuteRecord> Explores() const { return world.Desktop().ShellExecutes(); }
-  std::vector<host::MessageBoxRecord> Boxes() const { return world.Desktop().MessageBoxes(); }
+  std::vector<hostworld::ShellExecuteRecord> Explores() const { return world.Desktop().ShellExecutes(); }
+  std::vector<hostworld::MessageBoxRecord> Boxes() const { return world.Desktop().MessageBoxes(); }
   std::string Image(const std::vector<std::byte>& bytes) const { return Text(bytes); }
 };
 
@@ -329,7 +329,7 @@ TEST_F(ImagePullTest, WithoutRoomTheImageIsDrainedIntoTheScratchFileAndTheUserIs
   const std::vector<std::byte> image = PatternImage(2 * kChunk + 17, 12);
   simulator->QueueImage(image);
   std::optional<std::string> scratchDuringBox;
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop&) {
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, hostworld::ModalLoop&) {
     scratchDuringBox = Read(kScratchPath);
     return platform::dialog_result::kOk;
   });
@@ -364,7 +364,7 @@ TEST_F(ImagePullTest, TheScratchFileIsAlwaysCreatedNew) {
     std::filesystem::remove(scratch);
     if (std::string(planted) == "file") {
       world.WriteFile(kScratchPath, "a user's");
-      ASSERT_TRUE(host::SetEntryOwner(kScratchPath, "alice"));
+      ASSERT_TRUE(hostworld::SetEntryOwner(kScratchPath, "alice"));
     } else if (std::string(planted) == "hard link") {
       std::filesystem::create_hard_link(victim, scratch);
     } else {
@@ -374,8 +374,8 @@ TEST_F(ImagePullTest, TheScratchFileIsAlwaysCreatedNew) {
     simulator->QueueImage(image);
     std::string ownerDuringBox;
     std::optional<std::string> scratchDuringBox;
-    world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop&) {
-      ownerDuringBox = host::EntryOwner(kScratchPath);
+    world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, hostworld::ModalLoop&) {
+      ownerDuringBox = hostworld::EntryOwner(kScratchPath);
       scratchDuringBox = Read(kScratchPath);
       return platform::dialog_result::kOk;
     });
@@ -383,7 +383,7 @@ TEST_F(ImagePullTest, TheScratchFileIsAlwaysCreatedNew) {
     EXPECT_EQ(world.ReadFile("C:\\Windows\\victim.dll"), "keep");
     ASSERT_TRUE(scratchDuringBox.has_value());
     EXPECT_EQ(*scratchDuringBox, Image(image));
-    EXPECT_EQ(ownerDuringBox, host::kSystemOwner);
+    EXPECT_EQ(ownerDuringBox, hostworld::kSystemOwner);
   }
 }
 
@@ -407,7 +407,7 @@ TEST_F(ImagePullTest, ATickInsideTheBoxDeletesTheScratchFileButPullsNoFurtherPic
   simulator->QueueImage(PatternImage(2000, 15));
   std::vector<bool> scratchSeen;
   std::size_t queuedInside = 0;
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop& loop) {
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, hostworld::ModalLoop& loop) {
     scratchSeen.push_back(Exists(kScratchPath));
     loop.AdvanceTime(ui::kComputerModePollMs);
     loop.AdvanceTime(ui::kComputerModePollMs);
@@ -430,13 +430,13 @@ TEST_F(ImagePullTest, AScratchFileThatCannotBeCreatedLeavesTheImageOnTheScanner)
   ASSERT_TRUE(held.file.valid());
   simulator->QueueImage(PatternImage(1000, 16));
   ASSERT_TRUE(platform::SetCurrentDirectory("C:\\Users").ok());
-  host::ClearDebugTrace();
+  hostworld::ClearDebugTrace();
   EXPECT_FALSE(PullOnce());
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(simulator->QueuedImages(), 1u);
   EXPECT_TRUE(ChunkLengths().empty()) << "nothing more is sent";
   EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\");
-  const std::vector<std::string> trace = host::DebugTraceLines();
+  const std::vector<std::string> trace = hostworld::DebugTraceLines();
   ASSERT_EQ(trace.size(), 1u);
   EXPECT_EQ(trace[0].rfind("Image pull: CreateFileA " + std::string(kScratchPath) + " failed with error 80", 0), 0u)
       << trace[0];
@@ -449,7 +449,7 @@ TEST_F(ImagePullTest, TheIncompletePictureNoticeLetsTheNextTickPullThePictureWho
   simulator->QueueImage(image);
   simulator->AddFault({RequestKind::ChunkRead, 1, 1, error::kGenFailure});
   bool wholeInsideTheBox = false;
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop& loop) {
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, hostworld::ModalLoop& loop) {
     loop.AdvanceTime(ui::kComputerModePollMs);
     wholeInsideTheBox = Exists(kFirstImage) && Read(kFirstImage) == Image(image);
     return platform::dialog_result::kOk;
@@ -464,12 +464,12 @@ TEST_F(ImagePullTest, TheIncompletePictureNoticeLetsTheNextTickPullThePictureWho
 TEST_F(ImagePullTest, AChunkTheFileDoesNotTakeEndsThePullAndTheScannerKeepsTheImage) {
   struct Row {
     const char* what;
-    host::WriteFault fault;
+    hostworld::WriteFault fault;
   };
-  const Row rows[] = {{"the second write fails", host::WriteFault::FailWrite(2)},
-                      {"the second write is cut short", host::WriteFault::ShortWrite(2, 100)},
-                      {"the disk fills in the second chunk", host::WriteFault::DiskFullAfter(kChunk + 10)},
-                      {"the disk fills, as a handle reports it", host::WriteFault::DiskFullAfter(kChunk, error::kHandleDiskFull)}};
+  const Row rows[] = {{"the second write fails", hostworld::WriteFault::FailWrite(2)},
+                      {"the second write is cut short", hostworld::WriteFault::ShortWrite(2, 100)},
+                      {"the disk fills in the second chunk", hostworld::WriteFault::DiskFullAfter(kChunk + 10)},
+                      {"the disk fills, as a handle reports it", hostworld::WriteFault::DiskFullAfter(kChunk, error::kHandleDiskFull)}};
   // On a drive of their own: the service's record of transfers on C: is not
   // counted among the picture's writes.
   world.AddDrive('D', platform::DriveType::Fixed);
@@ -650,15 +650,15 @@ TEST_F(ImagePullTest, AtTheNamingCapTheImageStaysOnTheScanner) {
 TEST_F(ImagePullTest, ExitChosenInsideTheBoxReleasesTheWindowOnlyAfterThePoll) {
   world.SetDriveFreeBytes('C', 1000);
   simulator->QueueImage(PatternImage(1000, 26));
-  world.Desktop().SetMenuDriver([](const host::MenuRecord& menu, host::ModalLoop&) -> std::uint32_t {
+  world.Desktop().SetMenuDriver([](const hostworld::MenuRecord& menu, hostworld::ModalLoop&) -> std::uint32_t {
     for (const auto& [id, text] : menu.items) {
       if (text == "Exit") return id;
     }
     return 0;
   });
   int releasesInsideBox = -1;
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop& loop) {
-    EXPECT_TRUE(world.Desktop().ClickTrayIcon(1, host::MouseButton::Right));
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, hostworld::ModalLoop& loop) {
+    EXPECT_TRUE(world.Desktop().ClickTrayIcon(1, hostworld::MouseButton::Right));
     loop.Pump();
     loop.Pump();
     releasesInsideBox = releases;
@@ -698,7 +698,7 @@ class ConsoleUserPullTest : public ImagePullTest {
   }
   std::size_t CannotSaveBoxesFor(const std::string& location) const {
     std::size_t count = 0;
-    for (const host::MessageBoxRecord& box : Boxes()) {
+    for (const hostworld::MessageBoxRecord& box : Boxes()) {
       if (box.text.find("cannot be saved in " + location) != std::string::npos) ++count;
     }
     return count;
@@ -890,7 +890,7 @@ TEST_F(ImagePullTest, ThePicturesBytesAreOnTheDiskBeforeTheScannerLetsItGo) {
     if (row.endsAsAJpeg) {
       EXPECT_TRUE(cachedAtLastQuery.empty()) << row.what << ": " << cachedAtLastQuery.front();
     }
-    world.Cache().CutPower(host::CutLoss::Zeros);
+    world.Cache().CutPower(hostworld::CutLoss::Zeros);
     char name[64];
     std::snprintf(name, sizeof name, "\\Photo1\\img%04d.jpg", number);
     EXPECT_EQ(Read(std::string(kPictures) + name), Image(image)) << row.what;

@@ -95,7 +95,7 @@ TEST(PassThroughBuffer, ReadsAsIfZeroedBeforeEveryRequest) {
 
 // A device that writes over its whole output and reports a shorter reply, or
 // fails having written: what the channel leaves in the buffer is the reply alone.
-class ScribblingDevice final : public host::Device {
+class ScribblingDevice final : public hostworld::Device {
  public:
   bool ok = true;
   std::uint32_t returned = 0;
@@ -107,7 +107,7 @@ class ScribblingDevice final : public host::Device {
 };
 
 TEST(PassThroughBuffer, TheChannelKeepsOnlyWhatTheDeviceReturned) {
-  host::World world;
+  hostworld::World world;
   world.AddDrive('E', platform::DriveType::Removable);
   auto device = std::make_shared<ScribblingDevice>();
   world.AttachDevice('E', device);

@@ -47,9 +47,9 @@ inline std::string Text(std::span<const std::byte> bytes) {
 // Stands between the volume and the simulator: the test may act just before
 // a request reaches the device (advance the clock as a slow device would,
 // change the world in the middle of a transfer).
-class HookedDevice final : public host::Device {
+class HookedDevice final : public hostworld::Device {
  public:
-  explicit HookedDevice(std::shared_ptr<host::Device> inner) : inner_(std::move(inner)) {}
+  explicit HookedDevice(std::shared_ptr<hostworld::Device> inner) : inner_(std::move(inner)) {}
 
   // The SCSI operation code of a pass-through request (0x52 length query,
   // 0x53 chunk read ...), 0 for the storage query.
@@ -66,7 +66,7 @@ class HookedDevice final : public host::Device {
   }
 
  private:
-  std::shared_ptr<host::Device> inner_;
+  std::shared_ptr<hostworld::Device> inner_;
 };
 
 inline constexpr std::uint8_t kLengthQueryOperation = 0x52;
@@ -148,7 +148,7 @@ class PollFixture : public ::testing::Test {
     return offsets;
   }
 
-  host::World world;
+  hostworld::World world;
   std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();
   std::shared_ptr<HookedDevice> device = std::make_shared<HookedDevice>(simulator);
   ui::ProcessState process;

@@ -99,7 +99,7 @@ class PullSeamTest : public ::testing::Test {
     return pull.PullImage(volume);
   }
 
-  host::World world;
+  hostworld::World world;
   std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();
   std::shared_ptr<HookedDevice> device = std::make_shared<HookedDevice>(simulator);
   FakePullHost host;

@@ -73,7 +73,7 @@ class ScannerFixture : public ::testing::Test {
     world.AttachDevice('E', simulator);
   }
 
-  host::World world;
+  hostworld::World world;
   std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();
 };
 

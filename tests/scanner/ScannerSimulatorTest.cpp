@@ -156,7 +156,7 @@ TEST_F(ScannerFixture, AnErrorFromAChosenRequestOnEndsEverything) {
 
 TEST_F(ScannerFixture, RandomTimeoutsFollowTheirSeed) {
   auto run = [](std::uint64_t seed) {
-    host::World* current = host::World::CurrentOrNull();
+    hostworld::World* current = hostworld::World::CurrentOrNull();
     auto fresh = std::make_shared<sim::ScannerSimulator>();
     current->AttachDevice('E', fresh);
     fresh->AddRandomFault({sim::RequestKind::Inquiry, 0.5, seed, platform::error::kSemTimeout});

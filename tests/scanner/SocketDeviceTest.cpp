@@ -36,7 +36,7 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds d
 }
 
 TEST(DeviceSocketFraming, HeadersRoundTripAndRejectBadFrames) {
-  namespace ds = host::device_socket;
+  namespace ds = hostworld::device_socket;
   std::byte frame[ds::kHeaderSize];
   ds::EncodeRequest({platform::kIoctlScsiPassThrough, 44, 524368}, frame);
   ds::RequestHeader request;
@@ -58,10 +58,10 @@ TEST(DeviceSocketFraming, HeadersRoundTripAndRejectBadFrames) {
 class ServedScanner : public ::testing::Test {
  protected:
   std::unique_ptr<sim::SimulatorServer> Serve(char letter, std::shared_ptr<sim::ScannerSimulator> device) {
-    return std::make_unique<sim::SimulatorServer>(device, host::device_socket::SocketPathFor(world.Root(), letter));
+    return std::make_unique<sim::SimulatorServer>(device, hostworld::device_socket::SocketPathFor(world.Root(), letter));
   }
 
-  host::World world;
+  hostworld::World world;
   std::shared_ptr<sim::ScannerSimulator> simulator = std::make_shared<sim::ScannerSimulator>();
 };
 
@@ -199,10 +199,10 @@ TEST_F(ServedScanner, ASocketOnAnExistingRemovableDriveOnlyAttaches) {
   world.AddDrive('F', platform::DriveType::Fixed);
   auto server = Serve('E', simulator);
   auto other = Serve('F', std::make_shared<sim::ScannerSimulator>());
-  const host::ServedDeviceChanges changes = host::RefreshServedDevices(world);
+  const hostworld::ServedDeviceChanges changes = hostworld::RefreshServedDevices(world);
   EXPECT_EQ(changes.arrived, "E") << "a fixed drive's letter is taken";
   server->Unplug();
-  EXPECT_EQ(host::RefreshServedDevices(world).removed, "E");
+  EXPECT_EQ(hostworld::RefreshServedDevices(world).removed, "E");
   ASSERT_TRUE(world.FindDrive('E').has_value()) << "the drive was there before the device";
   EXPECT_FALSE(world.FindDrive('E')->device);
 }
@@ -225,7 +225,7 @@ TEST_F(ServedScanner, TheWatcherBroadcastsPlugAndUnplugToTopLevelWindows) {
   details.className = "DeviceChangeRecorder";
   details.title = "recorder";
   platform::Window window(details, recorder);
-  host::ServedDeviceWatcher watcher(world, 5ms);
+  hostworld::ServedDeviceWatcher watcher(world, 5ms);
   auto pumpUntil = [&](std::size_t count) {
     return WaitFor([&] {
       while (std::optional<platform::Message> message = platform::PeekMessage()) platform::DispatchMessage(*message);

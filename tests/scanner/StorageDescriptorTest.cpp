@@ -86,7 +86,7 @@ TEST_F(ScannerFixture, AFailedDescriptorQueryReadsAsNoDescriptor) {
 }
 
 // A device that returns too few bytes to hold the offset fields.
-class ShortDescriptorDevice final : public host::Device {
+class ShortDescriptorDevice final : public hostworld::Device {
  public:
   explicit ShortDescriptorDevice(std::uint32_t returned) : returned_(returned) {}
   platform::IoControlResult IoControl(std::uint32_t, std::span<const std::byte>, std::span<std::byte> output) override {
@@ -112,7 +112,7 @@ TEST(StorageDescriptorReading, OffsetFieldsOutsideTheReturnedBytesCountAsAbsent)
   for (const Case& c : {Case{8, "(NULL)", "(NULL)"}, Case{19, "(NULL)", "(NULL)"}, Case{23, "(NULL)", "(NULL)"},
                         Case{24, "(NULL)", "(NULL)"}, Case{42, "SC", "(NULL)"}, Case{50, "SCAN", "1000"},
                         Case{5000, "SCAN", "1000"}}) {
-    host::World world;
+    hostworld::World world;
     world.AddDrive('E', platform::DriveType::Removable);
     world.AttachDevice('E', std::make_shared<ShortDescriptorDevice>(c.returned));
     platform::DeviceHandle device = OpenVolume();
@@ -125,7 +125,7 @@ TEST(StorageDescriptorReading, OffsetFieldsOutsideTheReturnedBytesCountAsAbsent)
 }
 
 TEST(StorageDescriptorReading, ADriveWithoutADeviceIsAGenericDisk) {
-  host::World world;
+  hostworld::World world;
   world.AddDrive('F', platform::DriveType::Removable);
   platform::DeviceHandle device = OpenVolume("\\\\?\\F:");
   scanner::StorageDescriptorBuffer descriptor;

@@ -16,7 +16,7 @@ namespace {
 
 class TransferFileTest : public ::testing::Test {
  protected:
-  host::World world;
+  hostworld::World world;
   test::ScratchFolder folder;
 
   std::string Transfer(std::string_view bytes, std::uint32_t seed = 1) {

@@ -67,7 +67,7 @@ class AttackTest : public ServiceHostTest {
  protected:
   AttackTest() : ServiceHostTest(10, 0) {
     // The service polls through its own drive poll: the scanner is real.
-    world.Services().SetLauncher([this](const host::LaunchRequest& request) {
+    world.Services().SetLauncher([this](const hostworld::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, nullptr));
       return pid_t{0};

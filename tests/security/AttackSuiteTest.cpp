@@ -203,8 +203,8 @@ TEST_F(AttackTest, SettingsFolderMadeFirstByTheUserIsSetAside) {
   const std::string folder = "C:\\ProgramData\\Pagewick";
   world.MakeDirectories(folder);
   world.WriteFile(folder + "\\pagewick.info", "[Setting]\r\nMode=1\r\nPath=C:\\Windows\\System32\r\n");
-  ASSERT_TRUE(host::SetEntryOwner(folder, "mallory"));
-  ASSERT_TRUE(host::SetEntryOwner(folder + "\\pagewick.info", "mallory"));
+  ASSERT_TRUE(hostworld::SetEntryOwner(folder, "mallory"));
+  ASSERT_TRUE(hostworld::SetEntryOwner(folder + "\\pagewick.info", "mallory"));
   const pf::OpenResult held =
       pf::CreateFile(folder, pf::access::kGenericRead | pf::access::kGenericWrite,
                      pf::share::kRead | pf::share::kWrite | pf::share::kDelete, pf::Disposition::OpenExisting,
@@ -216,7 +216,7 @@ TEST_F(AttackTest, SettingsFolderMadeFirstByTheUserIsSetAside) {
   (void)TickUntil([&] { return simulator->QueuedImages() == 0; });
   EXPECT_EQ(pf::FinalPathOfHandle(held.file), std::optional<std::string>(folder + ".untrusted-1"))
       << "the user's handle still reaches the service's folder";
-  EXPECT_EQ(host::EntryOwner(folder), host::kAdministratorsOwner);
+  EXPECT_EQ(hostworld::EntryOwner(folder), hostworld::kAdministratorsOwner);
   EXPECT_FALSE(world.UserSessions().UserMayWrite(folder + "\\pagewick.info")) << "the user still holds the folder";
   EXPECT_NE(world.ReadFile(folder + "\\pagewick.info").find("Path=C:\\Users\\mallory\\Scans"), std::string::npos)
       << "the settings are not in the fresh folder";
@@ -224,8 +224,8 @@ TEST_F(AttackTest, SettingsFolderMadeFirstByTheUserIsSetAside) {
             "[Setting]\r\nMode=1\r\nPath=C:\\Windows\\System32\r\n")
       << "the user's own file is left as it was";
   // An administrator can find the folder set aside by its warning's event id.
-  const std::vector<host::EventLogEntry> log = EventLog();
-  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const host::EventLogEntry& entry) {
+  const std::vector<hostworld::EventLogEntry> log = EventLog();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const hostworld::EventLogEntry& entry) {
     return entry.type == pf::event_type::kWarning && entry.eventId == event_id::kUntrustedFile &&
            !entry.strings.empty() && entry.strings.front().find(folder + ".untrusted-1") != std::string::npos;
   })) << EventLogText();

@@ -22,7 +22,7 @@ TEST_F(AttackTest, LocationNamingADeviceIsRefusedAndNothingIsMade) {
                                             scans + "\\CONIN$", scans + "\\LPT\xC2\xB9", "C:\\$Extend"};
   for (const std::string& folder : hostile) {
     world.MakeDirectories(folder);
-    ASSERT_TRUE(host::SetEntryOwner(folder, "mallory")) << folder;
+    ASSERT_TRUE(hostworld::SetEntryOwner(folder, "mallory")) << folder;
   }
   StartService();
   ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans), kMalloryScans);
@@ -46,12 +46,12 @@ TEST_F(AttackTest, LocationNamingADeviceIsRefusedAndNothingIsMade) {
 TEST_F(AttackTest, InstallFromAFolderWhoseParentTheUserOwnsIsRefused) {
   world.MakeDirectories("C:\\Apps\\Pagewick");
   world.UserSessions().DenyUserWrites("C:\\Apps");
-  ASSERT_TRUE(host::SetEntryOwner("C:\\Apps", "mallory"));
+  ASSERT_TRUE(hostworld::SetEntryOwner("C:\\Apps", "mallory"));
   world.SetModuleFileName("C:\\Apps\\Pagewick\\pagewick.exe");
   const std::size_t boxes = world.Desktop().MessageBoxes().size();
   EXPECT_EQ(RunProgram({"/install", "/silent"}), static_cast<int>(kProgramFolderRefused));
   EXPECT_FALSE(world.Services().Find("Service1").has_value());
-  const std::vector<host::MessageBoxRecord> shown = world.Desktop().MessageBoxes();
+  const std::vector<hostworld::MessageBoxRecord> shown = world.Desktop().MessageBoxes();
   ASSERT_EQ(shown.size(), boxes + 1);
   EXPECT_NE(shown.back().text.find("rename or replace the folder C:\\Apps, which holds the program's folder "
                                    "C:\\Apps\\Pagewick"),
@@ -71,15 +71,15 @@ TEST_F(AttackTest, InstallWhereAFileTheServiceLoadsIsTheUsersIsRefused) {
   protectedBefore = ProtectedState();
   for (const std::string& name : files) {
     const std::string file = folder + "\\" + name;
-    ASSERT_TRUE(host::SetEntryOwner(file, "mallory"));
+    ASSERT_TRUE(hostworld::SetEntryOwner(file, "mallory"));
     const std::size_t boxes = world.Desktop().MessageBoxes().size();
     EXPECT_EQ(RunProgram({"/install", "/silent"}), static_cast<int>(kProgramFolderRefused)) << name;
     EXPECT_FALSE(world.Services().Find("Service1").has_value()) << name;
-    const std::vector<host::MessageBoxRecord> shown = world.Desktop().MessageBoxes();
+    const std::vector<hostworld::MessageBoxRecord> shown = world.Desktop().MessageBoxes();
     ASSERT_EQ(shown.size(), boxes + 1) << name;
     EXPECT_NE(shown.back().text.find("can change or replace the file " + file), std::string::npos)
         << shown.back().text;
-    ASSERT_TRUE(host::SetEntryOwner(file, host::kAdministratorsOwner));
+    ASSERT_TRUE(hostworld::SetEntryOwner(file, hostworld::kAdministratorsOwner));
     if (world.Services().Find("Service1").has_value()) (void)RunProgram({"/uninstall", "/silent"});
   }
   // With all four the administrators' again, the install goes through.

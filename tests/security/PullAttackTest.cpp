@@ -51,7 +51,7 @@ TEST_F(AttackTest, PlantedTransferFileIsNotAdoptedAsAPicture) {
   ASSERT_EQ(planted.size(), 28u);
   world.MakeDirectories(folder);
   world.WriteFile(folder + "\\~1234567", planted);
-  ASSERT_TRUE(host::SetEntryOwner(folder + "\\~1234567", "mallory"));
+  ASSERT_TRUE(hostworld::SetEntryOwner(folder + "\\~1234567", "mallory"));
   StartService();
   ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans), kMalloryScans);
   PlugScanner();

@@ -32,7 +32,7 @@ std::optional<ag::StateMessage> LastState(ag::ServiceConnection& connection,
 // records the outcome (the error its Connect gave, 0 when it talks to the server).
 class AgentInSession : public pw::test::SessionProcess {
  public:
-  AgentInSession(const host::World& world, const std::string& pipeName, std::uint32_t session)
+  AgentInSession(const hostworld::World& world, const std::string& pipeName, std::uint32_t session)
       : SessionProcess(world, session, "AgentInSessionProcess.*",
                        world.Root() / ("agent-" + pipeName + "-" + std::to_string(session) + "-" + std::to_string(++runs_)),
                        {"PAGEWICK_AGENT_PIPE=" + pipeName}) {}
@@ -241,7 +241,7 @@ TEST_F(AttackTest, AgentOpensNoFolderThatFailsTheLocationRules) {
   }
   server.Broadcast(ag::OpenFolderMessage{sentinel});
   const bool sentinelOpened = WaitUntil([&] {
-    for (const host::ShellExecuteRecord& opened : world.Desktop().ShellExecutes()) {
+    for (const hostworld::ShellExecuteRecord& opened : world.Desktop().ShellExecutes()) {
       if (opened.file == sentinel) return true;
     }
     return false;
@@ -251,7 +251,7 @@ TEST_F(AttackTest, AgentOpensNoFolderThatFailsTheLocationRules) {
   server.Stop();
   agentThread.join();
   EXPECT_TRUE(sentinelOpened) << "a folder of the save location is opened";
-  for (const host::ShellExecuteRecord& opened : world.Desktop().ShellExecutes()) {
+  for (const hostworld::ShellExecuteRecord& opened : world.Desktop().ShellExecutes()) {
     EXPECT_EQ(opened.file, sentinel) << "opened with \"" << opened.verb << "\"";
   }
 }
@@ -260,7 +260,7 @@ TEST_F(AttackTest, AgentOpensNoFolderThatFailsTheLocationRules) {
 TEST(AgentInSessionProcess, DISABLED_ConnectsAsAUser) {
   const char* pipe = std::getenv("PAGEWICK_AGENT_PIPE");
   if (pipe == nullptr) GTEST_SKIP() << "runs only as the process of AgentInSession";
-  host::World world(host::World::Options{std::getenv("PAGEWICK_WORLD")});
+  hostworld::World world(hostworld::World::Options{std::getenv("PAGEWICK_WORLD")});
   ag::ServiceConnection connection(ag::ServiceConnection::Options{pipe});
   const pf::Result<void> connected = connection.Connect();
   pw::test::WriteSessionProcessResult(connected.ok() ? 0u : connected.error());

@@ -28,17 +28,17 @@ void AsConsoleUser(const std::function<void()>& steps) {
 // The console user makes the service's folder before the service first runs.
 void UserMakesTheServiceFolder() {
   AsConsoleUser([] { ASSERT_TRUE(pf::CreateDirectory(kServiceFolder).ok()); });
-  ASSERT_EQ(host::EntryOwner(kServiceFolder), "mallory");
+  ASSERT_EQ(hostworld::EntryOwner(kServiceFolder), "mallory");
 }
 
 // A settings file's text; empty when there is none.
-std::string SettingsText(const host::World& world, const std::string& path) {
+std::string SettingsText(const hostworld::World& world, const std::string& path) {
   return pf::FileExists(path) ? world.ReadFile(path) : std::string();
 }
 
-std::size_t EventsMentioning(const std::vector<host::EventLogEntry>& log, const std::string& text) {
+std::size_t EventsMentioning(const std::vector<hostworld::EventLogEntry>& log, const std::string& text) {
   std::size_t found = 0;
-  for (const host::EventLogEntry& entry : log) {
+  for (const hostworld::EventLogEntry& entry : log) {
     for (const std::string& part : entry.strings) {
       if (part.find(text) != std::string::npos) ++found;
     }
@@ -85,7 +85,7 @@ TEST_F(AttackTest, UsersPredecessorOfTheSettingsFileIsNotCarriedIn) {
   UserMakesTheServiceFolder();
   const std::string own = std::string(kMalloryScans) + "\\mine.info";
   world.WriteFile(own, "[Setting]\r\nMode=1\r\nFile=mine\r\n[Mallory]\r\nCarried=yes\r\n");
-  ASSERT_TRUE(host::SetEntryOwner(own, "mallory"));
+  ASSERT_TRUE(hostworld::SetEntryOwner(own, "mallory"));
   world.CreateFileSymlink(kServiceSettingsPath, own);
   StartService();
   ASSERT_EQ(ApplyAs(mallory, ui::SaveModeComputer, kMalloryScans), kMalloryScans);
@@ -125,7 +125,7 @@ TEST_F(AttackTest, ScratchFileHardLinkedToAProtectedFileIsUntouched) {
 TEST_F(AttackTest, UsersSettingsFileInPublicDocumentsIsNotMovedIn) {
   const std::string planted = "[Setting]\r\nMode=1\r\nPath=C:\\Users\\mallory\\Scans\r\nFile=mal\r\nFolder=lory\r\n";
   world.WriteFile(kSettingsPath, planted);
-  ASSERT_TRUE(host::SetEntryOwner(kSettingsPath, "mallory"));
+  ASSERT_TRUE(hostworld::SetEntryOwner(kSettingsPath, "mallory"));
   StartService();
   auto agent = Connect(mallory);
   ASSERT_NE(agent, nullptr);
@@ -180,7 +180,7 @@ struct ServiceSteps {
   std::function<void()> stop;
 };
 
-void ExpectDefaultsAndAWholeNewFile(host::World& world, const DamagedSettings& damaged, const ServiceSteps& service) {
+void ExpectDefaultsAndAWholeNewFile(hostworld::World& world, const DamagedSettings& damaged, const ServiceSteps& service) {
   world.MakeDirectories(kServiceFolder);
   world.WriteFile(kServiceSettingsPath, damaged.text);
   service.start();

@@ -56,7 +56,7 @@ TEST(SwitchesTest, ArgumentsAreSwitchesOnlyAsAWholeWithAPrefix) {
 TEST_F(InstallTest, InstallRegistersEveryValueOfTheDefinition) {
   world.SetModuleFileName("C:\\Pagewick\\pagewick.exe");
   EXPECT_EQ(RunProgram({"/install"}), 0);
-  std::optional<host::ServiceRecord> record = world.Services().Find("Service1");
+  std::optional<hostworld::ServiceRecord> record = world.Services().Find("Service1");
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->name, "Service1");
   EXPECT_EQ(record->displayName, "Pagewick");
@@ -72,7 +72,7 @@ TEST_F(InstallTest, InstallRegistersEveryValueOfTheDefinition) {
   EXPECT_EQ(record->password, std::optional<std::string>("")) << "an empty password string";
   EXPECT_EQ(record->status.currentState, pf::service_state::kStopped) << "installing does not start the service";
 
-  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  const std::vector<hostworld::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, "Information");
   EXPECT_EQ(boxes[0].text, "Service installed successfully");
@@ -83,7 +83,7 @@ TEST_F(InstallTest, InstallRegistersEveryValueOfTheDefinition) {
 // "C:\Program.exe" first: the registered path is quoted.
 TEST_F(InstallTest, PathWithABlankIsRegisteredQuoted) {
   EXPECT_EQ(RunProgram({"/install", "/silent"}), 0);
-  std::optional<host::ServiceRecord> record = world.Services().Find("Service1");
+  std::optional<hostworld::ServiceRecord> record = world.Services().Find("Service1");
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->binaryPath, "\"C:\\Program Files\\Pagewick\\pagewick.exe\"");
   // The text table beside it gives the description services.msc shows.
@@ -99,7 +99,7 @@ TEST_F(InstallTest, SecondInstallShowsTheErrorDialogWith1073) {
     std::vector<std::string> arguments{"/install"};
     if (*silent != '\0') arguments.emplace_back(silent);
     EXPECT_EQ(RunProgram(arguments), 1073) << "ERROR_SERVICE_EXISTS as the exit code; " << silent;
-    const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+    const std::vector<hostworld::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
     ASSERT_EQ(boxes.size(), before + 1) << "one dialog, no success message; " << silent;
     EXPECT_EQ(boxes.back().caption, "Error");
     EXPECT_EQ(boxes.back().style, pf::mb::kOk | pf::mb::kIconError);
@@ -141,7 +141,7 @@ TEST_F(InstallTest, InstallRefusesAProgramFolderThatStandardUsersMayChangeFromVi
     EXPECT_EQ(RunProgram({"/install", "/silent"}), row.installed ? 0 : static_cast<int>(kProgramFolderRefused))
         << row.module << " on " << row.major;
     EXPECT_EQ(world.Services().Find("Service1").has_value(), row.installed) << row.module << " on " << row.major;
-    const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+    const std::vector<hostworld::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
     if (row.installed) {
       EXPECT_EQ(boxes.size(), before) << row.module;
       EXPECT_EQ(RunProgram({"/uninstall", "/silent"}), 0);
@@ -200,7 +200,7 @@ TEST_F(InstallTest, UninstallRemovesTheRegistration) {
   Install();
   EXPECT_EQ(RunProgram({"/uninstall"}), 0);
   EXPECT_FALSE(world.Services().Find("Service1").has_value());
-  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  const std::vector<hostworld::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, "Information");
   EXPECT_EQ(boxes[0].text, "Service uninstalled successfully");
@@ -208,7 +208,7 @@ TEST_F(InstallTest, UninstallRemovesTheRegistration) {
 
 TEST_F(InstallTest, UninstallOfAMissingServiceShowsTheErrorDialogWith1060) {
   EXPECT_EQ(RunProgram({"-UNINSTALL", "-silent"}), 1060) << "ERROR_SERVICE_DOES_NOT_EXIST as the exit code";
-  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  const std::vector<hostworld::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, "Error");
   EXPECT_EQ(boxes[0].style, pf::mb::kOk | pf::mb::kIconError);
@@ -242,11 +242,11 @@ TEST_F(InstallTest, WithoutAdministratorRightsTheBoxOffersTheAdministratorPrompt
   };
   world.WriteFile(kModulePath, "MZ");
   User user = User::Cancels;
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord& box, hostworld::ModalLoop&) {
     if ((box.style & 0xF) == pf::mb::kOkCancel && user == User::Cancels) return pf::dialog_result::kCancel;
-    return host::Desktop::DefaultMessageBoxResult(box.style);
+    return hostworld::Desktop::DefaultMessageBoxResult(box.style);
   });
-  world.Desktop().SetElevationDriver([&](const host::ElevationRecord& prompt) -> std::optional<std::uint32_t> {
+  world.Desktop().SetElevationDriver([&](const hostworld::ElevationRecord& prompt) -> std::optional<std::uint32_t> {
     if (user != User::Consents) return std::nullopt;
     // The elevated process: the program again, with administrator rights.
     world.Services().SetAdministrator(true);
@@ -269,16 +269,16 @@ TEST_F(InstallTest, WithoutAdministratorRightsTheBoxOffersTheAdministratorPrompt
     const std::size_t prompts = world.Desktop().Elevations().size();
     EXPECT_EQ(RunProgram({row.mode, "/silent"}), row.exitCode);
     EXPECT_EQ(world.Services().Find("Service1").has_value(), row.installedAfter);
-    const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+    const std::vector<hostworld::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
     ASSERT_GT(boxes.size(), before);
-    const host::MessageBoxRecord& offer = boxes[before];
+    const hostworld::MessageBoxRecord& offer = boxes[before];
     EXPECT_EQ(offer.caption, "Pagewick Message");
     EXPECT_EQ(offer.style, pf::mb::kOkCancel | pf::mb::kIconWarning);
     EXPECT_NE(offer.text.find(std::string("Choose OK to run pagewick.exe ") + row.mode + " with administrator rights"),
               std::string::npos)
         << offer.text;
     EXPECT_EQ(offer.text.find("Code: 5"), std::string::npos);
-    const std::vector<host::ElevationRecord> elevations = world.Desktop().Elevations();
+    const std::vector<hostworld::ElevationRecord> elevations = world.Desktop().Elevations();
     if (row.outcome == nullptr) {
       EXPECT_EQ(boxes.size(), before + 1);
       EXPECT_EQ(elevations.size(), prompts) << "Cancel: no prompt";
@@ -304,7 +304,7 @@ TEST_F(InstallTest, WithoutAdministratorRightsTheBoxOffersTheAdministratorPrompt
   const std::size_t before = world.Desktop().MessageBoxes().size();
   EXPECT_EQ(RunProgram({}), 0);
   EXPECT_TRUE(world.Services().Find("Service1").has_value());
-  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  const std::vector<hostworld::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
   ASSERT_EQ(boxes.size(), before + 2);
   EXPECT_NE(boxes[before].text.find("Choose OK to install it now (pagewick.exe /install)"), std::string::npos)
       << boxes[before].text;
@@ -313,7 +313,7 @@ TEST_F(InstallTest, WithoutAdministratorRightsTheBoxOffersTheAdministratorPrompt
 }
 
 TEST(ApplicationErrorTextTest, PeriodIsAddedOnlyWhenTheMessageLacksOne) {
-  host::World world;
+  hostworld::World world;
   world.SetModuleFileName("C:\\Apps\\pagewick.exe");
   const std::runtime_error plain("the settings are gone");
   EXPECT_TRUE(std::regex_match(ApplicationErrorText(&plain),
@@ -340,7 +340,7 @@ TEST_F(InstallTest, EveryStartRunsServiceCreateOnceBeforeTheSwitches) {
     // What the shell took (a request it refuses, such as an identity this
     // system does not know, leaves no icon).
     std::vector<std::uint32_t> taken;
-    const std::vector<host::TrayIconCall> calls = world.Desktop().TrayIconCalls();
+    const std::vector<hostworld::TrayIconCall> calls = world.Desktop().TrayIconCalls();
     for (std::size_t i = callsBefore; i < calls.size(); ++i) {
       if (calls[i].ok && calls[i].action != pf::nim::kModify && calls[i].action != pf::nim::kSetVersion) {
         taken.push_back(calls[i].action);
@@ -374,7 +374,7 @@ TEST_F(InstallTest, QuitMessageOfWindows2000ClosesTheDialogAtOnce) {
   world.SetVersion(pf::kPlatformNt, 5, 0, 2195);
   EXPECT_EQ(RunProgram({"/install"}), 0);
   EXPECT_TRUE(world.Services().Find("Service1").has_value());
-  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  const std::vector<hostworld::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Service installed successfully");
   EXPECT_EQ(boxes[0].result, pf::dialog_result::kNone) << "closed by the quit message, not by the user";
@@ -385,9 +385,9 @@ TEST_F(InstallTest, QuitMessageOfWindows2000ClosesTheDialogAtOnce) {
 TEST_F(InstallTest, StartWithoutTheControlManagerEndsWithAnEventLogEntry) {
   for (const std::vector<std::string>& run :
        std::vector<std::vector<std::string>>{{}, {"/silent"}, {"install"}, {"/install:x"}, {"--install"}}) {
-    host::ClearEventLog(world);
+    hostworld::ClearEventLog(world);
     EXPECT_EQ(RunProgram(run), 0);
-    const std::vector<host::EventLogEntry> entries = EventLog();
+    const std::vector<hostworld::EventLogEntry> entries = EventLog();
     ASSERT_EQ(entries.size(), 1u) << (run.empty() ? "no switch" : run[0]);
     EXPECT_EQ(entries[0].source, "pagewick.exe");
     EXPECT_EQ(entries[0].type, pf::event_type::kError);

@@ -19,12 +19,12 @@
 namespace pw::service::test {
 
 // A process that has ended but was not reaped yet (a zombie) counts as ended.
-inline bool ProcessAlive(long processId) { return host::ProcessRunning(static_cast<pid_t>(processId)); }
+inline bool ProcessAlive(long processId) { return hostworld::ProcessRunning(static_cast<pid_t>(processId)); }
 
 class ProcessWorldTest : public ::testing::Test {
  protected:
   ~ProcessWorldTest() override {
-    if (std::optional<host::ServiceRecord> record = Record(); record && record->connected) {
+    if (std::optional<hostworld::ServiceRecord> record = Record(); record && record->connected) {
       (void)Tool("stop Service1");
       (void)Tool("wait Service1 STOPPED 10000");
     }
@@ -55,14 +55,14 @@ class ProcessWorldTest : public ::testing::Test {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
   }
 
-  std::optional<host::ServiceRecord> Record() { return world.Services().Find("Service1"); }
+  std::optional<hostworld::ServiceRecord> Record() { return world.Services().Find("Service1"); }
 
   // Installs and starts the service; false when it does not reach RUNNING.
   bool InstallAndStart() {
     return Program("/install /silent") == 0 && Tool("start Service1") == 0 && Tool("wait Service1 RUNNING 10000") == 0;
   }
 
-  host::World world;
+  hostworld::World world;
 };
 
 }  // namespace pw::service::test

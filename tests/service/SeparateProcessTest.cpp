@@ -40,7 +40,7 @@ TEST_F(SeparateProcessTest, ToolDrivesTheServiceProcessThroughItsStates) {
   EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(processId); })) << "the process has ended";
   EXPECT_FALSE(Record()->connected);
 
-  const std::vector<host::EventLogEntry> entries = host::EventLogEntries(world);
+  const std::vector<hostworld::EventLogEntry> entries = hostworld::EventLogEntries(world);
   ASSERT_EQ(entries.size(), 1u) << "only the desktop start's entry";
   EXPECT_EQ(entries[0].strings,
             std::vector<std::string>{"The service process could not connect to the service controller."});

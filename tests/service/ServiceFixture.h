@@ -25,7 +25,7 @@
 #include "platform/ServiceControl.h"
 #include "platform/SystemInfo.h"
 #include "platform/Windows.h"
-#include "platform/host/EventLogStore.h"
+#include "platform/hostworld/EventLogStore.h"
 #include "platform/hostworld/ServiceManager.h"
 #include "platform/hostworld/World.h"
 #include "service/Entry.h"
@@ -70,7 +70,7 @@ using pw::test::WaitUntil;
 
 // How many passes the service thread has made over its queue (it looks at
 // it once per pass of its loop and finds it empty); 0 without a service thread.
-inline std::uint64_t ServicePasses(host::World& world) {
+inline std::uint64_t ServicePasses(hostworld::World& world) {
   const pf::WindowHandle control = pf::FindWindow(kControlWindowClass, std::nullopt);
   if (control == nullptr) return 0;
   return world.Desktop().EmptyQueueChecks(world.Desktop().WindowThread(control));
@@ -80,7 +80,7 @@ inline std::uint64_t ServicePasses(host::World& world) {
 // that something did not happen is only worth making after that.
 // A loop that waits for its queue makes a pass for each message: an empty
 // thread message is posted for every pass asked of it.
-inline ::testing::AssertionResult PassesRan(host::World& world, std::uint64_t passes = 3) {
+inline ::testing::AssertionResult PassesRan(hostworld::World& world, std::uint64_t passes = 3) {
   const std::uint64_t from = ServicePasses(world);
   const auto nudge = [&] {
     const pf::WindowHandle control = pf::FindWindow(kControlWindowClass, std::nullopt);
@@ -145,7 +145,7 @@ class ServiceHostTest : public ::testing::Test {
     world.SetModuleFileName(kModulePath);
     world.Services().SetStartTimeout(kDeadline);
     world.Services().SetControlTimeout(kDeadline);
-    world.Services().SetLauncher([this](const host::LaunchRequest& request) {
+    world.Services().SetLauncher([this](const hostworld::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, &link));
       return pid_t{0};
@@ -154,7 +154,7 @@ class ServiceHostTest : public ::testing::Test {
 
   ~ServiceHostTest() override {
     // A service still running is stopped so that its process ends.
-    if (std::optional<host::ServiceRecord> record = world.Services().Find("Service1");
+    if (std::optional<hostworld::ServiceRecord> record = world.Services().Find("Service1");
         record && record->connected) {
       (void)world.Services().SendControl("Service1", pf::service_control::kStop);
     }
@@ -215,11 +215,11 @@ class ServiceHostTest : public ::testing::Test {
     for (const pf::ServiceStatus& status : Reports()) states.push_back(status.currentState);
     return states;
   }
-  std::vector<host::EventLogEntry> EventLog() { return host::EventLogEntries(world); }
+  std::vector<hostworld::EventLogEntry> EventLog() { return hostworld::EventLogEntries(world); }
   // The event log's texts, one line each: what a failed expectation prints.
   std::string EventLogText() {
     std::string text = "event log:";
-    for (const host::EventLogEntry& entry : EventLog()) {
+    for (const hostworld::EventLogEntry& entry : EventLog()) {
       for (const std::string& part : entry.strings) text += "\n  " + part;
     }
     return text;
@@ -240,7 +240,7 @@ class ServiceHostTest : public ::testing::Test {
   // (paused) service, where no pass can be waited for.
   static void LetTimePass() { std::this_thread::sleep_for(400ms); }
 
-  host::World world;
+  hostworld::World world;
   CountingScannerLink link;
   pf::ServiceHandle service1;
   std::vector<std::unique_ptr<ProgramRun>> launched;

@@ -97,7 +97,7 @@ TEST_F(ServiceRunTest, PauseFreezesTheWindowAndThePollingUntilContinue) {
   EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{state::kPausePending, state::kPaused}));
   const int pollsWhenPaused = link.polls.load();
   world.Desktop().AdvanceTime(10000);
-  ASSERT_TRUE(world.Desktop().ClickTrayIcon(pf::TrayIcon::kIconId, host::MouseButton::Left));
+  ASSERT_TRUE(world.Desktop().ClickTrayIcon(pf::TrayIcon::kIconId, hostworld::MouseButton::Left));
   WriteMarker();
   const std::uint64_t passesWhenPaused = ServicePasses(world);
   LetTimePass();
@@ -143,7 +143,7 @@ TEST_F(ServiceRunTest, InterrogateWhilePausedLeavesTheServiceFrozen) {
 // served device waits for a reply (2 s and the port driver's margin for a
 // pass-through request, 10 s for the storage query), unless the thread's
 // request is cancelled. Everything else goes to the simulator.
-class HangingScanner final : public host::Device {
+class HangingScanner final : public hostworld::Device {
  public:
   explicit HangingScanner(sim::RequestKind from) : from_(from) {}
 
@@ -152,8 +152,8 @@ class HangingScanner final : public host::Device {
     const sim::RequestKind kind = KindOf(controlCode, input);
     if (armed && (hanging || from_ == sim::RequestKind::Any || kind == from_)) {
       hanging = true;
-      const std::chrono::milliseconds timeout(host::device_socket::ReplyTimeoutMs(controlCode, input));
-      if (host::SynchronousIo::Request* request = host::SynchronousIo::Current()) {
+      const std::chrono::milliseconds timeout(hostworld::device_socket::ReplyTimeoutMs(controlCode, input));
+      if (hostworld::SynchronousIo::Request* request = hostworld::SynchronousIo::Current()) {
         if (request->WaitForCancel(timeout)) ++cancelled;
       } else {
         std::this_thread::sleep_for(timeout);
@@ -282,7 +282,7 @@ TEST_F(ServiceRunTest, MarkerShowsTheHiddenWindowAndIsRemoved) {
   EXPECT_TRUE(WaitUntil([&] { return !MarkerExists(); }));
   EXPECT_EQ(pf::GetForegroundWindow(), MainWindow()) << "brought to the front";
   // Hidden again by the user, the next marker shows it again.
-  ASSERT_TRUE(world.Desktop().ClickTrayIcon(pf::TrayIcon::kIconId, host::MouseButton::Left));
+  ASSERT_TRUE(world.Desktop().ClickTrayIcon(pf::TrayIcon::kIconId, hostworld::MouseButton::Left));
   EXPECT_TRUE(MainWindowVisible());
 }
 
@@ -292,7 +292,7 @@ TEST_F(ServiceRunTest, TheShownWindowTakesTabAndEscInTheServicesLoop) {
   StartService();
   WriteMarker();
   ASSERT_TRUE(WaitUntil([&] { return MainWindowVisible(); }));
-  host::Desktop& desktop = world.Desktop();
+  hostworld::Desktop& desktop = world.Desktop();
   const auto focused = [&] { return desktop.ControlName(desktop.Focus()); };
   ASSERT_TRUE(WaitUntil([&] { return focused() == "SaveComboBx"; }));
   ASSERT_TRUE(desktop.PressKey(pf::keys::kVkTab));
@@ -305,14 +305,14 @@ TEST_F(ServiceRunTest, TheShownWindowTakesTabAndEscInTheServicesLoop) {
 }
 
 // The tray menu's Exit: the item whose caption is the text table's "Exit".
-void ChooseExitInTheTrayMenu(host::World& world) {
-  world.Desktop().SetMenuDriver([](const host::MenuRecord& menu, host::ModalLoop&) -> std::uint32_t {
+void ChooseExitInTheTrayMenu(hostworld::World& world) {
+  world.Desktop().SetMenuDriver([](const hostworld::MenuRecord& menu, hostworld::ModalLoop&) -> std::uint32_t {
     for (const auto& [id, text] : menu.items) {
       if (text == "Exit") return id;
     }
     return 0;
   });
-  ASSERT_TRUE(world.Desktop().ClickTrayIcon(pf::TrayIcon::kIconId, host::MouseButton::Right));
+  ASSERT_TRUE(world.Desktop().ClickTrayIcon(pf::TrayIcon::kIconId, hostworld::MouseButton::Right));
 }
 
 TEST_F(ServiceRunTest, MarkerAfterExitCreatesAWindowThatStaysHidden) {
@@ -371,7 +371,7 @@ TEST_F(ServiceRunTest, SecondStartOfTheProgramShowsTheSettingsWindow) {
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_TRUE(WaitUntil([&] { return MainWindowVisible(); }));
   EXPECT_TRUE(WaitUntil([&] { return !MarkerExists(); }));
-  const std::vector<host::EventLogEntry> entries = EventLog();
+  const std::vector<hostworld::EventLogEntry> entries = EventLog();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].source, "pagewick") << "the host build's executable";
   EXPECT_EQ(entries[0].strings,
@@ -414,7 +414,7 @@ TEST_F(ServiceRunTest, StopDuringAModalLoopIsKeptForAfterIt) {
   StartService();
   std::uint32_t stateInsideTheMenu = 0;
   bool stopSent = false;
-  world.Desktop().SetMenuDriver([&](const host::MenuRecord&, host::ModalLoop& loop) -> std::uint32_t {
+  world.Desktop().SetMenuDriver([&](const hostworld::MenuRecord&, hostworld::ModalLoop& loop) -> std::uint32_t {
     stopSent = Control(control::kStop).ok;
     loop.Pump();
     std::this_thread::sleep_for(50ms);
@@ -422,7 +422,7 @@ TEST_F(ServiceRunTest, StopDuringAModalLoopIsKeptForAfterIt) {
     stateInsideTheMenu = State();
     return 0;  // dismissed
   });
-  ASSERT_TRUE(world.Desktop().ClickTrayIcon(pf::TrayIcon::kIconId, host::MouseButton::Right));
+  ASSERT_TRUE(world.Desktop().ClickTrayIcon(pf::TrayIcon::kIconId, hostworld::MouseButton::Right));
   ASSERT_TRUE(WaitForState(state::kStopped));
   ASSERT_TRUE(ServiceProcess().WaitFinished());
   EXPECT_TRUE(stopSent);
@@ -437,7 +437,7 @@ TEST_F(ServiceRunTest, WindowHandlerFailureIsWrittenToTheApplicationLog) {
   world.WriteFile(kSettingsPath, "[Setting]\r\nMode=1\r\n");
   ASSERT_TRUE(pf::SetFileAttributes(kSettingsPath, pf::attribute::kReadOnly).ok());
   StartService();  // showing the window applies the settings, which cannot be written
-  const std::vector<host::EventLogEntry> entries = EventLog();
+  const std::vector<hostworld::EventLogEntry> entries = EventLog();
   ASSERT_FALSE(entries.empty());
   EXPECT_EQ(entries[0].source, "pagewick.exe");
   EXPECT_EQ(entries[0].type, pf::event_type::kError);
@@ -454,7 +454,7 @@ TEST_F(ServiceRunTest, RefusedStatusReportIsLoggedAndTheServiceGoesOn) {
   service1 = OpenService1();
   ASSERT_TRUE(pf::StartService(service1, {}).ok());
   ASSERT_TRUE(WaitUntil([&] { return EventLog().size() >= 3; })) << "three refused reports up to RUNNING";
-  for (const host::EventLogEntry& entry : EventLog()) {
+  for (const hostworld::EventLogEntry& entry : EventLog()) {
     EXPECT_EQ(entry.source, "Service1");
     EXPECT_EQ(entry.strings, std::vector<std::string>{"Access is denied."});
   }

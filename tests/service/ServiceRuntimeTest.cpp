@@ -27,7 +27,7 @@ class ServiceRuntimeTest : public ::testing::Test {
     probe.DisplayName = "Probe service";
     probe.Interactive = true;
     world.Services().SetStartTimeout(kDeadline);
-    world.Services().SetLauncher([this](const host::LaunchRequest& request) {
+    world.Services().SetLauncher([this](const hostworld::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       dispatcher = std::thread([this] {
         dispatcherThread = ::gettid();
@@ -77,7 +77,7 @@ class ServiceRuntimeTest : public ::testing::Test {
   }
   std::vector<std::string> LogTexts() {
     std::vector<std::string> texts;
-    for (const host::EventLogEntry& entry : host::EventLogEntries(world)) {
+    for (const hostworld::EventLogEntry& entry : hostworld::EventLogEntries(world)) {
       EXPECT_EQ(entry.source, "Probe");
       EXPECT_EQ(entry.type, pf::event_type::kError);
       EXPECT_EQ(entry.strings.size(), 1u);
@@ -89,7 +89,7 @@ class ServiceRuntimeTest : public ::testing::Test {
     return WaitUntil([this] { return dispatcherDone.load(); });
   }
 
-  host::World world;
+  hostworld::World world;
   TService probe;
   pf::ServiceHandle handle;
   std::thread dispatcher;
@@ -115,10 +115,10 @@ TEST_F(ServiceRuntimeTest, FailingHandlersRestoreTheStatusAndAreLogged) {
   };
   for (const Row& row : rows) {
     world.Services().ClearStatusReports(probe.Name);
-    host::ClearEventLog(world);
+    hostworld::ClearEventLog(world);
     ASSERT_TRUE(pf::ControlService(handle, row.code).ok);
     ASSERT_TRUE(WaitUntil([&] { return ReportedStates().size() == row.reported.size(); })) << row.entry;
-    ASSERT_TRUE(WaitUntil([&] { return !host::EventLogEntries(world).empty(); })) << row.entry;
+    ASSERT_TRUE(WaitUntil([&] { return !hostworld::EventLogEntries(world).empty(); })) << row.entry;
     EXPECT_EQ(ReportedStates(), row.reported) << row.entry;
     EXPECT_EQ(LogTexts(), std::vector<std::string>{row.entry});
     EXPECT_EQ(State(), state::kRunning);
@@ -238,7 +238,7 @@ TEST_F(ServiceRuntimeTest, AStopInsideABoxNobodyAnswersClosesItAndStops) {
   std::atomic<int> answer{-1};
   pf::WindowHandle owner = nullptr;
   // A user who never answers: the box's loop runs until something ends it.
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord&, host::ModalLoop& loop) {
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, hostworld::ModalLoop& loop) {
     boxOpen = true;
     const auto deadline = std::chrono::steady_clock::now() + kDeadline;
     while (loop.Pump() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(2ms);
@@ -293,14 +293,14 @@ TEST_F(ServiceRuntimeTest, StartArgumentsFollowTheNameAndTheDefaultLoopServesReq
 // The handler registers only for a service the control manager started in
 // this process: without a start the main entry logs the refusal and returns.
 TEST(ServiceMainTest, RefusedHandlerRegistrationIsLoggedAndNothingStarts) {
-  host::World world;
+  hostworld::World world;
   TService probe;
   probe.Name = "Probe";
   bool started = false;
   probe.OnStart = [&](TService&, bool&) { started = true; };
   probe.Main({"Probe"});
   EXPECT_FALSE(started);
-  const std::vector<host::EventLogEntry> entries = host::EventLogEntries(world);
+  const std::vector<hostworld::EventLogEntry> entries = hostworld::EventLogEntries(world);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].source, "Probe");
   EXPECT_EQ(entries[0].strings,

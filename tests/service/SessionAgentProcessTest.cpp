@@ -23,16 +23,16 @@
 namespace pw::service::test {
 namespace {
 
-namespace se = host::screen_event;
+namespace se = hostworld::screen_event;
 
 // What appeared on the screens, as a test reads it.
 class Screens {
  public:
-  explicit Screens(const host::World& world) : events_(host::ScreenJournal::Read(world.ScreenJournalFile())) {}
+  explicit Screens(const hostworld::World& world) : events_(hostworld::ScreenJournal::Read(world.ScreenJournalFile())) {}
 
-  std::vector<host::ScreenEvent> Of(std::uint32_t session, std::string_view event) const {
-    std::vector<host::ScreenEvent> found;
-    for (const host::ScreenEvent& e : events_) {
+  std::vector<hostworld::ScreenEvent> Of(std::uint32_t session, std::string_view event) const {
+    std::vector<hostworld::ScreenEvent> found;
+    for (const hostworld::ScreenEvent& e : events_) {
       if (e.session == session && e.event == event) found.push_back(e);
     }
     return found;
@@ -40,7 +40,7 @@ class Screens {
   // The processes that showed a tray icon in the session and have not removed it.
   std::set<long> IconOwners(std::uint32_t session) const {
     std::set<long> owners;
-    for (const host::ScreenEvent& e : events_) {
+    for (const hostworld::ScreenEvent& e : events_) {
       if (e.session != session) continue;
       if (e.event == se::kTrayIconAdded) owners.insert(e.processId);
       if (e.event == se::kTrayIconRemoved) owners.erase(e.processId);
@@ -58,14 +58,14 @@ class Screens {
   // The journal as lines, for a failure's message.
   std::string Text() const {
     std::string text = "\nscreen journal:\n";
-    for (const host::ScreenEvent& e : events_) {
+    for (const hostworld::ScreenEvent& e : events_) {
       text += std::to_string(e.session) + " " + std::to_string(e.processId) + " " + e.event + " " + e.detail + "\n";
     }
     return text;
   }
 
  private:
-  std::vector<host::ScreenEvent> events_;
+  std::vector<hostworld::ScreenEvent> events_;
 };
 
 class SessionAgentProcessTest : public ProcessWorldTest {
@@ -94,9 +94,9 @@ class SessionAgentProcessTest : public ProcessWorldTest {
   long ServiceProcess() { return Record() ? Record()->processId : 0; }
 };
 
-bool Mentions(const std::vector<host::ScreenEvent>& events, std::string_view text) {
+bool Mentions(const std::vector<hostworld::ScreenEvent>& events, std::string_view text) {
   return std::any_of(events.begin(), events.end(),
-                     [&](const host::ScreenEvent& e) { return e.detail.find(text) != std::string::npos; });
+                     [&](const hostworld::ScreenEvent& e) { return e.detail.find(text) != std::string::npos; });
 }
 
 TEST_F(SessionAgentProcessTest, EachUserSeesTheirOwnAgentAndSessionZeroShowsNothing) {
@@ -137,7 +137,7 @@ TEST_F(SessionAgentProcessTest, EachUserSeesTheirOwnAgentAndSessionZeroShowsNoth
   EXPECT_TRUE(Screen().Of(bob, se::kMessageBox).empty()) << "another session is told nothing";
   EXPECT_TRUE(Screen().Of(bob, se::kWindowShown).empty()) << "another session's page does not come up";
   for (std::uint32_t session : {ann}) {
-    const std::vector<host::ScreenEvent> opened = Screen().Of(session, se::kShellExecute);
+    const std::vector<hostworld::ScreenEvent> opened = Screen().Of(session, se::kShellExecute);
     ASSERT_EQ(opened.size(), 1u) << "one folder window per new folder";
     EXPECT_EQ(opened[0].detail.rfind("explore\tC:\\Scans\\", 0), 0u) << opened[0].detail;
     EXPECT_EQ(Screen().Of(session, se::kMessageBox).size(), 1u) << "the cut-short picture was told once";
@@ -175,7 +175,7 @@ TEST_F(SessionAgentProcessTest, ADesktopStartShowsItsSessionsPageAlsoAfterExit) 
   // (A start that stayed would be ended after 20 s, exiting 124.)
   EXPECT_EQ(Run(std::string("timeout 20 '") + PAGEWICK_PROGRAM + "'", session), 0);
   EXPECT_TRUE(WaitForScreens([&](const Screens& s) {
-    const std::vector<host::ScreenEvent> shown = s.Of(ann, se::kWindowShown);
+    const std::vector<hostworld::ScreenEvent> shown = s.Of(ann, se::kWindowShown);
     return shown.size() == 1 && shown[0].processId == annAgent;
   })) << Screen().Text();
   EXPECT_EQ(Screen().IconOwners(ann), std::set<long>{annAgent});
@@ -202,8 +202,8 @@ TEST_F(SessionAgentProcessTest, ADesktopStartShowsItsSessionsPageAlsoAfterExit) 
   const bool shown = WaitForScreens([&](const Screens& s) {
     const std::set<long> owners = s.IconOwners(ann);
     if (owners.size() != 1 || *owners.begin() == annAgent) return false;
-    const std::vector<host::ScreenEvent> pages = s.Of(ann, se::kWindowShown);
-    return std::any_of(pages.begin(), pages.end(), [&](const host::ScreenEvent& e) { return e.processId == *owners.begin(); });
+    const std::vector<hostworld::ScreenEvent> pages = s.Of(ann, se::kWindowShown);
+    return std::any_of(pages.begin(), pages.end(), [&](const hostworld::ScreenEvent& e) { return e.processId == *owners.begin(); });
   });
   EXPECT_TRUE(shown) << "the page and the icon are on Ann's screen";
   EXPECT_TRUE(Screen().Of(bob, se::kWindowShown).empty());
@@ -248,7 +248,7 @@ TEST_F(SessionAgentProcessTest, ADesktopStartOrInstallThatCannotWorkSaysWhyInThe
     // A host process's exit status keeps the code's low 8 bits.
     EXPECT_EQ(Run(std::string("timeout 8 '") + PAGEWICK_PROGRAM + "' " + row.arguments, session),
               row.exitCode & 0xFF);
-    const std::vector<host::ScreenEvent> shown = Screen().Of(ann, se::kMessageBox);
+    const std::vector<hostworld::ScreenEvent> shown = Screen().Of(ann, se::kMessageBox);
     if (row.says == nullptr) {
       EXPECT_EQ(shown.size(), boxes);
       continue;

@@ -67,7 +67,7 @@ class NotifyingScannerLink : public scanner::ScannerLink {
 class SessionAgentServiceTest : public ServiceHostTest {
  protected:
   SessionAgentServiceTest() : ServiceHostTest(10, 0) {
-    world.Services().SetLauncher([this](const host::LaunchRequest& request) {
+    world.Services().SetLauncher([this](const hostworld::LaunchRequest& request) {
       world.Services().AdoptLaunch(request.launchId);
       launched.push_back(std::make_unique<ProgramRun>(std::vector<std::string>{kModulePath}, &notifying));
       return pid_t{0};
@@ -157,7 +157,7 @@ class SessionAgentServiceTest : public ServiceHostTest {
   }
 
   bool LogMentions(const std::string& text) {
-    for (const host::EventLogEntry& entry : EventLog()) {
+    for (const hostworld::EventLogEntry& entry : EventLog()) {
       for (const std::string& line : entry.strings) {
         if (line.find(text) != std::string::npos) return true;
       }
@@ -169,7 +169,7 @@ class SessionAgentServiceTest : public ServiceHostTest {
   // id of their kind, so Event Viewer can filter them from the failures.
   ::testing::AssertionResult LoggedAs(const std::string& text, std::uint16_t type, std::uint32_t eventId) {
     std::size_t found = 0;
-    for (const host::EventLogEntry& entry : EventLog()) {
+    for (const hostworld::EventLogEntry& entry : EventLog()) {
       if (entry.strings.empty() || entry.strings[0].find(text) == std::string::npos) continue;
       ++found;
       if (entry.type != type || entry.eventId != eventId) {

@@ -120,7 +120,7 @@ class AutoRotateTest : public ::testing::Test {
     return platform::FindFiles(folder / "*").value_or(platform::FindEntries()).size() != ownFiles;
   }
 
-  host::World world;
+  hostworld::World world;
   test::ScratchFolder folder;
   std::string path = folder / "img0001.jpg";
   FakeImaging imaging;
@@ -313,11 +313,11 @@ TEST_F(AutoRotateTest, AnImageWhosePathIsLongIsTurnedAllTheSame) {
 TEST_F(AutoRotateTest, ASaveTheDiskRefusesLeavesTheImageAsItWas) {
   struct Case {
     const char* what;
-    host::WriteFault fault;
+    hostworld::WriteFault fault;
   };
-  const Case cases[] = {{"the disk is full", host::WriteFault::DiskFullAfter(5)},
-                        {"the write is cut short", host::WriteFault::ShortWrite(1, 4)},
-                        {"the write fails", host::WriteFault::FailWrite(1)}};
+  const Case cases[] = {{"the disk is full", hostworld::WriteFault::DiskFullAfter(5)},
+                        {"the write is cut short", hostworld::WriteFault::ShortWrite(1, 4)},
+                        {"the write fails", hostworld::WriteFault::FailWrite(1)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string original = HeaderFile(4096, 8, kDateWithZero);

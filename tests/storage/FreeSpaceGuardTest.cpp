@@ -10,7 +10,7 @@ namespace {
 class FreeSpaceGuardTest : public ::testing::Test {
  protected:
   FreeSpaceGuardTest() { world.AddDrive('D', platform::DriveType::Fixed); }
-  host::World world;
+  hostworld::World world;
 };
 
 TEST_F(FreeSpaceGuardTest, NeedsTwiceTheSizeInWholeKiB) {

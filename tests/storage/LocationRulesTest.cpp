@@ -21,7 +21,7 @@ class LocationRulesTest : public ::testing::Test {
     world.AddDrive('N', platform::DriveType::Remote);
     world.AddDrive('R', platform::DriveType::CdRom);
   }
-  host::World world;
+  hostworld::World world;
 };
 
 TEST_F(LocationRulesTest, SaveLocationsFromAnySource) {

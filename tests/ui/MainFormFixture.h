@@ -77,7 +77,7 @@ class MainFormTest : public ::testing::Test {
     form.reset();
   }
 
-  host::World world;
+  hostworld::World world;
   ProcessState process;
   RecordingScannerLink link;
   RecordingFormOwner owner;

@@ -359,14 +359,14 @@ namespace {
 TEST_F(MainFormTest, ASettingsFolderOrFileAUserMadeFirstIsNeverTrusted) {
   world.MakeDirectories("C:\\Scans");
   world.WriteFile(kSettingsPath, "[Setting]\r\nMode=0\r\nPath=C:\\Scans\r\nFile=evil\r\n");
-  ASSERT_TRUE(host::SetEntryOwner("C:\\ProgramData\\Pagewick", "mallory"));
-  ASSERT_TRUE(host::SetEntryOwner(kSettingsPath, "mallory"));
+  ASSERT_TRUE(hostworld::SetEntryOwner("C:\\ProgramData\\Pagewick", "mallory"));
+  ASSERT_TRUE(hostworld::SetEntryOwner(kSettingsPath, "mallory"));
   TMainForm& f = CreateForm();
   EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
   EXPECT_EQ(f.PathEdit.Text(), "C:\\Users\\Public\\Pictures") << "the planted file is not read";
   EXPECT_EQ(f.FilePrefix, "img");
   EXPECT_EQ(f.SaveComboBx.ItemIndex(), 1);
-  EXPECT_EQ(host::EntryOwner("C:\\ProgramData\\Pagewick"), host::kAdministratorsOwner);
+  EXPECT_EQ(hostworld::EntryOwner("C:\\ProgramData\\Pagewick"), hostworld::kAdministratorsOwner);
   EXPECT_FALSE(world.UserSessions().UserMayWrite(kSettingsPath)) << "users may no longer write there";
   f.ApplyBtnClick();
   EXPECT_TRUE(platform::OwnedBySystemOrAdministrators(kSettingsPath)) << "the file is the service's own again";
@@ -387,15 +387,15 @@ TEST_F(MainFormTest, ASettingsFolderThatIsNotTheServicesIsSetAsideOrNotUsed) {
     EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
     EXPECT_EQ(f.FallbackImagePath(), "C:\\ProgramData\\Pagewick\\tmp.jpg");
     EXPECT_TRUE(std::filesystem::is_symlink(world.HostPath("C:\\ProgramData\\Pagewick.untrusted-1")));
-    EXPECT_EQ(host::EntryOwner("C:\\ProgramData\\Pagewick"), host::kAdministratorsOwner);
+    EXPECT_EQ(hostworld::EntryOwner("C:\\ProgramData\\Pagewick"), hostworld::kAdministratorsOwner);
     EXPECT_TRUE(world.UserSessions().UserMayWrite("C:\\Windows\\System32\\x")) << "the link's target was left alone";
-    EXPECT_EQ(host::EntryOwner("C:\\Windows\\System32"), host::kSystemOwner);
+    EXPECT_EQ(hostworld::EntryOwner("C:\\Windows\\System32"), hostworld::kSystemOwner);
     form.reset();
   }
   std::filesystem::remove_all(world.HostPath("C:\\ProgramData\\Pagewick"));
   world.MakeDirectories("C:\\ProgramData\\Pagewick");
   world.WriteFile("C:\\ProgramData\\Pagewick\\held.txt", "");
-  ASSERT_TRUE(host::SetEntryOwner("C:\\ProgramData\\Pagewick", "mallory"));
+  ASSERT_TRUE(hostworld::SetEntryOwner("C:\\ProgramData\\Pagewick", "mallory"));
   const platform::OpenResult held = platform::CreateFile("C:\\ProgramData\\Pagewick\\held.txt",
                                                          platform::access::kGenericRead, platform::share::kRead,
                                                          platform::Disposition::OpenExisting);
@@ -403,7 +403,7 @@ TEST_F(MainFormTest, ASettingsFolderThatIsNotTheServicesIsSetAsideOrNotUsed) {
   TMainForm& f = CreateForm();
   EXPECT_EQ(f.SettingsFilePath, std::string(kProgramFolder) + "\\pagewick.info");
   EXPECT_EQ(f.FallbackImagePath(), std::string(kProgramFolder) + "\\tmp.jpg");
-  EXPECT_EQ(host::EntryOwner("C:\\ProgramData\\Pagewick"), "mallory") << "a user's folder is never adopted";
+  EXPECT_EQ(hostworld::EntryOwner("C:\\ProgramData\\Pagewick"), "mallory") << "a user's folder is never adopted";
 }
 
 // The first start from Vista on moves an existing Public Documents file that

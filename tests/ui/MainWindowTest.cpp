@@ -16,23 +16,23 @@
 namespace pw::ui::test {
 namespace {
 
-using host::BrowseAnswer;
-using host::ModalLoop;
+using hostworld::BrowseAnswer;
+using hostworld::ModalLoop;
 using scanner::ScannerRequestKind;
 
 class MainWindowTest : public MainFormTest {
  protected:
   platform::WindowHandle Found() const { return platform::FindWindow("TMainForm", "Pagewick"); }
-  host::Desktop& Desk() { return world.Desktop(); }
+  hostworld::Desktop& Desk() { return world.Desktop(); }
   // Chooses the menu item with this caption when the tray menu opens.
   void ChooseFromTrayMenu(const std::string& caption) {
-    Desk().SetMenuDriver([caption](const host::MenuRecord& menu, ModalLoop&) -> std::uint32_t {
+    Desk().SetMenuDriver([caption](const hostworld::MenuRecord& menu, ModalLoop&) -> std::uint32_t {
       for (const auto& [id, text] : menu.items) {
         if (text == caption) return id;
       }
       return 0;
     });
-    ASSERT_TRUE(Desk().ClickTrayIcon(1, host::MouseButton::Right));
+    ASSERT_TRUE(Desk().ClickTrayIcon(1, hostworld::MouseButton::Right));
     Pump();
   }
 };
@@ -60,7 +60,7 @@ TEST_F(MainWindowTest, IsAHiddenTMainFormTitledPagewickWithTheDesignedFrame) {
 TEST_F(MainWindowTest, ClientAreaHoldsTheDesignAndTheFrameFollowsTheSystemsMetrics) {
   struct Case {
     const char* name;
-    host::Desktop::FrameMetrics metrics;
+    hostworld::Desktop::FrameMetrics metrics;
     platform::Size outer;
   };
   const Case cases[] = {
@@ -248,7 +248,7 @@ TEST_F(MainWindowTest, TrayIconTakesTheSmallIconSizeOfTheScreensDpi) {
     SCOPED_TRACE(row.dpi);
     Desk().SetDpi(row.dpi);
     CreateForm();
-    const std::vector<host::TrayIconRecord> icons = Desk().TrayIcons();
+    const std::vector<hostworld::TrayIconRecord> icons = Desk().TrayIcons();
     ASSERT_EQ(icons.size(), 1u);
     const std::optional<platform::Size> size = Desk().IconSize(icons.front().icon);
     ASSERT_TRUE(size);
@@ -321,7 +321,7 @@ TEST_F(MainWindowTest, CloseBoxOnlyHidesAndTheTrayIconStays) {
 
 TEST_F(MainWindowTest, TrayClickAndSettingsItemShowTheWindow) {
   TMainForm& main = CreateForm();
-  ASSERT_TRUE(Desk().ClickTrayIcon(1, host::MouseButton::Left));
+  ASSERT_TRUE(Desk().ClickTrayIcon(1, hostworld::MouseButton::Left));
   Pump();
   EXPECT_TRUE(platform::IsWindowVisible(main.Handle()));
   main.Hide();
@@ -357,21 +357,21 @@ TEST_F(MainWindowTest, ExitReturnsTheScannerToCardModeAndTheWindowGoesAfterItsHa
 TEST_F(MainWindowTest, ExitChosenWhileTheFolderBrowserIsOpenReleasesTheWindowAfterTheBrowser) {
   TMainForm& main = CreateForm();
   main.Show();
-  Desk().SetMenuDriver([](const host::MenuRecord& menu, ModalLoop&) -> std::uint32_t {
+  Desk().SetMenuDriver([](const hostworld::MenuRecord& menu, ModalLoop&) -> std::uint32_t {
     for (const auto& [id, text] : menu.items) {
       if (text == "Exit") return id;
     }
     return 0;
   });
   int releasesInsideBrowser = -1;
-  Desk().SetBrowseDriver([&](const host::BrowseRecord&, ModalLoop& loop) {
-    EXPECT_TRUE(Desk().ClickTrayIcon(1, host::MouseButton::Right));
+  Desk().SetBrowseDriver([&](const hostworld::BrowseRecord&, ModalLoop& loop) {
+    EXPECT_TRUE(Desk().ClickTrayIcon(1, hostworld::MouseButton::Right));
     loop.Pump();
     loop.Pump();
     releasesInsideBrowser = releases;
     EXPECT_EQ(owner.asked.size(), 1u) << "Exit asked the owner";
     EXPECT_NE(form, nullptr);
-    return host::BrowseAnswer::Choose("C:\\Scans");
+    return hostworld::BrowseAnswer::Choose("C:\\Scans");
   });
   world.MakeDirectories("C:\\Scans");
   main.BrowseBtn.Click();
@@ -415,7 +415,7 @@ TEST_F(MainWindowTest, BrowserOpensOnTheSaveLocationAndAcceptsAShortEnoughFolder
   const std::string before = main.PathEdit.Text();
   main.ApplyBtnClick();
   const std::string chosen = "C:\\Scans";
-  Desk().SetBrowseDriver([&](const host::BrowseRecord& record, ModalLoop&) {
+  Desk().SetBrowseDriver([&](const hostworld::BrowseRecord& record, ModalLoop&) {
     EXPECT_EQ(record.selectionSent, before);
     EXPECT_TRUE(record.rootIsDrives);
     EXPECT_EQ(record.title, main.LoadText(text::kBrowseInstruction));
@@ -436,7 +436,7 @@ TEST_F(MainWindowTest, FormActivateRunsAgainWhenABoxOverTheVisiblePageCloses) {
   TMainForm& main = CreateForm();
   main.Show();
   ASSERT_EQ(link.scans, 1);
-  Desk().SetBrowseDriver([](const host::BrowseRecord&, ModalLoop&) { return BrowseAnswer::Cancel(); });
+  Desk().SetBrowseDriver([](const hostworld::BrowseRecord&, ModalLoop&) { return BrowseAnswer::Cancel(); });
   main.BrowseBtn.Click();
   EXPECT_EQ(link.scans, 2) << "the browser closed";
   EXPECT_EQ(platform::GetForegroundWindow(), main.Handle());
@@ -450,7 +450,7 @@ TEST_F(MainWindowTest, CancelledBrowserOrAChoiceWithoutPathChangesNothing) {
   main.ApplyBtnClick();
   const std::string before = main.PathEdit.Text();
   for (BrowseAnswer answer : {BrowseAnswer::Cancel(), BrowseAnswer::ChooseWithoutPath()}) {
-    Desk().SetBrowseDriver([answer](const host::BrowseRecord&, ModalLoop&) { return answer; });
+    Desk().SetBrowseDriver([answer](const hostworld::BrowseRecord&, ModalLoop&) { return answer; });
     main.BrowseBtn.Click();
     EXPECT_EQ(main.PathEdit.Text(), before);
     EXPECT_FALSE(main.ApplyBtn.Enabled());
@@ -470,8 +470,8 @@ TEST_F(MainWindowTest, FolderPathOf128IsAcceptedAnd129BringsTheBoxAndTheBrowserA
   ASSERT_EQ(tooLong.size(), 129u);
   std::vector<std::string> answers{tooLong, exact};
   std::size_t next = 0;
-  Desk().SetBrowseDriver([&](const host::BrowseRecord&, ModalLoop&) { return BrowseAnswer::Choose(answers.at(next++)); });
-  Desk().SetMessageBoxDriver([&](const host::MessageBoxRecord&, ModalLoop& loop) {
+  Desk().SetBrowseDriver([&](const hostworld::BrowseRecord&, ModalLoop&) { return BrowseAnswer::Choose(answers.at(next++)); });
+  Desk().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord&, ModalLoop& loop) {
     // The poll timer goes on ticking while the box is open.
     for (int i = 0; i < 3; ++i) loop.AdvanceTime(kComputerModePollMs);
     return platform::dialog_result::kOk;
@@ -506,7 +506,7 @@ TEST_F(MainWindowTest, AChosenFolderThatCannotBeASaveLocationBringsItsBoxAndTheB
   for (const auto& [folder, text] : refused) answers.push_back(folder);
   answers.push_back("C:\\Scans");
   std::size_t next = 0;
-  Desk().SetBrowseDriver([&](const host::BrowseRecord&, ModalLoop&) { return BrowseAnswer::Choose(answers.at(next++)); });
+  Desk().SetBrowseDriver([&](const hostworld::BrowseRecord&, ModalLoop&) { return BrowseAnswer::Choose(answers.at(next++)); });
   main.BrowseBtn.Click();
   EXPECT_EQ(next, answers.size());
   EXPECT_EQ(main.PathEdit.Text(), "C:\\Scans");
@@ -522,7 +522,7 @@ TEST_F(MainWindowTest, FailureInAHandlerReachesTheErrorSinkNotTheLoop) {
   platform::ErrorSink previous = platform::SetErrorSink([&](std::string_view what) { reported.emplace_back(what); });
   TMainForm& main = CreateForm();
   main.SettingsFilePath = "C:\\No Such Folder\\pagewick.info";  // writes are refused
-  ASSERT_TRUE(Desk().ClickTrayIcon(1, host::MouseButton::Left));
+  ASSERT_TRUE(Desk().ClickTrayIcon(1, hostworld::MouseButton::Left));
   EXPECT_NO_THROW(Pump());
   platform::SetErrorSink(std::move(previous));
   ASSERT_EQ(reported.size(), 1u);

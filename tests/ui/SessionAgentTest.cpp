@@ -102,9 +102,9 @@ TEST_F(SessionAgentTest, ShowsTheIconThePageTheFolderAndTheBoxThenEndsOnExit) {
 // closed only once the user has answered it.
 TEST_F(SessionAgentTest, EachNoticeShowsItsBoxAndIsAnsweredOnlyWhenTheBoxCloses) {
   std::atomic<bool> release{false};
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop& loop) {
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord& box, hostworld::ModalLoop& loop) {
     while (!release.load() && loop.Pump()) std::this_thread::sleep_for(1ms);
-    return host::Desktop::DefaultMessageBoxResult(box.style);
+    return hostworld::Desktop::DefaultMessageBoxResult(box.style);
   });
   ASSERT_TRUE(channel.Start().ok());
   StartAgent(false);
@@ -135,7 +135,7 @@ TEST_F(SessionAgentTest, EachNoticeShowsItsBoxAndIsAnsweredOnlyWhenTheBoxCloses)
     answered.clear();
     channel.Broadcast(row.notice);
     ASSERT_TRUE(WaitUntil([&] { return world.Desktop().MessageBoxes().size() == before + 1; }));
-    const host::MessageBoxRecord box = world.Desktop().MessageBoxes().back();
+    const hostworld::MessageBoxRecord box = world.Desktop().MessageBoxes().back();
     EXPECT_EQ(box.caption, "Pagewick Message");
     EXPECT_NE(box.text.find(row.shows), std::string::npos) << box.text;
     // Time for an early answer to arrive, were one sent.
@@ -161,7 +161,7 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
   bool appliedShort = false;
   // Set last on the agent's thread: what the user saw is then there to read.
   std::atomic<bool> userDone{false};
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord& box, hostworld::ModalLoop&) {
     // The first box, a notice, stands for the user at the page: on the agent's
     // thread, they press Apply with the long location, then with a short one.
     if (box.text.find("D:\\Gone") != std::string::npos && agentProcess.MainForm.Get() != nullptr) {
@@ -178,7 +178,7 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
       appliedShort = !page.ApplyBtn.Enabled();
       userDone = true;
     }
-    return host::Desktop::DefaultMessageBoxResult(box.style);
+    return hostworld::Desktop::DefaultMessageBoxResult(box.style);
   });
   ASSERT_TRUE(channel.Start().ok());
   StartAgent(false);
@@ -197,7 +197,7 @@ TEST_F(SessionAgentTest, ALocationLongerThanTheBrowserGivesIsShownWholeAndNotApp
   // leaves the page.
   ASSERT_TRUE(WaitUntil([&] { return userDone.load(); }));
   EXPECT_EQ(shown, longLocation) << "the page shows the location whole";
-  const std::vector<host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+  const std::vector<hostworld::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_NE(boxes[1].text.find("longer than 128 characters"), std::string::npos) << boxes[1].text;
   EXPECT_NE(boxes[2].text.find("network drive or share"), std::string::npos) << boxes[2].text;
@@ -217,7 +217,7 @@ TEST_F(SessionAgentTest, APageThatMayNotChangeTheSettingsShowsThemReadOnly) {
     bool operator==(const Seen&) const = default;
   };
   std::vector<Seen> seen;
-  world.Desktop().SetMessageBoxDriver([&](const host::MessageBoxRecord& box, host::ModalLoop&) {
+  world.Desktop().SetMessageBoxDriver([&](const hostworld::MessageBoxRecord& box, hostworld::ModalLoop&) {
     // Each notice's box stands for the user at the page, on the agent's thread.
     if (box.text.find("D:\\Gone") != std::string::npos && agentProcess.MainForm.Get() != nullptr) {
       TMainForm& page = *agentProcess.MainForm.Get();
@@ -227,7 +227,7 @@ TEST_F(SessionAgentTest, APageThatMayNotChangeTheSettingsShowsThemReadOnly) {
                       page.AutoRCheckBx.Enabled(), page.ApplyBtn.Enabled(), page.ReadOnlyLbl.Visible(),
                       page.ReadOnlyLbl.Caption()});
     }
-    return host::Desktop::DefaultMessageBoxResult(box.style);
+    return hostworld::Desktop::DefaultMessageBoxResult(box.style);
   });
   ASSERT_TRUE(channel.Start().ok());
   StartAgent(false);
@@ -301,15 +301,15 @@ TEST_F(SessionAgentTest, TheTrayIconIsNamedAndIdentifiedAsTheShellAllows) {
     // icon once its texts are loaded: the icon is complete once it has both.
     // The agent must also be connected, or the Exit below reaches nobody.
     ASSERT_TRUE(WaitUntil([&] {
-      const std::vector<host::TrayIconRecord> icons = world.Desktop().TrayIcons();
+      const std::vector<hostworld::TrayIconRecord> icons = world.Desktop().TrayIcons();
       return icons.size() == 1 && icons[0].version != 0 && !icons[0].tip.empty() && Page() != nullptr &&
              channel.AgentCount() == 1;
     })) << "the icon was never shown with a name";
-    const host::TrayIconRecord icon = world.Desktop().TrayIcons()[0];
+    const hostworld::TrayIconRecord icon = world.Desktop().TrayIcons()[0];
     EXPECT_EQ(icon.tip, "Pagewick");
     EXPECT_EQ(icon.guid, row.identity);
     EXPECT_EQ(icon.version, row.version);
-    ASSERT_TRUE(world.Desktop().ClickTrayIcon(platform::TrayIcon::kIconId, host::MouseButton::Left));
+    ASSERT_TRUE(world.Desktop().ClickTrayIcon(platform::TrayIcon::kIconId, hostworld::MouseButton::Left));
     EXPECT_TRUE(WaitUntil([&] { return platform::IsWindowVisible(Page()); })) << "a click shows the page";
     channel.Broadcast(agent::ExitMessage{});
     ASSERT_TRUE(WaitUntil([&] { return ended.load(); }));
@@ -359,9 +359,9 @@ TEST_F(SessionAgentTest, EachBurstOfPicturesIsToldOnceWithItsCountAndFolder) {
     ASSERT_TRUE(land(burst.folders));
     told += burst.told.size();
     ASSERT_TRUE(balloonsAfterQuiet(told));
-    const std::vector<host::BalloonRecord> balloons = world.Desktop().Balloons();
+    const std::vector<hostworld::BalloonRecord> balloons = world.Desktop().Balloons();
     for (std::size_t i = 0; i < burst.told.size(); ++i) {
-      const host::BalloonRecord& balloon = balloons[told - burst.told.size() + i];
+      const hostworld::BalloonRecord& balloon = balloons[told - burst.told.size() + i];
       EXPECT_EQ(balloon.title, "Pagewick");
       EXPECT_EQ(balloon.text, burst.told[i]);
     }
@@ -373,7 +373,7 @@ TEST_F(SessionAgentTest, EachBurstOfPicturesIsToldOnceWithItsCountAndFolder) {
 
   // Each new folder got its folder window; a click on the notification opens
   // the last burst's folder again.
-  std::vector<host::ShellExecuteRecord> opened = world.Desktop().ShellExecutes();
+  std::vector<hostworld::ShellExecuteRecord> opened = world.Desktop().ShellExecutes();
   ASSERT_EQ(opened.size(), 4u);
   ASSERT_TRUE(world.Desktop().ClickLastBalloon());
   ASSERT_TRUE(WaitUntil([&] { return world.Desktop().ShellExecutes().size() == 5; }));

@@ -15,14 +15,14 @@ namespace error = platform::error;
 TEST_F(MainFormTest, ASettingsWriteTheDiskRefusesStopsApplyAndLeavesTheFileReadable) {
   struct Row {
     const char* what;
-    host::WriteFault fault;
+    hostworld::WriteFault fault;
     const char* faultOn;  // the file whose writes fail
   };
   const std::string fresh = std::string(kSettingsPath) + ".new";
-  const Row rows[] = {{"the new file's write fails", host::WriteFault::FailWrite(1), ".new"},
-                      {"the new file's write is cut short mid-way", host::WriteFault::ShortWrite(1, 30), ".new"},
-                      {"the disk is full", host::WriteFault::DiskFullAfter(0), ".new"},
-                      {"the disk fills mid-way", host::WriteFault::DiskFullAfter(40, error::kHandleDiskFull), ""}};
+  const Row rows[] = {{"the new file's write fails", hostworld::WriteFault::FailWrite(1), ".new"},
+                      {"the new file's write is cut short mid-way", hostworld::WriteFault::ShortWrite(1, 30), ".new"},
+                      {"the disk is full", hostworld::WriteFault::DiskFullAfter(0), ".new"},
+                      {"the disk fills mid-way", hostworld::WriteFault::DiskFullAfter(40, error::kHandleDiskFull), ""}};
   for (const Row& row : rows) {
     TMainForm& f = CreateForm();
     f.ApplyBtnClick();  // a complete file to start from

@@ -228,7 +228,7 @@ TEST(ToolkitPeer, SeesEveryPropertyChangeOnce) {
 
 class FileListBoxTest : public ::testing::Test {
  protected:
-  host::World world;
+  hostworld::World world;
 };
 
 TEST_F(FileListBoxTest, ListsMatchingFilesSortedIgnoringCaseWithoutFoldersHiddenOrSystem) {

@@ -305,7 +305,7 @@ class LandingWatch {
   }
 
   fs::path saveLocation_;
-  pw::host::UniqueFd fd_;
+  pw::hostworld::UniqueFd fd_;
   std::map<int, fs::path> folders_;
   std::map<fs::path, int> folderWatch_;
   std::map<fs::path, Clock::time_point> started_;
@@ -387,9 +387,9 @@ class Demo {
     // user's rights, and with nobody at the console they wait on the scanner.
     Step("A user logs on at the console");
     {
-      pw::host::World::Options options;
+      pw::hostworld::World::Options options;
       options.root = root_;
-      pw::host::World world(options);
+      pw::hostworld::World world(options);
       Say("session " + std::to_string(world.UserSessions().LogOn("demo")) + ": demo");
     }
 
@@ -455,7 +455,7 @@ class Demo {
     if (processId <= 0) return true;
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-      if (!pw::host::ProcessRunning(static_cast<pid_t>(processId))) return true;
+      if (!pw::hostworld::ProcessRunning(static_cast<pid_t>(processId))) return true;
       if (Clock::now() >= deadline) return false;
       std::this_thread::sleep_for(10ms);
     }
@@ -501,7 +501,7 @@ class Demo {
           std::to_string(sample.recipe.height) + ", " + sample.what + ", " + Megabytes(picture.size()));
     }
     simulator_ = std::make_unique<Child>(arguments, logs_ / "scanner-sim.log");
-    const fs::path socket = pw::host::device_socket::SocketPathFor(root_, kScannerDrive);
+    const fs::path socket = pw::hostworld::device_socket::SocketPathFor(root_, kScannerDrive);
     const auto deadline = Clock::now() + 10s;
     while (!fs::exists(socket)) {
       if (Clock::now() >= deadline || simulator_->Wait(0s)) throw DemoFailure("the scanner simulator did not plug in");
@@ -573,9 +573,9 @@ class Demo {
   // and pull in this process, in the same world with the same settings.
   void DiskFull() {
     Step("The drive fills up (the program's code in this process, same world and settings)");
-    pw::host::World::Options options;
+    pw::hostworld::World::Options options;
     options.root = root_;
-    pw::host::World world(options);
+    pw::hostworld::World world(options);
     world.SetModuleFileName(world.WindowsPathOf(PAGEWICK_PROGRAM).value_or("Z:\\pagewick"));
     pw::ui::ProcessState process;
     auto form = std::make_unique<pw::ui::TMainForm>(process);
@@ -595,13 +595,13 @@ class Demo {
 
     const std::string scratch = form->FallbackImagePath();
     bool scratchHeld = false;
-    world.Desktop().SetMessageBoxDriver([&](const pw::host::MessageBoxRecord&, pw::host::ModalLoop&) {
+    world.Desktop().SetMessageBoxDriver([&](const pw::hostworld::MessageBoxRecord&, pw::hostworld::ModalLoop&) {
       scratchHeld = pw::platform::FileExists(scratch);
       return pw::platform::dialog_result::kOk;
     });
     const std::size_t imagesBefore = ImageCount();
     for (int tick = 0; tick < 10 && world.Desktop().MessageBoxes().empty(); ++tick) Tick(world, *form);
-    const std::vector<pw::host::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
+    const std::vector<pw::hostworld::MessageBoxRecord> boxes = world.Desktop().MessageBoxes();
     if (boxes.empty()) throw DemoFailure("the disk-full message box was not shown");
     Say("The world records a message box:");
     Say("  caption: \"" + boxes.front().caption + "\"");
@@ -623,7 +623,7 @@ class Demo {
   }
 
   // One period of the poll timer on the world's clock.
-  static void Tick(pw::host::World& world, pw::ui::TMainForm& form) {
+  static void Tick(pw::hostworld::World& world, pw::ui::TMainForm& form) {
     world.Desktop().AdvanceTime(form.Timer1.Interval());
     Pump();
   }

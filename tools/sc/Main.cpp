@@ -20,7 +20,7 @@
 
 #include "platform/ErrorText.h"
 #include "platform/ServiceControl.h"
-#include "platform/host/EventLogStore.h"
+#include "platform/hostworld/EventLogStore.h"
 #include "platform/hostworld/ServiceManager.h"
 #include "platform/hostworld/World.h"
 #include "platform/hostworld/WorldSessions.h"
@@ -100,8 +100,8 @@ void PrintStatus(const std::string& name, const pf::ServiceStatus& status, long 
   std::cout << "        PID                : " << processId << "\n";
 }
 
-long ProcessIdOf(const pw::host::World& world, const std::string& name) {
-  std::optional<pw::host::ServiceRecord> record = world.Services().Find(name);
+long ProcessIdOf(const pw::hostworld::World& world, const std::string& name) {
+  std::optional<pw::hostworld::ServiceRecord> record = world.Services().Find(name);
   return record ? record->processId : 0;
 }
 
@@ -177,10 +177,10 @@ int WithService(const std::string& name, std::uint32_t access, const std::functi
   return act(*service);
 }
 
-int Run(const pw::host::World& world, const std::vector<std::string>& args) {
+int Run(const pw::hostworld::World& world, const std::vector<std::string>& args) {
   const std::string& command = args[0];
   if (command == "eventlog") {
-    for (const pw::host::EventLogEntry& entry : pw::host::EventLogEntries(world)) {
+    for (const pw::hostworld::EventLogEntry& entry : pw::hostworld::EventLogEntries(world)) {
       std::cout << entry.source << " [type " << entry.type << "]";
       for (const std::string& text : entry.strings) std::cout << " " << text;
       std::cout << "\n";
@@ -192,7 +192,7 @@ int Run(const pw::host::World& world, const std::vector<std::string>& args) {
     return 0;
   }
   if (command == "console" && args.size() >= 2) {
-    pw::host::SessionTable::SeatConsoleUser(world.Root(), args[1]);
+    pw::hostworld::SessionTable::SeatConsoleUser(world.Root(), args[1]);
     return 0;
   }
   if (command == "admin" && args.size() >= 2) {
@@ -318,9 +318,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   try {
-    pw::host::World::Options options;
+    pw::hostworld::World::Options options;
     options.root = *root;
-    pw::host::World world(options);
+    pw::hostworld::World world(options);
     // The Win32 code has been printed; an exit status keeps only 8 bits (1060
     // would read as 36, a multiple of 256 as success), so any failure is 1.
     return Run(world, args) == 0 ? 0 : 1;

@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
   if (!fifo.empty()) return ServeFifo(fifo, simulator, images, signals);
   for (std::vector<std::byte>& image : images) simulator->QueueImage(std::move(image));
 
-  const std::filesystem::path socketPath = pw::host::device_socket::SocketPathFor(root, letter);
+  const std::filesystem::path socketPath = pw::hostworld::device_socket::SocketPathFor(root, letter);
   std::unique_ptr<pw::sim::SimulatorServer> server;
   try {
     server = std::make_unique<pw::sim::SimulatorServer>(simulator, socketPath);
@@ -323,7 +323,7 @@ int main(int argc, char** argv) {
     if (unpluggedAt && returnAs != 0 && !returned && std::chrono::steady_clock::now() - *unpluggedAt >= std::chrono::seconds(1)) {
       returned = true;
       simulator->Replug();
-      server = StartServer(simulator, pw::host::device_socket::SocketPathFor(root, returnAs));
+      server = StartServer(simulator, pw::hostworld::device_socket::SocketPathFor(root, returnAs));
       if (!server) return 1;
       raw = server.get();
       simulator->SetUnplugHandler([raw] { raw->Unplug(); });

@@ -318,8 +318,8 @@ IoControlResult ScannerSimulator::IoControl(std::uint32_t controlCode, std::span
   }
   if (held) {
     // Its fault rule fails it below, once the caller has given up on it.
-    const std::chrono::milliseconds timeout(host::device_socket::ReplyTimeoutMs(controlCode, input));
-    if (host::SynchronousIo::Request* request = host::SynchronousIo::Current()) {
+    const std::chrono::milliseconds timeout(hostworld::device_socket::ReplyTimeoutMs(controlCode, input));
+    if (hostworld::SynchronousIo::Request* request = hostworld::SynchronousIo::Current()) {
       (void)request->WaitForCancel(timeout);
     } else {
       std::this_thread::sleep_for(timeout + std::chrono::seconds(1));

@@ -165,7 +165,7 @@ struct SimulatorOptions {
   bool checkOutputZeroed = true;
 };
 
-class ScannerSimulator final : public host::Device {
+class ScannerSimulator final : public hostworld::Device {
  public:
   enum class Mode { Unset, Card, Computer };
 

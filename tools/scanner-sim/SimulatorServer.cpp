@@ -15,7 +15,7 @@
 
 namespace pw::sim {
 namespace fs = std::filesystem;
-namespace ds = host::device_socket;
+namespace ds = hostworld::device_socket;
 
 namespace {
 
@@ -26,7 +26,7 @@ constexpr std::size_t kZeroedPrefix = 80;
 
 }  // namespace
 
-SimulatorServer::SimulatorServer(std::shared_ptr<host::Device> device, fs::path socketPath)
+SimulatorServer::SimulatorServer(std::shared_ptr<hostworld::Device> device, fs::path socketPath)
     : device_(std::move(device)), socketPath_(std::move(socketPath)) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

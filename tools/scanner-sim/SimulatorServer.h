@@ -23,7 +23,7 @@ class SimulatorServer {
  public:
   // Binds and listens at socketPath (its folder is created; a stale socket
   // file is replaced) and starts serving. Throws std::system_error.
-  SimulatorServer(std::shared_ptr<host::Device> device, std::filesystem::path socketPath);
+  SimulatorServer(std::shared_ptr<hostworld::Device> device, std::filesystem::path socketPath);
   ~SimulatorServer();
   SimulatorServer(const SimulatorServer&) = delete;
   SimulatorServer& operator=(const SimulatorServer&) = delete;
@@ -41,10 +41,10 @@ class SimulatorServer {
   void Accept();
   void ServeConnection(int fd);
 
-  std::shared_ptr<host::Device> device_;
+  std::shared_ptr<hostworld::Device> device_;
   std::filesystem::path socketPath_;
-  host::UniqueFd listenFd_;
-  host::UniqueFd wakeFd_;  // eventfd that ends the poll
+  hostworld::UniqueFd listenFd_;
+  hostworld::UniqueFd wakeFd_;  // eventfd that ends the poll
   std::atomic<bool> unplugged_{false};
   std::atomic<std::uint64_t> served_{0};
   std::thread acceptor_;

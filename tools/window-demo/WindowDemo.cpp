@@ -23,7 +23,7 @@ void Pump() {
   }
 }
 
-void PrintDesktop(const char* moment, pw::host::World& world, const pw::ui::TMainForm& form) {
+void PrintDesktop(const char* moment, pw::hostworld::World& world, const pw::ui::TMainForm& form) {
   std::cout << "== " << moment << "\n";
   for (pw::platform::WindowHandle window : world.Desktop().TopLevelWindows()) {
     std::string title = pw::platform::GetWindowText(window);
@@ -56,7 +56,7 @@ std::string ReadHostFile(const std::filesystem::path& path) {
 
 int main() {
   try {
-    pw::host::World world;
+    pw::hostworld::World world;
     world.MakeDirectories(kProgramFolder);
     world.WriteFile(std::string(kProgramFolder) + "\\rc.info",
                     ReadHostFile(std::filesystem::path(PAGEWICK_SOURCE_DIR) / "resources" / "rc.info"));
@@ -69,7 +69,7 @@ int main() {
     form.FormCreate();
     PrintDesktop("created", world, form);
 
-    world.Desktop().ClickTrayIcon(1, pw::host::MouseButton::Left);
+    world.Desktop().ClickTrayIcon(1, pw::hostworld::MouseButton::Left);
     Pump();
     PrintDesktop("tray icon clicked", world, form);
 
@@ -78,13 +78,13 @@ int main() {
     form.CancelBtn.Click();
     PrintDesktop("Cancel pressed", world, form);
 
-    world.Desktop().SetMenuDriver([](const pw::host::MenuRecord& menu, pw::host::ModalLoop&) {
+    world.Desktop().SetMenuDriver([](const pw::hostworld::MenuRecord& menu, pw::hostworld::ModalLoop&) {
       std::cout << "  tray menu:";
       for (const auto& [id, text] : menu.items) std::cout << " [" << text << "]";
       std::cout << " -> " << menu.items.front().second << "\n";
       return menu.items.front().first;
     });
-    world.Desktop().ClickTrayIcon(1, pw::host::MouseButton::Right);
+    world.Desktop().ClickTrayIcon(1, pw::hostworld::MouseButton::Right);
     Pump();
     PrintDesktop("Settings chosen from the tray menu (activation applied the card type)", world, form);
   } catch (const std::exception& e) {

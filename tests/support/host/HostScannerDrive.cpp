@@ -43,7 +43,7 @@ class HostScannerDrive final : public ScannerDrive {
 
  private:
   static constexpr char kLetter = 'E';
-  host::World world_;
+  hostworld::World world_;
 };
 
 }  // namespace

@@ -10,11 +10,11 @@
 namespace pw::test {
 
 struct ScratchFolder::Backend {
-  std::unique_ptr<host::World> ownWorld;  // only when no world existed
+  std::unique_ptr<hostworld::World> ownWorld;  // only when no world existed
 };
 
 ScratchFolder::ScratchFolder() : backend_(std::make_unique<Backend>()) {
-  if (host::World::CurrentOrNull() == nullptr) backend_->ownWorld = std::make_unique<host::World>();
+  if (hostworld::World::CurrentOrNull() == nullptr) backend_->ownWorld = std::make_unique<hostworld::World>();
   static std::atomic<unsigned> counter{0};
   const std::string base = "C:\\scratch";
   (void)platform::CreateDirectory(base);
@@ -29,23 +29,23 @@ ScratchFolder::ScratchFolder() : backend_(std::make_unique<Backend>()) {
 }
 
 ScratchFolder::~ScratchFolder() {
-  if (host::World::CurrentOrNull() != nullptr) RemoveTree(path_);
+  if (hostworld::World::CurrentOrNull() != nullptr) RemoveTree(path_);
 }
 
 bool IsRunningUnderWine() { return false; }
 
 bool CreateJunction(const std::string& link, const std::string& target) {
-  host::World::Current().CreateJunction(link, target);
+  hostworld::World::Current().CreateJunction(link, target);
   return true;
 }
 
 bool CreateFileSymlink(const std::string& link, const std::string& target) {
-  host::World::Current().CreateFileSymlink(link, target);
+  hostworld::World::Current().CreateFileSymlink(link, target);
   return true;
 }
 
 std::string FolderTheConsoleUserMayNotWrite() {
-  host::World& world = host::World::Current();
+  hostworld::World& world = hostworld::World::Current();
   world.MakeDirectories("C:\\Windows\\System32");
   world.UserSessions().DenyUserWrites("C:\\Windows");
   if (!world.UserSessions().ConsoleSession()) (void)world.UserSessions().LogOn("alice");
@@ -57,7 +57,7 @@ std::string FolderTheConsoleUserMayNotWrite() {
 namespace pw::test {
 
 bool SetMachinePolicyDword(const std::string& name, std::optional<std::uint32_t> value) {
-  host::World::Current().SetMachinePolicyDword(name, value);
+  hostworld::World::Current().SetMachinePolicyDword(name, value);
   return true;
 }
 

@@ -36,7 +36,7 @@ namespace pw::test {
 // the object.
 class SessionProcess {
  public:
-  SessionProcess(const host::World& world, std::uint32_t session, const std::string& filter,
+  SessionProcess(const hostworld::World& world, std::uint32_t session, const std::string& filter,
                  std::filesystem::path result, const std::vector<std::string>& variables)
       : result_(std::move(result)) {
     std::vector<std::string> texts;
@@ -95,7 +95,7 @@ inline void WriteSessionProcessResult(platform::ErrorCode code) {
 
 class UserPipeServer {
  public:
-  UserPipeServer(const host::World& world, const std::string& pipeName, bool firstInstance,
+  UserPipeServer(const hostworld::World& world, const std::string& pipeName, bool firstInstance,
                  std::uint32_t session = 1)
       : process_(world, session, "UserPipeServerProcess.*",
                  world.Root() / ("squat-" + pipeName + (firstInstance ? "-first" : "-added")),
@@ -113,7 +113,7 @@ class UserPipeServer {
 inline void ServePipeAsAUser() {
   const char* pipe = std::getenv("PAGEWICK_SQUAT_PIPE");
   if (pipe == nullptr) GTEST_SKIP() << "runs only as the process of UserPipeServer";
-  host::World world(host::World::Options{std::getenv("PAGEWICK_WORLD")});
+  hostworld::World world(hostworld::World::Options{std::getenv("PAGEWICK_WORLD")});
   const bool first = std::string(std::getenv("PAGEWICK_SQUAT_FIRST")) == "1";
   platform::Result<platform::Pipe> server = platform::CreatePipeServer(pipe, first, 512);  // the agent protocol's largest message
   WriteSessionProcessResult(server.ok() ? 0u : server.error());
