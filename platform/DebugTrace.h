@@ -2,7 +2,7 @@
 // A trace for diagnosis: failures that a boundary swallows (so the user sees
 // nothing) still leave a line here. On Windows it is the debugger output
 // (OutputDebugStringA, visible in a debugger or DebugView); on the host it is
-// a list in the process that tests read (platform/host/DebugTraceLog.h).
+// a list in the process that tests read (platform/hostworld/DebugTraceLog.h).
 // Never throws. Any thread.
 #include <string>
 #include <string_view>

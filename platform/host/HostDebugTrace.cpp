@@ -2,7 +2,7 @@
 #include <mutex>
 
 #include "platform/DebugTrace.h"
-#include "platform/host/DebugTraceLog.h"
+#include "platform/hostworld/DebugTraceLog.h"
 
 namespace pw {
 

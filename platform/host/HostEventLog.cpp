@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "platform/EventLog.h"
-#include "platform/host/EventLogStore.h"
+#include "platform/hostworld/EventLogStore.h"
 #include "platform/hostworld/RecordText.h"
 #include "platform/hostworld/World.h"
 

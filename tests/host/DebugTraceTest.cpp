@@ -10,7 +10,7 @@
 #include "platform/DebugTrace.h"
 #include "platform/ErrorSink.h"
 #include "platform/Windows.h"
-#include "platform/host/DebugTraceLog.h"
+#include "platform/hostworld/DebugTraceLog.h"
 #include "platform/hostworld/World.h"
 #include "tests/platform/DesktopFixture.h"
 

@@ -17,7 +17,7 @@
 #include "tests/support/TestEnvironment.h"
 
 #if PAGEWICK_HOST
-#include "platform/host/EventLogStore.h"
+#include "platform/hostworld/EventLogStore.h"
 #include "platform/hostworld/World.h"
 #endif
 

@@ -10,7 +10,7 @@
 #include "platform/PathText.h"
 #include "platform/Shell.h"
 #include "platform/Windows.h"
-#include "platform/host/DebugTraceLog.h"
+#include "platform/hostworld/DebugTraceLog.h"
 #include "platform/hostworld/WorldSessions.h"
 #include "scanner/ImagePull.h"
 #include "storage/FreeSpaceGuard.h"

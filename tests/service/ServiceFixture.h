@@ -25,7 +25,7 @@
 #include "platform/ServiceControl.h"
 #include "platform/SystemInfo.h"
 #include "platform/Windows.h"
-#include "platform/host/EventLogStore.h"
+#include "platform/hostworld/EventLogStore.h"
 #include "platform/hostworld/ServiceManager.h"
 #include "platform/hostworld/World.h"
 #include "service/Entry.h"

@@ -20,7 +20,7 @@
 
 #include "platform/ErrorText.h"
 #include "platform/ServiceControl.h"
-#include "platform/host/EventLogStore.h"
+#include "platform/hostworld/EventLogStore.h"
 #include "platform/hostworld/ServiceManager.h"
 #include "platform/hostworld/World.h"
 #include "platform/hostworld/WorldSessions.h"
