@@ -149,9 +149,8 @@ fi
 
 # The unpacked executable under Wine, in a prefix of its own, on a virtual
 # display (the service's window needs one).
-export WINEPREFIX=$check/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1 || true
-wineserver -w || true
+. scripts/wine-prefix.sh
+wine_prefix "$check/wineprefix"
 service_key='HKLM\System\CurrentControlSet\Services\Service1'
 program="Z:$(sed 's|/|\\|g' <<<"$unpacked/pagewick.exe")"
 

@@ -32,12 +32,9 @@ ctest --preset host-tsan -j "$jobs"
 # minute of new input, all at once.
 scripts/fuzz.sh 60
 
-# A Wine prefix without the Mono and Gecko installers' prompts.
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w || true
-fi
+# The default Wine prefix, made once.
+. scripts/wine-prefix.sh
+wine_prefix
 # The Wine world's scanner driver talks to the host build's simulator.
 export PAGEWICK_SCANNER_SIM="$PWD/build/host/tools/scanner-sim/pagewick-scanner-sim"
 # A throwaway self-signed code-signing certificate: the package is signed as a

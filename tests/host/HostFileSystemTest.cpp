@@ -8,7 +8,6 @@
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
 #include "platform/ProfileParser.h"
-#include "platform/host/Wildcard.h"
 #include "platform/hostworld/World.h"
 
 namespace pw::platform {
@@ -130,14 +129,11 @@ TEST_F(HostFileSystemTest, ProfileWriteRefusesReadOnlyFilesAndFolders) {
   EXPECT_EQ(ReadProfileString("A", "k", "d", "C:\\nowhere\\x.ini").error, error::kPathNotFound);
 }
 
-TEST(WildcardTest, PatternsBecomeDosWildcards) {
-  EXPECT_EQ(host::DosWildcardPattern("*.*"), "*");
-  EXPECT_EQ(host::DosWildcardPattern("img*.*"), "img<\"*");
-  EXPECT_EQ(host::DosWildcardPattern("a?.b"), "a>.b");
-  EXPECT_EQ(host::DosWildcardPattern("*."), "<\"");
-}
-
-TEST(WildcardTest, MatchesLikeTheFileSystem) {
+// FindFirstFileA's wildcard rules: kernel32 turns the pattern into the file
+// system's DOS wildcards ("*.*" matches names without a dot, "a?" matches
+// "a", "*." only names without an extension) and names match without regard
+// to case. One file per folder, listed with the pattern.
+TEST_F(HostFileSystemTest, FindFilesMatchesWildcardsLikeTheFileSystem) {
   struct Case {
     const char* pattern;
     const char* name;
@@ -150,10 +146,19 @@ TEST(WildcardTest, MatchesLikeTheFileSystem) {
       {"?", "a", true},                 {"?", "ab", false},              {"a?", "a", true},  // DOS_QM at the end
       {"a?.txt", "a.txt", true},        {"a??b", "axyb", true},          {"a??b", "axb", false},
       {"*.", "noext", true},            {"*.", "has.ext", false},        {"*a*", "banana", true},
-      {"", "x", false},                 {"*", "", true},                 {"x*y*z", "xaaayaaaz", true},
+      {"*.*", "noext", true},           {"*.*", "a.b", true},            {"x*y*z", "xaaayaaaz", true},
   };
+  int folder = 0;
   for (const Case& row : cases) {
-    EXPECT_EQ(host::WildcardMatch(row.pattern, row.name), row.matches) << row.pattern << " vs " << row.name;
+    const std::string directory = "C:\\wild" + std::to_string(folder++);
+    world_.MakeDirectories(directory);
+    world_.WriteFile(directory + "\\" + row.name, "x");
+    const Result<FindEntries> found = FindFiles(directory + "\\" + row.pattern);
+    const bool listed = found.ok() && found->size() == 1 && (*found)[0].name == row.name;
+    EXPECT_EQ(listed, row.matches) << row.pattern << " vs " << row.name;
+    if (!row.matches) {
+      EXPECT_EQ(found.error(), error::kFileNotFound) << row.pattern << " vs " << row.name;
+    }
   }
 }
 

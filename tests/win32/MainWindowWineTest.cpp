@@ -16,8 +16,8 @@
 #include "platform/SystemInfo.h"
 #include "platform/TrayIcon.h"
 #include "platform/Windows.h"
-#include "platform/win32/Win32Ui.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/win32/WindowsApi.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
 

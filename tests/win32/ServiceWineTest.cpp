@@ -23,9 +23,9 @@
 #include "platform/Profile.h"
 #include "platform/Security.h"
 #include "platform/ServiceControl.h"
-#include "platform/win32/WinApi.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/Waiting.h"
+#include "tests/support/win32/WindowsApi.h"
 
 #undef CreateProcess
 

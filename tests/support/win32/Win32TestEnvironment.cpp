@@ -6,8 +6,8 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SystemInfo.h"
-#include "platform/win32/WinApi.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/win32/WindowsApi.h"
 
 namespace pw::test {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "platform/Messages.h"
-#include "platform/win32/Win32Ui.h"
+#include "tests/support/win32/WindowsApi.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
 

@@ -12,11 +12,8 @@ fi
 shot=$1
 out=$2
 here=$(cd "$(dirname "$0")" && pwd)
-export WINEPREFIX=${out}/wine-dpi-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w || true
-fi
+. "$here/../../../scripts/wine-prefix.sh"
+wine_prefix "$out/wine-dpi-prefix"
 for dpi in 96 144 192; do
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
   wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' /v LogPixels \

@@ -19,8 +19,8 @@
 #include "platform/Security.h"
 #include "platform/ServiceControl.h"
 #include "platform/Shell.h"
-#include "platform/win32/WinApi.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/win32/WindowsApi.h"
 #include "tests/win32/world/WineWorld.h"
 
 namespace pw::wineworld {
