@@ -29,11 +29,13 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "xxHash: ${PAGEWICK_XXHASH_PACKAGE} is not installed (scripts/setup.sh installs it)")
 endif()
 if(NOT installed STREQUAL PAGEWICK_XXHASH_VERSION)
-  message(FATAL_ERROR "xxHash: ${PAGEWICK_XXHASH_PACKAGE} ${installed} is installed, the build is pinned to ${PAGEWICK_XXHASH_VERSION}")
+  message(FATAL_ERROR "xxHash: ${PAGEWICK_XXHASH_PACKAGE} ${installed} is installed, "
+                      "the build is pinned to ${PAGEWICK_XXHASH_VERSION}")
 endif()
 file(SHA256 ${PAGEWICK_XXHASH_HEADER} actual)
 if(NOT actual STREQUAL PAGEWICK_XXHASH_SHA256)
-  message(FATAL_ERROR "xxHash: SHA-256 mismatch for ${PAGEWICK_XXHASH_HEADER}: expected ${PAGEWICK_XXHASH_SHA256}, got ${actual}")
+  message(FATAL_ERROR "xxHash: SHA-256 mismatch for ${PAGEWICK_XXHASH_HEADER}: "
+                      "expected ${PAGEWICK_XXHASH_SHA256}, got ${actual}")
 endif()
 file(COPY ${PAGEWICK_XXHASH_HEADER} DESTINATION ${PAGEWICK_XXHASH_INCLUDE_DIR})
 

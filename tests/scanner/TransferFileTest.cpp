@@ -214,7 +214,8 @@ TEST_F(TransferFileTest, OnlyADigestThatMatchesLeadsToTheByteComparisonThatDecid
     SCOPED_TRACE(row.what);
     folder.WriteFile("img0001.jpg", row.savedNow);
     const std::string transfer = Transfer(row.transfer);
-    const SavedPictureRecord record{folder / "img0001.jpg", saved.size(), row.recordDigest ? row.recordDigest : savedDigest};
+    const std::uint64_t digest = row.recordDigest != 0 ? row.recordDigest : savedDigest;
+    const SavedPictureRecord record{folder / "img0001.jpg", saved.size(), digest};
     EXPECT_EQ(CompareWithSaved(transfer, Arrive(row.transfer, 65536, saved.size()), record), row.expected);
     EXPECT_TRUE(platform::DeleteFile(transfer));
   }
