@@ -11,6 +11,7 @@
 #include "platform/Messages.h"
 #include "platform/PathText.h"
 #include "platform/ScopeExit.h"
+#include "scanner/PictureDigest.h"
 #include "scanner/TransferFile.h"
 
 namespace pw::scanner {
@@ -246,7 +247,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   // The picture saved last, offered again: the same bytes are not saved a
   // second time, and one that was cut short by an early end marker gives way
   // to the whole picture under its own name.
-  const RepeatOfSaved repeat = CompareWithSaved(transferPath, state_.LastSavedPicture, rights);
+  const RepeatOfSaved repeat = CompareWithSaved(transferPath, end.bytes, state_.LastSavedPicture, rights);
   if (repeat == RepeatOfSaved::Same && rights.Delete(transferPath)) {
     settled = true;
     journal.Remove(transferPath);
@@ -282,7 +283,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   const std::string folderTitle = host_.ImageFolderTitle();
   landing.folderTitles = {folderTitle, FolderPathTitle(host_.ActiveSaveLocation(), folderTitle)};
   if (host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(destination, rights);
-  state_.LastSavedPicture = DescribeSavedPicture(destination, rights).value_or(SavedPictureRecord{});
+  state_.LastSavedPicture = SavedPictureRecord{destination, end.bytes.size, end.bytes.digest};
   landing.kind = Landing::Kind::Landed;
   return landing;
 }
@@ -347,6 +348,13 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
   // picture instead of one per chunk. A scanner that ends a picture anywhere
   // else has it flushed at once after the marker, before it is named.
   PictureTail tail;
+  // An image's bytes are digested as they pass, to be told from the picture
+  // saved last without reading either file.
+  std::optional<PictureDigest> digest;
+  if (durability == Durability::OnDisk) {
+    if (!state_.LastSavedPicture.path.empty()) end.bytes.markSize = state_.LastSavedPicture.size;
+    digest.emplace(end.bytes.markSize);
+  }
   bool unflushed = false;
   const auto flush = [&] {
     if (durability != Durability::OnDisk || !unflushed) return true;
@@ -408,6 +416,7 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
       }
       if (read.ok()) {
         tail.Add(buffer_.DataPrefix(length));
+        if (digest) digest->Add(buffer_.DataPrefix(length));
         pullOffset += chunkLength;
         idleQueries = 0;
         lastProgressAt = platform::GetTickCount();
@@ -430,6 +439,11 @@ ImagePull::TransferEnd ImagePull::Transfer(const platform::DeviceHandle& device,
     const LengthReply reply = ReadLengthReply(buffer_);
     if (reply.endOfImage) {
       end.endSeen = true;
+      if (digest) {
+        end.bytes.size = digest->Size();
+        end.bytes.digest = digest->Value();
+        end.bytes.markDigest = digest->AtMark();
+      }
       (void)flush();
       return end;
     }

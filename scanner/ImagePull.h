@@ -18,6 +18,7 @@
 #include "scanner/PullHost.h"
 #include "scanner/ScannerChannel.h"
 #include "scanner/ScannerState.h"
+#include "scanner/TransferFile.h"
 #include "scanner/UserNotifier.h"
 
 namespace pw::scanner {
@@ -70,6 +71,9 @@ class ImagePull final : public ImagePuller {
     // may have let the picture go although its answer was lost.
     bool endQueryLost = false;
     std::int32_t arrived = 0;    // bytes the scanner delivered: the offset of the next length query
+    // The end marker arrived (an image's transfer): the digest of the bytes
+    // that arrived, and of their first bytes as many as the picture saved last.
+    ArrivedBytes bytes;
   };
   // What became of an image in the save location.
   struct Landing {

@@ -13,8 +13,9 @@ namespace pw::scanner {
 inline constexpr std::size_t kScannerDevicePathSize = 300;
 inline constexpr std::int32_t kDescriptorRescans = 5;
 
-// The picture this service run saved last under an image name, as it left
-// it: its path, size and digest (an empty path: none yet).
+// The picture this service run saved last under an image name: its path,
+// and the size and XXH3-64 digest of its bytes as they arrived (an empty
+// path: none yet). Kept in memory only.
 struct SavedPictureRecord {
   std::string path;
   std::uint64_t size = 0;

@@ -133,42 +133,30 @@ void DropSupersededPartial(const std::string& imagePath, const platform::Locatio
   if (platform::FileExists(partial) && FileStartsWith(imagePath, partial, rights)) (void)rights.Delete(partial);
 }
 
-std::optional<SavedPictureRecord> DescribeSavedPicture(const std::string& path,
-                                                       const platform::LocationRights& rights) {
-  const platform::FileHandle file = OpenForReading(path, rights);
-  if (!file) return std::nullopt;
-  const std::optional<std::uint64_t> size = platform::GetFileSize(file);
-  if (!size) return std::nullopt;
-  SavedPictureRecord record{path, *size, 14695981039346656037ull};
-  std::array<std::byte, kCompareChunk> chunk{};
-  for (std::uint64_t offset = 0; offset < *size;) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kCompareChunk, *size - offset));
-    const platform::IoResult read = platform::ReadFileAt(file, offset, std::span(chunk).first(want));
-    if (!read.ok || read.bytes != want) return std::nullopt;
-    for (std::size_t i = 0; i < want; ++i) {
-      record.digest = (record.digest ^ std::to_integer<std::uint64_t>(chunk[i])) * 1099511628211ull;
-    }
-    offset += want;
-  }
-  return record;
-}
-
-RepeatOfSaved CompareWithSaved(const std::string& transferPath, const SavedPictureRecord& saved,
-                               const platform::LocationRights& rights) {
+RepeatOfSaved CompareWithSaved(const std::string& transferPath, const ArrivedBytes& arrived,
+                               const SavedPictureRecord& saved, const platform::LocationRights& rights) {
   // An empty picture (a scanner that answered the marker at once) says
   // nothing about the next one.
   if (saved.path.empty() || saved.size == 0) return RepeatOfSaved::None;
   const auto folderOf = [](const std::string& path) { return path.substr(0, path.find_last_of("\\/") + 1); };
   if (folderOf(saved.path) != folderOf(transferPath)) return RepeatOfSaved::None;
+  if (arrived.size < saved.size) return RepeatOfSaved::None;
+  const bool digestMatches = arrived.size == saved.size
+                                 ? arrived.digest == saved.digest
+                                 : arrived.markSize == saved.size && arrived.markDigest == saved.digest;
+  if (!digestMatches) return RepeatOfSaved::None;
   // A picture the user changed, replaced or removed since is not compared.
-  const std::optional<SavedPictureRecord> now = DescribeSavedPicture(saved.path, rights);
-  if (!now || now->size != saved.size || now->digest != saved.digest) return RepeatOfSaved::None;
+  std::optional<std::uint64_t> savedSize;
   std::optional<std::uint64_t> transferSize;
   {
+    const platform::FileHandle savedFile = OpenForReading(saved.path, rights);
+    if (savedFile) savedSize = platform::GetFileSize(savedFile);
     const platform::FileHandle transfer = OpenForReading(transferPath, rights);
     if (transfer) transferSize = platform::GetFileSize(transfer);
   }
-  if (!transferSize || !FileStartsWith(transferPath, saved.path, rights)) return RepeatOfSaved::None;
+  if (savedSize != saved.size || !transferSize || !FileStartsWith(transferPath, saved.path, rights)) {
+    return RepeatOfSaved::None;
+  }
   return *transferSize == saved.size ? RepeatOfSaved::Same : RepeatOfSaved::Longer;
 }
 

@@ -70,10 +70,15 @@ void DropSupersededPartial(const std::string& imagePath,
 bool FileStartsWith(const std::string& longerPath, const std::string& shorterPath,
                     const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
-// The record of a picture as it stands now (size and a 64-bit FNV-1a digest
-// of its bytes); nothing when it cannot be read.
-std::optional<SavedPictureRecord> DescribeSavedPicture(
-    const std::string& path, const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
+// A complete transfer's bytes as they arrived: their count and digest, and
+// the digest of their first markSize bytes (taken on the way when that many
+// arrived; markSize is the length of the picture saved last).
+struct ArrivedBytes {
+  std::uint64_t size = 0;
+  std::uint64_t digest = 0;
+  std::uint64_t markSize = 0;
+  std::optional<std::uint64_t> markDigest;
+};
 
 // How a complete transfer stands to the picture saved last.
 enum class RepeatOfSaved {
@@ -81,9 +86,13 @@ enum class RepeatOfSaved {
   Same,    // the same bytes: the scanner offered the saved picture again
   Longer,  // the saved picture is a strict prefix: it was cut short by an early end marker
 };
-// Compares only when the saved picture lies in the transfer's folder and
-// still holds exactly the recorded bytes.
-RepeatOfSaved CompareWithSaved(const std::string& transferPath, const SavedPictureRecord& saved,
+// Compares only when the saved picture lies in the transfer's folder and the
+// digest of the transfer's bytes (or of their first bytes, as many as the
+// saved picture's) is the recorded one: a picture that differs costs no read.
+// Then the files decide, byte by byte, and the saved picture must still have
+// its recorded size.
+RepeatOfSaved CompareWithSaved(const std::string& transferPath, const ArrivedBytes& arrived,
+                               const SavedPictureRecord& saved,
                                const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 }  // namespace pw::scanner

@@ -10,6 +10,7 @@
 #include "platform/DebugTrace.h"
 #include "platform/FileSystem.h"
 #include "platform/Security.h"
+#include "scanner/PictureDigest.h"
 #include "scanner/TransferFile.h"
 
 namespace pw::scanner {
@@ -52,18 +53,32 @@ bool SegmentsWellFormed(std::span<const std::byte> head, std::uint64_t fileSize)
 }
 
 // Whether the open file holds a whole picture as far as its bytes can tell:
-// SOI, well-formed segments up to the first scan, and EOI as its last bytes.
-// Nothing when it cannot be read.
-std::optional<bool> HoldsWholePicture(const platform::FileHandle& file, std::uint64_t size) {
-  if (size < 4) return false;
+// SOI, well-formed segments up to the first scan, and EOI as its last bytes;
+// a whole one is read to its end for its digest. Nothing when it cannot be read.
+struct WholeCheck {
+  bool whole = false;
+  std::uint64_t digest = 0;
+};
+std::optional<WholeCheck> HoldsWholePicture(const platform::FileHandle& file, std::uint64_t size) {
+  if (size < 4) return WholeCheck{};
   std::array<std::byte, 2> tail{};
   const platform::IoResult tailRead = platform::ReadFileAt(file, size - 2, tail);
   if (!tailRead.ok || tailRead.bytes != tail.size()) return std::nullopt;
-  if (At(tail, 0) != 0xFF || At(tail, 1) != 0xD9) return false;
+  if (At(tail, 0) != 0xFF || At(tail, 1) != 0xD9) return WholeCheck{};
   std::vector<std::byte> head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadBytes)));
   const platform::IoResult headRead = platform::ReadFileAt(file, 0, head);
   if (!headRead.ok || headRead.bytes != head.size()) return std::nullopt;
-  return SegmentsWellFormed(head, size);
+  if (!SegmentsWellFormed(head, size)) return WholeCheck{};
+  PictureDigest digest;
+  digest.Add(head);
+  for (std::uint64_t offset = head.size(); offset < size;) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(head.size(), size - offset));
+    const platform::IoResult read = platform::ReadFileAt(file, offset, std::span(head).first(want));
+    if (!read.ok || read.bytes != want) return std::nullopt;
+    digest.Add(std::span(head).first(want));
+    offset += want;
+  }
+  return WholeCheck{true, digest.Value()};
 }
 
 std::string Join(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
@@ -109,7 +124,7 @@ class FolderSettler {
       return Leave(path, "another user owns it");
     }
     std::optional<std::uint64_t> size;
-    std::optional<bool> whole;
+    std::optional<WholeCheck> whole;
     {
       const platform::FileHandle file =
           rights_.Open(path, platform::access::kGenericRead, platform::share::kRead, platform::Disposition::OpenExisting)
@@ -128,21 +143,21 @@ class FolderSettler {
       return;
     }
     if (!whole) return Leave(path, "it cannot be read");
-    if (*whole) return Name(path, *size);
+    if (whole->whole) return Name(path, *size, whole->digest);
     KeepPartial(path);
   }
 
   // A whole picture: deleted when an image of the folder holds its bytes
   // (only images of the same size are compared), else under the next free
   // image name.
-  void Name(const std::string& path, std::uint64_t size) {
+  void Name(const std::string& path, std::uint64_t size, std::uint64_t digest) {
     for (const platform::FindEntry& entry : entries_) {
       if (entry.size != size || !IsPlainFile(entry.attributes) || !naming_.IsImageName(entry.name)) continue;
       if (FileStartsWith(Join(folder_, entry.name), path, rights_)) {
         if (!rights_.Delete(path)) return Leave(path, "it cannot be deleted");
         journal_.Remove(path);
         ++counts_.deleted;
-        counts_.lastWhole = Join(folder_, entry.name);
+        counts_.lastWhole = SavedPictureRecord{Join(folder_, entry.name), size, digest};
         return;
       }
     }
@@ -157,7 +172,7 @@ class FolderSettler {
         journal_.Remove(path);
         entries_.push_back({*name, 0, size});
         ++counts_.named;
-        counts_.lastWhole = image;
+        counts_.lastWhole = SavedPictureRecord{image, size, digest};
         DropSupersededPartial(image, rights_);
         return;
       }
@@ -229,11 +244,7 @@ void SettleLocationOnce(ScannerState& state, const std::string& location, Settle
   if (state.SettledLocation == location) return;
   const SettleCounts counts = SettleLeftoverTransfers(location, naming, rights, journal);
   state.SettledLocation = location;
-  if (counts.lastWhole) {
-    if (std::optional<SavedPictureRecord> saved = DescribeSavedPicture(*counts.lastWhole, rights)) {
-      state.LastSavedPicture = std::move(*saved);
-    }
-  }
+  if (counts.lastWhole) state.LastSavedPicture = std::move(*counts.lastWhole);
 }
 
 }  // namespace pw::scanner

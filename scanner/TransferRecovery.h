@@ -46,8 +46,9 @@ struct SettleCounts {
   std::int32_t kept = 0;     // moved to (or dropped in favour of) a partial
   std::int32_t left = 0;     // left as they are
   // The image that holds the last whole picture settled (named, or already
-  // there): the scanner may still hold that picture and offer it again.
-  std::optional<std::string> lastWhole;
+  // there), with the digest taken as it was read: the scanner may still hold
+  // that picture and offer it again.
+  std::optional<SavedPictureRecord> lastWhole;
 };
 
 // Whether the name is that of a transfer file: "~" and seven hex digits of

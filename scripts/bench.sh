@@ -40,4 +40,7 @@ for benchmark in "${benchmarks[@]}"; do
     --benchmark_out_format=json >"$out/$benchmark.txt"
 done
 echo "measuring the started service" >&2
-python3 scripts/bench-table.py --json "$out" --tools build/host/tools "${smoke[@]}"
+# The rows of pagewick.exe under Wine, from the last run of scripts/wine-bench.sh.
+wine=()
+if [ -z "${smoke[*]}" ] && [ -f build/win32/wine-bench.txt ]; then wine=(--wine build/win32/wine-bench.txt); fi
+python3 scripts/bench-table.py --json "$out" --tools build/host/tools "${smoke[@]}" "${wine[@]}"

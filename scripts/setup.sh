@@ -6,7 +6,7 @@
 set -euo pipefail
 
 what=${1:-all}
-host_packages=(cmake ninja-build ccache g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
+host_packages=(cmake ninja-build ccache g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev libxxhash-dev
                libjpeg-dev libjpeg-turbo-progs libimage-exiftool-perl dpkg-dev file python3)
 win32_packages=(g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth wixl msitools osslsigncode openssl)
 

@@ -20,20 +20,69 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The location's folders and images: made once and kept for every benchmark
+// of the same form, since making tens of thousands of entries on the disk
+// takes far longer than the runs. The worst case's form (9,998 folders, 9,999
+// images in the last) becomes the cap's (9,999 folders, 9,998 in the last)
+// by three changes. A smoke run makes a location a hundred times smaller, of
+// the same form: its figures only have to come out.
+class SharedLocation {
+ public:
+  static SharedLocation& Get() {
+    static SharedLocation location;
+    return location;
+  }
+  static std::string Folder(int n) { return "Photo" + std::to_string(n); }
+  int Folders() const { return folders_; }
+  int ImagesInLast() const { return imagesInLast_; }
+
+  pw::hostworld::World& Shape(int folders, int imagesInLast) {
+    if (folders > 1 && pw::bench::SmokeRun()) {
+      folders /= 101;
+      imagesInLast /= 101;
+    }
+    if (folders == folders_ + 1 && imagesInLast == imagesInLast_ - 1 && imagesInLast_ == folders_ + 1) {
+      const fs::path location = world_->HostPath("C:\\Scans");
+      fs::rename(location / Folder(folders_), location / Folder(folders));
+      fs::create_directory(location / Folder(folders_));
+      fs::remove(location / Folder(folders) / pw::storage::ImageFileName("img", imagesInLast_));
+    } else if (folders != folders_ || imagesInLast != imagesInLast_) {
+      world_.reset();
+      world_ = std::make_unique<pw::hostworld::World>();
+      const fs::path location = world_->HostPath("C:\\Scans");
+      for (int n = 1; n <= folders; ++n) fs::create_directories(location / Folder(n));
+      const fs::path last = location / Folder(folders);
+      for (int k = 1; k <= imagesInLast; ++k) std::ofstream(last / pw::storage::ImageFileName("img", k));
+    }
+    folders_ = folders;
+    imagesInLast_ = imagesInLast;
+    return *world_;
+  }
+
+ private:
+  std::unique_ptr<pw::hostworld::World> world_ = std::make_unique<pw::hostworld::World>();
+  int folders_ = 0;
+  int imagesInLast_ = 0;
+};
+
 struct NamingWorld {
-  NamingWorld(int folders, int imagesInLast) {
-    fs::path location = world.HostPath("C:\\Scans");
-    for (int n = 1; n <= folders; ++n) fs::create_directories(location / ("Photo" + std::to_string(n)));
-    fs::path last = location / ("Photo" + std::to_string(folders));
-    for (int k = 1; k <= imagesInLast; ++k) std::ofstream(last / pw::storage::ImageFileName("img", k));
+  NamingWorld(int folders, int imagesInLast) : world(SharedLocation::Get().Shape(folders, imagesInLast)) {
     form = std::make_unique<pw::ui::TMainForm>(process, nullptr);
     form->FormCreate();
     form->PathEdit.SetText("C:\\Scans");
   }
-  pw::hostworld::World world;
+  pw::hostworld::World& world;
   pw::ui::ProcessState process;
   std::unique_ptr<pw::ui::TMainForm> form;
 };
+
+fs::path LastFolder(NamingWorld& naming) {
+  return naming.world.HostPath("C:\\Scans") / SharedLocation::Folder(SharedLocation::Get().Folders());
+}
+// Where the next image goes when the last folder is full.
+fs::path NextFolder(NamingWorld& naming) {
+  return naming.world.HostPath("C:\\Scans") / SharedLocation::Folder(SharedLocation::Get().Folders() + 1);
+}
 
 void BM_NextImagePathTypical(benchmark::State& state) {
   NamingWorld naming(1, 100);
@@ -47,7 +96,7 @@ BENCHMARK(BM_NextImagePathTypical)->Unit(benchmark::kMicrosecond);
 // iteration measures the same work.
 void BM_NextImagePathWorstCase(benchmark::State& state) {
   NamingWorld naming(9998, 9999);
-  const fs::path created = naming.world.HostPath("C:\\Scans") / "Photo9999";
+  const fs::path created = NextFolder(naming);
   for (auto _ : state) {
     benchmark::DoNotOptimize(naming.form->NextImagePath());
     state.PauseTiming();
@@ -66,7 +115,7 @@ void BM_NextImagePathWorstCaseAsConsoleUser(benchmark::State& state) {
   naming.world.UserSessions().LogOn("alice");
   naming.form->SetActsForConsoleUser(true);
   pw::platform::LocationRights& rights = naming.form->SaveLocationRights();
-  const fs::path created = naming.world.HostPath("C:\\Scans") / "Photo9999";
+  const fs::path created = NextFolder(naming);
   for (auto _ : state) {
     {
       const pw::platform::LocationRights::Pull pull(rights);
@@ -99,7 +148,7 @@ void BM_SettleLeftoversAllFolders(benchmark::State& state) {
   naming.world.UserSessions().LogOn("alice");
   naming.form->SetActsForConsoleUser(true);
   pw::platform::LocationRights& rights = naming.form->SaveLocationRights();
-  const fs::path last = naming.world.HostPath("C:\\Scans") / "Photo9999";
+  const fs::path last = LastFolder(naming);
   const std::string picture = std::string("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00"
                                           "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 25) +
                               std::string(100000, '\x2A') + "\xFF\xD9";
@@ -114,7 +163,7 @@ void BM_SettleLeftoversAllFolders(benchmark::State& state) {
       naming.form->SettleSaveLocation();
     }
     state.PauseTiming();
-    fs::remove(last / "img9999.jpg");
+    fs::remove(last / pw::storage::ImageFileName("img", SharedLocation::Get().ImagesInLast() + 1));
     state.ResumeTiming();
   }
   state.SetLabel(state.range(0) == 1 ? "9,999 folders, a whole picture left in the last"

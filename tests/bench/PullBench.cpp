@@ -19,6 +19,15 @@
 //                        writes of <chunk> bytes at their offsets
 //   FlushedWrite/<chunk> one write of <chunk> bytes at the end of a file, then
 //                        FlushFileBuffers: what one flush costs on this disk
+// What a pull pays beside its bytes, each on its own:
+//   RoomForChunk         the free-space query before each chunk
+//   Impersonation        acting as the console user and back, as a pull does
+//                        twice (naming, then the landing)
+//   OpenAsConsoleUser, OpenAsProcess
+//                        a new file of the location opened as the console user
+//                        (relative to its checked folder, no link followed, its
+//                        final path checked) and by CreateFile, then deleted
+//   DigestChunk/<chunk>  the digest of one chunk as it passes
 // Compare bytes_per_second (wall-clock) of each Pull line with its DirectWrite line;
 // both start from a folder without the file, as a pull does.
 #include <benchmark/benchmark.h>
@@ -35,11 +44,15 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/LocationRights.h"
 #include "platform/StorageDevice.h"
 #include "platform/hostworld/World.h"
 #include "platform/hostworld/WorldSessions.h"
 #include "scanner/ImagePull.h"
 #include "scanner/PassThroughBuffer.h"
+#include "scanner/PictureDigest.h"
+#include "storage/FreeSpaceGuard.h"
+#include "tests/bench/BenchTime.h"
 #include "tools/scanner-sim/ScannerSimulator.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
@@ -162,13 +175,78 @@ void DirectWrite(benchmark::State& state) {
   Report(state);
 }
 
-BENCHMARK(Pull)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
-BENCHMARK(PullAsConsoleUser)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
-BENCHMARK(PullWithoutFlushes)->Arg(65536)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
-BENCHMARK(PullAtUsbSpeed)->Arg(65536)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
-BENCHMARK(PullAtUsbSpeedWithoutFlushes)->Arg(65536)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
-BENCHMARK(FlushedWrite)->Arg(65536)->Unit(benchmark::kMillisecond)->MinTime(0.5)->UseRealTime();
-BENCHMARK(DirectWrite)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+void RoomForChunk(benchmark::State& state) {
+  hostworld::World world;
+  world.MakeDirectories("C:\\Bench");
+  for (auto _ : state) benchmark::DoNotOptimize(storage::RoomForChunk("C:\\Bench\\img0001.jpg", 65536));
+}
+
+// The console user's rights over C:\Bench, within one pull.
+struct ConsoleUserLocation {
+  ConsoleUserLocation() {
+    world.MakeDirectories("C:\\Bench\\Photo1");
+    world.UserSessions().LogOn("alice");
+    rights.SetActForConsoleUser(true);
+    pull.emplace(rights);
+    rights.ConfineTo("C:\\Bench");
+  }
+  hostworld::World world;
+  platform::LocationRights rights;
+  std::optional<platform::LocationRights::Pull> pull;
+};
+
+void Impersonation(benchmark::State& state) {
+  ConsoleUserLocation location;
+  for (auto _ : state) {
+    const platform::LocationRights::Acting acting = location.rights.Act();
+    benchmark::ClobberMemory();
+  }
+}
+
+void OpenNewFile(benchmark::State& state, bool asConsoleUser) {
+  ConsoleUserLocation location;
+  if (!asConsoleUser) location.rights.SetActForConsoleUser(false);
+  const platform::LocationRights& rights = asConsoleUser ? location.rights : platform::LocationRights::ProcessOwn();
+  const std::string path = "C:\\Bench\\Photo1\\~0000001";
+  for (auto _ : state) {
+    const platform::LocationRights::Acting acting = location.rights.Act();
+    platform::OpenResult created = rights.Open(path, platform::access::kGenericRead | platform::access::kGenericWrite,
+                                               platform::share::kNone, platform::Disposition::CreateNew);
+    if (!created.file) state.SkipWithError("the file was not created");
+    created.file.reset();
+    if (!rights.Delete(path)) state.SkipWithError("the file was not deleted");
+  }
+}
+void OpenAsConsoleUser(benchmark::State& state) { OpenNewFile(state, true); }
+void OpenAsProcess(benchmark::State& state) { OpenNewFile(state, false); }
+
+void DigestChunk(benchmark::State& state) {
+  const std::vector<std::byte> image = Image();
+  const auto chunk = static_cast<std::size_t>(state.range(0));
+  scanner::PictureDigest digest;
+  for (auto _ : state) digest.Add(std::span(image).first(chunk));
+  benchmark::DoNotOptimize(digest.Value());
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(chunk));
+}
+
+BENCHMARK(Pull)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)
+    ->MinTime(pw::bench::MinSeconds(1.0))->UseRealTime();
+BENCHMARK(PullAsConsoleUser)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)
+    ->MinTime(pw::bench::MinSeconds(1.0))->UseRealTime();
+BENCHMARK(PullWithoutFlushes)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)
+    ->MinTime(pw::bench::MinSeconds(1.0))->UseRealTime();
+BENCHMARK(PullAtUsbSpeed)->Arg(65536)->Unit(benchmark::kMillisecond)
+    ->MinTime(pw::bench::MinSeconds(1.0))->UseRealTime();
+BENCHMARK(PullAtUsbSpeedWithoutFlushes)->Arg(65536)->Unit(benchmark::kMillisecond)
+    ->MinTime(pw::bench::MinSeconds(1.0))->UseRealTime();
+BENCHMARK(FlushedWrite)->Arg(65536)->Unit(benchmark::kMillisecond)->MinTime(pw::bench::MinSeconds(0.5))->UseRealTime();
+BENCHMARK(DirectWrite)->Arg(65536)->Arg(524288)->Unit(benchmark::kMillisecond)
+    ->MinTime(pw::bench::MinSeconds(1.0))->UseRealTime();
+BENCHMARK(RoomForChunk)->Unit(benchmark::kMicrosecond);
+BENCHMARK(Impersonation)->Unit(benchmark::kMicrosecond);
+BENCHMARK(OpenAsConsoleUser)->Unit(benchmark::kMicrosecond);
+BENCHMARK(OpenAsProcess)->Unit(benchmark::kMicrosecond);
+BENCHMARK(DigestChunk)->Arg(65536)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

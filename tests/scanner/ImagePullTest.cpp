@@ -1045,6 +1045,46 @@ TEST_F(ImagePullTest, LeftoverTransferFilesAreSettledBeforeTheFirstPullIntoTheLo
   }
 }
 
+// A stop or pause that cancels the length query able to bring the end marker,
+// after the scanner answered it: the scanner has let the picture go, so it
+// never comes again. The whole, flushed transfer stays under its own name and
+// listed in the service's record, and the next start gives it its number (a
+// partial made of it would never be named).
+TEST_F(ImagePullTest, AStopThatCancelsTheQueryAbleToBringTheEndMarkerLeavesTheTransferForTheNextStart) {
+  const std::string picture = WholePicture(2 * kChunk - 45, 25);  // two whole chunks
+  simulator->QueueImage(std::vector<std::byte>(reinterpret_cast<const std::byte*>(picture.data()),
+                                               reinterpret_cast<const std::byte*>(picture.data() + picture.size())));
+  int lengthQueries = 0;
+  device->after = [&](std::uint8_t operation, platform::IoControlResult& result) {
+    if (operation != kLengthQueryOperation || ++lengthQueries != 3) return;
+    process.InterruptPull = 1;
+    result = {false, 0, error::kOperationAborted};
+  };
+  EXPECT_FALSE(PullOnce());
+  device->after = nullptr;
+  process.InterruptPull = 0;
+  ASSERT_EQ(simulator->QueuedImages(), 0u) << "the scanner answered the marker and forgot the picture";
+  EXPECT_FALSE(Exists(kFirstImage));
+  EXPECT_FALSE(Exists(kFirstPartial));
+  std::vector<std::string> transfers;
+  const std::string folder = std::string(kPictures) + "\\Photo1\\";
+  for (const platform::FindEntry& entry : platform::FindFiles(folder + "~*").value_or(platform::FindEntries())) {
+    transfers.push_back(folder + entry.name);
+  }
+  ASSERT_EQ(transfers.size(), 1u);
+  EXPECT_EQ(Read(transfers[0]), picture);
+  EXPECT_TRUE(form->Transfers().Lists(transfers[0]));
+  EXPECT_TRUE(Boxes().empty()) << "a stop is not a fault to report";
+
+  // The next start of the service.
+  form.reset();
+  process.SettledLocation.clear();
+  StartLikeTheService();
+  EXPECT_EQ(Read(kFirstImage), picture);
+  EXPECT_FALSE(Exists(transfers[0]));
+  EXPECT_FALSE(Exists(kFirstPartial));
+}
+
 // The service's window settles the location's leftovers when it starts; on
 // Windows Vista and later as the user at the console, and with nobody there
 // they wait for the location's first pull.

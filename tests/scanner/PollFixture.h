@@ -54,6 +54,9 @@ class HookedDevice final : public hostworld::Device {
   // The SCSI operation code of a pass-through request (0x52 length query,
   // 0x53 chunk read ...), 0 for the storage query.
   std::function<void(std::uint8_t operation)> before;
+  // Just after the device answered: may take the answer away (a request that
+  // the device carried out but whose answer never came back).
+  std::function<void(std::uint8_t operation, platform::IoControlResult& result)> after;
 
   platform::IoControlResult IoControl(std::uint32_t controlCode, std::span<const std::byte> input,
                                       std::span<std::byte> output) override {
@@ -62,7 +65,9 @@ class HookedDevice final : public hostworld::Device {
       operation = std::to_integer<std::uint8_t>(input[28]);
     }
     if (before) before(operation);
-    return inner_->IoControl(controlCode, input, output);
+    platform::IoControlResult result = inner_->IoControl(controlCode, input, output);
+    if (after) after(operation, result);
+    return result;
   }
 
  private:

@@ -3,11 +3,15 @@
 // and leave at most one partial per image.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <optional>
 #include <set>
+#include <span>
 #include <string>
 
 #include "platform/FileSystem.h"
 #include "platform/hostworld/World.h"
+#include "scanner/PictureDigest.h"
 #include "scanner/TransferFile.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -157,6 +161,71 @@ TEST_F(TransferFileTest, PrefixComparisonCrossesChunkBoundaries) {
   folder.WriteFile("short", changed);
   EXPECT_FALSE(FileStartsWith(folder / "long", folder / "short")) << "a difference in the third chunk";
   EXPECT_FALSE(FileStartsWith(folder / "long", folder / "missing"));
+}
+
+// The digest taken as the bytes pass, in whatever chunks they come, with the
+// digest of their first bytes up to the mark taken on the way.
+ArrivedBytes Arrive(std::string_view bytes, std::size_t chunk, std::uint64_t mark) {
+  PictureDigest digest(mark);
+  const auto all = std::as_bytes(std::span(bytes.data(), bytes.size()));
+  for (std::size_t at = 0; at < all.size(); at += chunk) digest.Add(all.subspan(at, std::min(chunk, all.size() - at)));
+  return {digest.Size(), digest.Value(), mark, digest.AtMark()};
+}
+
+TEST_F(TransferFileTest, TheDigestAsTheBytesPassDoesNotDependOnTheChunksAndMarksThePrefix) {
+  const std::string bytes(300 * 1024 + 7, 'x');
+  const ArrivedBytes whole = Arrive(bytes, bytes.size(), 100 * 1024);
+  const ArrivedBytes prefix = Arrive(bytes.substr(0, 100 * 1024), 4096, 0);
+  for (const std::size_t chunk : {std::size_t{1}, std::size_t{1000}, std::size_t{65536}, std::size_t{100 * 1024}}) {
+    const ArrivedBytes chunked = Arrive(bytes, chunk, 100 * 1024);
+    EXPECT_EQ(chunked.size, bytes.size()) << chunk;
+    EXPECT_EQ(chunked.digest, whole.digest) << chunk;
+    EXPECT_EQ(chunked.markDigest, prefix.digest) << chunk;
+  }
+  EXPECT_NE(Arrive(bytes + "y", 65536, 0).digest, whole.digest);
+  EXPECT_EQ(Arrive(bytes.substr(0, 1000), 65536, 2000).markDigest, std::nullopt) << "fewer bytes than the mark";
+}
+
+// The files are read only when the digest says the saved picture may be the
+// same (or a prefix); then the bytes decide, and a saved picture changed
+// since, or a digest that matches other bytes, never counts as the same.
+TEST_F(TransferFileTest, OnlyADigestThatMatchesLeadsToTheByteComparisonThatDecides) {
+  const std::string saved(150 * 1024, 's');
+  const std::string longer = saved + std::string(70 * 1024, 't');
+  const std::string other(150 * 1024, 'o');
+  struct Row {
+    const char* what;
+    std::string transfer;
+    std::string savedNow;       // the saved picture's bytes as they are at the comparison
+    std::uint64_t recordDigest;  // 0: the digest of saved
+    RepeatOfSaved expected;
+  };
+  const std::uint64_t savedDigest = Arrive(saved, saved.size(), 0).digest;
+  const Row rows[] = {
+      {"the same bytes", saved, saved, 0, RepeatOfSaved::Same},
+      {"the saved picture cut short", longer, saved, 0, RepeatOfSaved::Longer},
+      {"other bytes of the same size", other, saved, 0, RepeatOfSaved::None},
+      {"shorter than the saved picture", saved.substr(0, 1000), saved, 0, RepeatOfSaved::None},
+      {"the saved picture changed since, its size too", saved, saved + "u", 0, RepeatOfSaved::None},
+      {"the saved picture changed since, same size", saved, other, 0, RepeatOfSaved::None},
+      {"a digest that matches other bytes", other, saved, Arrive(other, 4096, 0).digest, RepeatOfSaved::None},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    folder.WriteFile("img0001.jpg", row.savedNow);
+    const std::string transfer = Transfer(row.transfer);
+    const std::uint64_t digest = row.recordDigest != 0 ? row.recordDigest : savedDigest;
+    const SavedPictureRecord record{folder / "img0001.jpg", saved.size(), digest};
+    EXPECT_EQ(CompareWithSaved(transfer, Arrive(row.transfer, 65536, saved.size()), record), row.expected);
+    EXPECT_TRUE(platform::DeleteFile(transfer));
+  }
+  // Another folder, or nothing saved yet: no comparison.
+  folder.WriteFile("img0001.jpg", saved);
+  const std::string transfer = Transfer(saved);
+  const ArrivedBytes arrived = Arrive(saved, 65536, saved.size());
+  EXPECT_EQ(CompareWithSaved(transfer, arrived, {"C:\\Elsewhere\\img0001.jpg", saved.size(), savedDigest}),
+            RepeatOfSaved::None);
+  EXPECT_EQ(CompareWithSaved(transfer, arrived, {}), RepeatOfSaved::None);
 }
 
 }  // namespace

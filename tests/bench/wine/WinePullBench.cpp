@@ -4,8 +4,24 @@
 // every pull alike: from its first chunk read to the end marker. Rounds of
 // the two alternate; each figure is the median of its rounds.
 //
+// The service's CPU per MB is the sum of its threads' user and kernel times
+// over its pull, from its start to the end marker.
+//
 // Run by scripts/wine-bench.sh inside the Wine world; prints one line per
-// chunk size and exits non-zero when a pull fails.
+// chunk size and one "result" line each for the benchmark table, and exits
+// non-zero when a pull fails.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#include <tlhelp32.h>
+// The platform's functions of these names are meant, not the A/W macros.
+#undef DeleteFile
+#undef StartService
+#undef OpenService
+#undef OpenSCManager
+#undef ControlService
+#undef QueryServiceStatus
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -66,14 +82,54 @@ void Stop(const pf::ServiceHandle& service) {
   (void)ww::WaitUntil([&] { return State(service) == pf::service_state::kStopped; }, 30s);
 }
 
-// One pull by the running service. Seconds, or -1.
-double ProgramPull(const ww::SimulatorPort& port, const pf::ServiceHandle& service, std::uint32_t chunk) {
+// The user and kernel time of every thread of the process so far, in seconds
+// (Wine answers a thread's times for another process, not the process's).
+double ProcessCpuSeconds(DWORD processId) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  double seconds = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  const auto value = [](const FILETIME& time) {
+    return static_cast<double>((ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime) / 1e7;
+  };
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != processId) continue;
+    const HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+    if (thread == nullptr) continue;
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (GetThreadTimes(thread, &created, &exited, &kernel, &user)) seconds += value(kernel) + value(user);
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return seconds;
+}
+
+DWORD ServiceProcessId(const pf::ServiceHandle& service) {
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(static_cast<SC_HANDLE>(service.get()), SC_STATUS_PROCESS_INFO,
+                            reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
+    return 0;
+  }
+  return status.dwProcessId;
+}
+
+// One pull by the running service. Seconds, or -1; cpuSeconds: the service's
+// CPU time from its start to the end marker, or -1.
+double ProgramPull(const ww::SimulatorPort& port, const pf::ServiceHandle& service, std::uint32_t chunk,
+                   double& cpuSeconds) {
+  cpuSeconds = -1;
   Stop(service);
   (void)pf::DeleteFile("C:\\users\\Public\\Pictures\\Photo1\\img0001.jpg");
   (void)pf::DeleteFile("C:\\users\\Public\\Documents\\pagewick.info");
   if (!port.Plug(PlugLine(chunk))) return -1;
   if (!pf::StartService(service, {}).ok()) return -1;
+  const DWORD processId = ServiceProcessId(service);
+  const double cpuAtStart = processId != 0 ? ProcessCpuSeconds(processId) : -1;
   const bool pulled = ww::WaitUntil([&] { return port.Status()["delivered"] == 1; }, 120s);
+  const double cpuAtEnd = processId != 0 ? ProcessCpuSeconds(processId) : -1;
+  if (cpuAtStart >= 0 && cpuAtEnd > 0) cpuSeconds = cpuAtEnd - cpuAtStart;
   // The file is complete once the program has closed it; the timing is the simulator's.
   const long micros = port.Status()["pull_us"];
   Stop(service);
@@ -111,9 +167,12 @@ int main() {
   for (std::uint32_t chunk : {65536u, 524288u}) {
     std::vector<double> bare;
     std::vector<double> program;
+    std::vector<double> cpu;
     for (int round = 0; round < kRounds; ++round) {
       bare.push_back(BarePull(port, *world, chunk));
-      program.push_back(ProgramPull(port, service, chunk));
+      double cpuSeconds = -1;
+      program.push_back(ProgramPull(port, service, chunk, cpuSeconds));
+      cpu.push_back(cpuSeconds);
     }
     for (std::size_t round = 0; round < bare.size(); ++round) {
       std::printf("  chunk %6u round %zu: bare %.1f ms, pagewick.exe %.1f ms\n", chunk, round + 1, bare[round] * 1e3,
@@ -129,6 +188,10 @@ int main() {
     std::printf("chunk %6u: bare loop %7.1f MB/s (%6.1f ms), pagewick.exe %7.1f MB/s (%6.1f ms), ratio %.2f\n", chunk,
                 megabytes / bareMedian, bareMedian * 1e3, megabytes / programMedian, programMedian * 1e3,
                 programMedian / bareMedian);
+    // -1: the service's CPU time could not be read.
+    const double cpuMedian = Median(cpu);
+    std::printf("result chunk=%u bare_ms=%.3f program_ms=%.3f cpu_ms_per_mb=%.3f\n", chunk, bareMedian * 1e3,
+                programMedian * 1e3, cpuMedian > 0 ? cpuMedian * 1e3 / megabytes : -1.0);
   }
   Stop(service);
   service.reset();
