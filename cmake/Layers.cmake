@@ -118,7 +118,7 @@ set(PAGEWICK_LAYER_ADAPTERS
 # What a library of the table may link besides the table's libraries: the
 # build's own settings, third-party libraries and the system's.
 set(PAGEWICK_LAYER_EXTERNALS
-  pagewick_options pagewick_warnings pagewick::jpeg Threads::Threads
+  pagewick_options pagewick_warnings pagewick::jpeg pagewick::xxhash Threads::Threads
   shell32 ole32 advapi32 user32 gdi32 comctl32 comdlg32 uuid)
 # What the tools and the tests may link besides: the table's libraries and
 # their externals, everything the program links (pagewick_app), each other's
