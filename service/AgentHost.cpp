@@ -8,7 +8,7 @@
 #include "platform/Windows.h"
 #include "service/OsError.h"
 #include "service/ServiceApplication.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 #include "ui/MainForm.h"
 
 namespace pw::service {

@@ -23,7 +23,7 @@
 #include "service/Service.h"
 #include "service/Switches.h"
 #include "ui/MainForm.h"
-#include "ui/SessionAgent.h"
+#include "sessionagent/SessionAgent.h"
 #include "ui/TextTable.h"
 
 namespace pw::service {

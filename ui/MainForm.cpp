@@ -21,7 +21,7 @@
 #include "storage/AutoRotate.h"
 #include "storage/DestinationNaming.h"
 #include "storage/FreeSpaceGuard.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 #include "ui/LeftoverNaming.h"
 #include "ui/TextTable.h"
 

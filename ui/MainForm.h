@@ -25,7 +25,7 @@
 #include "scanner/PullHost.h"
 #include "scanner/ScannerRequestKind.h"
 #include "storage/DestinationNaming.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"

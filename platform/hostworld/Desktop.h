@@ -19,7 +19,7 @@
 
 #include "platform/Messages.h"
 #include "platform/TextCompare.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/Windows.h"
 #include "platform/hostworld/ScreenJournal.h"
 

@@ -19,7 +19,7 @@
 #include "platform/Sessions.h"
 #include "platform/hostworld/WorldSessions.h"
 #include "service/EventLogger.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 
 namespace pw::service::test {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "platform/Profile.h"
 #include "platform/hostworld/World.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 
 namespace pw::storage {
 namespace {

@@ -17,10 +17,10 @@
 #include "agent/AgentChannel.h"
 #include "platform/Windows.h"
 #include "resources/MainFormLayout.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/SystemInfo.h"
-#include "storage/LocationRules.h"
-#include "ui/SessionAgent.h"
+#include "platform/LocationRules.h"
+#include "sessionagent/SessionAgent.h"
 #include "tests/support/Waiting.h"
 
 namespace pw::ui::test {

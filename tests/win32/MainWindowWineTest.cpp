@@ -14,7 +14,7 @@
 #include "platform/Messages.h"
 #include "platform/PathText.h"
 #include "platform/SystemInfo.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/Windows.h"
 #include "platform/win32/Win32Ui.h"
 #include "tests/support/TestEnvironment.h"

@@ -1,4 +1,4 @@
-#include "ui/SessionAgent.h"
+#include "sessionagent/SessionAgent.h"
 
 #include <chrono>
 #include <exception>
@@ -15,7 +15,7 @@
 #include "platform/ScopeExit.h"
 #include "platform/Shell.h"
 #include "platform/Windows.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/MainForm.h"
 #include "ui/TextTable.h"

@@ -13,7 +13,7 @@
 
 #include "agent/ServiceConnection.h"
 #include "platform/ThreadChecker.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"
 #include "ui/ProcessState.h"

@@ -1,4 +1,4 @@
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 
 #include <algorithm>
 #include <array>
