@@ -327,8 +327,8 @@ void TMainForm::BrowseForSaveFolder(platform::WindowHandle owner) {
       if (!chosen) return;
       std::optional<std::string> path = platform::GetPathFromIdList(chosen);
       if (!path) return;
-      const storage::LocationProblem problem = storage::CheckSaveLocation(*path, kMaxSavePathLength);
-      if (problem == storage::LocationProblem::None) {
+      const platform::LocationProblem problem = platform::CheckSaveLocation(*path, kMaxSavePathLength);
+      if (problem == platform::LocationProblem::None) {
         PathEdit.SetText(*path);
         ApplyBtn.SetEnabled(true);
         return;
@@ -337,7 +337,7 @@ void TMainForm::BrowseForSaveFolder(platform::WindowHandle owner) {
       // share, a CD-ROM drive): the box says why, then the browser again.
       const TMainForm* named = process_.MainForm.Get();
       platform::WindowHandle mainWindow = named != nullptr ? named->Handle() : nullptr;
-      (void)platform::MessageBoxEx(mainWindow, LoadText(storage::ProblemTextId(problem)),
+      (void)platform::MessageBoxEx(mainWindow, LoadText(platform::ProblemTextId(problem)),
                                    LoadText(text::kMessageCaption),
                                    platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal,
                                    0);
@@ -438,13 +438,13 @@ void TMainForm::FormCreate() {
     // What the settings file holds is taken only when it passes the rules
     // that a location or prefix chosen on the page passes; else the default.
     std::string location = platform::ReadProfileString(kSettingsSection, "Path", DefaultSavePath, SettingsFilePath).text;
-    if (storage::CheckStoredLocation(location) != storage::LocationProblem::None) location = DefaultSavePath;
+    if (platform::CheckStoredLocation(location) != platform::LocationProblem::None) location = DefaultSavePath;
     PathEdit.SetText(location);
-    FilePrefix = platform::ReadProfileString(kSettingsSection, "File", storage::kDefaultFilePrefix, SettingsFilePath).text;
-    if (!storage::IsPlainNamePrefix(FilePrefix)) FilePrefix = storage::kDefaultFilePrefix;
+    FilePrefix = platform::ReadProfileString(kSettingsSection, "File", platform::kDefaultFilePrefix, SettingsFilePath).text;
+    if (!platform::IsPlainNamePrefix(FilePrefix)) FilePrefix = platform::kDefaultFilePrefix;
     FolderPrefix =
-        platform::ReadProfileString(kSettingsSection, "Folder", storage::kDefaultFolderPrefix, SettingsFilePath).text;
-    if (!storage::IsPlainNamePrefix(FolderPrefix)) FolderPrefix = storage::kDefaultFolderPrefix;
+        platform::ReadProfileString(kSettingsSection, "Folder", platform::kDefaultFolderPrefix, SettingsFilePath).text;
+    if (!platform::IsPlainNamePrefix(FolderPrefix)) FolderPrefix = platform::kDefaultFolderPrefix;
     FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
     autoRotateStored_ = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath);
     AutoRCheckBx.SetChecked(autoRotateStored_ != 0);
@@ -491,11 +491,11 @@ void TMainForm::ApplyBtnClick() {
 
   // A location that fails the rules is never stored, in either save type:
   // the mode and the switch are, and the user is told why.
-  const storage::LocationProblem problem =
-      storage::CheckSaveLocation(PathEdit.Text(), storage::kMaxStoredLocationLength);
+  const platform::LocationProblem problem =
+      platform::CheckSaveLocation(PathEdit.Text(), platform::kMaxStoredLocationLength);
   // One replacement of the file: a cut leaves the old settings or the new.
   std::vector<platform::ProfileEntry> settings{{"Mode", std::to_string(index)}};
-  if (problem == storage::LocationProblem::None) {
+  if (problem == platform::LocationProblem::None) {
     settings.push_back({"Path", PathEdit.Text()});
     // Kept for files written by earlier versions; nothing reads it.
     const std::string unreadKey = "Folder" + FolderPrefix;
@@ -505,7 +505,7 @@ void TMainForm::ApplyBtnClick() {
   settings.push_back({"AutoRoate", AutoRCheckBx.Checked() ? "1" : "0"});
   WriteSettings(settings, true);
   autoRotateStored_ = AutoRCheckBx.Checked() ? 1 : 0;
-  if (problem != storage::LocationProblem::None) {
+  if (problem != platform::LocationProblem::None) {
     TellLocationRefused(problem);
     return;
   }
@@ -513,11 +513,11 @@ void TMainForm::ApplyBtnClick() {
   ApplyBtn.SetEnabled(false);
 }
 
-void TMainForm::TellLocationRefused(storage::LocationProblem problem) {
-  const std::string why = LoadText(storage::ProblemTextId(problem));
+void TMainForm::TellLocationRefused(platform::LocationProblem problem) {
+  const std::string why = LoadText(platform::ProblemTextId(problem));
   if (presence_ == WindowPresence::Unseen) {
     // The service's window: its callers tell the agents.
-    platform::DebugTrace("Save location refused: " + std::string(storage::ProblemText(problem)));
+    platform::DebugTrace("Save location refused: " + std::string(platform::ProblemText(problem)));
     return;
   }
   (void)platform::MessageBoxEx(windowHandle_, why, LoadText(text::kMessageCaption),
@@ -563,7 +563,7 @@ bool SettingsFileDamaged(const std::string& path) {
     bytes.resize(read.bytes);
   }
   const std::string location = platform::ReadProfileString(kSettingsSection, "Path", "", path).text;
-  if (location.size() > storage::kMaxStoredLocationLength) return true;
+  if (location.size() > platform::kMaxStoredLocationLength) return true;
   const bool cp1252 = platform::AnsiCodePage() == 1252;
   return cp1252 && bytes.find_first_of(std::string_view("\x81\x8D\x8F\x90\x9D", 5)) != std::string::npos;
 }
@@ -653,14 +653,14 @@ void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to)
   const std::int32_t mode = platform::ReadProfileInteger(kSettingsSection, "Mode", -1, from);
   if (mode == 0 || mode == 1) carry("Mode", std::to_string(mode));
   const std::string path = platform::ReadProfileString(kSettingsSection, "Path", "", from).text;
-  if (storage::CheckStoredLocation(path) == storage::LocationProblem::None) {
+  if (platform::CheckStoredLocation(path) == platform::LocationProblem::None) {
     carry("Path", path);
     const std::int32_t counter = platform::ReadProfileInteger(kSettingsSection, path, -1, from);
     if (counter >= 0) carry(path.c_str(), std::to_string(counter));
   }
   for (const char* key : {"File", "Folder"}) {
     const std::string prefix = platform::ReadProfileString(kSettingsSection, key, "", from).text;
-    if (storage::IsPlainNamePrefix(prefix)) carry(key, prefix);
+    if (platform::IsPlainNamePrefix(prefix)) carry(key, prefix);
   }
   const std::int32_t autoRotate = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, from);
   if (autoRotate == 0 || autoRotate == 1) carry("AutoRoate", std::to_string(autoRotate));
@@ -693,8 +693,8 @@ void TMainForm::PathEditChange() {
   // The service keeps the folder counters of an agent's page.
   if (pageLink_ != nullptr) return;
   // Only a location that may be stored is written as a key.
-  if (storage::CheckSaveLocation(PathEdit.Text(), storage::kMaxStoredLocationLength) !=
-      storage::LocationProblem::None) {
+  if (platform::CheckSaveLocation(PathEdit.Text(), platform::kMaxStoredLocationLength) !=
+      platform::LocationProblem::None) {
     FolderCounter = 1;
     return;
   }

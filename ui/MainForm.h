@@ -277,7 +277,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
 
   // The box that says why a location was refused (the service's window,
   // which nobody sees, leaves it to its callers).
-  void TellLocationRefused(storage::LocationProblem problem);
+  void TellLocationRefused(platform::LocationProblem problem);
   // Windows Vista and later: the service runs in session 0 with agents.
   bool SessionAgentsInUse() const;
   // Vista and later: the settings file in the service's own folder below
