@@ -31,38 +31,7 @@ namespace {
 constexpr std::size_t kWindowsDirectoryBufferSize = 200;
 constexpr char kScannerDevicePathFill = '0';
 
-// The key a profile reader finds for a line written with this key: it ends at
-// the first '=' and the blanks around it are dropped.
-std::string_view KeyAsRead(std::string_view key) {
-  key = key.substr(0, key.find('='));
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v'; };
-  while (!key.empty() && blank(key.front())) key.remove_prefix(1);
-  while (!key.empty() && blank(key.back())) key.remove_suffix(1);
-  return key;
-}
-
-bool SameKey(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
-// The unread "Folder" + prefix entry may be written only when it reads back as
-// itself on one line and as none of the keys the program reads: an empty or
-// blank prefix would otherwise overwrite "Folder" itself, and a prefix with '='
-// would add a line under another key at every Apply.
-bool MayWriteUnreadKey(std::string_view key, std::string_view saveLocationKey) {
-  if (key.find_first_of("\r\n") != std::string_view::npos || KeyAsRead(key) != key) return false;
-  for (std::string_view read : {"Mode", "Path", "File", "Folder", "AutoRoate"}) {
-    if (SameKey(key, read)) return false;
-  }
-  return !SameKey(key, KeyAsRead(saveLocationKey));
-}
-
 }  // namespace
-
-SettingsWriteError::SettingsWriteError(const std::string& settingsFilePath)
-    : std::runtime_error("Unable to write to " + settingsFilePath) {}
 
 TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, FormOwner* owner,
                      WindowPresence presence)
@@ -272,9 +241,9 @@ void TMainForm::SettleSaveLocation() {
 }
 
 scanner::TransferJournal& TMainForm::Transfers() {
-  if (!transfers_.IsOpen() && !SettingsFilePath.empty()) {
+  if (!transfers_.IsOpen() && Settings.Located()) {
     const platform::Result<void> opened =
-        transfers_.Open(platform::ExtractFilePath(SettingsFilePath) + scanner::kTransferJournalName);
+        transfers_.Open(platform::ExtractFilePath(Settings.Path()) + scanner::kTransferJournalName);
     if (!opened) platform::DebugTrace("The record of transfers cannot be opened: error " + std::to_string(opened.error()));
   }
   return transfers_;
@@ -416,42 +385,27 @@ void TMainForm::FormCreate() {
     // program runs as LocalSystem from there, so opening it to every user
     // would let anyone replace the executable.
 
-    const std::string modulePath = platform::GetModuleFileName();
-    const std::string besideExecutable = platform::ExtractFilePath(modulePath);
+    Settings.Locate(OsVersion, SessionAgentsInUse(), pageLink_ != nullptr, windowHandle_,
+                    [this](const std::string& text) { RecordEvent(text); });
     if (OsVersion.platformId == platform::kPlatformNt) {
-      const std::string settingsName = platform::ChangeFileExt(platform::ExtractFileName(modulePath), ".info");
-      auto documents = platform::GetSpecialFolderPath(windowHandle_, platform::csidl::kCommonDocuments, false);
-      SettingsFilePath = (documents ? *documents + "\\" : besideExecutable) + settingsName;
-      if (SessionAgentsInUse()) {
-        SettingsFilePath = ServiceSettingsFile(settingsName, besideExecutable, documents ? SettingsFilePath : "");
-      }
       auto pictures = platform::GetSpecialFolderPath(windowHandle_, platform::csidl::kCommonPictures, false);
       DefaultSavePath = pictures ? *pictures : SystemDriveRoot + "temp";
     } else {
-      SettingsFilePath = platform::ChangeFileExt(modulePath, ".INI");
       DefaultSavePath = SystemDriveRoot + "temp";
     }
 
-    SaveComboBx.SetItemIndex(platform::ReadProfileInteger(kSettingsSection, "Mode", 1, SettingsFilePath));
+    SaveComboBx.SetItemIndex(Settings.Mode());
     // A loaded text that differs from the empty start text runs PathEditChange
     // now, while FolderCounter still holds 0.
-    // What the settings file holds is taken only when it passes the rules
-    // that a location or prefix chosen on the page passes; else the default.
-    std::string location = platform::ReadProfileString(kSettingsSection, "Path", DefaultSavePath, SettingsFilePath).text;
-    if (platform::CheckStoredLocation(location) != platform::LocationProblem::None) location = DefaultSavePath;
-    PathEdit.SetText(location);
-    FilePrefix = platform::ReadProfileString(kSettingsSection, "File", platform::kDefaultFilePrefix, SettingsFilePath).text;
-    if (!platform::IsPlainNamePrefix(FilePrefix)) FilePrefix = platform::kDefaultFilePrefix;
-    FolderPrefix =
-        platform::ReadProfileString(kSettingsSection, "Folder", platform::kDefaultFolderPrefix, SettingsFilePath).text;
-    if (!platform::IsPlainNamePrefix(FolderPrefix)) FolderPrefix = platform::kDefaultFolderPrefix;
-    FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
-    autoRotateStored_ = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath);
-    AutoRCheckBx.SetChecked(autoRotateStored_ != 0);
+    PathEdit.SetText(Settings.Location(DefaultSavePath));
+    FilePrefix = Settings.FilePrefix();
+    FolderPrefix = Settings.FolderPrefix();
+    FolderCounter = Settings.FolderCounter(PathEdit.Text());
+    AutoRCheckBx.SetChecked(Settings.ReadAutoRotate());
 
     PagewickFileListBx.SetMask(FilePrefix + "*.*");
     SaveComboBxChange();
-    SaveMode = static_cast<std::uint32_t>(platform::ReadProfileInteger(kSettingsSection, "Mode", 1, SettingsFilePath));
+    SaveMode = static_cast<std::uint32_t>(Settings.Mode());
 
     // Before Vista the one process creates the location at start. From Vista
     // on neither the service (LocalSystem) nor an agent creates it here: the
@@ -493,18 +447,14 @@ void TMainForm::ApplyBtnClick() {
   // the mode and the switch are, and the user is told why.
   const platform::LocationProblem problem =
       platform::CheckSaveLocation(PathEdit.Text(), platform::kMaxStoredLocationLength);
-  // One replacement of the file: a cut leaves the old settings or the new.
-  std::vector<platform::ProfileEntry> settings{{"Mode", std::to_string(index)}};
-  if (problem == platform::LocationProblem::None) {
-    settings.push_back({"Path", PathEdit.Text()});
-    // Kept for files written by earlier versions; nothing reads it.
-    const std::string unreadKey = "Folder" + FolderPrefix;
-    if (MayWriteUnreadKey(unreadKey, PathEdit.Text())) settings.push_back({unreadKey, "0"});
-    settings.push_back({PathEdit.Text(), std::to_string(FolderCounter)});
-  }
-  settings.push_back({"AutoRoate", AutoRCheckBx.Checked() ? "1" : "0"});
-  WriteSettings(settings, true);
-  autoRotateStored_ = AutoRCheckBx.Checked() ? 1 : 0;
+  AppliedSettings applied;
+  applied.saveType = index;
+  if (problem == platform::LocationProblem::None) applied.location = PathEdit.Text();
+  applied.folderCounter = FolderCounter;
+  applied.autoRotate = AutoRCheckBx.Checked();
+  applied.filePrefix = FilePrefix;
+  applied.folderPrefix = FolderPrefix;
+  Settings.WriteApplied(applied);
   if (problem != platform::LocationProblem::None) {
     TellLocationRefused(problem);
     return;
@@ -524,52 +474,6 @@ void TMainForm::TellLocationRefused(platform::LocationProblem problem) {
                                platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
 }
 
-namespace {
-
-// Renames whatever stands at the folder's name to "<folder>.untrusted-<n>",
-// the first n that is free. The new name, or nullopt when it cannot be moved.
-std::optional<std::string> SetAside(const std::string& folder) {
-  constexpr int kNames = 100;
-  for (int n = 1; n <= kNames; ++n) {
-    const std::string aside = folder + ".untrusted-" + std::to_string(n);
-    if (platform::GetFileAttributes(aside)) continue;
-    const platform::Result<void> moved = platform::MoveFileNoReplace(folder, aside);
-    if (moved) return aside;
-    if (moved.error() != platform::error::kAlreadyExists) return std::nullopt;
-  }
-  return std::nullopt;
-}
-
-// A settings file no version of the program writes: larger than any it
-// writes (a few hundred bytes), a location longer than the field, or bytes
-// that the code page leaves undefined (Windows reads them as control
-// characters). Its values are read as any file's, each by its rules; the
-// next Apply replaces it whole.
-constexpr std::uint64_t kLargestSettingsFile = 64 * 1024;
-
-bool SettingsFileDamaged(const std::string& path) {
-  std::string bytes;
-  {
-    const platform::OpenResult opened =
-        platform::CreateFile(path, platform::access::kGenericRead, platform::share::kRead | platform::share::kWrite,
-                             platform::Disposition::OpenExisting, platform::open_flag::kOpenReparsePoint);
-    if (!opened.file) return false;  // nothing readable: every read gives its default
-    const std::optional<std::uint64_t> size = platform::GetFileSize(opened.file);
-    if (!size || *size > kLargestSettingsFile) return true;
-    bytes.resize(static_cast<std::size_t>(*size));
-    const platform::IoResult read =
-        platform::ReadFileAt(opened.file, 0, {reinterpret_cast<std::byte*>(bytes.data()), bytes.size()});
-    if (!read.ok) return false;
-    bytes.resize(read.bytes);
-  }
-  const std::string location = platform::ReadProfileString(kSettingsSection, "Path", "", path).text;
-  if (location.size() > platform::kMaxStoredLocationLength) return true;
-  const bool cp1252 = platform::AnsiCodePage() == 1252;
-  return cp1252 && bytes.find_first_of(std::string_view("\x81\x8D\x8F\x90\x9D", 5)) != std::string::npos;
-}
-
-}  // namespace
-
 void FormOwner::RecordEvent(const std::string& text) { platform::DebugTrace(text); }
 
 void TMainForm::RecordEvent(const std::string& text) {
@@ -578,111 +482,6 @@ void TMainForm::RecordEvent(const std::string& text) {
   } else {
     platform::DebugTrace(text);
   }
-}
-
-std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
-                                           const std::string& publicFile) {
-  std::string folder;
-  if (auto data = platform::GetSpecialFolderPath(windowHandle_, platform::csidl::kCommonAppData, false)) {
-    folder = *data + "\\" + kServiceDataFolderName;
-  }
-  // An agent (its user) only reads there; the service makes sure of the folder.
-  if (pageLink_ != nullptr) return folder.empty() ? besideExecutable + settingsName : folder + "\\" + settingsName;
-  platform::Result<void> secured = folder.empty() ? platform::Failure(platform::error::kPathNotFound)
-                                                  : platform::CreateServiceOnlyDirectory(folder);
-  // Whatever someone else put in the folder's place (a folder a user made
-  // first, with their files and open handles in it, a link, a file) is never
-  // adopted: it is renamed aside and a fresh folder made.
-  const bool someoneElses = !secured && (secured.error() == platform::error::kAlreadyExists ||
-                                         secured.error() == platform::error::kDirectory);
-  if (someoneElses) {
-    if (const std::optional<std::string> aside = SetAside(folder)) {
-      RecordEvent("The folder " + folder + " was not made by the service or an administrator: it was renamed to " +
-                  *aside + " and not used.");
-      secured = platform::CreateServiceOnlyDirectory(folder);
-    }
-  }
-  // A folder that cannot be made the service's own is not used: the
-  // installed folder beside the executable, which only administrators may
-  // change, takes the settings and the scratch file instead.
-  if (!secured || !platform::OwnedBySystemOrAdministrators(folder)) {
-    platform::DebugTrace("Settings folder " + folder + " cannot be secured: using the program's folder");
-    return besideExecutable + settingsName;
-  }
-  settingsFolder_ = folder;
-  const std::string path = folder + "\\" + settingsName;
-  // A file someone else owns (made before the folder was secured) is never
-  // read: it is deleted and the settings start afresh.
-  if (platform::FileExists(path) && !platform::OwnedBySystemOrAdministrators(path)) {
-    (void)platform::DeleteFile(path);
-    if (platform::FileExists(path)) return besideExecutable + settingsName;
-  }
-  // A damaged file (or one made to harm) is read by the rules, each value
-  // that fails them giving its default, and replaced whole by the next Apply.
-  if (platform::FileExists(path) && SettingsFileDamaged(path)) {
-    RecordEvent("The settings file " + path +
-                " is damaged: values that fail the rules give their defaults, and the next Apply writes the file "
-                "anew.");
-    settingsRebuild_ = true;
-  }
-  if (!platform::FileExists(path) && !publicFile.empty() && platform::FileExists(publicFile)) {
-    MoveSettingsFile(publicFile, path);
-  }
-  return path;
-}
-
-void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to) {
-  // Only a file the service or an administrator made is read (any user may
-  // write to Public Documents), never one reached through a link. Another
-  // is left where it is; the new settings file starts empty, so the next
-  // start neither looks nor tells again.
-  const std::optional<std::uint32_t> attributes = platform::GetFileAttributes(from);
-  if (!attributes || (*attributes & platform::attribute::kReparsePoint) != 0 ||
-      !platform::OwnedBySystemOrAdministrators(from)) {
-    RecordEvent("The settings file " + from +
-                " was not made by the service or an administrator: its values were not used, and it was left where "
-                "it is.");
-    (void)platform::CreateFile(to, platform::access::kGenericWrite, platform::share::kNone,
-                               platform::Disposition::CreateNew, platform::open_flag::kOpenReparsePoint);
-    return;
-  }
-  // Only the values that pass the rules are carried over, written afresh in
-  // one new file: the old file is never copied as it is.
-  std::vector<platform::ProfileEntry> carried;
-  auto carry = [&](const char* key, const std::string& value) { carried.push_back({key, value}); };
-  const std::int32_t mode = platform::ReadProfileInteger(kSettingsSection, "Mode", -1, from);
-  if (mode == 0 || mode == 1) carry("Mode", std::to_string(mode));
-  const std::string path = platform::ReadProfileString(kSettingsSection, "Path", "", from).text;
-  if (platform::CheckStoredLocation(path) == platform::LocationProblem::None) {
-    carry("Path", path);
-    const std::int32_t counter = platform::ReadProfileInteger(kSettingsSection, path, -1, from);
-    if (counter >= 0) carry(path.c_str(), std::to_string(counter));
-  }
-  for (const char* key : {"File", "Folder"}) {
-    const std::string prefix = platform::ReadProfileString(kSettingsSection, key, "", from).text;
-    if (platform::IsPlainNamePrefix(prefix)) carry(key, prefix);
-  }
-  const std::int32_t autoRotate = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, from);
-  if (autoRotate == 0 || autoRotate == 1) carry("AutoRoate", std::to_string(autoRotate));
-  (void)WriteSettingsFile(carried, to);
-  // Once the new file exists the old one is never read again; where the
-  // service may not delete it (its user shut the service out), it stays.
-  if (!platform::DeleteFile(from)) platform::DebugTrace("The old settings file " + from + " could not be removed");
-}
-
-platform::Result<void> TMainForm::WriteSettingsFile(std::span<const platform::ProfileEntry> settings,
-                                                    const std::string& path, bool whole) {
-  if (settingsFolder_.empty()) return platform::WriteProfileStrings(kSettingsSection, settings, path);
-  if (!whole || !settingsRebuild_ || path != SettingsFilePath) {
-    return platform::WriteProfileStrings(kSettingsSection, settings, path, platform::ProfileConfinement{settingsFolder_});
-  }
-  // A damaged file is written anew: the prefixes in force, then the keys.
-  std::vector<platform::ProfileEntry> rebuilt{{"File", FilePrefix}, {"Folder", FolderPrefix}};
-  rebuilt.insert(rebuilt.end(), settings.begin(), settings.end());
-  const platform::Result<void> written = platform::WriteProfileStrings(
-      kSettingsSection, rebuilt, path, platform::ProfileConfinement{settingsFolder_, true});
-  if (written) settingsRebuild_ = false;
-  return written;
 }
 
 bool TMainForm::SessionAgentsInUse() const {
@@ -698,8 +497,8 @@ void TMainForm::PathEditChange() {
     FolderCounter = 1;
     return;
   }
-  WriteSettingInteger(PathEdit.Text(), FolderCounter);
-  FolderCounter = platform::ReadProfileInteger(kSettingsSection, PathEdit.Text(), 1, SettingsFilePath);
+  Settings.WriteFolderCounter(PathEdit.Text(), FolderCounter);
+  FolderCounter = Settings.FolderCounter(PathEdit.Text());
 }
 
 void TMainForm::ShowSettings(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate,
@@ -743,13 +542,12 @@ void TMainForm::SaveComboBxChange() {
 void TMainForm::AutoRCheckBxClick() { ApplyBtn.SetEnabled(mayChange_); }
 
 void TMainForm::TakeAutoRotateEditedOutside() {
-  if (pageLink_ != nullptr || SettingsFilePath.empty()) return;
-  const std::int32_t stored = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", 0, SettingsFilePath);
-  if (stored == autoRotateStored_) return;
+  if (pageLink_ != nullptr) return;
+  const std::optional<bool> stored = Settings.AutoRotateEditedOutside();
+  if (!stored) return;
   // The settings file was edited since this window last read or wrote the
   // key: the edit wins over the switch, as over a value read at start.
-  autoRotateStored_ = stored;
-  if (SaveComboBx.ItemIndex() != 0) AutoRCheckBx.SetChecked(stored != 0);
+  if (SaveComboBx.ItemIndex() != 0) AutoRCheckBx.SetChecked(*stored);
 }
 
 void TMainForm::CheckLblClick() { AutoRCheckBx.SetChecked(!AutoRCheckBx.Checked()); }
@@ -815,7 +613,7 @@ bool TMainForm::EnoughFreeSpace(const std::string& path, std::int32_t bytesNeede
   return storage::EnoughFreeSpace(path, bytesNeeded);
 }
 
-std::string TMainForm::FallbackImagePath() const { return storage::FallbackImagePath(SettingsFilePath); }
+std::string TMainForm::FallbackImagePath() const { return storage::FallbackImagePath(Settings.Path()); }
 
 void TMainForm::AutoRotateImage(const std::string& path, const platform::LocationRights& rights) {
   storage::AutoRotateImage(path, rights);
@@ -836,7 +634,7 @@ void TMainForm::HandleDeviceMessage(const TMessage& message) {
   thread_.Check();
   if (message.LParam == 0 && message.Msg != platform::wm::kDeviceChange) {
     // The settings go first; the next window starts from the defaults.
-    (void)platform::DeleteFile(SettingsFilePath);
+    Settings.Delete();
     ExitItemClick();
   }
   // The rescan waits for the next poll; a later event overwrites an earlier one.
@@ -844,21 +642,6 @@ void TMainForm::HandleDeviceMessage(const TMessage& message) {
     process_.PendingDeviceEvent = 1;
   } else if (message.WParam == platform::kDbtDeviceRemoveComplete) {
     process_.PendingDeviceEvent = 2;
-  }
-}
-
-void TMainForm::WriteSetting(const std::string& key, const std::string& value) {
-  const platform::ProfileEntry entry{key, value};
-  WriteSettings(std::span(&entry, 1));
-}
-
-void TMainForm::WriteSettingInteger(const std::string& key, std::int32_t value) {
-  WriteSetting(key, std::to_string(value));
-}
-
-void TMainForm::WriteSettings(std::span<const platform::ProfileEntry> settings, bool whole) {
-  if (!WriteSettingsFile(settings, SettingsFilePath, whole).ok()) {
-    throw SettingsWriteError(SettingsFilePath);
   }
 }
 

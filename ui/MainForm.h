@@ -29,16 +29,11 @@
 #include "ui/DesktopNotifier.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"
+#include "ui/SettingsFile.h"
 #include "ui/WindowPresence.h"
 #include "ui/ProcessState.h"
 
 namespace pw::ui {
-
-// A settings write that the platform refused: "Unable to write to <file>".
-class SettingsWriteError : public std::runtime_error {
- public:
-  explicit SettingsWriteError(const std::string& settingsFilePath);
-};
 
 // TextIds of the text table.
 namespace text {
@@ -68,13 +63,10 @@ inline constexpr std::int32_t kSwitchedToDefaultMessage = 40021;
 inline constexpr std::uint32_t SaveModeCard = 0;
 inline constexpr std::uint32_t SaveModeComputer = 1;
 
-inline constexpr const char* kSettingsSection = "Setting";
 inline constexpr const char* kTextTableFileName = "rc.info";
 inline constexpr const char* kTextTableSection = "String";
 inline constexpr std::uint32_t kCardModePollMs = 6000;
 inline constexpr std::uint32_t kComputerModePollMs = 2000;
-// The settings' folder below %ProgramData% (Vista and later).
-inline constexpr const char* kServiceDataFolderName = "Pagewick";
 // The longest save location the folder browser accepts.
 inline constexpr std::size_t kMaxSavePathLength = 128;
 // The show-window marker: its existence asks the running service to show its
@@ -138,7 +130,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::string DefaultSavePath;
   std::string ActiveSavePath;
   platform::OsVersionInfo OsVersion{};
-  std::string SettingsFilePath;
+  SettingsFile Settings;
 
   ProcessState& Process() const { return process_; }
   // The native window, once a backend has built one (owner of shell dialogs).
@@ -280,26 +272,11 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   void TellLocationRefused(platform::LocationProblem problem);
   // Windows Vista and later: the service runs in session 0 with agents.
   bool SessionAgentsInUse() const;
-  // Vista and later: the settings file in the service's own folder below
-  // %ProgramData%, secured, with a one-time move of the Public Documents
-  // file (publicFile, empty for none).
-  std::string ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
-                                  const std::string& publicFile);
-  void MoveSettingsFile(const std::string& from, const std::string& to);
-  // Writes to the settings file; in the service's own folder every open
-  // stays in it (platform::ProfileConfinement).
-  platform::Result<void> WriteSettingsFile(std::span<const platform::ProfileEntry> settings,
-                                           const std::string& path, bool whole = false);
   // An entry for administrators: the owner's event log.
   void RecordEvent(const std::string& text);
   // Settles the save location as the console user (the process itself
   // before Vista); with nobody at the console its first pull does it.
   void SettleAtStart();
-  void WriteSetting(const std::string& key, const std::string& value);
-  void WriteSettingInteger(const std::string& key, std::int32_t value);
-  // The keys in one replacement of the settings file; throws SettingsWriteError.
-  // Apply's write passes whole: a damaged file is then replaced whole.
-  void WriteSettings(std::span<const platform::ProfileEntry> settings, bool whole = false);
   void BuildWindow();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
@@ -309,10 +286,6 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::unique_ptr<scanner::ScannerLink> ownScannerLink_;
   scanner::ScannerLink* scannerLink_;
   FormOwner* owner_;
-  // The service's own settings folder, when the settings file lies in it.
-  std::string settingsFolder_;
-  // The settings file was found damaged: the next write replaces it whole.
-  bool settingsRebuild_ = false;
   WindowPresence presence_;
   DesktopNotifier notifier_{*this};
   scanner::UserNotifier* notifierOverride_ = nullptr;
@@ -326,8 +299,6 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // The location naming switched away from, until the user is told.
   std::optional<std::string> switchToTell_;
   std::function<void(const std::string&)> eventLog_;
-  // The auto-rotate key as this window last read or wrote it.
-  std::int32_t autoRotateStored_ = 0;
   platform::LocationRights locationRights_;
   platform::WindowHandle windowHandle_ = nullptr;
   platform::ThreadChecker thread_{"TMainForm"};
