@@ -215,38 +215,11 @@ void TMainForm::FormActivate() {
     ApplyBtn.SetEnabled(mayChange_);
     return;
   }
-  SettleAtStart();
+  landing_.SettleAtStart();
   TakeAutoRotateEditedOutside();
   ScanDrives();
   ApplyBtnClick();
   ApplyBtn.SetEnabled(true);
-}
-
-void TMainForm::SettleAtStart() {
-  // Opened with the service's own rights, before any action for a user.
-  (void)Transfers();
-  // With nobody at the console the location waits for its first pull.
-  try {
-    const platform::LocationRights::Pull pull(locationRights_);
-    const platform::LocationRights::Acting acting = locationRights_.Act();
-    SettleSaveLocation();
-  } catch (const std::exception&) {
-    platform::TraceCurrentException("Settling leftover transfers at start");
-  }
-}
-
-void TMainForm::SettleSaveLocation() {
-  LeftoverNaming naming(PathEdit.Text(), FolderPrefix, FilePrefix);
-  scanner::SettleLocationOnce(process_, PathEdit.Text(), naming, locationRights_, transfers_);
-}
-
-scanner::TransferJournal& TMainForm::Transfers() {
-  if (!transfers_.IsOpen() && Settings.Located()) {
-    const platform::Result<void> opened =
-        transfers_.Open(platform::ExtractFilePath(Settings.Path()) + scanner::kTransferJournalName);
-    if (!opened) platform::DebugTrace("The record of transfers cannot be opened: error " + std::to_string(opened.error()));
-  }
-  return transfers_;
 }
 
 void TMainForm::FormClose() {
@@ -423,7 +396,7 @@ void TMainForm::ApplyBtnClick() {
   thread_.Check();
   const int index = SaveComboBx.ItemIndex();
   // New settings: a later switch to the default location is told again.
-  toldSwitchToDefault_ = false;
+  landing_.SettingsApplied();
   if (pageLink_ != nullptr) {
     // A read-only page has nothing to send (Enter still reaches this).
     if (!mayChange_) return;
@@ -557,68 +530,6 @@ std::string TMainForm::LoadText(std::int32_t id) const {
   return platform::ReadProfileString(kTextTableSection, std::to_string(id), "", table).text;
 }
 
-std::string TMainForm::NextImagePath() {
-  storage::NamingState state{PathEdit.Text(), FilePrefix,     FolderPrefix, DefaultSavePath,
-                             FolderCounter,   ActiveSavePath, *this,        locationRights_};
-  switchedInNaming_ = false;
-  std::string path = storage::NextImagePath(state);
-  // An image folder was had: a later switch is a new one, and is told.
-  if (!switchedInNaming_) toldSwitchToDefault_ = false;
-  return path;
-}
-
-void TMainForm::SwitchSaveLocationToDefault() {
-  switchedInNaming_ = true;
-  if (!toldSwitchToDefault_) {
-    toldSwitchToDefault_ = true;
-    // Told once the poll is over: a box in the middle of a pull would run the
-    // poll timer inside it.
-    switchToTell_ = PathEdit.Text();
-  }
-  try {
-    PathEdit.SetText(DefaultSavePath);
-  } catch (const SettingsWriteError&) {
-    // The change handler stores the new location's folder counter; during a
-    // pull it writes as the console user, who may not write the service's
-    // settings. Naming counts the folders anew each time: the switch stands.
-    platform::TraceCurrentException("Folder counter of the default location");
-  }
-}
-
-void TMainForm::TellSwitchToDefault() {
-  if (!switchToTell_) return;
-  const std::string chosen = std::move(*switchToTell_);
-  switchToTell_.reset();
-  if (eventLog_) {
-    eventLog_("No folder for scanned pictures could be made below the save location " + chosen +
-              ". Pictures are saved in the default location " + DefaultSavePath +
-              " from now on, where every user of this computer can read them.");
-  }
-  Notifier().TellSwitchedToDefault(chosen, DefaultSavePath);
-}
-
-std::vector<std::string> TMainForm::ListImageFiles(const std::string& folder) {
-  // The hidden file list is the lister: pointed elsewhere first, since it
-  // reads nothing when pointed at the folder it already shows.
-  PagewickFileListBx.SetDirectory(SystemDriveRoot);
-  PagewickFileListBx.SetDirectory(folder);
-  return PagewickFileListBx.Items();
-}
-
-bool TMainForm::RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const {
-  return storage::RoomForChunk(path, chunkBytes);
-}
-
-bool TMainForm::EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const {
-  return storage::EnoughFreeSpace(path, bytesNeeded);
-}
-
-std::string TMainForm::FallbackImagePath() const { return storage::FallbackImagePath(Settings.Path()); }
-
-void TMainForm::AutoRotateImage(const std::string& path, const platform::LocationRights& rights) {
-  storage::AutoRotateImage(path, rights);
-}
-
 void TMainForm::ScanDrives() { scannerLink_->ScanDrives(*this); }
 
 void TMainForm::PollScanner(scanner::ScannerRequestKind kind) { scannerLink_->PollScanner(*this, kind); }
@@ -627,7 +538,7 @@ void TMainForm::Timer1Timer() {
   thread_.Check();
   PollScanner(SaveMode != SaveModeCard ? scanner::ScannerRequestKind::RequestPull
                                        : scanner::ScannerRequestKind::RequestCardMode);
-  TellSwitchToDefault();
+  landing_.TellSwitchToDefault();
 }
 
 void TMainForm::HandleDeviceMessage(const TMessage& message) {

@@ -29,6 +29,7 @@
 #include "ui/DesktopNotifier.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"
+#include "ui/PictureLanding.h"
 #include "ui/SettingsFile.h"
 #include "ui/WindowPresence.h"
 #include "ui/ProcessState.h"
@@ -83,9 +84,10 @@ struct TMessage {
   std::intptr_t LParam = 0;
 };
 
-// The main window implements what the scanner link and naming ask of the
-// application; the user is told through its DesktopNotifier.
-class TMainForm final : public scanner::PollHost, public scanner::PullHost, public storage::NamingHost {
+// The main window implements what the scanner link's poll asks of the
+// application; where pictures land is its PictureLanding's, and the user is
+// told through its DesktopNotifier.
+class TMainForm final : public scanner::PollHost {
  public:
   // Builds the window object with its controls from the design, and its
   // native window (hidden) with the tray icon; FormCreate fills it. Without a
@@ -150,10 +152,10 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // The window is the service's on Windows Vista and later: what it does in
   // the save location it does as the user at the console, following no link
   // out of the location (platform/LocationRights.h).
-  void SetActsForConsoleUser(bool on) { locationRights_.SetActForConsoleUser(on); }
+  void SetActsForConsoleUser(bool on) { landing_.SetActsForConsoleUser(on); }
   // Where the window writes what the machine's administrator should read (the
   // service's event log); none: nowhere.
-  void SetEventLog(std::function<void(const std::string&)> log) { eventLog_ = std::move(log); }
+  void SetEventLog(std::function<void(const std::string&)> log) { landing_.SetEventLog(std::move(log)); }
   // Fills the page with settings that came from elsewhere (the service) and
   // leaves Apply disabled, as after an Apply. Without mayChange the page only
   // shows them: every control and Apply disabled, and a line says why.
@@ -216,20 +218,10 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // the empty text. Reads the file anew on every call.
   std::string LoadText(std::int32_t id) const;
 
-  // The file for the next pulled image (or DefaultSavePath when no image
-  // folder can be made below the save location).
-  std::string NextImagePath() override;
-  // Whether the drive of the path has room for the needed bytes.
-  bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const override;
+  // Where pulled pictures land: the scanner link's pull works with it.
+  PictureLanding& Landing() { return landing_; }
   // The scratch file beside the settings file.
-  std::string FallbackImagePath() const override;
-  bool RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const override;
-  // Re-saves a pulled image upright through the imaging component when its
-  // EXIF orientation asks for it; throws when the file cannot be opened.
-  void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;
-  platform::LocationRights& SaveLocationRights() override { return locationRights_; }
-  void SettleSaveLocation() override;
-  scanner::TransferJournal& Transfers() override;
+  std::string FallbackImagePath() const override { return landing_.FallbackImagePath(); }
 
   // Walks the drives and attaches the scanner (through the scanner link).
   void ScanDrives();
@@ -243,29 +235,15 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   void HandleDeviceMessage(const TMessage& message);
 
  private:
-  // scanner::PullHost
-  const std::string& DefaultSaveLocation() const override { return DefaultSavePath; }
-  bool AutoRotateSwitchedOn() const override { return AutoRCheckBx.Checked(); }
-  const std::string& SystemDriveRootPath() const override { return SystemDriveRoot; }
-  std::string ImageFolderTitle() const override { return FolderPrefix + std::to_string(FolderCounter); }
-  const std::string& ActiveSaveLocation() const override { return ActiveSavePath; }
   // scanner::PollHost
   scanner::ScannerState& Scanner() override { return process_; }
   int SelectedSaveType() const override { return SaveComboBx.ItemIndex(); }
   void SetSaveMode(std::uint32_t mode) override { SaveMode = mode; }
   void ShowForScanner() override;
-  scanner::PullHost& Pull() override { return *this; }
+  scanner::PullHost& Pull() override { return landing_; }
   scanner::UserNotifier& Notifier() override {
     return notifierOverride_ != nullptr ? *notifierOverride_ : static_cast<scanner::UserNotifier&>(notifier_);
   }
-  // storage::NamingHost
-  std::vector<std::string> ListImageFiles(const std::string& folder) override;
-  // Tells the user once per switch where pictures go now: again only after
-  // an image folder could be had (the default location works, or another
-  // location was applied) and naming switches once more.
-  void SwitchSaveLocationToDefault() override;
-  // Tells the user of a switch made during the last poll, if any.
-  void TellSwitchToDefault();
 
   // The box that says why a location was refused (the service's window,
   // which nobody sees, leaves it to its callers).
@@ -274,15 +252,12 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   bool SessionAgentsInUse() const;
   // An entry for administrators: the owner's event log.
   void RecordEvent(const std::string& text);
-  // Settles the save location as the console user (the process itself
-  // before Vista); with nobody at the console its first pull does it.
-  void SettleAtStart();
   void BuildWindow();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
   ProcessState& process_;
-  scanner::TransferJournal transfers_;
+  PictureLanding landing_{*this};
   std::unique_ptr<scanner::ScannerLink> ownScannerLink_;
   scanner::ScannerLink* scannerLink_;
   FormOwner* owner_;
@@ -292,14 +267,6 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   PageLink* pageLink_ = nullptr;
   // An agent's page whose user is not at the console shows the settings only.
   bool mayChange_ = true;
-  // The user was told of the switch to the default location; cleared once a
-  // picture's folder could be had, or at Apply.
-  bool toldSwitchToDefault_ = false;
-  bool switchedInNaming_ = false;
-  // The location naming switched away from, until the user is told.
-  std::optional<std::string> switchToTell_;
-  std::function<void(const std::string&)> eventLog_;
-  platform::LocationRights locationRights_;
   platform::WindowHandle windowHandle_ = nullptr;
   platform::ThreadChecker thread_{"TMainForm"};
   // Last member: goes first, while the controls it is tied to still exist.
