@@ -1,28 +1,20 @@
 #include "ui/MainForm.h"
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
-#include <string_view>
 
 #include "platform/DebugTrace.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "platform/LocationRules.h"
 #include "platform/Messages.h"
 #include "platform/Shell.h"
-#include "platform/TextCompare.h"
 #include "platform/Windows.h"
 #include "platform/PathText.h"
 #include "platform/Profile.h"
-#include "platform/Security.h"
 #include "resources/MainFormLayout.h"
 #include "resources/Pictures.h"
 #include "scanner/DrivePoll.h"
-#include "storage/AutoRotate.h"
-#include "storage/DestinationNaming.h"
-#include "storage/FreeSpaceGuard.h"
-#include "platform/LocationRules.h"
-#include "ui/LeftoverNaming.h"
 #include "ui/TextTable.h"
 
 namespace pw::ui {

@@ -1,7 +1,8 @@
 #pragma once
 // Unit Main: the main window TMainForm with its controls, its application
-// state (the settings in effect, the paths taken from the system at start-up,
-// the settings file) and its handlers. Every handler runs on the thread that
+// state (the settings in effect, the paths taken from the system at start-up)
+// and its handlers. The settings file is its SettingsFile's, where pulled
+// pictures land its PictureLanding's. Every handler runs on the thread that
 // owns the window (checked).
 #include <cstdint>
 #include <functional>
