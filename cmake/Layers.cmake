@@ -34,7 +34,8 @@ set(PAGEWICK_LAYER_TABLE
   "storage|pagewick_storage|platform platform/facilities imaging|storage/DestinationNaming.h"
   "scanner|pagewick_scanner|platform platform/facilities|scanner/ScannerState.h"
   "ui|pagewick_ui|agent scanner storage platform platform/facilities platform/toolkit resources|ui/MainForm.h"
-  "service|pagewick_service|ui agent scanner storage platform platform/facilities platform/toolkit resources|service/Service.h")
+  "sessionagent|pagewick_session_agent|ui agent scanner storage platform platform/facilities platform/toolkit|sessionagent/SessionAgent.h"
+  "service|pagewick_service|sessionagent ui agent scanner storage platform platform/facilities platform/toolkit resources|service/Service.h")
 
 # Reads one row of the table into <prefix>_folder, _targets, _sees, _header.
 function(pagewick_layer_row row prefix)

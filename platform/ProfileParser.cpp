@@ -299,4 +299,8 @@ std::optional<std::string> UpdateProfileBytes(std::string_view fileBytes, std::s
   return Encode(file);
 }
 
+std::string_view ProfileKeyAsRead(std::string_view key) { return TrimBlanks(key.substr(0, key.find('='))); }
+
+bool SameProfileName(std::string_view a, std::string_view b) { return NameEquals(a, b); }
+
 }  // namespace pw::platform

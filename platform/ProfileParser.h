@@ -23,4 +23,12 @@ std::optional<std::string> FindProfileValue(std::string_view fileBytes, std::str
 std::optional<std::string> UpdateProfileBytes(std::string_view fileBytes, std::string_view section,
                                               std::string_view key, std::optional<std::string_view> value);
 
+// The key a reader finds for a line written with this key: it ends at the
+// first '=' and the blanks around it are dropped.
+std::string_view ProfileKeyAsRead(std::string_view key);
+
+// Whether a reader takes two section names or keys of an ANSI file for the
+// same one: case is ignored by the system's rules.
+bool SameProfileName(std::string_view a, std::string_view b);
+
 }  // namespace pw::platform

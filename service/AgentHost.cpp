@@ -8,7 +8,7 @@
 #include "platform/Windows.h"
 #include "service/OsError.h"
 #include "service/ServiceApplication.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 #include "ui/MainForm.h"
 
 namespace pw::service {
@@ -165,16 +165,16 @@ void AgentHost::Handle(const agent::AgentMessage& message) {
 }
 
 // Every problem the rules can name travels as a notice's reason.
-static_assert(static_cast<std::uint32_t>(storage::LocationProblem::NotAbsolute) == agent::kMinLocationReason &&
-              static_cast<std::uint32_t>(storage::LocationProblem::DroppedNameEnd) == agent::kMaxLocationReason);
+static_assert(static_cast<std::uint32_t>(platform::LocationProblem::NotAbsolute) == agent::kMinLocationReason &&
+              static_cast<std::uint32_t>(platform::LocationProblem::DroppedNameEnd) == agent::kMaxLocationReason);
 
 void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMessage& apply) {
   // A location that fails the rules is refused in either save type, before
   // anything changes; the agent tells its user why.
-  const storage::LocationProblem problem = storage::CheckSaveLocation(apply.saveLocation, agent::kMaxPathLength);
-  if (problem != storage::LocationProblem::None) {
+  const platform::LocationProblem problem = platform::CheckSaveLocation(apply.saveLocation, agent::kMaxPathLength);
+  if (problem != platform::LocationProblem::None) {
     channel_.LogRefusal("A save location from session " + std::to_string(message.sessionId) +
-                            " was refused: " + std::string(storage::ProblemText(problem)),
+                            " was refused: " + std::string(platform::ProblemText(problem)),
                         agent::RefusalKind::Location);
     (void)channel_.Send(message.agent, agent::NotifyMessage{agent::NoticeKind::LocationRefused, {},
                                                             static_cast<std::uint32_t>(problem)});
@@ -193,7 +193,7 @@ void AgentHost::Apply(const agent::AgentMessage& message, const agent::ApplyMess
                             apply.saveLocation + "): " + SystemMessage(error),
                         agent::RefusalKind::Location);
     // The agent tells its user why; the page goes back to the settings in effect.
-    constexpr auto kNotWritable = static_cast<std::uint32_t>(storage::LocationProblem::NotWritable);
+    constexpr auto kNotWritable = static_cast<std::uint32_t>(platform::LocationProblem::NotWritable);
     (void)channel_.Send(message.agent, agent::NotifyMessage{agent::NoticeKind::LocationRefused, {}, kNotWritable});
     (void)channel_.Send(message.agent, StateFor(message.agent));
     return;

@@ -18,6 +18,7 @@
 #include "platform/ServiceControl.h"
 #include "platform/Windows.h"
 #include "service/EventLogger.h"
+#include "service/Installation.h"
 #include "ui/FormOwner.h"
 #include "ui/ProcessState.h"
 #include "ui/WindowPresence.h"
@@ -103,13 +104,6 @@ class TServiceApplication final : public ui::FormOwner {
     bool released = false;
   };
 
-  platform::ErrorCode Install(bool silent);
-  // Windows Vista and later: throws, saying to copy the program below Program
-  // Files, when users who are not administrators may change its folder, rename
-  // or replace a folder above it, or change a file it loads from there; the
-  // message names the folder or file.
-  void RefuseProgramFolderUsersMayChange();
-  platform::ErrorCode Uninstall(bool silent);
   void RunAsService();
   // Runs this start as the session agent of its session (Windows Vista and
   // later). A desktop start shows the page of an agent already running in
@@ -125,7 +119,6 @@ class TServiceApplication final : public ui::FormOwner {
   bool StartOwnService() const;
   // The service main entry of the dispatcher's table.
   void ServiceMain(const std::vector<std::string>& arguments);
-  std::string ServicePath() const;
   std::unique_ptr<ui::TMainForm> TakeForm(const ui::TMainForm* form);
 
   scanner::ScannerLink* scannerLink_;
@@ -137,26 +130,6 @@ class TServiceApplication final : public ui::FormOwner {
   std::vector<OwnedForm> forms_;
   std::unique_ptr<TService1> service_;
 };
-
-// Message-dialog texts of the install and uninstall runs.
-inline constexpr const char* kInstalledText = "Service installed successfully";
-inline constexpr const char* kUninstalledText = "Service uninstalled successfully";
-inline constexpr const char* kInformationCaption = "Information";
-inline constexpr const char* kErrorCaption = "Error";
-// The exit code of an install refused for its program folder: an
-// application-defined code (bit 29 set, which Windows leaves to applications).
-inline constexpr platform::ErrorCode kProgramFolderRefused = 0x20000001;
-
-// An install refused because of where the program is: its exit code is
-// kProgramFolderRefused.
-class ProgramFolderRefusal : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The exit code for the exception being handled (inside a catch block): an
-// OsError's code, kProgramFolderRefused, or ERROR_GEN_FAILURE.
-platform::ErrorCode CurrentFailureCode();
 
 // How long a desktop start that started the service waits for its pipe.
 inline constexpr std::uint32_t kServiceStartWaitMs = 30000;

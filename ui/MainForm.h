@@ -1,7 +1,8 @@
 #pragma once
 // Unit Main: the main window TMainForm with its controls, its application
-// state (the settings in effect, the paths taken from the system at start-up,
-// the settings file) and its handlers. Every handler runs on the thread that
+// state (the settings in effect, the paths taken from the system at start-up)
+// and its handlers. The settings file is its SettingsFile's, where pulled
+// pictures land its PictureLanding's. Every handler runs on the thread that
 // owns the window (checked).
 #include <cstdint>
 #include <functional>
@@ -25,20 +26,16 @@
 #include "scanner/PullHost.h"
 #include "scanner/ScannerRequestKind.h"
 #include "storage/DestinationNaming.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"
+#include "ui/PictureLanding.h"
+#include "ui/SettingsFile.h"
 #include "ui/WindowPresence.h"
 #include "ui/ProcessState.h"
 
 namespace pw::ui {
-
-// A settings write that the platform refused: "Unable to write to <file>".
-class SettingsWriteError : public std::runtime_error {
- public:
-  explicit SettingsWriteError(const std::string& settingsFilePath);
-};
 
 // TextIds of the text table.
 namespace text {
@@ -68,13 +65,10 @@ inline constexpr std::int32_t kSwitchedToDefaultMessage = 40021;
 inline constexpr std::uint32_t SaveModeCard = 0;
 inline constexpr std::uint32_t SaveModeComputer = 1;
 
-inline constexpr const char* kSettingsSection = "Setting";
 inline constexpr const char* kTextTableFileName = "rc.info";
 inline constexpr const char* kTextTableSection = "String";
 inline constexpr std::uint32_t kCardModePollMs = 6000;
 inline constexpr std::uint32_t kComputerModePollMs = 2000;
-// The settings' folder below %ProgramData% (Vista and later).
-inline constexpr const char* kServiceDataFolderName = "Pagewick";
 // The longest save location the folder browser accepts.
 inline constexpr std::size_t kMaxSavePathLength = 128;
 // The show-window marker: its existence asks the running service to show its
@@ -91,9 +85,10 @@ struct TMessage {
   std::intptr_t LParam = 0;
 };
 
-// The main window implements what the scanner link and naming ask of the
-// application; the user is told through its DesktopNotifier.
-class TMainForm final : public scanner::PollHost, public scanner::PullHost, public storage::NamingHost {
+// The main window implements what the scanner link's poll asks of the
+// application; where pictures land is its PictureLanding's, and the user is
+// told through its DesktopNotifier.
+class TMainForm final : public scanner::PollHost {
  public:
   // Builds the window object with its controls from the design, and its
   // native window (hidden) with the tray icon; FormCreate fills it. Without a
@@ -138,7 +133,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::string DefaultSavePath;
   std::string ActiveSavePath;
   platform::OsVersionInfo OsVersion{};
-  std::string SettingsFilePath;
+  SettingsFile Settings;
 
   ProcessState& Process() const { return process_; }
   // The native window, once a backend has built one (owner of shell dialogs).
@@ -158,10 +153,10 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // The window is the service's on Windows Vista and later: what it does in
   // the save location it does as the user at the console, following no link
   // out of the location (platform/LocationRights.h).
-  void SetActsForConsoleUser(bool on) { locationRights_.SetActForConsoleUser(on); }
+  void SetActsForConsoleUser(bool on) { landing_.SetActsForConsoleUser(on); }
   // Where the window writes what the machine's administrator should read (the
   // service's event log); none: nowhere.
-  void SetEventLog(std::function<void(const std::string&)> log) { eventLog_ = std::move(log); }
+  void SetEventLog(std::function<void(const std::string&)> log) { landing_.SetEventLog(std::move(log)); }
   // Fills the page with settings that came from elsewhere (the service) and
   // leaves Apply disabled, as after an Apply. Without mayChange the page only
   // shows them: every control and Apply disabled, and a line says why.
@@ -224,20 +219,10 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   // the empty text. Reads the file anew on every call.
   std::string LoadText(std::int32_t id) const;
 
-  // The file for the next pulled image (or DefaultSavePath when no image
-  // folder can be made below the save location).
-  std::string NextImagePath() override;
-  // Whether the drive of the path has room for the needed bytes.
-  bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const override;
+  // Where pulled pictures land: the scanner link's pull works with it.
+  PictureLanding& Landing() { return landing_; }
   // The scratch file beside the settings file.
-  std::string FallbackImagePath() const override;
-  bool RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const override;
-  // Re-saves a pulled image upright through the imaging component when its
-  // EXIF orientation asks for it; throws when the file cannot be opened.
-  void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;
-  platform::LocationRights& SaveLocationRights() override { return locationRights_; }
-  void SettleSaveLocation() override;
-  scanner::TransferJournal& Transfers() override;
+  std::string FallbackImagePath() const override { return landing_.FallbackImagePath(); }
 
   // Walks the drives and attaches the scanner (through the scanner link).
   void ScanDrives();
@@ -251,84 +236,38 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   void HandleDeviceMessage(const TMessage& message);
 
  private:
-  // scanner::PullHost
-  const std::string& DefaultSaveLocation() const override { return DefaultSavePath; }
-  bool AutoRotateSwitchedOn() const override { return AutoRCheckBx.Checked(); }
-  const std::string& SystemDriveRootPath() const override { return SystemDriveRoot; }
-  std::string ImageFolderTitle() const override { return FolderPrefix + std::to_string(FolderCounter); }
-  const std::string& ActiveSaveLocation() const override { return ActiveSavePath; }
   // scanner::PollHost
   scanner::ScannerState& Scanner() override { return process_; }
   int SelectedSaveType() const override { return SaveComboBx.ItemIndex(); }
   void SetSaveMode(std::uint32_t mode) override { SaveMode = mode; }
   void ShowForScanner() override;
-  scanner::PullHost& Pull() override { return *this; }
+  scanner::PullHost& Pull() override { return landing_; }
   scanner::UserNotifier& Notifier() override {
     return notifierOverride_ != nullptr ? *notifierOverride_ : static_cast<scanner::UserNotifier&>(notifier_);
   }
-  // storage::NamingHost
-  std::vector<std::string> ListImageFiles(const std::string& folder) override;
-  // Tells the user once per switch where pictures go now: again only after
-  // an image folder could be had (the default location works, or another
-  // location was applied) and naming switches once more.
-  void SwitchSaveLocationToDefault() override;
-  // Tells the user of a switch made during the last poll, if any.
-  void TellSwitchToDefault();
 
   // The box that says why a location was refused (the service's window,
   // which nobody sees, leaves it to its callers).
-  void TellLocationRefused(storage::LocationProblem problem);
+  void TellLocationRefused(platform::LocationProblem problem);
   // Windows Vista and later: the service runs in session 0 with agents.
   bool SessionAgentsInUse() const;
-  // Vista and later: the settings file in the service's own folder below
-  // %ProgramData%, secured, with a one-time move of the Public Documents
-  // file (publicFile, empty for none).
-  std::string ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
-                                  const std::string& publicFile);
-  void MoveSettingsFile(const std::string& from, const std::string& to);
-  // Writes to the settings file; in the service's own folder every open
-  // stays in it (platform::ProfileConfinement).
-  platform::Result<void> WriteSettingsFile(std::span<const platform::ProfileEntry> settings,
-                                           const std::string& path, bool whole = false);
   // An entry for administrators: the owner's event log.
   void RecordEvent(const std::string& text);
-  // Settles the save location as the console user (the process itself
-  // before Vista); with nobody at the console its first pull does it.
-  void SettleAtStart();
-  void WriteSetting(const std::string& key, const std::string& value);
-  void WriteSettingInteger(const std::string& key, std::int32_t value);
-  // The keys in one replacement of the settings file; throws SettingsWriteError.
-  // Apply's write passes whole: a damaged file is then replaced whole.
-  void WriteSettings(std::span<const platform::ProfileEntry> settings, bool whole = false);
   void BuildWindow();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
   ProcessState& process_;
-  scanner::TransferJournal transfers_;
+  PictureLanding landing_{*this};
   std::unique_ptr<scanner::ScannerLink> ownScannerLink_;
   scanner::ScannerLink* scannerLink_;
   FormOwner* owner_;
-  // The service's own settings folder, when the settings file lies in it.
-  std::string settingsFolder_;
-  // The settings file was found damaged: the next write replaces it whole.
-  bool settingsRebuild_ = false;
   WindowPresence presence_;
   DesktopNotifier notifier_{*this};
   scanner::UserNotifier* notifierOverride_ = nullptr;
   PageLink* pageLink_ = nullptr;
   // An agent's page whose user is not at the console shows the settings only.
   bool mayChange_ = true;
-  // The user was told of the switch to the default location; cleared once a
-  // picture's folder could be had, or at Apply.
-  bool toldSwitchToDefault_ = false;
-  bool switchedInNaming_ = false;
-  // The location naming switched away from, until the user is told.
-  std::optional<std::string> switchToTell_;
-  std::function<void(const std::string&)> eventLog_;
-  // The auto-rotate key as this window last read or wrote it.
-  std::int32_t autoRotateStored_ = 0;
-  platform::LocationRights locationRights_;
   platform::WindowHandle windowHandle_ = nullptr;
   platform::ThreadChecker thread_{"TMainForm"};
   // Last member: goes first, while the controls it is tied to still exist.

@@ -3,7 +3,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/hostworld/DesktopParts.h"
 #include "platform/hostworld/World.h"
 

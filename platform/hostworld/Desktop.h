@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/Messages.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/Windows.h"
 #include "platform/hostworld/CaseFolding.h"
 #include "platform/hostworld/ScreenJournal.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/hostworld/DesktopParts.h"
 #include "platform/hostworld/World.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/ThreadChecker.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/Windows.h"
 #include "platform/toolkit/Component.h"
 #include "platform/toolkit/Timer.h"

@@ -86,8 +86,8 @@ fs::path NextFolder(NamingWorld& naming) {
 
 void BM_NextImagePathTypical(benchmark::State& state) {
   NamingWorld naming(1, 100);
-  for (auto _ : state) benchmark::DoNotOptimize(naming.form->NextImagePath());
-  state.SetLabel(naming.form->NextImagePath());
+  for (auto _ : state) benchmark::DoNotOptimize(naming.form->Landing().NextImagePath());
+  state.SetLabel(naming.form->Landing().NextImagePath());
 }
 BENCHMARK(BM_NextImagePathTypical)->Unit(benchmark::kMicrosecond);
 
@@ -98,7 +98,7 @@ void BM_NextImagePathWorstCase(benchmark::State& state) {
   NamingWorld naming(9998, 9999);
   const fs::path created = NextFolder(naming);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(naming.form->NextImagePath());
+    benchmark::DoNotOptimize(naming.form->Landing().NextImagePath());
     state.PauseTiming();
     fs::remove(created);
     state.ResumeTiming();
@@ -114,13 +114,13 @@ void BM_NextImagePathWorstCaseAsConsoleUser(benchmark::State& state) {
   NamingWorld naming(9998, 9999);
   naming.world.UserSessions().LogOn("alice");
   naming.form->SetActsForConsoleUser(true);
-  pw::platform::LocationRights& rights = naming.form->SaveLocationRights();
+  pw::platform::LocationRights& rights = naming.form->Landing().SaveLocationRights();
   const fs::path created = NextFolder(naming);
   for (auto _ : state) {
     {
       const pw::platform::LocationRights::Pull pull(rights);
       const pw::platform::LocationRights::Acting acting = rights.Act();
-      benchmark::DoNotOptimize(naming.form->NextImagePath());
+      benchmark::DoNotOptimize(naming.form->Landing().NextImagePath());
     }
     state.PauseTiming();
     fs::remove(created);
@@ -133,7 +133,7 @@ BENCHMARK(BM_NextImagePathWorstCaseAsConsoleUser)->Unit(benchmark::kMillisecond)
 // The cap: all 9,999 folders exist and the last holds number 9,998.
 void BM_NextImagePathAllFolders(benchmark::State& state) {
   NamingWorld naming(9999, 9998);
-  for (auto _ : state) benchmark::DoNotOptimize(naming.form->NextImagePath());
+  for (auto _ : state) benchmark::DoNotOptimize(naming.form->Landing().NextImagePath());
   state.SetLabel("9,999 folders, 9,998 images in the last");
 }
 BENCHMARK(BM_NextImagePathAllFolders)->Unit(benchmark::kMillisecond)->Iterations(pw::bench::RunIterations(20));
@@ -147,7 +147,7 @@ void BM_SettleLeftoversAllFolders(benchmark::State& state) {
   NamingWorld naming(9999, 9998);
   naming.world.UserSessions().LogOn("alice");
   naming.form->SetActsForConsoleUser(true);
-  pw::platform::LocationRights& rights = naming.form->SaveLocationRights();
+  pw::platform::LocationRights& rights = naming.form->Landing().SaveLocationRights();
   const fs::path last = LastFolder(naming);
   const std::string picture = std::string("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00"
                                           "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 25) +
@@ -160,7 +160,7 @@ void BM_SettleLeftoversAllFolders(benchmark::State& state) {
     {
       const pw::platform::LocationRights::Pull pull(rights);
       const pw::platform::LocationRights::Acting acting = rights.Act();
-      naming.form->SettleSaveLocation();
+      naming.form->Landing().SettleSaveLocation();
     }
     state.PauseTiming();
     fs::remove(last / pw::storage::ImageFileName("img", SharedLocation::Get().ImagesInLast() + 1));

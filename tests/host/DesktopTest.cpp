@@ -14,7 +14,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "platform/SystemInfo.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/hostworld/World.h"
 #include "tests/platform/DesktopFixture.h"
 #include "tests/support/host/ThreadSwitches.h"

@@ -9,6 +9,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
+#include "platform/ProfileParser.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace pw::platform {
@@ -128,6 +129,39 @@ TEST_F(ProfileTest, ReadsFollowTheWindowsRules) {
     if (expectedError) {
       EXPECT_EQ(result.error, *expectedError);
     }
+  }
+}
+
+// The key rules that writers check their keys with are the reader's: a line
+// written with the key is found under the key as read, and under another
+// name exactly when the two are the same name.
+TEST(ProfileKeyRulesTest, TheKeyRulesAreTheReadersRules) {
+  struct Case {
+    std::string written;
+    std::string asRead;
+  };
+  for (const Case& c : std::vector<Case>{{"Folder", "Folder"},
+                                         {" \tFolder\v ", "Folder"},
+                                         {"Folder=x", "Folder"},
+                                         {"a  = b", "a"},
+                                         {"C:\\Scans", "C:\\Scans"}}) {
+    SCOPED_TRACE(c.written);
+    EXPECT_EQ(ProfileKeyAsRead(c.written), c.asRead);
+    const std::string text = "[S]\r\n" + c.written + "=v\r\n";
+    EXPECT_TRUE(FindProfileValue(text, "S", ProfileKeyAsRead(c.written)).has_value());
+  }
+  struct Names {
+    std::string a;
+    std::string b;
+    bool same;
+  };
+  for (const Names& n : std::vector<Names>{{"AutoRoate", "autoroate", true},
+                                           {"MODE", "Mode", true},
+                                           {"Folder", "FolderPhoto", false},
+                                           {"Path", "Pat", false}}) {
+    SCOPED_TRACE(n.a + " / " + n.b);
+    EXPECT_EQ(SameProfileName(n.a, n.b), n.same);
+    EXPECT_EQ(FindProfileValue("[S]\r\n" + n.a + "=v\r\n", "S", n.b).has_value(), n.same);
   }
 }
 

@@ -57,8 +57,8 @@ class ImagePullTest : public PollFixture {
     std::string text = platform::FileExists(record) ? world.ReadFile(record) : std::string();
     for (const std::string& path : paths) text += "+" + path + "\n";
     world.WriteFile(record, text);
-    if (form && form->Transfers().IsOpen()) {
-      ASSERT_TRUE(form->Transfers().Open(record).ok());
+    if (form && form->Landing().Transfers().IsOpen()) {
+      ASSERT_TRUE(form->Landing().Transfers().Open(record).ok());
     }
   }
 

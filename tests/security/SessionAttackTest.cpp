@@ -3,7 +3,7 @@
 // the console user's pictures to the default location; a pipe server of the
 // agent's own user; a folder path a server names for the agent to open.
 #include "tests/security/AttackFixture.h"
-#include "ui/SessionAgent.h"
+#include "sessionagent/SessionAgent.h"
 
 
 namespace pw::service::test {

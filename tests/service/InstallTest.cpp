@@ -5,7 +5,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/SystemInfo.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/PathText.h"
 #include "platform/hostworld/WorldSessions.h"
 #include "service/ServiceApplication.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/Dialogs.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/hostworld/DeviceSocket.h"
 #include "platform/hostworld/SynchronousIo.h"
 #include "platform/hostworld/WorldSessions.h"

@@ -19,7 +19,7 @@
 #include "platform/Sessions.h"
 #include "platform/hostworld/WorldSessions.h"
 #include "service/EventLogger.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 
 namespace pw::service::test {
 namespace {
@@ -274,7 +274,7 @@ TEST_F(SessionAgentServiceTest, SaveLocationTheUserMayNotWriteIsRefused) {
   const std::optional<Refusal> refusal = NextRefusal(*agent);
   ASSERT_TRUE(refusal.has_value());
   EXPECT_EQ(refusal->notice, (ag::NotifyMessage{ag::NoticeKind::LocationRefused, {},
-                                                static_cast<std::uint32_t>(storage::LocationProblem::NotWritable)}))
+                                                static_cast<std::uint32_t>(platform::LocationProblem::NotWritable)}))
       << "the agent is told why";
   EXPECT_EQ(refusal->state.saveLocation, "C:\\Users\\Public\\Pictures") << "the page goes back to the settings in effect";
   EXPECT_NE(SavedSetting("Path"), "C:\\Windows\\Locked");
@@ -307,20 +307,20 @@ TEST_F(SessionAgentServiceTest, ALocationThatFailsTheRulesIsRefusedWithItsReason
   const std::string before = world.ReadFile(kServiceSettingsPath);
   struct Case {
     std::string location;
-    storage::LocationProblem problem;
+    platform::LocationProblem problem;
   };
   const Case cases[] = {
-      {"C:\\Scans\r\nFile=..\\x", storage::LocationProblem::BadCharacters},
-      {"Mode", storage::LocationProblem::NotAbsolute},
-      {"\\\\attacker\\share", storage::LocationProblem::NetworkPath},
-      {"N:\\Scans", storage::LocationProblem::NetworkPath},
-      {"\\\\?\\C:\\Windows", storage::LocationProblem::DevicePath},
-      {"..\\..\\Windows", storage::LocationProblem::NotAbsolute},
-      {"C:\\Scans\\..\\Windows", storage::LocationProblem::ParentFolder},
-      {"C:\\Scans\\CON", storage::LocationProblem::DevicePath},
-      {"C:\\$Extend", storage::LocationProblem::FileSystemName},
-      {"C:\\Scans=2024", storage::LocationProblem::SettingsKey},
-      {"C:\\Scans.\\x", storage::LocationProblem::DroppedNameEnd},  // the last reason the protocol carries
+      {"C:\\Scans\r\nFile=..\\x", platform::LocationProblem::BadCharacters},
+      {"Mode", platform::LocationProblem::NotAbsolute},
+      {"\\\\attacker\\share", platform::LocationProblem::NetworkPath},
+      {"N:\\Scans", platform::LocationProblem::NetworkPath},
+      {"\\\\?\\C:\\Windows", platform::LocationProblem::DevicePath},
+      {"..\\..\\Windows", platform::LocationProblem::NotAbsolute},
+      {"C:\\Scans\\..\\Windows", platform::LocationProblem::ParentFolder},
+      {"C:\\Scans\\CON", platform::LocationProblem::DevicePath},
+      {"C:\\$Extend", platform::LocationProblem::FileSystemName},
+      {"C:\\Scans=2024", platform::LocationProblem::SettingsKey},
+      {"C:\\Scans.\\x", platform::LocationProblem::DroppedNameEnd},  // the last reason the protocol carries
   };
   for (std::uint32_t saveType : {0u, 1u}) {
     for (const Case& c : cases) {

@@ -30,7 +30,7 @@ class DestinationNamingTest : public MainFormTest {
 
   std::string Next(const std::string& location) {
     form->PathEdit.SetText(location);
-    return form->NextImagePath();
+    return form->Landing().NextImagePath();
   }
 };
 
@@ -113,10 +113,10 @@ TEST_F(DestinationNamingTest, EveryCallReadsTheFolderAfresh) {
   AddImages("D:\\Scans\\Photo1", 1, 41);
   EXPECT_EQ(Next("D:\\Scans"), "D:\\Scans\\Photo1\\img0042.jpg");
   AddImages("D:\\Scans\\Photo1", 42, 42);
-  EXPECT_EQ(form->NextImagePath(), "D:\\Scans\\Photo1\\img0043.jpg");
+  EXPECT_EQ(form->Landing().NextImagePath(), "D:\\Scans\\Photo1\\img0043.jpg");
   ASSERT_TRUE(platform::DeleteFile("D:\\Scans\\Photo1\\img0042.jpg").ok());
   ASSERT_TRUE(platform::DeleteFile("D:\\Scans\\Photo1\\img0041.jpg").ok());
-  EXPECT_EQ(form->NextImagePath(), "D:\\Scans\\Photo1\\img0041.jpg") << "the newest image was deleted";
+  EXPECT_EQ(form->Landing().NextImagePath(), "D:\\Scans\\Photo1\\img0041.jpg") << "the newest image was deleted";
 }
 
 // The folder numbers in use come from one listing of the location: only
@@ -222,7 +222,7 @@ TEST_F(DestinationNamingTest, UncreatableLocationSwitchesToTheDefault) {
     EXPECT_EQ(form->PathEdit.Text(), form->DefaultSavePath);
     // The field's change handler stored the counter under the default location.
     EXPECT_EQ(platform::ReadProfileString("Setting", form->DefaultSavePath, "", kSettingsPath).text, "1");
-    EXPECT_EQ(form->NextImagePath(), form->DefaultSavePath + "\\Photo1\\img0001.jpg");
+    EXPECT_EQ(form->Landing().NextImagePath(), form->DefaultSavePath + "\\Photo1\\img0001.jpg");
   }
   EXPECT_FALSE(platform::DirectoryExists("D:\\Missing"));
 }
@@ -236,7 +236,7 @@ TEST_F(DestinationNamingTest, FullSaveLocationRefusesAndReplacesNothing) {
 
   ASSERT_TRUE(platform::DeleteFile("D:\\Full\\Photo9999\\img9999.jpg").ok());
   AddImages("D:\\Full\\Photo9999", 9998, 9998);
-  EXPECT_EQ(form->NextImagePath(), "D:\\Full\\Photo9999\\img9999.jpg");
+  EXPECT_EQ(form->Landing().NextImagePath(), "D:\\Full\\Photo9999\\img9999.jpg");
 }
 
 }  // namespace

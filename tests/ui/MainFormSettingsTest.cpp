@@ -362,7 +362,7 @@ TEST_F(MainFormTest, ASettingsFolderOrFileAUserMadeFirstIsNeverTrusted) {
   ASSERT_TRUE(hostworld::SetEntryOwner("C:\\ProgramData\\Pagewick", "mallory"));
   ASSERT_TRUE(hostworld::SetEntryOwner(kSettingsPath, "mallory"));
   TMainForm& f = CreateForm();
-  EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
+  EXPECT_EQ(f.Settings.Path(), kSettingsPath);
   EXPECT_EQ(f.PathEdit.Text(), "C:\\Users\\Public\\Pictures") << "the planted file is not read";
   EXPECT_EQ(f.FilePrefix, "img");
   EXPECT_EQ(f.SaveComboBx.ItemIndex(), 1);
@@ -384,7 +384,7 @@ TEST_F(MainFormTest, ASettingsFolderThatIsNotTheServicesIsSetAsideOrNotUsed) {
                                             world.HostPath("C:\\ProgramData") / "Pagewick");
   {
     TMainForm& f = CreateForm();
-    EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
+    EXPECT_EQ(f.Settings.Path(), kSettingsPath);
     EXPECT_EQ(f.FallbackImagePath(), "C:\\ProgramData\\Pagewick\\tmp.jpg");
     EXPECT_TRUE(std::filesystem::is_symlink(world.HostPath("C:\\ProgramData\\Pagewick.untrusted-1")));
     EXPECT_EQ(hostworld::EntryOwner("C:\\ProgramData\\Pagewick"), hostworld::kAdministratorsOwner);
@@ -401,7 +401,7 @@ TEST_F(MainFormTest, ASettingsFolderThatIsNotTheServicesIsSetAsideOrNotUsed) {
                                                          platform::Disposition::OpenExisting);
   ASSERT_TRUE(held.file.valid());
   TMainForm& f = CreateForm();
-  EXPECT_EQ(f.SettingsFilePath, std::string(kProgramFolder) + "\\pagewick.info");
+  EXPECT_EQ(f.Settings.Path(), std::string(kProgramFolder) + "\\pagewick.info");
   EXPECT_EQ(f.FallbackImagePath(), std::string(kProgramFolder) + "\\tmp.jpg");
   EXPECT_EQ(hostworld::EntryOwner("C:\\ProgramData\\Pagewick"), "mallory") << "a user's folder is never adopted";
 }
@@ -415,7 +415,7 @@ TEST_F(MainFormTest, TheSettingsMoveOnceFromPublicDocumentsCarryingOnlyValidValu
                   "[Setting]\r\nMode=0\r\nPath=C:\\Scans\r\nC:\\Scans=7\r\nFile=scan\r\nFolder=..\\x\r\n"
                   "AutoRoate=1\r\nEvil=1\r\n[Other]\r\nMode=1\r\n");
   TMainForm& f = CreateForm();
-  EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
+  EXPECT_EQ(f.Settings.Path(), kSettingsPath);
   EXPECT_EQ(f.PathEdit.Text(), "C:\\Scans");
   EXPECT_EQ(f.FilePrefix, "scan");
   EXPECT_EQ(f.FolderPrefix, "Photo");

@@ -22,7 +22,7 @@ TEST_F(MainFormTest, FirstStartWithoutSettingsFileUsesDefaults) {
   EXPECT_EQ(f.FolderPrefix, "Photo");
   EXPECT_EQ(f.FolderCounter, 0) << "the save-location key was stored with 0 while the path was loaded";
   EXPECT_FALSE(f.AutoRCheckBx.Checked());
-  EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
+  EXPECT_EQ(f.Settings.Path(), kSettingsPath);
   EXPECT_EQ(f.SystemDriveRoot, "C:\\");
   EXPECT_EQ(f.PagewickFileListBx.Mask(), "img*.*");
   EXPECT_FALSE(f.Timer1.Enabled()) << "the poll timer starts with the first Apply";
@@ -65,7 +65,7 @@ TEST_F(MainFormTest, OffNtTheSettingsFileLiesBesideTheExecutable) {
   world.SetWindowsDirectory("D:\\WIN98");
   TMainForm& f = CreateForm();
   EXPECT_EQ(f.SystemDriveRoot, "D:\\");
-  EXPECT_EQ(f.SettingsFilePath, "C:\\Program Files\\Pagewick\\pagewick.INI");
+  EXPECT_EQ(f.Settings.Path(), "C:\\Program Files\\Pagewick\\pagewick.INI");
   EXPECT_EQ(f.DefaultSavePath, "D:\\temp");
   EXPECT_EQ(f.PathEdit.Text(), "D:\\temp");
   EXPECT_TRUE(Exists("D:\\temp"));
@@ -74,7 +74,7 @@ TEST_F(MainFormTest, OffNtTheSettingsFileLiesBesideTheExecutable) {
 
 TEST_F(MainFormTest, OnlyTheLastExtensionOfTheExecutableNameIsReplaced) {
   world.SetModuleFileName("C:\\Program Files\\Pagewick\\page.wick.exe");
-  EXPECT_EQ(CreateForm().SettingsFilePath, "C:\\ProgramData\\Pagewick\\page.wick.info");
+  EXPECT_EQ(CreateForm().Settings.Path(), "C:\\ProgramData\\Pagewick\\page.wick.info");
 }
 
 TEST_F(MainFormTest, FailedSpecialFolderQueriesFallBackBesideTheExecutableAndToTemp) {
@@ -82,7 +82,7 @@ TEST_F(MainFormTest, FailedSpecialFolderQueriesFallBackBesideTheExecutableAndToT
   world.SetSpecialFolder(platform::csidl::kCommonPictures, std::nullopt);
   world.SetSpecialFolder(platform::csidl::kCommonAppData, std::nullopt);
   TMainForm& f = CreateForm();
-  EXPECT_EQ(f.SettingsFilePath, "C:\\Program Files\\Pagewick\\pagewick.info");
+  EXPECT_EQ(f.Settings.Path(), "C:\\Program Files\\Pagewick\\pagewick.info");
   EXPECT_EQ(f.DefaultSavePath, "C:\\temp");
   EXPECT_FALSE(Exists("C:\\temp")) << "from Vista on the start creates no location";
 }
@@ -203,7 +203,7 @@ TEST_F(MainFormTest, RefusedWriteWhileLoadingThePathEndsTheSequenceSilently) {
   EXPECT_EQ(f.PathEdit.Text(), "C:\\Users\\Public\\Pictures");
   EXPECT_EQ(f.FilePrefix, "") << "the sequence ended inside PathEditChange";
   EXPECT_EQ(f.PagewickFileListBx.Mask(), "PD*.*");
-  EXPECT_EQ(f.SettingsFilePath, kSettingsPath);
+  EXPECT_EQ(f.Settings.Path(), kSettingsPath);
   holder.file.reset();
   EXPECT_EQ(Settings(), "[Setting]\r\nPath=C:\\Scans\r\nFile=scan\r\n") << "the file is left as it was";
 }

@@ -521,7 +521,7 @@ TEST_F(MainWindowTest, FailureInAHandlerReachesTheErrorSinkNotTheLoop) {
   std::vector<std::string> reported;
   platform::ErrorSink previous = platform::SetErrorSink([&](std::string_view what) { reported.emplace_back(what); });
   TMainForm& main = CreateForm();
-  main.SettingsFilePath = "C:\\No Such Folder\\pagewick.info";  // writes are refused
+  main.Settings.UsePath("C:\\No Such Folder\\pagewick.info");  // writes are refused
   ASSERT_TRUE(Desk().ClickTrayIcon(1, hostworld::MouseButton::Left));
   EXPECT_NO_THROW(Pump());
   platform::SetErrorSink(std::move(previous));

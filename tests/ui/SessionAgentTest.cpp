@@ -17,10 +17,10 @@
 #include "agent/AgentChannel.h"
 #include "platform/Windows.h"
 #include "resources/MainFormLayout.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/SystemInfo.h"
-#include "storage/LocationRules.h"
-#include "ui/SessionAgent.h"
+#include "platform/LocationRules.h"
+#include "sessionagent/SessionAgent.h"
 #include "tests/support/Waiting.h"
 
 namespace pw::ui::test {
@@ -125,7 +125,7 @@ TEST_F(SessionAgentTest, EachNoticeShowsItsBoxAndIsAnsweredOnlyWhenTheBoxCloses)
       {{agent::NoticeKind::CannotSave, "D:\\Gone"}, "D:\\Gone"},
       {{agent::NoticeKind::LocationRefused, {}, 2}, "network drive or share"},
       {{agent::NoticeKind::LocationRefused, {}, 3}, "names a device"},
-      {{agent::NoticeKind::LocationRefused, {}, static_cast<std::uint32_t>(storage::LocationProblem::NotWritable)},
+      {{agent::NoticeKind::LocationRefused, {}, static_cast<std::uint32_t>(platform::LocationProblem::NotWritable)},
        "Creating a folder and a file in the save location failed with your user's rights"},
   };
   for (const auto& row : rows) {

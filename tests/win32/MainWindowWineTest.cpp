@@ -14,7 +14,7 @@
 #include "platform/Messages.h"
 #include "platform/PathText.h"
 #include "platform/SystemInfo.h"
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 #include "platform/Windows.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/win32/WindowsApi.h"

@@ -25,8 +25,8 @@ TEST(StartupSecurityWineTest, StartUpLeavesTheExecutableFoldersSecurityAlone) {
   {
     TMainForm form(process, nullptr);
     form.FormCreate();
-    EXPECT_FALSE(form.SettingsFilePath.empty());
-    (void)platform::DeleteFile(form.SettingsFilePath);
+    EXPECT_FALSE(form.Settings.Path().empty());
+    (void)platform::DeleteFile(form.Settings.Path());
   }
   EXPECT_EQ(platform::GetFileDaclBytes(folder), before);
 }

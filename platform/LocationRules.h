@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace pw::storage {
+namespace pw::platform {
 
 enum class LocationProblem {
   None,
@@ -69,4 +69,4 @@ bool IsPlainNamePrefix(std::string_view name);
 inline constexpr const char* kDefaultFilePrefix = "img";
 inline constexpr const char* kDefaultFolderPrefix = "Photo";
 
-}  // namespace pw::storage
+}  // namespace pw::platform

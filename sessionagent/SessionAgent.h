@@ -13,7 +13,7 @@
 
 #include "agent/ServiceConnection.h"
 #include "platform/ThreadChecker.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 #include "ui/FormOwner.h"
 #include "ui/PageLink.h"
 #include "ui/ProcessState.h"
@@ -56,7 +56,7 @@ class SessionAgent final : public FormOwner, public PageLink {
   // The box that says a chosen folder's path is longer than 128 characters.
   void ShowPathTooLong();
   // The box that says why a location cannot be the save location.
-  void ShowLocationRefused(storage::LocationProblem problem);
+  void ShowLocationRefused(platform::LocationProblem problem);
   void Send(const agent::Message& message);
   // A picture landed in the folder: it joins the burst; a burst of another
   // folder is told first.

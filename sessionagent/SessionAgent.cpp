@@ -1,4 +1,4 @@
-#include "ui/SessionAgent.h"
+#include "sessionagent/SessionAgent.h"
 
 #include <chrono>
 #include <exception>
@@ -15,7 +15,7 @@
 #include "platform/ScopeExit.h"
 #include "platform/Shell.h"
 #include "platform/Windows.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/MainForm.h"
 #include "ui/TextTable.h"
@@ -143,7 +143,7 @@ void SessionAgent::Handle(const agent::Message& message) {
           // Only a folder that could be a save location is opened (as this
           // user, with the "explore" verb): never a share, a device or a
           // relative path, whoever sent it.
-          if (storage::CheckStoredLocation(folder) != storage::LocationProblem::None) {
+          if (platform::CheckStoredLocation(folder) != platform::LocationProblem::None) {
             platform::DebugTrace("A folder that is no save location was not opened: " + folder);
             return;
           }
@@ -180,15 +180,15 @@ void SessionAgent::Tell(const agent::NotifyMessage& notice) {
       ShowPathTooLong();
       break;
     case agent::NoticeKind::LocationRefused:
-      ShowLocationRefused(static_cast<storage::LocationProblem>(notice.reason));
+      ShowLocationRefused(static_cast<platform::LocationProblem>(notice.reason));
       break;
   }
 }
 
-void SessionAgent::ShowPathTooLong() { ShowLocationRefused(storage::LocationProblem::TooLong); }
+void SessionAgent::ShowPathTooLong() { ShowLocationRefused(platform::LocationProblem::TooLong); }
 
-void SessionAgent::ShowLocationRefused(storage::LocationProblem problem) {
-  (void)platform::MessageBoxEx(form_->Handle(), form_->LoadText(storage::ProblemTextId(problem)),
+void SessionAgent::ShowLocationRefused(platform::LocationProblem problem) {
+  (void)platform::MessageBoxEx(form_->Handle(), form_->LoadText(platform::ProblemTextId(problem)),
                                form_->LoadText(text::kMessageCaption),
                                platform::mb::kOk | platform::mb::kIconInformation | platform::mb::kSystemModal, 0);
 }
@@ -205,8 +205,8 @@ bool SessionAgent::ApplyPage(std::uint32_t saveType, const std::string& saveLoca
   // gives. The user is asked for a shorter folder, as the browser asks.
   // The same rules hold for every other location, in either save type; the
   // service checks again, since it cannot trust what an agent sends.
-  const storage::LocationProblem problem = storage::CheckSaveLocation(saveLocation, agent::kMaxPathLength);
-  if (problem != storage::LocationProblem::None) {
+  const platform::LocationProblem problem = platform::CheckSaveLocation(saveLocation, agent::kMaxPathLength);
+  if (problem != platform::LocationProblem::None) {
     ShowLocationRefused(problem);
     return false;
   }

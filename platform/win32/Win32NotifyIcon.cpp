@@ -1,4 +1,4 @@
-#include "platform/TrayIcon.h"
+#include "platform/NotifyIcon.h"
 
 #include <algorithm>
 #include <cstring>

@@ -9,9 +9,9 @@
 
 #include "platform/Profile.h"
 #include "platform/hostworld/World.h"
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 
-namespace pw::storage {
+namespace pw::platform {
 namespace {
 
 class LocationRulesTest : public ::testing::Test {
@@ -204,4 +204,4 @@ TEST(NamePrefixRules, PlainNamesOnly) {
 }
 
 }  // namespace
-}  // namespace pw::storage
+}  // namespace pw::platform

@@ -1,4 +1,4 @@
-#include "storage/LocationRules.h"
+#include "platform/LocationRules.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include "platform/StorageDevice.h"
 #include "platform/TextCompare.h"
 
-namespace pw::storage {
+namespace pw::platform {
 namespace {
 
 // Control characters, and the bytes that code page 1252 leaves undefined:
@@ -220,4 +220,4 @@ bool IsPlainNamePrefix(std::string_view name) {
   return true;
 }
 
-}  // namespace pw::storage
+}  // namespace pw::platform
