@@ -1073,7 +1073,7 @@ TEST_F(ImagePullTest, AStopThatCancelsTheQueryAbleToBringTheEndMarkerLeavesTheTr
   }
   ASSERT_EQ(transfers.size(), 1u);
   EXPECT_EQ(Read(transfers[0]), picture);
-  EXPECT_TRUE(form->Transfers().Lists(transfers[0]));
+  EXPECT_TRUE(form->Landing().Transfers().Lists(transfers[0]));
   EXPECT_TRUE(Boxes().empty()) << "a stop is not a fault to report";
 
   // The next start of the service.
