@@ -330,7 +330,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   std::int32_t autoRotateStored_ = 0;
   platform::LocationRights locationRights_;
   platform::WindowHandle windowHandle_ = nullptr;
-  platform::ThreadChecker thread_{"TMainForm"};
+  [[no_unique_address]] platform::ThreadChecker thread_{"TMainForm"};
   // Last member: goes first, while the controls it is tied to still exist.
   std::unique_ptr<toolkit::FormWindow> window_;
 };
