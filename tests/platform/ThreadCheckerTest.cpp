@@ -68,7 +68,8 @@ TEST(ThreadChecker, HoldsTheRulesOfTheObjectsThatUseIt) {
   const ScratchFolder scratch;
   const auto pipeName = [] {
     static unsigned counter = 0;
-    return "PagewickThreadRule" + std::to_string(platform::GetTickCount()) + "x" + std::to_string(++counter);
+    return "PagewickThreadRule" + std::to_string(platform::GetCurrentThreadId()) + "x" +
+           std::to_string(platform::GetTickCount()) + "x" + std::to_string(++counter);
   };
   // A server instance with a client connected, and a message for each of `messages` reads.
   struct Pair {
