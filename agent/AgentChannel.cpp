@@ -15,10 +15,10 @@ struct AgentChannel::Connection {
   AgentId id = 0;
   std::uint32_t sessionId = 0;
   platform::Pipe pipe;
-  std::mutex mutex;
+  platform::Mutex mutex;
   std::condition_variable wake;
-  std::deque<std::vector<std::byte>> outgoing;
-  bool closing = false;
+  std::deque<std::vector<std::byte>> outgoing PW_GUARDED_BY(mutex);
+  bool closing PW_GUARDED_BY(mutex) = false;
   std::atomic<int> running{2};  // the reader and the writer
   std::thread reader;
   std::thread writer;
@@ -26,7 +26,7 @@ struct AgentChannel::Connection {
   // Ends both threads' work: a blocked read or write fails at once. Any thread.
   void Close() {
     {
-      std::scoped_lock lock(mutex);
+      platform::MutexLock lock(mutex);
       closing = true;
       pipe.Cancel();
     }
@@ -40,20 +40,20 @@ struct AgentChannel::Connection {
       Close();
       return;
     }
-    std::scoped_lock lock(mutex);
+    platform::MutexLock lock(mutex);
     closing = true;
   }
   // Called by the reader and the writer as they end: the last one closes the
   // pipe, so the agent sees the connection end at once.
   void ThreadDone() {
     if (running.fetch_sub(1) != 1) return;
-    std::scoped_lock lock(mutex);
+    platform::MutexLock lock(mutex);
     pipe.Close();
   }
   bool Finished() const { return running.load() == 0; }
   // The agent closed its end; the reader may not have seen it yet. Any thread.
   bool PeerGone() {
-    std::scoped_lock lock(mutex);
+    platform::MutexLock lock(mutex);
     return closing || (pipe.valid() && pipe.PeerClosed());
   }
   // An agent still there: its threads run and it has not closed its end. A
@@ -82,7 +82,7 @@ void AgentChannel::Log(const std::string& text) const {
 
 platform::Result<void> AgentChannel::Start() {
   serviceEnd_.Check();
-  std::scoped_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (acceptThread_.joinable()) return platform::Failure(platform::error::kAlreadyExists);
   PW_TRY_ASSIGN(listener_->waiting, platform::CreatePipeServer(options_.pipeName, true, kMaxMessageSize));
   stopping_ = false;
@@ -93,7 +93,7 @@ platform::Result<void> AgentChannel::Start() {
 void AgentChannel::Stop() {
   std::vector<std::shared_ptr<Connection>> connections;
   {
-    std::scoped_lock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     stopping_ = true;
     listener_->waiting.Cancel();
     connections = connections_;
@@ -104,10 +104,10 @@ void AgentChannel::Stop() {
     if (connection->reader.joinable()) connection->reader.join();
     if (connection->writer.joinable()) connection->writer.join();
   }
-  std::scoped_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   connections_.clear();
   listener_->waiting.Close();
-  std::scoped_lock refusals(refusalMutex_);
+  platform::MutexLock refusals(refusalMutex_);
   if (refusalsLeftOut_ != 0) {
     LogRefused(RefusalKind::Connection, "Agent channel: " + std::to_string(refusalsLeftOut_) +
                                             " further refusals in one minute were left out of the event log");
@@ -120,7 +120,7 @@ void AgentChannel::AcceptLoop() {
     ReapFinished();
     // Connect runs outside the lock; Stop cancels it through the same object.
     const platform::Result<void> connected = listener_->waiting.Connect();
-    std::unique_lock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (stopping_) return;
     // The next instance exists before this one is handed on, so that the pipe
     // never vanishes and a client arriving meanwhile finds it.
@@ -130,8 +130,12 @@ void AgentChannel::AcceptLoop() {
     const bool goOn = listener_->waiting.valid();
     // A client that came and went before Connect (232), or another failure:
     // its instance closes here.
+    // A refused connection stays open until its refusal is logged.
+    std::shared_ptr<Connection> connection;
+    std::string refusal;
+    bool accepted = false;
     if (connected) {
-      auto connection = std::make_shared<Connection>();
+      connection = std::make_shared<Connection>();
       connection->pipe = std::move(current);
       // An agent that ends and one that starts at once are not two.
       const auto live = static_cast<std::size_t>(
@@ -141,22 +145,22 @@ void AgentChannel::AcceptLoop() {
           connections_.begin(), connections_.end(),
           [&](const auto& c) { return c->AgentPresent() && c->sessionId == connection->sessionId; }));
       if (live >= options_.maxAgents) {
-        lock.unlock();
-        LogRefusal("Agent channel: too many agents; a connection was refused");
+        refusal = "Agent channel: too many agents; a connection was refused";
       } else if (ofSession >= options_.maxAgentsPerSession) {
-        lock.unlock();
-        LogRefusal("Agent channel: too many agents of session " + std::to_string(connection->sessionId) +
-                   "; a connection was refused");
+        refusal = "Agent channel: too many agents of session " + std::to_string(connection->sessionId) +
+                  "; a connection was refused";
       } else {
         connection->id = nextId_++;
         connections_.push_back(connection);
         connection->reader = std::thread([this, connection] { ReadLoop(connection); });
         connection->writer = std::thread([this, connection] { WriteLoop(connection); });
-        lock.unlock();
-        // The service greets a new agent at once, not at some later pass.
-        WakeServiceThread();
+        accepted = true;
       }
     }
+    lock.Unlock();
+    if (!refusal.empty()) LogRefusal(refusal);
+    // The service greets a new agent at once, not at some later pass.
+    if (accepted) WakeServiceThread();
     if (!goOn) return;
   }
 }
@@ -181,7 +185,7 @@ void AgentChannel::LogRefused(RefusalKind kind, const std::string& text) const {
 void AgentChannel::LogRefusal(const std::string& text, RefusalKind kind) {
   std::string leftOut;
   {
-    std::scoped_lock lock(refusalMutex_);
+    platform::MutexLock lock(refusalMutex_);
     const auto now = options_.now();
     if (refusalsInWindow_ == 0 || now - refusalWindowStart_ >= std::chrono::minutes(1)) {
       if (refusalsLeftOut_ != 0) {
@@ -226,7 +230,7 @@ void AgentChannel::ReadLoop(const std::shared_ptr<Connection>& connection) {
     }
     bool flooded = false;
     {
-      std::scoped_lock lock(mutex_);
+      platform::MutexLock lock(mutex_);
       if (incoming_.size() >= options_.maxIncoming) {
         flooded = true;
       } else {
@@ -246,8 +250,8 @@ void AgentChannel::WriteLoop(const std::shared_ptr<Connection>& connection) {
   for (;;) {
     std::vector<std::byte> next;
     {
-      std::unique_lock lock(connection->mutex);
-      connection->wake.wait(lock, [&] { return connection->closing || !connection->outgoing.empty(); });
+      platform::MutexLock lock(connection->mutex);
+      while (!connection->closing && connection->outgoing.empty()) lock.Wait(connection->wake);
       if (connection->closing) break;
       next = std::move(connection->outgoing.front());
       connection->outgoing.pop_front();
@@ -263,7 +267,7 @@ void AgentChannel::WriteLoop(const std::shared_ptr<Connection>& connection) {
 
 bool AgentChannel::Queue(Connection& connection, std::vector<std::byte> bytes) {
   {
-    std::scoped_lock lock(connection.mutex);
+    platform::MutexLock lock(connection.mutex);
     if (connection.closing) return false;
     if (connection.outgoing.size() < options_.maxOutgoingPerAgent) {
       connection.outgoing.push_back(std::move(bytes));
@@ -280,7 +284,7 @@ void AgentChannel::Broadcast(const Message& message) {
   const std::vector<std::byte> bytes = Encode(message);
   std::vector<std::shared_ptr<Connection>> connections;
   {
-    std::scoped_lock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     connections = connections_;
   }
   for (const auto& connection : connections) {
@@ -291,7 +295,7 @@ void AgentChannel::Broadcast(const Message& message) {
 bool AgentChannel::Send(AgentId agent, const Message& message) {
   std::shared_ptr<Connection> target;
   {
-    std::scoped_lock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     for (const auto& connection : connections_) {
       if (connection->id == agent) target = connection;
     }
@@ -301,7 +305,7 @@ bool AgentChannel::Send(AgentId agent, const Message& message) {
 
 void AgentChannel::SendExit(AgentId agent) {
   if (!Send(agent, ExitMessage{})) return;
-  std::scoped_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   exitDeadlines_.emplace_back(agent, options_.now() + options_.exitGrace);
 }
 
@@ -312,12 +316,12 @@ void AgentChannel::WakeServiceThread() const {
 }
 
 bool AgentChannel::ExitsPending() const {
-  std::scoped_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return !exitDeadlines_.empty();
 }
 
 bool AgentChannel::WorkWaiting(AgentId lastSeen) const {
-  std::scoped_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (!incoming_.empty()) return true;
   return std::any_of(connections_.begin(), connections_.end(),
                      [lastSeen](const auto& c) { return c->id > lastSeen && !c->Finished(); });
@@ -327,9 +331,9 @@ void AgentChannel::DropOverdue() {
   serviceEnd_.Check();
   std::vector<AgentId> overdue;
   {
-    std::scoped_lock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const auto now = options_.now();
-    std::erase_if(exitDeadlines_, [&](const auto& entry) {
+    std::erase_if(exitDeadlines_, [&](const auto& entry) PW_REQUIRES(mutex_) {
       const bool connected = std::any_of(connections_.begin(), connections_.end(), [&](const auto& c) {
         return c->id == entry.first && !c->Finished();
       });
@@ -347,7 +351,7 @@ void AgentChannel::DropOverdue() {
 }
 
 void AgentChannel::Drop(AgentId agent) {
-  std::scoped_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   for (const auto& connection : connections_) {
     if (connection->id == agent) connection->Close();
   }
@@ -355,20 +359,20 @@ void AgentChannel::Drop(AgentId agent) {
 
 std::vector<AgentMessage> AgentChannel::TakeMessages() {
   serviceEnd_.Check();
-  std::scoped_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   std::vector<AgentMessage> taken(std::make_move_iterator(incoming_.begin()), std::make_move_iterator(incoming_.end()));
   incoming_.clear();
   return taken;
 }
 
 std::size_t AgentChannel::AgentCount() const {
-  std::scoped_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return static_cast<std::size_t>(
       std::count_if(connections_.begin(), connections_.end(), [](const auto& c) { return !c->Finished(); }));
 }
 
 std::vector<AgentId> AgentChannel::Agents() const {
-  std::scoped_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   std::vector<AgentId> ids;
   for (const auto& connection : connections_) {
     if (!connection->Finished()) ids.push_back(connection->id);
@@ -377,7 +381,7 @@ std::vector<AgentId> AgentChannel::Agents() const {
 }
 
 std::uint32_t AgentChannel::SessionOf(AgentId agent) const {
-  std::scoped_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   for (const auto& connection : connections_) {
     // A new agent of the session of one that has just closed its end is not a second one.
     if (connection->id == agent && connection->AgentPresent()) return connection->sessionId;
@@ -388,7 +392,7 @@ std::uint32_t AgentChannel::SessionOf(AgentId agent) const {
 void AgentChannel::ReapFinished() {
   std::vector<std::shared_ptr<Connection>> finished;
   {
-    std::scoped_lock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const auto split = std::stable_partition(connections_.begin(), connections_.end(),
                                              [](const auto& c) { return !c->Finished(); });
     finished.assign(split, connections_.end());

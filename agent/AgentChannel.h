@@ -22,6 +22,7 @@
 #include "platform/Result.h"
 #include "platform/Messages.h"
 #include "platform/ThreadChecker.h"
+#include "platform/ThreadSafety.h"
 
 namespace pw::agent {
 
@@ -129,27 +130,27 @@ class AgentChannel {
   void WriteLoop(const std::shared_ptr<Connection>& connection);
   void Refuse(Connection& connection, const std::string& why);
   bool Queue(Connection& connection, std::vector<std::byte> bytes);
-  void ReapFinished();
+  void ReapFinished() PW_EXCLUDES(mutex_);
   void WakeServiceThread() const;
   void Log(const std::string& text) const;
   void LogRefused(RefusalKind kind, const std::string& text) const;
 
   Options options_;
-  mutable std::mutex mutex_;
-  std::vector<std::shared_ptr<Connection>> connections_;
-  std::deque<AgentMessage> incoming_;
-  AgentId nextId_ = 1;
-  std::vector<std::pair<AgentId, std::chrono::steady_clock::time_point>> exitDeadlines_;
-  std::mutex refusalMutex_;
-  std::chrono::steady_clock::time_point refusalWindowStart_{};
-  std::size_t refusalsInWindow_ = 0;
-  std::size_t refusalsLeftOut_ = 0;
-  bool stopping_ = false;
+  mutable platform::Mutex mutex_;
+  std::vector<std::shared_ptr<Connection>> connections_ PW_GUARDED_BY(mutex_);
+  std::deque<AgentMessage> incoming_ PW_GUARDED_BY(mutex_);
+  AgentId nextId_ PW_GUARDED_BY(mutex_) = 1;
+  std::vector<std::pair<AgentId, std::chrono::steady_clock::time_point>> exitDeadlines_ PW_GUARDED_BY(mutex_);
+  platform::Mutex refusalMutex_;
+  std::chrono::steady_clock::time_point refusalWindowStart_ PW_GUARDED_BY(refusalMutex_){};
+  std::size_t refusalsInWindow_ PW_GUARDED_BY(refusalMutex_) = 0;
+  std::size_t refusalsLeftOut_ PW_GUARDED_BY(refusalMutex_) = 0;
+  bool stopping_ PW_GUARDED_BY(mutex_) = false;
   struct Listener;
   std::unique_ptr<Listener> listener_;
   std::thread acceptThread_;
   // The service end: the thread that built the channel.
-  platform::ThreadChecker serviceEnd_{"AgentChannel's service end"};
+  [[no_unique_address]] platform::ThreadChecker serviceEnd_{"AgentChannel's service end"};
 };
 
 }  // namespace pw::agent

@@ -20,6 +20,7 @@ ServiceConnection::ServiceConnection(Options options) : options_(std::move(optio
 ServiceConnection::~ServiceConnection() { Close(); }
 
 platform::Result<void> ServiceConnection::Connect() {
+  agentThread_.Check();
   if (pipe_) return platform::Failure(platform::error::kAlreadyExists);
   platform::Result<platform::Pipe> opened = platform::OpenPipeClient(options_.pipeName);
   // Every instance busy (231): the service makes the next one at once.
@@ -44,6 +45,7 @@ platform::Result<void> ServiceConnection::Connect() {
 }
 
 platform::Result<void> ServiceConnection::Send(const Message& message) {
+  agentThread_.Check();
   if (!pipe_ || !connected_) return platform::Failure(platform::error::kPipeNotConnected);
   const platform::PipeTransfer written = pipe_->pipe.Write(Encode(message));
   if (!written.ok) return platform::Failure(written.error);
@@ -51,6 +53,7 @@ platform::Result<void> ServiceConnection::Send(const Message& message) {
 }
 
 std::vector<Message> ServiceConnection::TakeMessages() {
+  agentThread_.Check();
   std::scoped_lock lock(mutex_);
   std::vector<Message> taken(std::make_move_iterator(incoming_.begin()), std::make_move_iterator(incoming_.end()));
   incoming_.clear();
@@ -63,6 +66,7 @@ Refusal ServiceConnection::Refused() const {
 }
 
 void ServiceConnection::Close() {
+  agentThread_.Check();
   if (!pipe_) return;
   pipe_->pipe.Cancel();
   if (reader_.joinable()) reader_.join();

@@ -3,6 +3,7 @@
 // background thread reads and decodes the service's messages and queues them
 // for the agent's thread, which a posted thread message wakes; the same
 // message, with Connected() false, tells the agent that the service is gone.
+// The agent thread is the one that builds the connection (checked).
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -16,6 +17,7 @@
 #include "agent/AgentProtocol.h"
 #include "platform/Result.h"
 #include "platform/Messages.h"
+#include "platform/ThreadChecker.h"
 
 namespace pw::agent {
 
@@ -65,6 +67,7 @@ class ServiceConnection {
   mutable std::mutex mutex_;
   std::deque<Message> incoming_;
   Refusal refused_ = Refusal::None;
+  [[no_unique_address]] platform::ThreadChecker agentThread_{"ServiceConnection's agent thread"};
 };
 
 }  // namespace pw::agent

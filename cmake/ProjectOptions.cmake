@@ -7,6 +7,10 @@ option(PAGEWICK_WARNINGS_AS_ERRORS "Treat compiler warnings as errors (on in the
 if(PAGEWICK_WARNINGS_AS_ERRORS)
   target_compile_options(pagewick_warnings INTERFACE -Werror)
 endif()
+# Clang checks the locks that guard annotated members (platform/ThreadSafety.h).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  target_compile_options(pagewick_warnings INTERFACE -Wthread-safety)
+endif()
 
 # Include roots are per folder (cmake/Layers.cmake), never the project root.
 add_library(pagewick_options INTERFACE)

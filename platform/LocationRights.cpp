@@ -49,6 +49,7 @@ const LocationRights& LocationRights::ProcessOwn() {
 }
 
 LocationRights::Pull::Pull(LocationRights& rights) : rights_(rights) {
+  rights_.thread_.Check();
   rights_.locationFinal_.reset();
   rights_.folders_.clear();
   if (!rights_.consoleUser_) return;
@@ -58,6 +59,7 @@ LocationRights::Pull::Pull(LocationRights& rights) : rights_(rights) {
 }
 
 LocationRights::Pull::~Pull() {
+  rights_.thread_.Check();
   rights_.folders_.clear();
   rights_.token_.reset();
   rights_.locationFinal_.reset();
@@ -65,6 +67,7 @@ LocationRights::Pull::~Pull() {
 
 LocationRights::Acting::Acting(const LocationRights& rights) {
   if (!rights.consoleUser_) return;
+  rights.thread_.Check();
   if (!rights.token_) throw LocationRefusedError(LocationRefusal::NobodyAtConsole, "the console");
   impersonation_ = std::make_unique<Impersonation>(*rights.token_);
   if (!impersonation_->ok()) throw LocationRefusedError(LocationRefusal::NobodyAtConsole, "the console");
@@ -74,6 +77,7 @@ LocationRights::Acting::~Acting() = default;
 
 void LocationRights::ConfineTo(const std::string& location) const {
   if (!consoleUser_) return;
+  thread_.Check();
   folders_.clear();
   const OpenResult opened = CreateFile(location, 0, share::kRead | share::kWrite | share::kDelete,
                                        Disposition::OpenExisting, open_flag::kBackupSemantics);
@@ -132,11 +136,13 @@ OpenResult LocationRights::OpenInFolder(const std::string& path, std::uint32_t a
 OpenResult LocationRights::Open(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
                                 Disposition disposition) const {
   if (!consoleUser_) return CreateFile(path, access, shareMode, disposition);
+  thread_.Check();
   return OpenInFolder(path, access, shareMode, disposition);
 }
 
 Result<void> LocationRights::Move(const std::string& from, const std::string& to, bool replace) const {
   if (!consoleUser_) return replace ? ReplaceFileWith(from, to) : MoveFileNoReplace(from, to);
+  thread_.Check();
   const auto [fromFolder, fromName] = SplitFolder(from);
   const auto [toFolder, toName] = SplitFolder(to);
   const FileHandle* target = toFolder.empty() ? nullptr : HeldFolder(toFolder);
@@ -149,6 +155,7 @@ Result<void> LocationRights::Move(const std::string& from, const std::string& to
 
 Result<void> LocationRights::Delete(const std::string& path) const {
   if (!consoleUser_) return DeleteFile(path);
+  thread_.Check();
   const OpenResult file = OpenInFolder(path, 0, share::kRead | share::kWrite | share::kDelete,
                                        Disposition::OpenExisting);
   if (!file.file) return Failure(file.error);
@@ -157,6 +164,7 @@ Result<void> LocationRights::Delete(const std::string& path) const {
 
 void LocationRights::CheckFolder(const std::string& folder) const {
   if (!consoleUser_) return;
+  thread_.Check();
   if (HeldFolder(folder) == nullptr) throw LocationRefusedError(LocationRefusal::Link, folder);
 }
 

@@ -18,6 +18,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Security.h"
+#include "platform/ThreadChecker.h"
 
 namespace pw::platform {
 
@@ -36,13 +37,19 @@ class LocationRefusedError : public std::runtime_error {
   LocationRefusal why_;
 };
 
+// Thread rule: the thread that built the object (the window's), checked
+// where the object keeps state: its pulls, and every call that acts for the
+// console user. ProcessOwn() keeps nothing and serves any thread.
 class LocationRights {
  public:
   // The process's own rights, nothing checked: for callers that have no
   // location of a user's (tests, the scratch file).
   static const LocationRights& ProcessOwn();
 
-  void SetActForConsoleUser(bool on) { consoleUser_ = on; }
+  void SetActForConsoleUser(bool on) {
+    thread_.Check();
+    consoleUser_ = on;
+  }
   [[nodiscard]] bool ActsForConsoleUser() const { return consoleUser_; }
 
   // One pull's actions: the console user's token is taken when it begins and
@@ -119,6 +126,7 @@ class LocationRights {
   mutable std::optional<std::string> locationFinal_;
   // Checked folders by their path in upper case.
   mutable std::map<std::string, FileHandle> folders_;
+  [[no_unique_address]] ThreadChecker thread_{"LocationRights"};
 };
 
 }  // namespace pw::platform

@@ -20,6 +20,7 @@
 
 #include "platform/Errors.h"
 #include "platform/Result.h"
+#include "platform/ThreadChecker.h"
 
 namespace pw::platform {
 
@@ -43,7 +44,8 @@ struct PipeTransfer {
 
 // One end of a pipe: a server instance or a client. Move-only; closing it
 // closes the handle. Thread rule: one thread reads and one thread writes at a
-// time; Cancel and the queries are for any thread.
+// time (checked: two roles, each held for one Read or Write); Cancel and the
+// queries are for any thread.
 class Pipe {
  public:
   Pipe();
@@ -90,8 +92,14 @@ class Pipe {
  private:
   explicit Pipe(std::unique_ptr<Impl> impl);
   friend struct PipeFactory;
+  // The two roles, free between calls; a moved pipe's are free.
+  [[no_unique_address]] ThreadChecker reader_{"platform::Pipe's reading end", kUnowned};
+  [[no_unique_address]] ThreadChecker writer_{"platform::Pipe's writing end", kUnowned};
   std::unique_ptr<Impl> impl_;
 };
+#if !defined(PAGEWICK_THREAD_CHECKS)
+static_assert(sizeof(Pipe) == sizeof(std::unique_ptr<Pipe::Impl>));
+#endif
 
 // A new server instance of the local pipe `name` (without "\\.\pipe\"),
 // duplex, message type and read mode. firstInstance: fail with 5 when the

@@ -194,7 +194,7 @@ class TrayIcon {
   // The menu opened at the right button-down; the WM_CONTEXTMENU of version 4
   // that follows the button-up opens no second one.
   bool menuFromMouse_ = false;
-  ThreadChecker thread_{"TrayIcon"};
+  [[no_unique_address]] ThreadChecker thread_{"TrayIcon"};
 };
 
 }  // namespace pw::platform

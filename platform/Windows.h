@@ -137,7 +137,7 @@ class Window {
   friend class WindowBackend;
   WindowHandle handle_ = nullptr;
   WindowHandler* handler_ = nullptr;
-  ThreadChecker thread_{"Window"};
+  [[no_unique_address]] ThreadChecker thread_{"Window"};
 };
 
 // DestroyWindow: WM_DESTROY reaches the window procedure; the window is gone

@@ -70,7 +70,9 @@ bool IsScannerIdentity(std::string_view product, std::string_view revision) {
 std::string VolumePath(char letter) { return std::string("\\\\?\\") + letter + ":"; }
 
 void DrivePoll::ScanDrives(PollHost& host) {
+  const platform::ThreadRole call(calls_);
   ScannerState& process = host.Scanner();
+  process.PlainFieldsThread.Check();
   bool queryFailed = false;
   try {
     ScannerRequestKind kind = ScannerRequestKind::RequestCardMode;
@@ -128,7 +130,9 @@ void DrivePoll::ScanDrives(PollHost& host) {
 }
 
 void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
+  const platform::ThreadRole call(calls_);
   ScannerState& process = host.Scanner();
+  process.PlainFieldsThread.Check();
   platform::DeviceHandle device;
   try {
     if (Interrupted(process)) return;

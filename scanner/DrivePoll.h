@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ThreadChecker.h"
 #include "scanner/ScannerRequestKind.h"
 #include "scanner/PollHost.h"
 
@@ -24,7 +25,10 @@ bool IsScannerIdentity(std::string_view product, std::string_view revision);
 std::string VolumePath(char letter);
 
 // Service thread only: every call runs on the thread that owns the window and
-// opens its own handles, which live for one scan step or one poll.
+// opens its own handles, which live for one scan step or one poll. The object
+// keeps nothing between calls, so each run's service thread may use it in
+// turn; a call checks that no other thread is inside one, and that the host's
+// scanner fields are its thread's (ScannerState).
 class DrivePoll final : public ScannerLink {
  public:
   // Walks the drives B: to Z: while no scanner is attached; an exception ends
@@ -38,6 +42,9 @@ class DrivePoll final : public ScannerLink {
   // longer reads as the scanner, or an exception detaches the scanner, and
   // the next poll walks the drives.
   void PollScanner(PollHost& host, ScannerRequestKind kind) override;
+
+ private:
+  [[no_unique_address]] platform::ThreadChecker calls_{"DrivePoll", platform::kUnowned};
 };
 
 }  // namespace pw::scanner

@@ -33,6 +33,8 @@ std::string FolderPathTitle(const std::string& saveLocation, const std::string& 
 }
 
 bool ImagePull::PullImage(const platform::DeviceHandle& device) {
+  thread_.Check();
+  state_.PlainFieldsThread.Check();
   // While the disk-full box is open the ticks go on inside it, but no image
   // is pulled: the box stands for the one picture it speaks of.
   if (notifier_.DiskFullBoxOpen()) return false;

@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Result.h"
 #include "platform/StorageDevice.h"
+#include "platform/ThreadChecker.h"
 #include "scanner/PassThroughBuffer.h"
 #include "scanner/PullHost.h"
 #include "scanner/ScannerChannel.h"
@@ -46,7 +47,8 @@ std::string FolderPathTitle(const std::string& saveLocation, const std::string& 
 // One pull on the open scanner volume, for the application (naming,
 // free-space guard, auto-rotate) and the user (the disk-full box, the folder
 // window). Requests go through the caller's buffer, which the exchange owns
-// for its duration. Service thread only: it runs inside the poll.
+// for its duration. Service thread only: it runs inside the poll, on the
+// thread that built the object (checked), which owns the scanner's fields.
 class ImagePull final : public ImagePuller {
  public:
   ImagePull(PullHost& host, UserNotifier& notifier, ScannerState& state, PassThroughBuffer& buffer)
@@ -114,6 +116,7 @@ class ImagePull final : public ImagePuller {
   UserNotifier& notifier_;
   ScannerState& state_;
   PassThroughBuffer& buffer_;
+  [[no_unique_address]] platform::ThreadChecker thread_{"ImagePull"};
 };
 
 }  // namespace pw::scanner

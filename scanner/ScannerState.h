@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ThreadChecker.h"
+
 namespace pw::scanner {
 
 inline constexpr std::size_t kScannerDevicePathSize = 300;
@@ -23,6 +25,11 @@ struct SavedPictureRecord {
 };
 
 struct ScannerState {
+  // The plain fields (all but InterruptPull) belong to the thread of the
+  // window that polls: the drive walk, the poll, the pull and the settling of
+  // leftovers check it. A window lets them go as it goes, and the service
+  // thread as it ends; the next thread to check takes them.
+  [[no_unique_address]] platform::ThreadChecker PlainFieldsThread{"ScannerState's plain fields", platform::kUnowned};
   // 0 none, 1 a device arrival was announced, 2 a device removal was announced.
   std::int32_t PendingDeviceEvent = 0;
   // A scanner drive has been found and ScannerDevicePath names it.

@@ -241,6 +241,7 @@ SettleCounts SettleLeftoverTransfers(const std::string& location, SettleNaming& 
 
 void SettleLocationOnce(ScannerState& state, const std::string& location, SettleNaming& naming,
                         const platform::LocationRights& rights, TransferJournal& journal) {
+  state.PlainFieldsThread.Check();
   if (state.SettledLocation == location) return;
   const SettleCounts counts = SettleLeftoverTransfers(location, naming, rights, journal);
   state.SettledLocation = location;

@@ -2,8 +2,9 @@
 # Builds and runs every test: the host build natively (with a smoke run of the
 # benchmarks), the win32 build under Wine (with Xvfb for windows), the host
 # tests again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, and
-# the fuzzers over their corpora.
+# and UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, the
+# fuzzers over their corpora, and the program's libraries under clang's
+# thread-safety analysis.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh all
@@ -31,6 +32,12 @@ ctest --preset host-tsan -j "$jobs"
 # The fuzzers (clang, warnings as errors): each over its seed corpus, then a
 # minute of new input, all at once.
 scripts/fuzz.sh 60
+
+# The service's and the agent channel's libraries with clang: -Wthread-safety
+# (warnings as errors) checks that each guarded member is used under its lock.
+# The build preset names the two libraries; what they link is built with them.
+cmake --preset host-clang >/dev/null
+cmake --build --preset host-clang -j "$jobs"
 
 # The default Wine prefix, made once.
 . scripts/wine-prefix.sh

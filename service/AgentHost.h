@@ -111,7 +111,7 @@ class AgentHost final : public scanner::UserNotifier {
   std::uint32_t lastConsole_ = platform::kNoSession;
   std::set<agent::AgentId> diskFullUnanswered_;
   std::set<agent::AgentId> ending_;  // told to end by Exit
-  platform::ThreadChecker thread_{"AgentHost"};
+  [[no_unique_address]] platform::ThreadChecker thread_{"AgentHost"};
 };
 
 }  // namespace pw::service

@@ -195,6 +195,7 @@ void TService1::ServiceSessionChange(TService&, std::uint32_t eventType, std::ui
 
 void TService1::ServiceDeviceEvent(TService&, std::uint32_t eventType) {
   CheckServiceThread();
+  owner_.Process().PlainFieldsThread.Check();
   // As the window's device broadcasts: the rescan waits for the next poll.
   if (eventType == platform::kDbtDeviceArrival) {
     owner_.Process().PendingDeviceEvent = 1;

@@ -97,6 +97,7 @@ TServiceApplication::~TServiceApplication() {
 }
 
 TService1& TServiceApplication::CreateService1() {
+  mainThread_.Check();
   service_ = std::make_unique<TService1>(*this);
   service_->OnServiceThreadEnd = [this] { DestroyMainFormsOfThisThread(); };
   service_->DoCreate();
@@ -104,6 +105,7 @@ TService1& TServiceApplication::CreateService1() {
 }
 
 int TServiceApplication::Run(std::span<const std::string> arguments) {
+  mainThread_.Check();
   const CommandLine line = ParseCommandLine(arguments);
   switch (line.mode) {
     case RunMode::Install: return static_cast<int>(InstallService(service_.get(), line.silent));
@@ -128,6 +130,10 @@ void TServiceApplication::RunAsService() {
     table.push_back({service_->Name, [this](const std::vector<std::string>& arguments) { ServiceMain(arguments); }});
   }
   const platform::WindowHandle window = Handle();
+  // The application changes thread here: from now on the main windows are
+  // built by the service runs' threads, not by this one (ServiceCreate's
+  // transient window is gone). The first run's thread takes them.
+  windowThread_.DetachFromThread();
   TServiceStartThread startThread(std::move(table), [window] {
     (void)platform::PostMessage(window, platform::wm::kQuit, 0, 0);
   });
@@ -222,6 +228,7 @@ void TServiceApplication::ServiceMain(const std::vector<std::string>& arguments)
 }
 
 ui::TMainForm& TServiceApplication::CreateMainForm(ui::WindowPresence presence) {
+  windowThread_.Check();
   // The tray menu's Exit asks this owner to destroy the window.
   auto form = std::make_unique<ui::TMainForm>(process_, scannerLink_, this, presence);
   ui::TMainForm& created = *form;
@@ -245,6 +252,7 @@ std::unique_ptr<ui::TMainForm> TServiceApplication::TakeForm(const ui::TMainForm
 }
 
 void TServiceApplication::DestroyMainForm() {
+  windowThread_.Check();
   ui::TMainForm* form = process_.MainForm.Get();
   if (form == nullptr) return;
   process_.MainForm.Set(nullptr);
@@ -252,6 +260,7 @@ void TServiceApplication::DestroyMainForm() {
 }
 
 void TServiceApplication::DestroyMainFormsOfThisThread() {
+  windowThread_.Check();
   std::vector<OwnedForm> ending;
   {
     std::scoped_lock lock(formsMutex_);
@@ -265,6 +274,10 @@ void TServiceApplication::DestroyMainFormsOfThisThread() {
     process_.MainForm.ClearIf(owned.form.get());
   }
   ending.clear();
+  // The thread ends: the next run's thread takes the windows and the
+  // scanner's fields.
+  process_.PlainFieldsThread.DetachFromThread();
+  windowThread_.DetachFromThread();
 }
 
 void TServiceApplication::RecordEvent(const std::string& text) {
@@ -272,6 +285,7 @@ void TServiceApplication::RecordEvent(const std::string& text) {
 }
 
 void TServiceApplication::ReleaseForm(ui::TMainForm& form) {
+  windowThread_.Check();
   std::scoped_lock lock(formsMutex_);
   for (OwnedForm& owned : forms_) {
     if (owned.form.get() == &form) owned.released = true;
@@ -279,6 +293,7 @@ void TServiceApplication::ReleaseForm(ui::TMainForm& form) {
 }
 
 void TServiceApplication::DestroyReleasedForms() {
+  windowThread_.Check();
   std::vector<OwnedForm> ending;
   {
     std::scoped_lock lock(formsMutex_);

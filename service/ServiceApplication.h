@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/ServiceControl.h"
+#include "platform/ThreadChecker.h"
 #include "platform/Windows.h"
 #include "service/EventLogger.h"
 #include "service/Installation.h"
@@ -50,6 +51,10 @@ class TServiceStartThread {
   std::thread thread_;
 };
 
+// Threads: the main thread builds the object and runs it (checked). The main
+// windows change thread after the start: the main thread builds ServiceCreate's
+// transient one, then each service run's thread builds its own and lets them go
+// as it ends; the window calls check that one thread at a time has them.
 class TServiceApplication final : public ui::FormOwner {
  public:
   // Initialises the application object: its hidden window, on the calling
@@ -121,6 +126,10 @@ class TServiceApplication final : public ui::FormOwner {
   void ServiceMain(const std::vector<std::string>& arguments);
   std::unique_ptr<ui::TMainForm> TakeForm(const ui::TMainForm* form);
 
+  // First among the members: two empty members of one type need no byte of
+  // their own only there (platform/ThreadChecker.h).
+  [[no_unique_address]] platform::ThreadChecker mainThread_{"TServiceApplication's main thread"};
+  [[no_unique_address]] platform::ThreadChecker windowThread_{"TServiceApplication's main windows"};
   scanner::ScannerLink* scannerLink_;
   ui::ProcessState process_;
   TEventLogger eventLogger_;

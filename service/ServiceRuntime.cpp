@@ -132,7 +132,7 @@ void TService::DoCreate() {
 void TService::LogMessage(const std::string& message) {
   TEventLogger* logger = nullptr;
   {
-    std::scoped_lock lock(loggerMutex_);
+    platform::MutexLock lock(loggerMutex_);
     if (!eventLogger_) eventLogger_ = std::make_unique<TEventLogger>(Name);
     logger = eventLogger_.get();
   }
@@ -171,7 +171,7 @@ void TService::Main(const std::vector<std::string>& arguments) {
 
 void TService::ControllerEx(const platform::ServiceControlEvent& event) {
   if (event.control == platform::session_change::kControl || event.control == platform::device_event::kControl) {
-    std::scoped_lock lock(controlEventsMutex_);
+    platform::MutexLock lock(controlEventsMutex_);
     controlEvents_.push_back(event);
   }
   Controller(event.control);
@@ -181,7 +181,7 @@ void TService::Controller(std::uint32_t code) {
   // Counted before it is posted, so that a thread about to pause itself sees
   // that a request is on its way.
   {
-    std::scoped_lock lock(suspendMutex_);
+    platform::MutexLock lock(suspendMutex_);
     pendingControls_.fetch_add(1);
   }
   const bool interrupting = IsInterruptingControl(code) && PendingInterrupts != nullptr;
@@ -205,7 +205,7 @@ void TService::Controller(std::uint32_t code) {
   // comes to the request within the wait hint. The thread looks at the count
   // above before each request, and sends no more in that poll.
   if (interrupting) {
-    std::scoped_lock lock(threadHandleMutex_);
+    platform::MutexLock lock(threadHandleMutex_);
     if (serviceThreadHandle_) (void)platform::CancelSynchronousIo(serviceThreadHandle_);
   }
   // A paused service thread takes the request once it runs again. A thread
@@ -213,11 +213,11 @@ void TService::Controller(std::uint32_t code) {
   // even if it has not got there yet; the one resume it needs waits for it.
   bool resume = false;
   {
-    std::scoped_lock lock(suspendMutex_);
+    platform::MutexLock lock(suspendMutex_);
     resume = std::exchange(suspendDecided_, false);
   }
   if (!resume) return;
-  std::scoped_lock lock(threadHandleMutex_);
+  platform::MutexLock lock(threadHandleMutex_);
   if (serviceThreadHandle_) (void)platform::ResumeThreadOnceSuspended(serviceThreadHandle_);
 }
 
@@ -225,7 +225,7 @@ void TService::SuspendWhilePaused() {
   serviceThread_.Check();
   const platform::ThreadHandle* handle = nullptr;
   {
-    std::scoped_lock lock(threadHandleMutex_);
+    platform::MutexLock lock(threadHandleMutex_);
     if (serviceThreadHandle_) handle = &serviceThreadHandle_;
   }
   if (handle == nullptr) return;
@@ -237,7 +237,7 @@ void TService::SuspendWhilePaused() {
       // Decided under the lock that counts requests: either a request counted
       // before this sees it, or the control handler that counts one after it
       // finds the decision and resumes the thread once it is suspended.
-      std::scoped_lock lock(suspendMutex_);
+      platform::MutexLock lock(suspendMutex_);
       if (status_ != ServiceState::Paused || pendingControls_.load() != 0 || TerminatedNow()) return;
       suspendDecided_ = true;
     }
@@ -252,7 +252,7 @@ void TService::RunServiceThread(TServiceThread& thread) {
   platform::NameCurrentThread(kServiceThreadName);
   platform::EnsureMessageQueue();
   {
-    std::scoped_lock lock(threadHandleMutex_);
+    platform::MutexLock lock(threadHandleMutex_);
     serviceThreadHandle_ = platform::OpenCurrentThread();
   }
   serviceThreadId_.store(platform::GetCurrentThreadId());
@@ -279,7 +279,7 @@ void TService::RunServiceThread(TServiceThread& thread) {
     serviceThreadId_.store(0);
     pendingControls_.store(0);
     {
-      std::scoped_lock lock(threadHandleMutex_);
+      platform::MutexLock lock(threadHandleMutex_);
       serviceThreadHandle_.reset();
     }
     serviceThread_.DetachFromThread();
@@ -394,7 +394,7 @@ void TService::DoControl(std::uint32_t code) {
       case platform::device_event::kControl: {
         std::optional<platform::ServiceControlEvent> event;
         {
-          std::scoped_lock lock(controlEventsMutex_);
+          platform::MutexLock lock(controlEventsMutex_);
           if (!controlEvents_.empty()) {
             event = controlEvents_.front();
             controlEvents_.pop_front();

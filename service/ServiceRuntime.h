@@ -29,6 +29,7 @@
 #include "platform/Messages.h"
 #include "platform/ServiceControl.h"
 #include "platform/ThreadChecker.h"
+#include "platform/ThreadSafety.h"
 #include "platform/Threads.h"
 #include "platform/Windows.h"
 #include "service/EventLogger.h"
@@ -208,8 +209,8 @@ class TService {
   std::uint32_t checkPoint_ = 0;
   platform::ServiceStatusHandle statusHandle_ = nullptr;
   std::unique_ptr<TServiceThread> thread_;
-  std::unique_ptr<TEventLogger> eventLogger_;
-  std::mutex loggerMutex_;
+  platform::Mutex loggerMutex_;
+  std::unique_ptr<TEventLogger> eventLogger_ PW_GUARDED_BY(loggerMutex_);
 
   // Shared with the dispatcher thread.
   std::atomic<platform::WindowHandle> controlWindowHandle_{nullptr};
@@ -218,23 +219,23 @@ class TService {
   // Counting a request and the service thread's decision to suspend itself
   // happen under this lock, so no request slips between the decision and
   // the suspension unseen.
-  std::mutex suspendMutex_;
+  platform::Mutex suspendMutex_;
   // The service thread decided to suspend itself and no control handler has
   // taken on resuming it yet.
-  bool suspendDecided_ = false;
-  std::mutex threadHandleMutex_;
-  platform::ThreadHandle serviceThreadHandle_;
+  bool suspendDecided_ PW_GUARDED_BY(suspendMutex_) = false;
+  platform::Mutex threadHandleMutex_;
+  platform::ThreadHandle serviceThreadHandle_ PW_GUARDED_BY(threadHandleMutex_);
 
   // Session changes and device events in the order they came, one per posted control.
-  std::mutex controlEventsMutex_;
-  std::deque<platform::ServiceControlEvent> controlEvents_;
+  platform::Mutex controlEventsMutex_;
+  std::deque<platform::ServiceControlEvent> controlEvents_ PW_GUARDED_BY(controlEventsMutex_);
   platform::DeviceNotification volumeNotification_;
 
   // Service thread only.
   std::deque<std::uint32_t> deferredControls_;
   std::unique_ptr<ControlWindow> controlWindow_;
   // Owned by each run's service thread in turn.
-  platform::ThreadChecker serviceThread_{"the service thread's side of TService"};
+  [[no_unique_address]] platform::ThreadChecker serviceThread_{"the service thread's side of TService"};
 };
 
 }  // namespace pw::service

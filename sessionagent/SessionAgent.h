@@ -79,7 +79,7 @@ class SessionAgent final : public FormOwner, public PageLink {
   std::string toldFolder_;
   // A hidden window of the agent's thread whose timer ends a burst.
   std::unique_ptr<BurstWindow> burstWindow_;
-  platform::ThreadChecker thread_{"SessionAgent"};
+  [[no_unique_address]] platform::ThreadChecker thread_{"SessionAgent"};
 };
 
 }  // namespace pw::ui

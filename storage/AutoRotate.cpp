@@ -92,6 +92,7 @@ bool HoldsBytesOnDisk(const std::string& path, const platform::LocationRights& r
 }  // namespace
 
 void AutoRotateImage(const std::string& path, ImagingLibrary& library, const platform::LocationRights& rights) {
+  const platform::ThreadRole step(library.StepRole());
   // The file is closed again before the component opens it.
   const HeaderProbe probe = ReadHeader(path, rights);
   if (!probe.turn) return;

@@ -56,7 +56,8 @@ std::string AutoRotateScratchName(const std::string& path, std::uint32_t attempt
 inline constexpr std::uint32_t kScratchNameAttempts = 64;
 
 // Service thread only: runs inside the pull, and the component's comments are
-// shared by the whole process. When it returns, the file under that name is
+// shared by the whole process (checked: a step holds the component's role, and
+// a second thread stepping meanwhile breaks the rule). When it returns, the file under that name is
 // either unchanged or replaced as a whole by the re-saved image: the new image
 // is saved under a fresh scratch name in the same folder and only then takes
 // the old one's place; no scratch file is left behind. Throws AutoRotateError when the file cannot be opened or read.

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ThreadChecker.h"
+
 namespace pw::storage {
 
 // The component's bitmap record. The program reads only bit 0 of byte 36:
@@ -35,6 +37,15 @@ class ImagingLibrary {
   virtual int SaveFile(const std::string& fileName, BitmapRecord& record, std::int32_t format,
                        std::int32_t bitsPerPixel, std::int32_t quality, void* saveOptions) = 0;
   virtual void FreeRecord(BitmapRecord& record) = 0;
+
+  // The comments wait in the component for the next save, for the whole
+  // process: one auto-rotate step at a time holds this role, whichever
+  // thread runs it.
+  platform::ThreadChecker& StepRole() noexcept { return stepRole_; }
+
+ private:
+  [[no_unique_address]] platform::ThreadChecker stepRole_{"the imaging component's auto-rotate step",
+                                                          platform::kUnowned};
 };
 
 // The linked modules. File names are the program's own paths; they reach the

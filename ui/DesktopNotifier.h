@@ -47,7 +47,7 @@ class DesktopNotifier final : public scanner::UserNotifier {
 
   const TMainForm& form_;
   bool diskFullBoxOpen_ = false;
-  platform::ThreadChecker thread_{"DesktopNotifier"};
+  [[no_unique_address]] platform::ThreadChecker thread_{"DesktopNotifier"};
 };
 
 }  // namespace pw::ui

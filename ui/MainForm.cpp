@@ -116,6 +116,7 @@ TMainForm::~TMainForm() {
   thread_.Check();
   window_.reset();
   process_.MainForm.ClearIf(this);
+  process_.PlainFieldsThread.DetachFromThread();
 }
 
 void TMainForm::BuildWindow() {

@@ -269,7 +269,7 @@ class TMainForm final : public scanner::PollHost {
   // An agent's page whose user is not at the console shows the settings only.
   bool mayChange_ = true;
   platform::WindowHandle windowHandle_ = nullptr;
-  platform::ThreadChecker thread_{"TMainForm"};
+  [[no_unique_address]] platform::ThreadChecker thread_{"TMainForm"};
   // Last member: goes first, while the controls it is tied to still exist.
   std::unique_ptr<toolkit::FormWindow> window_;
 };

@@ -38,7 +38,7 @@ class MainFormRef {
 
  private:
   std::atomic<TMainForm*> form_{nullptr};
-  platform::ThreadChecker writer_{"ProcessState::MainForm's writer"};
+  [[no_unique_address]] platform::ThreadChecker writer_{"ProcessState::MainForm's writer"};
 };
 
 struct ProcessState : scanner::ScannerState {

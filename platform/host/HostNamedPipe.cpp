@@ -109,7 +109,7 @@ struct PipeFactory {
 Pipe::Pipe() = default;
 Pipe::Pipe(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Pipe::~Pipe() { Close(); }
-Pipe::Pipe(Pipe&&) noexcept = default;
+Pipe::Pipe(Pipe&& other) noexcept : impl_(std::move(other.impl_)) {}
 Pipe& Pipe::operator=(Pipe&& other) noexcept {
   if (this != &other) {
     Close();
@@ -146,6 +146,7 @@ void Pipe::Cancel() {
 }
 
 PipeTransfer Pipe::Read(std::span<std::byte> buffer) {
+  const ThreadRole reading(reader_);
   PipeTransfer result;
   if (!impl_) return {false, 0, error::kInvalidHandle};
   if (impl_->cancelled) return {false, 0, error::kOperationAborted};
@@ -193,6 +194,7 @@ PipeTransfer Pipe::Read(std::span<std::byte> buffer) {
 }
 
 PipeTransfer Pipe::Write(std::span<const std::byte> message) {
+  const ThreadRole writing(writer_);
   if (!impl_) return {false, 0, error::kInvalidHandle};
   if (impl_->cancelled) return {false, 0, error::kOperationAborted};
   if (impl_->socket.get() < 0) return {false, 0, impl_->disconnected ? error::kNoData : error::kPipeNotConnected};

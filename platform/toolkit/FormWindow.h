@@ -101,7 +101,7 @@ class FormWindow final : private platform::WindowHandler {
   std::vector<const Control*> tabStops_;  // by tab order
   std::vector<std::unique_ptr<TimerPeer>> timers_;
   std::unique_ptr<TrayPeer> tray_;
-  platform::ThreadChecker thread_{"FormWindow"};
+  [[no_unique_address]] platform::ThreadChecker thread_{"FormWindow"};
 };
 
 }  // namespace pw::toolkit

@@ -76,8 +76,11 @@ struct PipeFactory {
 Pipe::Pipe() = default;
 Pipe::Pipe(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Pipe::~Pipe() = default;
-Pipe::Pipe(Pipe&&) noexcept = default;
-Pipe& Pipe::operator=(Pipe&&) noexcept = default;
+Pipe::Pipe(Pipe&& other) noexcept : impl_(std::move(other.impl_)) {}
+Pipe& Pipe::operator=(Pipe&& other) noexcept {
+  impl_ = std::move(other.impl_);
+  return *this;
+}
 
 bool Pipe::valid() const { return impl_ != nullptr; }
 
@@ -94,6 +97,7 @@ void Pipe::Cancel() {
 }
 
 PipeTransfer Pipe::Read(std::span<std::byte> buffer) {
+  const ThreadRole reading(reader_);
   if (!impl_) return {false, 0, ERROR_INVALID_HANDLE};
   if (impl_->Cancelled()) return {false, 0, ERROR_OPERATION_ABORTED};
   Event done(true);
@@ -107,6 +111,7 @@ PipeTransfer Pipe::Read(std::span<std::byte> buffer) {
 }
 
 PipeTransfer Pipe::Write(std::span<const std::byte> message) {
+  const ThreadRole writing(writer_);
   if (!impl_) return {false, 0, ERROR_INVALID_HANDLE};
   if (impl_->Cancelled()) return {false, 0, ERROR_OPERATION_ABORTED};
   Event done(true);
