@@ -25,6 +25,13 @@ platform::Error CannotCreate(const std::string& path, platform::ErrorCode code) 
   return platform::Failure(code);
 }
 
+// The picture could not be opened or read to be turned: it is left as it
+// came, and the pull goes on.
+void TraceFailedTurn(const std::string& path, const platform::Result<void>& turned) {
+  if (turned) return;
+  platform::DebugTrace("Image pull: the turn of " + path + " failed with error " + std::to_string(turned.error()));
+}
+
 }  // namespace
 
 std::string FolderPathTitle(const std::string& saveLocation, const std::string& folderTitle) {
@@ -127,7 +134,7 @@ platform::Result<bool> ImagePull::DrainToScratch(const platform::DeviceHandle& d
     end = Transfer(device, created.file, firstLength, scratch, WithoutRoom::Discard, Durability::Cached);
   }  // closed here: auto-rotate opens the file itself
   if (end.endSeen && host_.AutoRotateSwitchedOn()) {
-    host_.AutoRotateImage(scratch, platform::LocationRights::ProcessOwn());
+    TraceFailedTurn(scratch, host_.AutoRotateImage(scratch, platform::LocationRights::ProcessOwn()));
   }
   (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
   // The poll deletes the scratch file afterwards; the user scans the picture again.
@@ -281,7 +288,9 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
 
   const std::string folderTitle = host_.ImageFolderTitle();
   landing.folderTitles = {folderTitle, FolderPathTitle(host_.ActiveSaveLocation(), folderTitle)};
-  if (host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(destination, rights);
+  // A picture that another program holds open a moment (an indexer, a virus
+  // scanner) is not turned: it stays as it came, and lands all the same.
+  if (host_.AutoRotateSwitchedOn()) TraceFailedTurn(destination, host_.AutoRotateImage(destination, rights));
   state_.LastSavedPicture = DescribeSavedPicture(destination, rights).value_or(SavedPictureRecord{});
   landing.kind = Landing::Kind::Landed;
   return landing;

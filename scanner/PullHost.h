@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/LocationRights.h"
+#include "platform/Result.h"
 #include "scanner/TransferJournal.h"
 
 namespace pw::scanner {
@@ -28,9 +29,10 @@ class PullHost {
   // The scratch file that takes an image when the drive lacks room.
   virtual std::string FallbackImagePath() const = 0;
   // The auto-rotate switch, and the step itself on a finished, closed file,
-  // its opens made through the rights (throws when the file cannot be opened).
+  // its opens made through the rights (fails when the file cannot be opened
+  // or read, and leaves it unchanged then).
   virtual bool AutoRotateSwitchedOn() const = 0;
-  virtual void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) = 0;
+  virtual platform::Result<void> AutoRotateImage(const std::string& path, const platform::LocationRights& rights) = 0;
   // Whose rights the actions in the save location use, and the link checks
   // made there; naming works with the same object.
   virtual platform::LocationRights& SaveLocationRights() = 0;

@@ -817,8 +817,8 @@ bool TMainForm::EnoughFreeSpace(const std::string& path, std::int32_t bytesNeede
 
 std::string TMainForm::FallbackImagePath() const { return storage::FallbackImagePath(SettingsFilePath); }
 
-void TMainForm::AutoRotateImage(const std::string& path, const platform::LocationRights& rights) {
-  storage::AutoRotateImage(path, rights);
+platform::Result<void> TMainForm::AutoRotateImage(const std::string& path, const platform::LocationRights& rights) {
+  return storage::AutoRotateImage(path, rights);
 }
 
 void TMainForm::ScanDrives() { scannerLink_->ScanDrives(*this); }

@@ -234,7 +234,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
   bool RoomForChunk(const std::string& path, std::uint32_t chunkBytes) const override;
   // Re-saves a pulled image upright through the imaging component when its
   // EXIF orientation asks for it; throws when the file cannot be opened.
-  void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;
+  platform::Result<void> AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;
   platform::LocationRights& SaveLocationRights() override { return locationRights_; }
   void SettleSaveLocation() override;
   scanner::TransferJournal& Transfers() override;

@@ -35,7 +35,10 @@ class FakePullHost final : public scanner::PullHost {
     return roomForAChunk;
   }
   bool AutoRotateSwitchedOn() const override { return autoRotate; }
-  void AutoRotateImage(const std::string& path, const platform::LocationRights&) override { rotated.push_back(path); }
+  platform::Result<void> AutoRotateImage(const std::string& path, const platform::LocationRights&) override {
+    rotated.push_back(path);
+    return platform::Success();
+  }
   platform::LocationRights& SaveLocationRights() override { return rights; }
   void SettleSaveLocation() override {}
   scanner::TransferJournal& Transfers() override { return transfers; }
