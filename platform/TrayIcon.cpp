@@ -1,7 +1,10 @@
 #include "platform/TrayIcon.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
+
+#include "platform/DebugTrace.h"
 
 namespace pw::platform {
 
@@ -41,7 +44,13 @@ TrayIcon::TrayIcon(RawHandle icon, Events events, std::string tip)
   details.className = kOwnerClass;
   details.style = style::kPopup;
   details.exStyle = style::kExToolWindow;
-  window_ = std::make_unique<Window>(details, *handler_);
+  Result<std::unique_ptr<Window>> window = Window::Create(details, *handler_);
+  if (!window) {
+    // Without its owner window the icon cannot be shown: it stays away.
+    DebugTrace("Tray icon: CreateWindowExA failed with error " + std::to_string(window.error()));
+    return;
+  }
+  window_ = std::move(window).value();
   taskbarCreated_ = RegisterWindowMessage("TaskbarCreated");
   Add();
 }
@@ -65,6 +74,7 @@ NotifyIconData TrayIcon::Identity() const {
 
 bool TrayIcon::Add() {
   thread_.Check();
+  if (!window_) return false;
   NotifyIconData data;
   data.window = ownerWindow();
   data.id = kIconId;

@@ -25,6 +25,12 @@ platform::Error CannotCreate(const std::string& path, platform::ErrorCode code) 
   return platform::Failure(code);
 }
 
+// The failures that are no system call's: the location's refusals, nobody at
+// the console, no name left.
+bool RefusedByLocationOrNaming(platform::ErrorCode code) {
+  return platform::IsLocationRefusal(code) || code == error::kNobodyAtConsole || code == error::kNoImageNameLeft;
+}
+
 // The picture could not be opened or read to be turned: it is left as it
 // came, and the pull goes on.
 void TraceFailedTurn(const std::string& path, const platform::Result<void>& turned) {
@@ -61,17 +67,21 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
 
     // The console user's token, taken once for the pull: with nobody at the
     // console nothing is pulled, and the picture waits on the scanner.
-    const platform::LocationRights::Pull pull(rights);
+    const platform::Result<platform::LocationRights::Pull> pull = platform::LocationRights::Pull::Begin(rights);
+    if (!pull) return Refused(pull.error());
     std::string destination;
     bool enough = false;
     bool spaceKnown = true;
     {
-      const platform::LocationRights::Acting acting = rights.Act();
+      const platform::Result<platform::LocationRights::Acting> acting = rights.Act();
+      if (!acting) return Refused(acting.error());
       host_.SettleSaveLocation();
-      destination = host_.NextImagePath();
+      platform::Result<std::string> named = host_.NextImagePath();
       // No image folder could be made below the save location: naming has
       // switched to the default location, and its next answer stands.
-      if (destination == host_.DefaultSaveLocation()) destination = host_.NextImagePath();
+      if (named && *named == host_.DefaultSaveLocation()) named = host_.NextImagePath();
+      if (!named) return Refused(named.error());
+      destination = std::move(named).value();
       // The picture that ran out of room last time takes the disk-full path.
       enough = !state_.DrainNextPicture && host_.EnoughFreeSpace(destination, kPullBytesNeeded);
       if (!enough) spaceKnown = platform::GetDiskFreeSpaceEx(destination.substr(0, 3)).ok();
@@ -85,26 +95,31 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
       TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
       return false;
     }
-    const platform::Result<bool> pulled =
-        enough ? PullToImage(device, std::move(destination), firstLength) : DrainToScratch(device, firstLength);
+    const platform::Result<bool> pulled = enough ? PullToImage(device, std::move(destination), firstLength)
+                                                 : DrainToScratch(device, firstLength);
     if (pulled) return *pulled;
-  } catch (const platform::LocationRefusedError& refused) {
-    // The picture stays on the scanner. The console user is told once that
-    // nothing can be saved there; nobody at the console: nobody to tell.
-    platform::TraceCurrentException("Image pull");
-    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
-    if (refused.Why() != platform::LocationRefusal::NobodyAtConsole) {
-      const std::string location = host_.ActiveSaveLocation();
-      TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
-    }
-    return false;
+    // No file could be made for the picture (traced where it failed), or the
+    // location refused it, nobody is at the console or no name is left.
+    if (RefusedByLocationOrNaming(pulled.error())) return Refused(pulled.error());
   } catch (const std::exception&) {
     platform::TraceCurrentException("Image pull");
     (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
     return false;
   }
-  // No file could be made for the picture.
   (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  return false;
+}
+
+bool ImagePull::Refused(platform::ErrorCode why) {
+  // The picture stays on the scanner. The console user is told once that
+  // nothing can be saved there; nobody at the console: nobody to tell. No
+  // name left at the cap: nothing to tell either.
+  const std::string location = host_.ActiveSaveLocation();
+  platform::DebugTrace("Image pull: " + platform::LocationFailureText(why, location));
+  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  if (platform::IsLocationRefusal(why)) {
+    TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
+  }
   return false;
 }
 
@@ -147,7 +162,7 @@ platform::Result<bool> ImagePull::PullToImage(const platform::DeviceHandle& devi
   const platform::LocationRights& rights = host_.SaveLocationRights();
   Landing landing;
   {
-    const platform::LocationRights::Acting acting = rights.Act();
+    PW_TRY_ASSIGN(const platform::LocationRights::Acting acting, rights.Act());
     PW_TRY_ASSIGN(landing, Land(device, std::move(destination), firstLength, rights));
   }
   // The user is told with the process's own rights.
@@ -195,7 +210,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   platform::Result<TransferFile> made =
       CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength), rights, &journal);
   if (!made) {
-    rights.CheckError(made.error(), folder);
+    PW_TRY(rights.CheckError(made.error()));
     return CannotCreate(folder, made.error());
   }
   const std::string transferPath = made->path;
@@ -271,8 +286,10 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
     promoted = PromoteTransfer(transferPath, destination, rights);
   }
   for (int attempt = 0; !promoted.ok() && promoted.error() == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
-    destination = host_.NextImagePath();
-    if (!IsFreshImageName(destination)) break;
+    // Naming that fails leaves the transfer to be kept as a partial.
+    PW_TRY_ASSIGN(const std::string next, host_.NextImagePath());
+    if (!IsFreshImageName(next)) break;
+    destination = next;
     promoted = PromoteTransfer(transferPath, destination, rights);
   }
   settled = true;

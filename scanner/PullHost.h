@@ -18,8 +18,9 @@ class PullHost {
 
   // The file for the next image, creating its folders; or the default save
   // location itself when no image folder could be made (the application has
-  // switched to it, so a second call names a file below it).
-  virtual std::string NextImagePath() = 0;
+  // switched to it, so a second call names a file below it). Fails as
+  // storage::NextImagePath does: no name left, or the location's refusals.
+  virtual platform::Result<std::string> NextImagePath() = 0;
   virtual const std::string& DefaultSaveLocation() const = 0;
   // Whether the drive of the path has room for the needed bytes.
   virtual bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const = 0;

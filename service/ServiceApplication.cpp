@@ -106,7 +106,9 @@ TServiceApplication::TServiceApplication(scanner::ScannerLink* scannerLink)
   details.className = kAppWindowClass;
   details.title = platform::ExtractFileName(platform::GetModuleFileName());
   details.style = platform::style::kPopup;
-  window_ = std::make_unique<platform::Window>(details, *windowHandler_);
+  platform::Result<std::unique_ptr<platform::Window>> window = platform::Window::Create(details, *windowHandler_);
+  if (!window) throw OsError(window.error());
+  window_ = std::move(window).value();
 }
 
 TServiceApplication::~TServiceApplication() {

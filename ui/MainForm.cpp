@@ -258,8 +258,14 @@ void TMainForm::SettleAtStart() {
   (void)Transfers();
   // With nobody at the console the location waits for its first pull.
   try {
-    const platform::LocationRights::Pull pull(locationRights_);
-    const platform::LocationRights::Acting acting = locationRights_.Act();
+    platform::Result<platform::LocationRights::Pull> pull = platform::LocationRights::Pull::Begin(locationRights_);
+    platform::Result<platform::LocationRights::Acting> acting =
+        pull ? locationRights_.Act() : platform::Failure(pull.error());
+    if (!acting) {
+      platform::DebugTrace("Settling leftover transfers at start: " +
+                           platform::LocationFailureText(acting.error(), PathEdit.Text()));
+      return;
+    }
     SettleSaveLocation();
   } catch (const std::exception&) {
     platform::TraceCurrentException("Settling leftover transfers at start");
@@ -759,11 +765,11 @@ std::string TMainForm::LoadText(std::int32_t id) const {
   return platform::ReadProfileString(kTextTableSection, std::to_string(id), "", table).text;
 }
 
-std::string TMainForm::NextImagePath() {
+platform::Result<std::string> TMainForm::NextImagePath() {
   storage::NamingState state{PathEdit.Text(), FilePrefix,     FolderPrefix, DefaultSavePath,
                              FolderCounter,   ActiveSavePath, *this,        locationRights_};
   switchedInNaming_ = false;
-  std::string path = storage::NextImagePath(state);
+  PW_TRY_ASSIGN(std::string path, storage::NextImagePath(state));
   // An image folder was had: a later switch is a new one, and is told.
   if (!switchedInNaming_) toldSwitchToDefault_ = false;
   return path;

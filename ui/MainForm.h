@@ -226,7 +226,7 @@ class TMainForm final : public scanner::PollHost, public scanner::PullHost, publ
 
   // The file for the next pulled image (or DefaultSavePath when no image
   // folder can be made below the save location).
-  std::string NextImagePath() override;
+  platform::Result<std::string> NextImagePath() override;
   // Whether the drive of the path has room for the needed bytes.
   bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const override;
   // The scratch file beside the settings file.

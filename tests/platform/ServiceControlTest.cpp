@@ -297,7 +297,7 @@ class QuitTest : public ::testing::Test, public WindowHandler {
     details.className = "PagewickQuitProbe";
     details.title = "quit probe";
     details.style = style::kPopup;
-    return std::make_unique<Window>(details, *this);
+    return Window::Create(details, *this).value();
   }
 };
 

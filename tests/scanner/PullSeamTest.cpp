@@ -22,7 +22,7 @@ namespace {
 
 class FakePullHost final : public scanner::PullHost {
  public:
-  std::string NextImagePath() override { return answers.at(namings++); }
+  platform::Result<std::string> NextImagePath() override { return answers.at(namings++); }
   const std::string& DefaultSaveLocation() const override { return defaultLocation; }
   bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const override {
     spaceAsked.emplace_back(path, bytesNeeded);
