@@ -133,7 +133,7 @@ OpenResult LocationRights::OpenInFolder(const std::string& path, std::uint32_t a
     const bool created = disposition == Disposition::CreateNew ||
                          ((disposition == Disposition::OpenAlways || disposition == Disposition::CreateAlways) &&
                           opened.error != error::kAlreadyExists);
-    if (created) (void)DeleteByHandle(opened.file);
+    if (created) DeleteByHandle(opened.file).IgnoreFailure();
     return refused;
   }
   return opened;

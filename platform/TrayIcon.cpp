@@ -39,7 +39,7 @@ class TrayIcon::Handler final : public WindowHandler {
 
 TrayIcon::TrayIcon(RawHandle icon, Events events, std::string tip)
     : icon_(icon), events_(std::move(events)), tip_(std::move(tip)), handler_(std::make_unique<Handler>(*this)) {
-  (void)RegisterWindowClass(kOwnerClass);
+  RegisterWindowClass(kOwnerClass).IgnoreFailure();
   WindowParams details;
   details.className = kOwnerClass;
   details.style = style::kPopup;
@@ -204,7 +204,7 @@ void TrayIcon::OpenMenu() {
   // elsewhere; WM_NULL afterwards lets it close normally.
   (void)SetForegroundWindow(owner);
   std::uint32_t command = TrackPopupMenu(menu_, GetCursorPos(), owner);
-  (void)PostMessage(owner, wm::kNull, 0, 0);
+  PostMessage(owner, wm::kNull, 0, 0).IgnoreFailure();
   if (command != 0 && events_.onCommand) {
     auto onCommand = events_.onCommand;
     onCommand(command);

@@ -90,23 +90,23 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
       // A drive whose free space cannot be read is not known to be full:
       // draining the picture into the scratch file would lose it. It stays
       // on the scanner, and the user is told once.
-      (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+      platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
       const std::string location = host_.ActiveSaveLocation();
       TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
       return false;
     }
-    const platform::Result<bool> pulled = enough ? PullToImage(device, std::move(destination), firstLength)
-                                                 : DrainToScratch(device, firstLength);
+    const platform::Result<bool> pulled =
+        enough ? PullToImage(device, std::move(destination), firstLength) : DrainToScratch(device, firstLength);
     if (pulled) return *pulled;
     // No file could be made for the picture (traced where it failed), or the
     // location refused it, nobody is at the console or no name is left.
     if (RefusedByLocationOrNaming(pulled.error())) return Refused(pulled.error());
   } catch (const std::exception&) {
     platform::TraceCurrentException("Image pull");
-    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+    platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
     return false;
   }
-  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
   return false;
 }
 
@@ -116,7 +116,7 @@ bool ImagePull::Refused(platform::ErrorCode why) {
   // name left at the cap: nothing to tell either.
   const std::string location = host_.ActiveSaveLocation();
   platform::DebugTrace("Image pull: " + platform::LocationFailureText(why, location));
-  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
   if (platform::IsLocationRefusal(why)) {
     TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
   }
@@ -134,7 +134,7 @@ platform::Result<bool> ImagePull::DrainToScratch(const platform::DeviceHandle& d
     // that someone else put there meanwhile. Nobody else may open it.
     // What is made must be that one new file, in the settings' folder: not
     // a second name of another file nor a file a link leads to.
-    if (platform::FileExists(scratch)) (void)platform::DeleteFile(scratch);
+    if (platform::FileExists(scratch)) platform::DeleteFile(scratch).IgnoreFailure();
     platform::OpenResult created =
         platform::CreateFile(scratch, platform::access::kGenericRead | platform::access::kGenericWrite,
                              platform::share::kNone, platform::Disposition::CreateNew,
@@ -151,7 +151,7 @@ platform::Result<bool> ImagePull::DrainToScratch(const platform::DeviceHandle& d
   if (end.endSeen && host_.AutoRotateSwitchedOn()) {
     TraceFailedTurn(scratch, host_.AutoRotateImage(scratch, platform::LocationRights::ProcessOwn()));
   }
-  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
   // The poll deletes the scratch file afterwards; the user scans the picture again.
   if (!end.interrupted) notifier_.TellDiskFull();
   return end.endSeen && end.lastRequestOk;
@@ -166,7 +166,7 @@ platform::Result<bool> ImagePull::PullToImage(const platform::DeviceHandle& devi
     PW_TRY_ASSIGN(landing, Land(device, std::move(destination), firstLength, rights));
   }
   // The user is told with the process's own rights.
-  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
   switch (landing.kind) {
     case Landing::Kind::NotFresh:
       // Whatever naming answered, nothing is written over an existing entry
@@ -233,7 +233,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
     // Only what arrived is kept: zeros that held the place of a chunk that
     // never came are not the picture's, and would set this attempt apart
     // from the next one, which brings the same bytes again.
-    if (!end.endSeen) (void)platform::SetFileSize(file, static_cast<std::uint64_t>(end.arrived));
+    if (!end.endSeen) platform::SetFileSize(file, static_cast<std::uint64_t>(end.arrived)).IgnoreFailure();
   }  // closed here: the rename and auto-rotate need the file closed
 
   if (end.endSeen && end.flushFailed) {
@@ -287,9 +287,8 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   }
   for (int attempt = 0; !promoted.ok() && promoted.error() == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
     // Naming that fails leaves the transfer to be kept as a partial.
-    PW_TRY_ASSIGN(const std::string next, host_.NextImagePath());
-    if (!IsFreshImageName(next)) break;
-    destination = next;
+    PW_TRY_ASSIGN(destination, host_.NextImagePath());
+    if (!IsFreshImageName(destination)) break;
     promoted = PromoteTransfer(transferPath, destination, rights);
   }
   settled = true;

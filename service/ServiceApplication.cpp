@@ -175,7 +175,7 @@ platform::ErrorCode TServiceApplication::Install(bool silent) {
       // What services.msc, sc qdescription and Get-Service say the service
       // is. Without it the service is installed all the same.
       if (const std::string description = ui::LoadTableText(ui::text::kServiceDescription); !description.empty()) {
-        (void)platform::ChangeServiceDescription(*created, description);
+        platform::ChangeServiceDescription(*created, description).IgnoreFailure();
       }
       if (UsesSessionAgents()) RegisterEventSources(service->Name);
       if (service->AfterInstall) service->AfterInstall(*service);
@@ -278,7 +278,7 @@ void TServiceApplication::RunAsService() {
   }
   const platform::WindowHandle window = Handle();
   TServiceStartThread startThread(std::move(table), [window] {
-    (void)platform::PostMessage(window, platform::wm::kQuit, 0, 0);
+    platform::PostMessage(window, platform::wm::kQuit, 0, 0).IgnoreFailure();
   });
   platform::Message message;
   while (platform::GetMessage(message)) (void)platform::DispatchMessage(message);

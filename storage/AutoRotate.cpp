@@ -109,7 +109,7 @@ platform::Result<void> AutoRotateImage(const std::string& path, ImagingLibrary& 
   if (!scratch) return platform::Success();
   const bool saved = library.SaveFile(*scratch, record, kSaveFormat, kSaveBitsPerPixel, kSaveQuality, nullptr) != 0;
   if (saved && HoldsBytesOnDisk(*scratch, rights) && rights.Move(*scratch, path, true)) return platform::Success();
-  (void)rights.Delete(*scratch);
+  rights.Delete(*scratch).IgnoreFailure();
   return platform::Success();
 }
 

@@ -463,7 +463,7 @@ void TMainForm::FormCreate() {
     // on neither the service (LocalSystem) nor an agent creates it here: the
     // service creates folders only as the console user, while pulling.
     if (!SessionAgentsInUse() && !platform::DirectoryExists(PathEdit.Text())) {
-      (void)platform::CreateDirectory(PathEdit.Text());
+      platform::CreateDirectory(PathEdit.Text()).IgnoreFailure();
     }
   } catch (const std::exception&) {
     platform::TraceCurrentException("Main window start-up");
@@ -620,7 +620,7 @@ std::string TMainForm::ServiceSettingsFile(const std::string& settingsName, cons
   // A file someone else owns (made before the folder was secured) is never
   // read: it is deleted and the settings start afresh.
   if (platform::FileExists(path) && !platform::OwnedBySystemOrAdministrators(path)) {
-    (void)platform::DeleteFile(path);
+    platform::DeleteFile(path).IgnoreFailure();
     if (platform::FileExists(path)) return besideExecutable + settingsName;
   }
   // A damaged file (or one made to harm) is read by the rules, each value
@@ -670,7 +670,7 @@ void TMainForm::MoveSettingsFile(const std::string& from, const std::string& to)
   }
   const std::int32_t autoRotate = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, from);
   if (autoRotate == 0 || autoRotate == 1) carry("AutoRoate", std::to_string(autoRotate));
-  (void)WriteSettingsFile(carried, to);
+  WriteSettingsFile(carried, to).IgnoreFailure();
   // Once the new file exists the old one is never read again; where the
   // service may not delete it (its user shut the service out), it stays.
   if (!platform::DeleteFile(from)) platform::DebugTrace("The old settings file " + from + " could not be removed");
@@ -842,7 +842,7 @@ void TMainForm::HandleDeviceMessage(const TMessage& message) {
   thread_.Check();
   if (message.LParam == 0 && message.Msg != platform::wm::kDeviceChange) {
     // The settings go first; the next window starts from the defaults.
-    (void)platform::DeleteFile(SettingsFilePath);
+    platform::DeleteFile(SettingsFilePath).IgnoreFailure();
     ExitItemClick();
   }
   // The rescan waits for the next poll; a later event overwrites an earlier one.
@@ -870,7 +870,7 @@ void TMainForm::WriteSettings(std::span<const platform::ProfileEntry> settings, 
 
 void TMainForm::WriteShowWindowMarker() {
   try {
-    if (platform::FileExists(kShowWindowMarkerPath)) (void)platform::DeleteFile(kShowWindowMarkerPath);
+    if (platform::FileExists(kShowWindowMarkerPath)) platform::DeleteFile(kShowWindowMarkerPath).IgnoreFailure();
     // Opened without sharing and closed at once; nothing is written.
     platform::OpenResult created =
         platform::CreateFile(kShowWindowMarkerPath, platform::access::kGenericRead | platform::access::kGenericWrite,

@@ -42,7 +42,7 @@ constexpr platform::TimerId kBurstTimer = 1;
 class SessionAgent::BurstWindow final : public platform::WindowHandler {
  public:
   explicit BurstWindow(SessionAgent& agent) : agent_(agent) {
-    (void)platform::RegisterWindowClass(kBurstWindowClass);
+    platform::RegisterWindowClass(kBurstWindowClass).IgnoreFailure();
     platform::WindowParams details;
     details.className = kBurstWindowClass;
     details.style = platform::style::kPopup;
@@ -202,7 +202,7 @@ void SessionAgent::ShowLocationRefused(storage::LocationProblem problem) {
 
 void SessionAgent::Send(const agent::Message& message) {
   // A closed connection ends the loop at its next turn.
-  (void)connection_.Send(message);
+  connection_.Send(message).IgnoreFailure();
 }
 
 bool SessionAgent::ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) {
