@@ -121,7 +121,10 @@ void AgentChannel::AcceptLoop() {
     // Connect runs outside the lock; Stop cancels it through the same object.
     const platform::Result<void> connected = listener_->waiting.Connect();
     platform::MutexLock lock(mutex_);
-    if (stopping_) return;
+    if (stopping_) {
+      connected.IgnoreFailure();  // Stop cancelled the wait: nothing to tell
+      return;
+    }
     // The next instance exists before this one is handed on, so that the pipe
     // never vanishes and a client arriving meanwhile finds it.
     platform::Result<platform::Pipe> next = platform::CreatePipeServer(options_.pipeName, false, kMaxMessageSize);

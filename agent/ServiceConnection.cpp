@@ -77,7 +77,7 @@ void ServiceConnection::Close() {
 void ServiceConnection::Wake() {
   if (options_.wakeMessage == 0) return;
   // A failed post leaves the messages queued; the agent finds them at its next look.
-  (void)platform::PostThreadMessage(options_.agentThread, options_.wakeMessage, 0, 0);
+  platform::PostThreadMessage(options_.agentThread, options_.wakeMessage, 0, 0).IgnoreFailure();
 }
 
 void ServiceConnection::ReadLoop() {

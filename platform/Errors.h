@@ -39,6 +39,15 @@ inline constexpr ErrorCode kDeviceNotConnected = 1167;
 inline constexpr ErrorCode kOperationAborted = 995;  // a synchronous request cancelled from another thread
 inline constexpr ErrorCode kNotFound = 1168;
 inline constexpr ErrorCode kCancelled = 1223;  // ERROR_CANCELLED: the user refused, e.g. a consent prompt
+
+// The program's own codes: application-defined (bit 29 set), so no system
+// error is ever taken for one. A save location refused to act for the
+// console user (platform/LocationRights.h):
+inline constexpr ErrorCode kNobodyAtConsole = 0x20000101;      // nobody to save for: the picture waits on the scanner
+inline constexpr ErrorCode kLocationNotWritable = 0x20000102;  // the console user may not write there
+inline constexpr ErrorCode kLocationLink = 0x20000103;         // a link on the way would lead out of the location
+// Naming has no image name left below the save location (storage/DestinationNaming.h).
+inline constexpr ErrorCode kNoImageNameLeft = 0x20000104;
 }  // namespace error
 
 }  // namespace pw::platform

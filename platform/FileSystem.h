@@ -63,7 +63,7 @@ struct FileHandleTraits {
 };
 using FileHandle = ScopedHandle<FileHandleTraits>;
 
-struct OpenResult {
+struct [[nodiscard]] OpenResult {
   FileHandle file;
   // The thread's last error after the call: the failure's code, or on success
   // the code the call leaves behind (183 when CREATE_ALWAYS replaced a file).
@@ -124,7 +124,7 @@ Result<void> RenameRelative(const FileHandle& file, const FileHandle& folder, co
 // handle is closed. The handle needs kDelete access.
 Result<void> DeleteByHandle(const FileHandle& file);
 
-struct IoResult {  // not a Result: a failed write still tells how many bytes landed
+struct [[nodiscard]] IoResult {  // not a Result: a failed write still tells how many bytes landed
   bool ok = false;
   std::uint32_t bytes = 0;
   ErrorCode error = error::kSuccess;

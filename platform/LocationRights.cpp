@@ -26,67 +26,77 @@ std::string FolderKey(std::string folder) {
   return folder;
 }
 
-const char* Reason(LocationRefusal why) {
-  switch (why) {
-    case LocationRefusal::NobodyAtConsole:
-      return "Nobody is at the console to save for: ";
-    case LocationRefusal::NotWritable:
-      return "The console user may not write in ";
-    case LocationRefusal::Link:
-      return "A link leads out of the save location at ";
-  }
-  return "Refused: ";
-}
-
 }  // namespace
 
-LocationRefusedError::LocationRefusedError(LocationRefusal why, const std::string& path)
-    : std::runtime_error(Reason(why) + path), why_(why) {}
+bool IsLocationRefusal(ErrorCode error) {
+  return error == error::kLocationNotWritable || error == error::kLocationLink;
+}
+
+std::string LocationFailureText(ErrorCode error, const std::string& path) {
+  switch (error) {
+    case error::kNobodyAtConsole:
+      return "Nobody is at the console to save in " + path;
+    case error::kLocationNotWritable:
+      return "The console user may not write in " + path;
+    case error::kLocationLink:
+      return "A link leads out of the save location at " + path;
+    default:
+      return "Failed with error " + std::to_string(error) + " in " + path;
+  }
+}
 
 const LocationRights& LocationRights::ProcessOwn() {
   static const LocationRights own;
   return own;
 }
 
-LocationRights::Pull::Pull(LocationRights& rights) : rights_(rights) {
-  rights_.thread_.Check();
-  rights_.locationFinal_.reset();
-  rights_.folders_.clear();
-  if (!rights_.consoleUser_) return;
+Result<LocationRights::Pull> LocationRights::Pull::Begin(LocationRights& rights) {
+  rights.thread_.Check();
+  Pull pull(rights);
+  rights.locationFinal_.reset();
+  rights.folders_.clear();
+  if (!rights.consoleUser_) return pull;
   Result<TokenHandle> console = ConsoleUserToken();
-  if (!console) throw LocationRefusedError(LocationRefusal::NobodyAtConsole, "the console");
-  rights_.token_ = std::move(console).value();
+  if (!console) return Failure(error::kNobodyAtConsole);
+  rights.token_ = std::move(console).value();
+  return pull;
 }
 
 LocationRights::Pull::~Pull() {
-  rights_.thread_.Check();
-  rights_.folders_.clear();
-  rights_.token_.reset();
-  rights_.locationFinal_.reset();
+  if (rights_ == nullptr) return;
+  rights_->thread_.Check();
+  rights_->folders_.clear();
+  rights_->token_.reset();
+  rights_->locationFinal_.reset();
 }
 
-LocationRights::Acting::Acting(const LocationRights& rights) {
-  if (!rights.consoleUser_) return;
-  rights.thread_.Check();
-  if (!rights.token_) throw LocationRefusedError(LocationRefusal::NobodyAtConsole, "the console");
-  impersonation_ = std::make_unique<Impersonation>(*rights.token_);
-  if (!impersonation_->ok()) throw LocationRefusedError(LocationRefusal::NobodyAtConsole, "the console");
-}
-
+LocationRights::Acting::Acting() = default;
+LocationRights::Acting::Acting(Acting&&) noexcept = default;
 LocationRights::Acting::~Acting() = default;
 
-void LocationRights::ConfineTo(const std::string& location) const {
-  if (!consoleUser_) return;
+Result<LocationRights::Acting> LocationRights::Act() const {
+  Acting acting;
+  if (!consoleUser_) return acting;
+  thread_.Check();
+  if (!token_) return Failure(error::kNobodyAtConsole);
+  acting.impersonation_ = std::make_unique<Impersonation>(*token_);
+  if (!acting.impersonation_->ok()) return Failure(error::kNobodyAtConsole);
+  return acting;
+}
+
+Result<void> LocationRights::ConfineTo(const std::string& location) const {
+  if (!consoleUser_) return Success();
   thread_.Check();
   folders_.clear();
   const OpenResult opened = CreateFile(location, 0, share::kRead | share::kWrite | share::kDelete,
                                        Disposition::OpenExisting, open_flag::kBackupSemantics);
   std::optional<std::string> final = opened.file ? FinalPathOfHandle(opened.file) : std::nullopt;
   if (!final) {
-    CheckError(opened.error, location);
-    throw LocationRefusedError(LocationRefusal::Link, location);
+    PW_TRY(CheckError(opened.error));
+    return Failure(error::kLocationLink);
   }
   locationFinal_ = std::move(final);
+  return Success();
 }
 
 bool LocationRights::Inside(const std::optional<std::string>& finalPath) const {
@@ -127,7 +137,7 @@ OpenResult LocationRights::OpenInFolder(const std::string& path, std::uint32_t a
     const bool created = disposition == Disposition::CreateNew ||
                          ((disposition == Disposition::OpenAlways || disposition == Disposition::CreateAlways) &&
                           opened.error != error::kAlreadyExists);
-    if (created) (void)DeleteByHandle(opened.file);
+    if (created) DeleteByHandle(opened.file).IgnoreFailure();
     return refused;
   }
   return opened;
@@ -162,14 +172,16 @@ Result<void> LocationRights::Delete(const std::string& path) const {
   return DeleteByHandle(file.file);
 }
 
-void LocationRights::CheckFolder(const std::string& folder) const {
-  if (!consoleUser_) return;
+Result<void> LocationRights::CheckFolder(const std::string& folder) const {
+  if (!consoleUser_) return Success();
   thread_.Check();
-  if (HeldFolder(folder) == nullptr) throw LocationRefusedError(LocationRefusal::Link, folder);
+  if (HeldFolder(folder) == nullptr) return Failure(error::kLocationLink);
+  return Success();
 }
 
-void LocationRights::CheckError(ErrorCode error, const std::string& path) const {
-  if (consoleUser_ && error == error::kAccessDenied) throw LocationRefusedError(LocationRefusal::NotWritable, path);
+Result<void> LocationRights::CheckError(ErrorCode error) const {
+  if (consoleUser_ && error == error::kAccessDenied) return Failure(error::kLocationNotWritable);
+  return Success();
 }
 
 }  // namespace pw::platform

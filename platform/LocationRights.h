@@ -13,29 +13,23 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "platform/FileSystem.h"
+#include "platform/Result.h"
 #include "platform/Security.h"
 #include "platform/ThreadChecker.h"
 
 namespace pw::platform {
 
-enum class LocationRefusal {
-  NobodyAtConsole,  // no user at the console: the picture waits on the scanner
-  NotWritable,      // the console user may not write there
-  Link,             // a link on the way would lead out of the location
-};
-
-class LocationRefusedError : public std::runtime_error {
- public:
-  LocationRefusedError(LocationRefusal why, const std::string& path);
-  [[nodiscard]] LocationRefusal Why() const { return why_; }
-
- private:
-  LocationRefusal why_;
-};
+// Whether a failure is the save location's refusal to the console user
+// (error::kLocationNotWritable or error::kLocationLink), which the user is
+// told of; nobody at the console is no refusal: nobody to tell.
+bool IsLocationRefusal(ErrorCode error);
+// What a failure in the save location means, for the debug trace: the
+// refusal's reason, or the system error's code.
+std::string LocationFailureText(ErrorCode error, const std::string& path);
 
 // Thread rule: the thread that built the object (the window's), checked
 // where the object keeps state: its pulls, and every call that acts for the
@@ -53,37 +47,41 @@ class LocationRights {
   [[nodiscard]] bool ActsForConsoleUser() const { return consoleUser_; }
 
   // One pull's actions: the console user's token is taken when it begins and
-  // dropped when it ends. Throws LocationRefusedError (NobodyAtConsole) while
+  // dropped when it ends. Begin fails with error::kNobodyAtConsole while
   // nobody is at the console. Service thread only.
   class [[nodiscard]] Pull {
    public:
-    explicit Pull(LocationRights& rights);
+    static Result<Pull> Begin(LocationRights& rights);
     ~Pull();
-    Pull(const Pull&) = delete;
-    Pull& operator=(const Pull&) = delete;
+    Pull(Pull&& other) noexcept : rights_(std::exchange(other.rights_, nullptr)) {}
+    Pull& operator=(Pull&&) = delete;
 
    private:
-    LocationRights& rights_;
+    explicit Pull(LocationRights& rights) : rights_(&rights) {}
+    LocationRights* rights_;
   };
 
   // While the object lives the thread acts with the pull's rights (nothing
-  // changes with the process's own). Throws LocationRefusedError
-  // (NobodyAtConsole) outside a pull for the console user.
+  // changes with the process's own). Act fails with error::kNobodyAtConsole
+  // outside a pull for the console user.
   class [[nodiscard]] Acting {
    public:
-    explicit Acting(const LocationRights& rights);
     ~Acting();
-    Acting(const Acting&) = delete;
-    Acting& operator=(const Acting&) = delete;
+    Acting(Acting&&) noexcept;
+    Acting& operator=(Acting&&) = delete;
 
    private:
+    friend class LocationRights;
+    Acting();
     std::unique_ptr<Impersonation> impersonation_;
   };
-  [[nodiscard]] Acting Act() const { return Acting(*this); }
+  Result<Acting> Act() const;
 
   // The location that the pull's folders and files must lie in: its final
   // path is taken here (a location chosen as a link counts as where it leads).
-  void ConfineTo(const std::string& location) const;
+  // For the console user a location that cannot be opened fails as
+  // CheckError says, or with error::kLocationLink.
+  Result<void> ConfineTo(const std::string& location) const;
 
   // Opens a file of the location: for the console user relative to its
   // folder's handle (the folder is checked first, as CheckFolder does), the
@@ -103,15 +101,16 @@ class LocationRights {
   // folder for the console user; DeleteFile for the process's own.
   Result<void> Delete(const std::string& path) const;
 
-  // Throws LocationRefusedError (Link) when the folder is a link, or lies
-  // outside the location, for the console user; nothing otherwise. The
+  // Fails with error::kLocationLink when the folder is a link, or lies
+  // outside the location, for the console user; succeeds otherwise. The
   // folder stays open for the pull's files until the pull ends or the
   // location is confined anew.
-  void CheckFolder(const std::string& folder) const;
+  Result<void> CheckFolder(const std::string& folder) const;
 
   // An error of a call made in the location: for the console user,
-  // ERROR_ACCESS_DENIED throws LocationRefusedError (NotWritable).
-  void CheckError(ErrorCode error, const std::string& path) const;
+  // ERROR_ACCESS_DENIED is a refusal (error::kLocationNotWritable); any other
+  // error, and every error of the process's own, succeeds here.
+  Result<void> CheckError(ErrorCode error) const;
 
  private:
   bool Inside(const std::optional<std::string>& finalPath) const;

@@ -36,7 +36,7 @@ inline constexpr ErrorCode kCallNotImplemented = 120;
 // The full name of a local pipe: "\\.\pipe\" + name.
 std::string LocalPipePath(std::string_view name);
 
-struct PipeTransfer {
+struct [[nodiscard]] PipeTransfer {
   bool ok = false;
   std::size_t bytes = 0;  // also set with kMoreData: the part of the message read
   ErrorCode error = error::kSuccess;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/DebugTrace.h"
+
 namespace pw::platform {
 
 namespace {
@@ -35,12 +37,18 @@ class TrayIcon::Handler final : public WindowHandler {
 
 TrayIcon::TrayIcon(RawHandle icon, Events events, std::string tip)
     : icon_(icon), events_(std::move(events)), tip_(std::move(tip)), handler_(std::make_unique<Handler>(*this)) {
-  (void)RegisterWindowClass(kOwnerClass);
+  RegisterWindowClass(kOwnerClass).IgnoreFailure();
   WindowParams details;
   details.className = kOwnerClass;
   details.style = style::kPopup;
   details.exStyle = style::kExToolWindow;
-  window_ = std::make_unique<Window>(details, *handler_);
+  Result<std::unique_ptr<Window>> window = Window::Create(details, *handler_);
+  if (!window) {
+    // Without its owner window the icon cannot be shown: it stays away.
+    DebugTrace("Tray icon: CreateWindowExA failed with error " + std::to_string(window.error()));
+    return;
+  }
+  window_ = std::move(window).value();
   taskbarCreated_ = RegisterWindowMessage("TaskbarCreated");
   Add();
 }
@@ -64,6 +72,7 @@ NotifyIconData TrayIcon::Identity() const {
 
 bool TrayIcon::Add() {
   thread_.Check();
+  if (!window_) return false;
   NotifyIconData data;
   data.window = ownerWindow();
   data.id = kIconId;
@@ -182,7 +191,7 @@ void TrayIcon::OpenMenu() {
   // elsewhere; WM_NULL afterwards lets it close normally.
   (void)SetForegroundWindow(owner);
   std::uint32_t command = TrackPopupMenu(menu_, GetCursorPos(), owner);
-  (void)PostMessage(owner, wm::kNull, 0, 0);
+  PostMessage(owner, wm::kNull, 0, 0).IgnoreFailure();
   if (command != 0 && events_.onCommand) {
     auto onCommand = events_.onCommand;
     onCommand(command);

@@ -88,12 +88,12 @@ Result<void> ReplaceWhole(const std::string& path, const std::string& bytes, con
     if (stored.ok()) stored = FlushFile(created.file);
     if (!stored.ok()) {
       created.file.reset();
-      (void)DeleteFile(fresh);
+      DeleteFile(fresh).IgnoreFailure();
       return stored;
     }
   }
   const Result<void> replaced = ReplaceFileWith(fresh, path);
-  if (!replaced.ok()) (void)DeleteFile(fresh);
+  if (!replaced.ok()) DeleteFile(fresh).IgnoreFailure();
   return replaced;
 }
 

@@ -19,7 +19,7 @@ namespace pw::platform {
 // The buffer the program reads texts with: at most 2047 characters come back.
 inline constexpr std::size_t kProfileBufferSize = 2048;
 
-struct ProfileText {
+struct [[nodiscard]] ProfileText {
   std::string text;  // at most bufferSize - 1 characters
   ErrorCode error = error::kSuccess;  // 2 for a missing file, 234 when cut (Windows)
 };

@@ -5,12 +5,55 @@
 //   Result<FileHandle> Open(...);       return Failure(error::kFileNotFound);
 //   PW_TRY(CreateDirectory(folder));    // returns the failure upward
 //   PW_TRY_ASSIGN(auto file, Open(...));
+//
+// In debug builds (NDEBUG not defined) a failure must be looked at: a Result
+// destroyed or assigned over while it holds a failure that nobody asked about
+// (ok(), operator bool or error()) asserts. A move or a copy hands that duty
+// to the new object. A failure dropped on purpose says so: IgnoreFailure().
+// The shipped build keeps no flag: a Result is the value or the code alone.
+#include <cassert>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
 #include "platform/Errors.h"
 
 namespace pw::platform {
+namespace detail {
+
+#ifndef NDEBUG
+// Whether a failure still waits to be looked at.
+class FailureCheck {
+ public:
+  FailureCheck() = default;
+  explicit FailureCheck(bool failed) noexcept : unchecked_(failed) {}
+  FailureCheck(const FailureCheck& other) noexcept : unchecked_(std::exchange(other.unchecked_, false)) {}
+  FailureCheck(FailureCheck&& other) noexcept : unchecked_(std::exchange(other.unchecked_, false)) {}
+  FailureCheck& operator=(const FailureCheck& other) noexcept {
+    if (this != &other) {
+      Verify();
+      unchecked_ = std::exchange(other.unchecked_, false);
+    }
+    return *this;
+  }
+  FailureCheck& operator=(FailureCheck&& other) noexcept { return *this = static_cast<const FailureCheck&>(other); }
+  ~FailureCheck() { Verify(); }
+  void Checked() const noexcept { unchecked_ = false; }
+
+ private:
+  void Verify() const noexcept { assert(!unchecked_ && "a failed Result was dropped without being looked at"); }
+  mutable bool unchecked_ = false;
+};
+#else
+class FailureCheck {
+ public:
+  FailureCheck() = default;
+  explicit FailureCheck(bool) noexcept {}
+  void Checked() const noexcept {}
+};
+#endif
+
+}  // namespace detail
 
 // A failure on its way into a Result. A failure keeps its code as given, even
 // 0: a call that fails without setting the last error still failed.
@@ -24,12 +67,17 @@ template <class T>
 class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
-  Result(Error failure) : state_(std::in_place_index<1>, failure) {}     // NOLINT: implicit by design
+  Result(Error failure) : state_(std::in_place_index<1>, failure), check_(true) {}  // NOLINT: implicit by design
 
-  bool ok() const { return state_.index() == 0; }
+  bool ok() const {
+    check_.Checked();
+    return state_.index() == 0;
+  }
   explicit operator bool() const { return ok(); }
   // The failure's code; kSuccess when there is a value.
   ErrorCode error() const { return ok() ? error::kSuccess : std::get<1>(state_).code; }
+  // A failure that the caller drops on purpose (a best-effort call).
+  void IgnoreFailure() const { check_.Checked(); }
 
   // The value; asking a failure for it is a programming error (it throws
   // std::bad_variant_access).
@@ -53,22 +101,43 @@ class [[nodiscard]] Result {
 
  private:
   std::variant<T, Error> state_;
+  [[no_unique_address]] detail::FailureCheck check_;
 };
 
 template <>
 class [[nodiscard]] Result<void> {
  public:
   Result() = default;  // success
-  Result(Error failure) : ok_(false), error_(failure.code) {}  // NOLINT: implicit by design
+  Result(Error failure) : ok_(false), error_(failure.code), check_(true) {}  // NOLINT: implicit by design
 
-  bool ok() const { return ok_; }
-  explicit operator bool() const { return ok_; }
-  ErrorCode error() const { return error_; }
+  bool ok() const {
+    check_.Checked();
+    return ok_;
+  }
+  explicit operator bool() const { return ok(); }
+  ErrorCode error() const {
+    check_.Checked();
+    return error_;
+  }
+  // A failure that the caller drops on purpose (a best-effort call).
+  void IgnoreFailure() const { check_.Checked(); }
 
  private:
   bool ok_ = true;
   ErrorCode error_ = error::kSuccess;
+  [[no_unique_address]] detail::FailureCheck check_;
 };
+
+#ifdef NDEBUG
+// The shipped build pays nothing for the check.
+struct PlainOutcome {
+  bool ok;
+  ErrorCode error;
+};
+static_assert(sizeof(Result<void>) == sizeof(PlainOutcome));
+static_assert(sizeof(Result<int>) == sizeof(std::variant<int, Error>));
+static_assert(std::is_trivially_destructible_v<Result<void>> && std::is_trivially_copyable_v<Result<void>>);
+#endif
 
 inline Result<void> Success() { return {}; }
 

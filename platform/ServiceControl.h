@@ -164,7 +164,7 @@ struct ServiceStatus {
 
 // Kept a struct: a refused control still reports the service's status (the
 // control manager fills it in for "not active" and "cannot accept").
-struct ServiceStatusResult {
+struct [[nodiscard]] ServiceStatusResult {
   bool ok = false;
   ErrorCode error = error::kSuccess;
   ServiceStatus status;

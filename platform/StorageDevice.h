@@ -40,7 +40,7 @@ Result<DeviceHandle> OpenDevice(const std::string& devicePath, std::uint32_t des
 
 // Not a Result: a call that fails with ERROR_MORE_DATA (234) has still
 // filled the buffer, and bytesReturned tells how much of it.
-struct IoControlResult {
+struct [[nodiscard]] IoControlResult {
   bool ok = false;
   std::uint32_t bytesReturned = 0;
   ErrorCode error = error::kSuccess;  // the last error, taken at once after a failed call

@@ -116,8 +116,10 @@ class WindowBackend;
 // fails there, and the window is only cut loose from the object.
 class Window {
  public:
-  // Throws std::runtime_error naming CreateWindowExA and the error code.
-  Window(const WindowParams& details, WindowHandler& handler);
+  // Fails with CreateWindowExA's error code (0 when the window's WM_CREATE
+  // refused it). The object stays where it was made: the window calls back
+  // into it.
+  static Result<std::unique_ptr<Window>> Create(const WindowParams& details, WindowHandler& handler);
   ~Window();
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
@@ -135,6 +137,7 @@ class Window {
 
  private:
   friend class WindowBackend;
+  explicit Window(WindowHandler& handler) : handler_(&handler) {}
   WindowHandle handle_ = nullptr;
   WindowHandler* handler_ = nullptr;
   [[no_unique_address]] ThreadChecker thread_{"Window"};

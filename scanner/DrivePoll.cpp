@@ -170,7 +170,7 @@ void DrivePoll::PollScanner(PollHost& host, ScannerRequestKind kind) {
       (void)RunScannerRequest(device, kind, buffer, &pull, &process.InterruptPull);
     }
     // A pull that found no room drained its image into the scratch file.
-    if (platform::FileExists(scratchFile)) (void)platform::DeleteFile(scratchFile);
+    if (platform::FileExists(scratchFile)) platform::DeleteFile(scratchFile).IgnoreFailure();
   } catch (const std::exception&) {
     platform::TraceCurrentException("Scanner poll");
     device.reset();

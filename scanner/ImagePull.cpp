@@ -26,6 +26,19 @@ platform::Error CannotCreate(const std::string& path, platform::ErrorCode code) 
   return platform::Failure(code);
 }
 
+// The failures that are no system call's: the location's refusals, nobody at
+// the console, no name left.
+bool RefusedByLocationOrNaming(platform::ErrorCode code) {
+  return platform::IsLocationRefusal(code) || code == error::kNobodyAtConsole || code == error::kNoImageNameLeft;
+}
+
+// The picture could not be opened or read to be turned: it is left as it
+// came, and the pull goes on.
+void TraceFailedTurn(const std::string& path, const platform::Result<void>& turned) {
+  if (turned) return;
+  platform::DebugTrace("Image pull: the turn of " + path + " failed with error " + std::to_string(turned.error()));
+}
+
 }  // namespace
 
 std::string FolderPathTitle(const std::string& saveLocation, const std::string& folderTitle) {
@@ -57,17 +70,21 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
 
     // The console user's token, taken once for the pull: with nobody at the
     // console nothing is pulled, and the picture waits on the scanner.
-    const platform::LocationRights::Pull pull(rights);
+    const platform::Result<platform::LocationRights::Pull> pull = platform::LocationRights::Pull::Begin(rights);
+    if (!pull) return Refused(pull.error());
     std::string destination;
     bool enough = false;
     bool spaceKnown = true;
     {
-      const platform::LocationRights::Acting acting = rights.Act();
+      const platform::Result<platform::LocationRights::Acting> acting = rights.Act();
+      if (!acting) return Refused(acting.error());
       host_.SettleSaveLocation();
-      destination = host_.NextImagePath();
+      platform::Result<std::string> named = host_.NextImagePath();
       // No image folder could be made below the save location: naming has
       // switched to the default location, and its next answer stands.
-      if (destination == host_.DefaultSaveLocation()) destination = host_.NextImagePath();
+      if (named && *named == host_.DefaultSaveLocation()) named = host_.NextImagePath();
+      if (!named) return Refused(named.error());
+      destination = std::move(named).value();
       // The picture that ran out of room last time takes the disk-full path.
       enough = !state_.DrainNextPicture && host_.EnoughFreeSpace(destination, kPullBytesNeeded);
       if (!enough) spaceKnown = platform::GetDiskFreeSpaceEx(destination.substr(0, 3)).ok();
@@ -76,7 +93,7 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
       // A drive whose free space cannot be read is not known to be full:
       // draining the picture into the scratch file would lose it. It stays
       // on the scanner, and the user is told once.
-      (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+      platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
       const std::string location = host_.ActiveSaveLocation();
       TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
       return false;
@@ -84,23 +101,28 @@ bool ImagePull::PullImage(const platform::DeviceHandle& device) {
     const platform::Result<bool> pulled =
         enough ? PullToImage(device, std::move(destination), firstLength) : DrainToScratch(device, firstLength);
     if (pulled) return *pulled;
-  } catch (const platform::LocationRefusedError& refused) {
-    // The picture stays on the scanner. The console user is told once that
-    // nothing can be saved there; nobody at the console: nobody to tell.
-    platform::TraceCurrentException("Image pull");
-    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
-    if (refused.Why() != platform::LocationRefusal::NobodyAtConsole) {
-      const std::string location = host_.ActiveSaveLocation();
-      TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
-    }
-    return false;
+    // No file could be made for the picture (traced where it failed), or the
+    // location refused it, nobody is at the console or no name is left.
+    if (RefusedByLocationOrNaming(pulled.error())) return Refused(pulled.error());
   } catch (const std::exception&) {
     platform::TraceCurrentException("Image pull");
-    (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+    platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
     return false;
   }
-  // No file could be made for the picture.
-  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
+  return false;
+}
+
+bool ImagePull::Refused(platform::ErrorCode why) {
+  // The picture stays on the scanner. The console user is told once that
+  // nothing can be saved there; nobody at the console: nobody to tell. No
+  // name left at the cap: nothing to tell either.
+  const std::string location = host_.ActiveSaveLocation();
+  platform::DebugTrace("Image pull: " + platform::LocationFailureText(why, location));
+  platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
+  if (platform::IsLocationRefusal(why)) {
+    TellOnce("refused:" + location, [&] { notifier_.TellCannotSave(location); });
+  }
   return false;
 }
 
@@ -115,7 +137,7 @@ platform::Result<bool> ImagePull::DrainToScratch(const platform::DeviceHandle& d
     // that someone else put there meanwhile. Nobody else may open it.
     // What is made must be that one new file, in the settings' folder: not
     // a second name of another file nor a file a link leads to.
-    if (platform::FileExists(scratch)) (void)platform::DeleteFile(scratch);
+    if (platform::FileExists(scratch)) platform::DeleteFile(scratch).IgnoreFailure();
     platform::OpenResult created =
         platform::CreateFile(scratch, platform::access::kGenericRead | platform::access::kGenericWrite,
                              platform::share::kNone, platform::Disposition::CreateNew,
@@ -130,9 +152,9 @@ platform::Result<bool> ImagePull::DrainToScratch(const platform::DeviceHandle& d
     end = Transfer(device, created.file, firstLength, scratch, WithoutRoom::Discard, Durability::Cached);
   }  // closed here: auto-rotate opens the file itself
   if (end.endSeen && host_.AutoRotateSwitchedOn()) {
-    host_.AutoRotateImage(scratch, platform::LocationRights::ProcessOwn());
+    TraceFailedTurn(scratch, host_.AutoRotateImage(scratch, platform::LocationRights::ProcessOwn()));
   }
-  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
   // The poll deletes the scratch file afterwards; the user scans the picture again.
   if (!end.interrupted) notifier_.TellDiskFull();
   return end.endSeen && end.lastRequestOk;
@@ -143,11 +165,11 @@ platform::Result<bool> ImagePull::PullToImage(const platform::DeviceHandle& devi
   const platform::LocationRights& rights = host_.SaveLocationRights();
   Landing landing;
   {
-    const platform::LocationRights::Acting acting = rights.Act();
+    PW_TRY_ASSIGN(const platform::LocationRights::Acting acting, rights.Act());
     PW_TRY_ASSIGN(landing, Land(device, std::move(destination), firstLength, rights));
   }
   // The user is told with the process's own rights.
-  (void)platform::SetCurrentDirectory(host_.SystemDriveRootPath());
+  platform::SetCurrentDirectory(host_.SystemDriveRootPath()).IgnoreFailure();
   switch (landing.kind) {
     case Landing::Kind::NotFresh:
       // Whatever naming answered, nothing is written over an existing entry
@@ -191,7 +213,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
   platform::Result<TransferFile> made =
       CreateTransferFile(folder, platform::GetTickCount() ^ static_cast<std::uint32_t>(firstLength), rights, &journal);
   if (!made) {
-    rights.CheckError(made.error(), folder);
+    PW_TRY(rights.CheckError(made.error()));
     return CannotCreate(folder, made.error());
   }
   const std::string transferPath = made->path;
@@ -214,7 +236,7 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
     // Only what arrived is kept: zeros that held the place of a chunk that
     // never came are not the picture's, and would set this attempt apart
     // from the next one, which brings the same bytes again.
-    if (!end.endSeen) (void)platform::SetFileSize(file, static_cast<std::uint64_t>(end.arrived));
+    if (!end.endSeen) platform::SetFileSize(file, static_cast<std::uint64_t>(end.arrived)).IgnoreFailure();
   }  // closed here: the rename and auto-rotate need the file closed
 
   if (end.endSeen && end.flushFailed) {
@@ -267,7 +289,8 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
     promoted = PromoteTransfer(transferPath, destination, rights);
   }
   for (int attempt = 0; !promoted.ok() && promoted.error() == platform::error::kAlreadyExists && attempt < 3; ++attempt) {
-    destination = host_.NextImagePath();
+    // Naming that fails leaves the transfer to be kept as a partial.
+    PW_TRY_ASSIGN(destination, host_.NextImagePath());
     if (!IsFreshImageName(destination)) break;
     promoted = PromoteTransfer(transferPath, destination, rights);
   }
@@ -284,7 +307,9 @@ platform::Result<ImagePull::Landing> ImagePull::Land(const platform::DeviceHandl
 
   const std::string folderTitle = host_.ImageFolderTitle();
   landing.folderTitles = {folderTitle, FolderPathTitle(host_.ActiveSaveLocation(), folderTitle)};
-  if (host_.AutoRotateSwitchedOn()) host_.AutoRotateImage(destination, rights);
+  // A picture that another program holds open a moment (an indexer, a virus
+  // scanner) is not turned: it stays as it came, and lands all the same.
+  if (host_.AutoRotateSwitchedOn()) TraceFailedTurn(destination, host_.AutoRotateImage(destination, rights));
   state_.LastSavedPicture = SavedPictureRecord{destination, end.bytes.size, end.bytes.digest};
   landing.kind = Landing::Kind::Landed;
   return landing;

@@ -105,6 +105,9 @@ class ImagePull final : public ImagePuller {
   // The image goes to the numbered file naming chose, through a transfer file.
   platform::Result<bool> PullToImage(const platform::DeviceHandle& device, std::string destination,
                                      std::int32_t firstLength);
+  // The location refused the pull, nobody is at the console or no name is
+  // left: traced, the user told once of a refusal. False: nothing pulled.
+  bool Refused(platform::ErrorCode why);
   // Whether naming's answer is a name that may be written: not the default
   // save location itself, inside an existing folder, and free.
   bool IsFreshImageName(const std::string& destination) const;

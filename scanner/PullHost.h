@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/LocationRights.h"
+#include "platform/Result.h"
 #include "scanner/TransferJournal.h"
 
 namespace pw::scanner {
@@ -17,8 +18,9 @@ class PullHost {
 
   // The file for the next image, creating its folders; or the default save
   // location itself when no image folder could be made (the application has
-  // switched to it, so a second call names a file below it).
-  virtual std::string NextImagePath() = 0;
+  // switched to it, so a second call names a file below it). Fails as
+  // storage::NextImagePath does: no name left, or the location's refusals.
+  virtual platform::Result<std::string> NextImagePath() = 0;
   virtual const std::string& DefaultSaveLocation() const = 0;
   // Whether the drive of the path has room for the needed bytes.
   virtual bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const = 0;
@@ -28,9 +30,10 @@ class PullHost {
   // The scratch file that takes an image when the drive lacks room.
   virtual std::string FallbackImagePath() const = 0;
   // The auto-rotate switch, and the step itself on a finished, closed file,
-  // its opens made through the rights (throws when the file cannot be opened).
+  // its opens made through the rights (fails when the file cannot be opened
+  // or read, and leaves it unchanged then).
   virtual bool AutoRotateSwitchedOn() const = 0;
-  virtual void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) = 0;
+  virtual platform::Result<void> AutoRotateImage(const std::string& path, const platform::LocationRights& rights) = 0;
   // Whose rights the actions in the save location use, and the link checks
   // made there; naming works with the same object.
   virtual platform::LocationRights& SaveLocationRights() = 0;

@@ -103,7 +103,7 @@ std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, 
     size = platform::GetFileSize(transfer);
   }
   if (size && *size == 0) {
-    (void)rights.Delete(transferPath);
+    rights.Delete(transferPath).IgnoreFailure();
     return std::nullopt;
   }
 
@@ -130,7 +130,7 @@ std::optional<std::string> KeepPartialTransfer(const std::string& transferPath, 
 
 void DropSupersededPartial(const std::string& imagePath, const platform::LocationRights& rights) {
   const std::string partial = PartialImagePath(imagePath);
-  if (platform::FileExists(partial) && FileStartsWith(imagePath, partial, rights)) (void)rights.Delete(partial);
+  if (platform::FileExists(partial) && FileStartsWith(imagePath, partial, rights)) rights.Delete(partial).IgnoreFailure();
 }
 
 RepeatOfSaved CompareWithSaved(const std::string& transferPath, const ArrivedBytes& arrived,

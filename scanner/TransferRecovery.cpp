@@ -220,17 +220,13 @@ SettleCounts SettleLeftoverTransfers(const std::string& location, SettleNaming& 
                                      const platform::LocationRights& rights, TransferJournal& journal) {
   SettleCounts counts;
   if (location.empty() || !platform::DirectoryExists(location)) return counts;
-  try {
-    rights.ConfineTo(location);
-  } catch (const platform::LocationRefusedError&) {
-    platform::TraceCurrentException("Settling leftover transfers");
+  if (const platform::Result<void> confined = rights.ConfineTo(location); !confined) {
+    platform::DebugTrace("Settling leftover transfers: " + platform::LocationFailureText(confined.error(), location));
     return counts;
   }
   for (const std::string& folder : naming.ImageFolders()) {
-    try {
-      rights.CheckFolder(folder);
-    } catch (const platform::LocationRefusedError&) {
-      platform::TraceCurrentException("Settling leftover transfers");
+    if (const platform::Result<void> checked = rights.CheckFolder(folder); !checked) {
+      platform::DebugTrace("Settling leftover transfers: " + platform::LocationFailureText(checked.error(), folder));
       continue;
     }
     ++counts.folders;

@@ -18,7 +18,7 @@ void TEventLogger::LogEntry(std::uint16_t type, std::uint32_t eventId, const std
     source_ = std::move(opened).value();
   }
   const std::array<std::string, 1> strings{message};
-  (void)platform::ReportEvent(source_, type, 0, eventId, strings);
+  platform::ReportEvent(source_, type, 0, eventId, strings).IgnoreFailure();
 }
 
 }  // namespace pw::service

@@ -20,12 +20,12 @@ std::vector<std::string> EventSourceNames(const std::string& serviceName) {
 void RegisterEventSources(const std::string& serviceName) {
   const platform::EventSourceRegistration registration{platform::GetModuleFileName(), kTypesSupported};
   for (const std::string& source : EventSourceNames(serviceName)) {
-    (void)platform::RegisterEventSourceFile(source, registration);
+    platform::RegisterEventSourceFile(source, registration).IgnoreFailure();
   }
 }
 
 void RemoveEventSources(const std::string& serviceName) {
-  for (const std::string& source : EventSourceNames(serviceName)) (void)platform::RemoveEventSourceFile(source);
+  for (const std::string& source : EventSourceNames(serviceName)) platform::RemoveEventSourceFile(source).IgnoreFailure();
 }
 
 }  // namespace pw::service

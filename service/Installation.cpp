@@ -128,7 +128,7 @@ platform::ErrorCode InstallService(TService1* service, bool silent) {
       // What services.msc, sc qdescription and Get-Service say the service
       // is. Without it the service is installed all the same.
       if (const std::string description = ui::LoadTableText(ui::text::kServiceDescription); !description.empty()) {
-        (void)platform::ChangeServiceDescription(*created, description);
+        platform::ChangeServiceDescription(*created, description).IgnoreFailure();
       }
       if (UsesSessionAgents()) RegisterEventSources(service->Name);
       if (service->AfterInstall) service->AfterInstall(*service);

@@ -84,7 +84,7 @@ void TService1::ServiceStart(TService&, bool&) {
     try {
       agents_ = std::make_unique<AgentHost>(owner_);
       // Without the pipe the service still pulls pictures; the users see nothing.
-      (void)agents_->Start();
+      agents_->Start().IgnoreFailure();
       (void)agents_->MainWindow(true);
     } catch (const std::exception&) {
       // The service runs without a main window; an agent's connection creates one.
@@ -94,7 +94,7 @@ void TService1::ServiceStart(TService&, bool&) {
   try {
     // A marker from before (this process's own ServiceCreate wrote one a
     // moment ago) must not make the service's own start show the window.
-    if (platform::FileExists(ui::kShowWindowMarkerPath)) (void)platform::DeleteFile(ui::kShowWindowMarkerPath);
+    if (platform::FileExists(ui::kShowWindowMarkerPath)) platform::DeleteFile(ui::kShowWindowMarkerPath).IgnoreFailure();
     ui::TMainForm& form = owner_.CreateMainForm();
     // Showing activates the window, which scans the drives and applies the
     // settings (starting the poll timer); hiding leaves the tray icon.
@@ -115,12 +115,12 @@ void TService1::ShowMainWindow() {
   const bool found = platform::FindWindow(resources::layout::kWindowClass, resources::layout::kWindowTitle) != nullptr && form != nullptr;
   if (found) {
     form->Show();
-    if (form->Handle() != nullptr) (void)platform::UpdateWindow(form->Handle());
+    if (form->Handle() != nullptr) platform::UpdateWindow(form->Handle()).IgnoreFailure();
     return;
   }
   ui::TMainForm& created = owner_.CreateMainForm();
   created.Show();
-  if (created.Handle() != nullptr) (void)platform::UpdateWindow(created.Handle());
+  if (created.Handle() != nullptr) platform::UpdateWindow(created.Handle()).IgnoreFailure();
   created.Hide();
 }
 
@@ -136,7 +136,7 @@ void TService1::ServiceExecute(TService& sender) {
         ShowMainWindow();
         // A delete that fails (the writer holds the file this moment) leaves
         // the marker for the next pass.
-        (void)platform::DeleteFile(ui::kShowWindowMarkerPath);
+        platform::DeleteFile(ui::kShowWindowMarkerPath).IgnoreFailure();
       }
       sender.ProcessRequests();
       // The top of the loop: a window that asked to go (Exit) is inside none

@@ -81,7 +81,9 @@ TServiceApplication::TServiceApplication(scanner::ScannerLink* scannerLink)
   details.className = kAppWindowClass;
   details.title = platform::ExtractFileName(platform::GetModuleFileName());
   details.style = platform::style::kPopup;
-  window_ = std::make_unique<platform::Window>(details, *windowHandler_);
+  platform::Result<std::unique_ptr<platform::Window>> window = platform::Window::Create(details, *windowHandler_);
+  if (!window) throw OsError(window.error());
+  window_ = std::move(window).value();
 }
 
 TServiceApplication::~TServiceApplication() {
@@ -135,7 +137,7 @@ void TServiceApplication::RunAsService() {
   // transient window is gone). The first run's thread takes them.
   windowThread_.DetachFromThread();
   TServiceStartThread startThread(std::move(table), [window] {
-    (void)platform::PostMessage(window, platform::wm::kQuit, 0, 0);
+    platform::PostMessage(window, platform::wm::kQuit, 0, 0).IgnoreFailure();
   });
   platform::Message message;
   while (platform::GetMessage(message)) (void)platform::DispatchMessage(message);

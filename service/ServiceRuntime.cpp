@@ -73,7 +73,9 @@ class TService::ControlWindow final : public platform::WindowHandler {
     details.className = kControlWindowClass;
     details.title = "Service1 control";
     details.style = platform::style::kPopup;
-    window_ = std::make_unique<platform::Window>(details, *this);
+    platform::Result<std::unique_ptr<platform::Window>> window = platform::Window::Create(details, *this);
+    if (!window) throw OsError(window.error());
+    window_ = std::move(window).value();
   }
 
   platform::WindowHandle Handle() const { return window_->handle(); }

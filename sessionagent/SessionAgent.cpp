@@ -42,18 +42,25 @@ constexpr platform::TimerId kBurstTimer = 1;
 class SessionAgent::BurstWindow final : public platform::WindowHandler {
  public:
   explicit BurstWindow(SessionAgent& agent) : agent_(agent) {
-    (void)platform::RegisterWindowClass(kBurstWindowClass);
+    platform::RegisterWindowClass(kBurstWindowClass).IgnoreFailure();
     platform::WindowParams details;
     details.className = kBurstWindowClass;
     details.style = platform::style::kPopup;
-    window_ = std::make_unique<platform::Window>(details, *this);
+    platform::Result<std::unique_ptr<platform::Window>> window = platform::Window::Create(details, *this);
+    // Without it a burst ends only with the agent: pictures still land.
+    if (!window) platform::DebugTrace("Session agent: CreateWindowExA failed with error " + std::to_string(window.error()));
+    if (window) window_ = std::move(window).value();
   }
   ~BurstWindow() override { window_.reset(); }
   BurstWindow(const BurstWindow&) = delete;
   BurstWindow& operator=(const BurstWindow&) = delete;
 
-  void Restart() { (void)platform::SetTimer(window_->handle(), kBurstTimer, kPictureBurstQuietMs); }
-  void Stop() { (void)platform::KillTimer(window_->handle(), kBurstTimer); }
+  void Restart() {
+    if (window_) (void)platform::SetTimer(window_->handle(), kBurstTimer, kPictureBurstQuietMs);
+  }
+  void Stop() {
+    if (window_) (void)platform::KillTimer(window_->handle(), kBurstTimer);
+  }
 
   std::optional<std::intptr_t> HandleMessage(platform::WindowHandle, std::uint32_t message, std::uintptr_t wParam,
                                              std::intptr_t) override {
@@ -195,7 +202,7 @@ void SessionAgent::ShowLocationRefused(platform::LocationProblem problem) {
 
 void SessionAgent::Send(const agent::Message& message) {
   // A closed connection ends the loop at its next turn.
-  (void)connection_.Send(message);
+  connection_.Send(message).IgnoreFailure();
 }
 
 bool SessionAgent::ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) {

@@ -29,19 +29,13 @@ HeaderProbe ProbeHeader(std::span<const std::byte> header) {
   return probe;
 }
 
-HeaderProbe ReadHeader(const std::string& path, const platform::LocationRights& rights) {
+platform::Result<HeaderProbe> ReadHeader(const std::string& path, const platform::LocationRights& rights) {
   platform::OpenResult opened = rights.Open(path, platform::access::kGenericRead | platform::access::kGenericWrite,
                                             platform::share::kNone, platform::Disposition::OpenExisting);
-  if (!opened.file) {
-    throw AutoRotateError("AutoRotateImage: cannot open " + path + " (error " + std::to_string(opened.error) + ")",
-                          opened.error);
-  }
+  if (!opened.file) return platform::Failure(opened.error);
   std::array<std::byte, kHeaderBytes> header{};
   const platform::IoResult read = platform::ReadFileAt(opened.file, 0, header);
-  if (!read.ok) {
-    throw AutoRotateError("AutoRotateImage: cannot read " + path + " (error " + std::to_string(read.error) + ")",
-                          read.error);
-  }
+  if (!read.ok) return platform::Failure(read.error);
   return ProbeHeader(std::span<const std::byte>(header).first(read.bytes));
 }
 
@@ -91,35 +85,37 @@ bool HoldsBytesOnDisk(const std::string& path, const platform::LocationRights& r
 
 }  // namespace
 
-void AutoRotateImage(const std::string& path, ImagingLibrary& library, const platform::LocationRights& rights) {
+platform::Result<void> AutoRotateImage(const std::string& path, ImagingLibrary& library,
+                                       const platform::LocationRights& rights) {
   const platform::ThreadRole step(library.StepRole());
   // The file is closed again before the component opens it.
-  const HeaderProbe probe = ReadHeader(path, rights);
-  if (!probe.turn) return;
+  PW_TRY_ASSIGN(const HeaderProbe probe, ReadHeader(path, rights));
+  if (!probe.turn) return platform::Success();
 
   BitmapRecord record{};
   ScopeExit freeRecord([&] {
     if (HoldsData(record)) library.FreeRecord(record);
   });
   int status = library.LoadFile(path, record, kBitmapRecordSize, kLoadBitsPerPixel, kLoadFlags, nullptr, nullptr);
-  if (status == 0) return;
+  if (status == 0) return platform::Success();
 
   library.SetComment(kVersionCommentType, kVersionText, sizeof kVersionText);
   status = library.SetComment(kCarriedCommentType, probe.carriedText.c_str(),
                               static_cast<std::uint32_t>(probe.carriedText.size() + 1));
-  if (status == 0) return;
+  if (status == 0) return platform::Success();
 
   // Saving straight over the image would lose it when the save fails; the
   // old file stays until the new one is complete.
   const std::optional<std::string> scratch = ReserveScratch(path, rights);
-  if (!scratch) return;
+  if (!scratch) return platform::Success();
   const bool saved = library.SaveFile(*scratch, record, kSaveFormat, kSaveBitsPerPixel, kSaveQuality, nullptr) != 0;
-  if (saved && HoldsBytesOnDisk(*scratch, rights) && rights.Move(*scratch, path, true)) return;
-  (void)rights.Delete(*scratch);
+  if (saved && HoldsBytesOnDisk(*scratch, rights) && rights.Move(*scratch, path, true)) return platform::Success();
+  rights.Delete(*scratch).IgnoreFailure();
+  return platform::Success();
 }
 
-void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) {
-  AutoRotateImage(path, LinkedImagingLibrary(), rights);
+platform::Result<void> AutoRotateImage(const std::string& path, const platform::LocationRights& rights) {
+  return AutoRotateImage(path, LinkedImagingLibrary(), rights);
 }
 
 }  // namespace pw::storage

@@ -5,11 +5,11 @@
 // as comments. Any other file is left as it is.
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
 #include "platform/Errors.h"
 #include "platform/LocationRights.h"
+#include "platform/Result.h"
 #include "storage/ImagingLibrary.h"
 
 namespace pw::storage {
@@ -36,17 +36,6 @@ inline constexpr std::int32_t kSaveFormat = 98;
 inline constexpr std::int32_t kSaveBitsPerPixel = 24;
 inline constexpr std::int32_t kSaveQuality = 50;
 
-// The image file could not be opened (missing, in use, no access) or read.
-class AutoRotateError : public std::runtime_error {
- public:
-  AutoRotateError(const std::string& message, platform::ErrorCode error)
-      : std::runtime_error(message), error_(error) {}
-  platform::ErrorCode Error() const { return error_; }
-
- private:
-  platform::ErrorCode error_;
-};
-
 // The names the re-saved image may be written under before it replaces the
 // image, in the order they are tried: in the image's folder, "~" and letters
 // only, no longer than the image's own name (at least two characters), so the
@@ -60,12 +49,15 @@ inline constexpr std::uint32_t kScratchNameAttempts = 64;
 // a second thread stepping meanwhile breaks the rule). When it returns, the file under that name is
 // either unchanged or replaced as a whole by the re-saved image: the new image
 // is saved under a fresh scratch name in the same folder and only then takes
-// the old one's place; no scratch file is left behind. Throws AutoRotateError when the file cannot be opened or read.
+// the old one's place; no scratch file is left behind. Fails with the
+// system's error when the file cannot be opened (missing, in use, no access)
+// or read; the file is then unchanged. A picture the component cannot load,
+// or a save that fails, also leaves it unchanged, and is no failure here.
 // The step's own opens go through the rights (no link followed for the
 // console user); the caller acts with them.
-void AutoRotateImage(const std::string& path, ImagingLibrary& library,
-                     const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
-void AutoRotateImage(const std::string& path,
-                     const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
+platform::Result<void> AutoRotateImage(const std::string& path, ImagingLibrary& library,
+                                       const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
+platform::Result<void> AutoRotateImage(const std::string& path,
+                                       const platform::LocationRights& rights = platform::LocationRights::ProcessOwn());
 
 }  // namespace pw::storage

@@ -45,9 +45,6 @@ std::int32_t LastFileNumber(const std::vector<std::string>& names, std::size_t p
 
 }  // namespace
 
-SaveLocationFullError::SaveLocationFullError(const std::string& folder)
-    : std::runtime_error("No image number is left in " + folder) {}
-
 std::string ImageFolderPath(const std::string& saveLocation, const std::string& folderPrefix, std::int32_t number) {
   const std::string separator = saveLocation.size() == 3 ? "" : "\\";
   return saveLocation + separator + folderPrefix + std::to_string(number);
@@ -149,16 +146,16 @@ std::int32_t NextImageNumber(const ImageFolderNames& names, const std::string& f
   return number;
 }
 
-std::string NextImagePath(NamingState& state) {
+platform::Result<std::string> NextImagePath(NamingState& state) {
   const std::string location = state.saveLocation;
   state.activeSavePath = location;
   const platform::LocationRights& rights = state.rights;
 
   if (!platform::DirectoryExists(location)) {
     const platform::Result<void> made = platform::CreateDirectory(location);
-    if (!made.ok()) rights.CheckError(made.error(), location);
+    if (!made.ok()) PW_TRY(rights.CheckError(made.error()));
   }
-  if (platform::DirectoryExists(location)) rights.ConfineTo(location);
+  if (platform::DirectoryExists(location)) PW_TRY(rights.ConfineTo(location));
 
   // The folder in use is the last one before the first gap.
   const std::vector<bool> used = FolderNumbersInUse(location, state.folderPrefix);
@@ -175,32 +172,30 @@ std::string NextImagePath(NamingState& state) {
   if (!used[static_cast<std::size_t>(state.folderCounter)] && !platform::DirectoryExists(folder)) {
     const platform::Result<void> made = platform::CreateDirectory(folder);
     if (!made.ok()) {
-      rights.CheckError(made.error(), folder);
+      PW_TRY(rights.CheckError(made.error()));
       // No image folder can be made here: switch to the default location (its
       // change handler stores the counter) and tell the caller.
       state.host.SwitchSaveLocationToDefault();
       return state.defaultSavePath;
     }
   }
-  rights.CheckFolder(folder);
+  PW_TRY(rights.CheckFolder(folder));
 
   const ImageFolderNames listing = ListFolder(folder, state, PlainPrefix(state.filePrefix));
   // A link among the folder's entries could stand for any name the pull
   // writes there: for the console user the folder is not written in.
-  if (listing.holdsLink && rights.ActsForConsoleUser()) {
-    throw platform::LocationRefusedError(platform::LocationRefusal::Link, folder);
-  }
+  if (listing.holdsLink && rights.ActsForConsoleUser()) return platform::Failure(platform::error::kLocationLink);
   std::int32_t number = NextImageNumber(listing, state.filePrefix);
 
   if (number > kMaxFileNumber) {
-    if (state.folderCounter == kMaxFolderNumber) throw SaveLocationFullError(folder);
+    if (state.folderCounter == kMaxFolderNumber) return platform::Failure(platform::error::kNoImageNameLeft);
     // Roll over into the next folder, which never exists: the folder in use
     // is the last before the first gap.
     ++state.folderCounter;
     folder = ImageFolderPath(location, state.folderPrefix, state.folderCounter);
     const platform::Result<void> made = platform::CreateDirectory(folder);
-    if (!made.ok()) rights.CheckError(made.error(), folder);
-    if (platform::DirectoryExists(folder)) rights.CheckFolder(folder);
+    if (!made.ok()) PW_TRY(rights.CheckError(made.error()));
+    if (platform::DirectoryExists(folder)) PW_TRY(rights.CheckFolder(folder));
     number = 1;
   }
   return folder + "\\" + ImageFileName(state.filePrefix, number);

@@ -4,12 +4,12 @@
 // FilePrefix + four-digit number + ".jpg". Recomputed from the file system on
 // every call; nothing is cached.
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/LocationRights.h"
+#include "platform/Result.h"
 
 namespace pw::storage {
 
@@ -40,23 +40,20 @@ struct NamingState {
   NamingHost& host;
   // Whose rights and which link checks the folders take (the caller acts
   // with them); for the console user a numbered folder that is a link, lies
-  // outside the location or holds a link throws LocationRefusedError.
+  // outside the location or holds a link fails naming with
+  // error::kLocationLink, and a folder the user may not create with
+  // error::kLocationNotWritable.
   const platform::LocationRights& rights = platform::LocationRights::ProcessOwn();
-};
-
-// Folder 9999 holds number 9999: there is no name left that would not replace
-// an existing image. The image stays where it is.
-class SaveLocationFullError : public std::runtime_error {
- public:
-  explicit SaveLocationFullError(const std::string& folder);
 };
 
 // The full path of the file for the next image, creating the folders it needs;
 // or DefaultSavePath itself when no image folder can be made below L, having
-// switched the save-location field to DefaultSavePath. Throws
-// SaveLocationFullError at the cap, and what the host's listing throws when
-// the folder in use cannot be listed.
-std::string NextImagePath(NamingState& state);
+// switched the save-location field to DefaultSavePath. Fails with
+// error::kNoImageNameLeft at the cap (folder 9999 holds number 9999: no name
+// is left that would not replace an existing image, and the image stays where
+// it is), with the location's refusals (see NamingState::rights), and throws
+// what the host's listing throws when the folder in use cannot be listed.
+platform::Result<std::string> NextImagePath(NamingState& state);
 
 // The folder path for number n below the save location: a drive root (three
 // characters, "E:\") is followed directly by the prefix.

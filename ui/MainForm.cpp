@@ -377,7 +377,7 @@ void TMainForm::FormCreate() {
     // on neither the service (LocalSystem) nor an agent creates it here: the
     // service creates folders only as the console user, while pulling.
     if (!SessionAgentsInUse() && !platform::DirectoryExists(PathEdit.Text())) {
-      (void)platform::CreateDirectory(PathEdit.Text());
+      platform::CreateDirectory(PathEdit.Text()).IgnoreFailure();
     }
   } catch (const std::exception&) {
     platform::TraceCurrentException("Main window start-up");
@@ -551,7 +551,7 @@ void TMainForm::HandleDeviceMessage(const TMessage& message) {
 
 void TMainForm::WriteShowWindowMarker() {
   try {
-    if (platform::FileExists(kShowWindowMarkerPath)) (void)platform::DeleteFile(kShowWindowMarkerPath);
+    if (platform::FileExists(kShowWindowMarkerPath)) platform::DeleteFile(kShowWindowMarkerPath).IgnoreFailure();
     // Opened without sharing and closed at once; nothing is written.
     platform::OpenResult created =
         platform::CreateFile(kShowWindowMarkerPath, platform::access::kGenericRead | platform::access::kGenericWrite,

@@ -29,8 +29,14 @@ void PictureLanding::SettleAtStart() {
   (void)Transfers();
   // With nobody at the console the location waits for its first pull.
   try {
-    const platform::LocationRights::Pull pull(locationRights_);
-    const platform::LocationRights::Acting acting = locationRights_.Act();
+    platform::Result<platform::LocationRights::Pull> pull = platform::LocationRights::Pull::Begin(locationRights_);
+    platform::Result<platform::LocationRights::Acting> acting =
+        pull ? locationRights_.Act() : platform::Failure(pull.error());
+    if (!acting) {
+      platform::DebugTrace("Settling leftover transfers at start: " +
+                           platform::LocationFailureText(acting.error(), form_.PathEdit.Text()));
+      return;
+    }
     SettleSaveLocation();
   } catch (const std::exception&) {
     platform::TraceCurrentException("Settling leftover transfers at start");
@@ -51,12 +57,12 @@ scanner::TransferJournal& PictureLanding::Transfers() {
   return transfers_;
 }
 
-std::string PictureLanding::NextImagePath() {
+platform::Result<std::string> PictureLanding::NextImagePath() {
   storage::NamingState state{form_.PathEdit.Text(), form_.FilePrefix,     form_.FolderPrefix,
                              form_.DefaultSavePath, form_.FolderCounter,  form_.ActiveSavePath,
                              *this,                 locationRights_};
   switchedInNaming_ = false;
-  std::string path = storage::NextImagePath(state);
+  PW_TRY_ASSIGN(std::string path, storage::NextImagePath(state));
   // An image folder was had: a later switch is a new one, and is told.
   if (!switchedInNaming_) toldSwitchToDefault_ = false;
   return path;
@@ -110,8 +116,9 @@ bool PictureLanding::EnoughFreeSpace(const std::string& path, std::int32_t bytes
 
 std::string PictureLanding::FallbackImagePath() const { return storage::FallbackImagePath(form_.Settings.Path()); }
 
-void PictureLanding::AutoRotateImage(const std::string& path, const platform::LocationRights& rights) {
-  storage::AutoRotateImage(path, rights);
+platform::Result<void> PictureLanding::AutoRotateImage(const std::string& path,
+                                                       const platform::LocationRights& rights) {
+  return storage::AutoRotateImage(path, rights);
 }
 
 }  // namespace pw::ui

@@ -48,7 +48,7 @@ class PictureLanding final : public scanner::PullHost, public storage::NamingHos
   // scanner::PullHost
   // The file for the next pulled image (or DefaultSavePath when no image
   // folder can be made below the save location).
-  std::string NextImagePath() override;
+  platform::Result<std::string> NextImagePath() override;
   const std::string& DefaultSaveLocation() const override;
   // Whether the drive of the path has room for the needed bytes.
   bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const override;
@@ -58,7 +58,7 @@ class PictureLanding final : public scanner::PullHost, public storage::NamingHos
   bool AutoRotateSwitchedOn() const override;
   // Re-saves a pulled image upright through the imaging component when its
   // EXIF orientation asks for it; throws when the file cannot be opened.
-  void AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;
+  platform::Result<void> AutoRotateImage(const std::string& path, const platform::LocationRights& rights) override;
   platform::LocationRights& SaveLocationRights() override { return locationRights_; }
   void SettleSaveLocation() override;
   scanner::TransferJournal& Transfers() override;

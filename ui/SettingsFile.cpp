@@ -163,7 +163,7 @@ void SettingsFile::WriteApplied(const AppliedSettings& applied) {
   autoRotateStored_ = applied.autoRotate ? 1 : 0;
 }
 
-void SettingsFile::Delete() const { (void)platform::DeleteFile(path_); }
+void SettingsFile::Delete() const { platform::DeleteFile(path_).IgnoreFailure(); }
 
 std::string SettingsFile::ServiceSettingsFile(const std::string& settingsName, const std::string& besideExecutable,
                                               const std::string& publicFile, bool agentPage,
@@ -200,7 +200,7 @@ std::string SettingsFile::ServiceSettingsFile(const std::string& settingsName, c
   // A file someone else owns (made before the folder was secured) is never
   // read: it is deleted and the settings start afresh.
   if (platform::FileExists(path) && !platform::OwnedBySystemOrAdministrators(path)) {
-    (void)platform::DeleteFile(path);
+    platform::DeleteFile(path).IgnoreFailure();
     if (platform::FileExists(path)) return besideExecutable + settingsName;
   }
   // A damaged file (or one made to harm) is read by the rules, each value
@@ -250,7 +250,7 @@ void SettingsFile::MoveSettingsFile(const std::string& from, const std::string& 
   }
   const std::int32_t autoRotate = platform::ReadProfileInteger(kSettingsSection, "AutoRoate", -1, from);
   if (autoRotate == 0 || autoRotate == 1) carry("AutoRoate", std::to_string(autoRotate));
-  (void)WriteSettingsFile(carried, to);
+  WriteSettingsFile(carried, to).IgnoreFailure();
   // Once the new file exists the old one is never read again; where the
   // service may not delete it (its user shut the service out), it stays.
   if (!platform::DeleteFile(from)) platform::DebugTrace("The old settings file " + from + " could not be removed");

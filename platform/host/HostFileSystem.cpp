@@ -507,6 +507,7 @@ Result<void> MoveEntry(const std::string& source, const std::string& target, boo
   if (moved != 0) return Failure(errno == EEXIST ? error::kAlreadyExists : host::ErrorFromErrno(errno));
   world.SetExtraAttributes(from.hostPath, 0);
   world.SetExtraAttributes(to.hostPath, attributes);
+  world.AfterRename(to.hostPath);
   return Success();
 }
 
@@ -951,6 +952,7 @@ Result<void> RenameRelative(const FileHandle& file, const FileHandle& folder, co
   world.SetExtraAttributes(to, attributes);
   // The handle follows its file: later share checks see the new name.
   open->Renamed(to);
+  world.AfterRename(to);
   return Success();
 }
 

@@ -1,5 +1,4 @@
-#include <stdexcept>
-#include <string>
+#include <memory>
 
 #include "platform/Windows.h"
 #include "platform/hostworld/Desktop.h"
@@ -32,14 +31,15 @@ constinit HandleForgetter gHandleForgetter;
 
 }  // namespace
 
-Window::Window(const WindowParams& details, WindowHandler& handler) : handler_(&handler) {
-  const Result<WindowHandle> created = Desk().CreateWindow(details, this, &gHandleForgetter, handler_);
-  if (!created) throw std::runtime_error("CreateWindowExA failed with error " + std::to_string(created.error()));
-  handle_ = *created;
-  if (Desk().Send(handle_, wm::kCreate, 0, 0) == -1) {
-    Destroy();
-    throw std::runtime_error("CreateWindowExA failed: the window refused WM_CREATE");
+Result<std::unique_ptr<Window>> Window::Create(const WindowParams& details, WindowHandler& handler) {
+  std::unique_ptr<Window> window(new Window(handler));
+  PW_TRY_ASSIGN(window->handle_, Desk().CreateWindow(details, window.get(), &gHandleForgetter, window->handler_));
+  if (Desk().Send(window->handle_, wm::kCreate, 0, 0) == -1) {
+    // CreateWindowExA sets no error for a window that refused WM_CREATE.
+    window->Destroy();
+    return Failure(error::kSuccess);
   }
+  return window;
 }
 
 Window::~Window() { Destroy(); }

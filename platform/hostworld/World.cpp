@@ -700,4 +700,14 @@ void World::BeforeCreate(const fs::path& hostPath) {
   if (createObserver_) createObserver_(hostPath);
 }
 
+void World::SetRenameObserver(std::function<void(const fs::path&)> observer) {
+  std::scoped_lock lock(mutex_);
+  renameObserver_ = std::move(observer);
+}
+
+void World::AfterRename(const fs::path& hostPath) {
+  std::scoped_lock lock(mutex_);
+  if (renameObserver_) renameObserver_(hostPath);
+}
+
 }  // namespace pw::hostworld

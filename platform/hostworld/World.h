@@ -184,6 +184,12 @@ class World {
   void SetCreateObserver(std::function<void(const std::filesystem::path&)> observer);
   // For the backend: a file is about to be created at hostPath.
   void BeforeCreate(const std::filesystem::path& hostPath);
+  // Test code: runs on the renaming thread, under the world's lock, just
+  // after an entry took a new name (its host path), so a test can act at
+  // that very moment, as another program opening a fresh file does. Empty: none.
+  void SetRenameObserver(std::function<void(const std::filesystem::path&)> observer);
+  // For the backend: an entry has just been renamed to hostPath.
+  void AfterRename(const std::filesystem::path& hostPath);
 
   // Write faults, per drive letter or per file (a Windows path). Test code:
   //   world.SetWriteFault('C', hostworld::WriteFault::DiskFullAfter(4096));
@@ -259,6 +265,7 @@ class World {
   std::unique_ptr<SessionTable> sessions_;
   mutable WriteCache writeCache_;
   std::function<void(const std::filesystem::path&)> createObserver_;
+  std::function<void(const std::filesystem::path&)> renameObserver_;
   mutable SynchronousIo pendingIo_;
 };
 

@@ -100,7 +100,12 @@ FormWindow::FormWindow(const FormParams& details) {
   window.title = details.title;
   window.style = details.style;
   window.bounds = {details.position.x, details.position.y, details.position.x + outer.width, details.position.y + outer.height};
-  window_ = std::make_unique<platform::Window>(window, static_cast<platform::WindowHandler&>(*this));
+  // A constructor has no failure to return: a form without its window is no
+  // form, as a class that cannot be registered is none.
+  platform::Result<std::unique_ptr<platform::Window>> created =
+      platform::Window::Create(window, static_cast<platform::WindowHandler&>(*this));
+  if (!created) throw std::runtime_error("CreateWindowExA failed with error " + std::to_string(created.error()));
+  window_ = std::move(created).value();
   controls_ = CreateNativeControls(window_->handle(), details);
 }
 

@@ -87,17 +87,19 @@ Size OuterSizeForClient(std::uint32_t windowStyle, std::uint32_t exStyle, Size c
   return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
-Window::Window(const WindowParams& details, WindowHandler& handler) : handler_(&handler) {
+Result<std::unique_ptr<Window>> Window::Create(const WindowParams& details, WindowHandler& handler) {
+  std::unique_ptr<Window> window(new Window(handler));
   HWND hwnd = ::CreateWindowExA(details.exStyle, details.className.c_str(), details.title.c_str(),
                                 details.style & ~style::kVisible, details.bounds.left, details.bounds.top,
                                 details.bounds.Width(), details.bounds.Height(), nullptr, nullptr,
-                                ::GetModuleHandleA(nullptr), this);
+                                ::GetModuleHandleA(nullptr), window.get());
   if (hwnd == nullptr) {
-    DWORD error = ::GetLastError();
-    handle_ = nullptr;
-    throw std::runtime_error("CreateWindowExA failed with error " + std::to_string(error));
+    const DWORD error = ::GetLastError();
+    window->handle_ = nullptr;
+    return Failure(error);
   }
-  handle_ = hwnd;
+  window->handle_ = hwnd;
+  return window;
 }
 
 Window::~Window() { Destroy(); }

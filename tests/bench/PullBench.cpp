@@ -38,6 +38,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <span>
 #include <sstream>
 #include <string>
@@ -187,8 +188,10 @@ struct ConsoleUserLocation {
     world.MakeDirectories("C:\\Bench\\Photo1");
     world.UserSessions().LogOn("alice");
     rights.SetActForConsoleUser(true);
-    pull.emplace(rights);
-    rights.ConfineTo("C:\\Bench");
+    platform::Result<platform::LocationRights::Pull> begun = platform::LocationRights::Pull::Begin(rights);
+    if (!begun) throw std::runtime_error("nobody at the console");
+    pull.emplace(std::move(begun).value());
+    if (!rights.ConfineTo("C:\\Bench")) throw std::runtime_error("the location cannot be held");
   }
   hostworld::World world;
   platform::LocationRights rights;
@@ -198,7 +201,8 @@ struct ConsoleUserLocation {
 void Impersonation(benchmark::State& state) {
   ConsoleUserLocation location;
   for (auto _ : state) {
-    const platform::LocationRights::Acting acting = location.rights.Act();
+    const platform::Result<platform::LocationRights::Acting> acting = location.rights.Act();
+    if (!acting) state.SkipWithError("nobody at the console");
     benchmark::ClobberMemory();
   }
 }
@@ -209,7 +213,8 @@ void OpenNewFile(benchmark::State& state, bool asConsoleUser) {
   const platform::LocationRights& rights = asConsoleUser ? location.rights : platform::LocationRights::ProcessOwn();
   const std::string path = "C:\\Bench\\Photo1\\~0000001";
   for (auto _ : state) {
-    const platform::LocationRights::Acting acting = location.rights.Act();
+    const platform::Result<platform::LocationRights::Acting> acting = location.rights.Act();
+    if (!acting) state.SkipWithError("nobody at the console");
     platform::OpenResult created = rights.Open(path, platform::access::kGenericRead | platform::access::kGenericWrite,
                                                platform::share::kNone, platform::Disposition::CreateNew);
     if (!created.file) state.SkipWithError("the file was not created");

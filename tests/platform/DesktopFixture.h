@@ -73,7 +73,7 @@ class DesktopTest : public ::testing::Test {
     details.title = title;
     details.style = windowStyle;
     details.bounds = {100, 100, 400, 300};
-    return std::make_unique<platform::Window>(details, handler);
+    return platform::Window::Create(details, handler).value();
   }
 
   // Takes and dispatches every waiting message; returns the ones taken.

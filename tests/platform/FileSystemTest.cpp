@@ -236,7 +236,7 @@ TEST_F(FileSystemTest, HardLinksAreOneFileWithTwoNames) {
 TEST_F(FileSystemTest, ReadOnlyFilesRefuseWriters) {
   scratch_.WriteFile("ro.txt", "keep");
   ASSERT_TRUE(SetFileAttributes(scratch_ / "ro.txt", attribute::kReadOnly).ok());
-  ScopeExit clear([&] { (void)SetFileAttributes(scratch_ / "ro.txt", attribute::kNormal); });
+  ScopeExit clear([&] { SetFileAttributes(scratch_ / "ro.txt", attribute::kNormal).IgnoreFailure(); });
   EXPECT_EQ(GetFileAttributes(scratch_ / "ro.txt").value_or(0) & attribute::kReadOnly, attribute::kReadOnly);
   if (test::KnownWineDifference("Wine enforces the read-only attribute on opens through Unix permissions, "
                                 "which the root user bypasses")) {
@@ -383,7 +383,7 @@ TEST_F(FileSystemTest, DiskFreeSpaceOfAMissingDriveFails) {
 TEST_F(FileSystemTest, CurrentDirectoryFollowsSetCurrentDirectory) {
   const std::string before = GetCurrentDirectory();
   ASSERT_FALSE(before.empty());
-  ScopeExit restore([&] { (void)SetCurrentDirectory(before); });
+  ScopeExit restore([&] { SetCurrentDirectory(before).IgnoreFailure(); });
   ASSERT_TRUE(CreateDirectory(scratch_ / "Work").ok());
   ASSERT_TRUE(SetCurrentDirectory(scratch_ / "work").ok());
   EXPECT_EQ(Upper(GetCurrentDirectory()), Upper(scratch_ / "Work"));

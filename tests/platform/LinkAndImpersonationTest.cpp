@@ -172,7 +172,7 @@ TEST_F(RelativeFileTest, FilesOfAnOpenFolderStayInItWhenItsPathLeadsElsewhere) {
       linked && (GetFileAttributes(scratch_ / (home + "\\img0003.jpg")).value_or(0) & attribute::kReparsePoint) != 0;
   if (linked && !seenAsLink) {
     EXPECT_TRUE(test::KnownWineDifference("CreateSymbolicLink makes a Unix link that Win32 sees as its target, not as a link"));
-    (void)DeleteFile(scratch_ / (home + "\\img0003.jpg"));
+    DeleteFile(scratch_ / (home + "\\img0003.jpg")).IgnoreFailure();
   } else if (linked) {
     for (const Disposition disposition : {Disposition::CreateNew, Disposition::OpenExisting, Disposition::CreateAlways}) {
       const OpenResult opened = CreateFileRelative(folder.file, "img0003.jpg", kChange, share::kNone, disposition);
@@ -239,10 +239,10 @@ TEST(ImpersonationTest, TheConsoleUsersTokenDeniesWritesThatUserMayNotMake) {
       }
     }
     // Back to the process's own rights: what Wine let through goes again.
-    (void)DeleteFile(row.path);
-    (void)RemoveDirectory(row.path + ".d");
+    DeleteFile(row.path).IgnoreFailure();
+    RemoveDirectory(row.path + ".d").IgnoreFailure();
   }
-  if (viaJunction) (void)RemoveDirectory(scratch / "Link");
+  if (viaJunction) RemoveDirectory(scratch / "Link").IgnoreFailure();
 
   // What the user's thread creates is the user's, made by name or relative
   // to the folder; what the process creates is its own (or Administrators').
@@ -262,8 +262,8 @@ TEST(ImpersonationTest, TheConsoleUsersTokenDeniesWritesThatUserMayNotMake) {
     EXPECT_TRUE(OwnedByActingUser(mine + "\\pagewick-owned.txt"));
     EXPECT_TRUE(OwnedByActingUser(mine + "\\pagewick-owned2.txt"));
   }
-  (void)DeleteFile(mine + "\\pagewick-owned.txt");
-  (void)DeleteFile(mine + "\\pagewick-owned2.txt");
+  DeleteFile(mine + "\\pagewick-owned.txt").IgnoreFailure();
+  DeleteFile(mine + "\\pagewick-owned2.txt").IgnoreFailure();
 }
 
 }  // namespace

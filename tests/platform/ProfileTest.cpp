@@ -219,7 +219,7 @@ TEST_F(ProfileTest, WritesFollowTheWindowsRules) {
   for (const WriteCase& row : WriteCases()) {
     SCOPED_TRACE(row.name);
     const std::string path = scratch_ / "write.ini";
-    (void)DeleteFile(path);
+    DeleteFile(path).IgnoreFailure();
     if (row.initial) scratch_.WriteFile("write.ini", *row.initial);
     for (const WriteStep& step : row.steps) {
       const std::optional<std::string_view> value =
@@ -255,8 +255,8 @@ TEST_F(ProfileTest, ABatchOfKeysLandsInOneReplacement) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    (void)DeleteFile(path);
-    (void)DeleteFile(single);
+    DeleteFile(path).IgnoreFailure();
+    DeleteFile(single).IgnoreFailure();
     if (row.initial) {
       scratch_.WriteFile("batch.ini", *row.initial);
       scratch_.WriteFile("single.ini", *row.initial);
@@ -287,9 +287,9 @@ TEST_F(ProfileTest, AWriteConfinedToAFolderOpensOnlyItsOwnFiles) {
     return WriteProfileStrings("Setting", std::span(&entry, 1), path, confinement);
   };
   auto reset = [&] {
-    (void)DeleteFile(path);
-    (void)DeleteFile(path + ".new");
-    (void)RemoveDirectory(path + ".new");
+    DeleteFile(path).IgnoreFailure();
+    DeleteFile(path + ".new").IgnoreFailure();
+    RemoveDirectory(path + ".new").IgnoreFailure();
     scratch_.WriteFile("other.txt", "other's");
   };
 
@@ -325,11 +325,11 @@ TEST_F(ProfileTest, AWriteConfinedToAFolderOpensOnlyItsOwnFiles) {
   const bool seenAsLink = linked && (GetFileAttributes(path).value_or(0) & attribute::kReparsePoint) != 0;
   if (linked && !seenAsLink &&
       test::KnownWineDifference("CreateSymbolicLink makes a Unix link that Win32 sees as its target, not as a link")) {
-    (void)DeleteFile(path);
+    DeleteFile(path).IgnoreFailure();
   } else if (linked) {
     EXPECT_FALSE(write(within).ok()) << "a link as the file";
     EXPECT_EQ(scratch_.ReadFile("other.txt"), "other's");
-    (void)DeleteFile(path);
+    DeleteFile(path).IgnoreFailure();
   }
   scratch_.WriteFile("own\\s.ini", "junk\r\n[Setting]\r\nKey1=x\r\n");
   ASSERT_TRUE(write(ProfileConfinement{folder, true}).ok());

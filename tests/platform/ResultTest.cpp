@@ -111,5 +111,41 @@ TEST(ResultTest, MoveOnlyValuesPassThroughTryAssign) {
   EXPECT_EQ(*moved, 42);
 }
 
+// A failure must be looked at before it goes; a move or a copy hands the duty
+// on, and a failure dropped on purpose says so. Debug builds assert; the
+// shipped build keeps no flag at all.
+TEST(ResultTest, AFailureNobodyLookedAtAssertsInDebugBuilds) {
+#ifndef NDEBUG
+  EXPECT_DEATH({ const Result<void> dropped = Failure(error::kAccessDenied); }, "dropped without being looked at");
+  EXPECT_DEATH({ const Result<int> dropped = Failure(error::kFileNotFound); }, "dropped without being looked at");
+  EXPECT_DEATH(
+      {
+        Result<int> overwritten = Failure(error::kFileNotFound);
+        overwritten = 3;
+      },
+      "dropped without being looked at");
+  EXPECT_DEATH(
+      {
+        Result<void> first = Failure(error::kAccessDenied);
+        const Result<void> second = std::move(first);
+      },
+      "dropped without being looked at")
+      << "the move hands the duty to the new object";
+#else
+  EXPECT_EQ(sizeof(Result<int>), sizeof(std::variant<int, Error>));
+#endif
+  // Looked at in any of these ways, or dropped on purpose: nothing asserts.
+  const auto fail = [] { return Result<std::string>(Failure(error::kAccessDenied)); };
+  EXPECT_FALSE(fail().ok());
+  EXPECT_FALSE(static_cast<bool>(fail()));
+  EXPECT_EQ(fail().error(), error::kAccessDenied);
+  EXPECT_EQ(fail().value_or("fallback"), "fallback");
+  fail().IgnoreFailure();
+  Result<std::string> first = fail();
+  const Result<std::string> second = std::move(first);
+  EXPECT_EQ(second.error(), error::kAccessDenied) << "the moved-from one owes nothing";
+  [[maybe_unused]] const Result<void> success = Success();  // a success needs no look
+}
+
 }  // namespace
 }  // namespace pw::platform

@@ -41,7 +41,7 @@ class ServiceControlTest : public ::testing::Test {
     // Whatever a test created goes again, also when it failed half way.
     for (const std::string& name : created_) {
       const Result<ServiceHandle> service = OpenService(manager_, name, service_access::kAllAccess);
-      if (service) (void)DeleteService(*service);
+      if (service) DeleteService(*service).IgnoreFailure();
     }
   }
 
@@ -297,7 +297,7 @@ class QuitTest : public ::testing::Test, public WindowHandler {
     details.className = "PagewickQuitProbe";
     details.title = "quit probe";
     details.style = style::kPopup;
-    return std::make_unique<Window>(details, *this);
+    return Window::Create(details, *this).value();
   }
 };
 

@@ -129,10 +129,7 @@ TEST(ThreadChecker, HoldsTheRulesOfTheObjectsThatUseIt) {
        "Thread rule broken: platform::Pipe's reading end used on a thread that does not own it"},
       {"the process's own rights on any thread",
        [] {
-         EXPECT_TRUE(OnOtherThread([] {
-           platform::LocationRights::ProcessOwn().CheckFolder("C:\\");
-           return true;
-         }));
+         EXPECT_TRUE(OnOtherThread([] { return platform::LocationRights::ProcessOwn().CheckFolder("C:\\").ok(); }));
        },
        nullptr},
       {"a save location's rights switched to the console user on another thread",

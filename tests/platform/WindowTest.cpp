@@ -89,9 +89,9 @@ TEST_F(WindowTest, ClientAreaHasTheRequestedSize) {
   details.title = "Pagewick Size Probe";
   details.style = windowStyle;
   details.bounds = {268, 226, 268 + outer.width, 226 + outer.height};
-  platform::Window window(details, handler);
-  EXPECT_EQ(platform::GetClientSize(window.handle()), (platform::Size{520, 362}));
-  std::optional<platform::Rect> bounds = platform::GetWindowRect(window.handle());
+  const auto window = platform::Window::Create(details, handler).value();
+  EXPECT_EQ(platform::GetClientSize(window->handle()), (platform::Size{520, 362}));
+  std::optional<platform::Rect> bounds = platform::GetWindowRect(window->handle());
   ASSERT_TRUE(bounds);
   EXPECT_EQ(bounds->left, 268);
   EXPECT_EQ(bounds->top, 226);

@@ -3,6 +3,7 @@
 // the explorer window, and the ways a pull ends early.
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "platform/hostworld/WorldSecurity.h"
 #include "tests/scanner/PollFixture.h"
 #include "tests/scanner/ScannerFixture.h"
+#include "tools/scanner-sim/ScannerPicture.h"
 
 namespace pw::test {
 namespace {
@@ -288,6 +290,43 @@ TEST_F(ImagePullTest, APictureTheScannerOffersAgainIsSavedOnceAndWhole) {
   EXPECT_TRUE(PullOnce());
   EXPECT_EQ(Read(name(4, ".jpg")), "the user's own picture");
   EXPECT_EQ(Read(name(5, ".jpg")), Image(fourth));
+  EXPECT_EQ(simulator->QueuedImages(), 0u);
+}
+
+// Another program (an indexer, a virus scanner) opens the picture the moment
+// it takes its name, so the turn cannot open it: the picture stays as it
+// came, the failed turn is traced, and the rest of the landing runs: its
+// folder opens and it is the picture saved last, which is not saved twice.
+TEST_F(ImagePullTest, APictureHeldOpenWhenItIsTurnedLandsAsItCame) {
+  form->AutoRCheckBx.SetChecked(true);
+  sim::PictureRecipe details;
+  details.orientation = 8;
+  details.seed = 31;
+  const std::vector<std::byte> sideways = sim::MakeScannerPicture(details);
+  simulator->QueueImage(sideways);
+  std::optional<platform::FileHandle> held;  // opened on the service's thread under the world's lock
+  world.SetRenameObserver([&](const std::filesystem::path& hostPath) {
+    if (held || hostPath.filename() != "img0001.jpg") return;
+    held = std::move(platform::CreateFile(kFirstImage, platform::access::kGenericRead, platform::share::kRead,
+                                          platform::Disposition::OpenExisting)
+                         .file);
+  });
+  hostworld::ClearDebugTrace();
+  const bool pulled = PullOnce();
+  world.SetRenameObserver(nullptr);
+  ASSERT_TRUE(held && held->valid()) << "the picture was never held open";
+  held.reset();
+  EXPECT_TRUE(pulled);
+  EXPECT_EQ(Read(kFirstImage), Image(sideways)) << "unturned, whole, under its name";
+  EXPECT_EQ(Explores().size(), 1u) << "its folder opens";
+  const std::vector<std::string> trace = hostworld::DebugTraceLines();
+  ASSERT_EQ(trace.size(), 1u);
+  EXPECT_EQ(trace[0].rfind("Image pull: the turn of " + std::string(kFirstImage) + " failed with error 32", 0), 0u)
+      << trace[0];
+
+  simulator->QueueImage(sideways);
+  EXPECT_TRUE(PullOnce());
+  EXPECT_FALSE(Exists(std::string(kPictures) + "\\Photo1\\img0002.jpg")) << "the picture saved last is not saved again";
   EXPECT_EQ(simulator->QueuedImages(), 0u);
 }
 

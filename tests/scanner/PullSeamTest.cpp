@@ -22,7 +22,7 @@ namespace {
 
 class FakePullHost final : public scanner::PullHost {
  public:
-  std::string NextImagePath() override { return answers.at(namings++); }
+  platform::Result<std::string> NextImagePath() override { return answers.at(namings++); }
   const std::string& DefaultSaveLocation() const override { return defaultLocation; }
   bool EnoughFreeSpace(const std::string& path, std::int32_t bytesNeeded) const override {
     spaceAsked.emplace_back(path, bytesNeeded);
@@ -35,7 +35,10 @@ class FakePullHost final : public scanner::PullHost {
     return roomForAChunk;
   }
   bool AutoRotateSwitchedOn() const override { return autoRotate; }
-  void AutoRotateImage(const std::string& path, const platform::LocationRights&) override { rotated.push_back(path); }
+  platform::Result<void> AutoRotateImage(const std::string& path, const platform::LocationRights&) override {
+    rotated.push_back(path);
+    return platform::Success();
+  }
   platform::LocationRights& SaveLocationRights() override { return rights; }
   void SettleSaveLocation() override {}
   scanner::TransferJournal& Transfers() override { return transfers; }

@@ -224,7 +224,7 @@ TEST_F(ServedScanner, TheWatcherBroadcastsPlugAndUnplugToTopLevelWindows) {
   platform::WindowParams details;
   details.className = "DeviceChangeRecorder";
   details.title = "recorder";
-  platform::Window window(details, recorder);
+  const auto window = platform::Window::Create(details, recorder).value();
   hostworld::ServedDeviceWatcher watcher(world, 5ms);
   auto pumpUntil = [&](std::size_t count) {
     return WaitFor([&] {

@@ -84,7 +84,7 @@ inline ::testing::AssertionResult PassesRan(hostworld::World& world, std::uint64
   const std::uint64_t from = ServicePasses(world);
   const auto nudge = [&] {
     const pf::WindowHandle control = pf::FindWindow(kControlWindowClass, std::nullopt);
-    if (control != nullptr) (void)pf::PostThreadMessage(pf::GetWindowThreadId(control), pf::wm::kNull, 0, 0);
+    if (control != nullptr) pf::PostThreadMessage(pf::GetWindowThreadId(control), pf::wm::kNull, 0, 0).IgnoreFailure();
   };
   if (WaitUntil([&] {
         nudge();

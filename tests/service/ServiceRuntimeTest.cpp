@@ -23,6 +23,7 @@ namespace control = pf::service_control;
 class ServiceRuntimeTest : public ::testing::Test {
  protected:
   ServiceRuntimeTest() {
+    dispatched.IgnoreFailure();  // a placeholder: only the dispatcher's own answer counts
     probe.Name = "Probe";
     probe.DisplayName = "Probe service";
     probe.Interactive = true;
@@ -247,8 +248,9 @@ TEST_F(ServiceRuntimeTest, AStopInsideABoxNobodyAnswersClosesItAndStops) {
   probe.OnStopWaitsInModalLoop = [&] { pf::CloseOwnedDialogs(owner); };
   probe.OnExecute = [&](TService& sender) {
     ASSERT_TRUE(pf::RegisterWindowClass("ProbeOwner").ok());
-    pf::Window window({"ProbeOwner", "Probe owner", pf::style::kOverlapped, 0, {0, 0, 100, 100}}, quiet);
-    owner = window.handle();
+    const auto window =
+        pf::Window::Create({"ProbeOwner", "Probe owner", pf::style::kOverlapped, 0, {0, 0, 100, 100}}, quiet).value();
+    owner = window->handle();
     answer = pf::MessageBoxEx(owner, "nobody reads this", "Probe", pf::mb::kOk, 0);
     while (!sender.ServiceThread()->Terminated()) {
       sender.ProcessRequests();

@@ -142,7 +142,7 @@ TEST_F(AutoRotateTest, ResavesAnImageWhoseProbeByteIsEightWithBothComments) {
     SCOPED_TRACE(c.what);
     imaging.calls.clear();
     Place(HeaderFile(4096, 8, c.carried));
-    AutoRotateImage(path, imaging);
+    EXPECT_TRUE(AutoRotateImage(path, imaging).ok());
 
     const std::string scratch = folder / "~ggggggg";
     const std::vector<FakeImaging::Call> expected = {
@@ -163,7 +163,7 @@ TEST_F(AutoRotateTest, ImagesWithAnyOtherProbeValueStayUntouched) {
     SCOPED_TRACE(probe);
     const std::string original = HeaderFile(4096, static_cast<std::uint8_t>(probe), kDateWithZero);
     Place(original);
-    AutoRotateImage(path, imaging);
+    EXPECT_TRUE(AutoRotateImage(path, imaging).ok());
     EXPECT_TRUE(imaging.calls.empty());
     EXPECT_EQ(Content(), original);
   }
@@ -188,7 +188,7 @@ TEST_F(AutoRotateTest, ShortFilesCountTheirMissingBytesAsAbsent) {
     SCOPED_TRACE("length " + std::to_string(c.length));
     imaging.calls.clear();
     Place(HeaderFile(c.length, 8, kDateWithZero));
-    AutoRotateImage(path, imaging);
+    EXPECT_TRUE(AutoRotateImage(path, imaging).ok());
     if (!c.resaved) {
       EXPECT_TRUE(imaging.calls.empty());
       continue;
@@ -201,7 +201,7 @@ TEST_F(AutoRotateTest, ShortFilesCountTheirMissingBytesAsAbsent) {
 
 TEST_F(AutoRotateTest, TheFileIsClosedBeforeTheComponentOpensIt) {
   Place(HeaderFile(4096, 8, kDateWithZero));
-  AutoRotateImage(path, imaging);
+  EXPECT_TRUE(AutoRotateImage(path, imaging).ok());
   ASSERT_TRUE(imaging.fileFreeAtLoad.has_value());
   EXPECT_TRUE(*imaging.fileFreeAtLoad);
 }
@@ -214,7 +214,7 @@ TEST_F(AutoRotateTest, AFailedLoadLeavesTheFileAndFreesOnlyWhatTheRecordHolds) {
     imaging.loadLeavesData = leavesData;
     const std::string original = HeaderFile(4096, 8, kDateWithZero);
     Place(original);
-    AutoRotateImage(path, imaging);
+    EXPECT_TRUE(AutoRotateImage(path, imaging).ok());
     const std::vector<std::string> expected =
         leavesData ? std::vector<std::string>{"load", "free"} : std::vector<std::string>{"load"};
     EXPECT_EQ(imaging.Entries(), expected);
@@ -226,7 +226,7 @@ TEST_F(AutoRotateTest, AFailedCarriedCommentSkipsTheSave) {
   imaging.carriedCommentStatus = 0;
   const std::string original = HeaderFile(4096, 8, kDateWithZero);
   Place(original);
-  AutoRotateImage(path, imaging);
+  EXPECT_TRUE(AutoRotateImage(path, imaging).ok());
   EXPECT_EQ(imaging.Entries(), (std::vector<std::string>{"load", "comment", "comment", "free"}));
   EXPECT_EQ(Content(), original);
 }
@@ -249,7 +249,7 @@ TEST_F(AutoRotateTest, AFailedSaveKeepsTheOldImage) {
     imaging.saveWrites = c.writes;
     const std::string original = HeaderFile(4096, 8, kDateWithZero);
     Place(original);
-    AutoRotateImage(path, imaging);
+    EXPECT_TRUE(AutoRotateImage(path, imaging).ok());
     EXPECT_EQ(imaging.Entries(), (std::vector<std::string>{"load", "comment", "comment", "save", "free"}));
     EXPECT_EQ(Content(), original);
     EXPECT_FALSE(ScratchLeft());
@@ -261,7 +261,7 @@ TEST_F(AutoRotateTest, AnImageThatCannotBeReplacedStaysAsItWas) {
   imaging.openDuringSave = path;
   const std::string original = HeaderFile(4096, 8, kDateWithZero);
   Place(original);
-  AutoRotateImage(path, imaging);
+  EXPECT_TRUE(AutoRotateImage(path, imaging).ok());
   imaging.heldOpen.reset();
   EXPECT_EQ(Content(), original);
   EXPECT_FALSE(ScratchLeft());
@@ -274,7 +274,7 @@ TEST_F(AutoRotateTest, TheScratchNameIsNeverAFileThatExists) {
   folder.WriteFile("~ggggggg", "another file of the user's");
   folder.WriteFile("~ggggggh", "and a third");
   Place(HeaderFile(4096, 8, kDateWithZero));
-  AutoRotateImage(path, imaging);
+  EXPECT_TRUE(AutoRotateImage(path, imaging).ok());
   EXPECT_EQ(Content(), "re-saved image");
   EXPECT_EQ(folder.ReadFile("img0001.jpg.autorotate.tmp"), "the user's own file");
   EXPECT_EQ(folder.ReadFile("~ggggggg"), "another file of the user's");
@@ -295,7 +295,7 @@ TEST_F(AutoRotateTest, AnImageWhosePathIsLongIsTurnedAllTheSame) {
     ASSERT_EQ(image.size(), length);
     world.WriteFile(image, HeaderFile(4096, 8, kDateWithZero));
 
-    AutoRotateImage(image, imaging);
+    EXPECT_TRUE(AutoRotateImage(image, imaging).ok());
     EXPECT_EQ(world.ReadFile(image), "re-saved image");
     ASSERT_EQ(imaging.Entries(), (std::vector<std::string>{"load", "comment", "comment", "save", "free"}));
     const std::string scratch = imaging.calls[3].fileName;
@@ -323,41 +323,27 @@ TEST_F(AutoRotateTest, ASaveTheDiskRefusesLeavesTheImageAsItWas) {
     const std::string original = HeaderFile(4096, 8, kDateWithZero);
     Place(original);
     world.SetWriteFault('C', c.fault);
-    AutoRotateImage(path, imaging);
+    EXPECT_TRUE(AutoRotateImage(path, imaging).ok());
     world.ClearWriteFaults();
     EXPECT_EQ(Content(), original);
     EXPECT_FALSE(ScratchLeft());
   }
 }
 
-TEST_F(AutoRotateTest, AFileThatCannotBeOpenedRaisesTheSystemError) {
-  try {
-    AutoRotateImage(folder / "missing.jpg", imaging);
-    FAIL() << "no error raised";
-  } catch (const AutoRotateError& error) {
-    EXPECT_EQ(error.Error(), platform::error::kFileNotFound);
-  }
+TEST_F(AutoRotateTest, AFileThatCannotBeOpenedFailsWithTheSystemError) {
+  EXPECT_EQ(AutoRotateImage(folder / "missing.jpg", imaging).error(), platform::error::kFileNotFound);
 
   const std::string original = HeaderFile(4096, 8, kDateWithZero);
   Place(original);
   auto held = platform::CreateFile(path, platform::access::kGenericRead, platform::share::kRead,
                                    platform::Disposition::OpenExisting);
   ASSERT_TRUE(held.file.valid());
-  try {
-    AutoRotateImage(path, imaging);
-    FAIL() << "no error raised";
-  } catch (const AutoRotateError& error) {
-    EXPECT_EQ(error.Error(), platform::error::kSharingViolation) << "opened with no sharing, and in use";
-  }
+  EXPECT_EQ(AutoRotateImage(path, imaging).error(), platform::error::kSharingViolation)
+      << "opened with no sharing, and in use";
   held.file.reset();
 
   ASSERT_TRUE(platform::SetFileAttributes(path, platform::attribute::kReadOnly));
-  try {
-    AutoRotateImage(path, imaging);
-    FAIL() << "no error raised";
-  } catch (const AutoRotateError& error) {
-    EXPECT_EQ(error.Error(), platform::error::kAccessDenied) << "read-only: no write access";
-  }
+  EXPECT_EQ(AutoRotateImage(path, imaging).error(), platform::error::kAccessDenied) << "read-only: no write access";
   ASSERT_TRUE(platform::SetFileAttributes(path, platform::attribute::kNormal));
   EXPECT_TRUE(imaging.calls.empty());
   EXPECT_EQ(Content(), original);
@@ -377,7 +363,7 @@ TEST_F(AutoRotateWithComponentTest, AResavedImageOpensUprightWithBothComments) {
   const test::Picture upright = test::CellPattern(64, 48, 3);
   Place(Text(test::ScannerJpeg(upright, 8, kDate)));
 
-  AutoRotateImage(path);
+  EXPECT_TRUE(AutoRotateImage(path).ok());
 
   const test::Bytes saved = BytesOf(Content());
   const test::Picture decoded = test::DecodeJpeg(saved);
@@ -387,7 +373,7 @@ TEST_F(AutoRotateWithComponentTest, AResavedImageOpensUprightWithBothComments) {
   EXPECT_FALSE(ScratchLeft());
 
   // Upright now: a second pass leaves the file as it is.
-  AutoRotateImage(path);
+  EXPECT_TRUE(AutoRotateImage(path).ok());
   EXPECT_EQ(BytesOf(Content()), saved);
 }
 
@@ -395,7 +381,7 @@ TEST_F(AutoRotateWithComponentTest, APartlyPulledImageStaysAsItIs) {
   const test::Bytes whole = test::ScannerJpeg(test::GradientPicture(64, 48), 8, kDate);
   const std::string partial = Text(whole).substr(0, whole.size() / 2);
   Place(partial);
-  AutoRotateImage(path);
+  EXPECT_TRUE(AutoRotateImage(path).ok());
   EXPECT_EQ(Content(), partial);
   EXPECT_FALSE(ScratchLeft());
 }

@@ -28,9 +28,14 @@ class DestinationNamingTest : public MainFormTest {
 
   void AddFile(const std::string& windowsPath) { world.WriteFile(windowsPath, "x"); }
 
+  // The next image's path, or "error <code>" when naming failed.
+  std::string NextPath() {
+    const platform::Result<std::string> next = form->Landing().NextImagePath();
+    return next ? *next : "error " + std::to_string(next.error());
+  }
   std::string Next(const std::string& location) {
     form->PathEdit.SetText(location);
-    return form->Landing().NextImagePath();
+    return NextPath();
   }
 };
 
@@ -113,10 +118,10 @@ TEST_F(DestinationNamingTest, EveryCallReadsTheFolderAfresh) {
   AddImages("D:\\Scans\\Photo1", 1, 41);
   EXPECT_EQ(Next("D:\\Scans"), "D:\\Scans\\Photo1\\img0042.jpg");
   AddImages("D:\\Scans\\Photo1", 42, 42);
-  EXPECT_EQ(form->Landing().NextImagePath(), "D:\\Scans\\Photo1\\img0043.jpg");
+  EXPECT_EQ(NextPath(), "D:\\Scans\\Photo1\\img0043.jpg");
   ASSERT_TRUE(platform::DeleteFile("D:\\Scans\\Photo1\\img0042.jpg").ok());
   ASSERT_TRUE(platform::DeleteFile("D:\\Scans\\Photo1\\img0041.jpg").ok());
-  EXPECT_EQ(form->Landing().NextImagePath(), "D:\\Scans\\Photo1\\img0041.jpg") << "the newest image was deleted";
+  EXPECT_EQ(NextPath(), "D:\\Scans\\Photo1\\img0041.jpg") << "the newest image was deleted";
 }
 
 // The folder numbers in use come from one listing of the location: only
@@ -222,7 +227,7 @@ TEST_F(DestinationNamingTest, UncreatableLocationSwitchesToTheDefault) {
     EXPECT_EQ(form->PathEdit.Text(), form->DefaultSavePath);
     // The field's change handler stored the counter under the default location.
     EXPECT_EQ(platform::ReadProfileString("Setting", form->DefaultSavePath, "", kSettingsPath).text, "1");
-    EXPECT_EQ(form->Landing().NextImagePath(), form->DefaultSavePath + "\\Photo1\\img0001.jpg");
+    EXPECT_EQ(NextPath(), form->DefaultSavePath + "\\Photo1\\img0001.jpg");
   }
   EXPECT_FALSE(platform::DirectoryExists("D:\\Missing"));
 }
@@ -231,12 +236,12 @@ TEST_F(DestinationNamingTest, FullSaveLocationRefusesAndReplacesNothing) {
   fs::path host = world.HostPath("D:\\Full");
   for (int n = 1; n <= storage::kMaxFolderNumber; ++n) fs::create_directories(host / ("Photo" + std::to_string(n)));
   AddImages("D:\\Full\\Photo9999", 9999, 9999);
-  EXPECT_THROW(Next("D:\\Full"), storage::SaveLocationFullError);
+  EXPECT_EQ(Next("D:\\Full"), "error " + std::to_string(platform::error::kNoImageNameLeft));
   EXPECT_EQ(form->FolderCounter, 9999);
 
   ASSERT_TRUE(platform::DeleteFile("D:\\Full\\Photo9999\\img9999.jpg").ok());
   AddImages("D:\\Full\\Photo9999", 9998, 9998);
-  EXPECT_EQ(form->Landing().NextImagePath(), "D:\\Full\\Photo9999\\img9999.jpg");
+  EXPECT_EQ(NextPath(), "D:\\Full\\Photo9999\\img9999.jpg");
 }
 
 }  // namespace

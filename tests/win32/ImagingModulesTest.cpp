@@ -20,7 +20,7 @@ TEST(ImagingModules, AutoRotateResavesAScannerPictureUprightWithBothComments) {
   const test::Bytes file = test::ScannerJpeg(test::CellPattern(64, 48, 3), 8, kDate);
   folder.WriteFile("img0001.jpg", std::string(file.begin(), file.end()));
 
-  AutoRotateImage(folder / "img0001.jpg");
+  EXPECT_TRUE(AutoRotateImage(folder / "img0001.jpg").ok());
 
   const std::string text = folder.ReadFile("img0001.jpg");
   const test::Bytes saved(text.begin(), text.end());
@@ -40,7 +40,7 @@ TEST(ImagingModules, AFailedLoadLeavesARecordWithNothingToFree) {
             0);
   EXPECT_FALSE(HoldsData(record));
   const std::string original = folder.ReadFile("broken.jpg");
-  AutoRotateImage(folder / "broken.jpg");
+  EXPECT_TRUE(AutoRotateImage(folder / "broken.jpg").ok());
   EXPECT_EQ(folder.ReadFile("broken.jpg"), original);
 }
 

@@ -433,8 +433,8 @@ TEST(ModalLoopWineTest, TimerTicksContinueInsideAMessageBox) {
   platform::WindowParams details;
   details.className = "PagewickTickProbe";
   details.style = platform::style::kPopup;
-  platform::Window window(details, counter);
-  ASSERT_NE(platform::SetTimer(window.handle(), 1, 50), 0u);
+  const auto window = platform::Window::Create(details, counter).value();
+  ASSERT_NE(platform::SetTimer(window->handle(), 1, 50), 0u);
   int result = platform::MessageBoxEx(nullptr, "Ticks go on", "Pagewick tick probe", platform::mb::kOk, 0);
   EXPECT_EQ(result, platform::dialog_result::kOk);
   EXPECT_EQ(counter.ticks, 3);
