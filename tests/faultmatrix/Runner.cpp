@@ -327,6 +327,19 @@ class Run {
     return chunks;
   }
 
+  // Whether a transfer file ("~" and seven hex digits) is on a drive.
+  bool TransferFileLeft() const {
+    std::vector<fs::path> files = FilesBelow(world_ / "drive_c");
+    if (UsesDriveF()) {
+      const std::vector<fs::path> more = FilesBelow(world_ / "drive_f");
+      files.insert(files.end(), more.begin(), more.end());
+    }
+    return std::any_of(files.begin(), files.end(), [](const fs::path& file) {
+      const std::string name = Lower(file.filename().string());
+      return name.size() == 8 && name[0] == '~' && name.find_first_not_of("0123456789abcdef", 1) == std::string::npos;
+    });
+  }
+
   // Starts the service and takes charge of its process; false on failure.
   bool StartService() {
     const ToolRun started = Control({"start", kService});
@@ -537,6 +550,14 @@ class Run {
       if (StartService()) {
         std::this_thread::sleep_for(2500ms);
         TimedStop("after the crash");
+      }
+    } else if (TransferFileLeft()) {
+      // The stop cancelled the request that was bringing a picture's end
+      // marker: the whole transfer stays listed for the next start to name,
+      // which this start must do.
+      if (StartService()) {
+        std::this_thread::sleep_for(2500ms);
+        TimedStop("after a stop that left a transfer");
       }
     }
     if (scenario_.crash && scenario_.crash->atChange == 0) {
