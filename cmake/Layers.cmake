@@ -54,7 +54,7 @@ endfunction()
 
 # The folders whose headers are reached through an include root of their own:
 # the table's folders and the backend adapters.
-set(PAGEWICK_LAYER_FOLDERS platform/host platform/win32)
+set(PAGEWICK_LAYER_FOLDERS platform/host platform/win32 platform/winapi)
 foreach(row IN LISTS PAGEWICK_LAYER_TABLE)
   pagewick_layer_row("${row}" layer)
   list(APPEND PAGEWICK_LAYER_FOLDERS ${layer_folder})
@@ -114,12 +114,12 @@ endfunction()
 # No other library of the table, no tool and no test sees them.
 set(PAGEWICK_LAYER_ADAPTERS
   "platform/host|platform platform/toolkit|platform/host/HostFiles.h"
-  "platform/win32|platform platform/toolkit|platform/win32/WinApi.h")
+  "platform/win32|platform platform/toolkit|platform/win32/Win32Ui.h")
 
 # What a library of the table may link besides the table's libraries: the
 # build's own settings, third-party libraries and the system's.
 set(PAGEWICK_LAYER_EXTERNALS
-  pagewick_options pagewick_warnings pagewick::jpeg pagewick::xxhash Threads::Threads
+  pagewick_options pagewick_warnings pagewick::jpeg pagewick::xxhash pagewick::windows_api Threads::Threads
   shell32 ole32 advapi32 user32 gdi32 comctl32 comdlg32 uuid)
 # What the tools and the tests may link besides: the table's libraries and
 # their externals, everything the program links (pagewick_app), each other's

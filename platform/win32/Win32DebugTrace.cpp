@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 namespace pw::platform {
 

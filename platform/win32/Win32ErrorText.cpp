@@ -1,5 +1,5 @@
 #include "platform/ErrorText.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 namespace pw::platform {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 namespace pw::platform {
 namespace {

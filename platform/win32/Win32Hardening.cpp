@@ -5,7 +5,7 @@
 
 #include "platform/Security.h"
 #include "platform/win32/Win32SystemLibrary.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 #include <aclapi.h>
 
 namespace pw::platform {

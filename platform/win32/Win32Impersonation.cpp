@@ -2,7 +2,7 @@
 #include <cstdlib>
 
 #include "platform/Security.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 namespace pw::platform {
 

@@ -6,7 +6,7 @@
 #include "platform/NamedPipe.h"
 #include "platform/ScopeExit.h"
 #include "platform/WriteProbe.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 #include <sddl.h>
 
 namespace pw::platform {

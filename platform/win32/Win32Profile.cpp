@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "platform/Profile.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 namespace pw::platform {
 

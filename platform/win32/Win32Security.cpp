@@ -5,7 +5,7 @@
 
 #include "platform/ScopeExit.h"
 #include "platform/Security.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 #include <aclapi.h>
 #include <sddl.h>
 

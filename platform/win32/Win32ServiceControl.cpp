@@ -8,7 +8,7 @@
 #include "platform/ErrorSink.h"
 #include "platform/ServiceControl.h"
 #include "platform/TextCompare.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 #include <dbt.h>
 

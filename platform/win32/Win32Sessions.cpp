@@ -8,7 +8,7 @@
 #include "platform/Security.h"
 #include "platform/Sessions.h"
 #include "platform/win32/Win32SystemLibrary.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 #include <wtsapi32.h>
 
 namespace pw::platform {

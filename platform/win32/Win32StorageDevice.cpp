@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 // After <windows.h>: the I/O control codes and the storage and SCSI records.
 #include <winioctl.h>
 #include <ntddscsi.h>

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "platform/SystemInfo.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 namespace pw::platform {
 

@@ -4,7 +4,7 @@
 // current directory is never taken.
 #include <string>
 
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 namespace pw::platform {
 

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "platform/TextCompare.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 namespace pw::platform {
 namespace {

@@ -1,5 +1,5 @@
 #include "platform/Threads.h"
-#include "platform/win32/WinApi.h"
+#include "platform/winapi/WindowsApi.h"
 #include "platform/win32/Win32SystemLibrary.h"
 
 #include <string>

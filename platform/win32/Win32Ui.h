@@ -1,29 +1,7 @@
 #pragma once
-// <windows.h> and the shell headers for the windowing side of the Win32
-// backend, with the macros undone that would rename the portable layer's calls.
-#include "platform/win32/WinApi.h"
-
-#include <shellapi.h>
-#include <shlobj.h>
-
-#undef PostMessage
-#undef PostThreadMessage
-#undef PeekMessage
-#undef GetMessage
-#undef DispatchMessage
-#undef IsDialogMessage
-#undef SendMessage
-#undef FindWindow
-#undef SetWindowText
-#undef GetWindowText
-#undef RegisterWindowMessage
-#undef MessageBoxEx
-#undef ShellExecute
-#undef CreateWindow
-#undef RegisterClass
-#undef DefWindowProc
-#undef TrackPopupMenu
-#undef Shell_NotifyIcon
+// The windowing side of the Win32 backend: the API, and the message as the
+// window manager's calls take it.
+#include "platform/winapi/WindowsApi.h"
 
 #include "platform/Messages.h"
 

@@ -17,7 +17,7 @@
 #include "platform/NotifyIcon.h"
 #include "platform/Windows.h"
 #include "tests/support/TestEnvironment.h"
-#include "tests/support/win32/WindowsApi.h"
+#include "platform/winapi/WindowsApi.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
 

@@ -25,7 +25,7 @@
 #include "platform/ServiceControl.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/Waiting.h"
-#include "tests/support/win32/WindowsApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 #undef CreateProcess
 

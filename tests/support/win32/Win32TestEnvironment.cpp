@@ -7,7 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemInfo.h"
 #include "tests/support/TestEnvironment.h"
-#include "tests/support/win32/WindowsApi.h"
+#include "platform/winapi/WindowsApi.h"
 
 namespace pw::test {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "platform/Messages.h"
-#include "tests/support/win32/WindowsApi.h"
+#include "platform/winapi/WindowsApi.h"
 #include "ui/MainForm.h"
 #include "ui/ProcessState.h"
 

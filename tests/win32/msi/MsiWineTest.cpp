@@ -20,7 +20,7 @@
 #include "platform/ServiceControl.h"
 #include "platform/Shell.h"
 #include "tests/support/TestEnvironment.h"
-#include "tests/support/win32/WindowsApi.h"
+#include "platform/winapi/WindowsApi.h"
 #include "tests/win32/world/WineWorld.h"
 
 namespace pw::wineworld {

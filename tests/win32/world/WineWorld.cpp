@@ -9,7 +9,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/StorageDevice.h"
-#include "tests/support/win32/WindowsApi.h"
+#include "platform/winapi/WindowsApi.h"
 #include "tools/scanner-driver/ScannerWire.h"
 #include "tests/support/Waiting.h"
 

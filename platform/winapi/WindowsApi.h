@@ -1,6 +1,8 @@
 #pragma once
-// The one place that includes <windows.h>, with the target version set here
-// because mingw-w64 defaults it low.
+// The one place that includes <windows.h> and the shell headers, for the
+// Win32 backend and the win32 tests that call the real API beside the portable
+// layer: the target version set here (mingw-w64 defaults it low), and the
+// macros undone that would rename the portable layer's calls.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -12,7 +14,7 @@
 #undef WINVER
 #define WINVER 0x0601
 #include <windows.h>
-// The shell's special folders (SHGetSpecialFolderPathA).
+#include <shellapi.h>
 #include <shlobj.h>
 
 // Names of the portable layer that <windows.h> turns into macros.
@@ -41,3 +43,21 @@
 #undef RegisterServiceCtrlHandlerEx
 #undef RegisterEventSource
 #undef ReportEvent
+#undef PostMessage
+#undef PostThreadMessage
+#undef PeekMessage
+#undef GetMessage
+#undef DispatchMessage
+#undef IsDialogMessage
+#undef SendMessage
+#undef FindWindow
+#undef SetWindowText
+#undef GetWindowText
+#undef RegisterWindowMessage
+#undef MessageBoxEx
+#undef ShellExecute
+#undef CreateWindow
+#undef RegisterClass
+#undef DefWindowProc
+#undef TrackPopupMenu
+#undef Shell_NotifyIcon
