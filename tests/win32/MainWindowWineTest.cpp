@@ -84,7 +84,7 @@ class MainWindowWineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::EnsureMessageQueue();
-    form_ = std::make_unique<TMainForm>(process_, nullptr);
+    form_ = TMainForm::Create(process_, nullptr).value();
     process_.MainForm.Set(form_.get());
     form_->FormCreate();
   }
