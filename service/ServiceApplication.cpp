@@ -165,9 +165,15 @@ void TServiceApplication::RunAgent(bool desktopStart) {
     }
   }
   ui::SessionAgent agent(process_, desktopStart);
+  // An agent without its window is reported in the application's error box.
+  const auto run = [&agent](std::uint32_t connectWaitMs) {
+    const platform::Result<bool> ran = agent.Run(connectWaitMs);
+    if (!ran) throw OsError(ran.error());
+    return *ran;
+  };
   if (!desktopStart) {
     // Started by the service: without it there is nothing to show.
-    (void)agent.Run();
+    (void)run(0);
     return;
   }
   // A start from the desktop never ends without a word: the control manager
@@ -189,7 +195,7 @@ void TServiceApplication::RunAgent(bool desktopStart) {
     case OwnService::Running:
       break;
   }
-  if (!agent.Run(waitForService)) {
+  if (!run(waitForService)) {
     ui::ShowTableMessage(nullptr, ui::text::kServiceSilentMessage, platform::mb::kIconInformation);
   }
 }
@@ -232,7 +238,10 @@ void TServiceApplication::ServiceMain(const std::vector<std::string>& arguments)
 ui::TMainForm& TServiceApplication::CreateMainForm(ui::WindowPresence presence) {
   windowThread_.Check();
   // The tray menu's Exit asks this owner to destroy the window.
-  auto form = std::make_unique<ui::TMainForm>(process_, scannerLink_, this, presence);
+  platform::Result<std::unique_ptr<ui::TMainForm>> made = ui::TMainForm::Create(process_, scannerLink_, this, presence);
+  // Its callers trace or log the failure as any other of the window's start.
+  if (!made) throw OsError(made.error());
+  std::unique_ptr<ui::TMainForm> form = std::move(made).value();
   ui::TMainForm& created = *form;
   created.SetEventLog([this](const std::string& text) { eventLogger_.LogMessage(text); });
   {

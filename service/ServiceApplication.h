@@ -83,7 +83,8 @@ class TServiceApplication final : public ui::FormOwner {
 
   // --- Main windows, all owned here.
   // Builds a main window on the calling thread, sets MainForm to it and runs
-  // its start-up sequence. Throws when the window cannot be built.
+  // its start-up sequence. Throws OsError with the system's error when the
+  // window cannot be built.
   ui::TMainForm& CreateMainForm(ui::WindowPresence presence = ui::WindowPresence::OnDesktop);
   // Destroys the window that MainForm names and clears the reference. The
   // calling thread is the one that created it.

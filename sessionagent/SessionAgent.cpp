@@ -85,14 +85,14 @@ SessionAgent::~SessionAgent() {
   form_.reset();
 }
 
-bool SessionAgent::Run(std::uint32_t connectWaitMs) {
+platform::Result<bool> SessionAgent::Run(std::uint32_t connectWaitMs) {
   thread_.Check();
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(connectWaitMs);
   while (!connection_.Connect()) {
     if (std::chrono::steady_clock::now() >= giveUp) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  form_ = std::make_unique<TMainForm>(process_, nullptr, this);
+  PW_TRY_ASSIGN(form_, TMainForm::Create(process_, nullptr, this));
   // Linked before the start-up sequence: the agent's user neither walks the
   // drives nor writes the settings file; the service does both.
   form_->SetPageLink(this);

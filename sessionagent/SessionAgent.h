@@ -12,6 +12,7 @@
 #include <string>
 
 #include "agent/ServiceConnection.h"
+#include "platform/Result.h"
 #include "platform/ThreadChecker.h"
 #include "platform/LocationRules.h"
 #include "ui/FormOwner.h"
@@ -39,8 +40,9 @@ class SessionAgent final : public FormOwner, public PageLink {
   // Connects to the service and runs the thread's messages until the service
   // ends the agent or goes away, or the user chooses Exit. False when no
   // service serves the pipe: at once, or after trying for connectWaitMs (a
-  // service that is starting makes its pipe a little later).
-  bool Run(std::uint32_t connectWaitMs = 0);
+  // service that is starting makes its pipe a little later). The system's
+  // error when the agent's main window cannot be made.
+  [[nodiscard]] platform::Result<bool> Run(std::uint32_t connectWaitMs = 0);
 
   // PageLink
   bool ApplyPage(std::uint32_t saveType, const std::string& saveLocation, bool autoRotate) override;

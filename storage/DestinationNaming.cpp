@@ -122,11 +122,13 @@ ImageFolderNames ReadFolderNames(platform::FindEntries found, const std::string&
   return names;
 }
 
-ImageFolderNames ListFolder(const std::string& folder, NamingState& state, bool plainPrefix) {
+platform::Result<ImageFolderNames> ListFolder(const std::string& folder, NamingState& state, bool plainPrefix) {
   ImageFolderNames names = ReadFolderNames(
       platform::FindFiles(folder + "\\*", platform::FindDetail::NamesAndAttributes).value_or(platform::FindEntries()),
       state.filePrefix, plainPrefix);
-  if (!plainPrefix) names.images = state.host.ListImageFiles(folder);
+  if (!plainPrefix) {
+    PW_TRY_ASSIGN(names.images, state.host.ListImageFiles(folder));
+  }
   return names;
 }
 
@@ -181,7 +183,8 @@ platform::Result<std::string> NextImagePath(NamingState& state) {
   }
   PW_TRY(rights.CheckFolder(folder));
 
-  const ImageFolderNames listing = ListFolder(folder, state, PlainPrefix(state.filePrefix));
+  // A folder that cannot be listed gives no name: the picture stays on the scanner.
+  PW_TRY_ASSIGN(const ImageFolderNames listing, ListFolder(folder, state, PlainPrefix(state.filePrefix)));
   // A link among the folder's entries could stand for any name the pull
   // writes there: for the console user the folder is not written in.
   if (listing.holdsLink && rights.ActsForConsoleUser()) return platform::Failure(platform::error::kLocationLink);

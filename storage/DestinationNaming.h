@@ -22,8 +22,9 @@ class NamingHost {
   virtual ~NamingHost() = default;
   // The names of the entries in the folder that match FilePrefix + "*.*" by
   // the system's wildcard rules, leaving out folders, hidden and system files,
-  // as the folder holds them now. Throws when the folder cannot be listed.
-  virtual std::vector<std::string> ListImageFiles(const std::string& folder) = 0;
+  // as the folder holds them now; the system's error when the folder cannot
+  // be listed.
+  virtual platform::Result<std::vector<std::string>> ListImageFiles(const std::string& folder) = 0;
   // No image folder can be made below the save location: the application's
   // save location becomes the default one (whose change is handled there).
   virtual void SwitchSaveLocationToDefault() = 0;

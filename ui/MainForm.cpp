@@ -108,8 +108,13 @@ TMainForm::TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, F
   SettingItem.OnClick = [this] { SettingItemClick(); };
   ExitItem.OnClick = [this] { ExitItemClick(); };
   Timer1.OnTimer = [this] { Timer1Timer(); };
+}
 
-  BuildWindow();
+platform::Result<std::unique_ptr<TMainForm>> TMainForm::Create(ProcessState& process, scanner::ScannerLink* scannerLink,
+                                                               FormOwner* owner, WindowPresence presence) {
+  std::unique_ptr<TMainForm> form(new TMainForm(process, scannerLink, owner, presence));
+  PW_TRY(form->BuildWindow());
+  return form;
 }
 
 TMainForm::~TMainForm() {
@@ -119,7 +124,7 @@ TMainForm::~TMainForm() {
   process_.PlainFieldsThread.DetachFromThread();
 }
 
-void TMainForm::BuildWindow() {
+platform::Result<void> TMainForm::BuildWindow() {
   namespace layout = resources::layout;
   // The pictures are decoded as the window is built.
   backImage.SetPicture(resources::DecodeJpeg(resources::BackgroundJpeg()));
@@ -134,7 +139,7 @@ void TMainForm::BuildWindow() {
   details.style = platform::style::kCaption | platform::style::kSysMenu;
   details.fontName = layout::kFontName;
   details.fontHeight = layout::kFontHeight;
-  window_ = std::make_unique<toolkit::FormWindow>(details);
+  PW_TRY_ASSIGN(window_, toolkit::FormWindow::Create(details));
 
   toolkit::ControlOptions background;
   background.background = true;
@@ -169,6 +174,7 @@ void TMainForm::BuildWindow() {
     return WindowMessage(message, wParam, lParam);
   };
   windowHandle_ = window_->Handle();
+  return platform::Success();
 }
 
 std::optional<std::intptr_t> TMainForm::WindowMessage(std::uint32_t message, std::uintptr_t wParam,

@@ -91,12 +91,14 @@ struct TMessage {
 class TMainForm final : public scanner::PollHost {
  public:
   // Builds the window object with its controls from the design, and its
-  // native window (hidden) with the tray icon; FormCreate fills it. Without a
+  // native window (hidden) with the tray icon; FormCreate fills it. Fails with
+  // the system's error when the native window cannot be made. Without a
   // scanner link the window uses its own drive poll (scanner::DrivePoll).
   // The owner destroys the object when it asks to go (Exit); without one the
   // request is dropped.
-  explicit TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink = nullptr, FormOwner* owner = nullptr,
-                     WindowPresence presence = WindowPresence::OnDesktop);
+  [[nodiscard]] static platform::Result<std::unique_ptr<TMainForm>> Create(
+      ProcessState& process, scanner::ScannerLink* scannerLink = nullptr, FormOwner* owner = nullptr,
+      WindowPresence presence = WindowPresence::OnDesktop);
   ~TMainForm() override;
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
@@ -253,7 +255,9 @@ class TMainForm final : public scanner::PollHost {
   bool SessionAgentsInUse() const;
   // An entry for administrators: the owner's event log.
   void RecordEvent(const std::string& text);
-  void BuildWindow();
+  // The controls from the design; Create then builds the native window.
+  TMainForm(ProcessState& process, scanner::ScannerLink* scannerLink, FormOwner* owner, WindowPresence presence);
+  platform::Result<void> BuildWindow();
   // Messages of the window that no control or form event took.
   std::optional<std::intptr_t> WindowMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 

@@ -1,6 +1,7 @@
 #include "ui/PictureLanding.h"
 
 #include <exception>
+#include <string>
 #include <utility>
 
 #include "platform/DebugTrace.h"
@@ -98,11 +99,16 @@ void PictureLanding::TellSwitchToDefault() {
   static_cast<scanner::PollHost&>(form_).Notifier().TellSwitchedToDefault(chosen, form_.DefaultSavePath);
 }
 
-std::vector<std::string> PictureLanding::ListImageFiles(const std::string& folder) {
+platform::Result<std::vector<std::string>> PictureLanding::ListImageFiles(const std::string& folder) {
   // The hidden file list is the lister: pointed elsewhere first, since it
   // reads nothing when pointed at the folder it already shows.
-  form_.PagewickFileListBx.SetDirectory(form_.SystemDriveRoot);
-  form_.PagewickFileListBx.SetDirectory(folder);
+  for (const std::string* directory : {static_cast<const std::string*>(&form_.SystemDriveRoot), &folder}) {
+    const platform::Result<void> entered = form_.PagewickFileListBx.SetDirectory(*directory);
+    if (!entered) {
+      platform::DebugTrace("Cannot open the folder " + *directory + ": error " + std::to_string(entered.error()));
+      return platform::Failure(entered.error());
+    }
+  }
   return form_.PagewickFileListBx.Items();
 }
 

@@ -68,7 +68,7 @@ class PictureLanding final : public scanner::PullHost, public storage::NamingHos
 
  private:
   // storage::NamingHost
-  std::vector<std::string> ListImageFiles(const std::string& folder) override;
+  platform::Result<std::vector<std::string>> ListImageFiles(const std::string& folder) override;
   // Tells the user once per switch where pictures go now: again only after
   // an image folder could be had (the default location works, or another
   // location was applied) and naming switches once more.

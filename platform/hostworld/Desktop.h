@@ -276,6 +276,9 @@ class Desktop {
   bool KillTimer(platform::WindowHandle window, platform::TimerId id);
 
   platform::Result<void> RegisterClass(std::string_view className);
+  // While set, every CreateWindow fails with the error, as the system's does
+  // when the desktop's heap is used up (ERROR_NOT_ENOUGH_MEMORY).
+  void SetWindowCreationFailure(std::optional<platform::ErrorCode> error);
   // The window is made for object (the host adapter's Window), whose observer
   // the desktop tells when it destroys the window.
   platform::Result<platform::WindowHandle> CreateWindow(const platform::WindowParams& details, platform::Window* object,
@@ -437,6 +440,7 @@ class Desktop {
   std::uint64_t nextZ_ = 1;
   platform::WindowHandle foreground_ = nullptr;
   std::vector<std::string> classes_;
+  std::optional<platform::ErrorCode> windowCreationFailure_;
   // RegisterWindowMessageA's names are the same in any letter case.
   struct NameLess {
     bool operator()(const std::string& a, const std::string& b) const { return LessTextIgnoringCase(a, b); }

@@ -43,9 +43,15 @@ Result<void> Desktop::RegisterClass(std::string_view className) {
   return Success();
 }
 
+void Desktop::SetWindowCreationFailure(std::optional<platform::ErrorCode> error) {
+  std::scoped_lock lock(mutex_);
+  windowCreationFailure_ = error;
+}
+
 Result<WindowHandle> Desktop::CreateWindow(const platform::WindowParams& details, platform::Window* object,
                                            WindowObserver* observer, platform::WindowHandler* handler) {
   std::scoped_lock lock(mutex_);
+  if (windowCreationFailure_) return platform::Failure(*windowCreationFailure_);
   bool known = std::any_of(classes_.begin(), classes_.end(),
                            [&](const std::string& name) { return NamesEqual(name, details.className); });
   if (!known) return platform::Failure(kErrorCannotFindWindowClass);

@@ -20,14 +20,13 @@ void FileListBox::SetMask(std::string mask) {
   Notify(Property::Mask);
 }
 
-void FileListBox::SetDirectory(const std::string& directory) {
-  if (!directory_.empty() && platform::SameTextIgnoringCase(directory, directory_)) return;
-  if (!platform::SetCurrentDirectory(directory).ok()) {
-    throw DirectoryError("Cannot open the folder " + directory);
-  }
+platform::Result<void> FileListBox::SetDirectory(const std::string& directory) {
+  if (!directory_.empty() && platform::SameTextIgnoringCase(directory, directory_)) return platform::Success();
+  PW_TRY(platform::SetCurrentDirectory(directory));
   directory_ = platform::GetCurrentDirectory();
   Update();
   Notify(Property::Directory);
+  return platform::Success();
 }
 
 void FileListBox::Update() {

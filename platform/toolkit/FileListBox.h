@@ -1,18 +1,12 @@
 #pragma once
 // A (normally hidden) list of the file names of one folder that match a mask.
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/Result.h"
 #include "platform/toolkit/Component.h"
 
 namespace pw::toolkit {
-
-// Pointing the list at a folder that cannot be entered.
-class DirectoryError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 class FileListBox : public Control {
  public:
@@ -27,8 +21,9 @@ class FileListBox : public Control {
   // match the mask, leaving out directories, hidden and system files, sorted
   // ignoring case. Pointing the list at the folder it already shows (compared
   // ignoring case) reads nothing: the names stay as they were read last.
-  // Throws DirectoryError when the folder cannot be made current.
-  void SetDirectory(const std::string& directory);
+  // A folder that cannot be made current fails with SetCurrentDirectory's
+  // error, and the list keeps its folder and names.
+  [[nodiscard]] platform::Result<void> SetDirectory(const std::string& directory);
 
   const std::vector<std::string>& Items() const { return items_; }
   // Reads the folder again; the peer hears of the names (Items) once they

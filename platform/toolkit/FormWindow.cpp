@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <iterator>
-#include <stdexcept>
+#include <string>
 
+#include "platform/DebugTrace.h"
 #include "platform/Messages.h"
 
 namespace pw::toolkit {
@@ -91,22 +92,29 @@ class FormWindow::TrayPeer final : public Peer {
   platform::TrayIcon tray_;
 };
 
-FormWindow::FormWindow(const FormParams& details) {
-  platform::Result<void> registered = platform::RegisterWindowClass(details.className);
-  if (!registered) throw std::runtime_error("RegisterClassA failed with error " + std::to_string(registered.error()));
+platform::Result<std::unique_ptr<FormWindow>> FormWindow::Create(const FormParams& details) {
+  const platform::Result<void> registered = platform::RegisterWindowClass(details.className);
+  if (!registered) {
+    platform::DebugTrace("RegisterClassA failed with error " + std::to_string(registered.error()));
+    return platform::Failure(registered.error());
+  }
   platform::Size outer = platform::OuterSizeForClient(details.style, 0, details.client);
   platform::WindowParams window;
   window.className = details.className;
   window.title = details.title;
   window.style = details.style;
   window.bounds = {details.position.x, details.position.y, details.position.x + outer.width, details.position.y + outer.height};
-  // A constructor has no failure to return: a form without its window is no
-  // form, as a class that cannot be registered is none.
+  // The form is its window's handler, so it exists before the window does.
+  std::unique_ptr<FormWindow> form(new FormWindow());
   platform::Result<std::unique_ptr<platform::Window>> created =
-      platform::Window::Create(window, static_cast<platform::WindowHandler&>(*this));
-  if (!created) throw std::runtime_error("CreateWindowExA failed with error " + std::to_string(created.error()));
-  window_ = std::move(created).value();
-  controls_ = CreateNativeControls(window_->handle(), details);
+      platform::Window::Create(window, static_cast<platform::WindowHandler&>(*form));
+  if (!created) {
+    platform::DebugTrace("CreateWindowExA failed with error " + std::to_string(created.error()));
+    return platform::Failure(created.error());
+  }
+  form->window_ = std::move(created).value();
+  form->controls_ = CreateNativeControls(form->window_->handle(), details);
+  return form;
 }
 
 FormWindow::~FormWindow() {

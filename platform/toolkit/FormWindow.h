@@ -15,6 +15,7 @@
 
 #include "platform/ThreadChecker.h"
 #include "platform/NotifyIcon.h"
+#include "platform/Result.h"
 #include "platform/Windows.h"
 #include "platform/toolkit/Component.h"
 #include "platform/toolkit/Timer.h"
@@ -58,8 +59,9 @@ std::unique_ptr<NativeControls> CreateNativeControls(platform::WindowHandle form
 
 class FormWindow final : private platform::WindowHandler {
  public:
-  // Registers the class and creates the window, hidden. Throws when it cannot.
-  explicit FormWindow(const FormParams& details);
+  // Registers the class and creates the window, hidden; the error of the
+  // registration or of the creation when either fails.
+  [[nodiscard]] static platform::Result<std::unique_ptr<FormWindow>> Create(const FormParams& details);
   ~FormWindow() override;
   FormWindow(const FormWindow&) = delete;
   FormWindow& operator=(const FormWindow&) = delete;
@@ -92,6 +94,8 @@ class FormWindow final : private platform::WindowHandler {
  private:
   class TimerPeer;
   class TrayPeer;
+
+  FormWindow() = default;  // without its window until Create makes it
 
   std::optional<std::intptr_t> HandleMessage(platform::WindowHandle window, std::uint32_t message,
                                              std::uintptr_t wParam, std::intptr_t lParam) override;

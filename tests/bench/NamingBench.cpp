@@ -67,7 +67,7 @@ class SharedLocation {
 
 struct NamingWorld {
   NamingWorld(int folders, int imagesInLast) : world(SharedLocation::Get().Shape(folders, imagesInLast)) {
-    form = std::make_unique<pw::ui::TMainForm>(process, nullptr);
+    form = pw::ui::TMainForm::Create(process, nullptr).value();
     form->FormCreate();
     form->PathEdit.SetText("C:\\Scans");
   }

@@ -100,7 +100,8 @@ void PullWithRights(benchmark::State& state, bool asConsoleUser, bool flushes = 
   world.AttachDevice('E', simulator);
 
   ui::ProcessState process;
-  ui::TMainForm form(process);
+  const std::unique_ptr<ui::TMainForm> made = ui::TMainForm::Create(process).value();
+  ui::TMainForm& form = *made;
   process.MainForm.Set(&form);
   form.FormCreate();
   form.SetActsForConsoleUser(asConsoleUser);

@@ -104,7 +104,7 @@ class PollFixture : public ::testing::Test {
 
   // Creates the main window with its own drive poll and runs its start-up sequence.
   ui::TMainForm& CreateForm() {
-    form = std::make_unique<ui::TMainForm>(process, nullptr, &owner);
+    form = ui::TMainForm::Create(process, nullptr, &owner).value();
     process.MainForm.Set(form.get());
     form->FormCreate();
     return *form;

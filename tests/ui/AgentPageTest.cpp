@@ -27,7 +27,7 @@ class RecordingPageLink : public PageLink {
 class AgentPageTest : public MainFormTest {
  protected:
   TMainForm& CreateAgentPage() {
-    form = std::make_unique<TMainForm>(process, &link, &owner);
+    form = TMainForm::Create(process, &link, &owner).value();
     form->SetPageLink(&page);
     process.MainForm.Set(form.get());
     form->FormCreate();

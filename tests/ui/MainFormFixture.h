@@ -53,7 +53,7 @@ class MainFormTest : public ::testing::Test {
   }
 
   TMainForm& CreateForm() {
-    form = std::make_unique<TMainForm>(process, &link, &owner);
+    form = TMainForm::Create(process, &link, &owner).value();
     process.MainForm.Set(form.get());
     form->FormCreate();
     return *form;

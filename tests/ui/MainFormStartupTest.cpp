@@ -1,9 +1,15 @@
 // The start-up sequence: application state from the system and the settings file.
 #include <algorithm>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
+#include "platform/Windows.h"
+#include "platform/hostworld/DebugTraceLog.h"
+#include "resources/MainFormLayout.h"
 #include "tests/ui/MainFormFixture.h"
 
 namespace pw::ui::test {
@@ -206,6 +212,24 @@ TEST_F(MainFormTest, RefusedWriteWhileLoadingThePathEndsTheSequenceSilently) {
   EXPECT_EQ(f.Settings.Path(), kSettingsPath);
   holder.file.reset();
   EXPECT_EQ(Settings(), "[Setting]\r\nPath=C:\\Scans\r\nFile=scan\r\n") << "the file is left as it was";
+}
+
+// A desktop that can make no more windows (its heap used up): the main window
+// is no window at all, and says why; once windows can be made it is built.
+TEST_F(MainFormTest, WindowThatCannotBeMadeFailsWithTheSystemsError) {
+  hostworld::ClearDebugTrace();
+  world.Desktop().SetWindowCreationFailure(platform::error::kNotEnoughMemory);
+  platform::Result<std::unique_ptr<TMainForm>> refused = TMainForm::Create(process, &link, &owner);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error(), platform::error::kNotEnoughMemory);
+  EXPECT_EQ(platform::FindWindow(resources::layout::kWindowClass, resources::layout::kWindowTitle), nullptr);
+  const std::vector<std::string> traces = hostworld::DebugTraceLines();
+  EXPECT_NE(std::find(traces.begin(), traces.end(), "CreateWindowExA failed with error 8"), traces.end());
+
+  world.Desktop().SetWindowCreationFailure(std::nullopt);
+  platform::Result<std::unique_ptr<TMainForm>> made = TMainForm::Create(process, &link, &owner);
+  ASSERT_TRUE(made.ok());
+  EXPECT_NE((*made)->Handle(), nullptr);
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ class SessionAgentTest : public MainFormTest {
   void StartAgent(bool showPage) {
     agentThread = std::thread([this, showPage] {
       SessionAgent agent(agentProcess, showPage, options.pipeName);
-      connected = agent.Run();
+      connected = agent.Run().value();
       ended = true;
     });
   }

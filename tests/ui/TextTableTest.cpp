@@ -1,4 +1,5 @@
 // LoadText and the shipped text table.
+#include <memory>
 #include <string>
 
 #include "platform/Profile.h"
@@ -28,7 +29,8 @@ TEST(ShippedTextTable, MessageCaptionDiffersFromTheWindowTitle) {
 }
 
 TEST_F(MainFormTest, LoadTextReadsTheTableBesideTheExecutable) {
-  TMainForm window(process, nullptr);
+  const std::unique_ptr<TMainForm> made = TMainForm::Create(process, nullptr).value();
+  TMainForm& window = *made;
   world.WriteFile(kTextTablePath, "[String]\r\n10005=Apply now\r\n010004=Padded\r\n10006=\r\n");
   EXPECT_EQ(window.LoadText(10005), "Apply now");
   EXPECT_EQ(window.LoadText(10004), "") << "only the plain decimal key is looked up";
@@ -37,7 +39,8 @@ TEST_F(MainFormTest, LoadTextReadsTheTableBesideTheExecutable) {
 }
 
 TEST_F(MainFormTest, LoadTextCachesNothing) {
-  TMainForm window(process, nullptr);
+  const std::unique_ptr<TMainForm> made = TMainForm::Create(process, nullptr).value();
+  TMainForm& window = *made;
   world.WriteFile(kTextTablePath, "[String]\r\n10007=First\r\n");
   EXPECT_EQ(window.LoadText(10007), "First");
   world.WriteFile(kTextTablePath, "[String]\r\n10007=Second\r\n");
@@ -45,7 +48,8 @@ TEST_F(MainFormTest, LoadTextCachesNothing) {
 }
 
 TEST_F(MainFormTest, LoadTextWithoutTableOrSectionGivesEmptyText) {
-  TMainForm window(process, nullptr);
+  const std::unique_ptr<TMainForm> made = TMainForm::Create(process, nullptr).value();
+  TMainForm& window = *made;
   world.WriteFile(kTextTablePath, "[Strings]\r\n10005=Apply\r\n");
   EXPECT_EQ(window.LoadText(10005), "");
   world.SetModuleFileName("C:\\Elsewhere\\pagewick.exe");

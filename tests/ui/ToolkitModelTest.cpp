@@ -244,7 +244,7 @@ TEST_F(FileListBoxTest, ListsMatchingFilesSortedIgnoringCaseWithoutFoldersHidden
 
   FileListBox list("PagewickFileListBx", {});
   list.SetMask("img*.*");
-  list.SetDirectory("C:\\scans");
+  ASSERT_TRUE(list.SetDirectory("C:\\scans").ok());
   EXPECT_EQ(list.Items(), (std::vector<std::string>{"IMG0001.JPG", "img0002.jpg", "img0003"}));
   EXPECT_EQ(platform::GetCurrentDirectory(), "C:\\Scans") << "the list enters the folder";
 }
@@ -253,12 +253,12 @@ TEST_F(FileListBoxTest, PointingAtTheSameFolderReadsNothingElsewhereThenBackRead
   world.WriteFile("C:\\Scans\\img0001.jpg", "x");
   FileListBox list("PagewickFileListBx", {});
   list.SetMask("img*.*");
-  list.SetDirectory("C:\\Scans");
+  ASSERT_TRUE(list.SetDirectory("C:\\Scans").ok());
   world.WriteFile("C:\\Scans\\img0002.jpg", "x");
-  list.SetDirectory("C:\\SCANS");
+  ASSERT_TRUE(list.SetDirectory("C:\\SCANS").ok());
   EXPECT_EQ(list.Items().size(), 1u);
-  list.SetDirectory("C:\\");
-  list.SetDirectory("C:\\Scans");
+  ASSERT_TRUE(list.SetDirectory("C:\\").ok());
+  ASSERT_TRUE(list.SetDirectory("C:\\Scans").ok());
   EXPECT_EQ(list.Items().size(), 2u);
 }
 
@@ -287,8 +287,8 @@ TEST_F(FileListBoxTest, APeerToldOfANewFolderOrMaskReadsThatFoldersNames) {
   ShowingPeer peer;
   list.AttachPeer(&peer);
   list.SetMask("img*.*");
-  list.SetDirectory("C:\\A");
-  list.SetDirectory("C:\\B");
+  ASSERT_TRUE(list.SetDirectory("C:\\A").ok());
+  ASSERT_TRUE(list.SetDirectory("C:\\B").ok());
   list.SetMask("pd*.*");
 
   const std::vector<std::string> inB{"IMG0002.jpg", "img0003.jpg"};
@@ -307,12 +307,14 @@ TEST_F(FileListBoxTest, APeerToldOfANewFolderOrMaskReadsThatFoldersNames) {
   EXPECT_TRUE(toldOfB);
 }
 
-TEST_F(FileListBoxTest, MissingFolderRaisesAndKeepsTheOldListing) {
+TEST_F(FileListBoxTest, MissingFolderFailsAndKeepsTheOldListing) {
   world.WriteFile("C:\\Scans\\img0001.jpg", "x");
   FileListBox list("PagewickFileListBx", {});
   list.SetMask("img*.*");
-  list.SetDirectory("C:\\Scans");
-  EXPECT_THROW(list.SetDirectory("C:\\Missing"), DirectoryError);
+  ASSERT_TRUE(list.SetDirectory("C:\\Scans").ok());
+  const platform::Result<void> missing = list.SetDirectory("C:\\Missing");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error(), platform::error::kFileNotFound);
   EXPECT_EQ(list.Directory(), "C:\\Scans");
   EXPECT_EQ(list.Items().size(), 1u);
 }

@@ -84,7 +84,7 @@ class MainWindowWineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::EnsureMessageQueue();
-    form_ = std::make_unique<TMainForm>(process_, nullptr);
+    form_ = TMainForm::Create(process_, nullptr).value();
     process_.MainForm.Set(form_.get());
     form_->FormCreate();
   }
@@ -172,10 +172,10 @@ TEST_F(MainWindowWineTest, NativeFileListShowsTheFolderItWasJustPointedAtInTheMo
   };
   toolkit::FileListBox& model = form_->PagewickFileListBx;
   model.SetMask("img*.*");
-  model.SetDirectory(folders[0].first);
+  ASSERT_TRUE(model.SetDirectory(folders[0].first).ok());
   EXPECT_EQ(shown(), model.Items());
   EXPECT_EQ(shown(), std::vector<std::string>{"img0001.jpg"});
-  model.SetDirectory(folders[1].first);
+  ASSERT_TRUE(model.SetDirectory(folders[1].first).ok());
   EXPECT_EQ(shown(), model.Items());
   EXPECT_EQ(shown(), (std::vector<std::string>{"IMG0002.jpg", "img0003.jpg"}));
   model.SetMask("o*.*");

@@ -2,6 +2,7 @@
 // the security it had (the program runs as LocalSystem from there).
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/FileSystem.h"
@@ -23,7 +24,8 @@ TEST(StartupSecurityWineTest, StartUpLeavesTheExecutableFoldersSecurityAlone) {
 
   ProcessState process;
   {
-    TMainForm form(process, nullptr);
+    const std::unique_ptr<TMainForm> made = TMainForm::Create(process, nullptr).value();
+    TMainForm& form = *made;
     form.FormCreate();
     EXPECT_FALSE(form.Settings.Path().empty());
     (void)platform::DeleteFile(form.Settings.Path());

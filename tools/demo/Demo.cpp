@@ -578,7 +578,7 @@ class Demo {
     pw::hostworld::World world(options);
     world.SetModuleFileName(world.WindowsPathOf(PAGEWICK_PROGRAM).value_or("Z:\\pagewick"));
     pw::ui::ProcessState process;
-    auto form = std::make_unique<pw::ui::TMainForm>(process);
+    auto form = pw::ui::TMainForm::Create(process).value();
     process.MainForm.Set(form.get());
     form->FormCreate();
     form->Show();

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -64,7 +65,8 @@ int main() {
     pw::platform::EnsureMessageQueue();
 
     pw::ui::ProcessState process;
-    pw::ui::TMainForm form(process, nullptr);
+    const std::unique_ptr<pw::ui::TMainForm> made = pw::ui::TMainForm::Create(process, nullptr).value();
+    pw::ui::TMainForm& form = *made;
     process.MainForm.Set(&form);
     form.FormCreate();
     PrintDesktop("created", world, form);

@@ -333,7 +333,7 @@ int main(int argc, char** argv) {
   DeclareDpiAware();
   pw::platform::EnsureMessageQueue();
   pw::ui::ProcessState process;
-  auto form = std::make_unique<pw::ui::TMainForm>(process, nullptr);
+  auto form = pw::ui::TMainForm::Create(process, nullptr).value();
   process.MainForm.Set(form.get());
   form->FormCreate();
   form->Show();
