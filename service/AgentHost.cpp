@@ -102,7 +102,12 @@ void AgentHost::Pump() {
   thread_.Check();
   if (!started_) return;
   channel_.DropOverdue();
-  for (const agent::AgentMessage& message : channel_.TakeMessages()) Handle(message);
+  for (const agent::AgentMessage& message : channel_.TakeMessages()) {
+    Handle(message);
+    // An Apply refused on other grounds (a location the rules refuse, a
+    // session not at the console) never needs the user's own check.
+    if (message.locationCheck) message.locationCheck->IgnoreFailure();
+  }
   for (agent::AgentId id : channel_.Agents()) {
     if (id <= lastGreeted_) continue;
     lastGreeted_ = id;
